@@ -1,0 +1,34 @@
+# The two set-up commands: `make run` and `make test`. Both install what is missing first.
+JOBS ?= $(shell nproc)
+CMAKE_GEN := -G Ninja
+
+.PHONY: all setup build native asan windows run test clean
+
+all: build
+
+setup:
+	@bash scripts/setup.sh
+
+build: native asan windows
+
+native: setup
+	@cmake -S . -B build/native $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build build/native -j $(JOBS)
+
+asan: setup
+	@cmake -S . -B build/asan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DZAN_SANITIZE=ON >/dev/null
+	@cmake --build build/asan -j $(JOBS)
+
+windows: setup
+	@cmake -S . -B build/windows $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
+	@cmake --build build/windows -j $(JOBS)
+
+run: native
+	@./build/native/zan
+
+test: build
+	@bash scripts/test.sh
+
+clean:
+	rm -rf build

@@ -1,0 +1,13 @@
+#include "runtime-core/init.h"
+
+#include "runtime-core/dyn-print.h"
+#include "runtime-core/platform.h"
+
+namespace runtime {
+
+void init() {
+    dyn_print::init();
+    platform::init();
+}
+
+} // namespace runtime

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build and the tests need, and only what is missing.
+# Safe to run again: with everything present it does nothing but check.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ make
+  g++-mingw-w64-i686 binutils-mingw-w64-i686
+  googletest libbenchmark-dev
+  wine wine32:i386 xvfb xauth libgl1-mesa-dri:i386
+  fonts-dejavu-core unicode-data
+  libssl-dev libcurl4-openssl-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$p")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+if [[ $(id -u) -ne 0 ]]; then
+  echo "setup: missing packages (${missing[*]}); run as root to install them" >&2
+  exit 1
+fi
+echo "setup: installing ${missing[*]}"
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq "${missing[@]}" >/dev/null
