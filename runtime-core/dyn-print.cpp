@@ -54,9 +54,17 @@ void call_print(const char* text, int32_t length, int32_t newline) {
     for (uint32_t i = 0; i < text_hooks.count; ++i) text_hooks.entries[i](text, length, newline);
 }
 
-uint32_t value_hook_count() { return value_hooks.count; }
-uint32_t value_hook_capacity() { return value_hooks.capacity; }
-uint32_t text_hook_count() { return text_hooks.count; }
-uint32_t text_hook_capacity() { return text_hooks.capacity; }
+uint32_t value_hook_count() {
+    return value_hooks.count;
+}
+uint32_t value_hook_capacity() {
+    return value_hooks.capacity;
+}
+uint32_t text_hook_count() {
+    return text_hooks.count;
+}
+uint32_t text_hook_capacity() {
+    return text_hooks.capacity;
+}
 
 } // namespace dyn_print

@@ -24,8 +24,10 @@ runtime::FaultContext oom_context;
 void link_at_tail(BlockHeader* h) {
     h->prev = heap_anchor.tail;
     h->next = nullptr;
-    if (heap_anchor.tail) heap_anchor.tail->next = h;
-    else heap_anchor.head = h;
+    if (heap_anchor.tail)
+        heap_anchor.tail->next = h;
+    else
+        heap_anchor.head = h;
     heap_anchor.tail = h;
 }
 
@@ -55,10 +57,14 @@ void* alloc_zeroed(size_t size) {
 void free(void* block) {
     BlockHeader* h = block ? find(block) : nullptr;
     if (!h) return;
-    if (h->prev) h->prev->next = h->next;
-    else heap_anchor.head = h->next;
-    if (h->next) h->next->prev = h->prev;
-    else heap_anchor.tail = h->prev;
+    if (h->prev)
+        h->prev->next = h->next;
+    else
+        heap_anchor.head = h->next;
+    if (h->next)
+        h->next->prev = h->prev;
+    else
+        heap_anchor.tail = h->prev;
     std::free(h);
 }
 
@@ -73,10 +79,14 @@ void* realloc(void* block, size_t size) {
     auto* n = static_cast<BlockHeader*>(std::realloc(h, size + kBlockHeaderSize));
     if (!n) out_of_memory(ZAN_CALLER_ADDRESS());
     n->size = size;
-    if (n->prev) n->prev->next = n;
-    else heap_anchor.head = n;
-    if (n->next) n->next->prev = n;
-    else heap_anchor.tail = n;
+    if (n->prev)
+        n->prev->next = n;
+    else
+        heap_anchor.head = n;
+    if (n->next)
+        n->next->prev = n;
+    else
+        heap_anchor.tail = n;
     return reinterpret_cast<char*>(n) + kBlockHeaderSize;
 }
 

@@ -51,7 +51,8 @@ bool set_current_dir(std::u16string_view path) {
 void sleep(double seconds) {
     uint32_t ms = sleep_millis(seconds);
     timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
-    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {}
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
 }
 
 bool set_env(std::u16string_view name, std::u16string_view value) {

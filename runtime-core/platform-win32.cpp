@@ -69,7 +69,9 @@ bool set_current_dir(std::u16string_view path) {
     return SetCurrentDirectoryW(reinterpret_cast<const wchar_t*>(z.c_str())) != 0;
 }
 
-void sleep(double seconds) { Sleep(sleep_millis(seconds)); }
+void sleep(double seconds) {
+    Sleep(sleep_millis(seconds));
+}
 
 bool set_env(std::u16string_view name, std::u16string_view value) {
     std::u16string n(name), v(value);

@@ -42,19 +42,30 @@ void fault_handler(int signal, siginfo_t* info, void* context) {
 
 } // namespace
 
-void reset_fpu() { std::feclearexcept(FE_ALL_EXCEPT); }
+void reset_fpu() {
+    std::feclearexcept(FE_ALL_EXCEPT);
+}
 
-void set_fpu_control() { std::fesetround(FE_TONEAREST); }
+void set_fpu_control() {
+    std::fesetround(FE_TONEAREST);
+}
 
 int32_t map_signal(int signal) {
     switch (signal) {
-    case SIGSEGV: return runtime::kErrorSegmentationFault;
-    case SIGFPE: return runtime::kErrorFpu;
-    case SIGBUS: return runtime::kErrorBus;
-    case SIGILL: return 17;  // illegal instruction
-    case SIGTRAP: return 3;  // breakpoint
-    case SIGINT: return 0;   // Ctrl-C: a plain exit
-    default: return runtime::kErrorUnknown;
+    case SIGSEGV:
+        return runtime::kErrorSegmentationFault;
+    case SIGFPE:
+        return runtime::kErrorFpu;
+    case SIGBUS:
+        return runtime::kErrorBus;
+    case SIGILL:
+        return 17; // illegal instruction
+    case SIGTRAP:
+        return 3; // breakpoint
+    case SIGINT:
+        return 0; // Ctrl-C: a plain exit
+    default:
+        return runtime::kErrorUnknown;
     }
 }
 

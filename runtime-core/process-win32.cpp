@@ -35,7 +35,9 @@ LONG WINAPI exception_filter(EXCEPTION_POINTERS* info) {
 
 } // namespace
 
-void reset_fpu() { _fpreset(); }
+void reset_fpu() {
+    _fpreset();
+}
 
 void set_fpu_control() {
     // 0x027F: every exception masked, 53-bit precision, round to nearest.
@@ -44,9 +46,13 @@ void set_fpu_control() {
     _controlfp(_RC_NEAR, _MCW_RC);
 }
 
-void install_fault_handler() { SetUnhandledExceptionFilter(exception_filter); }
+void install_fault_handler() {
+    SetUnhandledExceptionFilter(exception_filter);
+}
 
-void set_error_mode() { SetErrorMode(SEM_FAILCRITICALERRORS); }
+void set_error_mode() {
+    SetErrorMode(SEM_FAILCRITICALERRORS);
+}
 
 void get_std_handles() {
     std_input = reinterpret_cast<intptr_t>(GetStdHandle(STD_INPUT_HANDLE));
@@ -80,8 +86,12 @@ void get_argv(int, char**) {
     runtime::record.reserved = 0;
 }
 
-void run_on_big_stack(void (*fn)(void*), void* arg) { fn(arg); }
+void run_on_big_stack(void (*fn)(void*), void* arg) {
+    fn(arg);
+}
 
-int32_t map_signal(int) { return runtime::kErrorUnknown; }
+int32_t map_signal(int) {
+    return runtime::kErrorUnknown;
+}
 
 } // namespace process

@@ -55,13 +55,20 @@ const char* error_message(int32_t status) {
     };
     if (status >= 1 && status <= 34) return kMessages[status - 1];
     switch (status) {
-    case kErrorOutOfMemory: return "out of memory";
-    case kErrorNoCatch: return "no CATCH for THROW";
-    case kErrorAssertion: return "assertion failed";
-    case kErrorUnknown: return "unknown error";
-    case kErrorNoCase: return "no value matched in CASE";
-    case kErrorNoSwitch: return "no value matched in SWITCH";
-    default: return "unknown error code!";
+    case kErrorOutOfMemory:
+        return "out of memory";
+    case kErrorNoCatch:
+        return "no CATCH for THROW";
+    case kErrorAssertion:
+        return "assertion failed";
+    case kErrorUnknown:
+        return "unknown error";
+    case kErrorNoCase:
+        return "no value matched in CASE";
+    case kErrorNoSwitch:
+        return "no value matched in SWITCH";
+    default:
+        return "unknown error code!";
     }
 }
 
@@ -77,11 +84,10 @@ int32_t map_exception(uint32_t code) {
         uint32_t code;
         int32_t error;
     } kMap[] = {
-        {0xC0000005, 1},  {0x80000002, 2},  {0x80000003, 3},  {0x80000004, 4},
-        {0xC000008C, 5},  {0xC000008D, 6},  {0xC000008E, 7},  {0xC000008F, 8},
-        {0xC0000090, 9},  {0xC0000091, 10}, {0xC0000092, 11}, {0xC0000093, 12},
-        {0xC0000094, 13}, {0xC0000095, 14}, {0xC0000096, 15}, {0xC0000006, 16},
-        {0xC000001D, 17}, {0xC0000025, 18}, {0xC00000FD, 19}, {0xC0000026, 20},
+        {0xC0000005, 1},  {0x80000002, 2},  {0x80000003, 3},  {0x80000004, 4},  {0xC000008C, 5},
+        {0xC000008D, 6},  {0xC000008E, 7},  {0xC000008F, 8},  {0xC0000090, 9},  {0xC0000091, 10},
+        {0xC0000092, 11}, {0xC0000093, 12}, {0xC0000094, 13}, {0xC0000095, 14}, {0xC0000096, 15},
+        {0xC0000006, 16}, {0xC000001D, 17}, {0xC0000025, 18}, {0xC00000FD, 19}, {0xC0000026, 20},
         {0x80000001, 21}, {0xC0000008, 22}, {0xC000013A, 0},
     };
     for (const auto& m : kMap)
@@ -89,9 +95,13 @@ int32_t map_exception(uint32_t code) {
     return kErrorUnknown;
 }
 
-void on_quit() { memory::free_all(); }
+void on_quit() {
+    memory::free_all();
+}
 
-void exit_cleanup() { memory::free_all(); }
+void exit_cleanup() {
+    memory::free_all();
+}
 
 void quit(int32_t status, uint32_t address) {
     if (status != 0) {

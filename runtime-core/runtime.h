@@ -18,7 +18,7 @@ struct FaultContext {
 // State shared by the whole runtime. Start-up fills it; `thrown_code` belongs to throw.h.
 struct RuntimeRecord {
     int argc = 0;
-    char** argv = nullptr;     // UTF-8 arguments in heap blocks, ended by a null pointer
+    char** argv = nullptr; // UTF-8 arguments in heap blocks, ended by a null pointer
     uint32_t reserved = 0;
     uint32_t thrown_code = 0;
     const uint8_t* boot_image = nullptr;
@@ -71,7 +71,7 @@ void exit_cleanup();
 [[noreturn]] void run();
 
 // The code address of the caller of the function that uses it (the "at" of a report).
-#define ZAN_CALLER_ADDRESS()                                                                  \
+#define ZAN_CALLER_ADDRESS()                                                                       \
     static_cast<uint32_t>(reinterpret_cast<uintptr_t>(__builtin_return_address(0)))
 
 } // namespace runtime

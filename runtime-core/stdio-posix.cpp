@@ -9,9 +9,13 @@ namespace stdio {
 
 // Standard output is never driven as a console here: a terminal interprets the escape
 // sequences itself, so all text takes the byte path.
-Console* platform_console() { return nullptr; }
+Console* platform_console() {
+    return nullptr;
+}
 
-uint16_t platform_default_attribute() { return 0x07; }
+uint16_t platform_default_attribute() {
+    return 0x07;
+}
 
 void platform_write_stdout(const char* bytes, size_t count) {
     int fd = static_cast<int>(process::std_output);

@@ -7,7 +7,9 @@ namespace stdio {
 
 namespace {
 
-HANDLE out_handle() { return reinterpret_cast<HANDLE>(process::std_output); }
+HANDLE out_handle() {
+    return reinterpret_cast<HANDLE>(process::std_output);
+}
 
 class WindowsConsole final : public Console {
 public:

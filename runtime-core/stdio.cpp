@@ -21,8 +21,10 @@ int saved_x = 0, saved_y = 0;
 
 void out_bytes(const char* bytes, size_t count) {
     if (count == 0) return;
-    if (byte_sink) byte_sink(bytes, count);
-    else platform_write_stdout(bytes, count);
+    if (byte_sink)
+        byte_sink(bytes, count);
+    else
+        platform_write_stdout(bytes, count);
 }
 
 ScreenInfo screen() {
@@ -31,23 +33,37 @@ ScreenInfo screen() {
     return info;
 }
 
-void erase(int x, int y, uint32_t count) { console->fill(x, y, count, default_attribute); }
+void erase(int x, int y, uint32_t count) {
+    console->fill(x, y, count, default_attribute);
+}
 
 } // namespace
 
-void init_attribute() { default_attribute = platform_default_attribute(); }
+void init_attribute() {
+    default_attribute = platform_default_attribute();
+}
 
-void probe_mode() { console = platform_console(); }
+void probe_mode() {
+    console = platform_console();
+}
 
-bool console_mode() { return console != nullptr; }
+bool console_mode() {
+    return console != nullptr;
+}
 
-void set_console(Console* c) { console = c; }
+void set_console(Console* c) {
+    console = c;
+}
 
-void set_byte_sink(ByteSink sink) { byte_sink = sink; }
+void set_byte_sink(ByteSink sink) {
+    byte_sink = sink;
+}
 
 void write(const char16_t* text, size_t units, bool newline) {
-    if (console) write_console(text, units, newline);
-    else write_redirected(text, units, newline);
+    if (console)
+        write_console(text, units, newline);
+    else
+        write_redirected(text, units, newline);
 }
 
 void write_console(const char16_t* text, size_t units, bool newline) {
@@ -274,11 +290,21 @@ void char_(char c) {
     stdio::write_bytes(text);
 }
 
-void int_(int32_t value) { number("%i", value); }
-void byte_hex(int32_t value) { number("%02X", value); }
-void hex(int32_t value) { number("%08X", static_cast<uint32_t>(value)); }
-void float_(double value) { number("%.16g", value); }
-void float32(float value) { number("%.7g", static_cast<double>(value)); }
+void int_(int32_t value) {
+    number("%i", value);
+}
+void byte_hex(int32_t value) {
+    number("%02X", value);
+}
+void hex(int32_t value) {
+    number("%08X", static_cast<uint32_t>(value));
+}
+void float_(double value) {
+    number("%.16g", value);
+}
+void float32(float value) {
+    number("%.7g", static_cast<double>(value));
+}
 
 void values(std::initializer_list<Arg> args, bool spaced) {
     size_t k = 0;
@@ -317,7 +343,9 @@ void values(std::initializer_list<Arg> args, bool spaced) {
     std::fflush(nullptr);
 }
 
-void values_no_newline(std::initializer_list<Arg> args) { values(args, false); }
+void values_no_newline(std::initializer_list<Arg> args) {
+    values(args, false);
+}
 
 void values_line(std::initializer_list<Arg> args) {
     values(args, false);

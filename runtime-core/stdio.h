@@ -11,7 +11,7 @@
 namespace stdio {
 
 struct ScreenInfo {
-    int width = 80, height = 25;             // screen buffer size
+    int width = 80, height = 25; // screen buffer size
     int cursor_x = 0, cursor_y = 0;
     uint16_t attribute = 0x07;
     int left = 0, top = 0, right = 79, bottom = 24; // visible window
@@ -68,7 +68,7 @@ size_t parse_escape(const char16_t* text, size_t units);
 uint16_t sgr(uint16_t attribute, uint32_t code);
 
 // Platform half (stdio-win32.cpp, stdio-posix.cpp).
-Console* platform_console();      // the console of standard output, or null
+Console* platform_console(); // the console of standard output, or null
 uint16_t platform_default_attribute();
 void platform_write_stdout(const char* bytes, size_t count);
 
@@ -86,8 +86,15 @@ void float32(float value);    // "%.7g"
 
 // One entry of a typed argument list.
 struct Arg {
-    enum Type : uint32_t { Logic = 1, Integer = 2, Char = 3, Float32 = 4, Double = 5, Bytes = 6,
-                           Other = 7 };
+    enum Type : uint32_t {
+        Logic = 1,
+        Integer = 2,
+        Char = 3,
+        Float32 = 4,
+        Double = 5,
+        Bytes = 6,
+        Other = 7
+    };
     Type type;
     union {
         int32_t i;

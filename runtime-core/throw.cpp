@@ -10,10 +10,16 @@ void throw_code(uint32_t code) {
     throw Thrown{code};
 }
 
-void rethrow() { throw_code(record.thrown_code); }
+void rethrow() {
+    throw_code(record.thrown_code);
+}
 
-uint32_t thrown_code() { return record.thrown_code; }
+uint32_t thrown_code() {
+    return record.thrown_code;
+}
 
-void reset_thrown_code() { record.thrown_code = 0; }
+void reset_thrown_code() {
+    record.thrown_code = 0;
+}
 
 } // namespace runtime

@@ -11,19 +11,19 @@
 namespace runtime {
 
 enum ThrownCode : uint32_t {
-    kThrowDraw = 1,                    // draw-dialect error
-    kThrowLexer = 10,                  // lexer error
-    kThrowFreeVirtual = 0x7FFFFFF6,    // releasing virtual memory failed
-    kThrowAllocVirtual = 0x7FFFFFF7,   // reserving virtual memory failed
-    kLevelMemory = 0x7FFFFFF8,         // level only: the memory manager's catch
-    kThrowPowerOverflow = 0x7FFFFFF9,  // integer overflow in power
-    kThrowThrow = 0x7FFFFFFA,          // the throw native
+    kThrowDraw = 1,                   // draw-dialect error
+    kThrowLexer = 10,                 // lexer error
+    kThrowFreeVirtual = 0x7FFFFFF6,   // releasing virtual memory failed
+    kThrowAllocVirtual = 0x7FFFFFF7,  // reserving virtual memory failed
+    kLevelMemory = 0x7FFFFFF8,        // level only: the memory manager's catch
+    kThrowPowerOverflow = 0x7FFFFFF9, // integer overflow in power
+    kThrowThrow = 0x7FFFFFFA,         // the throw native
     kThrowExit = 0x7FFFFFFB,
     kThrowReturn = 0x7FFFFFFC,
     kThrowContinue = 0x7FFFFFFD,
     kThrowBreak = 0x7FFFFFFE,
-    kThrowError = 0x7FFFFFFF,          // language error; also the usual catch-all level
-    kThrowOrderlyEnd = 0x0BADCAFE,     // reserved: ends the process with status 0
+    kThrowError = 0x7FFFFFFF,      // language error; also the usual catch-all level
+    kThrowOrderlyEnd = 0x0BADCAFE, // reserved: ends the process with status 0
     kLevelAll = 0xFFFFFFFF,
 };
 

@@ -70,8 +70,10 @@ std::u16string utf8_to_utf16(std::string_view text) {
         bool ok = i + extra < text.size();
         for (int k = 1; ok && k <= extra; ++k) {
             auto c = static_cast<uint8_t>(text[i + k]);
-            if ((c & 0xC0) != 0x80) ok = false;
-            else cp = (cp << 6) | (c & 0x3F);
+            if ((c & 0xC0) != 0x80)
+                ok = false;
+            else
+                cp = (cp << 6) | (c & 0x3F);
         }
         static constexpr uint32_t kMin[] = {0, 0x80, 0x800, 0x10000};
         if (!ok || cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {

@@ -9,8 +9,8 @@ using memory::alloc_zeroed;
 using memory::BlockHeader;
 using memory::free_all;
 using memory::heap_anchor;
-using memory::HeapAnchor;
 using memory::heap_dump_text;
+using memory::HeapAnchor;
 using memory::kBlockHeaderSize;
 using memory::round_up;
 using memory::round_up_next;
@@ -96,8 +96,8 @@ TEST_F(HeapBlocks, DumpListsAskedAndRealSizes) {
     alloc(0);
     size_t h = kBlockHeaderSize;
     std::string expected = "-- Heap-allocations --\nAsked   Real\n10\t" + std::to_string(10 + h) +
-                           "\n0\t" + std::to_string(h) + "\n-- Sum: " +
-                           std::to_string(10 + 2 * h) + " --\n";
+                           "\n0\t" + std::to_string(h) + "\n-- Sum: " + std::to_string(10 + 2 * h) +
+                           " --\n";
     EXPECT_EQ(heap_dump_text(), expected);
 }
 

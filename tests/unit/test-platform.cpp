@@ -78,7 +78,7 @@ TEST(Platform, VirtualMemoryIsZeroedAndReleased) {
 
 TEST(Platform, FailedReservationThrowsItsSignal) {
     uint32_t code = runtime::catch_level(runtime::kLevelMemory, [] {
-        alloc_virtual(size_t{1} << (sizeof(size_t) == 8 ? 62 : 31) , false);
+        alloc_virtual(size_t{1} << (sizeof(size_t) == 8 ? 62 : 31), false);
     });
     EXPECT_EQ(code, runtime::kThrowAllocVirtual);
     runtime::reset_thrown_code();

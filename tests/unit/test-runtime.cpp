@@ -17,13 +17,20 @@ TEST(Runtime, MessageTable) {
         int32_t status;
         const char* message;
     } cases[] = {
-        {1, "access violation"},        {6, "float denormal operan"},
-        {19, "stack error or overflow"}, {34, "Bus error"},
-        {94, "out of memory"},          {95, "no CATCH for THROW"},
-        {98, "assertion failed"},       {99, "unknown error"},
-        {100, "no value matched in CASE"}, {101, "no value matched in SWITCH"},
-        {0, "unknown error code!"},     {35, "unknown error code!"},
-        {50, "unknown error code!"},    {-2, "unknown error code!"},
+        {1, "access violation"},
+        {6, "float denormal operan"},
+        {19, "stack error or overflow"},
+        {34, "Bus error"},
+        {94, "out of memory"},
+        {95, "no CATCH for THROW"},
+        {98, "assertion failed"},
+        {99, "unknown error"},
+        {100, "no value matched in CASE"},
+        {101, "no value matched in SWITCH"},
+        {0, "unknown error code!"},
+        {35, "unknown error code!"},
+        {50, "unknown error code!"},
+        {-2, "unknown error code!"},
     };
     for (const Case& c : cases) EXPECT_STREQ(error_message(c.status), c.message) << c.status;
 }
@@ -31,7 +38,8 @@ TEST(Runtime, MessageTable) {
 TEST(Runtime, ReportHasTwoLines) {
     EXPECT_EQ(format_report(94, 0x0040ABCD),
               "*** Runtime Error 94: out of memory\n*** at: 0040ABCDh");
-    EXPECT_EQ(format_report(50, 0xFF), "*** Runtime Error 50: unknown error code!\n*** at: 000000FFh");
+    EXPECT_EQ(format_report(50, 0xFF),
+              "*** Runtime Error 50: unknown error code!\n*** at: 000000FFh");
 }
 
 TEST(Runtime, ExceptionCodesMapToRuntimeErrors) {
@@ -39,8 +47,8 @@ TEST(Runtime, ExceptionCodesMapToRuntimeErrors) {
         uint32_t code;
         int32_t error;
     } cases[] = {
-        {0xC0000005, 1}, {0x80000002, 2}, {0xC0000094, 13}, {0xC00000FD, 19},
-        {0x80000001, 21}, {0xC0000008, 22}, {0xC000013A, 0}, {0xE06D7363, 99},
+        {0xC0000005, 1},  {0x80000002, 2},  {0xC0000094, 13}, {0xC00000FD, 19},
+        {0x80000001, 21}, {0xC0000008, 22}, {0xC000013A, 0},  {0xE06D7363, 99},
     };
     for (const Case& c : cases) EXPECT_EQ(map_exception(c.code), c.error) << std::hex << c.code;
 }

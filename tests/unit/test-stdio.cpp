@@ -16,9 +16,7 @@ public:
     std::vector<std::string> ops;
     stdio::ScreenInfo state;
 
-    void write(const char16_t* units, size_t count) override {
-        writes.emplace_back(units, count);
-    }
+    void write(const char16_t* units, size_t count) override { writes.emplace_back(units, count); }
     bool info(stdio::ScreenInfo& out) override {
         out = state;
         return true;
@@ -39,7 +37,9 @@ public:
 };
 
 std::string captured;
-void capture(const char* bytes, size_t count) { captured.append(bytes, count); }
+void capture(const char* bytes, size_t count) {
+    captured.append(bytes, count);
+}
 
 class Stdio : public testing::Test {
 protected:
@@ -81,10 +81,12 @@ TEST_F(Stdio, NewlineIsCrLf) {
 
 TEST_F(Stdio, EscWithoutBracketIsAnOrdinaryUnit) {
     on_console();
-    write(u"a\x1b" u"b");
+    write(u"a\x1b"
+          u"b");
     std::u16string all;
     for (auto& w : console.writes) all += w;
-    EXPECT_EQ(all, u"a\x1b" u"b");
+    EXPECT_EQ(all, u"a\x1b"
+                   u"b");
     EXPECT_TRUE(console.ops.empty());
 }
 
@@ -106,7 +108,8 @@ TEST_F(Stdio, SgrSequences) {
     for (const Case& c : cases) {
         console.state.attribute = c.before;
         write(c.sequence + u"x");
-        EXPECT_EQ(console.state.attribute, c.after) << std::string(c.sequence.begin() + 1, c.sequence.end());
+        EXPECT_EQ(console.state.attribute, c.after)
+            << std::string(c.sequence.begin() + 1, c.sequence.end());
         ASSERT_FALSE(console.writes.empty());
         EXPECT_EQ(console.writes.back(), u"x"); // the sequence itself is not shown
     }
@@ -195,7 +198,8 @@ TEST_F(Stdio, WriteBytesReachesTheTextHooks) {
     print::float_(0.1);
     print::float32(0.1f);
     EXPECT_EQ(captured, "h\xC3\xA9-42000000FF0A0.10.1");
-    EXPECT_EQ(hooked, "h\xC3\xA9" "0-420000000FF00A00.100.10");
+    EXPECT_EQ(hooked, "h\xC3\xA9"
+                      "0-420000000FF00A00.100.10");
     dyn_print::init();
 }
 
@@ -227,9 +231,10 @@ TEST(Math, DegreesNormalise) {
         int mode;
         double degrees;
     } cases[] = {
-        {30, 0, 30},   {390, 0, 30},   {-200, 0, -20}, {120, 0, -60},
-        {120, 2, 60},  {-120, 2, -60}, {120, 1, 120},  {270, 1, -90},
+        {30, 0, 30},  {390, 0, 30},   {-200, 0, -20}, {120, 0, -60},
+        {120, 2, 60}, {-120, 2, -60}, {120, 1, 120},  {270, 1, -90},
     };
     for (const Case& c : cases)
-        EXPECT_DOUBLE_EQ(math::degrees_normalise(c.x, c.mode), c.degrees * k) << c.x << " " << c.mode;
+        EXPECT_DOUBLE_EQ(math::degrees_normalise(c.x, c.mode), c.degrees * k)
+            << c.x << " " << c.mode;
 }

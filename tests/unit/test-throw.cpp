@@ -32,13 +32,19 @@ TEST(Throw, LevelAdmitsCodesNotAboveIt) {
         uint32_t level, code;
         bool caught;
     } cases[] = {
-        {kThrowBreak, kThrowBreak, true},      {kThrowBreak, kThrowContinue, true},
-        {kThrowBreak, kThrowError, false},     {kThrowError, kThrowReturn, true},
-        {kLevelMemory, kThrowAllocVirtual, true}, {kLevelMemory, kThrowFreeVirtual, true},
-        {kLevelMemory, kThrowError, false},    {kThrowLexer, kThrowLexer, true},
-        {kThrowLexer, kThrowDraw, true},       {kThrowLexer, kThrowError, false},
+        {kThrowBreak, kThrowBreak, true},
+        {kThrowBreak, kThrowContinue, true},
+        {kThrowBreak, kThrowError, false},
+        {kThrowError, kThrowReturn, true},
+        {kLevelMemory, kThrowAllocVirtual, true},
+        {kLevelMemory, kThrowFreeVirtual, true},
+        {kLevelMemory, kThrowError, false},
+        {kThrowLexer, kThrowLexer, true},
+        {kThrowLexer, kThrowDraw, true},
+        {kThrowLexer, kThrowError, false},
         {kThrowPowerOverflow, kThrowPowerOverflow, true},
-        {kThrowThrow, kThrowExit, false},      {kLevelAll, kThrowOrderlyEnd, true},
+        {kThrowThrow, kThrowExit, false},
+        {kLevelAll, kThrowOrderlyEnd, true},
         {kLevelAll, kLevelAll, true},
     };
     for (const Case& c : cases) {
@@ -57,10 +63,11 @@ TEST(Throw, CompletedBodyLeavesCodeZero) {
 
 TEST(Throw, CodeZeroDoesNothing) {
     bool after = false;
-    EXPECT_EQ(catch_level(kLevelAll, [&] {
-                  throw_code(0);
-                  after = true;
-              }),
+    EXPECT_EQ(catch_level(kLevelAll,
+                          [&] {
+                              throw_code(0);
+                              after = true;
+                          }),
               0u);
     EXPECT_TRUE(after);
 }
