@@ -8,6 +8,7 @@
 #include "gui-backend/error-box.h"
 #include "runtime-core/heap.h"
 #include "runtime-core/init.h"
+#include "runtime-core/memory.h"
 #include "runtime-core/process.h"
 #include "runtime-core/stdio.h"
 #include "runtime-core/throw.h"
@@ -91,7 +92,10 @@ int32_t map_exception(uint32_t code) {
 
 void on_quit() { memory::free_all(); }
 
-void exit_cleanup() { memory::free_all(); }
+void exit_cleanup() {
+    memory::release_all();
+    memory::free_all();
+}
 
 void quit(int32_t status, uint32_t address) {
     if (status != 0) {
