@@ -65,8 +65,12 @@ void set_base(uint32_t block_node, uint32_t index) {
     base = memory::buffer(block_node)->cells() + index;
 }
 
-Cell* cell(uint32_t number) { return base + number; }
+Cell* cell(uint32_t number) {
+    return base + number;
+}
 
-uint32_t node(uint32_t number) { return base[number].w1; }
+uint32_t node(uint32_t number) {
+    return base[number].w1;
+}
 
 } // namespace literal

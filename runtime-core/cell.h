@@ -84,7 +84,9 @@ namespace cell {
 constexpr uint32_t kTypeMask = 0xFF;
 constexpr uint32_t kNewLine = 0x40000000; // the value starts a new line when molded
 
-inline uint8_t type(const Cell* c) { return static_cast<uint8_t>(c->header & kTypeMask); }
+inline uint8_t type(const Cell* c) {
+    return static_cast<uint8_t>(c->header & kTypeMask);
+}
 
 // The header's low byte becomes `type`; the flags above it stay. Returns the cell.
 inline Cell* set_type(Cell* c, uint8_t type) {

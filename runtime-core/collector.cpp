@@ -29,8 +29,10 @@ void GcRoot::link() {
 }
 
 void GcRoot::unlink() {
-    if (prev_) prev_->next_ = next_;
-    else collector::detail::roots = next_;
+    if (prev_)
+        prev_->next_ = next_;
+    else
+        collector::detail::roots = next_;
     if (next_) next_->prev_ = prev_;
 }
 
@@ -42,8 +44,10 @@ void GcInteriorBase::link() {
 }
 
 void GcInteriorBase::unlink() {
-    if (prev_) prev_->next_ = next_;
-    else collector::detail::interiors = next_;
+    if (prev_)
+        prev_->next_ = next_;
+    else
+        collector::detail::interiors = next_;
     if (next_) next_->prev_ = prev_;
 }
 
@@ -60,7 +64,7 @@ using memory::SeriesFrame;
 namespace {
 
 constexpr uint32_t kMaxMarkers = 100;
-constexpr uint32_t kEvacuateBelow = 5000; // used nodes under which a frame may be evacuated
+constexpr uint32_t kEvacuateBelow = 5000;      // used nodes under which a frame may be evacuated
 constexpr int64_t kEvacuateFreeNeeded = 10000; // free nodes needed elsewhere
 constexpr uint32_t kLinearSearchMax = 16;
 constexpr uintptr_t kTagMoved = 3;
@@ -210,7 +214,8 @@ void evacuate_node_frames() {
 void build_frame_table() {
     spans.clear();
     for (SeriesFrame* f = record.first_series_frame; f; f = f->next)
-        spans.push_back({reinterpret_cast<uintptr_t>(f->data()), reinterpret_cast<uintptr_t>(f->end)});
+        spans.push_back(
+            {reinterpret_cast<uintptr_t>(f->data()), reinterpret_cast<uintptr_t>(f->end)});
     for (memory::BigFrame* f = record.first_big_frame; f; f = f->next) {
         auto begin = reinterpret_cast<uintptr_t>(f->buffer());
         spans.push_back({begin, begin + f->size});
@@ -250,7 +255,9 @@ void move_run(uint8_t* from, uint32_t length, uint8_t* to) {
                   to - from);
 }
 
-bool marked(const uint8_t* p) { return reinterpret_cast<const Buffer*>(p)->flags & kFlagMark; }
+bool marked(const uint8_t* p) {
+    return reinterpret_cast<const Buffer*>(p)->flags & kFlagMark;
+}
 uint32_t total_of(const uint8_t* p) {
     return reinterpret_cast<const Buffer*>(p)->size + kBufferOverhead;
 }
@@ -427,8 +434,10 @@ void collect() {
     detail::Access::record_interiors();
     externals::sweep();
     if (owner_sweep) owner_sweep();
-    if (record.torture) compact_torture();
-    else compact_series_frames();
+    if (record.torture)
+        compact_torture();
+    else
+        compact_series_frames();
     memory::sweep_big_frames();
     memory::flush_free_nodes();
     memory::trim_node_frames();
@@ -449,11 +458,17 @@ void add_marker(Marker marker) {
     markers[marker_count++] = marker;
 }
 
-void set_type_marker(uint8_t type, TypeMarker marker) { type_markers[type] = marker; }
+void set_type_marker(uint8_t type, TypeMarker marker) {
+    type_markers[type] = marker;
+}
 
-TypeMarker type_marker(uint8_t type) { return type_markers[type]; }
+TypeMarker type_marker(uint8_t type) {
+    return type_markers[type];
+}
 
-void set_owner_sweep(SweepHook hook) { owner_sweep = hook; }
+void set_owner_sweep(SweepHook hook) {
+    owner_sweep = hook;
+}
 
 void reset_registrations() {
     marker_count = 0;
@@ -503,13 +518,17 @@ uint32_t forward(uint32_t node) {
     return resolve(node, &content);
 }
 
-void mark_block_cell(Cell& cell) { mark_block_value(cell); }
+void mark_block_cell(Cell& cell) {
+    mark_block_value(cell);
+}
 
 void mark_string_cell(Cell& cell) {
     mark_series(cell.w2);
     if (cell.w3 != 0) mark_series(cell.w3);
 }
 
-void mark_series_cell(Cell& cell) { mark_series(cell.w2); }
+void mark_series_cell(Cell& cell) {
+    mark_series(cell.w2);
+}
 
 } // namespace collector

@@ -34,7 +34,7 @@ class GcInteriorBase;
 namespace collector {
 
 struct State {
-    int32_t enabled = 0; // set by start-up; recycle/on and recycle/off switch it
+    int32_t enabled = 0;          // set by start-up; recycle/on and recycle/off switch it
     std::atomic<int32_t> busy{0}; // 1 for the whole of a cycle (sequentially consistent)
     int32_t node_compaction = 1;  // cleared by a hash-table rehash while it runs
     int32_t history_setting = 5;  // node-frame history length for evacuation, minus one
@@ -52,11 +52,14 @@ void init();
 void collect();
 // collect() when the enabled flag is 1.
 void collect_if_enabled();
-inline bool busy() { return state.busy.load() == 1; }
+inline bool busy() {
+    return state.busy.load() == 1;
+}
 
 // --- Registration -----------------------------------------------------------------------
 
-// A marker marks what its module owns with the marking operations below. At most 100.
+// A marker marks what its module owns with the marking operations below; it must not
+// allocate. At most 100.
 using Marker = void (*)();
 void add_marker(Marker marker);
 

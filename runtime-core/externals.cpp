@@ -60,7 +60,8 @@ void init() {
 }
 
 uint32_t register_kind(const char* name, Release release) {
-    if (table.kind_count == kMaxKinds) runtime::quit(runtime::kErrorAssertion, ZAN_CALLER_ADDRESS());
+    if (table.kind_count == kMaxKinds)
+        runtime::quit(runtime::kErrorAssertion, ZAN_CALLER_ADDRESS());
     table.kinds[table.kind_count++] = Kind{name, release};
     return table.kind_count;
 }
@@ -71,8 +72,10 @@ int32_t alloc(uintptr_t value, uint32_t kind) {
         table.rows = static_cast<Row*>(memory::realloc(table.rows, 2 * old * sizeof(Row)));
         table.capacity = 2 * old;
         chain_free(old, 2 * old);
-        if (table.free_head == -1) table.free_head = static_cast<int32_t>(old);
-        else table.rows[table.free_head].next = static_cast<int32_t>(old);
+        if (table.free_head == -1)
+            table.free_head = static_cast<int32_t>(old);
+        else
+            table.rows[table.free_head].next = static_cast<int32_t>(old);
     }
     int32_t row = table.free_head;
     table.free_head = table.rows[row].next;
@@ -124,8 +127,10 @@ void sweep() {
             prev = row;
         } else {
             Row dead = table.rows[row];
-            if (prev == -1) table.live_head = next;
-            else table.rows[prev].next = next;
+            if (prev == -1)
+                table.live_head = next;
+            else
+                table.rows[prev].next = next;
             push_free(row);
             release(dead);
         }

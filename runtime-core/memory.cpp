@@ -33,7 +33,9 @@ static_assert(sizeof(NodeFrame) % sizeof(uintptr_t) == 0, "node slots are aligne
 FaultHook fault_hook = nullptr;
 bool fault_pending = false;
 
-uintptr_t free_tag(uint32_t next) { return static_cast<uintptr_t>(next) << 2 | kTagFree; }
+uintptr_t free_tag(uint32_t next) {
+    return static_cast<uintptr_t>(next) << 2 | kTagFree;
+}
 
 uint32_t node_id(const NodeFrame* frame, uint32_t slot) {
     return frame->number << kNodeSlotBits | slot;
@@ -138,7 +140,9 @@ void release_all() {
 
 // --- Failures ---------------------------------------------------------------------------
 
-void set_fault_hook(FaultHook hook) { fault_hook = hook; }
+void set_fault_hook(FaultHook hook) {
+    fault_hook = hook;
+}
 
 void raise(Fault fault) {
     if (fault_hook) fault_hook(fault);
@@ -158,9 +162,8 @@ void* alloc_os_block(size_t size) {
     if (size > SIZE_MAX / 2) raise(Fault::no_memory);
     size_t rounded = (size + kPrefix + kPage - 1) & ~(kPage - 1);
     void* block = nullptr;
-    uint32_t code = runtime::catch_level(runtime::kLevelMemory, [&] {
-        block = platform::alloc_virtual(rounded, false);
-    });
+    uint32_t code = runtime::catch_level(runtime::kLevelMemory,
+                                         [&] { block = platform::alloc_virtual(rounded, false); });
     if (code == runtime::kThrowAllocVirtual || code == runtime::kThrowFreeVirtual) {
         runtime::reset_thrown_code();
         raise(code == runtime::kThrowAllocVirtual ? Fault::no_memory : Fault::wrong_mem);
@@ -175,8 +178,8 @@ void free_os_block(void* frame) {
     uint8_t* block = static_cast<uint8_t*>(frame) - kPrefix;
     size_t rounded = *reinterpret_cast<size_t*>(block);
     unpoison(block, rounded);
-    uint32_t code =
-        runtime::catch_level(runtime::kLevelMemory, [&] { platform::free_virtual(block, rounded); });
+    uint32_t code = runtime::catch_level(runtime::kLevelMemory,
+                                         [&] { platform::free_virtual(block, rounded); });
     if (code == 0) {
         record.os_bytes -= static_cast<int64_t>(rounded);
         return;
@@ -185,8 +188,10 @@ void free_os_block(void* frame) {
         runtime::rethrow();
     runtime::reset_thrown_code();
     // A cycle raises nothing while it runs: the failure waits for its end.
-    if (collector::busy()) fault_pending = true;
-    else raise(Fault::wrong_mem);
+    if (collector::busy())
+        fault_pending = true;
+    else
+        raise(Fault::wrong_mem);
 }
 
 // --- Nodes --------------------------------------------------------------------------------
@@ -215,8 +220,10 @@ NodeFrame* new_node_frame(uint32_t count) {
     frame->evacuated = 0;
     frame->number = take_frame_number(frame);
     init_node_free_list(frame);
-    if (record.last_node_frame) record.last_node_frame->next = frame;
-    else record.first_node_frame = record.current_node_frame = frame;
+    if (record.last_node_frame)
+        record.last_node_frame->next = frame;
+    else
+        record.first_node_frame = record.current_node_frame = frame;
     record.last_node_frame = frame;
     return frame;
 }
@@ -244,10 +251,14 @@ void free_node(NodeFrame* frame, uint32_t node) {
 }
 
 void free_node_frame(NodeFrame* frame) {
-    if (frame->prev) frame->prev->next = frame->next;
-    else record.first_node_frame = frame->next;
-    if (frame->next) frame->next->prev = frame->prev;
-    else record.last_node_frame = frame->prev;
+    if (frame->prev)
+        frame->prev->next = frame->next;
+    else
+        record.first_node_frame = frame->next;
+    if (frame->next)
+        frame->next->prev = frame->prev;
+    else
+        record.last_node_frame = frame->prev;
     if (record.current_node_frame == frame) record.current_node_frame = record.last_node_frame;
     record.node_frames[frame->number] = nullptr;
     free_os_block(frame);
@@ -268,10 +279,14 @@ SeriesFrame* new_series_frame() {
     for (SeriesFrame* f = record.first_series_frame; f && f < frame; f = f->next) after = f;
     frame->prev = after;
     frame->next = after ? after->next : record.first_series_frame;
-    if (frame->next) frame->next->prev = frame;
-    else record.last_series_frame = frame;
-    if (after) after->next = frame;
-    else record.first_series_frame = frame;
+    if (frame->next)
+        frame->next->prev = frame;
+    else
+        record.last_series_frame = frame;
+    if (after)
+        after->next = frame;
+    else
+        record.first_series_frame = frame;
     if (!record.active_series_frame) record.active_series_frame = frame;
     return frame;
 }
@@ -283,12 +298,15 @@ SeriesFrame* find_series_frame(uint32_t total) {
 }
 
 void free_series_frame(SeriesFrame* frame) {
-    if (frame->prev) frame->prev->next = frame->next;
-    else record.first_series_frame = frame->next;
-    if (frame->next) frame->next->prev = frame->prev;
-    else record.last_series_frame = frame->prev;
-    if (record.active_series_frame == frame)
-        record.active_series_frame = record.last_series_frame;
+    if (frame->prev)
+        frame->prev->next = frame->next;
+    else
+        record.first_series_frame = frame->next;
+    if (frame->next)
+        frame->next->prev = frame->prev;
+    else
+        record.last_series_frame = frame->prev;
+    if (record.active_series_frame == frame) record.active_series_frame = record.last_series_frame;
     free_os_block(frame);
 }
 
@@ -326,7 +344,7 @@ Buffer* alloc_series_buffer(uint32_t count, uint32_t unit, int32_t offset) {
             if (!frame) {
                 if (!record.torture) collector::collect_if_enabled();
                 frame = find_series_frame(total);
-                if (!frame || frame->end - frame->top < kMinFrameRoom) {
+                if (!frame || static_cast<uint32_t>(frame->end - frame->top) < kMinFrameRoom) {
                     if (total >= record.next_frame_size)
                         record.next_frame_size = record.max_frame_size;
                     frame = new_series_frame();
@@ -338,6 +356,9 @@ Buffer* alloc_series_buffer(uint32_t count, uint32_t unit, int32_t offset) {
         unpoison(b, total);
         frame->top += total;
     }
+    // A buffer made while a cycle runs (a release callback, a sweep hook) was not reached by
+    // marking: it counts as reached, or compaction would take it for garbage.
+    if (collector::busy()) flags |= kFlagMark;
     init_header(b, flags, size, offset);
     return b;
 }
@@ -360,7 +381,9 @@ uint32_t alloc_unmanaged_series(uint32_t count, uint32_t unit, int32_t offset) {
     return node;
 }
 
-uint32_t alloc_cells(uint32_t count) { return alloc_series(count, 16, 0); }
+uint32_t alloc_cells(uint32_t count) {
+    return alloc_series(count, 16, 0);
+}
 
 uint32_t alloc_unset_cells(uint32_t count) {
     uint32_t node = alloc_series(count, 16, 0);
@@ -370,7 +393,9 @@ uint32_t alloc_unset_cells(uint32_t count) {
     return node;
 }
 
-uint32_t alloc_bytes(uint32_t size) { return alloc_series(size == 0 ? 16 : size, 1, 0); }
+uint32_t alloc_bytes(uint32_t size) {
+    return alloc_series(size == 0 ? 16 : size, 1, 0);
+}
 
 uint32_t alloc_units(uint32_t count, uint32_t unit) {
     if (count == 0) count = 16 >> (unit >> 1);
@@ -384,7 +409,9 @@ uint32_t alloc_bytes_filled(uint32_t size, uint8_t byte) {
     return node;
 }
 
-void set_series_flag(uint32_t node, uint32_t bits) { buffer(node)->flags |= bits; }
+void set_series_flag(uint32_t node, uint32_t bits) {
+    buffer(node)->flags |= bits;
+}
 
 namespace {
 

@@ -38,14 +38,14 @@ namespace memory {
 
 // Flags of a series buffer (its first header word). Bits not named here belong to the users
 // of series.
-constexpr uint32_t kUnitMask = 0x1F;        // unit size in bytes: 1, 2, 4 or 16 (cells)
-constexpr uint32_t kFlagOwned = 0x20000;    // the series belongs to an object
-constexpr uint32_t kFlagFixed = 0x100000;   // system-heap block: never moves, never freed
-constexpr uint32_t kFlagBig = 0x1000000;    // lives in a big frame of its own
-constexpr uint32_t kFlagMark = 0x8000000;   // collector mark, clear between cycles
+constexpr uint32_t kUnitMask = 0x1F;         // unit size in bytes: 1, 2, 4 or 16 (cells)
+constexpr uint32_t kFlagOwned = 0x20000;     // the series belongs to an object
+constexpr uint32_t kFlagFixed = 0x100000;    // system-heap block: never moves, never freed
+constexpr uint32_t kFlagBig = 0x1000000;     // lives in a big frame of its own
+constexpr uint32_t kFlagMark = 0x8000000;    // collector mark, clear between cycles
 constexpr uint32_t kFlagMiddle = 0x10000000; // head placed in the middle at allocation
-constexpr uint32_t kFlagNew = 0x20000000;   // set on every buffer the allocators make
-constexpr uint32_t kFlagInUse = 0x80000000; // cleared on a buffer replaced by expansion
+constexpr uint32_t kFlagNew = 0x20000000;    // set on every buffer the allocators make
+constexpr uint32_t kFlagInUse = 0x80000000;  // cleared on a buffer replaced by expansion
 
 // A series buffer: five 32-bit words, then the data. Head and tail are byte offsets from
 // the data start; the used units lie between them.
@@ -84,9 +84,9 @@ struct NodeFrame {
     uint32_t used;
     uint32_t created_cycle; // the collector's series-cycle count at creation
     uint32_t used_at_last;  // used count at the end of the previous collection
-    uint32_t history; // shifted left at each collection, bit 0 set when used did not change
-    uint32_t evacuated; // all nodes moved out; released at the end of the collection
-    uint32_t number;    // the frame number of its node ids
+    uint32_t history;       // shifted left at each collection, bit 0 set when used did not change
+    uint32_t evacuated;     // all nodes moved out; released at the end of the collection
+    uint32_t number;        // the frame number of its node ids
 
     uintptr_t* slots() { return reinterpret_cast<uintptr_t*>(this + 1); }
 };
@@ -127,8 +127,8 @@ struct MemoryRecord {
     int64_t os_bytes = 0; // rounded sizes of all blocks held from virtual memory
     NodeFrame* first_node_frame = nullptr;
     NodeFrame* last_node_frame = nullptr;
-    NodeFrame* current_node_frame = nullptr; // where alloc_node looks first
-    SeriesFrame* first_series_frame = nullptr; // lowest address
+    NodeFrame* current_node_frame = nullptr;    // where alloc_node looks first
+    SeriesFrame* first_series_frame = nullptr;  // lowest address
     SeriesFrame* active_series_frame = nullptr; // where allocation looks first
     SeriesFrame* last_series_frame = nullptr;   // highest address
     uint32_t initial_frame_size = kInitialFrameSize;
@@ -178,7 +178,9 @@ void set_fault_hook(FaultHook hook);
 inline uintptr_t& node_slot(uint32_t node) {
     return record.node_frames[node >> kNodeSlotBits]->slots()[node & kNodeSlotMask];
 }
-inline Buffer* buffer(uint32_t node) { return reinterpret_cast<Buffer*>(node_slot(node)); }
+inline Buffer* buffer(uint32_t node) {
+    return reinterpret_cast<Buffer*>(node_slot(node));
+}
 
 // Checked lookup: the buffer of `node`, or null when the id names no node holding a buffer.
 Buffer* find_buffer(uint32_t node);
@@ -220,9 +222,9 @@ uint32_t alloc_unmanaged_series(uint32_t count, uint32_t unit, int32_t offset);
 
 // Typed shorthands (offset 0); all may collect.
 uint32_t alloc_cells(uint32_t count);
-uint32_t alloc_unset_cells(uint32_t count); // whole capacity: header 2, zero payload
-uint32_t alloc_bytes(uint32_t size);         // size 0 is taken as 16
-uint32_t alloc_units(uint32_t count, uint32_t unit); // count 0 is taken as 16 bytes' worth
+uint32_t alloc_unset_cells(uint32_t count);               // whole capacity: header 2, zero payload
+uint32_t alloc_bytes(uint32_t size);                      // size 0 is taken as 16
+uint32_t alloc_units(uint32_t count, uint32_t unit);      // count 0 is taken as 16 bytes' worth
 uint32_t alloc_bytes_filled(uint32_t size, uint8_t byte); // whole capacity filled
 
 void set_series_flag(uint32_t node, uint32_t bits);

@@ -15,7 +15,9 @@ void chain_free(Cell* cells, uint32_t from, uint32_t to) {
         cells[i] = Cell{kTypeInteger, 0, i + 1 < to ? i + 1 : 0xFFFFFFFFu, 0};
 }
 
-Cell* cells() { return memory::buffer(table.block.w2)->cells(); }
+Cell* cells() {
+    return memory::buffer(table.block.w2)->cells();
+}
 
 } // namespace
 
@@ -63,6 +65,8 @@ void free(uint32_t slot) {
     table.free_head = static_cast<int32_t>(slot - 1);
 }
 
-void mark() { collector::mark_block_value(table.block); }
+void mark() {
+    collector::mark_block_value(table.block);
+}
 
 } // namespace slots

@@ -28,8 +28,10 @@ TEST_F(MemoryTest, UnreachableSeriesAreReclaimedReachableOnesKeepTheirContent) {
     GcRoot list(memory::alloc_cells(4));
     for (int i = 0; i < 20; ++i) {
         std::string text = (i % 2 ? "dead " : "live ") + std::to_string(i);
-        if (i % 2) make_text(text.c_str());
-        else append(list.node(), string_of(make_text(text.c_str())));
+        if (i % 2)
+            make_text(text.c_str());
+        else
+            append(list.node(), string_of(make_text(text.c_str())));
     }
     collector::collect();
     Buffer* b = memory::buffer(list.node());
@@ -310,7 +312,9 @@ TEST_F(MemoryTest, MarkersRunInOrderEveryCycle) {
 }
 
 namespace {
-void mark_first_word(Cell& c) { collector::mark_node_cells(c.w1); }
+void mark_first_word(Cell& c) {
+    collector::mark_node_cells(c.w1);
+}
 } // namespace
 
 TEST_F(MemoryTest, TypeMarkersDecideWhatACellReaches) {
@@ -336,7 +340,9 @@ namespace {
 // entries whose series died are dropped.
 uint32_t owner_table = 0;
 
-void mark_owner_table() { collector::mark_series(owner_table); }
+void mark_owner_table() {
+    collector::mark_series(owner_table);
+}
 
 void sweep_owner_table() {
     if (!owner_table) return;
@@ -367,8 +373,12 @@ TEST_F(MemoryTest, TheOwnerTableIsMarkedWeakly) {
 namespace {
 
 std::vector<uintptr_t> released;
-void record_release(uintptr_t value) { released.push_back(value); }
-void mark_handle(Cell& c) { externals::mark(static_cast<int32_t>(c.w3), 0); }
+void record_release(uintptr_t value) {
+    released.push_back(value);
+}
+void mark_handle(Cell& c) {
+    externals::mark(static_cast<int32_t>(c.w3), 0);
+}
 
 } // namespace
 

@@ -7,7 +7,9 @@
 namespace {
 
 std::vector<uintptr_t> released;
-void release(uintptr_t value) { released.push_back(value); }
+void release(uintptr_t value) {
+    released.push_back(value);
+}
 
 class Externals : public testing::Test {
 protected:
@@ -104,7 +106,9 @@ TEST_F(Externals, SweepReleasesUnmarkedRowsAndClearsMarks) {
 
 namespace {
 std::vector<uintptr_t> seen;
-void see(uintptr_t value) { seen.push_back(value); }
+void see(uintptr_t value) {
+    seen.push_back(value);
+}
 } // namespace
 
 TEST_F(Externals, ForEachVisitsTheLiveRowsOfOneKind) {

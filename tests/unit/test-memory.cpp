@@ -17,7 +17,9 @@ struct FaultSeen {
     memory::Fault fault;
 };
 
-void throwing_hook(memory::Fault fault) { throw FaultSeen{fault}; }
+void throwing_hook(memory::Fault fault) {
+    throw FaultSeen{fault};
+}
 
 bool in_a_series_frame(const void* p) {
     for (memory::SeriesFrame* f = record.first_series_frame; f; f = f->next)
@@ -30,10 +32,11 @@ bool in_a_series_frame(const void* p) {
 TEST_F(MemoryTest, CapacitiesAreWholeSixteenBytes) {
     struct Case {
         uint32_t asked, unit, size;
-    } cases[] = {{0, 1, 16}, {1, 1, 16}, {16, 1, 16}, {17, 1, 32}, {3, 2, 16}, {9, 2, 32},
-                 {5, 4, 32}, {1, 16, 16}, {3, 16, 48}};
+    } cases[] = {{0, 1, 16}, {1, 1, 16}, {16, 1, 16}, {17, 1, 32}, {3, 2, 16},
+                 {9, 2, 32}, {5, 4, 32}, {1, 16, 16}, {3, 16, 48}};
     for (const Case& c : cases) {
-        uint32_t node = c.unit == 1 ? memory::alloc_bytes(c.asked) : memory::alloc_series(c.asked, c.unit, 0);
+        uint32_t node =
+            c.unit == 1 ? memory::alloc_bytes(c.asked) : memory::alloc_series(c.asked, c.unit, 0);
         Buffer* b = memory::buffer(node);
         EXPECT_EQ(b->size, c.size) << c.asked << " x " << c.unit;
         EXPECT_EQ(b->flags, c.unit | memory::kFlagInUse | memory::kFlagNew);
