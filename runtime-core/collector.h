@@ -17,7 +17,9 @@
 //      (root block, stacks, symbol table, owner table, global context, ...) register theirs
 //      at start-up.
 // C++ code never keeps a Cell* or buffer address across a call that may collect: it keeps a
-// node in a GcRoot and re-reads through it, or keeps the address in a GcInterior.
+// node in a GcRoot and re-reads through it, or keeps the address in a GcInterior. Node ids
+// change too when a node frame is evacuated: a node id kept in a plain variable across such
+// a call is stale afterwards; keep it in a GcRoot, or read it again from a reachable cell.
 //
 // Marking uses an explicit work stack, never C++ recursion: the marking operations below
 // only mark a buffer and queue its cells; the cells are scanned after the marker returns.
@@ -88,8 +90,8 @@ bool mark_series(uint32_t& slot);
 void mark_node_cells(uint32_t& slot);
 // mark_node_cells of word 2 of a block-like cell, when it is not 0.
 void mark_block_value(Cell& cell);
-// Queues the cells [first, last) for marking by type. They are scanned before the current
-// marker's caller moves on, so a range in the marker's own stack frame is fine.
+// Queues the cells [first, last) for marking by type; they are scanned once the marker
+// returns, so they must outlive it: cells in buffers, globals or GcRoots, not locals.
 void mark_block(Cell* first, Cell* last);
 void unmark(uint32_t node);
 bool is_marked(uint32_t node);
