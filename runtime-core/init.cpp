@@ -1,13 +1,25 @@
 #include "runtime-core/init.h"
 
+#include "runtime-core/collector.h"
 #include "runtime-core/dyn-print.h"
+#include "runtime-core/externals.h"
+#include "runtime-core/memory.h"
 #include "runtime-core/platform.h"
+#include "runtime-core/slots.h"
 
 namespace runtime {
 
+// The modules come up in a fixed order; the steps of modules still to come keep their
+// places between these.
 void init() {
     dyn_print::init();
     platform::init();
+    memory::init();
+    externals::init();
+    memory::new_node_frame(memory::kNodesPerFrame);
+    memory::new_series_frame();
+    slots::init();
+    collector::init();
 }
 
 } // namespace runtime

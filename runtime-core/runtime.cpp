@@ -8,6 +8,7 @@
 #include "gui-backend/error-box.h"
 #include "runtime-core/heap.h"
 #include "runtime-core/init.h"
+#include "runtime-core/memory.h"
 #include "runtime-core/process.h"
 #include "runtime-core/stdio.h"
 #include "runtime-core/throw.h"
@@ -100,6 +101,7 @@ void on_quit() {
 }
 
 void exit_cleanup() {
+    memory::release_all();
     memory::free_all();
 }
 

@@ -1,0 +1,534 @@
+#include "runtime-core/collector.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <vector>
+
+#include "runtime-core/externals.h"
+#include "runtime-core/runtime.h"
+#include "runtime-core/slots.h"
+
+namespace collector {
+
+State state;
+
+namespace detail {
+GcRoot* roots = nullptr;
+GcInteriorBase* interiors = nullptr;
+} // namespace detail
+
+} // namespace collector
+
+// The root and interior lists are doubly linked, so that entries may end in any order.
+void GcRoot::link() {
+    prev_ = nullptr;
+    next_ = collector::detail::roots;
+    if (next_) next_->prev_ = this;
+    collector::detail::roots = this;
+}
+
+void GcRoot::unlink() {
+    if (prev_)
+        prev_->next_ = next_;
+    else
+        collector::detail::roots = next_;
+    if (next_) next_->prev_ = prev_;
+}
+
+void GcInteriorBase::link() {
+    prev_ = nullptr;
+    next_ = collector::detail::interiors;
+    if (next_) next_->prev_ = this;
+    collector::detail::interiors = this;
+}
+
+void GcInteriorBase::unlink() {
+    if (prev_)
+        prev_->next_ = next_;
+    else
+        collector::detail::interiors = next_;
+    if (next_) next_->prev_ = prev_;
+}
+
+namespace collector {
+
+using memory::Buffer;
+using memory::kBufferOverhead;
+using memory::kFlagFixed;
+using memory::kFlagMark;
+using memory::NodeFrame;
+using memory::record;
+using memory::SeriesFrame;
+
+namespace {
+
+constexpr uint32_t kMaxMarkers = 100;
+constexpr uint32_t kEvacuateBelow = 5000;      // used nodes under which a frame may be evacuated
+constexpr int64_t kEvacuateFreeNeeded = 10000; // free nodes needed elsewhere
+constexpr uint32_t kLinearSearchMax = 16;
+constexpr uintptr_t kTagMoved = 3;
+
+constexpr std::array<TypeMarker, 256> default_type_markers() {
+    std::array<TypeMarker, 256> t{};
+    for (uint8_t id : {kTypeBlock, kTypeParen, kTypePath, kTypeLitPath, kTypeSetPath, kTypeGetPath})
+        t[id] = mark_block_cell;
+    for (uint8_t id : {kTypeString, kTypeFile, kTypeUrl, kTypeTag, kTypeEmail, kTypeRef})
+        t[id] = mark_string_cell;
+    for (uint8_t id : {kTypeBitset, kTypeVector, kTypeBinary}) t[id] = mark_series_cell;
+    return t;
+}
+
+std::array<TypeMarker, 256> type_markers = default_type_markers();
+Marker markers[kMaxMarkers];
+uint32_t marker_count = 0;
+SweepHook owner_sweep = nullptr;
+
+// Cells waiting to be scanned: the explicit work stack of marking.
+struct Range {
+    Cell* first;
+    Cell* last;
+};
+std::vector<Range> work;
+
+// Fixed buffers lie outside the frames, so the cycle clears their marks itself.
+std::vector<Buffer*> fixed_marked;
+
+// Data areas of the series frames and big frames, sorted by address.
+struct Span {
+    uintptr_t begin;
+    uintptr_t end;
+};
+std::vector<Span> spans;
+
+// Registered interior pointers that point into a frame, sorted by address, and the cursor
+// of the one pass that compaction makes over them.
+struct Pair {
+    uintptr_t address;
+    GcInteriorBase* owner;
+};
+std::vector<Pair> pairs;
+size_t pair_cursor = 0;
+
+// Follows the moves that evacuation recorded in the old node slots. Answers the current id
+// and its slot content (0 when the id names no node).
+uint32_t resolve(uint32_t node, uintptr_t* slot_out) {
+    for (;;) {
+        uint32_t number = node >> memory::kNodeSlotBits;
+        uint32_t index = node & memory::kNodeSlotMask;
+        NodeFrame* frame =
+            node != 0 && number < record.node_frames_size ? record.node_frames[number] : nullptr;
+        if (!frame || index >= frame->capacity) {
+            *slot_out = 0;
+            return node;
+        }
+        uintptr_t slot = frame->slots()[index];
+        if ((slot & 3) != kTagMoved) {
+            *slot_out = slot;
+            return node;
+        }
+        node = static_cast<uint32_t>(slot >> 2);
+    }
+}
+
+Buffer* live_buffer(uintptr_t slot) {
+    return slot != 0 && (slot & 3) == 0 ? reinterpret_cast<Buffer*>(slot) : nullptr;
+}
+
+void push_cells(Buffer* b) {
+    if (b->unit() != 16) return;
+    uint32_t tail = std::min(b->tail, b->size);
+    if (b->head < tail)
+        work.push_back({reinterpret_cast<Cell*>(b->data() + b->head),
+                        reinterpret_cast<Cell*>(b->data() + tail)});
+}
+
+void drain() {
+    while (!work.empty()) {
+        Range r = work.back();
+        work.pop_back();
+        for (Cell* c = r.first; c < r.last; ++c) {
+            TypeMarker m = type_markers[c->header & cell::kTypeMask];
+            if (m) m(*c);
+        }
+    }
+}
+
+// --- Node-frame evacuation ---------------------------------------------------------------
+
+bool can_receive(const NodeFrame* f, const NodeFrame* source) {
+    return f->free_head != 0 && !f->evacuated && f != source;
+}
+
+uint32_t take_node_for(NodeFrame* source) {
+    NodeFrame* f = record.current_node_frame;
+    if (!f || !can_receive(f, source)) {
+        NodeFrame* found = nullptr;
+        for (NodeFrame* g = f ? f->next : nullptr; g && !found; g = g->next)
+            if (can_receive(g, source)) found = g;
+        for (NodeFrame* g = record.first_node_frame; g && !found; g = g->next)
+            if (can_receive(g, source)) found = g;
+        record.current_node_frame = found ? found : memory::new_node_frame(memory::kNodesPerFrame);
+    }
+    return memory::alloc_node();
+}
+
+void evacuate(NodeFrame* frame) {
+    uintptr_t* slots = frame->slots();
+    for (uint32_t i = 0; i < frame->capacity; ++i) {
+        uintptr_t slot = slots[i];
+        if (!live_buffer(slot)) continue;
+        uint32_t moved = take_node_for(frame);
+        memory::node_slot(moved) = slot;
+        reinterpret_cast<Buffer*>(slot)->node = moved;
+        slots[i] = static_cast<uintptr_t>(moved) << 2 | kTagMoved;
+        --frame->used;
+    }
+    frame->evacuated = 1;
+}
+
+void evacuate_node_frames() {
+    int32_t setting = std::clamp(state.history_setting, 0, 30);
+    uint32_t mask = (1u << (setting + 1)) - 1;
+    NodeFrame* current = record.first_node_frame;
+    while (current && (current->free_head == 0 || current->evacuated)) current = current->next;
+    if (!current) return;
+    record.current_node_frame = current;
+    int64_t free = 0;
+    for (NodeFrame* f = record.first_node_frame; f; f = f->next)
+        if (f->free_head != 0 && !f->evacuated) free += f->capacity - f->used;
+    bool any = false;
+    for (NodeFrame* f = record.last_node_frame; f; f = f->prev) {
+        if ((f->history & mask) == mask && f->used < kEvacuateBelow && free > kEvacuateFreeNeeded &&
+            f != record.current_node_frame) {
+            free -= memory::kNodesPerFrame;
+            evacuate(f);
+            any = true;
+        }
+    }
+    if (any) ++state.node_cycles;
+}
+
+// --- Frame tables and interior pointers --------------------------------------------------
+
+void build_frame_table() {
+    spans.clear();
+    for (SeriesFrame* f = record.first_series_frame; f; f = f->next)
+        spans.push_back(
+            {reinterpret_cast<uintptr_t>(f->data()), reinterpret_cast<uintptr_t>(f->end)});
+    for (memory::BigFrame* f = record.first_big_frame; f; f = f->next) {
+        auto begin = reinterpret_cast<uintptr_t>(f->buffer());
+        spans.push_back({begin, begin + f->size});
+    }
+    std::sort(spans.begin(), spans.end(),
+              [](const Span& a, const Span& b) { return a.begin < b.begin; });
+}
+
+bool in_frames(uintptr_t address) {
+    if (spans.size() <= kLinearSearchMax) {
+        for (const Span& s : spans)
+            if (address >= s.begin && address < s.end) return true;
+        return false;
+    }
+    auto it = std::upper_bound(spans.begin(), spans.end(), address,
+                               [](uintptr_t a, const Span& s) { return a < s.begin; });
+    return it != spans.begin() && address < std::prev(it)->end;
+}
+
+// Fixes the interior pointers into a run of buffers that moved from [old_start, old_end) by
+// delta bytes. Runs are reported in increasing address order within a cycle.
+void fix_interiors(uintptr_t old_start, uintptr_t old_end, intptr_t delta);
+
+// --- Compaction --------------------------------------------------------------------------
+
+// Moves a run of consecutive buffers and rewrites their nodes.
+void move_run(uint8_t* from, uint32_t length, uint8_t* to) {
+    if (from == to || length == 0) return;
+    memory::unpoison(to, length);
+    std::memmove(to, from, length);
+    for (uint8_t* p = to; p < to + length;) {
+        auto* b = reinterpret_cast<Buffer*>(p);
+        if (b->node) memory::node_slot(b->node) = reinterpret_cast<uintptr_t>(b);
+        p += b->size + kBufferOverhead;
+    }
+    fix_interiors(reinterpret_cast<uintptr_t>(from), reinterpret_cast<uintptr_t>(from) + length,
+                  to - from);
+}
+
+bool marked(const uint8_t* p) {
+    return reinterpret_cast<const Buffer*>(p)->flags & kFlagMark;
+}
+uint32_t total_of(const uint8_t* p) {
+    return reinterpret_cast<const Buffer*>(p)->size + kBufferOverhead;
+}
+
+// Slides the live buffers of every series frame down, the first frame in place, every later
+// one first into the free space of its predecessor while that has more than kMinFrameRoom.
+void compact_series_frames() {
+    for (SeriesFrame* frame = record.first_series_frame; frame;) {
+        SeriesFrame* next = frame->next;
+        SeriesFrame* pred = frame->prev;
+        uint32_t room = pred ? static_cast<uint32_t>(pred->end - pred->top) : 0;
+        if (room <= memory::kMinFrameRoom) room = 0;
+        uint8_t* dest = nullptr; // where the next live run slides to inside this frame
+        uint8_t* p = frame->data();
+        uint8_t* top = frame->top;
+        while (p < top) {
+            if (!marked(p)) {
+                if (!dest) dest = p;
+                while (p < top && !marked(p)) {
+                    auto* b = reinterpret_cast<Buffer*>(p);
+                    memory::queue_free_node(b->node, b);
+                    p += total_of(p);
+                }
+                continue;
+            }
+            uint8_t* run = p;
+            uint32_t length = 0, last = 0, count = 0;
+            while (p < top && marked(p)) {
+                reinterpret_cast<Buffer*>(p)->flags &= ~kFlagMark;
+                last = total_of(p);
+                length += last;
+                p += last;
+                ++count;
+                if (room && length > room) break;
+            }
+            bool to_pred = false;
+            if (room) {
+                if (length <= room) {
+                    to_pred = true;
+                } else if (count > 1) {
+                    // Without its last buffer the run fits; that one starts the next run.
+                    p -= last;
+                    reinterpret_cast<Buffer*>(p)->flags |= kFlagMark;
+                    length -= last;
+                    to_pred = true;
+                }
+            }
+            if (to_pred) {
+                move_run(run, length, pred->top);
+                pred->top += length;
+                room -= length;
+                if (room <= memory::kMinFrameRoom) room = 0;
+                // The run's old place is free now: later runs slide down over it and the
+                // heap top drops below it, so its stale headers are never walked again.
+                if (!dest) dest = run;
+            } else if (dest) {
+                move_run(run, length, dest);
+                dest += length;
+            }
+        }
+        if (dest) {
+            memory::poison(dest, static_cast<size_t>(top - dest));
+            frame->top = dest;
+        }
+        if (frame != record.first_series_frame && frame != record.last_series_frame &&
+            frame->top == frame->data())
+            memory::free_series_frame(frame);
+        frame = next;
+    }
+}
+
+// Torture mode: every live buffer moves to a fresh frame; the old frames stay poisoned (and
+// filled with 0xDD) until the next cycle, so that a stale address reads garbage or trips
+// AddressSanitizer instead of finding the value it expected.
+void compact_torture() {
+    memory::release_quarantine();
+    SeriesFrame* old = record.first_series_frame;
+    record.first_series_frame = record.last_series_frame = record.active_series_frame = nullptr;
+    SeriesFrame* to = nullptr;
+    for (SeriesFrame* f = old; f; f = f->next) {
+        for (uint8_t* p = f->data(); p < f->top;) {
+            auto* b = reinterpret_cast<Buffer*>(p);
+            uint32_t total = total_of(p);
+            if (b->flags & kFlagMark) {
+                b->flags &= ~kFlagMark;
+                if (!to || static_cast<uint32_t>(to->end - to->top) < total)
+                    to = memory::new_series_frame();
+                move_run(p, total, to->top);
+                to->top += total;
+            } else {
+                memory::queue_free_node(b->node, b);
+            }
+            p += total;
+        }
+    }
+    while (old) {
+        SeriesFrame* next = old->next;
+        size_t size = static_cast<size_t>(old->end - old->data());
+        memory::unpoison(old->data(), size);
+        std::memset(old->data(), 0xDD, size);
+        memory::poison(old->data(), size);
+        old->next = record.quarantine;
+        record.quarantine = old;
+        old = next;
+    }
+    if (to) record.active_series_frame = to;
+}
+
+} // namespace
+
+namespace detail {
+
+struct Access {
+    static void mark_roots() {
+        for (GcRoot* r = roots; r; r = r->next_) {
+            if (r->holds_cell_) {
+                TypeMarker m = type_markers[r->cell_.header & cell::kTypeMask];
+                if (m) m(r->cell_);
+            } else {
+                mark_node_cells(r->node_);
+            }
+            drain();
+        }
+    }
+    static void record_interiors() {
+        pairs.clear();
+        pair_cursor = 0;
+        for (GcInteriorBase* i = interiors; i; i = i->next_) {
+            auto address = reinterpret_cast<uintptr_t>(i->address_);
+            if (in_frames(address)) pairs.push_back({address, i});
+        }
+        std::sort(pairs.begin(), pairs.end(),
+                  [](const Pair& a, const Pair& b) { return a.address < b.address; });
+    }
+    static void set(GcInteriorBase* i, uintptr_t address) {
+        i->address_ = reinterpret_cast<void*>(address);
+    }
+};
+
+} // namespace detail
+
+namespace {
+
+void fix_interiors(uintptr_t old_start, uintptr_t old_end, intptr_t delta) {
+    while (pair_cursor < pairs.size() && pairs[pair_cursor].address < old_start) ++pair_cursor;
+    for (; pair_cursor < pairs.size() && pairs[pair_cursor].address < old_end; ++pair_cursor)
+        detail::Access::set(pairs[pair_cursor].owner,
+                            pairs[pair_cursor].address + static_cast<uintptr_t>(delta));
+}
+
+} // namespace
+
+// --- Public interface --------------------------------------------------------------------
+
+void init() {
+    state.series_cycles = 0;
+    state.node_cycles = 0;
+    state.history_setting = 5;
+}
+
+void collect() {
+    if (busy() || state.pins) return;
+    state.busy.store(1);
+    if (state.node_compaction) evacuate_node_frames();
+    detail::Access::mark_roots();
+    slots::mark();
+    drain();
+    for (uint32_t i = 0; i < marker_count; ++i) {
+        if (!markers[i]) continue;
+        markers[i]();
+        drain();
+    }
+    build_frame_table();
+    detail::Access::record_interiors();
+    externals::sweep();
+    if (owner_sweep) owner_sweep();
+    if (record.torture)
+        compact_torture();
+    else
+        compact_series_frames();
+    memory::sweep_big_frames();
+    memory::flush_free_nodes();
+    memory::trim_node_frames();
+    for (Buffer* b : fixed_marked) b->flags &= ~kFlagMark;
+    fixed_marked.clear();
+    pairs.clear();
+    ++state.series_cycles;
+    state.busy.store(0);
+    memory::raise_deferred_fault();
+}
+
+void collect_if_enabled() {
+    if (state.enabled == 1) collect();
+}
+
+void add_marker(Marker marker) {
+    if (marker_count == kMaxMarkers) runtime::quit(runtime::kErrorAssertion, ZAN_CALLER_ADDRESS());
+    markers[marker_count++] = marker;
+}
+
+void set_type_marker(uint8_t type, TypeMarker marker) {
+    type_markers[type] = marker;
+}
+
+TypeMarker type_marker(uint8_t type) {
+    return type_markers[type];
+}
+
+void set_owner_sweep(SweepHook hook) {
+    owner_sweep = hook;
+}
+
+void reset_registrations() {
+    marker_count = 0;
+    owner_sweep = nullptr;
+    type_markers = default_type_markers();
+}
+
+bool mark_series(uint32_t& slot) {
+    if (!busy()) return false;
+    uintptr_t content;
+    uint32_t node = resolve(slot, &content);
+    if (node != slot) slot = node;
+    Buffer* b = live_buffer(content);
+    if (!b || (b->flags & kFlagMark)) return false;
+    b->flags |= kFlagMark;
+    if (b->flags & kFlagFixed) fixed_marked.push_back(b);
+    return true;
+}
+
+void mark_node_cells(uint32_t& slot) {
+    if (mark_series(slot)) push_cells(memory::buffer(slot));
+}
+
+void mark_block_value(Cell& cell) {
+    if (cell.w2 != 0) mark_node_cells(cell.w2);
+}
+
+void mark_block(Cell* first, Cell* last) {
+    if (busy() && first < last) work.push_back({first, last});
+}
+
+void unmark(uint32_t node) {
+    uintptr_t content;
+    resolve(node, &content);
+    if (Buffer* b = live_buffer(content)) b->flags &= ~kFlagMark;
+}
+
+bool is_marked(uint32_t node) {
+    uintptr_t content;
+    resolve(node, &content);
+    Buffer* b = live_buffer(content);
+    return b && (b->flags & kFlagMark);
+}
+
+uint32_t forward(uint32_t node) {
+    uintptr_t content;
+    return resolve(node, &content);
+}
+
+void mark_block_cell(Cell& cell) {
+    mark_block_value(cell);
+}
+
+void mark_string_cell(Cell& cell) {
+    mark_series(cell.w2);
+    if (cell.w3 != 0) mark_series(cell.w3);
+}
+
+void mark_series_cell(Cell& cell) {
+    mark_series(cell.w2);
+}
+
+} // namespace collector

@@ -1,0 +1,441 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "memory-fixture.h"
+
+using memory::Buffer;
+using memory::record;
+using memory::SeriesFrame;
+
+namespace {
+
+bool inside(const SeriesFrame* f, const void* p) {
+    auto* b = static_cast<const uint8_t*>(p);
+    return b >= const_cast<SeriesFrame*>(f)->data() && b < f->end;
+}
+
+uint32_t used_nodes() {
+    uint32_t used = 0;
+    for (memory::NodeFrame* f = record.first_node_frame; f; f = f->next) used += f->used;
+    return used;
+}
+
+} // namespace
+
+TEST_F(MemoryTest, UnreachableSeriesAreReclaimedReachableOnesKeepTheirContent) {
+    GcRoot list(memory::alloc_cells(4));
+    for (int i = 0; i < 20; ++i) {
+        std::string text = (i % 2 ? "dead " : "live ") + std::to_string(i);
+        if (i % 2)
+            make_text(text.c_str());
+        else
+            append(list.node(), string_of(make_text(text.c_str())));
+    }
+    collector::collect();
+    Buffer* b = memory::buffer(list.node());
+    ASSERT_EQ(b->length(), 10u);
+    uint64_t live_bytes = b->size + memory::kBufferOverhead;
+    for (uint32_t i = 0; i < 10; ++i) {
+        uint32_t s = b->cells()[i].w2;
+        EXPECT_EQ(text_of(s), "live " + std::to_string(2 * i));
+        live_bytes += memory::buffer(s)->size + memory::kBufferOverhead;
+    }
+    EXPECT_EQ(frame_bytes_used(), live_bytes);
+    EXPECT_EQ(used_nodes(), 11u);
+}
+
+TEST_F(MemoryTest, NestedBlocksAndCyclesAreMarkedOnce) {
+    GcRoot outer(memory::alloc_cells(2));
+    GcRoot inner(memory::alloc_cells(4));
+    append(outer.node(), block_of(inner.node()));
+    append(inner.node(), string_of(make_text("leaf")));
+    append(inner.node(), block_of(inner.node())); // itself
+    append(inner.node(), block_of(outer.node())); // its parent
+    uint32_t inner_node = inner.node();
+    inner.set_node(0);
+    collector::collect();
+    collector::collect();
+    EXPECT_EQ(used_nodes(), 3u);
+    Cell* cells = memory::buffer(inner_node)->cells();
+    EXPECT_EQ(text_of(cells[0].w2), "leaf");
+    EXPECT_EQ(cells[1].w2, inner_node);
+    EXPECT_EQ(cells[2].w2, outer.node());
+}
+
+// Marking works from an explicit stack: a million nested blocks do not exhaust the machine
+// stack.
+TEST_F(MemoryTest, DeeplyNestedBlocksMarkWithoutOverflow) {
+    constexpr int kDepth = 1000000;
+    GcRoot top;
+    {
+        NoGcScope building;
+        Cell c = string_of(make_text("bottom"));
+        for (int i = 0; i < kDepth; ++i) {
+            uint32_t block = memory::alloc_cells(1);
+            *memory::alloc_tail_cell(memory::buffer(block)) = c;
+            c = block_of(block);
+        }
+        top.set_cell(c);
+    }
+    collector::collect();
+    EXPECT_EQ(used_nodes(), uint32_t{kDepth} + 1);
+    Cell c = top.cell();
+    int depth = 0;
+    while (c.header == kTypeBlock) {
+        c = *memory::buffer(c.w2)->cells();
+        ++depth;
+    }
+    EXPECT_EQ(depth, kDepth);
+    EXPECT_EQ(text_of(c.w2), "bottom");
+}
+
+// A node frame that stayed sparse and unchanged over six collections is evacuated: its
+// nodes move to another frame, every reference that marking reaches is rewritten, and the
+// frame is released.
+TEST_F(MemoryTest, RootsAndCellsFollowAnEvacuatedNodeFrame) {
+    record.torture = false;
+    collector::state.enabled = 0;
+    memory::NodeFrame* first = record.first_node_frame;
+    GcRoot keep(memory::alloc_cells(100));
+    for (int i = 0; i < 99; ++i) append(keep.node(), string_of(make_text("a")));
+    while (first->free_head != 0) memory::alloc_bytes(1); // garbage fills the first frame
+    GcRoot survivor(make_text("survivor"));
+    GcRoot block(memory::alloc_cells(1));
+    append(block.node(), string_of(make_text("inside")));
+    ASSERT_EQ(node_frame_count(), 2);
+    uint32_t old_survivor = survivor.node();
+    uint32_t old_inside = memory::buffer(block.node())->cells()[0].w2;
+
+    collector::collect(); // the garbage goes; the second frame holds 3 nodes from now on
+    for (int cycle = 2; cycle <= 7; ++cycle) {
+        collector::collect();
+        EXPECT_EQ(collector::state.node_cycles, 0) << cycle;
+    }
+    collector::collect();
+    EXPECT_EQ(collector::state.node_cycles, 1);
+    EXPECT_EQ(node_frame_count(), 1);
+    EXPECT_NE(survivor.node(), old_survivor);
+    EXPECT_EQ(text_of(survivor.node()), "survivor");
+    EXPECT_EQ(memory::buffer(survivor.node())->node, survivor.node());
+    uint32_t inside = memory::buffer(block.node())->cells()[0].w2;
+    EXPECT_NE(inside, old_inside);
+    EXPECT_EQ(text_of(inside), "inside");
+    EXPECT_EQ(first->used, 103u);
+}
+
+// A live run that moves into the predecessor frame while no gap was found before it leaves
+// nothing behind: the frame's heap top drops below it, so its stale headers are never seen
+// again (they would free the run's still-live nodes).
+TEST_F(MemoryTest, ARunMovedIntoThePredecessorLeavesNoStaleHeaders) {
+    record.torture = false;
+    collector::state.enabled = 0;
+    memory::new_series_frame();
+    SeriesFrame* lo = record.first_series_frame; // the list is in address order
+    SeriesFrame* hi = record.last_series_frame;
+    ASSERT_EQ(lo->next, hi);
+
+    record.active_series_frame = lo;
+    for (int i = 0; i < 3; ++i) memory::alloc_bytes(100000); // garbage: lo empties
+    record.active_series_frame = hi;
+    GcRoot a(make_text("first live"));
+    GcRoot b(make_text("second live"));
+    memory::alloc_bytes(5000); // garbage after the run
+    ASSERT_EQ(reinterpret_cast<uint8_t*>(memory::buffer(a.node())), hi->data());
+
+    collector::collect();
+    EXPECT_TRUE(inside(lo, memory::buffer(a.node())));
+    EXPECT_TRUE(inside(lo, memory::buffer(b.node())));
+    EXPECT_EQ(hi->top, hi->data());
+
+    collector::collect();
+    uint32_t fresh1 = make_text("fresh");
+    uint32_t fresh2 = make_text("fresh");
+    for (uint32_t n : {fresh1, fresh2}) {
+        EXPECT_NE(n, a.node());
+        EXPECT_NE(n, b.node());
+    }
+    EXPECT_EQ(text_of(a.node()), "first live");
+    EXPECT_EQ(text_of(b.node()), "second live");
+    EXPECT_EQ(memory::buffer(a.node())->node, a.node());
+}
+
+namespace {
+
+struct Shape {
+    uint32_t room; // free bytes left in the lowest frame
+    bool moves;    // whether the middle frame's buffer moves down into it
+};
+
+} // namespace
+
+// Buffers move into the predecessor only while it has more than 52,428 bytes free; a frame
+// emptied by compaction is released unless it is the first or the last.
+TEST_F(MemoryTest, ThePredecessorReceivesOnlyWhileItHasRoom) {
+    for (Shape shape : {Shape{52424, false}, Shape{52440, true}}) {
+        SetUp();
+        record.torture = false;
+        collector::state.enabled = 0;
+        memory::new_series_frame();
+        memory::new_series_frame();
+        SeriesFrame* lo = record.first_series_frame;
+        SeriesFrame* mid = lo->next;
+        SeriesFrame* hi = mid->next;
+
+        record.active_series_frame = lo;
+        uint32_t capacity = static_cast<uint32_t>(lo->end - lo->data());
+        GcRoot filler(memory::alloc_bytes(capacity - shape.room - memory::kBufferOverhead));
+        ASSERT_EQ(static_cast<uint32_t>(lo->end - lo->top), shape.room);
+        record.active_series_frame = mid;
+        GcRoot m(make_text("middle"));
+        record.active_series_frame = hi;
+        GcRoot h(make_text("high"));
+
+        collector::collect();
+        EXPECT_EQ(text_of(m.node()), "middle");
+        EXPECT_EQ(text_of(h.node()), "high");
+        if (shape.moves) {
+            // The middle frame empties and goes; then the lowest has too little room left.
+            EXPECT_TRUE(inside(lo, memory::buffer(m.node())));
+            EXPECT_EQ(series_frame_count(), 2);
+            EXPECT_EQ(reinterpret_cast<uint8_t*>(memory::buffer(h.node())), hi->data());
+        } else {
+            // Nothing enters the lowest frame; the highest moves into the middle one and,
+            // being the last frame, is kept though empty.
+            EXPECT_EQ(reinterpret_cast<uint8_t*>(memory::buffer(m.node())), mid->data());
+            EXPECT_TRUE(inside(mid, memory::buffer(h.node())));
+            EXPECT_EQ(series_frame_count(), 3);
+            EXPECT_EQ(hi->top, hi->data());
+        }
+        TearDown();
+    }
+}
+
+TEST_F(MemoryTest, InteriorPointersFollowTheirBufferButKeepNothingAlive) {
+    for (bool torture : {false, true}) {
+        record.torture = torture;
+        make_text("garbage that goes first");
+        GcRoot s(make_text("abcdef"));
+        GcInterior<uint8_t> p(memory::buffer(s.node())->data() + 3);
+        uint32_t doomed = make_text("doomed");
+        GcInterior<uint8_t> q(memory::buffer(doomed)->data());
+        uint8_t* before = p.get();
+        collector::collect();
+        EXPECT_NE(p.get(), before) << torture;
+        EXPECT_EQ(p.get(), memory::buffer(s.node())->data() + 3) << torture;
+        EXPECT_EQ(*p, 'd');
+        EXPECT_TRUE(reclaimed(doomed)) << torture;
+    }
+}
+
+TEST_F(MemoryTest, AnExpandedAwayBufferIsReclaimedWithoutTouchingAnyNode) {
+    record.torture = false;
+    uint8_t* start = record.first_series_frame->data();
+    GcRoot s(make_text("grow"));
+    ASSERT_EQ(reinterpret_cast<uint8_t*>(memory::buffer(s.node())), start);
+    memory::expand_series_to(memory::buffer(s.node()), 0);
+    auto* old = reinterpret_cast<Buffer*>(start);
+    EXPECT_EQ(old->node, 0u);
+    uint32_t used = used_nodes();
+    collector::collect();
+    EXPECT_EQ(reinterpret_cast<uint8_t*>(memory::buffer(s.node())), start);
+    EXPECT_EQ(record.first_series_frame->top, start + 32 + memory::kBufferOverhead);
+    EXPECT_EQ(used_nodes(), used);
+    EXPECT_EQ(text_of(s.node()), "grow");
+}
+
+TEST_F(MemoryTest, ADisabledCollectorOnlyCollectsWhenAsked) {
+    record.torture = false;
+    collector::state.enabled = 0;
+    for (int i = 0; i < 80; ++i) memory::alloc_bytes(30000);
+    EXPECT_EQ(collector::state.series_cycles, 0);
+    EXPECT_GE(series_frame_count(), 2);
+    collector::collect();
+    EXPECT_EQ(collector::state.series_cycles, 1);
+    EXPECT_EQ(frame_bytes_used(), 0u);
+    EXPECT_EQ(used_nodes(), 0u);
+}
+
+TEST_F(MemoryTest, NoGcScopeHoldsCollectionOff) {
+    GcRoot s(make_text("pinned"));
+    Buffer* b = memory::buffer(s.node());
+    int32_t cycles = collector::state.series_cycles;
+    {
+        NoGcScope pinned;
+        for (int i = 0; i < 80; ++i) memory::alloc_bytes(30000);
+        collector::collect();
+        EXPECT_EQ(collector::state.series_cycles, cycles);
+        EXPECT_EQ(memory::buffer(s.node()), b);
+    }
+    collector::collect();
+    EXPECT_EQ(collector::state.series_cycles, cycles + 1);
+    EXPECT_EQ(text_of(s.node()), "pinned");
+}
+
+namespace {
+
+uint32_t marker_node = 0;
+uint32_t marker_block = 0;
+std::vector<int> marker_calls;
+bool busy_inside = false;
+
+void first_marker() {
+    marker_calls.push_back(1);
+    busy_inside = collector::busy();
+    collector::collect(); // nothing happens inside a cycle
+    collector::mark_series(marker_node);
+}
+
+void second_marker() {
+    marker_calls.push_back(2);
+    collector::mark_node_cells(marker_block);
+}
+
+} // namespace
+
+TEST_F(MemoryTest, MarkersRunInOrderEveryCycle) {
+    marker_calls.clear();
+    marker_node = marker_block = 0;
+    collector::add_marker(first_marker);
+    collector::add_marker(second_marker);
+    marker_node = make_text("marked");
+    marker_block = memory::alloc_cells(1);
+    append(marker_block, string_of(make_text("in block")));
+    marker_calls.clear();
+    collector::collect();
+    EXPECT_EQ(marker_calls, (std::vector<int>{1, 2}));
+    EXPECT_TRUE(busy_inside);
+    EXPECT_FALSE(collector::busy());
+    EXPECT_EQ(text_of(marker_node), "marked");
+    EXPECT_EQ(text_of(memory::buffer(marker_block)->cells()[0].w2), "in block");
+}
+
+namespace {
+void mark_first_word(Cell& c) {
+    collector::mark_node_cells(c.w1);
+}
+} // namespace
+
+TEST_F(MemoryTest, TypeMarkersDecideWhatACellReaches) {
+    GcRoot text(Cell{kTypeString, 0, make_text("text"), 0});
+    text.cell().w3 = make_text("cache"); // word 3 of a string is marked too
+    collector::set_type_marker(200, mark_first_word);
+    GcRoot custom(Cell{200, make_text("custom"), 0, 0});
+    GcRoot number(Cell{kTypeInteger, 0, 0, 0});
+    number.cell().w2 = make_text("not a reference");
+    uint32_t lost = number.cell().w2;
+    collector::collect();
+    EXPECT_EQ(text_of(text.cell().w2), "text");
+    EXPECT_EQ(text_of(text.cell().w3), "cache");
+    EXPECT_EQ(text_of(custom.cell().w1), "custom");
+    EXPECT_TRUE(reclaimed(lost));
+    EXPECT_EQ(collector::type_marker(kTypeBlock), collector::mark_block_cell);
+    EXPECT_EQ(collector::type_marker(kTypeInteger), nullptr);
+}
+
+namespace {
+
+// A stand-in for the owner table: its marker marks the table's buffer only; after marking,
+// entries whose series died are dropped.
+uint32_t owner_table = 0;
+
+void mark_owner_table() {
+    collector::mark_series(owner_table);
+}
+
+void sweep_owner_table() {
+    if (!owner_table) return;
+    Buffer* b = memory::buffer(owner_table);
+    for (Cell* c = b->cells(); c < b->cells_tail(); ++c)
+        if (c->header == kTypeString && !collector::is_marked(c->w2)) *c = Cell{kTypeNone, 0, 0, 0};
+}
+
+} // namespace
+
+TEST_F(MemoryTest, TheOwnerTableIsMarkedWeakly) {
+    owner_table = 0;
+    collector::add_marker(mark_owner_table);
+    collector::set_owner_sweep(sweep_owner_table);
+    owner_table = memory::alloc_cells(2);
+    GcRoot kept(make_text("kept"));
+    append(owner_table, string_of(kept.node()));
+    uint32_t orphan = make_text("orphan");
+    append(owner_table, string_of(orphan));
+    collector::collect();
+    Cell* entries = memory::buffer(owner_table)->cells();
+    EXPECT_EQ(entries[0].header, uint32_t{kTypeString});
+    EXPECT_EQ(text_of(entries[0].w2), "kept");
+    EXPECT_EQ(entries[1].header, uint32_t{kTypeNone});
+    EXPECT_TRUE(reclaimed(orphan));
+}
+
+namespace {
+
+std::vector<uintptr_t> released;
+void record_release(uintptr_t value) {
+    released.push_back(value);
+}
+void mark_handle(Cell& c) {
+    externals::mark(static_cast<int32_t>(c.w3), 0);
+}
+
+} // namespace
+
+TEST_F(MemoryTest, ExternalRowsLiveAsLongAsAValueReachesThem) {
+    released.clear();
+    uint32_t kind = externals::register_kind("bitmap", record_release);
+    collector::set_type_marker(kTypeHandle, mark_handle);
+    int32_t held = externals::alloc(0x1111, kind);
+    int32_t dropped = externals::alloc(0x2222, kind);
+    GcRoot handle(Cell{kTypeHandle, 0, 0, static_cast<uint32_t>(held)});
+    collector::collect();
+    EXPECT_EQ(released, (std::vector<uintptr_t>{0x2222}));
+    EXPECT_EQ(externals::table.rows[held].kind, kind);
+    EXPECT_EQ(externals::table.rows[dropped].kind, externals::kFreeRow);
+}
+
+TEST_F(MemoryTest, FixedBuffersKeepTheirCellsAliveAndLoseTheirMark) {
+    uint32_t fixed = memory::alloc_unmanaged_series(4, 16, 0);
+    GcRoot root(fixed);
+    append(fixed, string_of(make_text("held by a fixed block")));
+    collector::collect();
+    Buffer* b = memory::buffer(root.node());
+    EXPECT_EQ(b->flags & memory::kFlagMark, 0u);
+    EXPECT_EQ(text_of(b->cells()[0].w2), "held by a fixed block");
+}
+
+TEST_F(MemoryTest, BigBuffersAreReleasedWhenUnreachable) {
+    GcRoot big(memory::alloc_bytes(3000000));
+    memory::buffer(big.node())->data()[2999999] = 7;
+    uint32_t gone = memory::alloc_bytes(3000000);
+    int64_t held = record.os_bytes;
+    collector::collect();
+    EXPECT_TRUE(reclaimed(gone));
+    EXPECT_LT(record.os_bytes, held - 2999999);
+    Buffer* b = memory::buffer(big.node());
+    EXPECT_EQ(b->flags & memory::kFlagMark, 0u);
+    EXPECT_EQ(b->data()[2999999], 7);
+    EXPECT_EQ(record.first_big_frame->buffer(), b);
+    EXPECT_EQ(record.first_big_frame->next, nullptr);
+}
+
+// Torture mode: every allocation collects and moves every live buffer; the place it left
+// is poisoned (or, without AddressSanitizer, overwritten).
+TEST_F(MemoryTest, TortureModeMovesEveryLiveBufferAtEveryAllocation) {
+    record.torture = true;
+    GcRoot s(make_text("moving"));
+    for (int i = 0; i < 3; ++i) {
+        Buffer* before = memory::buffer(s.node());
+        int32_t cycles = collector::state.series_cycles;
+        make_text("trigger");
+        EXPECT_EQ(collector::state.series_cycles, cycles + 1);
+        EXPECT_NE(memory::buffer(s.node()), before);
+        EXPECT_EQ(text_of(s.node()), "moving");
+#ifdef ZAN_ASAN
+        EXPECT_TRUE(__asan_address_is_poisoned(before->data()));
+#else
+        EXPECT_EQ(before->data()[0], 0xDD);
+#endif
+    }
+}
