@@ -5,10 +5,13 @@
 #include <charconv>
 #include <cstring>
 
-// Shortest digits come from the Schubfach method: the round-trip interval of the double is
-// scaled by a 128-bit approximation of a power of ten chosen so that the interval holds at
-// most one decimal with fewer digits than 17; the result is the shortest decimal inside, the
-// closest to the value among equally short ones. Integers below 10^15 are printed directly.
+// Shortest digits come from the Schubfach method: the value and the two ends of its
+// round-trip interval are scaled by a power of ten (a 128-bit table entry, products rounded
+// to odd so that exact ones stay recognisable), chosen so that the scaled interval is less
+// than ten units wide. The shortest decimal inside is then the multiple of ten or, failing
+// that, the integer next to the scaled value that lies inside; the closer one wins when both
+// do. Integers below 10^15 are printed directly, and capped digits that are fewer than the
+// shortest ones come from std::to_chars, which rounds the exact value.
 
 namespace number_text {
 
@@ -192,37 +195,69 @@ constexpr char kDigitPairs[] = "00010203040506070809"
                                "80818283848586878889"
                                "90919293949596979899";
 
-int decimal_length(uint64_t v) {
-    int n = 1;
-    while (v >= 10000) {
-        v /= 10000;
-        n += 4;
-    }
-    if (v >= 100) {
-        n += 2;
-        v /= 100;
-    }
-    return n + (v >= 10 ? 1 : 0);
+constexpr uint64_t kPow10Int[20] = {1,
+                                    10,
+                                    100,
+                                    1000,
+                                    10000,
+                                    100000,
+                                    1000000,
+                                    10000000,
+                                    100000000,
+                                    1000000000,
+                                    10000000000,
+                                    100000000000,
+                                    1000000000000,
+                                    10000000000000,
+                                    100000000000000,
+                                    1000000000000000,
+                                    10000000000000000,
+                                    100000000000000000,
+                                    1000000000000000000,
+                                    10000000000000000000u};
+
+// Number of decimal digits of v > 0.
+inline int decimal_length(uint64_t v) {
+    const int t = ((64 - std::countl_zero(v)) * 1233) >> 12;
+    return t + (v >= kPow10Int[t] ? 1 : 0);
 }
 
-// Writes the `len` decimal digits of v (len = decimal_length(v)) to out.
+inline void write_pair(char* p, uint32_t two) {
+    std::memcpy(p, kDigitPairs + 2 * two, 2);
+}
+
+// The eight digits of v < 10^8.
+inline void write8(uint32_t v, char* p) {
+    const uint32_t hi = v / 10000, lo = v % 10000;
+    write_pair(p, hi / 100);
+    write_pair(p + 2, hi % 100);
+    write_pair(p + 4, lo / 100);
+    write_pair(p + 6, lo % 100);
+}
+
+// Writes the `len` digits of v (len = decimal_length(v)) to out.
 void write_digits(uint64_t v, int len, char* out) {
     char* p = out + len;
-    while (v >= 100) {
-        p -= 2;
-        std::memcpy(p, kDigitPairs + 2 * (v % 100), 2);
-        v /= 100;
+    while (v >= 100000000) {
+        p -= 8;
+        write8(uint32_t(v % 100000000), p);
+        v /= 100000000;
     }
-    if (v >= 10) {
+    uint32_t w = uint32_t(v);
+    while (w >= 100) {
         p -= 2;
-        std::memcpy(p, kDigitPairs + 2 * v, 2);
-    } else {
-        *--p = char('0' + v);
+        write_pair(p, w % 100);
+        w /= 100;
     }
+    if (w >= 10)
+        write_pair(p - 2, w);
+    else
+        p[-1] = char('0' + w);
 }
 
 // Trailing zero digits dropped; the count goes to the exponent.
-uint64_t strip_zeros(uint64_t v, int& exponent) {
+inline uint64_t strip_zeros(uint64_t v, int& exponent) {
+    if (v % 10 != 0) return v;
     while (v % 10000 == 0) {
         v /= 10000;
         exponent += 4;
@@ -234,69 +269,75 @@ uint64_t strip_zeros(uint64_t v, int& exponent) {
     return v;
 }
 
-void set_text(FloatDigits& out, const char* text, int32_t position, int32_t sign) {
-    out.length = int32_t(std::strlen(text));
-    std::memcpy(out.text, text, size_t(out.length) + 1);
-    out.position = position;
-    out.sign = sign;
-}
-
-// Rounds the digit string up by one unit in its last place: trailing nines go, the digit
-// before them rises; all nines become "1" one place higher.
-void round_up_digits(FloatDigits& out) {
-    int n = out.length;
-    while (n > 0 && out.text[n - 1] == '9') --n;
-    if (n == 0) {
-        out.text[0] = '1';
-        n = 1;
-        out.position += 1;
-    } else {
-        out.text[n - 1] += 1;
-    }
-    out.length = n;
-    out.text[n] = '\0';
-}
+// A finite non-zero value as digits: the value is 0.d1...dn times 10^position.
+struct Digits {
+    uint64_t value; // d1...dn as an integer
+    int length;     // n
+    int position;
+};
 
 // An integer below 10^15: its digits up to the last non-zero one. A cap cuts them and rounds
-// the rest half to even; digits kept as they are may then end in zeros.
-void integer_digits(uint64_t n, int32_t max_digits, FloatDigits& out) {
+// the rest half to even; digits kept as they stand may then end in zeros.
+Digits integer_digits(uint64_t n, int32_t max_digits) {
     const int len = decimal_length(n);
-    out.position = len;
-    int exponent = 0;
-    const uint64_t significant = strip_zeros(n, exponent);
-    const int sig_len = len - exponent;
-    if (max_digits <= 0 || sig_len <= max_digits) {
-        write_digits(significant, sig_len, out.text);
-        out.length = sig_len;
-        out.text[sig_len] = '\0';
-        return;
-    }
-    uint64_t unit = 1;
-    for (int i = max_digits; i < len; ++i) unit *= 10;
-    const uint64_t kept = n / unit;
+    int zeros = 0;
+    const uint64_t significant = strip_zeros(n, zeros);
+    if (max_digits <= 0 || len - zeros <= max_digits) return {significant, len - zeros, len};
+    const uint64_t unit = kPow10Int[len - max_digits];
+    uint64_t kept = n / unit;
     const uint64_t rest = n % unit;
-    write_digits(kept, max_digits, out.text);
-    out.length = max_digits;
-    out.text[max_digits] = '\0';
-    if (2 * rest > unit || (2 * rest == unit && (kept & 1) != 0)) round_up_digits(out);
+    if (2 * rest > unit || (2 * rest == unit && (kept & 1) != 0)) {
+        // Round up: trailing nines carry, all nines become "1" one place higher.
+        kept += 1;
+        int dropped = 0;
+        kept = strip_zeros(kept, dropped);
+        if (kept == 1 && dropped == max_digits) return {1, 1, len + 1};
+        return {kept, max_digits - dropped, len};
+    }
+    return {kept, max_digits, len};
 }
 
 // The value correctly rounded (half to even) to max_digits digits, trailing zeros dropped.
-void capped_digits(double value, int32_t max_digits, FloatDigits& out) {
+Digits capped_digits(double value, int32_t max_digits) {
     char buf[64];
-    auto res =
+    const auto res =
         std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, max_digits - 1);
     const char* p = buf;
-    int n = 0;
+    uint64_t digits = 0;
     for (; p < res.ptr && *p != 'e'; ++p) {
-        if (*p != '.') out.text[n++] = *p;
+        if (*p != '.') digits = digits * 10 + uint64_t(*p - '0');
     }
     int exponent = 0;
     std::from_chars(p + 1 + (p[1] == '+' ? 1 : 0), res.ptr, exponent);
-    while (n > 1 && out.text[n - 1] == '0') --n;
-    out.text[n] = '\0';
-    out.length = n;
-    out.position = exponent + 1;
+    int zeros = 0;
+    digits = strip_zeros(digits, zeros);
+    return {digits, max_digits - zeros, exponent + 1};
+}
+
+Digits finite_digits(uint64_t bits, double magnitude, int32_t max_digits) {
+    if (magnitude < 1e15 && magnitude >= 1.0) {
+        const uint64_t n = uint64_t(magnitude);
+        if (double(n) == magnitude) return integer_digits(n, max_digits);
+    }
+    Decimal d = shortest_decimal(bits & ((uint64_t(1) << 52) - 1), int((bits >> 52) & 0x7FF));
+    d.digits = strip_zeros(d.digits, d.exponent);
+    const int len = decimal_length(d.digits);
+    if (max_digits > 0 && len > max_digits) return capped_digits(magnitude, max_digits);
+    return {d.digits, len, d.exponent + len};
+}
+
+// The final text of an infinity, a NaN or a zero, else null.
+const char* special_text(uint64_t bits, bool zero_with_point) {
+    const bool negative = (bits >> 63) != 0;
+    const uint64_t magnitude = bits & ~(uint64_t(1) << 63);
+    if (magnitude >= 0x7FF0000000000000ULL) {
+        if (magnitude > 0x7FF0000000000000ULL) return "1.#NaN";
+        return negative ? "-1.#INF" : "1.#INF";
+    }
+    if (magnitude == 0) {
+        return zero_with_point ? (negative ? "-0.0" : "0.0") : (negative ? "-0" : "0");
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -305,88 +346,64 @@ FloatDigits float_to_text(double value, int32_t max_digits, bool zero_with_point
     FloatDigits out;
     uint64_t bits;
     std::memcpy(&bits, &value, sizeof bits);
-    const int32_t sign = int32_t(bits >> 63);
-    const int biased_exponent = int((bits >> 52) & 0x7FF);
-    const uint64_t fraction = bits & ((uint64_t(1) << 52) - 1);
-    out.sign = sign;
-
-    if (biased_exponent == 0x7FF) {
-        if (fraction != 0)
-            set_text(out, "1.#NaN", kPositionInfNan, 0);
-        else
-            set_text(out, sign ? "-1.#INF" : "1.#INF", kPositionInfNan, sign);
+    out.sign = int32_t(bits >> 63);
+    if (const char* text = special_text(bits, zero_with_point)) {
+        out.length = int32_t(std::strlen(text));
+        std::memcpy(out.text, text, size_t(out.length) + 1);
+        const uint64_t magnitude = bits << 1;
+        out.position = magnitude == 0 ? kPositionZero : kPositionInfNan;
+        if (magnitude > (0x7FF0000000000000ULL << 1)) out.sign = 0; // NaN has no sign
         return out;
     }
-    if (biased_exponent == 0 && fraction == 0) {
-        const char* text = zero_with_point ? (sign ? "-0.0" : "0.0") : (sign ? "-0" : "0");
-        set_text(out, text, kPositionZero, sign);
-        return out;
-    }
-
-    const double magnitude = value < 0 ? -value : value;
-    if (magnitude < 1e15 && magnitude >= 1.0) {
-        const uint64_t n = uint64_t(magnitude);
-        if (double(n) == magnitude) {
-            integer_digits(n, max_digits, out);
-            return out;
-        }
-    }
-
-    Decimal d = shortest_decimal(fraction, biased_exponent);
-    d.digits = strip_zeros(d.digits, d.exponent);
-    const int len = decimal_length(d.digits);
-    if (max_digits > 0 && len > max_digits) {
-        capped_digits(magnitude, max_digits, out);
-        return out;
-    }
-    write_digits(d.digits, len, out.text);
-    out.text[len] = '\0';
-    out.length = len;
-    out.position = d.exponent + len;
+    const Digits d = finite_digits(bits, value < 0 ? -value : value, max_digits);
+    write_digits(d.value, d.length, out.text);
+    out.text[d.length] = '\0';
+    out.length = d.length;
+    out.position = d.position;
     return out;
 }
 
 int form_float(double value, int32_t max_digits, bool keep_point_zero, char* out) {
     static_assert(kFloatTextSize >= 1 + 2 + 6 + kMaxDigits + 1);
-    const FloatDigits d = float_to_text(value, max_digits, keep_point_zero);
-    if (d.position > 9997) {
-        std::memcpy(out, d.text, size_t(d.length) + 1);
-        return d.length;
+    uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    if (const char* text = special_text(bits, keep_point_zero)) {
+        const size_t len = std::strlen(text);
+        std::memcpy(out, text, len + 1);
+        return int(len);
     }
+    const Digits d = finite_digits(bits, value < 0 ? -value : value, max_digits);
     char* p = out;
-    if (d.sign) *p++ = '-';
+    if (bits >> 63) *p++ = '-';
     const int n = d.length;
     const int pos = d.position;
+    const bool exponent_form = pos > 17 || pos < -6;
     bool point_last = false;
-    if (pos > 17 || pos < -6) {
-        *p++ = d.text[0];
-        *p++ = '.';
-        std::memcpy(p, d.text + 1, size_t(n - 1));
-        p += n - 1;
+    if (exponent_form) {
+        // d1 "." d2...dn: the digits go one place right, then the first comes back.
+        write_digits(d.value, n, p + 1);
+        p[0] = p[1];
+        p[1] = '.';
+        p += n + 1;
         point_last = n == 1;
     } else if (pos >= 1) {
-        if (pos <= n) {
-            std::memcpy(p, d.text, size_t(pos));
-            p += pos;
-            *p++ = '.';
-            std::memcpy(p, d.text + pos, size_t(n - pos));
-            p += n - pos;
-            point_last = pos == n;
+        write_digits(d.value, n, p);
+        if (pos < n) {
+            std::memmove(p + pos + 1, p + pos, size_t(n - pos));
+            p[pos] = '.';
+            p += n + 1;
         } else {
-            std::memcpy(p, d.text, size_t(n));
-            p += n;
-            std::memset(p, '0', size_t(pos - n));
-            p += pos - n;
+            std::memset(p + n, '0', size_t(pos - n));
+            p += pos;
             *p++ = '.';
             point_last = true;
         }
     } else {
-        *p++ = '0';
-        *p++ = '.';
-        std::memset(p, '0', size_t(-pos));
-        p += -pos;
-        std::memcpy(p, d.text, size_t(n));
-        p += n;
+        p[0] = '0';
+        p[1] = '.';
+        std::memset(p + 2, '0', size_t(-pos));
+        write_digits(d.value, n, p + 2 - pos);
+        p += 2 - pos + n;
     }
     if (point_last) {
         if (keep_point_zero)
@@ -394,10 +411,9 @@ int form_float(double value, int32_t max_digits, bool keep_point_zero, char* out
         else
             --p;
     }
-    if (pos > 17 || pos < -6) {
+    if (exponent_form) {
         *p++ = 'e';
-        auto res = std::to_chars(p, out + kFloatTextSize, pos - 1);
-        p = res.ptr;
+        p = std::to_chars(p, out + kFloatTextSize, pos - 1).ptr;
     }
     *p = '\0';
     return int(p - out);

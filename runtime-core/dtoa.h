@@ -24,10 +24,11 @@ struct FloatDigits {
     int32_t length;   // characters in text
 };
 
-// max_digits <= 0: the shortest digits that read back as the same double (ties between two
-// shortest candidates go to the even digit). max_digits > 0: the same when they are at most
-// that many, else the value correctly rounded (half to even) to max_digits digits.
-// zero_with_point picks "0.0" / "-0.0" rather than "0" / "-0" for a zero.
+// max_digits <= 0: the shortest digits that read back as the same double (the closest to
+// the value among equally short ones, the even one on a tie). max_digits > 0: the same when
+// they are at most that many, else the value correctly rounded (half to even) to max_digits
+// digits; only an integer below 10^15 cut so may keep zeros at the end of its digits.
+// zero_with_point picks "0.0" / "-0.0" rather than "0" / "-0" for a zero. NaN has sign 0.
 FloatDigits float_to_text(double value, int32_t max_digits, bool zero_with_point);
 
 // Room for the longest text of form_float with its NUL: "-0.000000" and 17 digits.
