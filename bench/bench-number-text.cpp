@@ -1,5 +1,6 @@
 // Number text against the standard library: form_float against std::to_chars (shortest),
-// parse_float against strtod, on the same inputs in the same run. Prints ours / peer.
+// parse_float against strtod, on the same inputs in the same run. Prints ours / peer, from
+// the medians of interleaved repetitions.
 #include <benchmark/benchmark.h>
 
 #include <charconv>
@@ -171,8 +172,18 @@ int main(int argc, char** argv) {
         benchmark::RegisterBenchmark(("parse_float" + suffix).c_str(), BM_parse_float)->Arg(set);
         benchmark::RegisterBenchmark(("strtod" + suffix).c_str(), BM_strtod)->Arg(set);
     }
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    // Ours and the peer's runs interleaved and repeated, so that a busy machine slows both
+    // alike; flags given on the command line come later and win.
+    std::vector<char*> args{argv[0]};
+    char interleave[] = "--benchmark_enable_random_interleaving=true";
+    char repeat[] = "--benchmark_repetitions=7";
+    char min_time[] = "--benchmark_min_time=0.2";
+    char aggregates[] = "--benchmark_report_aggregates_only=true";
+    args.insert(args.end(), {interleave, repeat, min_time, aggregates});
+    args.insert(args.end(), argv + 1, argv + argc);
+    int args_count = int(args.size());
+    benchmark::Initialize(&args_count, args.data());
+    if (benchmark::ReportUnrecognizedArguments(args_count, args.data())) return 1;
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();

@@ -378,16 +378,17 @@ int form_float(double value, int32_t max_digits, bool keep_point_zero, char* out
     const int n = d.length;
     const int pos = d.position;
     const bool exponent_form = pos > 17 || pos < -6;
+    // The digits go where most of them stay: one place right in exponent form (the first
+    // comes back in front of the point), after "0." and the zeros for a small value.
+    char* const digits = exponent_form ? p + 1 : pos >= 1 ? p : p + 2 - pos;
+    write_digits(d.value, n, digits);
     bool point_last = false;
     if (exponent_form) {
-        // d1 "." d2...dn: the digits go one place right, then the first comes back.
-        write_digits(d.value, n, p + 1);
         p[0] = p[1];
         p[1] = '.';
         p += n + 1;
         point_last = n == 1;
     } else if (pos >= 1) {
-        write_digits(d.value, n, p);
         if (pos < n) {
             std::memmove(p + pos + 1, p + pos, size_t(n - pos));
             p[pos] = '.';
@@ -402,7 +403,6 @@ int form_float(double value, int32_t max_digits, bool keep_point_zero, char* out
         p[0] = '0';
         p[1] = '.';
         std::memset(p + 2, '0', size_t(-pos));
-        write_digits(d.value, n, p + 2 - pos);
         p += 2 - pos + n;
     }
     if (point_last) {
@@ -412,8 +412,23 @@ int form_float(double value, int32_t max_digits, bool keep_point_zero, char* out
             --p;
     }
     if (exponent_form) {
+        // "e", a "-" when negative, and 1 to 3 digits.
         *p++ = 'e';
-        p = std::to_chars(p, out + kFloatTextSize, pos - 1).ptr;
+        unsigned e = unsigned(pos - 1);
+        if (pos - 1 < 0) {
+            *p++ = '-';
+            e = unsigned(1 - pos);
+        }
+        if (e >= 100) {
+            *p++ = char('0' + e / 100);
+            write_pair(p, e % 100);
+            p += 2;
+        } else if (e >= 10) {
+            write_pair(p, e);
+            p += 2;
+        } else {
+            *p++ = char('0' + e);
+        }
     }
     *p = '\0';
     return int(p - out);
