@@ -37,7 +37,6 @@ struct Scan {
     int64_t last_nonzero = 0; // count up to the last non-zero one
     uint64_t mantissa = 0;    // their value while at most 19 digits
     uint64_t trimmed = 0;     // the value up to the last non-zero digit, while at most 19
-    bool tail_nonzero = false;
 
     void add(int d) {
         ++count;
@@ -46,15 +45,14 @@ struct Scan {
         if (d != 0) {
             last_nonzero = count;
             if (count <= 19) trimmed = mantissa;
-            if (count > kKeptDigits) tail_nonzero = true;
         }
     }
 };
 
-// value = digits * 10^exponent, both as scanned; sign applied by the caller.
+// The value 0.d1d2...dn times 10^point_position of the scanned digits (trailing zeros left
+// out), with the sign; a value too small for a double is +0.0.
 double convert(Scan& scan, int64_t point_position, bool negative) {
     const int64_t nd = scan.last_nonzero;
-    // value = 0.d1d2...dnd * 10^point_position
     if (point_position > 310) {
         return negative ? -std::numeric_limits<double>::infinity()
                         : std::numeric_limits<double>::infinity();
@@ -114,12 +112,12 @@ double parse(const Ch* const start, const Ch* const end, int32_t adjust, int32_t
     }
 
     Scan scan;
-    int64_t point_position = 0; // digits before the point, counted from the first significant
     while (s < end && is_digit(*s)) {
         scan.add(int(*s - Ch('0')));
         ++s;
     }
-    point_position = scan.count;
+    // Digits before the point, counted from the first significant one.
+    int64_t point_position = scan.count;
     if (scan.count > 0) any_digit = true;
 
     if (s < end && *s == Ch('.')) {
@@ -156,6 +154,8 @@ double parse(const Ch* const start, const Ch* const end, int32_t adjust, int32_t
         return 0.0;
     }
 
+    // An exponent needs a character after the "e"; its digits end at the first non-digit,
+    // which counts as unconsumed.
     int64_t exponent = 0;
     if (end - s >= 2 && (*s == Ch('e') || *s == Ch('E'))) {
         ++s;
