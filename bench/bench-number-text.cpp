@@ -1,0 +1,206 @@
+// Number text against the standard library: form_float against std::to_chars (shortest),
+// parse_float against strtod, on the same inputs in the same run. Prints ours / peer, from
+// the medians of interleaved repetitions.
+#include <benchmark/benchmark.h>
+
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "runtime-core/dtoa.h"
+#include "runtime-core/strtod.h"
+
+namespace {
+
+constexpr int kCount = 4096;
+
+double from_bits(uint64_t bits) {
+    double d;
+    std::memcpy(&d, &bits, sizeof d);
+    return d;
+}
+
+// Finite doubles with a uniformly random exponent field and significand.
+std::vector<double> random_doubles() {
+    std::mt19937_64 rng(1);
+    std::vector<double> v;
+    while (v.size() < kCount) {
+        const double d = from_bits(rng());
+        if (d == d && d - d == 0) v.push_back(d);
+    }
+    return v;
+}
+
+// Doubles read from short decimal texts, as scripts write them: 0.1, 123.456, 2.5e-3.
+std::vector<double> short_decimals() {
+    std::mt19937_64 rng(2);
+    std::vector<double> v;
+    for (int i = 0; i < kCount; ++i) {
+        const int digits = 1 + int(rng() % 6);
+        uint64_t m = 0;
+        for (int j = 0; j < digits; ++j) m = m * 10 + rng() % 10;
+        const int exponent = int(rng() % 13) - 8;
+        std::string text = std::to_string(m);
+        text += 'e';
+        text += std::to_string(exponent);
+        v.push_back(std::strtod(text.c_str(), nullptr));
+    }
+    return v;
+}
+
+// Integers below a million: counters, sizes, coordinates.
+std::vector<double> small_integers() {
+    std::mt19937_64 rng(3);
+    std::vector<double> v;
+    for (int i = 0; i < kCount; ++i) v.push_back(double(rng() % 1000000));
+    return v;
+}
+
+const std::vector<double>& data_set(int which) {
+    static const std::vector<double> sets[] = {random_doubles(), short_decimals(),
+                                               small_integers()};
+    return sets[which];
+}
+
+// The texts of a set, as form_float writes them (every one also a valid strtod text).
+const std::vector<std::string>& text_set(int which) {
+    static std::vector<std::string> sets[4];
+    if (sets[which].empty()) {
+        if (which == 3) {
+            // Long texts: 25 to 40 digits, beyond what any double needs.
+            std::mt19937_64 rng(4);
+            for (int i = 0; i < kCount; ++i) {
+                std::string t = "0.";
+                const int digits = 25 + int(rng() % 16);
+                for (int j = 0; j < digits; ++j) t += char('0' + rng() % 10);
+                t += 'e';
+                t += std::to_string(int(rng() % 600) - 300);
+                sets[which].push_back(t);
+            }
+        } else {
+            char out[number_text::kFloatTextSize];
+            for (double d : data_set(which)) {
+                number_text::form_float(d, 0, true, out);
+                sets[which].push_back(out);
+            }
+        }
+    }
+    return sets[which];
+}
+
+const char* const kSetNames[] = {"random_bits", "short_decimals", "small_integers", "long_texts"};
+
+void BM_form_float(benchmark::State& state) {
+    const auto& values = data_set(int(state.range(0)));
+    char out[number_text::kFloatTextSize];
+    for (auto _ : state) {
+        for (double d : values) {
+            benchmark::DoNotOptimize(number_text::form_float(d, 0, true, out));
+            benchmark::ClobberMemory();
+        }
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * kCount);
+}
+
+void BM_to_chars(benchmark::State& state) {
+    const auto& values = data_set(int(state.range(0)));
+    char out[64];
+    for (auto _ : state) {
+        for (double d : values) {
+            benchmark::DoNotOptimize(std::to_chars(out, out + sizeof out, d).ptr);
+            benchmark::ClobberMemory();
+        }
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * kCount);
+}
+
+void BM_parse_float(benchmark::State& state) {
+    const auto& texts = text_set(int(state.range(0)));
+    for (auto _ : state) {
+        for (const std::string& t : texts) {
+            int32_t unconsumed;
+            benchmark::DoNotOptimize(
+                number_text::parse_float(t.data(), t.data() + t.size(), 0, unconsumed));
+        }
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * kCount);
+}
+
+void BM_strtod(benchmark::State& state) {
+    const auto& texts = text_set(int(state.range(0)));
+    for (auto _ : state) {
+        for (const std::string& t : texts) {
+            char* end;
+            benchmark::DoNotOptimize(std::strtod(t.c_str(), &end));
+            benchmark::DoNotOptimize(end);
+        }
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * kCount);
+}
+
+// Keeps each run's time per iteration (the median when repeated) for the ratios.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    std::map<std::string, double> times;
+
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            if (run.run_type == Run::RT_Iteration ||
+                (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")) {
+                times[run.run_name.str()] = run.GetAdjustedRealTime();
+            }
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    for (int set = 0; set < 3; ++set) {
+        const std::string suffix = std::string("/") + kSetNames[set];
+        benchmark::RegisterBenchmark(("form_float" + suffix).c_str(), BM_form_float)->Arg(set);
+        benchmark::RegisterBenchmark(("to_chars" + suffix).c_str(), BM_to_chars)->Arg(set);
+    }
+    for (int set = 0; set < 4; ++set) {
+        const std::string suffix = std::string("/") + kSetNames[set];
+        benchmark::RegisterBenchmark(("parse_float" + suffix).c_str(), BM_parse_float)->Arg(set);
+        benchmark::RegisterBenchmark(("strtod" + suffix).c_str(), BM_strtod)->Arg(set);
+    }
+    // Ours and the peer's runs interleaved and repeated, so that a busy machine slows both
+    // alike; flags given on the command line come later and win.
+    std::vector<char*> args{argv[0]};
+    char interleave[] = "--benchmark_enable_random_interleaving=true";
+    char repeat[] = "--benchmark_repetitions=7";
+    char min_time[] = "--benchmark_min_time=0.2";
+    char aggregates[] = "--benchmark_report_aggregates_only=true";
+    args.insert(args.end(), {interleave, repeat, min_time, aggregates});
+    args.insert(args.end(), argv + 1, argv + argc);
+    int args_count = int(args.size());
+    benchmark::Initialize(&args_count, args.data());
+    if (benchmark::ReportUnrecognizedArguments(args_count, args.data())) return 1;
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+
+    std::printf("\nratio ours / peer (below 1.0: ours is faster)\n");
+    const char* const pairs[][2] = {{"form_float", "to_chars"}, {"parse_float", "strtod"}};
+    for (const auto& pair : pairs) {
+        for (const char* set : kSetNames) {
+            auto ours = reporter.times.end(), peer = reporter.times.end();
+            for (auto it = reporter.times.begin(); it != reporter.times.end(); ++it) {
+                if (it->first.rfind(std::string(pair[0]) + "/" + set + "/", 0) == 0) ours = it;
+                if (it->first.rfind(std::string(pair[1]) + "/" + set + "/", 0) == 0) peer = it;
+            }
+            if (ours == reporter.times.end() || peer == reporter.times.end()) continue;
+            std::printf("  %-12s vs %-9s %-15s %.2f\n", pair[0], pair[1], set,
+                        ours->second / peer->second);
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,257 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "runtime-core/strtod.h"
+
+using number_text::parse_float;
+
+namespace {
+
+uint64_t to_bits(double d) {
+    uint64_t bits;
+    std::memcpy(&bits, &d, sizeof bits);
+    return bits;
+}
+
+double parse(const std::string& text, int32_t& unconsumed, int32_t adjust = 0) {
+    unconsumed = -1;
+    return parse_float(text.data(), text.data() + text.size(), adjust, unconsumed);
+}
+
+uint64_t parse_bits(const std::string& text) {
+    int32_t unconsumed;
+    const double d = parse(text, unconsumed);
+    EXPECT_EQ(unconsumed, 0) << text;
+    return to_bits(d);
+}
+
+// Exact decimal of 2^-1075, half the smallest subnormal: the digits of 5^1075, e-1075.
+std::string half_smallest_subnormal_digits() {
+    std::vector<int> digits{1}; // least significant first
+    for (int i = 0; i < 1075; ++i) {
+        int carry = 0;
+        for (int& d : digits) {
+            const int v = d * 5 + carry;
+            d = v % 10;
+            carry = v / 10;
+        }
+        while (carry) {
+            digits.push_back(carry % 10);
+            carry /= 10;
+        }
+    }
+    std::string text;
+    for (auto it = digits.rbegin(); it != digits.rend(); ++it) text += char('0' + *it);
+    return text;
+}
+
+} // namespace
+
+struct ParseCase {
+    const char* text;
+    int32_t adjust;
+    uint64_t bits;
+    int32_t unconsumed;
+};
+
+TEST(ParseFloat, ScanTable) {
+    const uint64_t kInf = 0x7FF0000000000000ULL;
+    const uint64_t kMinusInf = 0xFFF0000000000000ULL;
+    const uint64_t kMinusZero = 0x8000000000000000ULL;
+    const uint64_t kOne = 0x3FF0000000000000ULL;
+    const ParseCase cases[] = {
+        // Zero texts: only zeros give +0.0, others keep the sign.
+        {"0", 0, 0, 0},
+        {"-0", 0, 0, 0},
+        {"000", 0, 0, 0},
+        {"-0.0", 0, kMinusZero, 0},
+        {"-.0", 0, kMinusZero, 0},
+        {"0.000", 0, 0, 0},
+        {"-0e5", 0, kMinusZero, 0},
+        // The texts of infinities and NaN.
+        {"1.#INF", 0, kInf, 0},
+        {"-1.#INF", 0, kMinusInf, 0},
+        {"1.#NaN", 0, 0x7FF8000000000000ULL, 0},
+        {"-1.#NaN", 0, 0x7FF8000000000000ULL, 0},
+        {"01.#inf", 0, kInf, 0},
+        {"12.#INF", 0, 0x4028000000000000ULL, 4}, // two digits: 12, "#INF" left over
+        {"0.#INF", 0, 0, 4},
+        {"1.#", 0, kOne, 1}, // no letter after "#": not read past the end
+        {"1.#X", 0, kOne, 2},
+        // Signs, points, exponents.
+        {"+2.5", 0, 0x4004000000000000ULL, 0},
+        {".5", 0, 0x3FE0000000000000ULL, 0},
+        {"5.", 0, 0x4014000000000000ULL, 0},
+        {"1E3", 0, 0x408F400000000000ULL, 0},
+        {"1e+3", 0, 0x408F400000000000ULL, 0},
+        {"1000e-3", 0, kOne, 0},
+        {"1e+", 0, kOne, 0}, // a sign with nothing after it: exponent 0
+        {"-1e309", 0, kMinusInf, 0},
+        {"1e309", 0, kInf, 0},
+        {"1e-400", 0, 0, 0},
+        {"-1e-400", 0, 0, 0}, // underflow is +0.0 whatever the sign
+        {"1e99999999999999999999", 0, kInf, 0},
+        {"1e-99999999999999999999", 0, 0, 0},
+        // Unconsumed text after the number.
+        {"1e", 0, kOne, 1},
+        {"1.5x", 0, 0x3FF8000000000000ULL, 1},
+        {"1e5x", 0, 0x40F86A0000000000ULL, 1},
+        {"1e-2.5", 0, 0x3F847AE147AE147BULL, 2},
+        {"1e 5", 0, kOne, 2},
+        {"2.5.5", 0, 0x4004000000000000ULL, 2},
+        // The exponent adjust of percent texts.
+        {"12", -2, 0x3FBEB851EB851EB8ULL, 0},
+        {"12.5e1", -2, 0x3FF4000000000000ULL, 0},
+        {"1e-22", 45, 0x44B52D02C7E14AF6ULL, 0},
+        // No digit at all: not a number, nothing consumed.
+        {"-", 0, 0, 1},
+        {".", 0, 0, 1},
+        {"+.e5", 0, 0, 4},
+        {"e5", 0, 0, 2},
+        {"abc", 0, 0, 3},
+        {"", 0, 0, 0},
+    };
+    for (const ParseCase& c : cases) {
+        int32_t unconsumed;
+        const double d = parse(c.text, unconsumed, c.adjust);
+        EXPECT_EQ(to_bits(d), c.bits) << '"' << c.text << '"';
+        EXPECT_EQ(unconsumed, c.unconsumed) << '"' << c.text << '"';
+    }
+}
+
+TEST(ParseFloat, OnlyTheGivenRangeIsRead) {
+    const char text[] = "123456";
+    int32_t unconsumed;
+    EXPECT_EQ(parse_float(text, text + 3, 0, unconsumed), 123.0);
+    EXPECT_EQ(unconsumed, 0);
+    const char inf[] = "1.#INF";
+    EXPECT_EQ(parse_float(inf, inf + 3, 0, unconsumed), 1.0); // "1.#" only
+    EXPECT_EQ(unconsumed, 1);
+    const char exp[] = "1e55";
+    EXPECT_EQ(parse_float(exp, exp + 3, 0, unconsumed), 1e5);
+}
+
+TEST(ParseFloat, Utf16TextReadsAlike) {
+    const char* texts[] = {"-1.#INF", "1.5x",   "-0.0", "2.2250738585072011e-308",
+                           "12.#INF", "0.1e-5", "1e"};
+    for (const char* t : texts) {
+        std::u16string wide(t, t + std::strlen(t));
+        int32_t narrow_unconsumed, wide_unconsumed;
+        const double narrow = parse(t, narrow_unconsumed);
+        const double w = parse_float(wide.data(), wide.data() + wide.size(), 0, wide_unconsumed);
+        EXPECT_EQ(to_bits(w), to_bits(narrow)) << t;
+        EXPECT_EQ(wide_unconsumed, narrow_unconsumed) << t;
+    }
+    const std::u16string other = u"1.5\u0661"; // a non-ASCII digit ends the number
+    int32_t unconsumed;
+    EXPECT_EQ(parse_float(other.data(), other.data() + other.size(), 0, unconsumed), 1.5);
+    EXPECT_EQ(unconsumed, 1);
+}
+
+struct HardCase {
+    const char* text;
+    uint64_t bits;
+};
+
+// Correctly rounded results, ties to even, checked against a correctly rounding strtod.
+TEST(ParseFloat, HardCases) {
+    const HardCase cases[] = {
+        {"2.2250738585072011e-308", 0x000FFFFFFFFFFFFFULL},
+        {"2.2250738585072012e-308", 0x0010000000000000ULL},
+        {"2.225073858507201136057409796709131975934819546351645648e-308", 0x000FFFFFFFFFFFFFULL},
+        {"2.2250738585072014e-308", 0x0010000000000000ULL},
+        {"9007199254740993", 0x4340000000000000ULL},
+        {"9007199254740995", 0x4340000000000002ULL},
+        {"9007199254740993.0000000000000000000000000000000000001", 0x4340000000000001ULL},
+        {"90071992547409930000000000000000000000000001e-28", 0x4340000000000001ULL},
+        {"1.00000000000000011102230246251565404236316680908203125", 0x3FF0000000000000ULL},
+        {"1.00000000000000011102230246251565404236316680908203125000000000000000000001",
+         0x3FF0000000000001ULL},
+        {"1.00000000000000033306690738754696212708950042724609375", 0x3FF0000000000002ULL},
+        {"4.9406564584124654e-324", 0x0000000000000001ULL},
+        {"4.9e-324", 0x0000000000000001ULL},
+        {"2.4703282292062328e-324", 0x0000000000000001ULL},
+        {"2.4703282292062327e-324", 0x0000000000000000ULL},
+        {"1e-323", 0x0000000000000002ULL},
+        {"1.00000000000000000000000000000000000000000000000000000000000000000000000000000001e-310",
+         0x000012688B70E62BULL},
+        {"1.7976931348623157e308", 0x7FEFFFFFFFFFFFFFULL},
+        {"1.7976931348623158e308", 0x7FEFFFFFFFFFFFFFULL},
+        {"1.7976931348623159e308", 0x7FF0000000000000ULL},
+        {"179769313486231580793728971405301e276", 0x7FEFFFFFFFFFFFFFULL},
+        {"9.9999999999999999999999999999999999999999e307", 0x7FE1CCF385EBC8A0ULL},
+        {"8.98846567431158e307", 0x7FE0000000000000ULL},
+        {"1e23", 0x44B52D02C7E14AF6ULL},
+        {"8.589973e9", 0x42000004B0400000ULL},
+        {"7.2057594037927933e16", 0x4370000000000000ULL},
+        {"123456789012345678901234567890", 0x45F8EE90FF6C373EULL},
+        {"3.0e-22", 0x3B76AAD80C11872CULL},
+        {"4.5e22", 0x44A30EE8E7179044ULL},
+        {"1.2e37", 0x47A20E3B5B9AD8AAULL},
+        {"1.448997445238699", 0x3FF72F17F1F49AADULL},
+        {"0.000000000000000000000000000000000000000000001", 0x3696D601AD376AB9ULL},
+    };
+    for (const HardCase& c : cases) EXPECT_EQ(parse_bits(c.text), c.bits) << c.text;
+
+    // Exactly half the smallest subnormal ties to even (+0.0); anything above rounds up.
+    const std::string half = half_smallest_subnormal_digits();
+    EXPECT_EQ(parse_bits(half + "e-1075"), 0u);
+    EXPECT_EQ(parse_bits("-" + half + "e-1075"), 0u);
+    EXPECT_EQ(parse_bits(half + std::string(22, '0') + "1e-1098"), 1u);
+
+    // Long texts: zeros that only place the point, and digits past the 800th that decide a
+    // tie.
+    EXPECT_EQ(parse_bits("0." + std::string(2000, '0') + "1e2000"), 0x3FB999999999999AULL);
+    EXPECT_EQ(parse_bits("1" + std::string(400, '0') + "e-400"), 0x3FF0000000000000ULL);
+    EXPECT_EQ(parse_bits("1." + std::string(900, '0') + "1"), 0x3FF0000000000000ULL);
+    const std::string tie = "1.00000000000000011102230246251565404236316680908203125";
+    EXPECT_EQ(parse_bits(tie + std::string(900, '0')), 0x3FF0000000000000ULL);
+    EXPECT_EQ(parse_bits(tie + std::string(900, '0') + "1"), 0x3FF0000000000001ULL);
+}
+
+// Random texts of every length and exponent read as the C library's correctly rounded
+// strtod reads them (apart from the sign of underflow, +0.0 here).
+TEST(ParseFloat, MatchesStrtod) {
+    std::mt19937_64 rng(12345);
+    std::string text;
+    for (int i = 0; i < 200000; ++i) {
+        text.clear();
+        if (rng() % 2) text += '-';
+        const int digits = 1 + int(rng() % (i % 8 == 0 ? 60 : 20));
+        const size_t point = rng() % (digits + 2);
+        for (int j = 0; j < digits; ++j) {
+            if (size_t(j) == point) text += '.';
+            text += char('0' + rng() % 10);
+        }
+        if (i % 4 != 0) {
+            text += 'e';
+            text += std::to_string(int(rng() % 700) - 350);
+        }
+        double expected = std::strtod(text.c_str(), nullptr);
+        // +0.0 for underflow and for a text of only zeros.
+        const bool only_zeros = text.find_first_not_of("-0") == std::string::npos;
+        const bool nonzero_digit = text.find_first_of("123456789") < text.find('e');
+        if (expected == 0 && (only_zeros || nonzero_digit)) expected = 0.0;
+        ASSERT_EQ(parse_bits(text), to_bits(expected)) << text;
+    }
+}
+
+// Both builds read the same doubles: a digest of many results, the same constant on each.
+TEST(ParseFloat, SameResultsOnBothBuilds) {
+    std::mt19937_64 rng(2424);
+    uint64_t digest = 14695981039346656037ULL; // FNV-1a
+    std::string text;
+    for (int i = 0; i < 100000; ++i) {
+        text = std::to_string(rng() >> (rng() % 64));
+        text.insert(rng() % (text.size() + 1), ".");
+        text += "e" + std::to_string(int(rng() % 660) - 330);
+        digest = (digest ^ parse_bits(text)) * 1099511628211ULL;
+    }
+    EXPECT_EQ(digest, 14639789820775282160ULL);
+}
