@@ -1,11 +1,13 @@
 #include "runtime-core/init.h"
 
+#include "evaluator/stack.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/dyn-print.h"
 #include "runtime-core/externals.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/platform.h"
 #include "runtime-core/slots.h"
+#include "runtime-core/support.h"
 
 namespace runtime {
 
@@ -18,8 +20,10 @@ void init() {
     externals::init();
     memory::new_node_frame(memory::kNodesPerFrame);
     memory::new_series_frame();
+    stack::init();
     slots::init();
     collector::init();
+    error::init_support();
 }
 
 } // namespace runtime

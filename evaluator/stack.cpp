@@ -1,0 +1,74 @@
+#include "evaluator/stack.h"
+
+#include <algorithm>
+
+#include "datatypes/more/error-ids.h"
+#include "runtime-core/collector.h"
+#include "runtime-core/memory.h"
+#include "runtime-core/support.h"
+
+namespace stack {
+
+Cell* bottom = nullptr;
+Cell* top = nullptr;
+Cell* end = nullptr;
+Cell* arguments = nullptr;
+
+namespace {
+
+uint32_t data_node = 0;
+OverflowHook overflow_hook = nullptr;
+
+void mark_stack() {
+    if (!data_node) return;
+    collector::mark_series(data_node);
+    collector::mark_block(bottom, top);
+}
+
+[[noreturn]] void overflow() {
+    top = std::max(bottom, top - 5);
+    if (overflow_hook) overflow_hook();
+    error::fire(error::kInternal, error::internal::stack_overflow);
+}
+
+} // namespace
+
+void init() {
+    data_node = memory::alloc_unmanaged_series(kDataCells, sizeof(Cell), 0);
+    memory::Buffer* b = memory::buffer(data_node);
+    bottom = top = arguments = b->cells();
+    end = bottom + kDataCells;
+    collector::add_marker(mark_stack);
+}
+
+void clear() { top = arguments = bottom; }
+
+Cell* push_cell() {
+    if (top + 1 >= end) overflow();
+    return top++;
+}
+
+Cell* push(const Cell& value) {
+    Cell* c = push_cell();
+    *c = value;
+    return c;
+}
+
+void pop(uint32_t n) { top = (n >= static_cast<uint32_t>(top - bottom)) ? bottom : top - n; }
+
+Cell* top_value() { return top > bottom ? top - 1 : bottom; }
+
+void reset() { top = arguments; }
+
+void keep() { top = arguments + 1; }
+
+void set_last(const Cell& value) { *arguments = value; }
+
+void set_last_keep(const Cell& value) {
+    set_last(value);
+    keep();
+}
+
+void set_overflow_hook(OverflowHook hook) { overflow_hook = hook; }
+
+} // namespace stack

@@ -1,0 +1,50 @@
+// The data stack: the evaluator's working memory. Every native, action and function call
+// pushes its arguments here; the current frame begins at the arguments base, whose cell is
+// the frame's result slot.
+//
+// The stack's buffer is fixed (it never moves), so the cell addresses below stay valid;
+// cells above the top are dead and may hold stale data. Call frames come with the
+// interpreter.
+#pragma once
+#include <cstdint>
+
+#include "runtime-core/cell.h"
+
+namespace stack {
+
+constexpr uint32_t kDataCells = 20000;
+
+extern Cell* bottom;    // first cell
+extern Cell* top;       // next free cell
+extern Cell* end;       // one past the last cell
+extern Cell* arguments; // the current frame's result slot
+
+// Allocates the stack's fixed buffer and registers it with the collector.
+void init();
+// Drops everything: top and arguments back at the bottom (tests, recovery).
+void clear();
+
+// Reserves the next cell and returns it (contents left as they were). A full stack drops
+// the top five cells and raises internal/stack-overflow.
+Cell* push_cell();
+// Pushes a copy of `value`.
+Cell* push(const Cell& value);
+// Drops n cells, never below the bottom.
+void pop(uint32_t n);
+// The last pushed cell (the bottom cell when the stack is empty).
+Cell* top_value();
+// top = arguments: the current frame is emptied, its result slot included.
+void reset();
+// top = arguments + 1: only the result slot stays.
+void keep();
+// Copies a value into the result slot.
+void set_last(const Cell& value);
+// set_last, then keep.
+void set_last_keep(const Cell& value);
+
+// Called when the stack overflows, after the top was moved back; modules that keep state
+// which an overflow must reset (the cycle stack) hook in here.
+using OverflowHook = void (*)();
+void set_overflow_hook(OverflowHook hook);
+
+} // namespace stack
