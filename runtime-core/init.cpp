@@ -1,5 +1,6 @@
 #include "runtime-core/init.h"
 
+#include "runtime-core/case.h"
 #include "runtime-core/dyn-print.h"
 #include "runtime-core/platform.h"
 
@@ -8,6 +9,7 @@ namespace runtime {
 void init() {
     dyn_print::init();
     platform::init();
+    case_::init();
 }
 
 } // namespace runtime
