@@ -1,6 +1,7 @@
 #include "runtime-core/init.h"
 
 #include "evaluator/stack.h"
+#include "runtime-core/case.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/dyn-print.h"
 #include "runtime-core/externals.h"
@@ -20,6 +21,7 @@ void init() {
     externals::init();
     memory::new_node_frame(memory::kNodesPerFrame);
     memory::new_series_frame();
+    case_::init();
     stack::init();
     slots::init();
     collector::init();
