@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 CMAKE_GEN := -G Ninja
 
-.PHONY: all setup build native asan windows run test clean
+.PHONY: all setup build native asan windows run test bench clean
 
 all: build
 
@@ -29,6 +29,12 @@ run: native
 
 test: build
 	@bash scripts/test.sh
+
+# Benchmarks against peers (not tests): build/bench/bench/zan-bench-*.
+bench: setup
+	@cmake -S . -B build/bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DZAN_BENCH=ON \
+		-DZAN_TESTS=OFF >/dev/null
+	@cmake --build build/bench -j $(JOBS)
 
 clean:
 	rm -rf build

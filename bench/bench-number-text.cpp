@@ -7,11 +7,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "bench/ratio.h"
 #include "runtime-core/dtoa.h"
 #include "runtime-core/strtod.h"
 
@@ -143,22 +143,6 @@ void BM_strtod(benchmark::State& state) {
     state.SetItemsProcessed(int64_t(state.iterations()) * kCount);
 }
 
-// Keeps each run's time per iteration (the median when repeated) for the ratios.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, double> times;
-
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration ||
-                (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")) {
-                times[run.run_name.str()] = run.GetAdjustedRealTime();
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -172,34 +156,17 @@ int main(int argc, char** argv) {
         benchmark::RegisterBenchmark(("parse_float" + suffix).c_str(), BM_parse_float)->Arg(set);
         benchmark::RegisterBenchmark(("strtod" + suffix).c_str(), BM_strtod)->Arg(set);
     }
-    // Ours and the peer's runs interleaved and repeated, so that a busy machine slows both
-    // alike; flags given on the command line come later and win.
-    std::vector<char*> args{argv[0]};
-    char interleave[] = "--benchmark_enable_random_interleaving=true";
-    char repeat[] = "--benchmark_repetitions=7";
-    char min_time[] = "--benchmark_min_time=0.2";
-    char aggregates[] = "--benchmark_report_aggregates_only=true";
-    args.insert(args.end(), {interleave, repeat, min_time, aggregates});
-    args.insert(args.end(), argv + 1, argv + argc);
-    int args_count = int(args.size());
-    benchmark::Initialize(&args_count, args.data());
-    if (benchmark::ReportUnrecognizedArguments(args_count, args.data())) return 1;
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
+    bench::RatioReporter reporter;
+    if (!bench::run_interleaved(argc, argv, reporter)) return 1;
 
     std::printf("\nratio ours / peer (below 1.0: ours is faster)\n");
     const char* const pairs[][2] = {{"form_float", "to_chars"}, {"parse_float", "strtod"}};
     for (const auto& pair : pairs) {
         for (const char* set : kSetNames) {
-            auto ours = reporter.times.end(), peer = reporter.times.end();
-            for (auto it = reporter.times.begin(); it != reporter.times.end(); ++it) {
-                if (it->first.rfind(std::string(pair[0]) + "/" + set + "/", 0) == 0) ours = it;
-                if (it->first.rfind(std::string(pair[1]) + "/" + set + "/", 0) == 0) peer = it;
-            }
-            if (ours == reporter.times.end() || peer == reporter.times.end()) continue;
-            std::printf("  %-12s vs %-9s %-15s %.2f\n", pair[0], pair[1], set,
-                        ours->second / peer->second);
+            double ours = reporter.time_of(std::string(pair[0]) + "/" + set + "/");
+            double peer = reporter.time_of(std::string(pair[1]) + "/" + set + "/");
+            if (ours == 0 || peer == 0) continue;
+            std::printf("  %-12s vs %-9s %-15s %.2f\n", pair[0], pair[1], set, ours / peer);
         }
     }
     return 0;

@@ -1,0 +1,52 @@
+// Shared by the benchmarks: runs ours and the peer's benchmarks interleaved and repeated (so
+// that a busy machine slows both alike) and keeps each run's median time for the ratios.
+#pragma once
+#include <benchmark/benchmark.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    std::map<std::string, double> times;
+
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            if (run.run_type == Run::RT_Iteration ||
+                (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")) {
+                times[run.run_name.str()] = run.GetAdjustedRealTime();
+            }
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+    // The median time of the first run whose name starts with `prefix`, or 0.
+    double time_of(const std::string& prefix) const {
+        for (const auto& [name, time] : times)
+            if (name.rfind(prefix, 0) == 0) return time;
+        return 0;
+    }
+};
+
+// Runs the registered benchmarks interleaved and repeated; flags given on the command line
+// come later and win. Returns false on unrecognised arguments.
+inline bool run_interleaved(int argc, char** argv, RatioReporter& reporter) {
+    std::vector<char*> args{argv[0]};
+    static char interleave[] = "--benchmark_enable_random_interleaving=true";
+    static char repeat[] = "--benchmark_repetitions=7";
+    static char min_time[] = "--benchmark_min_time=0.2";
+    static char aggregates[] = "--benchmark_report_aggregates_only=true";
+    args.insert(args.end(), {interleave, repeat, min_time, aggregates});
+    args.insert(args.end(), argv + 1, argv + argc);
+    int args_count = int(args.size());
+    benchmark::Initialize(&args_count, args.data());
+    if (benchmark::ReportUnrecognizedArguments(args_count, args.data())) return false;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return true;
+}
+
+} // namespace bench
