@@ -1,5 +1,8 @@
 #include "runtime-core/cycles.h"
 
+#include <cstring>
+
+#include "datatypes/core/string.h"
 #include "datatypes/more/error-ids.h"
 #include "evaluator/stack.h"
 #include "runtime-core/collector.h"
@@ -78,6 +81,34 @@ uint32_t node_of(const Cell* value) {
     default:
         return 0;
     }
+}
+
+bool detect(const Cell* value, const Cell* string, int32_t* limit, bool mold) {
+    uint32_t node = node_of(value);
+    if (node == 0 || !find(node)) return false;
+    const char* marker = "...";
+    if (mold) {
+        switch (cell::type(value)) {
+        case kTypeBlock:
+        case kTypeHash:
+            marker = "[...]";
+            break;
+        case kTypeParen:
+            marker = "(...)";
+            break;
+        case kTypeMap:
+            marker = "#[...]";
+            break;
+        case kTypeObject:
+            marker = "make object! [...]";
+            break;
+        default:
+            break;
+        }
+    }
+    string::concatenate_cstring(string, marker);
+    *limit -= static_cast<int32_t>(std::strlen(marker));
+    return true;
 }
 
 void mark() {

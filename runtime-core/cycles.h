@@ -38,6 +38,13 @@ uint32_t depth();
 // other value.
 uint32_t node_of(const Cell* value);
 
+// When the value's node is on the stack, appends the cycle marker, takes its length off
+// *limit and answers true; otherwise writes nothing and answers false. Form writes "..."; mold
+// writes "[...]" for block! and hash!, "(...)" for paren!, "#[...]" for map!,
+// "make object! [...]" for object!, and "..." for the path types and everything else. May
+// collect.
+bool detect(const Cell* value, const Cell* string, int32_t* limit, bool mold);
+
 // Collector marker: marks every entry's buffer and follows moved nodes.
 void mark();
 

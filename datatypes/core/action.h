@@ -32,20 +32,21 @@
 namespace action {
 
 // X(number, name, result, parameters): the slots in order.
+// clang-format off
 #define ZAN_ACTION_SLOTS(X)                                                                        \
-    X(1, make, Cell*, (Cell * prototype, Cell * spec, int32_t type))                               \
-    X(2, random, Cell*, (Cell * value, bool seed, bool secure, bool only))                         \
-    X(3, reflect, Cell*, (Cell * value, int32_t field_symbol))                                     \
-    X(4, to, Cell*, (Cell * prototype, Cell * spec, int32_t type))                                 \
-    X(5, form, int32_t, (Cell * value, Cell * string, Cell * part, int32_t limit))                 \
+    X(1, make, Cell*, (Cell* prototype, Cell* spec, int32_t type))                                 \
+    X(2, random, Cell*, (Cell* value, bool seed, bool secure, bool only))                          \
+    X(3, reflect, Cell*, (Cell* value, int32_t field_symbol))                                      \
+    X(4, to, Cell*, (Cell* prototype, Cell* spec, int32_t type))                                   \
+    X(5, form, int32_t, (Cell* value, Cell* string, Cell* part, int32_t limit))                    \
     X(6, mold, int32_t,                                                                            \
-      (Cell * value, Cell * string, bool only, bool all, bool flat, Cell * part, int32_t limit,    \
+      (Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,       \
        int32_t indent))                                                                            \
     X(7, eval_path, Cell*,                                                                         \
-      (Cell * parent, Cell * element, Cell * value, Cell * path, Cell * grand_parent,              \
-       Cell * previous, int32_t position, bool case_, bool get, bool tail, bool owner))            \
+      (Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent,                   \
+       Cell* previous, int32_t position, bool case_, bool get, bool tail, bool owner))             \
     X(8, set_path, void, ())                                                                       \
-    X(9, compare, int32_t, (Cell * value, Cell * other, int32_t op))                               \
+    X(9, compare, int32_t, (Cell* value, Cell* other, int32_t op))                                 \
     X(10, absolute, void, ())                                                                      \
     X(11, add, void, ())                                                                           \
     X(12, divide, void, ())                                                                        \
@@ -54,65 +55,66 @@ namespace action {
     X(15, power, void, ())                                                                         \
     X(16, remainder, void, ())                                                                     \
     X(17, round, Cell*,                                                                            \
-      (Cell * value, Cell * scale, bool even, bool down, bool half_down, bool floor, bool ceiling, \
+      (Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,   \
        bool half_ceiling))                                                                         \
     X(18, subtract, void, ())                                                                      \
-    X(19, even_q, bool, (Cell * value))                                                            \
-    X(20, odd_q, bool, (Cell * value))                                                             \
+    X(19, even_q, bool, (Cell* value))                                                             \
+    X(20, odd_q, bool, (Cell* value))                                                              \
     X(21, and_, void, ())                                                                          \
-    X(22, complement, Cell*, (Cell * value))                                                       \
+    X(22, complement, Cell*, (Cell* value))                                                        \
     X(23, or_, void, ())                                                                           \
     X(24, xor_, void, ())                                                                          \
     X(25, append, Cell*,                                                                           \
-      (Cell * series, Cell * value, int32_t part, bool only, int32_t dup, bool notify))            \
+      (Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool notify))              \
     X(26, at, void, ())                                                                            \
     X(27, back, void, ())                                                                          \
-    X(28, change, Cell*, (Cell * series, Cell * value, int32_t part, bool only, int32_t dup))      \
-    X(29, clear, Cell*, (Cell * series))                                                           \
-    X(30, copy, Cell*, (Cell * value, Cell * result, Cell * part, bool deep, Cell * types))        \
+    X(28, change, Cell*, (Cell* series, Cell* value, int32_t part, bool only, int32_t dup))        \
+    X(29, clear, Cell*, (Cell* series))                                                            \
+    X(30, copy, Cell*, (Cell* value, Cell* result, Cell* part, bool deep, Cell* types))            \
     X(31, find, Cell*,                                                                             \
-      (Cell * series, Cell * value, Cell * part, bool only, bool case_, bool same, bool any,       \
-       Cell * with, Cell * skip, bool last, bool reverse, bool tail, bool match))                  \
+      (Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,          \
+       Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match))                    \
     X(32, head, void, ())                                                                          \
     X(33, head_q, void, ())                                                                        \
     X(34, index_q, void, ())                                                                       \
     X(35, insert, Cell*,                                                                           \
-      (Cell * series, Cell * value, int32_t part, bool only, int32_t dup, bool notify))            \
-    X(36, length_q, int32_t, (Cell * series))                                                      \
-    X(37, move, Cell*, (Cell * origin, Cell * target, Cell * part))                                \
+      (Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool notify))              \
+    X(36, length_q, int32_t, (Cell* series))                                                       \
+    X(37, move, Cell*, (Cell* origin, Cell* target, Cell* part))                                   \
     X(38, next, void, ())                                                                          \
-    X(39, pick, Cell*, (Cell * series, int32_t index, Cell * index_value))                         \
-    X(40, poke, Cell*, (Cell * series, int32_t index, Cell * value, Cell * index_value))           \
-    X(41, put, Cell*, (Cell * series, Cell * key, Cell * value, bool case_))                       \
-    X(42, remove, Cell*, (Cell * series, Cell * part, Cell * key))                                 \
-    X(43, reverse, Cell*, (Cell * series, Cell * part, Cell * skip))                               \
+    X(39, pick, Cell*, (Cell* series, int32_t index, Cell* index_value))                           \
+    X(40, poke, Cell*, (Cell* series, int32_t index, Cell* value, Cell* index_value))              \
+    X(41, put, Cell*, (Cell* series, Cell* key, Cell* value, bool case_))                          \
+    X(42, remove, Cell*, (Cell* series, Cell* part, Cell* key))                                    \
+    X(43, reverse, Cell*, (Cell* series, Cell* part, Cell* skip))                                  \
     X(44, select, Cell*,                                                                           \
-      (Cell * series, Cell * value, Cell * part, bool only, bool case_, bool same, bool any,       \
-       Cell * with, Cell * skip, bool last, bool reverse))                                         \
+      (Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,          \
+       Cell* with, Cell* skip, bool last, bool reverse))                                           \
     X(45, sort, Cell*,                                                                             \
-      (Cell * series, bool case_, Cell * skip, Cell * comparator, Cell * part, bool all,           \
+      (Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all,               \
        bool reverse, bool stable))                                                                 \
     X(46, skip, void, ())                                                                          \
-    X(47, swap, Cell*, (Cell * series1, Cell * series2))                                           \
+    X(47, swap, Cell*, (Cell* series1, Cell* series2))                                             \
     X(48, tail, void, ())                                                                          \
     X(49, tail_q, void, ())                                                                        \
-    X(50, take, Cell*, (Cell * series, Cell * part, bool deep, bool last))                         \
+    X(50, take, Cell*, (Cell* series, Cell* part, bool deep, bool last))                           \
     X(51, trim, Cell*,                                                                             \
-      (Cell * series, bool head, bool tail, bool auto_, bool lines, bool all, Cell * with))        \
-    X(52, create, Cell*, (Cell * port))                                                            \
-    X(53, close, Cell*, (Cell * port))                                                             \
-    X(54, delete_, Cell*, (Cell * port))                                                           \
-    X(55, modify, Cell*, (Cell * target, Cell * field, Cell * value, bool case_))                  \
-    X(56, open, Cell*, (Cell * port, bool new_, bool read, bool write, bool seek, Cell * allow))   \
-    X(57, open_q, Cell*, (Cell * port))                                                            \
-    X(58, query, Cell*, (Cell * target))                                                           \
+      (Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with))          \
+    X(52, create, Cell*, (Cell* port))                                                             \
+    X(53, close, Cell*, (Cell* port))                                                              \
+    X(54, delete_, Cell*, (Cell* port))                                                            \
+    X(55, modify, Cell*, (Cell* target, Cell* field, Cell* value, bool case_))                     \
+    X(56, open, Cell*, (Cell* port, bool new_, bool read, bool write, bool seek, Cell* allow))     \
+    X(57, open_q, Cell*, (Cell* port))                                                             \
+    X(58, query, Cell*, (Cell* target))                                                            \
     X(59, read, Cell*,                                                                             \
-      (Cell * source, Cell * part, Cell * seek, bool binary, bool lines, bool info, Cell * as))    \
-    X(60, rename, Cell*, (Cell * from, Cell * to))                                                 \
-    X(61, update, Cell*, (Cell * port))                                                            \
+      (Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as))        \
+    X(60, rename, Cell*, (Cell* from, Cell* to))                                                   \
+    X(61, update, Cell*, (Cell* port))                                                             \
     X(62, write, Cell*,                                                                            \
-      (Cell * destination, Cell * data, bool binary, bool lines, bool info, bool append,           \
-       Cell * part, Cell * seek, Cell * allow, Cell * as))
+      (Cell* destination, Cell* data, bool binary, bool lines, bool info, bool append,             \
+       Cell* part, Cell* seek, Cell* allow, Cell* as))
+// clang-format on
 
 namespace slot {
 enum Slot : uint32_t {
@@ -128,9 +130,7 @@ constexpr uint32_t kSlotCount = 62;
 // Fn<S>: the function type of slot S.
 template <Slot S> struct Signature;
 #define ZAN_SLOT_SIGNATURE(number, name, result, parameters)                                       \
-    template <> struct Signature<slot::name> {                                                     \
-        using Fn = result(*) parameters;                                                           \
-    };
+    template <> struct Signature<slot::name> { using Fn = result(*) parameters; };
 ZAN_ACTION_SLOTS(ZAN_SLOT_SIGNATURE)
 #undef ZAN_SLOT_SIGNATURE
 template <Slot S> using Fn = typename Signature<S>::Fn;

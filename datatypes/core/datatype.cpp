@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "datatypes/core/string.h"
 #include "evaluator/stack.h"
 #include "runtime-core/heap.h"
 #include "runtime-core/memory.h"
@@ -14,7 +15,7 @@ int32_t highest_type_id = 0;
 
 namespace {
 
-NameRecord* names = nullptr;      // kCapacity records
+NameRecord* names = nullptr;       // kCapacity records
 action::Erased* actions = nullptr; // kCapacity rows of kSlotCount entries
 
 constexpr size_t kNamesBytes = sizeof(NameRecord) * kCapacity;
@@ -49,8 +50,8 @@ void register_(const Registration& r) {
     // its name word here, the others from make_name_words; see there.
 
     if (r.slots.size() != action::kSlotCount) {
-        print::values_line({"*** Datatype Error: invalid actions count for type: ",
-                            static_cast<int32_t>(r.type)});
+        print::values_line(
+            {"*** Datatype Error: invalid actions count for type: ", static_cast<int32_t>(r.type)});
         print::values_line({"*** Found: ", static_cast<int32_t>(r.slots.size())});
         print::values_line({"*** Expected: ", static_cast<int32_t>(action::kSlotCount)});
         runtime::quit(0, 0);
@@ -101,6 +102,22 @@ Cell* add_to_block(const Cell* block, uint32_t type) {
     return make_at(memory::alloc_tail_cell(memory::buffer(block->w2)), type);
 }
 
+// The name is static text, so appending (which may move the value's buffer) does not
+// disturb it.
+int32_t form(Cell* value, Cell* string, Cell*, int32_t limit) {
+    const NameRecord& r = name_record(value->w1);
+    string::append_bytes(string, r.name, r.length);
+    return limit - static_cast<int32_t>(r.length);
+}
+
+int32_t mold(Cell* value, Cell* string, bool, bool all, bool, Cell*, int32_t limit, int32_t) {
+    const NameRecord& r = name_record(value->w1);
+    if (all) string::concatenate_cstring(string, "#(");
+    string::append_bytes(string, r.name, r.length + 1);
+    if (all) string::concatenate_cstring(string, ")");
+    return limit - static_cast<int32_t>(r.length + 1) - (all ? 3 : 0);
+}
+
 int32_t compare(Cell* value, Cell* other, int32_t op) {
     switch (op) {
     case action::op::equal:
@@ -116,9 +133,8 @@ int32_t compare(Cell* value, Cell* other, int32_t op) {
 
 void register_actions() {
     action::Row row;
-    row.set<action::slot::form>(form)
-        .set<action::slot::mold>(mold)
-        .set<action::slot::compare>(compare);
+    row.set<action::slot::form>(form).set<action::slot::mold>(mold).set<action::slot::compare>(
+        compare);
     register_({kTypeDatatype, 0, "datatype!", row.entries()});
 }
 

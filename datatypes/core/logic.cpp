@@ -4,6 +4,7 @@
 
 #include "datatypes/core/datatype.h"
 #include "datatypes/core/none.h"
+#include "datatypes/core/string.h"
 #include "datatypes/core/unset.h"
 #include "datatypes/more/error-ids.h"
 #include "evaluator/stack.h"
@@ -138,6 +139,19 @@ Cell* random(Cell* value, bool seed, bool secure, bool) {
     }
     uint32_t n = (secure ? random_source->secure_next() : random_source->next()) & 0x7FFFFFFF;
     return make_at(value, n > 0x3FFFFFFF);
+}
+
+int32_t form(Cell* value, Cell* string, Cell*, int32_t limit) {
+    bool b = get(value);
+    string::concatenate_cstring(string, b ? "true" : "false");
+    return limit - (b ? 4 : 5);
+}
+
+int32_t mold(Cell* value, Cell* string, bool, bool all, bool, Cell*, int32_t limit, int32_t) {
+    if (!all) return form(value, string, nullptr, limit);
+    bool b = get(value);
+    string::concatenate_cstring(string, b ? "#(true)" : "#(false)");
+    return limit - (b ? 7 : 8);
 }
 
 int32_t compare(Cell* value, Cell* other, int32_t op) {

@@ -1,6 +1,7 @@
 #include "datatypes/core/none.h"
 
 #include "datatypes/core/datatype.h"
+#include "datatypes/core/string.h"
 #include "evaluator/stack.h"
 #include "runtime-core/memory.h"
 
@@ -27,6 +28,16 @@ Cell* add_to_block(const Cell* block) {
 
 Cell* make(Cell*, Cell*, int32_t) {
     return push();
+}
+
+int32_t form(Cell*, Cell* string, Cell*, int32_t limit) {
+    string::concatenate_cstring(string, "none");
+    return limit - 4;
+}
+
+int32_t mold(Cell*, Cell* string, bool, bool all, bool, Cell*, int32_t limit, int32_t) {
+    string::concatenate_cstring(string, all ? "#(none)" : "none");
+    return limit - (all ? 7 : 4);
 }
 
 int32_t compare(Cell*, Cell* other, int32_t op) {

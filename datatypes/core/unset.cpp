@@ -1,6 +1,7 @@
 #include "datatypes/core/unset.h"
 
 #include "datatypes/core/datatype.h"
+#include "datatypes/core/string.h"
 #include "evaluator/stack.h"
 #include "runtime-core/memory.h"
 
@@ -27,6 +28,15 @@ Cell* add_to_block(const Cell* block) {
 
 Cell* make(Cell*, Cell*, int32_t) {
     return push();
+}
+
+int32_t form(Cell*, Cell*, Cell*, int32_t limit) {
+    return limit;
+}
+
+int32_t mold(Cell*, Cell* string, bool, bool all, bool, Cell*, int32_t limit, int32_t) {
+    string::concatenate_cstring(string, all ? "#(unset)" : "unset");
+    return limit - (all ? 8 : 5);
 }
 
 int32_t compare(Cell*, Cell* other, int32_t op) {

@@ -22,8 +22,8 @@ Cell* add_to_block(const Cell* block);
 // Slot functions.
 Cell* make(Cell* prototype, Cell* spec, int32_t type); // also `to`: a fresh unset value
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part,
-             int32_t limit, int32_t indent);
+int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+             int32_t indent);
 int32_t compare(Cell* value, Cell* other, int32_t op);
 
 void register_actions();

@@ -7,6 +7,7 @@
 #include "evaluator/stack.h"
 #include "memory-fixture.h"
 #include "runtime-core/case.h"
+#include "runtime-core/root.h"
 #include "runtime-core/support.h"
 
 class StringTest : public MemoryTest {
@@ -14,11 +15,13 @@ protected:
     void SetUp() override {
         MemoryTest::SetUp();
         case_::init();
+        root::init();
         stack::init();
         error::init_support();
     }
     void TearDown() override {
         stack::clear();
+        root::release();
         MemoryTest::TearDown();
     }
 

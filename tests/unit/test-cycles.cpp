@@ -61,10 +61,9 @@ TEST_F(Cycles, NodeOfContainers) {
         uint8_t type;
         uint32_t node; // expected from w1 = 1, w2 = 2
     } cases[] = {
-        {kTypeBlock, 2},   {kTypeParen, 2},  {kTypeGetPath, 2}, {kTypeHash, 2},
-        {kTypeMap, 2},     {kTypeString, 2}, {kTypeBinary, 2},  {kTypeBitset, 2},
-        {kTypeObject, 1},  {kTypeError, 1},  {kTypePort, 1},    {kTypeInteger, 0},
-        {kTypeLogic, 0},   {kTypeWord, 0},   {kTypeNone, 0},
+        {kTypeBlock, 2},  {kTypeParen, 2},   {kTypeGetPath, 2}, {kTypeHash, 2},   {kTypeMap, 2},
+        {kTypeString, 2}, {kTypeBinary, 2},  {kTypeBitset, 2},  {kTypeObject, 1}, {kTypeError, 1},
+        {kTypePort, 1},   {kTypeInteger, 0}, {kTypeLogic, 0},   {kTypeWord, 0},   {kTypeNone, 0},
     };
     for (const Case& c : cases) {
         Cell v{c.type, 1, 2, 3};

@@ -139,7 +139,7 @@ TEST_F(Logic, BitwiseActions) {
         void (*action)();
         bool a, b, result;
     } cases[] = {
-        {logic::and_, true, true, true},  {logic::and_, true, false, false},
+        {logic::and_, true, true, true},   {logic::and_, true, false, false},
         {logic::or_, false, false, false}, {logic::or_, false, true, true},
         {logic::xor_, true, true, false},  {logic::xor_, true, false, true},
     };

@@ -19,8 +19,7 @@ TEST_F(NoneUnset, Constructors) {
     } cases[] = {
         {kTypeUnset, unset::make_at, unset::set_result, unset::push, unset::add_to_block,
          &unset::value},
-        {kTypeNone, none::make_at, none::set_result, none::push, none::add_to_block,
-         &none::value},
+        {kTypeNone, none::make_at, none::set_result, none::push, none::add_to_block, &none::value},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.shared->header, uint32_t{c.type});
@@ -60,8 +59,7 @@ TEST_F(NoneUnset, MakeAndToGiveAFreshValue) {
 }
 
 TEST_F(NoneUnset, CompareOnlyWithItsOwnType) {
-    Cell u = value(kTypeUnset), u2 = value(kTypeUnset), n = value(kTypeNone),
-         n2 = value(kTypeNone);
+    Cell u = value(kTypeUnset), u2 = value(kTypeUnset), n = value(kTypeNone), n2 = value(kTypeNone);
     for (int32_t op : {0, 1, 2, 7, 8, 9, 12}) {
         EXPECT_EQ(unset::compare(&u, &u2, op), 0) << op;
         EXPECT_EQ(none::compare(&n, &n2, op), 0) << op;
@@ -78,17 +76,17 @@ TEST_F(NoneUnset, CompareOnlyWithItsOwnType) {
 
 TEST_F(NoneUnset, SeriesActionsOnNoneAnswerNone) {
     Cell n = value(kTypeNone), v = value(kTypeInteger, 0, 1);
-    using namespace action::slot;
-    EXPECT_EQ(datatype::function<clear>(kTypeNone)(&n), &none::value);
-    EXPECT_EQ(datatype::function<find>(kTypeNone)(&n, &v, nullptr, false, false, false, false,
-                                                   nullptr, nullptr, false, false, false, false),
+    namespace s = action::slot;
+    EXPECT_EQ(datatype::function<s::clear>(kTypeNone)(&n), &none::value);
+    EXPECT_EQ(datatype::function<s::find>(kTypeNone)(&n, &v, nullptr, false, false, false, false,
+                                                     nullptr, nullptr, false, false, false, false),
               &none::value);
-    EXPECT_EQ(datatype::function<select>(kTypeNone)(&n, &v, nullptr, false, false, false, false,
-                                                     nullptr, nullptr, false, false),
+    EXPECT_EQ(datatype::function<s::select>(kTypeNone)(&n, &v, nullptr, false, false, false, false,
+                                                       nullptr, nullptr, false, false),
               &none::value);
-    EXPECT_EQ(datatype::function<remove>(kTypeNone)(&n, nullptr, nullptr), &none::value);
-    EXPECT_EQ(datatype::function<take>(kTypeNone)(&n, nullptr, false, false), &none::value);
-    EXPECT_EQ(datatype::function<length_q>(kTypeNone)(&n), -1);
+    EXPECT_EQ(datatype::function<s::remove>(kTypeNone)(&n, nullptr, nullptr), &none::value);
+    EXPECT_EQ(datatype::function<s::take>(kTypeNone)(&n, nullptr, false, false), &none::value);
+    EXPECT_EQ(datatype::function<s::length_q>(kTypeNone)(&n), -1);
     EXPECT_EQ(none::value.header, uint32_t{kTypeNone}); // the shared cell is left alone
 }
 
