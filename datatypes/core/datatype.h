@@ -19,15 +19,12 @@ namespace datatype {
 
 // Room for type ids 0 to 56; id 0 is never registered.
 constexpr uint32_t kCapacity = 57;
-// Slot words in a registration besides the 62 slots: type id, parent id, name.
-constexpr uint32_t kRegistrationHead = 3;
-constexpr uint32_t kRegistrationWords = kRegistrationHead + action::kSlotCount;
 
 struct NameRecord {
     const char* name; // "integer!": static text, never copied
     uint32_t length;  // bytes of the name without the "!"
     // The word of the full name in the global context (a cell in the root block, so its
-    // address is stable); null until made_name_words or a late registration makes it.
+    // address is stable); null until make_name_words or a late registration makes it.
     const Cell* word;
 };
 
@@ -42,15 +39,16 @@ struct Registration {
 // The highest registered type id (only grows).
 extern int32_t highest_type_id;
 
-// Allocates (first time) and clears both tables: the name records and the action rows.
-// Nothing is registered afterwards.
+// Allocates (the first time) and clears both tables, the name records and the action rows
+// (62 entries per type id): afterwards no type is registered.
 void init();
 
 // Registers one datatype. A registration whose word count is not 65 is a build fault: three
 // lines on the console ("*** Datatype Error: invalid actions count for type: " and the id,
 // "*** Found: " and the slot count, "*** Expected: " 62) and the process ends with status 0.
 // An inherit entry copies the parent's entry as it is now (so a 0 there stays 0); inherit
-// without a parent is taken as not supported.
+// without a parent is taken as not supported. A type or parent id outside the table is a
+// build fault too: runtime error 98.
 void register_(const Registration& registration);
 
 // Gives every registered type its name word. The words come with the symbol table and the
