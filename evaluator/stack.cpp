@@ -16,13 +16,11 @@ Cell* arguments = nullptr;
 
 namespace {
 
-uint32_t data_node = 0;
 OverflowHook overflow_hook = nullptr;
 
+// The block itself is marked through the root block; its live cells are those below the top.
 void mark_stack() {
-    if (!data_node) return;
-    collector::mark_series(data_node);
-    collector::mark_block(bottom, top);
+    if (bottom) collector::mark_block(bottom, top);
 }
 
 [[noreturn]] void overflow() {
@@ -34,8 +32,7 @@ void mark_stack() {
 } // namespace
 
 void init() {
-    data_node = memory::alloc_unmanaged_series(kDataCells, sizeof(Cell), 0);
-    memory::Buffer* b = memory::buffer(data_node);
+    memory::Buffer* b = memory::buffer(root::data_stack.w2);
     bottom = top = arguments = b->cells();
     end = bottom + kDataCells;
     collector::add_marker(mark_stack);

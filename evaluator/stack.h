@@ -2,24 +2,27 @@
 // pushes its arguments here; the current frame begins at the arguments base, whose cell is
 // the frame's result slot.
 //
-// The stack's buffer is fixed (it never moves), so the cell addresses below stay valid;
-// cells above the top are dead and may hold stale data. Call frames come with the
+// The stack's buffer is the data-stack block that the runtime initialisation makes in the
+// root block (root.h): a fixed buffer that never moves, so the cell addresses below stay
+// valid; cells above the top are dead and may hold stale data. Call frames come with the
 // interpreter.
 #pragma once
 #include <cstdint>
 
 #include "runtime-core/cell.h"
+#include "runtime-core/root.h"
 
 namespace stack {
 
-constexpr uint32_t kDataCells = 20000;
+constexpr uint32_t kDataCells = root::kDataStackCells;
 
 extern Cell* bottom;    // first cell
 extern Cell* top;       // next free cell
 extern Cell* end;       // one past the last cell
 extern Cell* arguments; // the current frame's result slot
 
-// Allocates the stack's fixed buffer and registers it with the collector.
+// Sets the stack over the root block's data-stack block (root::init comes first) and
+// registers the marker of its live cells.
 void init();
 // Drops everything: top and arguments back at the bottom (tests, recovery).
 void clear();

@@ -1,16 +1,41 @@
 #include "runtime-core/init.h"
 
+#include "datatypes/core/datatype.h"
+#include "datatypes/core/logic.h"
+#include "datatypes/core/none.h"
+#include "datatypes/core/unset.h"
 #include "evaluator/stack.h"
 #include "runtime-core/case.h"
 #include "runtime-core/collector.h"
+#include "runtime-core/cycles.h"
 #include "runtime-core/dyn-print.h"
 #include "runtime-core/externals.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/platform.h"
+#include "runtime-core/root.h"
 #include "runtime-core/slots.h"
 #include "runtime-core/support.h"
 
 namespace runtime {
+
+namespace {
+
+// The datatypes, parents before the children that inherit from them. The modules still to
+// come take their places in this order: datatype! unset! none! logic! series! block!
+// string! binary! integer! symbol! context! word! lit-word! set-word! get-word! refinement!
+// char! native! action! op! path! lit-path! set-path! get-path! function! routine! paren!
+// issue! url! file! object! bitset! triple! float! typeset! error! vector! map! hash! pair!
+// percent! tuple! time! tag! email! handle! date! port! money! ref! point2D! point3D!, then
+// image! after the imaging factory; event! registers during the boot program.
+void register_datatypes() {
+    datatype::init();
+    datatype::register_actions();
+    unset::register_actions();
+    none::register_actions();
+    logic::register_actions();
+}
+
+} // namespace
 
 // The modules come up in a fixed order; the steps of modules still to come keep their
 // places between these.
@@ -19,10 +44,13 @@ void init() {
     platform::init();
     memory::init();
     externals::init();
+    register_datatypes();
     memory::new_node_frame(memory::kNodesPerFrame);
     memory::new_series_frame();
+    root::init();
     case_::init();
     stack::init();
+    cycles::init();
     slots::init();
     collector::init();
     error::init_support();

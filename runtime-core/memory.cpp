@@ -491,6 +491,18 @@ void fill(uint8_t* start, uint8_t* end, uint8_t byte) {
     if (end > start) std::memset(start, byte, static_cast<size_t>(end - start));
 }
 
+uint8_t* repeat_fill(uint8_t* buffer, uint32_t unit, uint32_t count) {
+    const size_t total = static_cast<size_t>(unit) * count;
+    if (total == 0) return buffer;
+    size_t filled = unit;
+    while (filled * 2 <= total) {
+        std::memcpy(buffer + filled, buffer, filled);
+        filled *= 2;
+    }
+    std::memcpy(buffer + filled, buffer, total - filled);
+    return buffer + total;
+}
+
 // --- Collector's side ---------------------------------------------------------------------
 
 void queue_free_node(uint32_t node, const Buffer* dead) {

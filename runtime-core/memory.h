@@ -242,6 +242,9 @@ Buffer* expand_series_filled(Buffer* buffer, uint32_t new_size, uint8_t byte);
 uint32_t copy_series(Buffer* buffer);
 
 void fill(uint8_t* start, uint8_t* end, uint8_t byte);
+// Repeats the first unit (already in place) until `count` units fill the buffer, doubling
+// the filled run at each step. Returns the end of the filled bytes.
+uint8_t* repeat_fill(uint8_t* buffer, uint32_t unit, uint32_t count);
 
 // --- Collector's side ---------------------------------------------------------------------
 

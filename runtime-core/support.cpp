@@ -1,5 +1,8 @@
 #include "runtime-core/support.h"
 
+#include <cstring>
+
+#include "datatypes/more/error-ids.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/throw.h"
 
@@ -34,3 +37,23 @@ void fire(uint32_t category, uint32_t id, std::initializer_list<const Cell*> arg
 void init_support() { collector::add_marker(mark_raised); }
 
 } // namespace error
+
+namespace check {
+
+int32_t int_arg(const Cell* value) {
+    switch (cell::type(value)) {
+    case kTypeInteger:
+        return static_cast<int32_t>(value->w2);
+    case kTypeFloat: {
+        double d;
+        std::memcpy(&d, &value->w2, sizeof d);
+        if (!(d >= -2147483648.0 && d <= 2147483647.0))
+            error::fire(error::kScript, error::script::out_of_range, {value});
+        return static_cast<int32_t>(d);
+    }
+    default:
+        error::fire(error::kScript, error::script::invalid_arg, {value});
+    }
+}
+
+} // namespace check

@@ -1,4 +1,5 @@
-// Support routines shared by the runtime and the natives: raising a language error.
+// Support routines shared by the runtime and the natives: raising a language error, reading
+// checked arguments.
 //
 // Until error! values and the evaluator's error unwinding exist, a raised error is recorded
 // here (category, id and up to three argument cells, kept alive for the collector) and
@@ -31,3 +32,12 @@ void set_fire_hook(FireHook hook);
 void init_support();
 
 } // namespace error
+
+namespace check {
+
+// An integer argument: an integer! gives its value; a float! within -2147483648.0 to
+// 2147483647.0 gives its value truncated toward zero, and one outside that range (or NaN)
+// raises script/out-of-range with the value. Any other value raises script/invalid-arg.
+int32_t int_arg(const Cell* value);
+
+} // namespace check

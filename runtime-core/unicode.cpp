@@ -1,6 +1,63 @@
 #include "runtime-core/unicode.h"
 
+#include <cstring>
+
+#include "runtime-core/memory.h"
+
 namespace unicode {
+
+namespace {
+
+// Units are read and written through memcpy: a buffer's head need not be aligned to its
+// unit size.
+inline uint32_t load_unit(const uint8_t* p, uint32_t unit) {
+    if (unit == 1) return *p;
+    if (unit == 2) {
+        uint16_t v;
+        std::memcpy(&v, p, 2);
+        return v;
+    }
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+inline void store_unit(uint8_t* p, uint32_t unit, uint32_t value) {
+    if (unit == 1) {
+        *p = static_cast<uint8_t>(value);
+    } else if (unit == 2) {
+        const auto v = static_cast<uint16_t>(value);
+        std::memcpy(p, &v, 2);
+    } else {
+        std::memcpy(p, &value, 4);
+    }
+}
+
+memory::Buffer* widen(memory::Buffer* b, uint32_t from, uint32_t to) {
+    const uint32_t count = b->length();
+    const uint64_t needed = (static_cast<uint64_t>(count) + 1) * to;
+    if (b->head + needed > b->size) {
+        if (needed > 0x7FFFFFFF) memory::raise(memory::Fault::no_memory);
+        b = memory::expand_series_to(b, static_cast<uint32_t>(needed));
+    }
+    uint8_t* p = b->at_head();
+    for (uint32_t i = count; i-- > 0;) store_unit(p + i * to, to, load_unit(p + i * from, from));
+    b->tail = b->head + count * to;
+    b->flags = (b->flags & ~memory::kUnitMask) | to;
+    return b;
+}
+
+} // namespace
+
+memory::Buffer* latin1_to_ucs2(memory::Buffer* buffer) {
+    return widen(buffer, 1, 2);
+}
+memory::Buffer* latin1_to_ucs4(memory::Buffer* buffer) {
+    return widen(buffer, 1, 4);
+}
+memory::Buffer* ucs2_to_ucs4(memory::Buffer* buffer) {
+    return widen(buffer, 2, 4);
+}
 
 int encode_utf8_char(uint32_t cp, char* out) {
     if ((cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) cp = 0xFFFD;

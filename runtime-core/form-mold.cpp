@@ -1,0 +1,91 @@
+#include "runtime-core/form-mold.h"
+
+#include "datatypes/core/datatype.h"
+#include "datatypes/core/none.h"
+#include "datatypes/core/string.h"
+#include "datatypes/more/error-ids.h"
+#include "evaluator/stack.h"
+#include "runtime-core/memory.h"
+#include "runtime-core/support.h"
+
+namespace form_mold {
+
+void cut(const Cell* string, int32_t limit) {
+    if (limit < 0) return;
+    memory::Buffer* b = memory::buffer(string->w2);
+    uint64_t end =
+        b->head + (static_cast<uint64_t>(string->w1) + static_cast<uint32_t>(limit)) * b->unit();
+    if (end < b->tail) b->tail = static_cast<uint32_t>(end);
+}
+
+namespace {
+
+// The function of a slot for the type of `value`; a type without one raises
+// script/expect-arg, as every action does.
+template <action::Slot S> action::Fn<S> slot_of(const Cell* value) {
+    action::Fn<S> f = datatype::function<S>(cell::type(value));
+    if (!f) {
+        // The function's name and the argument's word come from the call frames, which
+        // arrive with the interpreter; until then both are none.
+        Cell* type = datatype::push(cell::type(value));
+        error::fire(error::kScript, error::script::expect_arg, {&none::value, type, &none::value});
+    }
+    return f;
+}
+
+// The part budget of a /part argument, kNoLimit without one.
+int32_t limit_of(const Cell* part) {
+    return part ? check::int_arg(part) : kNoLimit;
+}
+
+// Makes the frame's result a new string for the value that is there now, written by
+// `write` (value, string, limit) unless /part asks for nothing. The string is pushed above
+// the frame's arguments, so the /part cell stays valid while the slot runs. May collect.
+template <class Write> void make_result(const Cell* part, Write write) {
+    int32_t limit = limit_of(part);
+    Cell* string = string::make_at(stack::push_cell(), 16);
+    if (limit > 0) {
+        write(stack::arguments, string, limit);
+        if (part) cut(string, limit);
+    }
+    stack::set_last_keep(*string);
+}
+
+} // namespace
+
+} // namespace form_mold
+
+namespace form {
+
+void entry(Cell* part) {
+    auto f = form_mold::slot_of<action::slot::form>(stack::arguments);
+    form_mold::make_result(part, [f, part](Cell* value, Cell* string, int32_t limit) {
+        f(value, string, part, limit);
+    });
+}
+
+Cell* to_new_string(Cell* part, int32_t limit) {
+    auto f = form_mold::slot_of<action::slot::form>(stack::arguments);
+    Cell* string = string::make_at(stack::push_cell(), 16);
+    f(stack::arguments, string, part, limit);
+    if (limit > 0) form_mold::cut(string, limit);
+    return string;
+}
+
+} // namespace form
+
+namespace mold {
+
+void entry(bool only, bool all, bool flat, Cell* part) {
+    auto f = form_mold::slot_of<action::slot::mold>(stack::arguments);
+    form_mold::make_result(part, [=](Cell* value, Cell* string, int32_t limit) {
+        f(value, string, only, all, flat, part, limit, 0);
+    });
+}
+
+int32_t indent(const Cell* string, int32_t level, int32_t limit) {
+    for (int32_t i = 0; i < level; ++i) string::concatenate_cstring(string, "    ");
+    return limit - 4 * level;
+}
+
+} // namespace mold
