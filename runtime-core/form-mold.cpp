@@ -4,6 +4,7 @@
 #include "datatypes/core/none.h"
 #include "datatypes/core/string.h"
 #include "datatypes/more/error-ids.h"
+#include "evaluator/actions.h"
 #include "evaluator/stack.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"
@@ -19,19 +20,6 @@ void cut(const Cell* string, int32_t limit) {
 }
 
 namespace {
-
-// The function of a slot for the type of `value`; a type without one raises
-// script/expect-arg, as every action does.
-template <action::Slot S> action::Fn<S> slot_of(const Cell* value) {
-    action::Fn<S> f = datatype::function<S>(cell::type(value));
-    if (!f) {
-        // The function's name and the argument's word come from the call frames, which
-        // arrive with the interpreter; until then both are none.
-        Cell* type = datatype::push(cell::type(value));
-        error::fire(error::kScript, error::script::expect_arg, {&none::value, type, &none::value});
-    }
-    return f;
-}
 
 // The part budget of a /part argument, kNoLimit without one.
 int32_t limit_of(const Cell* part) {
@@ -58,14 +46,14 @@ template <class Write> void make_result(const Cell* part, Write write) {
 namespace form {
 
 void entry(Cell* part) {
-    auto f = form_mold::slot_of<action::slot::form>(stack::arguments);
+    auto f = ::actions::get_action_ptr_of<action::slot::form>(stack::arguments);
     form_mold::make_result(part, [f, part](Cell* value, Cell* string, int32_t limit) {
         f(value, string, part, limit);
     });
 }
 
 Cell* to_new_string(Cell* part, int32_t limit) {
-    auto f = form_mold::slot_of<action::slot::form>(stack::arguments);
+    auto f = ::actions::get_action_ptr_of<action::slot::form>(stack::arguments);
     Cell* string = string::make_at(stack::push_cell(), 16);
     f(stack::arguments, string, part, limit);
     if (limit > 0) form_mold::cut(string, limit);
@@ -77,7 +65,7 @@ Cell* to_new_string(Cell* part, int32_t limit) {
 namespace mold {
 
 void entry(bool only, bool all, bool flat, Cell* part) {
-    auto f = form_mold::slot_of<action::slot::mold>(stack::arguments);
+    auto f = ::actions::get_action_ptr_of<action::slot::mold>(stack::arguments);
     form_mold::make_result(part, [=](Cell* value, Cell* string, int32_t limit) {
         f(value, string, only, all, flat, part, limit, 0);
     });
