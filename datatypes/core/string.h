@@ -22,9 +22,9 @@
 // byte sources may lie anywhere, series buffers included: the routines follow them when a
 // buffer moves.
 //
-// A symbol! operand (type 13) of compare_strings, match_value and concatenate stands for its
-// text from the start: word 2 of a symbol cell is the node of its string, which the caller
-// has made sure exists.
+// A symbol! operand (type 13) of compare_strings and concatenate stands for its text from
+// the start: word 2 of a symbol cell is the node of its string, which the caller has made
+// sure exists.
 //
 // A unit size other than 1, 2 or 4 is an internal fault: the process ends with runtime error
 // 101 ("no value matched in SWITCH"), 100 in insert_units.
