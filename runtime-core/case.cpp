@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <iterator>
 
+#include "datatypes/core/string.h"
+#include "runtime-core/collector.h"
 #include "runtime-core/heap.h"
+#include "runtime-core/memory.h"
 
 namespace case_ {
 
@@ -45,6 +48,26 @@ uint32_t detail::fold_above_ffff(uint32_t cp, bool upper) {
 uint32_t toggle(uint32_t cp) {
     const uint32_t up = fold_wide(cp, true);
     return up != cp ? up : fold_wide(cp, false);
+}
+
+uint32_t change_text(const Cell* string, uint32_t count, bool upper) {
+    GcRoot root(string->w2);
+    memory::Buffer* b = memory::buffer(root.node());
+    const auto index = static_cast<int32_t>(string->w1);
+    const uint32_t length = b->length();
+    const uint32_t start = index <= 0 ? 0 : std::min(static_cast<uint32_t>(index), length);
+    count = std::min(count, length - start);
+    for (uint32_t i = start; i < start + count; ++i) {
+        b = memory::buffer(root.node());
+        const uint32_t unit = b->unit();
+        uint8_t* at = b->at_head() + i * unit;
+        const uint32_t cp = string::get_char(at, unit);
+        const uint32_t mapped = fold_wide(cp, upper);
+        if (mapped != cp) string::write_char(b, at, mapped);
+    }
+    // The series' owner is told of the change here (word and count) once series ownership
+    // exists.
+    return count;
 }
 
 } // namespace case_

@@ -7,6 +7,8 @@
 #pragma once
 #include <cstdint>
 
+#include "runtime-core/cell.h"
+
 // `case` is a C++ keyword, hence the trailing underscore.
 namespace case_ {
 
@@ -46,5 +48,11 @@ inline uint32_t to_upper(uint32_t cp) {
 
 // The upper-case mapping when there is one, else the lower-case mapping.
 uint32_t toggle(uint32_t cp);
+
+// The text part of the natives uppercase and lowercase: maps every character of a string
+// from its index (an index past the tail counts as the tail) over at most `count` characters
+// and writes it back, widening the buffer when a mapped code point needs wider units.
+// Returns the number of characters in the range. May collect.
+uint32_t change_text(const Cell* string, uint32_t count, bool upper);
 
 } // namespace case_

@@ -1,10 +1,18 @@
 #include "datatypes/core/string.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
+#include "datatypes/more/error-ids.h"
+#include "evaluator/stack.h"
+#include "runtime-core/case.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/runtime.h"
+#include "runtime-core/stdio.h"
+#include "runtime-core/strtod.h"
+#include "runtime-core/support.h"
 #include "runtime-core/unicode.h"
 
 using memory::Buffer;
@@ -15,6 +23,12 @@ namespace {
 
 [[noreturn]] void bad_unit() {
     runtime::quit(runtime::kErrorNoSwitch, ZAN_CALLER_ADDRESS());
+}
+
+inline uint32_t checked_unit(const Buffer* b) {
+    const uint32_t unit = b->unit();
+    if (unit != 1 && unit != 2 && unit != 4) bad_unit();
+    return unit;
 }
 
 inline void put_char(uint8_t* at, uint32_t unit, uint32_t cp) {
@@ -35,6 +49,32 @@ inline void put_char(uint8_t* at, uint32_t unit, uint32_t cp) {
     }
 }
 
+// The index of a text cell as its readers take it: negative as 0, past the tail as the tail.
+inline uint32_t clamped_index(const Cell* string, const Buffer* b) {
+    const auto index = static_cast<int32_t>(string->w1);
+    if (index <= 0) return 0;
+    return std::min(static_cast<uint32_t>(index), b->length());
+}
+
+// A text operand: the node and index of a string-like cell, or of a symbol's text from its
+// start.
+struct Text {
+    uint32_t node;
+    uint32_t index;
+};
+
+Text text_of(const Cell* c) {
+    if (cell::type(c) == kTypeSymbol) return {c->w2, 0};
+    return {c->w2, clamped_index(c, memory::buffer(c->w2))};
+}
+
+// The unit that holds `cp` when it is written at a position: 1-byte units hold up to FF.
+inline uint32_t unit_for_write(uint32_t unit, uint32_t cp) {
+    if (cp > 0xFFFF) return 4;
+    if (cp > 0xFF && unit < 2) return 2;
+    return unit;
+}
+
 // Reserves `count` bytes at the tail of the buffer of `node` (growing it when full) and
 // returns the buffer with its tail already past them. May collect.
 Buffer* reserve_tail(uint32_t node, uint32_t count) {
@@ -48,6 +88,16 @@ Buffer* reserve_tail(uint32_t node, uint32_t count) {
     return memory::buffer(root.node());
 }
 
+// Grows the buffer so that `end` bytes after its data start fit: to twice its size, or to
+// `end` when that is more. May collect.
+Buffer* grow_to_hold(Buffer* b, uint64_t end) {
+    if (end <= b->size) return b;
+    if (end > 0x7FFFFFF0) memory::raise(memory::Fault::no_memory);
+    const uint64_t doubled = 2 * static_cast<uint64_t>(b->size);
+    const uint64_t size = std::max(doubled, (end + 15) & ~uint64_t(15));
+    return memory::expand_series_to(b, static_cast<uint32_t>(std::min<uint64_t>(size, 0x7FFFFFF0)));
+}
+
 } // namespace
 
 // --- Making strings -----------------------------------------------------------------------
@@ -59,6 +109,102 @@ Cell* make_at(Cell* cell, uint32_t capacity) {
     cell->w2 = node;
     cell->w3 = 0;
     return cell::set_type(cell, kTypeString);
+}
+
+Cell* make_units_at(Cell* cell, uint32_t count, uint32_t unit) {
+    cell::set_type(cell, kTypeUnset);
+    const uint32_t node = memory::alloc_units(count, unit);
+    cell->w1 = 0;
+    cell->w2 = node;
+    cell->w3 = 0;
+    return cell::set_type(cell, kTypeString);
+}
+
+Cell* push(const Cell* string) {
+    return stack::push(*string);
+}
+
+Cell* load(const uint8_t* bytes, uint32_t length, Cell* target, int32_t encoding) {
+    if (encoding != kUtf8 && encoding != kUtf16le) {
+        print::values_line({"*** Loading Error: input encoding unsupported"});
+        runtime::quit(0, 0);
+    }
+    Cell* cell = target ? target : stack::push_cell();
+    *cell = Cell{kTypeUnset, 0, 0, 0};
+    const uint32_t node = encoding == kUtf8
+                              ? unicode::load_utf8_simple(bytes, length)
+                              : unicode::load_utf16(reinterpret_cast<const char16_t*>(bytes),
+                                                    length / 2, nullptr, false);
+    cell->w2 = node;
+    return cell::set_type(cell, kTypeString);
+}
+
+Cell* load_into_block(const uint8_t* bytes, uint32_t length, uint32_t block, int32_t encoding) {
+    GcRoot target(block);
+    GcRoot text(Cell{kTypeUnset, 0, 0, 0});
+    load(bytes, length, &text.cell(), encoding);
+    Cell* c = memory::alloc_tail_cell(memory::buffer(target.node()));
+    *c = text.cell();
+    return c;
+}
+
+Cell* load_push(const uint8_t* bytes, uint32_t length, int32_t encoding) {
+    return load(bytes, length, nullptr, encoding);
+}
+
+Cell* from_utf8_checked(const uint8_t* bytes, uint32_t length) {
+    GcInterior<const uint8_t> source(bytes);
+    Cell* cell = make_at(stack::push_cell(), length);
+    int32_t unconsumed = 0;
+    unicode::load_utf8_binary(source.get(), length, cell, &unconsumed);
+    if (unconsumed > 0) {
+        const Cell* rest = unicode::push_binary(source.get() + length - unconsumed,
+                                                static_cast<uint32_t>(unconsumed));
+        error::fire(error::kAccess, error::access::invalid_utf8, {rest});
+    }
+    return cell;
+}
+
+// --- Positions ----------------------------------------------------------------------------
+
+uint32_t length(Cell* string) {
+    const uint32_t total = memory::buffer(string->w2)->length();
+    const auto index = static_cast<int32_t>(string->w1);
+    const uint32_t start = index < 0 ? 0 : static_cast<uint32_t>(index);
+    if (total >= start) return total - start;
+    string->w1 = total;
+    return 0;
+}
+
+uint32_t length_from_head(const Cell* string) {
+    return memory::buffer(string->w2)->length();
+}
+
+bool advance(Cell* string, int32_t n) {
+    const int64_t total = memory::buffer(string->w2)->length();
+    const int64_t wanted = static_cast<int64_t>(static_cast<int32_t>(string->w1)) + n;
+    if (wanted <= total) string->w1 = static_cast<uint32_t>(static_cast<int32_t>(wanted));
+    return wanted >= total;
+}
+
+bool step_next(Cell* string) {
+    return advance(string, 1);
+}
+
+uint8_t* index_pointer(Cell* string) {
+    Buffer* b = memory::buffer(string->w2);
+    const auto index = static_cast<int32_t>(string->w1);
+    if (index > 0 && static_cast<uint32_t>(index) > b->length()) string->w1 = b->length();
+    return b->at_head() + clamped_index(string, b) * checked_unit(b);
+}
+
+uint8_t* tail_pointer(const Cell* string) {
+    return memory::buffer(string->w2)->at_tail();
+}
+
+bool index_at_tail(const Cell* string) {
+    const auto index = static_cast<int32_t>(string->w1);
+    return index >= 0 && static_cast<uint32_t>(index) >= memory::buffer(string->w2)->length();
 }
 
 // --- Reading characters -------------------------------------------------------------------
@@ -82,7 +228,177 @@ uint32_t get_char(const uint8_t* at, uint32_t unit) {
     }
 }
 
+uint32_t char_at(const Cell* string, uint32_t offset) {
+    Buffer* b = memory::buffer(string->w2);
+    const uint32_t unit = checked_unit(b);
+    return get_char(b->at_head() + offset * unit, unit);
+}
+
+int32_t find_char(const Cell* string, uint32_t cp) {
+    Buffer* b = memory::buffer(string->w2);
+    const uint32_t unit = checked_unit(b);
+    const uint32_t index = clamped_index(string, b);
+    const uint8_t* p = b->at_head() + index * unit;
+    const uint32_t count = b->length() - index;
+    for (uint32_t i = 0; i < count; ++i)
+        if (get_char(p + i * unit, unit) == cp) return static_cast<int32_t>(i);
+    return -1;
+}
+
+bool contains_char(const Cell* string, uint32_t cp, int32_t step, int32_t case_flag) {
+    Buffer* b = memory::buffer(string->w2);
+    const uint32_t unit = checked_unit(b);
+    const bool fold = case_flag != 1;
+    if (fold) cp = case_::to_upper(cp);
+    const uint32_t stride = step > 1 ? static_cast<uint32_t>(step) : 1;
+    const uint32_t length = b->length();
+    for (uint32_t i = clamped_index(string, b); i < length; i += stride) {
+        uint32_t c = get_char(b->at_head() + i * unit, unit);
+        if (fold) c = case_::to_upper(c);
+        if (c == cp) return true;
+    }
+    return false;
+}
+
+bool starts_with_cstring(const Cell* string, const char* text) {
+    Buffer* b = memory::buffer(string->w2);
+    const uint32_t unit = checked_unit(b);
+    const uint32_t length = b->length();
+    uint32_t i = clamped_index(string, b);
+    for (; *text; ++text, ++i) {
+        if (i >= length) return false;
+        if (get_char(b->at_head() + i * unit, unit) != static_cast<uint8_t>(*text)) return false;
+    }
+    return true;
+}
+
+bool char_in_bitset(const Cell* string, const Cell* bitset) {
+    Buffer* b = memory::buffer(string->w2);
+    const uint32_t unit = checked_unit(b);
+    const uint32_t index = clamped_index(string, b);
+    if (index >= b->length()) return false;
+    const uint32_t cp = get_char(b->at_head() + index * unit, unit);
+    Buffer* bits = memory::buffer(bitset->w2);
+    constexpr uint32_t kComplement = 0x80000;
+    if (cp / 8 >= bits->tail - bits->head) return (bits->flags & kComplement) != 0;
+    return (bits->at_head()[cp >> 3] & (0x80u >> (cp & 7))) != 0;
+}
+
+bool angle_bracketed(const Cell* string, const Cell* tag) {
+    Buffer* b = memory::buffer(string->w2);
+    const uint32_t unit = checked_unit(b);
+    const uint32_t index = clamped_index(string, b);
+    Buffer* t = memory::buffer(tag->w2);
+    const uint64_t close = static_cast<uint64_t>(index) + 1 + (t->length() - clamped_index(tag, t));
+    if (close >= b->length()) return false;
+    return get_char(b->at_head() + index * unit, unit) == '<' &&
+           get_char(b->at_head() + close * unit, unit) == '>';
+}
+
+int32_t compare_strings(const Cell* first, const Cell* second, int32_t op, bool match) {
+    const bool same = first->w2 == second->w2 && first->w1 == second->w1;
+    if (op == kSame) return same ? 0 : -1;
+    const bool equality = op == kEqual || op == kNotEqual || op == kStrictEqual || op == kFind;
+    if (same && equality) return 0;
+
+    const Text a = text_of(first);
+    const Text b = text_of(second);
+    Buffer* ba = memory::buffer(a.node);
+    Buffer* bb = memory::buffer(b.node);
+    const uint32_t ua = checked_unit(ba);
+    const uint32_t ub = checked_unit(bb);
+    const uint32_t length1 = ba->length() - a.index;
+    const uint32_t length2 = bb->length() - b.index;
+
+    uint32_t count;
+    if (match) {
+        if (length2 == 0) return op == kFind ? 1 : 0;
+        if (length2 > length1) return 1;
+        count = length2;
+    } else {
+        if (length1 != length2) {
+            if (equality || length2 == 0) return 1;
+        } else if (length1 == 0) {
+            return 0;
+        }
+        count = std::min(length1, length2);
+    }
+    if (length1 == 0) return -1;
+
+    const bool fold = op != kStrictEqual && op != kCaseSort;
+    const uint8_t* pa = ba->at_head() + a.index * ua;
+    const uint8_t* pb = bb->at_head() + b.index * ub;
+    uint32_t c1 = 0, c2 = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        c1 = get_char(pa + i * ua, ua);
+        c2 = get_char(pb + i * ub, ub);
+        if (fold) {
+            c1 = case_::to_upper(c1);
+            c2 = case_::to_upper(c2);
+        }
+        if (c1 != c2) break;
+    }
+    if (!match && c1 == c2) return length1 < length2 ? -1 : length1 > length2 ? 1 : 0;
+    return c1 < c2 ? -1 : c1 > c2 ? 1 : 0;
+}
+
+bool match_value(const Cell* string, const Cell* value, int32_t op) {
+    switch (cell::type(value)) {
+    case kTypeString:
+    case kTypeFile:
+    case kTypeUrl:
+    case kTypeEmail:
+    case kTypeRef:
+        return compare_strings(string, value, op, true) == 0;
+    case kTypeChar: {
+        Buffer* b = memory::buffer(string->w2);
+        const uint32_t unit = checked_unit(b);
+        const uint32_t index = clamped_index(string, b);
+        if (index >= b->length()) return false;
+        const uint32_t c = get_char(b->at_head() + index * unit, unit);
+        if (op == kStrictEqual) return c == value->w2;
+        return case_::to_upper(c) == case_::to_upper(value->w2);
+    }
+    case kTypeTag: {
+        if (!angle_bracketed(string, value)) return false;
+        Cell inside = *string;
+        inside.w1 = clamped_index(string, memory::buffer(string->w2)) + 1;
+        return compare_strings(&inside, value, op, true) == 0;
+    }
+    default:
+        return false;
+    }
+}
+
 // --- Writing characters -------------------------------------------------------------------
+
+Cell* reset(Cell* string) {
+    Buffer* b = memory::buffer(string->w2);
+    b->tail = b->head;
+    b->flags = (b->flags & ~memory::kUnitMask) | 1;
+    string->w1 = 0;
+    return string;
+}
+
+void truncate(Buffer* b, uint32_t n) {
+    const uint64_t end = b->head + static_cast<uint64_t>(n) * checked_unit(b);
+    if (end <= b->size && end < b->tail) b->tail = static_cast<uint32_t>(end);
+}
+
+void remove_units(const Cell* string, uint32_t position, uint32_t n) {
+    Buffer* b = memory::buffer(string->w2);
+    const uint32_t unit = checked_unit(b);
+    const uint32_t length = b->length();
+    if (position >= length) return;
+    n = std::min(n, length - position);
+    uint8_t* at = b->at_head() + position * unit;
+    std::memmove(at, at + n * unit, (length - position - n) * unit);
+    b->tail -= n * unit;
+}
+
+void remove_char(const Cell* string, uint32_t position) {
+    remove_units(string, position, 1);
+}
 
 Buffer* append_char(Buffer* b, uint32_t cp) {
     for (;;) {
@@ -107,6 +423,160 @@ Buffer* append_char(Buffer* b, uint32_t cp) {
     }
 }
 
+Buffer* write_char(Buffer* b, uint8_t* at, uint32_t cp) {
+    const uint32_t unit = checked_unit(b);
+    const uint32_t wanted = unit_for_write(unit, cp);
+    if (wanted != unit) {
+        const auto offset = static_cast<uint32_t>(at - b->at_head()) / unit;
+        b = widen_to(b, unit, wanted);
+        at = b->at_head() + offset * wanted;
+    }
+    put_char(at, b->unit(), cp);
+    return b;
+}
+
+Buffer* overwrite_char(Buffer* b, uint32_t offset, uint32_t cp) {
+    uint32_t unit = checked_unit(b);
+    const uint32_t wanted = unit_for_write(unit, cp);
+    if (wanted != unit) b = widen_to(b, unit, wanted);
+    unit = b->unit();
+    b = grow_to_hold(b, b->head + (static_cast<uint64_t>(offset) + 1) * unit);
+    const uint32_t length = b->length();
+    uint8_t* head = b->at_head();
+    if (offset > length) std::memset(head + length * unit, 0, (offset - length) * unit);
+    put_char(head + offset * unit, unit, cp);
+    if (offset >= length) b->tail = b->head + (offset + 1) * unit;
+    return b;
+}
+
+Buffer* insert_char(Buffer* b, uint32_t offset, uint32_t cp) {
+    uint32_t unit = checked_unit(b);
+    const uint32_t wanted = unit_for_write(unit, cp);
+    if (wanted != unit) b = widen_to(b, unit, wanted);
+    unit = b->unit();
+    b = grow_to_hold(b, static_cast<uint64_t>(b->tail) + unit);
+    const uint32_t length = b->length();
+    offset = std::min(offset, length);
+    uint8_t* at = b->at_head() + offset * unit;
+    std::memmove(at + unit, at, (length - offset) * unit);
+    b->tail += unit;
+    put_char(at, unit, cp);
+    return b;
+}
+
+Buffer* widen_to(Buffer* b, uint32_t unit, uint32_t new_unit) {
+    if (new_unit <= unit) return b;
+    if (new_unit == 2) return unicode::latin1_to_ucs2(b);
+    return unit == 1 ? unicode::latin1_to_ucs4(b) : unicode::ucs2_to_ucs4(b);
+}
+
+Buffer* insert_units(Buffer* source, Buffer* target, uint32_t size, uint32_t target_unit,
+                     uint32_t source_offset, uint32_t target_offset, int32_t count, bool keep) {
+    const uint32_t unit = source->unit();
+    if ((unit != 1 && unit != 2) || (target_unit != 2 && target_unit != 4))
+        runtime::quit(runtime::kErrorNoCase, ZAN_CALLER_ADDRESS());
+    if (!target) {
+        GcRoot owner(source->node);
+        const uint32_t fresh =
+            memory::alloc_series((size + target_unit - 1) / target_unit, target_unit, 0);
+        const uint32_t node = owner.node();
+        source = memory::buffer(node);
+        target = memory::buffer(fresh);
+        // The new buffer takes over the source's node; the old one stays readable under the
+        // fresh node until the collector finds it unreferenced.
+        memory::node_slot(node) = reinterpret_cast<uintptr_t>(target);
+        memory::node_slot(fresh) = reinterpret_cast<uintptr_t>(source);
+        constexpr uint32_t kOwn = memory::kFlagFixed | memory::kFlagBig | memory::kFlagMark |
+                                  memory::kFlagMiddle | memory::kUnitMask;
+        target->flags = (source->flags & ~kOwn) | (target->flags & kOwn);
+        target->node = node;
+        source->node = fresh;
+    }
+    const uint8_t* from = source->at_head() + std::min(source_offset, source->tail - source->head);
+    const uint8_t* end = source->at_tail();
+    if (count >= 1 && static_cast<uint32_t>(count) < static_cast<uint32_t>(end - from))
+        end = from + count;
+    uint8_t* to = target->at_head() + target_offset;
+    const uint32_t units = static_cast<uint32_t>(end - from) / unit;
+    for (uint32_t i = 0; i < units; ++i)
+        put_char(to + i * target_unit, target_unit, get_char(from + i * unit, unit));
+    if (!keep) {
+        target->tail = static_cast<uint32_t>(to + units * target_unit - target->data());
+        target->flags = (target->flags & ~memory::kUnitMask) | target_unit;
+    }
+    return target;
+}
+
+void concatenate(const Cell* target, const Cell* source, int32_t part, int32_t offset,
+                 bool keep_source, int32_t mode) {
+    const Text s = text_of(source);
+    GcRoot troot(target->w2);
+    GcRoot sroot(s.node);
+    const auto target_index = static_cast<int32_t>(target->w1);
+    Buffer* tb = memory::buffer(troot.node());
+    Buffer* sb = memory::buffer(sroot.node());
+    uint32_t tu = checked_unit(tb);
+    const uint32_t su = checked_unit(sb);
+    if (tu < su) {
+        widen_to(tb, tu, su);
+        tu = su;
+    } else if (su < tu && !keep_source) {
+        widen_to(sb, su, tu);
+    }
+    tb = memory::buffer(troot.node());
+    sb = memory::buffer(sroot.node());
+    const bool same = troot.node() == sroot.node();
+    const bool convert = sb->unit() != tu;
+
+    uint32_t count = sb->length() - std::min(s.index, sb->length());
+    if (part >= 0 && static_cast<uint32_t>(part) < count) count = static_cast<uint32_t>(part);
+    const uint64_t bytes = static_cast<uint64_t>(count) * tu;
+    if (bytes == 0) return;
+    const uint64_t used = tb->tail - tb->head;
+    if (used + bytes > 0x7FFFFFF0) memory::raise(memory::Fault::no_memory);
+    if (tb->tail + bytes > tb->size) {
+        memory::expand_series_to(tb, static_cast<uint32_t>(2 * (used + bytes)));
+        tb = memory::buffer(troot.node());
+        sb = memory::buffer(sroot.node());
+    }
+
+    // The write position: the tail, or the target's index plus the offset (within the text).
+    const uint32_t length = tb->length();
+    uint32_t position = length;
+    if (mode != kAppendMode) {
+        const int64_t at = static_cast<int64_t>(std::max(target_index, 0)) + offset;
+        position = static_cast<uint32_t>(std::clamp<int64_t>(at, 0, length));
+    }
+    const uint8_t* from = sb->at_head() + s.index * sb->unit();
+    std::vector<uint8_t> saved;
+    if (mode == kInsertMode) {
+        if (same) { // the move below may shift the source's own characters
+            saved.assign(from, from + bytes);
+            from = saved.data();
+        }
+        uint8_t* at = tb->at_head() + position * tu;
+        std::memmove(at + bytes, at, (length - position) * tu);
+    }
+    uint8_t* to = tb->at_head() + position * tu;
+    if (convert) {
+        const uint32_t unit = sb->unit();
+        for (uint32_t i = 0; i < count; ++i)
+            put_char(to + i * tu, tu, get_char(from + i * unit, unit));
+    } else {
+        std::memmove(to, from, bytes);
+    }
+    const uint32_t written_end = static_cast<uint32_t>(to + bytes - tb->data());
+    if (mode == kInsertMode)
+        tb->tail += static_cast<uint32_t>(bytes);
+    else
+        tb->tail = std::max(tb->tail, written_end);
+}
+
+void overwrite(const Cell* target, const Cell* source, int32_t part, int32_t offset,
+               bool keep_source) {
+    concatenate(target, source, part, offset, keep_source, kOverwriteMode);
+}
+
 void append_bytes(const Cell* string, const char* bytes, uint32_t count) {
     if (count == 0) return;
     GcRoot root(string->w2);
@@ -118,8 +588,7 @@ void append_bytes(const Cell* string, const char* bytes, uint32_t count) {
         for (uint32_t i = 0; i < count && ascii; ++i) ascii = static_cast<uint8_t>(bytes[i]) < 0x80;
         if (!ascii) b = unicode::latin1_to_ucs2(b);
     }
-    const uint32_t unit = b->unit();
-    if (unit != 1 && unit != 2 && unit != 4) bad_unit();
+    const uint32_t unit = checked_unit(b);
     const uint64_t size = static_cast<uint64_t>(count) * unit;
     if (size > 0x7FFFFFFF) memory::raise(memory::Fault::no_memory);
     b = reserve_tail(root.node(), static_cast<uint32_t>(size));
@@ -136,6 +605,54 @@ void concatenate_cstring(const Cell* string, const char* text) {
     const size_t length = std::strlen(text);
     if (length > 0x7FFFFFFF) memory::raise(memory::Fault::no_memory);
     append_bytes(string, text, static_cast<uint32_t>(length));
+}
+
+void move_chars(const Cell* source, const Cell* target, uint32_t bytes) {
+    GcRoot sroot(source->w2);
+    GcRoot troot(target->w2);
+    Buffer* sb = memory::buffer(sroot.node());
+    const uint32_t su = checked_unit(sb);
+    const uint32_t from = clamped_index(source, sb);
+    const uint32_t count = std::min(bytes / su, sb->length() - from);
+    uint32_t at = clamped_index(target, memory::buffer(troot.node()));
+    for (uint32_t i = 0; i < count; ++i) {
+        sb = memory::buffer(sroot.node());
+        const uint32_t cp = get_char(sb->at_head() + (from + i) * su, su);
+        insert_char(memory::buffer(troot.node()), at++, cp);
+    }
+    Cell moved = *source;
+    moved.w2 = sroot.node();
+    remove_units(&moved, from, count);
+}
+
+// --- Numbers ------------------------------------------------------------------------------
+
+namespace {
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+}
+
+const char* byte_to_hex(uint8_t byte) {
+    static char digits[3];
+    digits[0] = kHexDigits[byte >> 4];
+    digits[1] = kHexDigits[byte & 15];
+    digits[2] = 0;
+    return digits;
+}
+
+const char* int_to_hex(int32_t value, bool strip) {
+    static char digits[9];
+    const auto bits = static_cast<uint32_t>(value);
+    for (int i = 0; i < 8; ++i) digits[i] = kHexDigits[(bits >> (28 - 4 * i)) & 15];
+    digits[8] = 0;
+    if (!strip) return digits;
+    if (value == 0) return digits + 6;
+    const char* first = digits;
+    while (*first == '0') ++first;
+    return first;
+}
+
+double to_float(const char* text, int32_t count, int32_t& unconsumed) {
+    return number_text::parse_float(text, text + count, 0, unconsumed);
 }
 
 } // namespace string

@@ -9,6 +9,7 @@
 #include "runtime-core/case.h"
 #include "runtime-core/root.h"
 #include "runtime-core/support.h"
+#include "runtime-core/throw.h"
 
 class StringTest : public MemoryTest {
 protected:
@@ -51,4 +52,22 @@ protected:
         return out;
     }
     static uint32_t unit_of(const Cell& string) { return memory::buffer(string.w2)->unit(); }
+
+    // Whether `body` raises the language error (category, id).
+    template <class Body> static bool raises(uint32_t category, uint32_t id, Body&& body) {
+        try {
+            body();
+        } catch (const runtime::Thrown& thrown) {
+            runtime::reset_thrown_code();
+            return thrown.code == runtime::kThrowError && error::last_raised.category == category &&
+                   error::last_raised.id == id;
+        }
+        return false;
+    }
+    // The bytes of a binary! (or any byte series cell) from its index.
+    static std::string bytes_of(const Cell& binary) {
+        memory::Buffer* b = memory::buffer(binary.w2);
+        return std::string(reinterpret_cast<const char*>(b->at_head()) + binary.w1,
+                           b->tail - b->head - binary.w1);
+    }
 };

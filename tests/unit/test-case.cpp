@@ -4,6 +4,7 @@
 #include <unordered_map>
 
 #include "runtime-core/case.h"
+#include "string-fixture.h"
 
 namespace {
 
@@ -121,4 +122,35 @@ TEST_F(CaseFolding, ToggleTakesTheUpperCaseFormWhenThereIsOne) {
     EXPECT_EQ(case_::toggle(0xDF), 0x53u);
     EXPECT_EQ(case_::toggle(0x1E922), 0x1E900u);
     EXPECT_EQ(case_::toggle(0x1E900), 0x1E922u);
+}
+
+// --- Changing the case of a string --------------------------------------------------------
+
+namespace {
+class CaseChange : public StringTest {};
+} // namespace
+
+TEST_F(CaseChange, MapsFromTheIndexAndWidensWhereAMappingNeedsIt) {
+    struct Case {
+        std::u32string text;
+        uint32_t unit, index, count;
+        bool upper;
+        std::u32string result;
+        uint32_t changed, widened;
+    } cases[] = {
+        {U"a\u00FF", 1, 0, UINT32_MAX, true, U"A\u0178", 2, 2}, // FF upper-cases to 178
+        {U"stra\u00DFe", 1, 0, UINT32_MAX, true, U"STRASE", 6, 1},
+        {U"abcd", 1, 1, 2, true, U"aBCd", 2, 1},
+        {U"ABCD", 1, 2, 99, false, U"ABcd", 2, 1},     // a count past the tail stops there
+        {U"AB", 1, 5, UINT32_MAX, false, U"AB", 0, 1}, // an index past the tail
+        {U"x\U0001E922", 4, 0, UINT32_MAX, true, U"X\U0001E900", 2, 4},
+        {U"\u0130I\u212A", 2, 0, UINT32_MAX, false, U"iik", 3, 2},
+    };
+    for (const Case& c : cases) {
+        GcRoot s(make_string(c.text, c.unit));
+        s.cell().w1 = c.index;
+        EXPECT_EQ(case_::change_text(&s.cell(), c.count, c.upper), c.changed);
+        EXPECT_EQ(text_of(s.cell(), true), c.result);
+        EXPECT_EQ(unit_of(s.cell()), c.widened);
+    }
 }
