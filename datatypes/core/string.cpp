@@ -9,6 +9,7 @@
 #include "runtime-core/case.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/memory.h"
+#include "runtime-core/root.h"
 #include "runtime-core/runtime.h"
 #include "runtime-core/stdio.h"
 #include "runtime-core/strtod.h"
@@ -146,6 +147,10 @@ Cell* load_into_block(const uint8_t* bytes, uint32_t length, uint32_t block, int
     Cell* c = memory::alloc_tail_cell(memory::buffer(target.node()));
     *c = text.cell();
     return c;
+}
+
+Cell* load_in(const uint8_t* bytes, uint32_t length, int32_t encoding) {
+    return load(bytes, length, root::alloc_tail(), encoding);
 }
 
 Cell* load_push(const uint8_t* bytes, uint32_t length, int32_t encoding) {

@@ -67,6 +67,9 @@ Cell* load(const uint8_t* bytes, uint32_t length, Cell* target, int32_t encoding
 // load into a new cell at the tail of the block of node `block`; returns that cell (valid
 // until the next allocation). May collect.
 Cell* load_into_block(const uint8_t* bytes, uint32_t length, uint32_t block, int32_t encoding);
+// load into a new cell at the root block's tail: a permanent string whose cell never moves.
+// May collect.
+Cell* load_in(const uint8_t* bytes, uint32_t length, int32_t encoding);
 // load onto the data stack.
 Cell* load_push(const uint8_t* bytes, uint32_t length, int32_t encoding);
 // A new string from UTF-8 bytes, pushed on the data stack. Bytes left undecoded at the end (a

@@ -493,6 +493,13 @@ TEST_F(String, LoadMakesAStringFromEitherEncoding) {
     ASSERT_EQ(b->length(), 2u);
     EXPECT_EQ(text_of(b->cells()[0]), U"ab");
     EXPECT_EQ(text_of(memory::buffer(block.node())->cells()[1]), U"cd");
+
+    // Into the root block: the cell stays where it is made, whatever the collector moves.
+    Cell* permanent = string::load_in(reinterpret_cast<const uint8_t*>("caf\xC3\xA9"), 5,
+                                      string::kUtf8);
+    make_string(U"garbage", 1);
+    collector::collect();
+    EXPECT_EQ(text_of(*permanent), U"caf\u00E9");
 }
 
 TEST_F(String, LoadWithAnUnsupportedEncodingEndsTheProcess) {
