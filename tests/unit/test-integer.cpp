@@ -8,6 +8,7 @@
 #include "datatypes/more/error-ids.h"
 #include "evaluator/actions.h"
 #include "number-fixture.h"
+#include "runtime-core/init.h"
 #include "runtime-core/throw.h"
 
 namespace {
@@ -569,6 +570,19 @@ TEST_F(Integer, RegisteredSlots) {
             << s;
     }
     EXPECT_STREQ(datatype::name_record(kTypeInteger).name, "integer!");
+}
+
+// In a child process: the runtime initialisation registers integer! and float! in their
+// places.
+TEST(IntegerStartUpDeathTest, RuntimeInitRegistersIntegerAndFloat) {
+    auto check = [] {
+        runtime::init();
+        bool ok = datatype::highest_type_id == kTypeFloat &&
+                  datatype::function<action::slot::add>(kTypeInteger) == integer::add &&
+                  datatype::function<action::slot::add>(kTypeFloat) == float_::add;
+        std::exit(ok ? 0 : 1);
+    };
+    EXPECT_EXIT(check(), testing::ExitedWithCode(0), "");
 }
 
 } // namespace
