@@ -50,7 +50,7 @@ const RandomSource* random_source = nullptr;
     error::fire(error::kScript, error::script::bad_to_arg, {t, spec});
 }
 
-// A cell that was an integer becomes a float-like value, keeping its header flags.
+// A cell that held an integer becomes a float!, keeping its header flags.
 void become_float(Cell* cell, double d) {
     cell::set_type(cell, kTypeFloat);
     float_::set(cell, d);
