@@ -1,9 +1,11 @@
 #include "runtime-core/init.h"
 
 #include "datatypes/core/datatype.h"
+#include "datatypes/core/integer.h"
 #include "datatypes/core/logic.h"
 #include "datatypes/core/none.h"
 #include "datatypes/core/unset.h"
+#include "datatypes/more/float.h"
 #include "evaluator/stack.h"
 #include "runtime-core/case.h"
 #include "runtime-core/collector.h"
@@ -33,6 +35,8 @@ void register_datatypes() {
     unset::register_actions();
     none::register_actions();
     logic::register_actions();
+    integer::register_actions();
+    float_::register_actions();
 }
 
 } // namespace
