@@ -5,6 +5,7 @@
 #include "runtime-core/collector.h"
 #include "runtime-core/dyn-print.h"
 #include "runtime-core/externals.h"
+#include "runtime-core/hashtable.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/platform.h"
 #include "runtime-core/slots.h"
@@ -25,6 +26,7 @@ void init() {
     stack::init();
     slots::init();
     collector::init();
+    hashtable::register_markers();
     error::init_support();
 }
 
