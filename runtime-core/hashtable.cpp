@@ -555,52 +555,85 @@ Cell map_key(Cell key) {
     return key;
 }
 
-int32_t map_find(uint32_t table, const Cell& raw, int code) {
-    const Cell key = map_key(raw);
-    const Record* r = rec(table);
-    const uint32_t* flags = words_of(r->flags);
-    const int32_t* keys = ints_of(r->keys);
-    const Cell* cells = cells_of(r->data);
-    const uint32_t count = cell_count(r->data);
-    const uint32_t mask = r->buckets - 1;
-    uint32_t b = hash_value(key, false) & mask;
+// The arrays of a table without chains, read once for a probe. Valid until the next
+// allocation.
+struct View {
+    uint32_t* flags;
+    int32_t* keys;
+    Cell* cells;
+    uint32_t count; // cells in the data block
+    uint32_t mask;
+};
+inline View view_of(const Record* r) {
+    Buffer* data = buf(r->data);
+    return {reinterpret_cast<uint32_t*>(buf(r->flags)->data()),
+            reinterpret_cast<int32_t*>(buf(r->keys)->data()), data->cells(),
+            (data->tail - data->head) / static_cast<uint32_t>(sizeof(Cell)), r->buckets - 1};
+}
+
+// Keys equal exactly when their type and word 2 are (integer!, char!): the common case gets a
+// probe without calls, so that the processor overlaps the cache misses of successive lookups.
+inline bool word2_keyed(uint8_t type) {
+    return type == kTypeInteger || type == kTypeChar;
+}
+
+// The first live bucket from hash h whose key satisfies `match`: its cell index, or -1 at an
+// empty bucket or back at the start.
+template <class Match> inline int32_t probe_find(const View& v, uint32_t h, Match match) {
+    uint32_t b = h & v.mask;
     const uint32_t start = b;
     uint32_t step = 0;
     for (;;) {
-        const uint32_t f = flag(flags, b);
+        const uint32_t f = flag(v.flags, b);
         if (f == kEmpty) return -1;
         if (f == kLive) {
-            const int32_t e = keys[b];
-            if (e >= 0 && static_cast<uint32_t>(e) < count &&
-                cell::type(&cells[e]) == cell::type(&key) && keys_equal(cells[e], key, code))
-                return e;
+            const int32_t e = v.keys[b];
+            if (static_cast<uint32_t>(e) < v.count && match(v.cells[e])) return e;
         }
-        b = (b + ++step) & mask;
+        b = (b + ++step) & v.mask;
         if (b == start) return -1;
     }
 }
 
+[[gnu::noinline]] int32_t map_find_by_type(uint32_t table, const Cell& raw, int code) {
+    const Cell key = map_key(raw);
+    const uint8_t type = cell::type(&key);
+    return probe_find(view_of(rec(table)), hash_value(key, false), [&](const Cell& c) {
+        return cell::type(&c) == type && keys_equal(c, key, code);
+    });
+}
+
+// Integer and character keys take a path without calls (see word2_keyed).
+[[gnu::always_inline]] inline int32_t map_find(uint32_t table, const Cell& key, int code) {
+    const uint8_t type = cell::type(&key);
+    if (!word2_keyed(type)) return map_find_by_type(table, key, code);
+    const uint32_t w2 = key.w2;
+    return probe_find(view_of(rec(table)), hash::mix_int(w2),
+                      [=](const Cell& c) { return cell::type(&c) == type && c.w2 == w2; });
+}
+
 int32_t map_put(uint32_t table, uint32_t index) {
-    if (index >= cell_count(rec(table)->data)) return -1;
-    if (rec(table)->occupied >= rec(table)->bound) {
-        Root root(table);
-        grow(root);
-        table = root.node();
+    {
+        const Record* r = rec(table);
+        if (r->occupied >= r->bound) {
+            Root root(table);
+            grow(root);
+            table = root.node();
+        }
     }
     Record* r = rec(table);
-    uint32_t* flags = words_of(r->flags);
-    int32_t* keys = ints_of(r->keys);
-    const Cell* cells = cells_of(r->data);
-    const uint32_t count = cell_count(r->data);
-    const Cell key = cells[index];
-    const uint32_t mask = r->buckets - 1;
-    uint32_t b = hash_value(key, false) & mask;
+    const View v = view_of(r);
+    if (index >= v.count) return -1;
+    const Cell key = v.cells[index];
+    const uint8_t type = cell::type(&key);
+    const bool simple = word2_keyed(type);
+    uint32_t b = (simple ? hash::mix_int(key.w2) : hash_value(key, false)) & v.mask;
     const uint32_t start = b;
     uint32_t step = 0;
     int32_t slot = -1;
     bool was_empty = false;
     for (;;) {
-        const uint32_t f = flag(flags, b);
+        const uint32_t f = flag(v.flags, b);
         if (f == kEmpty) {
             if (slot < 0) {
                 slot = static_cast<int32_t>(b);
@@ -611,13 +644,15 @@ int32_t map_put(uint32_t table, uint32_t index) {
         if (f == kDeleted) {
             if (slot < 0) slot = static_cast<int32_t>(b);
         } else {
-            const int32_t e = keys[b];
+            const int32_t e = v.keys[b];
             if (e == static_cast<int32_t>(index)) return e;
-            if (e >= 0 && static_cast<uint32_t>(e) < count &&
-                cell::type(&cells[e]) == cell::type(&key) && keys_equal(cells[e], key, 2))
-                return e;
+            if (static_cast<uint32_t>(e) < v.count) {
+                const Cell& c = v.cells[e];
+                if (cell::type(&c) == type && (simple ? c.w2 == key.w2 : keys_equal(c, key, 2)))
+                    return e;
+            }
         }
-        b = (b + ++step) & mask;
+        b = (b + ++step) & v.mask;
         if (b == start) break;
     }
     if (slot < 0) {
@@ -626,8 +661,8 @@ int32_t map_put(uint32_t table, uint32_t index) {
         regrow(root, uint64_t{rec(table)->buckets} + 1);
         return map_put(root.node(), index);
     }
-    keys[slot] = static_cast<int32_t>(index);
-    set_flag(flags, static_cast<uint32_t>(slot), kLive);
+    v.keys[slot] = static_cast<int32_t>(index);
+    set_flag(v.flags, static_cast<uint32_t>(slot), kLive);
     ++r->size;
     if (was_empty) ++r->occupied;
     return static_cast<int32_t>(index);
@@ -1059,19 +1094,27 @@ int32_t put(uint32_t table, uint32_t index, bool* rebuilt) {
     return static_cast<int32_t>(index);
 }
 
+namespace {
+
+// A hash! search, its buckets rebuilt first when nodes moved.
+[[gnu::noinline]] int32_t hash_find_all(uint32_t table, const Cell& key, int32_t start,
+                                        int32_t skip, int code, bool last, bool reverse) {
+    if (!stale(table)) return hash_find(table, key, start, skip, code, last, reverse);
+    Root root(table);
+    GcRoot keep(key);
+    CompactionOff off;
+    refresh_stamp(root);
+    return hash_find(root.node(), keep.cell(), start, skip, code, last, reverse);
+}
+
+} // namespace
+
 int32_t find_all(uint32_t table, Cell key, int32_t start, int32_t skip, int code, bool last,
                  bool reverse) {
     const uint32_t kind = rec(table)->kind;
     if (kind == kMap) return map_find(table, key, code);
-    if (kind != kHash) return -1;
-    if (stale(table)) {
-        Root root(table);
-        GcRoot keep(key);
-        CompactionOff off;
-        refresh_stamp(root);
-        return hash_find(root.node(), keep.cell(), start, skip, code, last, reverse);
-    }
-    return hash_find(table, key, start, skip, code, last, reverse);
+    if (kind == kHash) return hash_find_all(table, key, start, skip, code, last, reverse);
+    return -1;
 }
 
 int32_t find_next(uint32_t table, Cell key, Probe& probe) {
