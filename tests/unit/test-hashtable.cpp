@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -156,6 +158,19 @@ TEST_F(HashTable, HashesOfValuesByType) {
     EXPECT_EQ(hashtable::hash_value(Cell{kTypeChar, 0, 'a', 0}, false), hash::mix_int('a'));
     const uint32_t bytes[] = {3, 77};
     EXPECT_EQ(hashtable::hash_value(Cell{kTypeBlock, 3, 77, 0}, false), hash::murmur3(bytes, 8));
+    // money!: the header counts with its type and sign only; tuple!: its length in bytes.
+    const uint32_t sign = 0x4000;
+    EXPECT_EQ(hashtable::hash_value(Cell{kTypeMoney | sign | cell::kNewLine, 1, 2, 3}, false),
+              hashtable::hash_value(Cell{kTypeMoney | sign, 1, 2, 3}, false));
+    EXPECT_NE(hashtable::hash_value(Cell{kTypeMoney | sign, 1, 2, 3}, false),
+              hashtable::hash_value(Cell{kTypeMoney, 1, 2, 3}, false));
+    const uint8_t tuple[] = {1, 2, 3};
+    EXPECT_EQ(hashtable::hash_value(Cell{kTypeTuple | 3u << 19, 0x00030201, 0xFFFF, 0}, false),
+              hash::murmur3(tuple, 3));
+    // symbol!: its UTF-8 text with A-Z lowered.
+    const uint32_t utf8 = make_text("FoO");
+    EXPECT_EQ(hashtable::hash_value(Cell{kTypeSymbol, 0xFFFFFFFF, 0, utf8}, false),
+              hash::murmur3("foo", 3));
     EXPECT_TRUE(hashtable::node_keyed(kTypeBlock));
     EXPECT_FALSE(hashtable::node_keyed(kTypeString));
 }
