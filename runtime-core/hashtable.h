@@ -125,9 +125,9 @@ int32_t put(uint32_t table, uint32_t index, bool* rebuilt = nullptr);
 // The cell index of a key, or -1. hash!: the qualifying cell of the first bucket that has
 // one (cells at a multiple of `skip` from `start`, equal by `code`; with `last` the largest,
 // with `reverse` the largest below `start`, else the smallest at or above it). map!: the
-// first key of the same type equal by `code`, word keys looked up as set-words. Kind 2: a
-// word by symbol (exact for code 2, else canonical). A stale hash! is rebuilt first (may
-// collect).
+// first key of the same type equal by `code`, word keys looked up as set-words. Other kinds
+// answer -1 (they have put_symbol, put_context, get_int). A stale hash! is rebuilt first
+// (may collect).
 int32_t find_all(uint32_t table, Cell key, int32_t start = 0, int32_t skip = 1, int code = 0,
                  bool last = false, bool reverse = false);
 // A probe of a table without chains, continued from where it stopped.
