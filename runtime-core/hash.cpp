@@ -53,15 +53,6 @@ uint32_t seed() {
     return process_seed;
 }
 
-uint32_t mix_int(uint32_t h) {
-    h ^= h >> 16;
-    h *= 0x85EBCA6B;
-    h ^= h >> 13;
-    h *= 0xC2B2AE35;
-    h ^= h >> 16;
-    return h;
-}
-
 uint32_t murmur3_with_seed(const void* bytes, size_t length, uint32_t seed) {
     const auto* p = static_cast<const uint8_t*>(bytes);
     uint32_t h = seed;

@@ -20,8 +20,16 @@ uint32_t seed();
 uint32_t murmur3(const void* bytes, size_t length);
 uint32_t murmur3_with_seed(const void* bytes, size_t length, uint32_t seed);
 
-// The 32-bit finaliser of MurmurHash3 (no seed, no length).
-uint32_t mix_int(uint32_t value);
+// The 32-bit finaliser of MurmurHash3 (no seed, no length). Inline: the hash tables call it
+// on every integer and node key.
+inline uint32_t mix_int(uint32_t h) {
+    h ^= h >> 16;
+    h *= 0x85EBCA6B;
+    h ^= h >> 13;
+    h *= 0xC2B2AE35;
+    h ^= h >> 16;
+    return h;
+}
 
 // MurmurHash3 x86 32-bit, with the process seed, of `count` code points stored in units of
 // `unit_size` bytes (1, 2 or 4; any other size is internal fault 101): each code point is one

@@ -12,6 +12,7 @@
 #include "runtime-core/cycles.h"
 #include "runtime-core/dyn-print.h"
 #include "runtime-core/externals.h"
+#include "runtime-core/hashtable.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/platform.h"
 #include "runtime-core/root.h"
@@ -57,6 +58,7 @@ void init() {
     cycles::init();
     slots::init();
     collector::init();
+    hashtable::register_markers();
     error::init_support();
 }
 

@@ -1,0 +1,311 @@
+// Hash tables against std::unordered_map: insertion and lookup of 1,000,000 integer keys and
+// of 1,000,000 text keys. Ours is a map! table (key/value pairs in a block, the table over
+// it): an insertion appends the key and value cells to the block and indexes the key, as
+// the map! datatype does; a lookup finds the key cell and reads the value after it. Text keys
+// are string! values of one byte per character, looked up without regard to case (the map!
+// default) through other string! values of the same text; the peer's are std::string
+// (case-sensitive, std::hash). Keys are made before the timing, and lookups go in another
+// random order than insertions. The collector is disabled while timing (as during start-up)
+// and run between iterations, so that the figures are the table's.
+//
+// Prints ours / peer, from the medians of interleaved repetitions.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <random>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "runtime-core/case.h"
+#include "runtime-core/collector.h"
+#include "runtime-core/hashtable.h"
+#include "runtime-core/memory.h"
+
+namespace {
+
+constexpr uint32_t kCount = 1000000;
+
+// Distinct, well-scattered integers: an odd multiplier is a bijection of 32-bit values.
+const std::vector<uint32_t>& integer_keys() {
+    static const std::vector<uint32_t> keys = [] {
+        std::vector<uint32_t> v(kCount);
+        for (uint32_t i = 0; i < kCount; ++i) v[i] = (i + 1) * 2654435761u;
+        std::shuffle(v.begin(), v.end(), std::mt19937(1));
+        return v;
+    }();
+    return keys;
+}
+
+// Distinct texts of 9 to 16 characters, such as identifiers and file names.
+const std::vector<std::string>& text_keys() {
+    static const std::vector<std::string> keys = [] {
+        std::vector<std::string> v;
+        v.reserve(kCount);
+        std::mt19937 rng(2);
+        const char* const stems[] = {"key-", "name_", "item", "value.", "x", "entry-"};
+        for (uint32_t i = 0; i < kCount; ++i) {
+            std::string t = stems[rng() % 6] + std::to_string(i * 7919u % 10000019u);
+            while (t.size() < 9 + rng() % 8) t += char('a' + rng() % 26);
+            v.push_back(t);
+        }
+        std::shuffle(v.begin(), v.end(), std::mt19937(3));
+        return v;
+    }();
+    return keys;
+}
+
+// The lookup order: a permutation of the keys other than their insertion order.
+const std::vector<uint32_t>& lookup_order() {
+    static const std::vector<uint32_t> order = [] {
+        std::vector<uint32_t> v(kCount);
+        for (uint32_t i = 0; i < kCount; ++i) v[i] = i;
+        std::shuffle(v.begin(), v.end(), std::mt19937(4));
+        return v;
+    }();
+    return order;
+}
+
+// The memory manager as start-up leaves it, collector off.
+void start_memory() {
+    static bool started = false;
+    if (started) return;
+    started = true;
+    memory::init();
+    memory::record.torture = false;
+    memory::new_node_frame(memory::kNodesPerFrame);
+    memory::new_series_frame();
+    case_::init();
+    collector::init();
+    collector::state.enabled = 0;
+    hashtable::register_markers();
+}
+
+// A block of string! values, one per text key, kept alive for the whole run. Two of them:
+// the keys inserted and the keys looked up are different series with the same texts.
+uint32_t text_block(int which) {
+    static GcRoot* blocks[2] = {nullptr, nullptr};
+    if (!blocks[which]) {
+        blocks[which] = new GcRoot(memory::alloc_cells(kCount));
+        for (const std::string& t : text_keys()) {
+            const auto n = static_cast<uint32_t>(t.size());
+            const uint32_t node = memory::alloc_bytes(n);
+            memory::Buffer* b = memory::buffer(node);
+            std::copy(t.begin(), t.end(), b->data());
+            b->tail = n;
+            memory::Buffer* block = memory::buffer(blocks[which]->node());
+            *memory::alloc_tail_cell(block) = Cell{kTypeString, 0, node, 0};
+        }
+    }
+    return blocks[which]->node();
+}
+
+const Cell& text_key(int which, uint32_t i) {
+    return memory::buffer(text_block(which))->cells()[i];
+}
+
+Cell integer_cell(uint32_t value) {
+    return Cell{kTypeInteger, 0, value, 0};
+}
+
+// A new map! of the keys: its block in word 2, its table in word 3. May collect.
+template <class KeyOf> void fill_map(GcRoot& map, KeyOf key_of) {
+    map.set_cell(Cell{kTypeMap, 0, 0, 0});
+    map.cell().w3 = hashtable::init(0, nullptr, hashtable::kMap);
+    map.cell().w2 = hashtable::record(map.cell().w3)->data;
+    for (uint32_t i = 0; i < kCount; ++i) {
+        memory::Buffer* block = memory::buffer(map.cell().w2);
+        const uint32_t index = block->length();
+        *memory::alloc_tail_cell(block) = key_of(i);
+        *memory::alloc_tail_cell(memory::buffer(map.cell().w2)) = integer_cell(i);
+        hashtable::put(map.cell().w3, index);
+    }
+}
+
+// The value of a key, or -1.
+int32_t select(uint32_t table, const Cell& key) {
+    const int32_t at = hashtable::find_all(table, key);
+    if (at < 0) return -1;
+    const uint32_t block = hashtable::record(table)->data;
+    return static_cast<int32_t>(memory::buffer(block)->cells()[at + 1].w2);
+}
+
+// --- Integer keys ---------------------------------------------------------------------------
+
+void BM_ours_insert_integers(benchmark::State& state) {
+    start_memory();
+    const auto& keys = integer_keys();
+    for (auto _ : state) {
+        GcRoot map;
+        fill_map(map, [&](uint32_t i) { return integer_cell(keys[i]); });
+        benchmark::DoNotOptimize(map.cell().w3);
+        state.PauseTiming();
+        if (hashtable::record(map.cell().w3)->size != kCount) state.SkipWithError("lost keys");
+        map.set_node(0);
+        collector::collect();
+        state.ResumeTiming();
+    }
+}
+
+void BM_peer_insert_integers(benchmark::State& state) {
+    const auto& keys = integer_keys();
+    for (auto _ : state) {
+        std::unordered_map<uint32_t, uint32_t> map;
+        for (uint32_t i = 0; i < kCount; ++i) map.emplace(keys[i], i);
+        benchmark::DoNotOptimize(map.size());
+        state.PauseTiming();
+        if (map.size() != kCount) state.SkipWithError("lost keys");
+        { auto gone = std::move(map); }
+        state.ResumeTiming();
+    }
+}
+
+void BM_ours_find_integers(benchmark::State& state) {
+    start_memory();
+    const auto& keys = integer_keys();
+    const auto& order = lookup_order();
+    GcRoot map;
+    fill_map(map, [&](uint32_t i) { return integer_cell(keys[i]); });
+    for (auto _ : state) {
+        uint64_t sum = 0;
+        const uint32_t table = map.cell().w3;
+        for (uint32_t i : order) sum += static_cast<uint32_t>(select(table, integer_cell(keys[i])));
+        benchmark::DoNotOptimize(sum);
+        if (sum != uint64_t{kCount} * (kCount - 1) / 2) state.SkipWithError("wrong values");
+    }
+}
+
+void BM_peer_find_integers(benchmark::State& state) {
+    const auto& keys = integer_keys();
+    const auto& order = lookup_order();
+    std::unordered_map<uint32_t, uint32_t> map;
+    for (uint32_t i = 0; i < kCount; ++i) map.emplace(keys[i], i);
+    for (auto _ : state) {
+        uint64_t sum = 0;
+        for (uint32_t i : order) sum += map.find(keys[i])->second;
+        benchmark::DoNotOptimize(sum);
+        if (sum != uint64_t{kCount} * (kCount - 1) / 2) state.SkipWithError("wrong values");
+    }
+}
+
+// --- Text keys ------------------------------------------------------------------------------
+
+void BM_ours_insert_texts(benchmark::State& state) {
+    start_memory();
+    text_block(0);
+    for (auto _ : state) {
+        GcRoot map;
+        fill_map(map, [](uint32_t i) { return text_key(0, i); });
+        benchmark::DoNotOptimize(map.cell().w3);
+        state.PauseTiming();
+        if (hashtable::record(map.cell().w3)->size != kCount) state.SkipWithError("lost keys");
+        map.set_node(0);
+        collector::collect();
+        state.ResumeTiming();
+    }
+}
+
+void BM_peer_insert_texts(benchmark::State& state) {
+    const auto& keys = text_keys();
+    for (auto _ : state) {
+        std::unordered_map<std::string, uint32_t> map;
+        for (uint32_t i = 0; i < kCount; ++i) map.emplace(keys[i], i);
+        benchmark::DoNotOptimize(map.size());
+        state.PauseTiming();
+        if (map.size() != kCount) state.SkipWithError("lost keys");
+        { auto gone = std::move(map); }
+        state.ResumeTiming();
+    }
+}
+
+void BM_ours_find_texts(benchmark::State& state) {
+    start_memory();
+    const auto& order = lookup_order();
+    text_block(0);
+    text_block(1);
+    GcRoot map;
+    fill_map(map, [](uint32_t i) { return text_key(0, i); });
+    for (auto _ : state) {
+        uint64_t sum = 0;
+        const uint32_t table = map.cell().w3;
+        for (uint32_t i : order) sum += static_cast<uint32_t>(select(table, text_key(1, i)));
+        benchmark::DoNotOptimize(sum);
+        if (sum != uint64_t{kCount} * (kCount - 1) / 2) state.SkipWithError("wrong values");
+    }
+}
+
+void BM_peer_find_texts(benchmark::State& state) {
+    const auto& keys = text_keys();
+    const auto& order = lookup_order();
+    // Lookups through other strings of the same texts, as ours.
+    const std::vector<std::string> probes(keys.begin(), keys.end());
+    std::unordered_map<std::string, uint32_t> map;
+    for (uint32_t i = 0; i < kCount; ++i) map.emplace(keys[i], i);
+    for (auto _ : state) {
+        uint64_t sum = 0;
+        for (uint32_t i : order) sum += map.find(probes[i])->second;
+        benchmark::DoNotOptimize(sum);
+        if (sum != uint64_t{kCount} * (kCount - 1) / 2) state.SkipWithError("wrong values");
+    }
+}
+
+// Keeps each run's time per iteration (the median when repeated) for the ratios.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    std::map<std::string, double> times;
+
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            if (run.run_type == Run::RT_Iteration ||
+                (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")) {
+                times[run.run_name.str()] = run.GetAdjustedRealTime();
+            }
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const char* const cases[] = {"insert_integers", "find_integers", "insert_texts", "find_texts"};
+    void (*const ours[])(benchmark::State&) = {BM_ours_insert_integers, BM_ours_find_integers,
+                                               BM_ours_insert_texts, BM_ours_find_texts};
+    void (*const peers[])(benchmark::State&) = {BM_peer_insert_integers, BM_peer_find_integers,
+                                                BM_peer_insert_texts, BM_peer_find_texts};
+    for (int i = 0; i < 4; ++i) {
+        benchmark::RegisterBenchmark((std::string("ours/") + cases[i]).c_str(), ours[i])
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark((std::string("peer/") + cases[i]).c_str(), peers[i])
+            ->Unit(benchmark::kMillisecond);
+    }
+    // Ours and the peer's runs interleaved and repeated, so that a busy machine slows both
+    // alike; flags given on the command line come later and win.
+    std::vector<char*> args{argv[0]};
+    char interleave[] = "--benchmark_enable_random_interleaving=true";
+    char repeat[] = "--benchmark_repetitions=5";
+    char min_time[] = "--benchmark_min_time=0.5";
+    char aggregates[] = "--benchmark_report_aggregates_only=true";
+    args.insert(args.end(), {interleave, repeat, min_time, aggregates});
+    args.insert(args.end(), argv + 1, argv + argc);
+    int args_count = int(args.size());
+    benchmark::Initialize(&args_count, args.data());
+    if (benchmark::ReportUnrecognizedArguments(args_count, args.data())) return 1;
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+
+    std::printf("\nratio ours / std::unordered_map (below 1.0: ours is faster)\n");
+    for (const char* name : cases) {
+        auto ours_time = reporter.times.end(), peer_time = reporter.times.end();
+        for (auto it = reporter.times.begin(); it != reporter.times.end(); ++it) {
+            if (it->first.rfind(std::string("ours/") + name, 0) == 0) ours_time = it;
+            if (it->first.rfind(std::string("peer/") + name, 0) == 0) peer_time = it;
+        }
+        if (ours_time == reporter.times.end() || peer_time == reporter.times.end()) continue;
+        std::printf("  %-16s %.2f\n", name, ours_time->second / peer_time->second);
+    }
+    return 0;
+}
