@@ -1,8 +1,10 @@
 #include "runtime-core/init.h"
 
+#include "datatypes/core/block.h"
 #include "datatypes/core/datatype.h"
 #include "datatypes/core/logic.h"
 #include "datatypes/core/none.h"
+#include "datatypes/core/series.h"
 #include "datatypes/core/unset.h"
 #include "evaluator/stack.h"
 #include "runtime-core/case.h"
@@ -11,6 +13,7 @@
 #include "runtime-core/dyn-print.h"
 #include "runtime-core/externals.h"
 #include "runtime-core/memory.h"
+#include "runtime-core/ownership.h"
 #include "runtime-core/platform.h"
 #include "runtime-core/root.h"
 #include "runtime-core/slots.h"
@@ -33,6 +36,8 @@ void register_datatypes() {
     unset::register_actions();
     none::register_actions();
     logic::register_actions();
+    series::register_actions();
+    block::register_actions();
 }
 
 } // namespace
@@ -52,6 +57,10 @@ void init() {
     stack::init();
     cycles::init();
     slots::init();
+    // The owner table comes before the slot table in the full start-up order; it follows it
+    // here so that the slot block stays the first series made (nothing can tell the two
+    // orders apart).
+    ownership::init();
     collector::init();
     error::init_support();
 }
