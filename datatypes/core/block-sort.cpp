@@ -154,10 +154,9 @@ int32_t sort_call_compare(const void* a, const void* b, uintptr_t op, uint32_t f
     return answer;
 }
 
-// One pair of cells: the compare action of the first one's type; values that cannot be
-// compared order by type id.
-int32_t compare_cells(const Cell* x, const Cell* y, int32_t op) {
-    int32_t r = actions::compare_values(const_cast<Cell*>(x), const_cast<Cell*>(y), op);
+// One pair of cells; values that cannot be compared order by type id.
+int32_t compare_pair(const Cell* x, const Cell* y, int32_t op) {
+    int32_t r = compare_cells(x, y, op);
     if (r == action::kNotComparable) r = cell::type(x) - cell::type(y);
     return r;
 }
@@ -198,9 +197,9 @@ int32_t sort_compare(const void* a, const void* b, uintptr_t op, uint32_t flags)
     if (flags & kReverse) std::swap(x, y);
     const uint32_t k = flags >> 2;
     const auto code = static_cast<int32_t>(op);
-    if (!(flags & kWholeRecord)) return compare_cells(x + k, y + k, code);
+    if (!(flags & kWholeRecord)) return compare_pair(x + k, y + k, code);
     for (uint32_t i = 0; i < k; ++i)
-        if (int32_t r = compare_cells(x + i, y + i, code)) return r;
+        if (int32_t r = compare_pair(x + i, y + i, code)) return r;
     return 0;
 }
 

@@ -129,7 +129,18 @@ bool ends_with_break(const Cell* string) {
     return c == '\n' || c == '\r' || c == '\t';
 }
 
+// Whether two values are equal under an equality code (0, 2, 9, 12), by compare_cells.
+bool same_value(const Cell* a, const Cell* b, int32_t op) {
+    return compare_cells(a, b, op) == 0;
+}
+
 } // namespace
+
+int32_t compare_cells(const Cell* a, const Cell* b, int32_t op) {
+    auto compare = datatype::function<action::slot::compare>(cell::type(a));
+    if (!compare) return action::kNotComparable;
+    return actions::compare_values(const_cast<Cell*>(a), const_cast<Cell*>(b), op);
+}
 
 void set_conversion(uint8_t type, Conversion conversion) {
     conversions[type] = conversion;
@@ -203,7 +214,7 @@ const Cell* find_value(const Cell* block, const Cell* value) {
     const uint32_t n = total(block);
     for (uint32_t i = index_of(block); i < n; ++i) {
         Cell* c = head_of(block) + i;
-        if (actions::compare(const_cast<Cell*>(value), c, action::op::find))
+        if (same_value(value, c, action::op::find))
             return i + 1 < n ? head_of(block) + i + 1 : &none::value;
     }
     return &none::value;
@@ -212,8 +223,7 @@ const Cell* find_value(const Cell* block, const Cell* value) {
 bool find_value_from(const Cell* block, const Cell* value, bool from_head) {
     const uint32_t n = total(block);
     for (uint32_t i = from_head ? 0 : index_of(block); i < n; ++i) {
-        if (!actions::compare(const_cast<Cell*>(value), head_of(block) + i, action::op::find))
-            continue;
+        if (!same_value(value, head_of(block) + i, action::op::find)) continue;
         move_cells(block, i + 1, i, n - i - 1);
         buffer_of(block)->tail -= kCell;
         return static_cast<int64_t>(i) <= static_cast<int32_t>(block->w1);
@@ -481,7 +491,7 @@ int32_t compare_each(const Cell* a, const Cell* b, int32_t op) {
             const uint8_t ty = cell::type(y);
             if (tx == ty || (is_word_type(tx) && is_word_type(ty)) ||
                 (is_number(tx) && is_number(ty)))
-                result = actions::compare_values(x, y, op);
+                result = compare_cells(x, y, op);
             else
                 result = tx < ty ? -1 : 1;
         }
@@ -702,7 +712,7 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool case_) {
     const uint32_t n = total(found);
     if (k + 1 < n) {
         Cell* next = head_of(found) + k + 1;
-        if (actions::compare_values(next, value, action::op::find) != 0) {
+        if (!same_value(next, value, action::op::find)) {
             *next = *value;
             series::rehash(found);
         }
@@ -824,13 +834,13 @@ bool matches_at(const Cell* series, const Cell* value, int64_t position, int64_t
     case Match::typeset:
         return in_types(value, cell::type(c));
     case Match::single:
-        return actions::compare(const_cast<Cell*>(c), const_cast<Cell*>(value), s.op);
+        return same_value(c, value, s.op);
     case Match::sequence:
         if (position + s.sub_length > bound) return false;
         for (int64_t j = 0; j < s.sub_length; ++j) {
             Cell* x = head_of(series) + position + j;
             Cell* y = head_of(value) + s.sub_index + j;
-            if (!actions::compare(x, y, s.op)) return false;
+            if (!same_value(x, y, s.op)) return false;
         }
         return true;
     }
@@ -937,8 +947,7 @@ bool contains(const Cell* set, uint32_t from, uint32_t step, const Cell* value, 
     const uint32_t n = total(set);
     for (uint32_t i = from; i < n; i += step) {
         Cell* c = head_of(set) + i;
-        if (actions::compare(c, const_cast<Cell*>(value), block_value ? action::op::find : op))
-            return true;
+        if (same_value(c, value, block_value ? action::op::find : op)) return true;
     }
     return false;
 }

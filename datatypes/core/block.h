@@ -117,6 +117,10 @@ Cell* push(const Cell* block);
 // Pushes a new empty block (capacity 0 counts as 1). May collect.
 Cell* push_new(int32_t capacity);
 
+// The compare action of the first value's type with the second (action.h codes); -2 (not
+// comparable) when that type has no compare action. Comparisons allocate nothing.
+int32_t compare_cells(const Cell* a, const Cell* b, int32_t op);
+
 // --- Actions: make, to, path access, comparison, form, mold ---------------------------------
 
 Cell* make(Cell* prototype, Cell* spec, int32_t type);

@@ -488,6 +488,22 @@ TEST_F(Block, FindPartAsAPositionAndBadArguments) {
               1u);
 }
 
+TEST_F(Block, ValuesWithoutACompareActionMatchNothingAndSortByType) {
+    Cell* b = load("5 0 2");
+    cells(b)[1] = Cell{kTypeSymbol, 0, 0, 0}; // symbol! has no compare action
+    EXPECT_EQ(block::find(b, value_of("2"), nullptr, false, false, false, false, nullptr, nullptr,
+                          false, false, false, false)
+                  ->w1,
+              2u);
+    Cell* symbol = stack::push(cells(b)[1]);
+    EXPECT_EQ(cell::type(block::find(b, symbol, nullptr, true, false, false, false, nullptr,
+                                     nullptr, false, false, false, false)),
+              kTypeNone);
+    block::sort(b, false, nullptr, nullptr, nullptr, false, false, false);
+    EXPECT_EQ(cell::type(&cells(b)[2]), kTypeSymbol); // symbol! (13) after integer! (11)
+    EXPECT_EQ(block::compare(b, load("2 5 0"), action::op::equal), 1);
+}
+
 TEST_F(Block, SelectGivesTheValueAfterTheMatch) {
     auto select = [](Cell* b, const std::string& v) {
         return block::select(b, value_of(v), nullptr, false, false, false, false, nullptr, nullptr,
