@@ -1,9 +1,11 @@
 #include "runtime-core/init.h"
 
+#include "datatypes/core/block.h"
 #include "datatypes/core/datatype.h"
 #include "datatypes/core/integer.h"
 #include "datatypes/core/logic.h"
 #include "datatypes/core/none.h"
+#include "datatypes/core/series.h"
 #include "datatypes/core/unset.h"
 #include "datatypes/more/float.h"
 #include "evaluator/stack.h"
@@ -14,6 +16,7 @@
 #include "runtime-core/externals.h"
 #include "runtime-core/hashtable.h"
 #include "runtime-core/memory.h"
+#include "runtime-core/ownership.h"
 #include "runtime-core/platform.h"
 #include "runtime-core/root.h"
 #include "runtime-core/slots.h"
@@ -36,6 +39,8 @@ void register_datatypes() {
     unset::register_actions();
     none::register_actions();
     logic::register_actions();
+    series::register_actions();
+    block::register_actions();
     integer::register_actions();
     float_::register_actions();
 }
@@ -57,6 +62,10 @@ void init() {
     stack::init();
     cycles::init();
     slots::init();
+    // The owner table comes before the slot table in the full start-up order; it follows it
+    // here so that the slot block stays the first series made (nothing can tell the two
+    // orders apart).
+    ownership::init();
     collector::init();
     hashtable::register_markers();
     error::init_support();

@@ -65,7 +65,7 @@ namespace action {
     X(23, or_, void, ())                                                                           \
     X(24, xor_, void, ())                                                                          \
     X(25, append, Cell*,                                                                           \
-      (Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool notify))              \
+      (Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append))              \
     X(26, at, void, ())                                                                            \
     X(27, back, void, ())                                                                          \
     X(28, change, Cell*, (Cell* series, Cell* value, int32_t part, bool only, int32_t dup))        \
@@ -78,7 +78,7 @@ namespace action {
     X(33, head_q, void, ())                                                                        \
     X(34, index_q, void, ())                                                                       \
     X(35, insert, Cell*,                                                                           \
-      (Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool notify))              \
+      (Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append))              \
     X(36, length_q, int32_t, (Cell* series))                                                       \
     X(37, move, Cell*, (Cell* origin, Cell* target, Cell* part))                                   \
     X(38, next, void, ())                                                                          \

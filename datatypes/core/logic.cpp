@@ -18,7 +18,7 @@ Cell false_value{};
 
 namespace {
 
-const RandomSource* random_source = nullptr;
+const RandomSource* random_source_ = nullptr;
 
 // The set-operation codes of the bitwise actions.
 enum BitOp { kOr = 5, kAnd = 6, kXor = 7 };
@@ -100,7 +100,11 @@ bool result_true() {
 }
 
 void set_random_source(const RandomSource* source) {
-    random_source = source;
+    random_source_ = source;
+}
+
+const RandomSource* random_source() {
+    return random_source_;
 }
 
 // --- Slot functions -----------------------------------------------------------------------
@@ -132,12 +136,12 @@ Cell* make(Cell* prototype, Cell* spec, int32_t type) {
 }
 
 Cell* random(Cell* value, bool seed, bool secure, bool) {
-    if (!random_source) error::fire(error::kInternal, error::internal::not_done);
+    if (!random_source_) error::fire(error::kInternal, error::internal::not_done);
     if (seed) {
-        random_source->seed(value->w1);
+        random_source_->seed(value->w1);
         return unset::make_at(value);
     }
-    uint32_t n = (secure ? random_source->secure_next() : random_source->next()) & 0x7FFFFFFF;
+    uint32_t n = (secure ? random_source_->secure_next() : random_source_->next()) & 0x7FFFFFFF;
     return make_at(value, n > 0x3FFFFFFF);
 }
 

@@ -52,6 +52,8 @@ struct RandomSource {
     void (*seed)(uint32_t seed);
 };
 void set_random_source(const RandomSource* source);
+// The installed source, null without one (random on series draws from it too).
+const RandomSource* random_source();
 
 // --- Slot functions -----------------------------------------------------------------------
 

@@ -1,0 +1,307 @@
+// block! sort: refinement checks, the flags word, and the two comparison callbacks that the
+// record sorts of runtime-core/sort.h call.
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "datatypes/core/block.h"
+#include "datatypes/core/logic.h"
+#include "datatypes/core/none.h"
+#include "datatypes/core/series.h"
+#include "datatypes/more/error-ids.h"
+#include "evaluator/actions.h"
+#include "evaluator/stack.h"
+#include "runtime-core/collector.h"
+#include "runtime-core/memory.h"
+#include "runtime-core/root.h"
+#include "runtime-core/sort.h"
+#include "runtime-core/support.h"
+
+using memory::Buffer;
+
+namespace block {
+
+namespace {
+
+constexpr uint32_t kReverse = 1;
+constexpr uint32_t kWholeRecord = 2;
+constexpr uint32_t kCell = sizeof(Cell);
+// Record blocks used for records of this size or more are given back after the sort.
+constexpr int64_t kReleaseBytes = 2097152;
+
+FunctionCaller function_caller = nullptr;
+
+// The two blocks that carry whole records to a user comparator (/all with /skip): cells of
+// the root block, made on first use, grown as needed, reused by later sorts.
+Cell* record_blocks[2] = {nullptr, nullptr};
+
+// What the user comparator callback needs: the function, and the series as the sort found
+// it.
+struct Callback {
+    const Cell* function;
+    uint32_t node;
+    const Buffer* buffer;
+    uint32_t head;
+    uint32_t tail;
+};
+
+[[noreturn]] void invalid_refine(const Cell* word, const Cell* argument) {
+    error::fire(error::kScript, error::script::invalid_refine_arg,
+                {series::word_or_none(word), argument});
+}
+
+[[noreturn]] void bad_refines() {
+    error::fire(error::kScript, error::script::bad_refines);
+}
+
+// The slots of a function's frame after its arguments: walks its spec from the head, counting
+// the argument words before the first refinement; with `push`, every refinement is pushed as
+// absent (false) and every word after it (its arguments, /local's words) as none. Answers the
+// argument count.
+int32_t refinement_slots(const Cell* function, bool push) {
+    Buffer* spec = memory::find_buffer(function->w2);
+    if (!spec || spec->unit() != kCell) return 0;
+    int32_t arguments = 0;
+    bool refinements = false;
+    for (uint32_t i = 0; i < spec->length(); ++i) {
+        const uint8_t t = cell::type(memory::buffer(function->w2)->cells() + i);
+        if (t == kTypeRefinement) {
+            refinements = true;
+            if (push) logic::push(false);
+        } else if (t == kTypeWord || t == kTypeLitWord || t == kTypeGetWord) {
+            if (!refinements)
+                ++arguments;
+            else if (push)
+                none::push();
+        }
+    }
+    return arguments;
+}
+
+// Makes the record blocks hold at least `cells` cells. May collect.
+void reserve_record_blocks(uint32_t cells) {
+    for (Cell*& block : record_blocks) {
+        if (!block) {
+            block = root::alloc_tail();
+            make_at(block, static_cast<int32_t>(cells));
+        }
+        Buffer* b = memory::buffer(block->w2);
+        if (b->size < cells * kCell) memory::expand_series(b, cells * kCell);
+    }
+}
+
+// Fills a record block with `cells` cells from `record`.
+const Cell* load_record(Cell* block, const Cell* record, uint32_t cells) {
+    Buffer* b = memory::buffer(block->w2);
+    b->head = 0;
+    b->tail = cells * kCell;
+    std::memcpy(static_cast<void*>(b->data()), record, cells * kCell);
+    block->w1 = 0;
+    return block;
+}
+
+// A user comparator may not change the series it sorts (the sort would put back records the
+// series no longer holds): its buffer, head and tail must be as the sort found them.
+void check_unchanged(const Callback& callback) {
+    const Buffer* now = memory::find_buffer(callback.node);
+    if (!now || now != callback.buffer || now->head != callback.head || now->tail != callback.tail)
+        error::fire(error::kScript, error::script::protected_);
+}
+
+// The data-stack state of the caller, put back however the comparator call ends.
+class FrameGuard {
+public:
+    FrameGuard() : arguments_(stack::arguments), top_(stack::top) {}
+    ~FrameGuard() {
+        stack::arguments = arguments_;
+        stack::top = top_;
+    }
+    FrameGuard(const FrameGuard&) = delete;
+    FrameGuard& operator=(const FrameGuard&) = delete;
+
+private:
+    Cell* arguments_;
+    Cell* top_;
+};
+
+// The user comparator: pushes the frame (b then a, or a then b with the reverse bit; with
+// whole records two record blocks instead; every refinement absent), calls the function and
+// maps its result.
+int32_t sort_call_compare(const void* a, const void* b, uintptr_t op, uint32_t flags) {
+    const auto* callback = reinterpret_cast<const Callback*>(op);
+    const auto* x = static_cast<const Cell*>(a);
+    const auto* y = static_cast<const Cell*>(b);
+    const uint32_t k = flags >> 2;
+    int32_t answer;
+    {
+        FrameGuard guard;
+        Cell* result = stack::push_cell();
+        *result = Cell{kTypeUnset, 0, 0, 0};
+        const Cell* first = flags & kReverse ? x : y;
+        const Cell* second = flags & kReverse ? y : x;
+        if ((flags & kWholeRecord) && k > 0) {
+            first = load_record(record_blocks[0], first, k);
+            second = load_record(record_blocks[1], second, k);
+        }
+        stack::push(*first);
+        stack::push(*second);
+        refinement_slots(callback->function, true);
+        stack::arguments = result;
+        function_caller(callback->function);
+        answer = comparator_answer(result);
+    }
+    check_unchanged(*callback);
+    return answer;
+}
+
+// One pair of cells; values that cannot be compared order by type id.
+int32_t compare_pair(const Cell* x, const Cell* y, int32_t op) {
+    int32_t r = compare_cells(x, y, op);
+    if (r == action::kNotComparable) r = cell::type(x) - cell::type(y);
+    return r;
+}
+
+} // namespace
+
+namespace detail {
+void reset_sort_scratch() {
+    record_blocks[0] = record_blocks[1] = nullptr;
+}
+} // namespace detail
+
+void set_function_caller(FunctionCaller caller) {
+    function_caller = caller;
+}
+
+int32_t comparator_answer(const Cell* result) {
+    switch (cell::type(result)) {
+    case kTypeLogic:
+        return logic::get(result) ? 1 : -1;
+    case kTypeInteger:
+        return static_cast<int32_t>(result->w2);
+    case kTypeFloat: {
+        double d;
+        std::memcpy(&d, &result->w2, sizeof d);
+        return d > 0.0 ? 1 : d < 0.0 ? -1 : 0;
+    }
+    case kTypeNone:
+        return -1;
+    default:
+        return 1;
+    }
+}
+
+int32_t sort_compare(const void* a, const void* b, uintptr_t op, uint32_t flags) {
+    const auto* x = static_cast<const Cell*>(a);
+    const auto* y = static_cast<const Cell*>(b);
+    if (flags & kReverse) std::swap(x, y);
+    const uint32_t k = flags >> 2;
+    const auto code = static_cast<int32_t>(op);
+    if (!(flags & kWholeRecord)) return compare_pair(x + k, y + k, code);
+    for (uint32_t i = 0; i < k; ++i)
+        if (int32_t r = compare_pair(x + i, y + i, code)) return r;
+    return 0;
+}
+
+Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all,
+           bool reverse, bool stable) {
+    int64_t n = series::get_length(series, false);
+    if (n <= 0) return series;
+    int64_t index = series::clamped_index(series);
+    if (part) {
+        const int64_t p = series::part_count(series, part);
+        if (p < n) n = p;
+        if (n < 0) {
+            index += n;
+            n = -n;
+            if (index < 0) {
+                index = 0;
+                n = 0;
+            }
+            series->w1 = static_cast<uint32_t>(index);
+        }
+    }
+    if (n == 0) return series;
+    int64_t size = 1;
+    if (skip) {
+        if (cell::type(skip) != kTypeInteger) invalid_refine(series::services.skip_word, skip);
+        size = static_cast<int32_t>(skip->w2);
+        if (size < 1 || n % size != 0 || n < size) invalid_refine(series::services.skip_word, skip);
+    }
+    int64_t records = n / size;
+    if (all && !skip) bad_refines();
+
+    uint32_t flags = reverse ? kReverse : 0;
+    uintptr_t op = case_ ? action::op::case_sort : action::op::sort;
+    sort::Compare compare = sort_compare;
+    bool user = false;
+    if (comparator) {
+        switch (cell::type(comparator)) {
+        case kTypeFunction:
+            // The frame holds exactly the two values and the absent refinements.
+            if (refinement_slots(comparator, false) != 2)
+                invalid_refine(series::services.compare_word, comparator);
+            if (!function_caller) error::fire(error::kInternal, error::internal::not_done);
+            user = true;
+            if (all && skip) {
+                flags |= kWholeRecord | static_cast<uint32_t>(size << 2);
+                reserve_record_blocks(static_cast<uint32_t>(size));
+            }
+            break;
+        case kTypeInteger: {
+            if (!skip || all) bad_refines();
+            const int32_t offset = static_cast<int32_t>(comparator->w2);
+            if (offset < 1 || offset > size)
+                error::fire(error::kScript, error::script::out_of_range, {comparator});
+            flags |= static_cast<uint32_t>(offset - 1) << 2;
+            break;
+        }
+        default:
+            invalid_refine(series::services.compare_word, comparator);
+        }
+    } else if (all) {
+        flags |= kWholeRecord | static_cast<uint32_t>(size << 2);
+    }
+
+    const bool owned =
+        series::notify(series, ownership::Action::sort, nullptr, static_cast<int32_t>(index), 0);
+    if (owned) {
+        const int64_t available = static_cast<int64_t>(series::total_units(series)) - index;
+        records = std::clamp<int64_t>(available / size, 0, records);
+    }
+    {
+        // No collection may move the records or change node ids while the sort holds them.
+        NoGcScope pin;
+        Buffer* b = memory::buffer(series->w2);
+        Cell* first = b->cells() + index;
+        const auto width = static_cast<int32_t>(size * kCell);
+        const auto count = static_cast<int32_t>(records);
+        // User code could still replace the buffer (by growing the series): a user comparator
+        // sorts a private copy, which goes back only if the series was left alone.
+        std::vector<Cell> copy;
+        Callback callback{comparator, series->w2, b, b->head, b->tail};
+        if (user) {
+            copy.assign(first, first + records * size);
+            first = copy.data();
+            op = reinterpret_cast<uintptr_t>(&callback);
+            compare = sort_call_compare;
+        }
+        if (stable)
+            sort::merge(first, count, width, op, flags, compare);
+        else
+            sort::quick(first, count, width, op, flags, compare);
+        if (user) {
+            check_unchanged(callback);
+            std::memcpy(static_cast<void*>(memory::buffer(series->w2)->cells() + index),
+                        copy.data(), copy.size() * kCell);
+        }
+    }
+    if ((flags & kWholeRecord) && user && size * kCell >= kReleaseBytes) {
+        for (Cell* block : record_blocks) make_at(block, 1);
+    }
+    if (owned)
+        series::notify(series, ownership::Action::sorted, nullptr, static_cast<int32_t>(index), 0);
+    return series;
+}
+
+} // namespace block
