@@ -2,6 +2,9 @@
 // cycle markers and the depth limit; check::int_arg and memory::repeat_fill.
 #include <gtest/gtest.h>
 
+#include "datatypes/core/block.h"
+#include "datatypes/core/series.h"
+
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -207,38 +210,12 @@ TEST_F(FormMold, CycleMarkers) {
     EXPECT_FALSE(cycles::detect(&i, new_string(), &limit, true));
 }
 
-// The least block molding the nesting tests need: "[" elements "]", each nested series checked
-// against the cycle stack first.
-int32_t mold_block(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part,
-                   int32_t limit, int32_t indent) {
-    GcRoot block(value->w2); // `value` may move with the next allocation
-    const uint32_t index = value->w1;
-    cycles::Push self(block.node());
-    string::concatenate_cstring(string, "[");
-    --limit;
-    for (uint32_t i = index; limit > 0; ++i) {
-        memory::Buffer* b = memory::buffer(block.node());
-        if (i >= b->length()) break;
-        GcRoot element(b->cells()[i]);
-        if (i > index) {
-            string::concatenate_cstring(string, " ");
-            --limit;
-        }
-        if (cycles::detect(&element.cell(), string, &limit, true)) continue;
-        auto f = datatype::function<mold>(cell::type(&element.cell()));
-        limit = f(&element.cell(), string, only, all, flat, part, limit, indent);
-    }
-    string::concatenate_cstring(string, "]");
-    return limit - 1;
-}
-
 class Nesting : public FormMold {
 protected:
     void SetUp() override {
         FormMold::SetUp();
-        action::Row row;
-        row.set<mold>(mold_block);
-        datatype::register_({kTypeBlock, 0, "block!", row.entries()});
+        series::register_actions();
+        block::register_actions();
     }
     // `levels` blocks, each holding the next; the innermost holds `none`.
     static uint32_t nested(uint32_t levels) {
