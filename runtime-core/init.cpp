@@ -1,11 +1,14 @@
 #include "runtime-core/init.h"
 
+#include "datatypes/core/bitset.h"
 #include "datatypes/core/block.h"
+#include "datatypes/core/char.h"
 #include "datatypes/core/datatype.h"
 #include "datatypes/core/integer.h"
 #include "datatypes/core/logic.h"
 #include "datatypes/core/none.h"
 #include "datatypes/core/series.h"
+#include "datatypes/core/triple.h"
 #include "datatypes/core/unset.h"
 #include "datatypes/more/float.h"
 #include "evaluator/stack.h"
@@ -42,6 +45,9 @@ void register_datatypes() {
     series::register_actions();
     block::register_actions();
     integer::register_actions();
+    char_::register_actions();
+    bitset::register_actions();
+    triple::register_actions();
     float_::register_actions();
 }
 

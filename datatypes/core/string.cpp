@@ -612,6 +612,37 @@ void concatenate_cstring(const Cell* string, const char* text) {
     append_bytes(string, text, static_cast<uint32_t>(length));
 }
 
+void append_escaped_char(const Cell* string, uint32_t cp, bool all) {
+    // The letters of the control characters 0x00-0x1F after a caret (0x1E takes the
+    // parenthesised form before it reaches the table).
+    static constexpr char kControl[] = "@ABCDEFGH-/KLMNOPQRSTUVWXYZ[\\]^_";
+    char text[12];
+    if (cp == 0x1E || (cp >= 0x80 && cp <= 0x9F) || (all && cp > 0x7F)) {
+        text[0] = '^';
+        text[1] = '(';
+        const char* digits = int_to_hex(static_cast<int32_t>(cp), true);
+        const size_t count = std::strlen(digits);
+        std::memcpy(text + 2, digits, count);
+        text[2 + count] = ')';
+        append_bytes(string, text, static_cast<uint32_t>(count + 3));
+        return;
+    }
+    char escaped = 0;
+    if (cp < 0x20)
+        escaped = kControl[cp];
+    else if (cp == '"' || cp == '^')
+        escaped = static_cast<char>(cp);
+    else if (cp == 0x7F)
+        escaped = '~';
+    if (escaped) {
+        text[0] = '^';
+        text[1] = escaped;
+        append_bytes(string, text, 2);
+        return;
+    }
+    append_char(memory::buffer(string->w2), cp);
+}
+
 void move_chars(const Cell* source, const Cell* target, uint32_t bytes) {
     GcRoot sroot(source->w2);
     GcRoot troot(target->w2);

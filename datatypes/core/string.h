@@ -205,6 +205,14 @@ void concatenate_cstring(const Cell* string, const char* text);
 // the source. Source and target are different buffers. May collect.
 void move_chars(const Cell* source, const Cell* target, uint32_t bytes);
 
+// The escape step of mold, shared by string!, char! and vector! mold: appends the code point
+// as it stands inside a molded text. 0x1E, 0x80-0x9F and, with `all`, every code point above
+// 0x7F are written "^(HEX)" (upper-case digits, no leading zeros); the control characters
+// 0x00-0x1F are written "^" and their letter ("^@", "^A" ... "^-" for tab, "^/" for line
+// feed, "^[" for escape); a double quote and a caret take a caret before them, 0x7F is
+// written "^~"; every other character stands for itself. May collect.
+void append_escaped_char(const Cell* string, uint32_t cp, bool all);
+
 // --- Numbers ------------------------------------------------------------------------------
 
 // Two upper-case hexadecimal digits, NUL-terminated, in a static buffer.
