@@ -1,10 +1,13 @@
 #include "runtime-core/init.h"
 
+#include "datatypes/core/context.h"
 #include "datatypes/core/datatype.h"
 #include "datatypes/core/integer.h"
 #include "datatypes/core/logic.h"
 #include "datatypes/core/none.h"
+#include "datatypes/core/symbol.h"
 #include "datatypes/core/unset.h"
+#include "datatypes/core/word.h"
 #include "datatypes/more/float.h"
 #include "evaluator/stack.h"
 #include "runtime-core/case.h"
@@ -18,6 +21,7 @@
 #include "runtime-core/root.h"
 #include "runtime-core/slots.h"
 #include "runtime-core/support.h"
+#include "runtime-core/words.h"
 
 namespace runtime {
 
@@ -37,6 +41,9 @@ void register_datatypes() {
     none::register_actions();
     logic::register_actions();
     integer::register_actions();
+    symbol::register_actions();
+    context::register_actions();
+    word::register_actions();
     float_::register_actions();
 }
 
@@ -45,6 +52,7 @@ void register_datatypes() {
 // The modules come up in a fixed order; the steps of modules still to come keep their
 // places between these.
 void init() {
+    root::boot_flag = 1;
     dyn_print::init();
     platform::init();
     memory::init();
@@ -53,7 +61,13 @@ void init() {
     memory::new_node_frame(memory::kNodesPerFrame);
     memory::new_series_frame();
     root::init();
+    symbol::append_block();
+    context::init_global();
     case_::init();
+    symbol::init_table();
+    datatype::make_name_words();
+    words::init();
+    refinements::init();
     stack::init();
     cycles::init();
     slots::init();
