@@ -6,6 +6,7 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <initializer_list>
@@ -105,7 +106,8 @@ protected:
     static Cell block(std::initializer_list<Cell> cells) {
         std::deque<GcRoot> kept; // the cells' nodes are followed until they are in the block
         for (const Cell& c : cells) kept.emplace_back(c);
-        GcRoot node(memory::alloc_cells(static_cast<uint32_t>(cells.size())));
+        GcRoot node(
+            memory::alloc_cells(std::max<uint32_t>(static_cast<uint32_t>(cells.size()), 1)));
         for (GcRoot& c : kept) append(node.node(), c.cell());
         return Cell{kTypeBlock, 0, node.node(), 0};
     }
