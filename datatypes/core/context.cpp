@@ -119,6 +119,10 @@ uint32_t create(uint32_t slots, bool on_stack, bool object_flag, const Cell* sou
     if (on_stack) header |= kFlagOnStack;
     if (object_flag) header |= kFlagObject;
     *cell_of(node.node()) = Cell{header, table, 0, 0};
+    // A copied word list still names the source: its entries belong to the new context.
+    if (source)
+        for (Cell *w = words(node.node()), *end = w + word_count(node.node()); w < end; ++w)
+            w->w1 = node.node();
     if (!on_stack) {
         const uint32_t values = memory::alloc_unset_cells(slots);
         cell_of(node.node())->w2 = values;
@@ -166,8 +170,6 @@ uint32_t clone(Cell* holder, Kind kind) {
     const uint32_t count = word_count(source.node());
     GcRoot copy(create(count, original.header & kFlagOnStack, original.header & kFlagObject,
                        &original, kind));
-    for (Cell *w = words(copy.node()), *end = w + word_count(copy.node()); w < end; ++w)
-        w->w1 = copy.node();
     if (memory::Buffer* values = values_block(copy.node()))
         values->tail = values->head + count * sizeof(Cell);
     holder->w1 = copy.node();

@@ -55,9 +55,10 @@ void release();
 
 // --- Making contexts (all may collect) ----------------------------------------------------
 
-// A new context for `slots` words (0 counts as 1): a word table of that size, copied from
-// the table of `source` (a context cell) when it is given; values in a block with room for
-// that many cells, none in use, unless they are to live on the stack. Returns its node.
+// A new context for `slots` words (0 counts as 1): a word table of that size, or a copy of
+// the table of `source` (a context cell) when it is given, its entries bound to the new
+// context; values in a block with room for that many cells, none in use, unless they are to
+// live on the stack. Returns its node.
 uint32_t create(uint32_t slots, bool on_stack, bool object_flag, const Cell* source, Kind kind);
 // A context holding each word!, get-word!, lit-word! and refinement! of a spec block (from
 // its head; a repeated word once). Without values on the stack, the values block holds one
