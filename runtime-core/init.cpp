@@ -3,13 +3,16 @@
 #include "datatypes/core/bitset.h"
 #include "datatypes/core/block.h"
 #include "datatypes/core/char.h"
+#include "datatypes/core/context.h"
 #include "datatypes/core/datatype.h"
 #include "datatypes/core/integer.h"
 #include "datatypes/core/logic.h"
 #include "datatypes/core/none.h"
 #include "datatypes/core/series.h"
+#include "datatypes/core/symbol.h"
 #include "datatypes/core/triple.h"
 #include "datatypes/core/unset.h"
+#include "datatypes/core/word.h"
 #include "datatypes/more/float.h"
 #include "evaluator/stack.h"
 #include "runtime-core/case.h"
@@ -24,6 +27,7 @@
 #include "runtime-core/root.h"
 #include "runtime-core/slots.h"
 #include "runtime-core/support.h"
+#include "runtime-core/words.h"
 
 namespace runtime {
 
@@ -45,6 +49,9 @@ void register_datatypes() {
     series::register_actions();
     block::register_actions();
     integer::register_actions();
+    symbol::register_actions();
+    context::register_actions();
+    word::register_actions();
     char_::register_actions();
     bitset::register_actions();
     triple::register_actions();
@@ -56,6 +63,7 @@ void register_datatypes() {
 // The modules come up in a fixed order; the steps of modules still to come keep their
 // places between these.
 void init() {
+    root::boot_flag = 1;
     dyn_print::init();
     platform::init();
     memory::init();
@@ -64,14 +72,17 @@ void init() {
     memory::new_node_frame(memory::kNodesPerFrame);
     memory::new_series_frame();
     root::init();
+    symbol::append_block();
+    context::init_global();
     case_::init();
+    symbol::init_table();
+    datatype::make_name_words();
+    words::init();
+    refinements::init();
+    ownership::init();
     stack::init();
     cycles::init();
     slots::init();
-    // The owner table comes before the slot table in the full start-up order; it follows it
-    // here so that the slot block stays the first series made (nothing can tell the two
-    // orders apart).
-    ownership::init();
     collector::init();
     hashtable::register_markers();
     error::init_support();

@@ -8,6 +8,7 @@
 namespace root {
 
 Cell block{};
+int32_t boot_flag = 0;
 Cell data_stack{};
 
 namespace {

@@ -17,6 +17,23 @@ constexpr uint32_t kDataStackCells = 20000;
 
 // block! value of the root block (word 2: its node, 0 until made).
 extern Cell block;
+// The boot flag: while it is 1, the makers of start-up values (global words, issues) put
+// what they make into the root block, so that it is permanent and its address never moves;
+// while it is 0 they answer with the word-list entry itself or build on the data stack. The
+// runtime initialisation sets it; the boot program clears it when it enables the collector.
+extern int32_t boot_flag;
+// Sets the boot flag for its lifetime: the start-up steps whose values must be permanent
+// (name words, the runtime's word tables) hold it whatever the caller's setting.
+class BootScope {
+public:
+    BootScope() : saved_(boot_flag) { boot_flag = 1; }
+    ~BootScope() { boot_flag = saved_; }
+    BootScope(const BootScope&) = delete;
+    BootScope& operator=(const BootScope&) = delete;
+
+private:
+    int32_t saved_;
+};
 // block! value of the data-stack block, a fixed buffer of kDataStackCells cells whose cell is
 // the root block's first. Its tail stays at its head: the data stack keeps its own top.
 extern Cell data_stack;

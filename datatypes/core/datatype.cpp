@@ -2,10 +2,14 @@
 
 #include <cstring>
 
+#include "datatypes/core/context.h"
 #include "datatypes/core/string.h"
+#include "datatypes/core/symbol.h"
+#include "datatypes/core/word.h"
 #include "evaluator/stack.h"
 #include "runtime-core/heap.h"
 #include "runtime-core/memory.h"
+#include "runtime-core/root.h"
 #include "runtime-core/runtime.h"
 #include "runtime-core/stdio.h"
 
@@ -46,8 +50,13 @@ void register_(const Registration& r) {
     NameRecord& record = names[r.type];
     record.name = r.name;
     record.length = static_cast<uint32_t>(std::strlen(r.name)) - 1;
-    // A type registered once the root block exists (event!, during the boot program) gets
-    // its name word here, the others from make_name_words; see there.
+    // A type registered once the words exist (event!, during the boot program) gets its name
+    // word at once; the start-up registrations come before the symbol table and get theirs
+    // from make_name_words.
+    if (root::exists() && symbol::exists() && context::global != 0) {
+        root::BootScope boot;
+        record.word = word::make_global(r.name);
+    }
 
     if (r.slots.size() != action::kSlotCount) {
         print::values_line(
@@ -66,11 +75,11 @@ void register_(const Registration& r) {
 }
 
 void make_name_words() {
-    // For every id from 1 to highest_type_id, the record's word becomes
-    // word::make_global(name): the word of the full name ("integer!") in the global context,
-    // kept in the root block. The symbol table, the global context and word::make_global
-    // come with the words module, which fills this in (and the same step in register_ for
-    // late registrations); until then the records' words stay null.
+    // The name words are kept in the root block, so their addresses are stable; an id
+    // without a registered type has no name to make a word of.
+    root::BootScope boot;
+    for (int32_t type = 1; type <= highest_type_id; ++type)
+        if (names[type].name) names[type].word = word::make_global(names[type].name);
 }
 
 const NameRecord& name_record(uint32_t type) {

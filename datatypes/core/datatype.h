@@ -48,11 +48,13 @@ void init();
 // "*** Found: " and the slot count, "*** Expected: " 62) and the process ends with status 0.
 // An inherit entry copies the parent's entry as it is now (so a 0 there stays 0); inherit
 // without a parent is taken as not supported. A type or parent id outside the table is a
-// build fault too: runtime error 98.
+// build fault too: runtime error 98. A type registered once the words exist also gets its
+// name word (may collect).
 void register_(const Registration& registration);
 
-// Gives every registered type its name word. The words come with the symbol table and the
-// global context: see the definition.
+// Gives every registered type its name word: the word of its full name ("integer!") in the
+// global context, kept in the root block. Called once the symbol table and the global
+// context exist; a type registered after that gets its word at registration. May collect.
 void make_name_words();
 
 // The record of a type; an id without a registered type gives an empty name ("!").

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "datatypes/core/symbol.h"
 #include "memory-fixture.h"
 #include "runtime-core/heap.h"
 #include "runtime-core/init.h"
@@ -339,8 +340,9 @@ TEST(MemoryStartUpDeathTest, RuntimeInitBringsUpTheMemoryModulesInOrder) {
                   externals::table.capacity == externals::kInitialRows &&
                   slots::table.capacity == slots::kInitialCapacity &&
                   collector::state.enabled == 0 && collector::state.history_setting == 5 &&
-                  // The slot block was the first series made.
-                  reinterpret_cast<uint8_t*>(memory::buffer(slots::table.block.w2)) ==
+                  // The symbol block, right after the fixed root blocks, was the first
+                  // series made.
+                  reinterpret_cast<uint8_t*>(memory::buffer(symbol::block())) ==
                       record.first_series_frame->data();
         std::exit(ok ? 0 : 1);
     };
