@@ -418,7 +418,8 @@ namespace {
 // expand_series, also answering where the old buffer is once the allocation is done.
 Buffer* expand(Buffer* old, uint32_t new_size, Buffer** old_now) {
     uint32_t unit = old->unit();
-    if (new_size == 0) new_size = old->size * 2;
+    // Default growth doubles; a buffer made with no room at all grows to the smallest size.
+    if (new_size == 0) new_size = old->size ? old->size * 2 : 16;
     if (static_cast<int32_t>(new_size) < 1) raise(Fault::no_memory);
     // The content must fit, whatever size was asked for.
     new_size = std::max(new_size, old->tail - old->head);

@@ -139,6 +139,16 @@ TEST_F(MemoryTest, ExpandingWithZeroDoublesAndRetiresTheOldBuffer) {
     EXPECT_FALSE(old->flags & memory::kFlagInUse);
 }
 
+TEST_F(MemoryTest, ABlockMadeWithNoRoomGrowsOnItsFirstAppend) {
+    GcRoot block(memory::alloc_cells(0));
+    EXPECT_EQ(memory::buffer(block.node())->size, 0u);
+    *memory::alloc_tail_cell(memory::buffer(block.node())) = Cell{kTypeInteger, 1, 0, 0};
+    *memory::alloc_tail_cell(memory::buffer(block.node())) = Cell{kTypeInteger, 2, 0, 0};
+    Buffer* b = memory::buffer(block.node());
+    EXPECT_EQ(b->length(), 2u);
+    EXPECT_EQ(b->cells()[1].w1, 2u);
+}
+
 TEST_F(MemoryTest, ExpansionFollowsTheBufferWhenEveryAllocationMovesIt) {
     record.torture = true;
     GcRoot s(make_text("hello"));
