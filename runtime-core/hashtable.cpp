@@ -1522,6 +1522,10 @@ void mark(uint32_t& table) {
     }
     if (r->data == 0) return;
     collector::mark_series(r->data);
+    // The owner table holds its entries weakly (sweep drops those whose parts died): a series
+    // that refers back to its owner, or a field word whose context is the owner's, would
+    // otherwise keep the owner alive for ever.
+    if (r->kind == kOwners) return;
     Buffer* data = buf(r->data);
     const uint32_t stride = r->index;
     const uint32_t cells = stride / sizeof(Cell);
@@ -1529,36 +1533,53 @@ void mark(uint32_t& table) {
         auto* entry = reinterpret_cast<Cell*>(data->data() + at);
         if (entry->header != kTypeUnset) continue;
         collector::mark_node_cells(entry->w1);
-        if (r->kind == kIntegers) {
-            collector::mark_block(entry + 1, entry + cells);
-        } else {
-            // The owner (third cell) is held weakly: sweep drops the entry when it dies.
-            collector::mark_block(entry + 1, entry + std::min(cells, 2u));
-            if (cells > 3) collector::mark_block(entry + 3, entry + cells);
-        }
+        collector::mark_block(entry + 1, entry + cells);
     }
 }
+
+namespace {
+
+// During a sweep: follows a node id kept in a weak cell to where evacuation put it, and
+// answers whether its buffer was reached.
+bool survives(uint32_t& node) {
+    node = collector::forward(node);
+    return collector::is_marked(node);
+}
+
+// Whether an owner table entry lives on: its series, its owner object (context and change
+// record) and the context of its field word were reached. The node ids of a survivor are
+// brought up to date, since marking never visited them.
+bool owner_entry_survives(Cell* entry, uint32_t cells) {
+    if (!survives(entry->w1)) return false;
+    if (cells > 1) entry[1].w2 = entry->w1; // the series as it was given
+    if (cells > 2 && cell::type(&entry[2]) == kTypeObject) {
+        Cell& owner = entry[2];
+        if (!survives(owner.w1)) return false;
+        if (owner.w3 != 0 && !survives(owner.w3)) return false;
+    }
+    if (cells > 3) {
+        Cell& word = entry[3];
+        const uint8_t t = cell::type(&word);
+        if (t >= kTypeWord && t <= kTypeRefinement && word.w1 != 0 && !survives(word.w1))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
 
 void sweep(uint32_t table) {
     if (table == 0 || !memory::find_buffer(table)) return;
     Record* r = rec(table);
     if (!int_kind(r)) return;
     const uint32_t* flags = words_of(r->flags);
+    const uint32_t cells = r->index / sizeof(Cell);
     for (uint32_t b = 0; b < r->buckets; ++b) {
         if (flag(flags, b) != kLive) continue;
         Cell* entry = entry_at(r, static_cast<int32_t>(b));
-        bool dead = !collector::is_marked(entry->w1);
-        if (!dead && r->kind == kOwners && r->index >= 3 * sizeof(Cell)) {
-            Cell& owner = entry[2];
-            dead = !collector::is_marked(owner.w1);
-            // A surviving owner was marked through another path, which rewrote that path's
-            // node ids; this weak copy follows by hand.
-            if (!dead) {
-                owner.w1 = collector::forward(owner.w1);
-                if (owner.w3 != 0) owner.w3 = collector::forward(owner.w3);
-            }
-        }
-        if (!dead) continue;
+        const bool live = r->kind == kOwners ? owner_entry_survives(entry, cells)
+                                             : collector::is_marked(entry->w1);
+        if (live) continue;
         Cell* values = remove_entry(r, static_cast<int32_t>(b));
         for (uint32_t i = 1; i < r->index / sizeof(Cell); ++i)
             values[i - 1] = Cell{kTypeUnset, 0, 0, 0};

@@ -6,9 +6,10 @@
 //                   bucket through a chain of cell indexes;
 //   kind 1, map!    a block of key/value pairs (key at even cells, value after it);
 //   kind 2, words   the symbol block (symbol! cells) or a context's word list (word! cells);
-//   kind 3, 4       integer-keyed tables (kind 4 is the owner table): entries of a fixed
-//                   stride in their own cell block; the first cell of a live entry has header
-//                   2 and holds the key (a node id) in word 1, a deleted one has header 0.
+//   kind 3, 4       integer-keyed tables (kind 4 is the owner table, whose entries are
+//                   weak): entries of a fixed stride in their own cell block; the first cell
+//                   of a live entry has header 2 and holds the key (a node id) in word 1, a
+//                   deleted one has header 0.
 //
 // The table itself is a 44-byte byte series holding a Record; its node is the table. Buckets
 // are a power of two in count, at least 4, with two flag bits each (2 empty, 1 deleted,
@@ -194,12 +195,16 @@ int32_t put_context(uint32_t table, uint32_t symbol, bool case_insensitive, uint
 
 // --- Collector ------------------------------------------------------------------------------
 
-// Marks a table: its record, flags, keys, index series and chains; kinds 3 and 4 the key node
-// of every live entry (and its cells); then the data block. The owner table (kind 4) keeps
-// its owners weakly: of an entry's values only the series and the field word are marked.
+// Marks a table: its record, flags, keys, index series and chains; kind 3 the key node of
+// every live entry (and its cells) and the entry's values; then the data block. The owner
+// table (kind 4) marks only its own series: its entries are weak, so that neither an owned
+// series that refers back to its owner nor a field word bound to the owner keeps it alive.
 void mark(uint32_t& table);
-// After marking: drops the entries of a kind 3 or 4 table whose key is unmarked and, in the
-// owner table, whose owner (word 1 of the entry's third cell) is unmarked.
+// After marking: drops the entries of a kind 3 table whose key is unmarked. In the owner
+// table an entry of {key, series, owner, field word} goes when its series (the key), its
+// owner object (word 1, and word 3 when set) or the context of its field word was not
+// reached; the node ids of the survivors are brought up to date, and the buckets are placed
+// again on the next use when nodes moved.
 void sweep(uint32_t table);
 
 // --- Diagnostics ----------------------------------------------------------------------------

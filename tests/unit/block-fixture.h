@@ -19,6 +19,7 @@
 #include "datatypes/more/error-ids.h"
 #include "evaluator/actions.h"
 #include "runtime-core/form-mold.h"
+#include "runtime-core/hashtable.h"
 #include "runtime-core/ownership.h"
 #include "runtime-fixture.h"
 
@@ -29,8 +30,8 @@ protected:
         series::register_actions();
         block::register_actions();
         register_stand_ins();
-        // hash! brings its own marker (cells and table); its cells are what tests need.
-        collector::set_type_marker(kTypeHash, collector::mark_block_cell);
+        // hash! and map! cells mark their block and their table.
+        hashtable::register_markers();
         ownership::init();
         symbols().clear();
         compare_calls() = 0;
