@@ -877,8 +877,14 @@ uint32_t hash_value(const Cell& v, bool case_sensitive) {
     }
     case kTypeFloat:
     case kTypePercent:
-    case kTypePair:
-    case kTypeTime: {
+    case kTypeTime:
+        // -0.0 equals 0.0 (see keys_equal), so it hashes like it.
+        if (v.w2 == 0 && v.w3 == 0x80000000u) {
+            const uint32_t zero[2] = {0, 0};
+            return hash::murmur3(zero, 8);
+        }
+        [[fallthrough]];
+    case kTypePair: {
         const uint32_t w[2] = {v.w2, v.w3};
         return hash::murmur3(w, 8);
     }
@@ -959,6 +965,18 @@ bool keys_equal(const Cell& a, const Cell& b, int code) {
     case kTypeInteger:
     case kTypeChar:
         return a.w2 == b.w2;
+    case kTypeFloat:
+    case kTypePercent:
+    case kTypeTime: {
+        // The doubles are equal as numbers (0.0 and -0.0 are; a NaN is equal to nothing), as
+        // find compares them; only sameness looks at the bits. Equality within a tolerance,
+        // which the compare action allows under code 0, could not be hashed.
+        if (code == 9) return a.w2 == b.w2 && a.w3 == b.w3;
+        double x, y;
+        std::memcpy(&x, &a.w2, sizeof x);
+        std::memcpy(&y, &b.w2, sizeof y);
+        return x == y;
+    }
     case kTypeBinary: {
         if (a.w2 == b.w2 && a.w1 == b.w1) return true;
         if (code == 9) return false;
@@ -975,7 +993,11 @@ bool keys_equal(const Cell& a, const Cell& b, int code) {
     }
 }
 
-uint32_t init(uint32_t size, const Cell* source, Kind kind, uint32_t extra) {
+namespace {
+
+// init, with the cells of a hash! or map! source indexed from `start`, one every `skip`.
+uint32_t make_table(uint32_t size, const Cell* source, Kind kind, uint32_t extra, uint32_t start,
+                    uint32_t skip) {
     if (size > kMaxKeys) memory::raise(memory::Fault::no_memory);
     const bool has_source = source && cell::type(source) != kTypeNone;
     if (kind == kWords && extra == 2 && has_source) return copy_record(source->w1);
@@ -1015,9 +1037,19 @@ uint32_t init(uint32_t size, const Cell* source, Kind kind, uint32_t extra) {
         rec(root.node())->data = node;
     } else {
         rec(root.node())->data = source_root.cell().w2;
-        if (kind == kHash || kind == kMap) fill_from_block(root.node(), 0, kind == kMap ? 2 : 1);
+        if (kind == kHash || kind == kMap) fill_from_block(root.node(), start, skip);
     }
     return root.node();
+}
+
+} // namespace
+
+uint32_t init(uint32_t size, const Cell* source, Kind kind, uint32_t extra) {
+    return make_table(size, source, kind, extra, 0, kind == kMap ? 2 : 1);
+}
+
+uint32_t init_range(uint32_t size, const Cell& source, uint32_t start, uint32_t skip) {
+    return make_table(size, &source, kHash, 0, start, std::max(skip, 1u));
 }
 
 uint32_t copy_record(uint32_t table) {

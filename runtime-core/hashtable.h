@@ -98,11 +98,15 @@ uint32_t hash_value(const Cell& value, bool case_sensitive);
 // Whether a type's hash depends on a node id.
 bool node_keyed(uint8_t type);
 
-// Whether two values are equal under a comparison code (0 equal, 1 not-equal taken as
-// equal, 2 strict-equal, 9 same, 12 find), for the key types that can be compared by their
-// layout: text (case-folded unless code 2), binary, words by symbol, integers, characters,
-// logic, none, unset; any other type by its payload words. The evaluator's compare action
-// takes this over once the datatypes exist.
+// Whether two keys are equal under a comparison code (0 equal, 1 not-equal taken as equal,
+// 2 strict-equal, 9 same, 12 find). This is the one equality of every table lookup, and so of
+// find on a hash! and of the set operations: text is case-folded unless code 2 (the text types
+// meet only under codes 0 and 1), words compare by canonical symbol (by symbol and type under
+// code 2), float-like numbers as doubles (by their bits under code 9), integers and characters
+// by value, binary by bytes; values of different types are otherwise different keys (an
+// integer! never equals a float!, as find has it), and any other type compares its payload
+// words. A type's compare action may say more under code 0 (numbers across types, floats
+// within a tolerance); a table cannot, since equal keys must hash alike.
 bool keys_equal(const Cell& a, const Cell& b, int code);
 
 // --- Tables ---------------------------------------------------------------------------------
@@ -112,6 +116,10 @@ bool keys_equal(const Cell& a, const Cell& b, int code);
 // whose word 1 is the table to copy, or null (a new data block of `size` cells is made).
 // `extra`: kinds 3 and 4, the value cells of an entry. May collect.
 uint32_t init(uint32_t size, const Cell* source, Kind kind, uint32_t extra = 0);
+// A hash! table over the block of `source` that indexes only its cells from `start`, one
+// every `skip` (the set operations' table over the other set). Lookups through it ask for
+// that start and skip: a rebuild indexes every cell of the block. May collect.
+uint32_t init_range(uint32_t size, const Cell& source, uint32_t start, uint32_t skip);
 // A copy of a word table: record, flags, keys and word list. May collect.
 uint32_t copy_record(uint32_t table);
 // Adds the cells of the data block from `start`, one key every `skip` cells. map!: a key

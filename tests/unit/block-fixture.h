@@ -49,6 +49,7 @@ protected:
         ownership::set_fire_hook(nullptr);
         ownership::set_word_list_hook(nullptr);
         logic::set_random_source(nullptr);
+        hashtable::set_symbol_resolver(nullptr);
         stack::clear();
         RuntimeTest::TearDown();
     }
@@ -244,8 +245,9 @@ private:
     static int32_t word_compare(Cell* a, Cell* b, int32_t op) {
         if (cell::type(b) < kTypeWord || cell::type(b) > kTypeRefinement)
             return action::kNotComparable;
-        if (op == action::op::strict_equal && cell::type(a) != cell::type(b)) return 1;
-        return sign(static_cast<int64_t>(a->w2) - b->w2);
+        if (op == action::op::strict_equal || op == action::op::same)
+            return cell::type(a) == cell::type(b) && a->w2 == b->w2 ? 0 : 1;
+        return sign(static_cast<int64_t>(series::canonical(a->w2)) - series::canonical(b->w2));
     }
     static int32_t word_form(Cell* v, Cell* s, Cell*, int32_t limit) {
         std::string t = symbols()[v->w2 - 1];

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -173,6 +174,36 @@ TEST_F(HashTable, HashesOfValuesByType) {
               hash::murmur3("foo", 3));
     EXPECT_TRUE(hashtable::node_keyed(kTypeBlock));
     EXPECT_FALSE(hashtable::node_keyed(kTypeString));
+}
+
+// Float-like keys are equal as numbers: 0.0 and -0.0 are one key, a NaN is no key's equal,
+// only sameness tells bit patterns apart; an integer! is never equal to a float!.
+TEST_F(HashTable, FloatKeysAreEqualAsNumbers) {
+    auto number = [](double d, uint8_t type = kTypeFloat) {
+        Cell c{type, 0, 0, 0};
+        std::memcpy(&c.w2, &d, sizeof d);
+        return c;
+    };
+    const Cell zero = number(0.0), minus_zero = number(-0.0), nan = number(std::nan(""));
+    EXPECT_EQ(hashtable::hash_value(zero, false), hashtable::hash_value(minus_zero, false));
+    for (int code : {0, 2, 12}) {
+        EXPECT_TRUE(hashtable::keys_equal(zero, minus_zero, code)) << code;
+        EXPECT_FALSE(hashtable::keys_equal(nan, nan, code)) << code;
+    }
+    EXPECT_FALSE(hashtable::keys_equal(zero, minus_zero, 9));
+    EXPECT_TRUE(hashtable::keys_equal(nan, nan, 9));
+    EXPECT_FALSE(hashtable::keys_equal(number(1.0, kTypePercent), number(1.0), 0));
+    EXPECT_FALSE(hashtable::keys_equal(integer(1), number(1.0), 0));
+
+    Keyed h(hashtable::kHash, 0);
+    h.add(number(-0.0));
+    h.add(nan);
+    h.add(number(2.5));
+    EXPECT_EQ(h.find(zero), 0);
+    EXPECT_EQ(h.find(zero, 9), -1);
+    EXPECT_EQ(h.find(nan), -1);
+    EXPECT_EQ(h.find(number(2.5), 12), 2);
+    EXPECT_EQ(h.find(integer(2)), -1);
 }
 
 // Word keys hash and compare through their canonical symbol, so case variants collide.
