@@ -777,6 +777,14 @@ TEST_F(Block, SetOperationsRunThroughHashTables) {
     EXPECT_EQ(compare_calls(), 0);
     EXPECT_EQ(all_of(&(*first = Cell{kTypeBlock, 0, first->w2, 0})), "[1 3 5]");
 
+    // Both sets count from their indexes.
+    first = load("9 1 2 3 4 5");
+    first->w1 = 1;
+    stack::arguments = first;
+    load("1 2 3 4")->w1 = 2;
+    block::set_operation(false, nullptr, block::kIntersect);
+    EXPECT_EQ(mold(first), "[3 4]");
+
     // Records: with /skip only first cells are keys; the others travel with them.
     first = load("1 10 2 20 1 30 3 1");
     stack::arguments = first;
