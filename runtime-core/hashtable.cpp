@@ -877,8 +877,14 @@ uint32_t hash_value(const Cell& v, bool case_sensitive) {
     }
     case kTypeFloat:
     case kTypePercent:
-    case kTypePair:
-    case kTypeTime: {
+    case kTypeTime:
+        // -0.0 equals 0.0 (see keys_equal), so it hashes like it.
+        if (v.w2 == 0 && v.w3 == 0x80000000u) {
+            const uint32_t zero[2] = {0, 0};
+            return hash::murmur3(zero, 8);
+        }
+        [[fallthrough]];
+    case kTypePair: {
         const uint32_t w[2] = {v.w2, v.w3};
         return hash::murmur3(w, 8);
     }
@@ -959,6 +965,18 @@ bool keys_equal(const Cell& a, const Cell& b, int code) {
     case kTypeInteger:
     case kTypeChar:
         return a.w2 == b.w2;
+    case kTypeFloat:
+    case kTypePercent:
+    case kTypeTime: {
+        // The doubles are equal as numbers (0.0 and -0.0 are; a NaN is equal to nothing), as
+        // find compares them; only sameness looks at the bits. Equality within a tolerance,
+        // which the compare action allows under code 0, could not be hashed.
+        if (code == 9) return a.w2 == b.w2 && a.w3 == b.w3;
+        double x, y;
+        std::memcpy(&x, &a.w2, sizeof x);
+        std::memcpy(&y, &b.w2, sizeof y);
+        return x == y;
+    }
     case kTypeBinary: {
         if (a.w2 == b.w2 && a.w1 == b.w1) return true;
         if (code == 9) return false;
@@ -975,7 +993,11 @@ bool keys_equal(const Cell& a, const Cell& b, int code) {
     }
 }
 
-uint32_t init(uint32_t size, const Cell* source, Kind kind, uint32_t extra) {
+namespace {
+
+// init, with the cells of a hash! or map! source indexed from `start`, one every `skip`.
+uint32_t make_table(uint32_t size, const Cell* source, Kind kind, uint32_t extra, uint32_t start,
+                    uint32_t skip) {
     if (size > kMaxKeys) memory::raise(memory::Fault::no_memory);
     const bool has_source = source && cell::type(source) != kTypeNone;
     if (kind == kWords && extra == 2 && has_source) return copy_record(source->w1);
@@ -1015,9 +1037,19 @@ uint32_t init(uint32_t size, const Cell* source, Kind kind, uint32_t extra) {
         rec(root.node())->data = node;
     } else {
         rec(root.node())->data = source_root.cell().w2;
-        if (kind == kHash || kind == kMap) fill_from_block(root.node(), 0, kind == kMap ? 2 : 1);
+        if (kind == kHash || kind == kMap) fill_from_block(root.node(), start, skip);
     }
     return root.node();
+}
+
+} // namespace
+
+uint32_t init(uint32_t size, const Cell* source, Kind kind, uint32_t extra) {
+    return make_table(size, source, kind, extra, 0, kind == kMap ? 2 : 1);
+}
+
+uint32_t init_range(uint32_t size, const Cell& source, uint32_t start, uint32_t skip) {
+    return make_table(size, &source, kHash, 0, start, std::max(skip, 1u));
 }
 
 uint32_t copy_record(uint32_t table) {
@@ -1522,6 +1554,10 @@ void mark(uint32_t& table) {
     }
     if (r->data == 0) return;
     collector::mark_series(r->data);
+    // The owner table holds its entries weakly (sweep drops those whose parts died): a series
+    // that refers back to its owner, or a field word whose context is the owner's, would
+    // otherwise keep the owner alive for ever.
+    if (r->kind == kOwners) return;
     Buffer* data = buf(r->data);
     const uint32_t stride = r->index;
     const uint32_t cells = stride / sizeof(Cell);
@@ -1529,36 +1565,53 @@ void mark(uint32_t& table) {
         auto* entry = reinterpret_cast<Cell*>(data->data() + at);
         if (entry->header != kTypeUnset) continue;
         collector::mark_node_cells(entry->w1);
-        if (r->kind == kIntegers) {
-            collector::mark_block(entry + 1, entry + cells);
-        } else {
-            // The owner (third cell) is held weakly: sweep drops the entry when it dies.
-            collector::mark_block(entry + 1, entry + std::min(cells, 2u));
-            if (cells > 3) collector::mark_block(entry + 3, entry + cells);
-        }
+        collector::mark_block(entry + 1, entry + cells);
     }
 }
+
+namespace {
+
+// During a sweep: follows a node id kept in a weak cell to where evacuation put it, and
+// answers whether its buffer was reached.
+bool survives(uint32_t& node) {
+    node = collector::forward(node);
+    return collector::is_marked(node);
+}
+
+// Whether an owner table entry lives on: its series, its owner object (context and change
+// record) and the context of its field word were reached. The node ids of a survivor are
+// brought up to date, since marking never visited them.
+bool owner_entry_survives(Cell* entry, uint32_t cells) {
+    if (!survives(entry->w1)) return false;
+    if (cells > 1) entry[1].w2 = entry->w1; // the series as it was given
+    if (cells > 2 && cell::type(&entry[2]) == kTypeObject) {
+        Cell& owner = entry[2];
+        if (!survives(owner.w1)) return false;
+        if (owner.w3 != 0 && !survives(owner.w3)) return false;
+    }
+    if (cells > 3) {
+        Cell& word = entry[3];
+        const uint8_t t = cell::type(&word);
+        if (t >= kTypeWord && t <= kTypeRefinement && word.w1 != 0 && !survives(word.w1))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
 
 void sweep(uint32_t table) {
     if (table == 0 || !memory::find_buffer(table)) return;
     Record* r = rec(table);
     if (!int_kind(r)) return;
     const uint32_t* flags = words_of(r->flags);
+    const uint32_t cells = r->index / sizeof(Cell);
     for (uint32_t b = 0; b < r->buckets; ++b) {
         if (flag(flags, b) != kLive) continue;
         Cell* entry = entry_at(r, static_cast<int32_t>(b));
-        bool dead = !collector::is_marked(entry->w1);
-        if (!dead && r->kind == kOwners && r->index >= 3 * sizeof(Cell)) {
-            Cell& owner = entry[2];
-            dead = !collector::is_marked(owner.w1);
-            // A surviving owner was marked through another path, which rewrote that path's
-            // node ids; this weak copy follows by hand.
-            if (!dead) {
-                owner.w1 = collector::forward(owner.w1);
-                if (owner.w3 != 0) owner.w3 = collector::forward(owner.w3);
-            }
-        }
-        if (!dead) continue;
+        const bool live = r->kind == kOwners ? owner_entry_survives(entry, cells)
+                                             : collector::is_marked(entry->w1);
+        if (live) continue;
         Cell* values = remove_entry(r, static_cast<int32_t>(b));
         for (uint32_t i = 1; i < r->index / sizeof(Cell); ++i)
             values[i - 1] = Cell{kTypeUnset, 0, 0, 0};

@@ -6,9 +6,10 @@
 //                   bucket through a chain of cell indexes;
 //   kind 1, map!    a block of key/value pairs (key at even cells, value after it);
 //   kind 2, words   the symbol block (symbol! cells) or a context's word list (word! cells);
-//   kind 3, 4       integer-keyed tables (kind 4 is the owner table): entries of a fixed
-//                   stride in their own cell block; the first cell of a live entry has header
-//                   2 and holds the key (a node id) in word 1, a deleted one has header 0.
+//   kind 3, 4       integer-keyed tables (kind 4 is the owner table, whose entries are
+//                   weak): entries of a fixed stride in their own cell block; the first cell
+//                   of a live entry has header 2 and holds the key (a node id) in word 1, a
+//                   deleted one has header 0.
 //
 // The table itself is a 44-byte byte series holding a Record; its node is the table. Buckets
 // are a power of two in count, at least 4, with two flag bits each (2 empty, 1 deleted,
@@ -97,11 +98,15 @@ uint32_t hash_value(const Cell& value, bool case_sensitive);
 // Whether a type's hash depends on a node id.
 bool node_keyed(uint8_t type);
 
-// Whether two values are equal under a comparison code (0 equal, 1 not-equal taken as
-// equal, 2 strict-equal, 9 same, 12 find), for the key types that can be compared by their
-// layout: text (case-folded unless code 2), binary, words by symbol, integers, characters,
-// logic, none, unset; any other type by its payload words. The evaluator's compare action
-// takes this over once the datatypes exist.
+// Whether two keys are equal under a comparison code (0 equal, 1 not-equal taken as equal,
+// 2 strict-equal, 9 same, 12 find). This is the one equality of every table lookup, and so of
+// find on a hash! and of the set operations: text is case-folded unless code 2 (the text types
+// meet only under codes 0 and 1), words compare by canonical symbol (by symbol and type under
+// code 2), float-like numbers as doubles (by their bits under code 9), integers and characters
+// by value, binary by bytes; values of different types are otherwise different keys (an
+// integer! never equals a float!, as find has it), and any other type compares its payload
+// words. A type's compare action may say more under code 0 (numbers across types, floats
+// within a tolerance); a table cannot, since equal keys must hash alike.
 bool keys_equal(const Cell& a, const Cell& b, int code);
 
 // --- Tables ---------------------------------------------------------------------------------
@@ -111,6 +116,10 @@ bool keys_equal(const Cell& a, const Cell& b, int code);
 // whose word 1 is the table to copy, or null (a new data block of `size` cells is made).
 // `extra`: kinds 3 and 4, the value cells of an entry. May collect.
 uint32_t init(uint32_t size, const Cell* source, Kind kind, uint32_t extra = 0);
+// A hash! table over the block of `source` that indexes only its cells from `start`, one
+// every `skip` (the set operations' table over the other set). Lookups through it ask for
+// that start and skip: a rebuild indexes every cell of the block. May collect.
+uint32_t init_range(uint32_t size, const Cell& source, uint32_t start, uint32_t skip);
 // A copy of a word table: record, flags, keys and word list. May collect.
 uint32_t copy_record(uint32_t table);
 // Adds the cells of the data block from `start`, one key every `skip` cells. map!: a key
@@ -194,12 +203,16 @@ int32_t put_context(uint32_t table, uint32_t symbol, bool case_insensitive, uint
 
 // --- Collector ------------------------------------------------------------------------------
 
-// Marks a table: its record, flags, keys, index series and chains; kinds 3 and 4 the key node
-// of every live entry (and its cells); then the data block. The owner table (kind 4) keeps
-// its owners weakly: of an entry's values only the series and the field word are marked.
+// Marks a table: its record, flags, keys, index series and chains; kind 3 the key node of
+// every live entry (and its cells) and the entry's values; then the data block. The owner
+// table (kind 4) marks only its own series: its entries are weak, so that neither an owned
+// series that refers back to its owner nor a field word bound to the owner keeps it alive.
 void mark(uint32_t& table);
-// After marking: drops the entries of a kind 3 or 4 table whose key is unmarked and, in the
-// owner table, whose owner (word 1 of the entry's third cell) is unmarked.
+// After marking: drops the entries of a kind 3 table whose key is unmarked. In the owner
+// table an entry of {key, series, owner, field word} goes when its series (the key), its
+// owner object (word 1, and word 3 when set) or the context of its field word was not
+// reached; the node ids of the survivors are brought up to date, and the buckets are placed
+// again on the next use when nodes moved.
 void sweep(uint32_t table);
 
 // --- Diagnostics ----------------------------------------------------------------------------

@@ -1,10 +1,8 @@
 #include "runtime-core/ownership.h"
 
-#include <cstring>
-
 #include "runtime-core/collector.h"
 #include "runtime-core/cycles.h"
-#include "runtime-core/hash.h"
+#include "runtime-core/hashtable.h"
 #include "runtime-core/memory.h"
 
 using memory::Buffer;
@@ -13,19 +11,12 @@ namespace ownership {
 
 namespace {
 
-// The table: a dense run of entries of four cells {key, series copy, owner, field word} (the
-// key cell holds the series node in word 2), and an index of buckets over them: open
-// addressing with linear probing on the node's hash, a bucket holding entry number + 1 or 0
-// when empty. Deletion moves the last entry into the hole and closes the probe gap by
-// shifting back, so there are no tombstones.
-constexpr uint32_t kCellsPerEntry = 4;
-constexpr uint32_t kKey = 0, kSeries = 1, kOwner = 2, kWord = 3;
+// The owner table is a hash table of the owner kind (hashtable.h): keyed by the node of the
+// owned series, each entry holding three value cells after its key cell.
+constexpr uint32_t kValueCells = 3;
+constexpr uint32_t kSeries = 0, kOwner = 1, kWord = 2; // from the first value cell
 
-uint32_t entries_node = 0;
-uint32_t buckets_node = 0;
-uint32_t count = 0;
-uint32_t capacity = 0;
-uint32_t bucket_count = 0; // a power of two, at most 77% full
+uint32_t table = 0; // 0 until init
 
 FireHook fire_hook = nullptr;
 WordListHook word_list_hook = nullptr;
@@ -64,84 +55,10 @@ bool leaf(uint8_t t) {
     }
 }
 
-uint32_t buckets_for(uint32_t entries) {
-    uint32_t n = 16;
-    while (n * 77 / 100 < entries + 1) n *= 2;
-    return n;
-}
-
-Cell* entry(uint32_t i) {
-    return memory::buffer(entries_node)->cells() + i * kCellsPerEntry;
-}
-uint32_t* buckets() {
-    return reinterpret_cast<uint32_t*>(memory::buffer(buckets_node)->data());
-}
-uint32_t home(uint32_t key) {
-    return hash::mix_int(key) & (bucket_count - 1);
-}
-
-// The bucket holding the entry of `key`, or the empty bucket where it would go.
-uint32_t probe(uint32_t key) {
-    const uint32_t* b = buckets();
-    const Cell* base = entry(0);
-    uint32_t i = home(key);
-    while (b[i] != 0 && base[(b[i] - 1) * kCellsPerEntry + kKey].w2 != key)
-        i = (i + 1) & (bucket_count - 1);
-    return i;
-}
-
-int32_t find(uint32_t key) {
-    if (entries_node == 0 || key == 0) return -1;
-    uint32_t v = buckets()[probe(key)];
-    return v ? static_cast<int32_t>(v - 1) : -1;
-}
-
-void rebuild_index() {
-    uint32_t* b = buckets();
-    std::memset(b, 0, bucket_count * sizeof(uint32_t));
-    for (uint32_t e = 0; e < count; ++e) b[probe(entry(e)[kKey].w2)] = e + 1;
-}
-
-void remove_entry(uint32_t e) {
-    uint32_t* b = buckets();
-    const uint32_t mask = bucket_count - 1;
-    uint32_t hole = probe(entry(e)[kKey].w2);
-    b[hole] = 0;
-    // Close the gap: a later entry of the probe run moves into the hole unless its home
-    // lies cyclically in (hole, j].
-    for (uint32_t j = (hole + 1) & mask; b[j] != 0; j = (j + 1) & mask) {
-        uint32_t k = home(entry(b[j] - 1)[kKey].w2);
-        bool stays = hole <= j ? (hole < k && k <= j) : (hole < k || k <= j);
-        if (stays) continue;
-        b[hole] = b[j];
-        b[j] = 0;
-        hole = j;
-    }
-    uint32_t last = count - 1;
-    if (e != last) {
-        std::memcpy(static_cast<void*>(entry(e)), entry(last), kCellsPerEntry * sizeof(Cell));
-        b[probe(entry(e)[kKey].w2)] = e + 1;
-    }
-    Cell* gone = entry(last);
-    for (uint32_t i = 0; i < kCellsPerEntry; ++i) gone[i] = Cell{kTypeUnset, 0, 0, 0};
-    --count;
-}
-
-// Makes room for one more entry, doubling both buffers when full. May collect (and so sweep
-// the table).
-void reserve_one() {
-    if (count < capacity) return;
-    const uint32_t new_capacity = capacity * 2;
-    const uint32_t new_buckets = buckets_for(new_capacity);
-    GcRoot cells(memory::alloc_cells(new_capacity * kCellsPerEntry));
-    GcRoot index(memory::alloc_bytes(new_buckets * sizeof(uint32_t)));
-    std::memcpy(static_cast<void*>(memory::buffer(cells.node())->data()), entry(0),
-                count * kCellsPerEntry * sizeof(Cell));
-    entries_node = cells.node();
-    buckets_node = index.node();
-    capacity = new_capacity;
-    bucket_count = new_buckets;
-    rebuild_index();
+// The value cells of the entry of `node`, or null. Valid until the next allocation.
+Cell* entry_of(uint32_t node) {
+    if (table == 0 || node == 0) return nullptr;
+    return hashtable::get_int(table, node);
 }
 
 // The node the table keys a value by, 0 for a value that cannot be owned.
@@ -154,21 +71,17 @@ uint32_t key_of(const Cell* value) {
 
 // Adds the entry of a series unless it has one. The three cells are rooted by the caller.
 void own(const Cell& series, const Cell& owner, const Cell& word) {
-    if (!memory::find_buffer(series.w2) || find(series.w2) >= 0) return;
-    reserve_one();
-    const uint32_t key = series.w2; // re-read: the allocation may have moved the node
-    Cell* e = entry(count);
-    e[kKey] = Cell{kTypeInteger, 0, key, 0};
-    e[kSeries] = series;
-    cell::clear_new_line(&e[kSeries]);
+    if (!memory::find_buffer(series.w2) || entry_of(series.w2)) return;
+    // The table keeps node compaction off while it adds the key, so the node stays valid.
+    Cell* values = hashtable::put_int(table, series.w2);
+    values[kSeries] = series;
+    cell::clear_new_line(&values[kSeries]);
     // Word 3 of a series holds a node (conversion cache, hash table) except for vector!; the
     // entry only needs the series itself.
-    if (cell::type(&series) != kTypeVector) e[kSeries].w3 = 0;
-    e[kOwner] = owner;
-    e[kWord] = word;
-    buckets()[probe(key)] = count + 1;
-    ++count;
-    if (cell::type(&series) != kTypeImage) memory::buffer(key)->flags |= memory::kFlagOwned;
+    if (cell::type(&series) != kTypeVector) values[kSeries].w3 = 0;
+    values[kOwner] = owner;
+    values[kWord] = word;
+    if (cell::type(&series) != kTypeImage) memory::buffer(series.w2)->flags |= memory::kFlagOwned;
 }
 
 Cell* context_cell(uint32_t context_node) {
@@ -214,8 +127,10 @@ void take_back(const Cell& value) {
         Buffer* b = memory::find_buffer(value.w2);
         if (!b) return;
         if (t != kTypeImage) b->flags &= ~memory::kFlagOwned;
-        int32_t e = find(value.w2);
-        if (e >= 0) remove_entry(static_cast<uint32_t>(e));
+        if (table != 0) {
+            if (Cell* values = hashtable::delete_int(table, value.w2))
+                for (uint32_t i = 0; i < kValueCells; ++i) values[i] = Cell{kTypeUnset, 0, 0, 0};
+        }
         // The cycle stack stops a block that contains itself.
         if (!block_like(t) || cycles::find(value.w2)) return;
         cycles::Push walking(value.w2);
@@ -231,31 +146,17 @@ void take_back(const Cell& value) {
     }
 }
 
-// During a sweep: the node after evacuation, and whether its buffer was reached.
-bool alive(uint32_t& node) {
-    node = collector::forward(node);
-    return collector::is_marked(node);
-}
-
 } // namespace
 
 void init() {
-    entries_node = buckets_node = 0;
-    count = capacity = bucket_count = 0;
+    table = 0;
     collector::add_marker(mark);
     collector::set_owner_sweep(sweep);
-    GcRoot cells(memory::alloc_cells(kInitialEntries * kCellsPerEntry));
-    const uint32_t buckets = buckets_for(kInitialEntries);
-    GcRoot index(memory::alloc_bytes(buckets * sizeof(uint32_t)));
-    entries_node = cells.node();
-    buckets_node = index.node();
-    capacity = kInitialEntries;
-    bucket_count = buckets;
-    rebuild_index();
+    table = hashtable::init(kInitialEntries, nullptr, hashtable::kOwners, kValueCells);
 }
 
 void set_value(const Cell* value, const Cell* owner, const Cell* word) {
-    if (entries_node == 0) return;
+    if (table == 0) return;
     GcRoot v(*value), o(*owner), w(*word);
     give(v.cell(), o.cell(), w.cell());
 }
@@ -268,7 +169,7 @@ void set_all(const Cell* value, const Cell* owner, const Cell* word) {
 }
 
 void unset(const Cell* value) {
-    if (entries_node == 0) return;
+    if (table == 0) return;
     take_back(*value);
 }
 
@@ -282,8 +183,8 @@ void unset_range(const Cell* block, uint32_t index, uint32_t n) {
 }
 
 const Cell* owner_of(uint32_t node) {
-    int32_t e = find(node);
-    return e >= 0 ? entry(static_cast<uint32_t>(e)) + kOwner : nullptr;
+    const Cell* values = entry_of(node);
+    return values ? values + kOwner : nullptr;
 }
 
 bool check(const Cell* target, Action action, const Cell* new_value, int32_t index, int32_t part) {
@@ -295,9 +196,8 @@ bool check(const Cell* target, Action action, const Cell* new_value, int32_t ind
         Buffer* b = memory::find_buffer(key);
         if (!b || !(b->flags & memory::kFlagOwned)) return false;
     }
-    int32_t e = find(key);
-    if (e < 0) return false;
-    const Cell* found = entry(static_cast<uint32_t>(e));
+    const Cell* found = entry_of(key);
+    if (!found) return false;
     if (found[kOwner].w3 == 0 || !fire_hook) return false; // no change record
     // The handler runs user code: the entry may move or go; keep copies.
     GcRoot owner(found[kOwner]), word(found[kWord]);
@@ -328,41 +228,15 @@ const Cell* context_word_at(const Cell* context, uint32_t index) {
 }
 
 uint32_t entry_count() {
-    return count;
+    return table ? hashtable::record(table)->size : 0;
 }
 
 void mark() {
-    if (entries_node == 0) return;
-    collector::mark_series(entries_node);
-    collector::mark_series(buckets_node);
+    if (table != 0) hashtable::mark(table);
 }
 
 void sweep() {
-    if (entries_node == 0) return;
-    Cell* base = entry(0);
-    uint32_t kept = 0;
-    for (uint32_t i = 0; i < count; ++i) {
-        Cell* e = base + i * kCellsPerEntry;
-        Cell& owner = e[kOwner];
-        bool live = alive(e[kKey].w2);
-        e[kSeries].w2 = e[kKey].w2;
-        if (live && cell::type(&owner) == kTypeObject) {
-            live = alive(owner.w1);
-            if (live && owner.w3 != 0) live = alive(owner.w3); // the change record
-        }
-        const uint8_t word_type = cell::type(&e[kWord]);
-        if (live && word_type >= kTypeWord && word_type <= kTypeRefinement && e[kWord].w1 != 0)
-            live = alive(e[kWord].w1); // the word's context
-        if (!live) continue;
-        if (kept != i)
-            std::memcpy(static_cast<void*>(base + kept * kCellsPerEntry), e,
-                        kCellsPerEntry * sizeof(Cell));
-        ++kept;
-    }
-    for (uint32_t i = kept * kCellsPerEntry; i < count * kCellsPerEntry; ++i)
-        base[i] = Cell{kTypeUnset, 0, 0, 0};
-    count = kept;
-    rebuild_index();
+    if (table != 0) hashtable::sweep(table);
 }
 
 } // namespace ownership

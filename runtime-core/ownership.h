@@ -16,10 +16,12 @@
 //   walks for other owners do not descend into it;
 // - kImageOwnedFlag on the header of an image! cell, which has no buffer of its own to mark.
 //
-// The table is weak. Its marker marks the table's own two buffers and nothing it records; after
-// marking, the sweep drops every entry whose series, owner or field word died (a dead series'
-// node may be handed out again), and rewrites the node ids of the survivors. So an owner dies
-// when nothing else refers to it, and its series stop reporting.
+// The owner table is a hash table of the owner kind (hashtable.h), keyed by the series node,
+// with three value cells per entry. It is weak: its marker marks the table's own series and
+// nothing it records; after marking, the sweep drops every entry whose series, owner or field
+// word's context died (a dead series' node may be handed out again) and brings the node ids of
+// the survivors up to date. So an owner dies when nothing else refers to it, and its series
+// stop reporting.
 #pragma once
 #include <cstdint>
 
@@ -71,7 +73,8 @@ enum class Action : uint8_t {
 };
 
 // Makes the empty table (room for kInitialEntries) and registers its marker and the
-// collector's owner sweep. Calling it again forgets the old table. May collect.
+// collector's owner sweep (the hash table's own). Calling it again forgets the old table. May
+// collect.
 void init();
 
 // Gives ownership of the series reachable from `value` to `owner` (an object!), reached

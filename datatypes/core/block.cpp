@@ -14,6 +14,7 @@
 #include "runtime-core/collector.h"
 #include "runtime-core/cycles.h"
 #include "runtime-core/form-mold.h"
+#include "runtime-core/hashtable.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"
 
@@ -847,6 +848,42 @@ bool matches_at(const Cell* series, const Cell* value, int64_t position, int64_t
     return false;
 }
 
+// Whether a find goes through the hash! table: single values of a hash! that has one, except
+// under /match and for the values that the table cannot answer by their hash (any-block!
+// values unless looked up by identity, objects unless by identity).
+bool searched_by_table(const Cell* series, const Cell* value, const Search& s, bool only, bool same,
+                       bool match) {
+    if (cell::type(series) != kTypeHash || series->w3 == 0 || match || s.match != Match::single)
+        return false;
+    const uint8_t vt = cell::type(value);
+    if (series::is_any_block(vt)) return same && only;
+    return vt != kTypeObject || same;
+}
+
+// The table search of a hash! (`result` is the pushed copy of the series). It visits the same
+// cells as the linear search: forward from the index by the step up to the last searched
+// cell, backward from the start position (the last searched cell, the last cell, or the cell
+// before the index) to the head by the step. The lookup may rebuild the table (may collect).
+Cell* find_in_table(Cell* result, const Cell* value, int32_t op, int64_t index, int64_t step,
+                    int64_t last_cell, bool part, bool last, bool reverse, bool tail) {
+    const bool backward = last || reverse;
+    int64_t found;
+    if (!backward) {
+        found = hashtable::find_all(result->w3, *value, static_cast<int32_t>(index),
+                                    static_cast<int32_t>(step), op);
+        if (found > last_cell) found = -1;
+    } else {
+        const int64_t from = part || last ? last_cell : index - 1;
+        if (from < 0) return none::make_at(result);
+        found = hashtable::find_all(result->w3, *value, static_cast<int32_t>(from + 1),
+                                    static_cast<int32_t>(step), op, true, true);
+    }
+    if (found < 0) return none::make_at(result);
+    if (tail) found += backward ? 1 : step;
+    result->w1 = static_cast<uint32_t>(found);
+    return result;
+}
+
 } // namespace
 
 Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool, Cell*,
@@ -892,6 +929,9 @@ Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool sa
 
     const int64_t width = s.match == Match::sequence ? s.sub_length : 1;
     const bool backward = last || reverse;
+    if (searched_by_table(series, value, s, only, same, match))
+        return find_in_table(result, value, s.op, index, step, last_cell, part != nullptr, last,
+                             reverse, tail);
     int64_t position;
     int64_t bound; // forward: one past the last searched cell; backward: the tail
     if (!backward) {
@@ -952,6 +992,22 @@ bool contains(const Cell* set, uint32_t from, uint32_t step, const Cell* value, 
     return false;
 }
 
+// Whether `key` is the first cell of a record of `set` (records from `from`, `step` cells
+// each): through `table`, which indexes the set, or for an any-block! key by a linear find
+// with /only. May collect (a table whose nodes moved is rebuilt first).
+bool is_member(const Cell* set, uint32_t table, uint32_t from, uint32_t step, const Cell& key,
+               int32_t op) {
+    if (series::is_any_block(cell::type(&key))) return contains(set, from, step, &key, op);
+    return hashtable::find_all(table, key, static_cast<int32_t>(from), static_cast<int32_t>(step),
+                               op) >= 0;
+}
+
+// Records of `step` cells from the index of a set (a shorter last one included).
+uint32_t records_of(const Cell* set, uint32_t step) {
+    const uint64_t cells = total(set) - index_of(set);
+    return static_cast<uint32_t>((cells + step - 1) / step);
+}
+
 } // namespace
 
 Cell* set_operation(bool case_, const Cell* skip, int32_t operation) {
@@ -970,30 +1026,46 @@ Cell* set_operation(bool case_, const Cell* skip, int32_t operation) {
         static_cast<int64_t>(total(first) - first->w1) + (two ? total(second) - second->w1 : 0);
     if (capacity > kMaxCells) no_memory();
     const bool hash = cell::type(first) == kTypeHash || (two && cell::type(second) == kTypeHash);
-    // Room for every cell the result can take, so that nothing allocates while cells are read.
+    // Room for every cell the result can take: appending a record never grows the buffer.
     Cell* result = push_new(static_cast<int32_t>(std::max<int64_t>(capacity, 1)));
+    // The result's table indexes the first cell of each kept record, or every cell when the
+    // result is to be a hash! (it becomes that hash!'s table).
+    const uint32_t keys = hash ? static_cast<uint32_t>(capacity)
+                               : static_cast<uint32_t>((capacity + step - 1) / step);
+    hashtable::Root kept(hashtable::init(keys, result, hashtable::kHash));
     const int32_t op = case_ ? action::op::strict_equal : action::op::equal;
+    const bool against_other =
+        operation == kIntersect || operation == kExclude || operation == kDifference;
     const int passes = operation == kUnion || operation == kDifference ? 2 : 1;
     for (int pass = 0; pass < passes; ++pass) {
         const Cell* set = pass == 0 ? first : second;
         const Cell* other = pass == 0 ? second : first;
-        const uint32_t n = total(set);
-        for (uint32_t i = set->w1; i < n; i += step) {
-            const Cell* key = head_of(set) + i;
-            if (operation == kIntersect || operation == kExclude || operation == kDifference) {
-                const bool member = contains(other, other->w1, step, key, op);
-                if (member != (operation == kIntersect)) continue;
+        // The other set is searched through its own table when it is a hash! that has one,
+        // else through one made over it for this pass.
+        hashtable::Root others(0);
+        if (against_other) {
+            if (cell::type(other) == kTypeHash && other->w3 != 0)
+                others.set(other->w3);
+            else
+                others.set(hashtable::init_range(records_of(other, step), *other, other->w1, step));
+        }
+        for (uint32_t i = set->w1; i < total(set); i += step) {
+            GcRoot key(head_of(set)[i]);
+            if (against_other) {
+                const bool found = is_member(other, others.node(), other->w1, step, key.cell(), op);
+                if (found != (operation == kIntersect)) continue;
             }
-            if (contains(result, 0, step, key, op)) continue;
-            const uint32_t cells = std::min(step, n - i);
+            if (is_member(result, kept.node(), 0, step, key.cell(), op)) continue;
+            const uint32_t cells = std::min(step, total(set) - i);
+            const uint32_t at = total(result);
             Buffer* r = buffer_of(result);
-            std::memcpy(static_cast<void*>(r->cells_tail()), key, cells * kCell);
+            std::memcpy(static_cast<void*>(r->cells_tail()), head_of(set) + i, cells * kCell);
             r->tail += cells * static_cast<uint32_t>(kCell);
+            for (uint32_t c = 0; c < (hash ? cells : 1u); ++c) hashtable::put(kept.node(), at + c);
         }
     }
     const uint8_t type = hash ? static_cast<uint8_t>(kTypeHash) : cell::type(first);
-    *first = Cell{type, 0, result->w2, 0};
-    if (hash) series::rehash(first);
+    *first = Cell{type, 0, result->w2, hash ? kept.node() : 0};
     stack::pop(1);
     return first;
 }

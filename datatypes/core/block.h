@@ -150,13 +150,20 @@ Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
 
 // --- Actions: find, select, set operations --------------------------------------------------
 
+// find searches cell by cell through the compare actions, except that a hash! with a table
+// answers single values through it (not under /match, nor for any-block! values unless
+// /same /only, datatypes and typesets without /only, objects without /same), with the same
+// result. The table path may collect (a table whose nodes moved is rebuilt first).
 Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
            Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
 Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
              Cell* with, Cell* skip, bool last, bool reverse);
 
 // The set operations of the natives on block! and hash!: the two sets are the current frame's
-// first and second arguments; the result replaces the first.
+// first and second arguments; the result replaces the first (a hash! holding the result's
+// table when either set is one). Records are looked up in hash tables, by the table key
+// equality (hashtable::keys_equal, code 0 or 2 with /case), except that any-block! first
+// cells are searched linearly with the find comparison. May collect.
 enum SetOperation : int32_t {
     kUnique = 8,
     kUnion = 9,

@@ -13,6 +13,7 @@
 #include "evaluator/stack.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/hash.h"
+#include "runtime-core/hashtable.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/runtime.h"
 #include "runtime-core/support.h"
@@ -195,11 +196,20 @@ const Cell* word_or_none(const Cell* word) {
 }
 
 uint32_t canonical(uint32_t symbol) {
-    return services.canonical ? services.canonical(symbol) : symbol;
+    return hashtable::resolve(symbol);
 }
 
 void rehash(const Cell* series) {
-    if (cell::type(series) == kTypeHash && services.rehash) services.rehash(series);
+    if (cell::type(series) != kTypeHash) return;
+    if (services.rehash) {
+        services.rehash(series);
+    } else if (series->w3 != 0) {
+        // Until the hash! module keeps its tables up to date change by change, the table is
+        // built again from the cells: finds go through it. The request leaves room above
+        // every key the table may hold, or the rebuild would not take place.
+        const uint32_t keys = std::max(total_units(series), hashtable::record(series->w3)->size);
+        hashtable::resize(series->w3, keys + 1);
+    }
 }
 
 // --- Low-level routines ---------------------------------------------------------------------
@@ -544,6 +554,7 @@ Cell* take(Cell* series, Cell* part, bool, bool last) {
         scratch->head = 0;
         scratch->tail = static_cast<uint32_t>(bytes);
     }
+    GcRoot taken(node); // the table upkeep below may collect
     if (count > 0) {
         Buffer* b = buffer_of(series);
         const uint32_t shift = unit_shift(b->unit());
@@ -553,7 +564,7 @@ Cell* take(Cell* series, Cell* part, bool, bool last) {
         b->tail -= static_cast<uint32_t>(bytes);
         rehash(series);
     }
-    *result = Cell{type, 0, node, type == kTypeVector ? series->w3 : 0};
+    *result = Cell{type, 0, taken.node(), type == kTypeVector ? series->w3 : 0};
     rehash(result);
     if (owned) notify(series, Action::taken, nullptr, static_cast<int32_t>(index), 0);
     return result;

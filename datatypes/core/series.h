@@ -41,9 +41,8 @@ struct Services {
     const Cell* part_word = nullptr;
     const Cell* skip_word = nullptr;
     const Cell* compare_word = nullptr;
-    // The symbol of `owned` (reflect and modify), and the canonical symbol of a symbol.
+    // The symbol of `owned` (reflect and modify).
     int32_t owned_symbol = -1;
-    uint32_t (*canonical)(uint32_t symbol) = nullptr;
     // vector! elements: the value of the element at `at` (unit size, element type) into
     // `result`; and storing a value into an element.
     void (*vector_get)(const uint8_t* at, uint32_t unit, uint32_t element_type,
@@ -56,9 +55,11 @@ extern Services services;
 
 // The word or none for an error argument.
 const Cell* word_or_none(const Cell* word);
-// The canonical symbol through services.canonical (the symbol itself without it).
+// The canonical symbol of a symbol, by the same resolution as the hash tables use for word
+// keys (hashtable::resolve), so that word lookups in blocks and in tables agree.
 uint32_t canonical(uint32_t symbol);
-// Tells a hash! value's table that its cells changed (nothing for other types).
+// Tells a hash! value's table that its cells changed (nothing for other types): the hash!
+// module's upkeep, or without it a rebuild of the table from the cells. May collect.
 void rehash(const Cell* series);
 
 // --- Low-level routines ---------------------------------------------------------------------

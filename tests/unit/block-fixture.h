@@ -1,6 +1,7 @@
-// Blocks for tests: the runtime of runtime-fixture.h with series!, block! and the owner
-// table, plus stand-ins for the datatypes that other modules bring (integer!, string!, the word
-// types): just enough compare, form and mold to build, compare and show blocks.
+// Blocks for tests: the runtime of runtime-fixture.h with series!, block!, integer!, float! and
+// the owner table, plus stand-ins for the datatypes that other modules bring (the actions of
+// string! and the word types): just enough compare, form and mold to build, compare and show
+// blocks.
 //
 // Values are written as text and read by a small reader: integers, none, true, false,
 // "strings", [blocks], (parens), words (foo), set-words (foo:), refinements (/foo) and
@@ -8,17 +9,21 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "datatypes/core/block.h"
+#include "datatypes/core/integer.h"
 #include "datatypes/core/series.h"
 #include "datatypes/core/string.h"
 #include "datatypes/more/error-ids.h"
+#include "datatypes/more/float.h"
 #include "evaluator/actions.h"
 #include "runtime-core/form-mold.h"
+#include "runtime-core/hashtable.h"
 #include "runtime-core/ownership.h"
 #include "runtime-fixture.h"
 
@@ -28,9 +33,11 @@ protected:
         RuntimeTest::SetUp();
         series::register_actions();
         block::register_actions();
+        register_counted_integer();
+        float_::register_actions();
         register_stand_ins();
-        // hash! brings its own marker (cells and table); its cells are what tests need.
-        collector::set_type_marker(kTypeHash, collector::mark_block_cell);
+        // hash! and map! cells mark their block and their table.
+        hashtable::register_markers();
         ownership::init();
         symbols().clear();
         compare_calls() = 0;
@@ -42,6 +49,7 @@ protected:
         ownership::set_fire_hook(nullptr);
         ownership::set_word_list_hook(nullptr);
         logic::set_random_source(nullptr);
+        hashtable::set_symbol_resolver(nullptr);
         stack::clear();
         RuntimeTest::TearDown();
     }
@@ -202,21 +210,20 @@ private:
 
     static int32_t sign(int64_t d) { return d < 0 ? -1 : d > 0 ? 1 : 0; }
 
-    static int32_t integer_compare(Cell* a, Cell* b, int32_t op) {
+    // integer! is the real module with its compare counted, so that tests can tell whether
+    // elements were compared at all.
+    static int32_t counted_integer_compare(Cell* a, Cell* b, int32_t op) {
         ++compare_calls();
-        if (cell::type(b) != kTypeInteger) return action::kNotComparable;
-        if (op == action::op::same) return a->w2 == b->w2 ? 0 : 1;
-        return sign(static_cast<int64_t>(static_cast<int32_t>(a->w2)) -
-                    static_cast<int32_t>(b->w2));
+        return integer::compare(a, b, op);
     }
-    static int32_t integer_form(Cell* v, Cell* s, Cell*, int32_t limit) {
-        std::string t = std::to_string(static_cast<int32_t>(v->w2));
-        string::concatenate_cstring(s, t.c_str());
-        return limit - static_cast<int32_t>(t.size());
-    }
-    static int32_t integer_mold(Cell* v, Cell* s, bool, bool, bool, Cell* p, int32_t limit,
-                                int32_t) {
-        return integer_form(v, s, p, limit);
+    static void register_counted_integer() {
+        integer::register_actions();
+        std::array<action::Entry, action::kSlotCount> row{};
+        for (uint32_t s = 1; s <= action::kSlotCount; ++s)
+            row[s - 1].function = datatype::entry(kTypeInteger, static_cast<action::Slot>(s));
+        row[action::slot::compare - 1].function =
+            reinterpret_cast<action::Erased>(&counted_integer_compare);
+        datatype::register_({kTypeInteger, 0, "integer!", row});
     }
 
     static int32_t string_compare(Cell* a, Cell* b, int32_t op) {
@@ -238,8 +245,9 @@ private:
     static int32_t word_compare(Cell* a, Cell* b, int32_t op) {
         if (cell::type(b) < kTypeWord || cell::type(b) > kTypeRefinement)
             return action::kNotComparable;
-        if (op == action::op::strict_equal && cell::type(a) != cell::type(b)) return 1;
-        return sign(static_cast<int64_t>(a->w2) - b->w2);
+        if (op == action::op::strict_equal || op == action::op::same)
+            return cell::type(a) == cell::type(b) && a->w2 == b->w2 ? 0 : 1;
+        return sign(static_cast<int64_t>(series::canonical(a->w2)) - series::canonical(b->w2));
     }
     static int32_t word_form(Cell* v, Cell* s, Cell*, int32_t limit) {
         std::string t = symbols()[v->w2 - 1];
@@ -253,11 +261,6 @@ private:
     }
 
     static void register_stand_ins() {
-        action::Row integer_row;
-        integer_row.set<action::slot::compare>(integer_compare)
-            .set<action::slot::form>(integer_form)
-            .set<action::slot::mold>(integer_mold);
-        datatype::register_({kTypeInteger, 0, "integer!", integer_row.entries()});
         action::Row string_row;
         string_row.set<action::slot::compare>(string_compare)
             .set<action::slot::form>(string_form)

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "block-fixture.h"
+#include "runtime-core/hashtable.h"
 
 namespace {
 
@@ -21,6 +22,23 @@ protected:
         return stack::push(at_index(series, index));
     }
     static uint32_t capacity(const Cell* block) { return memory::buffer(block->w2)->size / 16; }
+    // A hash! of the values, with its table, pushed. May collect.
+    static Cell* hashed(const std::string& values) {
+        Cell* h = load(values);
+        cell::set_type(h, kTypeHash);
+        h->w3 = hashtable::init(length(h), h, hashtable::kHash);
+        return h;
+    }
+    // The integers from `from` to `to` (inclusive, either way), space-separated.
+    static std::string run_of(int from, int to) {
+        std::string out;
+        for (int i = from;; i += from <= to ? 1 : -1) {
+            out += std::to_string(i);
+            if (i == to) break;
+            out += " ";
+        }
+        return out;
+    }
 
     // insert (or append) with /part as a count (-1: none) and /dup as a count.
     static Cell* insert(Cell* series, const std::string& value, int32_t part = -1,
@@ -517,6 +535,151 @@ TEST_F(Block, SelectGivesTheValueAfterTheMatch) {
     EXPECT_EQ(mold(select(load("x"), "y")), "none");
 }
 
+// A hash! answers single values through its table, with the results of the linear search of
+// a block: the same cells are visited in the same directions, by step, up to /part.
+TEST_F(Block, FindOnAHashGoesThroughItsTable) {
+    const FindCase cases[] = {
+        {"1 2 3 2 3", 0, "3", "", 0, kNoPart, 2},
+        {"1 2 3 2 3", 3, "3", "", 0, kNoPart, 4},
+        {"1 2 3", 3, "3", "", 0, kNoPart, -1},
+        {"1 2 3", 3, "3", "last", 0, kNoPart, -1},
+        {"3 1 2 3", 4, "3", "reverse", 0, kNoPart, 3},
+        {"3 1 2 3", 3, "3", "reverse", 0, kNoPart, 0},
+        {"3 1 2 3", 2, "3", "last", 0, kNoPart, 3}, // /last searches back from the tail
+        {"1 2 3 2", 0, "2", "last tail", 0, kNoPart, 4},
+        {"1 2 3 4", 0, "2", "tail", 0, kNoPart, 2},
+        {"1 2 2 3", 0, "2", "", 2, kNoPart, 2},
+        {"1 2 3 4", 0, "2", "", 2, kNoPart, -1},
+        {"1 2 3 2 5", 0, "3", "last", 2, kNoPart, 2},
+        {"2 1 5 2 1", 0, "2", "last", 2, kNoPart, 0}, // back by 2 from the last cell
+        {"1 2 9 2 9", 1, "2", "tail", 2, kNoPart, 3},
+        {"1 2 3 4", 0, "3", "", 0, 2, -1},
+        {"1 2 3 4", 0, "3", "", 0, 3, 2},
+        {"3 1 3 4", 0, "3", "last", 0, 3, 2},
+        {"3 1 3 4", 3, "3", "reverse", 0, 1, 2}, // /part counts from the index
+        {"a b: c", 0, "b", "", 0, kNoPart, 1},
+        {"none true none", 1, "none", "", 0, kNoPart, 2},
+    };
+    for (const FindCase& c : cases) {
+        Cell* value = value_of(c.value);
+        Cell* skip = c.skip ? stack::push(integer(c.skip)) : nullptr;
+        Cell* part = c.part != kNoPart ? stack::push(integer(c.part)) : nullptr;
+        for (bool hash : {false, true}) {
+            Cell* series = push_at(hash ? hashed(c.values) : load(c.values), c.index);
+            compare_calls() = 0;
+            Cell* r = block::find(series, value, part, false, false, false, false, nullptr, skip,
+                                  c.has("last"), c.has("reverse"), c.has("tail"), false);
+            const std::string what = std::string(c.values) + " / " + c.value + (hash ? " #" : "");
+            if (hash) {
+                EXPECT_EQ(compare_calls(), 0) << what; // found by the table
+            }
+            if (c.found < 0) {
+                EXPECT_EQ(cell::type(r), kTypeNone) << what;
+            } else {
+                ASSERT_NE(cell::type(r), kTypeNone) << what;
+                EXPECT_EQ(r->w1, static_cast<uint32_t>(c.found)) << what;
+                EXPECT_EQ(r->w2, series->w2) << what;
+            }
+        }
+    }
+    // Values the table cannot answer by their hash are searched linearly: a sub-sequence, a
+    // datatype, /match.
+    auto find = [](Cell* series, const std::string& value, bool only, bool same, bool match) {
+        return block::find(series, value_of(value), nullptr, only, false, same, false, nullptr,
+                           nullptr, false, false, false, match);
+    };
+    Cell* h = hashed("1 [2 3] 2 3");
+    EXPECT_EQ(find(h, "[2 3]", false, false, false)->w1, 2u);
+    EXPECT_EQ(find(h, "[2 3]", true, false, false)->w1, 1u);
+    EXPECT_EQ(find(h, "block!", false, false, false)->w1, 1u);
+    EXPECT_EQ(cell::type(find(h, "2", false, false, true)), kTypeNone);
+    // /same with /only finds a nested block by identity through the table.
+    Cell* nested = stack::push(cells(h)[1]);
+    EXPECT_EQ(block::find(h, nested, nullptr, true, false, true, false, nullptr, nullptr, false,
+                          false, false, false)
+                  ->w1,
+              1u);
+    // An integer and a float are different values to find, 0.0 and -0.0 the same, in a block
+    // as in a hash!.
+    Cell* mixed = load("0 1 0");
+    float_::make_at(&cells(mixed)[0], 1.0);
+    float_::make_at(&cells(mixed)[2], -0.0);
+    Cell* zero = float_::push(0.0);
+    for (bool hash : {false, true}) {
+        Cell* series = stack::push(*mixed);
+        if (hash) {
+            cell::set_type(series, kTypeHash);
+            series->w3 = hashtable::init(3, series, hashtable::kHash);
+        }
+        EXPECT_EQ(find(series, "1", false, false, false)->w1, 1u) << hash;
+        EXPECT_EQ(block::find(stack::push(*series), zero, nullptr, false, false, false, false,
+                              nullptr, nullptr, false, false, false, false)
+                      ->w1,
+                  2u)
+            << hash;
+    }
+}
+
+// Every change to a hash! brings its table up to date, so that finds through it stay right.
+TEST_F(Block, AHashStaysFindableThroughChanges) {
+    Cell* h = hashed("5 4 3");
+    // The actions leave their results in their first argument: each gets a copy of the hash!.
+    auto at = [&](uint32_t index) { return stack::push(Cell{h->header, index, h->w2, h->w3}); };
+    auto where = [&](int32_t v) {
+        compare_calls() = 0;
+        Cell* r = block::find(at(0), stack::push(integer(v)), nullptr, false, false, false, false,
+                              nullptr, nullptr, false, false, false, false);
+        EXPECT_EQ(compare_calls(), 0);
+        return cell::type(r) == kTypeNone ? -1 : static_cast<int32_t>(r->w1);
+    };
+    block::insert(at(1), value_of("[7 8]"), -1, false, 1, false); // 5 7 8 4 3
+    EXPECT_EQ(where(4), 3);
+    EXPECT_EQ(where(8), 2);
+    series::remove(at(0), stack::push(integer(2)), nullptr); // 8 4 3
+    EXPECT_EQ(where(5), -1);
+    EXPECT_EQ(where(3), 2);
+    series::poke(at(0), 1, stack::push(integer(9)), nullptr); // 9 4 3
+    EXPECT_EQ(where(8), -1);
+    EXPECT_EQ(where(9), 0);
+    block::sort(at(0), false, nullptr, nullptr, nullptr, false, false, false); // 3 4 9
+    EXPECT_EQ(where(9), 2);
+    series::reverse(at(0), nullptr, nullptr); // 9 4 3
+    EXPECT_EQ(where(3), 2);
+    block::change(at(2), value_of("1"), -1, false, 1); // 9 4 1
+    EXPECT_EQ(where(1), 2);
+    EXPECT_EQ(where(3), -1);
+    series::clear(at(1)); // 9
+    EXPECT_EQ(where(1), -1);
+    EXPECT_EQ(where(9), 0);
+    const Cell cells_of_h{kTypeBlock, 0, h->w2, 0};
+    EXPECT_EQ(all_of(&cells_of_h), "[9]");
+}
+
+// Word lookups in blocks and in hash tables resolve case variants of a symbol by the one
+// resolver that the symbol table installs.
+TEST_F(Block, WordsMatchTheirCaseVariantsInBlocksAndTables) {
+    static uint32_t foo = 0, variant = 0;
+    foo = symbol("foo");
+    variant = symbol("FOO");
+    hashtable::set_symbol_resolver([](uint32_t s) { return s == variant ? foo : s; });
+    const Cell key = word("foo");
+    const Cell after = *block::find_word(load("a FOO: 1"), &key, false); // copied: mold moves it
+    EXPECT_EQ(mold(&after), "1");
+    EXPECT_EQ(cell::type(block::find_word(load("a FOO: 1"), &key, true)), kTypeNone);
+    for (bool hash : {false, true}) {
+        Cell* series = hash ? hashed("a FOO 1") : load("a FOO 1");
+        EXPECT_EQ(block::find(series, stack::push(key), nullptr, false, false, false, false,
+                              nullptr, nullptr, false, false, false, false)
+                      ->w1,
+                  1u)
+            << hash;
+        EXPECT_EQ(cell::type(block::find(series, stack::push(key), nullptr, false, true, false,
+                                         false, nullptr, nullptr, false, false, false, false)),
+                  kTypeNone)
+            << hash; // /case: the exact symbol
+    }
+}
+
 // --- Set operations ---------------------------------------------------------------------------
 
 TEST_F(Block, SetOperations) {
@@ -561,6 +724,81 @@ TEST_F(Block, SetOperations) {
     Cell* zero = stack::push(integer(0));
     EXPECT_TRUE(raises(error::kScript, error::script::invalid_refine_arg,
                        [&] { block::set_operation(false, zero, block::kUnique); }));
+    stack::arguments = saved;
+}
+
+// The set operations look records up in hash tables: one over the result, and one over the
+// other set for each pass that tests membership (a hash!'s own table when it has one).
+// Elements are never compared one by one, so large sets take time in proportion to their
+// sizes; any-block! elements are the exception and are searched linearly.
+TEST_F(Block, SetOperationsRunThroughHashTables) {
+    constexpr int kN = 3000;
+    const std::string n1 = std::to_string(kN + 1);
+    const struct Case {
+        int32_t operation;
+        std::string first;
+        std::string second;
+        std::string result; // molded
+    } cases[] = {
+        {block::kUnion, run_of(kN, 1), run_of(kN / 2, kN * 3 / 2),
+         "[" + run_of(kN, 1) + " " + run_of(kN + 1, kN * 3 / 2) + "]"},
+        {block::kIntersect, run_of(1, kN), run_of(kN * 2, kN / 2), "[" + run_of(kN / 2, kN) + "]"},
+        {block::kExclude, run_of(1, kN), run_of(kN * 2, 2), "[1]"},
+        {block::kDifference, run_of(1, kN), run_of(2, kN + 1), "[1 " + n1 + "]"},
+        {block::kUnique, run_of(1, kN) + " " + run_of(kN, 1), "", "[" + run_of(1, kN) + "]"},
+    };
+    for (const Case& c : cases) {
+        Cell* saved = stack::arguments;
+        Cell* first = load(c.first);
+        stack::arguments = first;
+        load(c.second);
+        compare_calls() = 0;
+        block::set_operation(false, nullptr, c.operation);
+        EXPECT_EQ(compare_calls(), 0) << c.operation;
+        EXPECT_EQ(mold(first, false, true), c.result) << c.operation;
+        stack::arguments = saved;
+    }
+
+    // The other set a hash! with its table; the result a hash! holding a table of its own.
+    Cell* saved = stack::arguments;
+    Cell* first = load("1 2 3 4 5");
+    stack::arguments = first;
+    hashed("5 9 3 1");
+    compare_calls() = 0;
+    block::set_operation(false, nullptr, block::kIntersect);
+    EXPECT_EQ(compare_calls(), 0);
+    ASSERT_EQ(cell::type(first), kTypeHash);
+    ASSERT_NE(first->w3, 0u);
+    EXPECT_EQ(hashtable::record(first->w3)->size, 3u);
+    EXPECT_EQ(block::find(first, value_of("5"), nullptr, false, false, false, false, nullptr,
+                          nullptr, false, false, false, false)
+                  ->w1,
+              2u);
+    EXPECT_EQ(compare_calls(), 0);
+    EXPECT_EQ(all_of(&(*first = Cell{kTypeBlock, 0, first->w2, 0})), "[1 3 5]");
+
+    // Both sets count from their indexes.
+    first = load("9 1 2 3 4 5");
+    first->w1 = 1;
+    stack::arguments = first;
+    load("1 2 3 4")->w1 = 2;
+    block::set_operation(false, nullptr, block::kIntersect);
+    EXPECT_EQ(mold(first), "[3 4]");
+
+    // Records: with /skip only first cells are keys; the others travel with them.
+    first = load("1 10 2 20 1 30 3 1");
+    stack::arguments = first;
+    load("3 2 1 1");
+    Cell* two = stack::push(integer(2));
+    block::set_operation(false, two, block::kExclude);
+    EXPECT_EQ(mold(first), "[2 20]");
+
+    // An integer and a float are different keys, as find tells them apart.
+    first = load("0 1 1");
+    float_::make_at(&cells(first)[0], 1.0);
+    stack::arguments = first;
+    block::set_operation(false, nullptr, block::kUnique);
+    EXPECT_EQ(mold(first), "[1.0 1]");
     stack::arguments = saved;
 }
 
