@@ -2,6 +2,7 @@
 
 #include "datatypes/core/datatype.h"
 #include "datatypes/core/integer.h"
+#include "datatypes/core/series.h"
 #include "datatypes/core/string.h"
 #include "datatypes/more/error-ids.h"
 #include "datatypes/more/float.h"
@@ -25,32 +26,6 @@ namespace {
 [[noreturn]] void bad_to_arg(const Cell* spec) {
     Cell* t = datatype::push(kTypeChar);
     error::fire(error::kScript, error::script::bad_to_arg, {t, spec});
-}
-
-bool is_text(uint8_t type) {
-    switch (type) {
-    case kTypeString:
-    case kTypeFile:
-    case kTypeUrl:
-    case kTypeTag:
-    case kTypeEmail:
-    case kTypeRef:
-        return true;
-    default:
-        return false;
-    }
-}
-
-// The units of a series value from its index to its tail (a negative index counts as 0, one
-// beyond the tail as the tail). The address is valid until the next allocation.
-const uint8_t* from_index(const Cell* series, uint32_t& count, uint32_t& unit) {
-    memory::Buffer* b = memory::buffer(series->w2);
-    unit = b->unit();
-    const uint32_t total = b->length();
-    const auto index = static_cast<int32_t>(series->w1);
-    const uint32_t at = index < 0 ? 0 : (static_cast<uint32_t>(index) > total ? total : index);
-    count = total - at;
-    return b->at_head() + static_cast<uint64_t>(at) * unit;
 }
 
 Cell* make_at(Cell* cell, uint32_t cp) {
@@ -133,7 +108,7 @@ Cell* make(Cell* prototype, Cell* spec, int32_t) {
     }
     case kTypeBinary: {
         uint32_t count = 0, unit = 0;
-        const uint8_t* bytes = from_index(spec, count, unit);
+        const uint8_t* bytes = series::units_from_index(spec, count, unit);
         // No byte to read, or fewer bytes than the lead byte announces.
         if (count == 0) bad_to_arg(spec);
         const int32_t decoded = unicode::decode_utf8_char(bytes, count);
@@ -142,9 +117,9 @@ Cell* make(Cell* prototype, Cell* spec, int32_t) {
         break;
     }
     default: {
-        if (!is_text(type)) bad_to_arg(spec);
+        if (!series::is_any_string(type)) bad_to_arg(spec);
         uint32_t count = 0, unit = 0;
-        const uint8_t* text = from_index(spec, count, unit);
+        const uint8_t* text = series::units_from_index(spec, count, unit);
         if (count == 0) bad_to_arg(spec);
         cp = string::get_char(text, unit);
         break;

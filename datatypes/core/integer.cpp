@@ -4,6 +4,7 @@
 
 #include "datatypes/core/datatype.h"
 #include "datatypes/core/none.h"
+#include "datatypes/core/series.h"
 #include "datatypes/core/string.h"
 #include "datatypes/core/unset.h"
 #include "datatypes/more/error-ids.h"
@@ -54,32 +55,6 @@ const RandomSource* random_source = nullptr;
 void become_float(Cell* cell, double d) {
     cell::set_type(cell, kTypeFloat);
     float_::set(cell, d);
-}
-
-bool is_text(uint8_t type) {
-    switch (type) {
-    case kTypeString:
-    case kTypeFile:
-    case kTypeUrl:
-    case kTypeTag:
-    case kTypeEmail:
-    case kTypeRef:
-        return true;
-    default:
-        return false;
-    }
-}
-
-// The units of a series value from its index to its tail (an index beyond the tail counts
-// as the tail, a negative one as 0). The address is valid until the next allocation.
-const uint8_t* series_from_index(const Cell* series, uint32_t& length, uint32_t& unit) {
-    memory::Buffer* b = memory::buffer(series->w2);
-    unit = b->unit();
-    const uint32_t total = b->length();
-    const auto index = static_cast<int32_t>(series->w1);
-    const uint32_t at = index < 0 ? 0 : (static_cast<uint32_t>(index) > total ? total : index);
-    length = total - at;
-    return b->at_head() + static_cast<uint64_t>(at) * unit;
 }
 
 bool fits(double d) {
@@ -305,7 +280,7 @@ int32_t text_to_integer(const uint8_t* text, uint32_t length, uint32_t unit, int
 
 int32_t from_binary(const Cell* binary) {
     uint32_t length = 0, unit = 0;
-    const uint8_t* bytes = series_from_index(binary, length, unit);
+    const uint8_t* bytes = series::units_from_index(binary, length, unit);
     if (length > 4) length = 4;
     uint32_t value = 0;
     for (uint32_t i = 0; i < length; ++i) value = (value << 8) | bytes[i];
@@ -358,9 +333,9 @@ Cell* to(Cell* prototype, Cell* spec, int32_t) {
     case kTypeIssue:
         not_done(); // through date!, money! and the symbol table, still to come
     default:
-        if (!is_text(type)) bad_to_arg(spec);
+        if (!series::is_any_string(type)) bad_to_arg(spec);
         uint32_t length = 0, unit = 0;
-        const uint8_t* text = series_from_index(spec, length, unit);
+        const uint8_t* text = series::units_from_index(spec, length, unit);
         int32_t error = 0;
         const int32_t value = text_to_integer(text, length, unit, error);
         if (error != 0) bad_to_arg(spec);

@@ -1,5 +1,7 @@
 #include "datatypes/core/series.h"
 
+#include "datatypes/core/string.h"
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -85,25 +87,6 @@ void put_unit(uint8_t* at, uint32_t unit, uint32_t value) {
     }
 }
 
-uint32_t get_unit(const uint8_t* at, uint32_t unit) {
-    switch (unit) {
-    case 1:
-        return *at;
-    case 2: {
-        uint16_t v;
-        std::memcpy(&v, at, 2);
-        return v;
-    }
-    case 4: {
-        uint32_t v;
-        std::memcpy(&v, at, 4);
-        return v;
-    }
-    default:
-        runtime::quit(runtime::kErrorNoSwitch, ZAN_CALLER_ADDRESS());
-    }
-}
-
 // The unit size that text needs for a code point by the writing rule.
 uint32_t unit_for(uint32_t cp) {
     return cp <= 0xFF ? 1 : cp <= 0xFFFF ? 2 : 4;
@@ -132,7 +115,7 @@ void element_at(const Cell* series, uint32_t position, Cell* out) {
     } else if (type == kTypeBinary) {
         integer_at(out, *at);
     } else {
-        char_at(out, get_unit(at, unit));
+        char_at(out, string::get_char(at, unit));
     }
 }
 
@@ -187,6 +170,16 @@ bool is_any_string(uint8_t t) {
 bool is_series(uint8_t t) {
     return is_any_block(t) || is_any_string(t) || t == kTypeBinary || t == kTypeVector ||
            t == kTypeImage;
+}
+
+const uint8_t* units_from_index(const Cell* series, uint32_t& count, uint32_t& unit) {
+    memory::Buffer* b = memory::buffer(series->w2);
+    unit = b->unit();
+    const uint32_t total = b->length();
+    const auto index = static_cast<int32_t>(series->w1);
+    const uint32_t at = index < 0 ? 0 : (static_cast<uint32_t>(index) > total ? total : index);
+    count = total - at;
+    return b->at_head() + static_cast<uint64_t>(at) * unit;
 }
 
 // --- Services -------------------------------------------------------------------------------
@@ -699,7 +692,7 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
         const uint8_t* at = ob->at_head() + (static_cast<size_t>(from) << unit_shift(ou));
         uint32_t needed = 1;
         for (int64_t i = 0; i < count; ++i)
-            needed = std::max(needed, unit_for(get_unit(at + i * ou, ou)));
+            needed = std::max(needed, unit_for(string::get_char(at + i * ou, ou)));
         tb = buffer_of(target);
         if (needed > tb->unit()) widen(tb, needed);
     }
@@ -724,7 +717,7 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
         std::memcpy(dest, source, run);
     } else {
         for (int64_t i = 0; i < count; ++i)
-            put_unit(dest + i * tu, tu, get_unit(source + i * ou, ou));
+            put_unit(dest + i * tu, tu, string::get_char(source + i * ou, ou));
     }
     const size_t taken = static_cast<size_t>(count) << unit_shift(ou);
     std::memmove(source, source + taken, ob->at_tail() - (source + taken));

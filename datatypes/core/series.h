@@ -31,6 +31,11 @@ bool is_any_string(uint8_t type); // string! file! url! tag! email! ref!
 // Any series value: any-block!, any-string!, binary!, vector!, image!.
 bool is_series(uint8_t type);
 
+// The units of a series value from its index to its tail (an index beyond the tail counts as
+// the tail, a negative one as 0): their address, count and unit size. The address is valid
+// until the next allocation.
+const uint8_t* units_from_index(const Cell* series, uint32_t& count, uint32_t& unit);
+
 // --- What other modules provide -------------------------------------------------------------
 
 // Names and conversions that come with later modules (the symbol table, the runtime's words,
