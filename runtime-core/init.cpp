@@ -6,8 +6,11 @@
 #include "datatypes/core/context.h"
 #include "datatypes/core/datatype.h"
 #include "datatypes/core/integer.h"
+#include "datatypes/core/issue.h"
 #include "datatypes/core/logic.h"
 #include "datatypes/core/none.h"
+#include "datatypes/core/paren.h"
+#include "datatypes/core/path.h"
 #include "datatypes/core/series.h"
 #include "datatypes/core/symbol.h"
 #include "datatypes/core/triple.h"
@@ -53,6 +56,9 @@ void register_datatypes() {
     context::register_actions();
     word::register_actions();
     char_::register_actions();
+    path::register_actions();
+    paren::register_actions();
+    issue::register_actions();
     bitset::register_actions();
     triple::register_actions();
     float_::register_actions();

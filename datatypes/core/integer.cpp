@@ -6,6 +6,7 @@
 #include "datatypes/core/none.h"
 #include "datatypes/core/series.h"
 #include "datatypes/core/string.h"
+#include "datatypes/core/symbol.h"
 #include "datatypes/core/unset.h"
 #include "datatypes/more/error-ids.h"
 #include "datatypes/more/float.h"
@@ -29,7 +30,7 @@ const RandomSource* random_source = nullptr;
 }
 
 // The values of datatypes whose modules are still to come (money!, date!, vector!, the
-// compound numbers, issue! text from the symbol table) cannot be handled yet.
+// compound numbers) cannot be handled yet.
 [[noreturn]] void not_done() {
     error::fire(error::kInternal, error::internal::not_done);
 }
@@ -328,10 +329,14 @@ Cell* to(Cell* prototype, Cell* spec, int32_t) {
         return make_at(prototype, truncate_checked(float_::get(spec) + 0.5));
     case kTypeBinary:
         return make_at(prototype, from_binary(spec));
+    case kTypeIssue: {
+        const std::string_view text = symbol::text(spec->w2);
+        return make_at(prototype, from_issue_text(reinterpret_cast<const uint8_t*>(text.data()),
+                                                  static_cast<uint32_t>(text.size()), spec));
+    }
     case kTypeDate:
     case kTypeMoney:
-    case kTypeIssue:
-        not_done(); // through date!, money! and the symbol table, still to come
+        not_done(); // through date! and money!, still to come
     default:
         if (!series::is_any_string(type)) bad_to_arg(spec);
         uint32_t length = 0, unit = 0;

@@ -403,7 +403,6 @@ TEST_F(Integer, ToAndMakeFailures) {
          error::script::bad_to_arg},
         {"none", Cell{kTypeNone, 0, 0, 0}, error::kScript, error::script::bad_to_arg},
         {"block", Cell{kTypeBlock, 0, 0, 0}, error::kScript, error::script::bad_to_arg},
-        {"issue", Cell{kTypeIssue, 0, 0, 0}, error::kInternal, error::internal::not_done},
         {"money", Cell{kTypeMoney, 0, 0, 0}, error::kInternal, error::internal::not_done},
     };
     for (const Case& c : cases) {
