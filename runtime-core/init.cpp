@@ -6,6 +6,7 @@
 #include "datatypes/core/logic.h"
 #include "datatypes/core/none.h"
 #include "datatypes/core/series.h"
+#include "datatypes/core/string.h"
 #include "datatypes/core/unset.h"
 #include "datatypes/more/float.h"
 #include "evaluator/stack.h"
@@ -41,6 +42,7 @@ void register_datatypes() {
     logic::register_actions();
     series::register_actions();
     block::register_actions();
+    string::register_actions();
     integer::register_actions();
     float_::register_actions();
 }
