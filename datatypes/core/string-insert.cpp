@@ -282,21 +282,35 @@ Cell* append_value(Cell* series, Cell* value, int32_t part, bool only, int32_t d
 
 } // namespace detail
 
-Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool) {
-    // One character into a series nobody owns: the common case, kept short.
+namespace {
+
+[[gnu::noinline]] Cell* append_slowly(Cell* series, Cell* value, int32_t part, bool only,
+                                      int32_t dup) {
     if (cell::type(value) == kTypeChar && dup <= 1) {
         Buffer* b = memory::buffer(series->w2);
         if (!(b->flags & memory::kFlagOwned)) {
-            const uint32_t cp = value->w2;
-            if (cp < 0x80 && b->unit() == 1 && b->tail < b->size)
-                b->data()[b->tail++] = static_cast<uint8_t>(cp);
-            else
-                append_char(b, cp);
+            append_char(b, value->w2);
             series->w1 = 0;
             return series;
         }
     }
     return detail::append_value(series, value, part, only, dup, true);
+}
+
+} // namespace
+
+Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool) {
+    // One ASCII character into a one-byte text with room that nobody owns: the common case,
+    // kept to a few instructions.
+    if (cell::type(value) == kTypeChar && value->w2 < 0x80 && dup <= 1) {
+        Buffer* b = memory::buffer(series->w2);
+        if ((b->flags & (memory::kUnitMask | memory::kFlagOwned)) == 1 && b->tail < b->size) {
+            b->data()[b->tail++] = static_cast<uint8_t>(value->w2);
+            series->w1 = 0;
+            return series;
+        }
+    }
+    return append_slowly(series, value, part, only, dup);
 }
 
 Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool) {
