@@ -12,6 +12,7 @@
 #include "datatypes/core/paren.h"
 #include "datatypes/core/path.h"
 #include "datatypes/core/series.h"
+#include "datatypes/core/string.h"
 #include "datatypes/core/symbol.h"
 #include "datatypes/core/triple.h"
 #include "datatypes/core/unset.h"
@@ -51,6 +52,7 @@ void register_datatypes() {
     logic::register_actions();
     series::register_actions();
     block::register_actions();
+    string::register_actions();
     integer::register_actions();
     symbol::register_actions();
     context::register_actions();

@@ -124,32 +124,20 @@ private:
     Cell* top_;
 };
 
-// The user comparator: pushes the frame (b then a, or a then b with the reverse bit; with
-// whole records two record blocks instead; every refinement absent), calls the function and
-// maps its result.
+// The user comparator: b then a (a then b with the reverse bit), with whole records two
+// record blocks instead.
 int32_t sort_call_compare(const void* a, const void* b, uintptr_t op, uint32_t flags) {
     const auto* callback = reinterpret_cast<const Callback*>(op);
     const auto* x = static_cast<const Cell*>(a);
     const auto* y = static_cast<const Cell*>(b);
     const uint32_t k = flags >> 2;
-    int32_t answer;
-    {
-        FrameGuard guard;
-        Cell* result = stack::push_cell();
-        *result = Cell{kTypeUnset, 0, 0, 0};
-        const Cell* first = flags & kReverse ? x : y;
-        const Cell* second = flags & kReverse ? y : x;
-        if ((flags & kWholeRecord) && k > 0) {
-            first = load_record(record_blocks[0], first, k);
-            second = load_record(record_blocks[1], second, k);
-        }
-        stack::push(*first);
-        stack::push(*second);
-        refinement_slots(callback->function, true);
-        stack::arguments = result;
-        function_caller(callback->function);
-        answer = comparator_answer(result);
+    const Cell* first = flags & kReverse ? x : y;
+    const Cell* second = flags & kReverse ? y : x;
+    if ((flags & kWholeRecord) && k > 0) {
+        first = load_record(record_blocks[0], first, k);
+        second = load_record(record_blocks[1], second, k);
     }
+    const int32_t answer = call_comparator(callback->function, *first, *second);
     check_unchanged(*callback);
     return answer;
 }
@@ -189,6 +177,25 @@ int32_t comparator_answer(const Cell* result) {
     default:
         return 1;
     }
+}
+
+void check_comparator(const Cell* function) {
+    // The frame holds exactly the two values and the absent refinements.
+    if (refinement_slots(function, false) != 2)
+        invalid_refine(series::services.compare_word, function);
+    if (!function_caller) error::fire(error::kInternal, error::internal::not_done);
+}
+
+int32_t call_comparator(const Cell* function, const Cell& first, const Cell& second) {
+    FrameGuard guard;
+    Cell* result = stack::push_cell();
+    *result = Cell{kTypeUnset, 0, 0, 0};
+    stack::push(first);
+    stack::push(second);
+    refinement_slots(function, true);
+    stack::arguments = result;
+    function_caller(function);
+    return comparator_answer(result);
 }
 
 int32_t sort_compare(const void* a, const void* b, uintptr_t op, uint32_t flags) {
@@ -238,10 +245,7 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
     if (comparator) {
         switch (cell::type(comparator)) {
         case kTypeFunction:
-            // The frame holds exactly the two values and the absent refinements.
-            if (refinement_slots(comparator, false) != 2)
-                invalid_refine(series::services.compare_word, comparator);
-            if (!function_caller) error::fire(error::kInternal, error::internal::not_done);
+            check_comparator(comparator);
             user = true;
             if (all && skip) {
                 flags |= kWholeRecord | static_cast<uint32_t>(size << 2);

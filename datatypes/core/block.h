@@ -187,6 +187,14 @@ int32_t sort_compare(const void* a, const void* b, uintptr_t op, uint32_t flags)
 // means that the comparator's first argument sorts first. One rule for every sort that calls
 // a function.
 int32_t comparator_answer(const Cell* result);
+// Checks a function! given to a sort's /compare: it must take exactly two arguments (else
+// script/invalid-refine-arg naming compare), and the evaluator must have installed the
+// function caller (else internal/not-done).
+void check_comparator(const Cell* function);
+// Calls a user comparator with `first` and `second` as its two arguments and every
+// refinement it declares absent, and answers comparator_answer of its result. The data stack
+// is put back however the call ends. Runs user code: may collect, and errors propagate.
+int32_t call_comparator(const Cell* function, const Cell& first, const Cell& second);
 
 // Registers block! (type 5, parent series!), after series!.
 void register_actions();

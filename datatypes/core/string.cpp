@@ -4,10 +4,15 @@
 #include <cstring>
 #include <vector>
 
+#include "datatypes/core/datatype.h"
+#include "datatypes/core/none.h"
+#include "datatypes/core/series.h"
 #include "datatypes/more/error-ids.h"
+#include "evaluator/actions.h"
 #include "evaluator/stack.h"
 #include "runtime-core/case.h"
 #include "runtime-core/collector.h"
+#include "runtime-core/form-mold.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/root.h"
 #include "runtime-core/runtime.h"
@@ -606,41 +611,33 @@ void append_bytes(const Cell* string, const char* bytes, uint32_t count) {
     }
 }
 
+void append_chars(const Cell* string, const uint32_t* chars, uint32_t count) {
+    if (count == 0) return;
+    uint32_t top = 0;
+    for (uint32_t i = 0; i < count; ++i) top = std::max(top, chars[i]);
+    GcRoot root(string->w2);
+    Buffer* b = memory::buffer(root.node());
+    uint32_t unit = checked_unit(b);
+    const uint32_t wanted = top <= 0x7F ? 1 : top <= 0xFFFF ? 2 : 4;
+    if (wanted > unit) {
+        widen_to(b, unit, wanted);
+        unit = wanted;
+    }
+    const uint64_t size = static_cast<uint64_t>(count) * unit;
+    if (size > 0x7FFFFFFF) memory::raise(memory::Fault::no_memory);
+    b = reserve_tail(root.node(), static_cast<uint32_t>(size));
+    uint8_t* at = b->at_tail() - size;
+    if (unit == 1) {
+        for (uint32_t i = 0; i < count; ++i) at[i] = static_cast<uint8_t>(chars[i]);
+    } else {
+        for (uint32_t i = 0; i < count; ++i) put_char(at + i * unit, unit, chars[i]);
+    }
+}
+
 void concatenate_cstring(const Cell* string, const char* text) {
     const size_t length = std::strlen(text);
     if (length > 0x7FFFFFFF) memory::raise(memory::Fault::no_memory);
     append_bytes(string, text, static_cast<uint32_t>(length));
-}
-
-void append_escaped_char(const Cell* string, uint32_t cp, bool all) {
-    // The letters of the control characters 0x00-0x1F after a caret (0x1E takes the
-    // parenthesised form before it reaches the table).
-    static constexpr char kControl[] = "@ABCDEFGH-/KLMNOPQRSTUVWXYZ[\\]^_";
-    char text[12];
-    if (cp == 0x1E || (cp >= 0x80 && cp <= 0x9F) || (all && cp > 0x7F)) {
-        text[0] = '^';
-        text[1] = '(';
-        const char* digits = int_to_hex(static_cast<int32_t>(cp), true);
-        const size_t count = std::strlen(digits);
-        std::memcpy(text + 2, digits, count);
-        text[2 + count] = ')';
-        append_bytes(string, text, static_cast<uint32_t>(count + 3));
-        return;
-    }
-    char escaped = 0;
-    if (cp < 0x20)
-        escaped = kControl[cp];
-    else if (cp == '"' || cp == '^')
-        escaped = static_cast<char>(cp);
-    else if (cp == 0x7F)
-        escaped = '~';
-    if (escaped) {
-        text[0] = '^';
-        text[1] = escaped;
-        append_bytes(string, text, 2);
-        return;
-    }
-    append_char(memory::buffer(string->w2), cp);
 }
 
 void move_chars(const Cell* source, const Cell* target, uint32_t bytes) {
@@ -689,6 +686,242 @@ const char* int_to_hex(int32_t value, bool strip) {
 
 double to_float(const char* text, int32_t count, int32_t& unconsumed) {
     return number_text::parse_float(text, text + count, 0, unconsumed);
+}
+
+// --- make and to ---------------------------------------------------------------------------
+
+namespace detail {
+void reset_sort_scratch(); // string-sort.cpp
+Cell* append_value(Cell* series, Cell* value, int32_t part, bool only, int32_t dup,
+                   bool notify); // string-insert.cpp
+} // namespace detail
+
+Cell* make(Cell* prototype, Cell* spec, int32_t type) {
+    const uint8_t st = cell::type(spec);
+    if (st == kTypeInteger || st == kTypeFloat) {
+        const int32_t capacity = check::int_arg(spec);
+        if (capacity < 0) error::fire(error::kScript, error::script::out_of_range, {spec});
+        Cell* result = stack::push_cell();
+        result->header = kTypeUnset;
+        const uint32_t node = memory::alloc_bytes(static_cast<uint32_t>(capacity));
+        *result = Cell{static_cast<uint32_t>(type), 0, node, 0};
+        return result;
+    }
+    if (type == kTypeBinary) {
+        if (st == kTypeMoney) {
+            Cell* datatype = datatype::push(kTypeBinary);
+            error::fire(error::kScript, error::script::bad_make_arg, {datatype, spec});
+        }
+        // binary! takes this entry over from string! but converts with its own to.
+        auto binary_to = datatype::function<action::slot::to>(kTypeBinary);
+        if (!binary_to || binary_to == to) error::fire(error::kInternal, error::internal::not_done);
+        return binary_to(prototype, spec, type);
+    }
+    return to(prototype, spec, type);
+}
+
+Cell* to(Cell*, Cell* spec, int32_t type) {
+    const uint8_t st = cell::type(spec);
+    Cell* result;
+    if (series::is_any_string(st)) {
+        result = stack::push_cell();
+        result->header = kTypeUnset;
+        series::copy(spec, result, nullptr, false, nullptr);
+    } else if (st == kTypeBinary) {
+        Buffer* b = memory::buffer(spec->w2);
+        const uint32_t index = clamped_index(spec, b);
+        result = from_utf8_checked(b->at_head() + index, b->length() - index);
+    } else if (series::is_any_list(st)) {
+        result = make_at(stack::push_cell(), 16);
+        detail::append_value(result, spec, -1, false, 1, false);
+    } else if (st == kTypeNone) {
+        Cell* datatype = datatype::push(kTypeString);
+        error::fire(error::kScript, error::script::bad_to_arg, {datatype, spec});
+    } else {
+        result = make_at(stack::push_cell(), 16);
+        // A refinement becomes its word in a string!, but keeps its slash in a file! or url!.
+        if (st == kTypeRefinement && type != kTypeString)
+            actions::mold(spec, result, false, false, false, nullptr, form_mold::kNoLimit, 0);
+        else
+            actions::form(spec, result, nullptr, form_mold::kNoLimit);
+    }
+    cell::set_type(result, static_cast<uint8_t>(type));
+    return result;
+}
+
+// --- form and mold --------------------------------------------------------------------------
+
+int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit) {
+    const auto whole = static_cast<int32_t>(length(value));
+    concatenate(string, value, part ? check::int_arg(part) : -1, 0, true, kAppendMode);
+    return limit - whole;
+}
+
+namespace {
+
+// The characters that stand after "^" for the controls 00-1F.
+constexpr char kControlEscapes[33] = "@ABCDEFGH-/KLMNOPQRSTUVWXYZ[\\]^_";
+
+void escape_into(std::vector<uint32_t>& out, uint32_t cp, bool all) {
+    if (cp == 0x1E || (cp >= 0x80 && cp <= 0x9F) || (all && cp > 0x7F)) {
+        out.push_back('^');
+        out.push_back('(');
+        for (const char* d = int_to_hex(static_cast<int32_t>(cp), true); *d; ++d)
+            out.push_back(static_cast<uint8_t>(*d));
+        out.push_back(')');
+    } else if (cp < 0x20) {
+        out.push_back('^');
+        out.push_back(static_cast<uint8_t>(kControlEscapes[cp]));
+    } else if (cp == '"' || cp == '^') {
+        out.push_back('^');
+        out.push_back(cp);
+    } else if (cp == 0x7F) {
+        out.push_back('^');
+        out.push_back('~');
+    } else {
+        out.push_back(cp);
+    }
+}
+
+// The first "{" in [start, end) that no "}" after it closes, or `end`. Walking backward, a
+// "}" waits for an opening brace and a "{" closes the nearest waiting one: the same pairs as
+// counting forward from each opening brace, in one pass.
+uint32_t first_unclosed_brace(const uint8_t* head, uint32_t unit, uint32_t start, uint32_t end) {
+    uint32_t first = end;
+    uint32_t waiting = 0;
+    for (uint32_t i = end; i-- > start;) {
+        const uint32_t c = get_char(head + i * unit, unit);
+        if (c == '}') {
+            ++waiting;
+        } else if (c == '{') {
+            if (waiting > 0)
+                --waiting;
+            else
+                first = i;
+        }
+    }
+    return first;
+}
+
+} // namespace
+
+void append_escaped_char(const Cell* string, uint32_t cp, bool all) {
+    std::vector<uint32_t> out;
+    escape_into(out, cp, all);
+    append_chars(string, out.data(), static_cast<uint32_t>(out.size()));
+}
+
+int32_t mold(Cell* value, Cell* string, bool, bool all, bool, Cell* part, int32_t limit, int32_t) {
+    Buffer* b = memory::buffer(value->w2);
+    uint32_t unit = checked_unit(b);
+    const uint32_t start = clamped_index(value, b);
+    const uint32_t tail = b->length();
+    uint32_t end = tail;
+    if (part && check::int_arg(part) != 0)
+        end = limit < 0 ? start
+                        : static_cast<uint32_t>(std::min<int64_t>(int64_t{start} + limit, tail));
+
+    uint32_t quotes = 0, line_feeds = 0;
+    for (uint32_t i = start; i < end; ++i) {
+        const uint32_t c = get_char(b->at_head() + i * unit, unit);
+        quotes += c == '"';
+        line_feeds += c == '\n';
+    }
+    const bool braces = line_feeds >= 3 || quotes > 0 || tail - start >= 50;
+    const uint32_t unclosed = braces ? first_unclosed_brace(b->at_head(), unit, start, end) : end;
+
+    // The text is built in chunks: appending may move the value's buffer, which is read
+    // again after each chunk.
+    constexpr size_t kChunk = 4096;
+    std::vector<uint32_t> out;
+    out.reserve(kChunk + 16);
+    out.push_back(braces ? '{' : '"');
+    uint32_t depth = 0;
+    for (uint32_t i = start; i < end; ++i) {
+        const uint32_t c = get_char(b->at_head() + i * unit, unit);
+        if (!braces) {
+            escape_into(out, c, all);
+        } else if (c == '{') {
+            if (i < unclosed) ++depth;
+            if (i >= unclosed) out.push_back('^');
+            out.push_back('{');
+        } else if (c == '}') {
+            if (depth == 0) out.push_back('^');
+            if (depth > 0) --depth;
+            out.push_back('}');
+        } else if (c == '"') {
+            out.push_back('"');
+        } else {
+            escape_into(out, c, all);
+        }
+        if (out.size() >= kChunk) {
+            append_chars(string, out.data(), static_cast<uint32_t>(out.size()));
+            out.clear();
+            b = memory::buffer(value->w2);
+            unit = b->unit();
+        }
+    }
+    out.push_back(braces ? '}' : '"');
+    append_chars(string, out.data(), static_cast<uint32_t>(out.size()));
+    return limit - static_cast<int32_t>(end - start) - 2;
+}
+
+// --- Path access and comparison -------------------------------------------------------------
+
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool,
+                bool, bool, bool) {
+    const uint8_t et = cell::type(element);
+    if (et == kTypeInteger) {
+        const auto n = static_cast<int32_t>(element->w2);
+        // pick answers in its first argument: give it a copy of the parent.
+        if (!value) return actions::call<action::slot::pick>(stack::push(*parent), n, element);
+        return actions::call<action::slot::poke>(parent, n, value, element);
+    }
+    if (et == kTypeWord) error::fire(error::kScript, error::script::invalid_path, {path, element});
+    if (!value)
+        return select(parent, element, nullptr, false, false, false, false, nullptr, nullptr, false,
+                      false);
+    Cell* found = find(parent, element, nullptr, false, false, false, false, nullptr, nullptr,
+                       false, false, false, false);
+    if (cell::type(found) == kTypeNone)
+        error::fire(error::kScript, error::script::bad_path_set, {path, element});
+    actions::call<action::slot::poke>(found, 2, value, nullptr);
+    return value;
+}
+
+int32_t compare(Cell* value, Cell* other, int32_t op) {
+    if (cell::type(value) != cell::type(other)) {
+        if (!series::is_any_string(cell::type(other))) return action::kNotComparable;
+        if (op != kEqual && op != kNotEqual) return action::kNotComparable;
+    }
+    return compare_strings(value, other, op, false);
+}
+
+// --- Registration ---------------------------------------------------------------------------
+
+void register_actions() {
+    detail::reset_sort_scratch();
+    namespace s = action::slot;
+    action::Row row;
+    row.set<s::make>(make)
+        .set<s::to>(to)
+        .set<s::form>(form)
+        .set<s::mold>(mold)
+        .set<s::eval_path>(eval_path)
+        .set<s::compare>(compare)
+        .set<s::append>(append)
+        .set<s::change>(change)
+        .set<s::find>(find)
+        .set<s::insert>(insert)
+        .set<s::select>(select)
+        .set<s::sort>(sort)
+        .set<s::swap>(swap)
+        .set<s::take>(take)
+        .set<s::trim>(trim)
+        .inherit({s::random, s::reflect, s::at,       s::back, s::clear,  s::copy,  s::head,
+                  s::head_q, s::index_q, s::length_q, s::move, s::next,   s::pick,  s::poke,
+                  s::remove, s::reverse, s::skip,     s::tail, s::tail_q, s::modify});
+    datatype::register_({kTypeString, kTypeSeries, "string!", row.entries()});
 }
 
 } // namespace string

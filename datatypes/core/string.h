@@ -29,9 +29,15 @@
 // A unit size other than 1, 2 or 4 is an internal fault: the process ends with runtime error
 // 101 ("no value matched in SWITCH"), 100 in insert_units.
 //
-// The datatype's actions (make, to, form, mold, find, sort ...) and its registration come
-// with the datatype module's action row; these are the primitives under them, which every
-// module that writes text also calls.
+// The module holds the primitives every module that writes text calls, and the datatype's
+// actions with its registration:
+// - make, to, form, mold, path access and comparison (string.cpp);
+// - append, insert, change, take and swap (string-insert.cpp);
+// - find and select (string-find.cpp);
+// - sort and its comparators (string-sort.cpp);
+// - trim and the set operations on text (string-trim.cpp).
+// file!, url!, tag!, email!, ref!, binary! and vector! inherit several of the actions: a
+// result takes the type asked for, and the actions branch where those types differ.
 #pragma once
 #include <cstdint>
 
@@ -197,6 +203,9 @@ void overwrite(const Cell* target, const Cell* source, int32_t part, int32_t off
                bool keep_source);
 // Appends `count` bytes as the code points 0-FF (Latin-1). May collect.
 void append_bytes(const Cell* string, const char* bytes, uint32_t count);
+// Appends `count` code points (which may not lie in a series buffer), widening once by the
+// appending rule. May collect.
+void append_chars(const Cell* string, const uint32_t* chars, uint32_t count);
 // Appends the bytes of a NUL-terminated byte string as code points; an empty one appends
 // nothing. May collect.
 void concatenate_cstring(const Cell* string, const char* text);
@@ -204,14 +213,6 @@ void concatenate_cstring(const Cell* string, const char* text);
 // are inserted one by one at the target's index (widening it as needed), then removed from
 // the source. Source and target are different buffers. May collect.
 void move_chars(const Cell* source, const Cell* target, uint32_t bytes);
-
-// The escape step of mold, shared by string!, char! and vector! mold: appends the code point
-// as it stands inside a molded text. 0x1E, 0x80-0x9F and, with `all`, every code point above
-// 0x7F are written "^(HEX)" (upper-case digits, no leading zeros); the control characters
-// 0x00-0x1F are written "^" and their letter ("^@", "^A" ... "^-" for tab, "^/" for line
-// feed, "^[" for escape); a double quote and a caret take a caret before them, 0x7F is
-// written "^~"; every other character stands for itself. May collect.
-void append_escaped_char(const Cell* string, uint32_t cp, bool all);
 
 // --- Numbers ------------------------------------------------------------------------------
 
@@ -223,5 +224,122 @@ const char* int_to_hex(int32_t value, bool strip);
 // The double that the decimal text of `count` bytes denotes; `unconsumed` receives the count
 // of bytes after the number (0 when the whole text is a number).
 double to_float(const char* text, int32_t count, int32_t& unconsumed);
+
+// --- Actions: make, to, form, mold, path access, comparison --------------------------------
+
+// make: an integer! or float! spec is a capacity in characters (a negative one raises
+// script/out-of-range); binary! turns a money! spec down (script/bad-make-arg) and hands
+// every other spec to its own to; anything else goes through to. The result is a new cell
+// on the data stack, of the requested type. May collect.
+Cell* make(Cell* prototype, Cell* spec, int32_t type);
+// to: a copy of a text from its index, a binary!'s UTF-8 text, the formed elements of a
+// block!, paren! or hash! one after the other, a refinement! formed (for string!) or molded
+// (for its children), a none! refused (script/bad-to-arg), anything else formed. May collect.
+Cell* to(Cell* prototype, Cell* spec, int32_t type);
+// form appends the text (cut to /part's count when given) and returns the limit less the
+// whole length from the index.
+int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
+// mold writes the text between double quotes, or between braces when it holds three line
+// feeds or more, a double quote or fifty characters or more; characters without a literal
+// form are escaped (append_escaped_char), and braces without a partner in the text are
+// escaped in brace mode. Returns the limit less the characters molded and the two
+// delimiters.
+int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+             int32_t indent);
+// The escape step of mold (also char!'s and vector!'s): 1E, 80-9F and, with `all`, every code
+// point above 7F as "^(" hexadecimal digits ")"; the controls 00-1F, the double quote and
+// the caret as "^" and a character ("^@", "^A" ... "^-" for tab, "^/" for line feed ...,
+// "^\"", "^^"); 7F as "^~"; every other character as it is. May collect.
+void append_escaped_char(const Cell* string, uint32_t cp, bool all);
+// Path access: an integer! picks or pokes; a word! raises script/invalid-path; any other
+// element selects, or, with a value, pokes the value after the first character of the
+// match (script/bad-path-set when there is none).
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent,
+                Cell* previous, int32_t position, bool case_, bool get, bool tail, bool owner);
+// Compares texts by compare_strings; a value of another type compares only when it is an
+// any-string! and the code is equal or not-equal, else -2.
+int32_t compare(Cell* value, Cell* other, int32_t op);
+
+// --- Actions: append, insert, change, take, swap ---------------------------------------------
+
+// A char! inserts one character, a text of string!, file!, url!, email! or ref! its
+// characters from its index, a tag! its text between "<" and ">"; any other value is formed
+// (a block!, paren! or hash! element after element, with nothing between). /part counts
+// characters of a text value; for a block it counts elements, or, with /only, formed
+// characters. /dup repeats the inserted text (a count below 2: once). Every change is
+// announced to the series' owner. Sizes that cannot be held raise internal/no-memory. The
+// last flag is the block actions' (set for append): string! has an entry for each action and
+// does not need it. All may collect.
+//
+// append: at the tail; the series at its head when something was appended, else as it was.
+Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append_flag);
+// insert: at the index; the series just after the inserted text.
+Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append_flag);
+// change: replaces /part characters at the index (without /part as many as it writes, within
+// the text) by the value; the series just after the new text.
+Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
+// The series take; without /part the one character taken is a char! (an integer! for
+// binary!, the element for vector!).
+Cell* take(Cell* series, Cell* part, bool deep, bool last);
+// Exchanges the characters at the two indexes (nothing when either is at its tail); the
+// second must be any-string! or binary! (else script/invalid-arg). Answers the first.
+Cell* swap(Cell* series, Cell* other);
+
+// --- Actions: find and select --------------------------------------------------------------
+
+// find: the series at the match (after it with /tail), or none. Looks for a char!, a
+// bitset!'s characters, a word's text, a text of string!, file!, url!, email!, ref! or
+// binary! from its index, an integer! or float! element of a binary! or vector!, or the
+// formed text of any other value. Text series compare upper-cased unless /case or /same.
+// /any and /with raise internal/not-done; /skip below 1 script/out-of-range; a /part that
+// is neither a number nor a position in the series script/invalid-refine-arg. May collect.
+Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
+           Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
+// select: the element after the matched text (a char!, an integer! for binary!), or none.
+Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
+             Cell* with, Cell* skip, bool last, bool reverse);
+
+// --- Actions: sort -------------------------------------------------------------------------
+
+// Sorts characters (or records of /skip characters) in place from the index: by code point
+// with /case, otherwise a 1-byte text folds A-Z to a-z and wider texts fold to upper case;
+// /compare is a record offset or a function! of two arguments (records reach it as strings
+// of their own, characters as char!); /stable keeps equal records in order; /reverse, /part
+// and /all as for blocks. Runs user code with a function: may collect.
+Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all,
+           bool reverse, bool stable);
+// The comparators the record sorts call (runtime-core/sort.h), with (record a, record b, case
+// argument, flags): flags bit 0 reverse, bit 1 whole record, bits 2 up the record length (whole
+// record) or the offset of the one unit compared; a case argument of 0 folds.
+int32_t sort_compare_latin1(const void* a, const void* b, uintptr_t case_arg, uint32_t flags);
+int32_t sort_compare_ucs2(const void* a, const void* b, uintptr_t case_arg, uint32_t flags);
+int32_t sort_compare_ucs4(const void* a, const void* b, uintptr_t case_arg, uint32_t flags);
+// vector! of float! elements: NaN compares equal to everything.
+int32_t sort_compare_float32(const void* a, const void* b, uintptr_t case_arg, uint32_t flags);
+int32_t sort_compare_float64(const void* a, const void* b, uintptr_t case_arg, uint32_t flags);
+
+// --- Actions: trim and the set operations ----------------------------------------------------
+
+// trim in place from the index: /all or /with remove every character of a set (tab, line
+// feed, carriage return and space by default) wherever it stands; /lines joins the text into
+// one line; otherwise whitespace goes at both ends (only the head, only the tail), and
+// without /head and /tail also the indentation and the blanks at the end of every line.
+// /auto raises internal/not-done.
+Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
+void trim_chars(Cell* series, const Cell* with);
+void trim_lines(Cell* series);
+void trim_whitespace(Cell* series, bool head, bool tail);
+// Whitespace of trim: 01-20, 85, A0, 1680, 180E, 2000-200A, 2028, 2029, 202F, 205F, 3000.
+bool is_whitespace(uint32_t cp);
+
+// The set operations of the natives on text (codes of block.h: unique 8, union 9, intersect
+// 10, exclude 11, difference 12): the two texts are the current frame's first and second
+// arguments; records of /skip characters are told apart by their first character (compared
+// upper-cased unless case_); the result, a new text, replaces the first argument. May
+// collect.
+Cell* set_operation(bool case_, const Cell* skip, int32_t operation);
+
+// Registers string! (type 7, parent series!), after block!.
+void register_actions();
 
 } // namespace string

@@ -139,6 +139,8 @@ TEST_F(CaseChange, MapsFromTheIndexAndWidensWhereAMappingNeedsIt) {
         uint32_t changed, widened;
     } cases[] = {
         {U"a\u00FF", 1, 0, UINT32_MAX, true, U"A\u0178", 2, 2}, // FF upper-cases to 178
+        // The walk goes on at the new width after widening.
+        {U"a\u00FFb\u00B5\u00FF", 1, 0, UINT32_MAX, true, U"A\u0178B\u039C\u0178", 5, 2},
         {U"stra\u00DFe", 1, 0, UINT32_MAX, true, U"STRASE", 6, 1},
         {U"abcd", 1, 1, 2, true, U"aBCd", 2, 1},
         {U"ABCD", 1, 2, 99, false, U"ABcd", 2, 1},     // a count past the tail stops there

@@ -226,6 +226,93 @@ TEST_F(Ownership, SeriesActionsReportBeforeAndAfter) {
     EXPECT_EQ(all_of(target), "[1 5 6]");
 }
 
+// The string! actions report each change twice too; a handler that empties the text leaves
+// them sound.
+TEST_F(Ownership, StringActionsReportBeforeAndAfter) {
+    string::register_actions();
+    auto text = [](const char* t) {
+        Cell* s = string::make_at(stack::push_cell(), 8);
+        string::concatenate_cstring(s, t);
+        return s;
+    };
+    struct Case {
+        const char* name;
+        void (*run)(Cell* series);
+        Action before;
+        Action after;
+        int32_t index;
+        int32_t part;
+        const char* result;
+    };
+    const Case cases[] = {
+        {"append", [](Cell* s) { string::append(s, value_of("\"xy\""), -1, false, 2, true); },
+         Action::append, Action::appended, 3, 4, "cbaxyxy"},
+        {"append a char",
+         [](Cell* s) {
+             string::append(s, stack::push(Cell{kTypeChar, 0, 'x', 0}), -1, false, 1, true);
+         },
+         Action::append, Action::appended, 3, 1, "cbax"},
+        {"insert", [](Cell* s) { string::insert(s, value_of("[7 8]"), -1, false, 1, false); },
+         Action::insert, Action::inserted, 0, 2, "78cba"},
+        {"change", [](Cell* s) { string::change(s, value_of("\"xy\""), 1, false, 1); },
+         Action::change, Action::changed, 0, 1, "xyba"},
+        {"swap", [](Cell* s) { string::swap(s, stack::push(*s)); }, Action::swap, Action::swaped, 0,
+         1, "cba"},
+        {"sort",
+         [](Cell* s) { string::sort(s, false, nullptr, nullptr, nullptr, false, false, false); },
+         Action::sort, Action::sorted, 0, 0, "abc"},
+        {"trim", [](Cell* s) { string::trim(s, false, false, false, false, true, nullptr); },
+         Action::trim, Action::trimmed, 0, 0, "cba"},
+        {"take", [](Cell* s) { string::take(s, nullptr, false, false); }, Action::take,
+         Action::taken, 0, 1, "ba"},
+    };
+    for (const Case& c : cases) {
+        reports().clear();
+        Cell* s = text("cba");
+        ownership::set_value(s, object("f", "0", true), value_of("f"));
+        c.run(s);
+        ASSERT_EQ(reports().size(), c.before == Action::swap ? 4u : 2u) << c.name;
+        EXPECT_EQ(reports()[0].action, c.before) << c.name;
+        EXPECT_EQ(reports().back().action, c.after) << c.name;
+        EXPECT_EQ(reports()[0].index, c.index) << c.name;
+        EXPECT_EQ(reports()[0].part, c.part) << c.name;
+        Cell whole = *s;
+        whole.w1 = 0;
+        EXPECT_EQ(text_of(&whole), c.result) << c.name;
+    }
+
+    // A handler that empties the text before the change.
+    handler() = [](const Cell* target, Action action) {
+        if (action != Action::insert && action != Action::change && action != Action::sort &&
+            action != Action::swap)
+            return;
+        string::make_at(stack::push_cell(), 64); // allocate: buffers move in torture mode
+        Cell copy = *target;
+        copy.w1 = 0;
+        series::clear(&copy);
+    };
+    auto owned = [&](const char* t, uint32_t index) {
+        Cell* s = text(t);
+        ownership::set_value(s, object("f", "0", true), value_of("f"));
+        s->w1 = index;
+        return s;
+    };
+    Cell* s = owned("abcdef", 3);
+    string::insert(s, value_of("\"xy\""), -1, false, 1, false);
+    EXPECT_EQ(text_of(&(*s = Cell{kTypeString, 0, s->w2, 0})), "xy");
+    s = owned("abcdef", 3);
+    string::change(s, value_of("\"xy\""), 2, false, 1);
+    EXPECT_EQ(text_of(&(*s = Cell{kTypeString, 0, s->w2, 0})), "xy");
+    s = owned("cba", 1);
+    string::sort(s, false, nullptr, nullptr, nullptr, false, false, false);
+    EXPECT_EQ(text_of(&(*s = Cell{kTypeString, 0, s->w2, 0})), "");
+    s = owned("cba", 1);
+    Cell* other = text("zz");
+    string::swap(s, other);
+    EXPECT_EQ(text_of(&(*s = Cell{kTypeString, 0, s->w2, 0})), "");
+    EXPECT_EQ(text_of(other), "zz");
+}
+
 TEST_F(Ownership, AHandlerThatEmptiesTheSeriesLeavesTheActionsSound) {
     handler() = [](const Cell* target, Action action) {
         // The "before" reports empty the series (the handler's own clear aside); allocate
