@@ -13,12 +13,12 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <map>
 #include <random>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "bench/ratio.h"
 #include "runtime-core/case.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/hashtable.h"
@@ -251,22 +251,6 @@ void BM_peer_find_texts(benchmark::State& state) {
     }
 }
 
-// Keeps each run's time per iteration (the median when repeated) for the ratios.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, double> times;
-
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration ||
-                (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")) {
-                times[run.run_name.str()] = run.GetAdjustedRealTime();
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -281,31 +265,15 @@ int main(int argc, char** argv) {
         benchmark::RegisterBenchmark((std::string("peer/") + cases[i]).c_str(), peers[i])
             ->Unit(benchmark::kMillisecond);
     }
-    // Ours and the peer's runs interleaved and repeated, so that a busy machine slows both
-    // alike; flags given on the command line come later and win.
-    std::vector<char*> args{argv[0]};
-    char interleave[] = "--benchmark_enable_random_interleaving=true";
-    char repeat[] = "--benchmark_repetitions=5";
-    char min_time[] = "--benchmark_min_time=0.5";
-    char aggregates[] = "--benchmark_report_aggregates_only=true";
-    args.insert(args.end(), {interleave, repeat, min_time, aggregates});
-    args.insert(args.end(), argv + 1, argv + argc);
-    int args_count = int(args.size());
-    benchmark::Initialize(&args_count, args.data());
-    if (benchmark::ReportUnrecognizedArguments(args_count, args.data())) return 1;
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
+    bench::RatioReporter reporter;
+    if (!bench::run_interleaved(argc, argv, reporter)) return 1;
 
     std::printf("\nratio ours / std::unordered_map (below 1.0: ours is faster)\n");
     for (const char* name : cases) {
-        auto ours_time = reporter.times.end(), peer_time = reporter.times.end();
-        for (auto it = reporter.times.begin(); it != reporter.times.end(); ++it) {
-            if (it->first.rfind(std::string("ours/") + name, 0) == 0) ours_time = it;
-            if (it->first.rfind(std::string("peer/") + name, 0) == 0) peer_time = it;
-        }
-        if (ours_time == reporter.times.end() || peer_time == reporter.times.end()) continue;
-        std::printf("  %-16s %.2f\n", name, ours_time->second / peer_time->second);
+        double ours_time = reporter.time_of(std::string("ours/") + name);
+        double peer_time = reporter.time_of(std::string("peer/") + name);
+        if (ours_time == 0 || peer_time == 0) continue;
+        std::printf("  %-16s %.2f\n", name, ours_time / peer_time);
     }
     return 0;
 }
