@@ -434,7 +434,6 @@ TEST_F(Ownership, TheTableGrows) {
 }
 
 TEST_F(Ownership, ReflectAndModifyOwned) {
-    series::services.owned_symbol = static_cast<int32_t>(symbol("owned"));
     Cell* x = load("1 2");
     Cell* o = object("f", "0", true);
     Cell* r = series::reflect(stack::push(*x), static_cast<int32_t>(symbol("owned")));
