@@ -136,6 +136,19 @@ TEST_F(Ownership, ObjectsAreWalkedWithTheirFieldWordsExceptOwnersAndTheOwnerItse
     EXPECT_EQ(cycles::depth(), 0u);
 }
 
+// The word-list accessors read the context's own word list.
+TEST_F(Ownership, ContextWordAccessors) {
+    Cell* o = object("a b", "1 2", false);
+    EXPECT_EQ(ownership::context_words_node(o), context::word_list(o->w1));
+    EXPECT_EQ(ownership::context_words(o)->length(), 2u);
+    ASSERT_NE(ownership::context_word_at(o, 1), nullptr);
+    EXPECT_EQ(ownership::context_word_at(o, 1)->w2, symbol("b"));
+    EXPECT_EQ(ownership::context_word_at(o, 2), nullptr);
+    // A word bound to the context reaches the same list.
+    const Cell bound{kTypeWord, o->w1, symbol("a"), 0};
+    EXPECT_EQ(ownership::context_word_at(&bound, 0)->w2, symbol("a"));
+}
+
 TEST_F(Ownership, CheckReportsOnlyToAnOwnerWithAChangeRecord) {
     Cell* x = load("1 2");
     Cell* plain = object("f", "0", false);
