@@ -16,13 +16,11 @@
 #include "runtime-core/memory.h"
 #include "runtime-core/runtime.h"
 #include "runtime-core/support.h"
+#include "runtime-core/words.h"
 
 using memory::Buffer;
 
 namespace bitset {
-
-uint32_t symbol_not = 0;
-uint32_t symbol_minus = 0;
 
 namespace {
 
@@ -222,7 +220,7 @@ uint32_t process_block(const Cell* spec, const Cell* bitset, Op op, Kind kind) {
         const uint8_t type = cell::type(&element);
         uint32_t result;
         if ((type == kTypeChar || type == kTypeInteger) && i + 1 < length &&
-            is_word(cells[i + 1], symbol_minus)) {
+            is_word(cells[i + 1], words::symbol.dash)) {
             if (i + 2 >= length) error::fire(error::kScript, error::script::past_end);
             const Cell high = cells[i + 2];
             if (cell::type(&high) != type) invalid_arg(&high);
@@ -414,7 +412,7 @@ Cell* make_from_spec(const Cell* spec, Kind kind) {
         Buffer* b = memory::buffer(spec->w2);
         const uint32_t index = clamped_index(spec, b);
         const uint32_t length = b->length();
-        if (index < length && is_word(b->cells()[index], symbol_not)) {
+        if (index < length && is_word(b->cells()[index], words::symbol.not_)) {
             negated = true;
             source.cell().w1 = index + 1;
             if (index + 1 < length && cell::type(&b->cells()[index + 1]) == kTypeBinary)

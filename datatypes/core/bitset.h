@@ -16,7 +16,8 @@
 // position; a string! each of its characters; a block! any of these, and ranges written
 // `low - high` of two chars or two integers; make and to also take a count of bits, a
 // binary! of ready bytes and a bitset! to copy, and a block that begins with the word `not`
-// for the complement of what follows.
+// for the complement of what follows. Those two words are the runtime's symbols (words.h),
+// matched exactly; before the word tables exist no word matches them.
 #pragma once
 #include <cstdint>
 
@@ -29,12 +30,6 @@ struct Buffer;
 namespace bitset {
 
 constexpr uint32_t kFlagComplement = 0x80000;
-
-// The symbols of the words that block specs recognise: `not` at the head of a make or to
-// spec, `-` between the ends of a range (exact symbols). The runtime word tables set them
-// once the symbol table exists; while one is 0, no word matches it.
-extern uint32_t symbol_not;
-extern uint32_t symbol_minus;
 
 // What the spec walkers do with the positions they meet.
 enum Op : int32_t {
