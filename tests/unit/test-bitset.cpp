@@ -10,7 +10,9 @@
 #include "datatypes/more/error-ids.h"
 #include "number-fixture.h"
 #include "runtime-core/collector.h"
+#include "runtime-core/hashtable.h"
 #include "runtime-core/init.h"
+#include "runtime-core/ownership.h"
 #include "runtime-core/words.h"
 #include "word-tables.h"
 
@@ -627,13 +629,181 @@ TEST_F(Bitset, PathAccess) {
     EXPECT_EQ(error::last_raised.args[0].w1, uint32_t{kTypeString});
 }
 
-TEST_F(Bitset, OwnershipFieldsAreNotDoneYet) {
+// --- Ownership ------------------------------------------------------------------------------
+
+// A bitset held by an object with an on-deep-change* handler tells it of every in-place
+// change, before and after.
+class BitsetOwnership : public Bitset {
+protected:
+    struct Report {
+        ownership::Action action;
+        int32_t part;
+        uint32_t owner_context;
+        uint32_t word_symbol;
+        uint32_t target_node;
+    };
+
+    void SetUp() override {
+        Bitset::SetUp();
+        hashtable::register_markers();
+        ownership::init();
+        ownership::set_fire_hook(fire);
+        // object! comes later; this stand-in marks what the tests build: the context and the
+        // change record.
+        collector::set_type_marker(kTypeObject, [](Cell& c) {
+            collector::mark_node_cells(c.w1);
+            if (c.w3) collector::mark_node_cells(c.w3);
+        });
+        reports().clear();
+        handler() = nullptr;
+    }
+    void TearDown() override {
+        ownership::set_fire_hook(nullptr);
+        Bitset::TearDown();
+    }
+
+    static std::vector<Report>& reports() {
+        static std::vector<Report> r;
+        return r;
+    }
+    // Runs inside the fire hook once the report is recorded.
+    static void (*&handler())(const Cell* target, ownership::Action action) {
+        static void (*h)(const Cell*, ownership::Action) = nullptr;
+        return h;
+    }
+    static void fire(const Cell* owner, const Cell* word, const Cell* target,
+                     ownership::Action action, const Cell*, int32_t, int32_t part) {
+        reports().push_back({action, part, owner->w1, word->w2, target->w2});
+        if (handler()) handler()(target, action);
+    }
+
+    // An object! with an object context of its own and, with `record`, a change record.
+    // Pushed on the data stack. May collect.
+    static Cell* object(bool record) {
+        Cell* o = stack::push(Cell{kTypeUnset, 0, 0, 0});
+        Cell* change_record = stack::push(Cell{kTypeUnset, 0, 0, 0});
+        if (record) *change_record = block_of(memory::alloc_cells(1));
+        *o = Cell{kTypeObject, context::create(1, false, true, nullptr, context::kObject), 0,
+                  change_record->w2};
+        *context::owner_of(o->w1) = *o;
+        return o;
+    }
+    // A bitset of "a" owned by `owner` through its field f.
+    static Cell* owned_bitset(const Cell* owner) {
+        Cell* bs = make(text(U"a"));
+        Cell* field = stack::push(word("f")());
+        ownership::set_value(bs, owner, field);
+        return bs;
+    }
+    static Cell* owned_word() {
+        return stack::push(Cell{kTypeWord, 0, words::symbol.owned, word::kUnresolved});
+    }
+};
+
+TEST_F(BitsetOwnership, ReflectAndModifyOwned) {
     Cell* bs = make(text(U"a"));
-    Cell none{kTypeNone, 0, 0, 0};
-    EXPECT_TRUE(
-        raises(error::kInternal, error::internal::not_done, [&] { bitset::reflect(bs, 1); }));
-    EXPECT_TRUE(raises(error::kInternal, error::internal::not_done,
-                       [&] { bitset::modify(bs, &none, &none, false); }));
+    const auto owned = static_cast<int32_t>(words::symbol.owned);
+    EXPECT_EQ(cell::type(bitset::reflect(stack::push(*bs), owned)), kTypeNone);
+    EXPECT_TRUE(raises(error::kInternal, error::internal::not_done, [&] {
+        bitset::reflect(stack::push(*bs), static_cast<int32_t>(symbol::make("other")));
+    }));
+
+    // [owner field-word] gives the bitset to the owner, which becomes an owner of series.
+    Cell* o = object(true);
+    Cell* spec = stack::push(block({stacked(o), word("f")}));
+    EXPECT_EQ(bitset::modify(bs, owned_word(), spec, false), spec);
+    EXPECT_EQ(ownership::entry_count(), 1u);
+    EXPECT_TRUE(context::cell_of(o->w1)->header & ownership::kOwnerFlag);
+    Cell* r = bitset::reflect(stack::push(*bs), owned);
+    EXPECT_EQ(cell::type(r), kTypeObject);
+    EXPECT_EQ(r->w1, o->w1);
+    // Copies belong to nobody.
+    Cell* copied = bitset::copy(bs, stack::push_cell(), nullptr, false, nullptr);
+    EXPECT_EQ(cell::type(bitset::reflect(stack::push(*copied), owned)), kTypeNone);
+
+    // Another field is ignored; none takes the bitset back.
+    Cell* none = stack::push(Cell{kTypeNone, 0, 0, 0});
+    bitset::modify(bs, stack::push(word("other")()), none, false);
+    EXPECT_EQ(ownership::entry_count(), 1u);
+    EXPECT_EQ(bitset::modify(bs, owned_word(), none, false), none);
+    EXPECT_EQ(ownership::entry_count(), 0u);
+    EXPECT_EQ(cell::type(bitset::reflect(stack::push(*bs), owned)), kTypeNone);
+}
+
+TEST_F(BitsetOwnership, ChangesReportBeforeAndAfter) {
+    using ownership::Action;
+    struct Case {
+        const char* name;
+        void (*run)(Cell* bs);
+        Action before;
+        Action after;
+        int32_t part_after;
+        const char* result;
+    } cases[] = {
+        {"append", [](Cell* bs) { append(bs, ch('b')); }, Action::insert, Action::inserted, 13,
+         "make bitset! #{00000000000000000000000060}"},
+        {"insert",
+         [](Cell* bs) { bitset::insert(bs, stack::push(num(200)()), -1, false, 1, false); },
+         Action::insert, Action::inserted, 26,
+         "make bitset! #{0000000000000000000000004000000000000000000000000080}"},
+        {"poke", [](Cell* bs) { poke(bs, ch('a'), none_item()); }, Action::poke, Action::poked, 1,
+         "make bitset! #{00000000000000000000000000}"},
+        {"remove", [](Cell* bs) { remove_key(bs, ch('a')); }, Action::remove, Action::removed, 0,
+         "make bitset! #{00000000000000000000000000}"},
+        {"clear", [](Cell* bs) { bitset::clear(bs); }, Action::clear, Action::cleared, 0,
+         "make bitset! #{00000000000000000000000000}"},
+    };
+    for (const Case& c : cases) {
+        reports().clear();
+        Cell* o = object(true);
+        Cell* bs = owned_bitset(o);
+        c.run(bs);
+        ASSERT_EQ(reports().size(), 2u) << c.name;
+        EXPECT_EQ(reports()[0].action, c.before) << c.name;
+        EXPECT_EQ(reports()[1].action, c.after) << c.name;
+        EXPECT_EQ(reports()[1].part, c.part_after) << c.name;
+        for (const Report& r : reports()) {
+            EXPECT_EQ(r.owner_context, o->w1) << c.name;
+            EXPECT_EQ(r.word_symbol, symbol::make("f")) << c.name;
+            EXPECT_EQ(r.target_node, bs->w2) << c.name;
+        }
+        EXPECT_EQ(hex(bs), c.result) << c.name;
+    }
+
+    // Nothing is reported for a bitset nobody owns, nor to an owner without a change record.
+    reports().clear();
+    append(make(text(U"a")), ch('b'));
+    Cell* quiet = owned_bitset(object(false));
+    append(quiet, ch('b'));
+    bitset::clear(quiet);
+    EXPECT_TRUE(reports().empty());
+}
+
+// The owner's handler runs user code before the change: here it moves the bitset's bytes to a
+// larger buffer each time. Each action works on the bytes as they are afterwards.
+TEST_F(BitsetOwnership, AHandlerThatGrowsTheBitsetLeavesTheActionsSound) {
+    handler() = [](const Cell* target, ownership::Action action) {
+        using ownership::Action;
+        if (action == Action::insert || action == Action::poke || action == Action::remove ||
+            action == Action::clear)
+            bitset::grow_to_bit(target, memory::buffer(target->w2)->length() * 8 + 8000);
+    };
+    Cell* bs = owned_bitset(object(true));
+    append(bs, ch('b'));
+    EXPECT_EQ(bitset::length_q(bs), 8112);
+    EXPECT_TRUE(pick(bs, ch('a')));
+    EXPECT_TRUE(pick(bs, ch('b')));
+    poke(bs, num(8111), [] { return logic::true_value; });
+    EXPECT_EQ(bitset::length_q(bs), 16120);
+    EXPECT_TRUE(pick(bs, num(8111)));
+    remove_key(bs, ch('a'));
+    EXPECT_EQ(bitset::length_q(bs), 24128);
+    EXPECT_FALSE(pick(bs, ch('a')));
+    EXPECT_TRUE(pick(bs, ch('b')));
+    EXPECT_TRUE(pick(bs, num(8111)));
+    bitset::clear(bs);
+    EXPECT_EQ(bytes(bs), std::vector<uint8_t>(4017, 0x00));
+    EXPECT_EQ(reports().size(), 8u);
 }
 
 TEST_F(Bitset, RegisteredSlots) {
