@@ -1,5 +1,6 @@
 #include "runtime-core/ownership.h"
 
+#include "datatypes/core/context.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/cycles.h"
 #include "runtime-core/hashtable.h"
@@ -19,7 +20,6 @@ constexpr uint32_t kSeries = 0, kOwner = 1, kWord = 2; // from the first value c
 uint32_t table = 0; // 0 until init
 
 FireHook fire_hook = nullptr;
-WordListHook word_list_hook = nullptr;
 
 bool block_like(uint8_t t) {
     switch (t) {
@@ -209,12 +209,9 @@ void set_fire_hook(FireHook hook) {
     fire_hook = hook;
 }
 
-void set_word_list_hook(WordListHook hook) {
-    word_list_hook = hook;
-}
-
 uint32_t context_words_node(const Cell* context) {
-    return word_list_hook ? word_list_hook(context->w1) : 0;
+    const Cell* c = context_cell(context->w1);
+    return c && cell::type(c) == kTypeContext && c->w1 != 0 ? context::word_list(context->w1) : 0;
 }
 
 Buffer* context_words(const Cell* context) {

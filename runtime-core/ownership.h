@@ -106,15 +106,9 @@ using FireHook = void (*)(const Cell* owner, const Cell* word, const Cell* targe
                           const Cell* new_value, int32_t index, int32_t part);
 void set_fire_hook(FireHook hook);
 
-// The word list of a context node: the contexts module installs it (the list lives in the
-// context's word table). Without it object fields are walked with the field word given by
-// the caller.
-using WordListHook = uint32_t (*)(uint32_t context_node);
-void set_word_list_hook(WordListHook hook);
-
 // Accessors of the word list of a context value (an object, word or context cell: its word 1
-// is the context node). The cell address is valid until the next allocation; null when there
-// is no such word.
+// is the context node; context.h has the list). The cell address is valid until the next
+// allocation; null (0) when there is no such word or no such context.
 const Cell* context_word_at(const Cell* context, uint32_t index);
 memory::Buffer* context_words(const Cell* context);
 uint32_t context_words_node(const Cell* context);

@@ -7,6 +7,7 @@
 #include "datatypes/core/datatype.h"
 #include "datatypes/core/logic.h"
 #include "datatypes/core/none.h"
+#include "datatypes/core/series.h"
 #include "datatypes/core/string.h"
 #include "datatypes/more/error-ids.h"
 #include "datatypes/more/float.h"
@@ -14,15 +15,15 @@
 #include "runtime-core/collector.h"
 #include "runtime-core/cycles.h"
 #include "runtime-core/memory.h"
+#include "runtime-core/ownership.h"
 #include "runtime-core/runtime.h"
 #include "runtime-core/support.h"
+#include "runtime-core/words.h"
 
 using memory::Buffer;
+using ownership::Action;
 
 namespace bitset {
-
-uint32_t symbol_not = 0;
-uint32_t symbol_minus = 0;
 
 namespace {
 
@@ -222,7 +223,7 @@ uint32_t process_block(const Cell* spec, const Cell* bitset, Op op, Kind kind) {
         const uint8_t type = cell::type(&element);
         uint32_t result;
         if ((type == kTypeChar || type == kTypeInteger) && i + 1 < length &&
-            is_word(cells[i + 1], symbol_minus)) {
+            is_word(cells[i + 1], words::symbol.dash)) {
             if (i + 2 >= length) error::fire(error::kScript, error::script::past_end);
             const Cell high = cells[i + 2];
             if (cell::type(&high) != type) invalid_arg(&high);
@@ -414,7 +415,7 @@ Cell* make_from_spec(const Cell* spec, Kind kind) {
         Buffer* b = memory::buffer(spec->w2);
         const uint32_t index = clamped_index(spec, b);
         const uint32_t length = b->length();
-        if (index < length && is_word(b->cells()[index], symbol_not)) {
+        if (index < length && is_word(b->cells()[index], words::symbol.not_)) {
             negated = true;
             source.cell().w1 = index + 1;
             if (index + 1 < length && cell::type(&b->cells()[index + 1]) == kTypeBinary)
@@ -547,10 +548,9 @@ Cell* to(Cell*, Cell* spec, int32_t) {
     return make_from_spec(spec, kTo);
 }
 
-Cell* reflect(Cell*, int32_t) {
-    // The only field is `owned`, the bitset's entry in the owner table; both the word and
-    // the table come with the series ownership module.
-    not_done();
+Cell* reflect(Cell* value, int32_t field_symbol) {
+    // The owner table keys a bitset by its series node, as it keys any series.
+    return series::reflect(value, field_symbol);
 }
 
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit) {
@@ -623,19 +623,22 @@ void xor_() {
 }
 
 Cell* insert(Cell* series, Cell* value, int32_t, bool, int32_t, bool) {
-    // The owner table hears of the change (insert, then inserted with the byte count) once
-    // the series ownership module is in.
-    process_spec(value, series, kSet, false, kOther);
+    // Appending and inserting are one operation on a set: both report as insert.
+    ownership::check(series, Action::insert, value, 0, 0);
+    const uint32_t bytes = process_spec(value, series, kSet, false, kOther);
+    ownership::check(series, Action::inserted, value, 0, static_cast<int32_t>(bytes));
     return series;
 }
 
 Cell* clear(Cell* series) {
-    // Owner notification (clear, cleared): with the series ownership module. The stored bits
-    // are the members and a complemented bitset has every position beyond them too: the
-    // empty set drops the flag as well.
+    ownership::check(series, Action::clear, nullptr, 0,
+                     static_cast<int32_t>(stored(buffer_of(series))));
+    // The stored bits are the members and a complemented bitset has every position beyond
+    // them too: the empty set drops the flag as well.
     Buffer* b = buffer_of(series);
     memory::fill(b->at_head(), b->at_tail(), 0x00);
     b->flags &= ~kFlagComplement;
+    ownership::check(series, Action::cleared, nullptr, 0, 0);
     return series;
 }
 
@@ -682,24 +685,25 @@ Cell* poke(Cell* series, int32_t index, Cell* value, Cell* index_value) {
     default:
         absent = false;
     }
-    // Owner notification (poke, poked): with the series ownership module.
+    ownership::check(series, Action::poke, value, 0, 1);
     process_spec(element, series, absent ? kClear : kSet, false, kOther);
+    ownership::check(series, Action::poked, value, 0, 1);
     return value;
 }
 
 Cell* remove(Cell* series, Cell*, Cell* key) {
     if (!key) error::fire(error::kScript, error::script::missing_arg);
-    // Owner notification (remove, removed): with the series ownership module. The stored
-    // bits are the members in a complemented bitset too, so the key's bits are cleared
-    // whatever the flag (one beyond the stored bytes of a complemented bitset grows them).
+    ownership::check(series, Action::remove, nullptr, 0, 0);
+    // The stored bits are the members in a complemented bitset too, so the key's bits are
+    // cleared whatever the flag (one beyond the stored bytes of a complemented bitset grows
+    // them).
     process_spec(key, series, kClear, false, kOther);
+    ownership::check(series, Action::removed, nullptr, 0, 0);
     return series;
 }
 
-Cell* modify(Cell*, Cell*, Cell*, bool) {
-    // The only field is `owned` (give the bitset to an owner or take it back); both the word
-    // and the owner table come with the series ownership module.
-    not_done();
+Cell* modify(Cell* target, Cell* field, Cell* value, bool case_) {
+    return series::modify(target, field, value, case_);
 }
 
 void register_actions() {

@@ -16,7 +16,8 @@
 // position; a string! each of its characters; a block! any of these, and ranges written
 // `low - high` of two chars or two integers; make and to also take a count of bits, a
 // binary! of ready bytes and a bitset! to copy, and a block that begins with the word `not`
-// for the complement of what follows.
+// for the complement of what follows. Those two words are the runtime's symbols (words.h),
+// matched exactly; before the word tables exist no word matches them.
 #pragma once
 #include <cstdint>
 
@@ -29,12 +30,6 @@ struct Buffer;
 namespace bitset {
 
 constexpr uint32_t kFlagComplement = 0x80000;
-
-// The symbols of the words that block specs recognise: `not` at the head of a make or to
-// spec, `-` between the ends of a range (exact symbols). The runtime word tables set them
-// once the symbol table exists; while one is 0, no word matches it.
-extern uint32_t symbol_not;
-extern uint32_t symbol_minus;
 
 // What the spec walkers do with the positions they meet.
 enum Op : int32_t {
@@ -106,6 +101,10 @@ int32_t write_hex(const Cell* bitset, const Cell* string, bool part_limited, int
 // --- Slot functions -----------------------------------------------------------------------
 
 Cell* make(Cell* prototype, Cell* spec, int32_t type);
+// reflect and modify know one field, `owned`, as every series does (series.h): reflect gives
+// the owner object of the bitset or none (any other field raises internal/not-done); modify
+// with none takes the bitset from its owner, with a block [owner field-word] gives it to that
+// owner, and answers the value.
 Cell* reflect(Cell* value, int32_t field_symbol);
 Cell* to(Cell* prototype, Cell* spec, int32_t type);
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
@@ -119,8 +118,13 @@ void and_();
 Cell* complement(Cell* value);
 void or_();
 void xor_();
+// The in-place changes tell the bitset's owner (ownership.h) before and after, as every series
+// change does: append and insert with insert and inserted (the stored byte count as the
+// part), poke with poke and poked, remove with remove and removed, clear with clear and
+// cleared. The owner's handler runs user code, which may change the bitset: each action reads
+// it again afterwards.
 // append and insert: sets the members of `value`; the result is the bitset.
-Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool notify);
+Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
 Cell* clear(Cell* series);
 Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
 Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,

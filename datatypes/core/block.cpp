@@ -17,6 +17,7 @@
 #include "runtime-core/hashtable.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"
+#include "runtime-core/words.h"
 
 using memory::Buffer;
 using ownership::Action;
@@ -894,7 +895,7 @@ Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool sa
     if (n == 0 || (index >= n && !reverse)) return none::make_at(result);
     int64_t step = 1;
     if (skip) {
-        if (!is_integer(skip)) invalid_refine(series::services.skip_word, skip);
+        if (!is_integer(skip)) invalid_refine(refinements::refinement.skip, skip);
         step = static_cast<int32_t>(skip->w2);
         if (step < 1) error::fire(error::kScript, error::script::out_of_range, {skip});
     }
@@ -907,7 +908,7 @@ Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool sa
         } else if (cell::type(part) == cell::type(series) && part->w2 == series->w2) {
             last_cell = static_cast<int32_t>(part->w1);
         } else {
-            invalid_refine(series::services.part_word, part);
+            invalid_refine(refinements::refinement.part, part);
         }
         last_cell = std::min(last_cell, n - 1);
     }
@@ -1014,7 +1015,7 @@ Cell* set_operation(bool case_, const Cell* skip, int32_t operation) {
     uint32_t step = 1;
     if (skip) {
         if (!is_integer(skip) || static_cast<int32_t>(skip->w2) < 1)
-            invalid_refine(series::services.skip_word, skip);
+            invalid_refine(refinements::refinement.skip, skip);
         step = skip->w2;
     }
     Cell* first = stack::arguments;

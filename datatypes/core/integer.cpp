@@ -15,6 +15,7 @@
 #include "runtime-core/runtime.h"
 #include "runtime-core/support.h"
 #include "runtime-core/throw.h"
+#include "runtime-core/words.h"
 
 namespace integer {
 
@@ -35,11 +36,12 @@ const RandomSource* random_source = nullptr;
     error::fire(error::kInternal, error::internal::not_done);
 }
 
-// script/not-related (operation, datatype). The operation's word comes with the symbol
-// table; until then it is none.
-[[noreturn]] void not_related(uint8_t type) {
+// script/not-related (operation, datatype): the operation's word from the runtime's word
+// tables, none before they exist.
+[[noreturn]] void not_related(const Cell* operation, uint8_t type) {
     Cell* t = datatype::push(type);
-    error::fire(error::kScript, error::script::not_related, {&none::value, t});
+    error::fire(error::kScript, error::script::not_related,
+                {operation ? operation : &none::value, t});
 }
 
 [[noreturn]] void invalid_type(const Cell* value) {
@@ -215,14 +217,17 @@ void math_dispatch(int32_t code) {
     case kTypePoint3D:
         // The compound value's own arithmetic takes the integer as its right operand (a
         // subtraction as an addition to the negated compound); a division has no meaning.
-        if (code == kDivide) not_related(kTypeInteger);
+        if (code == kDivide) not_related(words::word.divide, kTypeInteger);
         not_done();
     case kTypeTuple:
-        if (code == kSubtract || code == kDivide) not_related(kTypeInteger);
+        if (code == kSubtract || code == kDivide)
+            not_related(code == kSubtract ? words::word.subtract : words::word.divide,
+                        kTypeInteger);
         not_done();
     case kTypeDate:
-        // Days can be added to a date, nothing else.
-        if (code != kAdd) not_related(kTypeInteger);
+        // Days can be added to a date, nothing else; the error names subtract whatever the
+        // operation was.
+        if (code != kAdd) not_related(words::word.subtract, kTypeInteger);
         not_done();
     default:
         invalid_type(right);

@@ -20,6 +20,7 @@
 #include "runtime-core/runtime.h"
 #include "runtime-core/support.h"
 #include "runtime-core/unicode.h"
+#include "runtime-core/words.h"
 
 using memory::Buffer;
 using ownership::Action;
@@ -282,7 +283,7 @@ int32_t part_count(const Cell* series, const Cell* part) {
     if (is_integer(part)) return integer_of(part);
     if (cell::type(part) == cell::type(series) && part->w2 == series->w2)
         return index_of(part) - index_of(series);
-    invalid_refine(services.part_word, part);
+    invalid_refine(refinements::refinement.part, part);
 }
 
 // --- Positions ------------------------------------------------------------------------------
@@ -454,11 +455,11 @@ Cell* reverse(Cell* series, Cell* part, Cell* skip) {
     }
     int64_t size = 1;
     if (skip) {
-        if (!is_integer(skip)) invalid_refine(services.skip_word, skip);
+        if (!is_integer(skip)) invalid_refine(refinements::refinement.skip, skip);
         size = integer_of(skip);
         if (size == count) return series;
         if (size < 1) error::fire(error::kScript, error::script::out_of_range, {skip});
-        if (count < size || count % size != 0) invalid_refine(services.skip_word, skip);
+        if (count < size || count % size != 0) invalid_refine(refinements::refinement.skip, skip);
     }
     const bool owned = notify(series, Action::reverse, nullptr, static_cast<int32_t>(index),
                               static_cast<int32_t>(count));
@@ -496,7 +497,7 @@ Cell* take(Cell* series, Cell* part, bool, bool last) {
             const int64_t d = p < index ? 0 : p - index;
             n = last ? length - d : d;
         } else {
-            invalid_refine(services.part_word, part);
+            invalid_refine(refinements::refinement.part, part);
         }
     }
     int64_t available = length;
@@ -581,7 +582,7 @@ Cell* copy(Cell* series, Cell* result, Cell* part, bool, Cell*) {
         } else if (cell::type(part) == cell::type(series) && part->w2 == series->w2) {
             count = index_of(part) - index;
         } else {
-            invalid_refine(services.part_word, part);
+            invalid_refine(refinements::refinement.part, part);
         }
         if (count < 0) {
             start = index + count;
@@ -642,7 +643,7 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
     if (index_past_tail(origin)) return target;
     int64_t count = 1;
     if (part) {
-        if (!is_integer(part)) invalid_refine(services.part_word, part);
+        if (!is_integer(part)) invalid_refine(refinements::refinement.part, part);
         count = integer_of(part);
         if (count < 1) return target;
     }
@@ -769,7 +770,7 @@ Cell* random(Cell* series, bool seed, bool secure, bool only) {
 // --- reflect and modify ---------------------------------------------------------------------
 
 Cell* reflect(Cell* series, int32_t field_symbol) {
-    if (services.owned_symbol < 0 || field_symbol != services.owned_symbol)
+    if (words::symbol.owned == 0 || static_cast<uint32_t>(field_symbol) != words::symbol.owned)
         error::fire(error::kInternal, error::internal::not_done);
     const Cell* owner = ownership::owner_of(series->w2);
     if (!owner) return none::make_at(series);
@@ -779,8 +780,8 @@ Cell* reflect(Cell* series, int32_t field_symbol) {
 
 Cell* modify(Cell* series, Cell* field, Cell* value, bool) {
     const uint8_t ft = cell::type(field);
-    if (ft < kTypeWord || ft > kTypeRefinement || services.owned_symbol < 0 ||
-        canonical(field->w2) != static_cast<uint32_t>(services.owned_symbol))
+    if (ft < kTypeWord || ft > kTypeRefinement || words::symbol.owned == 0 ||
+        canonical(field->w2) != canonical(words::symbol.owned))
         return value;
     if (cell::type(value) == kTypeNone) {
         ownership::unset(series);

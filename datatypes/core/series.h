@@ -38,16 +38,11 @@ const uint8_t* units_from_index(const Cell* series, uint32_t& count, uint32_t& u
 
 // --- What other modules provide -------------------------------------------------------------
 
-// Names and conversions that come with later modules (the symbol table, the runtime's words,
-// vector!, hash!). Until a module fills its entry, errors name none in place of a word, no
-// field word matches and the operations that need a missing entry raise internal/not-done.
+// What the vector! and hash! modules bring. Until a module fills its entry, the operations
+// that need it raise internal/not-done (hash!: its table is rebuilt from the cells instead).
+// The words that errors and fields name (part, skip, compare, owned) are the runtime's word
+// tables (words.h); before those exist, errors name none in their place and no field matches.
 struct Services {
-    // The refinement words that errors name (invalid-refine-arg).
-    const Cell* part_word = nullptr;
-    const Cell* skip_word = nullptr;
-    const Cell* compare_word = nullptr;
-    // The symbol of `owned` (reflect and modify).
-    int32_t owned_symbol = -1;
     // vector! elements: the value of the element at `at` (unit size, element type) into
     // `result`; and storing a value into an element.
     void (*vector_get)(const uint8_t* at, uint32_t unit, uint32_t element_type,

@@ -17,6 +17,7 @@
 #include "runtime-core/form-mold.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"
+#include "runtime-core/words.h"
 
 using memory::Buffer;
 
@@ -238,7 +239,7 @@ Found locate(Cell* series, Cell* value, Cell* part, bool case_, bool same, bool 
     if (skip) {
         if (cell::type(skip) != kTypeInteger)
             error::fire(error::kScript, error::script::invalid_refine_arg,
-                        {series::word_or_none(series::services.skip_word), skip});
+                        {series::word_or_none(refinements::refinement.skip), skip});
         step = static_cast<int32_t>(skip->w2);
         if (step < 1) error::fire(error::kScript, error::script::out_of_range, {skip});
     }

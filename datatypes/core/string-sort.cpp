@@ -14,6 +14,7 @@
 #include "runtime-core/runtime.h"
 #include "runtime-core/sort.h"
 #include "runtime-core/support.h"
+#include "runtime-core/words.h"
 
 using memory::Buffer;
 
@@ -213,9 +214,10 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
     if (n == 0) return series;
     int64_t size = 1;
     if (skip) {
-        if (cell::type(skip) != kTypeInteger) invalid_refine(series::services.skip_word, skip);
+        if (cell::type(skip) != kTypeInteger) invalid_refine(refinements::refinement.skip, skip);
         size = static_cast<int32_t>(skip->w2);
-        if (size < 1 || n % size != 0 || n < size) invalid_refine(series::services.skip_word, skip);
+        if (size < 1 || n % size != 0 || n < size)
+            invalid_refine(refinements::refinement.skip, skip);
     }
     int64_t records = n / size;
     if (all && !skip) bad_refines();
@@ -261,7 +263,7 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
             break;
         }
         default:
-            invalid_refine(series::services.compare_word, comparator);
+            invalid_refine(refinements::refinement.compare, comparator);
         }
     } else if (all) {
         flags |= kWholeRecord | static_cast<uint32_t>(size << 2);

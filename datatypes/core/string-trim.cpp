@@ -16,6 +16,7 @@
 #include "runtime-core/case.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"
+#include "runtime-core/words.h"
 
 using memory::Buffer;
 
@@ -224,7 +225,7 @@ Cell* set_operation(bool case_, const Cell* skip, int32_t operation) {
     if (skip) {
         if (cell::type(skip) != kTypeInteger || static_cast<int32_t>(skip->w2) < 1)
             error::fire(error::kScript, error::script::invalid_refine_arg,
-                        {series::word_or_none(series::services.skip_word), skip});
+                        {series::word_or_none(refinements::refinement.skip), skip});
         step = skip->w2;
     }
     Cell* first = stack::arguments;

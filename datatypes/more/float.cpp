@@ -12,6 +12,7 @@
 #include "evaluator/stack.h"
 #include "runtime-core/dtoa.h"
 #include "runtime-core/support.h"
+#include "runtime-core/words.h"
 
 namespace float_ {
 
@@ -37,11 +38,12 @@ uint64_t bits_of(double d) {
     error::fire(error::kInternal, error::internal::not_done);
 }
 
-// The call's name and the operation's word come with the call frames and the symbol table;
-// until then they are none.
-[[noreturn]] void not_related(uint8_t type) {
+// script/not-related (operation or call, datatype). The operation's word comes from the
+// runtime's word tables; the call's name comes with the call frames. Either is none until it
+// exists.
+[[noreturn]] void not_related(const Cell* name, uint8_t type) {
     Cell* t = datatype::push(type);
-    error::fire(error::kScript, error::script::not_related, {&none::value, t});
+    error::fire(error::kScript, error::script::not_related, {name ? name : &none::value, t});
 }
 
 [[noreturn]] void expect_arg(uint8_t type) {
@@ -195,7 +197,8 @@ Cell* do_math(int32_t op) {
         if (left_type == kTypeTime) break; // refused below
         // The compound value's own arithmetic takes the number as its right operand; a
         // number minus or divided by a compound value has no meaning.
-        if (op == kSubtract || op == kDivide) not_related(right_type);
+        if (op == kSubtract || op == kDivide)
+            not_related(op == kSubtract ? words::word.subtract : words::word.divide, right_type);
         not_done();
     default:
         break;
@@ -315,7 +318,7 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
     double s = percent ? 0.01 : 1.0;
     if (scale) {
         const uint8_t type = cell::type(scale);
-        if (type == kTypeMoney) not_related(kTypeMoney);
+        if (type == kTypeMoney) not_related(nullptr, kTypeMoney);
         if (type != kTypeInteger && !is_float_like(type)) expect_arg(type);
         s = std::fabs(number(scale));
         if (percent) s /= 100;

@@ -1,7 +1,7 @@
-// Blocks for tests: the runtime of runtime-fixture.h with series!, block!, integer!, float! and
-// the owner table, plus stand-ins for the datatypes that other modules bring (the actions of
-// string! and the word types): just enough compare, form and mold to build, compare and show
-// blocks.
+// Blocks for tests: the runtime of runtime-fixture.h with series!, block!, integer!, float!,
+// the symbol table with the word types and the runtime's word tables, and the owner table,
+// plus stand-ins for the datatypes that other modules bring (the actions of string! and
+// paren!): just enough compare, form and mold to build, compare and show blocks.
 //
 // Values are written as text and read by a small reader: integers, none, true, false,
 // "strings", [blocks], (parens), words (foo), set-words (foo:), refinements (/foo) and
@@ -26,6 +26,7 @@
 #include "runtime-core/hashtable.h"
 #include "runtime-core/ownership.h"
 #include "runtime-fixture.h"
+#include "word-tables.h"
 
 class BlockTest : public RuntimeTest {
 protected:
@@ -36,10 +37,10 @@ protected:
         register_counted_integer();
         float_::register_actions();
         register_stand_ins();
+        word_tables::start();
         // hash! and map! cells mark their block and their table.
         hashtable::register_markers();
         ownership::init();
-        symbols().clear();
         compare_calls() = 0;
         stack::clear();
     }
@@ -47,10 +48,9 @@ protected:
         series::services = series::Services{};
         block::set_function_caller(nullptr);
         ownership::set_fire_hook(nullptr);
-        ownership::set_word_list_hook(nullptr);
         logic::set_random_source(nullptr);
-        hashtable::set_symbol_resolver(nullptr);
         stack::clear();
+        word_tables::stop();
         RuntimeTest::TearDown();
     }
 
@@ -61,19 +61,11 @@ protected:
     static Cell none_value() { return Cell{kTypeNone, 0, 0, 0}; }
     static Cell datatype_value(uint8_t t) { return Cell{kTypeDatatype, t, 0, 0}; }
 
-    static std::vector<std::string>& symbols() {
-        static std::vector<std::string> table;
-        return table;
-    }
-    static uint32_t symbol(const std::string& name) {
-        auto& t = symbols();
-        for (size_t i = 0; i < t.size(); ++i)
-            if (t[i] == name) return static_cast<uint32_t>(i + 1);
-        t.push_back(name);
-        return static_cast<uint32_t>(t.size());
-    }
+    // The symbol of a name, interned. May collect.
+    static uint32_t symbol(const std::string& name) { return ::symbol::make(name.c_str()); }
+    // An unbound word. May collect.
     static Cell word(const std::string& name, uint8_t type = kTypeWord) {
-        return Cell{type, 0, symbol(name), 0xFFFFFFFF};
+        return Cell{type, 0, symbol(name), ::word::kUnresolved};
     }
 
     // A string! of ASCII text pushed on the data stack. May collect.
@@ -242,24 +234,6 @@ private:
         return limit - static_cast<int32_t>(t.size());
     }
 
-    static int32_t word_compare(Cell* a, Cell* b, int32_t op) {
-        if (cell::type(b) < kTypeWord || cell::type(b) > kTypeRefinement)
-            return action::kNotComparable;
-        if (op == action::op::strict_equal || op == action::op::same)
-            return cell::type(a) == cell::type(b) && a->w2 == b->w2 ? 0 : 1;
-        return sign(static_cast<int64_t>(series::canonical(a->w2)) - series::canonical(b->w2));
-    }
-    static int32_t word_form(Cell* v, Cell* s, Cell*, int32_t limit) {
-        std::string t = symbols()[v->w2 - 1];
-        if (cell::type(v) == kTypeSetWord) t += ":";
-        if (cell::type(v) == kTypeRefinement) t = "/" + t;
-        string::concatenate_cstring(s, t.c_str());
-        return limit - static_cast<int32_t>(t.size());
-    }
-    static int32_t word_mold(Cell* v, Cell* s, bool, bool, bool, Cell* p, int32_t limit, int32_t) {
-        return word_form(v, s, p, limit);
-    }
-
     static void register_stand_ins() {
         action::Row string_row;
         string_row.set<action::slot::compare>(string_compare)
@@ -273,12 +247,6 @@ private:
                       action::slot::skip, action::slot::tail, action::slot::tail_q,
                       action::slot::take});
         datatype::register_({kTypeString, kTypeSeries, "string!", string_row.entries()});
-        action::Row word_row;
-        word_row.set<action::slot::compare>(word_compare)
-            .set<action::slot::form>(word_form)
-            .set<action::slot::mold>(word_mold);
-        for (uint8_t t : {kTypeWord, kTypeSetWord, kTypeLitWord, kTypeGetWord, kTypeRefinement})
-            datatype::register_({t, 0, "word!", word_row.entries()});
         action::Row paren_row;
         paren_row.set<action::slot::mold>(paren_mold)
             .inherit({action::slot::form, action::slot::compare, action::slot::find,

@@ -1,5 +1,5 @@
-// The string! actions for tests: the block fixture (its reader, the word stand-ins) with the
-// real string! and integer! in place of the stand-ins, the case tables, and texts written and
+// The string! actions for tests: the block fixture (its reader, the word types, the case
+// tables) with the real string! and integer! in place of the stand-ins, and texts written and
 // read as code points at a chosen width. Every cell a test hands an action is on the data
 // stack, as the dispatcher leaves them.
 #pragma once
@@ -14,7 +14,6 @@ class StringActionsTest : public BlockTest {
 protected:
     void SetUp() override {
         BlockTest::SetUp();
-        case_::init();
         string::register_actions();
         integer::register_actions();
     }

@@ -10,25 +10,24 @@
 #include "datatypes/more/error-ids.h"
 #include "number-fixture.h"
 #include "runtime-core/collector.h"
+#include "runtime-core/hashtable.h"
 #include "runtime-core/init.h"
+#include "runtime-core/ownership.h"
+#include "runtime-core/words.h"
+#include "word-tables.h"
 
 namespace {
 
 class Bitset : public NumberTest {
 protected:
-    // The symbols that stand for the words `not` and `-` until the symbol table exists.
-    static constexpr uint32_t kNot = 501;
-    static constexpr uint32_t kMinus = 502;
-
     void SetUp() override {
         NumberTest::SetUp();
         char_::register_actions();
         bitset::register_actions();
-        bitset::symbol_not = kNot;
-        bitset::symbol_minus = kMinus;
+        word_tables::start();
     }
     void TearDown() override {
-        bitset::symbol_not = bitset::symbol_minus = 0;
+        word_tables::stop();
         NumberTest::TearDown();
     }
 
@@ -44,8 +43,16 @@ protected:
     static Item flt(double d) {
         return [=] { return float_value(d); };
     }
-    static Item word(uint32_t symbol) {
-        return [=] { return Cell{kTypeWord, 0, symbol, 0xFFFFFFFF}; };
+    // A word of a name, interned when the item is made.
+    static Item word(const char* name) {
+        return [=] { return Cell{kTypeWord, 0, symbol::make(name), word::kUnresolved}; };
+    }
+    // The words that specs recognise, as the runtime's word tables hold them.
+    static Item not_word() {
+        return [] { return Cell{kTypeWord, 0, words::symbol.not_, word::kUnresolved}; };
+    }
+    static Item dash() {
+        return [] { return Cell{kTypeWord, 0, words::symbol.dash, word::kUnresolved}; };
     }
     static Item text(std::u32string t, uint32_t unit = 1) {
         return [=] { return text_value(t, unit); };
@@ -178,10 +185,10 @@ TEST_F(Bitset, MakeFromBlocksAndRanges) {
         Item spec;
         std::string mold;
     } cases[] = {
-        {"[#\"a\" - #\"c\"]", blk({ch('a'), word(kMinus), ch('c')}),
+        {"[#\"a\" - #\"c\"]", blk({ch('a'), dash(), ch('c')}),
          "make bitset! #{00000000000000000000000070}"},
-        {"[#\"a\" - #\"a\"]", blk({ch('a'), word(kMinus), ch('a')}), kA},
-        {"[0 - 9]", blk({num(0), word(kMinus), num(9)}), "make bitset! #{FFC0}"},
+        {"[#\"a\" - #\"a\"]", blk({ch('a'), dash(), ch('a')}), kA},
+        {"[0 - 9]", blk({num(0), dash(), num(9)}), "make bitset! #{FFC0}"},
         {"[1 2 3]", blk({num(1), num(2), num(3)}), "make bitset! #{70}"},
         {"[7.9]", blk({flt(7.9)}), "make bitset! #{01}"},
         {"[\"a\" [#\"b\"]]", blk({text(U"a"), blk({ch('b')})}),
@@ -194,10 +201,10 @@ TEST_F(Bitset, MakeFromBlocksAndRanges) {
         {"0", num(0), "make bitset! #{}"},
         {"8.5", flt(8.5), "make bitset! #{00}"},
         {"#{0102}", bin({1, 2}), "make bitset! #{0102}"},
-        {"[not #{0102}]", blk({word(kNot), bin({1, 2})}), "make bitset! [not #{0102}]"},
-        {"[not \"a\"]", blk({word(kNot), text(U"a")}),
+        {"[not #{0102}]", blk({not_word(), bin({1, 2})}), "make bitset! [not #{0102}]"},
+        {"[not \"a\"]", blk({not_word(), text(U"a")}),
          "make bitset! [not #{00000000000000000000000040}]"},
-        {"[not]", blk({word(kNot)}), "make bitset! [not #{00}]"},
+        {"[not]", blk({not_word()}), "make bitset! [not #{00}]"},
     };
     for (const Case& c : cases) EXPECT_EQ(hex(make(c.spec)), c.mold) << c.what;
 
@@ -214,28 +221,26 @@ TEST_F(Bitset, MakeFailures) {
         uint32_t category, id;
         bool to;
     } cases[] = {
-        {"[#\"c\" - #\"a\"]", blk({ch('c'), word(kMinus), ch('a')}), error::kScript,
+        {"[#\"c\" - #\"a\"]", blk({ch('c'), dash(), ch('a')}), error::kScript,
          error::script::past_end, false},
-        {"[#\"a\" -]", blk({ch('a'), word(kMinus)}), error::kScript, error::script::past_end,
-         false},
-        {"[#\"a\" - 99]", blk({ch('a'), word(kMinus), num(99)}), error::kScript,
+        {"[#\"a\" -]", blk({ch('a'), dash()}), error::kScript, error::script::past_end, false},
+        {"[#\"a\" - 99]", blk({ch('a'), dash(), num(99)}), error::kScript,
          error::script::invalid_arg, false},
-        {"[-5 - 3]", blk({num(-5), word(kMinus), num(3)}), error::kScript,
-         error::script::out_of_range, false},
+        {"[-5 - 3]", blk({num(-5), dash(), num(3)}), error::kScript, error::script::out_of_range,
+         false},
         {"[-1]", blk({num(-1)}), error::kScript, error::script::out_of_range, false},
         {"-1", num(-1), error::kScript, error::script::out_of_range, false},
         {"-1.0", flt(-1.0), error::kScript, error::script::out_of_range, false},
         {"[1e10]", blk({flt(1e10)}), error::kScript, error::script::out_of_range, false},
         {"none", none_item(), error::kScript, error::script::bad_make_arg, false},
-        {"[foo]", blk({word(777)}), error::kScript, error::script::bad_make_arg, false},
-        {"[- #\"a\"]", blk({word(kMinus), ch('a')}), error::kScript, error::script::bad_make_arg,
-         false},
+        {"[foo]", blk({word("foo")}), error::kScript, error::script::bad_make_arg, false},
+        {"[- #\"a\"]", blk({dash(), ch('a')}), error::kScript, error::script::bad_make_arg, false},
         {"[\"a\" none]", blk({text(U"a"), none_item()}), error::kScript,
          error::script::bad_make_arg, false},
         {"[#{01}]", blk({bin({1})}), error::kInternal, error::internal::not_done, false},
         {"to none", none_item(), error::kScript, error::script::bad_to_arg, true},
         {"to 9", num(9), error::kScript, error::script::bad_to_arg, true},
-        {"to [foo]", blk({word(777)}), error::kScript, error::script::bad_to_arg, true},
+        {"to [foo]", blk({word("foo")}), error::kScript, error::script::bad_to_arg, true},
     };
     for (const Case& c : cases) {
         EXPECT_TRUE(raises_making(c.category, c.id, c.spec, c.to)) << c.what;
@@ -243,8 +248,7 @@ TEST_F(Bitset, MakeFailures) {
         EXPECT_NE(cell::type(stack::top_value()), kTypeBitset) << c.what;
     }
     // invalid-arg names the range's high end; bad-make-arg names bitset! and the spec.
-    raises_making(error::kScript, error::script::invalid_arg,
-                  blk({ch('a'), word(kMinus), num(99)}));
+    raises_making(error::kScript, error::script::invalid_arg, blk({ch('a'), dash(), num(99)}));
     ASSERT_EQ(error::last_raised.argc, 1u);
     EXPECT_EQ(error::last_raised.args[0].header, uint32_t{kTypeInteger});
     EXPECT_EQ(error::last_raised.args[0].w2, 99u);
@@ -266,16 +270,16 @@ TEST_F(Bitset, ASelfContainingSpecIsAnErrorNotACrash) {
     EXPECT_EQ(cycles::depth(), 0u);
 }
 
-TEST_F(Bitset, WithoutTheWordSymbolsNoWordMatches) {
-    bitset::symbol_not = bitset::symbol_minus = 0;
+TEST_F(Bitset, WithoutTheWordTablesNoWordMatches) {
+    words::symbol.not_ = words::symbol.dash = 0;
     EXPECT_TRUE(raises_making(error::kScript, error::script::bad_make_arg,
-                              blk({ch('a'), word(0), ch('c')})));
+                              blk({ch('a'), word("-"), ch('c')})));
     EXPECT_TRUE(
-        raises_making(error::kScript, error::script::bad_make_arg, blk({word(0), text(U"a")})));
+        raises_making(error::kScript, error::script::bad_make_arg, blk({word("not"), text(U"a")})));
 }
 
 TEST_F(Bitset, NotMakesTheComplement) {
-    Cell* bs = make(blk({word(kNot), text(U"ab")}));
+    Cell* bs = make(blk({not_word(), text(U"ab")}));
     EXPECT_TRUE(complemented(bs));
     std::vector<uint8_t> expected(13, 0xFF);
     expected[12] = 0x9F; // all ones but the bits of a and b
@@ -288,7 +292,7 @@ TEST_F(Bitset, NotMakesTheComplement) {
     EXPECT_FALSE(pick(bs, text(U"ab")));
     EXPECT_FALSE(pick(bs, text(U"za")));
     EXPECT_TRUE(pick(bs, text(U"cz")));
-    EXPECT_EQ(hex(make(blk({word(kNot), text(U"a")}))),
+    EXPECT_EQ(hex(make(blk({not_word(), text(U"a")}))),
               "make bitset! [not #{00000000000000000000000040}]");
 }
 
@@ -313,10 +317,10 @@ TEST_F(Bitset, PickAndFind) {
     } cases[] = {
         {"[#\"a\" #\"b\"]", blk({ch('a'), ch('b')}), true},
         {"[#\"a\" #\"c\"]", blk({ch('a'), ch('c')}), false},
-        {"[#\"a\" - #\"b\"]", blk({ch('a'), word(kMinus), ch('b')}), true},
-        {"[#\"a\" - #\"c\"]", blk({ch('a'), word(kMinus), ch('c')}), false},
-        {"[#\"a\" - 5000] beyond", blk({ch('a'), word(kMinus), ch(5000)}), false},
-        {"[-5 - 3]", blk({num(-5), word(kMinus), num(3)}), false},
+        {"[#\"a\" - #\"b\"]", blk({ch('a'), dash(), ch('b')}), true},
+        {"[#\"a\" - #\"c\"]", blk({ch('a'), dash(), ch('c')}), false},
+        {"[#\"a\" - 5000] beyond", blk({ch('a'), dash(), ch(5000)}), false},
+        {"[-5 - 3]", blk({num(-5), dash(), num(3)}), false},
         {"\"ab\"", text(U"ab"), true},
         {"\"abc\"", text(U"abc"), false},
         {"\"\"", text(U""), true},
@@ -332,20 +336,20 @@ TEST_F(Bitset, PickAndFind) {
 }
 
 TEST_F(Bitset, LongRanges) {
-    Cell* bs = make(blk({num(0), word(kMinus), num(100000)}));
+    Cell* bs = make(blk({num(0), dash(), num(100000)}));
     const std::vector<uint8_t> b = bytes(bs);
     ASSERT_EQ(b.size(), 12501u);
     EXPECT_TRUE(std::all_of(b.begin(), b.end() - 1, [](uint8_t x) { return x == 0xFF; }));
     EXPECT_EQ(b.back(), 0x80);
-    remove_key(bs, blk({num(10), word(kMinus), num(20)}));
+    remove_key(bs, blk({num(10), dash(), num(20)}));
     EXPECT_EQ(bytes(bs)[1], 0xC0);
     EXPECT_EQ(bytes(bs)[2], 0x07);
     EXPECT_TRUE(pick(bs, num(9)));
     EXPECT_FALSE(pick(bs, num(10)));
     EXPECT_FALSE(pick(bs, num(20)));
     EXPECT_TRUE(pick(bs, num(21)));
-    EXPECT_FALSE(found(bs, blk({num(5), word(kMinus), num(99999)})));
-    EXPECT_TRUE(found(bs, blk({num(21), word(kMinus), num(100000)})));
+    EXPECT_FALSE(found(bs, blk({num(5), dash(), num(99999)})));
+    EXPECT_TRUE(found(bs, blk({num(21), dash(), num(100000)})));
 }
 
 TEST_F(Bitset, AppendInsertAndPoke) {
@@ -353,7 +357,7 @@ TEST_F(Bitset, AppendInsertAndPoke) {
     EXPECT_EQ(append(bs, ch('z')), bs);
     EXPECT_EQ(bitset::length_q(bs), 128);
     EXPECT_TRUE(pick(bs, ch('z')));
-    append(bs, blk({ch('0'), word(kMinus), ch('9')}));
+    append(bs, blk({ch('0'), dash(), ch('9')}));
     EXPECT_TRUE(found(bs, text(U"0123456789az")));
     EXPECT_EQ(datatype::function<action::slot::append>(kTypeBitset), bitset::insert);
     EXPECT_EQ(datatype::function<action::slot::insert>(kTypeBitset), bitset::insert);
@@ -389,7 +393,7 @@ TEST_F(Bitset, AppendInsertAndPoke) {
                        [&] { poke(bs, num(-1), none_item()); }));
 
     // In a complemented bitset, a member beyond the stored bytes is there already.
-    Cell* not_a = make(blk({word(kNot), text(U"a")}));
+    Cell* not_a = make(blk({not_word(), text(U"a")}));
     append(not_a, ch('z'));
     EXPECT_EQ(bitset::length_q(not_a), 104);
     append(not_a, ch('a'));
@@ -415,14 +419,14 @@ TEST_F(Bitset, RemoveAndClear) {
 
     // In a complemented bitset remove takes the member out as well, never adds one: the
     // stored bits are the members there too.
-    Cell* not_a = make(blk({word(kNot), text(U"a")}));
+    Cell* not_a = make(blk({not_word(), text(U"a")}));
     remove_key(not_a, ch('b'));
     EXPECT_FALSE(pick(not_a, ch('b')));
     EXPECT_TRUE(pick(not_a, ch('c')));
     remove_key(not_a, ch('a'));
     EXPECT_FALSE(pick(not_a, ch('a')));
     // One beyond the stored bytes: they grow, and the others stay members.
-    remove_key(not_a, blk({ch('y'), word(kMinus), ch('z')}));
+    remove_key(not_a, blk({ch('y'), dash(), ch('z')}));
     EXPECT_EQ(bitset::length_q(not_a), 128);
     EXPECT_FALSE(pick(not_a, ch('y')));
     EXPECT_FALSE(pick(not_a, ch('z')));
@@ -484,7 +488,7 @@ TEST_F(Bitset, BitwiseLengths) {
 
 TEST_F(Bitset, ComplementFlagThroughTheOperations) {
     Cell* normal = make(bin({0xF0, 0xF0}));
-    Cell* negated = make(blk({word(kNot), bin({0xFF, 0x00, 0xFF, 0x00})}));
+    Cell* negated = make(blk({not_word(), bin({0xFF, 0x00, 0xFF, 0x00})}));
     ASSERT_TRUE(complemented(negated));
     for (int32_t op : {5, 6, 7, 9, 10, 11, 12}) {
         EXPECT_TRUE(complemented(bitwise(op, normal, stacked(negated)))) << op;
@@ -532,7 +536,7 @@ TEST_F(Bitset, ComplementAndNegate) {
 }
 
 TEST_F(Bitset, Copy) {
-    Cell* a = make(blk({word(kNot), text(U"a")}));
+    Cell* a = make(blk({not_word(), text(U"a")}));
     Cell* copy = stack::push(Cell{});
     EXPECT_EQ(bitset::copy(a, copy, nullptr, false, nullptr), copy);
     EXPECT_EQ(cell::type(copy), kTypeBitset);
@@ -558,9 +562,9 @@ TEST_F(Bitset, Compare) {
     Cell* c = make(bin({0x02, 0x01}));
     Cell* b2 = make(bin({0x00, 0x01}));
     Cell* short_ = make(bin({0xFF}));
-    Cell* not_b = make(blk({word(kNot), bin({0x00, 0x01})}));
+    Cell* not_b = make(blk({not_word(), bin({0x00, 0x01})}));
     Cell* empty = make(num(0));
-    Cell* not_empty = make(blk({word(kNot), bin({})}));
+    Cell* not_empty = make(blk({not_word(), bin({})}));
     Cell i = int_value(1);
     struct Case {
         const char* what;
@@ -594,7 +598,7 @@ TEST_F(Bitset, FormStopsAtThePartLimit) {
     // A limit left after the last byte closes the text.
     Cell* small = make(bin({0xAB}));
     EXPECT_EQ(mold_of(small, part, 18), std::make_pair(std::string("make bitset! #{AB}"), 0));
-    Cell* not_a = make(blk({word(kNot), text(U"a")}));
+    Cell* not_a = make(blk({not_word(), text(U"a")}));
     EXPECT_EQ(mold_of(not_a, part, 24), std::make_pair(std::string("make bitset! [not #{0000"), 0));
     // Form is the same text.
     Cell* s = string::make_at(stack::push_cell(), 16);
@@ -625,13 +629,181 @@ TEST_F(Bitset, PathAccess) {
     EXPECT_EQ(error::last_raised.args[0].w1, uint32_t{kTypeString});
 }
 
-TEST_F(Bitset, OwnershipFieldsAreNotDoneYet) {
+// --- Ownership ------------------------------------------------------------------------------
+
+// A bitset held by an object with an on-deep-change* handler tells it of every in-place
+// change, before and after.
+class BitsetOwnership : public Bitset {
+protected:
+    struct Report {
+        ownership::Action action;
+        int32_t part;
+        uint32_t owner_context;
+        uint32_t word_symbol;
+        uint32_t target_node;
+    };
+
+    void SetUp() override {
+        Bitset::SetUp();
+        hashtable::register_markers();
+        ownership::init();
+        ownership::set_fire_hook(fire);
+        // object! comes later; this stand-in marks what the tests build: the context and the
+        // change record.
+        collector::set_type_marker(kTypeObject, [](Cell& c) {
+            collector::mark_node_cells(c.w1);
+            if (c.w3) collector::mark_node_cells(c.w3);
+        });
+        reports().clear();
+        handler() = nullptr;
+    }
+    void TearDown() override {
+        ownership::set_fire_hook(nullptr);
+        Bitset::TearDown();
+    }
+
+    static std::vector<Report>& reports() {
+        static std::vector<Report> r;
+        return r;
+    }
+    // Runs inside the fire hook once the report is recorded.
+    static void (*&handler())(const Cell* target, ownership::Action action) {
+        static void (*h)(const Cell*, ownership::Action) = nullptr;
+        return h;
+    }
+    static void fire(const Cell* owner, const Cell* word, const Cell* target,
+                     ownership::Action action, const Cell*, int32_t, int32_t part) {
+        reports().push_back({action, part, owner->w1, word->w2, target->w2});
+        if (handler()) handler()(target, action);
+    }
+
+    // An object! with an object context of its own and, with `record`, a change record.
+    // Pushed on the data stack. May collect.
+    static Cell* object(bool record) {
+        Cell* o = stack::push(Cell{kTypeUnset, 0, 0, 0});
+        Cell* change_record = stack::push(Cell{kTypeUnset, 0, 0, 0});
+        if (record) *change_record = block_of(memory::alloc_cells(1));
+        *o = Cell{kTypeObject, context::create(1, false, true, nullptr, context::kObject), 0,
+                  change_record->w2};
+        *context::owner_of(o->w1) = *o;
+        return o;
+    }
+    // A bitset of "a" owned by `owner` through its field f.
+    static Cell* owned_bitset(const Cell* owner) {
+        Cell* bs = make(text(U"a"));
+        Cell* field = stack::push(word("f")());
+        ownership::set_value(bs, owner, field);
+        return bs;
+    }
+    static Cell* owned_word() {
+        return stack::push(Cell{kTypeWord, 0, words::symbol.owned, word::kUnresolved});
+    }
+};
+
+TEST_F(BitsetOwnership, ReflectAndModifyOwned) {
     Cell* bs = make(text(U"a"));
-    Cell none{kTypeNone, 0, 0, 0};
-    EXPECT_TRUE(
-        raises(error::kInternal, error::internal::not_done, [&] { bitset::reflect(bs, 1); }));
-    EXPECT_TRUE(raises(error::kInternal, error::internal::not_done,
-                       [&] { bitset::modify(bs, &none, &none, false); }));
+    const auto owned = static_cast<int32_t>(words::symbol.owned);
+    EXPECT_EQ(cell::type(bitset::reflect(stack::push(*bs), owned)), kTypeNone);
+    EXPECT_TRUE(raises(error::kInternal, error::internal::not_done, [&] {
+        bitset::reflect(stack::push(*bs), static_cast<int32_t>(symbol::make("other")));
+    }));
+
+    // [owner field-word] gives the bitset to the owner, which becomes an owner of series.
+    Cell* o = object(true);
+    Cell* spec = stack::push(block({stacked(o), word("f")}));
+    EXPECT_EQ(bitset::modify(bs, owned_word(), spec, false), spec);
+    EXPECT_EQ(ownership::entry_count(), 1u);
+    EXPECT_TRUE(context::cell_of(o->w1)->header & ownership::kOwnerFlag);
+    Cell* r = bitset::reflect(stack::push(*bs), owned);
+    EXPECT_EQ(cell::type(r), kTypeObject);
+    EXPECT_EQ(r->w1, o->w1);
+    // Copies belong to nobody.
+    Cell* copied = bitset::copy(bs, stack::push_cell(), nullptr, false, nullptr);
+    EXPECT_EQ(cell::type(bitset::reflect(stack::push(*copied), owned)), kTypeNone);
+
+    // Another field is ignored; none takes the bitset back.
+    Cell* none = stack::push(Cell{kTypeNone, 0, 0, 0});
+    bitset::modify(bs, stack::push(word("other")()), none, false);
+    EXPECT_EQ(ownership::entry_count(), 1u);
+    EXPECT_EQ(bitset::modify(bs, owned_word(), none, false), none);
+    EXPECT_EQ(ownership::entry_count(), 0u);
+    EXPECT_EQ(cell::type(bitset::reflect(stack::push(*bs), owned)), kTypeNone);
+}
+
+TEST_F(BitsetOwnership, ChangesReportBeforeAndAfter) {
+    using ownership::Action;
+    struct Case {
+        const char* name;
+        void (*run)(Cell* bs);
+        Action before;
+        Action after;
+        int32_t part_after;
+        const char* result;
+    } cases[] = {
+        {"append", [](Cell* bs) { append(bs, ch('b')); }, Action::insert, Action::inserted, 13,
+         "make bitset! #{00000000000000000000000060}"},
+        {"insert",
+         [](Cell* bs) { bitset::insert(bs, stack::push(num(200)()), -1, false, 1, false); },
+         Action::insert, Action::inserted, 26,
+         "make bitset! #{0000000000000000000000004000000000000000000000000080}"},
+        {"poke", [](Cell* bs) { poke(bs, ch('a'), none_item()); }, Action::poke, Action::poked, 1,
+         "make bitset! #{00000000000000000000000000}"},
+        {"remove", [](Cell* bs) { remove_key(bs, ch('a')); }, Action::remove, Action::removed, 0,
+         "make bitset! #{00000000000000000000000000}"},
+        {"clear", [](Cell* bs) { bitset::clear(bs); }, Action::clear, Action::cleared, 0,
+         "make bitset! #{00000000000000000000000000}"},
+    };
+    for (const Case& c : cases) {
+        reports().clear();
+        Cell* o = object(true);
+        Cell* bs = owned_bitset(o);
+        c.run(bs);
+        ASSERT_EQ(reports().size(), 2u) << c.name;
+        EXPECT_EQ(reports()[0].action, c.before) << c.name;
+        EXPECT_EQ(reports()[1].action, c.after) << c.name;
+        EXPECT_EQ(reports()[1].part, c.part_after) << c.name;
+        for (const Report& r : reports()) {
+            EXPECT_EQ(r.owner_context, o->w1) << c.name;
+            EXPECT_EQ(r.word_symbol, symbol::make("f")) << c.name;
+            EXPECT_EQ(r.target_node, bs->w2) << c.name;
+        }
+        EXPECT_EQ(hex(bs), c.result) << c.name;
+    }
+
+    // Nothing is reported for a bitset nobody owns, nor to an owner without a change record.
+    reports().clear();
+    append(make(text(U"a")), ch('b'));
+    Cell* quiet = owned_bitset(object(false));
+    append(quiet, ch('b'));
+    bitset::clear(quiet);
+    EXPECT_TRUE(reports().empty());
+}
+
+// The owner's handler runs user code before the change: here it moves the bitset's bytes to a
+// larger buffer each time. Each action works on the bytes as they are afterwards.
+TEST_F(BitsetOwnership, AHandlerThatGrowsTheBitsetLeavesTheActionsSound) {
+    handler() = [](const Cell* target, ownership::Action action) {
+        using ownership::Action;
+        if (action == Action::insert || action == Action::poke || action == Action::remove ||
+            action == Action::clear)
+            bitset::grow_to_bit(target, memory::buffer(target->w2)->length() * 8 + 8000);
+    };
+    Cell* bs = owned_bitset(object(true));
+    append(bs, ch('b'));
+    EXPECT_EQ(bitset::length_q(bs), 8112);
+    EXPECT_TRUE(pick(bs, ch('a')));
+    EXPECT_TRUE(pick(bs, ch('b')));
+    poke(bs, num(8111), [] { return logic::true_value; });
+    EXPECT_EQ(bitset::length_q(bs), 16120);
+    EXPECT_TRUE(pick(bs, num(8111)));
+    remove_key(bs, ch('a'));
+    EXPECT_EQ(bitset::length_q(bs), 24128);
+    EXPECT_FALSE(pick(bs, ch('a')));
+    EXPECT_TRUE(pick(bs, ch('b')));
+    EXPECT_TRUE(pick(bs, num(8111)));
+    bitset::clear(bs);
+    EXPECT_EQ(bytes(bs), std::vector<uint8_t>(4017, 0x00));
+    EXPECT_EQ(reports().size(), 8u);
 }
 
 TEST_F(Bitset, RegisteredSlots) {
@@ -661,7 +833,7 @@ TEST_F(Bitset, TheArrayHelpers) {
     bitset::grow_to_bit(bs, 8000);
     EXPECT_EQ(bytes(bs), std::vector<uint8_t>(1001, 0x00));
     EXPECT_EQ(bitset::bits(bs), memory::buffer(bs->w2)->at_head());
-    Cell* negated = make(blk({word(kNot), num(3)}));
+    Cell* negated = make(blk({not_word(), num(3)}));
     bitset::grow_to_bit(negated, 8000);
     std::vector<uint8_t> expected(1001, 0xFF);
     expected[0] = 0xEF;

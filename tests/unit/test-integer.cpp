@@ -10,6 +10,8 @@
 #include "number-fixture.h"
 #include "runtime-core/init.h"
 #include "runtime-core/throw.h"
+#include "runtime-core/words.h"
+#include "word-tables.h"
 
 namespace {
 
@@ -464,6 +466,47 @@ TEST_F(Integer, FromIssueText) {
     for (const char* bad : {"123456789", "G1", "", "-1", "1 "}) {
         EXPECT_TRUE(raises(error::kScript, error::script::invalid_data, [&] { hex(bad); })) << bad;
         EXPECT_EQ(error::last_raised.args[0].w2, 42u);
+    }
+}
+
+// With the symbol table and the runtime's word tables.
+class IntegerWithWords : public Integer {
+protected:
+    void SetUp() override {
+        Integer::SetUp();
+        word_tables::start();
+    }
+    void TearDown() override {
+        word_tables::stop();
+        Integer::TearDown();
+    }
+};
+
+// not-related names the operation by the runtime's word for it, and integer!.
+TEST_F(IntegerWithWords, NotRelatedNamesTheOperation) {
+    struct Case {
+        void (*action)();
+        Cell b;
+        const char* operation;
+    } cases[] = {
+        {integer::divide, Cell{kTypePair, 0, 1, 2}, "divide"},
+        {integer::divide, Cell{kTypePoint3D, 0, 0, 0}, "divide"},
+        {integer::subtract, Cell{kTypeTuple, 0, 0, 0}, "subtract"},
+        {integer::divide, Cell{kTypeTuple, 0, 0, 0}, "divide"},
+        {integer::subtract, Cell{kTypeDate, 0, 0, 0}, "subtract"},
+        {integer::multiply, Cell{kTypeDate, 0, 0, 0}, "subtract"}, // as named for every date
+        {float_::subtract, Cell{kTypePair, 0, 1, 1}, "subtract"},
+        {float_::divide, Cell{kTypePoint2D, 0, 0, 0}, "divide"},
+    };
+    for (const Case& c : cases) {
+        const Cell a = c.action == float_::subtract || c.action == float_::divide ? float_value(1.0)
+                                                                                  : int_value(1);
+        EXPECT_TRUE(raises(error::kScript, error::script::not_related, [&] {
+            run(c.action, a, c.b);
+        })) << c.operation;
+        const Cell named = error::last_raised.args[0];
+        EXPECT_EQ(cell::type(&named), kTypeWord) << c.operation;
+        EXPECT_EQ(named.w2, symbol::make(c.operation)) << c.operation;
     }
 }
 

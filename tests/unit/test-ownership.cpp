@@ -27,18 +27,12 @@ protected:
         reports().clear();
         handler() = nullptr;
         ownership::set_fire_hook(fire);
-        // Objects and contexts come later; these stand-ins mark what tests build.
+        // object! comes later; this stand-in marks what tests build: the context and the
+        // change record.
         collector::set_type_marker(kTypeObject, [](Cell& c) {
             collector::mark_node_cells(c.w1);
             if (c.w3) collector::mark_node_cells(c.w3);
         });
-        collector::set_type_marker(kTypeContext, [](Cell& c) {
-            collector::mark_node_cells(c.w1);
-            collector::mark_node_cells(c.w2);
-        });
-        // The word list of a test context is the node in word 1 of its context cell.
-        ownership::set_word_list_hook(
-            [](uint32_t context) { return memory::buffer(context)->cells()[0].w1; });
     }
 
     static std::vector<Report>& reports() {
@@ -57,18 +51,20 @@ protected:
     }
 
     // An object! whose fields are the words of `words` with the values of `values` (a block of
-    // as many values), optionally with a change record. Pushed on the data stack. May collect.
+    // as many values) in an object context of its own, optionally with a change record.
+    // Pushed on the data stack. May collect.
     static Cell* object(const std::string& words, const std::string& values, bool record) {
         Cell* names = load(words);
         Cell* vals = load(values);
         Cell* rec = record ? load("") : nullptr;
-        uint32_t node = memory::alloc_cells(2);
-        Cell* context = memory::buffer(node)->cells();
-        context[0] = Cell{kTypeContext, names->w2, vals->w2, 0};
-        context[1] = Cell{kTypeUnset, 0, 0, 0};
-        memory::buffer(node)->tail = 2 * sizeof(Cell);
-        Cell* o = stack::push(Cell{kTypeObject, node, 0, record ? rec->w2 : 0});
-        memory::buffer(node)->cells()[1] = *o;
+        Cell* o = stack::push(Cell{kTypeUnset, 0, 0, 0});
+        const uint32_t n = length(names);
+        *o = Cell{kTypeObject, context::create(n, false, true, nullptr, context::kObject), 0,
+                  record ? rec->w2 : 0};
+        // The object cell on the stack keeps the context (and its node id) up to date.
+        for (uint32_t i = 0; i < n; ++i)
+            context::add_word_value(o->w1, &cells(names)[i], &cells(vals)[i]);
+        *context::owner_of(o->w1) = *o;
         return o;
     }
     static Cell* field(const Cell* object, uint32_t i) {
@@ -138,6 +134,19 @@ TEST_F(Ownership, ObjectsAreWalkedWithTheirFieldWordsExceptOwnersAndTheOwnerItse
     EXPECT_EQ(owner_context(field(other_owner, 0)), other_owner->w1);
     EXPECT_EQ(ownership::entry_count(), before + 2);
     EXPECT_EQ(cycles::depth(), 0u);
+}
+
+// The word-list accessors read the context's own word list.
+TEST_F(Ownership, ContextWordAccessors) {
+    Cell* o = object("a b", "1 2", false);
+    EXPECT_EQ(ownership::context_words_node(o), context::word_list(o->w1));
+    EXPECT_EQ(ownership::context_words(o)->length(), 2u);
+    ASSERT_NE(ownership::context_word_at(o, 1), nullptr);
+    EXPECT_EQ(ownership::context_word_at(o, 1)->w2, symbol("b"));
+    EXPECT_EQ(ownership::context_word_at(o, 2), nullptr);
+    // A word bound to the context reaches the same list.
+    const Cell bound{kTypeWord, o->w1, symbol("a"), 0};
+    EXPECT_EQ(ownership::context_word_at(&bound, 0)->w2, symbol("a"));
 }
 
 TEST_F(Ownership, CheckReportsOnlyToAnOwnerWithAChangeRecord) {
@@ -434,7 +443,6 @@ TEST_F(Ownership, TheTableGrows) {
 }
 
 TEST_F(Ownership, ReflectAndModifyOwned) {
-    series::services.owned_symbol = static_cast<int32_t>(symbol("owned"));
     Cell* x = load("1 2");
     Cell* o = object("f", "0", true);
     Cell* r = series::reflect(stack::push(*x), static_cast<int32_t>(symbol("owned")));

@@ -159,6 +159,41 @@ TEST_F(Series, RemoveByCountPositionAndKey) {
     EXPECT_EQ(all_of(map), "[a 1 c 3]");
 }
 
+// A refinement argument of the wrong kind is named in the error by the runtime's refinement.
+TEST_F(Series, BadRefinementArgumentsNameTheRefinement) {
+    struct Case {
+        const char* name;
+        void (*run)(Cell* block, Cell* bad);
+        const char* refinement;
+    } cases[] = {
+        {"remove/part", [](Cell* b, Cell* bad) { series::remove(b, bad, nullptr); }, "/part"},
+        {"copy/part",
+         [](Cell* b, Cell* bad) { series::copy(b, stack::push_cell(), bad, false, nullptr); },
+         "/part"},
+        {"reverse/skip", [](Cell* b, Cell* bad) { series::reverse(b, nullptr, bad); }, "/skip"},
+        {"find/skip",
+         [](Cell* b, Cell* bad) {
+             block::find(b, value_of("1"), nullptr, false, false, false, false, nullptr, bad, false,
+                         false, false, false);
+         },
+         "/skip"},
+        {"sort/compare",
+         [](Cell* b, Cell* bad) {
+             block::sort(b, false, nullptr, bad, nullptr, false, false, false);
+         },
+         "/compare"},
+    };
+    for (const Case& c : cases) {
+        Cell* b = load("1 2 3 4");
+        Cell* bad = push_string("x");
+        EXPECT_TRUE(raises(error::kScript, error::script::invalid_refine_arg, [&] {
+            c.run(b, bad);
+        })) << c.name;
+        const Cell named = error::last_raised.args[0];
+        EXPECT_EQ(mold(&named), c.refinement) << c.name;
+    }
+}
+
 TEST_F(Series, ReverseWithPartAndSkip) {
     Cell* b = load("1 2 3 4 5 6");
     series::reverse(b, nullptr, nullptr);
