@@ -46,11 +46,6 @@ struct Callback {
     uint32_t tail;
 };
 
-[[noreturn]] void invalid_refine(const Cell* word, const Cell* argument) {
-    error::fire(error::kScript, error::script::invalid_refine_arg,
-                {series::word_or_none(word), argument});
-}
-
 [[noreturn]] void bad_refines() {
     error::fire(error::kScript, error::script::bad_refines);
 }
@@ -183,7 +178,7 @@ int32_t comparator_answer(const Cell* result) {
 void check_comparator(const Cell* function) {
     // The frame holds exactly the two values and the absent refinements.
     if (refinement_slots(function, false) != 2)
-        invalid_refine(refinements::refinement.compare, function);
+        series::invalid_refine(refinements::refinement.compare, function);
     if (!function_caller) error::fire(error::kInternal, error::internal::not_done);
 }
 
@@ -211,15 +206,15 @@ int32_t sort_compare(const void* a, const void* b, uintptr_t op, uint32_t flags)
     return 0;
 }
 
-Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all,
-           bool reverse, bool stable) {
+bool sort_range(Cell* series, Cell* part, Cell* skip, bool all, SortRange& range) {
     int64_t n = series::get_length(series, false);
-    if (n <= 0) return series;
+    if (n <= 0) return false;
     int64_t index = series::clamped_index(series);
     if (part) {
         const int64_t p = series::part_count(series, part);
         if (p < n) n = p;
         if (n < 0) {
+            // A negative part sorts what stands before the index.
             index += n;
             n = -n;
             if (index < 0) {
@@ -229,16 +224,26 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
             series->w1 = static_cast<uint32_t>(index);
         }
     }
-    if (n == 0) return series;
+    if (n == 0) return false;
     int64_t size = 1;
     if (skip) {
-        if (cell::type(skip) != kTypeInteger) invalid_refine(refinements::refinement.skip, skip);
+        if (cell::type(skip) != kTypeInteger)
+            series::invalid_refine(refinements::refinement.skip, skip);
         size = static_cast<int32_t>(skip->w2);
         if (size < 1 || n % size != 0 || n < size)
-            invalid_refine(refinements::refinement.skip, skip);
+            series::invalid_refine(refinements::refinement.skip, skip);
     }
-    int64_t records = n / size;
     if (all && !skip) bad_refines();
+    range = SortRange{index, size, n / size};
+    return true;
+}
+
+Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all,
+           bool reverse, bool stable) {
+    SortRange range;
+    if (!sort_range(series, part, skip, all, range)) return series;
+    const int64_t index = range.index, size = range.size;
+    int64_t records = range.records;
 
     uint32_t flags = reverse ? kReverse : 0;
     uintptr_t op = case_ ? action::op::case_sort : action::op::sort;
@@ -263,7 +268,7 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
             break;
         }
         default:
-            invalid_refine(refinements::refinement.compare, comparator);
+            series::invalid_refine(refinements::refinement.compare, comparator);
         }
     } else if (all) {
         flags |= kWholeRecord | static_cast<uint32_t>(size << 2);

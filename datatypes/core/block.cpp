@@ -86,11 +86,6 @@ bool is_integer(const Cell* value) {
     error::fire(error::kInternal, error::internal::no_cycle);
 }
 
-[[noreturn]] void invalid_refine(const Cell* word, const Cell* argument) {
-    error::fire(error::kScript, error::script::invalid_refine_arg,
-                {series::word_or_none(word), argument});
-}
-
 // Whether a typeset! or datatype! names the type of `value`. A typeset! is a bit array from
 // word 1: bit 0x80 >> (t % 8) of byte t / 8.
 bool in_types(const Cell* types, uint8_t t) {
@@ -895,7 +890,7 @@ Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool sa
     if (n == 0 || (index >= n && !reverse)) return none::make_at(result);
     int64_t step = 1;
     if (skip) {
-        if (!is_integer(skip)) invalid_refine(refinements::refinement.skip, skip);
+        if (!is_integer(skip)) series::invalid_refine(refinements::refinement.skip, skip);
         step = static_cast<int32_t>(skip->w2);
         if (step < 1) error::fire(error::kScript, error::script::out_of_range, {skip});
     }
@@ -908,7 +903,7 @@ Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool sa
         } else if (cell::type(part) == cell::type(series) && part->w2 == series->w2) {
             last_cell = static_cast<int32_t>(part->w1);
         } else {
-            invalid_refine(refinements::refinement.part, part);
+            series::invalid_refine(refinements::refinement.part, part);
         }
         last_cell = std::min(last_cell, n - 1);
     }
@@ -1015,7 +1010,7 @@ Cell* set_operation(bool case_, const Cell* skip, int32_t operation) {
     uint32_t step = 1;
     if (skip) {
         if (!is_integer(skip) || static_cast<int32_t>(skip->w2) < 1)
-            invalid_refine(refinements::refinement.skip, skip);
+            series::invalid_refine(refinements::refinement.skip, skip);
         step = skip->w2;
     }
     Cell* first = stack::arguments;

@@ -187,6 +187,17 @@ int32_t sort_compare(const void* a, const void* b, uintptr_t op, uint32_t flags)
 // means that the comparator's first argument sorts first. One rule for every sort that calls
 // a function.
 int32_t comparator_answer(const Cell* result);
+
+// What a sort works on, shared by the sorts of every series type: the start (moved back for
+// a negative /part, which sorts what stands before the index, and written back to the
+// series), the record size from /skip, and the record count. Raises invalid-refine-arg for a
+// bad /skip and bad-refines for /all without /skip; false when there is nothing to sort.
+struct SortRange {
+    int64_t index;
+    int64_t size;
+    int64_t records;
+};
+bool sort_range(Cell* series, Cell* part, Cell* skip, bool all, SortRange& range);
 // Checks a function! given to a sort's /compare: it must take exactly two arguments (else
 // script/invalid-refine-arg naming compare), and the evaluator must have installed the
 // function caller (else internal/not-done).

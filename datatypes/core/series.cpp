@@ -55,10 +55,6 @@ int32_t integer_of(const Cell* value) {
     return static_cast<int32_t>(value->w2);
 }
 
-[[noreturn]] void invalid_refine(const Cell* word, const Cell* argument) {
-    error::fire(error::kScript, error::script::invalid_refine_arg, {word_or_none(word), argument});
-}
-
 [[noreturn]] void out_of_range(int32_t n) {
     Cell* value = integer_at(stack::push_cell(), n);
     error::fire(error::kScript, error::script::out_of_range, {value});
@@ -187,6 +183,10 @@ const uint8_t* units_from_index(const Cell* series, uint32_t& count, uint32_t& u
 
 const Cell* word_or_none(const Cell* word) {
     return word ? word : &none::value;
+}
+
+void invalid_refine(const Cell* word, const Cell* argument) {
+    error::fire(error::kScript, error::script::invalid_refine_arg, {word_or_none(word), argument});
 }
 
 uint32_t canonical(uint32_t symbol) {

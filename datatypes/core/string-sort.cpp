@@ -38,11 +38,6 @@ struct Callback {
     uint32_t unit;
 };
 
-[[noreturn]] void invalid_refine(const Cell* word, const Cell* argument) {
-    error::fire(error::kScript, error::script::invalid_refine_arg,
-                {series::word_or_none(word), argument});
-}
-
 [[noreturn]] void bad_refines() {
     error::fire(error::kScript, error::script::bad_refines);
 }
@@ -194,33 +189,10 @@ int32_t sort_compare_float64(const void* a, const void* b, uintptr_t, uint32_t f
 
 Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all,
            bool reverse, bool stable) {
-    int64_t n = series::get_length(series, false);
-    if (n <= 0) return series;
-    int64_t index = series::clamped_index(series);
-    if (part) {
-        const int64_t p = series::part_count(series, part);
-        if (p < n) n = p;
-        if (n < 0) {
-            // A negative part sorts the characters before the index.
-            index += n;
-            n = -n;
-            if (index < 0) {
-                index = 0;
-                n = 0;
-            }
-            series->w1 = static_cast<uint32_t>(index);
-        }
-    }
-    if (n == 0) return series;
-    int64_t size = 1;
-    if (skip) {
-        if (cell::type(skip) != kTypeInteger) invalid_refine(refinements::refinement.skip, skip);
-        size = static_cast<int32_t>(skip->w2);
-        if (size < 1 || n % size != 0 || n < size)
-            invalid_refine(refinements::refinement.skip, skip);
-    }
-    int64_t records = n / size;
-    if (all && !skip) bad_refines();
+    block::SortRange range;
+    if (!block::sort_range(series, part, skip, all, range)) return series;
+    const int64_t index = range.index, size = range.size;
+    int64_t records = range.records;
 
     Buffer* b = memory::buffer(series->w2);
     const uint32_t unit = b->unit();
@@ -263,7 +235,7 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
             break;
         }
         default:
-            invalid_refine(refinements::refinement.compare, comparator);
+            series::invalid_refine(refinements::refinement.compare, comparator);
         }
     } else if (all) {
         flags |= kWholeRecord | static_cast<uint32_t>(size << 2);
