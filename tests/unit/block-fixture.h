@@ -1,7 +1,6 @@
-// Blocks for tests: the runtime of runtime-fixture.h with series!, block!, integer!, float!,
-// the symbol table with the word types and the runtime's word tables, and the owner table,
-// plus stand-ins for the datatypes that other modules bring (the actions of string! and
-// paren!): just enough compare, form and mold to build, compare and show blocks.
+// Blocks for tests: the runtime of runtime-fixture.h with series!, block!, string!, paren!,
+// integer!, float!, the symbol table with the word types and the runtime's word tables, and
+// the owner table.
 //
 // Values are written as text and read by a small reader: integers, none, true, false,
 // "strings", [blocks], (parens), words (foo), set-words (foo:), refinements (/foo) and
@@ -17,6 +16,7 @@
 
 #include "datatypes/core/block.h"
 #include "datatypes/core/integer.h"
+#include "datatypes/core/paren.h"
 #include "datatypes/core/series.h"
 #include "datatypes/core/string.h"
 #include "datatypes/more/error-ids.h"
@@ -36,7 +36,8 @@ protected:
         block::register_actions();
         register_counted_integer();
         float_::register_actions();
-        register_stand_ins();
+        string::register_actions();
+        paren::register_actions();
         word_tables::start();
         // hash! and map! cells mark their block and their table.
         hashtable::register_markers();
@@ -198,10 +199,6 @@ private:
         return word(t);
     }
 
-    // --- Stand-ins ------------------------------------------------------------------------
-
-    static int32_t sign(int64_t d) { return d < 0 ? -1 : d > 0 ? 1 : 0; }
-
     // integer! is the real module with its compare counted, so that tests can tell whether
     // elements were compared at all.
     static int32_t counted_integer_compare(Cell* a, Cell* b, int32_t op) {
@@ -216,49 +213,5 @@ private:
         row[action::slot::compare - 1].function =
             reinterpret_cast<action::Erased>(&counted_integer_compare);
         datatype::register_({kTypeInteger, 0, "integer!", row});
-    }
-
-    static int32_t string_compare(Cell* a, Cell* b, int32_t op) {
-        if (!series::is_any_string(cell::type(b))) return action::kNotComparable;
-        if (op == action::op::same) return a->w2 == b->w2 && a->w1 == b->w1 ? 0 : 1;
-        return sign(text_of(a).compare(text_of(b)));
-    }
-    static int32_t string_form(Cell* v, Cell* s, Cell*, int32_t limit) {
-        std::string t = text_of(v);
-        string::append_bytes(s, t.data(), static_cast<uint32_t>(t.size()));
-        return limit - static_cast<int32_t>(t.size());
-    }
-    static int32_t string_mold(Cell* v, Cell* s, bool, bool, bool, Cell*, int32_t limit, int32_t) {
-        std::string t = "\"" + text_of(v) + "\"";
-        string::append_bytes(s, t.data(), static_cast<uint32_t>(t.size()));
-        return limit - static_cast<int32_t>(t.size());
-    }
-
-    static void register_stand_ins() {
-        action::Row string_row;
-        string_row.set<action::slot::compare>(string_compare)
-            .set<action::slot::form>(string_form)
-            .set<action::slot::mold>(string_mold)
-            .inherit({action::slot::random, action::slot::at, action::slot::back,
-                      action::slot::clear, action::slot::copy, action::slot::head,
-                      action::slot::head_q, action::slot::index_q, action::slot::length_q,
-                      action::slot::move, action::slot::next, action::slot::pick,
-                      action::slot::poke, action::slot::remove, action::slot::reverse,
-                      action::slot::skip, action::slot::tail, action::slot::tail_q,
-                      action::slot::take});
-        datatype::register_({kTypeString, kTypeSeries, "string!", string_row.entries()});
-        action::Row paren_row;
-        paren_row.set<action::slot::mold>(paren_mold)
-            .inherit({action::slot::form, action::slot::compare, action::slot::find,
-                      action::slot::select, action::slot::copy, action::slot::insert,
-                      action::slot::append, action::slot::pick, action::slot::poke});
-        datatype::register_({kTypeParen, kTypeBlock, "paren!", paren_row.entries()});
-    }
-    static int32_t paren_mold(Cell* v, Cell* s, bool only, bool all, bool flat, Cell* p,
-                              int32_t limit, int32_t indent) {
-        string::concatenate_cstring(s, "(");
-        limit = block::mold_cells(v, s, only, all, flat, p, limit - 1, indent);
-        string::concatenate_cstring(s, ")");
-        return limit - 1;
     }
 };

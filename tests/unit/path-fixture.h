@@ -1,7 +1,6 @@
 // Parens, paths and issues for tests: the runtime of words-fixture.h with series!, block!,
-// the four path types, paren! and issue! registered in their start-up order, the owner table,
-// and a stand-in for string!'s form and mold (the text bare, or in double quotes), enough to
-// show strings inside paths.
+// string!, the four path types, paren! and issue! registered in their start-up order, and
+// the owner table.
 //
 // Values are built cell by cell: words bound to the global context, lists of a given type
 // from cells. Cells that must live across allocations are kept in GcRoots.
@@ -26,10 +25,10 @@ protected:
         WordsTest::SetUp();
         series::register_actions();
         block::register_actions();
+        string::register_actions();
         path::register_actions();
         paren::register_actions();
         issue::register_actions();
-        register_string_stand_in();
         ownership::init();
         stack::clear();
     }
@@ -99,21 +98,4 @@ protected:
 
     static uint32_t length(const Cell& series) { return series::total_units(&series); }
     static Cell* cells(const Cell& list) { return memory::buffer(list.w2)->cells(); }
-
-private:
-    static int32_t string_form(Cell* v, Cell* s, Cell*, int32_t limit) {
-        const std::string t = ascii(*v);
-        string::append_bytes(s, t.data(), static_cast<uint32_t>(t.size()));
-        return limit - static_cast<int32_t>(t.size());
-    }
-    static int32_t string_mold(Cell* v, Cell* s, bool, bool, bool, Cell*, int32_t limit, int32_t) {
-        const std::string t = "\"" + ascii(*v) + "\"";
-        string::append_bytes(s, t.data(), static_cast<uint32_t>(t.size()));
-        return limit - static_cast<int32_t>(t.size());
-    }
-    static void register_string_stand_in() {
-        action::Row row;
-        row.set<action::slot::form>(string_form).set<action::slot::mold>(string_mold);
-        datatype::register_({kTypeString, kTypeSeries, "string!", row.entries()});
-    }
 };

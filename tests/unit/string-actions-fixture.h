@@ -1,7 +1,6 @@
 // The string! actions for tests: the block fixture (its reader, the word types, the case
-// tables) with the real string! and integer! in place of the stand-ins, and texts written and
-// read as code points at a chosen width. Every cell a test hands an action is on the data
-// stack, as the dispatcher leaves them.
+// tables, string! and integer!), and texts written and read as code points at a chosen width. Every
+// cell a test hands an action is on the data stack, as the dispatcher leaves them.
 #pragma once
 #include <cstring>
 #include <string>
@@ -12,11 +11,7 @@
 
 class StringActionsTest : public BlockTest {
 protected:
-    void SetUp() override {
-        BlockTest::SetUp();
-        string::register_actions();
-        integer::register_actions();
-    }
+    void SetUp() override { BlockTest::SetUp(); }
 
     // A text of type `type` holding `text` in units of `unit` bytes, pushed. May collect.
     static Cell* push_text(std::u32string_view text, uint32_t unit = 1,
