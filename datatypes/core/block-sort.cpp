@@ -206,6 +206,14 @@ int32_t sort_compare(const void* a, const void* b, uintptr_t op, uint32_t flags)
     return 0;
 }
 
+uint32_t sort_field_flags(const Cell* comparator, const Cell* skip, bool all, int64_t size) {
+    if (!skip || all) bad_refines();
+    const auto offset = static_cast<int32_t>(comparator->w2);
+    if (offset < 1 || offset > size)
+        error::fire(error::kScript, error::script::out_of_range, {comparator});
+    return static_cast<uint32_t>(offset - 1) << 2;
+}
+
 bool sort_range(Cell* series, Cell* part, Cell* skip, bool all, SortRange& range) {
     int64_t n = series::get_length(series, false);
     if (n <= 0) return false;
@@ -259,14 +267,9 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
                 reserve_record_blocks(static_cast<uint32_t>(size));
             }
             break;
-        case kTypeInteger: {
-            if (!skip || all) bad_refines();
-            const int32_t offset = static_cast<int32_t>(comparator->w2);
-            if (offset < 1 || offset > size)
-                error::fire(error::kScript, error::script::out_of_range, {comparator});
-            flags |= static_cast<uint32_t>(offset - 1) << 2;
+        case kTypeInteger:
+            flags |= sort_field_flags(comparator, skip, all, size);
             break;
-        }
         default:
             series::invalid_refine(refinements::refinement.compare, comparator);
         }

@@ -198,6 +198,10 @@ struct SortRange {
     int64_t records;
 };
 bool sort_range(Cell* series, Cell* part, Cell* skip, bool all, SortRange& range);
+// The comparator flags of /compare given an integer: the offset of the field that orders
+// /skip records, shifted into place. Needs /skip without /all (else bad-refines) and an
+// offset from 1 to the record size (else out-of-range).
+uint32_t sort_field_flags(const Cell* comparator, const Cell* skip, bool all, int64_t size);
 // Checks a function! given to a sort's /compare: it must take exactly two arguments (else
 // script/invalid-refine-arg naming compare), and the evaluator must have installed the
 // function caller (else internal/not-done).

@@ -38,10 +38,6 @@ struct Callback {
     uint32_t unit;
 };
 
-[[noreturn]] void bad_refines() {
-    error::fire(error::kScript, error::script::bad_refines);
-}
-
 // The result of a comparison of a and b: its sign turned with the reverse bit.
 inline int32_t ordered(int64_t difference, uint32_t flags) {
     const int32_t r = difference < 0 ? -1 : difference > 0 ? 1 : 0;
@@ -226,14 +222,9 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
             flags |= unit << 2;
             if (all && skip) flags |= kWholeRecord | static_cast<uint32_t>(size << 5);
             break;
-        case kTypeInteger: {
-            if (!skip || all) bad_refines();
-            const int32_t offset = static_cast<int32_t>(comparator->w2);
-            if (offset < 1 || offset > size)
-                error::fire(error::kScript, error::script::out_of_range, {comparator});
-            flags |= static_cast<uint32_t>(offset - 1) << 2;
+        case kTypeInteger:
+            flags |= block::sort_field_flags(comparator, skip, all, size);
             break;
-        }
         default:
             series::invalid_refine(refinements::refinement.compare, comparator);
         }
