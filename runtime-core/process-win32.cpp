@@ -23,11 +23,19 @@ runtime::FaultContext filter_context;
 LONG WINAPI exception_filter(EXCEPTION_POINTERS* info) {
     // Entered from the system: nothing may propagate out of here, and quit never returns.
     const CONTEXT* ctx = info->ContextRecord;
+#if defined(__x86_64__)
+    if (ctx && (ctx->ContextFlags & CONTEXT_CONTROL) == CONTEXT_CONTROL) {
+        filter_context.stack_pointer = ctx->Rsp;
+        filter_context.frame_pointer = ctx->Rbp;
+        runtime::record.fault = &filter_context;
+    }
+#else
     if (ctx && (ctx->ContextFlags & 0x1007F) == 0x1007F) {
         filter_context.stack_pointer = ctx->Esp;
         filter_context.frame_pointer = ctx->Ebp;
         runtime::record.fault = &filter_context;
     }
+#endif
     const EXCEPTION_RECORD* rec = info->ExceptionRecord;
     runtime::quit(runtime::map_exception(rec->ExceptionCode),
                   static_cast<uint32_t>(reinterpret_cast<uintptr_t>(rec->ExceptionAddress)));
@@ -42,7 +50,10 @@ void reset_fpu() {
 void set_fpu_control() {
     // 0x027F: every exception masked, 53-bit precision, round to nearest.
     _controlfp(_MCW_EM, _MCW_EM);
+#if !defined(__x86_64__)
+    // x86-64 does its doubles in SSE registers, which have no precision control.
     _controlfp(_PC_53, _MCW_PC);
+#endif
     _controlfp(_RC_NEAR, _MCW_RC);
 }
 

@@ -4,10 +4,12 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ make
+  cmake ninja-build g++ make ccache
   g++-mingw-w64-i686 binutils-mingw-w64-i686
-  googletest libbenchmark-dev
-  wine wine32:i386 xvfb xauth libgl1-mesa-dri:i386
+  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
+  googletest libbenchmark-dev libabsl-dev
+  wine wine32:i386 wine64 xvfb xauth libgl1-mesa-dri:i386
+  lua5.4 python3 clang libclang-rt-14-dev
   fonts-dejavu-core unicode-data
   libssl-dev libcurl4-openssl-dev
 )

@@ -1,25 +1,126 @@
 #!/usr/bin/env bash
 # Runs the built executable the way a user does and checks what it answers.
-# usage: run.sh EXECUTABLE PLATFORM   (PLATFORM: posix or win32, run under Wine)
+# usage: run.sh EXECUTABLE PLATFORM   (PLATFORM: posix, or win32 to run under Wine)
+#
+# Each tests/lang/NAME.zan is run from this folder as `EXECUTABLE NAME.zan`, under a time
+# limit, with ZAN_ERROR_BOX=stderr and ZAN_STDOUT=1. Its standard output must equal NAME.out;
+# where they exist, its standard error must equal NAME.err and its exit status the number
+# in NAME.status (0 otherwise). CR LF is folded to LF before comparing. A failure shows a
+# unified diff. With ZAN_GC_TORTURE set (and not 0), only the scripts named in torture.list
+# run (one name a line; blank lines and lines starting with # are skipped).
+# ZAN_LANG_TIMEOUT (seconds a script, default 120) and ZAN_LANG_JOBS (scripts at once,
+# default the processor count) tune the run.
 set -u
 exe=$1
 platform=$2
 here=$(cd "$(dirname "$0")" && pwd)
 run=()
 [[ $platform == win32 ]] && run=("$here/../../scripts/wine-run")
+limit=${ZAN_LANG_TIMEOUT:-120}
+jobs=${ZAN_LANG_JOBS:-$(nproc)}
+export ZAN_ERROR_BOX=stderr ZAN_STDOUT=1
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+cd "$here"
 
 failed=0
-check() { # name, expected status, actual status
-  if [[ $2 != "$3" ]]; then
-    echo "FAIL: $1: exit status $3, expected $2"
-    failed=1
-  else
-    echo "ok: $1"
-  fi
+passed=0
+
+# Start-up and orderly end: with no arguments, zan exits 0 and writes nothing. Kept until
+# the interpreter gives a bare start a behaviour of its own.
+out=$(timeout "$limit" "${run[@]}" "$exe" </dev/null 2>&1)
+st=$?
+if [[ $st != 0 || -n $out ]]; then
+    echo "FAIL: start-up and orderly end: exit status $st, expected 0; output: $out"
+    failed=$((failed + 1))
+else
+    echo "ok: start-up and orderly end"
+    passed=$((passed + 1))
+fi
+
+# The scripts to run.
+names=()
+torture=${ZAN_GC_TORTURE:-0}
+if [[ $torture != 0 ]]; then
+    if [[ -f torture.list ]]; then
+        while IFS= read -r line || [[ -n $line ]]; do
+            line=${line%$'\r'}
+            [[ -z ${line//[[:space:]]/} || $line == \#* ]] && continue
+            name=${line%.zan}
+            if [[ ! -f $name.zan ]]; then
+                echo "FAIL: torture.list names $line, which has no script"
+                failed=$((failed + 1))
+                continue
+            fi
+            names+=("$name")
+        done <torture.list
+    fi
+else
+    for f in *.zan; do
+        [[ -e $f ]] && names+=("${f%.zan}")
+    done
+fi
+if ((${#names[@]} == 0)); then
+    if [[ $torture != 0 ]]; then
+        echo "no language test scripts named in torture.list"
+    else
+        echo "no language test scripts (tests/lang/*.zan)"
+    fi
+fi
+
+# Expected text (CR LF folded) against what the script wrote: a unified diff when they differ.
+compare() { # expected file, what, actual file
+    sed 's/\r$//' "$1" | diff -u --label "$1" --label "$2" - "$3"
 }
 
-out=$(ZAN_ERROR_BOX=stderr "${run[@]}" "$exe" 2>&1)
-check "start-up and orderly end" 0 $?
-[[ -z $out ]] || { echo "FAIL: unexpected output: $out"; failed=1; }
+# One script: writes its report to $scratch/NAME.report, empty when it passed.
+check() {
+    local name=$1 out=$scratch/$1.stdout err=$scratch/$1.stderr report=$scratch/$1.report
+    local st expected=0
+    timeout "$limit" "${run[@]}" "$exe" "$name.zan" </dev/null >"$out" 2>"$err"
+    st=$?
+    sed -i 's/\r$//' "$out" "$err"
+    [[ -f $name.status ]] && expected=$(tr -d '[:space:]' <"$name.status")
+    {
+        if [[ $st == 124 ]]; then
+            echo "timed out after ${limit}s"
+        elif [[ $st != "$expected" ]]; then
+            echo "exit status $st, expected $expected"
+        fi
+        if [[ -f $name.out ]]; then
+            compare "$name.out" "standard output" "$out"
+        else
+            echo "no $name.out"
+        fi
+        [[ -f $name.err ]] && compare "$name.err" "standard error" "$err"
+    } >"$report" 2>&1
+    if [[ -s $report && ! -f $name.err && -s $err ]]; then
+        { echo "standard error:"; cat "$err"; } >>"$report"
+    fi
+}
 
-exit $failed
+running=0
+for name in "${names[@]}"; do
+    check "$name" &
+    running=$((running + 1))
+    if ((running >= jobs)); then
+        wait -n
+        running=$((running - 1))
+    fi
+done
+wait
+
+for name in "${names[@]}"; do
+    report=$scratch/$name.report
+    if [[ -f $report && ! -s $report ]]; then
+        echo "ok: $name"
+        passed=$((passed + 1))
+    else
+        echo "FAIL: $name"
+        [[ -f $report ]] && sed 's/^/    /' "$report"
+        failed=$((failed + 1))
+    fi
+done
+
+echo "language tests: $passed passed, $failed failed"
+((failed == 0))
