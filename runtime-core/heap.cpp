@@ -74,8 +74,10 @@ void* realloc(void* block, size_t size) {
         free(block);
         return nullptr;
     }
+    // A pointer that is not a block of ours is a caller's fault: a null result would be taken
+    // for the resized block by callers that do not check, so it is reported at once.
     BlockHeader* h = find(block);
-    if (!h) return nullptr;
+    if (!h) runtime::quit(runtime::kErrorAssertion, ZAN_CALLER_ADDRESS());
     auto* n = static_cast<BlockHeader*>(std::realloc(h, size + kBlockHeaderSize));
     if (!n) out_of_memory(ZAN_CALLER_ADDRESS());
     n->size = size;

@@ -31,7 +31,8 @@ void* alloc_zeroed(size_t size);
 // Unlinks and frees a block; a pointer that is not on the list is ignored.
 void free(void* block);
 // Resizes a block, keeping its place in the list. A null block allocates, size 0 frees and
-// returns null. Grown space is not cleared.
+// returns null. Grown space is not cleared. A pointer that is not on the list is runtime
+// error 98 (assertion failed).
 void* realloc(void* block, size_t size);
 // Frees every block, head to tail, and empties the list.
 void free_all();

@@ -3,6 +3,7 @@
 #include <ucontext.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cfenv>
 #include <cstdlib>
 #include <cstring>
@@ -24,8 +25,22 @@ constexpr size_t kSignalStack = 64u << 10;
 
 runtime::FaultContext signal_context;
 alignas(16) char signal_stack[kSignalStack];
+// The big-stack thread's own: an alternate stack belongs to one thread.
+alignas(16) char big_stack_signal_stack[kSignalStack];
 
+void use_signal_stack(char* stack) {
+    stack_t ss{};
+    ss.ss_sp = stack;
+    ss.ss_size = kSignalStack;
+    sigaltstack(&ss, nullptr);
+}
+
+// The handler may interrupt anything, malloc and stdio included: it only formats into its
+// own buffer, writes the error box text to standard error and ends the process, with
+// async-signal-safe calls alone (the same text and status as runtime::quit).
 void fault_handler(int signal, siginfo_t* info, void* context) {
+    int32_t status = map_signal(signal);
+    if (status == 0) _exit(0); // Ctrl-C
     uint32_t address = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(info->si_addr));
 #if defined(__x86_64__)
     if (auto* uc = static_cast<ucontext_t*>(context)) {
@@ -37,7 +52,20 @@ void fault_handler(int signal, siginfo_t* info, void* context) {
 #else
     (void)context;
 #endif
-    runtime::quit(map_signal(signal), address);
+    static constexpr char kTitle[] = "Zan App Error\n";
+    char text[256];
+    size_t n = sizeof kTitle - 1;
+    std::memcpy(text, kTitle, n);
+    n += runtime::format_report_to(text + n, sizeof text - n - 1, status, address);
+    text[n++] = '\n';
+    for (const char* p = text; n > 0;) {
+        ssize_t written = ::write(STDERR_FILENO, p, n);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) break;
+        p += written;
+        n -= static_cast<size_t>(written);
+    }
+    _exit(status);
 }
 
 } // namespace
@@ -71,10 +99,7 @@ int32_t map_signal(int signal) {
 
 void install_fault_handler() {
     // Faults are handled on a stack of their own, so that a stack overflow can be reported.
-    stack_t ss{};
-    ss.ss_sp = signal_stack;
-    ss.ss_size = kSignalStack;
-    sigaltstack(&ss, nullptr);
+    use_signal_stack(signal_stack);
     struct sigaction sa {};
     sa.sa_sigaction = fault_handler;
     sa.sa_flags = SA_SIGINFO | SA_ONSTACK;
@@ -114,7 +139,11 @@ void run_on_big_stack(void (*fn)(void*), void* arg) {
     pthread_t thread;
     auto trampoline = [](void* p) -> void* {
         auto* j = static_cast<Job*>(p);
+        use_signal_stack(big_stack_signal_stack);
         j->fn(j->arg);
+        stack_t off{};
+        off.ss_flags = SS_DISABLE;
+        sigaltstack(&off, nullptr);
         return nullptr;
     };
     if (pthread_create(&thread, &attr, trampoline, &job) != 0) {

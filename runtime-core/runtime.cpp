@@ -1,6 +1,5 @@
 #include "runtime-core/runtime.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <new>
 
@@ -73,11 +72,39 @@ const char* error_message(int32_t status) {
     }
 }
 
+size_t format_report_to(char* out, size_t size, int32_t status, uint32_t address) {
+    size_t n = 0;
+    auto put = [&](char c) {
+        if (n < size) out[n++] = c;
+    };
+    auto puts = [&](const char* text) {
+        while (*text) put(*text++);
+    };
+    puts("*** Runtime Error ");
+    // Decimal status, sign first; the magnitude as unsigned so that INT32_MIN is exact.
+    uint32_t magnitude = static_cast<uint32_t>(status);
+    if (status < 0) {
+        put('-');
+        magnitude = 0u - magnitude;
+    }
+    char digits[10];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    while (count > 0) put(digits[--count]);
+    puts(": ");
+    puts(error_message(status));
+    puts("\n*** at: ");
+    for (int shift = 28; shift >= 0; shift -= 4) put("0123456789ABCDEF"[(address >> shift) & 15]);
+    put('h');
+    return n;
+}
+
 std::string format_report(int32_t status, uint32_t address) {
-    char text[512];
-    std::snprintf(text, sizeof text, "*** Runtime Error %d: %s\n*** at: %08Xh", status,
-                  error_message(status), address);
-    return text;
+    char text[128];
+    return std::string(text, format_report_to(text, sizeof text, status, address));
 }
 
 int32_t map_exception(uint32_t code) {

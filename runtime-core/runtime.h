@@ -47,6 +47,9 @@ const char* error_message(int32_t status);
 
 // The two-line report shown for a fatal runtime error.
 std::string format_report(int32_t status, uint32_t address);
+// The same report written into `out` (cut to fit, no terminating zero); returns its length.
+// Async-signal-safe: no allocation, no locale, no lock, so a signal handler may use it.
+size_t format_report_to(char* out, size_t size, int32_t status, uint32_t address);
 
 // Maps a system exception code to a runtime error code (0 for a console Ctrl-C exit).
 int32_t map_exception(uint32_t exception_code);

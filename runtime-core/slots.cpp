@@ -2,6 +2,7 @@
 
 #include "runtime-core/collector.h"
 #include "runtime-core/memory.h"
+#include "runtime-core/runtime.h"
 
 namespace slots {
 
@@ -61,6 +62,15 @@ Cell* get(uint32_t slot) {
 void free(uint32_t slot) {
     Cell* c = get(slot);
     if (!c) return;
+    // Freeing a free slot would loop the free list, and a later alloc would hand out a live
+    // slot: that is a fault of the caller, reported at once. Frees are rare (a native window
+    // ends), so walking the free list costs nothing that matters.
+    uint32_t steps = 0;
+    for (int32_t i = table.free_head; i != -1; i = static_cast<int32_t>(cells()[i].w2)) {
+        if (static_cast<uint32_t>(i) == slot - 1 || static_cast<uint32_t>(i) >= table.capacity ||
+            ++steps > table.capacity)
+            runtime::quit(runtime::kErrorAssertion, ZAN_CALLER_ADDRESS());
+    }
     *c = Cell{kTypeInteger, 0, static_cast<uint32_t>(table.free_head), 0};
     table.free_head = static_cast<int32_t>(slot - 1);
 }

@@ -27,7 +27,8 @@ uint32_t alloc(const Cell& value);
 // The cell of a slot, or null for a number that names no slot. Valid until the next call
 // that may collect.
 Cell* get(uint32_t slot);
-// Frees a slot; 0 (no slot) and numbers out of range do nothing.
+// Frees a slot; 0 (no slot) and numbers out of range do nothing. Freeing a slot that is
+// already free is runtime error 98 (assertion failed).
 void free(uint32_t slot);
 // Collector: marks the slot block and every value in it.
 void mark();

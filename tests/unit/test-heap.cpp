@@ -81,6 +81,14 @@ TEST_F(HeapBlocks, ReallocKeepsItsPlaceAndContent) {
     EXPECT_EQ(sizes_in_order(), (std::vector<size_t>{1, 3, 7}));
 }
 
+TEST_F(HeapBlocks, ReallocOfAPointerNotOnTheListIsAFault) {
+    // Callers take the result for the resized block: a null would be written through.
+    alloc(4);
+    int not_a_block = 0;
+    EXPECT_EXIT(memory::realloc(&not_a_block, 64), testing::ExitedWithCode(98),
+                "Runtime Error 98: assertion failed");
+}
+
 TEST_F(HeapBlocks, ZeroedAndFreeAll) {
     auto* z = static_cast<unsigned char*>(alloc_zeroed(64));
     for (int i = 0; i < 64; ++i) EXPECT_EQ(z[i], 0);

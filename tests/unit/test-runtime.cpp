@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
 #include <string>
 
 #include "runtime-core/process.h"
@@ -40,6 +41,16 @@ TEST(Runtime, ReportHasTwoLines) {
               "*** Runtime Error 94: out of memory\n*** at: 0040ABCDh");
     EXPECT_EQ(format_report(50, 0xFF),
               "*** Runtime Error 50: unknown error code!\n*** at: 000000FFh");
+    EXPECT_EQ(format_report(-2147483647 - 1, 0xFFFFFFFF),
+              "*** Runtime Error -2147483648: unknown error code!\n*** at: FFFFFFFFh");
+}
+
+TEST(Runtime, ReportIntoAShortBufferIsCutToFit) {
+    char text[24];
+    std::memset(text, '#', sizeof text);
+    EXPECT_EQ(format_report_to(text, 20, 33, 0), 20u);
+    EXPECT_EQ(std::string(text, 20), "*** Runtime Error 33");
+    EXPECT_EQ(text[20], '#');
 }
 
 TEST(Runtime, ExceptionCodesMapToRuntimeErrors) {
@@ -91,6 +102,32 @@ TEST(RuntimeDeathTest, ProcessorFaultsEndThroughTheReport) {
         testing::ExitedWithCode(0), "");
 #endif
 }
+
+#ifndef _WIN32
+namespace {
+// Recurses until the stack runs out (the limit is never reached); the array keeps each frame
+// big and the call unfolded.
+volatile int recursion_limit = 0x7FFFFFFF;
+int overflow(int depth) {
+    volatile char frame[4096];
+    frame[depth % sizeof frame] = static_cast<char>(depth);
+    if (depth >= recursion_limit) return 0;
+    return overflow(depth + 1) + frame[0];
+}
+} // namespace
+
+TEST(RuntimeDeathTest, StackOverflowOnTheBigStackIsReported) {
+    // The report needs an alternate signal stack on the thread that overflows.
+    EXPECT_EXIT(
+        {
+            process::install_fault_handler();
+            process::run_on_big_stack([](void*) { overflow(0); }, nullptr);
+        },
+        testing::ExitedWithCode(32),
+        "^Zan App Error\n\\*\\*\\* Runtime Error 32: segmentation fault\n\\*\\*\\* at: "
+        "[0-9A-F]{8}h\n$");
+}
+#endif
 
 TEST(Runtime, ArgumentVectorIsUtf8AndNullEnded) {
     char a0[] = "zan";

@@ -48,3 +48,14 @@ TEST_F(Slots, AStoredValueLivesUntilItsSlotIsFreed) {
     collector::collect();
     EXPECT_TRUE(reclaimed(node));
 }
+
+TEST_F(Slots, FreeingAFreeSlotIsAFault) {
+    // Either would put the slot on the free list twice, and two allocs would share it.
+    slots::alloc(Cell{kTypeInteger, 10, 0, 0});
+    slots::alloc(Cell{kTypeInteger, 20, 0, 0});
+    slots::free(1);
+    EXPECT_EXIT(slots::free(1), testing::ExitedWithCode(98), "Runtime Error 98: assertion failed");
+    EXPECT_EXIT(slots::free(50), testing::ExitedWithCode(98), "Runtime Error 98: assertion failed");
+    EXPECT_EQ(slots::alloc(Cell{kTypeInteger, 30, 0, 0}), 1u);
+    EXPECT_EQ(slots::alloc(Cell{kTypeInteger, 40, 0, 0}), 3u);
+}
