@@ -20,6 +20,7 @@ if probe=$("$wine32_loader" --version 2>&1); then
 else
     windows_dir=build/windows64
     probe=$(printf '%s' "$probe" | head -n 1)
+    probe=${probe#*"$wine32_loader": } # the shell's own prefix
     echo "Windows tests: x86-64 build ($windows_dir) under 64-bit Wine, as this machine" \
         "cannot run 32-bit programs ($wine32_loader --version: ${probe:-no output})"
     make --no-print-directory -C "$root" windows64 || exit 1

@@ -125,7 +125,7 @@ TEST(RuntimeDeathTest, StackOverflowOnTheBigStackIsReported) {
         },
         testing::ExitedWithCode(32),
         "^Zan App Error\n\\*\\*\\* Runtime Error 32: segmentation fault\n\\*\\*\\* at: "
-        "[0-9A-F]{8}h\n$");
+        "[0-9A-F]{8}h\n");
 }
 #endif
 
