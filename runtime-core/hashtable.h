@@ -12,9 +12,11 @@
 //                   deleted one has header 0.
 //
 // The table itself is a 44-byte byte series holding a Record; its node is the table. Buckets
-// are a power of two in count, at least 4, with two flag bits each (2 empty, 1 deleted,
-// 0 live) and one int32 key entry naming the key's place in the data block. Probing is
-// triangular (i, i+1, i+3, i+6 ...), the load bound 0.77.
+// are a power of two in count, at least 4, in one series of 8 bytes each: a state word (0
+// empty, 1 deleted, else live and holding the key's hash with the top bit set) and an int32
+// entry naming the key's place in the data block. A probe compares the hashes first, so it
+// reads a key cell only for a key of the same hash. Probing is triangular (i, i+1, i+3,
+// i+6 ...), the load bound 0.77.
 //
 // Hashing: text over its code points (so every width hashes alike), case-folded except for
 // the symbol kind, whose case variants share a probe through an ASCII-lowered text; binary
@@ -36,6 +38,7 @@
 
 #include "runtime-core/cell.h"
 #include "runtime-core/collector.h"
+#include "runtime-core/memory.h"
 
 namespace hashtable {
 
@@ -46,8 +49,8 @@ struct Record {
     uint32_t size;     // live keys (hash!: indexed cells, chained ones included)
     uint32_t index;    // hash!: node of the index series; kinds 3, 4: entry stride in bytes
     uint32_t chains;   // hash!: node of the chain list (nodes of int32 arrays)
-    uint32_t flags;    // node of the flags series, 2 bits per bucket
-    uint32_t keys;     // node of the keys series, one int32 per bucket
+    uint32_t flags;    // 0 (bucket states are kept with the keys)
+    uint32_t keys;     // node of the buckets series, {state or hash, entry} per bucket
     uint32_t data;     // node of the data block
     uint32_t occupied; // live or deleted buckets
     uint32_t buckets;  // a power of two, at least 4
@@ -58,9 +61,11 @@ struct Record {
 static_assert(sizeof(Record) == 44, "a table record is eleven 32-bit words");
 
 // The record of a table. Valid until the next allocation.
-Record* record(uint32_t table);
+inline Record* record(uint32_t table) {
+    return reinterpret_cast<Record*>(memory::buffer(table)->data());
+}
 
-// Keeps a table and everything it refers to (flags, keys, chains, data block) alive and
+// Keeps a table and everything it refers to (buckets, chains, data block) alive and
 // follows it when its node moves. Scoped: create it on the stack.
 class Root {
 public:
@@ -120,7 +125,7 @@ uint32_t init(uint32_t size, const Cell* source, Kind kind, uint32_t extra = 0);
 // every `skip` (the set operations' table over the other set). Lookups through it ask for
 // that start and skip: a rebuild indexes every cell of the block. May collect.
 uint32_t init_range(uint32_t size, const Cell& source, uint32_t start, uint32_t skip);
-// A copy of a word table: record, flags, keys and word list. May collect.
+// A copy of a word table: record, buckets and word list. May collect.
 uint32_t copy_record(uint32_t table);
 // Adds the cells of the data block from `start`, one key every `skip` cells. map!: a key
 // already present (strictly equal) gets the new value and the later pair leaves the block;
@@ -203,7 +208,7 @@ int32_t put_context(uint32_t table, uint32_t symbol, bool case_insensitive, uint
 
 // --- Collector ------------------------------------------------------------------------------
 
-// Marks a table: its record, flags, keys, index series and chains; kind 3 the key node of
+// Marks a table: its record, buckets, index series and chains; kind 3 the key node of
 // every live entry (and its cells) and the entry's values; then the data block. The owner
 // table (kind 4) marks only its own series: its entries are weak, so that neither an owned
 // series that refers back to its owner nor a field word bound to the owner keeps it alive.
@@ -225,8 +230,8 @@ void dump(uint32_t table);
 
 } // namespace hashtable
 
-// The collector's table on the system heap: 32-bit keys to 32-bit values, same flags and
-// probing, keys hashed with the finaliser.
+// The collector's table on the system heap: 32-bit keys to 32-bit values, two flag bits
+// per bucket (2 empty, 1 deleted, 0 live), the same probing, keys hashed with the finaliser.
 namespace intmap {
 
 struct Map {

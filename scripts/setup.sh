@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ make
   g++-mingw-w64-i686 binutils-mingw-w64-i686
-  googletest libbenchmark-dev
+  googletest libbenchmark-dev libabsl-dev
   wine wine32:i386 xvfb xauth libgl1-mesa-dri:i386
   fonts-dejavu-core unicode-data
   libssl-dev libcurl4-openssl-dev
