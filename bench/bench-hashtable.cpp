@@ -125,8 +125,8 @@ template <class KeyOf> void fill_map(GcRoot& map, KeyOf key_of) {
     }
 }
 
-// The value of a key, or -1.
-int32_t select(uint32_t table, const Cell& key) {
+// The value of a key, or -1. Inlined into the loops, as the peers' lookups are.
+[[gnu::always_inline]] inline int32_t select(uint32_t table, const Cell& key) {
     const int32_t at = hashtable::find_all(table, key);
     if (at < 0) return -1;
     const uint32_t block = hashtable::record(table)->data;

@@ -61,24 +61,13 @@ uint32_t cell_count(uint32_t node) {
 
 // --- Buckets --------------------------------------------------------------------------------
 
-// A bucket: its state and the hash of its key in one word, beside the key's entry, so that a
-// probe reads one array and passes buckets of other keys without touching their key cells.
-// The tag of a live bucket is its key's hash with the top bit set: never one of the two
-// states, and equal to the hash in every bit that picks a bucket.
-struct Slot {
-    uint32_t tag; // kEmpty, kDeleted, or the tag of the live key
-    int32_t entry;
-};
-static_assert(sizeof(Slot) == 8);
-constexpr uint32_t kEmpty = 0;
-constexpr uint32_t kDeleted = 1;
-constexpr uint32_t kLiveBit = 0x80000000u;
+using probing::kDeleted;
+using probing::kEmpty;
+using probing::Slot;
+using probing::tag_of;
 
-inline uint32_t tag_of(uint32_t hash) {
-    return hash | kLiveBit;
-}
 inline bool is_live(uint32_t tag) {
-    return tag >= kLiveBit;
+    return tag >= probing::kLiveBit;
 }
 Slot* slots_of(uint32_t node) {
     return reinterpret_cast<Slot*>(buf(node)->at_head());
@@ -539,49 +528,14 @@ Cell map_key(Cell key) {
     return key;
 }
 
-// The arrays of a table without chains, read once for a probe. Valid until the next
-// allocation.
-struct View {
-    Slot* slots;
-    Cell* cells;
-    uint32_t count; // cells in the data block
-    uint32_t mask;
-};
-inline View view_of(const Record* r) {
-    Buffer* data = buf(r->data);
-    return {reinterpret_cast<Slot*>(buf(r->keys)->data()), data->cells(),
-            (data->tail - data->head) / static_cast<uint32_t>(sizeof(Cell)), r->buckets - 1};
-}
-
-// Keys equal exactly when their type and word 2 are (integer!, char!): the common case gets a
-// probe without calls, so that the processor overlaps the cache misses of successive lookups.
-inline bool word2_keyed(uint8_t type) {
-    return type == kTypeInteger || type == kTypeChar;
-}
-
-// The first live bucket of the probe of `tag` whose key has that tag and satisfies `match`:
-// its cell index, or -1 at an empty bucket or back at the start.
-template <class Match> inline int32_t probe_find(const View& v, uint32_t tag, Match match) {
-    uint32_t b = tag & v.mask;
-    const uint32_t start = b;
-    uint32_t step = 0;
-    for (;;) {
-        const Slot slot = v.slots[b];
-        if (slot.tag == tag) {
-            if (static_cast<uint32_t>(slot.entry) < v.count && match(v.cells[slot.entry]))
-                return slot.entry;
-        } else if (slot.tag == kEmpty) {
-            return -1;
-        }
-        b = (b + ++step) & v.mask;
-        if (b == start) return -1;
-    }
-}
+using probing::View;
+using probing::view_of;
+using probing::word2_keyed;
 
 [[gnu::noinline]] int32_t map_find_by_type(const Record* r, const Cell& raw, int code) {
     const Cell key = map_key(raw);
     const uint8_t type = cell::type(&key);
-    return probe_find(view_of(r), tag_of(hash_value(key, false)), [&](const Cell& c) {
+    return probing::find(view_of(r), tag_of(hash_value(key, false)), [&](const Cell& c) {
         return cell::type(&c) == type && keys_equal(c, key, code);
     });
 }
@@ -590,9 +544,7 @@ template <class Match> inline int32_t probe_find(const View& v, uint32_t tag, Ma
 [[gnu::always_inline]] inline int32_t map_find(const Record* r, const Cell& key, int code) {
     const uint8_t type = cell::type(&key);
     if (!word2_keyed(type)) return map_find_by_type(r, key, code);
-    const uint32_t w2 = key.w2;
-    return probe_find(view_of(r), tag_of(hash::mix_int(w2)),
-                      [=](const Cell& c) { return cell::type(&c) == type && c.w2 == w2; });
+    return probing::find_word2(r, type, key.w2);
 }
 
 int32_t map_put(uint32_t table, uint32_t index) {
@@ -1116,8 +1068,8 @@ namespace {
 
 } // namespace
 
-int32_t find_all(uint32_t table, Cell key, int32_t start, int32_t skip, int code, bool last,
-                 bool reverse) {
+int32_t find_all_by_kind(uint32_t table, const Cell& key, int32_t start, int32_t skip, int code,
+                         bool last, bool reverse) {
     const Record* r = rec(table);
     if (r->kind == kMap) return map_find(r, key, code);
     if (r->kind == kHash) return hash_find_all(table, key, start, skip, code, last, reverse);

@@ -38,6 +38,7 @@
 
 #include "runtime-core/cell.h"
 #include "runtime-core/collector.h"
+#include "runtime-core/hash.h"
 #include "runtime-core/memory.h"
 
 namespace hashtable {
@@ -141,9 +142,9 @@ int32_t put(uint32_t table, uint32_t index, bool* rebuilt = nullptr);
 // with `reverse` the largest below `start`, else the smallest at or above it). map!: the
 // first key of the same type equal by `code`, word keys looked up as set-words. Other kinds
 // answer -1 (they have put_symbol, put_context, get_int). A stale hash! is rebuilt first
-// (may collect).
-int32_t find_all(uint32_t table, Cell key, int32_t start = 0, int32_t skip = 1, int code = 0,
-                 bool last = false, bool reverse = false);
+// (may collect). Inline below: the lookup of an integer or a character in a map!.
+inline int32_t find_all(uint32_t table, Cell key, int32_t start = 0, int32_t skip = 1, int code = 0,
+                        bool last = false, bool reverse = false);
 // A probe of a table without chains, continued from where it stopped.
 struct Probe {
     int32_t bucket = -1; // -1: not started
@@ -227,6 +228,85 @@ void sweep(uint32_t table);
 // otherwise), a blank and the type ids of the entry's value cells.
 std::string dump_text(uint32_t table);
 void dump(uint32_t table);
+
+// --- Probing, shared with the inline lookup -----------------------------------------------------
+
+namespace probing {
+
+// A bucket: its state and the hash of its key in one word, beside the key's entry, so that a
+// probe reads one array and passes buckets of other keys without touching their key cells.
+// The tag of a live bucket is its key's hash with the top bit set: never one of the two
+// states, and equal to the hash in every bit that picks a bucket.
+struct Slot {
+    uint32_t tag; // kEmpty, kDeleted, or the tag of the live key
+    int32_t entry;
+};
+static_assert(sizeof(Slot) == 8);
+constexpr uint32_t kEmpty = 0;
+constexpr uint32_t kDeleted = 1;
+constexpr uint32_t kLiveBit = 0x80000000u;
+
+inline uint32_t tag_of(uint32_t hash) {
+    return hash | kLiveBit;
+}
+
+// The arrays of a table without chains, read once for a probe. Valid until the next
+// allocation.
+struct View {
+    Slot* slots;
+    Cell* cells;
+    uint32_t count; // cells in the data block
+    uint32_t mask;
+};
+inline View view_of(const Record* r) {
+    memory::Buffer* data = memory::buffer(r->data);
+    return {reinterpret_cast<Slot*>(memory::buffer(r->keys)->data()), data->cells(),
+            (data->tail - data->head) / static_cast<uint32_t>(sizeof(Cell)), r->buckets - 1};
+}
+
+// The first live bucket of the probe of `tag` whose key has that tag and satisfies `match`:
+// its cell index, or -1 at an empty bucket or back at the start.
+template <class Match> inline int32_t find(const View& v, uint32_t tag, Match match) {
+    uint32_t b = tag & v.mask;
+    const uint32_t start = b;
+    uint32_t step = 0;
+    for (;;) {
+        const Slot slot = v.slots[b];
+        if (slot.tag == tag) {
+            if (static_cast<uint32_t>(slot.entry) < v.count && match(v.cells[slot.entry]))
+                return slot.entry;
+        } else if (slot.tag == kEmpty) {
+            return -1;
+        }
+        b = (b + ++step) & v.mask;
+        if (b == start) return -1;
+    }
+}
+
+// Keys equal exactly when their type and word 2 are (integer!, char!): they get a probe
+// without calls, inlined where it is used, so that the processor overlaps the cache misses
+// of successive lookups.
+inline bool word2_keyed(uint8_t type) {
+    return type == kTypeInteger || type == kTypeChar;
+}
+inline int32_t find_word2(const Record* r, uint8_t type, uint32_t w2) {
+    return find(view_of(r), tag_of(hash::mix_int(w2)),
+                [=](const Cell& c) { return cell::type(&c) == type && c.w2 == w2; });
+}
+
+} // namespace probing
+
+// find_all of every key other than the inline one.
+int32_t find_all_by_kind(uint32_t table, const Cell& key, int32_t start, int32_t skip, int code,
+                         bool last, bool reverse);
+
+inline int32_t find_all(uint32_t table, Cell key, int32_t start, int32_t skip, int code, bool last,
+                        bool reverse) {
+    const Record* r = record(table);
+    const uint8_t type = cell::type(&key);
+    if (r->kind == kMap && probing::word2_keyed(type)) return probing::find_word2(r, type, key.w2);
+    return find_all_by_kind(table, key, start, skip, code, last, reverse);
+}
 
 } // namespace hashtable
 
