@@ -172,8 +172,7 @@ inline uint32_t unit_at(const uint8_t* p, uint32_t i, uint32_t unit) {
     }
 }
 
-bool texts_equal(const Cell& a, const Cell& b, bool fold) {
-    const Units x = units_of(a), y = units_of(b);
+bool units_equal(const Units& x, const Units& y, bool fold) {
     if (x.count != y.count) return false;
     if (x.count == 0) return true;
     if (x.unit == y.unit && std::memcmp(x.at, y.at, size_t{x.count} * x.unit) == 0) return true;
@@ -183,6 +182,9 @@ bool texts_equal(const Cell& a, const Cell& b, bool fold) {
         if (p != q && (!fold || case_::to_upper(p) != case_::to_upper(q))) return false;
     }
     return true;
+}
+bool texts_equal(const Cell& a, const Cell& b, bool fold) {
+    return units_equal(units_of(a), units_of(b), fold);
 }
 
 inline uint8_t ascii_lower(uint8_t c) {
@@ -535,6 +537,17 @@ using probing::word2_keyed;
 [[gnu::noinline]] int32_t map_find_by_type(const Record* r, const Cell& raw, int code) {
     const Cell key = map_key(raw);
     const uint8_t type = cell::type(&key);
+    if (any_string(type)) {
+        // The key's text is found once, for its hash and every comparison (keys_equal's
+        // text case, with the candidate's type already the key's).
+        const Units text = units_of(key);
+        const uint32_t h = hash::code_points(text.at, text.count, int(text.unit), false);
+        return probing::find(view_of(r), tag_of(h), [&](const Cell& c) {
+            if (cell::type(&c) != type) return false;
+            if (c.w2 == key.w2 && c.w1 == key.w1) return true;
+            return code != 9 && units_equal(units_of(c), text, code != 2);
+        });
+    }
     return probing::find(view_of(r), tag_of(hash_value(key, false)), [&](const Cell& c) {
         return cell::type(&c) == type && keys_equal(c, key, code);
     });
