@@ -1,6 +1,6 @@
 // Number text against the standard library: form_float against std::to_chars (shortest),
-// parse_float against strtod, on the same inputs in the same run. Prints ours / peer, from
-// the medians of interleaved repetitions.
+// parse_float against strtod and std::from_chars, on the same inputs in the same run. Prints ours /
+// peer, from the medians of interleaved repetitions.
 #include <benchmark/benchmark.h>
 
 #include <charconv>
@@ -143,6 +143,18 @@ void BM_strtod(benchmark::State& state) {
     state.SetItemsProcessed(int64_t(state.iterations()) * kCount);
 }
 
+void BM_from_chars(benchmark::State& state) {
+    const auto& texts = text_set(int(state.range(0)));
+    for (auto _ : state) {
+        for (const std::string& t : texts) {
+            double d;
+            benchmark::DoNotOptimize(std::from_chars(t.data(), t.data() + t.size(), d).ptr);
+            benchmark::DoNotOptimize(d);
+        }
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * kCount);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -155,18 +167,20 @@ int main(int argc, char** argv) {
         const std::string suffix = std::string("/") + kSetNames[set];
         benchmark::RegisterBenchmark(("parse_float" + suffix).c_str(), BM_parse_float)->Arg(set);
         benchmark::RegisterBenchmark(("strtod" + suffix).c_str(), BM_strtod)->Arg(set);
+        benchmark::RegisterBenchmark(("from_chars" + suffix).c_str(), BM_from_chars)->Arg(set);
     }
     bench::RatioReporter reporter;
     if (!bench::run_interleaved(argc, argv, reporter)) return 1;
 
     std::printf("\nratio ours / peer (below 1.0: ours is faster)\n");
-    const char* const pairs[][2] = {{"form_float", "to_chars"}, {"parse_float", "strtod"}};
+    const char* const pairs[][2] = {
+        {"form_float", "to_chars"}, {"parse_float", "strtod"}, {"parse_float", "from_chars"}};
     for (const auto& pair : pairs) {
         for (const char* set : kSetNames) {
             double ours = reporter.time_of(std::string(pair[0]) + "/" + set + "/");
             double peer = reporter.time_of(std::string(pair[1]) + "/" + set + "/");
             if (ours == 0 || peer == 0) continue;
-            std::printf("  %-12s vs %-9s %-15s %.2f\n", pair[0], pair[1], set, ours / peer);
+            std::printf("  %-12s vs %-10s %-15s %.2f\n", pair[0], pair[1], set, ours / peer);
         }
     }
     return 0;

@@ -15,4 +15,9 @@ void acquire_context() {
         CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT);
 }
 
+bool random_bytes(void* out, size_t count) {
+    return provider && count <= 0xFFFFFFFFu &&
+           CryptGenRandom(provider, static_cast<DWORD>(count), static_cast<BYTE*>(out));
+}
+
 } // namespace crypto

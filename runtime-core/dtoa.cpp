@@ -17,15 +17,7 @@ namespace number_text {
 
 namespace {
 
-struct U128 {
-    uint64_t hi;
-    uint64_t lo;
-};
-
 // ---- Powers of ten: g(e) = floor(10^e * 2^(127 - floor(log2 10^e))) + 1, 128 bits ----
-
-constexpr int kPow10Min = -292;
-constexpr int kPow10Max = 324;
 
 constexpr int floor_log2_pow10(int e) {
     return (e * 1741647) >> 19;
@@ -37,9 +29,9 @@ constexpr int floor_log10_three_quarters_pow2(int e) {
     return (e * 1262611 - 524031) >> 22;
 }
 
-// Exact unsigned integer of up to 1184 bits for building the table at compile time.
+// Exact unsigned integer of up to 1344 bits for building the table at compile time.
 struct Big {
-    static constexpr int kLimbs = 37;
+    static constexpr int kLimbs = 42;
     uint32_t limb[kLimbs] = {};
 
     constexpr int bit_length() const {
@@ -86,8 +78,6 @@ constexpr U128 plus_one(U128 v) {
     return v;
 }
 
-using Pow10Table = std::array<U128, kPow10Max - kPow10Min + 1>;
-
 constexpr Pow10Table make_pow10_table() {
     Pow10Table table{};
     Big p; // 10^e
@@ -99,7 +89,7 @@ constexpr Pow10Table make_pow10_table() {
     }
     // floor(2^M / 10^n) for a fixed M wide enough for every n: dividing step by step keeps
     // it exact, and its top bits are those of 10^-n.
-    constexpr int kM = 1150;
+    constexpr int kM = 1310;
     Big q;
     q.limb[kM / 32] = 1u << (kM % 32);
     for (int n = 1; n <= -kPow10Min; ++n) {
@@ -110,20 +100,11 @@ constexpr Pow10Table make_pow10_table() {
     return table;
 }
 
-constexpr Pow10Table kPow10 = make_pow10_table();
+} // namespace
 
-inline U128 mul_64x64(uint64_t a, uint64_t b) {
-#ifdef __SIZEOF_INT128__
-    __extension__ using u128 = unsigned __int128;
-    u128 p = u128(a) * b;
-    return {uint64_t(p >> 64), uint64_t(p)};
-#else
-    uint64_t a_lo = uint32_t(a), a_hi = a >> 32, b_lo = uint32_t(b), b_hi = b >> 32;
-    uint64_t p0 = a_lo * b_lo, p1 = a_lo * b_hi, p2 = a_hi * b_lo, p3 = a_hi * b_hi;
-    uint64_t mid = (p0 >> 32) + uint32_t(p1) + uint32_t(p2);
-    return {p3 + (p1 >> 32) + (p2 >> 32) + (mid >> 32), (mid << 32) | uint32_t(p0)};
-#endif
-}
+constinit const Pow10Table kPow10Table = make_pow10_table();
+
+namespace {
 
 // The top 64 bits of g * cp (a 192-bit product, g 128 bits), rounded to odd: the lowest bit
 // is set when anything below was cut off, so that exact products stay distinguishable.
@@ -160,7 +141,7 @@ Decimal shortest_decimal(uint64_t fraction, int biased_exponent) {
     const uint64_t cbr = 4 * c + 2;
     const int k = lower_closer ? floor_log10_three_quarters_pow2(q) : floor_log10_pow2(q);
     const int h = q + floor_log2_pow10(-k) + 1; // 1 to 4
-    const U128 g = kPow10[-k - kPow10Min];
+    const U128 g = kPow10Table[-k - kPow10Min];
     const uint64_t vbl = round_to_odd(g, cbl << h);
     const uint64_t vb = round_to_odd(g, cb << h);
     const uint64_t vbr = round_to_odd(g, cbr << h);

@@ -1,5 +1,6 @@
 #include "runtime-core/hash.h"
 
+#include <charconv>
 #include <cstring>
 
 #include "runtime-core/case.h"
@@ -51,6 +52,14 @@ void set_seed(uint32_t seed) {
 
 uint32_t seed() {
     return process_seed;
+}
+
+uint32_t start_seed(const char* fixed, uint32_t random) {
+    if (!fixed) return random;
+    const char* const end = fixed + std::strlen(fixed);
+    uint32_t value = 0;
+    const auto [at, error] = std::from_chars(fixed, end, value);
+    return error == std::errc() && at == end && at != fixed ? value : random;
 }
 
 uint32_t murmur3_with_seed(const void* bytes, size_t length, uint32_t seed) {

@@ -15,6 +15,11 @@ namespace hash {
 // the result of no operation does.
 void set_seed(uint32_t seed);
 uint32_t seed();
+// The seed of a run: `fixed` when it is a decimal 32-bit number (the start-up passes the
+// environment variable ZAN_HASH_SEED, through which tests fix bucket positions), else
+// `random` (from the secure random source, so that crafted keys cannot be aimed at one
+// probe sequence).
+uint32_t start_seed(const char* fixed, uint32_t random);
 
 // MurmurHash3 x86 32-bit of a byte range, with the process seed or a given one.
 uint32_t murmur3(const void* bytes, size_t length);

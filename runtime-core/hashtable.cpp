@@ -19,10 +19,6 @@ using memory::Buffer;
 namespace {
 
 constexpr double kLoad = 0.77;
-constexpr uint32_t kLive = 0;
-constexpr uint32_t kDeleted = 1;
-constexpr uint32_t kEmpty = 2;
-constexpr uint8_t kFlagsEmptyByte = 0xAA;
 // Beyond this many keys the key series alone would pass what a series can hold.
 constexpr uint64_t kMaxKeys = 1u << 27;
 constexpr uint64_t kMaxBuckets = 1u << 28;
@@ -43,7 +39,7 @@ Buffer* buf(uint32_t node) {
     return memory::buffer(node);
 }
 Record* rec(uint32_t table) {
-    return reinterpret_cast<Record*>(buf(table)->data());
+    return record(table);
 }
 uint32_t* words_of(uint32_t node) {
     return reinterpret_cast<uint32_t*>(buf(node)->at_head());
@@ -63,14 +59,18 @@ uint32_t cell_count(uint32_t node) {
     return (b->tail - b->head) / sizeof(Cell);
 }
 
-// --- Bucket flags --------------------------------------------------------------------------
+// --- Buckets --------------------------------------------------------------------------------
 
-inline uint32_t flag(const uint32_t* flags, uint32_t b) {
-    return (flags[b >> 4] >> ((b & 15) * 2)) & 3;
+using probing::kDeleted;
+using probing::kEmpty;
+using probing::Slot;
+using probing::tag_of;
+
+inline bool is_live(uint32_t tag) {
+    return tag >= probing::kLiveBit;
 }
-inline void set_flag(uint32_t* flags, uint32_t b, uint32_t value) {
-    const uint32_t shift = (b & 15) * 2;
-    flags[b >> 4] = (flags[b >> 4] & ~(3u << shift)) | (value << shift);
+Slot* slots_of(uint32_t node) {
+    return reinterpret_cast<Slot*>(buf(node)->at_head());
 }
 
 uint32_t next_power(uint64_t wanted) {
@@ -92,12 +92,6 @@ uint32_t grown_bound_of(uint32_t buckets) {
 
 // --- New series ------------------------------------------------------------------------------
 
-// A flags series with every bucket empty. May collect.
-uint32_t new_flags(uint32_t buckets) {
-    uint32_t node = memory::alloc_bytes_filled(buckets / 4, kFlagsEmptyByte);
-    buf(node)->tail = buckets / 4;
-    return node;
-}
 // An int32 array of `count` units, every byte `fill`. May collect.
 uint32_t new_ints(uint32_t count, uint8_t fill) {
     uint32_t node = memory::alloc_bytes_filled(count * 4, fill);
@@ -105,6 +99,10 @@ uint32_t new_ints(uint32_t count, uint8_t fill) {
     b->flags = (b->flags & ~memory::kUnitMask) | 4;
     b->tail = b->head + count * 4;
     return node;
+}
+// A bucket series with every bucket empty. May collect.
+uint32_t new_slots(uint32_t buckets) {
+    return new_ints(buckets * 2, 0);
 }
 // Appends one int32 to an array. May collect.
 void append_int(uint32_t node, int32_t value) {
@@ -174,8 +172,7 @@ inline uint32_t unit_at(const uint8_t* p, uint32_t i, uint32_t unit) {
     }
 }
 
-bool texts_equal(const Cell& a, const Cell& b, bool fold) {
-    const Units x = units_of(a), y = units_of(b);
+bool units_equal(const Units& x, const Units& y, bool fold) {
     if (x.count != y.count) return false;
     if (x.count == 0) return true;
     if (x.unit == y.unit && std::memcmp(x.at, y.at, size_t{x.count} * x.unit) == 0) return true;
@@ -185,6 +182,9 @@ bool texts_equal(const Cell& a, const Cell& b, bool fold) {
         if (p != q && (!fold || case_::to_upper(p) != case_::to_upper(q))) return false;
     }
     return true;
+}
+bool texts_equal(const Cell& a, const Cell& b, bool fold) {
+    return units_equal(units_of(a), units_of(b), fold);
 }
 
 inline uint8_t ascii_lower(uint8_t c) {
@@ -214,13 +214,6 @@ uint32_t lowered_hash(const uint8_t* text, uint32_t length) {
 uint32_t symbol_hash(const Cell& symbol) {
     const Units t = symbol_text(symbol);
     return lowered_hash(t.at, t.count);
-}
-
-// The hash under which a data cell of a table of `kind` is placed.
-uint32_t key_hash(uint32_t kind, const Cell& c) {
-    if (kind == kWords)
-        return cell::type(&c) == kTypeSymbol ? symbol_hash(c) : hash::mix_int(resolve(c.w2));
-    return hash_value(c, false);
 }
 
 // --- Chains of a hash! ---------------------------------------------------------------------
@@ -257,36 +250,35 @@ bool insert_hash_cell(Root& root, uint32_t l) {
     Record* r = rec(root.node());
     const Cell key = cells_of(r->data)[l];
     if (r->stamp == 0 && node_keyed(cell::type(&key))) r->stamp = current_stamp();
-    const uint32_t h = hash_value(key, false);
+    const uint32_t tag = tag_of(hash_value(key, false));
     const uint32_t mask = r->buckets - 1;
-    uint32_t b = h & mask;
+    uint32_t b = tag & mask;
     const uint32_t start = b;
     uint32_t step = 0;
-    int32_t slot = -1;
+    int32_t free = -1;
     bool was_empty = false;
     {
-        uint32_t* flags = words_of(r->flags);
-        int32_t* keys = ints_of(r->keys);
+        Slot* slots = slots_of(r->keys);
         const Cell* cells = cells_of(r->data);
         const uint32_t count = cell_count(r->data);
         for (;;) {
-            const uint32_t f = flag(flags, b);
-            if (f == kEmpty) {
-                if (slot < 0) {
-                    slot = static_cast<int32_t>(b);
+            const uint32_t t = slots[b].tag;
+            if (t == kEmpty) {
+                if (free < 0) {
+                    free = static_cast<int32_t>(b);
                     was_empty = true;
                 }
                 break;
             }
-            if (f == kDeleted) {
-                if (slot < 0) slot = static_cast<int32_t>(b);
-            } else {
-                const int32_t first = first_of(r, keys[b]);
+            if (t == kDeleted) {
+                if (free < 0) free = static_cast<int32_t>(b);
+            } else if (t == tag) {
+                const int32_t first = first_of(r, slots[b].entry);
                 if (first >= 0 && static_cast<uint32_t>(first) < count &&
                     cell::type(&cells[first]) == cell::type(&key) &&
                     keys_equal(cells[first], key, 0)) {
                     // Joins the bucket's chain, turning a plain entry into one first.
-                    const int32_t entry = keys[b];
+                    const int32_t entry = slots[b].entry;
                     if (entry >= 0) {
                         GcRoot chain(new_ints(2, 0));
                         int32_t* two = ints_of(chain.node());
@@ -294,7 +286,7 @@ bool insert_hash_cell(Root& root, uint32_t l) {
                         two[1] = static_cast<int32_t>(l);
                         append_int(rec(root.node())->chains, static_cast<int32_t>(chain.node()));
                         r = rec(root.node());
-                        ints_of(r->keys)[b] = -static_cast<int32_t>(ints_length(r->chains));
+                        slots_of(r->keys)[b].entry = -static_cast<int32_t>(ints_length(r->chains));
                     } else {
                         append_int(chain_node(r, static_cast<uint32_t>(-int64_t{entry})),
                                    static_cast<int32_t>(l));
@@ -309,10 +301,9 @@ bool insert_hash_cell(Root& root, uint32_t l) {
             if (b == start) break;
         }
     }
-    if (slot < 0) return false;
-    ints_of(r->keys)[slot] = static_cast<int32_t>(l);
-    set_flag(words_of(r->flags), static_cast<uint32_t>(slot), kLive);
-    ints_of(r->index)[l] = slot + 1;
+    if (free < 0) return false;
+    slots_of(r->keys)[free] = Slot{tag, static_cast<int32_t>(l)};
+    ints_of(r->index)[l] = free + 1;
     ++r->size;
     if (was_empty) ++r->occupied;
     return true;
@@ -325,10 +316,11 @@ void delete_hash_cell(Record* r, uint32_t l) {
     const int32_t b = index[l] - 1;
     if (b < 0 || static_cast<uint32_t>(b) >= r->buckets) return;
     index[l] = -1;
-    const int32_t entry = ints_of(r->keys)[b];
+    Slot& slot = slots_of(r->keys)[b];
+    const int32_t entry = slot.entry;
     if (entry >= 0) {
         if (entry != static_cast<int32_t>(l)) return;
-        set_flag(words_of(r->flags), static_cast<uint32_t>(b), kDeleted);
+        slot.tag = kDeleted;
     } else {
         const uint32_t chain = chain_node(r, static_cast<uint32_t>(-int64_t{entry}));
         if (!chain) return;
@@ -340,17 +332,24 @@ void delete_hash_cell(Record* r, uint32_t l) {
         if (i == n) return;
         std::memmove(at + i, at + i + 1, (n - i - 1) * 4);
         c->tail -= 4;
-        if (n == 1) set_flag(words_of(r->flags), static_cast<uint32_t>(b), kDeleted);
+        if (n == 1) slot.tag = kDeleted;
     }
     --r->size;
 }
 
 // Live buckets of a table (distinct keys of a hash!).
 uint32_t live_buckets(const Record* r) {
-    const uint32_t* flags = words_of(r->flags);
+    const Slot* slots = slots_of(r->keys);
     uint32_t live = 0;
-    for (uint32_t b = 0; b < r->buckets; ++b) live += flag(flags, b) == kLive;
+    for (uint32_t b = 0; b < r->buckets; ++b) live += is_live(slots[b].tag);
     return live;
+}
+
+// Places a key known to be absent in the first free bucket of its probe. Never collects.
+inline void place(Slot* slots, uint32_t mask, uint32_t tag, int32_t entry) {
+    uint32_t b = tag & mask, step = 0;
+    while (slots[b].tag != kEmpty) b = (b + ++step) & mask;
+    slots[b] = Slot{tag, entry};
 }
 
 // --- Growth ---------------------------------------------------------------------------------
@@ -364,13 +363,11 @@ bool rebuild_hash(Root& root, uint64_t request) {
     const uint32_t bound = bound_of(n);
     // Equal keys share a bucket, so the keys that need one are the live buckets.
     if (live_buckets(r) >= bound) return false;
-    GcRoot flags(new_flags(n));
-    GcRoot keys(new_ints(n, 0));
+    GcRoot slots(new_slots(n));
     const uint32_t count = cell_count(rec(root.node())->data);
     ensure_index(root, count);
     r = rec(root.node());
-    r->flags = flags.node();
-    r->keys = keys.node();
+    r->keys = slots.node();
     r->buckets = n;
     r->bound = bound;
     r->size = 0;
@@ -385,52 +382,40 @@ bool rebuild_hash(Root& root, uint64_t request) {
     return true;
 }
 
-// Kinds 1 and 2: new flags and keys for a request of r keys; the indexed keys are placed
-// again in the order of their cells, so that keys sharing a probe keep their order (the
-// canonical symbol before its case variants, the earlier of two map keys equal without
-// regard to case). May collect.
+// Kinds 1 and 2: new buckets for a request of r keys; the indexed keys are placed again in
+// the order of their cells, so that keys sharing a probe keep their order (the canonical
+// symbol before its case variants, the earlier of two map keys equal without regard to
+// case). A key keeps its tag: nothing is hashed again. May collect.
 void regrow(Root& root, uint64_t request) {
     Record* r = rec(root.node());
     const uint32_t n = std::max(4u, next_power(request));
     const uint32_t bound = grown_bound_of(n);
-    const uint32_t kind = r->kind;
     const uint32_t count = cell_count(r->data);
-    std::vector<uint8_t> indexed(count);
+    // The tag of each indexed cell, 0 for the others.
+    std::vector<uint32_t> tags(count);
     uint32_t keys_count = 0;
     {
-        const uint32_t* old_flags = words_of(r->flags);
-        const int32_t* old_keys = ints_of(r->keys);
+        const Slot* old = slots_of(r->keys);
         for (uint32_t b = 0; b < r->buckets; ++b) {
-            const int32_t e = old_keys[b];
-            if (flag(old_flags, b) == kLive && e >= 0 && static_cast<uint32_t>(e) < count &&
-                !indexed[e]) {
-                indexed[e] = 1;
+            const int32_t e = old[b].entry;
+            if (is_live(old[b].tag) && e >= 0 && static_cast<uint32_t>(e) < count && !tags[e]) {
+                tags[e] = old[b].tag;
                 ++keys_count;
             }
         }
     }
     // Removed map! pairs stay indexed, so they count too.
     if (std::max(r->size, keys_count) >= bound) return;
-    GcRoot flags(new_flags(n));
-    GcRoot keys(new_ints(n, 0));
+    GcRoot slots(new_slots(n));
     r = rec(root.node());
-    uint32_t* new_flags_at = words_of(flags.node());
-    int32_t* new_keys_at = ints_of(keys.node());
-    const Cell* cells = cells_of(r->data);
-    const uint32_t mask = n - 1;
-    for (uint32_t i = 0; i < count; ++i) {
-        if (!indexed[i]) continue;
-        uint32_t b = key_hash(kind, cells[i]) & mask, step = 0;
-        while (flag(new_flags_at, b) != kEmpty) b = (b + ++step) & mask;
-        set_flag(new_flags_at, b, kLive);
-        new_keys_at[b] = static_cast<int32_t>(i);
-    }
-    r->flags = flags.node();
-    r->keys = keys.node();
+    Slot* fresh = slots_of(slots.node());
+    for (uint32_t i = 0; i < count; ++i)
+        if (tags[i]) place(fresh, n - 1, tags[i], static_cast<int32_t>(i));
+    r->keys = slots.node();
     r->buckets = n;
     r->bound = bound;
     r->occupied = keys_count;
-    if (kind == kWords) r->size = keys_count;
+    if (r->kind == kWords) r->size = keys_count;
 }
 
 // Kinds 3 and 4: new buckets for a request of r keys and a fresh data block holding the live
@@ -448,17 +433,14 @@ void regrow_int(Root& root, uint64_t request) {
             entries += reinterpret_cast<const Cell*>(data->data() + at)->header == kTypeUnset;
     }
     if (std::max(r->size, entries) >= bound) return;
-    GcRoot flags(new_flags(n));
-    GcRoot keys(new_ints(n, 0));
+    GcRoot slots(new_slots(n));
     const uint32_t capacity =
         std::max(buf(rec(root.node())->data)->size, rec(root.node())->size * stride);
     GcRoot data(memory::alloc_cells(capacity / sizeof(Cell)));
     r = rec(root.node());
     Buffer* from = buf(r->data);
     Buffer* to = buf(data.node());
-    uint32_t* flags_at = words_of(flags.node());
-    int32_t* keys_at = ints_of(keys.node());
-    const uint32_t mask = n - 1;
+    Slot* fresh = slots_of(slots.node());
     uint32_t live = 0;
     to->tail = to->head;
     for (uint32_t at = from->head; at + stride <= from->tail; at += stride) {
@@ -467,14 +449,10 @@ void regrow_int(Root& root, uint64_t request) {
         const uint32_t offset = to->tail - to->head;
         std::memcpy(to->at_tail(), entry, stride);
         to->tail += stride;
-        uint32_t b = hash::mix_int(entry->w1) & mask, step = 0;
-        while (flag(flags_at, b) != kEmpty) b = (b + ++step) & mask;
-        set_flag(flags_at, b, kLive);
-        keys_at[b] = static_cast<int32_t>(offset);
+        place(fresh, n - 1, tag_of(hash::mix_int(entry->w1)), static_cast<int32_t>(offset));
         ++live;
     }
-    r->flags = flags.node();
-    r->keys = keys.node();
+    r->keys = slots.node();
     r->data = data.node();
     r->buckets = n;
     r->bound = bound;
@@ -486,19 +464,16 @@ void regrow_int(Root& root, uint64_t request) {
 // Kinds 3 and 4 after nodes moved: every live entry placed again at its new hash, in the
 // same buckets series. Never collects.
 void rehash_int(Record* r) {
-    uint32_t* flags = words_of(r->flags);
-    std::memset(flags, kFlagsEmptyByte, buf(r->flags)->size);
-    int32_t* keys = ints_of(r->keys);
+    Slot* slots = slots_of(r->keys);
+    std::memset(slots, 0, size_t{r->buckets} * sizeof(Slot));
     Buffer* data = buf(r->data);
-    const uint32_t stride = r->index, mask = r->buckets - 1;
+    const uint32_t stride = r->index;
     uint32_t live = 0;
     for (uint32_t at = data->head; at + stride <= data->tail; at += stride) {
         const auto* entry = reinterpret_cast<const Cell*>(data->data() + at);
         if (entry->header != kTypeUnset) continue;
-        uint32_t b = hash::mix_int(entry->w1) & mask, step = 0;
-        while (flag(flags, b) != kEmpty) b = (b + ++step) & mask;
-        set_flag(flags, b, kLive);
-        keys[b] = static_cast<int32_t>(at - data->head);
+        place(slots, r->buckets - 1, tag_of(hash::mix_int(entry->w1)),
+              static_cast<int32_t>(at - data->head));
         ++live;
     }
     r->size = live;
@@ -555,61 +530,34 @@ Cell map_key(Cell key) {
     return key;
 }
 
-// The arrays of a table without chains, read once for a probe. Valid until the next
-// allocation.
-struct View {
-    uint32_t* flags;
-    int32_t* keys;
-    Cell* cells;
-    uint32_t count; // cells in the data block
-    uint32_t mask;
-};
-inline View view_of(const Record* r) {
-    Buffer* data = buf(r->data);
-    return {reinterpret_cast<uint32_t*>(buf(r->flags)->data()),
-            reinterpret_cast<int32_t*>(buf(r->keys)->data()), data->cells(),
-            (data->tail - data->head) / static_cast<uint32_t>(sizeof(Cell)), r->buckets - 1};
-}
+using probing::View;
+using probing::view_of;
+using probing::word2_keyed;
 
-// Keys equal exactly when their type and word 2 are (integer!, char!): the common case gets a
-// probe without calls, so that the processor overlaps the cache misses of successive lookups.
-inline bool word2_keyed(uint8_t type) {
-    return type == kTypeInteger || type == kTypeChar;
-}
-
-// The first live bucket from hash h whose key satisfies `match`: its cell index, or -1 at an
-// empty bucket or back at the start.
-template <class Match> inline int32_t probe_find(const View& v, uint32_t h, Match match) {
-    uint32_t b = h & v.mask;
-    const uint32_t start = b;
-    uint32_t step = 0;
-    for (;;) {
-        const uint32_t f = flag(v.flags, b);
-        if (f == kEmpty) return -1;
-        if (f == kLive) {
-            const int32_t e = v.keys[b];
-            if (static_cast<uint32_t>(e) < v.count && match(v.cells[e])) return e;
-        }
-        b = (b + ++step) & v.mask;
-        if (b == start) return -1;
-    }
-}
-
-[[gnu::noinline]] int32_t map_find_by_type(uint32_t table, const Cell& raw, int code) {
+[[gnu::noinline]] int32_t map_find_by_type(const Record* r, const Cell& raw, int code) {
     const Cell key = map_key(raw);
     const uint8_t type = cell::type(&key);
-    return probe_find(view_of(rec(table)), hash_value(key, false), [&](const Cell& c) {
+    if (any_string(type)) {
+        // The key's text is found once, for its hash and every comparison (keys_equal's
+        // text case, with the candidate's type already the key's).
+        const Units text = units_of(key);
+        const uint32_t h = hash::code_points(text.at, text.count, int(text.unit), false);
+        return probing::find(view_of(r), tag_of(h), [&](const Cell& c) {
+            if (cell::type(&c) != type) return false;
+            if (c.w2 == key.w2 && c.w1 == key.w1) return true;
+            return code != 9 && units_equal(units_of(c), text, code != 2);
+        });
+    }
+    return probing::find(view_of(r), tag_of(hash_value(key, false)), [&](const Cell& c) {
         return cell::type(&c) == type && keys_equal(c, key, code);
     });
 }
 
 // Integer and character keys take a path without calls (see word2_keyed).
-[[gnu::always_inline]] inline int32_t map_find(uint32_t table, const Cell& key, int code) {
+[[gnu::always_inline]] inline int32_t map_find(const Record* r, const Cell& key, int code) {
     const uint8_t type = cell::type(&key);
-    if (!word2_keyed(type)) return map_find_by_type(table, key, code);
-    const uint32_t w2 = key.w2;
-    return probe_find(view_of(rec(table)), hash::mix_int(w2),
-                      [=](const Cell& c) { return cell::type(&c) == type && c.w2 == w2; });
+    if (!word2_keyed(type)) return map_find_by_type(r, key, code);
+    return probing::find_word2(r, type, key.w2);
 }
 
 int32_t map_put(uint32_t table, uint32_t index) {
@@ -627,24 +575,25 @@ int32_t map_put(uint32_t table, uint32_t index) {
     const Cell key = v.cells[index];
     const uint8_t type = cell::type(&key);
     const bool simple = word2_keyed(type);
-    uint32_t b = (simple ? hash::mix_int(key.w2) : hash_value(key, false)) & v.mask;
+    const uint32_t tag = tag_of(simple ? hash::mix_int(key.w2) : hash_value(key, false));
+    uint32_t b = tag & v.mask;
     const uint32_t start = b;
     uint32_t step = 0;
-    int32_t slot = -1;
+    int32_t free = -1;
     bool was_empty = false;
     for (;;) {
-        const uint32_t f = flag(v.flags, b);
-        if (f == kEmpty) {
-            if (slot < 0) {
-                slot = static_cast<int32_t>(b);
+        const Slot slot = v.slots[b];
+        if (slot.tag == kEmpty) {
+            if (free < 0) {
+                free = static_cast<int32_t>(b);
                 was_empty = true;
             }
             break;
         }
-        if (f == kDeleted) {
-            if (slot < 0) slot = static_cast<int32_t>(b);
-        } else {
-            const int32_t e = v.keys[b];
+        if (slot.tag == kDeleted) {
+            if (free < 0) free = static_cast<int32_t>(b);
+        } else if (slot.tag == tag) {
+            const int32_t e = slot.entry;
             if (e == static_cast<int32_t>(index)) return e;
             if (static_cast<uint32_t>(e) < v.count) {
                 const Cell& c = v.cells[e];
@@ -655,14 +604,13 @@ int32_t map_put(uint32_t table, uint32_t index) {
         b = (b + ++step) & v.mask;
         if (b == start) break;
     }
-    if (slot < 0) {
+    if (free < 0) {
         // No free bucket: only possible when the bound was passed by hand.
         Root root(table);
         regrow(root, uint64_t{rec(table)->buckets} + 1);
         return map_put(root.node(), index);
     }
-    v.keys[slot] = static_cast<int32_t>(index);
-    set_flag(v.flags, static_cast<uint32_t>(slot), kLive);
+    v.slots[free] = Slot{tag, static_cast<int32_t>(index)};
     ++r->size;
     if (was_empty) ++r->occupied;
     return static_cast<int32_t>(index);
@@ -675,19 +623,19 @@ int32_t hash_find(uint32_t table, const Cell& key, int32_t start, int32_t skip, 
     if (reverse) last = true;
     if (skip < 1) skip = 1;
     const Record* r = rec(table);
-    const uint32_t* flags = words_of(r->flags);
-    const int32_t* keys = ints_of(r->keys);
+    const Slot* slots = slots_of(r->keys);
     const Cell* cells = cells_of(r->data);
     const uint32_t count = cell_count(r->data);
     const uint32_t mask = r->buckets - 1;
-    uint32_t b = hash_value(key, false) & mask;
+    const uint32_t tag = tag_of(hash_value(key, false));
+    uint32_t b = tag & mask;
     const uint32_t first_bucket = b;
     uint32_t step = 0;
     for (;;) {
-        const uint32_t f = flag(flags, b);
-        if (f == kEmpty) return -1;
-        if (f == kLive) {
-            const int32_t entry = keys[b];
+        const Slot slot = slots[b];
+        if (slot.tag == kEmpty) return -1;
+        if (slot.tag == tag) {
+            const int32_t entry = slot.entry;
             const int32_t first = first_of(r, entry);
             if (first >= 0 && static_cast<uint32_t>(first) < count &&
                 keys_equal(cells[first], key, 0)) {
@@ -728,28 +676,28 @@ struct IntProbe {
     bool empty;    // the slot was empty
 };
 IntProbe probe_int(const Record* r, uint32_t key) {
-    const uint32_t* flags = words_of(r->flags);
-    const int32_t* keys = ints_of(r->keys);
+    const Slot* slots = slots_of(r->keys);
     Buffer* data = buf(r->data);
     const uint32_t length = data->tail - data->head;
     const uint32_t mask = r->buckets - 1;
-    uint32_t b = hash::mix_int(key) & mask;
+    const uint32_t tag = tag_of(hash::mix_int(key));
+    uint32_t b = tag & mask;
     const uint32_t start = b;
     uint32_t step = 0;
     IntProbe p{-1, -1, false};
     for (;;) {
-        const uint32_t f = flag(flags, b);
-        if (f == kEmpty) {
+        const Slot slot = slots[b];
+        if (slot.tag == kEmpty) {
             if (p.slot < 0) {
                 p.slot = static_cast<int32_t>(b);
                 p.empty = true;
             }
             return p;
         }
-        if (f == kDeleted) {
+        if (slot.tag == kDeleted) {
             if (p.slot < 0) p.slot = static_cast<int32_t>(b);
-        } else {
-            const int32_t e = keys[b];
+        } else if (slot.tag == tag) {
+            const int32_t e = slot.entry;
             if (e >= 0 && static_cast<uint32_t>(e) + sizeof(Cell) <= length &&
                 reinterpret_cast<const Cell*>(data->at_head() + e)->w1 == key) {
                 p.found = static_cast<int32_t>(b);
@@ -761,7 +709,7 @@ IntProbe probe_int(const Record* r, uint32_t key) {
     }
 }
 Cell* entry_at(const Record* r, int32_t bucket) {
-    return reinterpret_cast<Cell*>(buf(r->data)->at_head() + ints_of(r->keys)[bucket]);
+    return reinterpret_cast<Cell*>(buf(r->data)->at_head() + slots_of(r->keys)[bucket].entry);
 }
 bool int_kind(const Record* r) {
     return r->kind == kIntegers || r->kind == kOwners;
@@ -769,7 +717,7 @@ bool int_kind(const Record* r) {
 
 // Removes the entry of a live bucket: bucket deleted, key header 0, values unset.
 Cell* remove_entry(Record* r, int32_t bucket) {
-    set_flag(words_of(r->flags), static_cast<uint32_t>(bucket), kDeleted);
+    slots_of(r->keys)[bucket].tag = kDeleted;
     Cell* entry = entry_at(r, bucket);
     entry->header = 0;
     --r->size;
@@ -792,10 +740,6 @@ void mark_symbol_cell(Cell& c) {
 } // namespace
 
 // --- Public interface -----------------------------------------------------------------------
-
-Record* record(uint32_t table) {
-    return rec(table);
-}
 
 Root::Root(uint32_t table) : root_(Cell{kTypeHash, 0, 0, table}) {
     if (!collector::type_marker(kTypeHash)) register_markers();
@@ -1022,9 +966,7 @@ uint32_t make_table(uint32_t size, const Cell* source, Kind kind, uint32_t extra
         r->buckets = n;
         r->bound = bound_of(n);
     }
-    uint32_t node = new_flags(n);
-    rec(root.node())->flags = node;
-    node = new_ints(n, 0);
+    uint32_t node = new_slots(n);
     rec(root.node())->keys = node;
     if (kind == kHash) {
         node = new_ints(size, 0xFF);
@@ -1061,9 +1003,7 @@ uint32_t copy_record(uint32_t table) {
         buf(node)->tail = sizeof(Record);
         copy.set(node);
     }
-    uint32_t node = memory::copy_series(buf(rec(source.node())->flags));
-    rec(copy.node())->flags = node;
-    node = memory::copy_series(buf(rec(source.node())->keys));
+    uint32_t node = memory::copy_series(buf(rec(source.node())->keys));
     rec(copy.node())->keys = node;
     node = memory::copy_series(buf(rec(source.node())->data));
     rec(copy.node())->data = node;
@@ -1087,7 +1027,7 @@ void fill_from_block(uint32_t table, uint32_t start, uint32_t skip) {
     while (l + 1 < cell_count(rec(root.node())->data)) {
         Record* r = rec(root.node());
         Cell* cells = cells_of(r->data);
-        const int32_t e = map_find(root.node(), cells[l], 2);
+        const int32_t e = map_find(r, cells[l], 2);
         if (e >= 0 && static_cast<uint32_t>(e) != l) {
             // A repeated key: the first keeps its place and takes the later value, and the
             // later pair leaves the block.
@@ -1141,25 +1081,25 @@ namespace {
 
 } // namespace
 
-int32_t find_all(uint32_t table, Cell key, int32_t start, int32_t skip, int code, bool last,
-                 bool reverse) {
-    const uint32_t kind = rec(table)->kind;
-    if (kind == kMap) return map_find(table, key, code);
-    if (kind == kHash) return hash_find_all(table, key, start, skip, code, last, reverse);
+int32_t find_all_by_kind(uint32_t table, const Cell& key, int32_t start, int32_t skip, int code,
+                         bool last, bool reverse) {
+    const Record* r = rec(table);
+    if (r->kind == kMap) return map_find(r, key, code);
+    if (r->kind == kHash) return hash_find_all(table, key, start, skip, code, last, reverse);
     return -1;
 }
 
 int32_t find_next(uint32_t table, Cell key, Probe& probe) {
     const Record* r = rec(table);
     if (r->kind == kMap) key = map_key(key);
-    const uint32_t* flags = words_of(r->flags);
-    const int32_t* keys = ints_of(r->keys);
+    const Slot* slots = slots_of(r->keys);
     const Cell* cells = cells_of(r->data);
     const uint32_t count = cell_count(r->data);
     const uint32_t mask = r->buckets - 1;
+    const uint32_t tag = tag_of(hash_value(key, false));
     uint32_t b;
     if (probe.bucket < 0) {
-        b = hash_value(key, false) & mask;
+        b = tag & mask;
         probe.start = b;
         probe.step = 0;
     } else {
@@ -1168,10 +1108,10 @@ int32_t find_next(uint32_t table, Cell key, Probe& probe) {
     }
     for (;;) {
         probe.bucket = static_cast<int32_t>(b);
-        const uint32_t f = flag(flags, b);
-        if (f == kEmpty) return -1;
-        if (f == kLive) {
-            const int32_t e = keys[b];
+        const Slot slot = slots[b];
+        if (slot.tag == kEmpty) return -1;
+        if (slot.tag == tag) {
+            const int32_t e = slot.entry;
             if (e >= 0 && static_cast<uint32_t>(e) < count &&
                 cell::type(&cells[e]) == cell::type(&key) && keys_equal(cells[e], key, 0))
                 return e;
@@ -1230,14 +1170,14 @@ int refresh_range(uint32_t table, int32_t shift, uint32_t first, uint32_t count,
     if (move && shift > 0) ensure_index(root, old_length + static_cast<uint32_t>(shift));
     Record* r = rec(root.node());
     int32_t* index = ints_of(r->index);
-    int32_t* keys = ints_of(r->keys);
+    Slot* slots = slots_of(r->keys);
     std::vector<uint8_t> seen(ints_length(r->chains) + 1);
     for (uint32_t l = first; l < end; ++l) {
         const int32_t b = index[l] - 1;
         if (b < 0 || static_cast<uint32_t>(b) >= r->buckets) continue;
-        const int32_t entry = keys[b];
+        const int32_t entry = slots[b].entry;
         if (entry >= 0) {
-            keys[b] = entry + shift;
+            slots[b].entry = entry + shift;
             continue;
         }
         const uint32_t number = static_cast<uint32_t>(-int64_t{entry});
@@ -1275,15 +1215,15 @@ void move_keys(uint32_t table, uint32_t target, uint32_t first, uint32_t count) 
         return target < first ? x + count : x - count;
     };
     int32_t* index = ints_of(r->index);
-    int32_t* keys = ints_of(r->keys);
+    Slot* slots = slots_of(r->keys);
     std::vector<uint8_t> seen(ints_length(r->chains) + 1);
     std::vector<int32_t> entries(index + lo, index + hi);
     for (uint32_t x = lo; x < hi; ++x) {
         const int32_t b = index[x] - 1;
         if (b < 0 || static_cast<uint32_t>(b) >= r->buckets) continue;
-        const int32_t entry = keys[b];
+        const int32_t entry = slots[b].entry;
         if (entry >= 0) {
-            keys[b] = static_cast<int32_t>(moved_to(x));
+            slots[b].entry = static_cast<int32_t>(moved_to(x));
             continue;
         }
         const uint32_t number = static_cast<uint32_t>(-int64_t{entry});
@@ -1309,9 +1249,7 @@ uint32_t copy(uint32_t data, uint32_t table) {
         copy.set(node);
     }
     rec(copy.node())->data = block.node();
-    uint32_t node = memory::copy_series(buf(rec(source.node())->flags));
-    rec(copy.node())->flags = node;
-    node = memory::copy_series(buf(rec(source.node())->keys));
+    uint32_t node = memory::copy_series(buf(rec(source.node())->keys));
     rec(copy.node())->keys = node;
     if (rec(source.node())->kind != kHash) return copy.node();
     node = memory::copy_series(buf(rec(source.node())->index));
@@ -1327,7 +1265,7 @@ uint32_t copy(uint32_t data, uint32_t table) {
 
 void clear(uint32_t table) {
     Record* r = rec(table);
-    std::memset(buf(r->flags)->data(), kFlagsEmptyByte, buf(r->flags)->size);
+    std::memset(slots_of(r->keys), 0, size_t{r->buckets} * sizeof(Slot));
     r->size = 0;
     r->occupied = 0;
     if (r->kind == kHash) {
@@ -1387,8 +1325,7 @@ Cell* put_int(uint32_t table, uint32_t key) {
     for (uint32_t i = 0; i < stride / sizeof(Cell); ++i) entry[i] = Cell{kTypeUnset, 0, 0, 0};
     entry->w1 = key;
     Record* r = rec(root.node());
-    ints_of(r->keys)[p.slot] = static_cast<int32_t>(offset);
-    set_flag(words_of(r->flags), static_cast<uint32_t>(p.slot), kLive);
+    slots_of(r->keys)[p.slot] = Slot{tag_of(hash::mix_int(key)), static_cast<int32_t>(offset)};
     ++r->size;
     if (p.empty) ++r->occupied;
     return entry + 1;
@@ -1416,26 +1353,25 @@ uint32_t put_symbol(uint32_t table, const char* text, uint32_t length, bool case
     const std::vector<uint8_t> own(text, text + length);
     if (rec(root.node())->occupied >= rec(root.node())->bound) grow(root);
     Record* r = rec(root.node());
-    const uint32_t h = lowered_hash(own.data(), length);
+    const uint32_t tag = tag_of(lowered_hash(own.data(), length));
     const uint32_t mask = r->buckets - 1;
     int32_t alias = -1;
     int32_t slot = -1;
     for (int pass = 0; pass < 2 && alias < 0; ++pass) {
         const bool fold = case_insensitive || pass == 1;
-        const uint32_t* flags = words_of(r->flags);
-        const int32_t* keys = ints_of(r->keys);
+        const Slot* slots = slots_of(r->keys);
         const Cell* cells = cells_of(r->data);
         const uint32_t count = cell_count(r->data);
-        uint32_t b = h & mask, step = 0;
+        uint32_t b = tag & mask, step = 0;
         const uint32_t start = b;
         for (;;) {
-            const uint32_t f = flag(flags, b);
-            if (f == kEmpty) {
+            const uint32_t t = slots[b].tag;
+            if (t == kEmpty) {
                 if (pass == 0) slot = static_cast<int32_t>(b);
                 break;
             }
-            const int32_t e = keys[b];
-            if (f == kLive && e >= 0 && static_cast<uint32_t>(e) < count) {
+            const int32_t e = slots[b].entry;
+            if (t == tag && e >= 0 && static_cast<uint32_t>(e) < count) {
                 const Units t = symbol_text(cells[e]);
                 if (t.count == length && bytes_equal(t.at, own.data(), length, fold)) {
                     if (pass == 0) return static_cast<uint32_t>(e) + 1;
@@ -1466,8 +1402,7 @@ uint32_t put_symbol(uint32_t table, const char* text, uint32_t length, bool case
     Cell* symbol = memory::alloc_tail_cell(buf(rec(root.node())->data));
     *symbol = Cell{kTypeSymbol, static_cast<uint32_t>(alias), 0, utf8.node()};
     r = rec(root.node());
-    ints_of(r->keys)[slot] = static_cast<int32_t>(index);
-    set_flag(words_of(r->flags), static_cast<uint32_t>(slot), kLive);
+    slots_of(r->keys)[slot] = Slot{tag, static_cast<int32_t>(index)};
     ++r->size;
     ++r->occupied;
     return index + 1;
@@ -1482,22 +1417,22 @@ int32_t put_context(uint32_t table, uint32_t symbol, bool case_insensitive, uint
     }
     const uint32_t canonical = resolve(symbol);
     Record* r = rec(table);
-    const uint32_t* flags = words_of(r->flags);
-    const int32_t* keys = ints_of(r->keys);
+    const Slot* slots = slots_of(r->keys);
     const Cell* cells = cells_of(r->data);
     const uint32_t count = cell_count(r->data);
     const uint32_t mask = r->buckets - 1;
-    uint32_t b = hash::mix_int(canonical) & mask, step = 0;
+    const uint32_t tag = tag_of(hash::mix_int(canonical));
+    uint32_t b = tag & mask, step = 0;
     const uint32_t start = b;
     int32_t slot = -1;
     for (;;) {
-        const uint32_t f = flag(flags, b);
-        if (f == kEmpty) {
+        const uint32_t t = slots[b].tag;
+        if (t == kEmpty) {
             slot = static_cast<int32_t>(b);
             break;
         }
-        const int32_t e = keys[b];
-        if (f == kLive && e >= 0 && static_cast<uint32_t>(e) < count) {
+        const int32_t e = slots[b].entry;
+        if (t == tag && e >= 0 && static_cast<uint32_t>(e) < count) {
             const uint32_t candidate = cells[e].w2;
             if (case_insensitive ? resolve(candidate) == canonical : candidate == symbol) return e;
         }
@@ -1516,8 +1451,7 @@ int32_t put_context(uint32_t table, uint32_t symbol, bool case_insensitive, uint
     Cell* word = memory::alloc_tail_cell(buf(rec(root.node())->data));
     *word = Cell{kTypeWord, owner.node(), symbol, index};
     r = rec(root.node());
-    ints_of(r->keys)[slot] = static_cast<int32_t>(index);
-    set_flag(words_of(r->flags), static_cast<uint32_t>(slot), kLive);
+    slots_of(r->keys)[slot] = Slot{tag, static_cast<int32_t>(index)};
     ++r->size;
     ++r->occupied;
     if (out_index) *out_index = static_cast<int32_t>(index);
@@ -1532,12 +1466,11 @@ void mark(uint32_t& table) {
     Buffer* b = memory::find_buffer(table);
     if (!b || b->unit() != 1 || b->size < sizeof(Record)) return;
     Record* r = rec(table);
-    // Marked before with its flags: this table is done for this cycle. (A record marked
+    // Marked before with its buckets: this table is done for this cycle. (A record marked
     // alone was reached through a plain node root; the rest is marked now.)
-    if (!fresh && r->flags != 0 && collector::is_marked(r->flags)) return;
+    if (!fresh && r->keys != 0 && collector::is_marked(r->keys)) return;
     // The parts may have been marked already by the roots that the table's own operations
     // keep while they grow a part, so what they refer to is marked whatever the answer.
-    collector::mark_series(r->flags);
     collector::mark_series(r->keys);
     if (r->kind == kHash) {
         collector::mark_series(r->index);
@@ -1604,10 +1537,9 @@ void sweep(uint32_t table) {
     if (table == 0 || !memory::find_buffer(table)) return;
     Record* r = rec(table);
     if (!int_kind(r)) return;
-    const uint32_t* flags = words_of(r->flags);
     const uint32_t cells = r->index / sizeof(Cell);
     for (uint32_t b = 0; b < r->buckets; ++b) {
-        if (flag(flags, b) != kLive) continue;
+        if (!is_live(slots_of(r->keys)[b].tag)) continue;
         Cell* entry = entry_at(r, static_cast<int32_t>(b));
         const bool live = r->kind == kOwners ? owner_entry_survives(entry, cells)
                                              : collector::is_marked(entry->w1);
@@ -1622,18 +1554,16 @@ void sweep(uint32_t table) {
 
 std::string dump_text(uint32_t table) {
     const Record* r = rec(table);
-    const uint32_t* flags = words_of(r->flags);
-    const int32_t* keys = ints_of(r->keys);
+    const Slot* slots = slots_of(r->keys);
     std::string out;
     char line[32];
     for (int pass = 0; pass < 2; ++pass) {
         out += pass == 0 ? "\n== Deleted keys ==\n" : "== Alive keys ==\n";
-        const uint32_t wanted = pass == 0 ? kDeleted : kLive;
         for (uint32_t b = 0; b < r->buckets; ++b) {
-            if (flag(flags, b) != wanted) continue;
+            if (pass == 0 ? slots[b].tag != kDeleted : !is_live(slots[b].tag)) continue;
             if (int_kind(r)) {
                 const Buffer* data = buf(r->data);
-                const uint32_t e = static_cast<uint32_t>(keys[b]);
+                const uint32_t e = static_cast<uint32_t>(slots[b].entry);
                 if (e + r->index > data->tail - data->head) continue;
                 const Cell* entry = entry_at(r, static_cast<int32_t>(b));
                 std::snprintf(line, sizeof line, "%08X", entry->w1);
@@ -1643,7 +1573,8 @@ std::string dump_text(uint32_t table) {
                     out += line;
                 }
             } else {
-                const int32_t first = r->kind == kHash ? first_of(r, keys[b]) : keys[b];
+                const int32_t entry = slots[b].entry;
+                const int32_t first = r->kind == kHash ? first_of(r, entry) : entry;
                 const uint32_t count = cell_count(r->data);
                 if (first < 0 || static_cast<uint32_t>(first) >= count) continue;
                 const Cell* cells = cells_of(r->data);

@@ -12,9 +12,11 @@
 //                   deleted one has header 0.
 //
 // The table itself is a 44-byte byte series holding a Record; its node is the table. Buckets
-// are a power of two in count, at least 4, with two flag bits each (2 empty, 1 deleted,
-// 0 live) and one int32 key entry naming the key's place in the data block. Probing is
-// triangular (i, i+1, i+3, i+6 ...), the load bound 0.77.
+// are a power of two in count, at least 4, in one series of 8 bytes each: a state word (0
+// empty, 1 deleted, else live and holding the key's hash with the top bit set) and an int32
+// entry naming the key's place in the data block. A probe compares the hashes first, so it
+// reads a key cell only for a key of the same hash. Probing is triangular (i, i+1, i+3,
+// i+6 ...), the load bound 0.77.
 //
 // Hashing: text over its code points (so every width hashes alike), case-folded except for
 // the symbol kind, whose case variants share a probe through an ASCII-lowered text; binary
@@ -36,6 +38,8 @@
 
 #include "runtime-core/cell.h"
 #include "runtime-core/collector.h"
+#include "runtime-core/hash.h"
+#include "runtime-core/memory.h"
 
 namespace hashtable {
 
@@ -46,8 +50,8 @@ struct Record {
     uint32_t size;     // live keys (hash!: indexed cells, chained ones included)
     uint32_t index;    // hash!: node of the index series; kinds 3, 4: entry stride in bytes
     uint32_t chains;   // hash!: node of the chain list (nodes of int32 arrays)
-    uint32_t flags;    // node of the flags series, 2 bits per bucket
-    uint32_t keys;     // node of the keys series, one int32 per bucket
+    uint32_t flags;    // 0 (bucket states are kept with the keys)
+    uint32_t keys;     // node of the buckets series, {state or hash, entry} per bucket
     uint32_t data;     // node of the data block
     uint32_t occupied; // live or deleted buckets
     uint32_t buckets;  // a power of two, at least 4
@@ -58,9 +62,11 @@ struct Record {
 static_assert(sizeof(Record) == 44, "a table record is eleven 32-bit words");
 
 // The record of a table. Valid until the next allocation.
-Record* record(uint32_t table);
+inline Record* record(uint32_t table) {
+    return reinterpret_cast<Record*>(memory::buffer(table)->data());
+}
 
-// Keeps a table and everything it refers to (flags, keys, chains, data block) alive and
+// Keeps a table and everything it refers to (buckets, chains, data block) alive and
 // follows it when its node moves. Scoped: create it on the stack.
 class Root {
 public:
@@ -120,7 +126,7 @@ uint32_t init(uint32_t size, const Cell* source, Kind kind, uint32_t extra = 0);
 // every `skip` (the set operations' table over the other set). Lookups through it ask for
 // that start and skip: a rebuild indexes every cell of the block. May collect.
 uint32_t init_range(uint32_t size, const Cell& source, uint32_t start, uint32_t skip);
-// A copy of a word table: record, flags, keys and word list. May collect.
+// A copy of a word table: record, buckets and word list. May collect.
 uint32_t copy_record(uint32_t table);
 // Adds the cells of the data block from `start`, one key every `skip` cells. map!: a key
 // already present (strictly equal) gets the new value and the later pair leaves the block;
@@ -136,9 +142,9 @@ int32_t put(uint32_t table, uint32_t index, bool* rebuilt = nullptr);
 // with `reverse` the largest below `start`, else the smallest at or above it). map!: the
 // first key of the same type equal by `code`, word keys looked up as set-words. Other kinds
 // answer -1 (they have put_symbol, put_context, get_int). A stale hash! is rebuilt first
-// (may collect).
-int32_t find_all(uint32_t table, Cell key, int32_t start = 0, int32_t skip = 1, int code = 0,
-                 bool last = false, bool reverse = false);
+// (may collect). Inline below: the lookup of an integer or a character in a map!.
+inline int32_t find_all(uint32_t table, Cell key, int32_t start = 0, int32_t skip = 1, int code = 0,
+                        bool last = false, bool reverse = false);
 // A probe of a table without chains, continued from where it stopped.
 struct Probe {
     int32_t bucket = -1; // -1: not started
@@ -203,7 +209,7 @@ int32_t put_context(uint32_t table, uint32_t symbol, bool case_insensitive, uint
 
 // --- Collector ------------------------------------------------------------------------------
 
-// Marks a table: its record, flags, keys, index series and chains; kind 3 the key node of
+// Marks a table: its record, buckets, index series and chains; kind 3 the key node of
 // every live entry (and its cells) and the entry's values; then the data block. The owner
 // table (kind 4) marks only its own series: its entries are weak, so that neither an owned
 // series that refers back to its owner nor a field word bound to the owner keeps it alive.
@@ -223,10 +229,89 @@ void sweep(uint32_t table);
 std::string dump_text(uint32_t table);
 void dump(uint32_t table);
 
+// --- Probing, shared with the inline lookup -----------------------------------------------------
+
+namespace probing {
+
+// A bucket: its state and the hash of its key in one word, beside the key's entry, so that a
+// probe reads one array and passes buckets of other keys without touching their key cells.
+// The tag of a live bucket is its key's hash with the top bit set: never one of the two
+// states, and equal to the hash in every bit that picks a bucket.
+struct Slot {
+    uint32_t tag; // kEmpty, kDeleted, or the tag of the live key
+    int32_t entry;
+};
+static_assert(sizeof(Slot) == 8);
+constexpr uint32_t kEmpty = 0;
+constexpr uint32_t kDeleted = 1;
+constexpr uint32_t kLiveBit = 0x80000000u;
+
+inline uint32_t tag_of(uint32_t hash) {
+    return hash | kLiveBit;
+}
+
+// The arrays of a table without chains, read once for a probe. Valid until the next
+// allocation.
+struct View {
+    Slot* slots;
+    Cell* cells;
+    uint32_t count; // cells in the data block
+    uint32_t mask;
+};
+inline View view_of(const Record* r) {
+    memory::Buffer* data = memory::buffer(r->data);
+    return {reinterpret_cast<Slot*>(memory::buffer(r->keys)->data()), data->cells(),
+            (data->tail - data->head) / static_cast<uint32_t>(sizeof(Cell)), r->buckets - 1};
+}
+
+// The first live bucket of the probe of `tag` whose key has that tag and satisfies `match`:
+// its cell index, or -1 at an empty bucket or back at the start.
+template <class Match> inline int32_t find(const View& v, uint32_t tag, Match match) {
+    uint32_t b = tag & v.mask;
+    const uint32_t start = b;
+    uint32_t step = 0;
+    for (;;) {
+        const Slot slot = v.slots[b];
+        if (slot.tag == tag) {
+            if (static_cast<uint32_t>(slot.entry) < v.count && match(v.cells[slot.entry]))
+                return slot.entry;
+        } else if (slot.tag == kEmpty) {
+            return -1;
+        }
+        b = (b + ++step) & v.mask;
+        if (b == start) return -1;
+    }
+}
+
+// Keys equal exactly when their type and word 2 are (integer!, char!): they get a probe
+// without calls, inlined where it is used, so that the processor overlaps the cache misses
+// of successive lookups.
+inline bool word2_keyed(uint8_t type) {
+    return type == kTypeInteger || type == kTypeChar;
+}
+inline int32_t find_word2(const Record* r, uint8_t type, uint32_t w2) {
+    return find(view_of(r), tag_of(hash::mix_int(w2)),
+                [=](const Cell& c) { return cell::type(&c) == type && c.w2 == w2; });
+}
+
+} // namespace probing
+
+// find_all of every key other than the inline one.
+int32_t find_all_by_kind(uint32_t table, const Cell& key, int32_t start, int32_t skip, int code,
+                         bool last, bool reverse);
+
+inline int32_t find_all(uint32_t table, Cell key, int32_t start, int32_t skip, int code, bool last,
+                        bool reverse) {
+    const Record* r = record(table);
+    const uint8_t type = cell::type(&key);
+    if (r->kind == kMap && probing::word2_keyed(type)) return probing::find_word2(r, type, key.w2);
+    return find_all_by_kind(table, key, start, skip, code, last, reverse);
+}
+
 } // namespace hashtable
 
-// The collector's table on the system heap: 32-bit keys to 32-bit values, same flags and
-// probing, keys hashed with the finaliser.
+// The collector's table on the system heap: 32-bit keys to 32-bit values, two flag bits
+// per bucket (2 empty, 1 deleted, 0 live), the same probing, keys hashed with the finaliser.
 namespace intmap {
 
 struct Map {

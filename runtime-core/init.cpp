@@ -1,5 +1,8 @@
 #include "runtime-core/init.h"
 
+#include <cstdint>
+#include <cstdlib>
+
 #include "datatypes/core/bitset.h"
 #include "datatypes/core/block.h"
 #include "datatypes/core/char.h"
@@ -18,12 +21,14 @@
 #include "datatypes/core/unset.h"
 #include "datatypes/core/word.h"
 #include "datatypes/more/float.h"
+#include "evaluator/crypto.h"
 #include "evaluator/stack.h"
 #include "runtime-core/case.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/cycles.h"
 #include "runtime-core/dyn-print.h"
 #include "runtime-core/externals.h"
+#include "runtime-core/hash.h"
 #include "runtime-core/hashtable.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/ownership.h"
@@ -66,6 +71,18 @@ void register_datatypes() {
     float_::register_actions();
 }
 
+// The hash seed, before any table exists: from the secure random source unless the
+// environment fixes it. Should the source fail, the clock and this frame's address stand in.
+void seed_hashes() {
+    uint32_t random = 0;
+    if (!crypto::random_bytes(&random, sizeof random)) {
+        const auto now = static_cast<uint64_t>(platform::now_utc(true) * 1e6);
+        const auto here = reinterpret_cast<uintptr_t>(&random);
+        random = hash::mix_int(static_cast<uint32_t>(now ^ (now >> 32) ^ here));
+    }
+    hash::set_seed(hash::start_seed(std::getenv("ZAN_HASH_SEED"), random));
+}
+
 } // namespace
 
 // The modules come up in a fixed order; the steps of modules still to come keep their
@@ -74,6 +91,7 @@ void init() {
     root::boot_flag = 1;
     dyn_print::init();
     platform::init();
+    seed_hashes();
     memory::init();
     externals::init();
     register_datatypes();

@@ -1,14 +1,23 @@
 #include "runtime-core/strtod.h"
 
+#include <bit>
 #include <charconv>
 #include <cstring>
 #include <limits>
 
-// The scan collects the significant digits and the position of the decimal point. Up to 2^53
-// with an exponent that keeps every step exact, one or two double operations give the
-// correctly rounded result (Clinger's fast path); the rest goes to std::from_chars, which
-// rounds correctly for any digit count. No double halfway point has more than 767
-// significant digits, so digits past 800 only matter as "something non-zero follows".
+#include "runtime-core/dtoa.h"
+
+// The scan keeps the value of the first 19 significant digits, their count, the position of
+// the decimal point and whether a non-zero digit was cut off. Three ways to the double, the
+// first that applies:
+// - up to 2^53 with a power of ten that is exact in a double, one correctly rounded double
+//   operation (Clinger's fast path);
+// - otherwise the 19 digits times a 128-bit power of ten (the table that dtoa.h shares),
+//   whose top bits decide the rounding unless they sit right at a halfway point (Eisel and
+//   Lemire's method); with digits cut off, the two ends of the truncation must round alike;
+// - the rest (halfway cases, more digits than can be told apart) goes to std::from_chars,
+//   which rounds correctly for any digit count. No double halfway point has more than 767
+//   significant digits, so digits past 800 only matter as "something non-zero follows".
 
 namespace number_text {
 
@@ -19,6 +28,7 @@ constexpr double kExactPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                   1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                   1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 constexpr uint64_t kTwoTo53 = uint64_t(1) << 53;
+constexpr int kMantissaDigits = 19;
 
 // Digits kept for the exact conversion; one more digit "1" stands for a non-zero tail.
 constexpr int kKeptDigits = 800;
@@ -30,67 +40,186 @@ template <typename Ch> inline bool is_digit(Ch c) {
     return c >= Ch('0') && c <= Ch('9');
 }
 
-struct Scan {
-    // Significant digits (from the first non-zero one), as text for the slow path.
-    char digits[kKeptDigits + 2 + 16];
-    int64_t count = 0;        // significant digits seen
-    int64_t last_nonzero = 0; // count up to the last non-zero one
-    uint64_t mantissa = 0;    // their value while at most 19 digits
-    uint64_t trimmed = 0;     // the value up to the last non-zero digit, while at most 19
+// Eight ASCII digits at once: whether the 8 bytes at p are all digits, and their value.
+inline bool eight_digits(const char* p, uint32_t& value) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    if ((((v + 0x4646464646464646) | (v - 0x3030303030303030)) & 0x8080808080808080) != 0)
+        return false;
+    v -= 0x3030303030303030; // little-endian: the first digit is the lowest byte
+    v = v * 10 + (v >> 8);
+    value = uint32_t(((v & 0x000000FF000000FF) * (100 + (uint64_t(1000000) << 32)) +
+                      ((v >> 16) & 0x000000FF000000FF) * (1 + (uint64_t(10000) << 32))) >>
+                     32);
+    return true;
+}
 
-    void add(int d) {
-        ++count;
-        if (count <= 19) mantissa = mantissa * 10 + uint64_t(d);
-        if (count <= kKeptDigits) digits[count - 1] = char('0' + d);
-        if (d != 0) {
-            last_nonzero = count;
-            if (count <= 19) trimmed = mantissa;
+// Adds the digits at s (up to end) to `value` (ten times the value plus the digit, wrapping
+// past 19 digits); returns where they stop.
+template <typename Ch>
+[[gnu::always_inline]] inline const Ch* add_digits(const Ch* s, const Ch* end, uint64_t& value) {
+    if constexpr (sizeof(Ch) == 1) {
+        uint32_t eight;
+        while (end - s >= 8 && eight_digits(s, eight)) {
+            value = value * 100000000 + eight;
+            s += 8;
         }
     }
+    while (s < end && is_digit(*s)) {
+        value = value * 10 + uint64_t(*s - Ch('0'));
+        ++s;
+    }
+    return s;
+}
+
+// The significant digits: from the first non-zero one, the point skipped.
+struct Digits {
+    uint64_t mantissa = 0;    // value of the first 19 of them
+    int64_t count = 0;        // all of them
+    bool cut_nonzero = false; // a non-zero digit past the 19th
 };
 
-// The value 0.d1d2...dn times 10^point_position of the scanned digits (trailing zeros left
-// out), with the sign; a value too small for a double is +0.0.
-double convert(Scan& scan, int64_t point_position, bool negative) {
-    const int64_t nd = scan.last_nonzero;
-    if (point_position > 310) {
-        return negative ? -std::numeric_limits<double>::infinity()
-                        : std::numeric_limits<double>::infinity();
-    }
-    if (point_position < -324) return 0.0;
-    const int64_t e = point_position - nd;
-    if (nd <= 19 && scan.trimmed <= kTwoTo53) {
-        const uint64_t d = scan.trimmed;
-        double r = -1;
-        if (e == 0) {
-            r = double(d);
-        } else if (e > 0 && e <= 22) {
-            r = double(d) * kExactPow10[e];
-        } else if (e < 0 && e >= -22) {
-            r = double(d) / kExactPow10[-e];
-        } else if (e > 22 && e <= 22 + 15) {
-            // Move the excess power into the integer while it stays exact.
-            uint64_t scaled = d;
-            for (int64_t i = 22; i < e && scaled <= kTwoTo53; ++i) scaled *= 10;
-            if (scaled <= kTwoTo53) r = double(scaled) * 1e22;
+// For more than 19 digits: the value of the first 19 and whether a non-zero one follows.
+template <typename Ch>
+void first_digits(const Ch* int_from, const Ch* int_to, const Ch* frac_from, const Ch* frac_to,
+                  Digits& d) {
+    d.mantissa = 0;
+    int n = 0;
+    // Takes digits of one part; answers true once a non-zero digit past the 19th was seen.
+    const auto take = [&](const Ch* p, const Ch* to) {
+        if constexpr (sizeof(Ch) == 1) {
+            uint32_t eight;
+            while (n + 8 <= kMantissaDigits && to - p >= 8 && eight_digits(p, eight)) {
+                d.mantissa = d.mantissa * 100000000 + eight;
+                n += 8;
+                p += 8;
+            }
         }
-        if (r >= 0) return negative ? 0.0 - r : r;
-    }
+        for (; p < to && n < kMantissaDigits; ++p, ++n)
+            d.mantissa = d.mantissa * 10 + uint64_t(*p - Ch('0'));
+        if constexpr (sizeof(Ch) == 1) {
+            for (; to - p >= 8; p += 8) {
+                uint64_t v;
+                std::memcpy(&v, p, 8);
+                if (v != 0x3030303030303030) return d.cut_nonzero = true;
+            }
+        }
+        for (; p < to; ++p)
+            if (*p != Ch('0')) return d.cut_nonzero = true;
+        return false;
+    };
+    if (!take(int_from, int_to)) take(frac_from, frac_to);
+}
 
-    char* text = scan.digits;
-    int64_t n = nd < kKeptDigits ? nd : kKeptDigits;
-    if (nd > kKeptDigits) text[n++] = '1';
+double with_sign(double magnitude, bool negative) {
+    return negative ? 0.0 - magnitude : magnitude;
+}
+
+// w times 10^q rounded to the nearest double, as its bits; false when the product lies too
+// close to a halfway point for 128 bits of the power to decide. w is not 0.
+[[gnu::always_inline]] inline bool eisel_lemire(uint64_t w, int64_t q, uint64_t& bits) {
+    if (q < kPow10Min) {
+        bits = 0;
+        return true;
+    }
+    if (q > 308) {
+        bits = uint64_t(0x7FF) << 52;
+        return true;
+    }
+    // The table holds floor + 1 of each power; the method wants the truncated value where
+    // the power is exact (0 <= q <= 55) or far from it (q < -27), the value above it for the
+    // short negative powers.
+    U128 power = kPow10Table[size_t(q - kPow10Min)];
+    const uint64_t above = q >= 0 || q < -27;
+    power.hi -= power.lo < above;
+    power.lo -= above;
+    const int lz = std::countl_zero(w);
+    w <<= lz;
+    U128 product = mul_64x64(w, power.hi);
+    if ((product.hi & 0x1FF) == 0x1FF) {
+        const U128 low = mul_64x64(w, power.lo);
+        product.lo += low.hi;
+        if (low.hi > product.lo) ++product.hi;
+    }
+    if (product.lo == ~uint64_t(0) && (q < -27 || q > 55)) return false;
+    const int upper = int(product.hi >> 63);
+    const int shift = upper + 9;
+    uint64_t mantissa = product.hi >> shift;
+    int32_t power2 = int32_t(((217706 * q) >> 16) + 63 + upper - lz + 1023);
+    if (power2 <= 0) {
+        // Below the normal range: no halfway point of a subnormal has 19 digits or fewer.
+        if (-power2 + 1 >= 64) {
+            bits = 0;
+            return true;
+        }
+        mantissa >>= -power2 + 1;
+        mantissa += mantissa & 1;
+        mantissa >>= 1;
+        power2 = mantissa < (uint64_t(1) << 52) ? 0 : 1;
+        bits = mantissa | (uint64_t(power2) << 52);
+        return true;
+    }
+    // An exact product at a halfway point rounds to even.
+    if (product.lo <= 1 && q >= -4 && q <= 23 && (mantissa & 3) == 1 &&
+        (mantissa << shift) == product.hi)
+        mantissa &= ~uint64_t(1);
+    mantissa += mantissa & 1;
+    mantissa >>= 1;
+    if (mantissa >= (uint64_t(2) << 52)) {
+        mantissa = uint64_t(1) << 52;
+        ++power2;
+    }
+    mantissa &= ~(uint64_t(1) << 52);
+    if (power2 >= 0x7FF) {
+        bits = uint64_t(0x7FF) << 52;
+        return true;
+    }
+    bits = mantissa | (uint64_t(power2) << 52);
+    return true;
+}
+
+double from_bits(uint64_t bits) {
+    double d;
+    std::memcpy(&d, &bits, sizeof d);
+    return d;
+}
+
+// The exact conversion: the significant digits written out again (first [int_from,
+// int_to), then [frac_from, frac_to)) for std::from_chars.
+template <typename Ch>
+double convert_exactly(const Ch* int_from, const Ch* int_to, const Ch* frac_from, const Ch* frac_to,
+                       int64_t point_position) {
+    char text[kKeptDigits + 2 + 24];
+    int64_t n = 0;
+    int64_t last_nonzero = 0;
+    bool nonzero_past = false;
+    const auto add = [&](const Ch* from, const Ch* to) {
+        for (const Ch* p = from; p < to; ++p) {
+            if (n < kKeptDigits) {
+                text[n++] = char(*p);
+                if (*p != Ch('0')) last_nonzero = n;
+            } else if (*p != Ch('0')) {
+                nonzero_past = true;
+            }
+        }
+    };
+    add(int_from, int_to);
+    add(frac_from, frac_to);
+    n = last_nonzero;
+    if (nonzero_past) {
+        n = kKeptDigits;
+        text[n++] = '1';
+    }
     char* p = text + n;
     *p++ = 'e';
-    p = std::to_chars(p, text + sizeof scan.digits, point_position - n).ptr;
+    p = std::to_chars(p, text + sizeof text, point_position - n).ptr;
     double r = 0;
-    auto res = std::from_chars(text, p, r);
+    const auto res = std::from_chars(text, p, r);
     if (res.ec == std::errc::result_out_of_range) {
         if (point_position <= 0) return 0.0;
         r = std::numeric_limits<double>::infinity();
     }
-    if (r == 0) return 0.0;
-    return negative ? 0.0 - r : r;
+    return r;
 }
 
 template <typename Ch>
@@ -111,43 +240,38 @@ double parse(const Ch* const start, const Ch* const end, int32_t adjust, int32_t
         return 0.0;
     }
 
-    Scan scan;
-    while (s < end && is_digit(*s)) {
-        scan.add(int(*s - Ch('0')));
-        ++s;
-    }
+    Digits digits;
+    const Ch* const int_from = s;
+    s = add_digits(s, end, digits.mantissa);
+    const Ch* const int_to = s;
+    digits.count = int_to - int_from;
     // Digits before the point, counted from the first significant one.
-    int64_t point_position = scan.count;
-    if (scan.count > 0) any_digit = true;
+    int64_t point_position = digits.count;
+    if (digits.count > 0) any_digit = true;
 
+    const Ch* frac_from = s;
+    const Ch* frac_to = s;
     if (s < end && *s == Ch('.')) {
         ++s;
-        if (scan.count == 1 && end - s >= 2 && *s == Ch('#')) {
+        if (digits.count == 1 && end - s >= 2 && *s == Ch('#')) {
             const Ch letter = s[1];
-            if (letter == Ch('I') || letter == Ch('i')) {
-                return negative ? -std::numeric_limits<double>::infinity()
-                                : std::numeric_limits<double>::infinity();
-            }
-            if (letter == Ch('N') || letter == Ch('n')) {
-                const uint64_t bits = uint64_t(0x7FF80000) << 32;
-                double nan;
-                std::memcpy(&nan, &bits, sizeof nan);
-                return nan;
-            }
+            if (letter == Ch('I') || letter == Ch('i'))
+                return with_sign(std::numeric_limits<double>::infinity(), negative);
+            if (letter == Ch('N') || letter == Ch('n'))
+                return from_bits(uint64_t(0x7FF80000) << 32);
         }
-        if (scan.count == 0) {
+        if (digits.count == 0) {
             // Zeros right after the point only move it.
             const Ch* const z = s;
             while (s < end && *s == Ch('0')) ++s;
             point_position -= s - z;
             if (s > z) any_digit = true;
         }
-        const int64_t before = scan.count;
-        while (s < end && is_digit(*s)) {
-            scan.add(int(*s - Ch('0')));
-            ++s;
-        }
-        if (scan.count > before) any_digit = true;
+        frac_from = s;
+        s = add_digits(s, end, digits.mantissa);
+        frac_to = s;
+        digits.count += frac_to - frac_from;
+        if (frac_to > frac_from) any_digit = true;
     }
     if (!any_digit) {
         unconsumed = int32_t(end - start);
@@ -172,8 +296,33 @@ double parse(const Ch* const start, const Ch* const end, int32_t adjust, int32_t
     }
     unconsumed = int32_t(end - s);
 
-    if (scan.last_nonzero == 0) return negative ? -0.0 : 0.0;
-    return convert(scan, point_position + exponent + adjust, negative);
+    // The first significant digit is never 0, so no digit means a zero.
+    if (digits.count == 0) return negative ? -0.0 : 0.0;
+    point_position += exponent + adjust;
+    if (point_position > 310) return with_sign(std::numeric_limits<double>::infinity(), negative);
+    if (point_position < -324) return 0.0;
+
+    // value = mantissa * 10^q, exactly unless a non-zero digit was cut off.
+    if (digits.count > kMantissaDigits) first_digits(int_from, int_to, frac_from, frac_to, digits);
+    const int64_t kept = digits.count < kMantissaDigits ? digits.count : kMantissaDigits;
+    const int64_t q = point_position - kept;
+    const uint64_t w = digits.mantissa;
+    if (!digits.cut_nonzero && w <= kTwoTo53 && q >= -22 && q <= 22) {
+        const double d = double(w);
+        return with_sign(q < 0 ? d / kExactPow10[-q] : d * kExactPow10[q], negative);
+    }
+    uint64_t bits;
+    if (eisel_lemire(w, q, bits)) {
+        uint64_t above;
+        if (!digits.cut_nonzero || (eisel_lemire(w + 1, q, above) && above == bits)) {
+            // Too small for a double: +0.0 whatever the sign.
+            if (bits == 0) return 0.0;
+            return with_sign(from_bits(bits), negative);
+        }
+    }
+    const double r = convert_exactly(int_from, int_to, frac_from, frac_to, point_position);
+    if (r == 0) return 0.0;
+    return with_sign(r, negative);
 }
 
 } // namespace

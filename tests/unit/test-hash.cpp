@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "evaluator/crypto.h"
 #include "runtime-core/case.h"
 #include "runtime-core/hash.h"
+#include "runtime-core/init.h"
 
 namespace {
 
@@ -119,4 +122,55 @@ TEST_F(Hash, UnitSizeOtherThan124IsAnInternalFault) {
     const uint8_t units[6] = {'a', 'b', 'c', 'd', 'e', 'f'};
     EXPECT_EXIT(hash::code_points(units, 2, 3, true), testing::ExitedWithCode(101),
                 "no value matched in SWITCH");
+}
+
+// The seed of a run: a decimal 32-bit number in the environment fixes it; anything else
+// leaves the secure random value.
+TEST(HashSeed, FixedOnlyByAWholeDecimalNumber) {
+    constexpr uint32_t kRandom = 0xC0FFEE01;
+    const struct {
+        const char* text;
+        uint32_t seed;
+    } cases[] = {
+        {nullptr, kRandom},      {"0", 0},      {"12345", 12345}, {"4294967295", 0xFFFFFFFF},
+        {"4294967296", kRandom}, {"", kRandom}, {"12x", kRandom}, {"-1", kRandom},
+        {" 7", kRandom},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(hash::start_seed(c.text, kRandom), c.seed) << (c.text ? c.text : "(absent)");
+}
+
+namespace {
+void set_seed_variable(const char* value) {
+#ifdef _WIN32
+    _putenv((std::string("ZAN_HASH_SEED=") + (value ? value : "")).c_str());
+#else
+    if (value)
+        setenv("ZAN_HASH_SEED", value, 1);
+    else
+        unsetenv("ZAN_HASH_SEED");
+#endif
+}
+} // namespace
+
+// In child processes: the start-up takes the seed from the environment when it is given
+// there, and otherwise draws it (a draw of 0, the seed that once was fixed, would be a 1 in
+// 2^32 fluke).
+TEST(HashSeedDeathTest, StartUpSeedsTheHashes) {
+    const auto seed_of_start_up = [](const char* value) {
+        set_seed_variable(value);
+        runtime::init();
+        return hash::seed();
+    };
+    EXPECT_EXIT(std::exit(seed_of_start_up("4242") == 4242 ? 0 : 1), testing::ExitedWithCode(0),
+                "");
+    EXPECT_EXIT(std::exit(seed_of_start_up(nullptr) != 0 ? 0 : 1), testing::ExitedWithCode(0), "");
+}
+
+// Secure random bytes: two draws of 128 bits differ.
+TEST(HashSeed, SecureRandomBytesDiffer) {
+    uint8_t a[16] = {}, b[16] = {};
+    ASSERT_TRUE(crypto::random_bytes(a, sizeof a));
+    ASSERT_TRUE(crypto::random_bytes(b, sizeof b));
+    EXPECT_NE(std::memcmp(a, b, sizeof a), 0);
 }

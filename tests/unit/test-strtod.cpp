@@ -7,11 +7,18 @@
 #include <string>
 #include <vector>
 
+#include "runtime-core/dtoa.h"
 #include "runtime-core/strtod.h"
 
 using number_text::parse_float;
 
 namespace {
+
+double from_bits(uint64_t bits) {
+    double d;
+    std::memcpy(&d, &bits, sizeof d);
+    return d;
+}
 
 uint64_t to_bits(double d) {
     uint64_t bits;
@@ -195,6 +202,12 @@ TEST(ParseFloat, HardCases) {
         {"4.5e22", 0x44A30EE8E7179044ULL},
         {"1.2e37", 0x47A20E3B5B9AD8AAULL},
         {"1.448997445238699", 0x3FF72F17F1F49AADULL},
+        // Nineteen digits exactly halfway between two doubles (2^63 + 2^10, 2^63 + 3 * 2^10):
+        // ties go to the even significand; one more unit goes up.
+        {"9223372036854776832", 0x43E0000000000000ULL},
+        {"9223372036854778880", 0x43E0000000000002ULL},
+        {"9223372036854776833", 0x43E0000000000001ULL},
+        {"92233720368547768320000e-4", 0x43E0000000000000ULL},
         {"0.000000000000000000000000000000000000000000001", 0x3696D601AD376AB9ULL},
     };
     for (const HardCase& c : cases) EXPECT_EQ(parse_bits(c.text), c.bits) << c.text;
@@ -239,6 +252,21 @@ TEST(ParseFloat, MatchesStrtod) {
         const bool nonzero_digit = text.find_first_of("123456789") < text.find('e');
         if (expected == 0 && (only_zeros || nonzero_digit)) expected = 0.0;
         ASSERT_EQ(parse_bits(text), to_bits(expected)) << text;
+    }
+}
+
+// The shortest text of any double reads back as that double: 17 digits or fewer over the
+// whole exponent range, subnormals included.
+TEST(ParseFloat, ShortestTextsReadBack) {
+    std::mt19937_64 rng(777);
+    char text[number_text::kFloatTextSize];
+    for (int i = 0; i < 200000; ++i) {
+        uint64_t bits = rng();
+        if (i % 16 == 0) bits &= 0x800FFFFFFFFFFFFFULL; // subnormal
+        const double d = from_bits(bits);
+        if (!std::isfinite(d) || d == 0) continue;
+        const int length = number_text::form_float(d, 0, true, text);
+        ASSERT_EQ(parse_bits(std::string(text, length)), bits) << text;
     }
 }
 
