@@ -17,7 +17,9 @@
 #include "datatypes/core/triple.h"
 #include "datatypes/core/unset.h"
 #include "datatypes/core/word.h"
+#include "datatypes/more/date.h"
 #include "datatypes/more/float.h"
+#include "datatypes/more/time.h"
 #include "evaluator/stack.h"
 #include "runtime-core/case.h"
 #include "runtime-core/collector.h"
@@ -64,6 +66,8 @@ void register_datatypes() {
     bitset::register_actions();
     triple::register_actions();
     float_::register_actions();
+    time_::register_actions();
+    date::register_actions();
 }
 
 } // namespace

@@ -24,7 +24,7 @@ namespace {
 constexpr int32_t kMin = -2147483647 - 1;
 constexpr int32_t kMax = 2147483647;
 
-const RandomSource* random_source = nullptr;
+const RandomSource* random_source_ = nullptr;
 
 [[noreturn]] void math_error(uint32_t id) {
     error::fire(error::kMath, id);
@@ -314,7 +314,11 @@ int32_t from_issue_text(const uint8_t* text, uint32_t length, const Cell* issue)
 }
 
 void set_random_source(const RandomSource* source) {
-    random_source = source;
+    random_source_ = source;
+}
+
+const RandomSource* random_source() {
+    return random_source_;
 }
 
 // --- Slot functions -----------------------------------------------------------------------
@@ -359,13 +363,13 @@ Cell* make(Cell* prototype, Cell* spec, int32_t type) {
 }
 
 Cell* random(Cell* value, bool seed, bool secure, bool) {
-    if (!random_source) not_done();
+    if (!random_source_) not_done();
     if (seed) {
-        random_source->seed(value->w2);
+        random_source_->seed(value->w2);
         return unset::make_at(value);
     }
     const int32_t n = get(value);
-    if (n != 0) value->w2 = static_cast<uint32_t>(random_source->rand(secure, n));
+    if (n != 0) value->w2 = static_cast<uint32_t>(random_source_->rand(secure, n));
     return value;
 }
 
