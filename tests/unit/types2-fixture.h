@@ -6,9 +6,14 @@
 #include <string>
 
 #include "datatypes/core/block.h"
+#include "datatypes/core/file.h"
 #include "datatypes/core/issue.h"
 #include "datatypes/core/series.h"
+#include "datatypes/core/url.h"
 #include "datatypes/more/date.h"
+#include "datatypes/more/email.h"
+#include "datatypes/more/ref.h"
+#include "datatypes/more/tag.h"
 #include "datatypes/more/time.h"
 #include "words-fixture.h"
 
@@ -19,8 +24,14 @@ protected:
         series::register_actions();
         block::register_actions();
         string::register_actions();
+        issue::register_actions();
+        url::register_actions();
+        file::register_actions();
         time_::register_actions();
+        tag::register_actions();
+        email::register_actions();
         date::register_actions();
+        ref::register_actions();
         stack::clear();
     }
     void TearDown() override {
@@ -67,6 +78,12 @@ protected:
         Cell* s = stack::push(spec);
         return *slot(proto, s, type);
     }
+    // A text value of `type` from UTF-8, on the data stack.
+    static Cell text(uint8_t type, const char* utf8) {
+        return *string::text_push(type, utf8, static_cast<uint32_t>(std::strlen(utf8)));
+    }
+    // The UTF-8 text of a string-like value from its index.
+    static std::string utf8_of(const Cell& value) { return string::utf8_from_index(&value); }
     static std::string mold_of(const Cell& value) { return formed(value, true); }
     static std::string form_of(const Cell& value) { return formed(value, false); }
 };
