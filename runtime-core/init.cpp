@@ -22,6 +22,7 @@
 #include "datatypes/more/date.h"
 #include "datatypes/more/email.h"
 #include "datatypes/more/float.h"
+#include "datatypes/more/money.h"
 #include "datatypes/more/ref.h"
 #include "datatypes/more/tag.h"
 #include "datatypes/more/time.h"
@@ -77,6 +78,7 @@ void register_datatypes() {
     tag::register_actions();
     email::register_actions();
     date::register_actions();
+    money::register_actions();
     ref::register_actions();
 }
 

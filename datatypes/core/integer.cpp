@@ -8,8 +8,10 @@
 #include "datatypes/core/string.h"
 #include "datatypes/core/symbol.h"
 #include "datatypes/core/unset.h"
+#include "datatypes/more/date.h"
 #include "datatypes/more/error-ids.h"
 #include "datatypes/more/float.h"
+#include "datatypes/more/money.h"
 #include "evaluator/stack.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/runtime.h"
@@ -210,8 +212,11 @@ void math_dispatch(int32_t code) {
         float_::do_math(code);
         return;
     case kTypeMoney:
+        if (code > kRemainder) invalid_type(right);
+        money::do_math(code);
+        return;
     case kTypeVector:
-        not_done(); // their math entries come with their modules
+        not_done(); // its math entry comes with its module
     case kTypePair:
     case kTypePoint2D:
     case kTypePoint3D:
@@ -228,7 +233,9 @@ void math_dispatch(int32_t code) {
         // Days can be added to a date, nothing else; the error names subtract whatever the
         // operation was.
         if (code != kAdd) not_related(words::word.subtract, kTypeInteger);
-        not_done();
+        std::swap(left[0], left[1]); // integer + date is date + integer
+        date::add();
+        return;
     default:
         invalid_type(right);
     }
@@ -343,9 +350,16 @@ Cell* to(Cell* prototype, Cell* spec, int32_t) {
         return make_at(prototype, from_issue_text(reinterpret_cast<const uint8_t*>(text.data()),
                                                   static_cast<uint32_t>(text.size()), spec));
     }
-    case kTypeDate:
+    case kTypeDate: {
+        const int64_t seconds = date::to_epoch_seconds(spec);
+        if (seconds < kMin || seconds > kMax) {
+            Cell* t = datatype::push(kTypeInteger);
+            error::fire(error::kScript, error::script::type_limit, {t});
+        }
+        return make_at(prototype, static_cast<int32_t>(seconds));
+    }
     case kTypeMoney:
-        not_done(); // through date! and money!, still to come
+        return make_at(prototype, money::to_integer(spec));
     default:
         if (!series::is_any_string(type)) bad_to_arg(spec);
         uint32_t length = 0, unit = 0;
@@ -404,7 +418,7 @@ int32_t compare(Cell* value, Cell* other, int32_t op) {
         return float_::compare(&as_float, other, op);
     }
     case kTypeMoney:
-        not_done(); // compared as money, by the money! module still to come
+        return -money::compare(other, value, op);
     default:
         return action::kNotComparable;
     }

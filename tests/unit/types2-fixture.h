@@ -12,6 +12,7 @@
 #include "datatypes/core/url.h"
 #include "datatypes/more/date.h"
 #include "datatypes/more/email.h"
+#include "datatypes/more/money.h"
 #include "datatypes/more/ref.h"
 #include "datatypes/more/tag.h"
 #include "datatypes/more/time.h"
@@ -31,6 +32,7 @@ protected:
         tag::register_actions();
         email::register_actions();
         date::register_actions();
+        money::register_actions();
         ref::register_actions();
         stack::clear();
     }
