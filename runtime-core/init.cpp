@@ -23,6 +23,7 @@
 #include "datatypes/more/email.h"
 #include "datatypes/more/float.h"
 #include "datatypes/more/money.h"
+#include "datatypes/more/port.h"
 #include "datatypes/more/ref.h"
 #include "datatypes/more/tag.h"
 #include "datatypes/more/time.h"
@@ -78,6 +79,7 @@ void register_datatypes() {
     tag::register_actions();
     email::register_actions();
     date::register_actions();
+    port::register_actions();
     money::register_actions();
     ref::register_actions();
 }

@@ -13,6 +13,7 @@
 #include "datatypes/more/date.h"
 #include "datatypes/more/email.h"
 #include "datatypes/more/money.h"
+#include "datatypes/more/port.h"
 #include "datatypes/more/ref.h"
 #include "datatypes/more/tag.h"
 #include "datatypes/more/time.h"
@@ -32,12 +33,14 @@ protected:
         tag::register_actions();
         email::register_actions();
         date::register_actions();
+        port::register_actions();
         money::register_actions();
         ref::register_actions();
         stack::clear();
     }
     void TearDown() override {
         date::set_months_hook(nullptr);
+        port::services = {};
         stack::clear();
         WordsTest::TearDown();
     }
