@@ -97,11 +97,6 @@ uint32_t zone_from_value(const Cell* value) {
     return zone;
 }
 
-bool is_word(uint8_t type) {
-    return type == kTypeWord || type == kTypeLitWord || type == kTypeGetWord ||
-           type == kTypeSetWord || type == kTypeRefinement;
-}
-
 } // namespace
 
 // --- The packed word --------------------------------------------------------------------------
@@ -312,7 +307,7 @@ int32_t field_index(const Cell* selector) {
         const int32_t i = integer::get(selector);
         return i >= 1 && i <= 14 ? i : -1;
     }
-    if (!is_word(type)) return -1;
+    if (!time_::is_field_word(type)) return -1;
     const uint32_t s = symbol::resolve(selector->w2);
     const words::Symbols& w = words::symbol;
     const uint32_t fields[] = {w.date,    w.year,     w.month,  w.day,    w.zone,
@@ -785,12 +780,7 @@ void subtract() {
 }
 
 Cell* pick(Cell* value, int32_t index, Cell* index_value) {
-    int32_t i = index_value ? field_index(index_value) : (index >= 1 && index <= 14 ? index : -1);
-    if (i < 0) {
-        Cell* shown = index_value ? index_value : integer::push(index);
-        error::fire(error::kScript, error::script::out_of_range, {shown});
-    }
-    return get_field(value, i, value);
+    return get_field(value, time_::pick_field(index, index_value, field_index, 14), value);
 }
 
 void register_actions() {

@@ -16,6 +16,7 @@
 #include "datatypes/core/word.h"
 #include "datatypes/more/error-ids.h"
 #include "datatypes/more/float.h"
+#include "datatypes/more/time.h"
 #include "evaluator/stack.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/strtod.h"
@@ -628,7 +629,7 @@ int32_t field_index(const Cell* selector) {
         const int32_t i = integer::get(selector);
         return i == 1 || i == 2 ? i : -1;
     }
-    if (type != kTypeWord) return -1;
+    if (!time_::is_field_word(type)) return -1;
     const uint32_t s = symbol::resolve(selector->w2);
     if (s == symbol::resolve(words::symbol.code)) return 1;
     if (s == symbol::resolve(words::symbol.amount)) return 2;
@@ -654,13 +655,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
 }
 
 Cell* pick(Cell* value, int32_t index, Cell* index_value) {
-    const int32_t i =
-        index_value ? field_index(index_value) : (index == 1 || index == 2 ? index : -1);
-    if (i < 0) {
-        Cell* shown = index_value ? index_value : integer::push(index);
-        error::fire(error::kScript, error::script::out_of_range, {shown});
-    }
-    return get_field(value, i, value);
+    return get_field(value, time_::pick_field(index, index_value, field_index, 2), value);
 }
 
 int32_t compare(Cell* value, Cell* other, int32_t op) {

@@ -62,11 +62,6 @@ double from_block(const Cell* spec) {
     return negative ? -seconds : seconds;
 }
 
-bool is_field_word(uint8_t type) {
-    return type == kTypeWord || type == kTypeLitWord || type == kTypeGetWord ||
-           type == kTypeSetWord || type == kTypeRefinement;
-}
-
 } // namespace
 
 // --- Constructors -------------------------------------------------------------------------
@@ -123,6 +118,22 @@ int32_t write_parts(double seconds, const Cell* string, int32_t limit) {
     text[n] = '\0';
     string::concatenate_cstring(string, text);
     return limit - n;
+}
+
+bool is_field_word(uint8_t type) {
+    return type == kTypeWord || type == kTypeLitWord || type == kTypeGetWord ||
+           type == kTypeSetWord || type == kTypeRefinement;
+}
+
+int32_t pick_field(int32_t index, const Cell* index_value, int32_t (*select)(const Cell*),
+                   int32_t count) {
+    const int32_t i =
+        index_value ? select(index_value) : (index >= 1 && index <= count ? index : -1);
+    if (i < 0) {
+        const Cell* shown = index_value ? index_value : integer::push(index);
+        error::fire(error::kScript, error::script::out_of_range, {shown});
+    }
+    return i;
 }
 
 int32_t field_index(const Cell* word) {
@@ -297,11 +308,7 @@ bool odd_q(Cell* value) {
 }
 
 Cell* pick(Cell* value, int32_t index, Cell* index_value) {
-    int32_t i = index_value ? selector_index(index_value) : (index >= 1 && index <= 3 ? index : -1);
-    if (i < 0) {
-        Cell* shown = index_value ? index_value : integer::push(index);
-        error::fire(error::kScript, error::script::out_of_range, {shown});
-    }
+    const int32_t i = pick_field(index, index_value, selector_index, 3);
     return get_field(float_::get(value), i, value);
 }
 
