@@ -8,6 +8,7 @@
 #include "datatypes/core/char.h"
 #include "datatypes/core/context.h"
 #include "datatypes/core/datatype.h"
+#include "datatypes/core/file.h"
 #include "datatypes/core/integer.h"
 #include "datatypes/core/issue.h"
 #include "datatypes/core/logic.h"
@@ -19,9 +20,17 @@
 #include "datatypes/core/symbol.h"
 #include "datatypes/core/triple.h"
 #include "datatypes/core/unset.h"
+#include "datatypes/core/url.h"
 #include "datatypes/core/word.h"
+#include "datatypes/more/date.h"
+#include "datatypes/more/email.h"
 #include "datatypes/more/float.h"
 #include "evaluator/crypto.h"
+#include "datatypes/more/money.h"
+#include "datatypes/more/port.h"
+#include "datatypes/more/ref.h"
+#include "datatypes/more/tag.h"
+#include "datatypes/more/time.h"
 #include "evaluator/stack.h"
 #include "runtime-core/case.h"
 #include "runtime-core/collector.h"
@@ -66,9 +75,18 @@ void register_datatypes() {
     path::register_actions();
     paren::register_actions();
     issue::register_actions();
+    url::register_actions();
+    file::register_actions();
     bitset::register_actions();
     triple::register_actions();
     float_::register_actions();
+    time_::register_actions();
+    tag::register_actions();
+    email::register_actions();
+    date::register_actions();
+    port::register_actions();
+    money::register_actions();
+    ref::register_actions();
 }
 
 // The hash seed, before any table exists: from the secure random source unless the

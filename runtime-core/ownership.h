@@ -70,6 +70,7 @@ enum class Action : uint8_t {
     trimmed,
     uppercase,
     lowercase,
+    set_path, // a value held in the series was changed in place through a set-path
 };
 
 // Makes the empty table (room for kInitialEntries) and registers its marker and the

@@ -8,8 +8,10 @@
 #include "datatypes/core/string.h"
 #include "datatypes/core/symbol.h"
 #include "datatypes/core/unset.h"
+#include "datatypes/more/date.h"
 #include "datatypes/more/error-ids.h"
 #include "datatypes/more/float.h"
+#include "datatypes/more/money.h"
 #include "evaluator/stack.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/runtime.h"
@@ -24,7 +26,7 @@ namespace {
 constexpr int32_t kMin = -2147483647 - 1;
 constexpr int32_t kMax = 2147483647;
 
-const RandomSource* random_source = nullptr;
+const RandomSource* random_source_ = nullptr;
 
 [[noreturn]] void math_error(uint32_t id) {
     error::fire(error::kMath, id);
@@ -210,8 +212,11 @@ void math_dispatch(int32_t code) {
         float_::do_math(code);
         return;
     case kTypeMoney:
+        if (code > kRemainder) invalid_type(right);
+        money::do_math(code);
+        return;
     case kTypeVector:
-        not_done(); // their math entries come with their modules
+        not_done(); // its math entry comes with its module
     case kTypePair:
     case kTypePoint2D:
     case kTypePoint3D:
@@ -228,7 +233,9 @@ void math_dispatch(int32_t code) {
         // Days can be added to a date, nothing else; the error names subtract whatever the
         // operation was.
         if (code != kAdd) not_related(words::word.subtract, kTypeInteger);
-        not_done();
+        std::swap(left[0], left[1]); // integer + date is date + integer
+        date::add();
+        return;
     default:
         invalid_type(right);
     }
@@ -314,7 +321,11 @@ int32_t from_issue_text(const uint8_t* text, uint32_t length, const Cell* issue)
 }
 
 void set_random_source(const RandomSource* source) {
-    random_source = source;
+    random_source_ = source;
+}
+
+const RandomSource* random_source() {
+    return random_source_;
 }
 
 // --- Slot functions -----------------------------------------------------------------------
@@ -339,9 +350,16 @@ Cell* to(Cell* prototype, Cell* spec, int32_t) {
         return make_at(prototype, from_issue_text(reinterpret_cast<const uint8_t*>(text.data()),
                                                   static_cast<uint32_t>(text.size()), spec));
     }
-    case kTypeDate:
+    case kTypeDate: {
+        const int64_t seconds = date::to_epoch_seconds(spec);
+        if (seconds < kMin || seconds > kMax) {
+            Cell* t = datatype::push(kTypeInteger);
+            error::fire(error::kScript, error::script::type_limit, {t});
+        }
+        return make_at(prototype, static_cast<int32_t>(seconds));
+    }
     case kTypeMoney:
-        not_done(); // through date! and money!, still to come
+        return make_at(prototype, money::to_integer(spec));
     default:
         if (!series::is_any_string(type)) bad_to_arg(spec);
         uint32_t length = 0, unit = 0;
@@ -359,13 +377,13 @@ Cell* make(Cell* prototype, Cell* spec, int32_t type) {
 }
 
 Cell* random(Cell* value, bool seed, bool secure, bool) {
-    if (!random_source) not_done();
+    if (!random_source_) not_done();
     if (seed) {
-        random_source->seed(value->w2);
+        random_source_->seed(value->w2);
         return unset::make_at(value);
     }
     const int32_t n = get(value);
-    if (n != 0) value->w2 = static_cast<uint32_t>(random_source->rand(secure, n));
+    if (n != 0) value->w2 = static_cast<uint32_t>(random_source_->rand(secure, n));
     return value;
 }
 
@@ -400,7 +418,7 @@ int32_t compare(Cell* value, Cell* other, int32_t op) {
         return float_::compare(&as_float, other, op);
     }
     case kTypeMoney:
-        not_done(); // compared as money, by the money! module still to come
+        return -money::compare(other, value, op);
     default:
         return action::kNotComparable;
     }

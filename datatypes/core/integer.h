@@ -102,6 +102,8 @@ struct RandomSource {
     void (*seed)(uint32_t seed);
 };
 void set_random_source(const RandomSource* source);
+// The installed source, null while there is none (the other random actions share it).
+const RandomSource* random_source();
 
 // --- Slot functions -----------------------------------------------------------------------
 

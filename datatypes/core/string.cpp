@@ -145,6 +145,32 @@ Cell* load(const uint8_t* bytes, uint32_t length, Cell* target, int32_t encoding
     return cell::set_type(cell, kTypeString);
 }
 
+Cell* text_at(Cell* cell, uint8_t type, const char* utf8, uint32_t length) {
+    load(reinterpret_cast<const uint8_t*>(utf8), length, cell, kUtf8);
+    return cell::set_type(cell, type);
+}
+
+Cell* text_push(uint8_t type, const char* utf8, uint32_t length) {
+    return text_at(stack::push_cell(), type, utf8, length);
+}
+
+Cell* text_add_to_block(const Cell* block, uint8_t type, const char* utf8, uint32_t length) {
+    Cell* c = load_into_block(reinterpret_cast<const uint8_t*>(utf8), length, block->w2, kUtf8);
+    return cell::set_type(c, type);
+}
+
+std::string utf8_from_index(const Cell* string) {
+    memory::Buffer* b = memory::buffer(string->w2);
+    const uint32_t unit = b->unit();
+    std::string out;
+    for (uint32_t i = string->w1; i < b->length(); ++i) {
+        char bytes[4];
+        const int n = unicode::encode_utf8_char(get_char(b->at_head() + i * unit, unit), bytes);
+        out.append(bytes, static_cast<size_t>(n));
+    }
+    return out;
+}
+
 Cell* load_into_block(const uint8_t* bytes, uint32_t length, uint32_t block, int32_t encoding) {
     GcRoot target(block);
     GcRoot text(Cell{kTypeUnset, 0, 0, 0});

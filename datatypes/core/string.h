@@ -40,6 +40,7 @@
 // result takes the type asked for, and the actions branch where those types differ.
 #pragma once
 #include <cstdint>
+#include <string>
 
 #include "runtime-core/cell.h"
 
@@ -81,6 +82,17 @@ Cell* load_push(const uint8_t* bytes, uint32_t length, int32_t encoding);
 // A new string from UTF-8 bytes, pushed on the data stack. Bytes left undecoded at the end (a
 // cut sequence) raise access/invalid-utf8 with a binary! of them. May collect.
 Cell* from_utf8_checked(const uint8_t* bytes, uint32_t length);
+
+// The constructors of the text types that share string!'s cell (string!, file!, url!, tag!,
+// email!, ref!): a value of `type` holding the UTF-8 text. `text_at` initialises a cell that
+// stays where it is (the data stack, a GcRoot, the root block); the text may not lie in a
+// series buffer. May collect.
+Cell* text_at(Cell* cell, uint8_t type, const char* utf8, uint32_t length);
+Cell* text_push(uint8_t type, const char* utf8, uint32_t length);
+// Appends at the tail of a block; the result is valid until the next allocation.
+Cell* text_add_to_block(const Cell* block, uint8_t type, const char* utf8, uint32_t length);
+// The UTF-8 text of a string from its index.
+std::string utf8_from_index(const Cell* string);
 
 // --- Positions ----------------------------------------------------------------------------
 

@@ -197,6 +197,10 @@ void set_lexer(const Lexer* l) {
     lexer = l;
 }
 
+uint32_t load_text(const Cell* string, Cell* first) {
+    return need_lexer().load(string, first);
+}
+
 // --- Slot functions -------------------------------------------------------------------------
 
 Cell* make(Cell* prototype, Cell* spec, int32_t type) {

@@ -84,6 +84,9 @@ struct Lexer {
     uint32_t (*load)(const Cell* string, Cell* first);
 };
 void set_lexer(const Lexer* lexer);
+// The lexer's load of a text from its index (as Lexer::load); internal/not-done while no
+// lexer is installed. May collect.
+uint32_t load_text(const Cell* string, Cell* first);
 
 // --- Slot functions -----------------------------------------------------------------------
 

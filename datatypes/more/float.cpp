@@ -9,6 +9,7 @@
 #include "datatypes/core/none.h"
 #include "datatypes/core/string.h"
 #include "datatypes/more/error-ids.h"
+#include "datatypes/more/money.h"
 #include "evaluator/stack.h"
 #include "runtime-core/dtoa.h"
 #include "runtime-core/support.h"
@@ -187,8 +188,11 @@ Cell* do_math(int32_t op) {
     const uint8_t left_type = cell::type(left);
     const uint8_t right_type = cell::type(right);
     switch (right_type) {
-    case kTypeTuple:
     case kTypeMoney:
+        if (op > kRemainder) break; // refused below
+        money::do_math(op);
+        return left;
+    case kTypeTuple:
     case kTypeVector:
         not_done(); // their math entries come with their modules
     case kTypePair:
@@ -253,7 +257,7 @@ int32_t compare(Cell* value, Cell* other, int32_t op) {
     if ((op == action::op::strict_equal || op == action::op::same || op == action::op::find) &&
         type != cell::type(value))
         return 1;
-    if (type == kTypeMoney) not_done(); // compared as money, by the money! module to come
+    if (type == kTypeMoney) return -money::compare(other, value, op);
     if (type != kTypeInteger && !is_float_like(type)) return action::kNotComparable;
     const double a = get(value);
     const double b = number(other);
