@@ -18,6 +18,11 @@
 #include "datatypes/core/unset.h"
 #include "datatypes/core/word.h"
 #include "datatypes/more/float.h"
+#include "datatypes/more/handle.h"
+#include "datatypes/more/pair.h"
+#include "datatypes/more/percent.h"
+#include "datatypes/more/point.h"
+#include "datatypes/more/tuple.h"
 #include "evaluator/stack.h"
 #include "runtime-core/case.h"
 #include "runtime-core/collector.h"
@@ -64,6 +69,11 @@ void register_datatypes() {
     bitset::register_actions();
     triple::register_actions();
     float_::register_actions();
+    pair::register_actions();
+    percent::register_actions();
+    tuple::register_actions();
+    handle::register_actions();
+    point::register_actions();
 }
 
 } // namespace

@@ -76,6 +76,10 @@ Cell* do_math(int32_t op);
 // Near-equality: not NaN, and equal, or closer than the double epsilon, or at most 10 steps
 // apart in the ordered bit patterns.
 bool compare_values(double a, double b);
+// The same for singles (the point types): not NaN, and both zeros, or at most 10 steps apart
+// in the ordered bit patterns; beyond the largest finite single, the same sign and magnitude
+// bits less than 2^20 apart.
+bool compare32(float a, float b);
 
 // --- Slot functions -----------------------------------------------------------------------
 
