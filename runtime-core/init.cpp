@@ -17,6 +17,7 @@
 #include "datatypes/core/triple.h"
 #include "datatypes/core/unset.h"
 #include "datatypes/core/word.h"
+#include "datatypes/more/binary.h"
 #include "datatypes/more/float.h"
 #include "datatypes/more/handle.h"
 #include "datatypes/more/pair.h"
@@ -58,6 +59,7 @@ void register_datatypes() {
     series::register_actions();
     block::register_actions();
     string::register_actions();
+    binary::register_actions();
     integer::register_actions();
     symbol::register_actions();
     context::register_actions();
