@@ -20,6 +20,8 @@
 #include "datatypes/more/binary.h"
 #include "datatypes/more/float.h"
 #include "datatypes/more/handle.h"
+#include "datatypes/more/hash.h"
+#include "datatypes/more/map.h"
 #include "datatypes/more/pair.h"
 #include "datatypes/more/percent.h"
 #include "datatypes/more/point.h"
@@ -71,6 +73,8 @@ void register_datatypes() {
     bitset::register_actions();
     triple::register_actions();
     float_::register_actions();
+    map::register_actions();
+    hash_::register_actions();
     pair::register_actions();
     percent::register_actions();
     tuple::register_actions();

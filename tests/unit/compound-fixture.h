@@ -17,6 +17,7 @@ class CompoundTest : public WordsTest {
 protected:
     void SetUp() override {
         WordsTest::SetUp();
+        series::register_actions();
         block::register_actions();
         string::register_actions();
         pair::register_actions();
