@@ -26,6 +26,7 @@
 #include "datatypes/more/percent.h"
 #include "datatypes/more/point.h"
 #include "datatypes/more/tuple.h"
+#include "datatypes/more/vector.h"
 #include "evaluator/stack.h"
 #include "runtime-core/case.h"
 #include "runtime-core/collector.h"
@@ -73,6 +74,7 @@ void register_datatypes() {
     bitset::register_actions();
     triple::register_actions();
     float_::register_actions();
+    vector::register_actions();
     map::register_actions();
     hash_::register_actions();
     pair::register_actions();

@@ -14,6 +14,7 @@
 #include "datatypes/more/pair.h"
 #include "datatypes/more/point.h"
 #include "datatypes/more/tuple.h"
+#include "datatypes/more/vector.h"
 #include "evaluator/stack.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/runtime.h"
@@ -213,9 +214,11 @@ void math_dispatch(int32_t code) {
     case kTypeTime:
         float_::do_math(code);
         return;
-    case kTypeMoney:
     case kTypeVector:
-        not_done(); // their math entries come with their modules
+        vector::do_math(code, right, left);
+        return;
+    case kTypeMoney:
+        not_done(); // its math entry comes with its module
     case kTypePair:
     case kTypePoint2D:
     case kTypePoint3D: {

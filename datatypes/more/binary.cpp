@@ -128,25 +128,6 @@ std::string bytes_of(const Cell* binary) {
     return std::string(reinterpret_cast<const char*>(zs_head(binary)), zs_length(binary));
 }
 
-// Replaces `remove` bytes `at` bytes after the head with `bytes`, growing the buffer as
-// needed (to twice the new length). May collect: the cell must stay where it is.
-void splice(const Cell* binary, uint32_t at, uint32_t remove, const std::string& bytes) {
-    Buffer* b = memory::buffer(binary->w2);
-    const uint32_t length = b->tail - b->head;
-    at = std::min(at, length);
-    remove = std::min(remove, length - at);
-    const uint64_t new_length = static_cast<uint64_t>(length) - remove + bytes.size();
-    if (new_length > kMaxBytes) no_memory();
-    if (b->head + new_length > b->size) {
-        const uint64_t size = std::min<uint64_t>(new_length * 2 + 16, kMaxBytes + 16);
-        b = memory::expand_series_to(b, static_cast<uint32_t>(size));
-    }
-    uint8_t* head = b->at_head();
-    std::memmove(head + at + bytes.size(), head + at + remove, length - at - remove);
-    std::memcpy(head + at, bytes.data(), bytes.size());
-    b->tail = b->head + static_cast<uint32_t>(new_length);
-}
-
 // The new bytes of append, insert and change: the value's bytes `dup` times, the total
 // checked against the largest size.
 std::string repeated(const Cell* value, int32_t part, bool change, int32_t dup) {
@@ -202,7 +183,7 @@ Cell* push(const Cell* binary) {
 Cell* load(const uint8_t* bytes, uint32_t length) {
     Cell* result = make_at(stack::push_cell(), 0);
     std::string copy(reinterpret_cast<const char*>(bytes), length); // bytes may move
-    splice(result, 0, 0, copy);
+    zs_splice(result, 0, 0, copy);
     return result;
 }
 
@@ -257,12 +238,12 @@ bool zs_skip(Cell* binary, int32_t n) {
 
 void zs_append(const Cell* binary, const uint8_t* bytes, uint32_t n) {
     Buffer* b = memory::buffer(binary->w2);
-    splice(binary, b->tail - b->head, 0, std::string(reinterpret_cast<const char*>(bytes), n));
+    zs_splice(binary, b->tail - b->head, 0, std::string(reinterpret_cast<const char*>(bytes), n));
 }
 
 void zs_insert(const Cell* binary, uint32_t offset, const uint8_t* bytes, uint32_t n) {
     const uint32_t at = index_of(binary, memory::buffer(binary->w2)) + offset;
-    splice(binary, at, 0, std::string(reinterpret_cast<const char*>(bytes), n));
+    zs_splice(binary, at, 0, std::string(reinterpret_cast<const char*>(bytes), n));
 }
 
 void zs_write_at(const Cell* binary, uint32_t offset, const uint8_t* bytes, uint32_t n) {
@@ -270,8 +251,8 @@ void zs_write_at(const Cell* binary, uint32_t offset, const uint8_t* bytes, uint
     std::string copy(reinterpret_cast<const char*>(bytes), n);
     Buffer* b = memory::buffer(binary->w2);
     const uint32_t length = b->tail - b->head;
-    if (at > length) splice(binary, length, 0, std::string(at - length, '\0'));
-    splice(binary, at, n, copy);
+    if (at > length) zs_splice(binary, length, 0, std::string(at - length, '\0'));
+    zs_splice(binary, at, n, copy);
 }
 
 void zs_append_int32(const Cell* binary, int32_t value) {
@@ -279,6 +260,23 @@ void zs_append_int32(const Cell* binary, int32_t value) {
     const uint8_t bytes[4] = {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16),
                               static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
     zs_append(binary, bytes, 4);
+}
+
+void zs_splice(const Cell* binary, uint32_t at, uint32_t remove, const std::string& bytes) {
+    Buffer* b = memory::buffer(binary->w2);
+    const uint32_t length = b->tail - b->head;
+    at = std::min(at, length);
+    remove = std::min(remove, length - at);
+    const uint64_t new_length = static_cast<uint64_t>(length) - remove + bytes.size();
+    if (new_length > kMaxBytes) no_memory();
+    if (b->head + new_length > b->size) {
+        const uint64_t size = std::min<uint64_t>(new_length * 2 + 16, kMaxBytes + 16);
+        b = memory::expand_series_to(b, static_cast<uint32_t>(size));
+    }
+    uint8_t* head = b->at_head();
+    std::memmove(head + at + bytes.size(), head + at + remove, length - at - remove);
+    std::memcpy(head + at, bytes.data(), bytes.size());
+    b->tail = b->head + static_cast<uint32_t>(new_length);
 }
 
 void poke_byte(uint8_t* at, const Cell* value) {
@@ -622,7 +620,7 @@ Cell* insert(Cell* series, Cell* value, int32_t part, bool, int32_t dup, bool ap
                    static_cast<int32_t>(series::clamped_index(series)), 0);
     Buffer* b = memory::buffer(series->w2);
     const uint32_t at = append ? b->tail - b->head : index_of(series, b);
-    splice(series, at, 0, bytes);
+    zs_splice(series, at, 0, bytes);
     series::notify(series, append ? Action::appended : Action::inserted, value,
                    static_cast<int32_t>(at), static_cast<int32_t>(bytes.size()));
     if (!append)
@@ -640,7 +638,7 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool, int32_t dup) {
     series::notify(series, Action::change, value,
                    static_cast<int32_t>(series::clamped_index(series)), 0);
     const uint32_t at = index_of(series, memory::buffer(series->w2));
-    splice(series, at, replaced, bytes);
+    zs_splice(series, at, replaced, bytes);
     series::notify(series, Action::changed, value, static_cast<int32_t>(at),
                    static_cast<int32_t>(bytes.size()));
     series->w1 = at + static_cast<uint32_t>(bytes.size());
@@ -671,7 +669,7 @@ Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all,
             bytes.erase(0, first);
         }
     }
-    splice(series, at, zs_length(series), bytes);
+    zs_splice(series, at, zs_length(series), bytes);
     series::notify(series, Action::trimmed, nullptr, static_cast<int32_t>(at), 0);
     return series;
 }

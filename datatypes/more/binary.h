@@ -61,6 +61,10 @@ void zs_insert(const Cell* binary, uint32_t offset, const uint8_t* bytes, uint32
 void zs_write_at(const Cell* binary, uint32_t offset, const uint8_t* bytes, uint32_t n);
 // Appends a 32-bit integer, most significant byte first. May collect.
 void zs_append_int32(const Cell* binary, int32_t value);
+// Replaces `remove` bytes `at` bytes after the buffer's head (not the index) with `bytes`,
+// growing the buffer as needed (to twice the new length); a length beyond what a buffer can
+// hold raises internal/no-memory. Serves every series of raw units (vector! too). May collect.
+void zs_splice(const Cell* series, uint32_t at, uint32_t remove, const std::string& bytes);
 // Stores an integer! or char! (its low byte) at `at`; another value raises
 // script/invalid-arg.
 void poke_byte(uint8_t* at, const Cell* value);

@@ -13,6 +13,7 @@
 #include "datatypes/more/pair.h"
 #include "datatypes/more/point.h"
 #include "datatypes/more/tuple.h"
+#include "datatypes/more/vector.h"
 #include "evaluator/stack.h"
 #include "runtime-core/dtoa.h"
 #include "runtime-core/support.h"
@@ -193,9 +194,10 @@ Cell* do_math(int32_t op) {
     switch (right_type) {
     case kTypeTuple:
         return tuple::do_math(op);
-    case kTypeMoney:
     case kTypeVector:
-        not_done(); // their math entries come with their modules
+        return vector::do_math(op, right, left);
+    case kTypeMoney:
+        not_done(); // its math entry comes with its module
     case kTypePair:
     case kTypePoint2D:
     case kTypePoint3D:
