@@ -56,6 +56,16 @@ const Cell* operation_word(int32_t op) {
     return nullptr;
 }
 
+bool names(const Cell* word, uint32_t symbol) {
+    return series::canonical(word->w2) == series::canonical(symbol);
+}
+
+const Cell* selector(int32_t index, const Cell* index_value, Cell& scratch) {
+    if (index_value) return index_value;
+    scratch = Cell{kTypeInteger, 0, static_cast<uint32_t>(index), 0};
+    return &scratch;
+}
+
 void set_text_loader(TextLoader loader) {
     text_loader = loader;
 }

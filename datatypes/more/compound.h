@@ -32,6 +32,14 @@ namespace compound {
 // operations that a number cannot apply to a compound value; others answer null.
 const Cell* operation_word(int32_t op);
 
+// --- Selectors ------------------------------------------------------------------------------
+
+// Whether a word cell names the symbol (canonical symbols: case variants match).
+bool names(const Cell* word, uint32_t symbol);
+// The selector of pick and poke: the index value when there is one, else the position as an
+// integer! written into `scratch`.
+const Cell* selector(int32_t index, const Cell* index_value, Cell& scratch);
+
 // --- Text specs -----------------------------------------------------------------------------
 
 // make and to from text load the text as one value. The lexer installs the loader: it loads

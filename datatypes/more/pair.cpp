@@ -35,10 +35,6 @@ int32_t truncated(double d, const Cell* culprit) {
     return static_cast<int32_t>(d);
 }
 
-// Is the word's symbol (canonical) the given one?
-bool names(const Cell* selector, uint32_t symbol) {
-    return series::canonical(selector->w2) == series::canonical(symbol);
-}
 
 } // namespace
 
@@ -127,8 +123,8 @@ int32_t path_index(const Cell* selector) {
         return n == 1 || n == 2 ? n : 0;
     }
     case kTypeWord:
-        if (names(selector, words::symbol.x)) return 1;
-        if (names(selector, words::symbol.y)) return 2;
+        if (compound::names(selector, words::symbol.x)) return 1;
+        if (compound::names(selector, words::symbol.y)) return 2;
         return 0;
     default:
         return 0;
@@ -266,8 +262,8 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
 }
 
 Cell* pick(Cell* series, int32_t index, Cell* index_value) {
-    const Cell position{kTypeInteger, 0, static_cast<uint32_t>(index), 0};
-    const Cell* selector = index_value ? index_value : &position;
+    Cell position;
+    const Cell* selector = compound::selector(index, index_value, position);
     const int32_t n = path_index(selector);
     if (n == 0) compound::out_of_range(selector);
     return integer::make_at(series, n == 1 ? x(series) : y(series));

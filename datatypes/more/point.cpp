@@ -88,9 +88,6 @@ bool is_float_like(uint8_t type) {
     return type == kTypeFloat || type == kTypePercent;
 }
 
-bool names(const Cell* selector, uint32_t symbol) {
-    return series::canonical(selector->w2) == series::canonical(symbol);
-}
 
 // The component of the selector for path or pick: 1-based, 0 for an integer out of range,
 // -1 for another word or another value.
@@ -102,9 +99,9 @@ int32_t selector_index(const Cell* point, const Cell* selector) {
         return i >= 1 && static_cast<uint32_t>(i) <= n ? i : 0;
     }
     case kTypeWord:
-        if (names(selector, words::symbol.x)) return 1;
-        if (names(selector, words::symbol.y)) return 2;
-        if (n == 3 && names(selector, words::symbol.z)) return 3;
+        if (compound::names(selector, words::symbol.x)) return 1;
+        if (compound::names(selector, words::symbol.y)) return 2;
+        if (n == 3 && compound::names(selector, words::symbol.z)) return 3;
         return -1;
     default:
         return -1;
@@ -354,8 +351,8 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
 }
 
 Cell* pick(Cell* series, int32_t index, Cell* index_value) {
-    const Cell position{kTypeInteger, 0, static_cast<uint32_t>(index), 0};
-    const Cell* selector = index_value ? index_value : &position;
+    Cell position;
+    const Cell* selector = compound::selector(index, index_value, position);
     const int32_t i = selector_index(series, selector);
     if (i == 0 || (i < 0 && cell::type(selector) != kTypeWord)) compound::out_of_range(selector);
     if (i < 0) {

@@ -142,8 +142,8 @@ Cell* from_issue(Cell* result, const Cell* issue) {
 }
 
 Cell* poke(Cell* series, int32_t index, Cell* value, Cell* index_value) {
-    const Cell position{kTypeInteger, 0, static_cast<uint32_t>(index), 0};
-    const Cell* selector = index_value ? index_value : &position;
+    Cell position;
+    const Cell* selector = compound::selector(index, index_value, position);
     if (cell::type(selector) != kTypeInteger) compound::invalid_type(selector);
     const int32_t i = integer::get(selector);
     const auto n = static_cast<int32_t>(length(series));
@@ -287,8 +287,8 @@ int32_t length_q(Cell* series) {
 }
 
 Cell* pick(Cell* series, int32_t index, Cell* index_value) {
-    const Cell position{kTypeInteger, 0, static_cast<uint32_t>(index), 0};
-    const Cell* selector = index_value ? index_value : &position;
+    Cell position;
+    const Cell* selector = compound::selector(index, index_value, position);
     const int32_t i = cell::type(selector) == kTypeInteger ? integer::get(selector) : 0;
     if (i < 1 || i > static_cast<int32_t>(length(series))) compound::out_of_range(selector);
     return integer::make_at(series, bytes(series)[i - 1]);

@@ -203,9 +203,6 @@ int32_t write_values(const Cell* v, Cell* string, bool mold, int32_t limit) {
     return limit;
 }
 
-bool names(const Cell* word, uint32_t symbol) {
-    return series::canonical(word->w2) == series::canonical(symbol);
-}
 
 [[noreturn]] void bad_make(const Cell* spec) {
     Cell* t = datatype::push(kTypeVector);
@@ -393,13 +390,13 @@ Cell* make(Cell*, Cell* spec, int32_t) {
         return filled(type, default_width(type), 0, spec);
     }
     uint8_t type;
-    if (names(first, words::symbol.integer_type))
+    if (compound::names(first, words::symbol.integer_type))
         type = kTypeInteger;
-    else if (names(first, words::symbol.char_type))
+    else if (compound::names(first, words::symbol.char_type))
         type = kTypeChar;
-    else if (names(first, words::symbol.float_type))
+    else if (compound::names(first, words::symbol.float_type))
         type = kTypeFloat;
-    else if (names(first, words::symbol.percent_type))
+    else if (compound::names(first, words::symbol.percent_type))
         type = kTypePercent;
     else
         bad_make(spec);
