@@ -354,6 +354,17 @@ int32_t compare_bytes(const Cell* binary, const Cell* other, int32_t op, bool pr
     return (na > nb) - (na < nb);
 }
 
+bool byte_in_bitset(const Cell* binary, const Cell* bitset) {
+    // The byte is a code point 0-FF of a 1-byte text.
+    return string::char_in_bitset(binary, bitset);
+}
+
+bool string_like(const Cell* binary, const Cell* value) {
+    if (cell::type(value) == kTypeChar)
+        return !zs_tail_q(binary) && zs_byte_at(binary) == value->w2;
+    return compare_bytes(binary, value, action::op::equal, true) == 0;
+}
+
 // --- Base-N codecs --------------------------------------------------------------------------
 
 uint32_t encode_base2(const uint8_t* bytes, uint32_t length, char* out) {

@@ -83,6 +83,13 @@ void value_bytes(const Cell* value, int32_t part, bool change, std::string& out)
 // equal. `prefix`: only the other value's length counts (an empty one matches).
 int32_t compare_bytes(const Cell* binary, const Cell* other, int32_t op, bool prefix);
 
+// For parse: whether the byte at the index is in a bitset (a byte beyond the bitset's bits
+// answers its complement flag); false at the tail.
+bool byte_in_bitset(const Cell* binary, const Cell* bitset);
+// For parse: a text or binary matches when its bytes begin the binary at the index, a char!
+// when its code equals the byte there; other values do not match.
+bool string_like(const Cell* binary, const Cell* value);
+
 // --- Base-N codecs --------------------------------------------------------------------------
 
 // Encoders write the characters of `length` bytes into `out`, which the caller sizes (base 2:

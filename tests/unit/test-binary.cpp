@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "compound-fixture.h"
+#include "datatypes/core/bitset.h"
 #include "datatypes/more/binary.h"
 #include "datatypes/more/error-ids.h"
 
@@ -260,6 +261,31 @@ TEST_F(Binary, BitwiseComplementTrim) {
     EXPECT_EQ(bytes(*binary::trim(bin("abcab"), false, false, false, false, false, with)), "c");
     EXPECT_TRUE(raises(error::kInternal, error::internal::not_done,
                        [&] { binary::trim(bin("a"), false, false, true, false, false, nullptr); }));
+}
+
+TEST_F(Binary, ParseMatches) {
+    Cell* b = bin("abc");
+    Cell a = Cell{kTypeChar, 0, 'a', 0}, z = Cell{kTypeChar, 0, 'z', 0};
+    EXPECT_TRUE(binary::string_like(b, &a));
+    EXPECT_FALSE(binary::string_like(b, &z));
+    EXPECT_TRUE(binary::string_like(b, bin("ab")));
+    EXPECT_TRUE(binary::string_like(b, bin("")));
+    EXPECT_FALSE(binary::string_like(b, bin("abcd")));
+    Cell one = int_value(1);
+    EXPECT_FALSE(binary::string_like(b, &one));
+    b->w1 = 3;
+    EXPECT_FALSE(binary::string_like(b, &a)); // at the tail
+
+    // A bitset of the byte 1 alone (bit 1 is the mask 0x40 of its first byte).
+    Cell* set = bitset::make_from_spec(bin("\x40"), bitset::kMake);
+    Cell* bytes = bin(std::string("\x01\x02\xC8", 3));
+    EXPECT_TRUE(binary::byte_in_bitset(bytes, set));
+    bytes->w1 = 1;
+    EXPECT_FALSE(binary::byte_in_bitset(bytes, set));
+    bytes->w1 = 2;
+    EXPECT_FALSE(binary::byte_in_bitset(bytes, set)); // beyond the bitset's bits
+    bytes->w1 = 3;
+    EXPECT_FALSE(binary::byte_in_bitset(bytes, set));
 }
 
 TEST_F(Binary, ByteHelpers) {
