@@ -263,6 +263,23 @@ TEST_F(Binary, BitwiseComplementTrim) {
                        [&] { binary::trim(bin("a"), false, false, true, false, false, nullptr); }));
 }
 
+TEST_F(Binary, HostileIndexesAndParts) {
+    Cell* b = bin("abc");
+    b->w1 = static_cast<uint32_t>(-5); // a negative index reads as the head
+    EXPECT_EQ(bytes(*b), "abc");
+    EXPECT_EQ(molded_text(*b), "#{616263}");
+    Cell* c = bin("xy");
+    binary::insert(b, c, 0x7FFFFFFF, false, 1, false); // a part beyond the value: all of it
+    b->w1 = 0;
+    EXPECT_EQ(bytes(*b), "xyabc");
+    b->w1 = 1000; // past the tail: reads and writes at the tail
+    EXPECT_EQ(binary::zs_length(b), 0u);
+    binary::change(b, c, 0x7FFFFFFF, false, 1);
+    b->w1 = 0;
+    EXPECT_EQ(bytes(*b), "xyabcxy");
+    EXPECT_EQ(decoded(16, std::string(100000, ' ')), "");
+}
+
 TEST_F(Binary, ParseMatches) {
     Cell* b = bin("abc");
     Cell a = Cell{kTypeChar, 0, 'a', 0}, z = Cell{kTypeChar, 0, 'z', 0};

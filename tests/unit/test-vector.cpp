@@ -190,9 +190,17 @@ TEST_F(Vector, AppendInsertChange) {
                        [&] { vector::insert(v, &f, -1, false, 1, true); }));
     EXPECT_TRUE(raises(error::kInternal, error::internal::no_memory,
                        [&] { vector::insert(v, &nine, -1, false, 0x7FFFFFFF, true); }));
+    v->w1 = static_cast<uint32_t>(-3); // a negative index reads as the head
+    EXPECT_EQ(vector::zs_length(v), 6u);
+    GcRoot two(block({int_value(4), int_value(5)}));
+    vector::insert(v, &two.cell(), 0x7FFFFFFF, false, 1, true); // a part beyond the block
+    EXPECT_EQ(formed(*v, true), "make vector! [1 7 8 7 8 0 4 5]");
+    v->w1 = 0;
     vector::set_tail_at_index(v);
     vector::zs_append_int32(v, 42);
     EXPECT_EQ(formed(*v, true), "make vector! [42]");
+    Cell* empty = made(int_value(-5)); // a count below 1 makes an empty vector
+    EXPECT_EQ(vector::zs_length(empty), 0u);
 }
 
 } // namespace
