@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "compound-fixture.h"
+#include "datatypes/more/compound.h"
 #include "datatypes/more/error-ids.h"
 
 namespace {
@@ -104,6 +105,31 @@ TEST_F(Pair, MakeAndTo) {
         made(kTypePair, Cell{kTypeNone, 0, 0, 0});
     }));
     EXPECT_EQ(error::last_raised.args[0].w1, uint32_t{kTypePair});
+}
+
+TEST_F(Pair, TextSpecsGoThroughTheLexer) {
+    auto text_spec = [](const char* source = "3x4") {
+        Cell* s = string::make_at(stack::push_cell(), 16);
+        string::concatenate_cstring(s, source);
+        return s;
+    };
+    EXPECT_TRUE(raises(error::kInternal, error::internal::not_done,
+                       [&] { made(kTypePair, *text_spec()); }));
+    // A stand-in loader: "3x4" is the pair 3x4, anything else loads as a tuple.
+    compound::set_text_loader([](const Cell* text, Cell* result) {
+        if (string::starts_with_cstring(const_cast<Cell*>(text), "3x4"))
+            pair::make_at(result, 3, 4);
+        else
+            tuple::make_at(result, reinterpret_cast<const uint8_t*>("\1\2\3"), 3);
+        return true;
+    });
+    EXPECT_EQ(text(made(kTypePair, *text_spec())), "3x4");
+    EXPECT_EQ(text(made(kTypeTuple, *text_spec("1.2.3"))), "1.2.3");
+    EXPECT_TRUE(raises(error::kScript, error::script::bad_to_arg,
+                       [&] { made(kTypePair, *text_spec("1.2.3")); }));
+    EXPECT_TRUE(raises(error::kScript, error::script::bad_to_arg,
+                       [&] { made(kTypePoint2D, *text_spec()); }));
+    compound::set_text_loader(nullptr);
 }
 
 TEST_F(Pair, CompareOrdersByXThenY) {
