@@ -7,6 +7,7 @@
 
 #include "datatypes/core/datatype.h"
 #include "datatypes/core/integer.h"
+#include "datatypes/core/logic.h"
 #include "datatypes/core/none.h"
 #include "datatypes/core/string.h"
 #include "datatypes/more/error-ids.h"
@@ -253,6 +254,15 @@ bool compare32(float a, float b) {
     const int64_t ix = (x >> 31) ? -static_cast<int64_t>(mx) : mx;
     const int64_t iy = (y >> 31) ? -static_cast<int64_t>(my) : my;
     return (ix > iy ? ix - iy : iy - ix) <= 10;
+}
+
+double random_float(double bound, bool secure) {
+    const logic::RandomSource* source = logic::random_source();
+    if (!source) not_done();
+    if (!secure) return static_cast<int32_t>(source->next()) / 2147483647.0 * bound;
+    const double r1 = source->secure_next() & 0x7FFFFFFF;
+    const double r2 = source->secure_next() & 0x7FFFFFFF;
+    return (r2 + r1 / 2147483647.0) * bound / 2147483648.0;
 }
 
 // --- Slot functions -----------------------------------------------------------------------

@@ -81,6 +81,11 @@ bool compare_values(double a, double b);
 // bits less than 2^20 apart.
 bool compare32(float a, float b);
 
+// A random double scaled by `bound`: the generator's next word (as a signed 32-bit integer)
+// / 2147483647.0 x bound; with `secure`, (r2 + r1 / 2147483647.0) x bound / 2147483648.0 of
+// two 31-bit secure words. Without a random source, internal/not-done.
+double random_float(double bound, bool secure);
+
 // --- Slot functions -----------------------------------------------------------------------
 
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);

@@ -88,7 +88,6 @@ bool is_float_like(uint8_t type) {
     return type == kTypeFloat || type == kTypePercent;
 }
 
-
 // The component of the selector for path or pick: 1-based, 0 for an integer out of range,
 // -1 for another word or another value.
 int32_t selector_index(const Cell* point, const Cell* selector) {
@@ -219,8 +218,11 @@ Cell* random(Cell* value, bool seed, bool secure, bool) {
         integer::random(&s, true, secure, false);
         return unset::make_at(value);
     }
-    // Random doubles come with float!'s random entry.
-    compound::not_done();
+    for (uint32_t i = 0; i < dimensions(value); ++i) {
+        const float c = get(value, i);
+        if (c != 0) set(value, i, static_cast<float>(float_::random_float(c, secure)));
+    }
+    return value;
 }
 
 int32_t form(Cell* value, Cell* string, Cell*, int32_t limit) {

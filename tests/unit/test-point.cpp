@@ -157,6 +157,15 @@ TEST_F(Point, RoundAbsoluteNegateRandom) {
     const Cell p = point_value(1, 2);
     EXPECT_EQ(seeded, p.w1 ^ p.w2 ^ p.w3);
     EXPECT_EQ(cell::type(&s), kTypeUnset);
+
+    // Without /seed each non-zero component is scaled by the generator's next word.
+    static const logic::RandomSource half{[]() -> uint32_t { return 1073741824; },
+                                          []() -> uint32_t { return 0; }, nullptr};
+    logic::set_random_source(&half);
+    Cell r = point_value(4, 0, -2);
+    point::random(&r, false, false, false);
+    EXPECT_EQ(text(r), "(2, 0, -1)");
+    logic::set_random_source(nullptr);
 }
 
 } // namespace
