@@ -1,6 +1,7 @@
 #include "datatypes/more/map.h"
 
 #include "datatypes/core/block.h"
+#include "datatypes/core/context.h"
 #include "datatypes/core/datatype.h"
 #include "datatypes/core/none.h"
 #include "datatypes/core/series.h"
@@ -189,6 +190,33 @@ Cell* get(const Cell* map, const Cell* key, bool case_) {
 
 uint32_t live_count(const Cell* map) {
     return map->w3 ? hashtable::record(map->w3)->size : 0;
+}
+
+bool foreach_next(const Cell* words, const Cell* map, uint32_t& position) {
+    const int32_t count = block::length_from_index(words);
+    for (int32_t i = 0; i < count; ++i)
+        if (!is_word(cell::type(block::cell_at(words, series::clamped_index(words) + i))))
+            compound::invalid_arg(block::cell_at(words, series::clamped_index(words) + i));
+    auto next_live = [&] {
+        while (position + 1 < cell_count(map) && removed(map, position)) position += 2;
+        return position + 1 < cell_count(map);
+    };
+    if (!next_live()) return false;
+    for (int32_t i = 0; i < count; ++i) {
+        Cell* word = stack::push(*block::cell_at(words, series::clamped_index(words) + i));
+        Cell* value = stack::push_cell();
+        value->header = kTypeNone;
+        if (i % 2 == 0 && next_live()) {
+            *value = as_read(*pair_at(map, position));
+            if (i == count - 1) position += 2; // no word is left for its value
+        } else if (i % 2 == 1 && position + 1 < cell_count(map)) {
+            *value = *pair_at(map, position + 1);
+            position += 2;
+        }
+        context::set_word(word, value);
+        stack::pop(2);
+    }
+    return true;
 }
 
 int32_t form_entries(const Cell* map, Cell* string, bool mold, bool flat, int32_t limit,

@@ -45,6 +45,13 @@ Cell* get(const Cell* map, const Cell* key, bool case_);
 // The number of live pairs.
 uint32_t live_count(const Cell* map);
 
+// One step of foreach over a map: the words of the block (word!, set-word!, get-word! or
+// lit-word!, else script/invalid-arg) take, in turn, the key (a set-word as a word!) and the
+// value of the next live pairs from cell `position`, which moves past them; words left over
+// at the end take none. Answers false, setting nothing, when no live pair is left. May
+// collect and run user code (the words' owners hear of the change).
+bool foreach_next(const Cell* words, const Cell* map, uint32_t& position);
+
 // Writes the live pairs (key molded, a space, the value molded), on lines of their own
 // indented one level deeper (mold) or one per line without indentation (form), or separated by
 // single spaces (flat). Returns the budget left. May collect.

@@ -220,6 +220,34 @@ TEST_F(Map, ReflectAndBlockConversion) {
     EXPECT_EQ(formed(*block::to(prototype, m, kTypeBlock), true), "[\n    \"s\" 2\n    c 3\n]");
 }
 
+TEST_F(Map, ForeachStepsOverLivePairs) {
+    Cell* m = map_of({unbound(kTypeWord, sym("a")), int_value(1), int_value(2), int_value(20),
+                      int_value(3), int_value(30)});
+    Cell two = int_value(2);
+    map::remove(m, nullptr, &two);
+    GcRoot k(global_word("k")), v(global_word("v")), w(global_word("w"));
+    auto value_of = [](GcRoot& word) { return formed(*get_word::get_value(&word.cell()), true); };
+    GcRoot pairs(block({k.cell(), v.cell()}));
+    uint32_t position = 0;
+    ASSERT_TRUE(map::foreach_next(&pairs.cell(), m, position));
+    EXPECT_EQ(value_of(k), "a"); // a set-word key comes as a word
+    EXPECT_EQ(value_of(v), "1");
+    ASSERT_TRUE(map::foreach_next(&pairs.cell(), m, position)); // the removed pair is skipped
+    EXPECT_EQ(value_of(k), "3");
+    EXPECT_EQ(value_of(v), "30");
+    EXPECT_FALSE(map::foreach_next(&pairs.cell(), m, position));
+    // Three words: the third takes the next key, and its pair is used up.
+    GcRoot three(block({k.cell(), v.cell(), w.cell()}));
+    position = 0;
+    ASSERT_TRUE(map::foreach_next(&three.cell(), m, position));
+    EXPECT_EQ(value_of(w), "3");
+    EXPECT_FALSE(map::foreach_next(&three.cell(), m, position));
+    GcRoot bad(block({int_value(1)}));
+    position = 0;
+    EXPECT_TRUE(raises(error::kScript, error::script::invalid_arg,
+                       [&] { map::foreach_next(&bad.cell(), m, position); }));
+}
+
 TEST_F(Map, SurvivesCollectionsBetweenOperations) {
     Cell* m = map_of({});
     for (int32_t i = 0; i < 200; ++i) {
