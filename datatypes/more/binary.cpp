@@ -181,8 +181,8 @@ Cell* push(const Cell* binary) {
 }
 
 Cell* load(const uint8_t* bytes, uint32_t length) {
-    Cell* result = make_at(stack::push_cell(), 0);
-    std::string copy(reinterpret_cast<const char*>(bytes), length); // bytes may move
+    std::string copy(reinterpret_cast<const char*>(bytes), length); // before they can move
+    Cell* result = make_at(stack::push_cell(), length);
     zs_splice(result, 0, 0, copy);
     return result;
 }

@@ -280,6 +280,13 @@ TEST_F(Binary, HostileIndexesAndParts) {
     EXPECT_EQ(decoded(16, std::string(100000, ' ')), "");
 }
 
+TEST_F(Binary, LoadCopiesBytesThatLieInASeriesBuffer) {
+    GcRoot source(*bin(std::string(100, 'q')));
+    // The source's own bytes: the new buffer's allocation may move them.
+    const Cell copy = *binary::load(binary::zs_head(&source.cell()), 100);
+    EXPECT_EQ(bytes(copy), std::string(100, 'q'));
+}
+
 TEST_F(Binary, ParseMatches) {
     Cell* b = bin("abc");
     Cell a = Cell{kTypeChar, 0, 'a', 0}, z = Cell{kTypeChar, 0, 'z', 0};
