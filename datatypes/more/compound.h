@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/core/action.h"
 #include "runtime-core/cell.h"
 
 namespace compound {
@@ -31,6 +32,24 @@ namespace compound {
 // The word of an arithmetic operation code for not-related: subtract and divide are the
 // operations that a number cannot apply to a compound value; others answer null.
 const Cell* operation_word(int32_t op);
+
+// --- Action rows ----------------------------------------------------------------------------
+
+// Fills the arithmetic slots of a row (add, subtract, multiply, divide, remainder, and with
+// `bitwise` and~, or~, xor~) with calls of a type's math entry with the op codes 0 to 7.
+template <Cell* (*DoMath)(int32_t)> action::Row& set_math(action::Row& row, bool bitwise) {
+    namespace s = action::slot;
+    row.set<s::add>([] { DoMath(0); });
+    row.set<s::subtract>([] { DoMath(1); });
+    row.set<s::multiply>([] { DoMath(2); });
+    row.set<s::divide>([] { DoMath(3); });
+    row.set<s::remainder>([] { DoMath(4); });
+    if (!bitwise) return row;
+    row.set<s::or_>([] { DoMath(5); });
+    row.set<s::and_>([] { DoMath(6); });
+    row.set<s::xor_>([] { DoMath(7); });
+    return row;
+}
 
 // --- Selectors ------------------------------------------------------------------------------
 

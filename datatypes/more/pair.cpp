@@ -35,7 +35,6 @@ int32_t truncated(double d, const Cell* culprit) {
     return static_cast<int32_t>(d);
 }
 
-
 } // namespace
 
 Cell* make_at(Cell* cell, int32_t x, int32_t y) {
@@ -284,18 +283,11 @@ void register_actions() {
         .set<s::eval_path>(eval_path)
         .set<s::compare>(compare)
         .set<s::absolute>(absolute)
-        .set<s::add>([] { do_math(integer::kAdd); })
-        .set<s::subtract>([] { do_math(integer::kSubtract); })
-        .set<s::multiply>([] { do_math(integer::kMultiply); })
-        .set<s::divide>([] { do_math(integer::kDivide); })
-        .set<s::remainder>([] { do_math(integer::kRemainder); })
         .set<s::negate>(negate)
         .set<s::round>(round)
-        .set<s::and_>([] { do_math(integer::kAnd); })
-        .set<s::or_>([] { do_math(integer::kOr); })
-        .set<s::xor_>([] { do_math(integer::kXor); })
         .set<s::pick>(pick)
         .set<s::reverse>(reverse);
+    compound::set_math<do_math>(row, true);
     datatype::register_({kTypePair, 0, "pair!", row.entries()});
 }
 

@@ -317,18 +317,11 @@ void register_actions() {
         .set<s::mold>(mold)
         .set<s::eval_path>(eval_path)
         .set<s::compare>(compare)
-        .set<s::add>([] { do_math(integer::kAdd); })
-        .set<s::subtract>([] { do_math(integer::kSubtract); })
-        .set<s::multiply>([] { do_math(integer::kMultiply); })
-        .set<s::divide>([] { do_math(integer::kDivide); })
-        .set<s::remainder>([] { do_math(integer::kRemainder); })
-        .set<s::and_>([] { do_math(integer::kAnd); })
-        .set<s::or_>([] { do_math(integer::kOr); })
-        .set<s::xor_>([] { do_math(integer::kXor); })
         .set<s::complement>(complement)
         .set<s::length_q>(length_q)
         .set<s::pick>(pick)
         .set<s::reverse>(reverse);
+    compound::set_math<do_math>(row, true);
     datatype::register_({kTypeTuple, 0, "tuple!", row.entries()});
 }
 
