@@ -22,14 +22,23 @@
 #include "datatypes/core/unset.h"
 #include "datatypes/core/url.h"
 #include "datatypes/core/word.h"
+#include "datatypes/more/binary.h"
 #include "datatypes/more/date.h"
 #include "datatypes/more/email.h"
 #include "datatypes/more/float.h"
+#include "datatypes/more/handle.h"
+#include "datatypes/more/hash.h"
+#include "datatypes/more/map.h"
 #include "datatypes/more/money.h"
+#include "datatypes/more/pair.h"
+#include "datatypes/more/percent.h"
+#include "datatypes/more/point.h"
 #include "datatypes/more/port.h"
 #include "datatypes/more/ref.h"
 #include "datatypes/more/tag.h"
 #include "datatypes/more/time.h"
+#include "datatypes/more/tuple.h"
+#include "datatypes/more/vector.h"
 #include "evaluator/crypto.h"
 #include "evaluator/stack.h"
 #include "runtime-core/case.h"
@@ -67,6 +76,7 @@ void register_datatypes() {
     series::register_actions();
     block::register_actions();
     string::register_actions();
+    binary::register_actions();
     integer::register_actions();
     symbol::register_actions();
     context::register_actions();
@@ -80,6 +90,14 @@ void register_datatypes() {
     bitset::register_actions();
     triple::register_actions();
     float_::register_actions();
+    vector::register_actions();
+    map::register_actions();
+    hash_::register_actions();
+    pair::register_actions();
+    percent::register_actions();
+    tuple::register_actions();
+    handle::register_actions();
+    point::register_actions();
     time_::register_actions();
     tag::register_actions();
     email::register_actions();

@@ -1,6 +1,7 @@
 #include "datatypes/core/integer.h"
 
 #include <cstring>
+#include <utility>
 
 #include "datatypes/core/datatype.h"
 #include "datatypes/core/none.h"
@@ -12,6 +13,10 @@
 #include "datatypes/more/error-ids.h"
 #include "datatypes/more/float.h"
 #include "datatypes/more/money.h"
+#include "datatypes/more/pair.h"
+#include "datatypes/more/point.h"
+#include "datatypes/more/tuple.h"
+#include "datatypes/more/vector.h"
 #include "evaluator/stack.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/runtime.h"
@@ -216,19 +221,35 @@ void math_dispatch(int32_t code) {
         money::do_math(code);
         return;
     case kTypeVector:
-        not_done(); // its math entry comes with its module
+        vector::do_math(code, right, left);
+        return;
     case kTypePair:
     case kTypePoint2D:
-    case kTypePoint3D:
+    case kTypePoint3D: {
         // The compound value's own arithmetic takes the integer as its right operand (a
         // subtraction as an addition to the negated compound); a division has no meaning.
         if (code == kDivide) not_related(words::word.divide, kTypeInteger);
-        not_done();
+        const uint8_t type = cell::type(right);
+        std::swap(*left, *right);
+        if (code == kSubtract) {
+            if (type == kTypePair)
+                pair::negate();
+            else
+                point::negate();
+            code = kAdd;
+        }
+        if (type == kTypePair)
+            pair::do_math(code);
+        else
+            point::do_math(code);
+        return;
+    }
     case kTypeTuple:
         if (code == kSubtract || code == kDivide)
             not_related(code == kSubtract ? words::word.subtract : words::word.divide,
                         kTypeInteger);
-        not_done();
+        tuple::do_math(code);
+        return;
     case kTypeDate:
         // Days can be added to a date, nothing else; the error names subtract whatever the
         // operation was.

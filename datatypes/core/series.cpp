@@ -216,6 +216,8 @@ uint32_t unit_shift(uint32_t unit) {
         return 1;
     case 4:
         return 2;
+    case 8: // vector! of 64-bit elements
+        return 3;
     case 16:
         return 4;
     default:

@@ -66,7 +66,7 @@ void rehash(const Cell* series);
 
 // --- Low-level routines ---------------------------------------------------------------------
 
-// The unit shift of a buffer: 0, 1, 2 or 4 for units of 1, 2, 4 or 16 bytes.
+// The unit shift of a buffer: 0, 1, 2, 3 or 4 for units of 1, 2, 4, 8 or 16 bytes.
 uint32_t unit_shift(uint32_t unit);
 // Whether the position of the index is at or beyond the tail.
 bool index_past_tail(const Cell* series);

@@ -3,13 +3,19 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "datatypes/core/datatype.h"
 #include "datatypes/core/integer.h"
+#include "datatypes/core/logic.h"
 #include "datatypes/core/none.h"
 #include "datatypes/core/string.h"
 #include "datatypes/more/error-ids.h"
 #include "datatypes/more/money.h"
+#include "datatypes/more/pair.h"
+#include "datatypes/more/point.h"
+#include "datatypes/more/tuple.h"
+#include "datatypes/more/vector.h"
 #include "evaluator/stack.h"
 #include "runtime-core/dtoa.h"
 #include "runtime-core/support.h"
@@ -193,8 +199,9 @@ Cell* do_math(int32_t op) {
         money::do_math(op);
         return left;
     case kTypeTuple:
+        return tuple::do_math(op);
     case kTypeVector:
-        not_done(); // their math entries come with their modules
+        return vector::do_math(op, right, left);
     case kTypePair:
     case kTypePoint2D:
     case kTypePoint3D:
@@ -203,7 +210,8 @@ Cell* do_math(int32_t op) {
         // number minus or divided by a compound value has no meaning.
         if (op == kSubtract || op == kDivide)
             not_related(op == kSubtract ? words::word.subtract : words::word.divide, right_type);
-        not_done();
+        std::swap(*left, *right);
+        return right_type == kTypePair ? pair::do_math(op) : point::do_math(op);
     default:
         break;
     }
@@ -234,6 +242,30 @@ bool compare_values(double a, double b) {
     };
     const uint64_t x = image(a), y = image(b);
     return (x > y ? x - y : y - x) <= 10;
+}
+
+bool compare32(float a, float b) {
+    if (std::isnan(a) || std::isnan(b)) return false;
+    if (a == b) return true; // both zeros included
+    uint32_t x, y;
+    std::memcpy(&x, &a, sizeof x);
+    std::memcpy(&y, &b, sizeof y);
+    const uint32_t mx = x & 0x7FFFFFFF, my = y & 0x7FFFFFFF;
+    if (std::isinf(a) || std::isinf(b))
+        return (x >> 31) == (y >> 31) && (mx > my ? mx - my : my - mx) < (1u << 20);
+    // Signed magnitudes: neighbouring singles are neighbouring integers across zero too.
+    const int64_t ix = (x >> 31) ? -static_cast<int64_t>(mx) : mx;
+    const int64_t iy = (y >> 31) ? -static_cast<int64_t>(my) : my;
+    return (ix > iy ? ix - iy : iy - ix) <= 10;
+}
+
+double random_float(double bound, bool secure) {
+    const logic::RandomSource* source = logic::random_source();
+    if (!source) not_done();
+    if (!secure) return static_cast<int32_t>(source->next()) / 2147483647.0 * bound;
+    const double r1 = source->secure_next() & 0x7FFFFFFF;
+    const double r2 = source->secure_next() & 0x7FFFFFFF;
+    return (r2 + r1 / 2147483647.0) * bound / 2147483648.0;
 }
 
 // --- Slot functions -----------------------------------------------------------------------

@@ -76,6 +76,15 @@ Cell* do_math(int32_t op);
 // Near-equality: not NaN, and equal, or closer than the double epsilon, or at most 10 steps
 // apart in the ordered bit patterns.
 bool compare_values(double a, double b);
+// The same for singles (the point types): not NaN, and both zeros, or at most 10 steps apart
+// in the ordered bit patterns; beyond the largest finite single, the same sign and magnitude
+// bits less than 2^20 apart.
+bool compare32(float a, float b);
+
+// A random double scaled by `bound`: the generator's next word (as a signed 32-bit integer)
+// / 2147483647.0 x bound; with `secure`, (r2 + r1 / 2147483647.0) x bound / 2147483648.0 of
+// two 31-bit secure words. Without a random source, internal/not-done.
+double random_float(double bound, bool secure);
 
 // --- Slot functions -----------------------------------------------------------------------
 

@@ -1,0 +1,42 @@
+// hash!: a block whose values are indexed by a hash table so that find and select do not scan
+// (type id 36, child of block!).
+//
+// Cell: the block cell (index, node of the block buffer) with word 3 holding the table
+// (hashtable.h, hash kind) over every value of the buffer from its head. The inherited block
+// actions keep the table current as they change the cells (series::rehash); the own actions
+// here create, copy, mold and re-index after sort and trim.
+#pragma once
+#include <cstdint>
+
+#include "runtime-core/cell.h"
+
+namespace hash_ {
+
+// Makes the cell, a hash! over a block node (its cells from the head), build its table. The
+// cell must stay where it is. May collect.
+Cell* index_block(Cell* cell);
+// Pushes a new empty hash! with room for `capacity` values (at least 1). May collect.
+Cell* push_new(int32_t capacity);
+
+// --- Slot functions -------------------------------------------------------------------------
+
+// A number: an empty hash with room for that many values; a block: a copy from its index with
+// a table over it; a hash!: a copy; anything else as to. May collect.
+Cell* make(Cell* prototype, Cell* spec, int32_t type);
+// A hash! is copied; any other value becomes a block as block! to makes it, with a table.
+Cell* to(Cell* prototype, Cell* spec, int32_t type);
+// block! copy; a whole copy from the head takes a copy of the table, any other copy a new
+// table over the copied values. May collect.
+Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
+// "make hash! " and the block molded (with /only the block's content alone).
+int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+             int32_t indent);
+// block! sort and trim, then the table re-indexes the values from the index.
+Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all,
+           bool reverse, bool stable);
+Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
+
+// Registers hash! (type 36, parent block!).
+void register_actions();
+
+} // namespace hash_
