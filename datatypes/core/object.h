@@ -62,6 +62,9 @@ struct Evaluator {
 // Installs the hooks (null: none). Without do_block, make from a spec block raises
 // internal/not-done; without call_handler, handlers are not called.
 void set_evaluator(const Evaluator* evaluator);
+// Evaluates a spec block through the hook (internal/not-done without it). May collect and run
+// user code.
+void do_block(const Cell* block);
 
 // --- Accessors --------------------------------------------------------------------------------
 
@@ -80,9 +83,10 @@ Cell* select_word(const Cell* object, const Cell* word);
 // class.
 bool word_holds_object(const Cell* word, int32_t class_id);
 bool slot_holds_object(uint32_t context, int32_t index, int32_t class_id);
-// Clears the new-line flag of every cell of a cell buffer; the touched flag of every field.
+// Clears the new-line flag of every cell of a cell buffer; the touched flag of every field of
+// a context.
 void clear_new_lines(uint32_t cells);
-void clear_value_marks(const Cell* context_cell);
+void clear_value_marks(uint32_t context);
 // A new class id from the counter.
 int32_t new_class_id();
 
@@ -104,10 +108,10 @@ Cell* build(const Cell* source, Cell* target, bool deep, const Cell* types, bool
 // evaluated; unless `only`, the words true yes on, false no off and none become their values.
 // With a prototype, a deep copy of it extended by the spec.
 Cell* make_from_block(const Cell* spec, const Cell* prototype, bool only);
-// Adds every field of the source context to the target context and copies its value;
+// Adds every field of the source object to the target object and copies its value;
 // deep-copies series and rebinds functions among the target's values. Answers whether the
 // target gained words.
-bool inherit_from(const Cell* target_context, const Cell* source_context);
+bool inherit_from(const Cell* target, const Cell* source);
 // Copies the values of the source context into the target context by position: series
 // deep-copied (block-like copies bound to the target, `self` included); other values only
 // with `all`.
@@ -123,10 +127,15 @@ uint32_t make_change_record(uint32_t spec1, uint32_t spec2, int32_t index1, int3
                             int32_t index2, int32_t count2);
 // A new record for the handler fields of the context, or 0 when it has neither. A handler
 // field that holds neither a function! nor a routine! raises script/bad-field-set.
-uint32_t find_change_handlers(const Cell* context_cell);
+uint32_t find_change_handlers(uint32_t context);
 // Stores the record in word 3; with an on-deep-change* field, makes the object the owner of
-// its series; copies the object into the context's owner cell.
+// its series; copies the object into the context's owner cell. `object` must stay where it
+// is.
 void setup_change_handlers(Cell* object);
+// The frame cells a handler's refinements and locals take: every refinement of its spec and
+// every word after the first refinement. With `push`, pushes them absent (false for a
+// refinement, none for a word).
+int32_t count_locals(uint32_t spec, bool push);
 // Start-up: gives the object on top of the data stack a record of the given indexes and
 // counts; returns the record's node.
 uint32_t init_change_handlers(uint32_t context, int32_t index1, int32_t count1, int32_t index2,
