@@ -601,7 +601,10 @@ void fire_on_change(const Cell* object, const Cell* word, const Cell* old_value,
     if (!fn) return;
     if (cell::type(&*fn) != kTypeFunction) invalid_obj_evt(&*fn);
     const uint32_t ctx = context_of(&o.cell());
-    // The handler sees the word bound to its object; the caller's word is left alone.
+    // The handler sees a word! bound to its object, whatever word type set the field; the
+    // caller's word is left alone.
+    cell::set_type(&w.cell(), kTypeWord);
+    cell::clear_new_line(&w.cell());
     if (w.cell().w1 != ctx) context::bind_word(ctx, &w.cell());
     if (!evaluator || !evaluator->call_handler) return;
     stack::FrameGuard guard;
