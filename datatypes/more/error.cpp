@@ -197,7 +197,8 @@ void set_trace(const Cell* error) {
     const Cell* files =
         system_object::field({system_object::symbol.state, system_object::symbol.source_files});
     if (files && cell::type(files) == kTypeBlock && block::length_from_index(files) > 0) {
-        Cell* copy = block::copy_series(files, false, false);
+        GcRoot source(*files);
+        Cell* copy = block::copy_series(&source.cell(), false, false);
         set(&e.cell(), kFiles, *copy);
         stack::pop(1);
     }

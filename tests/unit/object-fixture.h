@@ -101,6 +101,18 @@ protected:
         datatype::register_({kTypeFunction, 0, "function!", row.entries()});
     }
 
+    // mold and form of a copy of the value taken before anything allocates, so that a value
+    // read from a buffer (a field) may be given under collection.
+    static std::string mold(const Cell* value, bool only = false, bool flat = false,
+                            bool all = false) {
+        GcRoot copy(*value);
+        return BlockTest::mold(&copy.cell(), only, flat, all);
+    }
+    static std::string form(const Cell* value) {
+        GcRoot copy(*value);
+        return BlockTest::form(&copy.cell());
+    }
+
     // --- Making values ---------------------------------------------------------------------
 
     // make object! from a spec read from text; pushed.
@@ -117,7 +129,8 @@ protected:
     }
     // The value of a field, molded.
     static std::string field(const Cell* object, const std::string& name) {
+        GcRoot o(*object);
         const Cell w = word(name);
-        return mold(object::select_word(object, &w));
+        return mold(object::select_word(&o.cell(), &w));
     }
 };

@@ -16,7 +16,8 @@ protected:
         return static_cast<int32_t>(error::field(e, error::kCode)->w2);
     }
     static std::string id_of(const Cell* e) {
-        return mold(error::get_type(e)) + "/" + mold(error::get_id(e));
+        const std::string type = mold(error::get_type(e));
+        return type + "/" + mold(error::get_id(e));
     }
     // The stub of the interpreter's call hooks: the spec of the current call and its trace.
     static uint32_t& current_spec() {
@@ -64,10 +65,10 @@ TEST_F(Error, CatalogueCodesAndTitles) {
                             "Math Error",  "Access Error",  "Reserved1 Error", "Reserved2 Error",
                             "User Error",  "Internal Error"};
     for (uint32_t i = 0; i < error::kCategoryCount; ++i) {
-        const Cell* category = catalog::category(i);
-        ASSERT_NE(category, nullptr);
-        EXPECT_EQ(field(category, "code"), std::to_string(i * 100));
-        EXPECT_EQ(field(category, "type"), std::string("\"") + titles[i] + "\"");
+        ASSERT_NE(catalog::category(i), nullptr);
+        GcRoot category(*catalog::category(i));
+        EXPECT_EQ(field(&category.cell(), "code"), std::to_string(i * 100));
+        EXPECT_EQ(field(&category.cell(), "type"), std::string("\"") + titles[i] + "\"");
     }
     // Every id of the table is a field at its position, with a template.
     const uint32_t ends[] = {error::throw_::kEnd,    error::note::kEnd,      error::syntax::kEnd,
@@ -199,10 +200,10 @@ TEST_F(Error, CallNameAndTrace) {
 
     Cell* e = make_error("[math zero-divide]");
     *error::field(e, error::kStack) = integer(4);
-    Cell* files =
-        system_object::field({system_object::symbol.state, system_object::symbol.source_files});
-    Cell* file = load("%s.zan");
-    block::append_copy(files, block::cell_at(file, 0));
+    GcRoot file(*block::cell_at(load("%s.zan"), 0));
+    GcRoot files(
+        *system_object::field({system_object::symbol.state, system_object::symbol.source_files}));
+    block::append_copy(&files.cell(), &file.cell());
     error::set_trace(e);
     EXPECT_EQ(mold(error::field(e, error::kStack)), "[inner 4]");
     EXPECT_EQ(mold(error::field(e, error::kFiles)), "[%s.zan]");
