@@ -787,7 +787,8 @@ int32_t serialize(const Cell* object, const Cell* string, bool only, bool all, b
         stack::pop(1);
         string::concatenate_cstring(string, ": ");
         limit -= 2;
-        const Cell* v = context::slot(c, static_cast<int32_t>(i));
+        // The word's mold may have moved the context's node.
+        const Cell* v = context::slot(context_of(&o.cell()), static_cast<int32_t>(i));
         Cell* item = stack::push(v ? *v : unset_cell);
         if (cell::type(item) == 0) item->header = kTypeUnset;
         if (cell::type(item) == kTypeWord) {

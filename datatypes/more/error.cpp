@@ -270,8 +270,8 @@ namespace {
 // Appends the text of a value: formed, or molded (only, flat), cut to `width` characters when
 // it is above 0. May collect.
 void append_value(const Cell* string, const Cell* value, bool molded, bool only, int32_t width) {
-    Cell* text = string::make_at(stack::push_cell(), 16);
     Cell* v = stack::push(*value);
+    Cell* text = string::make_at(stack::push_cell(), 16);
     if (molded)
         actions::mold(v, text, only, false, only, nullptr, form_mold::kNoLimit, 0);
     else
