@@ -11,6 +11,7 @@
 #include "datatypes/core/none.h"
 #include "datatypes/core/series.h"
 #include "datatypes/core/string.h"
+#include "datatypes/core/symbol.h"
 #include "datatypes/core/word.h"
 #include "datatypes/more/error-ids.h"
 #include "evaluator/actions.h"
@@ -161,84 +162,81 @@ void call(const Cell& function, const Cell* name, uint32_t context, int32_t even
     evaluator->call_handler(&fn.cell(), name, ctx.node(), event_class);
 }
 
-// The action words that on-deep-change* receives, made on first use (root block cells).
-const Cell* insert_word = nullptr;
-const Cell* remove_word = nullptr;
+// A global word by name (the word tables have no present-tense insert and remove). May
+// collect.
+Cell global_word(const char* name) {
+    Cell w = *context::add_symbol(symbol::make(name), true, false);
+    w.header = kTypeWord;
+    return w;
+}
 
-const Cell* action_word(ownership::Action action) {
+// The action word that on-deep-change* receives for a report. May collect.
+Cell action_word(ownership::Action action) {
     using A = ownership::Action;
     const words::Words& w = words::word;
     switch (action) {
     case A::append:
-        return w.append;
+        return *w.append;
     case A::appended:
-        return w.appended;
+        return *w.appended;
     case A::change:
-        return w.change;
+        return *w.change;
     case A::changed:
-        return w.changed;
+        return *w.changed;
     case A::clear:
-        return w.clear;
+        return *w.clear;
     case A::cleared:
-        return w.cleared;
+        return *w.cleared;
     case A::insert:
-        if (!insert_word) {
-            root::BootScope boot;
-            insert_word = word::make_global("insert");
-        }
-        return insert_word;
+        return global_word("insert");
     case A::inserted:
-        return w.inserted;
+        return *w.inserted;
     case A::move:
-        return w.move;
+        return *w.move;
     case A::moved:
-        return w.moved;
+        return *w.moved;
     case A::poke:
-        return w.poke;
+        return *w.poke;
     case A::poked:
-        return w.poked;
+        return *w.poked;
     case A::put:
-        return w.put;
+        return *w.put;
     case A::put_ed:
-        return w.put_ed;
+        return *w.put_ed;
     case A::random:
-        return w.random;
+        return *w.random;
     case A::randomized:
-        return w.randomized;
+        return *w.randomized;
     case A::remove:
-        if (!remove_word) {
-            root::BootScope boot;
-            remove_word = word::make_global("remove");
-        }
-        return remove_word;
+        return global_word("remove");
     case A::removed:
-        return w.removed;
+        return *w.removed;
     case A::reverse:
-        return w.reverse;
+        return *w.reverse;
     case A::reversed:
-        return w.reversed;
+        return *w.reversed;
     case A::sort:
-        return w.sort;
+        return *w.sort;
     case A::sorted:
-        return w.sorted;
+        return *w.sorted;
     case A::swap:
-        return w.swap;
+        return *w.swap;
     case A::swaped:
-        return w.swaped;
+        return *w.swaped;
     case A::take:
-        return w.take;
+        return *w.take;
     case A::taken:
-        return w.taken;
+        return *w.taken;
     case A::trim:
-        return w.trim;
+        return *w.trim;
     case A::trimmed:
-        return w.trimmed;
+        return *w.trimmed;
     case A::uppercase:
-        return w.uppercase;
+        return *w.uppercase;
     case A::lowercase:
-        return w.lowercase;
+        return *w.lowercase;
     }
-    return &none::value;
+    return none::value;
 }
 
 // The hooks of context.h (set-word on a field) and ownership.h (an owned series changed).
@@ -250,9 +248,9 @@ void on_series_changed(const Cell* owner, const Cell* word, const Cell* target,
                        ownership::Action action, const Cell* new_value, int32_t index,
                        int32_t part) {
     GcRoot o(*owner), w(*word), t(*target), n(new_value ? *new_value : none::value);
-    const Cell* a = action_word(action);
-    fire_on_deep_change(&o.cell(), &w.cell(), &t.cell(), a ? a : &none::value,
-                        new_value ? &n.cell() : nullptr, index, part);
+    GcRoot a(action_word(action));
+    fire_on_deep_change(&o.cell(), &w.cell(), &t.cell(), &a.cell(), new_value ? &n.cell() : nullptr,
+                        index, part);
 }
 
 // Collector rule of object!, error! and port! cells: the context and the change record.

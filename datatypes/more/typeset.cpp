@@ -5,6 +5,7 @@
 #include "datatypes/core/block.h"
 #include "datatypes/core/context.h"
 #include "datatypes/core/datatype.h"
+#include "datatypes/core/integer.h"
 #include "datatypes/core/logic.h"
 #include "datatypes/core/string.h"
 #include "datatypes/core/word.h"
@@ -19,17 +20,9 @@ namespace typeset {
 
 namespace {
 
-// The set-operation codes of do_bitwise.
-enum SetOp : int32_t {
-    kOr = 5,
-    kAnd = 6,
-    kXor = 7,
-    kUnique = 8,
-    kUnion = 9,
-    kIntersect = 10,
-    kExclude = 11,
-    kDifference = 12,
-};
+// The codes of do_bitwise: the logic codes of the math entries and the set operations.
+constexpr int32_t kOr = integer::kOr, kAnd = integer::kAnd, kXor = integer::kXor;
+using block::kDifference, block::kExclude, block::kIntersect, block::kUnion, block::kUnique;
 
 [[noreturn]] void invalid_arg(const Cell* value) {
     error::fire(error::kScript, error::script::invalid_arg, {value});
