@@ -238,6 +238,13 @@ TEST_F(Object, OnDeepChangeGetsSevenArguments) {
     const std::string& last = calls().back();
     EXPECT_EQ(last.substr(0, 16), "on-deep-change* ");
     EXPECT_NE(last.find(" list [1 2 3] appended 3 2 1"), std::string::npos) << last;
+    // Every change is reported before (present tense) and after (past tense).
+    calls().clear();
+    Cell* zero = stack::push(integer(0));
+    block::insert(&list.cell(), zero, -1, false, 1, false);
+    ASSERT_EQ(calls().size(), 2u);
+    EXPECT_NE(calls()[0].find(" list [1 2 3] insert 0 "), std::string::npos) << calls()[0];
+    EXPECT_NE(calls()[1].find(" list [0 1 2 3] inserted 0 "), std::string::npos) << calls()[1];
 }
 
 TEST_F(Object, CompareOrdersByFieldsThenValues) {
