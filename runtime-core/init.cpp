@@ -13,6 +13,7 @@
 #include "datatypes/core/issue.h"
 #include "datatypes/core/logic.h"
 #include "datatypes/core/none.h"
+#include "datatypes/core/object.h"
 #include "datatypes/core/paren.h"
 #include "datatypes/core/path.h"
 #include "datatypes/core/series.h"
@@ -25,6 +26,7 @@
 #include "datatypes/more/binary.h"
 #include "datatypes/more/date.h"
 #include "datatypes/more/email.h"
+#include "datatypes/more/error.h"
 #include "datatypes/more/float.h"
 #include "datatypes/more/handle.h"
 #include "datatypes/more/hash.h"
@@ -38,9 +40,11 @@
 #include "datatypes/more/tag.h"
 #include "datatypes/more/time.h"
 #include "datatypes/more/tuple.h"
+#include "datatypes/more/typeset.h"
 #include "datatypes/more/vector.h"
 #include "evaluator/crypto.h"
 #include "evaluator/stack.h"
+#include "library/system-object.h"
 #include "runtime-core/case.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/cycles.h"
@@ -87,9 +91,12 @@ void register_datatypes() {
     issue::register_actions();
     url::register_actions();
     file::register_actions();
+    object::register_actions();
     bitset::register_actions();
     triple::register_actions();
     float_::register_actions();
+    typeset::register_actions();
+    error::register_actions();
     vector::register_actions();
     map::register_actions();
     hash_::register_actions();
@@ -148,6 +155,8 @@ void init() {
     collector::init();
     hashtable::register_markers();
     error::init_support();
+    typeset::make_standard_words();
+    system_object::init();
 }
 
 } // namespace runtime

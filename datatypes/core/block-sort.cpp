@@ -7,6 +7,7 @@
 #include "datatypes/core/block.h"
 #include "datatypes/core/logic.h"
 #include "datatypes/core/none.h"
+#include "datatypes/core/object.h"
 #include "datatypes/core/series.h"
 #include "datatypes/more/error-ids.h"
 #include "evaluator/actions.h"
@@ -50,27 +51,19 @@ struct Callback {
     error::fire(error::kScript, error::script::bad_refines);
 }
 
-// The slots of a function's frame after its arguments: walks its spec from the head, counting
-// the argument words before the first refinement; with `push`, every refinement is pushed as
-// absent (false) and every word after it (its arguments, /local's words) as none. Answers the
-// argument count.
+// The argument count of a function: the argument words of its spec before the first
+// refinement. With `push`, the slots after the arguments are pushed as absent (object.h,
+// count_locals).
 int32_t refinement_slots(const Cell* function, bool push) {
     Buffer* spec = memory::find_buffer(function->w2);
     if (!spec || spec->unit() != kCell) return 0;
     int32_t arguments = 0;
-    bool refinements = false;
     for (uint32_t i = 0; i < spec->length(); ++i) {
-        const uint8_t t = cell::type(memory::buffer(function->w2)->cells() + i);
-        if (t == kTypeRefinement) {
-            refinements = true;
-            if (push) logic::push(false);
-        } else if (t == kTypeWord || t == kTypeLitWord || t == kTypeGetWord) {
-            if (!refinements)
-                ++arguments;
-            else if (push)
-                none::push();
-        }
+        const uint8_t t = cell::type(spec->cells() + i);
+        if (t == kTypeRefinement) break;
+        arguments += t == kTypeWord || t == kTypeLitWord || t == kTypeGetWord;
     }
+    if (push) object::count_locals(function->w2, true);
     return arguments;
 }
 
@@ -104,21 +97,6 @@ void check_unchanged(const Callback& callback) {
         error::fire(error::kScript, error::script::protected_);
 }
 
-// The data-stack state of the caller, put back however the comparator call ends.
-class FrameGuard {
-public:
-    FrameGuard() : arguments_(stack::arguments), top_(stack::top) {}
-    ~FrameGuard() {
-        stack::arguments = arguments_;
-        stack::top = top_;
-    }
-    FrameGuard(const FrameGuard&) = delete;
-    FrameGuard& operator=(const FrameGuard&) = delete;
-
-private:
-    Cell* arguments_;
-    Cell* top_;
-};
 
 // The user comparator: b then a (a then b with the reverse bit), with whole records two
 // record blocks instead.
@@ -183,7 +161,7 @@ void check_comparator(const Cell* function) {
 }
 
 int32_t call_comparator(const Cell* function, const Cell& first, const Cell& second) {
-    FrameGuard guard;
+    stack::FrameGuard guard;
     Cell* result = stack::push_cell();
     *result = Cell{kTypeUnset, 0, 0, 0};
     stack::push(first);
