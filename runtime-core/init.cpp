@@ -19,6 +19,7 @@
 #include "datatypes/core/word.h"
 #include "datatypes/more/float.h"
 #include "evaluator/stack.h"
+#include "loading/lexer.h"
 #include "runtime-core/case.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/cycles.h"
@@ -90,6 +91,7 @@ void init() {
     ownership::init();
     stack::init();
     cycles::init();
+    lexer::init();
     slots::init();
     collector::init();
     hashtable::register_markers();
