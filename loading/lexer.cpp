@@ -753,8 +753,7 @@ void raise_error(Record& r, const uint8_t* start, const uint8_t* end, int32_t co
     // characters.
     const uint8_t* near_end = start;
     while (near_end < r.input_end && *near_end != '\n' && near_end - start < kNearBytes) ++near_end;
-    if (near_end - start == kNearBytes)
-        while (near_end > start && (*near_end & 0xC0) == 0x80) --near_end;
+    while (near_end > start && near_end < r.input_end && (*near_end & 0xC0) == 0x80) --near_end;
     // Every open level is dropped.
     r.slot_tail = r.slots_head;
     r.level_head = kNoLevel;

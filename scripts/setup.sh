@@ -10,6 +10,7 @@ packages=(
   wine wine32:i386 xvfb xauth libgl1-mesa-dri:i386
   fonts-dejavu-core unicode-data
   libssl-dev libcurl4-openssl-dev
+  clang libclang-rt-14-dev
 )
 
 missing=()

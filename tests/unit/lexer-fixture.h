@@ -53,11 +53,21 @@ protected:
         return lexer::load_push(reinterpret_cast<const uint8_t*>(text.data()),
                                 static_cast<uint32_t>(text.size()));
     }
-    // The mold of what a text loads as, without the outer brackets.
+    // The mold of what a text loads as, without the outer brackets; an error shows as
+    // "error CATEGORY ID".
     static std::string reload(const std::string& text) {
-        Cell* b = load(text);
-        std::string out = molded(*b, true);
-        stack::pop(1);
+        Cell* const base = stack::top;
+        std::string out;
+        error::last_raised = error::Raised{};
+        const uint32_t code = runtime::catch_level(runtime::kThrowError, [&] {
+            Cell* b = load(text);
+            out = molded(*b, true);
+        });
+        runtime::reset_thrown_code();
+        stack::top = base;
+        if (code == runtime::kThrowError)
+            return "error " + std::to_string(error::last_raised.category) + " " +
+                   std::to_string(error::last_raised.id);
         return out;
     }
     // The type of the first token (scan mode, or prescan).
