@@ -427,6 +427,7 @@ void scan_tokens(Record& r, bool one) {
         }
         switch (kind) {
         case kError:
+            if (r.braced_depth > 0) start = r.braced_start - 1; // the whole braced string
             engine::raise_error(r, start, p,
                                 kStateType[state] ? kStateType[state] : engine::kBadChar);
         case kBlockOpenKind:

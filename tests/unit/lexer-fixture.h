@@ -81,6 +81,22 @@ protected:
                            nullptr);
     }
 
+    // The name of a datatype, also of one not registered here.
+    static std::string type_name(uint8_t type) {
+        const datatype::NameRecord& record = datatype::name_record(type);
+        if (record.length) return record.name;
+        static const std::pair<uint8_t, const char*> later[] = {
+            {kTypeError, "error!"},    {kTypeBinary, "binary!"},   {kTypeFile, "file!"},
+            {kTypeUrl, "url!"},        {kTypePercent, "percent!"}, {kTypeTuple, "tuple!"},
+            {kTypePair, "pair!"},      {kTypeTime, "time!"},       {kTypeDate, "date!"},
+            {kTypeMoney, "money!"},    {kTypeTag, "tag!"},         {kTypeEmail, "email!"},
+            {kTypeRef, "ref!"},        {kTypeMap, "map!"},         {kTypePoint2D, "point2D!"},
+            {kTypePoint3D, "point3D!"}};
+        for (const auto& [id, name] : later)
+            if (id == type) return name;
+        return "type " + std::to_string(type);
+    }
+
     // The syntax error a load raises, formed as the error! datatype will: "*** Syntax Error: "
     // and the catalogue template filled with the formed arguments. Empty when nothing is
     // raised; the id of another error shows as "other error".
@@ -97,7 +113,7 @@ protected:
             const Cell c = e.args[i];
             if (cell::type(&c) == kTypeString) return utf8(c);
             if (cell::type(&c) == kTypeChar) return std::string(1, static_cast<char>(c.w2));
-            return std::string(datatype::name_record(c.w1).name);
+            return type_name(static_cast<uint8_t>(c.w1));
         };
         std::string message = "*** Syntax Error: " + arg(0) + " ";
         switch (e.id) {

@@ -2,6 +2,7 @@
 #include <sstream>
 
 #include "lexer-fixture.h"
+#include "loading/lexer-literals.h"
 #include "loading/lexer-table.h"
 
 // --- The state machine ---------------------------------------------------------------------
