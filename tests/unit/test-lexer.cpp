@@ -391,3 +391,194 @@ TEST(LexerLiterals, PercentEscapesOfFilesAndUrls) {
         EXPECT_FALSE(lexer::literals::decode_percent_escapes(b));
     }
 }
+
+// --- Scan and prescan ------------------------------------------------------------------------
+
+TEST_F(LexerTest, ScanGivesTheExactTypeOfTheFirstToken) {
+    const struct {
+        const char* source;
+        uint8_t scan, prescan;
+    } cases[] = {
+        {"", 0, 0},
+        {"  ; comment only", 0, 0},
+        {"abc def", kTypeWord, kTypeWord},
+        {"abc:", kTypeSetWord, kTypeWord},
+        {":abc", kTypeGetWord, kTypeWord},
+        {"'abc", kTypeLitWord, kTypeWord},
+        {"/abc", kTypeRefinement, kTypeRefinement},
+        {"12", kTypeInteger, kTypeInteger},
+        {"12345678901", kTypeFloat, kTypeInteger},
+        {"1.5", kTypeFloat, kTypeFloat},
+        {"\"s\"", kTypeString, kTypeString},
+        {"{a {b}}", kTypeString, kTypeString},
+        {"[a [b]] c", kTypeBlock, kTypeBlock},
+        {"(a)", kTypeParen, kTypeParen},
+        {"a/b c", kTypePath, kTypePath},
+        {"a/b: c", kTypeSetPath, kTypeSetPath},
+        {"1.2.3", kTypeTuple, kTypeTuple},
+        {"12-Dec-2012", kTypeDate, kTypeDate},
+        {"29-Feb-2001", kTypeError, kTypeDate}, // prescan does not check the text
+        {"12a", kTypeError, kTypeError},
+        {"[1 2", kTypeError, kTypeError},
+        {"#(true)", kTypeLogic, 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(scan_type(c.source), c.scan) << c.source;
+        EXPECT_EQ(scan_type(c.source, true), c.prescan) << c.source;
+    }
+    // Nothing is raised in these modes.
+    EXPECT_EQ(error::last_raised.category, 0u);
+}
+
+// --- Unicode whitespace ---------------------------------------------------------------------
+
+TEST_F(LexerTest, UnicodeWhitespaceSeparatesTokens) {
+    const struct {
+        const char* source;
+        const char* mold;
+    } cases[] = {
+        {"\xC2\xA0word", "word"}, // U+00A0 before a token
+        {"\xE3\x80\x80\xC2\xA0"
+         "12",
+         "12"}, // U+3000 and U+00A0, then an integer
+        {"a\xC2\xA0"
+         "b",
+         "a b"}, // inside a word it ends the word
+        {"a\xE2\x80\xA8"
+         "b:",
+         "a b:"}, // U+2028
+        {"\xC2\xA0", ""},
+        {"a\xC2\xA0", "a"},
+        {"\xC2\xA1"
+         "b",
+         "\xC2\xA1"
+         "b"},                            // U+00A1 is a letter
+        {"\"\xC2\xA0\"", "\"\xC2\xA0\""}, // and inside a string just a character
+    };
+    for (const auto& c : cases) EXPECT_EQ(reload(c.source), c.mold) << c.source;
+}
+
+// --- transcode ------------------------------------------------------------------------------
+
+class TranscodeTest : public LexerTest {
+protected:
+    // transcode of a string! of the text with the options; the result molded.
+    std::string run(const char* source, lexer::TranscodeOptions options = {}) {
+        Cell* const base = stack::top;
+        std::string out;
+        error::last_raised = error::Raised{};
+        const uint32_t code = runtime::catch_level(runtime::kThrowError, [&] {
+            Cell* src = string::from_utf8_checked(reinterpret_cast<const uint8_t*>(source),
+                                                  static_cast<uint32_t>(std::strlen(source)));
+            Cell* result = stack::push(Cell{kTypeNone, 0, 0, 0});
+            lexer::transcode(src, options, result);
+            out = molded(*result);
+        });
+        runtime::reset_thrown_code();
+        stack::top = base;
+        if (code == runtime::kThrowError)
+            return "error " + std::to_string(error::last_raised.category) + " " +
+                   std::to_string(error::last_raised.id);
+        return out;
+    }
+};
+
+TEST_F(TranscodeTest, EachRefinement) {
+    lexer::TranscodeOptions next, one, scan, prescan, scan_next;
+    next.next = true;
+    one.one = true;
+    scan.scan = true;
+    prescan.prescan = true;
+    scan_next.scan = scan_next.next = true;
+    EXPECT_EQ(run("a [b] 1"), "[a [b] 1]");
+    EXPECT_EQ(run("a [b] 1", next), "[a \" [b] 1\"]");
+    EXPECT_EQ(run("[b c] 1", next), "[[b c] \" 1\"]");
+    EXPECT_EQ(run("", next), "[none \"\"]");
+    EXPECT_EQ(run("\xC3\xA9t\xC3\xA9 x", next), "[\xC3\xA9t\xC3\xA9 \" x\"]"); // in characters
+    EXPECT_EQ(run("a [b] 1", one), "a");
+    EXPECT_EQ(run("", one), "none");
+    EXPECT_EQ(run("a: 1", scan), "set-word!");
+    EXPECT_EQ(run("", scan), "none");
+    EXPECT_EQ(run("12345678901 x", prescan), "integer!");
+    EXPECT_EQ(run("a: 1", scan_next), "[set-word! \" 1\"]");
+}
+
+TEST_F(TranscodeTest, PartAndInto) {
+    lexer::TranscodeOptions part;
+    Cell* length = stack::push(Cell{kTypeInteger, 0, 3, 0});
+    part.part = length;
+    EXPECT_EQ(run("abc def", part), "[abc]");
+    length->w2 = 5;
+    EXPECT_EQ(run("\xC3\xA9t\xC3\xA9 def", part), "[\xC3\xA9t\xC3\xA9 d]"); // characters
+    // A position in a series of another type.
+    Cell* block = load("x");
+    part.part = block;
+    EXPECT_EQ(run("abc", part), "error " + std::to_string(error::kScript) + " " +
+                                    std::to_string(error::script::not_same_type));
+
+    lexer::TranscodeOptions into;
+    Cell* target = load("x");
+    into.into = target;
+    EXPECT_EQ(run("y [z]", into), "[x y [z]]");
+    EXPECT_EQ(molded(*target), "[x y [z]]");
+}
+
+TEST_F(TranscodeTest, TheNativeReadsItsFrame) {
+    // Frame: src, then the /part length (refinement at position 1).
+    Cell* const saved = stack::arguments;
+    stack::arguments = stack::top;
+    string::from_utf8_checked(reinterpret_cast<const uint8_t*>("a b c"), 5); // pushed
+    stack::push(Cell{kTypeInteger, 0, 3, 0});
+    lexer::native_transcode(-1, -1, -1, -1, 1, -1, -1);
+    EXPECT_EQ(molded(*stack::arguments), "[a b]");
+    EXPECT_EQ(stack::top, stack::arguments + 1);
+    stack::top = stack::arguments;
+    stack::arguments = saved;
+}
+
+TEST_F(TranscodeTest, BinarySourceSkipsAByteOrderMark) {
+    const uint8_t text[] = {0xEF, 0xBB, 0xBF, 'a', ' ', 'b'};
+    Cell* src = stack::push(Cell{kTypeUnset, 0, 0, 0});
+    const uint32_t node = memory::alloc_bytes(sizeof text);
+    std::memcpy(memory::buffer(node)->data(), text, sizeof text);
+    memory::buffer(node)->tail = sizeof text;
+    *src = Cell{kTypeBinary, 0, node, 0};
+    Cell* result = stack::push(Cell{kTypeNone, 0, 0, 0});
+    lexer::transcode(src, {}, result);
+    EXPECT_EQ(molded(*result), "[a b]");
+}
+
+// --- The value model's conversions through the lexer ----------------------------------------
+
+TEST_F(LexerTest, ToWordAndToBlockOfText) {
+    Cell* text = stack::push(text_value("foo:"));
+    Cell* made = stack::push(Cell{kTypeUnset, 0, 0, 0});
+    word::make(made, text, kTypeWord);
+    EXPECT_EQ(molded(*made), "foo");
+    // A text that is not one word.
+    *text = text_value("a b");
+    EXPECT_TRUE(raises(error::kScript, error::script::invalid_chars,
+                       [&] { word::make(made, text, kTypeWord); }));
+    // A refinement converts when its text scans as a word.
+    Cell* refinement =
+        stack::push(Cell{kTypeRefinement, 0, symbol::make("bar"), word::kUnresolved});
+    word::make(made, refinement, kTypeWord);
+    EXPECT_EQ(molded(*made), "bar");
+
+    *text = text_value("a [b] \"c\"");
+    Cell* block = block::to(nullptr, text, kTypeBlock);
+    EXPECT_EQ(molded(*block), "[a [b] \"c\"]");
+}
+
+// --- Many values, nested deep ----------------------------------------------------------------
+
+TEST_F(LexerTest, TheSlotBufferGrowsForLongAndDeepTexts) {
+    std::string text;
+    for (int i = 0; i < 3000; ++i) text += "w" + std::to_string(i) + " \"s\" [";
+    for (int i = 0; i < 3000; ++i) text += "]";
+    Cell* b = load(text);
+    EXPECT_EQ(block::length_from_index(b), 3);
+    const Cell* deepest = b;
+    for (int i = 0; i < 2999; ++i) deepest = block::cell_at(deepest, 2);
+    EXPECT_EQ(molded(*deepest, true), "w2999 \"s\" []");
+}
