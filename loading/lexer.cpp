@@ -198,7 +198,10 @@ void close_level(Record& r, uint8_t expected) {
     if (expected == kTypeSetPath) type = kTypeSetPath;
     if (r.trace && (r.mask & kEventClose)) {
         const Cell t = type_value(type);
-        if (!send(r, kEventClose, words::word.close, &t, nullptr)) return;
+        Cell* const base = stack::top;
+        const bool go_on = send(r, kEventClose, words::word.close, &t, push_token_pair(r));
+        stack::top = base;
+        if (!go_on) return;
     }
     const uint32_t at = r.level_head;
     m = engine::slot(at);
@@ -232,7 +235,10 @@ void open(Record& r, uint8_t type, const uint8_t* opener) {
         engine::raise_error(r, r.token_start, r.token_end, kTypePoint2D);
     if (r.trace && (r.mask & kEventOpen)) {
         const Cell t = type_value(type);
-        if (!send(r, kEventOpen, words::word.open, &t, nullptr)) return;
+        Cell* const base = stack::top;
+        const bool go_on = send(r, kEventOpen, words::word.open, &t, push_token_pair(r));
+        stack::top = base;
+        if (!go_on) return;
     }
     engine::open_level(r, type, opener);
     r.entry_state = entry_for(r);

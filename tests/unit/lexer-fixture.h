@@ -12,7 +12,7 @@
 #include "runtime-core/unicode.h"
 
 class LexerTest : public PathTest {
-protected:
+public:
     void SetUp() override {
         PathTest::SetUp();
         char_::register_actions();

@@ -1,3 +1,7 @@
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
 #include "lexer-fixture.h"
 #include "loading/lexer-literals.h"
 
@@ -581,4 +585,117 @@ TEST_F(LexerTest, TheSlotBufferGrowsForLongAndDeepTexts) {
     const Cell* deepest = b;
     for (int i = 0; i < 2999; ++i) deepest = block::cell_at(deepest, 2);
     EXPECT_EQ(molded(*deepest, true), "w2999 \"s\" []");
+}
+
+// --- Tracing --------------------------------------------------------------------------------
+
+namespace {
+
+// A stand-in for the evaluator's side: the "function" is any cell, its body is `body`; each
+// call is logged, and `answer` decides the result and may move the input.
+struct FakeTracer {
+    static inline Cell body{};
+    static inline std::vector<std::string> log;
+    static inline std::function<bool(const std::string& token, Cell* input)> answer;
+
+    static bool call(const Cell*, const Cell* event, Cell* input, const Cell*, const Cell* line,
+                     const Cell* token) {
+        const std::string text = LexerTest::molded(*token);
+        log.push_back(std::string(symbol::text(event->w2)) + " " + text + " line " +
+                      std::to_string(static_cast<int32_t>(line->w2)));
+        return answer ? answer(text, input) : true;
+    }
+    static Cell body_of(const Cell*) { return body; }
+};
+const lexer::TraceServices kFakeTracer{FakeTracer::call, FakeTracer::body_of};
+
+} // namespace
+
+class TraceTest : public TranscodeTest {
+protected:
+    void SetUp() override {
+        TranscodeTest::SetUp();
+        lexer::set_trace_services(&kFakeTracer);
+        FakeTracer::log.clear();
+        FakeTracer::answer = nullptr;
+    }
+    void TearDown() override {
+        FakeTracer::answer = nullptr;
+        FakeTracer::body = Cell{};
+        TranscodeTest::TearDown();
+    }
+    // Traces a text with a function whose body is `body`.
+    std::string trace(const char* source, const char* body) {
+        GcRoot kept(*load(body));
+        FakeTracer::body = kept.cell();
+        lexer::TranscodeOptions options;
+        Cell* function = stack::push(Cell{kTypeInteger, 0, 0, 0});
+        options.trace = function;
+        return run(source, options);
+    }
+};
+
+TEST_F(TraceTest, ABlockOfLoadAtTheHeadOfTheBodyGivesOnlyLoadEvents) {
+    EXPECT_EQ(trace("a\n[b] 1", "[load] body"), "[a\n[b] 1]");
+    EXPECT_EQ(FakeTracer::log,
+              (std::vector<std::string>{"load a line 1", "load b line 2", "load 1 line 2"}));
+}
+
+TEST_F(TraceTest, AFalseAnswerToLoadDropsTheValue) {
+    FakeTracer::answer = [](const std::string& token, Cell*) { return token != "b"; };
+    EXPECT_EQ(trace("a b c", "[load]"), "[a c]");
+}
+
+TEST_F(TraceTest, MovingTheInputIndexResumesTheScanThere) {
+    // After "a", the scan goes on at "d" (character 6 of the input).
+    FakeTracer::answer = [](const std::string& token, Cell* input) {
+        if (token == "a") input->w1 = 6;
+        return true;
+    };
+    EXPECT_EQ(trace("a b c d", "[load]"), "[a d]");
+}
+
+TEST_F(TraceTest, WithoutTheEvaluatorsServicesTracingIsNotDone) {
+    lexer::set_trace_services(nullptr);
+    EXPECT_EQ(trace("a", "[load]"), "error " + std::to_string(error::kInternal) + " " +
+                                        std::to_string(error::internal::not_done));
+}
+
+// --- Inputs that once went wrong ------------------------------------------------------------
+
+// Every file of the fuzzing corpus (the seeds and each input that ever crashed or hung) ends
+// in a value, a syntax error or a value of a type still to come, in each mode.
+TEST_F(LexerTest, FuzzCorpusReplays) {
+    const std::filesystem::path corpus =
+        std::filesystem::path(ZAN_TEST_SOURCE_DIR) / "fuzz" / "corpus" / "lexer";
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
+        std::ifstream in(entry.path(), std::ios::binary);
+        const std::string data((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
+        ++files;
+        for (int mode = 0; mode < 4; ++mode) {
+            lexer::ScanMode m;
+            m.load = mode == 0 || mode == 3;
+            m.scan = mode != 2;
+            m.one = mode == 3;
+            error::last_raised = error::Raised{};
+            Cell* const base = stack::top;
+            const uint32_t code = runtime::catch_level(runtime::kThrowError, [&] {
+                Cell* dst = stack::push(Cell{kTypeNone, 0, 0, 0});
+                lexer::scan(dst, reinterpret_cast<const uint8_t*>(data.data()),
+                            static_cast<uint32_t>(data.size()), m, nullptr, nullptr, nullptr,
+                            nullptr);
+            });
+            runtime::reset_thrown_code();
+            stack::top = base;
+            if (code == runtime::kThrowError) {
+                const error::Raised& e = error::last_raised;
+                EXPECT_TRUE(e.category == error::kSyntax ||
+                            (e.category == error::kInternal && e.id == error::internal::not_done))
+                    << entry.path() << " mode " << mode;
+            }
+        }
+    }
+    EXPECT_GT(files, 0);
 }
