@@ -567,22 +567,21 @@ bool parse_point(const uint8_t* text, uint32_t length, double coordinates[3], ui
     return ok && (count == 2 || count == 3);
 }
 
-bool decode_percent_escapes(std::u32string& text) {
+void decode_percent_escapes(std::u32string& text) {
     size_t out = 0;
     for (size_t i = 0; i < text.size(); ++i) {
         char32_t c = text[i];
-        if (c == '%') {
-            if (i + 2 >= text.size()) return false;
+        if (c == '%' && i + 2 < text.size()) {
             const int hi = text[i + 1] < 128 ? hex_value(static_cast<uint8_t>(text[i + 1])) : -1;
             const int lo = text[i + 2] < 128 ? hex_value(static_cast<uint8_t>(text[i + 2])) : -1;
-            if (hi < 0 || lo < 0) return false;
-            c = static_cast<char32_t>(hi * 16 + lo);
-            i += 2;
+            if (hi >= 0 && lo >= 0) {
+                c = static_cast<char32_t>(hi * 16 + lo);
+                i += 2;
+            }
         }
         text[out++] = c;
     }
     text.resize(out);
-    return true;
 }
 
 // --- Construction ---------------------------------------------------------------------------
@@ -851,7 +850,7 @@ void load_text(Record& r, const uint8_t* start, const uint8_t* end, uint8_t type
     if (percent) {
         std::u32string text(reinterpret_cast<const char32_t*>(engine::decoded()),
                             engine::decoded_length());
-        if (!decode_percent_escapes(text)) invalid(r, type);
+        decode_percent_escapes(text);
         if (!build) return;
         uint32_t m = 0;
         for (char32_t c : text) m = c > m ? c : m;
@@ -891,8 +890,8 @@ void load(Record& r, uint8_t kind, const uint8_t* start, const uint8_t* end, uin
     case table::kFile:
         if (start[1] == '"') {
             r.pos = end + 1;
-            load_text(r, start + 2, end, kTypeFile, caret, (flags & table::kFlagPercent) != 0,
-                      build);
+            const bool percent = std::memchr(start + 2, '%', n - 2) != nullptr;
+            load_text(r, start + 2, end, kTypeFile, caret, percent, build);
         } else {
             const bool percent = std::memchr(start + 1, '%', n - 1) != nullptr;
             load_text(r, start + 1, end, kTypeFile, caret, percent, build);

@@ -85,8 +85,9 @@ bool parse_binary(const uint8_t* text, uint32_t length, std::vector<uint8_t>& by
 // receives how many were found even when the text is invalid.
 bool parse_point(const uint8_t* text, uint32_t length, double coordinates[3], uint32_t& count);
 
-// Decodes %xx escapes of a text in place; false on a bad escape.
-bool decode_percent_escapes(std::u32string& text);
+// Decodes %xx escapes of a text in place; a "%" without two hexadecimal digits after it
+// stays as it is.
+void decode_percent_escapes(std::u32string& text);
 
 // --- Construction ---------------------------------------------------------------------------
 

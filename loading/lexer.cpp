@@ -759,7 +759,9 @@ void raise_error(Record& r, const uint8_t* start, const uint8_t* end, int32_t co
     // The text near the error: to the first line feed, the input end or 30 bytes, in whole
     // characters.
     const uint8_t* near_end = start;
-    while (near_end < r.input_end && *near_end != '\n' && near_end - start < kNearBytes) ++near_end;
+    while (near_end < r.input_end && *near_end != '\n' &&
+           static_cast<uint32_t>(near_end - start) < kNearBytes)
+        ++near_end;
     while (near_end > start && near_end < r.input_end && (*near_end & 0xC0) == 0x80) --near_end;
     // Every open level is dropped.
     r.slot_tail = r.slots_head;

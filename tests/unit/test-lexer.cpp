@@ -242,7 +242,7 @@ TEST_F(LexerTest, InvalidLiteralsOfTypesToComeAreSyntaxErrors) {
         {"64#{SGVsbG8==}", kTypeBinary},
         {"64#{S===}", kTypeBinary},
         {"#[a]", kTypeMap},
-        {"%a%zz", kTypeFile},
+
         {"a@", kTypeEmail},
         {"@", kTypeRef},
     };
@@ -387,12 +387,17 @@ TEST(LexerLiterals, BinaryInEachBase) {
 }
 
 TEST(LexerLiterals, PercentEscapesOfFilesAndUrls) {
-    std::u32string t = U"a%20b%2f";
-    ASSERT_TRUE(lexer::literals::decode_percent_escapes(t));
-    EXPECT_EQ(t, U"a b/");
-    for (const char32_t* bad : {U"%", U"%2", U"%zz", U"a%2\u00E9"}) {
-        std::u32string b = bad;
-        EXPECT_FALSE(lexer::literals::decode_percent_escapes(b));
+    const struct {
+        const char32_t* text;
+        const char32_t* decoded;
+    } cases[] = {
+        {U"a%20b%2f", U"a b/"}, {U"100%", U"100%"},           {U"%2", U"%2"},
+        {U"%zz%41", U"%zzA"},   {U"a%2\u00E9", U"a%2\u00E9"},
+    };
+    for (const auto& c : cases) {
+        std::u32string t = c.text;
+        lexer::literals::decode_percent_escapes(t);
+        EXPECT_TRUE(t == c.decoded);
     }
 }
 
@@ -425,6 +430,9 @@ TEST_F(LexerTest, ScanGivesTheExactTypeOfTheFirstToken) {
         {"12a", kTypeError, kTypeError},
         {"[1 2", kTypeError, kTypeError},
         {"#(true)", kTypeLogic, 0},
+        {"a:b", kTypeUrl, kTypeUrl}, // a word, a colon and more: a url
+        {"%\"100%\"", kTypeFile, kTypeFile},
+        {"%\"100%zz\"", kTypeFile, kTypeFile},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(scan_type(c.source), c.scan) << c.source;
