@@ -29,14 +29,12 @@ struct Record {
     const uint8_t* token_start = nullptr;
     const uint8_t* token_end = nullptr; // the byte that ended the token (not part of it)
     int32_t line = 1;
-    int32_t forced_type = -1; // set by the loaders of string-like values for the text builder
-    uint8_t token_type = 0;   // datatype of the current token
+    uint8_t token_type = 0; // datatype of the current token
     uint8_t entry_state = table::kStart;
-    uint8_t prev_state = 0; // the token's last working state
-    uint8_t last_type = 0;  // datatype of the last complete token (the scan's answer)
-    bool load = true;       // values are built
-    bool scan = true;       // tokens are fully classified (off: prescan)
-    bool new_line = false;  // the next slot starts a new line
+    uint8_t last_type = 0; // datatype of the last complete token (the scan's answer)
+    bool load = true;      // values are built
+    bool scan = true;      // tokens are fully classified (off: prescan)
+    bool new_line = false; // the next slot starts a new line
     // Braced string: where its text starts, its nesting depth and the flags of its tokens.
     const uint8_t* braced_start = nullptr;
     int32_t braced_depth = 0;
@@ -45,7 +43,7 @@ struct Record {
     Cell* trace = nullptr;
     uint32_t mask = 0;
     Cell* input = nullptr;
-    // Cached pair for converting byte positions to character positions.
+    // The last byte position converted to a character position, and that position.
     const uint8_t* cached_at = nullptr;
     uint32_t cached_chars = 0;
 };

@@ -93,6 +93,20 @@ uint8_t entry_for(const Record& r) {
     return kStart;
 }
 
+// The position of a byte of the input as the input series counts: characters of a string
+// (walking from the last position asked for when that lies before it), bytes of a binary.
+uint32_t input_position(Record& r, const uint8_t* at) {
+    if (r.input && cell::type(r.input) == kTypeBinary)
+        return static_cast<uint32_t>(at - r.input_start);
+    if (!r.cached_at || at < r.cached_at) {
+        r.cached_at = r.input_start;
+        r.cached_chars = 0;
+    }
+    r.cached_chars += utf8::count_chars(r.cached_at, at);
+    r.cached_at = at;
+    return r.cached_chars;
+}
+
 // --- Trace events -----------------------------------------------------------------------------
 
 // Sends an event to the trace function; answers its result (true without a tracer or when
@@ -103,10 +117,9 @@ bool send(Record& r, uint32_t bit, const Cell* event, const Cell* type, const Ce
     if (!trace_services) error::fire(error::kInternal, error::internal::not_done);
     Cell* const base = stack::top;
     Cell* input = stack::push(*r.input);
-    const uint32_t offset = static_cast<uint32_t>(r.pos - r.input_start);
     const bool chars = cell::type(r.input) != kTypeBinary;
     const uint32_t index0 = r.input->w1;
-    input->w1 = index0 + (chars ? utf8::count_chars(r.input_start, r.pos) : offset);
+    input->w1 = index0 + input_position(r, r.pos);
     const uint32_t before = input->w1;
     Cell* line = integer::push(r.line);
     Cell* type_arg = stack::push(type ? *type : Cell{kTypeNone, 0, 0, 0});
@@ -131,13 +144,9 @@ Cell type_value(uint8_t type) {
 // The token of a non-load event: the pair of one-based character positions.
 Cell* push_token_pair(Record& r) {
     Cell* c = stack::push(Cell{kTypeUnset, 0, 0, 0});
-    const bool chars = cell::type(r.input) != kTypeBinary;
-    auto position = [&](const uint8_t* at) {
-        return static_cast<int32_t>(chars ? utf8::count_chars(r.input_start, at)
-                                          : static_cast<uint32_t>(at - r.input_start)) +
-               1;
-    };
-    literals::make_pair(c, position(r.token_start), position(r.token_end));
+    const auto start = static_cast<int32_t>(input_position(r, r.token_start)) + 1;
+    const auto end = static_cast<int32_t>(input_position(r, r.token_end)) + 1;
+    literals::make_pair(c, start, end);
     return c;
 }
 
@@ -390,11 +399,9 @@ void scan_tokens(Record& r, bool one) {
         const uint8_t* start = r.pos + skipped;
         if (blank_line) r.new_line = true;
         const auto kind = static_cast<uint8_t>(next - kFirstTerminal);
-        r.prev_state = state;
         r.token_start = start;
         r.token_end = p;
         r.token_type = kStateType[next];
-        r.forced_type = -1;
         if (kind == kEof) {
             r.pos = r.input_end;
             break;
@@ -913,8 +920,7 @@ uint8_t scan(Cell* dst, const uint8_t* text, uint32_t size, const ScanMode& mode
     }
     if (consumed) {
         const bool chars = input && cell::type(input) != kTypeBinary;
-        *consumed = chars ? utf8::count_chars(r.input_start, r.pos)
-                          : static_cast<uint32_t>(r.pos - r.input_start);
+        *consumed = chars ? input_position(r, r.pos) : static_cast<uint32_t>(r.pos - r.input_start);
     }
     if (r.load && !stopped && dst) {
         const uint32_t count = r.slot_tail - r.slots_head;
