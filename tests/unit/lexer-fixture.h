@@ -4,6 +4,7 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "datatypes/core/char.h"
@@ -53,22 +54,23 @@ public:
         return lexer::load_push(reinterpret_cast<const uint8_t*>(text.data()),
                                 static_cast<uint32_t>(text.size()));
     }
-    // The mold of what a text loads as, without the outer brackets; an error shows as
-    // "error CATEGORY ID".
-    static std::string reload(const std::string& text) {
+    // What `body` answers, or "error CATEGORY ID" when it raises an error; the data stack is
+    // put back either way.
+    static std::string attempt(const std::function<std::string()>& body) {
         Cell* const base = stack::top;
         std::string out;
         error::last_raised = error::Raised{};
-        const uint32_t code = runtime::catch_level(runtime::kThrowError, [&] {
-            Cell* b = load(text);
-            out = molded(*b, true);
-        });
+        const uint32_t code = runtime::catch_level(runtime::kThrowError, [&] { out = body(); });
         runtime::reset_thrown_code();
         stack::top = base;
         if (code == runtime::kThrowError)
             return "error " + std::to_string(error::last_raised.category) + " " +
                    std::to_string(error::last_raised.id);
         return out;
+    }
+    // The mold of what a text loads as, without the outer brackets.
+    static std::string reload(const std::string& text) {
+        return attempt([&] { return molded(*load(text), true); });
     }
     // The type of the first token (scan mode, or prescan).
     static uint8_t scan_type(const std::string& text, bool prescan = false) {
@@ -101,12 +103,7 @@ public:
     // and the catalogue template filled with the formed arguments. Empty when nothing is
     // raised; the id of another error shows as "other error".
     std::string syntax_error(const std::string& text) {
-        error::last_raised = error::Raised{};
-        Cell* const base = stack::top;
-        const uint32_t code = runtime::catch_level(runtime::kThrowError, [&] { load(text); });
-        runtime::reset_thrown_code();
-        stack::top = base;
-        if (code != runtime::kThrowError) return "";
+        if (attempt([&] { return molded(*load(text)); }).rfind("error ", 0) != 0) return "";
         const error::Raised& e = error::last_raised;
         if (e.category != error::kSyntax) return "other error";
         auto arg = [&](uint32_t i) {

@@ -476,22 +476,13 @@ class TranscodeTest : public LexerTest {
 protected:
     // transcode of a string! of the text with the options; the result molded.
     std::string run(const char* source, lexer::TranscodeOptions options = {}) {
-        Cell* const base = stack::top;
-        std::string out;
-        error::last_raised = error::Raised{};
-        const uint32_t code = runtime::catch_level(runtime::kThrowError, [&] {
+        return attempt([&] {
             Cell* src = string::from_utf8_checked(reinterpret_cast<const uint8_t*>(source),
                                                   static_cast<uint32_t>(std::strlen(source)));
             Cell* result = stack::push(Cell{kTypeNone, 0, 0, 0});
             lexer::transcode(src, options, result);
-            out = molded(*result);
+            return molded(*result);
         });
-        runtime::reset_thrown_code();
-        stack::top = base;
-        if (code == runtime::kThrowError)
-            return "error " + std::to_string(error::last_raised.category) + " " +
-                   std::to_string(error::last_raised.id);
-        return out;
     }
 };
 
@@ -687,17 +678,14 @@ TEST_F(LexerTest, FuzzCorpusReplays) {
             m.load = mode == 0 || mode == 3;
             m.scan = mode != 2;
             m.one = mode == 3;
-            error::last_raised = error::Raised{};
-            Cell* const base = stack::top;
-            const uint32_t code = runtime::catch_level(runtime::kThrowError, [&] {
+            const std::string outcome = attempt([&] {
                 Cell* dst = stack::push(Cell{kTypeNone, 0, 0, 0});
                 lexer::scan(dst, reinterpret_cast<const uint8_t*>(data.data()),
                             static_cast<uint32_t>(data.size()), m, nullptr, nullptr, nullptr,
                             nullptr);
+                return std::string("value");
             });
-            runtime::reset_thrown_code();
-            stack::top = base;
-            if (code == runtime::kThrowError) {
+            if (outcome != "value") {
                 const error::Raised& e = error::last_raised;
                 EXPECT_TRUE(e.category == error::kSyntax ||
                             (e.category == error::kInternal && e.id == error::internal::not_done))
