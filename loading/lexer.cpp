@@ -363,6 +363,35 @@ void brace(Record& r, uint8_t kind, const uint8_t* p, uint32_t flags) {
     r.pos = p + 1;
 }
 
+// Whether [start, end) holds Unicode whitespace.
+bool holds_whitespace(const uint8_t* start, const uint8_t* end) {
+    while (start < end) {
+        int32_t cp = 0;
+        const uint8_t* after = utf8::decode_char(start, end, cp);
+        if (is_whitespace(cp)) return true;
+        start = after;
+    }
+    return false;
+}
+
+// Within a word split by Unicode whitespace: skips the whitespace at the position and answers
+// where the next piece ends (at the next whitespace or the word's end).
+const uint8_t* next_piece(Record& r, const uint8_t* word_end) {
+    int32_t cp = 0;
+    while (r.pos < word_end) {
+        const uint8_t* after = utf8::decode_char(r.pos, word_end, cp);
+        if (!is_whitespace(cp)) break;
+        r.pos = after;
+    }
+    const uint8_t* q = r.pos;
+    while (q < word_end) {
+        const uint8_t* after = utf8::decode_char(q, word_end, cp);
+        if (is_whitespace(cp)) break;
+        q = after;
+    }
+    return q;
+}
+
 bool value_kind(uint8_t kind) {
     return kind >= kString || kind == kConstruct;
 }
@@ -370,10 +399,18 @@ bool value_kind(uint8_t kind) {
 // The driver: one token per round until the input ends (or, with `one`, a value stands
 // complete at the top level).
 void scan_tokens(Record& r, bool one) {
-    const uint8_t* cut = nullptr; // a token end forced by Unicode whitespace inside a word
+    // The end of a word that Unicode whitespace splits into pieces: each piece is scanned as a
+    // token of its own, ending where the next whitespace starts.
+    const uint8_t* word_end = nullptr;
     for (;;) {
-        const uint8_t* const end = cut ? cut : r.input_end;
-        cut = nullptr;
+        const uint8_t* end = r.input_end;
+        if (word_end) {
+            const uint8_t* piece = r.pos < word_end ? next_piece(r, word_end) : word_end;
+            if (piece < word_end)
+                end = piece;
+            else
+                word_end = nullptr;
+        }
         const uint8_t* p = r.pos;
         uint8_t state = r.entry_state;
         uint32_t flags = 0, skipped = 0;
@@ -407,30 +444,12 @@ void scan_tokens(Record& r, bool one) {
             break;
         }
         // Unicode whitespace: leading characters are blanks; one inside a word ends it.
-        if ((flags & (kFlagWide2 | kFlagWide4)) &&
-            (kind == kWord || kind == kPath || kind == kIssue || kind == kPrefixedWord)) {
-            const uint8_t* q = start;
-            int32_t cp = 0;
-            while (q < p) {
-                const uint8_t* after = utf8::decode_char(q, p, cp);
-                if (!is_whitespace(cp)) break;
-                q = after;
-            }
-            if (q > start) {
-                r.pos = q; // scan again from after them
-                continue;
-            }
-            while (q < p) {
-                const uint8_t* after = utf8::decode_char(q, p, cp);
-                if (cp < 0) engine::raise_error(r, start, p, kTypeWord);
-                if (is_whitespace(cp)) break;
-                q = after;
-            }
-            if (q < p) {
-                cut = q; // scan the word again, ending where the whitespace starts
-                r.pos = start;
-                continue;
-            }
+        if (!word_end && (flags & (kFlagWide2 | kFlagWide4)) &&
+            (kind == kWord || kind == kPath || kind == kIssue || kind == kPrefixedWord) &&
+            holds_whitespace(start, p)) {
+            word_end = p;
+            r.pos = start;
+            continue;
         }
         if (r.trace && !r.scan && r.entry_state != kInBracedString && (r.mask & kEventPrescan)) {
             if (!send_token_event(r, kEventPrescan, words::word.prescan)) {
