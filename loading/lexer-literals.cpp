@@ -656,9 +656,32 @@ void build_decoded(Record& r, uint8_t type, uint32_t width, const uint32_t* cps,
 
 } // namespace
 
+namespace {
+
+// Names interned lately, by a hash of their text: symbol ids never change, so a name found
+// here needs no lookup in the symbol table (source text repeats its words).
+uint32_t recent_symbols[1024];
+
+uint32_t intern(const uint8_t* text, uint32_t length) {
+    uint32_t h = length;
+    for (uint32_t i = 0; i < length; ++i) h = h * 31 + text[i];
+    uint32_t& slot = recent_symbols[(h ^ (h >> 15)) & 1023];
+    if (slot && slot <= symbol::count()) {
+        const std::string_view known = symbol::text(slot);
+        if (known.size() == length && std::memcmp(known.data(), text, length) == 0) return slot;
+    }
+    slot = symbol::find_or_make(reinterpret_cast<const char*>(text), length);
+    return slot;
+}
+
+} // namespace
+
+void forget_symbols() {
+    std::memset(recent_symbols, 0, sizeof recent_symbols);
+}
+
 void build_word(Record& r, uint8_t type, const uint8_t* start, const uint8_t* end) {
-    const uint32_t sym = symbol::find_or_make(reinterpret_cast<const char*>(start),
-                                              static_cast<uint32_t>(end - start));
+    const uint32_t sym = intern(start, static_cast<uint32_t>(end - start));
     const uint32_t index = engine::emit_slot(r);
     Cell* c = engine::slot(index);
     c->header = (c->header & ~cell::kTypeMask) | type;

@@ -33,6 +33,8 @@ void load_text(engine::Record& r, const uint8_t* start, const uint8_t* end, uint
 // A word of a type (word!, set-word!, refinement!, issue! ...) of the UTF-8 name [start, end),
 // interned, bound to the global context with its index unresolved, in a new slot.
 void build_word(engine::Record& r, uint8_t type, const uint8_t* start, const uint8_t* end);
+// Forgets the names build_word interned lately (a new symbol table).
+void forget_symbols();
 // Whether [start, end) is well-formed UTF-8.
 bool valid_utf8(const uint8_t* start, const uint8_t* end);
 

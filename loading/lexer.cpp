@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "datatypes/core/block.h"
@@ -875,6 +876,7 @@ void init() {
         0x85,   0xA0,   0x1680, 0x2000, 0x2001, 0x2002, 0x2003, 0x2004, 0x2005, 0x2006, 0x2007,
         0x2008, 0x2009, 0x200A, 0x2028, 0x2029, 0x202F, 0x205F, 0x3000, 0x180E, 0x200B, 0x200C};
     for (uint32_t cp : spaces) whitespace[cp >> 3] |= static_cast<uint8_t>(0x80 >> (cp & 7));
+    literals::forget_symbols();
     collector::add_marker(mark_slots);
     marker_registered = true;
     word::set_lexer(&word_hooks);
@@ -931,6 +933,11 @@ uint8_t scan(Cell* dst, const uint8_t* text, uint32_t size, const ScanMode& mode
             stack::top = base;
         }
     } link(r, base);
+    // Everything a scan makes stays alive until it ends, so a collection meanwhile would find
+    // nothing to reclaim: none runs, unless user code runs (a tracer) or collections are
+    // being forced to show what they move.
+    std::optional<NoGcScope> pin;
+    if (!r.trace && !memory::record.torture) pin.emplace();
     bool stopped = false;
     try {
         scan_tokens(r, mode.one);
