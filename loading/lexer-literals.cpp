@@ -287,7 +287,8 @@ bool parse_hex(const uint8_t* text, uint32_t length, int32_t& value) {
     return true;
 }
 
-bool parse_tuple(const uint8_t* text, uint32_t length, uint8_t bytes[12], uint32_t& count) {
+bool parse_tuple(const uint8_t* text, uint32_t length, uint8_t bytes[12], uint32_t& count,
+                 uint32_t least) {
     const uint8_t* p = text;
     const uint8_t* end = text + length;
     count = 0;
@@ -299,7 +300,7 @@ bool parse_tuple(const uint8_t* text, uint32_t length, uint8_t bytes[12], uint32
         if (p == end) break;
         if (*p++ != '.') return false;
     }
-    return count >= 3;
+    return count >= least;
 }
 
 bool parse_pair(const uint8_t* text, uint32_t length, int32_t& x, int32_t& y) {

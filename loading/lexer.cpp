@@ -1083,4 +1083,47 @@ void native_transcode(int32_t next, int32_t one, int32_t prescan, int32_t scan, 
     stack::set_last_keep(*result);
 }
 
+// --- Text to numbers -------------------------------------------------------------------------
+
+namespace {
+
+// The ASCII bytes of a text of 1-, 2- or 4-byte units, "," read as "." when asked; false for a
+// character beyond ASCII or a text longer than `max`.
+bool ascii_text(const uint8_t* text, uint32_t length, uint32_t unit, uint32_t max, bool comma,
+                uint8_t* out) {
+    if (length > max) return false;
+    for (uint32_t i = 0; i < length; ++i) {
+        const uint32_t c = string::get_char(text + static_cast<size_t>(i) * unit, unit);
+        if (c >= 0x80) return false;
+        out[i] = comma && c == ',' ? '.' : static_cast<uint8_t>(c);
+    }
+    return true;
+}
+
+} // namespace
+
+double text_to_float(const uint8_t* text, uint32_t length, uint32_t unit, int32_t& error) {
+    uint8_t ascii[312];
+    double value = 0;
+    error = ascii_text(text, length, unit, sizeof ascii, true, ascii) &&
+                    literals::parse_float(ascii, length, 0, value)
+                ? 0
+                : -1;
+    if (error) {
+        const uint64_t bits = 0x7FF8000000000000ull;
+        std::memcpy(&value, &bits, 8);
+    }
+    return value;
+}
+
+uint32_t text_to_tuple(const uint8_t* text, uint32_t length, uint32_t unit, uint8_t bytes[12],
+                       int32_t& error) {
+    uint8_t ascii[48];
+    uint32_t count = 0;
+    const bool ok = ascii_text(text, length, unit, sizeof ascii, false, ascii) &&
+                    literals::parse_tuple(ascii, length, bytes, count, 1);
+    error = ok ? 0 : -1;
+    return ok ? count : 0;
+}
+
 } // namespace lexer

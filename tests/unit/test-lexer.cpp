@@ -364,6 +364,30 @@ TEST(LexerLiterals, NumbersTimesAndMoney) {
     EXPECT_FALSE(parse_point(bytes(text("1 2, 3")), 6, xyz, count));
 }
 
+TEST(LexerLiterals, TextToNumbersForToAndMake) {
+    int32_t error = 0;
+    const std::u16string wide = u"1,5e2";
+    EXPECT_EQ(lexer::text_to_float(reinterpret_cast<const uint8_t*>(wide.data()), 5, 2, error),
+              150.0);
+    EXPECT_EQ(error, 0);
+    for (const char* bad : {"", "1e", "abc", "1.5.5"}) {
+        const double d = lexer::text_to_float(bytes(text(bad)), size(bad), 1, error);
+        EXPECT_EQ(error, -1) << bad;
+        EXPECT_NE(d, d) << bad; // NaN
+    }
+    const std::string long_text(313, '1');
+    lexer::text_to_float(bytes(long_text), size(long_text), 1, error);
+    EXPECT_EQ(error, -1);
+
+    uint8_t tuple[12];
+    EXPECT_EQ(lexer::text_to_tuple(bytes(text("7")), 1, 1, tuple, error), 1u);
+    EXPECT_EQ(error, 0);
+    EXPECT_EQ(lexer::text_to_tuple(bytes(text("1.2.3.4")), 7, 1, tuple, error), 4u);
+    EXPECT_EQ(tuple[3], 4);
+    lexer::text_to_tuple(bytes(text("1.256")), 5, 1, tuple, error);
+    EXPECT_EQ(error, -1);
+}
+
 TEST(LexerLiterals, BinaryInEachBase) {
     using lexer::literals::parse_binary;
     std::vector<uint8_t> out;
