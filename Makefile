@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 CMAKE_GEN := -G Ninja
 
-.PHONY: all setup build native asan windows windows64 run test bench clean
+.PHONY: all setup build native asan windows windows64 run test bench fuzz clean
 
 all: build
 
@@ -42,6 +42,17 @@ bench: setup
 	@cmake -S . -B build/bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DZAN_BENCH=ON \
 		-DZAN_TESTS=OFF >/dev/null
 	@cmake --build build/bench -j $(JOBS)
+
+# Fuzzing (not part of test): builds the libFuzzer targets with clang and runs the lexer's
+# from its corpus. FUZZ_ARGS are passed on (e.g. FUZZ_ARGS="-runs=1000000").
+FUZZ_ARGS ?= -max_total_time=600
+fuzz: setup
+	@CC=clang CXX=clang++ cmake -S . -B build/fuzz $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DZAN_FUZZ=ON -DZAN_TESTS=OFF >/dev/null
+	@cmake --build build/fuzz -j $(JOBS) --target zan-fuzz-lexer
+	@mkdir -p build/fuzz/corpus-lexer
+	@./build/fuzz/fuzz/zan-fuzz-lexer -timeout=10 -rss_limit_mb=2048 $(FUZZ_ARGS) \
+		build/fuzz/corpus-lexer fuzz/corpus/lexer
 
 clean:
 	rm -rf build

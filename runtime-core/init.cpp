@@ -45,6 +45,7 @@
 #include "evaluator/crypto.h"
 #include "evaluator/stack.h"
 #include "library/system-object.h"
+#include "loading/lexer.h"
 #include "runtime-core/case.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/cycles.h"
@@ -151,6 +152,7 @@ void init() {
     ownership::init();
     stack::init();
     cycles::init();
+    lexer::init();
     slots::init();
     collector::init();
     hashtable::register_markers();
