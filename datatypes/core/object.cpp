@@ -235,6 +235,8 @@ Cell action_word(ownership::Action action) {
         return *w.uppercase;
     case A::lowercase:
         return *w.lowercase;
+    case A::set_path:
+        return global_word("set-path");
     }
     return none::value;
 }
