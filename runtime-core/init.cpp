@@ -5,9 +5,11 @@
 #include "datatypes/core/char.h"
 #include "datatypes/core/context.h"
 #include "datatypes/core/datatype.h"
+#include "datatypes/core/function.h"
 #include "datatypes/core/integer.h"
 #include "datatypes/core/issue.h"
 #include "datatypes/core/logic.h"
+#include "datatypes/core/native.h"
 #include "datatypes/core/none.h"
 #include "datatypes/core/paren.h"
 #include "datatypes/core/path.h"
@@ -18,6 +20,8 @@
 #include "datatypes/core/unset.h"
 #include "datatypes/core/word.h"
 #include "datatypes/more/float.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/natives.h"
 #include "evaluator/stack.h"
 #include "runtime-core/case.h"
 #include "runtime-core/collector.h"
@@ -58,7 +62,9 @@ void register_datatypes() {
     context::register_actions();
     word::register_actions();
     char_::register_actions();
+    native::register_actions();
     path::register_actions();
+    function::register_actions();
     paren::register_actions();
     issue::register_actions();
     bitset::register_actions();
@@ -94,6 +100,8 @@ void init() {
     collector::init();
     hashtable::register_markers();
     error::init_support();
+    natives::init();
+    interp::init();
 }
 
 } // namespace runtime
