@@ -23,6 +23,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
+#include "loading/lexer.h"
 #include "runtime-core/case.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/cycles.h"
@@ -96,6 +97,7 @@ void init() {
     ownership::init();
     stack::init();
     cycles::init();
+    lexer::init();
     slots::init();
     collector::init();
     hashtable::register_markers();
