@@ -141,4 +141,21 @@ void save_call_frame();
 // index of its arguments base. May collect.
 void collect_calls(const Cell* block);
 
+// The caller's frame (arguments base and top), put back however a call that C++ code makes
+// into language code (a comparator, a change handler) ends.
+class FrameGuard {
+public:
+    FrameGuard() : arguments_(arguments), top_(top) {}
+    ~FrameGuard() {
+        arguments = arguments_;
+        top = top_;
+    }
+    FrameGuard(const FrameGuard&) = delete;
+    FrameGuard& operator=(const FrameGuard&) = delete;
+
+private:
+    Cell* arguments_;
+    Cell* top_;
+};
+
 } // namespace stack

@@ -11,6 +11,7 @@
 #include "datatypes/core/logic.h"
 #include "datatypes/core/native.h"
 #include "datatypes/core/none.h"
+#include "datatypes/core/object.h"
 #include "datatypes/core/paren.h"
 #include "datatypes/core/path.h"
 #include "datatypes/core/series.h"
@@ -19,11 +20,14 @@
 #include "datatypes/core/triple.h"
 #include "datatypes/core/unset.h"
 #include "datatypes/core/word.h"
+#include "datatypes/more/error.h"
 #include "datatypes/more/float.h"
+#include "datatypes/more/typeset.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
 #include "loading/lexer.h"
+#include "library/system-object.h"
 #include "runtime-core/case.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/cycles.h"
@@ -68,9 +72,12 @@ void register_datatypes() {
     function::register_actions();
     paren::register_actions();
     issue::register_actions();
+    object::register_actions();
     bitset::register_actions();
     triple::register_actions();
     float_::register_actions();
+    typeset::register_actions();
+    error::register_actions();
 }
 
 } // namespace
@@ -102,6 +109,8 @@ void init() {
     collector::init();
     hashtable::register_markers();
     error::init_support();
+    typeset::make_standard_words();
+    system_object::init();
     natives::init();
     interp::init();
 }

@@ -104,21 +104,6 @@ void check_unchanged(const Callback& callback) {
         error::fire(error::kScript, error::script::protected_);
 }
 
-// The data-stack state of the caller, put back however the comparator call ends.
-class FrameGuard {
-public:
-    FrameGuard() : arguments_(stack::arguments), top_(stack::top) {}
-    ~FrameGuard() {
-        stack::arguments = arguments_;
-        stack::top = top_;
-    }
-    FrameGuard(const FrameGuard&) = delete;
-    FrameGuard& operator=(const FrameGuard&) = delete;
-
-private:
-    Cell* arguments_;
-    Cell* top_;
-};
 
 // The user comparator: b then a (a then b with the reverse bit), with whole records two
 // record blocks instead.
@@ -183,7 +168,7 @@ void check_comparator(const Cell* function) {
 }
 
 int32_t call_comparator(const Cell* function, const Cell& first, const Cell& second) {
-    FrameGuard guard;
+    stack::FrameGuard guard;
     Cell* result = stack::push_cell();
     *result = Cell{kTypeUnset, 0, 0, 0};
     stack::push(first);

@@ -9,6 +9,7 @@
 #include "datatypes/core/series.h"
 #include "datatypes/core/string.h"
 #include "datatypes/more/error-ids.h"
+#include "datatypes/more/typeset.h"
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
 #include "runtime-core/collector.h"
@@ -84,16 +85,6 @@ bool is_integer(const Cell* value) {
 [[noreturn]] void no_cycle() {
     cycles::reset();
     error::fire(error::kInternal, error::internal::no_cycle);
-}
-
-// Whether a typeset! or datatype! names the type of `value`. A typeset! is a bit array from
-// word 1: bit 0x80 >> (t % 8) of byte t / 8.
-bool in_types(const Cell* types, uint8_t t) {
-    if (cell::type(types) == kTypeDatatype) return types->w1 == t;
-    if (cell::type(types) != kTypeTypeset || t / 8 >= 12) return false;
-    uint8_t bits[12];
-    std::memcpy(bits, &types->w1, sizeof bits);
-    return bits[t / 8] & (0x80 >> (t % 8));
 }
 
 bool copyable(uint8_t t) {
@@ -270,7 +261,7 @@ void copy_deep_filter(const Cell* block, uint32_t from, uint32_t end, uint32_t s
     if (stride == 0) stride = 1;
     for (uint32_t i = from; i < end && i < total(block); i += stride) {
         const uint8_t t = cell::type(head_of(block) + i);
-        if (!in_types(types, t) || !copyable(t)) continue;
+        if (!typeset::names_type(types, t) || !copyable(t)) continue;
         GcRoot item(head_of(block)[i]);
         actions::call<action::slot::copy>(&item.cell(), &item.cell(), nullptr, deep,
                                           deep ? const_cast<Cell*>(types) : nullptr);
@@ -829,7 +820,7 @@ bool matches_at(const Cell* series, const Cell* value, int64_t position, int64_t
     case Match::type:
         return cell::type(c) == value->w1;
     case Match::typeset:
-        return in_types(value, cell::type(c));
+        return typeset::names_type(value, cell::type(c));
     case Match::single:
         return same_value(c, value, s.op);
     case Match::sequence:

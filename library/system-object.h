@@ -1,0 +1,31 @@
+// The system object: the root of the language-visible runtime state, bound to the global word
+// `system`. Its 19 fields, in order: version build words platform catalog state modules codecs
+// schemes ports locale options script standard lexer console view reactivity tools.
+//
+// Start-up fills what the runtime itself reads: catalog/errors (catalog.h), standard/error
+// (the prototype of every error! value) and state (interpreted? last-error stack-trace
+// source-files callbacks GC, with stack-trace 1 and source-files an empty block). The other
+// fields are none until the modules that own them fill them.
+#pragma once
+#include <cstdint>
+#include <initializer_list>
+
+#include "runtime-core/cell.h"
+
+namespace system_object {
+
+// Builds the system object and binds `system` to it. Needs the word tables and the object!,
+// error! and string! types. May collect.
+void init();
+
+// The symbols of the field names the runtime reads.
+struct Symbols {
+    uint32_t system, catalog, errors, standard, error, state, stack_trace, source_files;
+};
+extern Symbols symbol;
+
+// The value reached from `system` through the fields named by the symbols, or null when a step
+// is missing or is not an object. Never collects.
+Cell* field(std::initializer_list<uint32_t> path);
+
+} // namespace system_object
