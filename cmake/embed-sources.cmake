@@ -1,6 +1,7 @@
 # Writes a C++ source holding the language-level sources as byte arrays, in the order given.
-# usage: cmake -DOUTPUT=file.cpp -DSOURCES="a.zan;b.zan" -DROOT=dir -P embed-sources.cmake
+# usage: cmake -DOUTPUT=file.cpp -DSOURCES=a.zan,b.zan -DROOT=dir -P embed-sources.cmake
 set(body "// Generated from the .zan sources: do not edit.\n#include \"runtime-core/boot.h\"\n\nnamespace boot {\n\nnamespace {\n")
+string(REPLACE "," ";" SOURCES "${SOURCES}")
 set(entries "")
 set(n 0)
 foreach(src ${SOURCES})

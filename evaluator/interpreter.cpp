@@ -11,8 +11,10 @@
 #include "datatypes/core/symbol.h"
 #include "datatypes/core/word.h"
 #include "datatypes/more/error-ids.h"
+#include "datatypes/more/error.h"
 #include "evaluator/actions.h"
 #include "evaluator/natives.h"
+#include "evaluator/routines.h"
 #include "evaluator/stack.h"
 #include "evaluator/typesets.h"
 #include "runtime-core/collector.h"
@@ -77,6 +79,17 @@ inline Cell* peek_value(Cell* word) {
     return context::slot(ctx, static_cast<int32_t>(word->w3));
 }
 
+// The value of a word: its index is resolved and cached in the cell on first use. An
+// unbound word raises script/not-in-context, a word without a value script/no-value.
+inline Cell* word_value(Cell* word) {
+    if (word->w1 != 0 && word->w3 != word::kUnresolved) {
+        Cell* v = context::slot(word->w1, static_cast<int32_t>(word->w3));
+        if (v) return v;
+    }
+    if (Cell* v = peek_value(word)) return v;
+    return context::get_word(word);
+}
+
 // --- The argument list cache ------------------------------------------------------------------
 //
 // Built from a function's spec on its first call and kept in cell 1 of its more block, which
@@ -96,8 +109,10 @@ void add_types(Cell* typeset, const Cell* types) {
     for (uint32_t k = types->w1; k < length_of(node); ++k) {
         const Cell* t = cells_of(node) + k;
         if (cell::type(t) == kTypeWord) {
+            // The word of a datatype that this build does not have yet names no type a
+            // value can have: it adds nothing.
             t = peek_value(const_cast<Cell*>(t));
-            if (!t) error::fire(error::kScript, error::script::invalid_type_spec, {cells_of(node) + k});
+            if (!t || cell::type(t) == kTypeUnset) continue;
         }
         if (cell::type(t) == kTypeDatatype) typesets::add(typeset, static_cast<uint8_t>(t->w1));
         else if (cell::type(t) == kTypeTypeset) typesets::unite(typeset, t);
@@ -208,9 +223,11 @@ Status fetch_arg(Call& c, const Cell& ts, const Cell& word) {
         switch (cell::type(&v)) {
         case kTypeParen:
             return eval_block(&v);
-        case kTypeGetWord:
-            stack::push(*context::get_word(&v));
+        case kTypeGetWord: {
+            Cell w = v;
+            stack::push(*word_value(&w));
             return Status::normal;
+        }
         case kTypeGetPath: {
             Cell* p = stack::push(v);
             uint32_t unused = 0;
@@ -298,7 +315,7 @@ Status gather(Call& c, int32_t* refs, bool is_function) {
             used |= uint64_t{1} << number;
         }
         bool on = true;
-        if (et == kTypeGetWord) on = logic::value_true(context::get_word(&e));
+        if (et == kTypeGetWord) on = logic::value_true(word_value(&e));
         const uint32_t n = cells_of(list)[k + 1].w2;
         if (is_function) {
             logic::make_at(stack::arguments + position, on);
@@ -360,6 +377,7 @@ Status call(Call& c, const Cell* name) {
     if (s == Status::normal) {
         if (is_function) s = run_body(c.fn);
         else if (t == kTypeAction) s = actions::entry(c.fn->w1)(refs);
+        else if (t == kTypeRoutine) s = routines::entry(cells_of(c.fn->w3)[2].w2)(refs);
         else s = natives::entry(c.fn->w1)(refs);
     }
     if (s != Status::normal) {
@@ -383,7 +401,7 @@ Status eval_path(const Cell* code, uint32_t& i, const Cell* path, int mode) {
     Cell head = cells_of(node)[first];
     if (cell::type(&head) != kTypeWord) error::fire(error::kScript, error::script::word_first, {path});
     Cell* new_value = mode == kPathSet ? stack::top - 1 : nullptr;
-    Cell* parent = stack::push(*context::get_word(&head));
+    Cell* parent = stack::push(*word_value(&head));
     if (cell::type(parent) == kTypeUnset)
         error::fire(error::kScript, error::script::unset_path, {path, &head});
     for (uint32_t k = first + 1;; ++k) {
@@ -407,7 +425,7 @@ Status eval_path(const Cell* code, uint32_t& i, const Cell* path, int mode) {
             if (s != Status::normal) return s;
             *selector = stack::top[-1];
         } else if (cell::type(&e) == kTypeGetWord) {
-            *selector = *context::get_word(&e);
+            *selector = *word_value(&e);
         }
         stack::top = selector + 1;
         if (cell::type(selector) == kTypeUnset)
@@ -439,7 +457,8 @@ Status eval_path(const Cell* code, uint32_t& i, const Cell* path, int mode) {
 
 Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only, bool no_call) {
     Cell* base = stack::top;
-    const Cell v = *code_at(code, i++);
+    Cell* at = code_at(code, i++);
+    const Cell v = *at;
     Status s = Status::normal;
     switch (cell::type(&v)) {
     case kTypeParen:
@@ -472,13 +491,13 @@ Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only, bool no_call) 
         break;
     }
     case kTypeGetWord:
-        stack::push(*context::get_word(&v));
+        stack::push(*word_value(at));
         break;
     case kTypeLitWord:
         cell::set_type(stack::push(v), kTypeWord);
         break;
     case kTypeWord: {
-        const Cell* value = context::get_word(&v);
+        const Cell* value = word_value(at);
         const uint8_t t = cell::type(value);
         if (is_callable(t)) {
             Cell* fn = stack::push(*value);
@@ -556,8 +575,43 @@ void mark_interp() {
     for (Cell* c : kept_cells) collector::mark_block(c, c + 1);
 }
 
-// The raiser: every language error becomes an error! value naming where it happened.
-void on_fire(const error::Raised&) {}
+// The raiser: every language error becomes an error! value naming the call it happened in
+// and the code near it, and recording the frame level for its stack trace.
+void on_fire(const error::Raised& raised) {
+    Cell* e = error::create(raised);
+    Cell* where = stack::push_cell();
+    stack::get_call(where);
+    error::get_where(e, where);
+    Cell* near = error::field(e, error::kNear);
+    if (cell::type(&current) == kTypeBlock && cell::type(near) == kTypeNone) *near = current;
+    Cell* level = error::field(e, error::kStack);
+    if (cell::type(level) != kTypeBlock) *level = Cell{kTypeInteger, 0, stack::depth(), 0};
+    error_value = *e;
+    stack::top = e;
+}
+
+// What the error module reads of the frames.
+uint32_t current_spec() {
+    if (stack::depth() == 0) return 0;
+    const Frame* f = stack::last_frame();
+    if (!(f->header & stack::kInterpFlag) || stack::arguments <= stack::bottom) return 0;
+    const Cell* fn = stack::arguments - 1;
+    return is_callable(cell::type(fn)) ? fn->w2 : 0;
+}
+
+void trace_calls(const Cell* block, int32_t frame, int32_t levels) {
+    const uint32_t body = words::word.body->w2, anon = words::word.anon->w2;
+    for (int32_t i = frame - 1; i >= 0 && levels > 0; --i) {
+        const Frame f = stack::frame_bottom[i];
+        if (f.symbol() == body || f.symbol() == anon) continue;
+        Cell w{kTypeWord, f.name_context ? f.name_context : context::global, f.symbol(),
+               word::kUnresolved};
+        block::append_copy(block, &w);
+        --levels;
+    }
+}
+
+const error::Calls kCalls{current_spec, trace_calls};
 
 } // namespace
 
@@ -621,6 +675,8 @@ Status get_path(const Cell* path) {
 
 void near_position(Cell* near) { *near = current; }
 
+Cell* value_of(Cell* word) { return word_value(word); }
+
 void expect_arg(const Cell* value, const Cell* argument) {
     Cell name;
     stack::get_call(&name);
@@ -643,13 +699,17 @@ void status_to_error(Status status) {
     }
 }
 
-void caught_error(Cell* out, bool) { *out = error_value; }
+void caught_error(Cell* out, bool keep) {
+    *out = error_value;
+    if (keep) error::set_trace(out);
+}
 
 void init() {
     for (Cell* c : kept_cells) *c = Cell{kTypeNone, 0, 0, 0};
     exit_value = Cell{kTypeUnset, 0, 0, 0};
     collector::add_marker(mark_interp);
     error::set_fire_hook(on_fire);
+    error::set_calls(&kCalls);
 }
 
 } // namespace interp

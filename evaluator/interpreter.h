@@ -56,6 +56,10 @@ Status apply(const Cell* function, const Cell* args);
 // Evaluates a path in get mode (no call) and pushes the value.
 Status get_path(const Cell* path);
 
+// The value slot of a word (its index resolved and cached in the word cell); an unbound word
+// raises script/not-in-context, one without a slot script/no-value. Never collects.
+Cell* value_of(Cell* word);
+
 // The error hook's view of the current position: `near` receives a block at the expression.
 void near_position(Cell* near);
 

@@ -114,7 +114,7 @@ Status get(const int32_t* refs) {
         if (s == Status::normal) *a = stack::top[-1];
         return s;
     }
-    const Cell* value = context::get_word(a);
+    const Cell* value = interp::value_of(a);
     if (cell::type(value) == kTypeUnset && !ref_on(refs, 0))
         error::fire(error::kScript, error::script::no_value, {a});
     *a = *value;
@@ -166,7 +166,7 @@ Status value_q(const int32_t*) {
 
 Status apply_(const int32_t*) {
     Cell* f = arg(0);
-    if (cell::type(f) == kTypeWord) *f = *context::get_word(f);
+    if (cell::type(f) == kTypeWord) *f = *interp::value_of(f);
     Status s = interp::apply(f, arg(1));
     if (s == Status::normal) *arg(0) = stack::top[-1];
     return s;

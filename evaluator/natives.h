@@ -10,7 +10,9 @@
 // Slot numbers are part of the saved form of native! values and never change. Each family of
 // natives lives in a file of its own that ends with its registration.
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "evaluator/interpreter.h"
 #include "runtime-core/cell.h"
@@ -59,6 +61,13 @@ inline bool ref_on(const int32_t* refinements, int i) {
 // Evaluates each expression of a block (from its index) and pushes a new block of the
 // values. May collect and run user code.
 interp::Status reduce_block(const Cell* block);
+
+// Output of the prompt loop and the script runner (natives-system.cpp): UTF-8 text; a value
+// formed; a value molded after "== " and cut to a width. May collect.
+void write_text(const uint8_t* text, size_t size, bool newline);
+void write_formed(const Cell* value, bool newline);
+std::u16string formed(const Cell* value);
+void write_result(const Cell* value, int32_t width);
 
 // The families' registrations (one file each).
 void register_control();

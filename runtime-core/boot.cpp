@@ -2,8 +2,11 @@
 
 #include "datatypes/core/context.h"
 #include "datatypes/core/datatype.h"
+#include "datatypes/core/native.h"
 #include "datatypes/core/symbol.h"
+#include "datatypes/core/word.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/routines.h"
 #include "evaluator/stack.h"
 #include "loading/lexer.h"
 #include "runtime-core/collector.h"
@@ -40,6 +43,20 @@ void run() {
         Cell value;
         datatype::make_at(&value, static_cast<uint32_t>(t));
         context::set_word(const_cast<Cell*>(word), &value);
+    }
+    routines::init();
+    // The definitions of the natives and actions are made by `make`, itself an action: a
+    // first `make` is made here, and the actions' source then redefines it with its doc.
+    {
+        const char spec[] = "[[type [any-type!] spec [any-type!]] 1]";
+        Cell* loaded = lexer::load_push(reinterpret_cast<const uint8_t*>(spec), sizeof spec - 1);
+        Cell* make_spec = stack::push(memory::buffer(loaded->w2)->cells()[loaded->w1]);
+        Cell* prototype = datatype::push(kTypeAction);
+        Cell* made = native::make(prototype, make_spec, kTypeAction);
+        Cell* word = stack::push_cell();
+        word::make_at(symbol::make("make"), word);
+        context::set_word(word, made);
+        stack::top = loaded;
     }
     // From here on a collection may run at any allocation.
     collector::state.enabled = 1;

@@ -66,8 +66,10 @@ uint32_t validate_spec(const Cell* spec) {
                 for (uint32_t a = types.w1; a < length_of(types.w2); ++a) {
                     const Cell* e = cells_of(types.w2) + a;
                     const Cell* v = e;
+                    Cell w = *e;
                     if (cell::type(e) == kTypeWord) {
-                        v = context::get_word(e);
+                        if (w.w1 && w.w3 == word::kUnresolved) context::bind_word(w.w1, &w);
+                        v = context::get_word(&w);
                         if (cell::type(v) == kTypeUnset)
                             error::fire(error::kScript, error::script::no_value, {e});
                     }
@@ -272,9 +274,10 @@ int32_t form(Cell* value, Cell* string, Cell*, int32_t limit) {
 
 int32_t mold(Cell* value, Cell* string, bool, bool all, bool flat, Cell* part, int32_t limit,
              int32_t indent) {
-    string::concatenate_cstring(string, "func ");
+    const bool routine = cell::type(value) == kTypeRoutine;
+    string::concatenate_cstring(string, routine ? "routine " : "func ");
     Cell spec{kTypeBlock, 0, value->w2, 0};
-    limit = block::mold(&spec, string, false, all, flat, part, limit - 5, indent);
+    limit = block::mold(&spec, string, false, all, flat, part, limit - (routine ? 8 : 5), indent);
     Cell body = cells_of(value->w3)[0];
     if (cell::type(&body) != kTypeBlock) {
         string::concatenate_cstring(string, " none");
@@ -318,6 +321,11 @@ void register_actions() {
         .set<s::compare>(compare);
     datatype::register_({kTypeFunction, kTypeContext, "function!", row.entries()});
     collector::set_type_marker(kTypeFunction, mark_cell);
+    // routine!: the runtime's machine functions (routines.h), shown and compared as functions.
+    action::Row routine;
+    routine.set<s::form>(form).set<s::mold>(mold).set<s::compare>(compare).inherit({s::reflect});
+    datatype::register_({kTypeRoutine, kTypeFunction, "routine!", routine.entries()});
+    collector::set_type_marker(kTypeRoutine, mark_cell);
 }
 
 } // namespace function
