@@ -599,15 +599,20 @@ uint32_t current_spec() {
     return is_callable(cell::type(fn)) ? fn->w2 : 0;
 }
 
+// The calls of an error's stack line, from the bottom frame up to the recorded level: with
+// one level only the frames whose name refers to a function!, with more every named frame.
 void trace_calls(const Cell* block, int32_t frame, int32_t levels) {
     const uint32_t body = words::word.body->w2, anon = words::word.anon->w2;
-    for (int32_t i = frame - 1; i >= 0 && levels > 0; --i) {
+    for (int32_t i = 0; i < frame && i < static_cast<int32_t>(stack::kFrames); ++i) {
         const Frame f = stack::frame_bottom[i];
         if (f.symbol() == body || f.symbol() == anon) continue;
         Cell w{kTypeWord, f.name_context ? f.name_context : context::global, f.symbol(),
                word::kUnresolved};
+        if (levels <= 1) {
+            const Cell* v = peek_value(&w);
+            if (!v || cell::type(v) != kTypeFunction) continue;
+        }
         block::append_copy(block, &w);
-        --levels;
     }
 }
 

@@ -39,7 +39,8 @@ void run_source(const char*, const uint8_t* text, uint32_t size) {
 void run() {
     for (int32_t t = 1; t <= datatype::highest_type_id; ++t) {
         const Cell* word = datatype::name_record(static_cast<uint32_t>(t)).word;
-        if (!word) continue;
+        // series! names the group typeset rather than the datatype.
+        if (!word || cell::type(context::get_word(word)) != kTypeUnset) continue;
         Cell value;
         datatype::make_at(&value, static_cast<uint32_t>(t));
         context::set_word(const_cast<Cell*>(word), &value);
