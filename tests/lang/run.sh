@@ -5,7 +5,7 @@
 # NAME.err (standard error) and NAME.status (exit status, 0 when absent). CR LF is folded to
 # LF before comparing. With ZAN_GC_TORTURE set, only the scripts named in torture.list run.
 set -u
-exe=$1
+exe=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 platform=$2
 shift 2
 here=$(cd "$(dirname "$0")" && pwd)
