@@ -47,7 +47,7 @@ void mark_stack() {
 }
 
 inline uint32_t symbol_of(const Cell* name) {
-    return name ? name->w2 : words::word.anon->w2;
+    return name ? name->w2 : words::word.anon ? words::word.anon->w2 : 0;
 }
 
 inline void pop_frame(Frame* f) {
@@ -149,6 +149,11 @@ void save_call_frame() {
 }
 
 void get_call(Cell* out) {
+    // Before the runtime's words exist (start-up, tests of the value model) nothing is named.
+    if (!words::word.body) {
+        *out = Cell{kTypeNone, 0, 0, 0};
+        return;
+    }
     const uint32_t body = words::word.body->w2;
     const uint32_t anon = words::word.anon->w2;
     Frame* f = saved_call ? saved_call : frame_top - 1;
