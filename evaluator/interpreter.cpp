@@ -192,6 +192,7 @@ struct Call {
     const Cell* path;    // the path naming the call (on the data stack), or null
     uint32_t path_index; // the first refinement element of the path
     bool infix;
+    uint32_t preset = 0; // arguments already in place after the function value
 };
 
 void check_type(const Cell* value, const Cell* typeset, const Cell* word) {
@@ -250,19 +251,17 @@ Status fetch_arg(Call& c, const Cell& ts, const Cell& word) {
 // `refs`: -1 when absent, else the frame position of the refinement's first argument.
 Status gather(Call& c, int32_t* refs, bool is_function) {
     uint32_t list = arg_list(c.fn);
-    uint32_t j = 0;
-    bool first = true;
+    uint32_t j = 0, n = 0;
     while (cell::type(cells_of(list) + j) == kTypeTypeset) {
         const Cell ts = cells_of(list)[j];
         const Cell w = cells_of(list)[j + 1];
         j += 2;
-        if (!(first && c.infix)) {
+        if (n >= c.preset) {
             Status s = fetch_arg(c, ts, w);
             if (s != Status::normal) return s;
             list = arg_list(c.fn);
         }
-        first = false;
-        check_type(stack::top - 1, &ts, &w);
+        check_type(stack::arguments + n++, &ts, &w);
     }
     // Every refinement absent, its cells none (a function's refinement cell false).
     const uint32_t refinements_at = j;
@@ -371,7 +370,7 @@ Status call(Call& c, const Cell* name) {
     stack::top = c.fn + 1;
     if (is_function) stack::mark_func(name, c.fn->w1, true);
     else stack::mark(name, stack::kNative | stack::kInterpFlag >> 24);
-    if (c.infix) ++stack::top; // the left operand, already in place
+    stack::top += c.preset; // operands already in place
     int32_t refs[64];
     Status s = gather(c, refs, is_function);
     if (s == Status::normal) {
@@ -453,6 +452,69 @@ Status eval_path(const Cell* code, uint32_t& i, const Cell* path, int mode) {
     return Status::normal;
 }
 
+// --- Integer fast paths -----------------------------------------------------------------------
+
+// The operators whose integer case the interpreter computes itself: the action slots of add,
+// subtract and multiply, and the comparison natives (their comparison codes + 100).
+int32_t fast_operator(const Cell& op) {
+    if (cell::type(&op) == kTypeAction)
+        return op.w1 == action::slot::add || op.w1 == action::slot::subtract ||
+                       op.w1 == action::slot::multiply
+                   ? static_cast<int32_t>(op.w1)
+                   : -1;
+    if (cell::type(&op) == kTypeNative && op.w1 >= natives::kEqualQ &&
+        op.w1 <= natives::kGreaterOrEqualQ) {
+        static constexpr int32_t kCodes[] = {action::op::equal,        action::op::not_equal,
+                                             action::op::strict_equal, action::op::lesser,
+                                             action::op::greater,      action::op::lesser_or_equal,
+                                             action::op::greater_or_equal};
+        return 100 + kCodes[op.w1 - natives::kEqualQ];
+    }
+    return -1;
+}
+
+// Computes `left op right` into `left`; false when the result leaves the integers (the
+// action then makes the float).
+bool integer_operation(int32_t op, Cell* left, const Cell* right) {
+    const auto a = static_cast<int32_t>(left->w2);
+    const auto b = static_cast<int32_t>(right->w2);
+    int32_t r = 0;
+    bool truth = false;
+    switch (op) {
+    case action::slot::add:
+        if (__builtin_add_overflow(a, b, &r)) return false;
+        break;
+    case action::slot::subtract:
+        if (__builtin_sub_overflow(a, b, &r)) return false;
+        break;
+    case action::slot::multiply:
+        if (__builtin_mul_overflow(a, b, &r)) return false;
+        break;
+    case 100 + action::op::equal:
+    case 100 + action::op::strict_equal:
+        truth = a == b;
+        break;
+    case 100 + action::op::not_equal:
+        truth = a != b;
+        break;
+    case 100 + action::op::lesser:
+        truth = a < b;
+        break;
+    case 100 + action::op::lesser_or_equal:
+        truth = a <= b;
+        break;
+    case 100 + action::op::greater:
+        truth = a > b;
+        break;
+    default:
+        truth = a >= b;
+        break;
+    }
+    if (op >= 100) *left = Cell{kTypeLogic, truth ? 1u : 0u, 0, 0};
+    else *left = Cell{kTypeInteger, 0, static_cast<uint32_t>(r), 0};
+    return true;
+}
+
 // --- One expression ---------------------------------------------------------------------------
 
 Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only, bool no_call) {
@@ -467,8 +529,10 @@ Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only, bool no_call) 
     case kTypeSetWord: {
         if (i >= length_of(code->w2))
             error::fire(error::kScript, error::script::need_value, {&v});
+        // The word's index is resolved once, in the code.
+        peek_value(at);
         stack::mark(words::word.body, stack::kNative | stack::kInterpFlag >> 24);
-        stack::push(v);
+        stack::push(*at);
         s = eval_expr(code, i, false, false);
         if (s != Status::normal) {
             stack::unwind();
@@ -560,9 +624,25 @@ Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only, bool no_call) 
         Cell op = *value;
         op.header = (op.header >> 16) & 0xFF;
         ++i;
-        stack::push(*base); // the left operand moves up: it is the first argument
+        Call c{base, code, &i, nullptr, 0, true, 1};
+        const int32_t fast = fast_operator(op);
+        if (fast >= 0 && cell::type(base) == kTypeInteger && i < length_of(code->w2)) {
+            // Integer operands take no frame; anything else is called with both operands
+            // in place.
+            Cell* right = stack::top;
+            s = eval_expr(code, i, true, false);
+            if (s != Status::normal) return s;
+            if (cell::type(right) == kTypeInteger && integer_operation(fast, base, right)) {
+                stack::top = base + 1;
+                continue;
+            }
+            stack::push(*right);
+            *right = *base;
+            c.preset = 2;
+        } else {
+            stack::push(*base); // the left operand moves up: it is the first argument
+        }
         *base = op;
-        Call c{base, code, &i, nullptr, 0, true};
         s = call(c, &name);
         if (s != Status::normal) return s;
     }

@@ -77,14 +77,16 @@ Cell* make(Cell* prototype, Cell* spec, int32_t type) {
     Cell* result = stack::push(Cell{static_cast<uint32_t>(type), static_cast<uint32_t>(n),
                                     inner->w2, 0});
     Cell* spec_block = stack::push(Cell{kTypeBlock, 0, inner->w2, 0});
-    const uint32_t ctx = context::make_from_spec(spec_block, true, false, context::kFunction);
+    // The more block is made first: nothing allocates between making the context and
+    // storing it where the collector finds it.
     Cell* more = stack::push_cell();
     block::make_at(more, 2);
-    Cell ctx_cell = *context::cell_of(ctx);
-    block::append_copy(more, &ctx_cell);
     Cell none{kTypeNone, 0, 0, 0};
     block::append_copy(more, &none);
+    block::append_copy(more, &none);
     result->w3 = more->w2;
+    const uint32_t ctx = context::make_from_spec(spec_block, true, false, context::kFunction);
+    cells_of(result->w3)[0] = *context::cell_of(ctx);
     *context::owner_of(ctx) = *result;
     stack::top = result + 1;
     return result;
