@@ -12,11 +12,11 @@
 #include "datatypes/core/word.h"
 #include "datatypes/more/error-ids.h"
 #include "datatypes/more/error.h"
+#include "datatypes/more/typeset.h"
 #include "evaluator/actions.h"
 #include "evaluator/natives.h"
 #include "evaluator/routines.h"
 #include "evaluator/stack.h"
-#include "evaluator/typesets.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"
@@ -114,8 +114,7 @@ void add_types(Cell* typeset, const Cell* types) {
             t = peek_value(const_cast<Cell*>(t));
             if (!t || cell::type(t) == kTypeUnset) continue;
         }
-        if (cell::type(t) == kTypeDatatype) typesets::add(typeset, static_cast<uint8_t>(t->w1));
-        else if (cell::type(t) == kTypeTypeset) typesets::unite(typeset, t);
+        if (cell::type(t) == kTypeDatatype || cell::type(t) == kTypeTypeset) typeset::add(typeset, t);
         else error::fire(error::kScript, error::script::invalid_type_spec, {cells_of(node) + k});
     }
 }
@@ -135,10 +134,10 @@ uint32_t build_arg_list(const Cell* fn) {
                 continue;
             }
             Cell ts;
-            typesets::make_default(&ts);
+            typeset::make_any_type(&ts);
             if (k + 1 < length_of(spec.node()) &&
                 cell::type(cells_of(spec.node()) + k + 1) == kTypeBlock) {
-                typesets::clear(&ts);
+                typeset::clear(&ts);
                 Cell types = cells_of(spec.node())[++k];
                 add_types(&ts, &types);
             }
@@ -196,7 +195,7 @@ struct Call {
 };
 
 void check_type(const Cell* value, const Cell* typeset, const Cell* word) {
-    if (!typesets::has(typeset, cell::type(value))) expect_arg(value, word);
+    if (!typeset::contains(typeset, cell::type(value))) expect_arg(value, word);
 }
 
 Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only, bool no_call);
@@ -210,7 +209,7 @@ Status fetch_arg(Call& c, const Cell& ts, const Cell& word) {
     const uint32_t end = length_of(c.code->w2);
     uint32_t& i = *c.index;
     if (i >= end) {
-        if ((ts.header & kLitArg) && typesets::has(&ts, kTypeUnset)) {
+        if ((ts.header & kLitArg) && typeset::contains(&ts, kTypeUnset)) {
             stack::push(Cell{kTypeUnset, 0, 0, 0});
             return Status::normal;
         }

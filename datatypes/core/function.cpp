@@ -3,6 +3,7 @@
 #include "datatypes/core/block.h"
 #include "datatypes/core/context.h"
 #include "datatypes/core/datatype.h"
+#include "datatypes/core/native.h"
 #include "datatypes/core/string.h"
 #include "datatypes/core/symbol.h"
 #include "datatypes/core/word.h"
@@ -288,21 +289,7 @@ int32_t mold(Cell* value, Cell* string, bool, bool all, bool flat, Cell* part, i
 
 int32_t compare(Cell* value, Cell* other, int32_t op) {
     if (cell::type(other) != cell::type(value)) return action::kNotComparable;
-    switch (op) {
-    case action::op::equal:
-    case action::op::not_equal:
-    case action::op::strict_equal:
-    case action::op::sort:
-    case action::op::case_sort:
-    case action::op::same:
-    case action::op::find: {
-        const auto a = static_cast<int32_t>(value->w3);
-        const auto b = static_cast<int32_t>(other->w3);
-        return a == b ? 0 : a < b ? -1 : 1;
-    }
-    default:
-        return action::kNotComparable;
-    }
+    return native::compare_identity(value->w3, other->w3, op);
 }
 
 void mark_cell(Cell& c) {

@@ -160,8 +160,7 @@ int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* pa
     return limit;
 }
 
-int32_t compare(Cell* value, Cell* other, int32_t op) {
-    if (cell::type(other) != cell::type(value)) return action::kNotComparable;
+int32_t compare_identity(uint32_t a, uint32_t b, int32_t op) {
     switch (op) {
     case action::op::equal:
     case action::op::not_equal:
@@ -170,15 +169,22 @@ int32_t compare(Cell* value, Cell* other, int32_t op) {
     case action::op::case_sort:
     case action::op::same:
     case action::op::find: {
-        // Natives and actions by their slot; ops of functions by the function's context.
-        const auto a = static_cast<int32_t>(value->w1);
-        const auto b = static_cast<int32_t>(other->w1);
-        if (a == b && op_type(value) == op_type(other)) return 0;
-        return a < b ? -1 : 1;
+        const auto x = static_cast<int32_t>(a);
+        const auto y = static_cast<int32_t>(b);
+        return x == y ? 0 : x < y ? -1 : 1;
     }
     default:
         return action::kNotComparable;
     }
+}
+
+int32_t compare(Cell* value, Cell* other, int32_t op) {
+    if (cell::type(other) != cell::type(value)) return action::kNotComparable;
+    // Natives and actions by their slot; ops by their slot or function context and by the
+    // type they were made from.
+    if (op_type(value) != op_type(other))
+        return compare_identity(op_type(value), op_type(other), op);
+    return compare_identity(value->w1, other->w1, op);
 }
 
 void mark_cell(Cell& c) {

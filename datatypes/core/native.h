@@ -31,6 +31,9 @@ int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
 int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
              int32_t indent);
 int32_t compare(Cell* value, Cell* other, int32_t op);
+// The comparison of two function values by an identity word (slot, context, more block):
+// -1, 0 or 1 under the equality and sort codes, not comparable under the orderings.
+int32_t compare_identity(uint32_t a, uint32_t b, int32_t op);
 
 // Collector rule of the three types: spec, more block and, for ops of functions, the
 // context.
