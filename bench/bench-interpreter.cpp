@@ -41,13 +41,16 @@ int main(int argc, char** argv) {
         const std::string base = programs + "/" + p;
         benchmark::RegisterBenchmark((std::string("zan ") + p).c_str(), run,
                                      zan_exe + " " + base + ".zan")
-            ->Iterations(1)->Unit(benchmark::kMillisecond);
+            ->Iterations(1)
+            ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark((std::string("python ") + p).c_str(), run,
                                      "python3 " + base + ".py")
-            ->Iterations(1)->Unit(benchmark::kMillisecond);
+            ->Iterations(1)
+            ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark((std::string("lua ") + p).c_str(), run,
                                      "lua5.4 " + base + ".lua")
-            ->Iterations(1)->Unit(benchmark::kMillisecond);
+            ->Iterations(1)
+            ->Unit(benchmark::kMillisecond);
     }
     static char repeat[] = "--benchmark_repetitions=3";
     std::vector<char*> args(argv, argv + argc);

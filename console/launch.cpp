@@ -3,10 +3,10 @@
 // terminal runs a plain prompt loop.
 #include "console/launch.h"
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <cstring>
 #include <string>
 
 #include "console/terminal.h"
@@ -56,8 +56,8 @@ size_t find_header(const std::string& text) {
     for (size_t at = text.find("Zan"); at != std::string::npos; at = text.find("Zan", at + 1)) {
         size_t k = at + 3;
         if (text.compare(k, 7, "/System") == 0) k += 7;
-        while (k < text.size() && (text[k] == ' ' || text[k] == '\t' || text[k] == '\r' ||
-                                   text[k] == '\n'))
+        while (k < text.size() &&
+               (text[k] == ' ' || text[k] == '\t' || text[k] == '\r' || text[k] == '\n'))
             ++k;
         if (k < text.size() && text[k] == '[') return at;
     }
@@ -123,7 +123,8 @@ int prompt_loop() {
 } // namespace
 
 int launch() {
-    if (runtime::record.argc > 1 && runtime::record.argv[1]) return run_script(runtime::record.argv[1]);
+    if (runtime::record.argc > 1 && runtime::record.argv[1])
+        return run_script(runtime::record.argv[1]);
     if (terminal::interactive()) return prompt_loop();
     return 0;
 }

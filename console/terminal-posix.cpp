@@ -7,7 +7,9 @@
 
 namespace terminal {
 
-bool interactive() { return isatty(STDIN_FILENO) != 0; }
+bool interactive() {
+    return isatty(STDIN_FILENO) != 0;
+}
 
 int width() {
     winsize ws{};
@@ -15,6 +17,8 @@ int width() {
     return 80;
 }
 
-bool read_line(std::string& line) { return static_cast<bool>(std::getline(std::cin, line)); }
+bool read_line(std::string& line) {
+    return static_cast<bool>(std::getline(std::cin, line));
+}
 
 } // namespace terminal

@@ -2,8 +2,14 @@
 
 namespace terminal {
 
-bool interactive() { return false; }
-int width() { return 80; }
-bool read_line(std::string&) { return false; }
+bool interactive() {
+    return false;
+}
+int width() {
+    return 80;
+}
+bool read_line(std::string&) {
+    return false;
+}
 
 } // namespace terminal

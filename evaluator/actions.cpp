@@ -42,12 +42,18 @@ bool compare(Cell* value1, Cell* value2, int32_t op) {
         op <= action::op::greater_or_equal)
         error::fire(error::kScript, error::script::invalid_compare, {value1, value2});
     switch (op) {
-    case action::op::not_equal: return result != 0;
-    case action::op::lesser: return result < 0;
-    case action::op::lesser_or_equal: return result < 1;
-    case action::op::greater: return result >= 1;
-    case action::op::greater_or_equal: return result >= 0;
-    default: return result == 0;
+    case action::op::not_equal:
+        return result != 0;
+    case action::op::lesser:
+        return result < 0;
+    case action::op::lesser_or_equal:
+        return result < 1;
+    case action::op::greater:
+        return result >= 1;
+    case action::op::greater_or_equal:
+        return result >= 0;
+    default:
+        return result == 0;
     }
 }
 
@@ -69,7 +75,9 @@ using natives::ref_on;
 using Status = interp::Status;
 namespace s = action::slot;
 
-inline Cell* arg(int i) { return stack::arguments + i; }
+inline Cell* arg(int i) {
+    return stack::arguments + i;
+}
 inline Status result(const Cell* value) {
     *stack::arguments = *value;
     return Status::normal;
@@ -88,8 +96,8 @@ template <action::Slot S> Status frame_slot(const int32_t*) {
 
 // make and to dispatch on the datatype named by their first argument.
 template <action::Slot S> Status conversion(const int32_t*) {
-    const uint8_t t = cell::type(arg(0)) == kTypeDatatype ? static_cast<uint8_t>(arg(0)->w1)
-                                                          : cell::type(arg(0));
+    const uint8_t t =
+        cell::type(arg(0)) == kTypeDatatype ? static_cast<uint8_t>(arg(0)->w1) : cell::type(arg(0));
     action::Fn<S> f = datatype::function<S>(t);
     if (!f) not_supported(arg(0));
     return result(f(arg(0), arg(1), t));
@@ -121,7 +129,9 @@ Status odd_q(const int32_t*) {
     logic::set_result(call<s::odd_q>(arg(0)));
     return Status::normal;
 }
-Status complement(const int32_t*) { return result(call<s::complement>(arg(0))); }
+Status complement(const int32_t*) {
+    return result(call<s::complement>(arg(0)));
+}
 Status append(const int32_t* r) {
     return result(call<s::append>(arg(0), arg(1), count_ref(r, 0, -1), ref_on(r, 1),
                                   count_ref(r, 2, 1), true));
@@ -134,7 +144,9 @@ Status change(const int32_t* r) {
     return result(
         call<s::change>(arg(0), arg(1), count_ref(r, 0, -1), ref_on(r, 1), count_ref(r, 2, 1)));
 }
-Status clear(const int32_t*) { return result(call<s::clear>(arg(0))); }
+Status clear(const int32_t*) {
+    return result(call<s::clear>(arg(0)));
+}
 Status copy(const int32_t* r) {
     Cell* out = stack::push(Cell{kTypeNone, 0, 0, 0});
     return result(call<s::copy>(arg(0), out, ref_arg(r, 0), ref_on(r, 1), ref_arg(r, 2)));
@@ -151,18 +163,24 @@ Status select(const int32_t* r) {
 }
 Status length_q(const int32_t*) {
     const int32_t n = call<s::length_q>(arg(0));
-    if (n < 0) none::make_at(arg(0));
-    else integer::make_at(arg(0), n);
+    if (n < 0)
+        none::make_at(arg(0));
+    else
+        integer::make_at(arg(0), n);
     return Status::normal;
 }
-Status move(const int32_t* r) { return result(call<s::move>(arg(0), arg(1), ref_arg(r, 0))); }
+Status move(const int32_t* r) {
+    return result(call<s::move>(arg(0), arg(1), ref_arg(r, 0)));
+}
 Status pick(const int32_t*) {
     return result(call<s::pick>(arg(0), get_index_arg(arg(1)), arg(1)));
 }
 Status poke(const int32_t*) {
     return result(call<s::poke>(arg(0), get_index_arg(arg(1)), arg(2), arg(1)));
 }
-Status put(const int32_t* r) { return result(call<s::put>(arg(0), arg(1), arg(2), ref_on(r, 0))); }
+Status put(const int32_t* r) {
+    return result(call<s::put>(arg(0), arg(1), arg(2), ref_on(r, 0)));
+}
 Status remove(const int32_t* r) {
     return result(call<s::remove>(arg(0), ref_arg(r, 0), ref_arg(r, 1)));
 }
@@ -173,7 +191,9 @@ Status sort(const int32_t* r) {
     return result(call<s::sort>(arg(0), ref_on(r, 0), ref_arg(r, 1), ref_arg(r, 2), ref_arg(r, 3),
                                 ref_on(r, 4), ref_on(r, 5), ref_on(r, 6)));
 }
-Status swap(const int32_t*) { return result(call<s::swap>(arg(0), arg(1))); }
+Status swap(const int32_t*) {
+    return result(call<s::swap>(arg(0), arg(1)));
+}
 Status take(const int32_t* r) {
     return result(call<s::take>(arg(0), ref_arg(r, 0), ref_on(r, 1), ref_on(r, 2)));
 }
@@ -189,37 +209,68 @@ Status port_action(const int32_t*) {
 }
 
 constexpr natives::Entry kEntries[action::kSlotCount] = {
-    conversion<s::make>,   random,
-    reflect,               conversion<s::to>,
-    form_,                 mold_,
-    nullptr,               nullptr,
-    nullptr,               frame_slot<s::absolute>,
-    frame_slot<s::add>,    frame_slot<s::divide>,
-    frame_slot<s::multiply>, frame_slot<s::negate>,
-    frame_slot<s::power>,  frame_slot<s::remainder>,
-    round,                 frame_slot<s::subtract>,
-    even_q,                odd_q,
-    frame_slot<s::and_>,   complement,
-    frame_slot<s::or_>,    frame_slot<s::xor_>,
-    append,                frame_slot<s::at>,
-    frame_slot<s::back>,   change,
-    clear,                 copy,
-    find,                  frame_slot<s::head>,
-    frame_slot<s::head_q>, frame_slot<s::index_q>,
-    insert,                length_q,
-    move,                  frame_slot<s::next>,
-    pick,                  poke,
-    put,                   remove,
-    reverse,               select,
-    sort,                  frame_slot<s::skip>,
-    swap,                  frame_slot<s::tail>,
-    frame_slot<s::tail_q>, take,
-    trim,                  port_action,
-    port_action,           port_action,
-    modify,                port_action,
-    port_action,           port_action,
-    port_action,           port_action,
-    port_action,           port_action,
+    conversion<s::make>,
+    random,
+    reflect,
+    conversion<s::to>,
+    form_,
+    mold_,
+    nullptr,
+    nullptr,
+    nullptr,
+    frame_slot<s::absolute>,
+    frame_slot<s::add>,
+    frame_slot<s::divide>,
+    frame_slot<s::multiply>,
+    frame_slot<s::negate>,
+    frame_slot<s::power>,
+    frame_slot<s::remainder>,
+    round,
+    frame_slot<s::subtract>,
+    even_q,
+    odd_q,
+    frame_slot<s::and_>,
+    complement,
+    frame_slot<s::or_>,
+    frame_slot<s::xor_>,
+    append,
+    frame_slot<s::at>,
+    frame_slot<s::back>,
+    change,
+    clear,
+    copy,
+    find,
+    frame_slot<s::head>,
+    frame_slot<s::head_q>,
+    frame_slot<s::index_q>,
+    insert,
+    length_q,
+    move,
+    frame_slot<s::next>,
+    pick,
+    poke,
+    put,
+    remove,
+    reverse,
+    select,
+    sort,
+    frame_slot<s::skip>,
+    swap,
+    frame_slot<s::tail>,
+    frame_slot<s::tail_q>,
+    take,
+    trim,
+    port_action,
+    port_action,
+    port_action,
+    modify,
+    port_action,
+    port_action,
+    port_action,
+    port_action,
+    port_action,
+    port_action,
+    port_action,
 };
 
 } // namespace

@@ -55,12 +55,16 @@ struct PositionGuard {
     ~PositionGuard() { current = saved; }
 };
 
-inline Cell* cells_of(uint32_t node) { return memory::buffer(node)->cells(); }
+inline Cell* cells_of(uint32_t node) {
+    return memory::buffer(node)->cells();
+}
 inline uint32_t length_of(uint32_t node) {
     const memory::Buffer* b = memory::buffer(node);
     return (b->tail - b->head) / sizeof(Cell);
 }
-inline Cell* code_at(const Cell* code, uint32_t i) { return cells_of(code->w2) + i; }
+inline Cell* code_at(const Cell* code, uint32_t i) {
+    return cells_of(code->w2) + i;
+}
 
 inline bool is_callable(uint8_t t) {
     return t == kTypeNative || t == kTypeAction || t == kTypeFunction || t == kTypeRoutine;
@@ -114,8 +118,10 @@ void add_types(Cell* typeset, const Cell* types) {
             t = peek_value(const_cast<Cell*>(t));
             if (!t || cell::type(t) == kTypeUnset) continue;
         }
-        if (cell::type(t) == kTypeDatatype || cell::type(t) == kTypeTypeset) typeset::add(typeset, t);
-        else error::fire(error::kScript, error::script::invalid_type_spec, {cells_of(node) + k});
+        if (cell::type(t) == kTypeDatatype || cell::type(t) == kTypeTypeset)
+            typeset::add(typeset, t);
+        else
+            error::fire(error::kScript, error::script::invalid_type_spec, {cells_of(node) + k});
     }
 }
 
@@ -367,16 +373,22 @@ Status call(Call& c, const Cell* name) {
     const uint8_t t = cell::type(c.fn);
     const bool is_function = t == kTypeFunction;
     stack::top = c.fn + 1;
-    if (is_function) stack::mark_func(name, c.fn->w1, true);
-    else stack::mark(name, stack::kNative | stack::kInterpFlag >> 24);
+    if (is_function)
+        stack::mark_func(name, c.fn->w1, true);
+    else
+        stack::mark(name, stack::kNative | stack::kInterpFlag >> 24);
     stack::top += c.preset; // operands already in place
     int32_t refs[64];
     Status s = gather(c, refs, is_function);
     if (s == Status::normal) {
-        if (is_function) s = run_body(c.fn);
-        else if (t == kTypeAction) s = actions::entry(c.fn->w1)(refs);
-        else if (t == kTypeRoutine) s = routines::entry(cells_of(c.fn->w3)[2].w2)(refs);
-        else s = natives::entry(c.fn->w1)(refs);
+        if (is_function)
+            s = run_body(c.fn);
+        else if (t == kTypeAction)
+            s = actions::entry(c.fn->w1)(refs);
+        else if (t == kTypeRoutine)
+            s = routines::entry(cells_of(c.fn->w3)[2].w2)(refs);
+        else
+            s = natives::entry(c.fn->w1)(refs);
     }
     if (s != Status::normal) {
         stack::unwind();
@@ -397,7 +409,8 @@ Status eval_path(const Cell* code, uint32_t& i, const Cell* path, int mode) {
     const uint32_t first = path->w1;
     if (first >= length_of(node)) error::fire(error::kScript, error::script::empty_path);
     Cell head = cells_of(node)[first];
-    if (cell::type(&head) != kTypeWord) error::fire(error::kScript, error::script::word_first, {path});
+    if (cell::type(&head) != kTypeWord)
+        error::fire(error::kScript, error::script::word_first, {path});
     Cell* new_value = mode == kPathSet ? stack::top - 1 : nullptr;
     Cell* parent = stack::push(*word_value(&head));
     if (cell::type(parent) == kTypeUnset)
@@ -438,8 +451,8 @@ Status eval_path(const Cell* code, uint32_t& i, const Cell* path, int mode) {
                         {selector, datatype::push(cell::type(parent))});
         }
         Cell* answer = fn(parent, selector, mode == kPathSet && last ? new_value : nullptr,
-                          const_cast<Cell*>(path), nullptr, nullptr, static_cast<int32_t>(k),
-                          false, mode == kPathGet, last, false);
+                          const_cast<Cell*>(path), nullptr, nullptr, static_cast<int32_t>(k), false,
+                          mode == kPathGet, last, false);
         if (mode == kPathSet && last) {
             stack::top = parent;
             return Status::normal;
@@ -463,10 +476,10 @@ int32_t fast_operator(const Cell& op) {
                    : -1;
     if (cell::type(&op) == kTypeNative && op.w1 >= natives::kEqualQ &&
         op.w1 <= natives::kGreaterOrEqualQ) {
-        static constexpr int32_t kCodes[] = {action::op::equal,        action::op::not_equal,
-                                             action::op::strict_equal, action::op::lesser,
-                                             action::op::greater,      action::op::lesser_or_equal,
-                                             action::op::greater_or_equal};
+        static constexpr int32_t kCodes[] = {
+            action::op::equal,           action::op::not_equal, action::op::strict_equal,
+            action::op::lesser,          action::op::greater,   action::op::lesser_or_equal,
+            action::op::greater_or_equal};
         return 100 + kCodes[op.w1 - natives::kEqualQ];
     }
     return -1;
@@ -509,8 +522,10 @@ bool integer_operation(int32_t op, Cell* left, const Cell* right) {
         truth = a >= b;
         break;
     }
-    if (op >= 100) *left = Cell{kTypeLogic, truth ? 1u : 0u, 0, 0};
-    else *left = Cell{kTypeInteger, 0, static_cast<uint32_t>(r), 0};
+    if (op >= 100)
+        *left = Cell{kTypeLogic, truth ? 1u : 0u, 0, 0};
+    else
+        *left = Cell{kTypeInteger, 0, static_cast<uint32_t>(r), 0};
     return true;
 }
 
@@ -526,8 +541,7 @@ Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only, bool no_call) 
         s = eval_block(&v);
         break;
     case kTypeSetWord: {
-        if (i >= length_of(code->w2))
-            error::fire(error::kScript, error::script::need_value, {&v});
+        if (i >= length_of(code->w2)) error::fire(error::kScript, error::script::need_value, {&v});
         // The word's index is resolved once, in the code.
         peek_value(at);
         stack::mark(words::word.body, stack::kNative | stack::kInterpFlag >> 24);
@@ -542,8 +556,7 @@ Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only, bool no_call) 
         break;
     }
     case kTypeSetPath: {
-        if (i >= length_of(code->w2))
-            error::fire(error::kScript, error::script::need_value, {&v});
+        if (i >= length_of(code->w2)) error::fire(error::kScript, error::script::need_value, {&v});
         Cell* p = stack::push(v);
         s = eval_expr(code, i, false, false);
         if (s != Status::normal) return s;
@@ -757,9 +770,13 @@ Status get_path(const Cell* path) {
     return s;
 }
 
-void near_position(Cell* near) { *near = current; }
+void near_position(Cell* near) {
+    *near = current;
+}
 
-Cell* value_of(Cell* word) { return word_value(word); }
+Cell* value_of(Cell* word) {
+    return word_value(word);
+}
 
 void expect_arg(const Cell* value, const Cell* argument) {
     Cell name;

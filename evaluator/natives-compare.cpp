@@ -27,8 +27,10 @@ Status type_q(const int32_t* refs) {
         bool word;
     } options{ref_on(refs, 0)};
     const uint8_t t = cell::type(stack::arguments);
-    if (options.word) *stack::arguments = *datatype::name_record(t).word;
-    else datatype::make_at(stack::arguments, t);
+    if (options.word)
+        *stack::arguments = *datatype::name_record(t).word;
+    else
+        datatype::make_at(stack::arguments, t);
     return Status::normal;
 }
 

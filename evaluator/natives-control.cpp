@@ -21,7 +21,9 @@ using interp::Status;
 const Cell kUnsetCell{kTypeUnset, 0, 0, 0};
 const Cell kNoneCell{kTypeNone, 0, 0, 0};
 
-inline Cell* arg(int i) { return stack::arguments + i; }
+inline Cell* arg(int i) {
+    return stack::arguments + i;
+}
 
 // The truth test of conditions that must yield a value.
 bool strict_true(const Cell* value) {
@@ -30,7 +32,9 @@ bool strict_true(const Cell* value) {
 }
 
 // Runs a block and makes its value the native's result.
-Status run(const Cell* block) { return interp::do_block(block); }
+Status run(const Cell* block) {
+    return interp::do_block(block);
+}
 
 // --- Conditionals -------------------------------------------------------------------------
 
@@ -46,7 +50,9 @@ Status unless(const int32_t*) {
     return Status::normal;
 }
 
-Status either(const int32_t*) { return run(arg(strict_true(arg(0)) ? 1 : 2)); }
+Status either(const int32_t*) {
+    return run(arg(strict_true(arg(0)) ? 1 : 2));
+}
 
 // any and all step through their block one expression at a time.
 Status any_all(bool all) {
@@ -73,8 +79,12 @@ Status any_all(bool all) {
     return Status::normal;
 }
 
-Status any(const int32_t*) { return any_all(false); }
-Status all(const int32_t*) { return any_all(true); }
+Status any(const int32_t*) {
+    return any_all(false);
+}
+Status all(const int32_t*) {
+    return any_all(true);
+}
 
 // --- Loops ----------------------------------------------------------------------------------
 //
@@ -203,8 +213,7 @@ Status break_(const int32_t* refs) {
 }
 
 Status continue_(const int32_t*) {
-    if (!stack::find_target(stack::kLoop, 1))
-        error::fire(error::kThrow, error::throw_::continue_);
+    if (!stack::find_target(stack::kLoop, 1)) error::fire(error::kThrow, error::throw_::continue_);
     interp::exit_value = kUnsetCell;
     return Status::continue_;
 }
@@ -246,8 +255,7 @@ bool name_matches(const Cell* names, const Cell& thrown) {
 
 // The catch constructs: run the block under a frame of the kind; a thrown code that `take`
 // accepts ends the construct, with `on_caught` making its result.
-template <class Take, class Caught>
-Status guarded(uint32_t kind, Take take, Caught on_caught) {
+template <class Take, class Caught> Status guarded(uint32_t kind, Take take, Caught on_caught) {
     Cell* a = stack::arguments;
     stack::Frame* level = stack::frame_top;
     try {
@@ -282,8 +290,7 @@ Status catch_(const int32_t* refs) {
             if (code != runtime::kThrowThrow) return false;
             if (!names || name_matches(names, interp::thrown_name)) return true;
             // Passed on: an outer catch must take it.
-            if (!stack::find_target(stack::kCatch,
-                                    static_cast<uint32_t>(stack::frame_top - level)))
+            if (!stack::find_target(stack::kCatch, static_cast<uint32_t>(stack::frame_top - level)))
                 error::fire(error::kThrow, error::throw_::throw_, {&interp::thrown_value});
             return false;
         },

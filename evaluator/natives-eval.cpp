@@ -33,7 +33,9 @@ Status reduce_block(const Cell* block) {
 
 namespace {
 
-inline Cell* arg(int i) { return stack::arguments + i; }
+inline Cell* arg(int i) {
+    return stack::arguments + i;
+}
 
 Status do_(const int32_t* refs) {
     Cell* a = arg(0);
@@ -85,7 +87,9 @@ Status make_function(Cell* spec, Cell* body) {
     return Status::normal;
 }
 
-Status func(const int32_t*) { return make_function(arg(0), arg(1)); }
+Status func(const int32_t*) {
+    return make_function(arg(0), arg(1));
+}
 
 Status function_(const int32_t*) {
     Cell* spec = block::copy_series(arg(0), false, false);
@@ -108,8 +112,8 @@ Status has(const int32_t*) {
 
 Status get(const int32_t* refs) {
     Cell* a = arg(0);
-    if (cell::type(a) == kTypePath || cell::type(a) == kTypeGetPath || cell::type(a) == kTypeLitPath ||
-        cell::type(a) == kTypeSetPath) {
+    if (cell::type(a) == kTypePath || cell::type(a) == kTypeGetPath ||
+        cell::type(a) == kTypeLitPath || cell::type(a) == kTypeSetPath) {
         Status s = interp::get_path(a);
         if (s == Status::normal) *a = stack::top[-1];
         return s;
@@ -154,9 +158,8 @@ Status value_q(const int32_t*) {
     Cell* a = arg(0);
     bool has = false;
     if (a->w1 != 0) {
-        const int32_t index = a->w3 != word::kUnresolved
-                                  ? static_cast<int32_t>(a->w3)
-                                  : context::find_word(a->w1, a->w2, true);
+        const int32_t index = a->w3 != word::kUnresolved ? static_cast<int32_t>(a->w3)
+                                                         : context::find_word(a->w1, a->w2, true);
         const Cell* v = index >= 0 ? context::slot(a->w1, index) : nullptr;
         has = v && cell::type(v) != kTypeUnset;
     }

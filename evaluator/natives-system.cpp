@@ -5,8 +5,8 @@
 #include "datatypes/core/string.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
-#include "runtime-core/memory.h"
 #include "runtime-core/form-mold.h"
+#include "runtime-core/memory.h"
 #include "runtime-core/stdio.h"
 
 namespace natives {
@@ -52,8 +52,12 @@ Status output(bool newline) {
     return Status::normal;
 }
 
-Status print(const int32_t*) { return output(true); }
-Status prin(const int32_t*) { return output(false); }
+Status print(const int32_t*) {
+    return output(true);
+}
+Status prin(const int32_t*) {
+    return output(false);
+}
 
 } // namespace
 

@@ -37,7 +37,9 @@ const Routine kRoutines[] = {
     {"quit-return", "[\"Ends the program with an exit status\" status [integer!]]", quit_return},
 };
 
-Status not_done(const int32_t*) { error::fire(error::kInternal, error::internal::not_done); }
+Status not_done(const int32_t*) {
+    error::fire(error::kInternal, error::internal::not_done);
+}
 
 } // namespace
 

@@ -76,7 +76,9 @@ void init() {
     collector::add_marker(mark_stack);
 }
 
-void clear() { top = arguments = bottom; }
+void clear() {
+    top = arguments = bottom;
+}
 
 // --- Call frames ----------------------------------------------------------------------------
 
@@ -182,7 +184,8 @@ void collect_calls(const Cell* block) {
         Cell* w = block::append_copy(block, words::word.anon);
         *w = Cell{kTypeWord, f.name_context ? f.name_context : context::global, f.symbol(),
                   word::kUnresolved};
-        const uint32_t base = i + 1 < depth() ? frame_bottom[i + 1].caller_base : index_of(arguments);
+        const uint32_t base =
+            i + 1 < depth() ? frame_bottom[i + 1].caller_base : index_of(arguments);
         integer::add_to_block(block, static_cast<int32_t>(base));
     }
 }
@@ -198,21 +201,33 @@ Cell* push(const Cell& value) {
     return c;
 }
 
-void pop(uint32_t n) { top = (n >= static_cast<uint32_t>(top - bottom)) ? bottom : top - n; }
+void pop(uint32_t n) {
+    top = (n >= static_cast<uint32_t>(top - bottom)) ? bottom : top - n;
+}
 
-Cell* top_value() { return top > bottom ? top - 1 : bottom; }
+Cell* top_value() {
+    return top > bottom ? top - 1 : bottom;
+}
 
-void reset() { top = arguments; }
+void reset() {
+    top = arguments;
+}
 
-void keep() { top = arguments + 1; }
+void keep() {
+    top = arguments + 1;
+}
 
-void set_last(const Cell& value) { *arguments = value; }
+void set_last(const Cell& value) {
+    *arguments = value;
+}
 
 void set_last_keep(const Cell& value) {
     set_last(value);
     keep();
 }
 
-void set_overflow_hook(OverflowHook hook) { overflow_hook = hook; }
+void set_overflow_hook(OverflowHook hook) {
+    overflow_hook = hook;
+}
 
 } // namespace stack

@@ -5,9 +5,9 @@
 #include <new>
 
 #include "console/launch.h"
-#include "gui-backend/error-box.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
+#include "gui-backend/error-box.h"
 #include "runtime-core/boot.h"
 #include "runtime-core/heap.h"
 #include "runtime-core/init.h"

@@ -18,14 +18,20 @@ namespace function {
 
 namespace {
 
-inline Cell* cells_of(uint32_t node) { return memory::buffer(node)->cells(); }
-inline uint32_t length_of(uint32_t node) { return memory::buffer(node)->length(); }
+inline Cell* cells_of(uint32_t node) {
+    return memory::buffer(node)->cells();
+}
+inline uint32_t length_of(uint32_t node) {
+    return memory::buffer(node)->length();
+}
 
 inline bool is_arg_word(uint8_t t) {
     return t == kTypeWord || t == kTypeLitWord || t == kTypeGetWord;
 }
 
-uint32_t canonical(const Cell* c) { return symbol::resolve(c->w2); }
+uint32_t canonical(const Cell* c) {
+    return symbol::resolve(c->w2);
+}
 
 bool is_local(const Cell* c) {
     return cell::type(c) == kTypeRefinement &&
@@ -81,7 +87,8 @@ uint32_t validate_spec(const Cell* spec) {
                 ++k;
             }
         } else if (t == kTypeSetWord) {
-            if (return_seen || local_seen || canonical(at(k)) != symbol::resolve(words::symbol.return_))
+            if (return_seen || local_seen ||
+                canonical(at(k)) != symbol::resolve(words::symbol.return_))
                 bad_spec(spec);
             if (type_at(k + 1) != kTypeBlock) bad_spec(spec);
             const uint8_t after = type_at(k + 2);
@@ -89,8 +96,10 @@ uint32_t validate_spec(const Cell* spec) {
             return_seen = true;
             k += 2;
         } else if (t == kTypeRefinement) {
-            if (is_local(at(k))) local_seen = true;
-            else if (return_seen || local_seen) bad_spec(spec);
+            if (is_local(at(k)))
+                local_seen = true;
+            else if (return_seen || local_seen)
+                bad_spec(spec);
             const uint8_t next = type_at(k + 1);
             if (next != 0 && !is_arg_word(next) && next != kTypeRefinement &&
                 next != kTypeSetWord && next != kTypeString)

@@ -18,8 +18,12 @@ namespace native {
 
 namespace {
 
-inline Cell* cells_of(uint32_t node) { return memory::buffer(node)->cells(); }
-inline uint32_t length_of(uint32_t node) { return memory::buffer(node)->length(); }
+inline Cell* cells_of(uint32_t node) {
+    return memory::buffer(node)->cells();
+}
+inline uint32_t length_of(uint32_t node) {
+    return memory::buffer(node)->length();
+}
 
 [[noreturn]] void bad_make(Cell* prototype, Cell* spec) {
     error::fire(error::kScript, error::script::bad_make_arg, {prototype, spec});
@@ -63,7 +67,8 @@ bool spec_has_two_args(uint32_t spec) {
 }
 
 Cell* make(Cell* prototype, Cell* spec, int32_t type) {
-    if (cell::type(spec) != kTypeBlock || block::length_from_index(spec) != 2) bad_make(prototype, spec);
+    if (cell::type(spec) != kTypeBlock || block::length_from_index(spec) != 2)
+        bad_make(prototype, spec);
     const Cell* inner = cells_of(spec->w2) + spec->w1;
     if (cell::type(inner) != kTypeBlock || cell::type(inner + 1) != kTypeInteger)
         bad_make(prototype, spec);
@@ -74,8 +79,8 @@ Cell* make(Cell* prototype, Cell* spec, int32_t type) {
     // Slots beyond the defined natives hold no entry: calling one would run nothing.
     if (type == kTypeNative && n > static_cast<int32_t>(natives::kDefined))
         error::fire(error::kScript, error::script::out_of_range, {inner + 1});
-    Cell* result = stack::push(Cell{static_cast<uint32_t>(type), static_cast<uint32_t>(n),
-                                    inner->w2, 0});
+    Cell* result =
+        stack::push(Cell{static_cast<uint32_t>(type), static_cast<uint32_t>(n), inner->w2, 0});
     Cell* spec_block = stack::push(Cell{kTypeBlock, 0, inner->w2, 0});
     // The more block is made first: nothing allocates between making the context and
     // storing it where the collector finds it.
@@ -142,7 +147,7 @@ int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* pa
     Cell spec{kTypeBlock, 0, value->w2, 0};
     if (cell::type(value) != kTypeOp) {
         string::concatenate_cstring(string, cell::type(value) == kTypeNative ? "make native! ["
-                                                                              : "make action! [");
+                                                                             : "make action! [");
         limit = block::mold(&spec, string, only, all, flat, part, limit - 14, indent);
         string::concatenate_cstring(string, "]");
         return limit;
@@ -202,8 +207,10 @@ void register_actions() {
             .set<s::form>(form)
             .set<s::mold>(mold)
             .set<s::compare>(compare);
-        if (t == kTypeNative) row.set<s::reflect>(reflect);
-        else row.inherit({s::reflect});
+        if (t == kTypeNative)
+            row.set<s::reflect>(reflect);
+        else
+            row.inherit({s::reflect});
         static const char* const kNames[] = {"native!", "action!", "op!"};
         datatype::register_({t, t == kTypeNative ? 0u : static_cast<uint32_t>(kTypeNative),
                              kNames[t - kTypeNative], row.entries()});

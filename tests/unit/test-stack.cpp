@@ -4,15 +4,17 @@
 
 #include "datatypes/more/error-ids.h"
 #include "evaluator/stack.h"
-#include "runtime-fixture.h"
 #include "runtime-core/support.h"
 #include "runtime-core/throw.h"
+#include "runtime-fixture.h"
 
 namespace {
 
 using DataStack = RuntimeTest;
 
-Cell integer(uint32_t n) { return Cell{kTypeInteger, n, 0, 0}; }
+Cell integer(uint32_t n) {
+    return Cell{kTypeInteger, n, 0, 0};
+}
 
 } // namespace
 
@@ -73,7 +75,8 @@ TEST(Support, FireRecordsTheErrorAndThrowsTheErrorCode) {
     EXPECT_EQ(code, runtime::kThrowError);
     runtime::reset_thrown_code();
     EXPECT_EQ(error::last_raised.category, error::kScript);
-    EXPECT_EQ(error::last_raised.id, 45u); // invalid-compare: code 343, position 43 after code and type
+    EXPECT_EQ(error::last_raised.id,
+              45u); // invalid-compare: code 343, position 43 after code and type
     EXPECT_EQ(error::last_raised.argc, 3u); // at most three arguments
     EXPECT_EQ(error::last_raised.args[2].w1, 7u);
 }
