@@ -1,4 +1,6 @@
-s = ""
-for _ in range(1000000):
-    s += "a"
-print(len(s))
+def build():
+    s = ""
+    for _ in range(1000000):
+        s += "a"
+    return s
+print(len(build()))
