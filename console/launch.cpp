@@ -1,9 +1,132 @@
+// Until the console engine exists: `zan FILE [ARGS]` runs a script as the engine's launch
+// does (header search, load, evaluation, an error printed formed), and `zan` alone on a
+// terminal runs a plain prompt loop.
 #include "console/launch.h"
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "console/terminal.h"
+#include "datatypes/core/string.h"
+#include "datatypes/more/error-ids.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/natives.h"
+#include "evaluator/stack.h"
+#include "loading/lexer.h"
+#include "runtime-core/boot.h"
+#include "runtime-core/runtime.h"
+#include "runtime-core/support.h"
+#include "runtime-core/throw.h"
 
 namespace gui_console_ctx {
 
-// The console engine is not part of the program yet: start-up runs through and the process
-// ends with status 0.
-void launch() {}
+namespace {
+
+void print_text(const char* text) {
+    natives::write_text(reinterpret_cast<const uint8_t*>(text), std::strlen(text), true);
+}
+
+// Runs `body` as try does: an error is printed formed and answers false. The frames and the
+// data stack come back to where they were.
+template <class Body> bool try_do(Body body) {
+    stack::Frame* level = stack::frame_top;
+    Cell* top = stack::top;
+    Cell* args = stack::arguments;
+    try {
+        interp::status_to_error(body());
+        return true;
+    } catch (const runtime::Thrown& t) {
+        if (t.code != runtime::kThrowError) throw;
+        runtime::reset_thrown_code();
+        stack::unroll_to(level);
+        stack::top = top;
+        stack::arguments = args;
+        Cell* error = stack::push(interp::error_value);
+        natives::write_formed(error, true);
+        stack::top = top;
+        return false;
+    }
+}
+
+// Position of the header in the source text: "Zan", optionally "/System", blanks, "[".
+size_t find_header(const std::string& text) {
+    for (size_t at = text.find("Zan"); at != std::string::npos; at = text.find("Zan", at + 1)) {
+        size_t k = at + 3;
+        if (text.compare(k, 7, "/System") == 0) k += 7;
+        while (k < text.size() &&
+               (text[k] == ' ' || text[k] == '\t' || text[k] == '\r' || text[k] == '\n'))
+            ++k;
+        if (k < text.size() && text[k] == '[') return at;
+    }
+    return std::string::npos;
+}
+
+int run_script(const char* name) {
+    std::ifstream in(std::filesystem::path(reinterpret_cast<const char8_t*>(name)),
+                     std::ios::binary);
+    if (!in) {
+        bool ok = try_do([&] {
+            Cell* file = string::load_push(reinterpret_cast<const uint8_t*>(name),
+                                           static_cast<uint32_t>(std::strlen(name)), 0);
+            error::fire(error::kAccess, error::access::cannot_open, {file});
+            return interp::Status::normal;
+        });
+        return ok ? 0 : 1;
+    }
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t at = find_header(text);
+    if (at == std::string::npos) {
+        print_text("*** Error: Zan header not found!");
+        return 1;
+    }
+    Cell* code = stack::push_cell();
+    *code = Cell{kTypeNone, 0, 0, 0};
+    if (!try_do([&] {
+            lexer::load_at(code, reinterpret_cast<const uint8_t*>(text.data() + at),
+                           static_cast<uint32_t>(text.size() - at));
+            return interp::Status::normal;
+        }))
+        return 1;
+    const int32_t start = boot::header_end(code);
+    if (start < 0) {
+        print_text(text.find("Zan/System") != std::string::npos
+                       ? "*** Error: contains Zan/System code which requires compilation!"
+                       : "*** Error: not a Zan program!");
+        return 1;
+    }
+    code->w1 = static_cast<uint32_t>(start);
+    return try_do([&] { return interp::eval_block(code); }) ? 0 : 1;
+}
+
+// The prompt loop: ">> ", the result molded after "== " and cut to the terminal's width.
+int prompt_loop() {
+    std::string line;
+    for (;;) {
+        natives::write_text(reinterpret_cast<const uint8_t*>(">> "), 3, false);
+        if (!terminal::read_line(line)) return 0;
+        Cell* base = stack::top;
+        try_do([&] {
+            Cell* code = lexer::load_push(reinterpret_cast<const uint8_t*>(line.data()),
+                                          static_cast<uint32_t>(line.size()));
+            interp::Status s = interp::eval_block(code);
+            if (s == interp::Status::normal && cell::type(stack::top - 1) != kTypeUnset)
+                natives::write_result(stack::top - 1, terminal::width());
+            return s;
+        });
+        stack::top = base;
+    }
+}
+
+} // namespace
+
+int launch() {
+    if (runtime::record.argc > 1 && runtime::record.argv[1])
+        return run_script(runtime::record.argv[1]);
+    if (terminal::interactive()) return prompt_loop();
+    return 0;
+}
 
 } // namespace gui_console_ctx

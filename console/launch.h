@@ -3,7 +3,8 @@
 
 namespace gui_console_ctx {
 
-// The console's main: returns when the console's loop ends.
-void launch();
+// The console's main: runs the script named on the command line, or the prompt loop; answers
+// the process's exit status.
+int launch();
 
 } // namespace gui_console_ctx

@@ -1,17 +1,33 @@
 #include "evaluator/actions.h"
 
+#include "datatypes/core/integer.h"
 #include "datatypes/core/logic.h"
 #include "datatypes/core/none.h"
+#include "datatypes/core/symbol.h"
 #include "datatypes/more/error-ids.h"
+#include "evaluator/stack.h"
+#include "runtime-core/form-mold.h"
 #include "runtime-core/support.h"
 
 namespace actions {
 
 void not_supported(const Cell* value) {
-    // The function's name and the argument's word come from the call frames, which arrive
-    // with the interpreter; until then both are none.
+    Cell* name = stack::push_cell();
+    stack::get_call(name);
     Cell* type = datatype::push(cell::type(value));
-    error::fire(error::kScript, error::script::expect_arg, {&none::value, type, &none::value});
+    error::fire(error::kScript, error::script::expect_arg, {name, type, &none::value});
+}
+
+int32_t get_index_arg(const Cell* value) {
+    switch (cell::type(value)) {
+    case kTypeInteger:
+    case kTypeChar:
+        return static_cast<int32_t>(value->w2);
+    case kTypeLogic:
+        return logic::get(value) ? 1 : 2;
+    default:
+        return 0;
+    }
 }
 
 int32_t compare_values(Cell* value1, Cell* value2, int32_t op) {
@@ -26,12 +42,18 @@ bool compare(Cell* value1, Cell* value2, int32_t op) {
         op <= action::op::greater_or_equal)
         error::fire(error::kScript, error::script::invalid_compare, {value1, value2});
     switch (op) {
-    case action::op::not_equal: return result != 0;
-    case action::op::lesser: return result < 0;
-    case action::op::lesser_or_equal: return result < 1;
-    case action::op::greater: return result >= 1;
-    case action::op::greater_or_equal: return result >= 0;
-    default: return result == 0;
+    case action::op::not_equal:
+        return result != 0;
+    case action::op::lesser:
+        return result < 0;
+    case action::op::lesser_or_equal:
+        return result < 1;
+    case action::op::greater:
+        return result >= 1;
+    case action::op::greater_or_equal:
+        return result >= 0;
+    default:
+        return result == 0;
     }
 }
 
@@ -42,6 +64,219 @@ int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit) {
 int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
              int32_t indent) {
     return call<action::slot::mold>(value, string, only, all, flat, part, limit, indent);
+}
+
+// --- Frame entries ----------------------------------------------------------------------------
+
+namespace {
+
+using natives::ref_arg;
+using natives::ref_on;
+using Status = interp::Status;
+namespace s = action::slot;
+
+inline Cell* arg(int i) {
+    return stack::arguments + i;
+}
+inline Status result(const Cell* value) {
+    *stack::arguments = *value;
+    return Status::normal;
+}
+// A count refinement (/part of append and insert, /dup): its integer, or `absent`.
+inline int32_t count_ref(const int32_t* refs, int i, int32_t absent) {
+    const Cell* c = ref_arg(refs, i);
+    return c ? check::int_arg(c) : absent;
+}
+
+// The slots whose function reads the frame itself.
+template <action::Slot S> Status frame_slot(const int32_t*) {
+    get_action_ptr_of<S>(arg(0))();
+    return Status::normal;
+}
+
+// make and to dispatch on the datatype named by their first argument.
+template <action::Slot S> Status conversion(const int32_t*) {
+    const uint8_t t =
+        cell::type(arg(0)) == kTypeDatatype ? static_cast<uint8_t>(arg(0)->w1) : cell::type(arg(0));
+    action::Fn<S> f = datatype::function<S>(t);
+    if (!f) not_supported(arg(0));
+    return result(f(arg(0), arg(1), t));
+}
+
+Status random(const int32_t* r) {
+    return result(call<s::random>(arg(0), ref_on(r, 0), ref_on(r, 1), ref_on(r, 2)));
+}
+Status reflect(const int32_t*) {
+    return result(call<s::reflect>(arg(0), static_cast<int32_t>(symbol::resolve(arg(1)->w2))));
+}
+Status form_(const int32_t* r) {
+    form::entry(ref_arg(r, 0));
+    return Status::normal;
+}
+Status mold_(const int32_t* r) {
+    mold::entry(ref_on(r, 0), ref_on(r, 1), ref_on(r, 2), ref_arg(r, 3));
+    return Status::normal;
+}
+Status round(const int32_t* r) {
+    return result(call<s::round>(arg(0), ref_arg(r, 0), ref_on(r, 1), ref_on(r, 2), ref_on(r, 3),
+                                 ref_on(r, 4), ref_on(r, 5), ref_on(r, 6)));
+}
+Status even_q(const int32_t*) {
+    logic::set_result(call<s::even_q>(arg(0)));
+    return Status::normal;
+}
+Status odd_q(const int32_t*) {
+    logic::set_result(call<s::odd_q>(arg(0)));
+    return Status::normal;
+}
+Status complement(const int32_t*) {
+    return result(call<s::complement>(arg(0)));
+}
+Status append(const int32_t* r) {
+    return result(call<s::append>(arg(0), arg(1), count_ref(r, 0, -1), ref_on(r, 1),
+                                  count_ref(r, 2, 1), true));
+}
+Status insert(const int32_t* r) {
+    return result(call<s::insert>(arg(0), arg(1), count_ref(r, 0, -1), ref_on(r, 1),
+                                  count_ref(r, 2, 1), false));
+}
+Status change(const int32_t* r) {
+    return result(
+        call<s::change>(arg(0), arg(1), count_ref(r, 0, -1), ref_on(r, 1), count_ref(r, 2, 1)));
+}
+Status clear(const int32_t*) {
+    return result(call<s::clear>(arg(0)));
+}
+Status copy(const int32_t* r) {
+    Cell* out = stack::push(Cell{kTypeNone, 0, 0, 0});
+    return result(call<s::copy>(arg(0), out, ref_arg(r, 0), ref_on(r, 1), ref_arg(r, 2)));
+}
+Status find(const int32_t* r) {
+    return result(call<s::find>(arg(0), arg(1), ref_arg(r, 0), ref_on(r, 1), ref_on(r, 2),
+                                ref_on(r, 3), ref_on(r, 4), ref_arg(r, 5), ref_arg(r, 6),
+                                ref_on(r, 7), ref_on(r, 8), ref_on(r, 9), ref_on(r, 10)));
+}
+Status select(const int32_t* r) {
+    return result(call<s::select>(arg(0), arg(1), ref_arg(r, 0), ref_on(r, 1), ref_on(r, 2),
+                                  ref_on(r, 3), ref_on(r, 4), ref_arg(r, 5), ref_arg(r, 6),
+                                  ref_on(r, 7), ref_on(r, 8)));
+}
+Status length_q(const int32_t*) {
+    const int32_t n = call<s::length_q>(arg(0));
+    if (n < 0)
+        none::make_at(arg(0));
+    else
+        integer::make_at(arg(0), n);
+    return Status::normal;
+}
+Status move(const int32_t* r) {
+    return result(call<s::move>(arg(0), arg(1), ref_arg(r, 0)));
+}
+Status pick(const int32_t*) {
+    return result(call<s::pick>(arg(0), get_index_arg(arg(1)), arg(1)));
+}
+Status poke(const int32_t*) {
+    return result(call<s::poke>(arg(0), get_index_arg(arg(1)), arg(2), arg(1)));
+}
+Status put(const int32_t* r) {
+    return result(call<s::put>(arg(0), arg(1), arg(2), ref_on(r, 0)));
+}
+Status remove(const int32_t* r) {
+    return result(call<s::remove>(arg(0), ref_arg(r, 0), ref_arg(r, 1)));
+}
+Status reverse(const int32_t* r) {
+    return result(call<s::reverse>(arg(0), ref_arg(r, 0), ref_arg(r, 1)));
+}
+Status sort(const int32_t* r) {
+    return result(call<s::sort>(arg(0), ref_on(r, 0), ref_arg(r, 1), ref_arg(r, 2), ref_arg(r, 3),
+                                ref_on(r, 4), ref_on(r, 5), ref_on(r, 6)));
+}
+Status swap(const int32_t*) {
+    return result(call<s::swap>(arg(0), arg(1)));
+}
+Status take(const int32_t* r) {
+    return result(call<s::take>(arg(0), ref_arg(r, 0), ref_on(r, 1), ref_on(r, 2)));
+}
+Status trim(const int32_t* r) {
+    return result(call<s::trim>(arg(0), ref_on(r, 0), ref_on(r, 1), ref_on(r, 2), ref_on(r, 3),
+                                ref_on(r, 4), ref_arg(r, 5)));
+}
+Status modify(const int32_t* r) {
+    return result(call<s::modify>(arg(0), arg(1), arg(2), ref_on(r, 0)));
+}
+Status port_action(const int32_t*) {
+    error::fire(error::kInternal, error::internal::not_done);
+}
+
+constexpr natives::Entry kEntries[action::kSlotCount] = {
+    conversion<s::make>,
+    random,
+    reflect,
+    conversion<s::to>,
+    form_,
+    mold_,
+    nullptr,
+    nullptr,
+    nullptr,
+    frame_slot<s::absolute>,
+    frame_slot<s::add>,
+    frame_slot<s::divide>,
+    frame_slot<s::multiply>,
+    frame_slot<s::negate>,
+    frame_slot<s::power>,
+    frame_slot<s::remainder>,
+    round,
+    frame_slot<s::subtract>,
+    even_q,
+    odd_q,
+    frame_slot<s::and_>,
+    complement,
+    frame_slot<s::or_>,
+    frame_slot<s::xor_>,
+    append,
+    frame_slot<s::at>,
+    frame_slot<s::back>,
+    change,
+    clear,
+    copy,
+    find,
+    frame_slot<s::head>,
+    frame_slot<s::head_q>,
+    frame_slot<s::index_q>,
+    insert,
+    length_q,
+    move,
+    frame_slot<s::next>,
+    pick,
+    poke,
+    put,
+    remove,
+    reverse,
+    select,
+    sort,
+    frame_slot<s::skip>,
+    swap,
+    frame_slot<s::tail>,
+    frame_slot<s::tail_q>,
+    take,
+    trim,
+    port_action,
+    port_action,
+    port_action,
+    modify,
+    port_action,
+    port_action,
+    port_action,
+    port_action,
+    port_action,
+    port_action,
+    port_action,
+};
+
+} // namespace
+
+natives::Entry entry(uint32_t slot) {
+    return slot >= 1 && slot <= action::kSlotCount ? kEntries[slot - 1] : nullptr;
 }
 
 } // namespace actions

@@ -5,11 +5,22 @@
 
 #include "datatypes/core/action.h"
 #include "datatypes/core/datatype.h"
+#include "evaluator/natives.h"
 #include "runtime-core/cell.h"
 
 namespace actions {
 
-// Raises script/expect-arg for a value whose type does not support an action.
+// The frame entry of an action slot (1 to 62; null for the internal slots 7, 8 and 9): it
+// reads the arguments and refinements from the current frame as a native does (natives.h)
+// and calls the slot function of the first argument's type.
+natives::Entry entry(uint32_t slot);
+
+// The index argument of pick and poke: an integer! gives its value, a char! its code point,
+// a logic! 1 for true and 2 for false, anything else 0.
+int32_t get_index_arg(const Cell* value);
+
+// Raises script/expect-arg for a value whose type does not support an action, naming the
+// current call.
 [[noreturn]] void not_supported(const Cell* value);
 
 // The function of slot S for the type of `value`; a type without one raises

@@ -9,9 +9,11 @@
 #include "datatypes/core/context.h"
 #include "datatypes/core/datatype.h"
 #include "datatypes/core/file.h"
+#include "datatypes/core/function.h"
 #include "datatypes/core/integer.h"
 #include "datatypes/core/issue.h"
 #include "datatypes/core/logic.h"
+#include "datatypes/core/native.h"
 #include "datatypes/core/none.h"
 #include "datatypes/core/object.h"
 #include "datatypes/core/paren.h"
@@ -43,6 +45,8 @@
 #include "datatypes/more/typeset.h"
 #include "datatypes/more/vector.h"
 #include "evaluator/crypto.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/natives.h"
 #include "evaluator/stack.h"
 #include "library/system-object.h"
 #include "loading/lexer.h"
@@ -87,7 +91,9 @@ void register_datatypes() {
     context::register_actions();
     word::register_actions();
     char_::register_actions();
+    native::register_actions();
     path::register_actions();
+    function::register_actions();
     paren::register_actions();
     issue::register_actions();
     url::register_actions();
@@ -159,6 +165,8 @@ void init() {
     error::init_support();
     typeset::make_standard_words();
     system_object::init();
+    natives::init();
+    interp::init();
 }
 
 } // namespace runtime

@@ -4,7 +4,10 @@
 #include <new>
 
 #include "console/launch.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/natives.h"
 #include "gui-backend/error-box.h"
+#include "runtime-core/boot.h"
 #include "runtime-core/heap.h"
 #include "runtime-core/init.h"
 #include "runtime-core/memory.h"
@@ -15,6 +18,12 @@
 namespace runtime {
 
 RuntimeRecord record;
+int32_t quit_status = 0;
+
+void finish(int32_t status) {
+    on_quit();
+    std::exit(status);
+}
 
 const char* error_message(int32_t status) {
     static const char* const kMessages[] = {
@@ -144,7 +153,7 @@ void quit(int32_t status, uint32_t address) {
 }
 
 void top_catch() {
-    if (record.thrown_code == kThrowOrderlyEnd) quit(0, 0);
+    if (record.thrown_code == kThrowOrderlyEnd) finish(quit_status);
     quit(kErrorNoCatch,
          static_cast<uint32_t>(reinterpret_cast<uintptr_t>(reinterpret_cast<void*>(&top_catch))));
 }
@@ -153,9 +162,15 @@ void run() {
     // The outermost catch frame takes every code.
     try {
         init();
-        gui_console_ctx::launch();
+        boot::run();
+        finish(gui_console_ctx::launch());
     } catch (const Thrown& t) {
         record.thrown_code = t.code;
+        // An error that no try took: its text in the error box.
+        if (t.code == kThrowError) {
+            gui::error_box(u"Zan NoName App", natives::formed(&interp::error_value));
+            finish(-2);
+        }
         top_catch();
     } catch (const std::bad_alloc&) {
         quit(kErrorOutOfMemory, 0);

@@ -28,6 +28,12 @@ struct RuntimeRecord {
 
 extern RuntimeRecord record;
 
+// The exit status of an orderly end (quit/return).
+extern int32_t quit_status;
+
+// Ends the process with a status and no report (a script's end).
+[[noreturn]] void finish(int32_t status);
+
 // Runtime error codes with a message of their own.
 enum RuntimeError : int32_t {
     kErrorAccessViolation = 1,

@@ -216,7 +216,8 @@ Cell* slot(uint32_t context, int32_t index) {
     }
     if (c->w2 == 0) return nullptr;
     memory::Buffer* values = memory::buffer(c->w2);
-    return static_cast<uint32_t>(index) < values->length() ? values->cells() + index : nullptr;
+    const uint32_t count = (values->tail - values->head) / sizeof(Cell); // a cell buffer
+    return static_cast<uint32_t>(index) < count ? values->cells() + index : nullptr;
 }
 
 uint32_t set_stack_values(uint32_t context, const Cell* first) {

@@ -86,8 +86,11 @@ int32_t truncate_checked(double d) {
 // --- Cells --------------------------------------------------------------------------------
 
 Cell* make_at(Cell* cell, int32_t value) {
+    // Every payload word is written, so that same? and hashing never read leftovers.
     cell::set_type(cell, kTypeInteger);
+    cell->w1 = 0;
     cell->w2 = static_cast<uint32_t>(value);
+    cell->w3 = 0;
     return cell;
 }
 

@@ -45,8 +45,7 @@ bool get(const Cell* value) {
 }
 
 Cell* make_at(Cell* cell, bool boolean) {
-    cell->header = kTypeLogic;
-    cell->w1 = boolean ? 1 : 0;
+    *cell = Cell{kTypeLogic, boolean ? 1u : 0u, 0, 0};
     return cell;
 }
 

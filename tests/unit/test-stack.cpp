@@ -1,16 +1,20 @@
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "datatypes/more/error-ids.h"
 #include "evaluator/stack.h"
-#include "runtime-fixture.h"
 #include "runtime-core/support.h"
 #include "runtime-core/throw.h"
+#include "runtime-fixture.h"
 
 namespace {
 
 using DataStack = RuntimeTest;
 
-Cell integer(uint32_t n) { return Cell{kTypeInteger, n, 0, 0}; }
+Cell integer(uint32_t n) {
+    return Cell{kTypeInteger, n, 0, 0};
+}
 
 } // namespace
 
@@ -71,7 +75,82 @@ TEST(Support, FireRecordsTheErrorAndThrowsTheErrorCode) {
     EXPECT_EQ(code, runtime::kThrowError);
     runtime::reset_thrown_code();
     EXPECT_EQ(error::last_raised.category, error::kScript);
-    EXPECT_EQ(error::last_raised.id, 45u); // invalid-compare: code 343, position 43 after code and type
+    EXPECT_EQ(error::last_raised.id,
+              45u); // invalid-compare: code 343, position 43 after code and type
     EXPECT_EQ(error::last_raised.argc, 3u); // at most three arguments
     EXPECT_EQ(error::last_raised.args[2].w1, 7u);
+}
+
+// --- Call frames ------------------------------------------------------------------------------
+
+TEST_F(DataStack, The12000thFramePushesTheNextOverflowsAndTheErrorHasRoom) {
+    for (uint32_t i = 0; i < stack::kFrames; ++i) stack::mark(nullptr, stack::kNative);
+    EXPECT_EQ(stack::depth(), stack::kFrames);
+    // The error of the overflow is built with frames of its own: the hidden reserve takes
+    // them instead of recursing into a second overflow.
+    static uint32_t pushed_while_raising = 0;
+    pushed_while_raising = 0;
+    error::set_fire_hook([](const error::Raised&) {
+        for (int i = 0; i < 8; ++i) stack::mark(nullptr, stack::kNative);
+        pushed_while_raising = 8;
+    });
+    EXPECT_TRUE(raises(error::kInternal, error::internal::stack_overflow,
+                       [] { stack::mark(nullptr, stack::kNative); }));
+    error::set_fire_hook(nullptr);
+    EXPECT_EQ(pushed_while_raising, 8u);
+    // Once unrolled below the limit, the visible limit is back.
+    stack::unroll_to(stack::frame_bottom + 10);
+    for (uint32_t i = 10; i < stack::kFrames; ++i) stack::mark(nullptr, stack::kNative);
+    EXPECT_TRUE(raises(error::kInternal, error::internal::stack_overflow,
+                       [] { stack::mark(nullptr, stack::kNative); }));
+    stack::clear_frames();
+    EXPECT_EQ(stack::depth(), 0u);
+}
+
+TEST_F(DataStack, FramesKeepTheCallersBaseAndUnwindPutsItBack) {
+    stack::push(integer(1));
+    Cell* outer = stack::arguments;
+    stack::mark(nullptr, stack::kNative);
+    Cell* inner = stack::arguments;
+    EXPECT_EQ(inner, stack::top);
+    stack::push(integer(5)); // the result slot
+    stack::push(integer(6));
+    stack::unwind_keep();
+    EXPECT_EQ(stack::arguments, outer);
+    EXPECT_EQ(stack::top, inner + 1);
+    EXPECT_EQ(inner->w1, 5u);
+    stack::mark(nullptr, stack::kNative);
+    stack::push(integer(7));
+    stack::unwind_last(); // the result also goes to the caller's result slot
+    EXPECT_EQ(outer->w1, 7u);
+    stack::clear_frames();
+}
+
+TEST_F(DataStack, ExitTargetsStopAtTheirKindAndTryAllIsABarrier) {
+    struct Case {
+        std::vector<uint32_t> kinds; // bottom first; the last is the exit's own frame
+        uint32_t asked;
+        int found; // index of the frame found, -1 for none
+    };
+    const Case cases[] = {
+        {{stack::kLoop, stack::kNative}, stack::kLoop, 0},
+        {{stack::kLoop, stack::kTry, stack::kNative}, stack::kLoop, 0},
+        {{stack::kLoop, stack::kTryAll, stack::kNative}, stack::kLoop, -1},
+        {{stack::kNative, stack::kNative}, stack::kLoop, -1},
+        {{stack::kCatch, stack::kLoop, stack::kNative}, stack::kCatch, 0},
+        {{stack::kLoop, stack::kLoop}, stack::kLoop, 0}, // the exit's own frame is skipped
+    };
+    for (const Case& c : cases) {
+        for (uint32_t k : c.kinds) stack::mark(nullptr, k);
+        stack::Frame* f = stack::find_target(c.asked, 1);
+        EXPECT_EQ(f ? static_cast<int>(f - stack::frame_bottom) : -1, c.found);
+        stack::clear_frames();
+    }
+    // Return and exit look for the body flag, whatever the kind.
+    stack::mark(nullptr, stack::kFunction);
+    stack::set_body_flag(true);
+    stack::mark(nullptr, stack::kLoop);
+    stack::mark(nullptr, stack::kNative);
+    EXPECT_EQ(stack::find_target(0, 1), stack::frame_bottom);
+    stack::clear_frames();
 }

@@ -1,0 +1,16 @@
+# Writes a C++ source holding the language-level sources as byte arrays, in the order given.
+# usage: cmake -DOUTPUT=file.cpp -DSOURCES=a.zan,b.zan -DROOT=dir -P embed-sources.cmake
+set(body "// Generated from the .zan sources: do not edit.\n#include \"runtime-core/boot.h\"\n\nnamespace boot {\n\nnamespace {\n")
+string(REPLACE "," ";" SOURCES "${SOURCES}")
+set(entries "")
+set(n 0)
+foreach(src ${SOURCES})
+  file(READ ${ROOT}/${src} hex HEX)
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," hex "${hex}")
+  string(APPEND body "const unsigned char kSource${n}[] = {${hex} 0};\n")
+  string(APPEND entries "    {\"${src}\", kSource${n}, sizeof kSource${n} - 1},\n")
+  math(EXPR n "${n} + 1")
+endforeach()
+string(APPEND body "} // namespace\n\nconst Source kSources[] = {\n${entries}};\nconst unsigned kSourceCount = ${n};\n\n} // namespace boot\n")
+file(WRITE ${OUTPUT}.tmp "${body}")
+file(COPY_FILE ${OUTPUT}.tmp ${OUTPUT} ONLY_IF_DIFFERENT)

@@ -1,0 +1,816 @@
+// The evaluation steps, top to bottom: a block, one expression, the infix lookahead, a call
+// (argument gathering with its spec cache, then the entry or the body), paths.
+#include "evaluator/interpreter.h"
+
+#include <algorithm>
+
+#include "datatypes/core/block.h"
+#include "datatypes/core/context.h"
+#include "datatypes/core/datatype.h"
+#include "datatypes/core/logic.h"
+#include "datatypes/core/symbol.h"
+#include "datatypes/core/word.h"
+#include "datatypes/more/error-ids.h"
+#include "datatypes/more/error.h"
+#include "datatypes/more/typeset.h"
+#include "evaluator/actions.h"
+#include "evaluator/natives.h"
+#include "evaluator/routines.h"
+#include "evaluator/stack.h"
+#include "runtime-core/collector.h"
+#include "runtime-core/memory.h"
+#include "runtime-core/support.h"
+#include "runtime-core/words.h"
+
+namespace interp {
+
+Cell exit_value{kTypeUnset, 0, 0, 0};
+Cell current{kTypeNone, 0, 0, 0};
+Cell thrown_value{kTypeNone, 0, 0, 0};
+Cell thrown_name{kTypeNone, 0, 0, 0};
+Cell error_value{kTypeNone, 0, 0, 0};
+
+namespace {
+
+using stack::Frame;
+
+// C++ recursion of the evaluator is bounded here as well as by the frame stack: every
+// block evaluation and call counts one level.
+constexpr uint32_t kMaxDepth = 24000;
+uint32_t depth = 0;
+
+struct DepthGuard {
+    DepthGuard() {
+        if (++depth > kMaxDepth) {
+            --depth;
+            error::fire(error::kInternal, error::internal::stack_overflow);
+        }
+    }
+    ~DepthGuard() { --depth; }
+};
+
+// Restores the current position when an evaluation ends, however it ends.
+struct PositionGuard {
+    Cell saved = current;
+    ~PositionGuard() { current = saved; }
+};
+
+inline Cell* cells_of(uint32_t node) {
+    return memory::buffer(node)->cells();
+}
+inline uint32_t length_of(uint32_t node) {
+    const memory::Buffer* b = memory::buffer(node);
+    return (b->tail - b->head) / sizeof(Cell);
+}
+inline Cell* code_at(const Cell* code, uint32_t i) {
+    return cells_of(code->w2) + i;
+}
+
+inline bool is_callable(uint8_t t) {
+    return t == kTypeNative || t == kTypeAction || t == kTypeFunction || t == kTypeRoutine;
+}
+
+// The value of a word at an expression's edge, or null when the word has none to offer
+// (unbound, unresolved outside its context, no values now). Never raises, never collects.
+inline Cell* peek_value(Cell* word) {
+    const uint32_t ctx = word->w1;
+    if (ctx == 0) return nullptr;
+    if (word->w3 == word::kUnresolved) {
+        const int32_t index = context::find_word(ctx, word->w2, true);
+        if (index < 0) return nullptr;
+        word->w3 = static_cast<uint32_t>(index);
+    }
+    return context::slot(ctx, static_cast<int32_t>(word->w3));
+}
+
+// The value of a word: its index is resolved and cached in the cell on first use. An
+// unbound word raises script/not-in-context, a word without a value script/no-value.
+inline Cell* word_value(Cell* word) {
+    if (word->w1 != 0 && word->w3 != word::kUnresolved) {
+        Cell* v = context::slot(word->w1, static_cast<int32_t>(word->w3));
+        if (v) return v;
+    }
+    if (Cell* v = peek_value(word)) return v;
+    return context::get_word(word);
+}
+
+// --- The argument list cache ------------------------------------------------------------------
+//
+// Built from a function's spec on its first call and kept in cell 1 of its more block, which
+// every function kind has. Entries, in spec order:
+//   argument:   a typeset! of the accepted types (flags: get-argument, lit-argument), then
+//               the argument's word;
+//   refinement: the refinement! (word 3: its number, from 1), then an integer! counting its
+//               arguments, whose entries follow;
+// and at the end an integer!: the number of local cells (/local and the words after it).
+
+constexpr uint32_t kGetArg = 1u << 20;
+constexpr uint32_t kLitArg = 1u << 21;
+
+// Adds a spec's type block to a typeset: datatypes and typesets, directly or through words.
+void add_types(Cell* typeset, const Cell* types) {
+    const uint32_t node = types->w2;
+    for (uint32_t k = types->w1; k < length_of(node); ++k) {
+        const Cell* t = cells_of(node) + k;
+        if (cell::type(t) == kTypeWord) {
+            // The word of a datatype that this build does not have yet names no type a
+            // value can have: it adds nothing.
+            t = peek_value(const_cast<Cell*>(t));
+            if (!t || cell::type(t) == kTypeUnset) continue;
+        }
+        if (cell::type(t) == kTypeDatatype || cell::type(t) == kTypeTypeset)
+            typeset::add(typeset, t);
+        else
+            error::fire(error::kScript, error::script::invalid_type_spec, {cells_of(node) + k});
+    }
+}
+
+uint32_t build_arg_list(const Cell* fn) {
+    GcRoot spec(fn->w2);
+    Cell* list = block::push_new(16);
+    uint32_t locals = 0, refinements = 0;
+    bool in_locals = false;
+    int32_t count_at = -1; // the current refinement's count cell, from the list head
+    for (uint32_t k = 0; k < length_of(spec.node()); ++k) {
+        const Cell c = cells_of(spec.node())[k];
+        const uint8_t t = cell::type(&c);
+        if (t == kTypeWord || t == kTypeLitWord || t == kTypeGetWord) {
+            if (in_locals) {
+                ++locals;
+                continue;
+            }
+            Cell ts;
+            typeset::make_any_type(&ts);
+            if (k + 1 < length_of(spec.node()) &&
+                cell::type(cells_of(spec.node()) + k + 1) == kTypeBlock) {
+                typeset::clear(&ts);
+                Cell types = cells_of(spec.node())[++k];
+                add_types(&ts, &types);
+            }
+            ts.header |= t == kTypeLitWord ? kLitArg : t == kTypeGetWord ? kGetArg : 0;
+            block::append_copy(list, &ts);
+            Cell w = c;
+            cell::set_type(&w, kTypeWord);
+            block::append_copy(list, &w);
+            if (count_at >= 0) ++cells_of(list->w2)[count_at].w2;
+        } else if (t == kTypeRefinement) {
+            if (symbol::resolve(c.w2) == symbol::resolve(refinements::refinement.local->w2)) {
+                in_locals = true;
+                locals = 1;
+                continue;
+            }
+            if (in_locals) break;
+            Cell r = c;
+            r.w3 = ++refinements;
+            block::append_copy(list, &r);
+            Cell n{kTypeInteger, 0, 0, 0};
+            count_at = static_cast<int32_t>(length_of(list->w2));
+            block::append_copy(list, &n);
+        } else if (t == kTypeSetWord) {
+            if (in_locals) break;
+            // return: and its type block take no cell of the call.
+            if (k + 1 < length_of(spec.node()) &&
+                cell::type(cells_of(spec.node()) + k + 1) == kTypeBlock)
+                ++k;
+        }
+    }
+    Cell n{kTypeInteger, 0, locals, 0};
+    block::append_copy(list, &n);
+    const uint32_t node = list->w2;
+    Cell cache = *list;
+    stack::pop(1);
+    cells_of(fn->w3)[1] = cache;
+    return node;
+}
+
+inline uint32_t arg_list(const Cell* fn) {
+    const Cell* cache = cells_of(fn->w3) + 1;
+    if (cell::type(cache) == kTypeBlock) return cache->w2;
+    return build_arg_list(fn);
+}
+
+// The function value of the call whose frame is `fn + 1`: its cells on the stack.
+struct Call {
+    Cell* fn;            // the function value; the result replaces it
+    const Cell* code;    // the block the arguments come from (on the data stack)
+    uint32_t* index;     // position in it
+    const Cell* path;    // the path naming the call (on the data stack), or null
+    uint32_t path_index; // the first refinement element of the path
+    bool infix;
+    uint32_t preset = 0; // arguments already in place after the function value
+};
+
+void check_type(const Cell* value, const Cell* typeset, const Cell* word) {
+    if (!typeset::contains(typeset, cell::type(value))) expect_arg(value, word);
+}
+
+Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only, bool no_call);
+Status eval_path(const Cell* code, uint32_t& i, const Cell* path, int mode);
+Status call(Call& c, const Cell* name);
+
+enum PathMode { kPathCall = 0, kPathGet = 1, kPathSet = 2 };
+
+// Fetches one argument of the entry `ts`, `word` and pushes it.
+Status fetch_arg(Call& c, const Cell& ts, const Cell& word) {
+    const uint32_t end = length_of(c.code->w2);
+    uint32_t& i = *c.index;
+    if (i >= end) {
+        if ((ts.header & kLitArg) && typeset::contains(&ts, kTypeUnset)) {
+            stack::push(Cell{kTypeUnset, 0, 0, 0});
+            return Status::normal;
+        }
+        Cell name;
+        stack::get_call(&name);
+        error::fire(error::kScript, error::script::no_arg, {&name, &word});
+    }
+    if (!(ts.header & (kLitArg | kGetArg))) return eval_expr(c.code, i, c.infix, false);
+    const Cell v = *code_at(c.code, i++);
+    if (ts.header & kLitArg) {
+        switch (cell::type(&v)) {
+        case kTypeParen:
+            return eval_block(&v);
+        case kTypeGetWord: {
+            Cell w = v;
+            stack::push(*word_value(&w));
+            return Status::normal;
+        }
+        case kTypeGetPath: {
+            Cell* p = stack::push(v);
+            uint32_t unused = 0;
+            Status s = eval_path(c.code, unused, p, kPathGet);
+            *p = stack::top[-1];
+            stack::top = p + 1;
+            return s;
+        }
+        default:
+            break;
+        }
+    }
+    stack::push(v);
+    return Status::normal;
+}
+
+// Gathers the arguments of the call in `c` (its frame just pushed) into spec order: the
+// required arguments, then each refinement's cells as absent, then the refinements that
+// the path names, in the path's order. Natives and actions receive their refinements in
+// `refs`: -1 when absent, else the frame position of the refinement's first argument.
+Status gather(Call& c, int32_t* refs, bool is_function) {
+    uint32_t list = arg_list(c.fn);
+    uint32_t j = 0, n = 0;
+    while (cell::type(cells_of(list) + j) == kTypeTypeset) {
+        const Cell ts = cells_of(list)[j];
+        const Cell w = cells_of(list)[j + 1];
+        j += 2;
+        if (n >= c.preset) {
+            Status s = fetch_arg(c, ts, w);
+            if (s != Status::normal) return s;
+            list = arg_list(c.fn);
+        }
+        check_type(stack::arguments + n++, &ts, &w);
+    }
+    // Every refinement absent, its cells none (a function's refinement cell false).
+    const uint32_t refinements_at = j;
+    uint32_t r = 0;
+    while (cell::type(cells_of(list) + j) == kTypeRefinement) {
+        const uint32_t n = cells_of(list)[j + 1].w2;
+        if (is_function) logic::push(false);
+        for (uint32_t k = 0; k < n; ++k) stack::push(Cell{kTypeNone, 0, 0, 0});
+        refs[r++] = -1;
+        j += 2 + 2 * n;
+    }
+    if (is_function)
+        for (uint32_t k = cells_of(list)[j].w2; k > 0; --k) stack::push(Cell{kTypeNone, 0, 0, 0});
+    if (!c.path) return Status::normal;
+
+    uint64_t used = 0;
+    for (uint32_t p = c.path_index; p < length_of(c.path->w2); ++p) {
+        Cell e = cells_of(c.path->w2)[p];
+        const uint8_t et = cell::type(&e);
+        if (et != kTypeWord && et != kTypeGetWord)
+            error::fire(error::kScript, error::script::bad_refine, {&e});
+        // Find the refinement and where its cells are in the frame.
+        list = arg_list(c.fn);
+        uint32_t k = refinements_at, number = 0;
+        uint32_t position = (refinements_at) / 2; // cells of the required arguments
+        bool found = false;
+        while (cell::type(cells_of(list) + k) == kTypeRefinement) {
+            const Cell& rc = cells_of(list)[k];
+            const uint32_t n = cells_of(list)[k + 1].w2;
+            if (symbol::resolve(rc.w2) == symbol::resolve(e.w2)) {
+                found = true;
+                break;
+            }
+            position += n + (is_function ? 1 : 0);
+            ++number;
+            k += 2 + 2 * n;
+        }
+        if (!found) {
+            Cell name;
+            stack::get_call(&name);
+            cell::set_type(&e, kTypeRefinement);
+            error::fire(error::kScript, error::script::no_refine, {&name, &e});
+        }
+        if (number < 64) {
+            if (used & (uint64_t{1} << number)) {
+                Cell name;
+                stack::get_call(&name);
+                error::fire(error::kScript, error::script::dup_refine, {c.path});
+            }
+            used |= uint64_t{1} << number;
+        }
+        bool on = true;
+        if (et == kTypeGetWord) on = logic::value_true(word_value(&e));
+        const uint32_t n = cells_of(list)[k + 1].w2;
+        if (is_function) {
+            logic::make_at(stack::arguments + position, on);
+            ++position;
+        }
+        refs[number] = on ? static_cast<int32_t>(position) : -1;
+        for (uint32_t a = 0; a < n; ++a) {
+            list = arg_list(c.fn);
+            const Cell ts = cells_of(list)[k + 2 + 2 * a];
+            const Cell w = cells_of(list)[k + 3 + 2 * a];
+            Status s = fetch_arg(c, ts, w);
+            if (s != Status::normal) return s;
+            check_type(stack::top - 1, &ts, &w);
+            if (on) stack::arguments[position + a] = stack::top[-1];
+            stack::pop(1);
+        }
+    }
+    return Status::normal;
+}
+
+// Runs a function!'s body on its frame: the locals context reads the frame's cells.
+Status run_body(Cell* fn) {
+    const uint32_t locals = fn->w1;
+    context::set_stack_values(locals, stack::arguments);
+    stack::set_body_flag(true);
+    Cell body = cells_of(fn->w3)[0];
+    if (cell::type(&body) != kTypeBlock) {
+        stack::arguments[0] = Cell{kTypeNone, 0, 0, 0};
+        return Status::normal;
+    }
+    Status s = eval_block(&body);
+    switch (s) {
+    case Status::normal:
+        stack::arguments[0] = stack::top[-1];
+        return s;
+    case Status::return_:
+        stack::arguments[0] = exit_value;
+        return Status::normal;
+    case Status::exit:
+        stack::arguments[0] = Cell{kTypeUnset, 0, 0, 0};
+        return Status::normal;
+    default:
+        return s;
+    }
+}
+
+// Calls the function value at c.fn: frame, arguments, entry or body; the result replaces
+// the function value and the top comes back to just above it.
+Status call(Call& c, const Cell* name) {
+    DepthGuard guard;
+    const uint8_t t = cell::type(c.fn);
+    const bool is_function = t == kTypeFunction;
+    stack::top = c.fn + 1;
+    if (is_function)
+        stack::mark_func(name, c.fn->w1, true);
+    else
+        stack::mark(name, stack::kNative | stack::kInterpFlag >> 24);
+    stack::top += c.preset; // operands already in place
+    int32_t refs[64];
+    Status s = gather(c, refs, is_function);
+    if (s == Status::normal) {
+        if (is_function)
+            s = run_body(c.fn);
+        else if (t == kTypeAction)
+            s = actions::entry(c.fn->w1)(refs);
+        else if (t == kTypeRoutine)
+            s = routines::entry(cells_of(c.fn->w3)[2].w2)(refs);
+        else
+            s = natives::entry(c.fn->w1)(refs);
+    }
+    if (s != Status::normal) {
+        stack::unwind();
+        return s;
+    }
+    stack::unwind();
+    *c.fn = c.fn[1];
+    stack::top = c.fn + 1;
+    return Status::normal;
+}
+
+// --- Paths ------------------------------------------------------------------------------------
+
+// `path` is a cell on the data stack. Pushes the value (call and get modes); in set mode the
+// value to store is the cell on top, which the walk leaves as the result.
+Status eval_path(const Cell* code, uint32_t& i, const Cell* path, int mode) {
+    const uint32_t node = path->w2;
+    const uint32_t first = path->w1;
+    if (first >= length_of(node)) error::fire(error::kScript, error::script::empty_path);
+    Cell head = cells_of(node)[first];
+    if (cell::type(&head) != kTypeWord)
+        error::fire(error::kScript, error::script::word_first, {path});
+    Cell* new_value = mode == kPathSet ? stack::top - 1 : nullptr;
+    Cell* parent = stack::push(*word_value(&head));
+    if (cell::type(parent) == kTypeUnset)
+        error::fire(error::kScript, error::script::unset_path, {path, &head});
+    for (uint32_t k = first + 1;; ++k) {
+        if (is_callable(cell::type(parent))) {
+            if (mode == kPathSet)
+                error::fire(error::kScript, error::script::invalid_path_set, {path});
+            if (mode == kPathGet && k < length_of(node))
+                error::fire(error::kScript, error::script::invalid_path_get, {path});
+            if (mode == kPathCall) {
+                Call c{parent, code, &i, path, k, false};
+                Cell name = cells_of(path->w2)[k - 1];
+                if (cell::type(&name) != kTypeWord) name = *words::word.anon;
+                return call(c, &name);
+            }
+        }
+        if (k >= length_of(path->w2)) break;
+        Cell e = cells_of(path->w2)[k];
+        Cell* selector = stack::push(e);
+        if (cell::type(&e) == kTypeParen) {
+            Status s = eval_block(&e);
+            if (s != Status::normal) return s;
+            *selector = stack::top[-1];
+        } else if (cell::type(&e) == kTypeGetWord) {
+            *selector = *word_value(&e);
+        }
+        stack::top = selector + 1;
+        if (cell::type(selector) == kTypeUnset)
+            error::fire(error::kScript, error::script::invalid_path, {path, selector});
+        const bool last = k + 1 >= length_of(path->w2);
+        auto fn = datatype::function<action::slot::eval_path>(cell::type(parent));
+        if (!fn) {
+            if (k > first + 1)
+                error::fire(error::kScript, error::script::bad_path_type,
+                            {selector, datatype::push(cell::type(parent)), path});
+            error::fire(error::kScript, error::script::bad_path_type2,
+                        {selector, datatype::push(cell::type(parent))});
+        }
+        Cell* answer = fn(parent, selector, mode == kPathSet && last ? new_value : nullptr,
+                          const_cast<Cell*>(path), nullptr, nullptr, static_cast<int32_t>(k), false,
+                          mode == kPathGet, last, false);
+        if (mode == kPathSet && last) {
+            stack::top = parent;
+            return Status::normal;
+        }
+        *parent = *answer;
+        stack::top = parent + 1;
+    }
+    if (mode == kPathSet) stack::top = parent;
+    return Status::normal;
+}
+
+// --- Integer fast paths -----------------------------------------------------------------------
+
+// The operators whose integer case the interpreter computes itself: the action slots of add,
+// subtract and multiply, and the comparison natives (their comparison codes + 100).
+int32_t fast_operator(const Cell& op) {
+    if (cell::type(&op) == kTypeAction)
+        return op.w1 == action::slot::add || op.w1 == action::slot::subtract ||
+                       op.w1 == action::slot::multiply
+                   ? static_cast<int32_t>(op.w1)
+                   : -1;
+    if (cell::type(&op) == kTypeNative && op.w1 >= natives::kEqualQ &&
+        op.w1 <= natives::kGreaterOrEqualQ) {
+        static constexpr int32_t kCodes[] = {
+            action::op::equal,           action::op::not_equal, action::op::strict_equal,
+            action::op::lesser,          action::op::greater,   action::op::lesser_or_equal,
+            action::op::greater_or_equal};
+        return 100 + kCodes[op.w1 - natives::kEqualQ];
+    }
+    return -1;
+}
+
+// Computes `left op right` into `left`; false when the result leaves the integers (the
+// action then makes the float).
+bool integer_operation(int32_t op, Cell* left, const Cell* right) {
+    const auto a = static_cast<int32_t>(left->w2);
+    const auto b = static_cast<int32_t>(right->w2);
+    int32_t r = 0;
+    bool truth = false;
+    switch (op) {
+    case action::slot::add:
+        if (__builtin_add_overflow(a, b, &r)) return false;
+        break;
+    case action::slot::subtract:
+        if (__builtin_sub_overflow(a, b, &r)) return false;
+        break;
+    case action::slot::multiply:
+        if (__builtin_mul_overflow(a, b, &r)) return false;
+        break;
+    case 100 + action::op::equal:
+    case 100 + action::op::strict_equal:
+        truth = a == b;
+        break;
+    case 100 + action::op::not_equal:
+        truth = a != b;
+        break;
+    case 100 + action::op::lesser:
+        truth = a < b;
+        break;
+    case 100 + action::op::lesser_or_equal:
+        truth = a <= b;
+        break;
+    case 100 + action::op::greater:
+        truth = a > b;
+        break;
+    default:
+        truth = a >= b;
+        break;
+    }
+    if (op >= 100)
+        *left = Cell{kTypeLogic, truth ? 1u : 0u, 0, 0};
+    else
+        *left = Cell{kTypeInteger, 0, static_cast<uint32_t>(r), 0};
+    return true;
+}
+
+// --- One expression ---------------------------------------------------------------------------
+
+Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only, bool no_call) {
+    Cell* base = stack::top;
+    Cell* at = code_at(code, i++);
+    const Cell v = *at;
+    Status s = Status::normal;
+    switch (cell::type(&v)) {
+    case kTypeParen:
+        s = eval_block(&v);
+        break;
+    case kTypeSetWord: {
+        if (i >= length_of(code->w2)) error::fire(error::kScript, error::script::need_value, {&v});
+        // The word's index is resolved once, in the code.
+        peek_value(at);
+        stack::mark(words::word.body, stack::kNative | stack::kInterpFlag >> 24);
+        stack::push(*at);
+        s = eval_expr(code, i, false, false);
+        if (s != Status::normal) {
+            stack::unwind();
+            return s;
+        }
+        word::set_to_next_checked();
+        stack::unwind_keep();
+        break;
+    }
+    case kTypeSetPath: {
+        if (i >= length_of(code->w2)) error::fire(error::kScript, error::script::need_value, {&v});
+        Cell* p = stack::push(v);
+        s = eval_expr(code, i, false, false);
+        if (s != Status::normal) return s;
+        s = eval_path(code, i, p, kPathSet);
+        if (s != Status::normal) return s;
+        *base = p[1];
+        stack::top = base + 1;
+        break;
+    }
+    case kTypeGetWord:
+        stack::push(*word_value(at));
+        break;
+    case kTypeLitWord:
+        cell::set_type(stack::push(v), kTypeWord);
+        break;
+    case kTypeWord: {
+        const Cell* value = word_value(at);
+        const uint8_t t = cell::type(value);
+        if (is_callable(t)) {
+            Cell* fn = stack::push(*value);
+            Call c{fn, code, &i, nullptr, 0, false};
+            s = call(c, &v);
+        } else if (t == kTypeUnset) {
+            error::fire(error::kScript, error::script::no_value, {&v});
+        } else if (t == kTypeOp) {
+            error::fire(error::kScript, error::script::no_op_arg, {&v});
+        } else if (t == kTypeLitWord) {
+            cell::set_type(stack::push(*value), kTypeWord);
+        } else {
+            stack::push(*value);
+        }
+        break;
+    }
+    case kTypePath:
+    case kTypeGetPath: {
+        Cell* p = stack::push(v);
+        s = eval_path(code, i, p, cell::type(&v) == kTypePath ? kPathCall : kPathGet);
+        if (s != Status::normal) return s;
+        *base = stack::top[-1];
+        stack::top = base + 1;
+        break;
+    }
+    case kTypeLitPath:
+        cell::set_type(stack::push(v), kTypePath);
+        break;
+    case kTypeOp:
+        error::fire(error::kInternal, error::internal::not_done);
+    case kTypeNative:
+    case kTypeAction:
+    case kTypeFunction:
+    case kTypeRoutine: {
+        Cell* fn = stack::push(v);
+        if (no_call) break;
+        Call c{fn, code, &i, nullptr, 0, false};
+        s = call(c, words::word.anon);
+        break;
+    }
+    case kTypeIssue:
+        if (i < length_of(code->w2) && cell::type(code_at(code, i)) == kTypeBlock &&
+            (v.w2 == words::symbol.system || v.w2 == words::symbol.system_global))
+            error::fire(error::kInternal, error::internal::zan_system);
+        stack::push(v);
+        break;
+    default:
+        stack::push(v);
+        break;
+    }
+    if (s != Status::normal || prefix_only) return s;
+
+    // Infix lookahead: operators chain strictly from left to right.
+    while (i < length_of(code->w2)) {
+        Cell* next = code_at(code, i);
+        if (cell::type(next) != kTypeWord) break;
+        const Cell* value = peek_value(next);
+        if (!value || cell::type(value) != kTypeOp) break;
+        Cell name = *next;
+        Cell op = *value;
+        op.header = (op.header >> 16) & 0xFF;
+        ++i;
+        Call c{base, code, &i, nullptr, 0, true, 1};
+        const int32_t fast = fast_operator(op);
+        if (fast >= 0 && cell::type(base) == kTypeInteger && i < length_of(code->w2)) {
+            // Integer operands take no frame; anything else is called with both operands
+            // in place.
+            Cell* right = stack::top;
+            s = eval_expr(code, i, true, false);
+            if (s != Status::normal) return s;
+            if (cell::type(right) == kTypeInteger && integer_operation(fast, base, right)) {
+                stack::top = base + 1;
+                continue;
+            }
+            stack::push(*right);
+            *right = *base;
+            c.preset = 2;
+        } else {
+            stack::push(*base); // the left operand moves up: it is the first argument
+        }
+        *base = op;
+        s = call(c, &name);
+        if (s != Status::normal) return s;
+    }
+    return s;
+}
+
+Cell* kept_cells[] = {&exit_value, &current, &thrown_value, &thrown_name, &error_value};
+
+void mark_interp() {
+    for (Cell* c : kept_cells) collector::mark_block(c, c + 1);
+}
+
+// The raiser: every language error becomes an error! value naming the call it happened in
+// and the code near it, and recording the frame level for its stack trace.
+void on_fire(const error::Raised& raised) {
+    Cell* e = error::create(raised);
+    Cell* where = stack::push_cell();
+    stack::get_call(where);
+    error::get_where(e, where);
+    Cell* near = error::field(e, error::kNear);
+    if (cell::type(&current) == kTypeBlock && cell::type(near) == kTypeNone) *near = current;
+    Cell* level = error::field(e, error::kStack);
+    if (cell::type(level) != kTypeBlock) *level = Cell{kTypeInteger, 0, stack::depth(), 0};
+    error_value = *e;
+    stack::top = e;
+}
+
+// What the error module reads of the frames.
+uint32_t current_spec() {
+    if (stack::depth() == 0) return 0;
+    const Frame* f = stack::last_frame();
+    if (!(f->header & stack::kInterpFlag) || stack::arguments <= stack::bottom) return 0;
+    const Cell* fn = stack::arguments - 1;
+    return is_callable(cell::type(fn)) ? fn->w2 : 0;
+}
+
+// The calls of an error's stack line, from the bottom frame up to the recorded level: with
+// one level only the frames whose name refers to a function!, with more every named frame.
+void trace_calls(const Cell* block, int32_t frame, int32_t levels) {
+    const uint32_t body = words::word.body->w2, anon = words::word.anon->w2;
+    for (int32_t i = 0; i < frame && i < static_cast<int32_t>(stack::kFrames); ++i) {
+        const Frame f = stack::frame_bottom[i];
+        if (f.symbol() == body || f.symbol() == anon) continue;
+        Cell w{kTypeWord, f.name_context ? f.name_context : context::global, f.symbol(),
+               word::kUnresolved};
+        if (levels <= 1) {
+            const Cell* v = peek_value(&w);
+            if (!v || cell::type(v) != kTypeFunction) continue;
+        }
+        block::append_copy(block, &w);
+    }
+}
+
+const error::Calls kCalls{current_spec, trace_calls};
+
+} // namespace
+
+// --- Blocks -----------------------------------------------------------------------------------
+
+Status eval_block(const Cell* block) {
+    DepthGuard guard;
+    PositionGuard position;
+    stack::mark(words::word.body, stack::kEval | stack::kInterpFlag >> 24);
+    Cell* result = stack::push(Cell{kTypeUnset, 0, 0, 0});
+    Cell* code = stack::push(*block);
+    uint32_t i = code->w1;
+    Status s = Status::normal;
+    while (i < length_of(code->w2)) {
+        stack::top = code + 1;
+        current = *code;
+        current.w1 = i;
+        s = eval_expr(code, i, false, false);
+        if (s != Status::normal) break;
+        *result = code[1];
+    }
+    if (s != Status::normal) {
+        stack::unwind();
+        return s;
+    }
+    stack::unwind_keep();
+    return s;
+}
+
+Status do_block(const Cell* block) {
+    Status s = eval_block(block);
+    if (s == Status::normal) {
+        *stack::arguments = stack::top[-1];
+        stack::top = stack::arguments + 1;
+    }
+    return s;
+}
+
+Status eval_next(const Cell* block, uint32_t* index, bool prefix_only) {
+    return eval_expr(block, *index, prefix_only, false);
+}
+
+Status apply(const Cell* function, const Cell* args) {
+    Cell* fn = stack::push(*function);
+    if (cell::type(fn) == kTypeOp) fn->header = (fn->header >> 16) & 0xFF;
+    uint32_t i = args->w1;
+    Call c{fn, args, &i, nullptr, 0, false};
+    return call(c, words::word.anon);
+}
+
+Status get_path(const Cell* path) {
+    Cell* p = stack::push(*path);
+    uint32_t unused = 0;
+    Status s = eval_path(nullptr, unused, p, kPathGet);
+    if (s == Status::normal) {
+        *p = stack::top[-1];
+        stack::top = p + 1;
+    }
+    return s;
+}
+
+void near_position(Cell* near) {
+    *near = current;
+}
+
+Cell* value_of(Cell* word) {
+    return word_value(word);
+}
+
+void expect_arg(const Cell* value, const Cell* argument) {
+    Cell name;
+    stack::get_call(&name);
+    Cell type;
+    datatype::make_at(&type, cell::type(value));
+    error::fire(error::kScript, error::script::expect_arg, {&name, &type, argument});
+}
+
+void status_to_error(Status status) {
+    switch (status) {
+    case Status::break_:
+        error::fire(error::kThrow, error::throw_::break_);
+    case Status::continue_:
+        error::fire(error::kThrow, error::throw_::continue_);
+    case Status::return_:
+    case Status::exit:
+        error::fire(error::kThrow, error::throw_::return_);
+    default:
+        return;
+    }
+}
+
+void caught_error(Cell* out, bool keep) {
+    *out = error_value;
+    if (keep) error::set_trace(out);
+}
+
+void init() {
+    for (Cell* c : kept_cells) *c = Cell{kTypeNone, 0, 0, 0};
+    exit_value = Cell{kTypeUnset, 0, 0, 0};
+    collector::add_marker(mark_interp);
+    error::set_fire_hook(on_fire);
+    error::set_calls(&kCalls);
+}
+
+} // namespace interp

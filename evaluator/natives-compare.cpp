@@ -1,0 +1,53 @@
+// Comparison and logic natives: the comparison operators' functions, same?, not and type?.
+#include "datatypes/core/datatype.h"
+#include "datatypes/core/logic.h"
+#include "evaluator/actions.h"
+#include "evaluator/natives.h"
+#include "evaluator/stack.h"
+
+namespace natives {
+
+namespace {
+
+using interp::Status;
+
+template <int32_t Op> Status compare(const int32_t*) {
+    Cell* a = stack::arguments;
+    logic::make_at(a, actions::compare(a, a + 1, Op));
+    return Status::normal;
+}
+
+Status not_(const int32_t*) {
+    logic::make_at(stack::arguments, !logic::value_true(stack::arguments));
+    return Status::normal;
+}
+
+Status type_q(const int32_t* refs) {
+    struct {
+        bool word;
+    } options{ref_on(refs, 0)};
+    const uint8_t t = cell::type(stack::arguments);
+    if (options.word)
+        *stack::arguments = *datatype::name_record(t).word;
+    else
+        datatype::make_at(stack::arguments, t);
+    return Status::normal;
+}
+
+} // namespace
+
+void register_compare() {
+    namespace op = action::op;
+    set(kEqualQ, compare<op::equal>);
+    set(kNotEqualQ, compare<op::not_equal>);
+    set(kStrictEqualQ, compare<op::strict_equal>);
+    set(kLesserQ, compare<op::lesser>);
+    set(kGreaterQ, compare<op::greater>);
+    set(kLesserOrEqualQ, compare<op::lesser_or_equal>);
+    set(kGreaterOrEqualQ, compare<op::greater_or_equal>);
+    set(kSameQ, compare<op::same>);
+    set(kNot, not_);
+    set(kTypeQ, type_q);
+}
+
+} // namespace natives

@@ -1,0 +1,332 @@
+// Control-flow natives: conditionals, loops, and the non-local exits with catch and try.
+#include "datatypes/core/context.h"
+#include "datatypes/core/integer.h"
+#include "datatypes/core/logic.h"
+#include "datatypes/core/symbol.h"
+#include "datatypes/more/error-ids.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/natives.h"
+#include "evaluator/stack.h"
+#include "runtime-core/memory.h"
+#include "runtime-core/support.h"
+#include "runtime-core/throw.h"
+#include "runtime-core/words.h"
+
+namespace natives {
+
+namespace {
+
+using interp::Status;
+
+const Cell kUnsetCell{kTypeUnset, 0, 0, 0};
+const Cell kNoneCell{kTypeNone, 0, 0, 0};
+
+inline Cell* arg(int i) {
+    return stack::arguments + i;
+}
+
+// The truth test of conditions that must yield a value.
+bool strict_true(const Cell* value) {
+    if (cell::type(value) == kTypeUnset) error::fire(error::kScript, error::script::no_return);
+    return logic::value_true(value);
+}
+
+// Runs a block and makes its value the native's result.
+Status run(const Cell* block) {
+    return interp::do_block(block);
+}
+
+// --- Conditionals -------------------------------------------------------------------------
+
+Status if_(const int32_t*) {
+    if (logic::value_true(arg(0))) return run(arg(1));
+    *arg(0) = kNoneCell;
+    return Status::normal;
+}
+
+Status unless(const int32_t*) {
+    if (!logic::value_true(arg(0))) return run(arg(1));
+    *arg(0) = kNoneCell;
+    return Status::normal;
+}
+
+Status either(const int32_t*) {
+    return run(arg(strict_true(arg(0)) ? 1 : 2));
+}
+
+// any and all step through their block one expression at a time.
+Status any_all(bool all) {
+    Cell* a = stack::arguments;
+    uint32_t i = a->w1;
+    Cell* code = stack::push(*a);
+    Cell last = kNoneCell;
+    while (i < memory::buffer(code->w2)->length()) {
+        stack::top = code + 1;
+        Status s = interp::eval_next(code, &i);
+        if (s != Status::normal) return s;
+        const bool truth = logic::value_true(stack::top - 1);
+        if (!all && truth) {
+            *a = stack::top[-1];
+            return Status::normal;
+        }
+        if (all && !truth) {
+            *a = kNoneCell;
+            return Status::normal;
+        }
+        last = stack::top[-1];
+    }
+    *a = all ? last : kNoneCell;
+    return Status::normal;
+}
+
+Status any(const int32_t*) {
+    return any_all(false);
+}
+Status all(const int32_t*) {
+    return any_all(true);
+}
+
+// --- Loops ----------------------------------------------------------------------------------
+//
+// Each loop pushes a loop frame, the target of break and continue. A status of return or exit
+// passes through; break ends the loop with the value break carried (unset for a plain break).
+
+struct Loop {
+    Cell* args; // the native's frame
+    Loop() : args(stack::arguments) { stack::mark(words::word.body, stack::kLoop); }
+    // One body evaluation; false when the loop must end (with `status` to pass on).
+    bool body(const Cell* block, Status& status) {
+        stack::top = stack::arguments;
+        status = interp::eval_block(block);
+        switch (status) {
+        case Status::normal:
+            last = stack::top[-1];
+            return true;
+        case Status::continue_:
+            status = Status::normal;
+            last = kUnsetCell;
+            return true;
+        case Status::break_:
+            status = Status::normal;
+            last = interp::exit_value;
+            interp::exit_value = kUnsetCell;
+            return false;
+        default:
+            return false;
+        }
+    }
+    Status end(Status status, const Cell& result) {
+        stack::unwind();
+        if (status == Status::normal) *args = result;
+        return status;
+    }
+    Cell last = kUnsetCell;
+};
+
+Status while_(const int32_t*) {
+    Loop loop;
+    Status s = Status::normal;
+    for (;;) {
+        stack::top = stack::arguments;
+        s = interp::eval_block(loop.args);
+        if (s == Status::break_ || s == Status::continue_)
+            error::fire(error::kThrow, error::throw_::while_cond);
+        if (s != Status::normal || !strict_true(stack::top - 1)) break;
+        if (!loop.body(loop.args + 1, s)) break;
+    }
+    return loop.end(s, kUnsetCell);
+}
+
+Status until(const int32_t*) {
+    Loop loop;
+    Status s = Status::normal;
+    for (;;) {
+        stack::top = stack::arguments;
+        s = interp::eval_block(loop.args);
+        if (s == Status::normal) {
+            loop.last = stack::top[-1];
+            if (strict_true(&loop.last)) break;
+        } else if (s == Status::continue_) {
+            s = Status::normal;
+        } else {
+            if (s == Status::break_) {
+                s = Status::normal;
+                loop.last = interp::exit_value;
+            }
+            break;
+        }
+    }
+    return loop.end(s, loop.last);
+}
+
+// A count argument: a float is truncated toward zero and the cell becomes an integer!.
+int32_t loop_count(Cell* count) {
+    const int32_t n = check::int_arg(count);
+    integer::make_at(count, n);
+    return n;
+}
+
+Status loop(const int32_t*) {
+    const int32_t n = loop_count(arg(0));
+    if (n < 1) {
+        *arg(0) = kNoneCell;
+        return Status::normal;
+    }
+    Loop loop;
+    Status s = Status::normal;
+    for (int32_t k = 0; k < n && loop.body(loop.args + 1, s); ++k) {
+    }
+    return loop.end(s, loop.last);
+}
+
+Status repeat(const int32_t*) {
+    const int32_t n = loop_count(arg(1));
+    if (n < 1) {
+        *arg(0) = kNoneCell;
+        return Status::normal;
+    }
+    Loop loop;
+    Status s = Status::normal;
+    for (int32_t k = 1; k <= n; ++k) {
+        Cell counter{kTypeInteger, 0, static_cast<uint32_t>(k), 0};
+        context::set_word(loop.args, &counter);
+        if (!loop.body(loop.args + 2, s)) break;
+    }
+    return loop.end(s, loop.last);
+}
+
+Status forever(const int32_t*) {
+    Loop loop;
+    Status s = Status::normal;
+    while (loop.body(loop.args, s)) {
+    }
+    return loop.end(s, loop.last);
+}
+
+// --- Exits ----------------------------------------------------------------------------------
+
+Status break_(const int32_t* refs) {
+    if (!stack::find_target(stack::kLoop, 1)) error::fire(error::kThrow, error::throw_::break_);
+    const Cell* value = ref_arg(refs, 0);
+    interp::exit_value = value ? *value : kUnsetCell;
+    return Status::break_;
+}
+
+Status continue_(const int32_t*) {
+    if (!stack::find_target(stack::kLoop, 1)) error::fire(error::kThrow, error::throw_::continue_);
+    interp::exit_value = kUnsetCell;
+    return Status::continue_;
+}
+
+Status exit_(const int32_t*) {
+    if (!stack::find_target(0, 1)) error::fire(error::kThrow, error::throw_::return_);
+    interp::exit_value = kUnsetCell;
+    return Status::exit;
+}
+
+Status return_(const int32_t*) {
+    if (!stack::find_target(0, 1)) error::fire(error::kThrow, error::throw_::return_);
+    interp::exit_value = *arg(0);
+    return Status::return_;
+}
+
+Status throw_(const int32_t* refs) {
+    const Cell* name = ref_arg(refs, 0);
+    interp::thrown_value = *arg(0);
+    interp::thrown_name = name ? *name : kNoneCell;
+    stack::save_call_frame();
+    if (!stack::find_target(stack::kCatch, 1))
+        error::fire(error::kThrow, error::throw_::throw_, {arg(0)});
+    runtime::throw_code(runtime::kThrowThrow);
+    return Status::normal;
+}
+
+// Whether a catch/name takes a throw with the name `thrown`.
+bool name_matches(const Cell* names, const Cell& thrown) {
+    if (cell::type(&thrown) != kTypeWord) return false;
+    const uint32_t s = symbol::resolve(thrown.w2);
+    if (cell::type(names) == kTypeWord) return symbol::resolve(names->w2) == s;
+    for (uint32_t k = names->w1; k < memory::buffer(names->w2)->length(); ++k) {
+        const Cell* n = memory::buffer(names->w2)->cells() + k;
+        if (cell::type(n) == kTypeWord && symbol::resolve(n->w2) == s) return true;
+    }
+    return false;
+}
+
+// The catch constructs: run the block under a frame of the kind; a thrown code that `take`
+// accepts ends the construct, with `on_caught` making its result.
+template <class Take, class Caught> Status guarded(uint32_t kind, Take take, Caught on_caught) {
+    Cell* a = stack::arguments;
+    stack::Frame* level = stack::frame_top;
+    try {
+        stack::mark(words::word.body, kind);
+        Status s = interp::eval_block(a);
+        if (s == Status::normal) *a = stack::top[-1];
+        stack::unwind();
+        return s;
+    } catch (const runtime::Thrown& t) {
+        if (!take(t.code)) throw;
+        stack::unroll_to(level);
+        stack::arguments = a;
+        stack::top = a + 1;
+        runtime::reset_thrown_code();
+        on_caught(a);
+        return Status::normal;
+    }
+}
+
+Status catch_(const int32_t* refs) {
+    const Cell* names = ref_arg(refs, 0);
+    if (names && cell::type(names) == kTypeBlock) {
+        for (uint32_t k = names->w1; k < memory::buffer(names->w2)->length(); ++k)
+            if (cell::type(memory::buffer(names->w2)->cells() + k) != kTypeWord)
+                error::fire(error::kScript, error::script::invalid_refine_arg,
+                            {words::word.name, names});
+    }
+    stack::Frame* level = stack::frame_top;
+    return guarded(
+        stack::kCatch,
+        [names, level](uint32_t code) {
+            if (code != runtime::kThrowThrow) return false;
+            if (!names || name_matches(names, interp::thrown_name)) return true;
+            // Passed on: an outer catch must take it.
+            if (!stack::find_target(stack::kCatch, static_cast<uint32_t>(stack::frame_top - level)))
+                error::fire(error::kThrow, error::throw_::throw_, {&interp::thrown_value});
+            return false;
+        },
+        [](Cell* a) { *a = interp::thrown_value; });
+}
+
+Status try_(const int32_t* refs) {
+    struct {
+        bool all, keep;
+    } options{ref_on(refs, 0), ref_on(refs, 1)};
+    return guarded(
+        options.all ? stack::kTryAll : stack::kTry,
+        [](uint32_t code) { return code == runtime::kThrowError; },
+        [keep = options.keep](Cell* a) { interp::caught_error(a, keep); });
+}
+
+} // namespace
+
+void register_control() {
+    set(kIf, if_);
+    set(kUnless, unless);
+    set(kEither, either);
+    set(kAny, any);
+    set(kAll, all);
+    set(kWhile, while_);
+    set(kUntil, until);
+    set(kLoop, loop);
+    set(kRepeat, repeat);
+    set(kForever, forever);
+    set(kBreak, break_);
+    set(kContinue, continue_);
+    set(kExit, exit_);
+    set(kReturn, return_);
+    set(kThrow, throw_);
+    set(kCatch, catch_);
+    set(kTry, try_);
+}
+
+} // namespace natives

@@ -1,0 +1,180 @@
+// The natives table: the machine entries of the native! values by slot number.
+//
+// A native entry reads its arguments from the current frame's cells (argument i in cell i
+// from the arguments base, which is also the result slot) and receives one integer per
+// refinement of its spec, in spec order: -1 when the refinement is absent, otherwise the
+// frame position of the refinement's first argument cell (an absent refinement's argument
+// cells hold none). It leaves its result in the frame's first cell and answers the status
+// that break, continue, return and exit travel as (interpreter.h).
+//
+// Slot numbers are part of the saved form of native! values and never change. Each family of
+// natives lives in a file of its own that ends with its registration.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "evaluator/interpreter.h"
+#include "runtime-core/cell.h"
+
+namespace natives {
+
+using Entry = interp::Status (*)(const int32_t* refinements);
+
+constexpr uint32_t kSlots = 120;   // addressable slots
+constexpr uint32_t kDefined = 107; // slots that hold a native
+
+enum Slot : uint32_t {
+    kIf = 1,
+    kUnless,
+    kEither,
+    kAny,
+    kAll,
+    kWhile,
+    kUntil,
+    kLoop,
+    kRepeat,
+    kForever,
+    kForeach,
+    kForall,
+    kRemoveEach,
+    kFunc,
+    kFunction,
+    kDoes,
+    kHas,
+    kSwitch,
+    kCase,
+    kDo,
+    kGet,
+    kSet,
+    kPrint,
+    kPrin,
+    kEqualQ,
+    kNotEqualQ,
+    kStrictEqualQ,
+    kLesserQ,
+    kGreaterQ,
+    kLesserOrEqualQ,
+    kGreaterOrEqualQ,
+    kSameQ,
+    kNot,
+    kTypeQ,
+    kReduce,
+    kCompose,
+    kStats,
+    kBind,
+    kIn,
+    kParse,
+    kUnion,
+    kIntersect,
+    kUnique,
+    kDifference,
+    kExclude,
+    kComplementQ,
+    kDehex,
+    kEnhex,
+    kNegativeQ,
+    kPositiveQ,
+    kMax,
+    kMin,
+    kShift,
+    kToHex,
+    kSine,
+    kCosine,
+    kTangent,
+    kArcsine,
+    kArccosine,
+    kArctangent,
+    kArctangent2,
+    kNaNQ,
+    kLog2,
+    kLog10,
+    kLogE,
+    kExp,
+    kSquareRoot,
+    kConstruct,
+    kValueQ,
+    kTry,
+    kUppercase,
+    kLowercase,
+    kAsPair,
+    kAsPoint2D,
+    kAsPoint3D,
+    kAsMoney,
+    kBreak,
+    kContinue,
+    kExit,
+    kReturn,
+    kThrow,
+    kCatch,
+    kExtend,
+    kDebase,
+    kToLocalFile,
+    kWait,
+    kChecksum,
+    kUnset,
+    kNewLine,
+    kNewLineQ,
+    kEnbase,
+    kContextQ,
+    kSetEnv,
+    kGetEnv,
+    kListEnv,
+    kNow,
+    kSignQ,
+    kAs,
+    kCall,
+    kZeroQ,
+    kSizeQ,
+    kBrowse,
+    kCompress,
+    kDecompress,
+    kRecycle,
+    kTranscode,
+    kApply,
+};
+static_assert(kApply == kDefined);
+
+// Fills every defined slot with an entry that raises internal/not-done, then lets each family
+// register its natives, and makes the scratch block.
+void init();
+// Puts an entry in its slot (1 to 107).
+void set(uint32_t slot, Entry entry);
+// The entry of a slot from 1 to 107.
+Entry entry(uint32_t slot);
+
+// A 32-cell work block kept in the root block for natives that need one.
+extern Cell* scratch;
+
+// Reads refinement `i` of an entry's refinement list as the address of its first argument
+// cell, null when absent.
+inline Cell* ref_arg(const int32_t* refinements, int i);
+// The refinement as a flag.
+inline bool ref_on(const int32_t* refinements, int i) {
+    return refinements[i] >= 0;
+}
+
+// Evaluates each expression of a block (from its index) and pushes a new block of the
+// values. May collect and run user code.
+interp::Status reduce_block(const Cell* block);
+
+// Output of the prompt loop and the script runner (natives-system.cpp): UTF-8 text; a value
+// formed; a value molded after "== " and cut to a width. May collect.
+void write_text(const uint8_t* text, size_t size, bool newline);
+void write_formed(const Cell* value, bool newline);
+std::u16string formed(const Cell* value);
+void write_result(const Cell* value, int32_t width);
+
+// The families' registrations (one file each).
+void register_control();
+void register_compare();
+void register_eval();
+void register_system();
+
+} // namespace natives
+
+#include "evaluator/stack.h"
+
+inline Cell* natives::ref_arg(const int32_t* refinements, int i) {
+    return refinements[i] >= 0 ? stack::arguments + refinements[i] : nullptr;
+}

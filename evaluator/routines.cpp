@@ -1,0 +1,72 @@
+#include "evaluator/routines.h"
+
+#include <cstring>
+
+#include "datatypes/core/block.h"
+#include "datatypes/core/context.h"
+#include "datatypes/core/symbol.h"
+#include "datatypes/core/word.h"
+#include "datatypes/more/error-ids.h"
+#include "evaluator/stack.h"
+#include "loading/lexer.h"
+#include "runtime-core/memory.h"
+#include "runtime-core/runtime.h"
+#include "runtime-core/support.h"
+#include "runtime-core/throw.h"
+
+namespace routines {
+
+namespace {
+
+using interp::Status;
+
+// Ends the evaluation with an exit status: the process ends once every frame has unwound.
+Status quit_return(const int32_t*) {
+    runtime::quit_status = static_cast<int32_t>(stack::arguments->w2);
+    runtime::throw_code(runtime::kThrowOrderlyEnd);
+    return Status::normal;
+}
+
+struct Routine {
+    const char* name;
+    const char* spec;
+    natives::Entry entry;
+};
+
+const Routine kRoutines[] = {
+    {"quit-return", "[\"Ends the program with an exit status\" status [integer!]]", quit_return},
+};
+
+Status not_done(const int32_t*) {
+    error::fire(error::kInternal, error::internal::not_done);
+}
+
+} // namespace
+
+natives::Entry entry(uint32_t index) {
+    return index < std::size(kRoutines) ? kRoutines[index].entry : not_done;
+}
+
+void init() {
+    for (uint32_t k = 0; k < std::size(kRoutines); ++k) {
+        const Routine& r = kRoutines[k];
+        Cell* loaded = lexer::load_push(reinterpret_cast<const uint8_t*>(r.spec),
+                                        static_cast<uint32_t>(std::strlen(r.spec)));
+        Cell* spec = stack::push(memory::buffer(loaded->w2)->cells()[loaded->w1]);
+        Cell* value = stack::push(Cell{kTypeUnset, 0, 0, 0});
+        Cell* more = stack::push_cell();
+        block::make_at(more, 5);
+        for (int i = 0; i < 5; ++i) block::append_copy(more, value);
+        memory::buffer(more->w2)->cells()[2] = Cell{kTypeInteger, 0, k, 0};
+        memory::buffer(more->w2)->cells()[0] = Cell{kTypeNone, 0, 0, 0};
+        const uint32_t ctx = context::make_from_spec(spec, true, false, context::kFunction);
+        *value = Cell{kTypeRoutine, ctx, spec->w2, more->w2};
+        *context::owner_of(ctx) = *value;
+        Cell* word = stack::push_cell();
+        word::make_at(symbol::make(r.name), word);
+        context::set_word(word, value);
+        stack::top = loaded;
+    }
+}
+
+} // namespace routines

@@ -1,0 +1,17 @@
+// The routine table: machine functions of the runtime that the language sees as routine!
+// values (quit-return and the other environment routines). A routine! value keeps its index
+// in this table; its arguments come in the frame as a native's do.
+#pragma once
+#include <cstdint>
+
+#include "evaluator/natives.h"
+
+namespace routines {
+
+// The entry at an index (internal/not-done for one that holds none).
+natives::Entry entry(uint32_t index);
+
+// Builds the routine! values of the table and sets their global words. May collect.
+void init();
+
+} // namespace routines
