@@ -16,6 +16,7 @@ void acquire_context() {
 }
 
 bool random_bytes(void* out, size_t count) {
+    acquire_context(); // callers before start-up's acquisition (the hash seed) get it here
     return provider && count <= 0xFFFFFFFFu &&
            CryptGenRandom(provider, static_cast<DWORD>(count), static_cast<BYTE*>(out));
 }
