@@ -209,6 +209,16 @@ void evacuate_node_frames() {
     if (any) ++state.node_cycles;
 }
 
+// Torture mode: every live node moves to a fresh frame, so that a node id kept in a plain
+// variable across an allocation names a released frame afterwards and faults.
+void evacuate_every_node_frame() {
+    NodeFrame* last = record.last_node_frame;
+    if (!last) return;
+    for (NodeFrame* f = record.first_node_frame; f != last->next; f = f->next) f->evacuated = 1;
+    for (NodeFrame* f = record.first_node_frame; f != last->next; f = f->next) evacuate(f);
+    ++state.node_cycles;
+}
+
 // --- Frame tables and interior pointers --------------------------------------------------
 
 void build_frame_table() {
@@ -329,11 +339,10 @@ void compact_series_frames() {
     }
 }
 
-// Torture mode: every live buffer moves to a fresh frame; the old frames stay poisoned (and
-// filled with 0xDD) until the next cycle, so that a stale address reads garbage or trips
-// AddressSanitizer instead of finding the value it expected.
+// Torture mode, every other cycle: every live buffer moves to a fresh frame; the old frames
+// are filled with 0xDD and stay poisoned until the next cycle, so that a stale address reads
+// garbage or trips AddressSanitizer instead of finding the value it expected.
 void compact_torture() {
-    memory::release_quarantine();
     SeriesFrame* old = record.first_series_frame;
     record.first_series_frame = record.last_series_frame = record.active_series_frame = nullptr;
     SeriesFrame* to = nullptr;
@@ -355,12 +364,10 @@ void compact_torture() {
     }
     while (old) {
         SeriesFrame* next = old->next;
-        size_t size = static_cast<size_t>(old->end - old->data());
-        memory::unpoison(old->data(), size);
-        std::memset(old->data(), 0xDD, size);
-        memory::poison(old->data(), size);
-        old->next = record.quarantine;
-        record.quarantine = old;
+        size_t used = static_cast<size_t>(old->top - old->data());
+        memory::unpoison(old->data(), used);
+        std::memset(old->data(), 0xDD, used);
+        memory::free_os_block(old);
         old = next;
     }
     if (to) record.active_series_frame = to;
@@ -421,7 +428,15 @@ void init() {
 void collect() {
     if (busy() || state.pins) return;
     state.busy.store(1);
-    if (state.node_compaction) evacuate_node_frames();
+    // Torture alternates moving every buffer with the sliding compaction the product runs.
+    const bool move_all = record.torture && state.series_cycles % 2 == 0;
+    if (record.torture) memory::release_quarantine();
+    if (state.node_compaction) {
+        if (record.torture)
+            evacuate_every_node_frame();
+        else
+            evacuate_node_frames();
+    }
     detail::Access::mark_roots();
     slots::mark();
     drain();
@@ -434,7 +449,7 @@ void collect() {
     detail::Access::record_interiors();
     externals::sweep();
     if (owner_sweep) owner_sweep();
-    if (record.torture)
+    if (move_all)
         compact_torture();
     else
         compact_series_frames();
@@ -444,6 +459,7 @@ void collect() {
     for (Buffer* b : fixed_marked) b->flags &= ~kFlagMark;
     fixed_marked.clear();
     pairs.clear();
+    memory::release_spare_blocks(false);
     ++state.series_cycles;
     state.busy.store(0);
     memory::raise_deferred_fault();

@@ -420,22 +420,36 @@ TEST_F(MemoryTest, BigBuffersAreReleasedWhenUnreachable) {
     EXPECT_EQ(record.first_big_frame->next, nullptr);
 }
 
-// Torture mode: every allocation collects and moves every live buffer; the place it left
-// is poisoned (or, without AddressSanitizer, overwritten).
-TEST_F(MemoryTest, TortureModeMovesEveryLiveBufferAtEveryAllocation) {
+// Torture mode: every allocation collects and moves every live node to a fresh node frame,
+// whose old number then names no frame; every other cycle also moves every live buffer and
+// poisons (or, without AddressSanitizer, overwrites) the place it left, and the cycles in
+// between run the sliding compaction, which leaves a buffer with nothing dead below it.
+TEST_F(MemoryTest, TortureModeMovesEveryNodeAtEveryAllocationAndEveryBufferAtEveryOther) {
     record.torture = true;
     GcRoot s(make_text("moving"));
-    for (int i = 0; i < 3; ++i) {
-        Buffer* before = memory::buffer(s.node());
+    std::vector<uint32_t> old_ids;
+    for (int i = 0; i < 4; ++i) {
+        uint32_t node_before = s.node();
+        Buffer* before = memory::buffer(node_before);
         int32_t cycles = collector::state.series_cycles;
+        const bool moves_every_buffer = cycles % 2 == 0;
         make_text("trigger");
         EXPECT_EQ(collector::state.series_cycles, cycles + 1);
-        EXPECT_NE(memory::buffer(s.node()), before);
+        EXPECT_NE(s.node(), node_before);
+        EXPECT_EQ(record.node_frames[node_before >> memory::kNodeSlotBits], nullptr);
+        EXPECT_EQ(memory::find_buffer(node_before), nullptr);
         EXPECT_EQ(text_of(s.node()), "moving");
+        if (moves_every_buffer) {
+            EXPECT_NE(memory::buffer(s.node()), before);
 #ifdef ZAN_ASAN
-        EXPECT_TRUE(__asan_address_is_poisoned(before->data()));
+            EXPECT_TRUE(__asan_address_is_poisoned(before->data()));
 #else
-        EXPECT_EQ(before->data()[0], 0xDD);
+            EXPECT_EQ(before->data()[0], 0xDD);
 #endif
+        } else {
+            EXPECT_EQ(memory::buffer(s.node()), before);
+        }
+        for (uint32_t old : old_ids) EXPECT_NE(s.node() >> memory::kNodeSlotBits, old);
+        old_ids.push_back(node_before >> memory::kNodeSlotBits);
     }
 }
