@@ -31,7 +31,7 @@ TEST_F(MemoryTest, UnreachableSeriesAreReclaimedReachableOnesKeepTheirContent) {
         if (i % 2)
             make_text(text.c_str());
         else
-            append(list.node(), string_of(make_text(text.c_str())));
+            append(list, string_of(make_text(text.c_str())));
     }
     collector::collect();
     Buffer* b = memory::buffer(list.node());
@@ -49,15 +49,15 @@ TEST_F(MemoryTest, UnreachableSeriesAreReclaimedReachableOnesKeepTheirContent) {
 TEST_F(MemoryTest, NestedBlocksAndCyclesAreMarkedOnce) {
     GcRoot outer(memory::alloc_cells(2));
     GcRoot inner(memory::alloc_cells(4));
-    append(outer.node(), block_of(inner.node()));
-    append(inner.node(), string_of(make_text("leaf")));
-    append(inner.node(), block_of(inner.node())); // itself
-    append(inner.node(), block_of(outer.node())); // its parent
-    uint32_t inner_node = inner.node();
+    append(outer, block_of(inner.node()));
+    append(inner, string_of(make_text("leaf")));
+    append(inner, block_of(inner.node())); // itself
+    append(inner, block_of(outer.node())); // its parent
     inner.set_node(0);
     collector::collect();
     collector::collect();
     EXPECT_EQ(used_nodes(), 3u);
+    uint32_t inner_node = memory::buffer(outer.node())->cells()[0].w2;
     Cell* cells = memory::buffer(inner_node)->cells();
     EXPECT_EQ(text_of(cells[0].w2), "leaf");
     EXPECT_EQ(cells[1].w2, inner_node);
@@ -99,11 +99,11 @@ TEST_F(MemoryTest, RootsAndCellsFollowAnEvacuatedNodeFrame) {
     collector::state.enabled = 0;
     memory::NodeFrame* first = record.first_node_frame;
     GcRoot keep(memory::alloc_cells(100));
-    for (int i = 0; i < 99; ++i) append(keep.node(), string_of(make_text("a")));
+    for (int i = 0; i < 99; ++i) append(keep, string_of(make_text("a")));
     while (first->free_head != 0) memory::alloc_bytes(1); // garbage fills the first frame
     GcRoot survivor(make_text("survivor"));
     GcRoot block(memory::alloc_cells(1));
-    append(block.node(), string_of(make_text("inside")));
+    append(block, string_of(make_text("inside")));
     ASSERT_EQ(node_frame_count(), 2);
     uint32_t old_survivor = survivor.node();
     uint32_t old_inside = memory::buffer(block.node())->cells()[0].w2;
@@ -347,8 +347,11 @@ void mark_owner_table() {
 void sweep_owner_table() {
     if (!owner_table) return;
     Buffer* b = memory::buffer(owner_table);
-    for (Cell* c = b->cells(); c < b->cells_tail(); ++c)
-        if (c->header == kTypeString && !collector::is_marked(c->w2)) *c = Cell{kTypeNone, 0, 0, 0};
+    for (Cell* c = b->cells(); c < b->cells_tail(); ++c) {
+        if (c->header != kTypeString) continue;
+        c->w2 = collector::forward(c->w2); // marking never visits a weak entry
+        if (!collector::is_marked(c->w2)) *c = Cell{kTypeNone, 0, 0, 0};
+    }
 }
 
 } // namespace
@@ -396,9 +399,8 @@ TEST_F(MemoryTest, ExternalRowsLiveAsLongAsAValueReachesThem) {
 }
 
 TEST_F(MemoryTest, FixedBuffersKeepTheirCellsAliveAndLoseTheirMark) {
-    uint32_t fixed = memory::alloc_unmanaged_series(4, 16, 0);
-    GcRoot root(fixed);
-    append(fixed, string_of(make_text("held by a fixed block")));
+    GcRoot root(memory::alloc_unmanaged_series(4, 16, 0));
+    append(root, string_of(make_text("held by a fixed block")));
     collector::collect();
     Buffer* b = memory::buffer(root.node());
     EXPECT_EQ(b->flags & memory::kFlagMark, 0u);

@@ -130,9 +130,9 @@ TEST_F(HashTable, NewTablesSizeTheirBucketsForTheExpectedKeys) {
 
 TEST_F(HashTable, HashesOfValuesByType) {
     GcRoot block(memory::alloc_cells(8));
-    for (uint32_t unit : {1u, 2u, 4u}) append(block.node(), text(U"Grüße", unit));
-    append(block.node(), text(U"GRÜSSE", 1)); // ß has no one-to-one upper case
-    append(block.node(), text(U"GRÜßE", 2));
+    for (uint32_t unit : {1u, 2u, 4u}) append(block, text(U"Grüße", unit));
+    append(block, text(U"GRÜSSE", 1)); // ß has no one-to-one upper case
+    append(block, text(U"GRÜßE", 2));
     const Cell* c = memory::buffer(block.node())->cells();
     for (bool sensitive : {false, true}) {
         EXPECT_EQ(hashtable::hash_value(c[0], sensitive), hashtable::hash_value(c[1], sensitive));
@@ -302,7 +302,7 @@ TEST_F(HashTable, DeletedBucketsAreReused) {
     // The integer kinds likewise.
     GcRoot ints(Cell{kTypeHash, 0, 0, hashtable::init(0, nullptr, hashtable::kIntegers, 1)});
     GcRoot keys(memory::alloc_cells(4));
-    for (int i = 0; i < 3; ++i) append(keys.node(), string_of(make_text("k")));
+    for (int i = 0; i < 3; ++i) append(keys, string_of(make_text("k")));
     auto key = [&](int i) { return at(keys.node(), static_cast<uint32_t>(i)).w2; };
     for (int i = 0; i < 3; ++i) *hashtable::put_int(ints.cell().w3, key(i)) = integer(i);
     ASSERT_NE(hashtable::delete_int(ints.cell().w3, key(1)), nullptr);
@@ -367,7 +367,7 @@ TEST_F(HashTable, TablesGrowAtTheBound) {
     {
         GcRoot t(Cell{kTypeHash, 0, 0, hashtable::init(0, nullptr, hashtable::kIntegers, 1)});
         GcRoot keys(memory::alloc_cells(8));
-        for (int i = 0; i < 8; ++i) append(keys.node(), string_of(make_text("k")));
+        for (int i = 0; i < 8; ++i) append(keys, string_of(make_text("k")));
         auto key = [&](int i) { return at(keys.node(), static_cast<uint32_t>(i)).w2; };
         for (int i = 0; i < 6; ++i) *hashtable::put_int(t.cell().w3, key(i)) = integer(i);
         for (int i = 0; i < 5; ++i) hashtable::delete_int(t.cell().w3, key(i));
@@ -422,16 +422,16 @@ TEST_F(HashTable, ManyKeysSurviveEveryGrowth) {
 // value, and the block loses the later pairs.
 TEST_F(HashTable, AMapFromABlockKeepsTheFirstKeyWithTheLastValue) {
     GcRoot block(memory::alloc_cells(10));
-    append(block.node(), text(U"a", 1));
-    append(block.node(), integer(1));
-    append(block.node(), text(U"b", 1));
-    append(block.node(), integer(2));
-    append(block.node(), text(U"A", 2)); // not strictly equal: a key of its own
-    append(block.node(), integer(3));
-    append(block.node(), text(U"a", 4));
-    append(block.node(), integer(4));
-    append(block.node(), text(U"a", 1));
-    append(block.node(), integer(5));
+    append(block, text(U"a", 1));
+    append(block, integer(1));
+    append(block, text(U"b", 1));
+    append(block, integer(2));
+    append(block, text(U"A", 2)); // not strictly equal: a key of its own
+    append(block, integer(3));
+    append(block, text(U"a", 4));
+    append(block, integer(4));
+    append(block, text(U"a", 1));
+    append(block, integer(5));
     GcRoot map(Cell{kTypeMap, 0, block.node(), 0});
     map.cell().w3 = hashtable::init(5, &map.cell(), hashtable::kMap);
     const uint32_t b = map.cell().w2;
@@ -468,12 +468,12 @@ TEST_F(HashTable, MapKeysGoThroughTheKeyPreparation) {
         if (cell::type(&key) == kTypeWord) cell::set_type(&key, kTypeSetWord);
     });
     GcRoot block(memory::alloc_cells(6));
-    append(block.node(), word(kTypeWord, 7));
-    append(block.node(), integer(1));
-    append(block.node(), word(kTypeLitWord, 8));
-    append(block.node(), integer(2));
-    append(block.node(), word(kTypeGetWord, 7)); // the same key as the first
-    append(block.node(), integer(3));
+    append(block, word(kTypeWord, 7));
+    append(block, integer(1));
+    append(block, word(kTypeLitWord, 8));
+    append(block, integer(2));
+    append(block, word(kTypeGetWord, 7)); // the same key as the first
+    append(block, integer(3));
     GcRoot map(Cell{kTypeMap, 0, block.node(), 0});
     map.cell().w3 = hashtable::init(3, &map.cell(), hashtable::kMap);
     const uint32_t b = map.cell().w2;
@@ -669,7 +669,7 @@ TEST_F(HashTable, TablesRebuildAfterTheCollectorMovesNodes) {
     GcRoot ints(Cell{kTypeHash, 0, 0, hashtable::init(16, nullptr, hashtable::kIntegers, 1)});
     constexpr uint32_t kBlocks = 12;
     for (uint32_t i = 0; i < kBlocks; ++i) {
-        append(pool.node(), block_of(memory::alloc_cells(1)));
+        append(pool, block_of(memory::alloc_cells(1)));
         const Cell b = at(pool.node(), i);
         h.add(b);
         *hashtable::put_int(ints.cell().w3, b.w2) = integer(int32_t(i));
@@ -782,7 +782,7 @@ TEST_F(HashTable, TheOwnerTableHoldsItsEntriesWeakly) {
                      ? owner.node()
                      : memory::alloc_cells(1));
         GcRoot w(dies == the_context ? memory::alloc_cells(1) : context.node());
-        if (dies == both_in_a_cycle) append(s.node(), block_of(o.node())); // refers back
+        if (dies == both_in_a_cycle) append(s, block_of(o.node())); // refers back
         Cell* values = hashtable::put_int(owner_table, s.node());
         values[0] = dies == nothing ? string_of(s.node()) : block_of(s.node());
         values[1] = Cell{kTypeObject, o.node(), 0, 0};
@@ -805,9 +805,9 @@ TEST_F(HashTable, TheOwnerTableHoldsItsEntriesWeakly) {
 TEST_F(HashTable, AHashAgreesWithALinearSearchUnderRandomWork) {
     GcRoot pool(memory::alloc_cells(32));
     for (const char32_t* t : {U"a", U"A", U"b", U"ß", U"ẞ", U"long text 1"})
-        for (uint32_t unit : {1u, 2u, 4u}) append(pool.node(), text(t, unit));
-    for (int i = 0; i < 4; ++i) append(pool.node(), integer(i));
-    for (int i = 0; i < 3; ++i) append(pool.node(), block_of(memory::alloc_cells(1)));
+        for (uint32_t unit : {1u, 2u, 4u}) append(pool, text(t, unit));
+    for (int i = 0; i < 4; ++i) append(pool, integer(i));
+    for (int i = 0; i < 3; ++i) append(pool, block_of(memory::alloc_cells(1)));
     const uint32_t pool_size = length(pool.node());
 
     Keyed h(hashtable::kHash, 0);

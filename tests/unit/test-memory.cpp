@@ -174,20 +174,19 @@ TEST_F(MemoryTest, ExpandFilledFillsBeyondTheOldCapacity) {
 // A new buffer's placement bits are its own: a copy or expansion of a fixed buffer lives in
 // a frame and is collected like any other.
 TEST_F(MemoryTest, CopiesAndExpansionsDoNotInheritFixedOrBig) {
-    uint32_t fixed = memory::alloc_unmanaged_series(16, 1, 0);
-    Buffer* f = memory::buffer(fixed);
+    GcRoot fixed_root(memory::alloc_unmanaged_series(16, 1, 0));
+    Buffer* f = memory::buffer(fixed_root.node());
     EXPECT_TRUE(f->flags & memory::kFlagFixed);
     std::memcpy(f->data(), "fixed", 5);
     f->tail = 5;
 
-    uint32_t copy = memory::copy_series(memory::buffer(fixed));
+    uint32_t copy = memory::copy_series(memory::buffer(fixed_root.node()));
     Buffer* c = memory::buffer(copy);
     EXPECT_FALSE(c->flags & (memory::kFlagFixed | memory::kFlagBig));
     EXPECT_EQ(text_of(copy), "fixed");
     EXPECT_TRUE(in_a_series_frame(c));
 
-    GcRoot fixed_root(fixed);
-    Buffer* grown = memory::expand_series_to(memory::buffer(fixed), 4000000);
+    Buffer* grown = memory::expand_series_to(memory::buffer(fixed_root.node()), 4000000);
     EXPECT_FALSE(grown->flags & memory::kFlagFixed);
     EXPECT_TRUE(grown->flags & memory::kFlagBig);
     EXPECT_EQ(text_of(fixed_root.node()), "fixed");
