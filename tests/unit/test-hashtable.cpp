@@ -73,6 +73,8 @@ public:
     }
     uint32_t block() { return value_.cell().w2; }
     uint32_t table() { return value_.cell().w3; }
+    // Where the table's node lives: a rooted word that collections keep up to date.
+    uint32_t* table_slot() { return &value_.cell().w3; }
     hashtable::Record& record() { return *hashtable::record(table()); }
     // Appends a value and indexes it. May collect.
     int32_t add(const Cell& value, bool* rebuilt = nullptr) {
@@ -209,12 +211,10 @@ TEST_F(HashTable, FloatKeysAreEqualAsNumbers) {
 // Word keys hash and compare through their canonical symbol, so case variants collide.
 TEST_F(HashTable, WordsHashByTheirCanonicalSymbol) {
     Keyed symbols(hashtable::kWords, 0);
-    uint32_t table = symbols.table();
-    symbol_table = &table;
+    symbol_table = symbols.table_slot();
     hashtable::set_symbol_resolver(resolve_in_table);
     const uint32_t foo = hashtable::put_symbol(symbols.table(), "foo", 3, false);
     const uint32_t FOO = hashtable::put_symbol(symbols.table(), "FOO", 3, false);
-    table = symbols.table();
     const Cell a = word(kTypeWord, foo), b = word(kTypeSetWord, FOO);
     EXPECT_EQ(hashtable::hash_value(a, false), hashtable::hash_value(b, false));
     EXPECT_TRUE(hashtable::keys_equal(a, b, 0));
@@ -534,13 +534,10 @@ TEST_F(HashTable, SymbolsAreInternedWithCaseVariantsAsAliases) {
 // Context words: found by symbol id or by canonical id, added at the end of the word list.
 TEST_F(HashTable, ContextWordsAreFoundByCanonicalOrExactSymbol) {
     Keyed symbols(hashtable::kWords, 0);
-    uint32_t symbol_node = symbols.table();
-    symbol_table = &symbol_node;
+    symbol_table = symbols.table_slot();
     hashtable::set_symbol_resolver(resolve_in_table);
     auto sym = [&](const char* t) {
-        const uint32_t id = hashtable::put_symbol(symbols.table(), t, uint32_t(std::strlen(t)), 0);
-        symbol_node = symbols.table();
-        return id;
+        return hashtable::put_symbol(symbols.table(), t, uint32_t(std::strlen(t)), 0);
     };
     const uint32_t foo = sym("foo"), bar = sym("bar"), FOO = sym("FOO");
     GcRoot context(memory::alloc_cells(2));
