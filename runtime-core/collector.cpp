@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <exception>
 #include <vector>
 
 #include "runtime-core/externals.h"
@@ -373,6 +374,62 @@ void compact_torture() {
     if (to) record.active_series_frame = to;
 }
 
+// While pinned nothing may move and no node id may change: a dead buffer gives its node back
+// where it lies (its space waits for the next moving cycle), and each frame's heap top drops
+// to the end of its last live buffer, so that what a pinned section allocates and drops is
+// taken again instead of new frames.
+void sweep_in_place() {
+    for (SeriesFrame* frame = record.first_series_frame; frame; frame = frame->next) {
+        uint8_t* live_end = frame->data();
+        for (uint8_t* p = frame->data(); p < frame->top; p += total_of(p)) {
+            auto* b = reinterpret_cast<Buffer*>(p);
+            if (b->flags & kFlagMark) {
+                b->flags &= ~kFlagMark;
+                live_end = p + total_of(p);
+            } else if (b->node) {
+                memory::queue_free_node(b->node, b);
+                b->node = 0;
+                memory::poison(b->data(), b->size);
+            }
+        }
+        memory::poison(live_end, static_cast<size_t>(frame->top - live_end));
+        frame->top = live_end;
+    }
+}
+
+// Clears the marks that an unfinished cycle left on buffers and external rows.
+void clear_marks() {
+    for (SeriesFrame* frame = record.first_series_frame; frame; frame = frame->next)
+        for (uint8_t* p = frame->data(); p < frame->top; p += total_of(p))
+            reinterpret_cast<Buffer*>(p)->flags &= ~kFlagMark;
+    for (memory::BigFrame* f = record.first_big_frame; f; f = f->next)
+        f->buffer()->flags &= ~kFlagMark;
+    for (Buffer* b : fixed_marked) b->flags &= ~kFlagMark;
+    externals::clear_marks();
+}
+
+// A cycle from its busy flag to its end. Whatever way it ends, the flag goes down and no
+// cycle state is left behind: a cycle that does not reach its end (an exception from a
+// marker) clears the marks it set, so that collection goes on working afterwards.
+class Cycle {
+public:
+    Cycle() { state.busy.store(1); }
+    ~Cycle() {
+        if (!finished_) clear_marks();
+        work.clear();
+        fixed_marked.clear();
+        pairs.clear();
+        memory::flush_free_nodes();
+        state.busy.store(0);
+    }
+    Cycle(const Cycle&) = delete;
+    Cycle& operator=(const Cycle&) = delete;
+    void finish() { finished_ = true; }
+
+private:
+    bool finished_ = false;
+};
+
 } // namespace
 
 namespace detail {
@@ -426,42 +483,58 @@ void init() {
 }
 
 void collect() {
-    if (busy() || state.pins) return;
-    state.busy.store(1);
-    // Torture alternates moving every buffer with the sliding compaction the product runs.
-    const bool move_all = record.torture && state.series_cycles % 2 == 0;
-    if (record.torture) memory::release_quarantine();
-    if (state.node_compaction) {
-        if (record.torture)
-            evacuate_every_node_frame();
-        else
-            evacuate_node_frames();
-    }
-    detail::Access::mark_roots();
-    slots::mark();
-    drain();
-    for (uint32_t i = 0; i < marker_count; ++i) {
-        if (!markers[i]) continue;
-        markers[i]();
+    if (busy() || state.holds) return;
+    std::exception_ptr failure;
+    {
+        Cycle cycle;
+        // A pinned cycle moves nothing. Torture alternates moving every buffer with the
+        // sliding compaction the product runs, and moves every node at each cycle.
+        const bool pinned = state.pins > 0;
+        const bool move_all = record.torture && state.series_cycles % 2 == 0;
+        if (record.torture) memory::release_quarantine();
+        if (state.node_compaction && !pinned) {
+            if (record.torture)
+                evacuate_every_node_frame();
+            else
+                evacuate_node_frames();
+        }
+        detail::Access::mark_roots();
+        slots::mark();
         drain();
+        for (uint32_t i = 0; i < marker_count; ++i) {
+            if (!markers[i]) continue;
+            markers[i]();
+            drain();
+        }
+        build_frame_table();
+        detail::Access::record_interiors();
+        // A release callback or the owner sweep may raise an error: the cycle still ends as
+        // it should, and the error goes on from there.
+        try {
+            externals::sweep();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        try {
+            if (owner_sweep) owner_sweep();
+        } catch (...) {
+            if (!failure) failure = std::current_exception();
+        }
+        if (pinned)
+            sweep_in_place();
+        else if (move_all)
+            compact_torture();
+        else
+            compact_series_frames();
+        memory::sweep_big_frames();
+        memory::flush_free_nodes();
+        memory::trim_node_frames();
+        for (Buffer* b : fixed_marked) b->flags &= ~kFlagMark;
+        memory::release_spare_blocks(false);
+        ++state.series_cycles;
+        cycle.finish();
     }
-    build_frame_table();
-    detail::Access::record_interiors();
-    externals::sweep();
-    if (owner_sweep) owner_sweep();
-    if (move_all)
-        compact_torture();
-    else
-        compact_series_frames();
-    memory::sweep_big_frames();
-    memory::flush_free_nodes();
-    memory::trim_node_frames();
-    for (Buffer* b : fixed_marked) b->flags &= ~kFlagMark;
-    fixed_marked.clear();
-    pairs.clear();
-    memory::release_spare_blocks(false);
-    ++state.series_cycles;
-    state.busy.store(0);
+    if (failure) std::rethrow_exception(failure);
     memory::raise_deferred_fault();
 }
 

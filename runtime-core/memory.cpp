@@ -500,7 +500,7 @@ Buffer* expand(Buffer* old, uint32_t new_size, Buffer** old_now) {
     new_size = std::max(new_size, old->tail - old->head);
     // The series stays alive and in place for the collector while its new buffer is taken,
     // also when nothing else refers to it yet.
-    std::optional<NoGcScope> pin;
+    std::optional<NoCollectScope> pin;
     if (old->node == 0) pin.emplace();
     GcRoot root(old->node);
     Buffer* nb = alloc_series_buffer(new_size / unit, unit, 0);
@@ -550,7 +550,7 @@ Buffer* expand_series_filled(Buffer* buffer, uint32_t new_size, uint8_t byte) {
 }
 
 uint32_t copy_series(Buffer* source) {
-    std::optional<NoGcScope> pin;
+    std::optional<NoCollectScope> pin;
     if (source->node == 0) pin.emplace();
     GcRoot root(source->node);
     uint32_t node = alloc_bytes(source->size);

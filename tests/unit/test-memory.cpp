@@ -121,7 +121,7 @@ TEST_F(MemoryTest, ABufferAsLargeAsTheNextFrameMakesItTheMaximum) {
 }
 
 TEST_F(MemoryTest, ExpandingWithZeroDoublesAndRetiresTheOldBuffer) {
-    NoGcScope still; // the old buffer stays where it is, so the test can look at it
+    NoCollectScope still; // the old buffer stays where it is, so the test can look at it
     uint32_t node = memory::alloc_series(32, 1, 8);
     Buffer* old = memory::buffer(node);
     std::memcpy(old->at_head(), "abc", 3);
