@@ -144,11 +144,32 @@ void push_cells(Buffer* b) {
                         reinterpret_cast<Cell*>(b->data() + tail)});
 }
 
+// Scans the queued cells depth first, a few at a time: the rest of a long range goes back on
+// the stack before its cells are marked, so the buffers they reach are scanned next, while
+// their headers are still in the cache, and the stack holds a few entries per level instead
+// of one per reached buffer. The node slots of block cells a little ahead are prefetched,
+// since a shuffled graph reaches them in random order.
 void drain() {
+    constexpr std::ptrdiff_t kChunk = 32;
+    constexpr std::ptrdiff_t kAhead = 8;
     while (!work.empty()) {
         Range r = work.back();
         work.pop_back();
-        for (Cell* c = r.first; c < r.last; ++c) {
+        Cell* last = r.last;
+        if (last - r.first > kChunk) {
+            last = r.first + kChunk;
+            work.push_back({last, r.last});
+        }
+        for (Cell* c = r.first; c < last; ++c) {
+            if (c + kAhead < r.last) {
+                const Cell& ahead = c[kAhead];
+                const uint32_t node = ahead.w2;
+                const uint32_t number = node >> memory::kNodeSlotBits;
+                if (node != 0 && type_markers[ahead.header & cell::kTypeMask] == mark_block_cell &&
+                    number < record.node_frames_size && record.node_frames[number])
+                    __builtin_prefetch(
+                        &record.node_frames[number]->slots()[node & memory::kNodeSlotMask]);
+            }
             TypeMarker m = type_markers[c->header & cell::kTypeMask];
             if (m) m(*c);
         }

@@ -589,7 +589,10 @@ void queue_free_node(uint32_t node, const Buffer* dead) {
 
 void flush_free_nodes() {
     uint32_t* queue = record.free_node_queue;
-    std::sort(queue, queue + record.free_node_count);
+    // Compaction queues dead nodes in address order, which is mostly allocation order: the
+    // queue is often sorted already.
+    if (!std::is_sorted(queue, queue + record.free_node_count))
+        std::sort(queue, queue + record.free_node_count);
     for (uint32_t i = 0; i < record.free_node_count; ++i) {
         NodeFrame* frame = record.node_frames[queue[i] >> kNodeSlotBits];
         if (frame) free_node(frame, queue[i]);
