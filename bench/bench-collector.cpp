@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
     if (!bench::run_interleaved(argc, argv, reporter)) return 1;
     std::printf("\nratio collection / memcpy of the live bytes (goal: below 5)\n");
     for (int64_t n : sizes) {
-        const std::string arg = "/" + std::to_string(n);
+        const std::string arg = "/" + std::to_string(n) + "/";
         const double peer = reporter.time_of("memcpy" + arg);
         for (const auto& [name, shape] : shapes) {
             const double ours = reporter.time_of("collect " + std::string(name) + arg);
