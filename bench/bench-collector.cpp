@@ -28,7 +28,9 @@ uint32_t holder = 0;
 Shape built_shape = Shape::compact;
 uint32_t built_blocks = 0;
 
-void mark_holder() { collector::mark_node_cells(holder); }
+void mark_holder() {
+    collector::mark_node_cells(holder);
+}
 
 // Bytes of the live buffers with their headers and spare bytes: the holder and the blocks.
 uint64_t live_bytes(uint32_t blocks) {
@@ -111,8 +113,10 @@ int main(int argc, char** argv) {
     if (!bench::run_interleaved(argc, argv, reporter)) return 1;
     std::printf("\nratio collection / memcpy of the live bytes (goal: below 5)\n");
     for (int64_t n : sizes) {
-        const std::string arg = "/" + std::to_string(n) + "/";
-        const double peer = reporter.time_of("memcpy" + arg);
+        std::string arg = "/";
+        arg += std::to_string(n);
+        arg += '/';
+        const double peer = reporter.time_of(std::string("memcpy") + arg);
         for (const auto& [name, shape] : shapes) {
             const double ours = reporter.time_of("collect " + std::string(name) + arg);
             if (ours > 0 && peer > 0)
