@@ -1,9 +1,17 @@
-// One full collection of a heap of 1,000,000 live small blocks, all held by one block,
-// against memcpy of the same number of live bytes in the same run.
+// One full collection of heaps of small live blocks, all held by one block, against memcpy of
+// the same number of live bytes in the same run. Three shapes, each at 1,000,000 and
+// 10,000,000 blocks:
+// - compact: the blocks lie in allocation order and nothing is dead (compaction moves nothing);
+// - garbage: a dead block lies after every live one, so every live buffer moves;
+// - shuffled: the holder refers to the blocks in random order (marking follows random
+//   addresses; nothing moves).
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <random>
+#include <string>
 #include <vector>
 
 #include "bench/ratio.h"
@@ -14,48 +22,68 @@
 
 namespace {
 
-constexpr uint32_t kBlocks = 1000000;
+enum class Shape { compact, garbage, shuffled };
 
 uint32_t holder = 0;
-uint64_t live_bytes = 0;
+Shape built_shape = Shape::compact;
+uint32_t built_blocks = 0;
 
-void mark_holder() { collector::mark_node_cells(holder); }
+void mark_holder() {
+    collector::mark_node_cells(holder);
+}
 
-void build_heap() {
+// Bytes of the live buffers with their headers and spare bytes: the holder and the blocks.
+uint64_t live_bytes(uint32_t blocks) {
+    uint64_t cell_bytes = (uint64_t{blocks} * 16 + 15) & ~uint64_t{15};
+    return cell_bytes + memory::kBufferOverhead + uint64_t{blocks} * (32 + memory::kBufferOverhead);
+}
+
+void build(Shape shape, uint32_t blocks) {
     memory::init();
     externals::init();
     memory::new_node_frame(memory::kNodesPerFrame);
     memory::new_series_frame();
     collector::init();
+    collector::reset_registrations();
     collector::add_marker(mark_holder);
-    holder = memory::alloc_cells(kBlocks);
-    collector::state.enabled = 1;
-    for (uint32_t i = 0; i < kBlocks; ++i) {
+    collector::state.enabled = 0; // building does not collect
+    holder = memory::alloc_cells(blocks);
+    for (uint32_t i = 0; i < blocks; ++i) {
         uint32_t block = memory::alloc_cells(2);
         memory::Buffer* b = memory::buffer(block);
-        Cell* c = memory::alloc_tail_cell(b);
-        *c = Cell{kTypeInteger, i, 0, 0};
-        c = memory::alloc_tail_cell(memory::buffer(block));
-        *c = Cell{kTypeInteger, i + 1, 0, 0};
+        *memory::alloc_tail_cell(b) = Cell{kTypeInteger, i, 0, 0};
+        *memory::alloc_tail_cell(b) = Cell{kTypeInteger, i + 1, 0, 0};
         *memory::alloc_tail_cell(memory::buffer(holder)) = Cell{kTypeBlock, 0, block, 0};
+        if (shape == Shape::garbage) memory::alloc_cells(2);
     }
-    collector::collect();
-    // Every live buffer with its header and spare bytes.
-    live_bytes = memory::buffer(holder)->size + memory::kBufferOverhead;
-    memory::Buffer* h = memory::buffer(holder);
-    for (Cell* c = h->cells(); c != h->cells_tail(); c = c + 1)
-        live_bytes += memory::buffer(c->w2)->size + memory::kBufferOverhead;
+    if (shape == Shape::shuffled) {
+        memory::Buffer* h = memory::buffer(holder);
+        std::shuffle(h->cells(), h->cells_tail(), std::mt19937(1));
+    }
+    collector::state.enabled = 1;
+    built_shape = shape;
+    built_blocks = blocks;
 }
 
-void BM_Collect(benchmark::State& state) {
-    for (auto _ : state) collector::collect();
-    state.counters["live MB"] = double(live_bytes) / 1e6;
+void BM_Collect(benchmark::State& state, Shape shape) {
+    const auto blocks = static_cast<uint32_t>(state.range(0));
+    for (auto _ : state) {
+        if (shape == Shape::garbage || built_shape != shape || built_blocks != blocks) {
+            state.PauseTiming();
+            build(shape, blocks);
+            if (shape != Shape::garbage) collector::collect(); // settled: later cycles alike
+            state.ResumeTiming();
+        }
+        collector::collect();
+    }
+    state.counters["live MB"] = double(live_bytes(blocks)) / 1e6;
 }
 
 void BM_Memcpy(benchmark::State& state) {
-    std::vector<char> from(live_bytes, 1), to(live_bytes);
+    const uint64_t bytes = live_bytes(static_cast<uint32_t>(state.range(0)));
+    std::vector<char> from(bytes, 1), to(bytes);
     for (auto _ : state) {
-        std::memcpy(to.data(), from.data(), live_bytes);
+        std::memcpy(to.data(), from.data(), bytes);
         benchmark::ClobberMemory();
     }
 }
@@ -63,14 +91,38 @@ void BM_Memcpy(benchmark::State& state) {
 } // namespace
 
 int main(int argc, char** argv) {
-    build_heap();
-    benchmark::RegisterBenchmark("collect", BM_Collect)->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("memcpy", BM_Memcpy)->Unit(benchmark::kMillisecond);
+    const std::vector<int64_t> sizes{1000000, 10000000};
+    const std::pair<const char*, Shape> shapes[] = {
+        {"compact", Shape::compact}, {"garbage", Shape::garbage}, {"shuffled", Shape::shuffled}};
+    for (int64_t n : sizes) {
+        const int repetitions = n > 1000000 ? 3 : 7;
+        for (const auto& [name, shape] : shapes) {
+            benchmark::RegisterBenchmark(("collect " + std::string(name)).c_str(), BM_Collect,
+                                         shape)
+                ->Arg(n)
+                ->Iterations(n > 1000000 ? 1 : 5)
+                ->Repetitions(repetitions)
+                ->Unit(benchmark::kMillisecond);
+        }
+        benchmark::RegisterBenchmark("memcpy", BM_Memcpy)
+            ->Arg(n)
+            ->Repetitions(repetitions)
+            ->Unit(benchmark::kMillisecond);
+    }
     bench::RatioReporter reporter;
     if (!bench::run_interleaved(argc, argv, reporter)) return 1;
-    double ours = reporter.time_of("collect"), peer = reporter.time_of("memcpy");
-    if (ours > 0 && peer > 0)
-        std::printf("\nratio collection / memcpy of the live bytes: %.2f (goal: below 5)\n",
-                    ours / peer);
+    std::printf("\nratio collection / memcpy of the live bytes (goal: below 5)\n");
+    for (int64_t n : sizes) {
+        std::string arg = "/";
+        arg += std::to_string(n);
+        arg += '/';
+        const double peer = reporter.time_of(std::string("memcpy") + arg);
+        for (const auto& [name, shape] : shapes) {
+            const double ours = reporter.time_of("collect " + std::string(name) + arg);
+            if (ours > 0 && peer > 0)
+                std::printf("  %-8s %9lld blocks: %.2f\n", name, static_cast<long long>(n),
+                            ours / peer);
+        }
+    }
     return 0;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <exception>
 #include <vector>
 
 #include "runtime-core/externals.h"
@@ -143,11 +144,32 @@ void push_cells(Buffer* b) {
                         reinterpret_cast<Cell*>(b->data() + tail)});
 }
 
+// Scans the queued cells depth first, a few at a time: the rest of a long range goes back on
+// the stack before its cells are marked, so the buffers they reach are scanned next, while
+// their headers are still in the cache, and the stack holds a few entries per level instead
+// of one per reached buffer. The node slots of block cells a little ahead are prefetched,
+// since a shuffled graph reaches them in random order.
 void drain() {
+    constexpr std::ptrdiff_t kChunk = 32;
+    constexpr std::ptrdiff_t kAhead = 8;
     while (!work.empty()) {
         Range r = work.back();
         work.pop_back();
-        for (Cell* c = r.first; c < r.last; ++c) {
+        Cell* last = r.last;
+        if (last - r.first > kChunk) {
+            last = r.first + kChunk;
+            work.push_back({last, r.last});
+        }
+        for (Cell* c = r.first; c < last; ++c) {
+            if (c + kAhead < r.last) {
+                const Cell& ahead = c[kAhead];
+                const uint32_t node = ahead.w2;
+                const uint32_t number = node >> memory::kNodeSlotBits;
+                if (node != 0 && type_markers[ahead.header & cell::kTypeMask] == mark_block_cell &&
+                    number < record.node_frames_size && record.node_frames[number])
+                    __builtin_prefetch(
+                        &record.node_frames[number]->slots()[node & memory::kNodeSlotMask]);
+            }
             TypeMarker m = type_markers[c->header & cell::kTypeMask];
             if (m) m(*c);
         }
@@ -207,6 +229,16 @@ void evacuate_node_frames() {
         }
     }
     if (any) ++state.node_cycles;
+}
+
+// Torture mode: every live node moves to a fresh frame, so that a node id kept in a plain
+// variable across an allocation names a released frame afterwards and faults.
+void evacuate_every_node_frame() {
+    NodeFrame* last = record.last_node_frame;
+    if (!last) return;
+    for (NodeFrame* f = record.first_node_frame; f != last->next; f = f->next) f->evacuated = 1;
+    for (NodeFrame* f = record.first_node_frame; f != last->next; f = f->next) evacuate(f);
+    ++state.node_cycles;
 }
 
 // --- Frame tables and interior pointers --------------------------------------------------
@@ -329,11 +361,10 @@ void compact_series_frames() {
     }
 }
 
-// Torture mode: every live buffer moves to a fresh frame; the old frames stay poisoned (and
-// filled with 0xDD) until the next cycle, so that a stale address reads garbage or trips
-// AddressSanitizer instead of finding the value it expected.
+// Torture mode, every other cycle: every live buffer moves to a fresh frame; the old frames
+// are filled with 0xDD and stay poisoned until the next cycle, so that a stale address reads
+// garbage or trips AddressSanitizer instead of finding the value it expected.
 void compact_torture() {
-    memory::release_quarantine();
     SeriesFrame* old = record.first_series_frame;
     record.first_series_frame = record.last_series_frame = record.active_series_frame = nullptr;
     SeriesFrame* to = nullptr;
@@ -355,16 +386,70 @@ void compact_torture() {
     }
     while (old) {
         SeriesFrame* next = old->next;
-        size_t size = static_cast<size_t>(old->end - old->data());
-        memory::unpoison(old->data(), size);
-        std::memset(old->data(), 0xDD, size);
-        memory::poison(old->data(), size);
-        old->next = record.quarantine;
-        record.quarantine = old;
+        size_t used = static_cast<size_t>(old->top - old->data());
+        memory::unpoison(old->data(), used);
+        std::memset(old->data(), 0xDD, used);
+        memory::free_os_block(old);
         old = next;
     }
     if (to) record.active_series_frame = to;
 }
+
+// While pinned nothing may move and no node id may change: a dead buffer gives its node back
+// where it lies (its space waits for the next moving cycle), and each frame's heap top drops
+// to the end of its last live buffer, so that what a pinned section allocates and drops is
+// taken again instead of new frames.
+void sweep_in_place() {
+    for (SeriesFrame* frame = record.first_series_frame; frame; frame = frame->next) {
+        uint8_t* live_end = frame->data();
+        for (uint8_t* p = frame->data(); p < frame->top; p += total_of(p)) {
+            auto* b = reinterpret_cast<Buffer*>(p);
+            if (b->flags & kFlagMark) {
+                b->flags &= ~kFlagMark;
+                live_end = p + total_of(p);
+            } else if (b->node) {
+                memory::queue_free_node(b->node, b);
+                b->node = 0;
+                memory::poison(b->data(), b->size);
+            }
+        }
+        memory::poison(live_end, static_cast<size_t>(frame->top - live_end));
+        frame->top = live_end;
+    }
+}
+
+// Clears the marks that an unfinished cycle left on buffers and external rows.
+void clear_marks() {
+    for (SeriesFrame* frame = record.first_series_frame; frame; frame = frame->next)
+        for (uint8_t* p = frame->data(); p < frame->top; p += total_of(p))
+            reinterpret_cast<Buffer*>(p)->flags &= ~kFlagMark;
+    for (memory::BigFrame* f = record.first_big_frame; f; f = f->next)
+        f->buffer()->flags &= ~kFlagMark;
+    for (Buffer* b : fixed_marked) b->flags &= ~kFlagMark;
+    externals::clear_marks();
+}
+
+// A cycle from its busy flag to its end. Whatever way it ends, the flag goes down and no
+// cycle state is left behind: a cycle that does not reach its end (an exception from a
+// marker) clears the marks it set, so that collection goes on working afterwards.
+class Cycle {
+public:
+    Cycle() { state.busy.store(1); }
+    ~Cycle() {
+        if (!finished_) clear_marks();
+        work.clear();
+        fixed_marked.clear();
+        pairs.clear();
+        memory::flush_free_nodes();
+        state.busy.store(0);
+    }
+    Cycle(const Cycle&) = delete;
+    Cycle& operator=(const Cycle&) = delete;
+    void finish() { finished_ = true; }
+
+private:
+    bool finished_ = false;
+};
 
 } // namespace
 
@@ -419,33 +504,58 @@ void init() {
 }
 
 void collect() {
-    if (busy() || state.pins) return;
-    state.busy.store(1);
-    if (state.node_compaction) evacuate_node_frames();
-    detail::Access::mark_roots();
-    slots::mark();
-    drain();
-    for (uint32_t i = 0; i < marker_count; ++i) {
-        if (!markers[i]) continue;
-        markers[i]();
+    if (busy() || state.holds) return;
+    std::exception_ptr failure;
+    {
+        Cycle cycle;
+        // A pinned cycle moves nothing. Torture alternates moving every buffer with the
+        // sliding compaction the product runs, and moves every node at each cycle.
+        const bool pinned = state.pins > 0;
+        const bool move_all = record.torture && state.series_cycles % 2 == 0;
+        if (record.torture) memory::release_quarantine();
+        if (state.node_compaction && !pinned) {
+            if (record.torture)
+                evacuate_every_node_frame();
+            else
+                evacuate_node_frames();
+        }
+        detail::Access::mark_roots();
+        slots::mark();
         drain();
+        for (uint32_t i = 0; i < marker_count; ++i) {
+            if (!markers[i]) continue;
+            markers[i]();
+            drain();
+        }
+        build_frame_table();
+        detail::Access::record_interiors();
+        // A release callback or the owner sweep may raise an error: the cycle still ends as
+        // it should, and the error goes on from there.
+        try {
+            externals::sweep();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        try {
+            if (owner_sweep) owner_sweep();
+        } catch (...) {
+            if (!failure) failure = std::current_exception();
+        }
+        if (pinned)
+            sweep_in_place();
+        else if (move_all)
+            compact_torture();
+        else
+            compact_series_frames();
+        memory::sweep_big_frames();
+        memory::flush_free_nodes();
+        memory::trim_node_frames();
+        for (Buffer* b : fixed_marked) b->flags &= ~kFlagMark;
+        memory::release_spare_blocks(false);
+        ++state.series_cycles;
+        cycle.finish();
     }
-    build_frame_table();
-    detail::Access::record_interiors();
-    externals::sweep();
-    if (owner_sweep) owner_sweep();
-    if (record.torture)
-        compact_torture();
-    else
-        compact_series_frames();
-    memory::sweep_big_frames();
-    memory::flush_free_nodes();
-    memory::trim_node_frames();
-    for (Buffer* b : fixed_marked) b->flags &= ~kFlagMark;
-    fixed_marked.clear();
-    pairs.clear();
-    ++state.series_cycles;
-    state.busy.store(0);
+    if (failure) std::rethrow_exception(failure);
     memory::raise_deferred_fault();
 }
 

@@ -43,6 +43,7 @@ struct State {
     int32_t series_cycles = 0;    // completed cycles
     int32_t node_cycles = 0;      // cycles that evacuated a node frame
     uint32_t pins = 0;            // live NoGcScope count
+    uint32_t holds = 0;           // live NoCollectScope count
 };
 
 extern State state;
@@ -50,7 +51,8 @@ extern State state;
 // Counters to 0, history setting to 5. Leaves the flags and the registrations alone.
 void init();
 // One full cycle, whatever the enabled flag says; nothing happens inside a cycle or while a
-// NoGcScope is alive.
+// NoCollectScope is alive, and a cycle while a NoGcScope is alive moves nothing. An error
+// that a release callback or the owner sweep raises comes out once the cycle has ended.
 void collect();
 // collect() when the enabled flag is 1.
 void collect_if_enabled();
@@ -179,13 +181,26 @@ public:
     }
 };
 
-// While alive, no collection runs and no buffer moves; allocation takes new frames instead.
-// For user callbacks that run while C++ holds buffer addresses (sort comparators, owner
-// notifications, change handlers).
+// While alive, no buffer moves and no node id changes: addresses into buffers stay valid.
+// Collections still run (the section may allocate without bound, as a sort whose comparator
+// allocates does); they reclaim what nothing reaches, in place. So what the section needs must
+// be reachable as anywhere else. For user callbacks that run while C++ holds buffer
+// addresses (sort comparators, owner notifications, change handlers).
 class NoGcScope {
 public:
     NoGcScope() { ++collector::state.pins; }
     ~NoGcScope() { --collector::state.pins; }
     NoGcScope(const NoGcScope&) = delete;
     NoGcScope& operator=(const NoGcScope&) = delete;
+};
+
+// While alive, no collection runs at all. Only for a few allocations that must keep a buffer
+// that nothing reaches where it is (the old buffer of an expansion); never around user code,
+// since every allocation meanwhile takes new space.
+class NoCollectScope {
+public:
+    NoCollectScope() { ++collector::state.holds; }
+    ~NoCollectScope() { --collector::state.holds; }
+    NoCollectScope(const NoCollectScope&) = delete;
+    NoCollectScope& operator=(const NoCollectScope&) = delete;
 };

@@ -1,5 +1,7 @@
 #include "runtime-core/externals.h"
 
+#include <exception>
+
 #include "runtime-core/heap.h"
 #include "runtime-core/runtime.h"
 
@@ -117,7 +119,10 @@ void for_each(uint32_t kind, void (*callback)(uintptr_t value)) {
 }
 
 void sweep() {
-    // By index: a release callback may itself take or free rows.
+    // By index: a release callback may itself take or free rows. A callback that raises an
+    // error does not stop the sweep: every row is still released or unmarked, and the first
+    // error goes on once the sweep is done.
+    std::exception_ptr failure;
     int32_t prev = -1;
     int32_t row = table.live_head;
     while (row != -1) {
@@ -132,10 +137,20 @@ void sweep() {
             else
                 table.rows[prev].next = next;
             push_free(row);
-            release(dead);
+            try {
+                release(dead);
+            } catch (...) {
+                if (!failure) failure = std::current_exception();
+            }
         }
         row = next;
     }
+    if (failure) std::rethrow_exception(failure);
+}
+
+void clear_marks() {
+    for (int32_t row = table.live_head; row != -1; row = table.rows[row].next)
+        table.rows[row].kind &= ~kMarkBit;
 }
 
 } // namespace externals

@@ -57,6 +57,10 @@ int32_t mark(int32_t row, uintptr_t value);
 // Calls `callback` with the value of every live row of `kind`.
 void for_each(uint32_t kind, void (*callback)(uintptr_t value));
 // Collector: releases and frees every unmarked live row, clears the marks of the others.
+// A release callback that raises an error does not stop it; the first error is raised again
+// at its end.
 void sweep();
+// Collector: clears the mark of every row (a cycle that did not reach its sweep).
+void clear_marks();
 
 } // namespace externals

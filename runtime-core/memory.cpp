@@ -48,24 +48,31 @@ void init_node_free_list(NodeFrame* frame) {
     frame->free_head = node_id(frame, 0);
 }
 
-// A frame number for a new node frame: the lowest free entry of the node table.
+// A frame number for a new node frame: the lowest free entry of the node table (in torture
+// mode the next free one after the number handed out last, coming round to the lowest only
+// when the table can grow no more).
 uint32_t take_frame_number(NodeFrame* frame) {
-    for (uint32_t i = 1; i < record.node_frames_size; ++i) {
-        if (!record.node_frames[i]) {
-            record.node_frames[i] = frame;
-            return i;
-        }
-    }
+    constexpr uint32_t kMaxFrames = 1u << (32 - kNodeSlotBits - 2); // ids << 2 fit 32 bits
+    auto claim = [frame](uint32_t number) {
+        record.node_frames[number] = frame;
+        record.next_frame_number = number + 1;
+        return number;
+    };
+    const uint32_t start = record.torture ? std::max(record.next_frame_number, 1u) : 1;
+    for (uint32_t i = start; i < record.node_frames_size; ++i)
+        if (!record.node_frames[i]) return claim(i);
     uint32_t old_size = record.node_frames_size;
-    uint32_t new_size = old_size < 16 ? 16 : old_size * 2;
-    if (new_size > (1u << (32 - kNodeSlotBits - 2))) raise(Fault::no_memory);
-    record.node_frames = static_cast<NodeFrame**>(
-        memory::realloc(record.node_frames, new_size * sizeof(NodeFrame*)));
-    for (uint32_t i = old_size; i < new_size; ++i) record.node_frames[i] = nullptr;
-    record.node_frames_size = new_size;
-    uint32_t number = old_size == 0 ? 1 : old_size;
-    record.node_frames[number] = frame;
-    return number;
+    if (old_size < kMaxFrames) {
+        uint32_t new_size = old_size < 16 ? 16 : old_size * 2;
+        record.node_frames = static_cast<NodeFrame**>(
+            memory::realloc(record.node_frames, new_size * sizeof(NodeFrame*)));
+        for (uint32_t i = old_size; i < new_size; ++i) record.node_frames[i] = nullptr;
+        record.node_frames_size = new_size;
+        return claim(old_size == 0 ? 1 : old_size);
+    }
+    for (uint32_t i = 1; i < start && i < record.node_frames_size; ++i)
+        if (!record.node_frames[i]) return claim(i);
+    raise(Fault::no_memory);
 }
 
 bool has_room(const SeriesFrame* frame, uint32_t total) {
@@ -131,6 +138,7 @@ void release_all() {
     while (record.first_series_frame) free_series_frame(record.first_series_frame);
     while (record.first_big_frame) free_big_frame(record.first_big_frame);
     release_quarantine();
+    release_spare_blocks(true);
     memory::free(record.node_frames);
     memory::free(record.free_node_queue);
     bool torture = record.torture;
@@ -158,9 +166,70 @@ void raise_deferred_fault() {
 
 // --- OS blocks ----------------------------------------------------------------------------
 
+namespace {
+
+// What a kept block holds at its frame address (the rest of it is poisoned).
+struct KeptBlock {
+    KeptBlock* next;
+    size_t rounded;
+    int32_t cycle; // the collector's cycle count when it was kept
+};
+// Spare blocks are frames of the usual sizes; big frames go back at once.
+constexpr size_t kLargestSpare = kMaxFrameSize + 2 * kPage;
+
+size_t rounded_size(const void* frame) {
+    return *reinterpret_cast<const size_t*>(static_cast<const uint8_t*>(frame) - kPrefix);
+}
+
+void keep_block(void*& list, void* frame) {
+    size_t rounded = rounded_size(frame);
+    poison(frame, rounded - kPrefix);
+    unpoison(frame, sizeof(KeptBlock));
+    auto* kept = static_cast<KeptBlock*>(frame);
+    kept->next = static_cast<KeptBlock*>(list);
+    kept->rounded = rounded;
+    kept->cycle = collector::state.series_cycles;
+    list = kept;
+    record.os_bytes -= static_cast<int64_t>(rounded);
+}
+
+void* take_spare_block(size_t rounded) {
+    for (auto** link = reinterpret_cast<KeptBlock**>(&record.spare_blocks); *link;
+         link = &(*link)->next) {
+        KeptBlock* kept = *link;
+        if (kept->rounded != rounded) continue;
+        *link = kept->next;
+        unpoison(kept, rounded - kPrefix);
+        record.os_bytes += static_cast<int64_t>(rounded);
+        return kept;
+    }
+    return nullptr;
+}
+
+// Returns a block to the system. Answers false when that failed during a cycle (the fault is
+// raised at its end); a failure outside a cycle raises Fault::wrong_mem at once.
+bool release_block(void* frame) {
+    uint8_t* block = static_cast<uint8_t*>(frame) - kPrefix;
+    size_t rounded = rounded_size(frame);
+    unpoison(block, rounded);
+    uint32_t code = runtime::catch_level(runtime::kLevelMemory,
+                                         [&] { platform::free_virtual(block, rounded); });
+    if (code == 0) return true;
+    if (code != runtime::kThrowAllocVirtual && code != runtime::kThrowFreeVirtual)
+        runtime::rethrow();
+    runtime::reset_thrown_code();
+    // A cycle raises nothing while it runs: the failure waits for its end.
+    if (!collector::busy()) raise(Fault::wrong_mem);
+    fault_pending = true;
+    return false;
+}
+
+} // namespace
+
 void* alloc_os_block(size_t size) {
     if (size > SIZE_MAX / 2) raise(Fault::no_memory);
     size_t rounded = (size + kPrefix + kPage - 1) & ~(kPage - 1);
+    if (void* spare = take_spare_block(rounded)) return spare;
     void* block = nullptr;
     uint32_t code = runtime::catch_level(runtime::kLevelMemory,
                                          [&] { block = platform::alloc_virtual(rounded, false); });
@@ -175,23 +244,37 @@ void* alloc_os_block(size_t size) {
 }
 
 void free_os_block(void* frame) {
-    uint8_t* block = static_cast<uint8_t*>(frame) - kPrefix;
-    size_t rounded = *reinterpret_cast<size_t*>(block);
-    unpoison(block, rounded);
-    uint32_t code = runtime::catch_level(runtime::kLevelMemory,
-                                         [&] { platform::free_virtual(block, rounded); });
-    if (code == 0) {
-        record.os_bytes -= static_cast<int64_t>(rounded);
-        return;
+    if (collector::busy() && record.torture) {
+        keep_block(record.quarantine, frame);
+    } else if (collector::busy() && rounded_size(frame) <= kLargestSpare) {
+        keep_block(record.spare_blocks, frame);
+    } else {
+        size_t rounded = rounded_size(frame);
+        if (release_block(frame)) record.os_bytes -= static_cast<int64_t>(rounded);
     }
-    if (code != runtime::kThrowAllocVirtual && code != runtime::kThrowFreeVirtual)
-        runtime::rethrow();
-    runtime::reset_thrown_code();
-    // A cycle raises nothing while it runs: the failure waits for its end.
-    if (collector::busy())
-        fault_pending = true;
-    else
-        raise(Fault::wrong_mem);
+}
+
+void release_spare_blocks(bool all) {
+    auto** link = reinterpret_cast<KeptBlock**>(&record.spare_blocks);
+    while (*link) {
+        KeptBlock* kept = *link;
+        if (all || kept->cycle < collector::state.series_cycles) {
+            *link = kept->next;
+            release_block(kept); // already uncounted
+        } else {
+            link = &kept->next;
+        }
+    }
+}
+
+void release_quarantine() {
+    while (record.quarantine) {
+        auto* kept = static_cast<KeptBlock*>(record.quarantine);
+        record.quarantine = kept->next;
+        kept->cycle = collector::state.series_cycles;
+        kept->next = static_cast<KeptBlock*>(record.spare_blocks);
+        record.spare_blocks = kept;
+    }
 }
 
 // --- Nodes --------------------------------------------------------------------------------
@@ -310,14 +393,6 @@ void free_series_frame(SeriesFrame* frame) {
     free_os_block(frame);
 }
 
-void release_quarantine() {
-    while (record.quarantine) {
-        SeriesFrame* next = record.quarantine->next;
-        free_os_block(record.quarantine);
-        record.quarantine = next;
-    }
-}
-
 void free_big_frame(BigFrame* frame) {
     BigFrame** link = &record.first_big_frame;
     while (*link && *link != frame) link = &(*link)->next;
@@ -425,7 +500,7 @@ Buffer* expand(Buffer* old, uint32_t new_size, Buffer** old_now) {
     new_size = std::max(new_size, old->tail - old->head);
     // The series stays alive and in place for the collector while its new buffer is taken,
     // also when nothing else refers to it yet.
-    std::optional<NoGcScope> pin;
+    std::optional<NoCollectScope> pin;
     if (old->node == 0) pin.emplace();
     GcRoot root(old->node);
     Buffer* nb = alloc_series_buffer(new_size / unit, unit, 0);
@@ -475,7 +550,7 @@ Buffer* expand_series_filled(Buffer* buffer, uint32_t new_size, uint8_t byte) {
 }
 
 uint32_t copy_series(Buffer* source) {
-    std::optional<NoGcScope> pin;
+    std::optional<NoCollectScope> pin;
     if (source->node == 0) pin.emplace();
     GcRoot root(source->node);
     uint32_t node = alloc_bytes(source->size);
@@ -514,7 +589,10 @@ void queue_free_node(uint32_t node, const Buffer* dead) {
 
 void flush_free_nodes() {
     uint32_t* queue = record.free_node_queue;
-    std::sort(queue, queue + record.free_node_count);
+    // Compaction queues dead nodes in address order, which is mostly allocation order: the
+    // queue is often sorted already.
+    if (!std::is_sorted(queue, queue + record.free_node_count))
+        std::sort(queue, queue + record.free_node_count);
     for (uint32_t i = 0; i < record.free_node_count; ++i) {
         NodeFrame* frame = record.node_frames[queue[i] >> kNodeSlotBits];
         if (frame) free_node(frame, queue[i]);

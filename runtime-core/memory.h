@@ -144,10 +144,19 @@ struct MemoryRecord {
     uint32_t* free_node_queue = nullptr;
     uint32_t free_node_count = 0;
 
-    // ZAN_GC_TORTURE=1: every allocation collects and moves every live buffer.
+    // ZAN_GC_TORTURE=1: every allocation collects; each of those cycles moves every live
+    // node to a fresh node frame, and every other one moves every live buffer too.
     bool torture = false;
-    // Series frames vacated by a torture collection, kept poisoned until the next one.
-    SeriesFrame* quarantine = nullptr;
+    // Torture: where the search for a free frame number starts. Numbers are handed out in
+    // turn, so the number of a released frame names no frame for as long as possible and a
+    // stale node id faults instead of reading another frame's slot.
+    uint32_t next_frame_number = 1;
+    // Torture: blocks of frames released by the current cycle, poisoned until the next one.
+    void* quarantine = nullptr;
+    // Blocks of frames that a collection released, kept mapped (and poisoned) so that the
+    // next frames of the same size need no call to the system. One left unused through a
+    // whole further cycle goes back to the system.
+    void* spare_blocks = nullptr;
 };
 
 extern MemoryRecord record;
@@ -198,15 +207,20 @@ void free_node_frame(NodeFrame* frame);
 // after the prefix. Failure raises Fault::no_memory.
 void* alloc_os_block(size_t size);
 // Returns a block of alloc_os_block. Failure raises Fault::wrong_mem (deferred to the end of
-// the cycle when a collection releases the block).
+// the cycle when a collection releases the block). A block that a collection releases is
+// kept aside instead (in torture mode, poisoned until the next cycle; otherwise as a spare
+// for the next frame of its size); the statistics count it as returned either way.
 void free_os_block(void* block);
+// Returns the spare blocks that waited through a whole cycle unused (all of them when
+// `all`) to the system. Called at the end of every collection.
+void release_spare_blocks(bool all);
 
 SeriesFrame* new_series_frame();
 // The first frame in address order with room for `total` bytes, or null.
 SeriesFrame* find_series_frame(uint32_t total);
 void free_series_frame(SeriesFrame* frame);
 void free_big_frame(BigFrame* frame);
-// Returns the frames that a torture collection vacated to the system.
+// Makes the blocks that the previous torture cycle released spare blocks (still poisoned).
 void release_quarantine();
 
 // --- Allocation ---------------------------------------------------------------------------

@@ -100,16 +100,16 @@ protected:
     }
     static std::string mold(const Cell* value, bool only = false, bool flat = false,
                             bool all = false) {
+        Cell* v = stack::push(*value); // on the stack before anything allocates
         Cell* s = string::make_at(stack::push_cell(), 16);
-        Cell* v = stack::push(*value);
         actions::mold(v, s, only, all, flat, nullptr, form_mold::kNoLimit, 0);
         std::string out = text_of(s);
         stack::pop(2);
         return out;
     }
     static std::string form(const Cell* value) {
+        Cell* v = stack::push(*value); // on the stack before anything allocates
         Cell* s = string::make_at(stack::push_cell(), 16);
-        Cell* v = stack::push(*value);
         actions::form(v, s, nullptr, form_mold::kNoLimit);
         std::string out = text_of(s);
         stack::pop(2);

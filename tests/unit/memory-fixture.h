@@ -47,11 +47,19 @@ protected:
     static Cell block_of(uint32_t node) { return Cell{kTypeBlock, 0, node, 0}; }
     static Cell string_of(uint32_t node) { return Cell{kTypeString, 0, node, 0}; }
 
-    // Appends `value` to the block of `block` (both nodes kept alive meanwhile). May collect.
-    static void append(uint32_t block, const Cell& value) {
+    // Appends `value` to the block that `block` roots (the value kept alive meanwhile). May
+    // collect. The block is taken by its root, not by an id read before the call: evaluating
+    // the value may allocate, and an id read before that would be stale.
+    static void append(GcRoot& block, const Cell& value) {
         GcRoot keep(value);
-        GcRoot target(block);
-        Cell* c = memory::alloc_tail_cell(memory::buffer(target.node()));
+        Cell* c = memory::alloc_tail_cell(memory::buffer(block.node()));
+        *c = keep.cell();
+    }
+    // The same for a block whose id lives in a variable that a registered marker keeps up to
+    // date.
+    static void append(uint32_t& marked_block, const Cell& value) {
+        GcRoot keep(value);
+        Cell* c = memory::alloc_tail_cell(memory::buffer(marked_block));
         *c = keep.cell();
     }
 

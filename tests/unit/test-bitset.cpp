@@ -654,6 +654,13 @@ protected:
             collector::mark_node_cells(c.w1);
             if (c.w3) collector::mark_node_cells(c.w3);
         });
+        // The reports keep node ids: they follow the nodes that collections move.
+        collector::add_marker([] {
+            for (Report& r : reports()) {
+                collector::mark_series(r.owner_context);
+                collector::mark_series(r.target_node);
+            }
+        });
         reports().clear();
         handler() = nullptr;
     }
@@ -683,8 +690,8 @@ protected:
         Cell* o = stack::push(Cell{kTypeUnset, 0, 0, 0});
         Cell* change_record = stack::push(Cell{kTypeUnset, 0, 0, 0});
         if (record) *change_record = block_of(memory::alloc_cells(1));
-        *o = Cell{kTypeObject, context::create(1, false, true, nullptr, context::kObject), 0,
-                  change_record->w2};
+        const uint32_t ctx = context::create(1, false, true, nullptr, context::kObject);
+        *o = Cell{kTypeObject, ctx, 0, change_record->w2}; // read after creating may collect
         *context::owner_of(o->w1) = *o;
         return o;
     }

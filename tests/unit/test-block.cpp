@@ -864,6 +864,9 @@ protected:
     void SetUp() override {
         Block::SetUp();
         block::set_function_caller(call);
+        // The stand-in function keeps its spec block in word 2: the collector follows it
+        // there as it does for a block.
+        collector::set_type_marker(kTypeFunction, collector::mark_block_cell);
         mode() = Mode::lesser;
         frame_errors() = 0;
     }

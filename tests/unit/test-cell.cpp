@@ -100,7 +100,7 @@ TEST_F(MemoryTest, CopyPartTakesUnitsFromTheHead) {
         EXPECT_EQ(p->head, 0u);
     }
     GcRoot cells(memory::alloc_cells(4));
-    for (uint32_t i = 0; i < 4; ++i) append(cells.node(), Cell{kTypeInteger, i, 0, 0});
+    for (uint32_t i = 0; i < 4; ++i) append(cells, Cell{kTypeInteger, i, 0, 0});
     Buffer* part = memory::buffer(series::copy_part(cells.node(), 1, 2));
     EXPECT_EQ(part->length(), 2u);
     EXPECT_EQ(part->cells()[0].w1, 1u);

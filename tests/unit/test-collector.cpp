@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -31,7 +32,7 @@ TEST_F(MemoryTest, UnreachableSeriesAreReclaimedReachableOnesKeepTheirContent) {
         if (i % 2)
             make_text(text.c_str());
         else
-            append(list.node(), string_of(make_text(text.c_str())));
+            append(list, string_of(make_text(text.c_str())));
     }
     collector::collect();
     Buffer* b = memory::buffer(list.node());
@@ -49,15 +50,15 @@ TEST_F(MemoryTest, UnreachableSeriesAreReclaimedReachableOnesKeepTheirContent) {
 TEST_F(MemoryTest, NestedBlocksAndCyclesAreMarkedOnce) {
     GcRoot outer(memory::alloc_cells(2));
     GcRoot inner(memory::alloc_cells(4));
-    append(outer.node(), block_of(inner.node()));
-    append(inner.node(), string_of(make_text("leaf")));
-    append(inner.node(), block_of(inner.node())); // itself
-    append(inner.node(), block_of(outer.node())); // its parent
-    uint32_t inner_node = inner.node();
+    append(outer, block_of(inner.node()));
+    append(inner, string_of(make_text("leaf")));
+    append(inner, block_of(inner.node())); // itself
+    append(inner, block_of(outer.node())); // its parent
     inner.set_node(0);
     collector::collect();
     collector::collect();
     EXPECT_EQ(used_nodes(), 3u);
+    uint32_t inner_node = memory::buffer(outer.node())->cells()[0].w2;
     Cell* cells = memory::buffer(inner_node)->cells();
     EXPECT_EQ(text_of(cells[0].w2), "leaf");
     EXPECT_EQ(cells[1].w2, inner_node);
@@ -70,7 +71,7 @@ TEST_F(MemoryTest, DeeplyNestedBlocksMarkWithoutOverflow) {
     constexpr int kDepth = 1000000;
     GcRoot top;
     {
-        NoGcScope building;
+        NoCollectScope building;
         Cell c = string_of(make_text("bottom"));
         for (int i = 0; i < kDepth; ++i) {
             uint32_t block = memory::alloc_cells(1);
@@ -99,11 +100,11 @@ TEST_F(MemoryTest, RootsAndCellsFollowAnEvacuatedNodeFrame) {
     collector::state.enabled = 0;
     memory::NodeFrame* first = record.first_node_frame;
     GcRoot keep(memory::alloc_cells(100));
-    for (int i = 0; i < 99; ++i) append(keep.node(), string_of(make_text("a")));
+    for (int i = 0; i < 99; ++i) append(keep, string_of(make_text("a")));
     while (first->free_head != 0) memory::alloc_bytes(1); // garbage fills the first frame
     GcRoot survivor(make_text("survivor"));
     GcRoot block(memory::alloc_cells(1));
-    append(block.node(), string_of(make_text("inside")));
+    append(block, string_of(make_text("inside")));
     ASSERT_EQ(node_frame_count(), 2);
     uint32_t old_survivor = survivor.node();
     uint32_t old_inside = memory::buffer(block.node())->cells()[0].w2;
@@ -257,20 +258,54 @@ TEST_F(MemoryTest, ADisabledCollectorOnlyCollectsWhenAsked) {
     EXPECT_EQ(used_nodes(), 0u);
 }
 
-TEST_F(MemoryTest, NoGcScopeHoldsCollectionOff) {
+// A pinned section moves nothing and keeps every node id, yet collects: what it allocates and
+// drops is reclaimed in place, and a collection after it moves again.
+TEST_F(MemoryTest, NoGcScopeCollectsWithoutMovingAnything) {
+    record.torture = false;
     GcRoot s(make_text("pinned"));
-    Buffer* b = memory::buffer(s.node());
+    const uint32_t node = s.node();
+    Buffer* b = memory::buffer(node);
+    make_text("dead below the pinned ones"); // a hole only a moving cycle closes
+    GcRoot after(make_text("after"));
+    Buffer* a = memory::buffer(after.node());
     int32_t cycles = collector::state.series_cycles;
     {
         NoGcScope pinned;
         for (int i = 0; i < 80; ++i) memory::alloc_bytes(30000);
         collector::collect();
-        EXPECT_EQ(collector::state.series_cycles, cycles);
-        EXPECT_EQ(memory::buffer(s.node()), b);
+        EXPECT_GT(collector::state.series_cycles, cycles);
+        EXPECT_EQ(s.node(), node);
+        EXPECT_EQ(memory::buffer(node), b);
+        EXPECT_EQ(memory::buffer(after.node()), a);
+        // The dropped buffers above the last live one are gone: the heap top is right after it.
+        EXPECT_EQ(record.first_series_frame->top,
+                  reinterpret_cast<uint8_t*>(a) + a->size + memory::kBufferOverhead);
+        EXPECT_EQ(series_frame_count(), 1);
     }
     collector::collect();
-    EXPECT_EQ(collector::state.series_cycles, cycles + 1);
     EXPECT_EQ(text_of(s.node()), "pinned");
+    EXPECT_EQ(text_of(after.node()), "after");
+    EXPECT_NE(memory::buffer(after.node()), a); // the hole below it closes
+}
+
+// A pinned section that allocates a million times (a sort whose comparator allocates and drops
+// its temporaries at each call) takes the space it dropped again instead of new frames.
+TEST_F(MemoryTest, AMillionAllocationsInAPinnedSectionStayWithinBounds) {
+    record.torture = false;
+    GcRoot kept(make_text("kept"));
+    Buffer* b = memory::buffer(kept.node());
+    const int64_t before = record.os_bytes;
+    {
+        NoGcScope pinned;
+        for (int call = 0; call < 1000000; ++call) {
+            GcRoot temporary(memory::alloc_cells(2)); // rooted while the call runs
+            memory::alloc_bytes(40);
+        }
+        EXPECT_EQ(memory::buffer(kept.node()), b);
+    }
+    // Without collections this would take over 100 MB.
+    EXPECT_LT(record.os_bytes - before, int64_t{8} << 20);
+    EXPECT_EQ(text_of(kept.node()), "kept");
 }
 
 namespace {
@@ -347,8 +382,11 @@ void mark_owner_table() {
 void sweep_owner_table() {
     if (!owner_table) return;
     Buffer* b = memory::buffer(owner_table);
-    for (Cell* c = b->cells(); c < b->cells_tail(); ++c)
-        if (c->header == kTypeString && !collector::is_marked(c->w2)) *c = Cell{kTypeNone, 0, 0, 0};
+    for (Cell* c = b->cells(); c < b->cells_tail(); ++c) {
+        if (c->header != kTypeString) continue;
+        c->w2 = collector::forward(c->w2); // marking never visits a weak entry
+        if (!collector::is_marked(c->w2)) *c = Cell{kTypeNone, 0, 0, 0};
+    }
 }
 
 } // namespace
@@ -396,9 +434,8 @@ TEST_F(MemoryTest, ExternalRowsLiveAsLongAsAValueReachesThem) {
 }
 
 TEST_F(MemoryTest, FixedBuffersKeepTheirCellsAliveAndLoseTheirMark) {
-    uint32_t fixed = memory::alloc_unmanaged_series(4, 16, 0);
-    GcRoot root(fixed);
-    append(fixed, string_of(make_text("held by a fixed block")));
+    GcRoot root(memory::alloc_unmanaged_series(4, 16, 0));
+    append(root, string_of(make_text("held by a fixed block")));
     collector::collect();
     Buffer* b = memory::buffer(root.node());
     EXPECT_EQ(b->flags & memory::kFlagMark, 0u);
@@ -420,22 +457,119 @@ TEST_F(MemoryTest, BigBuffersAreReleasedWhenUnreachable) {
     EXPECT_EQ(record.first_big_frame->next, nullptr);
 }
 
-// Torture mode: every allocation collects and moves every live buffer; the place it left
-// is poisoned (or, without AddressSanitizer, overwritten).
-TEST_F(MemoryTest, TortureModeMovesEveryLiveBufferAtEveryAllocation) {
+// Torture mode: every allocation collects and moves every live node to a fresh node frame,
+// whose old number then names no frame; every other cycle also moves every live buffer and
+// poisons (or, without AddressSanitizer, overwrites) the place it left, and the cycles in
+// between run the sliding compaction, which leaves a buffer with nothing dead below it.
+TEST_F(MemoryTest, TortureModeMovesEveryNodeAtEveryAllocationAndEveryBufferAtEveryOther) {
     record.torture = true;
     GcRoot s(make_text("moving"));
-    for (int i = 0; i < 3; ++i) {
-        Buffer* before = memory::buffer(s.node());
+    std::vector<uint32_t> old_ids;
+    for (int i = 0; i < 4; ++i) {
+        uint32_t node_before = s.node();
+        Buffer* before = memory::buffer(node_before);
         int32_t cycles = collector::state.series_cycles;
+        const bool moves_every_buffer = cycles % 2 == 0;
         make_text("trigger");
         EXPECT_EQ(collector::state.series_cycles, cycles + 1);
-        EXPECT_NE(memory::buffer(s.node()), before);
+        EXPECT_NE(s.node(), node_before);
+        EXPECT_EQ(record.node_frames[node_before >> memory::kNodeSlotBits], nullptr);
+        EXPECT_EQ(memory::find_buffer(node_before), nullptr);
         EXPECT_EQ(text_of(s.node()), "moving");
+        if (moves_every_buffer) {
+            EXPECT_NE(memory::buffer(s.node()), before);
 #ifdef ZAN_ASAN
-        EXPECT_TRUE(__asan_address_is_poisoned(before->data()));
+            EXPECT_TRUE(__asan_address_is_poisoned(before->data()));
 #else
-        EXPECT_EQ(before->data()[0], 0xDD);
+            EXPECT_EQ(before->data()[0], 0xDD);
 #endif
+        } else {
+            EXPECT_EQ(memory::buffer(s.node()), before);
+        }
+        for (uint32_t old : old_ids) EXPECT_NE(s.node() >> memory::kNodeSlotBits, old);
+        old_ids.push_back(node_before >> memory::kNodeSlotBits);
     }
+}
+
+namespace {
+
+void raise_on_release(uintptr_t value) {
+    released.push_back(value);
+    if (value == 0xBAD) throw std::runtime_error("release failed");
+}
+void raise_in_sweep() {
+    throw std::runtime_error("sweep failed");
+}
+
+bool any_mark_left() {
+    for (memory::SeriesFrame* f = record.first_series_frame; f; f = f->next)
+        for (uint8_t* p = f->data(); p < f->top;) {
+            auto* b = reinterpret_cast<Buffer*>(p);
+            if (b->flags & memory::kFlagMark) return true;
+            p += b->size + memory::kBufferOverhead;
+        }
+    for (int32_t row = externals::table.live_head; row != -1; row = externals::table.rows[row].next)
+        if (externals::table.rows[row].kind & externals::kMarkBit) return true;
+    return false;
+}
+
+} // namespace
+
+// An error raised inside a cycle (by a release callback or by the owner sweep) comes out of
+// the collection once the cycle has ended: the collector is not left busy, no mark stays set,
+// what died is reclaimed, and the next collection runs as usual.
+TEST_F(MemoryTest, AnErrorInsideACycleLeavesTheCollectorWorking) {
+    enum class Source { release_callback, owner_sweep };
+    for (Source source : {Source::release_callback, Source::owner_sweep}) {
+        GcRoot live(make_text("live"));
+        make_text("dead");
+        // Nothing allocates from here to the collection (torture collects at every allocation).
+        released.clear();
+        externals::init();
+        uint32_t kind = externals::register_kind("bitmap", raise_on_release);
+        collector::set_type_marker(kTypeHandle, mark_handle);
+        collector::set_owner_sweep(source == Source::owner_sweep ? raise_in_sweep : nullptr);
+        int32_t held = externals::alloc(0x1111, kind);
+        externals::alloc(source == Source::release_callback ? 0xBAD : 0x2222, kind);
+        externals::alloc(0x3333, kind); // after the failing row
+        GcRoot handle(Cell{kTypeHandle, 0, 0, static_cast<uint32_t>(held)});
+        const int32_t cycles = collector::state.series_cycles;
+
+        EXPECT_THROW(collector::collect(), std::runtime_error);
+        EXPECT_FALSE(collector::busy());
+        EXPECT_FALSE(any_mark_left());
+        EXPECT_EQ(collector::state.series_cycles, cycles + 1);
+        EXPECT_EQ(released.size(), 2u); // every dead row, also the one after the failure
+        EXPECT_EQ(text_of(live.node()), "live");
+        Buffer* b = memory::buffer(live.node());
+        EXPECT_EQ(frame_bytes_used(), b->size + memory::kBufferOverhead);
+
+        collector::set_owner_sweep(nullptr);
+        collector::collect();
+        EXPECT_EQ(collector::state.series_cycles, cycles + 2);
+        EXPECT_EQ(externals::table.rows[held].kind, kind);
+    }
+}
+
+namespace {
+void throwing_marker() {
+    collector::mark_series(marker_node);
+    throw std::runtime_error("marker failed");
+}
+} // namespace
+
+// A cycle that does not reach its end (a marker broke its contract and raised) still takes
+// its marks back and lowers the busy flag.
+TEST_F(MemoryTest, ACycleCutShortClearsItsMarks) {
+    record.torture = false;
+    GcRoot kept(make_text("kept"));
+    marker_node = make_text("marked");
+    collector::add_marker(throwing_marker);
+    EXPECT_THROW(collector::collect(), std::runtime_error);
+    EXPECT_FALSE(collector::busy());
+    EXPECT_FALSE(any_mark_left());
+    collector::reset_registrations();
+    collector::collect();
+    EXPECT_EQ(text_of(kept.node()), "kept");
+    EXPECT_TRUE(reclaimed(marker_node));
 }

@@ -73,6 +73,8 @@ public:
     }
     uint32_t block() { return value_.cell().w2; }
     uint32_t table() { return value_.cell().w3; }
+    // Where the table's node lives: a rooted word that collections keep up to date.
+    uint32_t* table_slot() { return &value_.cell().w3; }
     hashtable::Record& record() { return *hashtable::record(table()); }
     // Appends a value and indexes it. May collect.
     int32_t add(const Cell& value, bool* rebuilt = nullptr) {
@@ -130,9 +132,9 @@ TEST_F(HashTable, NewTablesSizeTheirBucketsForTheExpectedKeys) {
 
 TEST_F(HashTable, HashesOfValuesByType) {
     GcRoot block(memory::alloc_cells(8));
-    for (uint32_t unit : {1u, 2u, 4u}) append(block.node(), text(U"Grüße", unit));
-    append(block.node(), text(U"GRÜSSE", 1)); // ß has no one-to-one upper case
-    append(block.node(), text(U"GRÜßE", 2));
+    for (uint32_t unit : {1u, 2u, 4u}) append(block, text(U"Grüße", unit));
+    append(block, text(U"GRÜSSE", 1)); // ß has no one-to-one upper case
+    append(block, text(U"GRÜßE", 2));
     const Cell* c = memory::buffer(block.node())->cells();
     for (bool sensitive : {false, true}) {
         EXPECT_EQ(hashtable::hash_value(c[0], sensitive), hashtable::hash_value(c[1], sensitive));
@@ -209,12 +211,10 @@ TEST_F(HashTable, FloatKeysAreEqualAsNumbers) {
 // Word keys hash and compare through their canonical symbol, so case variants collide.
 TEST_F(HashTable, WordsHashByTheirCanonicalSymbol) {
     Keyed symbols(hashtable::kWords, 0);
-    uint32_t table = symbols.table();
-    symbol_table = &table;
+    symbol_table = symbols.table_slot();
     hashtable::set_symbol_resolver(resolve_in_table);
     const uint32_t foo = hashtable::put_symbol(symbols.table(), "foo", 3, false);
     const uint32_t FOO = hashtable::put_symbol(symbols.table(), "FOO", 3, false);
-    table = symbols.table();
     const Cell a = word(kTypeWord, foo), b = word(kTypeSetWord, FOO);
     EXPECT_EQ(hashtable::hash_value(a, false), hashtable::hash_value(b, false));
     EXPECT_TRUE(hashtable::keys_equal(a, b, 0));
@@ -302,7 +302,7 @@ TEST_F(HashTable, DeletedBucketsAreReused) {
     // The integer kinds likewise.
     GcRoot ints(Cell{kTypeHash, 0, 0, hashtable::init(0, nullptr, hashtable::kIntegers, 1)});
     GcRoot keys(memory::alloc_cells(4));
-    for (int i = 0; i < 3; ++i) append(keys.node(), string_of(make_text("k")));
+    for (int i = 0; i < 3; ++i) append(keys, string_of(make_text("k")));
     auto key = [&](int i) { return at(keys.node(), static_cast<uint32_t>(i)).w2; };
     for (int i = 0; i < 3; ++i) *hashtable::put_int(ints.cell().w3, key(i)) = integer(i);
     ASSERT_NE(hashtable::delete_int(ints.cell().w3, key(1)), nullptr);
@@ -367,7 +367,7 @@ TEST_F(HashTable, TablesGrowAtTheBound) {
     {
         GcRoot t(Cell{kTypeHash, 0, 0, hashtable::init(0, nullptr, hashtable::kIntegers, 1)});
         GcRoot keys(memory::alloc_cells(8));
-        for (int i = 0; i < 8; ++i) append(keys.node(), string_of(make_text("k")));
+        for (int i = 0; i < 8; ++i) append(keys, string_of(make_text("k")));
         auto key = [&](int i) { return at(keys.node(), static_cast<uint32_t>(i)).w2; };
         for (int i = 0; i < 6; ++i) *hashtable::put_int(t.cell().w3, key(i)) = integer(i);
         for (int i = 0; i < 5; ++i) hashtable::delete_int(t.cell().w3, key(i));
@@ -422,16 +422,16 @@ TEST_F(HashTable, ManyKeysSurviveEveryGrowth) {
 // value, and the block loses the later pairs.
 TEST_F(HashTable, AMapFromABlockKeepsTheFirstKeyWithTheLastValue) {
     GcRoot block(memory::alloc_cells(10));
-    append(block.node(), text(U"a", 1));
-    append(block.node(), integer(1));
-    append(block.node(), text(U"b", 1));
-    append(block.node(), integer(2));
-    append(block.node(), text(U"A", 2)); // not strictly equal: a key of its own
-    append(block.node(), integer(3));
-    append(block.node(), text(U"a", 4));
-    append(block.node(), integer(4));
-    append(block.node(), text(U"a", 1));
-    append(block.node(), integer(5));
+    append(block, text(U"a", 1));
+    append(block, integer(1));
+    append(block, text(U"b", 1));
+    append(block, integer(2));
+    append(block, text(U"A", 2)); // not strictly equal: a key of its own
+    append(block, integer(3));
+    append(block, text(U"a", 4));
+    append(block, integer(4));
+    append(block, text(U"a", 1));
+    append(block, integer(5));
     GcRoot map(Cell{kTypeMap, 0, block.node(), 0});
     map.cell().w3 = hashtable::init(5, &map.cell(), hashtable::kMap);
     const uint32_t b = map.cell().w2;
@@ -468,12 +468,12 @@ TEST_F(HashTable, MapKeysGoThroughTheKeyPreparation) {
         if (cell::type(&key) == kTypeWord) cell::set_type(&key, kTypeSetWord);
     });
     GcRoot block(memory::alloc_cells(6));
-    append(block.node(), word(kTypeWord, 7));
-    append(block.node(), integer(1));
-    append(block.node(), word(kTypeLitWord, 8));
-    append(block.node(), integer(2));
-    append(block.node(), word(kTypeGetWord, 7)); // the same key as the first
-    append(block.node(), integer(3));
+    append(block, word(kTypeWord, 7));
+    append(block, integer(1));
+    append(block, word(kTypeLitWord, 8));
+    append(block, integer(2));
+    append(block, word(kTypeGetWord, 7)); // the same key as the first
+    append(block, integer(3));
     GcRoot map(Cell{kTypeMap, 0, block.node(), 0});
     map.cell().w3 = hashtable::init(3, &map.cell(), hashtable::kMap);
     const uint32_t b = map.cell().w2;
@@ -534,13 +534,10 @@ TEST_F(HashTable, SymbolsAreInternedWithCaseVariantsAsAliases) {
 // Context words: found by symbol id or by canonical id, added at the end of the word list.
 TEST_F(HashTable, ContextWordsAreFoundByCanonicalOrExactSymbol) {
     Keyed symbols(hashtable::kWords, 0);
-    uint32_t symbol_node = symbols.table();
-    symbol_table = &symbol_node;
+    symbol_table = symbols.table_slot();
     hashtable::set_symbol_resolver(resolve_in_table);
     auto sym = [&](const char* t) {
-        const uint32_t id = hashtable::put_symbol(symbols.table(), t, uint32_t(std::strlen(t)), 0);
-        symbol_node = symbols.table();
-        return id;
+        return hashtable::put_symbol(symbols.table(), t, uint32_t(std::strlen(t)), 0);
     };
     const uint32_t foo = sym("foo"), bar = sym("bar"), FOO = sym("FOO");
     GcRoot context(memory::alloc_cells(2));
@@ -669,7 +666,7 @@ TEST_F(HashTable, TablesRebuildAfterTheCollectorMovesNodes) {
     GcRoot ints(Cell{kTypeHash, 0, 0, hashtable::init(16, nullptr, hashtable::kIntegers, 1)});
     constexpr uint32_t kBlocks = 12;
     for (uint32_t i = 0; i < kBlocks; ++i) {
-        append(pool.node(), block_of(memory::alloc_cells(1)));
+        append(pool, block_of(memory::alloc_cells(1)));
         const Cell b = at(pool.node(), i);
         h.add(b);
         *hashtable::put_int(ints.cell().w3, b.w2) = integer(int32_t(i));
@@ -782,7 +779,7 @@ TEST_F(HashTable, TheOwnerTableHoldsItsEntriesWeakly) {
                      ? owner.node()
                      : memory::alloc_cells(1));
         GcRoot w(dies == the_context ? memory::alloc_cells(1) : context.node());
-        if (dies == both_in_a_cycle) append(s.node(), block_of(o.node())); // refers back
+        if (dies == both_in_a_cycle) append(s, block_of(o.node())); // refers back
         Cell* values = hashtable::put_int(owner_table, s.node());
         values[0] = dies == nothing ? string_of(s.node()) : block_of(s.node());
         values[1] = Cell{kTypeObject, o.node(), 0, 0};
@@ -805,9 +802,9 @@ TEST_F(HashTable, TheOwnerTableHoldsItsEntriesWeakly) {
 TEST_F(HashTable, AHashAgreesWithALinearSearchUnderRandomWork) {
     GcRoot pool(memory::alloc_cells(32));
     for (const char32_t* t : {U"a", U"A", U"b", U"ß", U"ẞ", U"long text 1"})
-        for (uint32_t unit : {1u, 2u, 4u}) append(pool.node(), text(t, unit));
-    for (int i = 0; i < 4; ++i) append(pool.node(), integer(i));
-    for (int i = 0; i < 3; ++i) append(pool.node(), block_of(memory::alloc_cells(1)));
+        for (uint32_t unit : {1u, 2u, 4u}) append(pool, text(t, unit));
+    for (int i = 0; i < 4; ++i) append(pool, integer(i));
+    for (int i = 0; i < 3; ++i) append(pool, block_of(memory::alloc_cells(1)));
     const uint32_t pool_size = length(pool.node());
 
     Keyed h(hashtable::kHash, 0);

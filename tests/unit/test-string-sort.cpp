@@ -90,6 +90,9 @@ protected:
     }
     void SetUp() override {
         StringActionsTest::SetUp();
+        // The stand-in function keeps its spec block in word 2: the collector follows it
+        // there as it does for a block.
+        collector::set_type_marker(kTypeFunction, collector::mark_block_cell);
         block::set_function_caller(call);
         mode() = Mode::lesser;
         frame_errors() = 0;

@@ -241,7 +241,8 @@ TEST_F(String, CharInBitset) {
     b->tail = 13;
     std::memset(b->data(), 0, 13);
     b->data()['a' >> 3] |= 0x80 >> ('a' & 7);
-    const Cell bitset{kTypeBitset, 0, bits.node(), 0};
+    GcRoot bitset_root(Cell{kTypeBitset, 0, bits.node(), 0});
+    const Cell& bitset = bitset_root.cell();
     struct Case {
         std::u32string text;
         bool complement, in;
@@ -307,7 +308,8 @@ TEST_F(String, CompareStringsCodes) {
 TEST_F(String, CompareStringsSameness) {
     using namespace string;
     GcRoot a(make_string(U"abc", 1));
-    Cell b = a.cell();
+    GcRoot b_root(a.cell()); // followed when making c moves the node
+    Cell& b = b_root.cell();
     EXPECT_EQ(compare_strings(&a.cell(), &b, kSame, false), 0);
     EXPECT_EQ(compare_strings(&a.cell(), &b, kEqual, false), 0);
     EXPECT_EQ(compare_strings(&a.cell(), &b, kLesser, false), 0);
@@ -495,8 +497,8 @@ TEST_F(String, LoadMakesAStringFromEitherEncoding) {
     EXPECT_EQ(text_of(memory::buffer(block.node())->cells()[1]), U"cd");
 
     // Into the root block: the cell stays where it is made, whatever the collector moves.
-    Cell* permanent = string::load_in(reinterpret_cast<const uint8_t*>("caf\xC3\xA9"), 5,
-                                      string::kUtf8);
+    Cell* permanent =
+        string::load_in(reinterpret_cast<const uint8_t*>("caf\xC3\xA9"), 5, string::kUtf8);
     make_string(U"garbage", 1);
     collector::collect();
     EXPECT_EQ(text_of(*permanent), U"caf\u00E9");

@@ -108,7 +108,7 @@ protected:
         for (const Cell& c : cells) kept.emplace_back(c);
         GcRoot node(
             memory::alloc_cells(std::max<uint32_t>(static_cast<uint32_t>(cells.size()), 1)));
-        for (GcRoot& c : kept) append(node.node(), c.cell());
+        for (GcRoot& c : kept) append(node, c.cell());
         return Cell{kTypeBlock, 0, node.node(), 0};
     }
 
