@@ -873,10 +873,10 @@ TEST_F(HashTable, AHashAgreesWithALinearSearchUnderRandomWork) {
 TEST_F(HashTable, AMapAgreesWithALinearSearchUnderRandomWork) {
     GcRoot pool(memory::alloc_cells(32));
     for (const char32_t* t : {U"a", U"A", U"ß", U"ẞ", U"long text 1", U"LONG TEXT 1"})
-        for (uint32_t unit : {1u, 2u, 4u}) append(pool.node(), text(t, unit));
+        for (uint32_t unit : {1u, 2u, 4u}) append(pool, text(t, unit));
     for (int i = 0; i < 40; ++i) {
-        append(pool.node(), integer(i * 7919));
-        append(pool.node(), Cell{kTypeChar, 0, static_cast<uint32_t>(i * 7919), 0});
+        append(pool, integer(i * 7919));
+        append(pool, Cell{kTypeChar, 0, static_cast<uint32_t>(i * 7919), 0});
     }
     const uint32_t pool_size = length(pool.node());
 
