@@ -211,13 +211,13 @@ void set_make_port(MakePort hook) {
 // --- Slot functions -------------------------------------------------------------------------
 
 Cell* to(Cell* prototype, Cell* spec, int32_t type) {
-    if (series::is_any_list(cell::type(spec)) && (type == kTypeUrl || type == kTypeFile))
+    if (series::is_any_list(cell::type(spec)) && type == kTypeUrl)
         return from_block(prototype, spec, type);
     return string::to(prototype, spec, type);
 }
 
 Cell* make(Cell* prototype, Cell* spec, int32_t type) {
-    if (series::is_any_list(cell::type(spec)) && (type == kTypeUrl || type == kTypeFile))
+    if (series::is_any_list(cell::type(spec)) && type == kTypeUrl)
         return from_block(prototype, spec, type);
     return string::make(prototype, spec, type);
 }

@@ -61,7 +61,7 @@ void set_make_port(MakePort hook);
 
 // --- Slot functions -------------------------------------------------------------------------
 
-// make and to: for url! (and file!) a block!, paren! or hash! spec builds the text from its
+// make and to: for url! a block!, paren! or hash! spec builds the text from its
 // values formed: first, "://", second, ":" and a port when the third is an integer!, then each
 // later value after "/" (after "#" for an issue!). An empty spec raises
 // script/invalid-spec-field. Other specs go to string!. May collect.

@@ -108,6 +108,38 @@ TEST_F(Time, FieldsReadAndSetThroughPaths) {
     EXPECT_EQ(integer::get(stack::top_value()), 0);
 }
 
+// What the object change hook received.
+struct Seen {
+    static inline int calls = 0;
+    static inline double old_seconds = 0, new_seconds = 0;
+    static void hook(const Cell*, const Cell*, const Cell* old_value, const Cell* new_value) {
+        ++calls;
+        old_seconds = float_::get(old_value);
+        new_seconds = float_::get(new_value);
+    }
+};
+
+TEST_F(Time, SettingAFieldTellsTheOwningObject) {
+    time_::set_object_change_hook(Seen::hook);
+    Cell t = time_value(5400);
+    Cell object{kTypeObject, 0, 0, 0};
+    GcRoot field_word(field("t"));
+    GcRoot hour(field("hour"));
+    Cell two = int_value(2);
+    time_::eval_path(&t, &hour.cell(), &two, nullptr, &object, &field_word.cell(), 0, false, false,
+                     false, false);
+    time_::set_object_change_hook(nullptr);
+    EXPECT_EQ(Seen::calls, 1);
+    EXPECT_EQ(Seen::old_seconds, 5400);
+    EXPECT_EQ(Seen::new_seconds, 9000);
+    // A read tells nobody.
+    time_::set_object_change_hook(Seen::hook);
+    time_::eval_path(&t, &hour.cell(), nullptr, nullptr, &object, &field_word.cell(), 0, false,
+                     true, false, false);
+    time_::set_object_change_hook(nullptr);
+    EXPECT_EQ(Seen::calls, 1);
+}
+
 TEST_F(Time, PathErrors) {
     Cell t = time_value(10);
     GcRoot other(field("day"));
