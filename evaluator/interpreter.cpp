@@ -693,13 +693,17 @@ uint32_t current_spec() {
 
 // The calls of an error's stack line, from the bottom frame up to the recorded level: with
 // one level only the frames whose name refers to a function!, with more every named frame.
+// Frames above the current depth were popped when the error unwound them: their symbols
+// still name the calls, but their name contexts may have been collected since, so those
+// names are looked up in the global context.
 void trace_calls(const Cell* block, int32_t frame, int32_t levels) {
     const uint32_t body = words::word.body->w2, anon = words::word.anon->w2;
+    const int32_t live = static_cast<int32_t>(stack::depth());
     for (int32_t i = 0; i < frame && i < static_cast<int32_t>(stack::kFrames); ++i) {
         const Frame f = stack::frame_bottom[i];
         if (f.symbol() == body || f.symbol() == anon) continue;
-        Cell w{kTypeWord, f.name_context ? f.name_context : context::global, f.symbol(),
-               word::kUnresolved};
+        const uint32_t ctx = i < live && f.name_context ? f.name_context : context::global;
+        Cell w{kTypeWord, ctx, f.symbol(), word::kUnresolved};
         if (levels <= 1) {
             const Cell* v = peek_value(&w);
             if (!v || cell::type(v) != kTypeFunction) continue;

@@ -144,24 +144,27 @@ int32_t form(Cell* value, Cell* string, Cell*, int32_t limit) {
 
 int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
              int32_t indent) {
-    Cell spec{kTypeBlock, 0, value->w2, 0};
+    // The spec and body are rooted: appending to the string may move their nodes.
+    GcRoot spec(Cell{kTypeBlock, 0, value->w2, 0});
+    GcRoot body(Cell{});
+    if (cell::type(value) == kTypeOp && op_type(value) == kTypeFunction)
+        body.cell() = cells_of(value->w3)[0];
     if (cell::type(value) != kTypeOp) {
         string::concatenate_cstring(string, cell::type(value) == kTypeNative ? "make native! ["
                                                                              : "make action! [");
-        limit = block::mold(&spec, string, only, all, flat, part, limit - 14, indent);
+        limit = block::mold(&spec.cell(), string, only, all, flat, part, limit - 14, indent);
         string::concatenate_cstring(string, "]");
         return limit;
     }
     const bool function = op_type(value) == kTypeFunction;
     string::concatenate_cstring(string, function ? "make op! func " : "make op! [");
-    limit = block::mold(&spec, string, only, all, flat, part, limit, indent);
+    limit = block::mold(&spec.cell(), string, only, all, flat, part, limit, indent);
     if (!function) {
         string::concatenate_cstring(string, "]");
         return limit;
     }
-    Cell body = cells_of(value->w3)[0];
-    if (cell::type(&body) == kTypeBlock)
-        limit = block::mold(&body, string, false, all, flat, part, limit, indent);
+    if (cell::type(&body.cell()) == kTypeBlock)
+        limit = block::mold(&body.cell(), string, false, all, flat, part, limit, indent);
     return limit;
 }
 
