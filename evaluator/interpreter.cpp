@@ -8,6 +8,7 @@
 #include "datatypes/core/context.h"
 #include "datatypes/core/datatype.h"
 #include "datatypes/core/logic.h"
+#include "datatypes/core/object.h"
 #include "datatypes/core/symbol.h"
 #include "datatypes/core/word.h"
 #include "datatypes/more/error-ids.h"
@@ -710,6 +711,17 @@ void trace_calls(const Cell* block, int32_t frame, int32_t levels) {
 
 const error::Calls kCalls{current_spec, trace_calls};
 
+// An object spec block runs for its effects: its value is dropped and a break or return that
+// escapes it becomes an error.
+void do_object_spec(const Cell* block) {
+    Cell* const base = stack::top;
+    status_to_error(eval_block(block));
+    stack::top = base;
+}
+
+// Handlers and per-object function copies are not run yet: fields share their functions.
+const object::Evaluator kObjectHooks{do_object_spec, nullptr, nullptr};
+
 } // namespace
 
 // --- Blocks -----------------------------------------------------------------------------------
@@ -811,6 +823,7 @@ void init() {
     collector::add_marker(mark_interp);
     error::set_fire_hook(on_fire);
     error::set_calls(&kCalls);
+    object::set_evaluator(&kObjectHooks);
 }
 
 } // namespace interp
