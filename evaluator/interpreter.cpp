@@ -719,8 +719,26 @@ void do_object_spec(const Cell* block) {
     stack::top = base;
 }
 
-// Handlers and per-object function copies are not run yet: fields share their functions.
-const object::Evaluator kObjectHooks{do_object_spec, nullptr, nullptr};
+// Runs a change handler whose result slot (stack::arguments) and arguments the object module
+// has pushed: a function frame opens over them, the body runs and its value stays in the
+// result slot.
+void call_object_handler(const Cell* function, const Cell* name, uint32_t, int32_t) {
+    Cell fn = *function;
+    const auto result = stack::arguments - stack::bottom;
+    Cell* const args_end = stack::top;
+    // A function frame's base is its first argument, where its body leaves its value.
+    stack::top = stack::arguments + 1;
+    stack::mark_func(name, fn.w1, true);
+    stack::top = args_end;
+    const Status s = run_body(&fn);
+    const Cell value = stack::arguments[0];
+    stack::unwind();
+    status_to_error(s);
+    stack::bottom[result] = value;
+}
+
+// Per-object function copies are not made: a derived object's fields share their functions.
+const object::Evaluator kObjectHooks{do_object_spec, call_object_handler, nullptr};
 
 } // namespace
 
