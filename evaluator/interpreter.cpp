@@ -8,6 +8,7 @@
 #include "datatypes/core/context.h"
 #include "datatypes/core/datatype.h"
 #include "datatypes/core/logic.h"
+#include "datatypes/core/object.h"
 #include "datatypes/core/symbol.h"
 #include "datatypes/core/word.h"
 #include "datatypes/more/error-ids.h"
@@ -714,6 +715,35 @@ void trace_calls(const Cell* block, int32_t frame, int32_t levels) {
 
 const error::Calls kCalls{current_spec, trace_calls};
 
+// An object spec block runs for its effects: its value is dropped and a break or return that
+// escapes it becomes an error.
+void do_object_spec(const Cell* block) {
+    Cell* const base = stack::top;
+    status_to_error(eval_block(block));
+    stack::top = base;
+}
+
+// Runs a change handler whose result slot (stack::arguments) and arguments the object module
+// has pushed: a function frame opens over them, the body runs and its value stays in the
+// result slot.
+void call_object_handler(const Cell* function, const Cell* name, uint32_t, int32_t) {
+    Cell fn = *function;
+    const auto result = stack::arguments - stack::bottom;
+    Cell* const args_end = stack::top;
+    // A function frame's base is its first argument, where its body leaves its value.
+    stack::top = stack::arguments + 1;
+    stack::mark_func(name, fn.w1, true);
+    stack::top = args_end;
+    const Status s = run_body(&fn);
+    const Cell value = stack::arguments[0];
+    stack::unwind();
+    status_to_error(s);
+    stack::bottom[result] = value;
+}
+
+// Per-object function copies are not made: a derived object's fields share their functions.
+const object::Evaluator kObjectHooks{do_object_spec, call_object_handler, nullptr};
+
 } // namespace
 
 // --- Blocks -----------------------------------------------------------------------------------
@@ -815,6 +845,7 @@ void init() {
     collector::add_marker(mark_interp);
     error::set_fire_hook(on_fire);
     error::set_calls(&kCalls);
+    object::set_evaluator(&kObjectHooks);
 }
 
 } // namespace interp

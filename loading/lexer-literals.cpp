@@ -13,8 +13,18 @@
 #include "datatypes/core/symbol.h"
 #include "datatypes/core/unset.h"
 #include "datatypes/core/word.h"
+#include "datatypes/more/binary.h"
+#include "datatypes/more/date.h"
 #include "datatypes/more/error-ids.h"
 #include "datatypes/more/float.h"
+#include "datatypes/more/map.h"
+#include "datatypes/more/money.h"
+#include "datatypes/more/pair.h"
+#include "datatypes/more/percent.h"
+#include "datatypes/more/point.h"
+#include "datatypes/more/time.h"
+#include "datatypes/more/tuple.h"
+#include "evaluator/stack.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/strtod.h"
 #include "runtime-core/support.h"
@@ -24,10 +34,6 @@ namespace lexer::literals {
 using engine::Record;
 
 namespace {
-
-[[noreturn]] void not_done() {
-    error::fire(error::kInternal, error::internal::not_done);
-}
 
 inline bool is_digit(uint8_t c) {
     return c >= '0' && c <= '9';
@@ -586,41 +592,62 @@ void decode_percent_escapes(std::u32string& text) {
 }
 
 // --- Construction ---------------------------------------------------------------------------
-// The types below join the value model with their own modules; each function becomes a call
-// of that module's constructor.
+// Each literal ends in its type module's constructor from parts.
 
-void make_percent(Cell*, double) {
-    not_done();
+void make_percent(Cell* cell, double fraction) {
+    percent::make_at(cell, fraction);
 }
-void make_pair(Cell*, int32_t, int32_t) {
-    not_done();
+void make_pair(Cell* cell, int32_t x, int32_t y) {
+    pair::make_at(cell, x, y);
 }
-void make_point2(Cell*, float, float) {
-    not_done();
+void make_point2(Cell* cell, float x, float y) {
+    point2D::make_at(cell, x, y);
 }
-void make_point3(Cell*, float, float, float) {
-    not_done();
+void make_point3(Cell* cell, float x, float y, float z) {
+    point3D::make_at(cell, x, y, z);
 }
-void make_tuple(Cell*, const uint8_t*, uint32_t) {
-    not_done();
+void make_tuple(Cell* cell, const uint8_t* bytes, uint32_t count) {
+    tuple::make_at(cell, bytes, count);
 }
-void make_time(Cell*, double) {
-    not_done();
+void make_time(Cell* cell, double seconds) {
+    time_::make_at(cell, seconds);
 }
-void make_date(Cell*, const DateParts&) {
-    not_done();
+void make_date(Cell* cell, const DateParts& date) {
+    // The zone goes as signed hours and the minutes' magnitude.
+    const int32_t minutes = date.zone_minutes % 60;
+    date::make_at(cell, date.year, date.month, date.day, date.seconds, date.zone_minutes / 60,
+                  minutes < 0 ? -minutes : minutes, date.has_time);
 }
-void make_money(Cell*, const MoneyParts&) {
-    not_done();
+void make_money(Cell* cell, const MoneyParts& money) {
+    // The loader has checked the code against the currency list.
+    const int32_t currency = money.currency.empty() ? 0 : money::currency_index(money.currency);
+    std::string digits = money.whole.empty() ? std::string("0") : money.whole;
+    int32_t dot = -1;
+    if (!money.fraction.empty()) {
+        dot = static_cast<int32_t>(digits.size());
+        digits += '.';
+        digits += money.fraction;
+    }
+    money::make_at(cell, money.negative, currency, digits.c_str(), 0, dot,
+                   static_cast<int32_t>(digits.size()));
 }
-void make_binary(Cell*, const uint8_t*, uint32_t) {
-    not_done();
+void make_binary(Cell* cell, const uint8_t* bytes, uint32_t count) {
+    // The cell lies outside the collector's view: the value is made on the data stack first.
+    *cell = *binary::load(bytes, count);
+    stack::pop(1);
 }
-void make_text(Cell*, uint8_t, const uint32_t*, uint32_t, uint32_t) {
-    not_done();
+void make_text(Cell* cell, uint8_t type, const uint32_t* code_points, uint32_t count,
+               uint32_t unit) {
+    string::make_units_at(cell, count ? count : 1, unit);
+    memory::Buffer* b = memory::buffer(cell->w2);
+    uint8_t* out = b->data();
+    // The code points may lie in the decoder's scratch buffer, which no allocation touches.
+    for (uint32_t i = 0; i < count; ++i) std::memcpy(out + i * unit, &code_points[i], unit);
+    b->tail = count * unit;
+    cell::set_type(cell, type);
 }
-void make_map(Cell*) {
-    not_done();
+void make_map(Cell* cell) {
+    map::make_at(cell, cell->w2, 0);
 }
 
 // --- Loaders --------------------------------------------------------------------------------
@@ -639,20 +666,7 @@ void build_decoded(Record& r, uint8_t type, uint32_t width, const uint32_t* cps,
         unit = 4;
     else if (max > 0xFF && unit < 2)
         unit = 2;
-    const uint32_t index = engine::emit_slot(r);
-    Cell* c = engine::slot(index);
-    if (type != kTypeString) {
-        make_text(c, type, cps, count, unit);
-        return;
-    }
-    string::make_units_at(c, count ? count : 1, unit);
-    c = engine::slot(index);
-    memory::Buffer* b = memory::buffer(c->w2);
-    uint8_t* out = b->data();
-    // cps may lie in the decoder's scratch buffer, which no allocation touches.
-    for (uint32_t i = 0; i < count; ++i) std::memcpy(out + i * unit, &cps[i], unit);
-    b->tail = count * unit;
-    cell::set_type(c, kTypeString);
+    make_text(engine::slot(engine::emit_slot(r)), type, cps, count, unit);
 }
 
 } // namespace
@@ -977,7 +991,9 @@ void load(Record& r, uint8_t kind, const uint8_t* start, const uint8_t* end, uin
     }
     case table::kMoney: {
         MoneyParts money;
-        if (!parse_money(start, n, money)) invalid(r, kTypeMoney);
+        if (!parse_money(start, n, money) ||
+            (!money.currency.empty() && money::currency_index(money.currency) < 0))
+            invalid(r, kTypeMoney);
         if (build) build_keeping_marker(r, [&](Cell* c) { make_money(c, money); });
         break;
     }

@@ -15,6 +15,7 @@
 #include "datatypes/core/string.h"
 #include "datatypes/core/symbol.h"
 #include "datatypes/core/word.h"
+#include "datatypes/more/compound.h"
 #include "datatypes/more/error-ids.h"
 #include "evaluator/stack.h"
 #include "loading/lexer-engine.h"
@@ -862,6 +863,22 @@ const word::Lexer word_hooks{hook_scan_type, hook_load};
 
 } // namespace
 
+namespace {
+
+// make and to of the compound types from text: the text loads as exactly one value.
+bool load_one_value(const Cell* text, Cell* result) {
+    const std::string utf8 = string::utf8_from_index(text);
+    const Cell* block = load_push(reinterpret_cast<const uint8_t*>(utf8.data()),
+                                  static_cast<uint32_t>(utf8.size()));
+    memory::Buffer* b = memory::buffer(block->w2);
+    const bool one = b->tail - b->head == sizeof(Cell);
+    if (one) *result = *reinterpret_cast<const Cell*>(b->at_head());
+    stack::pop(1);
+    return one;
+}
+
+} // namespace
+
 void init() {
     if (!slots) {
         slots = static_cast<Cell*>(std::malloc(kInitialSlots * sizeof(Cell)));
@@ -881,11 +898,13 @@ void init() {
     marker_registered = true;
     word::set_lexer(&word_hooks);
     block::set_conversion(kTypeString, string_to_block);
+    compound::set_text_loader(load_one_value);
 }
 
 void release() {
     word::set_lexer(nullptr);
     block::set_conversion(kTypeString, nullptr);
+    compound::set_text_loader(nullptr);
     std::free(slots);
     std::free(work);
     slots = nullptr;

@@ -67,15 +67,10 @@ TEST_F(Tuple, MakeAndTo) {
         EXPECT_TRUE(raises(error::kScript, error::script::invalid_data, [&] {
             made(kTypeTuple, issue_value(bad));
         })) << bad;
-    struct Bad {
-        Cell spec;
-    } bad_blocks[] = {
-        {block({int_value(256)})},
-        {block({int_value(-1)})},
-        {block({Cell{kTypeNone, 0, 0, 0}})},
-    };
-    for (const Bad& b : bad_blocks) {
-        GcRoot spec(b.spec);
+    // Each spec block is made inside the loop, where it is rooted before the next allocation.
+    const Cell bad_elements[] = {int_value(256), int_value(-1), Cell{kTypeNone, 0, 0, 0}};
+    for (const Cell& element : bad_elements) {
+        GcRoot spec(block({element}));
         EXPECT_TRUE(raises(error::kScript, error::script::bad_to_arg,
                            [&] { made(kTypeTuple, spec.cell()); }));
     }
