@@ -5,6 +5,7 @@
 #include "datatypes/core/string.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
+#include "loading/lexer.h"
 #include "runtime-core/form-mold.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/stdio.h"
@@ -59,6 +60,12 @@ Status prin(const int32_t*) {
     return output(false);
 }
 
+// The lexer reads the refinements in spec order: /next /one /prescan /scan /part /into /trace.
+Status transcode(const int32_t* r) {
+    lexer::native_transcode(r[0], r[1], r[2], r[3], r[4], r[5], r[6]);
+    return Status::normal;
+}
+
 } // namespace
 
 void write_text(const uint8_t* text, size_t size, bool newline) {
@@ -92,6 +99,7 @@ void write_result(const Cell* value, int32_t width) {
 void register_system() {
     set(kPrint, print);
     set(kPrin, prin);
+    set(kTranscode, transcode);
 }
 
 } // namespace natives
