@@ -8,22 +8,22 @@ namespace {
 using Ref = Types2Test;
 
 TEST_F(Ref, MoldWritesTheAtSign) {
-    const Cell r = text(kTypeRef, "name");
-    EXPECT_EQ(mold_of(r), "@name");
-    EXPECT_EQ(form_of(r), "name");
+    GcRoot r(text(kTypeRef, "name")); // forming allocates: keep it current
+    EXPECT_EQ(mold_of(r.cell()), "@name");
+    EXPECT_EQ(form_of(r.cell()), "name");
     int32_t used = 0;
-    formed(r, true, &used);
+    formed(r.cell(), true, &used);
     EXPECT_EQ(used, 5);
 }
 
 TEST_F(Ref, AppendAndPutAreNotSupported) {
-    Cell r = text(kTypeRef, "name");
-    Cell more = text(kTypeString, "x");
+    GcRoot r(text(kTypeRef, "name")); // the next text allocates: keep it current
+    GcRoot more(text(kTypeString, "x"));
     EXPECT_TRUE(raises(error::kScript, error::script::expect_arg, [&] {
-        actions::call<action::slot::append>(&r, &more, -1, false, 1, true);
+        actions::call<action::slot::append>(&r.cell(), &more.cell(), -1, false, 1, true);
     }));
     EXPECT_EQ(datatype::function<action::slot::put>(kTypeRef), nullptr);
-    EXPECT_EQ(actions::call<action::slot::length_q>(&r), 4);
+    EXPECT_EQ(actions::call<action::slot::length_q>(&r.cell()), 4);
 }
 
 } // namespace

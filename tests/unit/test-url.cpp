@@ -36,9 +36,9 @@ TEST_F(Url, MadeFromABlockOfParts) {
 }
 
 TEST_F(Url, MoldPercentEncodesAndFormDoesNot) {
-    const Cell u = text(kTypeUrl, "http://h/a b%\xC3\xA9;x");
-    EXPECT_EQ(mold_of(u), "http://h/a%20b%25%C3%A9%3Bx");
-    EXPECT_EQ(form_of(u), "http://h/a b%\xE9;x"); // form_of shows code points as bytes
+    GcRoot u(text(kTypeUrl, "http://h/a b%\xC3\xA9;x")); // molding allocates: keep it current
+    EXPECT_EQ(mold_of(u.cell()), "http://h/a%20b%25%C3%A9%3Bx");
+    EXPECT_EQ(form_of(u.cell()), "http://h/a b%\xE9;x"); // form_of shows code points as bytes
 }
 
 TEST_F(Url, PercentTables) {
