@@ -1076,12 +1076,14 @@ void transcode(const Cell* source_cell, const TranscodeOptions& options, Cell* r
         return;
     }
     // /next: the value and the rest of the input.
-    Cell rest = source.cell();
-    rest.w1 += used;
+    // The rest stays on the data stack while the block is made, so its node id follows
+    // the collector.
+    Cell* rest = stack::push(source.cell());
+    rest->w1 += used;
     Cell* block = stack::push(Cell{kTypeUnset, 0, 0, 0});
     block::make_at(block, 2);
     block::append_copy(block, value);
-    block::append_copy(block, &rest);
+    block::append_copy(block, rest);
     *result = *block;
 }
 

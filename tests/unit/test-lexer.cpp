@@ -626,7 +626,8 @@ namespace {
 // A stand-in for the evaluator's side: the "function" is any cell, its body is `body`; each
 // call is logged, and `answer` decides the result and may move the input.
 struct FakeTracer {
-    static inline Cell body{};
+    // The body is read through a root, as it may move at any allocation.
+    static inline GcRoot* body = nullptr;
     static inline std::vector<std::string> log;
     static inline std::function<bool(const std::string& token, Cell* input)> answer;
 
@@ -637,7 +638,7 @@ struct FakeTracer {
                       std::to_string(static_cast<int32_t>(line->w2)));
         return answer ? answer(text, input) : true;
     }
-    static Cell body_of(const Cell*) { return body; }
+    static Cell body_of(const Cell*) { return body ? body->cell() : Cell{}; }
 };
 const lexer::TraceServices kFakeTracer{FakeTracer::call, FakeTracer::body_of};
 
@@ -653,17 +654,19 @@ protected:
     }
     void TearDown() override {
         FakeTracer::answer = nullptr;
-        FakeTracer::body = Cell{};
+        FakeTracer::body = nullptr;
         TranscodeTest::TearDown();
     }
     // Traces a text with a function whose body is `body`.
     std::string trace(const char* source, const char* body) {
         GcRoot kept(*load(body));
-        FakeTracer::body = kept.cell();
+        FakeTracer::body = &kept;
         lexer::TranscodeOptions options;
         Cell* function = stack::push(Cell{kTypeInteger, 0, 0, 0});
         options.trace = function;
-        return run(source, options);
+        std::string out = run(source, options);
+        FakeTracer::body = nullptr;
+        return out;
     }
 };
 
