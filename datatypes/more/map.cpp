@@ -431,8 +431,9 @@ Cell* select(Cell* series, Cell* value, Cell*, bool, bool case_, bool, bool, Cel
 void register_actions() {
     hashtable::set_map_key_prepare(key_prepare);
     block::set_conversion(kTypeMap, [](const Cell* value, Cell* result) {
-        Cell held = *value;
-        const Cell body = *reflect(&held, static_cast<int32_t>(words::symbol.body));
+        // The map is rooted while its body block is made: that allocation may move its node.
+        GcRoot held(*value);
+        const Cell body = *reflect(&held.cell(), static_cast<int32_t>(words::symbol.body));
         stack::pop(1);
         *result = body;
     });

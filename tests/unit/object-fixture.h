@@ -77,11 +77,12 @@ protected:
         }
     }
     static void call_handler(const Cell*, const Cell* name, uint32_t context, int32_t) {
+        GcRoot ctx(context); // molding the arguments allocates and may move the context's node
         std::string line = symbol::text(name->w2).data();
         for (Cell* a = stack::arguments + 1; a < stack::top; ++a) line += " " + mold(a);
         const Cell* first = stack::arguments + 1;
         if (word::any_word(cell::type(first))) {
-            Cell owner = *context::owner_of(context);
+            Cell owner = *context::owner_of(ctx.node());
             line += " | " + mold(object::select_word(&owner, first));
         }
         calls().push_back(line);

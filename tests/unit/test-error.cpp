@@ -20,11 +20,13 @@ protected:
         return type + "/" + mold(error::get_id(e));
     }
     // The stub of the interpreter's call hooks: the spec of the current call and its trace.
-    static uint32_t& current_spec() {
-        static uint32_t spec = 0;
+    // The spec's node is held through a root the test owns: the node moves when a cycle
+    // evacuates its frame, and the hook must give its present id.
+    static GcRoot*& current_spec() {
+        static GcRoot* spec = nullptr;
         return spec;
     }
-    static uint32_t spec_hook() { return current_spec(); }
+    static uint32_t spec_hook() { return current_spec() ? current_spec()->node() : 0; }
     static void trace_hook(const Cell* block, int32_t frame, int32_t levels) {
         for (int32_t i = 0; i < levels; ++i) {
             const Cell w = word(i == 0 ? "inner" : "outer");
@@ -191,8 +193,8 @@ TEST_F(Error, MoldWritesTheFields) {
 TEST_F(Error, CallNameAndTrace) {
     EXPECT_EQ(mold(error::get_call_name(0)), "none");
     error::set_calls(&hooks);
-    Cell* spec = load("\"doc\" value [integer!] /only count");
-    current_spec() = spec->w2;
+    GcRoot spec(load("\"doc\" value [integer!] /only count")->w2);
+    current_spec() = &spec;
     EXPECT_EQ(mold(error::get_call_name(0)), "value");
     EXPECT_EQ(mold(error::get_call_name(1)), "only");
     EXPECT_EQ(mold(error::get_call_name(2)), "count");
@@ -207,7 +209,7 @@ TEST_F(Error, CallNameAndTrace) {
     error::set_trace(e);
     EXPECT_EQ(mold(error::field(e, error::kStack)), "[inner 4]");
     EXPECT_EQ(mold(error::field(e, error::kFiles)), "[%s.zan]");
-    current_spec() = 0;
+    current_spec() = nullptr;
 }
 
 TEST_F(Error, CreateFromWhatFireRecorded) {

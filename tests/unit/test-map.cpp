@@ -1,3 +1,4 @@
+#include <deque>
 #include <gtest/gtest.h>
 
 #include "compound-fixture.h"
@@ -143,22 +144,20 @@ TEST_F(Map, KeysOfEveryKind) {
     GcRoot bin(*binary::load(reinterpret_cast<const uint8_t*>("\x01\x02"), 2));
     Cell pct;
     percent::make_at(&pct, 0.5);
-    const Cell keys[] = {int_value(7),
-                         float_value(1.5),
-                         Cell{kTypeChar, 0, 'c', 0},
-                         unbound(kTypeRefinement, sym("ref")),
-                         Cell{kTypeIssue, 0, sym("iss"), 0},
-                         pair_value(1, 2),
-                         tuple_value({1, 2, 3}),
-                         point_value(1, 2),
-                         point_value(1, 2, 3),
-                         pct,
-                         bin.cell()};
+    // Each key sits in its own root: setting and selecting allocate, and an evacuating cycle
+    // would otherwise leave the binary key with a stale node.
+    std::deque<GcRoot> keys;
+    for (const Cell& k : {int_value(7), float_value(1.5), Cell{kTypeChar, 0, 'c', 0},
+                          unbound(kTypeRefinement, sym("ref")), Cell{kTypeIssue, 0, sym("iss"), 0},
+                          pair_value(1, 2), tuple_value({1, 2, 3}), point_value(1, 2),
+                          point_value(1, 2, 3), pct, bin.cell()})
+        keys.emplace_back(k);
     int32_t n = 0;
-    for (const Cell& k : keys) set(m, k, int_value(n++));
-    EXPECT_EQ(map::live_count(m), std::size(keys));
+    for (GcRoot& k : keys) set(m, k.cell(), int_value(n++));
+    EXPECT_EQ(map::live_count(m), keys.size());
     n = 0;
-    for (const Cell& k : keys) EXPECT_EQ(selected(m, k), std::to_string(n++)) << formed(k, true);
+    for (GcRoot& k : keys)
+        EXPECT_EQ(selected(m, k.cell()), std::to_string(n++)) << formed(k.cell(), true);
     // An integer key and a float key of the same number are different keys.
     EXPECT_EQ(selected(m, float_value(7.0)), "none");
 }

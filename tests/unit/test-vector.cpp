@@ -140,16 +140,18 @@ TEST_F(Vector, ScalarArithmeticWrapsInPlace) {
 }
 
 TEST_F(Vector, VectorWithVector) {
-    Cell a = *made(block({int_value(1), int_value(2), int_value(3)}));
-    Cell b =
-        *made(block({int_value(10), int_value(20), int_value(30), int_value(40), int_value(50)}));
-    EXPECT_EQ(formed(run(vector::add, a, b), true), "make vector! [11 22 33]");
-    Cell narrow = *made(block({word("integer!"), int_value(8), block({int_value(100)})}));
-    Cell wide = *made(block({word("integer!"), int_value(16), block({int_value(100)})}));
-    EXPECT_EQ(formed(run(vector::add, narrow, wide), true), "make vector! [integer! 16 [200]]");
-    Cell f = *made(block({float_value(1)}));
-    EXPECT_TRUE(
-        raises(error::kScript, error::script::not_same_type, [&] { run(vector::add, a, f); }));
+    // Each operand is rooted: making the next one may move the nodes of those made before.
+    GcRoot a(*made(block({int_value(1), int_value(2), int_value(3)})));
+    GcRoot b(
+        *made(block({int_value(10), int_value(20), int_value(30), int_value(40), int_value(50)})));
+    EXPECT_EQ(formed(run(vector::add, a.cell(), b.cell()), true), "make vector! [11 22 33]");
+    GcRoot narrow(*made(block({word("integer!"), int_value(8), block({int_value(100)})})));
+    GcRoot wide(*made(block({word("integer!"), int_value(16), block({int_value(100)})})));
+    EXPECT_EQ(formed(run(vector::add, narrow.cell(), wide.cell()), true),
+              "make vector! [integer! 16 [200]]");
+    GcRoot f(*made(block({float_value(1)})));
+    EXPECT_TRUE(raises(error::kScript, error::script::not_same_type,
+                       [&] { run(vector::add, a.cell(), f.cell()); }));
 }
 
 TEST_F(Vector, Compare) {
