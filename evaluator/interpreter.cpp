@@ -18,6 +18,7 @@
 #include "evaluator/natives.h"
 #include "evaluator/routines.h"
 #include "evaluator/stack.h"
+#include "loading/lexer.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"
@@ -741,6 +742,38 @@ void call_object_handler(const Cell* function, const Cell* name, uint32_t, int32
     stack::bottom[result] = value;
 }
 
+// The lexer's trace function: a function frame over the five arguments
+// (event, input, type, line, token). A new position the function gives its input argument
+// comes back through `input` (a data-stack cell of the lexer's), when it is still a position
+// in the same series.
+bool call_trace(const Cell* function, const Cell* event, Cell* input, const Cell* type,
+                const Cell* line, const Cell* token) {
+    Cell fn = *function;
+    Cell* const base = stack::top;
+    // The frame's base is its first argument, where the body leaves its value.
+    stack::mark_func(words::word.anon, fn.w1, true);
+    stack::push(*event);
+    stack::push(*input);
+    stack::push(*type);
+    stack::push(*line);
+    stack::push(*token);
+    object::count_locals(fn.w2, true);
+    const Status s = run_body(&fn);
+    const Cell value = stack::arguments[0];
+    const Cell moved = stack::arguments[1];
+    stack::unwind();
+    stack::top = base;
+    status_to_error(s);
+    if (cell::type(&moved) == cell::type(input) && moved.w2 == input->w2) input->w1 = moved.w1;
+    return logic::value_true(&value);
+}
+
+Cell trace_body(const Cell* function) {
+    return cells_of(function->w3)[0];
+}
+
+const lexer::TraceServices kTraceServices{call_trace, trace_body};
+
 // Per-object function copies are not made: a derived object's fields share their functions.
 const object::Evaluator kObjectHooks{do_object_spec, call_object_handler, nullptr};
 
@@ -846,6 +879,7 @@ void init() {
     error::set_fire_hook(on_fire);
     error::set_calls(&kCalls);
     object::set_evaluator(&kObjectHooks);
+    lexer::set_trace_services(&kTraceServices);
 }
 
 } // namespace interp
