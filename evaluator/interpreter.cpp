@@ -404,6 +404,43 @@ Status call(Call& c, const Cell* name) {
 
 // --- Paths ------------------------------------------------------------------------------------
 
+// Types whose fields live in the value cell itself: setting such a field changes a copy,
+// which must be stored back where the value came from.
+bool fields_in_cell(uint8_t type) {
+    switch (type) {
+    case kTypeDate:
+    case kTypeTime:
+    case kTypePair:
+    case kTypeTuple:
+    case kTypePoint2D:
+    case kTypePoint3D:
+    case kTypeMoney:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// After a set-path stored into the value at `changed` (the last of `levels` values the walk
+// left on the stack from the head's value on, each followed by its selector; `first` is the
+// head's index in the path), stores every changed
+// in-cell value back into the level above it, and the first one into the head word.
+void write_back(Cell* head, const Cell* path, uint32_t first, Cell* changed, uint32_t levels) {
+    for (uint32_t level = levels; level-- > 0;) {
+        if (!fields_in_cell(cell::type(changed))) return;
+        if (level == 0) {
+            context::set_word(head, changed);
+            return;
+        }
+        Cell* above = changed - 2;
+        Cell* selector = changed - 1;
+        auto fn = datatype::function<action::slot::eval_path>(cell::type(above));
+        fn(above, selector, changed, const_cast<Cell*>(path), nullptr, nullptr,
+           static_cast<int32_t>(first + level), false, false, true, false);
+        changed = above;
+    }
+}
+
 // `path` is a cell on the data stack. Pushes the value (call and get modes); in set mode the
 // value to store is the cell on top, which the walk leaves as the result.
 Status eval_path(const Cell* code, uint32_t& i, const Cell* path, int mode) {
@@ -415,6 +452,7 @@ Status eval_path(const Cell* code, uint32_t& i, const Cell* path, int mode) {
         error::fire(error::kScript, error::script::word_first, {path});
     Cell* new_value = mode == kPathSet ? stack::top - 1 : nullptr;
     Cell* parent = stack::push(*word_value(&head));
+    Cell* const base = parent;
     if (cell::type(parent) == kTypeUnset)
         error::fire(error::kScript, error::script::unset_path, {path, &head});
     for (uint32_t k = first + 1;; ++k) {
@@ -456,13 +494,22 @@ Status eval_path(const Cell* code, uint32_t& i, const Cell* path, int mode) {
                           const_cast<Cell*>(path), nullptr, nullptr, static_cast<int32_t>(k), false,
                           mode == kPathGet, last, false);
         if (mode == kPathSet && last) {
-            stack::top = parent;
+            write_back(&head, path, first, parent, k - first);
+            stack::top = base;
             return Status::normal;
+        }
+        if (mode == kPathSet) {
+            // Each level stays on the stack: a field set in a value held inside the cell
+            // (a date, a pair...) is written back through the levels above it.
+            const Cell value = *answer;
+            stack::top = selector + 1;
+            parent = stack::push(value);
+            continue;
         }
         *parent = *answer;
         stack::top = parent + 1;
     }
-    if (mode == kPathSet) stack::top = parent;
+    if (mode == kPathSet) stack::top = base;
     return Status::normal;
 }
 

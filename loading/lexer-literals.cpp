@@ -12,6 +12,7 @@
 #include "datatypes/core/string.h"
 #include "datatypes/core/symbol.h"
 #include "datatypes/core/unset.h"
+#include "datatypes/core/url.h"
 #include "datatypes/core/word.h"
 #include "datatypes/more/binary.h"
 #include "datatypes/more/date.h"
@@ -28,6 +29,7 @@
 #include "runtime-core/memory.h"
 #include "runtime-core/strtod.h"
 #include "runtime-core/support.h"
+#include "runtime-core/unicode.h"
 
 namespace lexer::literals {
 
@@ -575,20 +577,12 @@ bool parse_point(const uint8_t* text, uint32_t length, double coordinates[3], ui
 }
 
 void decode_percent_escapes(std::u32string& text) {
-    size_t out = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        if (c == '%' && i + 2 < text.size()) {
-            const int hi = text[i + 1] < 128 ? hex_value(static_cast<uint8_t>(text[i + 1])) : -1;
-            const int lo = text[i + 2] < 128 ? hex_value(static_cast<uint8_t>(text[i + 2])) : -1;
-            if (hi >= 0 && lo >= 0) {
-                c = static_cast<char32_t>(hi * 16 + lo);
-                i += 2;
-            }
-        }
-        text[out++] = c;
-    }
-    text.resize(out);
+    // Escapes are decoded as UTF-8 bytes, so a run like %C3%A9 is one character.
+    std::string utf8_text;
+    uint8_t bytes[4];
+    for (char32_t c : text)
+        utf8_text.append(reinterpret_cast<const char*>(bytes), utf8::encode_char(c, bytes));
+    text = url::percent_decode_text(utf8_text);
 }
 
 // --- Construction ---------------------------------------------------------------------------
@@ -613,10 +607,9 @@ void make_time(Cell* cell, double seconds) {
     time_::make_at(cell, seconds);
 }
 void make_date(Cell* cell, const DateParts& date) {
-    // The zone goes as signed hours and the minutes' magnitude.
-    const int32_t minutes = date.zone_minutes % 60;
+    // The zone goes as signed hours and signed minutes (the sign of -0:30 is in the minutes).
     date::make_at(cell, date.year, date.month, date.day, date.seconds, date.zone_minutes / 60,
-                  minutes < 0 ? -minutes : minutes, date.has_time);
+                  date.zone_minutes % 60, date.has_time);
 }
 void make_money(Cell* cell, const MoneyParts& money) {
     // The loader has checked the code against the currency list.

@@ -85,16 +85,21 @@ uint32_t checked_from_days(int64_t days, uint32_t zone, bool time) {
     return from_days(days, zone, time);
 }
 
+// A zone given as a time! in seconds, reduced modulo 16 hours: hours truncated toward zero
+// and minutes, the minutes signed when the hours are zero (zone_bits' convention).
+void zone_parts(double seconds, int32_t& hours, int32_t& minutes) {
+    const double t = std::fmod(seconds, 57600);
+    hours = static_cast<int32_t>(std::trunc(t / 3600));
+    minutes = static_cast<int32_t>(std::fmod(std::fabs(t), 3600) / 60);
+    if (t < 0 && hours == 0) minutes = -minutes;
+}
+
 // A zone written as an integer (hours, remainder by 16) or a time! (reduced modulo 16 hours).
 uint32_t zone_from_value(const Cell* value) {
     if (cell::type(value) == kTypeInteger) return zone_bits(integer::get(value) % 16, 0);
-    const double t = std::fmod(float_::get(value), 57600);
-    const auto hours = static_cast<int32_t>(std::trunc(t / 3600));
-    const auto minutes = static_cast<int32_t>(std::fmod(std::fabs(t), 3600) / 60);
-    uint32_t zone = zone_bits(hours, minutes);
-    // Less than an hour west of UTC (-0:30): the sign comes from the time, not from its hours.
-    if (t < 0 && hours == 0 && minutes >= 15) zone |= 0x40;
-    return zone;
+    int32_t hours, minutes;
+    zone_parts(float_::get(value), hours, minutes);
+    return zone_bits(hours, minutes);
 }
 
 } // namespace
@@ -123,10 +128,12 @@ uint32_t pack(int32_t year, int32_t month, int32_t day, uint32_t zone, bool time
            (zone & kZoneMask);
 }
 
+// Negative minutes with zero hours (-0:30) carry the sign, which zero hours cannot.
 uint32_t zone_bits(int32_t hours, int32_t minutes) {
     const uint32_t magnitude = static_cast<uint32_t>(hours < 0 ? -hours : hours);
-    return ((magnitude << 2) & kZoneMask) | (static_cast<uint32_t>(minutes) / 15 & 3) |
-           (hours < 0 ? 0x40 : 0);
+    const uint32_t quarters = static_cast<uint32_t>(minutes < 0 ? -minutes : minutes) / 15 & 3;
+    return ((magnitude << 2) & kZoneMask) | quarters |
+           (hours < 0 || (hours == 0 && minutes < 0) ? 0x40 : 0);
 }
 
 double zone_seconds(uint32_t zone) {
@@ -536,12 +543,9 @@ Cell* from_block(Cell* result, const Cell* spec, bool check) {
         case kZoneMinutes:
             zone_minutes = static_cast<int32_t>(n);
             break;
-        case kZoneTime: {
-            const double t = std::fmod(float_::get(v), 57600);
-            zone_hours = static_cast<int32_t>(std::trunc(t / 3600));
-            zone_minutes = static_cast<int32_t>(std::fmod(std::fabs(t), 3600) / 60);
+        case kZoneTime:
+            zone_parts(float_::get(v), zone_hours, zone_minutes);
             break;
-        }
         default:
             break;
         }

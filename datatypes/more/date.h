@@ -60,7 +60,7 @@ int32_t sunday_week(uint32_t packed);
 
 // The lexer's constructor: the date as read, not normalised. With `time_present` the time is
 // stored as time - offset; without it the time is 0.0 and the flag is cleared. The zone is
-// given as signed hours and minutes.
+// given as signed hours and minutes; with zero hours the minutes' sign is the zone's (-0:30).
 Cell* make_at(Cell* cell, int32_t year, int32_t month, int32_t day, double time, int32_t zone_hours,
               int32_t zone_minutes, bool time_present);
 // The operating-system clock's: time present, UTC.
