@@ -204,8 +204,39 @@ Status trim(const int32_t* r) {
 Status modify(const int32_t* r) {
     return result(call<s::modify>(arg(0), arg(1), arg(2), ref_on(r, 0)));
 }
-Status port_action(const int32_t*) {
-    error::fire(error::kInternal, error::internal::not_done);
+Status create(const int32_t*) {
+    return result(call<s::create>(arg(0)));
+}
+Status close(const int32_t*) {
+    return result(call<s::close>(arg(0)));
+}
+Status delete_(const int32_t*) {
+    return result(call<s::delete_>(arg(0)));
+}
+Status open(const int32_t* r) {
+    return result(call<s::open>(arg(0), ref_on(r, 0), ref_on(r, 1), ref_on(r, 2), ref_on(r, 3),
+                                ref_arg(r, 4)));
+}
+Status open_q(const int32_t*) {
+    return result(call<s::open_q>(arg(0)));
+}
+Status query(const int32_t*) {
+    return result(call<s::query>(arg(0)));
+}
+Status read(const int32_t* r) {
+    return result(call<s::read>(arg(0), ref_arg(r, 0), ref_arg(r, 1), ref_on(r, 2), ref_on(r, 3),
+                                ref_on(r, 4), ref_arg(r, 5)));
+}
+Status rename(const int32_t*) {
+    return result(call<s::rename>(arg(0), arg(1)));
+}
+Status update(const int32_t*) {
+    return result(call<s::update>(arg(0)));
+}
+Status write(const int32_t* r) {
+    return result(call<s::write>(arg(0), arg(1), ref_on(r, 0), ref_on(r, 1), ref_on(r, 2),
+                                 ref_on(r, 3), ref_arg(r, 4), ref_arg(r, 5), ref_arg(r, 6),
+                                 ref_arg(r, 7)));
 }
 
 constexpr natives::Entry kEntries[action::kSlotCount] = {
@@ -260,17 +291,17 @@ constexpr natives::Entry kEntries[action::kSlotCount] = {
     frame_slot<s::tail_q>,
     take,
     trim,
-    port_action,
-    port_action,
-    port_action,
+    create,
+    close,
+    delete_,
     modify,
-    port_action,
-    port_action,
-    port_action,
-    port_action,
-    port_action,
-    port_action,
-    port_action,
+    open,
+    open_q,
+    query,
+    read,
+    rename,
+    update,
+    write,
 };
 
 } // namespace

@@ -1,12 +1,16 @@
 #include "datatypes/core/file.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "datatypes/core/datatype.h"
+#include "datatypes/core/logic.h"
+#include "datatypes/core/series.h"
 #include "datatypes/core/string.h"
 #include "datatypes/core/url.h"
 #include "datatypes/more/error-ids.h"
 #include "evaluator/stack.h"
+#include "loading/io.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/platform.h"
 #include "runtime-core/support.h"
@@ -20,7 +24,11 @@ namespace {
     error::fire(error::kInternal, error::internal::not_done);
 }
 
-std::u32string text_from_index(const Cell* file) {
+} // namespace
+
+// --- Local forms ----------------------------------------------------------------------------
+
+std::u32string text(const Cell* file) {
     memory::Buffer* b = memory::buffer(file->w2);
     const uint32_t unit = b->unit();
     std::u32string out;
@@ -28,10 +36,6 @@ std::u32string text_from_index(const Cell* file) {
         out.push_back(string::get_char(b->at_head() + i * unit, unit));
     return out;
 }
-
-} // namespace
-
-// --- Local forms ----------------------------------------------------------------------------
 
 std::u32string to_windows_form(std::u32string_view path, std::u32string_view current) {
     std::u32string out;
@@ -86,16 +90,16 @@ std::u32string current_dir() {
 }
 
 void to_local(const Cell* file, const Cell* target, bool full) {
-    const std::u32string form = to_windows_form(text_from_index(file), full ? current_dir() : U"");
+    const std::u32string form = to_windows_form(text(file), full ? current_dir() : U"");
     std::vector<uint32_t> chars(form.begin(), form.end());
     string::append_chars(target, chars.data(), static_cast<uint32_t>(chars.size()));
 }
 
 std::u16string to_local_utf16(const Cell* file) {
 #ifdef _WIN32
-    const std::u32string form = to_windows_form(text_from_index(file), U"");
+    const std::u32string form = to_windows_form(text(file), U"");
 #else
-    const std::u32string form = to_posix_form(text_from_index(file), U"");
+    const std::u32string form = to_posix_form(text(file), U"");
 #endif
     std::u16string out;
     for (char32_t cp : form) {
@@ -126,42 +130,50 @@ Cell* add_to_block(const Cell* block, const char* utf8_text, uint32_t length) {
 // --- Slot functions -------------------------------------------------------------------------
 
 int32_t mold(Cell* value, Cell* string, bool, bool, bool, Cell* part, int32_t limit, int32_t) {
-    std::u32string text = text_from_index(value);
+    std::u32string chars = text(value);
     string::append_bytes(string, "%", 1);
-    if (text.empty()) {
+    if (chars.empty()) {
         string::append_bytes(string, "\"\"", 2);
         return limit - 1;
     }
     if (part)
-        text.resize(limit > 0 ? std::min<size_t>(text.size(), static_cast<size_t>(limit)) : 0);
+        chars.resize(limit > 0 ? std::min<size_t>(chars.size(), static_cast<size_t>(limit)) : 0);
     bool quoted = false;
-    for (char32_t cp : text)
+    for (char32_t cp : chars)
         if (cp < 127 && url::needs_escape(url::kUrlMode, static_cast<uint8_t>(cp))) quoted = true;
-    std::vector<uint32_t> chars(text.begin(), text.end());
+    std::vector<uint32_t> units(chars.begin(), chars.end());
     if (quoted) string::append_bytes(string, "\"", 1);
-    string::append_chars(string, chars.data(), static_cast<uint32_t>(chars.size()));
+    string::append_chars(string, units.data(), static_cast<uint32_t>(units.size()));
     if (quoted) string::append_bytes(string, "\"", 1);
-    return limit - static_cast<int32_t>(chars.size()) - 1;
+    return limit - static_cast<int32_t>(units.size()) - 1;
 }
 
-Cell* delete_(Cell*) {
-    not_done();
+Cell* delete_(Cell* file) {
+    return logic::make_at(stack::push_cell(), io::delete_path(file));
 }
 
-Cell* query(Cell*) {
-    not_done();
+Cell* query(Cell* file) {
+    return io::query(file);
 }
 
-Cell* rename(Cell*, Cell*) {
-    not_done();
+Cell* rename(Cell* from, Cell* to) {
+    if (!series::is_any_string(cell::type(to)))
+        error::fire(error::kScript, error::script::invalid_arg, {to});
+    return logic::make_at(stack::push_cell(), io::rename_path(from, to));
 }
 
-Cell* read(Cell*, Cell*, Cell*, bool, bool, bool, Cell*) {
-    not_done(); // read/as raises the same
+Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool, Cell* as) {
+    if (as) not_done();
+    const int32_t count = part ? std::max(0, check::int_arg(part)) : -1;
+    const int32_t at = seek ? check::int_arg(seek) : -1;
+    return io::read_path(source, count, at, binary, lines);
 }
 
-Cell* write(Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, Cell*, Cell*) {
-    not_done(); // write/allow and write/as raise the same
+Cell* write(Cell* destination, Cell* data, bool, bool lines, bool, bool append, Cell* part,
+            Cell* seek, Cell* allow, Cell* as) {
+    if (allow || as) not_done();
+    io::write_path(destination, data, part, seek, append, lines);
+    return destination;
 }
 
 void register_actions() {

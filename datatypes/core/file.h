@@ -14,6 +14,9 @@ namespace file {
 
 // --- Local forms ----------------------------------------------------------------------------
 
+// The path's characters from its index.
+std::u32string text(const Cell* file);
+
 // The Windows form of a path: /c/x becomes c:\x, /c becomes c:\, /server/share becomes
 // \\server\share, //x becomes \x, a/b becomes a\b; a relative path gets `current_dir` (which
 // ends in "\") in front when it is not empty. A pure function: tested on every build.
@@ -47,8 +50,9 @@ Cell* add_to_block(const Cell* block, const char* utf8, uint32_t length);
 // limit less the characters of the path and 1.
 int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
              int32_t indent);
-// The file services come with the operating-system services: until then internal/not-done
-// (read/as and write/allow or /as raise it in any case).
+// The file services (loading/io.h): delete and rename answer logic!, query a date! or none;
+// read lists a folder or reads a file (access/cannot-open when it cannot); write answers the
+// file. read/as, write/allow and write/as raise internal/not-done.
 Cell* delete_(Cell* file);
 Cell* query(Cell* file);
 Cell* rename(Cell* from, Cell* to);
