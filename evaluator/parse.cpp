@@ -125,9 +125,16 @@ inline Cell* stack_at(const Cell* stack, uint32_t i) {
 inline uint32_t stack_length(const Cell* stack) {
     return stack_buffer(stack)->length();
 }
-// May collect.
-void stack_push(const Cell* stack, Cell value) {
-    *memory::alloc_tail_cell(stack_buffer(stack)) = value;
+// May collect; the value is kept rooted while the stack grows.
+void stack_push(const Cell* stack, const Cell& value) {
+    Buffer* b = stack_buffer(stack);
+    if (!b->full()) {
+        *reinterpret_cast<Cell*>(b->at_tail()) = value;
+        b->tail += sizeof(Cell);
+        return;
+    }
+    GcRoot held(value);
+    *memory::alloc_tail_cell(b) = held.cell();
 }
 void stack_cut(const Cell* stack, uint32_t length) {
     Buffer* b = stack_buffer(stack);
@@ -348,10 +355,10 @@ void Engine::pop_block() {
 void Engine::push_command(int32_t code, int64_t min, int64_t max, const Cell& arg, uint32_t flags) {
     check_limit();
     const uint32_t length = input_length();
-    const Cell a = arg;
+    GcRoot a(arg);
     stack_push(rule_stack, triple(min, max, 1));
     stack_push(rule_stack, triple(pos_, length, rpos_));
-    stack_push(rule_stack, a);
+    stack_push(rule_stack, a.cell());
     stack_push(rule_stack, triple(code, flags, pos_));
     trace(words::word.push);
 }
@@ -622,12 +629,12 @@ Cell Engine::eval_paren(const Cell& paren) {
         stack::top = mark;
         throw Unwind{s};
     }
-    const Cell value = stack::top[-1];
+    GcRoot value(stack::top[-1]);
     stack::top = mark;
     ++user_runs_;
     clamp_position();
     trace(words::word.paren);
-    return value;
+    return value.cell();
 }
 
 // The value that insert and change put in: a paren evaluated, a word's value; a path is not
@@ -993,9 +1000,11 @@ void Engine::keyword(Keyword k, const Cell& word) {
             trace(words::word.match, false);
             return;
         }
+        GcRoot inner(item);
         push_command(kInto, in_slot_, is_length(), Cell{kTypeNone, 0, 0, 0}, 0);
         check_limit();
-        stack_push(input_stack, item);
+        stack_push(input_stack, inner.cell());
+        item = inner.cell();
         in_slot_ = is_length() - 1;
         pos_ = std::min(series::clamped_index(&item), input_length());
         step_ = Step::fetch;
@@ -1050,18 +1059,20 @@ void Engine::keyword(Keyword k, const Cell& word) {
             rpos_ += 2;
             operand(word);
         }
-        Cell target{};
+        GcRoot target{Cell{kTypeNone, 0, 0, 0}};
         if (kind == kCollectInto || kind == kCollectAfter) {
-            target = word_value(&target_word);
-            check_target(target);
+            target.set_cell(word_value(&target_word));
+            check_target(target.cell());
         }
         push_command(kCollect, collect_slot_, collect_into_ ? 1 : 0, target_word, kind);
         check_limit();
         if (kind == kCollectInto || kind == kCollectAfter) {
-            stack_push(input_stack, target);
+            stack_push(input_stack, target.cell());
         } else {
-            stack_push(input_stack, Cell{kTypeNone, 0, 0, 0});
-            block::make_at(is(is_length() - 1), 8);
+            Cell* const mark = stack::top;
+            Cell* block = block::push_new(8);
+            stack_push(input_stack, *block);
+            stack::top = mark;
         }
         collect_slot_ = static_cast<int32_t>(is_length() - 1);
         collect_into_ = kind == kCollectInto;
@@ -1254,7 +1265,7 @@ void Engine::end_into(bool success) {
 void Engine::end_collect() {
     const uint32_t f = rs_length() - kCommandCells;
     const Cell counts = *rs(f);
-    const Cell word = *rs(f + 2);
+    GcRoot word(*rs(f + 2));
     const Cell tag = *rs(f + 3);
     GcRoot target(*is(static_cast<uint32_t>(collect_slot_)));
     stack_cut(input_stack, static_cast<uint32_t>(collect_slot_));
@@ -1276,7 +1287,7 @@ void Engine::end_collect() {
         }
         break;
     case kCollectSet:
-        assign(word, target.cell());
+        assign(word.cell(), target.cell());
         break;
     default:
         break;
@@ -1346,14 +1357,14 @@ void Engine::command_result() {
     case kCopy:
     case kSet:
         if (match_) {
-            const Cell word = *rs(f + 2);
             Cell value{kTypeNone, 0, 0, 0};
             if (code == kCopy)
                 value = copy_span(start, pos_);
             else if (pos_ > start)
                 value = unit_value(input(), start);
             GcRoot held(value);
-            assign(word, held.cell());
+            // Read after the copy, which may have moved the word's context.
+            assign(*rs(f + 2), held.cell());
         } else {
             pos_ = start;
         }
