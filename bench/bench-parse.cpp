@@ -26,6 +26,7 @@
 #include "evaluator/parse.h"
 #include "evaluator/stack.h"
 #include "loading/lexer.h"
+#include "runtime-core/boot.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/init.h"
 #include "runtime-core/memory.h"
@@ -186,7 +187,7 @@ std::string write_temp(const std::string& text, const char* name) {
 
 int main(int argc, char** argv) {
     runtime::init();
-    collector::state.enabled = 1;
+    boot::run();
     const std::string csv_source = csv_text();
     const std::string mail_source = mail_text();
     csv = string::load_push(reinterpret_cast<const uint8_t*>(csv_source.data()),

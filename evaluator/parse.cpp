@@ -3,7 +3,9 @@
 #include <cstring>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
+#include "datatypes/core/bitset.h"
 #include "datatypes/core/block.h"
 #include "datatypes/core/context.h"
 #include "datatypes/core/datatype.h"
@@ -148,11 +150,20 @@ inline bool is_text(uint8_t t) {
     return series::is_any_string(t);
 }
 
-// The keyword a word names, or none_.
+// The keyword of each symbol id as written, filled as words are met: 0 not looked up yet,
+// else the keyword plus 1.
+std::vector<uint8_t> keyword_cache;
+
+// The keyword a word names, or not_keyword.
 Keyword keyword_of(const Cell* word) {
-    if (keywords.empty()) return Keyword::not_keyword;
-    const auto found = keywords.find(symbol::resolve(word->w2));
-    return found == keywords.end() ? Keyword::not_keyword : found->second;
+    const uint32_t id = word->w2;
+    if (id < keyword_cache.size() && keyword_cache[id] != 0)
+        return static_cast<Keyword>(keyword_cache[id] - 1);
+    const auto found = keywords.find(symbol::resolve(id));
+    const Keyword k = found == keywords.end() ? Keyword::not_keyword : found->second;
+    if (id >= keyword_cache.size()) keyword_cache.resize(id + 1024, 0);
+    keyword_cache[id] = static_cast<uint8_t>(static_cast<uint8_t>(k) + 1);
+    return k;
 }
 bool is_keyword(const Cell* value, Keyword k) {
     return cell::type(value) == kTypeWord && keyword_of(value) == k;
@@ -318,7 +329,19 @@ private:
     void check_target(const Cell& target);
 
     // --- Callback ---------------------------------------------------------------------------
-    void trace(const Cell* event, bool matched = true, int64_t rule_index = -1);
+    void trace(const Cell* event, bool matched = true, int64_t rule_index = -1) {
+        if (callback_) call_back(event, matched, rule_index);
+    }
+    void call_back(const Cell* event, bool matched, int64_t rule_index);
+
+    // The copy that copy has just made: keep copy, whose result comes next, keeps it as it
+    // is instead of copying again.
+    GcRoot last_copy_{Cell{kTypeNone, 0, 0, 0}};
+    bool fresh_copy_ = false;
+
+    // Runs of a simple value from `at` on, at most `max` (-1: no limit): the count, and the
+    // position after them in `at`. Answers false when the value needs match_at.
+    bool run_of(const Cell& value, uint32_t& at, int64_t max, int64_t& count);
 };
 
 // --- Frames ------------------------------------------------------------------------------------
@@ -365,8 +388,7 @@ void Engine::push_command(int32_t code, int64_t min, int64_t max, const Cell& ar
 
 // --- The callback --------------------------------------------------------------------------------
 
-void Engine::trace(const Cell* event, bool matched, int64_t rule_index) {
-    if (!callback_) return;
+void Engine::call_back(const Cell* event, bool matched, int64_t rule_index) {
     Cell* const mark = stack::top;
     Cell* args = stack::push(*event);
     logic::push(matched);
@@ -515,6 +537,13 @@ bool Engine::fast_repeat(int64_t min, int64_t max) {
     const uint32_t start = pos_;
     int64_t count = 0;
     bool success = false;
+    uint32_t at = pos_;
+    if (run_of(value, at, max, count)) {
+        match_ = count >= min;
+        pos_ = match_ ? at : start;
+        step_ = Step::result;
+        return true;
+    }
     for (;;) {
         if (max >= 0 && count >= max) {
             success = true;
@@ -536,6 +565,25 @@ bool Engine::fast_repeat(int64_t min, int64_t max) {
     match_ = success;
     if (!success) pos_ = start;
     step_ = Step::result;
+    return true;
+}
+
+bool Engine::run_of(const Cell& value, uint32_t& at, int64_t max, int64_t& count) {
+    const uint8_t in = input_type();
+    if (is_block_input(in) || cell::type(&value) != kTypeBitset) return false;
+    Buffer* b = memory::buffer(input()->w2);
+    Buffer* bits = memory::buffer(value.w2);
+    const uint32_t unit = b->unit();
+    const uint8_t* head = b->at_head();
+    uint32_t stop = end();
+    if (max >= 0 && at + max < stop) stop = at + static_cast<uint32_t>(max);
+    const uint32_t from = at;
+    if (unit == 1) {
+        while (at < stop && bitset::has(bits, head[at])) ++at;
+    } else {
+        while (at < stop && bitset::has(bits, string::get_char(head + at * unit, unit))) ++at;
+    }
+    count = at - from;
     return true;
 }
 
@@ -568,6 +616,21 @@ bool Engine::fast_search(bool thru) {
             const uint32_t at = static_cast<uint32_t>(static_cast<const uint8_t*>(hit) - head);
             pos_ = thru ? at + 1 : at;
         }
+        step_ = Step::result;
+        return true;
+    }
+    if (!is_block_input(in) && t == kTypeBitset) {
+        Buffer* bits = memory::buffer(value.w2);
+        const uint32_t unit = b->unit();
+        const uint8_t* head = b->at_head();
+        uint32_t at = pos_;
+        if (unit == 1) {
+            while (at < stop && !bitset::has(bits, head[at])) ++at;
+        } else {
+            while (at < stop && !bitset::has(bits, string::get_char(head + at * unit, unit))) ++at;
+        }
+        match_ = at < stop;
+        if (match_) pos_ = thru ? at + 1 : at;
         step_ = Step::result;
         return true;
     }
@@ -715,6 +778,10 @@ void Engine::keep_span(uint32_t from, uint32_t to, uint32_t flags) {
     }
     if (to == from + 1 && !(flags & kKeepCopy)) {
         append_collected(unit_value(input(), from));
+        return;
+    }
+    if ((flags & kKeepCopy) && fresh_copy_) {
+        append_collected(last_copy_.cell());
         return;
     }
     GcRoot copy(copy_span(from, to));
@@ -1331,6 +1398,8 @@ void Engine::command_result() {
     const Cell tag = *rs(f + 3);
     const int32_t code = as_int(tag.w1);
     const uint32_t start = std::min(tag.w3, input_length());
+    const bool after_copy = fresh_copy_;
+    fresh_copy_ = false;
     step_ = Step::result;
     switch (code) {
     case kRepeat:
@@ -1358,13 +1427,15 @@ void Engine::command_result() {
     case kSet:
         if (match_) {
             Cell value{kTypeNone, 0, 0, 0};
-            if (code == kCopy)
+            if (code == kCopy) {
                 value = copy_span(start, pos_);
-            else if (pos_ > start)
+                last_copy_.set_cell(value);
+            } else if (pos_ > start)
                 value = unit_value(input(), start);
             GcRoot held(value);
             // Read after the copy, which may have moved the word's context.
             assign(*rs(f + 2), held.cell());
+            fresh_copy_ = code == kCopy;
         } else {
             pos_ = start;
         }
@@ -1396,9 +1467,11 @@ void Engine::command_result() {
         end_collect();
         return;
     case kKeep:
-        if (match_)
+        if (match_) {
+            fresh_copy_ = after_copy;
             keep_span(start, pos_, tag.w2);
-        else
+            fresh_copy_ = false;
+        } else
             pos_ = start;
         break;
     case kChange:
@@ -1500,6 +1573,7 @@ void init() {
     std::unordered_map<uint32_t, Keyword> canonical;
     for (const auto& [symbol, k] : keywords) canonical[symbol::resolve(symbol)] = k;
     keywords = std::move(canonical);
+    keyword_cache.clear();
 }
 
 Status process(const Cell* input, const Cell* rules, const Options& options, Cell* result) {
