@@ -87,7 +87,7 @@ const char* const kRules = R"(
     name: make bitset! "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._+-"
     reduce [
         [collect [any [keep copy f to field-end skip]]]
-        [collect [any [keep copy e [some name #"@" some name] | some name | skip]]]
+        [collect [any [s: some name opt [#"@" some name e: keep (copy/part s e)] | skip]]]
     ]
 )";
 

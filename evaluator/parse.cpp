@@ -193,6 +193,14 @@ struct Unwind {
 };
 struct Stop {};
 
+// Caches the context index of a word of the rules in the word itself, so that the words
+// set from it (set-words, copy, set, collect set) find their slot at once. Never collects.
+void resolve_in_place(Cell* word) {
+    if (word->w3 != word::kUnresolved || word->w1 == 0) return;
+    const int32_t index = context::find_word(word->w1, word->w2, true);
+    if (index >= 0) word->w3 = static_cast<uint32_t>(index);
+}
+
 // The value of a word used in the rules; unset raises script/no-value.
 Cell word_value(Cell* word) {
     const Cell* v = interp::value_of(word);
@@ -313,6 +321,7 @@ private:
     bool simple(const Cell& value) const;
     bool resolve_simple(const Cell* at, Cell& value) const;
     bool fast_repeat(int64_t min, int64_t max);
+    bool quick_fail(const Cell& block);
     bool fast_search(bool thru);
     int32_t scan_typed(const Cell& types, uint32_t at);
     bool position_word(const Cell* word, uint32_t& at);
@@ -531,7 +540,16 @@ bool Engine::resolve_simple(const Cell* at, Cell& value) const {
 // Repetition of a simple rule, without frames. Answers false when the rule is not simple.
 bool Engine::fast_repeat(int64_t min, int64_t max) {
     if (callback_) return false;
-    Cell value;
+    Cell value = *peek(0);
+    if (cell::type(&value) == kTypeWord && keyword_of(&value) == Keyword::not_keyword)
+        value = word_value(peek(0));
+    if (quick_fail(value)) {
+        // Not even one round matches.
+        ++rpos_;
+        match_ = min == 0;
+        step_ = Step::result;
+        return true;
+    }
     if (!resolve_simple(peek(0), value)) return false;
     ++rpos_;
     const uint32_t start = pos_;
@@ -585,6 +603,24 @@ bool Engine::run_of(const Cell& value, uint32_t& at, int64_t max, int64_t& count
     }
     count = at - from;
     return true;
+}
+
+// Whether a sub-rule block fails at the input position without being entered: it has no
+// alternatives and its first value is a simple rule that does not match there.
+bool Engine::quick_fail(const Cell& block) {
+    if (callback_ || cell::type(&block) != kTypeBlock) return false;
+    Buffer* b = memory::buffer(block.w2);
+    const uint32_t n = b->length();
+    const uint32_t first = block.w1;
+    // Only short blocks are searched for alternatives.
+    if (first >= n || n - first > 16) return false;
+    for (uint32_t i = first; i < n; ++i) {
+        const Cell* v = b->cells() + i;
+        if (cell::type(v) == kTypeWord && keyword_of(v) == Keyword::bar) return false;
+    }
+    Cell value;
+    if (!resolve_simple(b->cells() + first, value)) return false;
+    return match_at(value, pos_) < 0;
 }
 
 // to and thru over a simple rule: the search without frames.
@@ -813,6 +849,7 @@ void Engine::fetch() {
     const uint32_t at = rpos_++;
     trace(words::word.fetch, match_, at);
     Cell* here = rules()->cells() + at;
+    if (cell::type(here) == kTypeSetWord) resolve_in_place(here);
     const Cell value = *here;
     if (cell::type(&value) == kTypeWord) {
         const Keyword k = keyword_of(&value);
@@ -832,6 +869,10 @@ void Engine::rule(const Cell& value, bool from_word) {
     step_ = Step::result;
     switch (cell::type(&value)) {
     case kTypeBlock:
+        if (quick_fail(value)) {
+            match_ = false;
+            return;
+        }
         push_block(value);
         step_ = Step::fetch;
         return;
@@ -1033,7 +1074,9 @@ void Engine::keyword(Keyword k, const Cell& word) {
     }
     case Keyword::copy:
     case Keyword::set: {
-        const Cell target = *operand(word);
+        Cell* target_at = operand(word);
+        if (cell::type(target_at) == kTypeWord) resolve_in_place(target_at);
+        const Cell target = *target_at;
         if (cell::type(&target) != kTypeWord || !has(1))
             error::fire(error::kScript, error::script::parse_end, {&word});
         ++rpos_;
