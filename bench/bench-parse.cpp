@@ -12,14 +12,12 @@
 // Prints ours / peer, from the medians of interleaved repetitions.
 #include <benchmark/benchmark.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "bench/python-peer.h"
 #include "bench/ratio.h"
 #include "datatypes/core/string.h"
 #include "evaluator/interpreter.h"
@@ -91,59 +89,23 @@ const char* const kRules = R"(
     ]
 )";
 
-struct Python {
-    FILE* to = nullptr;
-    FILE* from = nullptr;
-    pid_t pid = 0;
+// The peers' jobs: split the comma-separated text, or find the addresses in the prose.
+const char* const kPythonScript =
+    "import re, sys, time\n"
+    "c = open(sys.argv[1]).read(); m = open(sys.argv[2]).read()\n"
+    "mail = re.compile(r'[A-Za-z0-9_.+-]+@[A-Za-z0-9_.+-]+')\n"
+    "def split(text):\n"
+    "    fields = []\n"
+    "    for line in text.split('\\n')[:-1]:\n"
+    "        fields.extend(line.split(','))\n"
+    "    return fields\n"
+    "for line in sys.stdin:\n"
+    "    t = time.perf_counter()\n"
+    "    r = split(c) if line.strip() == 'split' else mail.findall(m)\n"
+    "    t = time.perf_counter() - t\n"
+    "    print(t, len(r), flush=True)\n";
 
-    bool start(const std::string& csv_path, const std::string& mail_path) {
-        int in[2], out[2];
-        if (pipe(in) || pipe(out)) return false;
-        pid = fork();
-        if (pid == 0) {
-            dup2(in[0], 0);
-            dup2(out[1], 1);
-            close(in[1]);
-            close(out[0]);
-            static const char* script =
-                "import re, sys, time\n"
-                "c = open(sys.argv[1]).read(); m = open(sys.argv[2]).read()\n"
-                "mail = re.compile(r'[A-Za-z0-9_.+-]+@[A-Za-z0-9_.+-]+')\n"
-                "def split(text):\n"
-                "    fields = []\n"
-                "    for line in text.split('\\n')[:-1]:\n"
-                "        fields.extend(line.split(','))\n"
-                "    return fields\n"
-                "for line in sys.stdin:\n"
-                "    t = time.perf_counter()\n"
-                "    r = split(c) if line.strip() == 'split' else mail.findall(m)\n"
-                "    t = time.perf_counter() - t\n"
-                "    print(t, len(r), flush=True)\n";
-            execlp("python3", "python3", "-c", script, csv_path.c_str(), mail_path.c_str(),
-                   nullptr);
-            _exit(127);
-        }
-        close(in[0]);
-        close(out[1]);
-        to = fdopen(in[1], "w");
-        from = fdopen(out[0], "r");
-        return pid > 0 && to && from;
-    }
-    double run(const char* what, long& count) {
-        std::fprintf(to, "%s\n", what);
-        std::fflush(to);
-        double seconds = 0;
-        if (std::fscanf(from, "%lf %ld", &seconds, &count) != 2) std::abort();
-        return seconds;
-    }
-    void stop() {
-        std::fclose(to);
-        std::fclose(from);
-        waitpid(pid, nullptr, 0);
-    }
-};
-
-Python python;
+bench::PythonPeer python;
 // Data-stack cells: the two texts and the two rule blocks.
 Cell* csv = nullptr;
 Cell* mail = nullptr;
@@ -169,7 +131,7 @@ void BM_Parse(benchmark::State& state, Cell** input, Cell** rules) {
 
 void BM_Python(benchmark::State& state, const char* what) {
     long n = 0;
-    for (auto _ : state) state.SetIterationTime(python.run(what, n));
+    for (auto _ : state) state.SetIterationTime(python.run(what, &n));
     state.counters["items"] = static_cast<double>(n);
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kSize));
 }
@@ -205,7 +167,8 @@ int main(int argc, char** argv) {
 
     const std::string csv_path = write_temp(csv_source, "csv");
     const std::string mail_path = write_temp(mail_source, "mail");
-    if (csv_path.empty() || mail_path.empty() || !python.start(csv_path, mail_path)) {
+    if (csv_path.empty() || mail_path.empty() ||
+        !python.start(kPythonScript, {csv_path, mail_path})) {
         std::fprintf(stderr, "cannot start python3\n");
         return 1;
     }

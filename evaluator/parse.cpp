@@ -332,6 +332,9 @@ private:
     Cell eval_paren(const Cell& paren);
     Cell change_value(const Cell& source);
     void edit(uint32_t from, uint32_t count, const Cell* value, bool only, bool insert);
+    void remove_span(uint32_t from, uint32_t to);
+    bool only_option(const Cell& keyword);
+    void put_value(const Cell& keyword, uint32_t from, uint32_t count, bool only, bool insert);
     void keep_value(const Cell& value, bool pick);
     void keep_span(uint32_t from, uint32_t to, uint32_t flags);
     void append_collected(const Cell& value);
@@ -774,6 +777,40 @@ void Engine::edit(uint32_t from, uint32_t count, const Cell* value, bool only, b
     clamp_position();
 }
 
+// Removes the input from `from` to `to`; the input continues at `from`. May collect and run
+// user code (the owner's change handler).
+void Engine::remove_span(uint32_t from, uint32_t to) {
+    if (to > from) {
+        Cell* const mark = stack::top;
+        Cell* series = stack::push(input_at(from));
+        Cell* part = integer::push(static_cast<int32_t>(to - from));
+        const uint32_t before = input_length();
+        actions::call<action::slot::remove>(series, part, nullptr);
+        stack::top = mark;
+        edited(static_cast<int64_t>(input_length()) - before);
+    }
+    pos_ = from;
+    clamp_position();
+}
+
+// The `only` after insert or change (skipped when there); an operand must follow either way.
+bool Engine::only_option(const Cell& keyword) {
+    operand(keyword);
+    if (!is_symbol(peek(0), words::symbol.only)) return false;
+    ++rpos_;
+    operand(keyword);
+    return true;
+}
+
+// insert and change with their value in the rules (the next rule value): `count` units at
+// `from` become the value. May collect and run user code.
+void Engine::put_value(const Cell& keyword, uint32_t from, uint32_t count, bool only, bool insert) {
+    const Cell source = *operand(keyword);
+    ++rpos_;
+    GcRoot held(change_value(source));
+    edit(from, count, &held.cell(), only, insert);
+}
+
 // Adds a value to the innermost collect target. May collect.
 void Engine::append_collected(const Cell& value) {
     Cell* const mark = stack::top;
@@ -1212,40 +1249,20 @@ void Engine::keyword(Keyword k, const Cell& word) {
         return;
     }
     case Keyword::insert: {
-        operand(word);
-        bool only = false;
-        if (is_symbol(peek(0), words::symbol.only)) {
-            only = true;
-            ++rpos_;
-            operand(word);
-        }
+        const bool only = only_option(word);
         uint32_t at = pos_;
         if (has(1) && position_word(peek(0), at)) ++rpos_;
-        const Cell source = *operand(word);
-        ++rpos_;
-        const Cell value = change_value(source);
-        GcRoot held(value);
-        edit(at, 0, &held.cell(), only, true);
+        put_value(word, at, 0, only, true);
         match_ = true;
         return;
     }
     case Keyword::change: {
-        operand(word);
-        bool only = false;
-        if (is_symbol(peek(0), words::symbol.only)) {
-            only = true;
-            ++rpos_;
-            operand(word);
-        }
+        const bool only = only_option(word);
         uint32_t from = 0;
         if (position_word(peek(0), from)) {
             ++rpos_;
-            const Cell source = *operand(word);
-            ++rpos_;
-            const Cell value = change_value(source);
-            GcRoot held(value);
             const uint32_t lo = std::min(from, pos_), hi = std::max(from, pos_);
-            edit(lo, hi - lo, &held.cell(), only, false);
+            put_value(word, lo, hi - lo, only, false);
             match_ = true;
             return;
         }
@@ -1261,16 +1278,7 @@ void Engine::keyword(Keyword k, const Cell& word) {
         uint32_t from = 0;
         if (position_word(peek(0), from)) {
             ++rpos_;
-            const uint32_t lo = std::min(from, pos_), hi = std::max(from, pos_);
-            Cell* const mark = stack::top;
-            Cell* series = stack::push(input_at(lo));
-            Cell* part = integer::push(static_cast<int32_t>(hi - lo));
-            const uint32_t before = input_length();
-            if (hi > lo) actions::call<action::slot::remove>(series, part, nullptr);
-            stack::top = mark;
-            edited(static_cast<int64_t>(input_length()) - before);
-            pos_ = lo;
-            clamp_position();
+            remove_span(std::min(from, pos_), std::max(from, pos_));
             match_ = true;
             return;
         }
@@ -1494,17 +1502,10 @@ void Engine::command_result() {
         end_into(match_ && pos_ >= end());
         return;
     case kRemove:
-        if (match_ && pos_ > start) {
-            Cell* const mark = stack::top;
-            Cell* series = stack::push(input_at(start));
-            Cell* part = integer::push(static_cast<int32_t>(pos_ - start));
-            const uint32_t before = input_length();
-            actions::call<action::slot::remove>(series, part, nullptr);
-            stack::top = mark;
-            edited(static_cast<int64_t>(input_length()) - before);
-        }
-        pos_ = start;
-        clamp_position();
+        if (match_)
+            remove_span(start, pos_);
+        else
+            pos_ = start;
         break;
     case kCollect:
         end_collect();
@@ -1524,15 +1525,8 @@ void Engine::command_result() {
             if (has(0)) ++rpos_;
             break;
         }
-        if (!has(0)) {
-            const Cell change = Cell{kTypeWord, 0, words::word.change->w2, word::kUnresolved};
-            error::fire(error::kScript, error::script::parse_end, {&change});
-        }
-        const Cell source = *peek(0);
-        ++rpos_;
-        const Cell value = change_value(source);
-        GcRoot held(value);
-        edit(start, pos_ - start, &held.cell(), code == kChangeOnly, false);
+        const Cell change = Cell{kTypeWord, 0, words::word.change->w2, word::kUnresolved};
+        put_value(change, start, pos_ - start, code == kChangeOnly, false);
         break;
     }
     default:
