@@ -97,23 +97,14 @@ void BM_Python(benchmark::State& state, const char* what) {
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kSize));
 }
 
-std::string write_temp(const std::string& text, const char* name) {
-    const std::string path = std::string("/tmp/zan-bench-lexer-") + name;
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return "";
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fclose(f);
-    return path;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
     runtime::init();
     collector::state.enabled = 1;
     source = zan_source();
-    const std::string json_path = write_temp(json_text(), "json");
-    const std::string python_path = write_temp(python_source(), "py");
+    const std::string json_path = bench::write_temp("zan-bench-lexer-", json_text(), "json");
+    const std::string python_path = bench::write_temp("zan-bench-lexer-", python_source(), "py");
     if (json_path.empty() || python_path.empty() ||
         !python.start(kPythonScript, {json_path, python_path})) {
         std::fprintf(stderr, "cannot start python3\n");

@@ -136,15 +136,6 @@ void BM_Python(benchmark::State& state, const char* what) {
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kSize));
 }
 
-std::string write_temp(const std::string& text, const char* name) {
-    const std::string path = std::string("/tmp/zan-bench-parse-") + name;
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return "";
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fclose(f);
-    return path;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -165,8 +156,8 @@ int main(int argc, char** argv) {
     split_rule = stack::push(memory::buffer(rules->w2)->cells()[0]);
     mail_rule = stack::push(memory::buffer(rules->w2)->cells()[1]);
 
-    const std::string csv_path = write_temp(csv_source, "csv");
-    const std::string mail_path = write_temp(mail_source, "mail");
+    const std::string csv_path = bench::write_temp("zan-bench-parse-", csv_source, "csv");
+    const std::string mail_path = bench::write_temp("zan-bench-parse-", mail_source, "mail");
     if (csv_path.empty() || mail_path.empty() ||
         !python.start(kPythonScript, {csv_path, mail_path})) {
         std::fprintf(stderr, "cannot start python3\n");

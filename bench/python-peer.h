@@ -14,6 +14,17 @@
 
 namespace bench {
 
+// Writes a text to /tmp/PREFIX + NAME for the peer to read; answers the path, empty on
+// failure.
+inline std::string write_temp(const char* prefix, const std::string& text, const char* name) {
+    const std::string path = std::string("/tmp/") + prefix + name;
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return "";
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f);
+    return path;
+}
+
 class PythonPeer {
 public:
     bool start(const char* script, const std::vector<std::string>& args) {
