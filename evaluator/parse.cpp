@@ -543,9 +543,15 @@ bool Engine::resolve_simple(const Cell* at, Cell& value) const {
 // Repetition of a simple rule, without frames. Answers false when the rule is not simple.
 bool Engine::fast_repeat(int64_t min, int64_t max) {
     if (callback_) return false;
-    Cell value = *peek(0);
-    if (cell::type(&value) == kTypeWord && keyword_of(&value) == Keyword::not_keyword)
-        value = word_value(peek(0));
+    Cell* operand = peek(0);
+    Cell value = *operand;
+    bool literal_word = false;
+    if (cell::type(operand) == kTypeWord) {
+        if (keyword_of(operand) != Keyword::not_keyword) return false;
+        value = word_value(operand);
+        // A word's value that is a word is matched literally.
+        literal_word = cell::type(&value) == kTypeWord;
+    }
     if (quick_fail(value)) {
         // Not even one round matches.
         ++rpos_;
@@ -553,7 +559,7 @@ bool Engine::fast_repeat(int64_t min, int64_t max) {
         step_ = Step::result;
         return true;
     }
-    if (!resolve_simple(peek(0), value)) return false;
+    if (!literal_word && !simple(value)) return false;
     ++rpos_;
     const uint32_t start = pos_;
     int64_t count = 0;
