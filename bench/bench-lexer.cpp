@@ -10,13 +10,11 @@
 // Prints ours / peer, from the medians of interleaved repetitions.
 #include <benchmark/benchmark.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "bench/python-peer.h"
 #include "bench/ratio.h"
 #include "evaluator/stack.h"
 #include "loading/lexer.h"
@@ -73,53 +71,15 @@ std::string python_source() {
 
 // The python3 process: reads a command per line ("json" or "compile") and answers with the
 // seconds that one parse took.
-struct Python {
-    FILE* to = nullptr;
-    FILE* from = nullptr;
-    pid_t pid = 0;
+const char* const kPythonScript = "import json, sys, time\n"
+                                  "j = open(sys.argv[1]).read(); p = open(sys.argv[2]).read()\n"
+                                  "for line in sys.stdin:\n"
+                                  "    t = time.perf_counter()\n"
+                                  "    if line.strip() == 'json': json.loads(j)\n"
+                                  "    else: compile(p, 'bench', 'exec')\n"
+                                  "    print(time.perf_counter() - t, flush=True)\n";
 
-    bool start(const std::string& json_path, const std::string& python_path) {
-        int in[2], out[2];
-        if (pipe(in) || pipe(out)) return false;
-        pid = fork();
-        if (pid == 0) {
-            dup2(in[0], 0);
-            dup2(out[1], 1);
-            close(in[1]);
-            close(out[0]);
-            static const char* script =
-                "import json, sys, time\n"
-                "j = open(sys.argv[1]).read(); p = open(sys.argv[2]).read()\n"
-                "for line in sys.stdin:\n"
-                "    t = time.perf_counter()\n"
-                "    if line.strip() == 'json': json.loads(j)\n"
-                "    else: compile(p, 'bench', 'exec')\n"
-                "    print(time.perf_counter() - t, flush=True)\n";
-            execlp("python3", "python3", "-c", script, json_path.c_str(), python_path.c_str(),
-                   nullptr);
-            _exit(127);
-        }
-        close(in[0]);
-        close(out[1]);
-        to = fdopen(in[1], "w");
-        from = fdopen(out[0], "r");
-        return pid > 0 && to && from;
-    }
-    double run(const char* what) {
-        std::fprintf(to, "%s\n", what);
-        std::fflush(to);
-        double seconds = 0;
-        if (std::fscanf(from, "%lf", &seconds) != 1) std::abort();
-        return seconds;
-    }
-    void stop() {
-        std::fclose(to);
-        std::fclose(from);
-        waitpid(pid, nullptr, 0);
-    }
-};
-
-Python python;
+bench::PythonPeer python;
 std::string source;
 
 void BM_Transcode(benchmark::State& state) {
@@ -137,24 +97,16 @@ void BM_Python(benchmark::State& state, const char* what) {
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kSize));
 }
 
-std::string write_temp(const std::string& text, const char* name) {
-    const std::string path = std::string("/tmp/zan-bench-lexer-") + name;
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return "";
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fclose(f);
-    return path;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
     runtime::init();
     collector::state.enabled = 1;
     source = zan_source();
-    const std::string json_path = write_temp(json_text(), "json");
-    const std::string python_path = write_temp(python_source(), "py");
-    if (json_path.empty() || python_path.empty() || !python.start(json_path, python_path)) {
+    const std::string json_path = bench::write_temp("zan-bench-lexer-", json_text(), "json");
+    const std::string python_path = bench::write_temp("zan-bench-lexer-", python_source(), "py");
+    if (json_path.empty() || python_path.empty() ||
+        !python.start(kPythonScript, {json_path, python_path})) {
         std::fprintf(stderr, "cannot start python3\n");
         return 1;
     }

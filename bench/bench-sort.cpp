@@ -4,8 +4,8 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -75,6 +75,7 @@ int main(int argc, char** argv) {
     if (!bench::run_interleaved(argc, argv, reporter)) return 1;
     double ours = reporter.time_of("BM_MergeSort"), peer = reporter.time_of("BM_StdStableSort");
     if (ours > 0 && peer > 0)
-        std::printf("\nratio merge sort / std::stable_sort: %.2f (goal: at most 1.2)\n", ours / peer);
+        std::printf("\nratio merge sort / std::stable_sort: %.2f (goal: at most 1.2)\n",
+                    ours / peer);
     return 0;
 }

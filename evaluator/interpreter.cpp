@@ -873,6 +873,22 @@ Status apply(const Cell* function, const Cell* args) {
     return call(c, words::word.anon);
 }
 
+Cell call_values(const Cell* function, const Cell* values, uint32_t count) {
+    Cell fn = *function;
+    Cell* const base = stack::top;
+    const uint32_t first = stack::index_of(values);
+    // The frame's base is its first argument, where the body leaves its value.
+    stack::mark_func(words::word.anon, fn.w1, true);
+    for (uint32_t i = 0; i < count; ++i) stack::push(stack::bottom[first + i]);
+    object::count_locals(fn.w2, true);
+    const Status s = run_body(&fn);
+    const Cell value = stack::arguments[0];
+    stack::unwind();
+    stack::top = base;
+    status_to_error(s);
+    return value;
+}
+
 Status get_path(const Cell* path) {
     Cell* p = stack::push(*path);
     uint32_t unused = 0;

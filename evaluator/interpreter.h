@@ -53,6 +53,12 @@ Status eval_next(const Cell* block, uint32_t* index, bool prefix_only = false);
 // stack), one expression each. Pushes the result.
 Status apply(const Cell* function, const Cell* args);
 
+// Calls a function value with `count` argument values given as they are (not evaluated),
+// the rest of its spec's arguments and its refinements absent, and answers its result. A
+// break, continue, return or exit that escapes the body becomes an error. Runs user code:
+// may collect; `values` must lie where the collector follows them (the data stack).
+Cell call_values(const Cell* function, const Cell* values, uint32_t count);
+
 // Evaluates a path in get mode (no call) and pushes the value.
 Status get_path(const Cell* path);
 

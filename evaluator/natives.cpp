@@ -2,6 +2,7 @@
 
 #include "datatypes/core/block.h"
 #include "datatypes/more/error-ids.h"
+#include "evaluator/parse.h"
 #include "runtime-core/root.h"
 #include "runtime-core/support.h"
 
@@ -34,6 +35,7 @@ void init() {
     register_compare();
     register_eval();
     register_system();
+    set(kParse, parse::native);
     root::BootScope boot;
     scratch = root::alloc_tail();
     block::make_at(scratch, 32);

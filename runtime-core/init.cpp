@@ -47,6 +47,7 @@
 #include "evaluator/crypto.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
+#include "evaluator/parse.h"
 #include "evaluator/stack.h"
 #include "library/system-object.h"
 #include "loading/lexer.h"
@@ -166,6 +167,7 @@ void init() {
     typeset::make_standard_words();
     system_object::init();
     natives::init();
+    parse::init();
     interp::init();
 }
 

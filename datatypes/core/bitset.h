@@ -22,14 +22,18 @@
 #include <cstdint>
 
 #include "runtime-core/cell.h"
-
-namespace memory {
-struct Buffer;
-}
+#include "runtime-core/memory.h"
 
 namespace bitset {
 
 constexpr uint32_t kFlagComplement = 0x80000;
+
+// Whether code point `cp` is in the bit array of a bitset's buffer (bit 0x80 of the first byte
+// is code point 0); a code point beyond the stored bytes answers the complement flag.
+inline bool has(memory::Buffer* bits, uint32_t cp) {
+    if (cp / 8 >= bits->tail - bits->head) return (bits->flags & kFlagComplement) != 0;
+    return (bits->at_head()[cp >> 3] & (0x80u >> (cp & 7))) != 0;
+}
 
 // What the spec walkers do with the positions they meet.
 enum Op : int32_t {

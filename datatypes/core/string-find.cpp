@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "datatypes/core/bitset.h"
 #include "datatypes/core/none.h"
 #include "datatypes/core/series.h"
 #include "datatypes/core/string.h"
@@ -101,10 +102,7 @@ void needle_of(Needle& n, uint8_t st, Cell* value, bool fold) {
 }
 
 bool in_bitset(const Cell* bitset, uint32_t cp) {
-    Buffer* bits = memory::buffer(bitset->w2);
-    constexpr uint32_t kComplement = 0x80000;
-    if (cp / 8 >= bits->tail - bits->head) return (bits->flags & kComplement) != 0;
-    return (bits->at_head()[cp >> 3] & (0x80u >> (cp & 7))) != 0;
+    return bitset::has(memory::buffer(bitset->w2), cp);
 }
 
 // An element of a binary! or vector! as a number.

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "datatypes/core/bitset.h"
 #include "datatypes/core/datatype.h"
 #include "datatypes/core/none.h"
 #include "datatypes/core/series.h"
@@ -314,10 +315,7 @@ bool char_in_bitset(const Cell* string, const Cell* bitset) {
     const uint32_t index = clamped_index(string, b);
     if (index >= b->length()) return false;
     const uint32_t cp = get_char(b->at_head() + index * unit, unit);
-    Buffer* bits = memory::buffer(bitset->w2);
-    constexpr uint32_t kComplement = 0x80000;
-    if (cp / 8 >= bits->tail - bits->head) return (bits->flags & kComplement) != 0;
-    return (bits->at_head()[cp >> 3] & (0x80u >> (cp & 7))) != 0;
+    return bitset::has(memory::buffer(bitset->w2), cp);
 }
 
 bool angle_bracketed(const Cell* string, const Cell* tag) {
