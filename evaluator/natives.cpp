@@ -33,6 +33,7 @@ void init() {
     register_control();
     register_compare();
     register_eval();
+    register_series();
     register_system();
     root::BootScope boot;
     scratch = root::alloc_tail();
