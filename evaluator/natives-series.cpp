@@ -145,26 +145,11 @@ Status new_line_q(const int32_t*) {
 
 // --- as -----------------------------------------------------------------------------------
 
-// 1 block-like, 2 string-like, 0 neither.
+// 1 block-like (block! paren! and the paths; hash! keeps its table, so it stays out), 2
+// string-like, 0 neither.
 int series_class(uint8_t type) {
-    switch (type) {
-    case kTypeBlock:
-    case kTypeParen:
-    case kTypePath:
-    case kTypeLitPath:
-    case kTypeSetPath:
-    case kTypeGetPath:
-        return 1;
-    case kTypeString:
-    case kTypeFile:
-    case kTypeUrl:
-    case kTypeTag:
-    case kTypeEmail:
-    case kTypeRef:
-        return 2;
-    default:
-        return 0;
-    }
+    if (type == kTypeBlock || type == kTypeParen || series::is_any_path(type)) return 1;
+    return series::is_any_string(type) ? 2 : 0;
 }
 
 Status as(const int32_t*) {
