@@ -177,8 +177,14 @@ Status now(const int32_t* refs) {
         o.year + o.month + o.day + o.time + o.zone + o.date + o.weekday + o.yearday + o.precise;
     if (picks > 1 && !(picks == 2 && o.time && o.precise))
         error::fire(error::kScript, error::script::bad_refines);
-    const auto local = static_cast<uint32_t>(platform::now_local(o.utc));
-    const double utc_time = platform::now_utc(o.precise);
+    // The date and the time come from two readings of the clock: read again when midnight
+    // passed between them.
+    uint32_t local;
+    double utc_time;
+    do {
+        local = static_cast<uint32_t>(platform::now_local(o.utc));
+        utc_time = platform::now_utc(o.precise);
+    } while (static_cast<uint32_t>(platform::now_local(o.utc)) != local);
     const uint32_t zone = date::zone_of(local);
     // The clock gives the local date and the universal time of day; the stored time is the
     // local time of day less the zone's offset.
@@ -187,9 +193,9 @@ Status now(const int32_t* refs) {
     if (local_time < 0) local_time += 86400.0;
     Cell* a = arg(0);
     if (o.date) {
-        date::make_raw_at(a, local & ~uint32_t(0x7F), 0.0);
-        a->w1 =
+        const uint32_t day =
             date::pack(date::year_of(local), date::month_of(local), date::day_of(local), 0, false);
+        date::make_raw_at(a, day, 0.0); // no time, no zone
         return Status::normal;
     }
     date::make_raw_at(
