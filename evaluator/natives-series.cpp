@@ -1,5 +1,6 @@
 // Series and text natives: the set operations, new-line markers, as, the %XX and base-N
 // codecs, case change and the local form of file names.
+#include <new>
 #include <string>
 #include <vector>
 
@@ -254,7 +255,13 @@ Status enbase(const int32_t* refs) {
     }
     const uint64_t size = encoded_size(base, bytes.size());
     if (size > 0x7FFFFFFF) error::fire(error::kScript, error::script::too_long);
-    std::string text(static_cast<size_t>(size), '\0');
+    // The text can take up to 2 GB: running out of memory for it is the language's error.
+    std::string text;
+    try {
+        text.assign(static_cast<size_t>(size), '\0');
+    } catch (const std::bad_alloc&) {
+        error::fire(error::kInternal, error::internal::no_memory);
+    }
     const auto* in = reinterpret_cast<const uint8_t*>(bytes.data());
     const auto length = static_cast<uint32_t>(bytes.size());
     uint32_t written = 0;

@@ -61,8 +61,9 @@ Outcome run_script(const std::string& script, rlim_t limit = 0) {
 
 } // namespace
 
-// Memory running out, from filling it or from one huge request, is internal/no-memory: try
-// catches it, and once the values are dropped the script allocates again.
+// Memory running out, from filling it, from one huge request or in a native's own work
+// buffer, is internal/no-memory: try catches it, and once the values are dropped the script
+// allocates again.
 TEST(NativesSystem, ExhaustedMemoryIsACatchableError) {
 #ifdef ZAN_ASAN
     GTEST_SKIP() << "the sanitizer's shadow memory needs more address space than the limit";
@@ -75,11 +76,13 @@ print [r/id = select try [make binary! 2000000000] 'id]
 blocks: none
 recycle
 print length? append make binary! 1000000 #{01}
+b: head insert/dup make binary! 100000000 #{00} 100000000
+print select try [enbase/base b 2] 'id
 print "still running"
 )",
                                    rlim_t(800) << 20);
     EXPECT_EQ(out.status, 0) << out.output;
-    EXPECT_EQ(out.output, "error! no-memory true\ntrue\n1\nstill running\n");
+    EXPECT_EQ(out.output, "error! no-memory true\ntrue\n1\nno-memory\nstill running\n");
 }
 
 // size? answers an integer! up to 2147483647 bytes and a float! beyond (sparse files).
