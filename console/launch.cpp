@@ -17,6 +17,7 @@
 #include "evaluator/stack.h"
 #include "loading/lexer.h"
 #include "runtime-core/boot.h"
+#include "runtime-core/dyn-print.h"
 #include "runtime-core/runtime.h"
 #include "runtime-core/support.h"
 #include "runtime-core/throw.h"
@@ -123,6 +124,7 @@ int prompt_loop() {
 } // namespace
 
 int launch() {
+    dyn_print::add(natives::print_to_output, nullptr);
     if (runtime::record.argc > 1 && runtime::record.argv[1])
         return run_script(runtime::record.argv[1]);
     if (terminal::interactive()) return prompt_loop();

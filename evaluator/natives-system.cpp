@@ -1,14 +1,37 @@
-// Text output natives: print and prin.
+// System natives: print and prin, the memory statistics and the collector, words' values,
+// the clock and waiting, the environment, file sizes and the browser; also the hooks that turn
+// the memory manager's and the sort's failures into language errors.
+#include <cmath>
 #include <string>
 
 #include "datatypes/core/block.h"
+#include "datatypes/core/context.h"
+#include "datatypes/core/file.h"
+#include "datatypes/core/integer.h"
+#include "datatypes/core/logic.h"
+#include "datatypes/core/none.h"
 #include "datatypes/core/string.h"
+#include "datatypes/core/unset.h"
+#include "datatypes/core/word.h"
+#include "datatypes/more/date.h"
+#include "datatypes/more/error-ids.h"
+#include "datatypes/more/float.h"
+#include "datatypes/more/map.h"
+#include "datatypes/more/time.h"
+#include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
 #include "loading/lexer.h"
+#include "runtime-core/collector.h"
+#include "runtime-core/dyn-print.h"
 #include "runtime-core/form-mold.h"
+#include "runtime-core/memory-stats.h"
 #include "runtime-core/memory.h"
+#include "runtime-core/platform.h"
+#include "runtime-core/sort.h"
 #include "runtime-core/stdio.h"
+#include "runtime-core/support.h"
+#include "runtime-core/unicode.h"
 
 namespace natives {
 
@@ -39,7 +62,13 @@ void write_string(const Cell* text, bool newline, int32_t limit = -1) {
     stdio::write(units.data(), units.size(), newline);
 }
 
-// Forms the value (a block reduced first) and writes it.
+inline Cell* arg(int i) {
+    return stack::arguments + i;
+}
+
+// --- Output -------------------------------------------------------------------------------
+
+// Forms the value (a block reduced first) and hands the text to the value-level print hooks.
 Status output(bool newline) {
     Cell* a = stack::arguments;
     if (cell::type(a) == kTypeBlock) {
@@ -48,7 +77,7 @@ Status output(bool newline) {
         *a = stack::top[-1];
         stack::top = a + 1;
     }
-    write_string(form::to_new_string(nullptr, 0), newline);
+    dyn_print::call(form::to_new_string(nullptr, 0), newline ? 1 : 0);
     a->header = kTypeUnset;
     return Status::normal;
 }
@@ -58,6 +87,248 @@ Status print(const int32_t*) {
 }
 Status prin(const int32_t*) {
     return output(false);
+}
+
+// --- Memory -------------------------------------------------------------------------------
+
+// A byte count as an integer!, or a float! above the integer range.
+void size_result(Cell* result, double bytes) {
+    if (bytes <= 2147483647.0)
+        integer::make_at(result, static_cast<int32_t>(bytes))->header = kTypeInteger;
+    else
+        float_::make_at(result, bytes);
+}
+
+Status stats(const int32_t* refs) {
+    struct {
+        bool show, info;
+    } options{ref_on(refs, 0), ref_on(refs, 1)};
+    Cell* a = arg(0);
+    if (options.show) {
+        // The library's report prints the figures.
+        const char call[] = "show-memory-stats";
+        Cell* code = lexer::load_push(reinterpret_cast<const uint8_t*>(call), sizeof call - 1);
+        Status s = interp::eval_block(code);
+        if (s != Status::normal) return s;
+        a->header = kTypeUnset;
+        return Status::normal;
+    }
+    if (options.info) {
+        Cell* report = stack::push_cell();
+        block::make_at(report, 8);
+        memory::frame_stats(report, 2);
+        *a = *report;
+        return Status::normal;
+    }
+    size_result(a, memory::frame_stats(nullptr, 1));
+    return Status::normal;
+}
+
+Status recycle(const int32_t* refs) {
+    struct {
+        bool on, off;
+    } options{ref_on(refs, 0), ref_on(refs, 1)};
+    if (options.on || options.off) {
+        collector::state.enabled = options.on ? 1 : 0;
+        arg(0)->header = kTypeUnset;
+        return Status::normal;
+    }
+    collector::collect();
+    size_result(arg(0), memory::frame_stats(nullptr, 1));
+    return Status::normal;
+}
+
+// --- Words --------------------------------------------------------------------------------
+
+Status unset(const int32_t*) {
+    Cell* a = arg(0);
+    if (cell::type(a) == kTypeWord) {
+        interp::value_of(a)->header = kTypeUnset;
+    } else {
+        const uint32_t node = a->w2;
+        for (uint32_t i = a->w1; i < memory::buffer(node)->length(); ++i) {
+            Cell* w = memory::buffer(node)->cells() + i;
+            if (word::any_word(cell::type(w)) && cell::type(w) != kTypeIssue)
+                interp::value_of(w)->header = kTypeUnset;
+        }
+    }
+    a->header = kTypeUnset;
+    return Status::normal;
+}
+
+Status context_q(const int32_t*) {
+    Cell* a = arg(0);
+    const Cell* owner = a->w1 ? context::owner_of(a->w1) : nullptr;
+    if (owner && cell::type(owner) != kTypeUnset)
+        *a = *owner;
+    else
+        none::make_at(a);
+    return Status::normal;
+}
+
+// --- Time ---------------------------------------------------------------------------------
+
+Status now(const int32_t* refs) {
+    struct {
+        bool year, month, day, time, zone, date, weekday, yearday, precise, utc;
+    } o{ref_on(refs, 0), ref_on(refs, 1), ref_on(refs, 2), ref_on(refs, 3), ref_on(refs, 4),
+        ref_on(refs, 5), ref_on(refs, 6), ref_on(refs, 7), ref_on(refs, 8), ref_on(refs, 9)};
+    const int picks =
+        o.year + o.month + o.day + o.time + o.zone + o.date + o.weekday + o.yearday + o.precise;
+    if (picks > 1 && !(picks == 2 && o.time && o.precise))
+        error::fire(error::kScript, error::script::bad_refines);
+    // The date and the time come from two readings of the clock: read again when midnight
+    // passed between them.
+    uint32_t local;
+    double utc_time;
+    do {
+        local = static_cast<uint32_t>(platform::now_local(o.utc));
+        utc_time = platform::now_utc(o.precise);
+    } while (static_cast<uint32_t>(platform::now_local(o.utc)) != local);
+    const uint32_t zone = date::zone_of(local);
+    // The clock gives the local date and the universal time of day; the stored time is the
+    // local time of day less the zone's offset.
+    const double offset = date::zone_seconds(zone);
+    double local_time = std::fmod(utc_time + offset, 86400.0);
+    if (local_time < 0) local_time += 86400.0;
+    Cell* a = arg(0);
+    if (o.date) {
+        const uint32_t day =
+            date::pack(date::year_of(local), date::month_of(local), date::day_of(local), 0, false);
+        date::make_raw_at(a, day, 0.0); // no time, no zone
+        return Status::normal;
+    }
+    date::make_raw_at(
+        a, date::pack(date::year_of(local), date::month_of(local), date::day_of(local), zone, true),
+        local_time - offset);
+    int32_t field = 0;
+    if (o.year) field = 2;
+    if (o.month) field = 3;
+    if (o.day) field = 4;
+    if (o.zone) field = 5;
+    if (o.time) field = 6;
+    if (o.weekday) field = 10;
+    if (o.yearday) field = 11;
+    if (field) {
+        Cell date = *a;
+        date::get_field(&date, field, a);
+    }
+    return Status::normal;
+}
+
+// Set by the GUI backend: handles the pending window messages once without waiting.
+void (*event_pump)() = nullptr;
+
+Status wait(const int32_t*) {
+    Cell* a = arg(0);
+    double seconds;
+    switch (cell::type(a)) {
+    case kTypeInteger:
+        seconds = integer::get(a);
+        break;
+    case kTypeFloat:
+    case kTypeTime:
+        seconds = float_::get(a);
+        break;
+    default:
+        error::fire(error::kScript, error::script::invalid_arg, {a});
+    }
+    platform::sleep(seconds);
+    if (event_pump) event_pump();
+    none::make_at(a);
+    return Status::normal;
+}
+
+// --- Environment --------------------------------------------------------------------------
+
+// The UTF-16 name of a variable given as a string or a word.
+std::u16string variable_name(const Cell* var) {
+    if (!word::any_word(cell::type(var))) return utf16(var);
+    Cell* base = stack::top;
+    const std::u16string name = utf16(word::push_symbol_string(var));
+    stack::top = base;
+    return name;
+}
+
+Status set_env(const int32_t*) {
+    const std::u16string name = variable_name(arg(0));
+    const bool done = cell::type(arg(1)) == kTypeNone ? platform::unset_env(name)
+                                                      : platform::set_env(name, utf16(arg(1)));
+    if (!done) error::fire(error::kScript, error::script::invalid_arg, {arg(0)});
+    *arg(0) = *arg(1);
+    return Status::normal;
+}
+
+// A new string! from UTF-16 text, put in `result`. May collect.
+void string_at(Cell* result, std::u16string_view text) {
+    const std::string utf8 = unicode::utf16_to_utf8(text);
+    string::text_at(result, kTypeString, utf8.data(), static_cast<uint32_t>(utf8.size()));
+}
+
+Status get_env(const int32_t*) {
+    const std::u16string name = variable_name(arg(0));
+    std::u16string value(64, u'\0');
+    for (;;) {
+        const uint32_t got =
+            platform::get_env(name, value.data(), static_cast<uint32_t>(value.size()));
+        if (got == 0) {
+            // Absent, or present and empty: the two differ only in whether the name is listed.
+            bool listed = false;
+            for (const std::u16string& e : platform::environment_entries()) {
+                std::u16string n, v;
+                platform::split_environment_entry(e, n, v);
+                if (n == name) listed = true;
+            }
+            if (listed)
+                string_at(arg(0), u"");
+            else
+                none::make_at(arg(0));
+            return Status::normal;
+        }
+        if (got < value.size()) {
+            value.resize(got);
+            break;
+        }
+        value.assign(got, u'\0');
+    }
+    string_at(arg(0), value);
+    return Status::normal;
+}
+
+Status list_env(const int32_t*) {
+    const std::vector<std::u16string> entries = platform::environment_entries();
+    Cell* pairs = stack::push_cell();
+    block::make_at(pairs, static_cast<int32_t>(entries.size() * 2));
+    for (const std::u16string& entry : entries) {
+        std::u16string name, value;
+        platform::split_environment_entry(entry, name, value);
+        for (const std::u16string* text : {&name, &value}) {
+            const std::string utf8 = unicode::utf16_to_utf8(*text);
+            string::text_add_to_block(pairs, kTypeString, utf8.data(),
+                                      static_cast<uint32_t>(utf8.size()));
+        }
+    }
+    map::make_at(arg(0), pairs->w2, 0);
+    return Status::normal;
+}
+
+// --- Files and the browser ----------------------------------------------------------------
+
+Status size_q(const int32_t*) {
+    const int64_t size = platform::file_size(file::to_local_utf16(arg(0)));
+    if (size < 0)
+        none::make_at(arg(0));
+    else
+        size_result(arg(0), static_cast<double>(size));
+    return Status::normal;
+}
+
+Status browse(const int32_t*) {
+    Cell* a = arg(0);
+    const std::u16string target = cell::type(a) == kTypeFile ? file::to_local_utf16(a) : utf16(a);
+    platform::open_with_shell(target);
+    a->header = kTypeUnset;
+    return Status::normal;
 }
 
 // The lexer reads the refinements in spec order: /next /one /prescan /scan /part /into /trace.
@@ -96,9 +367,39 @@ void write_result(const Cell* value, int32_t width) {
     stack::unwind();
 }
 
+namespace {
+
+// The memory manager's failures become language errors that try can catch.
+[[noreturn]] void raise_memory_fault(memory::Fault fault) {
+    error::fire(error::kInternal, fault == memory::Fault::no_memory ? error::internal::no_memory
+                                                                    : error::internal::wrong_mem);
+}
+
+} // namespace
+
+void print_to_output(const Cell* string, int32_t newline) {
+    write_string(string, newline != 0);
+}
+
+void set_event_pump(void (*pump)()) {
+    event_pump = pump;
+}
+
 void register_system() {
+    memory::set_fault_hook(raise_memory_fault);
     set(kPrint, print);
     set(kPrin, prin);
+    set(kStats, stats);
+    set(kRecycle, recycle);
+    set(kUnset, unset);
+    set(kContextQ, context_q);
+    set(kNow, now);
+    set(kWait, wait);
+    set(kSetEnv, set_env);
+    set(kGetEnv, get_env);
+    set(kListEnv, list_env);
+    set(kSizeQ, size_q);
+    set(kBrowse, browse);
     set(kTranscode, transcode);
 }
 

@@ -34,6 +34,7 @@ void init() {
     register_control();
     register_compare();
     register_eval();
+    register_series();
     register_system();
     set(kParse, parse::native);
     root::BootScope boot;

@@ -165,10 +165,17 @@ void write_formed(const Cell* value, bool newline);
 std::u16string formed(const Cell* value);
 void write_result(const Cell* value, int32_t width);
 
+// The value-level print hook of a console on standard output: writes the text and, with
+// `newline`, a line end.
+void print_to_output(const Cell* string, int32_t newline);
+// The GUI backend's message pump, which wait runs once after sleeping (none until set).
+void set_event_pump(void (*pump)());
+
 // The families' registrations (one file each).
 void register_control();
 void register_compare();
 void register_eval();
+void register_series();
 void register_system();
 
 } // namespace natives

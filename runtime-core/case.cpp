@@ -8,6 +8,7 @@
 #include "runtime-core/collector.h"
 #include "runtime-core/heap.h"
 #include "runtime-core/memory.h"
+#include "runtime-core/ownership.h"
 #include "runtime-core/runtime.h"
 
 namespace case_ {
@@ -112,8 +113,12 @@ uint32_t change_text(const Cell* string, uint32_t count, bool upper) {
         string::write_char(b, at, fold_wide(string::get_char(at, unit), upper));
         ++i;
     }
-    // The series' owner is told of the change here (word and count) once series ownership
-    // exists.
+    // The owner of the string hears of the change once, with the native's word and the count.
+    GcRoot target(*string);
+    target.cell().w2 = root.node();
+    ownership::check(&target.cell(), upper ? ownership::Action::uppercase
+                                           : ownership::Action::lowercase,
+                     nullptr, static_cast<int32_t>(start), static_cast<int32_t>(count));
     return count;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "runtime-core/memory.h"
 #include "runtime-core/runtime.h"
 #include "runtime-core/stdio.h"
 
@@ -14,7 +15,10 @@ namespace {
 
 runtime::FaultContext oom_context;
 
+// Once the evaluator has installed the memory fault hook, exhaustion is the language error
+// internal/no-memory like any other allocation failure; before that it ends the process.
 [[noreturn]] void out_of_memory(uint32_t address) {
+    if (has_fault_hook()) raise(Fault::no_memory);
     oom_context.frame_pointer = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
     oom_context.stack_pointer = oom_context.frame_pointer;
     runtime::record.fault = &oom_context;

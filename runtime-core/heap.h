@@ -25,7 +25,8 @@ constexpr size_t kBlockHeaderSize = sizeof(BlockHeader);
 
 extern HeapAnchor heap_anchor;
 
-// A new block at the tail of the list. Exhaustion is runtime error 94 ("out of memory").
+// A new block at the tail of the list. Exhaustion is runtime error 94 ("out of memory"), or
+// the fault hook's error once one is installed (memory.h).
 void* alloc(size_t size);
 void* alloc_zeroed(size_t size);
 // Unlinks and frees a block; a pointer that is not on the list is ignored.

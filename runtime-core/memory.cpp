@@ -152,6 +152,10 @@ void set_fault_hook(FaultHook hook) {
     fault_hook = hook;
 }
 
+bool has_fault_hook() {
+    return fault_hook != nullptr;
+}
+
 void raise(Fault fault) {
     if (fault_hook) fault_hook(fault);
     runtime::quit(fault == Fault::no_memory ? runtime::kErrorOutOfMemory : runtime::kErrorUnknown,

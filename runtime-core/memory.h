@@ -179,6 +179,7 @@ enum class Fault { no_memory, wrong_mem };
 // 94 (out of memory) or 99 (unknown error).
 using FaultHook = void (*)(Fault fault);
 void set_fault_hook(FaultHook hook);
+bool has_fault_hook();
 [[noreturn]] void raise(Fault fault);
 
 // --- Nodes --------------------------------------------------------------------------------

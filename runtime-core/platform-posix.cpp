@@ -1,4 +1,8 @@
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -68,6 +72,44 @@ uint32_t get_env(std::u16string_view name, char16_t* buffer, uint32_t size) {
     if (wide.size() + 1 > size) return static_cast<uint32_t>(wide.size() + 1);
     std::memcpy(buffer, wide.c_str(), (wide.size() + 1) * sizeof(char16_t));
     return static_cast<uint32_t>(wide.size());
+}
+
+bool unset_env(std::u16string_view name) {
+    std::string n = unicode::utf16_to_utf8(name);
+    if (n.empty() || n.find('=') != std::string::npos) return false;
+    return unsetenv(n.c_str()) == 0;
+}
+
+std::vector<std::u16string> environment_entries() {
+    std::vector<std::u16string> entries;
+    for (char** e = environ; e && *e; ++e) entries.push_back(unicode::utf8_to_utf16(*e));
+    return entries;
+}
+
+int64_t file_size(std::u16string_view path) {
+    const int fd = open(unicode::utf16_to_utf8(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat st;
+    const bool ok = fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
+    close(fd);
+    return ok ? static_cast<int64_t>(st.st_size) : -1;
+}
+
+// The desktop's opener, started in the background through the shell so that nothing waits
+// for it or for the handler it starts; the shell itself ends at once and is reaped here.
+bool open_with_shell(std::u16string_view target) {
+    const std::string arg = unicode::utf16_to_utf8(target);
+    char shell[] = "/bin/sh";
+    char dash_c[] = "-c";
+    char script[] = "xdg-open \"$1\" </dev/null >/dev/null 2>&1 &";
+    char name[] = "browse";
+    char* argv[] = {shell, dash_c, script, name, const_cast<char*>(arg.c_str()), nullptr};
+    pid_t pid;
+    if (posix_spawn(&pid, shell, nullptr, nullptr, argv, environ) != 0) return false;
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 double now_utc(bool precise) {

@@ -1,4 +1,6 @@
 #include <windows.h>
+
+#include <shellapi.h>
 // after windows.h
 #include <fcntl.h>
 #include <io.h>
@@ -83,6 +85,43 @@ uint32_t get_env(std::u16string_view name, char16_t* buffer, uint32_t size) {
     std::u16string n(name);
     return GetEnvironmentVariableW(reinterpret_cast<const wchar_t*>(n.c_str()),
                                    reinterpret_cast<wchar_t*>(buffer), size);
+}
+
+bool unset_env(std::u16string_view name) {
+    std::u16string n(name);
+    return SetEnvironmentVariableW(reinterpret_cast<const wchar_t*>(n.c_str()), nullptr) != 0;
+}
+
+std::vector<std::u16string> environment_entries() {
+    std::vector<std::u16string> entries;
+    wchar_t* block = GetEnvironmentStringsW();
+    if (!block) return entries;
+    for (const wchar_t* p = block; *p; p += wcslen(p) + 1)
+        entries.emplace_back(reinterpret_cast<const char16_t*>(p));
+    FreeEnvironmentStringsW(block);
+    return entries;
+}
+
+int64_t file_size(std::u16string_view path) {
+    std::u16string z(path);
+    HANDLE h = CreateFileW(reinterpret_cast<const wchar_t*>(z.c_str()), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return -1;
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool ok =
+        GetFileInformationByHandle(h, &info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    CloseHandle(h);
+    if (!ok) return -1;
+    return static_cast<int64_t>(static_cast<uint64_t>(info.nFileSizeHigh) << 32 |
+                                info.nFileSizeLow);
+}
+
+bool open_with_shell(std::u16string_view target) {
+    std::u16string z(target);
+    HINSTANCE h = ShellExecuteW(nullptr, L"open", reinterpret_cast<const wchar_t*>(z.c_str()),
+                                nullptr, nullptr, SW_SHOWNORMAL);
+    return reinterpret_cast<INT_PTR>(h) > 32;
 }
 
 double now_utc(bool precise) {

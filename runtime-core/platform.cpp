@@ -31,3 +31,19 @@ int32_t pack_date(int32_t year, int32_t month, int32_t day, int32_t zone) {
 }
 
 } // namespace platform
+
+namespace platform {
+
+void split_environment_entry(std::u16string_view entry, std::u16string& name,
+                             std::u16string& value) {
+    const size_t at = entry.size() > 1 ? entry.find(u'=', 1) : std::u16string_view::npos;
+    if (at == std::u16string_view::npos) {
+        name.assign(entry);
+        value.clear();
+        return;
+    }
+    name.assign(entry.substr(0, at));
+    value.assign(entry.substr(at + 1));
+}
+
+} // namespace platform

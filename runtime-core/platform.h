@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -31,6 +32,23 @@ bool set_env(std::u16string_view name, std::u16string_view value);
 // Returns the units written without the terminator, the size needed (terminator included)
 // when the buffer is too small, or 0 when the variable is absent.
 uint32_t get_env(std::u16string_view name, char16_t* buffer, uint32_t size);
+// Removes the variable; false when the name is not acceptable to the system.
+bool unset_env(std::u16string_view name);
+// The raw entries of the process environment ("NAME=value"), in the system's order.
+std::vector<std::u16string> environment_entries();
+// Splits an environment entry at the first "=" after at least one character (so an entry
+// that starts with "=", as Windows' per-drive folders do, keeps it in its name). An entry
+// without such an "=" gives an empty value.
+void split_environment_entry(std::u16string_view entry, std::u16string& name,
+                             std::u16string& value);
+
+// The size in bytes of the file at `path` (the system's form), or -1 for a folder or a file
+// that cannot be opened.
+int64_t file_size(std::u16string_view path);
+
+// Hands a URL or a file (the system's form) to the desktop's handler for it, without
+// waiting. False when the handler could not be started.
+bool open_with_shell(std::u16string_view target);
 
 // The time of day in UTC as seconds; with `precise`, the fraction of the second too.
 double now_utc(bool precise);

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <memory>
 
+#include "datatypes/more/error-ids.h"
+#include "runtime-core/support.h"
 #include "runtime-core/throw.h"
 
 namespace sort {
@@ -21,16 +23,10 @@ constexpr size_t kSmallRange = 7;      // quicksort: ranges this small use inser
 // native stack.
 constexpr int kDeepRecursion = 96;
 
-void default_failure_handler(Failure) {
-    runtime::throw_code(runtime::kThrowError);
-}
-
-FailureHandler failure_handler = default_failure_handler;
-
+// The merge sort's own failures, raised before any record is touched.
 [[noreturn]] void fail(Failure failure) {
-    failure_handler(failure);
-    runtime::throw_code(runtime::kThrowError);
-    std::abort(); // not reached: throw_code only returns for code 0
+    if (failure == Failure::kTooLong) error::fire(error::kScript, error::script::too_long);
+    error::fire(error::kInternal, error::internal::no_memory);
 }
 
 void swap_bytes(uint8_t* x, uint8_t* y, size_t width) {
@@ -483,10 +479,6 @@ void QuickSort::partition(uint8_t* base, int64_t sample, size_t count, int depth
 }
 
 } // namespace
-
-void set_failure_handler(FailureHandler handler) {
-    failure_handler = handler ? handler : default_failure_handler;
-}
 
 void swap(void* x, void* y, int32_t width, bool bytewise) {
     if (width <= 0) return;

@@ -59,12 +59,9 @@ void merge_runs(uint8_t* first, uint8_t* middle, uint8_t* last, uint8_t* buffer,
 // Exchanges two records: 32-bit words at a time, or byte by byte when `bytewise`.
 void swap(void* x, void* y, int32_t width, bool bytewise);
 
-// The merge sort's own failures, raised before any record is touched: the buffer size does
-// not fit in 32 bits (script error too-long), or the buffer cannot be had (internal error
-// no-memory). The error module installs a handler that fires the language errors; the
-// default handler throws the error code. A handler that returns is followed by that throw.
+// The merge sort's own failures, raised as language errors before any record is touched:
+// the buffer size does not fit in 32 bits (script error too-long), or the buffer cannot be
+// had (internal error no-memory).
 enum class Failure { kTooLong, kNoMemory };
-using FailureHandler = void (*)(Failure failure);
-void set_failure_handler(FailureHandler handler);
 
 } // namespace sort

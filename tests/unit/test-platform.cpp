@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <random>
+#include <string>
 
 #include "runtime-core/platform.h"
 #include "runtime-core/throw.h"
@@ -65,6 +67,59 @@ TEST(Platform, EnvironmentReportsSizeNeeded) {
     EXPECT_EQ(std::u16string(buf), u"caf\u00e9");
     EXPECT_EQ(get_env(u"ZAN_TEST_VAR", buf, 2), 5u); // too small: the size needed
     EXPECT_EQ(get_env(u"ZAN_TEST_NO_SUCH_VAR", buf, 16), 0u);
+}
+
+// Entries split at the first "=" after the first character; a Windows per-drive entry keeps
+// its leading "=" in the name.
+TEST(Platform, EnvironmentEntriesSplitAfterTheFirstCharacter) {
+    struct Case {
+        std::u16string entry, name, value;
+    } cases[] = {
+        {u"PATH=/bin:/usr/bin", u"PATH", u"/bin:/usr/bin"},
+        {u"A==b", u"A", u"=b"},
+        {u"=C:=C:\\dir", u"=C:", u"C:\\dir"},
+        {u"EMPTY=", u"EMPTY", u""},
+        {u"NOVALUE", u"NOVALUE", u""},
+        {u"=", u"=", u""},
+    };
+    for (const Case& c : cases) {
+        std::u16string name, value;
+        split_environment_entry(c.entry, name, value);
+        EXPECT_EQ(name, c.name);
+        EXPECT_EQ(value, c.value);
+    }
+}
+
+// Variables set, listed and removed; removing an absent one is no failure.
+TEST(Platform, EnvironmentListsAndRemovesVariables) {
+    ASSERT_TRUE(set_env(u"ZAN_TEST_LISTED", u"x=y"));
+    auto listed = [] {
+        for (const std::u16string& e : environment_entries())
+            if (e == u"ZAN_TEST_LISTED=x=y") return true;
+        return false;
+    };
+    EXPECT_TRUE(listed());
+    EXPECT_TRUE(unset_env(u"ZAN_TEST_LISTED"));
+    EXPECT_FALSE(listed());
+    char16_t buf[8];
+    EXPECT_EQ(get_env(u"ZAN_TEST_LISTED", buf, 8), 0u);
+}
+
+// A file's size, and -1 for a folder or a missing file.
+TEST(Platform, FileSizes) {
+    const std::string name = testing::TempDir() + "zan-platform-size";
+    {
+        std::FILE* f = std::fopen(name.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fputs("12345", f);
+        std::fclose(f);
+    }
+    const std::u16string wide(name.begin(), name.end());
+    EXPECT_EQ(file_size(wide), 5);
+    std::remove(name.c_str());
+    EXPECT_EQ(file_size(wide), -1);
+    const std::string dir = testing::TempDir();
+    EXPECT_EQ(file_size(std::u16string(dir.begin(), dir.end())), -1);
 }
 
 TEST(Platform, VirtualMemoryIsZeroedAndReleased) {

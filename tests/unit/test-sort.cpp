@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/more/error-ids.h"
 #include "runtime-core/sort.h"
+#include "runtime-core/support.h"
 #include "runtime-core/throw.h"
 
 namespace {
@@ -361,35 +363,24 @@ TEST(Sort, AThrowingComparatorLosesNoRecord) {
     runtime::reset_thrown_code();
 }
 
-namespace {
-struct FailureSeen {
-    sort::Failure failure;
-};
-void throw_failure(sort::Failure failure) {
-    throw FailureSeen{failure};
-}
-} // namespace
-
 // A buffer of count / 2 records that does not fit in 32 bits is refused before any record
-// is read (the records here do not even exist).
+// is read (the records here do not even exist): script/too-long is raised directly.
 TEST(Sort, MergeBufferBeyond32BitsIsTooLong) {
     CompareState state{4, 0, 1};
     const auto op = reinterpret_cast<uintptr_t>(&state);
-    sort::set_failure_handler(throw_failure);
-    try {
-        sort::merge(nullptr, 0x20000, 0x10000, op, kFlags, compare_keys);
-        ADD_FAILURE() << "no failure raised";
-    } catch (const FailureSeen& seen) {
-        EXPECT_EQ(seen.failure, sort::Failure::kTooLong);
+    for (int32_t count : {0x20000, 0x7FFFFFFF}) {
+        const int32_t width = count == 0x20000 ? 0x10000 : 5;
+        error::last_raised = {};
+        try {
+            sort::merge(nullptr, count, width, op, kFlags, compare_keys);
+            ADD_FAILURE() << "no failure raised";
+        } catch (const runtime::Thrown& t) {
+            EXPECT_EQ(t.code, runtime::kThrowError);
+        }
+        runtime::reset_thrown_code();
+        EXPECT_EQ(error::last_raised.category, error::kScript);
+        EXPECT_EQ(error::last_raised.id, error::script::too_long);
     }
-    sort::set_failure_handler(nullptr);
-    try {
-        sort::merge(nullptr, 0x7FFFFFFF, 5, op, kFlags, compare_keys);
-        ADD_FAILURE() << "no failure raised";
-    } catch (const runtime::Thrown& t) {
-        EXPECT_EQ(t.code, runtime::kThrowError);
-    }
-    runtime::reset_thrown_code();
     EXPECT_EQ(state.calls, 0);
 }
 

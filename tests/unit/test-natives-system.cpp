@@ -1,0 +1,119 @@
+// The system natives as a script sees them, in child processes: allocation failures under a
+// memory limit, and file sizes around the integer range. Linux only (limits, sparse files).
+#include <gtest/gtest.h>
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "runtime-core/memory.h" // ZAN_ASAN
+
+namespace {
+
+struct Outcome {
+    int status = -1;
+    std::string output;
+};
+
+// Runs `script` with the executable (line ends read as LF), its address space limited to `limit`
+// bytes (0: none).
+Outcome run_script(const std::string& script, rlim_t limit = 0) {
+    char path[] = "/tmp/zan-natives-XXXXXX";
+    const int fd = mkstemp(path);
+    EXPECT_GE(fd, 0);
+    const std::string text = "Zan []\n" + script;
+    EXPECT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    close(fd);
+    int pipe_fds[2];
+    EXPECT_EQ(pipe(pipe_fds), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(pipe_fds[1], 1);
+        dup2(pipe_fds[1], 2);
+        close(pipe_fds[0]);
+        if (limit) {
+            rlimit r{limit, limit};
+            setrlimit(RLIMIT_AS, &r);
+        }
+        execl(ZAN_EXECUTABLE, ZAN_EXECUTABLE, path, static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(pipe_fds[1]);
+    Outcome out;
+    char buffer[4096];
+    for (ssize_t n; (n = read(pipe_fds[0], buffer, sizeof buffer)) > 0;)
+        for (ssize_t i = 0; i < n; ++i)
+            if (buffer[i] != '\r') out.output.push_back(buffer[i]); // line ends as LF
+
+    close(pipe_fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    out.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    unlink(path);
+    return out;
+}
+
+} // namespace
+
+// Memory running out, from filling it, from one huge request or in a native's own work
+// buffer, is internal/no-memory: try catches it, and once the values are dropped the script
+// allocates again.
+TEST(NativesSystem, ExhaustedMemoryIsACatchableError) {
+#ifdef ZAN_ASAN
+    GTEST_SKIP() << "the sanitizer's shadow memory needs more address space than the limit";
+#endif
+    const Outcome out = run_script(R"(
+blocks: copy []
+r: try [loop 100000 [append blocks make binary! 1000000]]
+print [mold type? r r/id (length? blocks) > 10]
+print [r/id = select try [make binary! 2000000000] 'id]
+blocks: none
+recycle
+print length? append make binary! 1000000 #{01}
+b: head insert/dup make binary! 100000000 #{00} 100000000
+print select try [enbase/base b 2] 'id
+print "still running"
+)",
+                                   rlim_t(800) << 20);
+    EXPECT_EQ(out.status, 0) << out.output;
+    EXPECT_EQ(out.output, "error! no-memory true\ntrue\n1\nno-memory\nstill running\n");
+}
+
+// size? answers an integer! up to 2147483647 bytes and a float! beyond (sparse files).
+TEST(NativesSystem, FileSizesBeyondTheIntegerRangeAreFloats) {
+    struct Case {
+        off_t size;
+        const char* shown;
+    } cases[] = {
+        {0, "0"},
+        {2147483647, "2147483647"},
+        {off_t(2147483648), "2147483648.0"},
+        {off_t(3) << 30, "3221225472.0"},
+    };
+    std::string script;
+    std::string expected;
+    std::string names[4];
+    int i = 0;
+    for (const Case& c : cases) {
+        char name[] = "/tmp/zan-size-XXXXXX";
+        const int fd = mkstemp(name);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(ftruncate(fd, c.size), 0);
+        close(fd);
+        names[i++] = name;
+        script += std::string("print mold size? %") + name + "\n";
+        expected += std::string(c.shown) + "\n";
+    }
+    const Outcome out = run_script(script);
+    for (const std::string& name : names) unlink(name.c_str());
+    EXPECT_EQ(out.status, 0);
+    EXPECT_EQ(out.output, expected);
+}
+
+#endif
