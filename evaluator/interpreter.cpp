@@ -944,6 +944,17 @@ Status eval_framed(const Cell* code, uint32_t* index) {
     return s;
 }
 
+Status call_pushed(const Cell* function, const Cell* name, Cell* arguments, uint32_t count) {
+    GcRoot fn(*function), called(name ? *name : *words::word.anon);
+    stack::top = arguments;
+    stack::mark_func(&called.cell(), fn.cell().w1, true);
+    stack::top = arguments + count;
+    fill_frame(&fn.cell(), count);
+    const Status s = run_body(&fn.cell(), &called.cell());
+    stack::unwind_keep();
+    return s;
+}
+
 Status get_path(const Cell* path) {
     Cell* p = stack::push(*path);
     uint32_t unused = 0;

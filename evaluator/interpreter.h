@@ -63,6 +63,13 @@ Status eval_framed(const Cell* code, uint32_t* index);
 // stack), one expression each. Pushes the result.
 Status apply(const Cell* function, const Cell* args);
 
+// Calls a function! over `count` cells that the caller has pushed from `arguments` (the data
+// top): they fill its frame in order (a refinement's cell is its truth value, its arguments
+// follow it); the cells its spec has beyond them are absent (false, none), cells beyond its
+// arguments are dropped. The result is left at `arguments`, the top just above it. May
+// collect and run user code.
+Status call_pushed(const Cell* function, const Cell* name, Cell* arguments, uint32_t count);
+
 // Evaluates a path in get mode (no call) and pushes the value.
 Status get_path(const Cell* path);
 
