@@ -75,6 +75,18 @@ inline bool is_callable(uint8_t t) {
     return t == kTypeNative || t == kTypeAction || t == kTypeFunction || t == kTypeRoutine;
 }
 
+// The value cell of a word whose index in its context is resolved: contexts only grow, so the
+// usual case reads the cell directly; null when the context has no values now.
+inline Cell* resolved_slot(const Cell* word) {
+    const Cell* c = memory::buffer(word->w1)->cells();
+    if (c->header & context::kFlagOnStack) [[unlikely]]
+        return context::slot(word->w1, static_cast<int32_t>(word->w3));
+    if (c->w2 == 0) return nullptr;
+    memory::Buffer* values = memory::buffer(c->w2);
+    return word->w3 < (values->tail - values->head) / sizeof(Cell) ? values->cells() + word->w3
+                                                                   : nullptr;
+}
+
 // The value of a word at an expression's edge, or null when the word has none to offer
 // (unbound, unresolved outside its context, no values now). Never raises, never collects.
 inline Cell* peek_value(Cell* word) {
@@ -85,15 +97,14 @@ inline Cell* peek_value(Cell* word) {
         if (index < 0) return nullptr;
         word->w3 = static_cast<uint32_t>(index);
     }
-    return context::slot(ctx, static_cast<int32_t>(word->w3));
+    return resolved_slot(word);
 }
 
 // The value of a word: its index is resolved and cached in the cell on first use. An
 // unbound word raises script/not-in-context, a word without a value script/no-value.
 inline Cell* word_value(Cell* word) {
-    if (word->w1 != 0 && word->w3 != word::kUnresolved) {
-        Cell* v = context::slot(word->w1, static_cast<int32_t>(word->w3));
-        if (v) return v;
+    if (word->w1 != 0 && word->w3 != word::kUnresolved) [[likely]] {
+        if (Cell* v = resolved_slot(word)) return v;
     }
     if (Cell* v = peek_value(word)) return v;
     return context::get_word(word);
