@@ -119,7 +119,7 @@ TEST(InterpreterDeathTest, TracerSeesSetAndErrorEvents) {
     auto check = [] {
         in_runtime([] {
             run(kRecorder);
-            Cell* code = load("a: 1 try [1 / 0]");
+            Cell* code = load("a: 1 try [1 / 0] catch [throw 5]");
             interp::install_tracer(global("recorder"));
             interp::eval_block(code);
             interp::remove_tracer();
@@ -127,7 +127,8 @@ TEST(InterpreterDeathTest, TracerSeesSetAndErrorEvents) {
         });
     };
     EXPECT_EXIT(check(), testing::ExitedWithCode(0),
-                "set a expr .* call / error return try expr exit");
+                "set a expr .* call / error return try expr .* call throw throw .*catch return "
+                "catch expr exit");
 }
 
 TEST(InterpreterDeathTest, ABlockOfEventsAtTheBodyStartIsTheMask) {
