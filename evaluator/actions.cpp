@@ -5,17 +5,45 @@
 #include "datatypes/core/none.h"
 #include "datatypes/core/symbol.h"
 #include "datatypes/more/error-ids.h"
+#include "datatypes/more/port.h"
 #include "evaluator/stack.h"
 #include "runtime-core/form-mold.h"
+#include "runtime-core/memory.h"
 #include "runtime-core/support.h"
 
 namespace actions {
 
+namespace {
+
+// The word of the first argument in the spec of the action the interpreter is calling (its
+// value sits just below the frame), or none.
+Cell first_argument_word() {
+    if (stack::depth() == 0 || stack::arguments <= stack::bottom) return none::value;
+    const Cell* fn = stack::arguments - 1;
+    if (cell::type(fn) != kTypeAction && cell::type(fn) != kTypeNative) return none::value;
+    memory::Buffer* spec = memory::find_buffer(fn->w2);
+    if (!spec || spec->unit() != sizeof(Cell)) return none::value;
+    for (uint32_t k = 0; k < spec->length(); ++k) {
+        Cell c = spec->cells()[k];
+        const uint8_t t = cell::type(&c);
+        if (t == kTypeRefinement) break;
+        if (t == kTypeWord || t == kTypeLitWord || t == kTypeGetWord) {
+            cell::set_type(&c, kTypeWord);
+            return c;
+        }
+    }
+    return none::value;
+}
+
+} // namespace
+
 void not_supported(const Cell* value) {
+    const Cell argument = first_argument_word();
     Cell* name = stack::push_cell();
     stack::get_call(name);
     Cell* type = datatype::push(cell::type(value));
-    error::fire(error::kScript, error::script::expect_arg, {name, type, &none::value});
+    Cell* word = stack::push(argument);
+    error::fire(error::kScript, error::script::expect_arg, {name, type, word});
 }
 
 int32_t get_index_arg(const Cell* value) {
@@ -204,39 +232,38 @@ Status trim(const int32_t* r) {
 Status modify(const int32_t* r) {
     return result(call<s::modify>(arg(0), arg(1), arg(2), ref_on(r, 0)));
 }
-Status create(const int32_t*) {
-    return result(call<s::create>(arg(0)));
-}
-Status close(const int32_t*) {
-    return result(call<s::close>(arg(0)));
-}
-Status delete_(const int32_t*) {
-    return result(call<s::delete_>(arg(0)));
+template <action::Slot S> Status one_value(const int32_t*) {
+    return result(call<S>(arg(0)));
 }
 Status open(const int32_t* r) {
     return result(call<s::open>(arg(0), ref_on(r, 0), ref_on(r, 1), ref_on(r, 2), ref_on(r, 3),
                                 ref_arg(r, 4)));
 }
-Status open_q(const int32_t*) {
-    return result(call<s::open_q>(arg(0)));
-}
-Status query(const int32_t*) {
-    return result(call<s::query>(arg(0)));
-}
 Status read(const int32_t* r) {
     return result(call<s::read>(arg(0), ref_arg(r, 0), ref_arg(r, 1), ref_on(r, 2), ref_on(r, 3),
                                 ref_on(r, 4), ref_arg(r, 5)));
-}
-Status rename(const int32_t*) {
-    return result(call<s::rename>(arg(0), arg(1)));
-}
-Status update(const int32_t*) {
-    return result(call<s::update>(arg(0)));
 }
 Status write(const int32_t* r) {
     return result(call<s::write>(arg(0), arg(1), ref_on(r, 0), ref_on(r, 1), ref_on(r, 2),
                                  ref_on(r, 3), ref_arg(r, 4), ref_arg(r, 5), ref_arg(r, 6),
                                  ref_arg(r, 7)));
+}
+Status rename(const int32_t*) {
+    return result(call<s::rename>(arg(0), arg(1)));
+}
+
+// The port route of the series and port actions: a port whose actor is a handle! runs the
+// routine of the handle's table for the slot (access/no-port-action when it has none) in
+// place of port!'s own forwarder; every other value goes to its type's entry.
+template <action::Slot S, natives::Entry E> Status routed(const int32_t* r) {
+    if (cell::type(arg(0)) == kTypePort) [[unlikely]] {
+        const Cell* actor = port::get_actor(arg(0));
+        if (cell::type(actor) == kTypeHandle) {
+            port::native_entry(actor, S)();
+            return Status::normal;
+        }
+    }
+    return E(r);
 }
 
 constexpr natives::Entry kEntries[action::kSlotCount] = {
@@ -264,44 +291,44 @@ constexpr natives::Entry kEntries[action::kSlotCount] = {
     complement,
     frame_slot<s::or_>,
     frame_slot<s::xor_>,
-    append,
-    frame_slot<s::at>,
-    frame_slot<s::back>,
-    change,
-    clear,
-    copy,
-    find,
-    frame_slot<s::head>,
-    frame_slot<s::head_q>,
-    frame_slot<s::index_q>,
-    insert,
-    length_q,
-    move,
-    frame_slot<s::next>,
-    pick,
-    poke,
-    put,
-    remove,
-    reverse,
-    select,
-    sort,
-    frame_slot<s::skip>,
-    swap,
-    frame_slot<s::tail>,
-    frame_slot<s::tail_q>,
-    take,
-    trim,
-    create,
-    close,
-    delete_,
-    modify,
-    open,
-    open_q,
-    query,
-    read,
-    rename,
-    update,
-    write,
+    routed<s::append, append>,
+    routed<s::at, frame_slot<s::at>>,
+    routed<s::back, frame_slot<s::back>>,
+    routed<s::change, change>,
+    routed<s::clear, clear>,
+    routed<s::copy, copy>,
+    routed<s::find, find>,
+    routed<s::head, frame_slot<s::head>>,
+    routed<s::head_q, frame_slot<s::head_q>>,
+    routed<s::index_q, frame_slot<s::index_q>>,
+    routed<s::insert, insert>,
+    routed<s::length_q, length_q>,
+    routed<s::move, move>,
+    routed<s::next, frame_slot<s::next>>,
+    routed<s::pick, pick>,
+    routed<s::poke, poke>,
+    routed<s::put, put>,
+    routed<s::remove, remove>,
+    routed<s::reverse, reverse>,
+    routed<s::select, select>,
+    routed<s::sort, sort>,
+    routed<s::skip, frame_slot<s::skip>>,
+    routed<s::swap, swap>,
+    routed<s::tail, frame_slot<s::tail>>,
+    routed<s::tail_q, frame_slot<s::tail_q>>,
+    routed<s::take, take>,
+    routed<s::trim, trim>,
+    routed<s::create, one_value<s::create>>,
+    routed<s::close, one_value<s::close>>,
+    routed<s::delete_, one_value<s::delete_>>,
+    routed<s::modify, modify>,
+    routed<s::open, open>,
+    routed<s::open_q, one_value<s::open_q>>,
+    routed<s::query, one_value<s::query>>,
+    routed<s::read, read>,
+    routed<s::rename, rename>,
+    routed<s::update, one_value<s::update>>,
+    routed<s::write, write>,
 };
 
 } // namespace

@@ -3,16 +3,19 @@
 #include "evaluator/interpreter.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "datatypes/core/block.h"
 #include "datatypes/core/context.h"
 #include "datatypes/core/datatype.h"
 #include "datatypes/core/logic.h"
+#include "datatypes/core/none.h"
 #include "datatypes/core/object.h"
 #include "datatypes/core/symbol.h"
 #include "datatypes/core/word.h"
 #include "datatypes/more/error-ids.h"
 #include "datatypes/more/error.h"
+#include "datatypes/more/pair.h"
 #include "datatypes/more/typeset.h"
 #include "evaluator/actions.h"
 #include "evaluator/natives.h"
@@ -72,6 +75,18 @@ inline bool is_callable(uint8_t t) {
     return t == kTypeNative || t == kTypeAction || t == kTypeFunction || t == kTypeRoutine;
 }
 
+// The value cell of a word whose index in its context is resolved: contexts only grow, so the
+// usual case reads the cell directly; null when the context has no values now.
+inline Cell* resolved_slot(const Cell* word) {
+    const Cell* c = memory::buffer(word->w1)->cells();
+    if (c->header & context::kFlagOnStack) [[unlikely]]
+        return context::slot(word->w1, static_cast<int32_t>(word->w3));
+    if (c->w2 == 0) return nullptr;
+    memory::Buffer* values = memory::buffer(c->w2);
+    return word->w3 < (values->tail - values->head) / sizeof(Cell) ? values->cells() + word->w3
+                                                                   : nullptr;
+}
+
 // The value of a word at an expression's edge, or null when the word has none to offer
 // (unbound, unresolved outside its context, no values now). Never raises, never collects.
 inline Cell* peek_value(Cell* word) {
@@ -82,15 +97,14 @@ inline Cell* peek_value(Cell* word) {
         if (index < 0) return nullptr;
         word->w3 = static_cast<uint32_t>(index);
     }
-    return context::slot(ctx, static_cast<int32_t>(word->w3));
+    return resolved_slot(word);
 }
 
 // The value of a word: its index is resolved and cached in the cell on first use. An
 // unbound word raises script/not-in-context, a word without a value script/no-value.
 inline Cell* word_value(Cell* word) {
-    if (word->w1 != 0 && word->w3 != word::kUnresolved) {
-        Cell* v = context::slot(word->w1, static_cast<int32_t>(word->w3));
-        if (v) return v;
+    if (word->w1 != 0 && word->w3 != word::kUnresolved) [[likely]] {
+        if (Cell* v = resolved_slot(word)) return v;
     }
     if (Cell* v = peek_value(word)) return v;
     return context::get_word(word);
@@ -189,6 +203,31 @@ inline uint32_t arg_list(const Cell* fn) {
     const Cell* cache = cells_of(fn->w3) + 1;
     if (cell::type(cache) == kTypeBlock) return cache->w2;
     return build_arg_list(fn);
+}
+
+// Completes a function frame whose first `given` cells the caller has pushed: the cells its
+// spec has beyond them get their absent values (a refinement false, its arguments and the
+// locals none); given cells beyond the spec's arguments are dropped. `fn` is on the data
+// stack. May collect (the first call of a function builds its argument list).
+void fill_frame(const Cell* fn, uint32_t given) {
+    const uint32_t list = arg_list(fn);
+    uint32_t position = 0, j = 0;
+    auto fill = [&](const Cell& absent) {
+        if (position++ >= given) stack::push(absent);
+    };
+    const Cell none{kTypeNone, 0, 0, 0};
+    while (cell::type(cells_of(list) + j) == kTypeTypeset) {
+        fill(none);
+        j += 2;
+    }
+    while (cell::type(cells_of(list) + j) == kTypeRefinement) {
+        const uint32_t n = cells_of(list)[j + 1].w2;
+        fill(Cell{kTypeLogic, 0, 0, 0});
+        for (uint32_t k = 0; k < n; ++k) fill(none);
+        j += 2 + 2 * n;
+    }
+    if (given > position) stack::top = stack::arguments + position;
+    for (uint32_t k = cells_of(list)[j].w2; k > 0; --k) stack::push(none);
 }
 
 // The function value of the call whose frame is `fn + 1`: its cells on the stack.
@@ -342,8 +381,9 @@ Status gather(Call& c, int32_t* refs, bool is_function) {
     return Status::normal;
 }
 
-// Runs a function!'s body on its frame: the locals context reads the frame's cells.
-Status run_body(Cell* fn) {
+// Runs a function!'s body on its frame: the locals context reads the frame's cells. `name`
+// (for the tracer) is the word the function was called by.
+Status run_body(Cell* fn, const Cell* name = nullptr) {
     const uint32_t locals = fn->w1;
     context::set_stack_values(locals, stack::arguments);
     stack::set_body_flag(true);
@@ -352,7 +392,16 @@ Status run_body(Cell* fn) {
         stack::arguments[0] = Cell{kTypeNone, 0, 0, 0};
         return Status::normal;
     }
-    Status s = eval_block(&body);
+    Status s;
+    if (tracing) [[unlikely]] {
+        // The function and its body stay where the collector sees them while the tracer runs.
+        GcRoot function(*fn), code(body);
+        fire_event(Event::prolog, &code.cell(), -1, &function.cell(), name);
+        s = eval_block(&code.cell());
+        fire_event(Event::epilog, &code.cell(), -1, &function.cell(), name);
+    } else {
+        s = eval_block(&body);
+    }
     switch (s) {
     case Status::normal:
         stack::arguments[0] = stack::top[-1];
@@ -380,11 +429,14 @@ Status call(Call& c, const Cell* name) {
     else
         stack::mark(name, stack::kNative | stack::kInterpFlag >> 24);
     stack::top += c.preset; // operands already in place
+    const auto position = static_cast<int32_t>(*c.index);
+    trace(Event::open, c.code, position, name);
     int32_t refs[64];
     Status s = gather(c, refs, is_function);
     if (s == Status::normal) {
+        trace(Event::call, c.code, position, c.fn, name);
         if (is_function)
-            s = run_body(c.fn);
+            s = run_body(c.fn, name);
         else if (t == kTypeAction)
             s = actions::entry(c.fn->w1)(refs);
         else if (t == kTypeRoutine)
@@ -399,6 +451,7 @@ Status call(Call& c, const Cell* name) {
     stack::unwind();
     *c.fn = c.fn[1];
     stack::top = c.fn + 1;
+    trace(Event::return_, c.code, position, c.fn, name);
     return Status::normal;
 }
 
@@ -450,6 +503,10 @@ Status eval_path(const Cell* code, uint32_t& i, const Cell* path, int mode) {
     Cell head = cells_of(node)[first];
     if (cell::type(&head) != kTypeWord)
         error::fire(error::kScript, error::script::word_first, {path});
+    if (tracing) [[unlikely]] {
+        fire_event(Event::enter, path, static_cast<int32_t>(first), nullptr, nullptr);
+        fire_event(Event::fetch, path, static_cast<int32_t>(first), &head, nullptr);
+    }
     Cell* new_value = mode == kPathSet ? stack::top - 1 : nullptr;
     Cell* parent = stack::push(*word_value(&head));
     Cell* const base = parent;
@@ -470,6 +527,7 @@ Status eval_path(const Cell* code, uint32_t& i, const Cell* path, int mode) {
         }
         if (k >= length_of(path->w2)) break;
         Cell e = cells_of(path->w2)[k];
+        trace(Event::fetch, path, static_cast<int32_t>(k), &e);
         Cell* selector = stack::push(e);
         if (cell::type(&e) == kTypeParen) {
             Status s = eval_block(&e);
@@ -509,7 +567,10 @@ Status eval_path(const Cell* code, uint32_t& i, const Cell* path, int mode) {
         *parent = *answer;
         stack::top = parent + 1;
     }
-    if (mode == kPathSet) stack::top = base;
+    if (mode == kPathSet)
+        stack::top = base;
+    else
+        trace(Event::exit, path, static_cast<int32_t>(length_of(path->w2)), stack::top - 1);
     return Status::normal;
 }
 
@@ -582,12 +643,19 @@ bool integer_operation(int32_t op, Cell* left, const Cell* right) {
 
 Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only, bool no_call) {
     Cell* base = stack::top;
+    const auto start = static_cast<int32_t>(i);
     Cell* at = code_at(code, i++);
     const Cell v = *at;
+    if (tracing) [[unlikely]] {
+        fire_event(Event::fetch, code, start, &v, nullptr);
+        at = code_at(code, start); // the tracer may have moved the code
+    }
     Status s = Status::normal;
+    bool pushed = true; // a value pushed as it is (the push event), not a call's result
     switch (cell::type(&v)) {
     case kTypeParen:
         s = eval_block(&v);
+        pushed = false;
         break;
     case kTypeSetWord: {
         if (i >= length_of(code->w2)) error::fire(error::kScript, error::script::need_value, {&v});
@@ -600,8 +668,13 @@ Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only, bool no_call) 
             stack::unwind();
             return s;
         }
+        if (tracing) [[unlikely]] {
+            Cell value = stack::top[-1];
+            fire_event(Event::set, code, start, &value, &v);
+        }
         word::set_to_next_checked();
         stack::unwind_keep();
+        pushed = false;
         break;
     }
     case kTypeSetPath: {
@@ -609,10 +682,15 @@ Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only, bool no_call) 
         Cell* p = stack::push(v);
         s = eval_expr(code, i, false, false);
         if (s != Status::normal) return s;
+        if (tracing) [[unlikely]] {
+            Cell value = p[1];
+            fire_event(Event::set, code, start, &value, &v);
+        }
         s = eval_path(code, i, p, kPathSet);
         if (s != Status::normal) return s;
         *base = p[1];
         stack::top = base + 1;
+        pushed = false;
         break;
     }
     case kTypeGetWord:
@@ -628,6 +706,7 @@ Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only, bool no_call) 
             Cell* fn = stack::push(*value);
             Call c{fn, code, &i, nullptr, 0, false};
             s = call(c, &v);
+            pushed = false;
         } else if (t == kTypeUnset) {
             error::fire(error::kScript, error::script::no_value, {&v});
         } else if (t == kTypeOp) {
@@ -661,6 +740,7 @@ Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only, bool no_call) 
         if (no_call) break;
         Call c{fn, code, &i, nullptr, 0, false};
         s = call(c, words::word.anon);
+        pushed = false;
         break;
     }
     case kTypeIssue:
@@ -673,7 +753,12 @@ Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only, bool no_call) 
         stack::push(v);
         break;
     }
-    if (s != Status::normal || prefix_only) return s;
+    if (s != Status::normal) return s;
+    if (tracing && pushed) [[unlikely]] {
+        Cell value = stack::top[-1];
+        fire_event(Event::push, code, start, &value, nullptr);
+    }
+    if (prefix_only) return s;
 
     // Infix lookahead: operators chain strictly from left to right.
     while (i < length_of(code->w2)) {
@@ -684,6 +769,8 @@ Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only, bool no_call) 
         Cell name = *next;
         Cell op = *value;
         op.header = (op.header >> 16) & 0xFF;
+        if (tracing) [[unlikely]]
+            fire_event(Event::fetch, code, static_cast<int32_t>(i), &name, nullptr);
         ++i;
         Call c{base, code, &i, nullptr, 0, true, 1};
         const int32_t fast = fast_operator(op);
@@ -712,8 +799,20 @@ Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only, bool no_call) 
 
 Cell* kept_cells[] = {&exit_value, &current, &thrown_value, &thrown_name, &error_value};
 
+// The installed tracers, innermost last, each with its event mask.
+struct Tracer {
+    Cell function;
+    uint32_t mask;
+};
+std::vector<Tracer> tracers;
+uint32_t event_symbols[kEventCount];
+constexpr const char* kEventNames[kEventCount] = {
+    "init",  "end",  "prolog", "epilog", "enter", "exit",  "open",  "return",
+    "fetch", "push", "set",    "call",   "error", "throw", "catch", "expr"};
+
 void mark_interp() {
     for (Cell* c : kept_cells) collector::mark_block(c, c + 1);
+    for (Tracer& t : tracers) collector::mark_block(&t.function, &t.function + 1);
 }
 
 // The raiser: every language error becomes an error! value naming the call it happened in
@@ -729,6 +828,7 @@ void on_fire(const error::Raised& raised) {
     if (cell::type(level) != kTypeBlock) *level = Cell{kTypeInteger, 0, stack::depth(), 0};
     error_value = *e;
     stack::top = e;
+    trace(Event::error, nullptr, -1, &error_value);
 }
 
 // What the error module reads of the frames.
@@ -835,19 +935,23 @@ Status eval_block(const Cell* block) {
     Cell* result = stack::push(Cell{kTypeUnset, 0, 0, 0});
     Cell* code = stack::push(*block);
     uint32_t i = code->w1;
+    trace(Event::enter, code, static_cast<int32_t>(i), nullptr);
     Status s = Status::normal;
     while (i < length_of(code->w2)) {
         stack::top = code + 1;
         current = *code;
         current.w1 = i;
+        const uint32_t start = i;
         s = eval_expr(code, i, false, false);
         if (s != Status::normal) break;
         *result = code[1];
+        trace(Event::expr, code, static_cast<int32_t>(start), result);
     }
     if (s != Status::normal) {
         stack::unwind();
         return s;
     }
+    trace(Event::exit, code, static_cast<int32_t>(length_of(code->w2)), result);
     stack::unwind_keep();
     return s;
 }
@@ -873,17 +977,48 @@ Status apply(const Cell* function, const Cell* args) {
     return call(c, words::word.anon);
 }
 
+Status eval_single(const Cell* block, uint32_t* next) {
+    uint32_t i = block->w1;
+    *next = i;
+    if (i >= length_of(block->w2)) {
+        stack::push(Cell{kTypeUnset, 0, 0, 0});
+        return Status::normal;
+    }
+    PositionGuard position;
+    current = *block;
+    Status s = eval_expr(block, i, false, false);
+    *next = i;
+    return s;
+}
+
+Status eval_framed(const Cell* code, uint32_t* index) {
+    stack::mark(words::word.body, stack::kNative | stack::kInterpFlag >> 24);
+    Status s = eval_expr(code, *index, false, false);
+    if (s != Status::normal) {
+        stack::unwind();
+        return s;
+    }
+    stack::unwind_keep();
+    return s;
+}
+
+Status call_pushed(const Cell* function, const Cell* name, Cell* arguments, uint32_t count) {
+    GcRoot fn(*function), called(name ? *name : *words::word.anon);
+    stack::top = arguments;
+    stack::mark_func(&called.cell(), fn.cell().w1, true);
+    stack::top = arguments + count;
+    fill_frame(&fn.cell(), count);
+    const Status s = run_body(&fn.cell(), &called.cell());
+    stack::unwind_keep();
+    return s;
+}
+
 Cell call_values(const Cell* function, const Cell* values, uint32_t count) {
-    Cell fn = *function;
     Cell* const base = stack::top;
     const uint32_t first = stack::index_of(values);
-    // The frame's base is its first argument, where the body leaves its value.
-    stack::mark_func(words::word.anon, fn.w1, true);
     for (uint32_t i = 0; i < count; ++i) stack::push(stack::bottom[first + i]);
-    object::count_locals(fn.w2, true);
-    const Status s = run_body(&fn);
-    const Cell value = stack::arguments[0];
-    stack::unwind();
+    const Status s = call_pushed(function, nullptr, base, count);
+    const Cell value = *base;
     stack::top = base;
     status_to_error(s);
     return value;
@@ -930,6 +1065,82 @@ void status_to_error(Status status) {
     }
 }
 
+// --- The tracer -------------------------------------------------------------------------------
+
+bool tracing = false;
+
+uint32_t event_mask(const Cell* function) {
+    if (cell::type(function) != kTypeFunction) return kAllEvents;
+    const Cell body = cells_of(function->w3)[0];
+    if (cell::type(&body) != kTypeBlock || body.w1 >= length_of(body.w2)) return kAllEvents;
+    const Cell events = cells_of(body.w2)[body.w1];
+    if (cell::type(&events) != kTypeBlock) return kAllEvents;
+    uint32_t mask = 0;
+    for (uint32_t k = events.w1; k < length_of(events.w2); ++k) {
+        const Cell* w = cells_of(events.w2) + k;
+        if (cell::type(w) != kTypeWord) continue;
+        for (uint32_t e = 0; e < kEventCount; ++e)
+            if (symbol::resolve(w->w2) == symbol::resolve(event_symbols[e])) mask |= 1u << e;
+    }
+    return mask;
+}
+
+void install_tracer(const Cell* function) {
+    if (cell::type(function) != kTypeFunction) expect_arg(function, &none::value);
+    tracers.push_back(Tracer{*function, event_mask(function)});
+    tracing = true;
+}
+
+void remove_tracer() {
+    if (!tracers.empty()) tracers.pop_back();
+    tracing = !tracers.empty();
+}
+
+void fire_event(Event event, const Cell* code, int32_t offset, const Cell* value, const Cell* ref) {
+    if (!tracing || tracers.empty()) return;
+    const Tracer& tracer = tracers.back();
+    const auto e = static_cast<uint32_t>(event);
+    if (!(tracer.mask & (1u << e))) return;
+    // Everything the call needs is copied onto the data stack before anything allocates.
+    Cell* const base = stack::top;
+    stack::Frame* const level = stack::frame_top;
+    Cell* const caller = stack::arguments;
+    const auto arguments_index = static_cast<int32_t>(stack::index_of(caller));
+    const auto top_index = static_cast<int32_t>(stack::index_of(base));
+    const uint8_t ct = code ? cell::type(code) : uint8_t{kTypeNone};
+    const bool has_code = ct == kTypeBlock || ct == kTypeParen || ct == kTypePath ||
+                          ct == kTypeGetPath || ct == kTypeSetPath || ct == kTypeLitPath;
+    Cell* fn = stack::push(tracer.function);
+    Cell* held_code = stack::push(has_code ? *code : Cell{kTypeNone, 0, 0, 0});
+    Cell* held_value = stack::push(value ? *value : Cell{kTypeNone, 0, 0, 0});
+    const bool with_ref = event == Event::set || event == Event::prolog || event == Event::epilog ||
+                          event == Event::return_ || event == Event::call;
+    Cell* held_ref = stack::push(with_ref && ref ? *ref : Cell{kTypeNone, 0, 0, 0});
+    struct Restore {
+        Cell* base;
+        stack::Frame* level;
+        Cell* caller;
+        ~Restore() {
+            tracing = !tracers.empty();
+            stack::unroll_to(level);
+            stack::arguments = caller;
+            stack::top = base;
+        }
+    } restore{base, level, caller};
+    tracing = false;
+    stack::mark_func(words::word.interp_callback, fn->w1, true);
+    word::make_at(event_symbols[e], stack::push_cell());
+    stack::push(*held_code);
+    stack::push(Cell{kTypeInteger, 0, static_cast<uint32_t>(has_code ? offset : -1), 0});
+    stack::push(*held_value);
+    stack::push(*held_ref);
+    pair::push(arguments_index, top_index);
+    fill_frame(fn, 6);
+    const Status s = run_body(fn);
+    stack::unwind();
+    status_to_error(s);
+}
+
 void caught_error(Cell* out, bool keep) {
     *out = error_value;
     if (keep) error::set_trace(out);
@@ -937,6 +1148,9 @@ void caught_error(Cell* out, bool keep) {
 
 void init() {
     for (Cell* c : kept_cells) *c = Cell{kTypeNone, 0, 0, 0};
+    for (uint32_t e = 0; e < kEventCount; ++e) event_symbols[e] = symbol::make(kEventNames[e]);
+    tracers.clear();
+    tracing = false;
     exit_value = Cell{kTypeUnset, 0, 0, 0};
     collector::add_marker(mark_interp);
     error::set_fire_hook(on_fire);

@@ -49,6 +49,16 @@ Status do_block(const Cell* block);
 // value and moves the index past it. With `prefix_only` no infix operator is taken after it.
 Status eval_next(const Cell* block, uint32_t* index, bool prefix_only = false);
 
+// do/next: evaluates the one expression at the block's index, pushes its value (unset at the
+// tail) and answers the index after it (the same index at the tail). `block` is a cell on
+// the data stack. May collect and run user code.
+Status eval_single(const Cell* block, uint32_t* next);
+
+// One expression of `code` (a block on the data stack) from `*index`, under a native frame
+// named `<body>` (the natives that evaluate a block expression by expression): its value is
+// pushed and the index moves past it. May collect and run user code.
+Status eval_framed(const Cell* code, uint32_t* index);
+
 // Calls a function value with its arguments evaluated from `args` (a block on the data
 // stack), one expression each. Pushes the result.
 Status apply(const Cell* function, const Cell* args);
@@ -58,6 +68,13 @@ Status apply(const Cell* function, const Cell* args);
 // break, continue, return or exit that escapes the body becomes an error. Runs user code:
 // may collect; `values` must lie where the collector follows them (the data stack).
 Cell call_values(const Cell* function, const Cell* values, uint32_t count);
+
+// Calls a function! over `count` cells that the caller has pushed from `arguments` (the data
+// top): they fill its frame in order (a refinement's cell is its truth value, its arguments
+// follow it); the cells its spec has beyond them are absent (false, none), cells beyond its
+// arguments are dropped. The result is left at `arguments`, the top just above it. May
+// collect and run user code.
+Status call_pushed(const Cell* function, const Cell* name, Cell* arguments, uint32_t count);
 
 // Evaluates a path in get mode (no call) and pushes the value.
 Status get_path(const Cell* path);
@@ -75,6 +92,59 @@ void near_position(Cell* near);
 // Converts a status that escapes a place where no loop or function can take it (a callback
 // run by native code) into the matching error of the throw category.
 void status_to_error(Status status);
+
+// --- The tracer ----------------------------------------------------------------------------
+//
+// A tracer is a function! of (event code offset value ref frame) that do/trace and the
+// debugger install; the interpreter calls it at each event that its mask holds: the event
+// word; the code block (none without one); the offset of the position in it (-1 without);
+// the value; the ref (the name word or set-word for prolog, epilog, return, call and set);
+// a pair! of the arguments base's and the top's data-stack indices. Tracing is off while the
+// tracer itself runs. With no tracer installed each event site costs one test of `tracing`.
+
+enum class Event : uint32_t {
+    init,    // a traced evaluation starts (do/trace)
+    end,     // it ends
+    prolog,  // a function body starts: body, -1, the function, the name
+    epilog,  // it ends: the same
+    enter,   // a block or path evaluation starts: block, head
+    exit,    // it ends: block, tail, result
+    open,    // a call, before its arguments: code, position, the name
+    return_, // after a call: code, position, result, the name
+    fetch,   // a value read at an expression start or as a path element
+    push,    // a value pushed as a result
+    set,     // before a set-word or set-path assignment: the value and the set-word
+    call,    // before a function's entry or body runs: the function and the name
+    error,   // an error raised: the error
+    throw_,  // the throw native: the thrown value
+    catch_,  // the catch native: its result
+    expr,    // after each expression of a block: its result
+};
+constexpr uint32_t kEventCount = 16;
+constexpr uint32_t kAllEvents = 0x1FFFF;
+constexpr uint32_t event_bit(Event e) {
+    return 1u << static_cast<uint32_t>(e);
+}
+
+// True while a tracer is installed and not running itself.
+extern bool tracing;
+
+// The events a tracer function asks for: when its body begins with a block of event words,
+// their bits; otherwise every event.
+uint32_t event_mask(const Cell* function);
+// Installs a tracer function (with its mask); the one installed before comes back with
+// remove_tracer. Tracers nest as deep as do/trace calls do.
+void install_tracer(const Cell* function);
+void remove_tracer();
+
+// Calls the tracer for an event in its mask (the cells are copied first; any may be null).
+// The tracer's break, return and the like become errors. May collect and run user code.
+void fire_event(Event event, const Cell* code, int32_t offset, const Cell* value, const Cell* ref);
+inline void trace(Event event, const Cell* code, int32_t offset, const Cell* value,
+                  const Cell* ref = nullptr) {
+    if (tracing) [[unlikely]]
+        fire_event(event, code, offset, value, ref);
+}
 
 // The words the interpreter reads and its collector marker.
 void init();

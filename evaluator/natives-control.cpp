@@ -231,6 +231,7 @@ Status return_(const int32_t*) {
 }
 
 Status throw_(const int32_t* refs) {
+    interp::trace(interp::Event::throw_, nullptr, -1, arg(0));
     const Cell* name = ref_arg(refs, 0);
     interp::thrown_value = *arg(0);
     interp::thrown_name = name ? *name : kNoneCell;
@@ -284,7 +285,7 @@ Status catch_(const int32_t* refs) {
                             {words::word.name, names});
     }
     stack::Frame* level = stack::frame_top;
-    return guarded(
+    const Status s = guarded(
         stack::kCatch,
         [names, level](uint32_t code) {
             if (code != runtime::kThrowThrow) return false;
@@ -295,6 +296,8 @@ Status catch_(const int32_t* refs) {
             return false;
         },
         [](Cell* a) { *a = interp::thrown_value; });
+    if (s == Status::normal) interp::trace(interp::Event::catch_, nullptr, -1, stack::arguments);
+    return s;
 }
 
 Status try_(const int32_t* refs) {

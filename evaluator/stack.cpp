@@ -55,13 +55,13 @@ inline void pop_frame(Frame* f) {
         context::restore_stack_values(f->locals, f->saved_storage);
 }
 
-[[noreturn]] void overflow() {
+} // namespace
+
+void overflow() {
     top = std::max(bottom, top - 5);
     if (overflow_hook) overflow_hook();
     error::fire(error::kInternal, error::internal::stack_overflow);
 }
-
-} // namespace
 
 Frame* frame_bottom = nullptr;
 Frame* frame_top = nullptr;
@@ -188,17 +188,6 @@ void collect_calls(const Cell* block) {
             i + 1 < depth() ? frame_bottom[i + 1].caller_base : index_of(arguments);
         integer::add_to_block(block, static_cast<int32_t>(base));
     }
-}
-
-Cell* push_cell() {
-    if (top + 1 >= end) overflow();
-    return top++;
-}
-
-Cell* push(const Cell& value) {
-    Cell* c = push_cell();
-    *c = value;
-    return c;
 }
 
 void pop(uint32_t n) {

@@ -32,11 +32,22 @@ void init();
 // Drops everything: top and arguments back at the bottom (tests, recovery).
 void clear();
 
+// Drops the top five cells and raises internal/stack-overflow (a full stack).
+[[noreturn]] void overflow();
+
 // Reserves the next cell and returns it (contents left as they were). A full stack drops
 // the top five cells and raises internal/stack-overflow.
-Cell* push_cell();
+inline Cell* push_cell() {
+    if (top + 1 >= end) [[unlikely]]
+        overflow();
+    return top++;
+}
 // Pushes a copy of `value`.
-Cell* push(const Cell& value);
+inline Cell* push(const Cell& value) {
+    Cell* c = push_cell();
+    *c = value;
+    return c;
+}
 // Drops n cells, never below the bottom.
 void pop(uint32_t n);
 // The last pushed cell (the bottom cell when the stack is empty).

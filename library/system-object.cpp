@@ -27,6 +27,11 @@ constexpr const char* kFields[] = {
 };
 constexpr const char* kStateFields[] = {"interpreted?", "last-error", "stack-trace",
                                         "source-files", "callbacks",  "GC"};
+constexpr const char* kUrlPartsFields[] = {"scheme", "user-info", "host",     "port", "path",
+                                           "target", "query",     "fragment", "ref"};
+constexpr const char* kSchemeFields[] = {"name", "title", "info", "actor", "awake"};
+constexpr const char* kPortFields[] = {"spec",  "scheme", "actor", "awake",
+                                       "state", "data",   "extra"};
 constexpr const char* kErrorFields[] = {"code", "type", "id",    "arg1",  "arg2",
                                         "arg3", "near", "where", "stack", "files"};
 
@@ -76,12 +81,24 @@ void init() {
     set_field("errors");
     set_field("catalog");
 
-    push_object({"error"}, 0);
+    push_object({"error", "url-parts", "scheme", "port"}, 0);
     Cell* prototype = push_object(kErrorFields, object::kErrorClassId);
     cell::set_type(prototype, kTypeError);
     *context::owner_of(prototype->w1) = *prototype;
     set_field("error");
+    // The templates of ports (port.h), of the schemes that make them and of their specs.
+    push_object(kUrlPartsFields, 0);
+    set_field("url-parts");
+    push_object(kSchemeFields, 0);
+    set_field("scheme");
+    push_object(kPortFields, 0);
+    set_field("port");
     set_field("standard");
+
+    // No scheme is registered at start-up.
+    Cell* schemes = object::make_empty_at(stack::push_cell(), 4);
+    *context::owner_of(schemes->w1) = *schemes;
+    set_field("schemes");
 
     push_object(kStateFields, 0);
     integer::push(1);

@@ -1,29 +1,143 @@
 #include "datatypes/more/port.h"
 
+#include <string>
 #include <vector>
 
 #include "datatypes/core/datatype.h"
 #include "datatypes/core/integer.h"
 #include "datatypes/core/logic.h"
 #include "datatypes/core/none.h"
+#include "datatypes/core/object.h"
 #include "datatypes/core/string.h"
 #include "datatypes/core/symbol.h"
+#include "datatypes/core/word.h"
 #include "datatypes/more/error-ids.h"
+#include "evaluator/interpreter.h"
 #include "evaluator/stack.h"
+#include "library/system-object.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/support.h"
 
 namespace port {
 
-Services services;
-
 namespace {
-
-std::vector<const NativeActorTable*> native_tables;
 
 [[noreturn]] void not_done() {
     error::fire(error::kInternal, error::internal::not_done);
 }
+
+// --- The services over objects, system/schemes and the interpreter -------------------------
+
+Cell* field_of(const Cell* object, uint32_t index) {
+    return object::values(object) + index;
+}
+
+// The object at system/standard/NAME (a template that start-up makes).
+Cell standard(const char* name) {
+    const Cell* at = system_object::field({system_object::symbol.standard, symbol::make(name)});
+    if (!at || cell::type(at) != kTypeObject) not_done();
+    return *at;
+}
+
+// A url!'s spec object: the url-parts template with the scheme (the text before the first
+// colon, as a word) and the whole url as its ref. May collect.
+void url_spec(const Cell* url, Cell* out) {
+    GcRoot given(*url);
+    Cell parts = standard("url-parts");
+    object::copy(&parts, out, nullptr, false, nullptr);
+    GcRoot made(*out);
+    const std::string text = string::utf8_from_index(&given.cell());
+    const size_t colon = text.find(':');
+    if (colon != std::string::npos && colon > 0) {
+        Cell* w = stack::push_cell();
+        word::make_at(symbol::make(text.substr(0, colon).c_str()), w);
+        *field_of(&made.cell(), 0) = *w;
+        stack::pop(1);
+    }
+    *field_of(&made.cell(), 8) = given.cell();
+    *out = made.cell();
+}
+
+Cell* make_from_schemes(Cell* prototype, Cell* spec) {
+    GcRoot given(*spec);
+    GcRoot spec_object(none::value);
+    // The spec object: a copy of a given object, else url-parts made from the spec.
+    Cell* made = stack::push_cell();
+    *made = none::value;
+    switch (cell::type(spec)) {
+    case kTypeObject:
+        object::copy(&given.cell(), made, nullptr, false, nullptr);
+        break;
+    case kTypeUrl:
+        url_spec(&given.cell(), made);
+        break;
+    default: {
+        Cell parts = standard("url-parts");
+        GcRoot held(parts);
+        made = object::make(&held.cell(), &given.cell(), kTypeObject);
+    }
+    }
+    spec_object.cell() = *made;
+    const Cell scheme = *field_of(&spec_object.cell(), 0);
+    if (cell::type(&scheme) != kTypeWord)
+        error::fire(error::kAccess, error::access::no_scheme, {&given.cell()});
+    GcRoot scheme_word(scheme);
+    // The port: a copy of system/standard/port typed port!.
+    Cell templ = standard("port");
+    GcRoot held(templ);
+    Cell* p = stack::push_cell();
+    *p = none::value;
+    object::copy(&held.cell(), p, nullptr, false, nullptr);
+    GcRoot made_port(*p);
+    cell::set_type(&made_port.cell(), kTypePort);
+    *field_of(&made_port.cell(), kSpec) = spec_object.cell();
+    *field_of(&made_port.cell(), kScheme) = scheme_word.cell();
+    // The scheme, and its actor.
+    const Cell* schemes = system_object::field({symbol::make("schemes")});
+    const Cell* found = schemes && cell::type(schemes) == kTypeObject
+                            ? object::select_word(schemes, &scheme_word.cell())
+                            : nullptr;
+    if (!found || cell::type(found) != kTypeObject)
+        error::fire(error::kAccess, error::access::unknown_scheme, {&given.cell()});
+    const int32_t actor_at = object::find_symbol_index(found, symbol::make("actor"));
+    const Cell* actor = actor_at >= 0 ? field_of(found, static_cast<uint32_t>(actor_at)) : nullptr;
+    if (!actor || (cell::type(actor) != kTypeObject && cell::type(actor) != kTypeHandle))
+        error::fire(error::kAccess, error::access::invalid_actor);
+    *field_of(&made_port.cell(), kActor) = *actor;
+    *prototype = made_port.cell();
+    return prototype;
+}
+
+const Cell* object_field(const Cell* port, Field field) {
+    return field_of(port, field);
+}
+
+bool call_actor_function(const Cell* actor, uint32_t symbol, const Cell* arguments, uint32_t count,
+                         Cell* result) {
+    const int32_t at = object::find_symbol_index(actor, symbol);
+    if (at < 0) return false;
+    const Cell fn = *field_of(actor, static_cast<uint32_t>(at));
+    if (cell::type(&fn) != kTypeFunction) return false;
+    Cell* base = const_cast<Cell*>(arguments);
+    Cell name{};
+    word::make_at(symbol, &name);
+    interp::status_to_error(interp::call_pushed(&fn, &name, base, count));
+    *result = *base;
+    return true;
+}
+
+int32_t mold_object_fields(Cell* port, Cell* string, bool all, bool flat, int32_t limit,
+                           int32_t indent) {
+    return object::serialize(port, string, false, all, flat, limit, !flat, indent, true);
+}
+
+} // namespace
+
+Services services{make_from_schemes, object_field, call_actor_function, mold_object_fields};
+
+namespace {
+
+std::vector<const NativeActorTable*> native_tables;
 
 [[noreturn]] void no_port_action() {
     error::fire(error::kAccess, error::access::no_port_action);
@@ -149,7 +263,7 @@ uint32_t register_native_actor(const NativeActorTable* table) {
 
 NativeActor native_entry(const Cell* actor, action::Slot slot) {
     if (cell::type(actor) != kTypeHandle || slot < kFirstForwardedSlot) no_port_action();
-    const uint32_t index = actor->w1;
+    const uint32_t index = actor->w2; // the handle's value
     if (index >= native_tables.size() || !native_tables[index]) no_port_action();
     NativeActor entry = native_tables[index]->entries[slot - kFirstForwardedSlot];
     if (!entry) no_port_action();

@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "datatypes/more/error-ids.h"
+#include "datatypes/more/handle.h"
+#include "evaluator/actions.h"
 #include "types2-fixture.h"
 
 namespace {
@@ -140,11 +142,23 @@ TEST_F(Port, HandleActorsRunTheirNativeRoutines) {
     static port::NativeActorTable table;
     table.entries[action::slot::clear - port::kFirstForwardedSlot] = native::clear_routine;
     const uint32_t handle = port::register_native_actor(&table);
-    FakeActor::actor = Cell{kTypeHandle, handle, 0, 0};
+    // The table's index is the handle's value; its class says nothing here.
+    handle::make_at(&FakeActor::actor, handle, handle::kWindow);
     Cell p = a_port();
     Cell* r = port::clear(&p);
     EXPECT_EQ(native::called, 1);
     EXPECT_EQ(integer::get(r), 7);
+    // The action dispatcher takes the same route: clear on a port with a handle! actor.
+    stack::clear();
+    stack::push(a_port());
+    const int32_t no_refinements[1] = {-1};
+    actions::entry(action::slot::clear)(no_refinements);
+    EXPECT_EQ(native::called, 2);
+    EXPECT_EQ(integer::get(stack::arguments), 7);
+    stack::clear();
+    stack::push(a_port());
+    EXPECT_TRUE(raises(error::kAccess, error::access::no_port_action,
+                       [&] { actions::entry(action::slot::tail_q)(no_refinements); }));
     EXPECT_EQ(port::native_entry(&FakeActor::actor, action::slot::clear), native::clear_routine);
     EXPECT_TRUE(raises(error::kAccess, error::access::no_port_action,
                        [&] { port::native_entry(&FakeActor::actor, action::slot::take); }));
