@@ -1,0 +1,1415 @@
+#include "loading/zanbin.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "datatypes/core/bitset.h"
+#include "datatypes/core/block.h"
+#include "datatypes/core/context.h"
+#include "datatypes/core/datatype.h"
+#include "datatypes/core/function.h"
+#include "datatypes/core/integer.h"
+#include "datatypes/core/native.h"
+#include "datatypes/core/object.h"
+#include "datatypes/core/string.h"
+#include "datatypes/core/symbol.h"
+#include "datatypes/core/word.h"
+#include "datatypes/more/binary.h"
+#include "datatypes/more/error-ids.h"
+#include "datatypes/more/error.h"
+#include "datatypes/more/hash.h"
+#include "datatypes/more/map.h"
+#include "datatypes/more/money.h"
+#include "datatypes/more/vector.h"
+#include "evaluator/natives.h"
+#include "evaluator/stack.h"
+#include "loading/lz.h"
+#include "runtime-core/collector.h"
+#include "runtime-core/memory.h"
+#include "runtime-core/support.h"
+
+namespace zanbin {
+
+bool codec_mode = false;
+
+namespace {
+
+constexpr uint8_t kMagic[6] = {'Z', 'A', 'N', 'B', 'I', 'N'};
+constexpr uint8_t kFlagCompact = 1;
+constexpr uint8_t kFlagCompressed = 2;
+constexpr uint8_t kFlagSymbols = 4;
+
+constexpr uint8_t kPrefixNewLine = 0xC0;
+constexpr uint8_t kPrefixReference = 0xC1;
+constexpr uint8_t kPrefixWordValue = 0xC4;
+constexpr uint8_t kTrue = 0xC2;
+constexpr uint8_t kFalse = 0xC3;
+constexpr uint8_t kReferenceValue = 0xFF;
+constexpr uint8_t kSmallInteger = 0x80;
+constexpr uint8_t kTypeFlag = 0x40;
+constexpr uint8_t kLongType = 63;
+constexpr uint32_t kMaxPath = 65536;
+
+// Context flag byte of a context! record.
+constexpr uint8_t kContextOnStack = 4;
+constexpr uint8_t kContextOption = 8;
+constexpr uint8_t kContextValues = 16;
+
+// --- Value families ------------------------------------------------------------------------
+
+bool block_like(uint8_t t) {
+    return t == kTypeBlock || t == kTypeParen || (t >= kTypePath && t <= kTypeGetPath) ||
+           t == kTypeHash;
+}
+bool text_like(uint8_t t) {
+    return t == kTypeString || t == kTypeFile || t == kTypeUrl || t == kTypeTag ||
+           t == kTypeEmail || t == kTypeRef;
+}
+bool plain_word(uint8_t t) {
+    return t >= kTypeWord && t <= kTypeRefinement;
+}
+bool unsaveable(uint8_t t) {
+    return t == kTypeRoutine || t == kTypeTriple || t == kTypeHandle || t == kTypePort ||
+           t == kTypeEvent;
+}
+
+Cell* cells_of(uint32_t node) {
+    return memory::buffer(node)->cells();
+}
+uint32_t length_of(uint32_t node) {
+    return memory::buffer(node)->length();
+}
+uint32_t log2_unit(uint32_t unit) {
+    return unit == 1 ? 0 : unit == 2 ? 1 : unit == 4 ? 2 : 3;
+}
+
+// The spec block cell and the body cell of a function!.
+Cell spec_of(const Cell& fn) {
+    return Cell{kTypeBlock, 0, fn.w2, 0};
+}
+Cell body_of(const Cell& fn) {
+    return cells_of(fn.w3)[0];
+}
+
+// ============================================================================================
+// Decoder
+// ============================================================================================
+
+class Decoder {
+public:
+    // Decodes the body that starts `offset` bytes into the data (error positions count from
+    // the data's start).
+    Decoder(const std::vector<uint8_t>& data, uint32_t offset, const Cell* target)
+        : start_(data.data()), at_(data.data() + offset), end_(data.data() + data.size()),
+          target_(target) {}
+
+    // The compact body: header varints, the symbol table, then records until the record area
+    // is used up.
+    void compact_body(bool symbols) {
+        varint(); // root count: not needed, the record area says where the records end
+        const uint32_t records = varint();
+        if (symbols) {
+            symbol_count_ = varint();
+            strings_size_ = varint();
+            if (symbol_count_ > left() / 4) fail();
+            offsets_ = at_;
+            at_ += 4 * symbol_count_;
+            if (strings_size_ > left() || (strings_size_ > 0 && at_[strings_size_ - 1] != 0))
+                fail();
+            if (strings_size_ == 0 && symbol_count_ > 0) fail();
+            strings_ = at_;
+            at_ += strings_size_;
+        }
+        if (records > left()) fail();
+        end_ = at_ + records;
+        while (at_ < end_) record(target_);
+    }
+
+private:
+    [[noreturn]] void fail() const { fail_at(at_); }
+    [[noreturn]] void fail_at(const uint8_t* at) const {
+        Cell position;
+        integer::make_at(&position, static_cast<int32_t>(at - start_ + 1));
+        error::fire(error::kScript, error::script::zb_invalid_record, {&position});
+    }
+    uint32_t left() const { return static_cast<uint32_t>(end_ - at_); }
+
+    // --- Primitive fields ---------------------------------------------------------------
+
+    uint8_t byte() {
+        if (at_ >= end_) fail();
+        return *at_++;
+    }
+    uint32_t u32() {
+        if (left() < 4) fail();
+        uint32_t v;
+        std::memcpy(&v, at_, 4);
+        at_ += 4;
+        return v;
+    }
+    uint32_t varint() {
+        uint32_t v = 0;
+        for (uint32_t shift = 0; shift < 35; shift += 7) {
+            const uint8_t* here = at_;
+            const uint8_t b = byte();
+            if (shift == 28 && (b & 0xF0) != 0) fail_at(here);
+            v |= static_cast<uint32_t>(b & 0x7F) << shift;
+            if ((b & 0x80) == 0) return v;
+        }
+        return v; // not reached: the fifth byte has no continuation bit
+    }
+    int32_t zigzag() {
+        const uint32_t v = varint();
+        return static_cast<int32_t>((v >> 1) ^ (0u - (v & 1)));
+    }
+    void bytes(uint8_t* out, uint32_t n) {
+        if (n > left()) fail();
+        std::memcpy(out, at_, n);
+        at_ += n;
+    }
+    // A count of items that each take at least one byte.
+    uint32_t count() {
+        const uint32_t n = varint();
+        if (n > left()) fail();
+        return n;
+    }
+    double read_double() {
+        const uint32_t low = u32(), high = u32();
+        const uint64_t bits = static_cast<uint64_t>(high) << 32 | low;
+        double d;
+        std::memcpy(&d, &bits, 8);
+        return d;
+    }
+
+    // A symbol by its index in the table, interned.
+    uint32_t symbol_at() {
+        const uint8_t* here = at_;
+        const uint32_t index = varint();
+        if (index >= symbol_count_) fail_at(here);
+        uint32_t offset;
+        std::memcpy(&offset, offsets_ + 4 * index, 4);
+        if (offset >= strings_size_ || (offset & 0x80000000u)) fail_at(here);
+        const char* text = reinterpret_cast<const char*>(strings_ + offset);
+        const auto length = static_cast<uint32_t>(std::strlen(text));
+        if (length == 0) fail_at(here);
+        return symbol::find_or_make(text, length);
+    }
+
+    // --- Appending ----------------------------------------------------------------------
+
+    // Appends a copy of a value to the container; returns its position from the head.
+    static uint32_t append(const Cell* container, const Cell& value, bool new_line) {
+        Cell* v = stack::push(value);
+        if (new_line) v->header |= cell::kNewLine;
+        block::append_copy(container, v);
+        stack::pop(1);
+        return length_of(container->w2) - 1;
+    }
+    static Cell* at(const Cell* container, uint32_t position) {
+        return cells_of(container->w2) + position;
+    }
+
+    // --- Reference paths ----------------------------------------------------------------
+
+    // The cells a path element steps into, from a value reached so far: their node-less view
+    // (first cell and count), or false when the value holds none.
+    static bool inside(const Cell& v, uint32_t element, Cell& out) {
+        const uint8_t t = cell::type(&v);
+        auto from_block = [&](uint32_t node, uint32_t skip) {
+            if (node == 0 || memory::buffer(node)->unit() != sizeof(Cell)) return false;
+            if (element >= length_of(node) || element + skip >= length_of(node)) return false;
+            out = cells_of(node)[element + skip];
+            return true;
+        };
+        auto function_part = [&](const Cell& fn) {
+            if (element > 1) return false;
+            out = element == 0 ? spec_of(fn) : body_of(fn);
+            return true;
+        };
+        if (block_like(t) || t == kTypeMap) return from_block(v.w2, 0);
+        if (t == kTypeFunction) return function_part(v);
+        if (t == kTypeOp && native::op_type(&v) == kTypeFunction) return function_part(v);
+        if (t == kTypeNative || t == kTypeAction) return from_block(v.w2, 0);
+        if (t == kTypeObject || t == kTypeError || (plain_word(t) && v.w1 != 0)) {
+            const uint32_t ctx = v.w1;
+            if (ctx == 0) return false;
+            const Cell* owner = context::owner_of(ctx);
+            if (plain_word(t) && cell::type(owner) == kTypeFunction) return function_part(*owner);
+            if (context::on_stack(ctx)) return false;
+            const uint32_t skip = t == kTypeError ? 3 : 0;
+            if (element + skip >= context::word_count(ctx)) return false;
+            Cell* slot = context::slot(ctx, static_cast<int32_t>(element + skip));
+            if (!slot) return false;
+            out = *slot;
+            return true;
+        }
+        return false;
+    }
+
+    Cell path() {
+        const uint8_t* here = at_;
+        const uint32_t n = varint();
+        if (n < 1 || n > kMaxPath) fail_at(here);
+        Cell v;
+        for (uint32_t k = 0; k < n; ++k) {
+            const uint8_t* element_at = at_;
+            const uint32_t e = varint();
+            if (k == 0) {
+                if (e >= length_of(target_->w2)) fail_at(element_at);
+                v = cells_of(target_->w2)[e];
+            } else if (!inside(v, e, v)) {
+                fail_at(element_at);
+            }
+        }
+        return v;
+    }
+
+    // --- Records ------------------------------------------------------------------------
+
+    struct Depth {
+        explicit Depth(Decoder& d) : d_(d) {
+            if (++d_.depth_ > kMaxDepth) d_.fail();
+        }
+        ~Depth() { --d_.depth_; }
+        Decoder& d_;
+    };
+
+    void record(const Cell* container) {
+        Depth depth(*this);
+        bool new_line = false, reference = false;
+        for (;;) {
+            const uint8_t b = byte();
+            if (b == kPrefixNewLine) {
+                new_line = true;
+            } else if (b == kPrefixReference) {
+                reference = true;
+            } else if (b == kPrefixWordValue) {
+                fail_at(at_ - 1); // only the boot image gives words their values this way
+            } else {
+                --at_;
+                break;
+            }
+            if (at_ >= end_) fail(); // a prefix needs a record after it
+        }
+        const uint8_t* lead_at = at_;
+        const uint8_t lead = byte();
+        if (lead >= 0x80) {
+            if (reference) fail_at(lead_at);
+            Cell v{};
+            if (lead < kTrue) {
+                integer::make_at(&v, lead - kSmallInteger);
+            } else if (lead == kTrue || lead == kFalse) {
+                v = Cell{kTypeLogic, lead == kTrue ? 1u : 0u, 0, 0};
+            } else if (lead == kReferenceValue) {
+                v = path();
+                v.header &= ~cell::kNewLine;
+            } else {
+                fail_at(lead_at);
+            }
+            append(container, v, new_line);
+            return;
+        }
+        const bool flag = (lead & kTypeFlag) != 0;
+        uint32_t type = lead & kLongType;
+        if (type == kLongType) type = varint();
+        if (type == 0 || type > 0xFF) fail_at(lead_at);
+        const auto t = static_cast<uint8_t>(type);
+        if (unsaveable(t)) {
+            Cell datatype_value;
+            datatype::make_at(&datatype_value, t);
+            error::fire(error::kAccess, error::access::no_codec, {&datatype_value});
+        }
+        if (reference && !(block_like(t) || text_like(t) || t == kTypeBinary || t == kTypeVector ||
+                           t == kTypeBitset || t == kTypeMap || plain_word(t) || t == kTypeObject ||
+                           t == kTypeFunction))
+            fail_at(lead_at);
+        value(container, t, flag, reference, new_line, lead_at);
+    }
+
+    // A shared series: the value found by a reference path must hold a buffer of the same
+    // kind, which the new value then shares.
+    void shared(const Cell* container, uint8_t t, uint32_t index, bool new_line,
+                bool (*kind)(uint8_t)) {
+        const uint8_t* here = at_;
+        Cell v = path();
+        const uint8_t found = cell::type(&v);
+        if (!kind(found) || (t == kTypeHash) != (found == kTypeHash)) fail_at(here);
+        if (index > memory::buffer(v.w2)->length()) fail_at(here);
+        v.header = t;
+        v.w1 = index;
+        if (t != kTypeHash && t != kTypeVector) v.w3 = 0;
+        append(container, v, new_line);
+    }
+
+    void value(const Cell* container, uint8_t t, bool flag, bool reference, bool new_line,
+               const uint8_t* lead_at) {
+        Cell v{};
+        switch (t) {
+        case kTypeDatatype: {
+            const uint32_t id = varint();
+            if (id == 0 || id >= datatype::kCapacity || datatype::name_record(id).length == 0)
+                fail_at(lead_at);
+            datatype::make_at(&v, id);
+            break;
+        }
+        case kTypeUnset:
+        case kTypeNone:
+            v = Cell{t, 0, 0, 0};
+            break;
+        case kTypeChar: {
+            const uint32_t code = varint();
+            if (code > 0x10FFFF) fail_at(lead_at);
+            v = Cell{kTypeChar, 0, code, 0};
+            break;
+        }
+        case kTypeInteger:
+            integer::make_at(&v, zigzag());
+            break;
+        case kTypeFloat:
+        case kTypeTime:
+        case kTypePercent: {
+            double d;
+            if (flag) {
+                d = zigzag();
+                if (t == kTypePercent) d /= 100.0;
+            } else {
+                d = read_double();
+            }
+            v = Cell{t, 0, 0, 0};
+            std::memcpy(&v.w2, &d, 8);
+            break;
+        }
+        case kTypeIssue: {
+            const uint32_t s = symbol_at();
+            v = Cell{kTypeIssue, context::global, s, word::kUnresolved};
+            break;
+        }
+        case kTypeTypeset: {
+            const uint8_t n = byte();
+            if (n > 12) fail_at(at_ - 1);
+            v = Cell{kTypeTypeset, 0, 0, 0};
+            uint8_t bits[12] = {};
+            bytes(bits, n);
+            // Only registered datatypes may be members.
+            for (uint32_t id = 0; id < 96; ++id)
+                if ((bits[id / 8] & (0x80 >> (id % 8))) &&
+                    (id == 0 || id >= datatype::kCapacity || datatype::name_record(id).length == 0))
+                    fail_at(lead_at);
+            std::memcpy(&v.w1, bits, 12);
+            break;
+        }
+        case kTypePair: {
+            const int32_t x = zigzag(), y = zigzag();
+            v = Cell{kTypePair, 0, static_cast<uint32_t>(x), static_cast<uint32_t>(y)};
+            break;
+        }
+        case kTypeTuple: {
+            uint32_t n = 3;
+            if (flag) n = byte();
+            if (n < 3 || n > 12) fail_at(at_ - 1);
+            v = Cell{kTypeTuple | n << 19, 0, 0, 0};
+            bytes(reinterpret_cast<uint8_t*>(&v.w1), n);
+            break;
+        }
+        case kTypeDate: {
+            const uint32_t packed = u32();
+            if (flag != ((packed >> 16) & 1)) fail_at(lead_at);
+            v = Cell{kTypeDate, packed, 0, 0};
+            if (flag) {
+                const double time = read_double();
+                std::memcpy(&v.w2, &time, 8);
+            }
+            const uint32_t day = (packed >> 7) & 31, month = (packed >> 12) & 15;
+            if (day < 1 || month < 1 || month > 12) fail_at(lead_at);
+            break;
+        }
+        case kTypeMoney: {
+            uint8_t raw[12];
+            bytes(raw, 12);
+            if (raw[0] > money::currency_count()) fail_at(lead_at);
+            for (int k = 1; k < 12; ++k)
+                if ((raw[k] >> 4) > 9 || (raw[k] & 15) > 9) fail_at(lead_at);
+            v = Cell{kTypeMoney | (flag ? 1u << 14 : 0u), 0, 0, 0};
+            std::memcpy(&v.w1, raw, 12);
+            break;
+        }
+        case kTypePoint2D:
+        case kTypePoint3D:
+            v = Cell{t, u32(), u32(), 0};
+            if (t == kTypePoint3D) v.w3 = u32();
+            break;
+        case kTypeBlock:
+        case kTypeParen:
+        case kTypePath:
+        case kTypeLitPath:
+        case kTypeSetPath:
+        case kTypeGetPath:
+        case kTypeHash:
+            return block_value(container, t, flag, reference, new_line);
+        case kTypeString:
+        case kTypeFile:
+        case kTypeUrl:
+        case kTypeTag:
+        case kTypeEmail:
+        case kTypeRef:
+        case kTypeBinary:
+        case kTypeVector:
+            return raw_series(container, t, flag, reference, new_line);
+        case kTypeBitset:
+            return bitset_value(container, flag, reference, new_line);
+        case kTypeMap:
+            return map_value(container, reference, new_line);
+        case kTypeWord:
+        case kTypeSetWord:
+        case kTypeLitWord:
+        case kTypeGetWord:
+        case kTypeRefinement:
+            return word_value(container, t, flag, reference, new_line);
+        case kTypeObject:
+            if (reference) return shared_context(container, t, new_line);
+            return object_value(container, flag, new_line);
+        case kTypeContext:
+            return object_from_context(container, new_line);
+        case kTypeError:
+            return error_value(container, new_line);
+        case kTypeFunction:
+            if (reference) return shared_context(container, t, new_line);
+            return function_value(container, new_line);
+        case kTypeNative:
+        case kTypeAction:
+            return native_value(container, t, new_line, lead_at);
+        case kTypeOp:
+            return op_value(container, new_line, lead_at);
+        default:
+            fail_at(lead_at); // 13 symbol!, 42 series!, 53 image! and ids beyond the table
+        }
+        append(container, v, new_line);
+    }
+
+    uint32_t index_of(bool flag) { return flag ? varint() : 0; }
+
+    // Fills a block-like container with n records.
+    void records(const Cell* container, uint32_t n) {
+        for (uint32_t k = 0; k < n; ++k) record(container);
+    }
+
+    void block_value(const Cell* container, uint8_t t, bool flag, bool reference, bool new_line) {
+        const uint8_t* index_at = at_;
+        const uint32_t index = index_of(flag);
+        if (reference) return shared(container, t, index, new_line, block_like);
+        const uint32_t n = count();
+        if (index > n) fail_at(index_at);
+        Cell* b = stack::push_cell();
+        block::make_at(b, static_cast<int32_t>(n));
+        b->w1 = index;
+        const uint32_t position = append(container, *b, new_line);
+        at(container, position)->header = t | (new_line ? cell::kNewLine : 0);
+        records(b, n);
+        if (t == kTypeHash) {
+            b->header = kTypeHash;
+            hash_::index_block(b);
+            b->w1 = index;
+            Cell* placed = at(container, position);
+            *placed = *b;
+            if (new_line) placed->header |= cell::kNewLine;
+        }
+        stack::pop(1);
+    }
+
+    // Strings, binary! and vector!: their storage copied as it is.
+    void raw_series(const Cell* container, uint8_t t, bool flag, bool reference, bool new_line) {
+        const uint32_t index = index_of(flag);
+        if (reference) {
+            if (t == kTypeBinary)
+                return shared(container, t, index, new_line,
+                              [](uint8_t f) { return f == kTypeBinary; });
+            if (t == kTypeVector)
+                return shared(container, t, index, new_line,
+                              [](uint8_t f) { return f == kTypeVector; });
+            return shared(container, t, index, new_line, text_like);
+        }
+        uint32_t units, unit, element_type = 0;
+        const uint8_t* size_at = at_;
+        if (t == kTypeBinary) {
+            units = varint();
+            unit = 1;
+        } else if (t == kTypeVector) {
+            const uint8_t e = byte();
+            element_type = e >> 2;
+            unit = 1u << (e & 3);
+            const bool fits =
+                ((element_type == kTypeChar || element_type == kTypeInteger) && unit <= 4) ||
+                (element_type == kTypeFloat && unit >= 4) ||
+                (element_type == kTypePercent && unit == 8);
+            if (!fits) fail_at(size_at);
+            units = varint();
+        } else {
+            const uint32_t v = varint();
+            if ((v & 3) == 3) fail_at(size_at);
+            unit = 1u << (v & 3);
+            units = v >> 2;
+        }
+        if (units > left() / unit || index > units) fail_at(size_at);
+        const uint32_t size = units * unit;
+        if (t != kTypeVector && t != kTypeBinary && unit == 4) {
+            for (uint32_t k = 0; k < units; ++k) {
+                uint32_t c;
+                std::memcpy(&c, at_ + 4 * k, 4);
+                if (c > 0x10FFFF) fail_at(at_ + 4 * k);
+            }
+        }
+        Cell* s = stack::push_cell();
+        s->header = kTypeUnset;
+        if (t == kTypeBinary)
+            binary::make_at(s, units);
+        else if (t == kTypeVector)
+            vector::make_at(s, units, static_cast<uint8_t>(element_type), unit);
+        else
+            string::make_units_at(s, units, unit);
+        memory::Buffer* buffer = memory::buffer(s->w2);
+        bytes(buffer->at_head(), size);
+        buffer->tail = buffer->head + size;
+        s->header = t;
+        s->w1 = index;
+        append(container, *s, new_line);
+        stack::pop(1);
+    }
+
+    void bitset_value(const Cell* container, bool complemented, bool reference, bool new_line) {
+        if (reference)
+            return shared(container, kTypeBitset, 0, new_line,
+                          [](uint8_t f) { return f == kTypeBitset; });
+        const uint32_t n = count();
+        Cell* s = stack::push_cell();
+        s->header = kTypeUnset;
+        binary::make_at(s, n);
+        memory::Buffer* buffer = memory::buffer(s->w2);
+        bytes(buffer->at_head(), n);
+        buffer->tail = buffer->head + n;
+        if (complemented) buffer->flags |= bitset::kFlagComplement;
+        *s = Cell{kTypeBitset, 0, s->w2, 0};
+        append(container, *s, new_line);
+        stack::pop(1);
+    }
+
+    void map_value(const Cell* container, bool reference, bool new_line) {
+        if (reference)
+            return shared(container, kTypeMap, 0, new_line,
+                          [](uint8_t f) { return f == kTypeMap; });
+        const uint8_t* count_at = at_;
+        const uint32_t n = count();
+        if (n % 2 != 0) fail_at(count_at);
+        Cell* pairs = stack::push_cell();
+        block::make_at(pairs, static_cast<int32_t>(n));
+        Cell* m = stack::push_cell();
+        m->header = kTypeUnset;
+        map::make_at(m, pairs->w2, 0);
+        const uint32_t position = append(container, *m, new_line);
+        for (uint32_t k = 0; k < n; ++k) {
+            const uint8_t* key_at = at_;
+            record(pairs);
+            if (k % 2 == 0 && !map::valid_key_type(cell::type(at(pairs, k)))) fail_at(key_at);
+        }
+        // The table is built again over the decoded pairs.
+        map::make_at(m, pairs->w2, 0);
+        Cell* placed = at(container, position);
+        *placed = *m;
+        if (new_line) placed->header |= cell::kNewLine;
+        stack::pop(2);
+    }
+
+    // An object! or function! by reference: the earlier value that carries the context.
+    void shared_context(const Cell* container, uint8_t t, bool new_line) {
+        const uint8_t* here = at_;
+        Cell v = path();
+        uint8_t found = cell::type(&v);
+        if (plain_word(found) && v.w1 != 0) {
+            v = *context::owner_of(v.w1);
+            found = cell::type(&v);
+        }
+        if (found == kTypeOp && native::op_type(&v) == kTypeFunction) {
+            v.header = kTypeFunction;
+            found = kTypeFunction;
+        }
+        if (found != t) fail_at(here);
+        v.header &= ~cell::kNewLine;
+        append(container, v, new_line);
+    }
+
+    // The context that a bound word's record names.
+    void word_value(const Cell* container, uint8_t t, bool bound, bool reference, bool new_line) {
+        const uint32_t s = symbol_at();
+        if (!bound) {
+            Cell* w = stack::push_cell();
+            word::make_at(s, w);
+            w->header = t;
+            append(container, *w, new_line);
+            stack::pop(1);
+            return;
+        }
+        const uint8_t* index_at = at_;
+        const int32_t index = zigzag();
+        uint32_t ctx = 0;
+        uint32_t position;
+        if (reference) {
+            const uint8_t* here = at_;
+            const Cell v = path();
+            const uint8_t found = cell::type(&v);
+            if (plain_word(found) || found == kTypeObject || found == kTypeError ||
+                found == kTypeFunction ||
+                (found == kTypeOp && native::op_type(&v) == kTypeFunction))
+                ctx = v.w1;
+            if (ctx == 0) fail_at(here);
+            position = append(container, Cell{t, ctx, s, static_cast<uint32_t>(index)}, new_line);
+        } else {
+            // The owner comes inline, after the word: the word takes its place first so that
+            // paths through it reach the owner's values while they are decoded.
+            position = append(container, Cell{t, 0, s, static_cast<uint32_t>(index)}, new_line);
+            const uint8_t* owner_at = at_;
+            const uint8_t lead = byte();
+            const uint8_t owner = lead & ~kTypeFlag;
+            if (owner != kTypeObject && owner != kTypeFunction) fail_at(owner_at);
+            Cell* scratch = stack::push_cell();
+            block::make_at(scratch, 1);
+            pending_container_ = container;
+            pending_position_ = position;
+            value(scratch, owner, (lead & kTypeFlag) != 0, false, false, owner_at);
+            ctx = at(scratch, 0)->w1;
+            stack::pop(1);
+        }
+        if (index < 0 || static_cast<uint32_t>(index) >= context::word_count(ctx))
+            fail_at(index_at);
+        at(container, position)->w1 = ctx;
+    }
+
+    // The word waiting for the context of its inline owner gets it as soon as it exists.
+    void context_made(uint32_t ctx) {
+        if (!pending_container_) return;
+        at(pending_container_, pending_position_)->w1 = ctx;
+        pending_container_ = nullptr;
+    }
+
+    // A context! record's head: the flag byte, the words. Answers the new context and the
+    // flag byte.
+    uint32_t context_head(bool function_locals, uint8_t& flags) {
+        const uint8_t* flags_at = at_;
+        flags = byte();
+        const auto kind = static_cast<context::Kind>(flags & 3);
+        const bool on_stack = (flags & kContextOnStack) != 0;
+        if (flags > 31 || kind == 3 || on_stack != function_locals ||
+            (function_locals && kind != context::kFunction))
+            fail_at(flags_at);
+        const uint32_t n = count();
+        GcRoot ctx(context::create(n, on_stack, (flags & kContextOption) != 0, nullptr, kind));
+        for (uint32_t k = 0; k < n; ++k) {
+            const uint8_t* word_at = at_;
+            const uint32_t s = symbol_at();
+            // A word twice would leave the values out of step with the words.
+            if (context::find_word(ctx.node(), s, true) >= 0) fail_at(word_at);
+            if (on_stack) {
+                int32_t added = -1;
+                context::find_word_ex(ctx.node(), s, true, &added);
+            } else {
+                context::bind_index(ctx.node(), s);
+            }
+        }
+        return ctx.node();
+    }
+
+    // The context! record that must follow an object! or function! head.
+    void expect_context_type() {
+        if (byte() != kTypeContext) fail_at(at_ - 1);
+    }
+
+    // Decodes a value for each word of a context, in order, into its slot. The slots hold
+    // unset until then, so that a path into the context always lands on a value.
+    void context_values(uint32_t context_node) {
+        GcRoot ctx(context_node);
+        Cell* scratch = stack::push_cell();
+        block::make_at(scratch, 1);
+        const uint32_t n = context::word_count(ctx.node());
+        for (uint32_t k = 0; k < n; ++k) {
+            block::set_tail(scratch, 0);
+            record(scratch);
+            *context::slot(ctx.node(), static_cast<int32_t>(k)) = *at(scratch, 0);
+        }
+        stack::pop(1);
+    }
+
+    void object_value(const Cell* container, bool handlers, bool new_line) {
+        zigzag();                         // the class id: a decoded object gets a class of its own
+        if (handlers) zigzag(), zigzag(); // found again from the fields
+        expect_context_type();
+        object_body(container, new_line, handlers);
+    }
+
+    void object_from_context(const Cell* container, bool new_line) {
+        object_body(container, new_line, false);
+    }
+
+    void object_body(const Cell* container, bool new_line, bool handlers) {
+        uint8_t flags;
+        GcRoot ctx(context_head(false, flags));
+        Cell* o = object::make_at(ctx.node(), -1);
+        const uint32_t position = append(container, *o, new_line);
+        context_made(ctx.node());
+        if (flags & kContextValues) context_values(ctx.node());
+        if (handlers) {
+            object::setup_change_handlers(o);
+            Cell* placed = at(container, position);
+            *placed = *o;
+            if (new_line) placed->header |= cell::kNewLine;
+        }
+        stack::pop(1);
+    }
+
+    void error_value(const Cell* container, bool new_line) {
+        const uint8_t* code_at = at_;
+        Cell code;
+        integer::make_at(&code, static_cast<int32_t>(varint()));
+        Cell* spec = stack::push(code);
+        const Cell* e = error::make(nullptr, spec, kTypeError);
+        if (cell::type(e) != kTypeError) fail_at(code_at);
+        Cell* made = stack::push(*e);
+        append(container, *made, new_line);
+        Cell* scratch = stack::push_cell();
+        block::make_at(scratch, 1);
+        for (uint32_t f = error::kArg1; f <= error::kStack; ++f) {
+            block::set_tail(scratch, 0);
+            record(scratch);
+            *error::field(made, static_cast<error::Field>(f)) = *at(scratch, 0);
+        }
+        stack::top = spec;
+    }
+
+    void function_value(const Cell* container, bool new_line) {
+        const uint32_t spec_capacity = count(), body_capacity = count();
+        expect_context_type();
+        uint8_t flags;
+        GcRoot ctx(context_head(true, flags));
+        Cell* fn = stack::push(Cell{kTypeUnset, 0, 0, 0});
+        Cell* spec = stack::push_cell();
+        block::make_at(spec, static_cast<int32_t>(spec_capacity));
+        Cell* body = stack::push_cell();
+        block::make_at(body, static_cast<int32_t>(body_capacity));
+        Cell* more = stack::push_cell();
+        block::make_at(more, 5);
+        block::append_copy(more, body);
+        for (int k = 1; k < 5; ++k) block::append_copy(more, fn);
+        *fn = Cell{kTypeFunction, ctx.node(), spec->w2, more->w2};
+        *context::owner_of(ctx.node()) = *fn;
+        const uint32_t position = append(container, *fn, new_line);
+        context_made(ctx.node());
+        part_block(spec, false);
+        part_block(body, true);
+        // The spec and body records may have shared earlier blocks.
+        fn->w2 = spec->w2;
+        cells_of(fn->w3)[0] = *body;
+        const uint8_t* check_at = at_;
+        fn->header = kTypeFunction | function::validate_spec(spec);
+        // The locals must be the words the spec makes, in its order.
+        const uint32_t made = context::make_from_spec(spec, true, false, context::kFunction);
+        const uint32_t n = context::word_count(ctx.node());
+        if (context::word_count(made) != n) fail_at(check_at);
+        for (uint32_t k = 0; k < n; ++k)
+            if (symbol::resolve(context::words(made)[k].w2) !=
+                symbol::resolve(context::words(ctx.node())[k].w2))
+                fail_at(check_at);
+        *context::owner_of(ctx.node()) = *fn;
+        Cell* placed = at(container, position);
+        *placed = *fn;
+        if (new_line) placed->header |= cell::kNewLine;
+        stack::top = fn;
+    }
+
+    // The spec or body record of a function!: a block! record read into `part`, or, by
+    // reference, an earlier block whose buffer `part` takes.
+    void part_block(Cell* part, bool body) {
+        bool reference = false;
+        for (;;) {
+            const uint8_t b = byte();
+            if (b == kPrefixReference) {
+                reference = true;
+            } else if (b != kPrefixNewLine) {
+                --at_;
+                break;
+            }
+        }
+        const uint8_t* lead_at = at_;
+        const uint8_t lead = byte();
+        if ((lead & ~kTypeFlag) != kTypeBlock) fail_at(lead_at);
+        const uint32_t index = index_of((lead & kTypeFlag) != 0);
+        if (reference) {
+            const uint8_t* here = at_;
+            const Cell v = path();
+            if (!block_like(cell::type(&v)) || cell::type(&v) == kTypeHash) fail_at(here);
+            *part = Cell{kTypeBlock, body ? index : 0, v.w2, 0};
+            return;
+        }
+        const uint32_t n = count();
+        if (index > n) fail_at(lead_at);
+        part->w1 = 0;
+        // The function's path reaches its spec and body through its cells: fill them there.
+        Depth depth(*this);
+        records(part, n);
+        if (body) part->w1 = index;
+    }
+
+    void native_value(const Cell* container, uint8_t t, bool new_line, const uint8_t* lead_at) {
+        const uint32_t slot = varint();
+        const uint32_t limit = t == kTypeNative ? natives::kDefined : action::kSlotCount;
+        if (slot < 1 || slot > limit) fail_at(lead_at);
+        // The spec is read and dropped: the value is the running system's own, by slot.
+        Cell* scratch = stack::push_cell();
+        block::make_at(scratch, 1);
+        const uint8_t* spec_at = at_;
+        record(scratch);
+        if (cell::type(at(scratch, 0)) != kTypeBlock) fail_at(spec_at);
+        const uint32_t n = context::word_count(context::global);
+        const Cell* found = nullptr;
+        for (uint32_t k = 0; k < n && !found; ++k) {
+            const Cell* c = context::slot(context::global, static_cast<int32_t>(k));
+            if (c && cell::type(c) == t && c->w1 == slot) found = c;
+        }
+        if (!found) fail_at(lead_at);
+        const Cell v = *found;
+        stack::pop(1);
+        append(container, Cell{t, v.w1, v.w2, v.w3}, new_line);
+    }
+
+    void op_value(const Cell* container, bool new_line, const uint8_t* lead_at) {
+        record(container);
+        Cell* placed = at(container, length_of(container->w2) - 1);
+        const uint8_t t = cell::type(placed);
+        if (t != kTypeNative && t != kTypeAction && t != kTypeFunction) fail_at(lead_at);
+        if (!native::spec_has_two_args(placed->w2)) fail_at(lead_at);
+        if (t == kTypeFunction) {
+            Cell fn = *placed;
+            fn.header = kTypeFunction;
+            cells_of(placed->w3)[3] = fn;
+        }
+        placed->header = kTypeOp | static_cast<uint32_t>(t) << 16 | (new_line ? cell::kNewLine : 0);
+    }
+
+    const uint8_t* start_;
+    const uint8_t* at_;
+    const uint8_t* end_;
+    const Cell* target_;
+    const uint8_t* offsets_ = nullptr;
+    const uint8_t* strings_ = nullptr;
+    uint32_t symbol_count_ = 0;
+    uint32_t strings_size_ = 0;
+    uint32_t depth_ = 0;
+    const Cell* pending_container_ = nullptr;
+    uint32_t pending_position_ = 0;
+};
+
+// ============================================================================================
+// Encoder
+// ============================================================================================
+
+class Encoder {
+public:
+    // Writes one value as the root record.
+    void root(const Cell* value) { write(*value); }
+
+    // The whole compact data: header, symbol table, records.
+    std::string compact() const {
+        std::string out(reinterpret_cast<const char*>(kMagic), 6);
+        out += '\2';
+        out += static_cast<char>(kFlagCompact | (symbols_.empty() ? 0 : kFlagSymbols));
+        put_varint(out, 1);
+        put_varint(out, static_cast<uint32_t>(records_.size()));
+        if (!symbols_.empty()) {
+            put_varint(out, static_cast<uint32_t>(symbols_.size()));
+            put_varint(out, static_cast<uint32_t>(strings_.size()));
+            for (const uint32_t offset : offsets_) {
+                for (int k = 0; k < 4; ++k) out += static_cast<char>(offset >> (8 * k));
+            }
+            out += strings_;
+        }
+        out += records_;
+        return out;
+    }
+
+private:
+    static void put_varint(std::string& out, uint32_t v) {
+        while (v >= 0x80) {
+            out += static_cast<char>(v | 0x80);
+            v >>= 7;
+        }
+        out += static_cast<char>(v);
+    }
+    void byte(uint32_t b) { records_ += static_cast<char>(b); }
+    void varint(uint32_t v) { put_varint(records_, v); }
+    void zigzag(int32_t n) {
+        varint((static_cast<uint32_t>(n) << 1) ^ static_cast<uint32_t>(n >> 31));
+    }
+    void u32(uint32_t v) {
+        for (int k = 0; k < 4; ++k) byte(v >> (8 * k) & 0xFF);
+    }
+    void raw(const void* p, uint32_t n) { records_.append(static_cast<const char*>(p), n); }
+    void type_byte(uint8_t t, bool flag) {
+        const uint32_t f = flag ? kTypeFlag : 0;
+        if (t >= kLongType) {
+            byte(kLongType | f);
+            varint(t);
+        } else {
+            byte(t | f);
+        }
+    }
+
+    // A symbol's position in the table, added on first use.
+    void symbol(uint32_t id) {
+        auto [it, added] = symbol_index_.try_emplace(id, static_cast<uint32_t>(symbols_.size()));
+        if (added) {
+            symbols_.push_back(id);
+            offsets_.push_back(static_cast<uint32_t>(strings_.size()));
+            strings_ += symbol::text(id);
+            strings_ += '\0';
+        }
+        varint(it->second);
+    }
+
+    [[noreturn]] static void no_codec(const Cell& v) {
+        Cell* pushed = stack::push(v);
+        error::fire(error::kAccess, error::access::no_codec, {pushed});
+    }
+
+    // --- The reference map ----------------------------------------------------------------
+
+    // The path of the record being written now.
+    std::vector<uint32_t> here() const {
+        std::vector<uint32_t> p = path_;
+        p.push_back(position_);
+        return p;
+    }
+    // When the node was written before: its path (after the caller wrote the record's head).
+    const std::vector<uint32_t>* seen(uint32_t node) const {
+        const auto it = map_.find(node);
+        return it == map_.end() ? nullptr : &it->second;
+    }
+    void remember(uint32_t node) { map_.emplace(node, here()); }
+    void write_path(const std::vector<uint32_t>& p) {
+        varint(static_cast<uint32_t>(p.size()));
+        for (const uint32_t e : p) varint(e);
+    }
+    // The content of a container is written one level down.
+    void enter() {
+        path_.push_back(position_);
+        position_ = 0;
+    }
+    void leave() {
+        position_ = path_.back();
+        path_.pop_back();
+    }
+
+    // --- Records --------------------------------------------------------------------------
+
+    void write(const Cell& v) {
+        if (++depth_ > kMaxDepth) error::fire(error::kInternal, error::internal::too_deep);
+        if (v.header & cell::kNewLine) byte(kPrefixNewLine);
+        record(v);
+        --depth_;
+        ++position_;
+    }
+
+    // A record that takes no position of its own (a native's spec, an op!'s function, a
+    // word's inline owner).
+    void write_in_place(const Cell& v) {
+        const uint32_t saved = position_;
+        write(v);
+        position_ = saved;
+    }
+
+    void record(const Cell& v) {
+        const uint8_t t = cell::type(&v);
+        switch (t) {
+        case kTypeUnset:
+        case kTypeNone:
+            return type_byte(t, false);
+        case kTypeDatatype:
+            type_byte(t, false);
+            return varint(v.w1);
+        case kTypeLogic:
+            return byte(v.w1 ? kTrue : kFalse);
+        case kTypeInteger: {
+            const auto n = static_cast<int32_t>(v.w2);
+            if (n >= 0 && n <= 63) return byte(kSmallInteger + static_cast<uint32_t>(n));
+            type_byte(t, false);
+            return zigzag(n);
+        }
+        case kTypeChar:
+            type_byte(t, false);
+            return varint(v.w2);
+        case kTypePair:
+            type_byte(t, false);
+            zigzag(static_cast<int32_t>(v.w2));
+            return zigzag(static_cast<int32_t>(v.w3));
+        case kTypePoint2D:
+        case kTypePoint3D:
+            type_byte(t, false);
+            u32(v.w1), u32(v.w2);
+            if (t == kTypePoint3D) u32(v.w3);
+            return;
+        case kTypeFloat:
+        case kTypeTime:
+        case kTypePercent:
+            return number(v);
+        case kTypeDate: {
+            const bool has_time = (v.w1 >> 16) & 1;
+            type_byte(t, has_time);
+            u32(v.w1);
+            if (has_time) u32(v.w2), u32(v.w3);
+            return;
+        }
+        case kTypeTypeset: {
+            uint8_t bits[12];
+            std::memcpy(bits, &v.w1, 12);
+            uint32_t n = 12;
+            while (n > 0 && bits[n - 1] == 0) --n;
+            type_byte(t, false);
+            byte(n);
+            return raw(bits, n);
+        }
+        case kTypeTuple: {
+            const uint32_t n = (v.header >> 19) & 15;
+            type_byte(t, n != 3);
+            if (n != 3) byte(n);
+            return raw(&v.w1, n);
+        }
+        case kTypeMoney:
+            type_byte(t, (v.header >> 14) & 1);
+            return raw(&v.w1, 12);
+        case kTypeIssue:
+            type_byte(t, false);
+            return symbol(v.w2);
+        case kTypeBlock:
+        case kTypeParen:
+        case kTypePath:
+        case kTypeLitPath:
+        case kTypeSetPath:
+        case kTypeGetPath:
+        case kTypeHash:
+            return block_record(v);
+        case kTypeString:
+        case kTypeFile:
+        case kTypeUrl:
+        case kTypeTag:
+        case kTypeEmail:
+        case kTypeRef:
+        case kTypeBinary:
+        case kTypeVector:
+            return raw_series(v);
+        case kTypeBitset:
+            return bitset_record(v);
+        case kTypeMap:
+            return map_record(v);
+        case kTypeWord:
+        case kTypeSetWord:
+        case kTypeLitWord:
+        case kTypeGetWord:
+        case kTypeRefinement:
+            return word_record(v);
+        case kTypeObject:
+            return object_record(v);
+        case kTypeError:
+            return error_record(v);
+        case kTypeFunction:
+            return function_record(v);
+        case kTypeNative:
+        case kTypeAction:
+            type_byte(t, false);
+            varint(v.w1);
+            return write_spec(Cell{kTypeBlock, 0, v.w2, 0});
+        case kTypeOp: {
+            const uint8_t inner = native::op_type(&v);
+            if (inner == kTypeRoutine) no_codec(v);
+            type_byte(t, false);
+            Cell fn = v;
+            fn.header = inner;
+            return write_in_place(fn);
+        }
+        default:
+            no_codec(v); // routine!, triple!, handle!, port!, event!, image!, context!
+        }
+    }
+
+    void number(const Cell& v) {
+        const uint8_t t = cell::type(&v);
+        double d;
+        std::memcpy(&d, &v.w2, 8);
+        const bool negative_zero = std::signbit(d);
+        bool short_form = false;
+        int32_t n = 0;
+        if (t == kTypePercent) {
+            if (d >= -21474836.0 && d <= 21474836.0) {
+                const double scaled = d * 100.0;
+                n = static_cast<int32_t>(scaled < 0 ? scaled - 0.5 : scaled + 0.5);
+                short_form = n / 100.0 == d;
+            }
+        } else if (d >= -2147483000.0 && d <= 2147483000.0) {
+            n = static_cast<int32_t>(d);
+            short_form = static_cast<double>(n) == d;
+        }
+        if (n == 0 && negative_zero) short_form = false;
+        type_byte(t, short_form);
+        if (short_form) return zigzag(n);
+        u32(v.w2), u32(v.w3);
+    }
+
+    // The head of a series record: type byte, flag and index when the index is not 0. With
+    // the node written before, the reference path follows; answers whether the content is
+    // still to write.
+    bool series_head(const Cell& v, uint8_t t, uint32_t index, bool has_index) {
+        const auto* p = seen(v.w2);
+        if (p) byte(kPrefixReference);
+        index = std::min(index, memory::buffer(v.w2)->length());
+        type_byte(t, has_index && index != 0);
+        if (has_index && index != 0) varint(index);
+        if (p) {
+            write_path(*p);
+            return false;
+        }
+        remember(v.w2);
+        return true;
+    }
+
+    void block_record(const Cell& v) {
+        const uint8_t t = cell::type(&v);
+        if (!series_head(v, t, v.w1, true)) return;
+        const uint32_t n = length_of(v.w2);
+        varint(n);
+        enter();
+        for (uint32_t k = 0; k < n; ++k) write(cells_of(v.w2)[k]);
+        leave();
+    }
+
+    void raw_series(const Cell& v) {
+        const uint8_t t = cell::type(&v);
+        if (!series_head(v, t, v.w1, true)) return;
+        memory::Buffer* b = memory::buffer(v.w2);
+        const uint32_t unit = b->unit(), units = b->length();
+        if (t == kTypeBinary) {
+            varint(units);
+        } else if (t == kTypeVector) {
+            byte(v.w3 << 2 | log2_unit(unit));
+            varint(units);
+        } else {
+            varint(units << 2 | log2_unit(unit));
+        }
+        raw(b->at_head(), units * unit);
+    }
+
+    void bitset_record(const Cell& v) {
+        memory::Buffer* b = memory::buffer(v.w2);
+        const auto* p = seen(v.w2);
+        if (p) byte(kPrefixReference);
+        type_byte(kTypeBitset, (b->flags & bitset::kFlagComplement) != 0);
+        if (p) return write_path(*p);
+        remember(v.w2);
+        varint(b->length());
+        raw(b->at_head(), b->length());
+    }
+
+    void map_record(const Cell& v) {
+        const auto* p = seen(v.w2);
+        if (p) byte(kPrefixReference);
+        type_byte(kTypeMap, false);
+        if (p) return write_path(*p);
+        remember(v.w2);
+        const uint32_t n = length_of(v.w2);
+        uint32_t live = 0;
+        for (uint32_t k = 0; k + 1 < n; k += 2)
+            if (cells_of(v.w2)[k + 1].header != 0) ++live;
+        varint(2 * live);
+        enter();
+        for (uint32_t k = 0; k + 1 < n; k += 2) {
+            const Cell key = cells_of(v.w2)[k], value = cells_of(v.w2)[k + 1];
+            if (value.header == 0) continue;
+            write(key);
+            write(value);
+        }
+        leave();
+    }
+
+    // Whether a word is written with its binding: bound to a context that an object!,
+    // function! or (once written) error! owns.
+    static bool keeps_binding(const Cell& w) {
+        const uint32_t ctx = w.w1;
+        if (ctx == 0 || ctx == context::global) return false;
+        const uint8_t owner = cell::type(context::owner_of(ctx));
+        return owner == kTypeObject || owner == kTypeFunction || owner == kTypeError;
+    }
+
+    void word_record(const Cell& w) {
+        const uint8_t t = cell::type(&w);
+        const uint32_t ctx = w.w1;
+        const auto* p = keeps_binding(w) ? seen(ctx) : nullptr;
+        const Cell owner = keeps_binding(w) ? *context::owner_of(ctx) : Cell{};
+        const uint8_t owner_type = cell::type(&owner);
+        if (!p && owner_type != kTypeObject && owner_type != kTypeFunction) {
+            type_byte(t, false);
+            return symbol(w.w2);
+        }
+        if (p) byte(kPrefixReference);
+        type_byte(t, true);
+        symbol(w.w2);
+        zigzag(static_cast<int32_t>(w.w3));
+        if (p) return write_path(*p);
+        Cell inline_owner = owner;
+        inline_owner.header &= ~cell::kNewLine;
+        record_in_place(inline_owner);
+    }
+
+    // An inline record at the current position, without prefixes.
+    void record_in_place(const Cell& v) {
+        if (++depth_ > kMaxDepth) error::fire(error::kInternal, error::internal::too_deep);
+        record(v);
+        --depth_;
+    }
+
+    void context_record(uint32_t ctx) {
+        type_byte(kTypeContext, false);
+        const uint32_t n = context::word_count(ctx);
+        const bool on_stack = context::on_stack(ctx);
+        bool any_set = false;
+        for (uint32_t k = 0; k < n && !on_stack; ++k) {
+            const Cell* s = context::slot(ctx, static_cast<int32_t>(k));
+            if (s && cell::type(s) != kTypeUnset) any_set = true;
+        }
+        const bool option = (context::cell_of(ctx)->header & context::kFlagObject) != 0;
+        byte(static_cast<uint32_t>(context::kind_of(ctx)) | (on_stack ? kContextOnStack : 0) |
+             (option ? kContextOption : 0) | (any_set ? kContextValues : 0));
+        varint(n);
+        for (uint32_t k = 0; k < n; ++k) symbol(context::words(ctx)[k].w2);
+        if (!any_set) return;
+        enter();
+        for (uint32_t k = 0; k < n; ++k) {
+            const Cell* s = context::slot(ctx, static_cast<int32_t>(k));
+            write(s ? *s : Cell{kTypeUnset, 0, 0, 0});
+        }
+        leave();
+    }
+
+    void object_record(const Cell& o) {
+        const uint32_t ctx = o.w1;
+        const auto* p = ctx == context::global ? nullptr : seen(ctx);
+        if (p) {
+            byte(kPrefixReference);
+            type_byte(kTypeObject, false);
+            return write_path(*p);
+        }
+        if (ctx != context::global) remember(ctx);
+        const bool handlers = o.w3 != 0;
+        type_byte(kTypeObject, handlers);
+        zigzag(static_cast<int32_t>(o.w2));
+        if (handlers) {
+            zigzag(static_cast<int32_t>(cells_of(o.w3)[0].w2) >> 16);
+            zigzag(static_cast<int32_t>(cells_of(o.w3)[1].w2) >> 16);
+        }
+        context_record(ctx);
+    }
+
+    void error_record(const Cell& e) {
+        type_byte(kTypeError, false);
+        const uint32_t ctx = e.w1;
+        varint(context::slot(ctx, error::kCode)->w2);
+        remember(ctx);
+        enter();
+        for (uint32_t f = error::kArg1; f <= error::kStack; ++f)
+            write(*context::slot(ctx, static_cast<int32_t>(f)));
+        leave();
+    }
+
+    void function_record(const Cell& fn) {
+        const uint32_t ctx = fn.w1;
+        if (const auto* p = seen(ctx)) {
+            byte(kPrefixReference);
+            type_byte(kTypeFunction, false);
+            return write_path(*p);
+        }
+        remember(ctx);
+        type_byte(kTypeFunction, false);
+        const Cell body = body_of(fn);
+        if (cell::type(&body) != kTypeBlock) no_codec(fn);
+        varint(length_of(fn.w2));
+        varint(length_of(body.w2) - std::min(body.w1, length_of(body.w2)));
+        context_record(ctx);
+        enter();
+        Cell spec = spec_of(fn);
+        write(spec);
+        Cell own_body = body;
+        write(own_body);
+        leave();
+    }
+
+    // A native's spec: written in full and not remembered, since no path leads to it.
+    void write_spec(const Cell& spec) {
+        type_byte(kTypeBlock, false);
+        const uint32_t n = length_of(spec.w2);
+        varint(n);
+        enter();
+        for (uint32_t k = 0; k < n; ++k) write(cells_of(spec.w2)[k]);
+        leave();
+    }
+
+    std::string records_;
+    std::vector<uint32_t> symbols_;
+    std::vector<uint32_t> offsets_;
+    std::unordered_map<uint32_t, uint32_t> symbol_index_;
+    std::string strings_;
+    std::unordered_map<uint32_t, std::vector<uint32_t>> map_;
+    std::vector<uint32_t> path_;
+    uint32_t position_ = 0;
+    uint32_t depth_ = 0;
+};
+
+[[noreturn]] void invalid_data(const Cell* payload) {
+    Cell none_value{kTypeNone, 0, 0, 0};
+    error::fire(error::kScript, error::script::invalid_data, {payload ? payload : &none_value});
+}
+
+} // namespace
+
+uint32_t decode(const uint8_t* data, uint32_t length, const Cell* target, const Cell* payload) {
+    if (length <= 10 || std::memcmp(data, kMagic, 6) != 0) invalid_data(payload);
+    const uint8_t flags = data[7];
+    std::vector<uint8_t> body;
+    uint32_t offset = 0;
+    if (flags & kFlagCompressed) {
+        const lz::Status status = lz::decompress(data + 8, length - 8, body);
+        if (status == lz::Status::no_memory)
+            error::fire(error::kInternal, error::internal::no_memory);
+        if (status != lz::Status::ok) invalid_data(payload);
+    } else {
+        body.assign(data, data + length);
+        offset = 8;
+    }
+    if (!(flags & kFlagCompact)) invalid_data(payload);
+    const uint32_t before = length_of(target->w2);
+    codec_mode = true;
+    Decoder decoder(body, offset, target);
+    decoder.compact_body((flags & kFlagSymbols) != 0);
+    return length_of(target->w2) - before;
+}
+
+Cell* encode_compact(const Cell* value) {
+    codec_mode = true;
+    std::string out;
+    {
+        // Nothing allocates while the records are written: node ids stay as they are.
+        NoCollectScope hold;
+        Encoder encoder;
+        encoder.root(value);
+        out = encoder.compact();
+    }
+    return binary::load(reinterpret_cast<const uint8_t*>(out.data()),
+                        static_cast<uint32_t>(out.size()));
+}
+
+} // namespace zanbin
