@@ -54,6 +54,14 @@ constexpr uint8_t kTypeFlag = 0x40;
 constexpr uint8_t kLongType = 63;
 constexpr uint32_t kMaxPath = 65536;
 
+// Header bits of fixed-width records.
+constexpr uint32_t kFixedReference = 1u << 19;
+constexpr uint32_t kFixedNegative = 1u << 22;
+constexpr uint32_t kFixedComplement = 1u << 23;
+constexpr uint32_t kFixedHandlers = 1u << 24;
+constexpr uint32_t kFixedGlobal = 1u << 25;
+constexpr uint32_t kFixedNewLine = 1u << 31;
+
 // Context flag byte of a context! record.
 constexpr uint8_t kContextOnStack = 4;
 constexpr uint8_t kContextOption = 8;
@@ -107,25 +115,27 @@ public:
         : start_(data.data()), at_(data.data() + offset), end_(data.data() + data.size()),
           target_(target) {}
 
-    // The compact body: header varints, the symbol table, then records until the record area
-    // is used up.
-    void compact_body(bool symbols) {
-        varint(); // root count: not needed, the record area says where the records end
-        const uint32_t records = varint();
+    // The body: the root count, the record area's size, the symbol table, then records until
+    // the record area is used up. The counts are varints in the compact encoding, 32-bit words
+    // in the fixed-width one.
+    void body(bool symbols, bool fixed) {
+        fixed_ = fixed;
+        num(); // root count: not needed, the record area says where the records end
+        const uint32_t records = num();
         if (symbols) {
-            symbol_count_ = varint();
-            strings_size_ = varint();
+            symbol_count_ = num();
+            strings_size_ = num();
             if (symbol_count_ > left() / 4) fail();
             offsets_ = at_;
             at_ += 4 * symbol_count_;
-            if (strings_size_ > left() || (strings_size_ > 0 && at_[strings_size_ - 1] != 0))
-                fail();
-            if (strings_size_ == 0 && symbol_count_ > 0) fail();
+            if (strings_size_ > left()) fail();
+            if (!fixed_ && strings_size_ > 0 && at_[strings_size_ - 1] != 0) fail();
             strings_ = at_;
             at_ += strings_size_;
         }
         if (records > left()) fail();
         end_ = at_ + records;
+        records_start_ = at_;
         while (at_ < end_) record(target_);
     }
 
@@ -171,30 +181,35 @@ private:
         std::memcpy(out, at_, n);
         at_ += n;
     }
-    // A count of items that each take at least one byte.
+    // Counts and numbers: varints and zigzag integers, or 32-bit words.
+    uint32_t num() { return fixed_ ? u32() : varint(); }
+    int32_t snum() { return fixed_ ? static_cast<int32_t>(u32()) : zigzag(); }
+    // A count of items that each take at least one byte (a word when fixed-width), checked
+    // against the bytes left before anything is allocated for them.
     uint32_t count() {
-        const uint32_t n = varint();
-        if (n > left()) fail();
+        const uint8_t* here = at_;
+        const uint32_t n = num();
+        if (n > (fixed_ ? left() / 4 : left())) fail_at(here);
         return n;
     }
-    double read_double() {
-        const uint32_t low = u32(), high = u32();
-        const uint64_t bits = static_cast<uint64_t>(high) << 32 | low;
-        double d;
-        std::memcpy(&d, &bits, 8);
-        return d;
+    // Raw bytes of a fixed-width record end padded to a 4-byte boundary.
+    void pad() {
+        if (!fixed_) return;
+        while ((at_ - records_start_) % 4 != 0) byte();
     }
 
     // A symbol by its index in the table, interned.
     uint32_t symbol_at() {
         const uint8_t* here = at_;
-        const uint32_t index = varint();
+        const uint32_t index = num();
         if (index >= symbol_count_) fail_at(here);
         uint32_t offset;
         std::memcpy(&offset, offsets_ + 4 * index, 4);
         if (offset >= strings_size_ || (offset & 0x80000000u)) fail_at(here);
         const char* text = reinterpret_cast<const char*>(strings_ + offset);
-        const auto length = static_cast<uint32_t>(std::strlen(text));
+        const void* zero = std::memchr(text, 0, strings_size_ - offset);
+        if (!zero) fail_at(here);
+        const auto length = static_cast<uint32_t>(static_cast<const char*>(zero) - text);
         if (length == 0) fail_at(here);
         return symbol::find_or_make(text, length);
     }
@@ -250,14 +265,23 @@ private:
         return false;
     }
 
+    // A reference path: in the fixed-width encoding a reference-value record (255, the
+    // length, the elements).
     Cell path() {
+        if (fixed_) {
+            const uint8_t* here = at_;
+            if (u32() != kReferenceValue) fail_at(here);
+        }
+        return path_body();
+    }
+    Cell path_body() {
         const uint8_t* here = at_;
-        const uint32_t n = varint();
+        const uint32_t n = num();
         if (n < 1 || n > kMaxPath) fail_at(here);
         Cell v;
         for (uint32_t k = 0; k < n; ++k) {
             const uint8_t* element_at = at_;
-            const uint32_t e = varint();
+            const uint32_t e = num();
             if (k == 0) {
                 if (e >= length_of(target_->w2)) fail_at(element_at);
                 v = cells_of(target_->w2)[e];
@@ -280,6 +304,7 @@ private:
 
     void record(const Cell* container) {
         Depth depth(*this);
+        if (fixed_) return fixed_record(container);
         bool new_line = false, reference = false;
         for (;;) {
             const uint8_t b = byte();
@@ -323,11 +348,43 @@ private:
             datatype::make_at(&datatype_value, t);
             error::fire(error::kAccess, error::access::no_codec, {&datatype_value});
         }
-        if (reference && !(block_like(t) || text_like(t) || t == kTypeBinary || t == kTypeVector ||
-                           t == kTypeBitset || t == kTypeMap || plain_word(t) || t == kTypeObject ||
-                           t == kTypeFunction))
-            fail_at(lead_at);
-        value(container, t, flag, reference, new_line, lead_at);
+        if (reference && !referable(t)) fail_at(lead_at);
+        value(container, t, flag, reference, new_line, lead_at, 0);
+    }
+
+    static bool referable(uint8_t t) {
+        return block_like(t) || text_like(t) || t == kTypeBinary || t == kTypeVector ||
+               t == kTypeBitset || t == kTypeMap || plain_word(t) || t == kTypeObject ||
+               t == kTypeFunction;
+    }
+
+    // A fixed-width record: a header word (type id in bits 0-7, the new-line marker in bit 31,
+    // the reference bit 19 except in an op!, whose bits 16-23 hold its function's type), then
+    // the payload. A zero word is padding.
+    void fixed_record(const Cell* container) {
+        const uint8_t* lead_at = at_;
+        uint32_t head = u32();
+        while (head == 0) {
+            lead_at = at_;
+            head = u32();
+        }
+        const auto t = static_cast<uint8_t>(head & 0xFF);
+        const bool new_line = (head >> 31) != 0;
+        if (t == kReferenceValue) {
+            Cell v = path_body();
+            v.header &= ~cell::kNewLine;
+            append(container, v, new_line);
+            return;
+        }
+        if (t == 0) fail_at(lead_at);
+        if (unsaveable(t)) {
+            Cell datatype_value;
+            datatype::make_at(&datatype_value, t);
+            error::fire(error::kAccess, error::access::no_codec, {&datatype_value});
+        }
+        const bool reference = t != kTypeOp && (head & kFixedReference) != 0;
+        if (reference && !referable(t)) fail_at(lead_at);
+        value(container, t, false, reference, new_line, lead_at, head);
     }
 
     // A shared series: the value found by a reference path must hold a buffer of the same
@@ -345,12 +402,14 @@ private:
         append(container, v, new_line);
     }
 
+    // The value of one record whose head is read: `flag` is the compact type byte's bit 6,
+    // `head` the fixed-width header word.
     void value(const Cell* container, uint8_t t, bool flag, bool reference, bool new_line,
-               const uint8_t* lead_at) {
+               const uint8_t* lead_at, uint32_t head) {
         Cell v{};
         switch (t) {
         case kTypeDatatype: {
-            const uint32_t id = varint();
+            const uint32_t id = num();
             if (id == 0 || id >= datatype::kCapacity || datatype::name_record(id).length == 0)
                 fail_at(lead_at);
             datatype::make_at(&v, id);
@@ -360,24 +419,32 @@ private:
         case kTypeNone:
             v = Cell{t, 0, 0, 0};
             break;
+        case kTypeLogic: // the compact encoding writes 0xC2 and 0xC3 instead
+            if (!fixed_) fail_at(lead_at);
+            v = Cell{kTypeLogic, u32() != 0 ? 1u : 0u, 0, 0};
+            break;
         case kTypeChar: {
-            const uint32_t code = varint();
+            const uint32_t code = num();
             if (code > 0x10FFFF) fail_at(lead_at);
             v = Cell{kTypeChar, 0, code, 0};
             break;
         }
         case kTypeInteger:
-            integer::make_at(&v, zigzag());
+            integer::make_at(&v, snum());
             break;
         case kTypeFloat:
         case kTypeTime:
         case kTypePercent: {
             double d;
-            if (flag) {
+            if (fixed_) {
+                const uint32_t high = u32(), low = u32();
+                d = to_double(low, high);
+            } else if (flag) {
                 d = zigzag();
                 if (t == kTypePercent) d /= 100.0;
             } else {
-                d = read_double();
+                const uint32_t low = u32(), high = u32();
+                d = to_double(low, high);
             }
             v = Cell{t, 0, 0, 0};
             std::memcpy(&v.w2, &d, 8);
@@ -389,7 +456,7 @@ private:
             break;
         }
         case kTypeTypeset: {
-            const uint8_t n = byte();
+            const uint32_t n = fixed_ ? 12 : byte();
             if (n > 12) fail_at(at_ - 1);
             v = Cell{kTypeTypeset, 0, 0, 0};
             uint8_t bits[12] = {};
@@ -403,25 +470,31 @@ private:
             break;
         }
         case kTypePair: {
-            const int32_t x = zigzag(), y = zigzag();
+            const int32_t x = snum(), y = snum();
             v = Cell{kTypePair, 0, static_cast<uint32_t>(x), static_cast<uint32_t>(y)};
             break;
         }
         case kTypeTuple: {
-            uint32_t n = 3;
-            if (flag) n = byte();
-            if (n < 3 || n > 12) fail_at(at_ - 1);
+            const uint32_t n = fixed_ ? (head >> 8) & 0xFF : flag ? byte() : 3;
+            if (n < 3 || n > 12) fail_at(fixed_ ? lead_at : at_ - 1);
+            uint8_t raw[12] = {};
+            bytes(raw, fixed_ ? 12 : n);
+            std::memset(raw + n, 0, 12 - n);
             v = Cell{kTypeTuple | n << 19, 0, 0, 0};
-            bytes(reinterpret_cast<uint8_t*>(&v.w1), n);
+            std::memcpy(&v.w1, raw, 12);
             break;
         }
         case kTypeDate: {
             const uint32_t packed = u32();
-            if (flag != ((packed >> 16) & 1)) fail_at(lead_at);
+            const bool has_time = (packed >> 16) & 1;
+            if (!fixed_ && flag != has_time) fail_at(lead_at);
             v = Cell{kTypeDate, packed, 0, 0};
-            if (flag) {
-                const double time = read_double();
-                std::memcpy(&v.w2, &time, 8);
+            if (fixed_) {
+                const uint32_t high = u32(), low = u32();
+                if (has_time) v.w2 = low, v.w3 = high;
+            } else if (has_time) {
+                v.w2 = u32();
+                v.w3 = u32();
             }
             const uint32_t day = (packed >> 7) & 31, month = (packed >> 12) & 15;
             if (day < 1 || month < 1 || month > 12) fail_at(lead_at);
@@ -433,7 +506,8 @@ private:
             if (raw[0] > money::currency_count()) fail_at(lead_at);
             for (int k = 1; k < 12; ++k)
                 if ((raw[k] >> 4) > 9 || (raw[k] & 15) > 9) fail_at(lead_at);
-            v = Cell{kTypeMoney | (flag ? 1u << 14 : 0u), 0, 0, 0};
+            const bool negative = fixed_ ? (head & kFixedNegative) != 0 : flag;
+            v = Cell{kTypeMoney | (negative ? 1u << 14 : 0u), 0, 0, 0};
             std::memcpy(&v.w1, raw, 12);
             break;
         }
@@ -458,9 +532,10 @@ private:
         case kTypeRef:
         case kTypeBinary:
         case kTypeVector:
-            return raw_series(container, t, flag, reference, new_line);
+            return raw_series(container, t, flag, reference, new_line, lead_at, head);
         case kTypeBitset:
-            return bitset_value(container, flag, reference, new_line);
+            return bitset_value(container, fixed_ ? (head & kFixedComplement) != 0 : flag,
+                                reference, new_line);
         case kTypeMap:
             return map_value(container, reference, new_line);
         case kTypeWord:
@@ -468,12 +543,14 @@ private:
         case kTypeLitWord:
         case kTypeGetWord:
         case kTypeRefinement:
-            return word_value(container, t, flag, reference, new_line);
+            return word_value(container, t, fixed_ ? (head & kFixedGlobal) == 0 : flag, reference,
+                              new_line);
         case kTypeObject:
             if (reference) return shared_context(container, t, new_line);
-            return object_value(container, flag, new_line);
+            return object_value(container, fixed_ ? (head & kFixedHandlers) != 0 : flag, new_line);
         case kTypeContext:
-            return object_from_context(container, new_line);
+            return object_body(container, new_line, false,
+                               fixed_ ? fixed_context_flags(head) : byte());
         case kTypeError:
             return error_value(container, new_line);
         case kTypeFunction:
@@ -483,14 +560,23 @@ private:
         case kTypeAction:
             return native_value(container, t, new_line, lead_at);
         case kTypeOp:
-            return op_value(container, new_line, lead_at);
+            return op_value(container, new_line, lead_at, head);
         default:
             fail_at(lead_at); // 13 symbol!, 42 series!, 53 image! and ids beyond the table
         }
         append(container, v, new_line);
     }
 
-    uint32_t index_of(bool flag) { return flag ? varint() : 0; }
+    static double to_double(uint32_t low, uint32_t high) {
+        const uint64_t bits = static_cast<uint64_t>(high) << 32 | low;
+        double d;
+        std::memcpy(&d, &bits, 8);
+        return d;
+    }
+
+    // The series position: always a word in the fixed-width encoding, else present with the
+    // flag only.
+    uint32_t index_of(bool flag) { return fixed_ ? u32() : flag ? varint() : 0; }
 
     // Fills a block-like container with n records.
     void records(const Cell* container, uint32_t n) {
@@ -521,7 +607,9 @@ private:
     }
 
     // Strings, binary! and vector!: their storage copied as it is.
-    void raw_series(const Cell* container, uint8_t t, bool flag, bool reference, bool new_line) {
+    void raw_series(const Cell* container, uint8_t t, bool flag, bool reference, bool new_line,
+                    const uint8_t* lead_at, uint32_t head) {
+        const uint32_t fixed_unit = (head >> 8) & 0xFF;
         const uint32_t index = index_of(flag);
         if (reference) {
             if (t == kTypeBinary)
@@ -535,18 +623,29 @@ private:
         uint32_t units, unit, element_type = 0;
         const uint8_t* size_at = at_;
         if (t == kTypeBinary) {
-            units = varint();
+            if (fixed_ && fixed_unit != 1) fail_at(lead_at);
+            units = num();
             unit = 1;
         } else if (t == kTypeVector) {
-            const uint8_t e = byte();
-            element_type = e >> 2;
-            unit = 1u << (e & 3);
-            const bool fits =
-                ((element_type == kTypeChar || element_type == kTypeInteger) && unit <= 4) ||
-                (element_type == kTypeFloat && unit >= 4) ||
-                (element_type == kTypePercent && unit == 8);
-            if (!fits) fail_at(size_at);
-            units = varint();
+            if (fixed_) {
+                unit = fixed_unit;
+                units = u32();
+                element_type = u32();
+            } else {
+                const uint8_t e = byte();
+                element_type = e >> 2;
+                unit = 1u << (e & 3);
+                units = varint();
+            }
+            const bool fits = ((element_type == kTypeChar || element_type == kTypeInteger) &&
+                               (unit == 1 || unit == 2 || unit == 4)) ||
+                              (element_type == kTypeFloat && (unit == 4 || unit == 8)) ||
+                              (element_type == kTypePercent && unit == 8);
+            if (!fits) fail_at(fixed_ ? lead_at : size_at);
+        } else if (fixed_) {
+            unit = fixed_unit;
+            if (unit != 1 && unit != 2 && unit != 4) fail_at(lead_at);
+            units = u32();
         } else {
             const uint32_t v = varint();
             if ((v & 3) == 3) fail_at(size_at);
@@ -573,6 +672,7 @@ private:
         memory::Buffer* buffer = memory::buffer(s->w2);
         bytes(buffer->at_head(), size);
         buffer->tail = buffer->head + size;
+        pad();
         s->header = t;
         s->w1 = index;
         append(container, *s, new_line);
@@ -583,13 +683,15 @@ private:
         if (reference)
             return shared(container, kTypeBitset, 0, new_line,
                           [](uint8_t f) { return f == kTypeBitset; });
-        const uint32_t n = count();
+        const uint32_t n = num();
+        if (n > left()) fail();
         Cell* s = stack::push_cell();
         s->header = kTypeUnset;
         binary::make_at(s, n);
         memory::Buffer* buffer = memory::buffer(s->w2);
         bytes(buffer->at_head(), n);
         buffer->tail = buffer->head + n;
+        pad();
         if (complemented) buffer->flags |= bitset::kFlagComplement;
         *s = Cell{kTypeBitset, 0, s->w2, 0};
         append(container, *s, new_line);
@@ -652,7 +754,7 @@ private:
             return;
         }
         const uint8_t* index_at = at_;
-        const int32_t index = zigzag();
+        const int32_t index = snum();
         uint32_t ctx = 0;
         uint32_t position;
         if (reference) {
@@ -670,14 +772,16 @@ private:
             // paths through it reach the owner's values while they are decoded.
             position = append(container, Cell{t, 0, s, static_cast<uint32_t>(index)}, new_line);
             const uint8_t* owner_at = at_;
-            const uint8_t lead = byte();
-            const uint8_t owner = lead & ~kTypeFlag;
+            const uint32_t lead = fixed_ ? u32() : byte();
+            const uint8_t owner = fixed_ ? lead & 0xFF : lead & ~kTypeFlag;
             if (owner != kTypeObject && owner != kTypeFunction) fail_at(owner_at);
+            if (fixed_ && (lead & (kFixedReference | 0x80000000u))) fail_at(owner_at);
             Cell* scratch = stack::push_cell();
             block::make_at(scratch, 1);
             pending_container_ = container;
             pending_position_ = position;
-            value(scratch, owner, (lead & kTypeFlag) != 0, false, false, owner_at);
+            value(scratch, owner, !fixed_ && (lead & kTypeFlag) != 0, false, false, owner_at,
+                  fixed_ ? lead : 0);
             ctx = at(scratch, 0)->w1;
             stack::pop(1);
         }
@@ -693,11 +797,9 @@ private:
         pending_container_ = nullptr;
     }
 
-    // A context! record's head: the flag byte, the words. Answers the new context and the
-    // flag byte.
-    uint32_t context_head(bool function_locals, uint8_t& flags) {
-        const uint8_t* flags_at = at_;
-        flags = byte();
+    // A context! record's words, after its flags (compact: the flag byte; fixed-width: the
+    // header bits, in the same form). Answers the new context.
+    uint32_t context_head(bool function_locals, uint32_t flags, const uint8_t* flags_at) {
         const auto kind = static_cast<context::Kind>(flags & 3);
         const bool on_stack = (flags & kContextOnStack) != 0;
         if (flags > 31 || kind == 3 || on_stack != function_locals ||
@@ -720,9 +822,23 @@ private:
         return ctx.node();
     }
 
-    // The context! record that must follow an object! or function! head.
-    void expect_context_type() {
-        if (byte() != kTypeContext) fail_at(at_ - 1);
+    // The context! record that must follow an object! or function! head: answers its flags
+    // in the compact flag byte's form.
+    uint32_t context_type(const uint8_t*& flags_at) {
+        flags_at = at_;
+        if (fixed_) {
+            const uint32_t head = u32();
+            if ((head & 0x800000FFu) != kTypeContext) fail_at(flags_at);
+            return fixed_context_flags(head);
+        }
+        if (byte() != kTypeContext) fail_at(flags_at);
+        flags_at = at_;
+        return byte();
+    }
+    // Header bits 26-27 the kind, 28 the option, 29 values on the stack, 30 values follow.
+    static uint32_t fixed_context_flags(uint32_t head) {
+        return ((head >> 26) & 3) | ((head >> 28) & 1 ? kContextOption : 0) |
+               ((head >> 29) & 1 ? kContextOnStack : 0) | ((head >> 30) & 1 ? kContextValues : 0);
     }
 
     // Decodes a value for each word of a context, in order, into its slot. The slots hold
@@ -741,19 +857,16 @@ private:
     }
 
     void object_value(const Cell* container, bool handlers, bool new_line) {
-        zigzag();                         // the class id: a decoded object gets a class of its own
-        if (handlers) zigzag(), zigzag(); // found again from the fields
-        expect_context_type();
-        object_body(container, new_line, handlers);
+        snum();                       // the class id: a decoded object gets a class of its own
+        if (handlers) snum(), snum(); // found again from the fields
+        const uint8_t* flags_at;
+        const uint32_t flags = context_type(flags_at);
+        object_body(container, new_line, handlers, flags, flags_at);
     }
 
-    void object_from_context(const Cell* container, bool new_line) {
-        object_body(container, new_line, false);
-    }
-
-    void object_body(const Cell* container, bool new_line, bool handlers) {
-        uint8_t flags;
-        GcRoot ctx(context_head(false, flags));
+    void object_body(const Cell* container, bool new_line, bool handlers, uint32_t flags,
+                     const uint8_t* flags_at = nullptr) {
+        GcRoot ctx(context_head(false, flags, flags_at ? flags_at : at_));
         Cell* o = object::make_at(ctx.node(), -1);
         const uint32_t position = append(container, *o, new_line);
         context_made(ctx.node());
@@ -770,7 +883,7 @@ private:
     void error_value(const Cell* container, bool new_line) {
         const uint8_t* code_at = at_;
         Cell code;
-        integer::make_at(&code, static_cast<int32_t>(varint()));
+        integer::make_at(&code, static_cast<int32_t>(num()));
         Cell* spec = stack::push(code);
         const Cell* e = error::make(nullptr, spec, kTypeError);
         if (cell::type(e) != kTypeError) fail_at(code_at);
@@ -788,9 +901,9 @@ private:
 
     void function_value(const Cell* container, bool new_line) {
         const uint32_t spec_capacity = count(), body_capacity = count();
-        expect_context_type();
-        uint8_t flags;
-        GcRoot ctx(context_head(true, flags));
+        const uint8_t* flags_at;
+        const uint32_t flags = context_type(flags_at);
+        GcRoot ctx(context_head(true, flags, flags_at));
         Cell* fn = stack::push(Cell{kTypeUnset, 0, 0, 0});
         Cell* spec = stack::push_cell();
         block::make_at(spec, static_cast<int32_t>(spec_capacity));
@@ -830,18 +943,26 @@ private:
     // reference, an earlier block whose buffer `part` takes.
     void part_block(Cell* part, bool body) {
         bool reference = false;
-        for (;;) {
-            const uint8_t b = byte();
-            if (b == kPrefixReference) {
-                reference = true;
-            } else if (b != kPrefixNewLine) {
-                --at_;
-                break;
-            }
-        }
         const uint8_t* lead_at = at_;
-        const uint8_t lead = byte();
-        if ((lead & ~kTypeFlag) != kTypeBlock) fail_at(lead_at);
+        uint32_t lead;
+        if (fixed_) {
+            lead = u32();
+            reference = (lead & kFixedReference) != 0;
+            lead &= ~(kFixedReference | 0x80000000u);
+        } else {
+            for (;;) {
+                const uint8_t b = byte();
+                if (b == kPrefixReference) {
+                    reference = true;
+                } else if (b != kPrefixNewLine) {
+                    --at_;
+                    break;
+                }
+            }
+            lead_at = at_;
+            lead = byte();
+        }
+        if ((lead & ~static_cast<uint32_t>(kTypeFlag)) != kTypeBlock) fail_at(lead_at);
         const uint32_t index = index_of((lead & kTypeFlag) != 0);
         if (reference) {
             const uint8_t* here = at_;
@@ -860,7 +981,7 @@ private:
     }
 
     void native_value(const Cell* container, uint8_t t, bool new_line, const uint8_t* lead_at) {
-        const uint32_t slot = varint();
+        const uint32_t slot = num();
         const uint32_t limit = t == kTypeNative ? natives::kDefined : action::kSlotCount;
         if (slot < 1 || slot > limit) fail_at(lead_at);
         // The spec is read and dropped: the value is the running system's own, by slot.
@@ -881,11 +1002,12 @@ private:
         append(container, Cell{t, v.w1, v.w2, v.w3}, new_line);
     }
 
-    void op_value(const Cell* container, bool new_line, const uint8_t* lead_at) {
+    void op_value(const Cell* container, bool new_line, const uint8_t* lead_at, uint32_t head) {
         record(container);
         Cell* placed = at(container, length_of(container->w2) - 1);
         const uint8_t t = cell::type(placed);
         if (t != kTypeNative && t != kTypeAction && t != kTypeFunction) fail_at(lead_at);
+        if (fixed_ && ((head >> 16) & 0xFF) != t) fail_at(lead_at);
         if (!native::spec_has_two_args(placed->w2)) fail_at(lead_at);
         if (t == kTypeFunction) {
             Cell fn = *placed;
@@ -895,6 +1017,8 @@ private:
         placed->header = kTypeOp | static_cast<uint32_t>(t) << 16 | (new_line ? cell::kNewLine : 0);
     }
 
+    bool fixed_ = false;
+    const uint8_t* records_start_ = nullptr;
     const uint8_t* start_;
     const uint8_t* at_;
     const uint8_t* end_;
@@ -1390,11 +1514,12 @@ uint32_t decode(const uint8_t* data, uint32_t length, const Cell* target, const 
         body.assign(data, data + length);
         offset = 8;
     }
-    if (!(flags & kFlagCompact)) invalid_data(payload);
+    const bool fixed = (flags & kFlagCompact) == 0;
+    if (fixed && body.size() - offset < 8) invalid_data(payload);
     const uint32_t before = length_of(target->w2);
     codec_mode = true;
     Decoder decoder(body, offset, target);
-    decoder.compact_body((flags & kFlagSymbols) != 0);
+    decoder.body((flags & kFlagSymbols) != 0, fixed);
     return length_of(target->w2) - before;
 }
 
