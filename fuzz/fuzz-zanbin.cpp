@@ -26,6 +26,7 @@ void run(const uint8_t* data, uint32_t size) {
         Cell* text = string::make_at(stack::push_cell(), 64);
         actions::mold(target, text, false, true, false, nullptr, 100000, 0);
         zanbin::encode_compact(target);
+        zanbin::encode_fixed(target);
     });
     runtime::reset_thrown_code();
     stack::top = base;

@@ -745,6 +745,9 @@ private:
     // The context that a bound word's record names.
     void word_value(const Cell* container, uint8_t t, bool bound, bool reference, bool new_line) {
         const uint32_t s = symbol_at();
+        // The fixed-width record always carries the index; a global word takes its own.
+        const uint8_t* index_at = at_;
+        const int32_t index = fixed_ || bound ? snum() : 0;
         if (!bound) {
             Cell* w = stack::push_cell();
             word::make_at(s, w);
@@ -753,8 +756,6 @@ private:
             stack::pop(1);
             return;
         }
-        const uint8_t* index_at = at_;
-        const int32_t index = snum();
         uint32_t ctx = 0;
         uint32_t position;
         if (reference) {
@@ -1038,22 +1039,24 @@ private:
 
 class Encoder {
 public:
+    explicit Encoder(bool fixed) : fixed_(fixed) {}
+
     // Writes one value as the root record.
     void root(const Cell* value) { write(*value); }
 
-    // The whole compact data: header, symbol table, records.
-    std::string compact() const {
+    // The whole data: header, symbol table, records.
+    std::string data() const {
         std::string out(reinterpret_cast<const char*>(kMagic), 6);
         out += '\2';
-        out += static_cast<char>(kFlagCompact | (symbols_.empty() ? 0 : kFlagSymbols));
-        put_varint(out, 1);
-        put_varint(out, static_cast<uint32_t>(records_.size()));
-        if (!symbols_.empty()) {
-            put_varint(out, static_cast<uint32_t>(symbols_.size()));
-            put_varint(out, static_cast<uint32_t>(strings_.size()));
-            for (const uint32_t offset : offsets_) {
-                for (int k = 0; k < 4; ++k) out += static_cast<char>(offset >> (8 * k));
-            }
+        const uint32_t symbols = symbols_.empty() ? 0 : kFlagSymbols;
+        out += static_cast<char>((fixed_ ? 0 : kFlagCompact) | symbols);
+        auto number = [&](uint32_t v) { fixed_ ? put_u32(out, v) : put_varint(out, v); };
+        number(1);
+        number(static_cast<uint32_t>(records_.size()));
+        if (symbols) {
+            number(static_cast<uint32_t>(symbols_.size()));
+            number(static_cast<uint32_t>(strings_.size()));
+            for (const uint32_t offset : offsets_) put_u32(out, offset);
             out += strings_;
         }
         out += records_;
@@ -1068,26 +1071,46 @@ private:
         }
         out += static_cast<char>(v);
     }
+    static void put_u32(std::string& out, uint32_t v) {
+        for (int k = 0; k < 4; ++k) out += static_cast<char>(v >> (8 * k));
+    }
     void byte(uint32_t b) { records_ += static_cast<char>(b); }
     void varint(uint32_t v) { put_varint(records_, v); }
     void zigzag(int32_t n) {
         varint((static_cast<uint32_t>(n) << 1) ^ static_cast<uint32_t>(n >> 31));
     }
-    void u32(uint32_t v) {
-        for (int k = 0; k < 4; ++k) byte(v >> (8 * k) & 0xFF);
-    }
-    void raw(const void* p, uint32_t n) { records_.append(static_cast<const char*>(p), n); }
-    void type_byte(uint8_t t, bool flag) {
-        const uint32_t f = flag ? kTypeFlag : 0;
-        if (t >= kLongType) {
-            byte(kLongType | f);
-            varint(t);
-        } else {
-            byte(t | f);
-        }
+    void u32(uint32_t v) { put_u32(records_, v); }
+    // Counts and numbers: varints and zigzag integers, or words.
+    void num(uint32_t v) { fixed_ ? u32(v) : varint(v); }
+    void snum(int32_t n) { fixed_ ? u32(static_cast<uint32_t>(n)) : zigzag(n); }
+    // Raw bytes; a fixed-width record pads them to 4 bytes.
+    void raw(const void* p, uint32_t n) {
+        records_.append(static_cast<const char*>(p), n);
+        if (fixed_)
+            while (records_.size() % 4 != 0) byte(0);
     }
 
-    // A symbol's position in the table, added on first use.
+    // The head of a record: the compact type byte (`flag` its bit 6), or the fixed-width
+    // header word (`bits` above the type id). A reference takes the 0xC1 prefix or header
+    // bit 19.
+    void start(uint8_t t, bool flag, uint32_t bits = 0, bool reference = false) {
+        if (fixed_) {
+            u32(t | bits | (reference ? kFixedReference : 0) | (new_line_ ? kFixedNewLine : 0));
+        } else {
+            if (reference) byte(kPrefixReference);
+            const uint32_t f = flag ? kTypeFlag : 0;
+            if (t >= kLongType) {
+                byte(kLongType | f);
+                varint(t);
+            } else {
+                byte(t | f);
+            }
+        }
+        new_line_ = false;
+    }
+
+    // A symbol's position in the table, added on first use. The fixed-width string area
+    // keeps every text at a multiple of 8 bytes.
     void symbol(uint32_t id) {
         auto [it, added] = symbol_index_.try_emplace(id, static_cast<uint32_t>(symbols_.size()));
         if (added) {
@@ -1095,8 +1118,10 @@ private:
             offsets_.push_back(static_cast<uint32_t>(strings_.size()));
             strings_ += symbol::text(id);
             strings_ += '\0';
+            if (fixed_)
+                while (strings_.size() % 8 != 0) strings_ += '\0';
         }
-        varint(it->second);
+        num(it->second);
     }
 
     [[noreturn]] static void no_codec(const Cell& v) {
@@ -1112,15 +1137,17 @@ private:
         p.push_back(position_);
         return p;
     }
-    // When the node was written before: its path (after the caller wrote the record's head).
+    // When the node was written before: its path.
     const std::vector<uint32_t>* seen(uint32_t node) const {
         const auto it = map_.find(node);
         return it == map_.end() ? nullptr : &it->second;
     }
     void remember(uint32_t node) { map_.emplace(node, here()); }
+    // The reference path; in the fixed-width encoding a reference-value record.
     void write_path(const std::vector<uint32_t>& p) {
-        varint(static_cast<uint32_t>(p.size()));
-        for (const uint32_t e : p) varint(e);
+        if (fixed_) u32(kReferenceValue);
+        num(static_cast<uint32_t>(p.size()));
+        for (const uint32_t e : p) num(e);
     }
     // The content of a container is written one level down.
     void enter() {
@@ -1136,13 +1163,14 @@ private:
 
     void write(const Cell& v) {
         if (++depth_ > kMaxDepth) error::fire(error::kInternal, error::internal::too_deep);
-        if (v.header & cell::kNewLine) byte(kPrefixNewLine);
+        new_line_ = (v.header & cell::kNewLine) != 0;
+        if (!fixed_ && new_line_) byte(kPrefixNewLine);
         record(v);
         --depth_;
         ++position_;
     }
 
-    // A record that takes no position of its own (a native's spec, an op!'s function, a
+    // A record at the current position that takes none of its own (an op!'s function, a
     // word's inline owner).
     void write_in_place(const Cell& v) {
         const uint32_t saved = position_;
@@ -1155,28 +1183,30 @@ private:
         switch (t) {
         case kTypeUnset:
         case kTypeNone:
-            return type_byte(t, false);
+            return start(t, false);
         case kTypeDatatype:
-            type_byte(t, false);
-            return varint(v.w1);
+            start(t, false);
+            return num(v.w1);
         case kTypeLogic:
-            return byte(v.w1 ? kTrue : kFalse);
+            if (!fixed_) return byte(v.w1 ? kTrue : kFalse);
+            start(t, false);
+            return u32(v.w1 ? 1 : 0);
         case kTypeInteger: {
             const auto n = static_cast<int32_t>(v.w2);
-            if (n >= 0 && n <= 63) return byte(kSmallInteger + static_cast<uint32_t>(n));
-            type_byte(t, false);
-            return zigzag(n);
+            if (!fixed_ && n >= 0 && n <= 63) return byte(kSmallInteger + static_cast<uint32_t>(n));
+            start(t, false);
+            return snum(n);
         }
         case kTypeChar:
-            type_byte(t, false);
-            return varint(v.w2);
+            start(t, false);
+            return num(v.w2);
         case kTypePair:
-            type_byte(t, false);
-            zigzag(static_cast<int32_t>(v.w2));
-            return zigzag(static_cast<int32_t>(v.w3));
+            start(t, false);
+            snum(static_cast<int32_t>(v.w2));
+            return snum(static_cast<int32_t>(v.w3));
         case kTypePoint2D:
         case kTypePoint3D:
-            type_byte(t, false);
+            start(t, false);
             u32(v.w1), u32(v.w2);
             if (t == kTypePoint3D) u32(v.w3);
             return;
@@ -1186,8 +1216,9 @@ private:
             return number(v);
         case kTypeDate: {
             const bool has_time = (v.w1 >> 16) & 1;
-            type_byte(t, has_time);
+            start(t, has_time);
             u32(v.w1);
+            if (fixed_) return u32(v.w3), u32(v.w2);
             if (has_time) u32(v.w2), u32(v.w3);
             return;
         }
@@ -1195,22 +1226,26 @@ private:
             uint8_t bits[12];
             std::memcpy(bits, &v.w1, 12);
             uint32_t n = 12;
-            while (n > 0 && bits[n - 1] == 0) --n;
-            type_byte(t, false);
-            byte(n);
+            if (!fixed_)
+                while (n > 0 && bits[n - 1] == 0) --n;
+            start(t, false);
+            if (!fixed_) byte(n);
             return raw(bits, n);
         }
         case kTypeTuple: {
             const uint32_t n = (v.header >> 19) & 15;
-            type_byte(t, n != 3);
+            start(t, n != 3, n << 8);
+            if (fixed_) return raw(&v.w1, 12);
             if (n != 3) byte(n);
             return raw(&v.w1, n);
         }
-        case kTypeMoney:
-            type_byte(t, (v.header >> 14) & 1);
+        case kTypeMoney: {
+            const bool negative = (v.header >> 14) & 1;
+            start(t, negative, negative ? kFixedNegative : 0);
             return raw(&v.w1, 12);
+        }
         case kTypeIssue:
-            type_byte(t, false);
+            start(t, false);
             return symbol(v.w2);
         case kTypeBlock:
         case kTypeParen:
@@ -1247,13 +1282,13 @@ private:
             return function_record(v);
         case kTypeNative:
         case kTypeAction:
-            type_byte(t, false);
-            varint(v.w1);
+            start(t, false);
+            num(v.w1);
             return write_spec(Cell{kTypeBlock, 0, v.w2, 0});
         case kTypeOp: {
             const uint8_t inner = native::op_type(&v);
             if (inner == kTypeRoutine) no_codec(v);
-            type_byte(t, false);
+            start(t, false, static_cast<uint32_t>(inner) << 16);
             Cell fn = v;
             fn.header = inner;
             return write_in_place(fn);
@@ -1267,7 +1302,12 @@ private:
         const uint8_t t = cell::type(&v);
         double d;
         std::memcpy(&d, &v.w2, 8);
-        const bool negative_zero = std::signbit(d);
+        if (fixed_) {
+            // The double lies at a multiple of 8 bytes: a zero word (skipped) pads before it.
+            if (records_.size() % 8 != 0) u32(0);
+            start(t, false);
+            return u32(v.w3), u32(v.w2);
+        }
         bool short_form = false;
         int32_t n = 0;
         if (t == kTypePercent) {
@@ -1280,21 +1320,23 @@ private:
             n = static_cast<int32_t>(d);
             short_form = static_cast<double>(n) == d;
         }
-        if (n == 0 && negative_zero) short_form = false;
-        type_byte(t, short_form);
+        if (n == 0 && std::signbit(d)) short_form = false; // -0.0 keeps its sign
+        start(t, short_form);
         if (short_form) return zigzag(n);
         u32(v.w2), u32(v.w3);
     }
 
-    // The head of a series record: type byte, flag and index when the index is not 0. With
-    // the node written before, the reference path follows; answers whether the content is
-    // still to write.
-    bool series_head(const Cell& v, uint8_t t, uint32_t index, bool has_index) {
+    // The head of a series record: the type, the index (compact: only when not 0, with the
+    // flag), and for a node written before the reference path; answers whether the content
+    // is still to write.
+    bool series_head(const Cell& v, uint8_t t, uint32_t bits = 0) {
         const auto* p = seen(v.w2);
-        if (p) byte(kPrefixReference);
-        index = std::min(index, memory::buffer(v.w2)->length());
-        type_byte(t, has_index && index != 0);
-        if (has_index && index != 0) varint(index);
+        const uint32_t index = std::min(v.w1, memory::buffer(v.w2)->length());
+        start(t, index != 0, bits, p != nullptr);
+        if (fixed_)
+            u32(index);
+        else if (index != 0)
+            varint(index);
         if (p) {
             write_path(*p);
             return false;
@@ -1304,10 +1346,9 @@ private:
     }
 
     void block_record(const Cell& v) {
-        const uint8_t t = cell::type(&v);
-        if (!series_head(v, t, v.w1, true)) return;
+        if (!series_head(v, cell::type(&v))) return;
         const uint32_t n = length_of(v.w2);
-        varint(n);
+        num(n);
         enter();
         for (uint32_t k = 0; k < n; ++k) write(cells_of(v.w2)[k]);
         leave();
@@ -1315,16 +1356,21 @@ private:
 
     void raw_series(const Cell& v) {
         const uint8_t t = cell::type(&v);
-        if (!series_head(v, t, v.w1, true)) return;
         memory::Buffer* b = memory::buffer(v.w2);
         const uint32_t unit = b->unit(), units = b->length();
+        if (!series_head(v, t, unit << 8)) return;
         if (t == kTypeBinary) {
-            varint(units);
+            num(units);
         } else if (t == kTypeVector) {
-            byte(v.w3 << 2 | log2_unit(unit));
-            varint(units);
+            if (fixed_) {
+                u32(units);
+                u32(v.w3);
+            } else {
+                byte(v.w3 << 2 | log2_unit(unit));
+                varint(units);
+            }
         } else {
-            varint(units << 2 | log2_unit(unit));
+            fixed_ ? u32(units) : varint(units << 2 | log2_unit(unit));
         }
         raw(b->at_head(), units * unit);
     }
@@ -1332,73 +1378,63 @@ private:
     void bitset_record(const Cell& v) {
         memory::Buffer* b = memory::buffer(v.w2);
         const auto* p = seen(v.w2);
-        if (p) byte(kPrefixReference);
-        type_byte(kTypeBitset, (b->flags & bitset::kFlagComplement) != 0);
+        const bool complemented = (b->flags & bitset::kFlagComplement) != 0;
+        start(kTypeBitset, complemented, complemented ? kFixedComplement : 0, p != nullptr);
         if (p) return write_path(*p);
         remember(v.w2);
-        varint(b->length());
+        num(b->length());
         raw(b->at_head(), b->length());
     }
 
     void map_record(const Cell& v) {
         const auto* p = seen(v.w2);
-        if (p) byte(kPrefixReference);
-        type_byte(kTypeMap, false);
+        start(kTypeMap, false, 0, p != nullptr);
         if (p) return write_path(*p);
         remember(v.w2);
         const uint32_t n = length_of(v.w2);
         uint32_t live = 0;
         for (uint32_t k = 0; k + 1 < n; k += 2)
             if (cells_of(v.w2)[k + 1].header != 0) ++live;
-        varint(2 * live);
+        num(2 * live);
         enter();
         for (uint32_t k = 0; k + 1 < n; k += 2) {
             const Cell key = cells_of(v.w2)[k], value = cells_of(v.w2)[k + 1];
-            if (value.header == 0) continue;
+            if (value.header == 0) continue; // a removed entry
             write(key);
             write(value);
         }
         leave();
     }
 
-    // Whether a word is written with its binding: bound to a context that an object!,
-    // function! or (once written) error! owns.
-    static bool keeps_binding(const Cell& w) {
-        const uint32_t ctx = w.w1;
-        if (ctx == 0 || ctx == context::global) return false;
-        const uint8_t owner = cell::type(context::owner_of(ctx));
-        return owner == kTypeObject || owner == kTypeFunction || owner == kTypeError;
-    }
-
+    // A word keeps its binding when its context belongs to an object! or function!, or to
+    // an error! written before; any other word is written as global.
     void word_record(const Cell& w) {
         const uint8_t t = cell::type(&w);
         const uint32_t ctx = w.w1;
-        const auto* p = keeps_binding(w) ? seen(ctx) : nullptr;
-        const Cell owner = keeps_binding(w) ? *context::owner_of(ctx) : Cell{};
+        const bool own = ctx != 0 && ctx != context::global;
+        const Cell owner = own ? *context::owner_of(ctx) : Cell{};
         const uint8_t owner_type = cell::type(&owner);
+        const auto* p = own && (owner_type == kTypeObject || owner_type == kTypeFunction ||
+                                owner_type == kTypeError)
+                            ? seen(ctx)
+                            : nullptr;
         if (!p && owner_type != kTypeObject && owner_type != kTypeFunction) {
-            type_byte(t, false);
-            return symbol(w.w2);
+            start(t, false, kFixedGlobal);
+            symbol(w.w2);
+            if (fixed_) u32(w.w3);
+            return;
         }
-        if (p) byte(kPrefixReference);
-        type_byte(t, true);
+        start(t, true, 0, p != nullptr);
         symbol(w.w2);
-        zigzag(static_cast<int32_t>(w.w3));
+        snum(static_cast<int32_t>(w.w3));
         if (p) return write_path(*p);
+        // The owner comes inline, at the word's own position.
         Cell inline_owner = owner;
         inline_owner.header &= ~cell::kNewLine;
-        record_in_place(inline_owner);
-    }
-
-    // An inline record at the current position, without prefixes.
-    void record_in_place(const Cell& v) {
-        if (++depth_ > kMaxDepth) error::fire(error::kInternal, error::internal::too_deep);
-        record(v);
-        --depth_;
+        write_in_place(inline_owner);
     }
 
     void context_record(uint32_t ctx) {
-        type_byte(kTypeContext, false);
         const uint32_t n = context::word_count(ctx);
         const bool on_stack = context::on_stack(ctx);
         bool any_set = false;
@@ -1407,9 +1443,14 @@ private:
             if (s && cell::type(s) != kTypeUnset) any_set = true;
         }
         const bool option = (context::cell_of(ctx)->header & context::kFlagObject) != 0;
-        byte(static_cast<uint32_t>(context::kind_of(ctx)) | (on_stack ? kContextOnStack : 0) |
-             (option ? kContextOption : 0) | (any_set ? kContextValues : 0));
-        varint(n);
+        const auto kind = static_cast<uint32_t>(context::kind_of(ctx));
+        start(kTypeContext, false,
+              kind << 26 | (option ? 1u << 28 : 0) | (on_stack ? 1u << 29 : 0) |
+                  (any_set ? 1u << 30 : 0));
+        if (!fixed_)
+            byte(kind | (on_stack ? kContextOnStack : 0) | (option ? kContextOption : 0) |
+                 (any_set ? kContextValues : 0));
+        num(n);
         for (uint32_t k = 0; k < n; ++k) symbol(context::words(ctx)[k].w2);
         if (!any_set) return;
         enter();
@@ -1423,26 +1464,23 @@ private:
     void object_record(const Cell& o) {
         const uint32_t ctx = o.w1;
         const auto* p = ctx == context::global ? nullptr : seen(ctx);
-        if (p) {
-            byte(kPrefixReference);
-            type_byte(kTypeObject, false);
-            return write_path(*p);
-        }
-        if (ctx != context::global) remember(ctx);
         const bool handlers = o.w3 != 0;
-        type_byte(kTypeObject, handlers);
-        zigzag(static_cast<int32_t>(o.w2));
+        start(kTypeObject, handlers && !p, handlers && !p ? kFixedHandlers : 0, p != nullptr);
+        if (p) return write_path(*p);
+        if (ctx != context::global) remember(ctx);
+        snum(static_cast<int32_t>(o.w2));
         if (handlers) {
-            zigzag(static_cast<int32_t>(cells_of(o.w3)[0].w2) >> 16);
-            zigzag(static_cast<int32_t>(cells_of(o.w3)[1].w2) >> 16);
+            snum(static_cast<int32_t>(cells_of(o.w3)[0].w2) >> 16);
+            snum(static_cast<int32_t>(cells_of(o.w3)[1].w2) >> 16);
         }
         context_record(ctx);
     }
 
+    // Always in full; words bound to its context that come later refer to it.
     void error_record(const Cell& e) {
-        type_byte(kTypeError, false);
+        start(kTypeError, false);
         const uint32_t ctx = e.w1;
-        varint(context::slot(ctx, error::kCode)->w2);
+        num(context::slot(ctx, error::kCode)->w2);
         remember(ctx);
         enter();
         for (uint32_t f = error::kArg1; f <= error::kStack; ++f)
@@ -1452,36 +1490,35 @@ private:
 
     void function_record(const Cell& fn) {
         const uint32_t ctx = fn.w1;
-        if (const auto* p = seen(ctx)) {
-            byte(kPrefixReference);
-            type_byte(kTypeFunction, false);
-            return write_path(*p);
-        }
-        remember(ctx);
-        type_byte(kTypeFunction, false);
+        const auto* p = seen(ctx);
         const Cell body = body_of(fn);
-        if (cell::type(&body) != kTypeBlock) no_codec(fn);
-        varint(length_of(fn.w2));
-        varint(length_of(body.w2) - std::min(body.w1, length_of(body.w2)));
+        if (!p && cell::type(&body) != kTypeBlock) no_codec(fn);
+        start(kTypeFunction, false, 0, p != nullptr);
+        if (p) return write_path(*p);
+        remember(ctx);
+        num(length_of(fn.w2));
+        num(length_of(body.w2) - std::min(body.w1, length_of(body.w2)));
         context_record(ctx);
+        // The spec at position 0 (from its head, no new-line marker), the body at 1.
         enter();
-        Cell spec = spec_of(fn);
-        write(spec);
-        Cell own_body = body;
-        write(own_body);
+        write(spec_of(fn));
+        write(body);
         leave();
     }
 
-    // A native's spec: written in full and not remembered, since no path leads to it.
+    // A native's spec: written in full and not remembered (no path leads into it here).
     void write_spec(const Cell& spec) {
-        type_byte(kTypeBlock, false);
+        start(kTypeBlock, false);
+        if (fixed_) u32(0);
         const uint32_t n = length_of(spec.w2);
-        varint(n);
+        num(n);
         enter();
         for (uint32_t k = 0; k < n; ++k) write(cells_of(spec.w2)[k]);
         leave();
     }
 
+    bool fixed_;
+    bool new_line_ = false;
     std::string records_;
     std::vector<uint32_t> symbols_;
     std::vector<uint32_t> offsets_;
@@ -1523,18 +1560,30 @@ uint32_t decode(const uint8_t* data, uint32_t length, const Cell* target, const 
     return length_of(target->w2) - before;
 }
 
-Cell* encode_compact(const Cell* value) {
+namespace {
+
+Cell* encode(const Cell* value, bool fixed) {
     codec_mode = true;
     std::string out;
     {
         // Nothing allocates while the records are written: node ids stay as they are.
         NoCollectScope hold;
-        Encoder encoder;
+        Encoder encoder(fixed);
         encoder.root(value);
-        out = encoder.compact();
+        out = encoder.data();
     }
     return binary::load(reinterpret_cast<const uint8_t*>(out.data()),
                         static_cast<uint32_t>(out.size()));
+}
+
+} // namespace
+
+Cell* encode_compact(const Cell* value) {
+    return encode(value, false);
+}
+
+Cell* encode_fixed(const Cell* value) {
+    return encode(value, true);
 }
 
 } // namespace zanbin

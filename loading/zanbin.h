@@ -43,5 +43,8 @@ uint32_t decode(const uint8_t* data, uint32_t length, const Cell* target, const 
 // own, an op! over a routine!) raises access/no-codec with the value; nesting deeper than
 // kMaxDepth raises internal/too-deep.
 Cell* encode_compact(const Cell* value);
+// The same in the fixed-width encoding: 32-bit words, each float-like value at a multiple of
+// 8 bytes, symbol texts at multiples of 8.
+Cell* encode_fixed(const Cell* value);
 
 } // namespace zanbin

@@ -108,10 +108,10 @@ protected:
         }
         return out;
     }
-    // The compact encoding of a text's value.
-    static Bytes encode(const std::string& text) {
+    // The compact (or fixed-width) encoding of a text's value.
+    static Bytes encode(const std::string& text, bool fixed = false) {
         Cell* v = eval(text);
-        return bytes_of(*zanbin::encode_compact(v));
+        return bytes_of(fixed ? *zanbin::encode_fixed(v) : *zanbin::encode_compact(v));
     }
     // The records of data without a symbol table: what follows the header.
     static std::string records(const Bytes& data) {
@@ -152,8 +152,8 @@ protected:
         return out;
     }
     // The value decoded from the encoding of a text's value (the one root value).
-    static Cell round_trip(const std::string& text) {
-        const Bytes data = encode(text);
+    static Cell round_trip(const std::string& text, bool fixed = false) {
+        const Bytes data = encode(text, fixed);
         Cell* target;
         EXPECT_EQ(decode(data, target), "") << text;
         EXPECT_EQ(block::length_from_index(target), 1) << text;
@@ -274,24 +274,98 @@ TEST_F(Zanbin, RoundTripsEveryType) {
         ":print",
         ":+",
     };
-    for (const char* source : sources) {
-        const Cell original = *eval(source);
-        const Cell back = round_trip(source);
-        EXPECT_EQ(molded(back), molded(original)) << source;
-        EXPECT_EQ(cell::type(&back), cell::type(&original)) << source;
+    for (const bool fixed : {false, true}) {
+        for (const char* source : sources) {
+            const Cell original = *eval(source);
+            const Cell back = round_trip(source, fixed);
+            EXPECT_EQ(molded(back), molded(original)) << source << (fixed ? " (fixed)" : "");
+            EXPECT_EQ(cell::type(&back), cell::type(&original)) << source;
+        }
     }
 }
 
+// The fixed-width encoding: 32-bit little-endian words.
+TEST_F(Zanbin, FixedWidthBytes) {
+    EXPECT_EQ(hex(encode("1", true)),
+              "5A 41 4E 42 49 4E 02 00 01 00 00 00 08 00 00 00 0B 00 00 00 01 00 00 00");
+    struct Case {
+        const char* source;
+        const char* records; // after the 16-byte header (and the symbol table, if any)
+    };
+    const Case cases[] = {
+        // A double starts at a multiple of 8 bytes: a zero word pads before it.
+        {"[3.0]", "05 00 00 00 00 00 00 00 01 00 00 00 00 00 00 00 "
+                  "0C 00 00 00 00 00 08 40 00 00 00 00"},
+        {"\"ab\"", "07 01 00 00 00 00 00 00 02 00 00 00 61 62 00 00"},
+        {"make vector! [integer! 32 [7]]",
+         "23 04 00 00 00 00 00 00 01 00 00 00 0B 00 00 00 07 00 00 00"},
+        {"-$1", "31 00 40 00 00 00 00 00 00 00 00 00 00 10 00 00"},
+        {"b: copy [] append/only b b",
+         "05 00 00 00 00 00 00 00 01 00 00 00 05 00 08 00 00 00 00 00 FF 00 00 00 01 00 00 00 "
+         "00 00 00 00"},
+    };
+    for (const Case& c : cases) {
+        const Bytes data = encode(c.source, true);
+        ASSERT_EQ(data[7], 0) << c.source;
+        EXPECT_EQ(hex(Bytes(data.begin() + 16, data.end())), c.records) << c.source;
+    }
+    // A 3-byte symbol takes 8 bytes of the string area; the next one starts at 8.
+    const Bytes words = encode("[abc d]", true);
+    EXPECT_EQ(words[7], 4);
+    EXPECT_EQ(hex(Bytes(words.begin() + 16, words.begin() + 40)),
+              "02 00 00 00 10 00 00 00 00 00 00 00 08 00 00 00 61 62 63 00 00 00 00 00");
+    // An op! over a function! carries the function's type in bits 16-23 (so bit 19 is set)
+    // and is still read as an op!.
+    const Bytes op = encode("make op! func [a b] [a]", true);
+    size_t at = 16;
+    while (op[at] != 0x17) ++at;
+    EXPECT_EQ(op[at + 2], 24);
+    const Cell back = round_trip("make op! func [a b] [a]", true);
+    EXPECT_EQ(cell::type(&back), kTypeOp);
+}
+
+// A fixed-width count is bounded by the words left before anything is allocated.
+TEST_F(Zanbin, FixedWidthRejections) {
+    auto fixed = [](const std::string& records) {
+        Bytes r = unhex(records);
+        Bytes out{'Z', 'A', 'N', 'B', 'I', 'N', 2, 0, 1, 0, 0, 0};
+        const auto n = static_cast<uint32_t>(r.size());
+        for (int k = 0; k < 4; ++k) out.push_back(static_cast<uint8_t>(n >> (8 * k)));
+        out.insert(out.end(), r.begin(), r.end());
+        return out;
+    };
+    Cell* target;
+    // A block of a million cells in 12 bytes.
+    EXPECT_EQ(decode(fixed("0B 00 00 00 05 00 00 00 05 00 00 00 00 00 00 00 40 42 0F 00"), target),
+              kInvalid + " 33");
+    EXPECT_EQ(block::length_from_index(target), 1);
+    // Type ids without a record: symbol! (13), series! (42), beyond the table.
+    for (const char* t : {"0D", "2A", "37", "FE"}) {
+        EXPECT_EQ(decode(fixed(std::string(t) + " 00 00 00"), target), kInvalid + " 17") << t;
+    }
+    // A string unit size other than 1, 2 or 4.
+    EXPECT_EQ(decode(fixed("07 03 00 00 00 00 00 00 01 00 00 00 61 62 63 00"), target),
+              kInvalid + " 17");
+    // Fewer than 8 bytes of body.
+    EXPECT_EQ(decode(unhex("5A 41 4E 42 49 4E 02 00 01 00 00 00"), target),
+              error_name(error::kScript, error::script::invalid_data));
+}
+
 TEST_F(Zanbin, SharingAndCyclesSurvive) {
-    // A block that contains itself.
-    Cell b = round_trip("b: copy [1] append/only b b");
-    EXPECT_EQ(block::cell_at(&b, 1)->w2, b.w2);
-    // Two values over one buffer, one at another index.
-    Cell pair = round_trip("s: \"abcd\" reduce [s next next s]");
-    const Cell* first = block::cell_at(&pair, 0);
-    const Cell* second = block::cell_at(&pair, 1);
-    EXPECT_EQ(first->w2, second->w2);
-    EXPECT_EQ(second->w1, 2u);
+    for (const bool fixed : {false, true}) {
+        // A block that contains itself.
+        Cell b = round_trip("b: copy [1] append/only b b", fixed);
+        EXPECT_EQ(block::cell_at(&b, 1)->w2, b.w2);
+        // Two values over one buffer, one at another index.
+        Cell pair = round_trip("s: \"abcd\" reduce [s next next s]", fixed);
+        const Cell* first = block::cell_at(&pair, 0);
+        const Cell* second = block::cell_at(&pair, 1);
+        EXPECT_EQ(first->w2, second->w2);
+        EXPECT_EQ(second->w1, 2u);
+        // Words of one object share the decoded object's context.
+        Cell words = round_trip("o: make object! [a: 1 w: [a]] w: o/w reduce [pick w 1 o]", fixed);
+        EXPECT_EQ(block::cell_at(&words, 0)->w1, block::cell_at(&words, 1)->w1);
+    }
 }
 
 TEST_F(Zanbin, WordsOfOneObjectEncodeItOnce) {
@@ -416,6 +490,7 @@ TEST_F(Zanbin, FuzzCorpusReplays) {
         if (decode(data, target).empty()) {
             molded(*target);
             zanbin::encode_compact(target);
+            zanbin::encode_fixed(target);
         }
         ++files;
     }
