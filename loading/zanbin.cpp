@@ -446,6 +446,8 @@ private:
                 const uint32_t low = u32(), high = u32();
                 d = to_double(low, high);
             }
+            // A duration is a finite number of seconds.
+            if (t == kTypeTime && !std::isfinite(d)) fail_at(lead_at);
             v = Cell{t, 0, 0, 0};
             std::memcpy(&v.w2, &d, 8);
             break;
@@ -498,6 +500,10 @@ private:
             }
             const uint32_t day = (packed >> 7) & 31, month = (packed >> 12) & 15;
             if (day < 1 || month < 1 || month > 12) fail_at(lead_at);
+            // The time of day, stored less the zone offset, stays within two days.
+            double time;
+            std::memcpy(&time, &v.w2, 8);
+            if (!(time >= -172800.0 && time <= 172800.0)) fail_at(lead_at);
             break;
         }
         case kTypeMoney: {

@@ -427,6 +427,9 @@ TEST_F(Zanbin, RejectsMalformedRecords) {
         {"tuple of 13 bytes", "67 0D", 12, 0},
         {"typeset of 13 bytes", "21 0D", 12, 0},
         {"char beyond Unicode", "0A 80 80 C4 00", 11, 0},
+        {"time! not a number", "2B 00 00 00 00 00 00 F8 7F", 11, 0},
+        {"date! time beyond two days", "6F 80 10 01 00 00 00 00 00 00 00 F0 7F", 11, 0},
+        {"date! within two days", "6F 80 10 01 00 00 00 00 00 00 00 F0 3F C5", 24, 1},
     };
     for (const Case& c : cases) {
         Cell* target;
