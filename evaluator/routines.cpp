@@ -9,6 +9,7 @@
 #include "datatypes/core/word.h"
 #include "datatypes/more/error-ids.h"
 #include "evaluator/stack.h"
+#include "library/environment.h"
 #include "library/predicates.h"
 #include "loading/lexer.h"
 #include "runtime-core/memory.h"
@@ -38,7 +39,7 @@ Status not_done(const int32_t*) {
 }
 
 // The table: the rows above, then each family's, in the order their words are bound.
-const std::span<const Routine> kFamilies[] = {kRoutines, predicates::table()};
+const std::span<const Routine> kFamilies[] = {kRoutines, environment::table(), predicates::table()};
 
 // The row at an index, or null.
 const Routine* row(uint32_t index) {
