@@ -406,6 +406,12 @@ private:
     // `head` the fixed-width header word.
     void value(const Cell* container, uint8_t t, bool flag, bool reference, bool new_line,
                const uint8_t* lead_at, uint32_t head) {
+        if (block_like(t)) return block_value(container, t, flag, reference, new_line);
+        if (text_like(t) || t == kTypeBinary || t == kTypeVector)
+            return raw_series(container, t, flag, reference, new_line, lead_at, head);
+        if (plain_word(t))
+            return word_value(container, t, fixed_ ? (head & kFixedGlobal) == 0 : flag, reference,
+                              new_line);
         Cell v{};
         switch (t) {
         case kTypeDatatype: {
@@ -522,35 +528,11 @@ private:
             v = Cell{t, u32(), u32(), 0};
             if (t == kTypePoint3D) v.w3 = u32();
             break;
-        case kTypeBlock:
-        case kTypeParen:
-        case kTypePath:
-        case kTypeLitPath:
-        case kTypeSetPath:
-        case kTypeGetPath:
-        case kTypeHash:
-            return block_value(container, t, flag, reference, new_line);
-        case kTypeString:
-        case kTypeFile:
-        case kTypeUrl:
-        case kTypeTag:
-        case kTypeEmail:
-        case kTypeRef:
-        case kTypeBinary:
-        case kTypeVector:
-            return raw_series(container, t, flag, reference, new_line, lead_at, head);
         case kTypeBitset:
             return bitset_value(container, fixed_ ? (head & kFixedComplement) != 0 : flag,
                                 reference, new_line);
         case kTypeMap:
             return map_value(container, reference, new_line);
-        case kTypeWord:
-        case kTypeSetWord:
-        case kTypeLitWord:
-        case kTypeGetWord:
-        case kTypeRefinement:
-            return word_value(container, t, fixed_ ? (head & kFixedGlobal) == 0 : flag, reference,
-                              new_line);
         case kTypeObject:
             if (reference) return shared_context(container, t, new_line);
             return object_value(container, fixed_ ? (head & kFixedHandlers) != 0 : flag, new_line);
@@ -1186,6 +1168,9 @@ private:
 
     void record(const Cell& v) {
         const uint8_t t = cell::type(&v);
+        if (block_like(t)) return block_record(v);
+        if (text_like(t) || t == kTypeBinary || t == kTypeVector) return raw_series(v);
+        if (plain_word(t)) return word_record(v);
         switch (t) {
         case kTypeUnset:
         case kTypeNone:
@@ -1253,33 +1238,10 @@ private:
         case kTypeIssue:
             start(t, false);
             return symbol(v.w2);
-        case kTypeBlock:
-        case kTypeParen:
-        case kTypePath:
-        case kTypeLitPath:
-        case kTypeSetPath:
-        case kTypeGetPath:
-        case kTypeHash:
-            return block_record(v);
-        case kTypeString:
-        case kTypeFile:
-        case kTypeUrl:
-        case kTypeTag:
-        case kTypeEmail:
-        case kTypeRef:
-        case kTypeBinary:
-        case kTypeVector:
-            return raw_series(v);
         case kTypeBitset:
             return bitset_record(v);
         case kTypeMap:
             return map_record(v);
-        case kTypeWord:
-        case kTypeSetWord:
-        case kTypeLitWord:
-        case kTypeGetWord:
-        case kTypeRefinement:
-            return word_record(v);
         case kTypeObject:
             return object_record(v);
         case kTypeError:

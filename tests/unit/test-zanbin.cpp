@@ -19,6 +19,7 @@
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/stack.h"
+#include "lexer-fixture.h"
 #include "loading/lexer.h"
 #include "loading/lz.h"
 #include "loading/zanbin.h"
@@ -62,23 +63,12 @@ protected:
         }
         return stack::top - 1;
     }
-    static std::string utf8(const Cell& string) {
-        memory::Buffer* b = memory::buffer(string.w2);
-        std::string out;
-        for (uint32_t i = string.w1; i < b->length(); ++i) {
-            char buffer[4];
-            const int n = unicode::encode_utf8_char(
-                string::get_char(b->at_head() + i * b->unit(), b->unit()), buffer);
-            out.append(buffer, static_cast<size_t>(n));
-        }
-        return out;
-    }
     // mold/all of a value.
     static std::string molded(const Cell& value) {
         Cell* held = stack::push(value);
         Cell* text = string::make_at(stack::push_cell(), 16);
         actions::mold(held, text, false, true, false, nullptr, form_mold::kNoLimit, 0);
-        std::string out = utf8(*text);
+        std::string out = LexerTest::utf8(*text);
         stack::pop(2);
         return out;
     }
