@@ -266,10 +266,12 @@ TEST_F(Zanbin, RoundTripsEveryType) {
     };
     for (const bool fixed : {false, true}) {
         for (const char* source : sources) {
-            const Cell original = *eval(source);
-            const Cell back = round_trip(source, fixed);
-            EXPECT_EQ(molded(back), molded(original)) << source << (fixed ? " (fixed)" : "");
-            EXPECT_EQ(cell::type(&back), cell::type(&original)) << source;
+            // Both are held where the collector finds them while the other is made.
+            GcRoot original(*eval(source));
+            GcRoot back(round_trip(source, fixed));
+            EXPECT_EQ(molded(back.cell()), molded(original.cell()))
+                << source << (fixed ? " (fixed)" : "");
+            EXPECT_EQ(cell::type(&back.cell()), cell::type(&original.cell())) << source;
         }
     }
 }
