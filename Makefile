@@ -43,16 +43,18 @@ bench: setup
 		-DZAN_TESTS=OFF >/dev/null
 	@cmake --build build/bench -j $(JOBS)
 
-# Fuzzing (not part of test): builds the libFuzzer targets with clang and runs the lexer's
-# from its corpus. FUZZ_ARGS are passed on (e.g. FUZZ_ARGS="-runs=1000000").
+# Fuzzing (not part of test): builds the libFuzzer targets with clang and runs one from its
+# corpus: FUZZ=lexer (the default), lz or zanbin. FUZZ_ARGS are passed on (e.g.
+# FUZZ_ARGS="-runs=1000000").
 FUZZ_ARGS ?= -max_total_time=600
+FUZZ ?= lexer
 fuzz: setup
 	@CC=clang CXX=clang++ cmake -S . -B build/fuzz $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 		-DZAN_FUZZ=ON -DZAN_TESTS=OFF >/dev/null
-	@cmake --build build/fuzz -j $(JOBS) --target zan-fuzz-lexer
-	@mkdir -p build/fuzz/corpus-lexer
-	@./build/fuzz/fuzz/zan-fuzz-lexer -timeout=10 -rss_limit_mb=2048 $(FUZZ_ARGS) \
-		build/fuzz/corpus-lexer fuzz/corpus/lexer
+	@cmake --build build/fuzz -j $(JOBS) --target zan-fuzz-$(FUZZ)
+	@mkdir -p build/fuzz/corpus-$(FUZZ)
+	@./build/fuzz/fuzz/zan-fuzz-$(FUZZ) -timeout=10 -rss_limit_mb=2048 $(FUZZ_ARGS) \
+		build/fuzz/corpus-$(FUZZ) fuzz/corpus/$(FUZZ)
 
 clean:
 	rm -rf build

@@ -1,6 +1,7 @@
 #include "evaluator/routines.h"
 
 #include <cstring>
+#include <span>
 
 #include "datatypes/core/block.h"
 #include "datatypes/core/context.h"
@@ -8,6 +9,8 @@
 #include "datatypes/core/word.h"
 #include "datatypes/more/error-ids.h"
 #include "evaluator/stack.h"
+#include "library/environment.h"
+#include "library/predicates.h"
 #include "loading/lexer.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/runtime.h"
@@ -27,12 +30,6 @@ Status quit_return(const int32_t*) {
     return Status::normal;
 }
 
-struct Routine {
-    const char* name;
-    const char* spec;
-    natives::Entry entry;
-};
-
 const Routine kRoutines[] = {
     {"quit-return", "[\"Ends the program with an exit status\" status [integer!]]", quit_return},
 };
@@ -41,15 +38,28 @@ Status not_done(const int32_t*) {
     error::fire(error::kInternal, error::internal::not_done);
 }
 
+// The table: the rows above, then each family's, in the order their words are bound.
+const std::span<const Routine> kFamilies[] = {kRoutines, environment::table(), predicates::table()};
+
+// The row at an index, or null.
+const Routine* row(uint32_t index) {
+    for (const auto& family : kFamilies) {
+        if (index < family.size()) return &family[index];
+        index -= static_cast<uint32_t>(family.size());
+    }
+    return nullptr;
+}
+
 } // namespace
 
 natives::Entry entry(uint32_t index) {
-    return index < std::size(kRoutines) ? kRoutines[index].entry : not_done;
+    const Routine* r = row(index);
+    return r ? r->entry : not_done;
 }
 
 void init() {
-    for (uint32_t k = 0; k < std::size(kRoutines); ++k) {
-        const Routine& r = kRoutines[k];
+    for (uint32_t k = 0; row(k); ++k) {
+        const Routine& r = *row(k);
         Cell* loaded = lexer::load_push(reinterpret_cast<const uint8_t*>(r.spec),
                                         static_cast<uint32_t>(std::strlen(r.spec)));
         Cell* spec = stack::push(memory::buffer(loaded->w2)->cells()[loaded->w1]);

@@ -8,6 +8,13 @@
 
 namespace routines {
 
+// A row of the table: the routine's global word, its spec block as source text, its entry.
+struct Routine {
+    const char* name;
+    const char* spec;
+    natives::Entry entry;
+};
+
 // The entry at an index (internal/not-done for one that holds none).
 natives::Entry entry(uint32_t index);
 

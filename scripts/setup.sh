@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ make ccache
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
-  googletest libbenchmark-dev libabsl-dev
+  googletest libbenchmark-dev libabsl-dev zlib1g-dev
   wine wine32:i386 wine64 xvfb xauth libgl1-mesa-dri:i386
   lua5.4 python3 clang libclang-rt-14-dev
   fonts-dejavu-core unicode-data

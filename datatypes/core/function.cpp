@@ -286,14 +286,18 @@ int32_t mold(Cell* value, Cell* string, bool, bool all, bool flat, Cell* part, i
              int32_t indent) {
     const bool routine = cell::type(value) == kTypeRoutine;
     string::concatenate_cstring(string, routine ? "routine " : "func ");
-    Cell spec{kTypeBlock, 0, value->w2, 0};
-    limit = block::mold(&spec, string, false, all, flat, part, limit - (routine ? 8 : 5), indent);
-    Cell body = cells_of(value->w3)[0];
-    if (cell::type(&body) != kTypeBlock) {
+    // Spec and body wait on the data stack: molding allocates.
+    Cell* spec = stack::push(Cell{kTypeBlock, 0, value->w2, 0});
+    Cell* body = stack::push(cells_of(value->w3)[0]);
+    limit = block::mold(spec, string, false, all, flat, part, limit - (routine ? 8 : 5), indent);
+    if (cell::type(body) != kTypeBlock) {
         string::concatenate_cstring(string, " none");
-        return limit - 5;
+        limit -= 5;
+    } else {
+        limit = block::mold(body, string, false, all, flat, part, limit, indent);
     }
-    return block::mold(&body, string, false, all, flat, part, limit, indent);
+    stack::top = spec;
+    return limit;
 }
 
 int32_t compare(Cell* value, Cell* other, int32_t op) {

@@ -94,14 +94,15 @@ Cell* make_parts_at(Cell* cell, bool negative, int32_t hours, int32_t minutes, d
 // --- Text and fields ------------------------------------------------------------------------
 
 int32_t write_parts(double seconds, const Cell* string, int32_t limit) {
-    char text[96];
+    // The hours of the largest double take 305 digits.
+    char text[400];
     int n = 0;
     double x = seconds;
     if (x < 0) {
         text[n++] = '-';
         x = -x;
     }
-    n += std::snprintf(text + n, 40, "%.0f:", std::floor(x / 3600));
+    n += std::snprintf(text + n, 320, "%.0f:", std::floor(x / 3600));
     const int minutes = static_cast<int>(std::floor(std::fmod(x, 3600) / 60));
     n += std::snprintf(text + n, 8, "%02d:", minutes);
     const double s = std::fmod(x, 60);

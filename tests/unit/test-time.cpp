@@ -30,6 +30,14 @@ TEST_F(Time, FormWritesHoursMinutesAndSeconds) {
     EXPECT_EQ(used, 9);
 }
 
+// Hours beyond any fixed few digits are written in full.
+TEST_F(Time, HugeDurationsFormInFull) {
+    const std::string text = form_of(time_value(-1e300));
+    EXPECT_EQ(text[0], '-');
+    EXPECT_EQ(text.find(':'), 298u); // the sign and the 297 digits of 1e300 / 3600
+    EXPECT_EQ(mold_of(time_value(1.7e308)).find(':'), 305u);
+}
+
 TEST_F(Time, MakeFromNumbersAndBlocks) {
     EXPECT_EQ(seconds_of(convert(time_::make, kTypeTime, int_value(90))), 90);
     EXPECT_EQ(seconds_of(convert(time_::make, kTypeTime, float_value(1.5))), 1.5);

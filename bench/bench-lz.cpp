@@ -1,0 +1,130 @@
+// The LZ codec against zlib at level 1 (its fastest setting), on two inputs: the
+// language-level sources that start-up loads (the content of the boot image) and 10 MB of
+// typical source text. Measures compression and expansion speed and prints, side by side, the
+// compressed sizes and ours / zlib for the times.
+#include <benchmark/benchmark.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "bench/ratio.h"
+#include "loading/lz.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes boot_sources() {
+    const char* files[] = {"evaluator/natives.zan",      "evaluator/actions.zan",
+                           "datatypes/core/base.zan",    "evaluator/operators.zan",
+                           "runtime-core/constants.zan", "library/functions.zan"};
+    Bytes all;
+    for (const char* f : files) {
+        std::ifstream in(std::string(ZAN_SOURCE_DIR) + "/" + f, std::ios::binary);
+        all.insert(all.end(), std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    return all;
+}
+
+Bytes text_10mb() {
+    std::string s;
+    for (uint32_t i = 0; s.size() < 10 * 1024 * 1024; ++i) {
+        const std::string n = std::to_string(i % 997);
+        s += "make-item-" + n + ": func [name [string!] count [integer!] /local result] [\n";
+        s += "    result: copy []\n    repeat i count [append result rejoin [name \"-\" i]]\n";
+        s += "    if count > " + std::to_string(i % 50) + " [print [\"large\" count " +
+             std::to_string(i % 100) + ".25]]\n    either empty? result [none] [first result]\n]\n";
+    }
+    return Bytes(s.begin(), s.end());
+}
+
+struct Input {
+    const char* name;
+    Bytes data;
+    Bytes lz;
+    Bytes zlib;
+};
+
+Input inputs[2];
+
+Bytes lz_compress(const Bytes& in) {
+    Bytes out(in.size());
+    const int32_t n = lz::compress(in.data(), static_cast<uint32_t>(in.size()), out.data());
+    out.resize(n < 0 ? 0 : static_cast<size_t>(n));
+    return out;
+}
+
+Bytes zlib_compress(const Bytes& in) {
+    uLongf size = compressBound(static_cast<uLong>(in.size()));
+    Bytes out(size);
+    compress2(out.data(), &size, in.data(), static_cast<uLong>(in.size()), 1);
+    out.resize(size);
+    return out;
+}
+
+void BM_lz_compress(benchmark::State& state) {
+    const Input& in = inputs[state.range(0)];
+    for (auto _ : state) benchmark::DoNotOptimize(lz_compress(in.data));
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(in.data.size()));
+}
+void BM_zlib_compress(benchmark::State& state) {
+    const Input& in = inputs[state.range(0)];
+    for (auto _ : state) benchmark::DoNotOptimize(zlib_compress(in.data));
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(in.data.size()));
+}
+void BM_lz_expand(benchmark::State& state) {
+    const Input& in = inputs[state.range(0)];
+    Bytes out;
+    for (auto _ : state) {
+        lz::decompress(in.lz.data(), static_cast<uint32_t>(in.lz.size()), out);
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(in.data.size()));
+}
+void BM_zlib_expand(benchmark::State& state) {
+    const Input& in = inputs[state.range(0)];
+    Bytes out(in.data.size());
+    for (auto _ : state) {
+        uLongf size = static_cast<uLongf>(out.size());
+        uncompress(out.data(), &size, in.zlib.data(), static_cast<uLong>(in.zlib.size()));
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(in.data.size()));
+}
+
+BENCHMARK(BM_lz_compress)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_zlib_compress)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_lz_expand)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_zlib_expand)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    inputs[0] = {"language sources", boot_sources(), {}, {}};
+    inputs[1] = {"10 MB of text", text_10mb(), {}, {}};
+    for (Input& in : inputs) {
+        in.lz = lz_compress(in.data);
+        in.zlib = zlib_compress(in.data);
+    }
+    bench::RatioReporter reporter;
+    if (!bench::run_interleaved(argc, argv, reporter)) return 1;
+    std::printf("\n%-18s %10s %10s %10s   time ours / zlib-1: compress expand\n", "input", "bytes",
+                "lz", "zlib-1");
+    for (int k = 0; k < 2; ++k) {
+        const Input& in = inputs[k];
+        const std::string arg = "/" + std::to_string(k);
+        auto ratio = [&](const char* ours, const char* theirs) {
+            const double a = reporter.time_of(std::string(ours) + arg);
+            const double b = reporter.time_of(std::string(theirs) + arg);
+            return b > 0 ? a / b : 0.0;
+        };
+        std::printf("%-18s %10zu %10zu %10zu   %.2f %.2f\n", in.name, in.data.size(), in.lz.size(),
+                    in.zlib.size(), ratio("BM_lz_compress", "BM_zlib_compress"),
+                    ratio("BM_lz_expand", "BM_zlib_expand"));
+    }
+    return 0;
+}

@@ -1,0 +1,1557 @@
+#include "loading/zanbin.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "datatypes/core/bitset.h"
+#include "datatypes/core/block.h"
+#include "datatypes/core/context.h"
+#include "datatypes/core/datatype.h"
+#include "datatypes/core/function.h"
+#include "datatypes/core/integer.h"
+#include "datatypes/core/native.h"
+#include "datatypes/core/object.h"
+#include "datatypes/core/string.h"
+#include "datatypes/core/symbol.h"
+#include "datatypes/core/word.h"
+#include "datatypes/more/binary.h"
+#include "datatypes/more/error-ids.h"
+#include "datatypes/more/error.h"
+#include "datatypes/more/hash.h"
+#include "datatypes/more/map.h"
+#include "datatypes/more/money.h"
+#include "datatypes/more/vector.h"
+#include "evaluator/natives.h"
+#include "evaluator/stack.h"
+#include "loading/lz.h"
+#include "runtime-core/collector.h"
+#include "runtime-core/memory.h"
+#include "runtime-core/support.h"
+
+namespace zanbin {
+
+bool codec_mode = false;
+
+namespace {
+
+constexpr uint8_t kMagic[6] = {'Z', 'A', 'N', 'B', 'I', 'N'};
+constexpr uint8_t kFlagCompact = 1;
+constexpr uint8_t kFlagCompressed = 2;
+constexpr uint8_t kFlagSymbols = 4;
+
+constexpr uint8_t kPrefixNewLine = 0xC0;
+constexpr uint8_t kPrefixReference = 0xC1;
+constexpr uint8_t kPrefixWordValue = 0xC4;
+constexpr uint8_t kTrue = 0xC2;
+constexpr uint8_t kFalse = 0xC3;
+constexpr uint8_t kReferenceValue = 0xFF;
+constexpr uint8_t kSmallInteger = 0x80;
+constexpr uint8_t kTypeFlag = 0x40;
+constexpr uint8_t kLongType = 63;
+constexpr uint32_t kMaxPath = 65536;
+
+// Header bits of fixed-width records.
+constexpr uint32_t kFixedReference = 1u << 19;
+constexpr uint32_t kFixedNegative = 1u << 22;
+constexpr uint32_t kFixedComplement = 1u << 23;
+constexpr uint32_t kFixedHandlers = 1u << 24;
+constexpr uint32_t kFixedGlobal = 1u << 25;
+constexpr uint32_t kFixedNewLine = 1u << 31;
+
+// Context flag byte of a context! record.
+constexpr uint8_t kContextOnStack = 4;
+constexpr uint8_t kContextOption = 8;
+constexpr uint8_t kContextValues = 16;
+
+// --- Value families ------------------------------------------------------------------------
+
+bool block_like(uint8_t t) {
+    return t == kTypeBlock || t == kTypeParen || (t >= kTypePath && t <= kTypeGetPath) ||
+           t == kTypeHash;
+}
+bool text_like(uint8_t t) {
+    return t == kTypeString || t == kTypeFile || t == kTypeUrl || t == kTypeTag ||
+           t == kTypeEmail || t == kTypeRef;
+}
+bool plain_word(uint8_t t) {
+    return t >= kTypeWord && t <= kTypeRefinement;
+}
+bool unsaveable(uint8_t t) {
+    return t == kTypeRoutine || t == kTypeTriple || t == kTypeHandle || t == kTypePort ||
+           t == kTypeEvent;
+}
+
+Cell* cells_of(uint32_t node) {
+    return memory::buffer(node)->cells();
+}
+uint32_t length_of(uint32_t node) {
+    return memory::buffer(node)->length();
+}
+uint32_t log2_unit(uint32_t unit) {
+    return unit == 1 ? 0 : unit == 2 ? 1 : unit == 4 ? 2 : 3;
+}
+
+// The spec block cell and the body cell of a function!.
+Cell spec_of(const Cell& fn) {
+    return Cell{kTypeBlock, 0, fn.w2, 0};
+}
+Cell body_of(const Cell& fn) {
+    return cells_of(fn.w3)[0];
+}
+
+// ============================================================================================
+// Decoder
+// ============================================================================================
+
+class Decoder {
+public:
+    // Decodes the body that starts `offset` bytes into the data (error positions count from
+    // the data's start).
+    Decoder(const std::vector<uint8_t>& data, uint32_t offset, const Cell* target)
+        : start_(data.data()), at_(data.data() + offset), end_(data.data() + data.size()),
+          target_(target) {}
+
+    // The body: the root count, the record area's size, the symbol table, then records until
+    // the record area is used up. The counts are varints in the compact encoding, 32-bit words
+    // in the fixed-width one.
+    void body(bool symbols, bool fixed) {
+        fixed_ = fixed;
+        num(); // root count: not needed, the record area says where the records end
+        const uint32_t records = num();
+        if (symbols) {
+            symbol_count_ = num();
+            strings_size_ = num();
+            if (symbol_count_ > left() / 4) fail();
+            offsets_ = at_;
+            at_ += 4 * symbol_count_;
+            if (strings_size_ > left()) fail();
+            if (!fixed_ && strings_size_ > 0 && at_[strings_size_ - 1] != 0) fail();
+            strings_ = at_;
+            at_ += strings_size_;
+        }
+        if (records > left()) fail();
+        end_ = at_ + records;
+        records_start_ = at_;
+        while (at_ < end_) record(target_);
+    }
+
+private:
+    [[noreturn]] void fail() const { fail_at(at_); }
+    [[noreturn]] void fail_at(const uint8_t* at) const {
+        Cell position;
+        integer::make_at(&position, static_cast<int32_t>(at - start_ + 1));
+        error::fire(error::kScript, error::script::zb_invalid_record, {&position});
+    }
+    uint32_t left() const { return static_cast<uint32_t>(end_ - at_); }
+
+    // --- Primitive fields ---------------------------------------------------------------
+
+    uint8_t byte() {
+        if (at_ >= end_) fail();
+        return *at_++;
+    }
+    uint32_t u32() {
+        if (left() < 4) fail();
+        uint32_t v;
+        std::memcpy(&v, at_, 4);
+        at_ += 4;
+        return v;
+    }
+    uint32_t varint() {
+        uint32_t v = 0;
+        for (uint32_t shift = 0; shift < 35; shift += 7) {
+            const uint8_t* here = at_;
+            const uint8_t b = byte();
+            if (shift == 28 && (b & 0xF0) != 0) fail_at(here);
+            v |= static_cast<uint32_t>(b & 0x7F) << shift;
+            if ((b & 0x80) == 0) return v;
+        }
+        return v; // not reached: the fifth byte has no continuation bit
+    }
+    int32_t zigzag() {
+        const uint32_t v = varint();
+        return static_cast<int32_t>((v >> 1) ^ (0u - (v & 1)));
+    }
+    void bytes(uint8_t* out, uint32_t n) {
+        if (n > left()) fail();
+        std::memcpy(out, at_, n);
+        at_ += n;
+    }
+    // Counts and numbers: varints and zigzag integers, or 32-bit words.
+    uint32_t num() { return fixed_ ? u32() : varint(); }
+    int32_t snum() { return fixed_ ? static_cast<int32_t>(u32()) : zigzag(); }
+    // A count of items that each take at least one byte (a word when fixed-width), checked
+    // against the bytes left before anything is allocated for them.
+    uint32_t count() {
+        const uint8_t* here = at_;
+        const uint32_t n = num();
+        if (n > (fixed_ ? left() / 4 : left())) fail_at(here);
+        return n;
+    }
+    // Raw bytes of a fixed-width record end padded to a 4-byte boundary.
+    void pad() {
+        if (!fixed_) return;
+        while ((at_ - records_start_) % 4 != 0) byte();
+    }
+
+    // A symbol by its index in the table, interned.
+    uint32_t symbol_at() {
+        const uint8_t* here = at_;
+        const uint32_t index = num();
+        if (index >= symbol_count_) fail_at(here);
+        uint32_t offset;
+        std::memcpy(&offset, offsets_ + 4 * index, 4);
+        if (offset >= strings_size_ || (offset & 0x80000000u)) fail_at(here);
+        const char* text = reinterpret_cast<const char*>(strings_ + offset);
+        const void* zero = std::memchr(text, 0, strings_size_ - offset);
+        if (!zero) fail_at(here);
+        const auto length = static_cast<uint32_t>(static_cast<const char*>(zero) - text);
+        if (length == 0) fail_at(here);
+        return symbol::find_or_make(text, length);
+    }
+
+    // --- Appending ----------------------------------------------------------------------
+
+    // Appends a copy of a value to the container; returns its position from the head.
+    static uint32_t append(const Cell* container, const Cell& value, bool new_line) {
+        Cell* v = stack::push(value);
+        if (new_line) v->header |= cell::kNewLine;
+        block::append_copy(container, v);
+        stack::pop(1);
+        return length_of(container->w2) - 1;
+    }
+    static Cell* at(const Cell* container, uint32_t position) {
+        return cells_of(container->w2) + position;
+    }
+
+    // --- Reference paths ----------------------------------------------------------------
+
+    // The cells a path element steps into, from a value reached so far: their node-less view
+    // (first cell and count), or false when the value holds none.
+    static bool inside(const Cell& v, uint32_t element, Cell& out) {
+        const uint8_t t = cell::type(&v);
+        auto from_block = [&](uint32_t node, uint32_t skip) {
+            if (node == 0 || memory::buffer(node)->unit() != sizeof(Cell)) return false;
+            if (element >= length_of(node) || element + skip >= length_of(node)) return false;
+            out = cells_of(node)[element + skip];
+            return true;
+        };
+        auto function_part = [&](const Cell& fn) {
+            if (element > 1) return false;
+            out = element == 0 ? spec_of(fn) : body_of(fn);
+            return true;
+        };
+        if (block_like(t) || t == kTypeMap) return from_block(v.w2, 0);
+        if (t == kTypeFunction) return function_part(v);
+        if (t == kTypeOp && native::op_type(&v) == kTypeFunction) return function_part(v);
+        if (t == kTypeNative || t == kTypeAction) return from_block(v.w2, 0);
+        if (t == kTypeObject || t == kTypeError || (plain_word(t) && v.w1 != 0)) {
+            const uint32_t ctx = v.w1;
+            if (ctx == 0) return false;
+            const Cell* owner = context::owner_of(ctx);
+            if (plain_word(t) && cell::type(owner) == kTypeFunction) return function_part(*owner);
+            if (context::on_stack(ctx)) return false;
+            const uint32_t skip = t == kTypeError ? 3 : 0;
+            if (element + skip >= context::word_count(ctx)) return false;
+            Cell* slot = context::slot(ctx, static_cast<int32_t>(element + skip));
+            if (!slot) return false;
+            out = *slot;
+            return true;
+        }
+        return false;
+    }
+
+    // A reference path: in the fixed-width encoding a reference-value record (255, the
+    // length, the elements).
+    Cell path() {
+        if (fixed_) {
+            const uint8_t* here = at_;
+            if (u32() != kReferenceValue) fail_at(here);
+        }
+        return path_body();
+    }
+    Cell path_body() {
+        const uint8_t* here = at_;
+        const uint32_t n = num();
+        if (n < 1 || n > kMaxPath) fail_at(here);
+        Cell v;
+        for (uint32_t k = 0; k < n; ++k) {
+            const uint8_t* element_at = at_;
+            const uint32_t e = num();
+            if (k == 0) {
+                if (e >= length_of(target_->w2)) fail_at(element_at);
+                v = cells_of(target_->w2)[e];
+            } else if (!inside(v, e, v)) {
+                fail_at(element_at);
+            }
+        }
+        return v;
+    }
+
+    // --- Records ------------------------------------------------------------------------
+
+    struct Depth {
+        explicit Depth(Decoder& d) : d_(d) {
+            if (++d_.depth_ > kMaxDepth) d_.fail();
+        }
+        ~Depth() { --d_.depth_; }
+        Decoder& d_;
+    };
+
+    void record(const Cell* container) {
+        Depth depth(*this);
+        if (fixed_) return fixed_record(container);
+        bool new_line = false, reference = false;
+        for (;;) {
+            const uint8_t b = byte();
+            if (b == kPrefixNewLine) {
+                new_line = true;
+            } else if (b == kPrefixReference) {
+                reference = true;
+            } else if (b == kPrefixWordValue) {
+                fail_at(at_ - 1); // only the boot image gives words their values this way
+            } else {
+                --at_;
+                break;
+            }
+            if (at_ >= end_) fail(); // a prefix needs a record after it
+        }
+        const uint8_t* lead_at = at_;
+        const uint8_t lead = byte();
+        if (lead >= 0x80) {
+            if (reference) fail_at(lead_at);
+            Cell v{};
+            if (lead < kTrue) {
+                integer::make_at(&v, lead - kSmallInteger);
+            } else if (lead == kTrue || lead == kFalse) {
+                v = Cell{kTypeLogic, lead == kTrue ? 1u : 0u, 0, 0};
+            } else if (lead == kReferenceValue) {
+                v = path();
+                v.header &= ~cell::kNewLine;
+            } else {
+                fail_at(lead_at);
+            }
+            append(container, v, new_line);
+            return;
+        }
+        const bool flag = (lead & kTypeFlag) != 0;
+        uint32_t type = lead & kLongType;
+        if (type == kLongType) type = varint();
+        if (type == 0 || type > 0xFF) fail_at(lead_at);
+        const auto t = static_cast<uint8_t>(type);
+        if (unsaveable(t)) {
+            Cell datatype_value;
+            datatype::make_at(&datatype_value, t);
+            error::fire(error::kAccess, error::access::no_codec, {&datatype_value});
+        }
+        if (reference && !referable(t)) fail_at(lead_at);
+        value(container, t, flag, reference, new_line, lead_at, 0);
+    }
+
+    static bool referable(uint8_t t) {
+        return block_like(t) || text_like(t) || t == kTypeBinary || t == kTypeVector ||
+               t == kTypeBitset || t == kTypeMap || plain_word(t) || t == kTypeObject ||
+               t == kTypeFunction;
+    }
+
+    // A fixed-width record: a header word (type id in bits 0-7, the new-line marker in bit 31,
+    // the reference bit 19 except in an op!, whose bits 16-23 hold its function's type), then
+    // the payload. A zero word is padding.
+    void fixed_record(const Cell* container) {
+        const uint8_t* lead_at = at_;
+        uint32_t head = u32();
+        while (head == 0) {
+            lead_at = at_;
+            head = u32();
+        }
+        const auto t = static_cast<uint8_t>(head & 0xFF);
+        const bool new_line = (head >> 31) != 0;
+        if (t == kReferenceValue) {
+            Cell v = path_body();
+            v.header &= ~cell::kNewLine;
+            append(container, v, new_line);
+            return;
+        }
+        if (t == 0) fail_at(lead_at);
+        if (unsaveable(t)) {
+            Cell datatype_value;
+            datatype::make_at(&datatype_value, t);
+            error::fire(error::kAccess, error::access::no_codec, {&datatype_value});
+        }
+        const bool reference = t != kTypeOp && (head & kFixedReference) != 0;
+        if (reference && !referable(t)) fail_at(lead_at);
+        value(container, t, false, reference, new_line, lead_at, head);
+    }
+
+    // A shared series: the value found by a reference path must hold a buffer of the same
+    // kind, which the new value then shares.
+    void shared(const Cell* container, uint8_t t, uint32_t index, bool new_line,
+                bool (*kind)(uint8_t)) {
+        const uint8_t* here = at_;
+        Cell v = path();
+        const uint8_t found = cell::type(&v);
+        if (!kind(found) || (t == kTypeHash) != (found == kTypeHash)) fail_at(here);
+        if (index > memory::buffer(v.w2)->length()) fail_at(here);
+        v.header = t;
+        v.w1 = index;
+        if (t != kTypeHash && t != kTypeVector) v.w3 = 0;
+        append(container, v, new_line);
+    }
+
+    // The value of one record whose head is read: `flag` is the compact type byte's bit 6,
+    // `head` the fixed-width header word.
+    void value(const Cell* container, uint8_t t, bool flag, bool reference, bool new_line,
+               const uint8_t* lead_at, uint32_t head) {
+        if (block_like(t)) return block_value(container, t, flag, reference, new_line);
+        if (text_like(t) || t == kTypeBinary || t == kTypeVector)
+            return raw_series(container, t, flag, reference, new_line, lead_at, head);
+        if (plain_word(t))
+            return word_value(container, t, fixed_ ? (head & kFixedGlobal) == 0 : flag, reference,
+                              new_line);
+        Cell v{};
+        switch (t) {
+        case kTypeDatatype: {
+            const uint32_t id = num();
+            if (id == 0 || id >= datatype::kCapacity || datatype::name_record(id).length == 0)
+                fail_at(lead_at);
+            datatype::make_at(&v, id);
+            break;
+        }
+        case kTypeUnset:
+        case kTypeNone:
+            v = Cell{t, 0, 0, 0};
+            break;
+        case kTypeLogic: // the compact encoding writes 0xC2 and 0xC3 instead
+            if (!fixed_) fail_at(lead_at);
+            v = Cell{kTypeLogic, u32() != 0 ? 1u : 0u, 0, 0};
+            break;
+        case kTypeChar: {
+            const uint32_t code = num();
+            if (code > 0x10FFFF) fail_at(lead_at);
+            v = Cell{kTypeChar, 0, code, 0};
+            break;
+        }
+        case kTypeInteger:
+            integer::make_at(&v, snum());
+            break;
+        case kTypeFloat:
+        case kTypeTime:
+        case kTypePercent: {
+            double d;
+            if (fixed_) {
+                const uint32_t high = u32(), low = u32();
+                d = to_double(low, high);
+            } else if (flag) {
+                d = zigzag();
+                if (t == kTypePercent) d /= 100.0;
+            } else {
+                const uint32_t low = u32(), high = u32();
+                d = to_double(low, high);
+            }
+            // A duration is a finite number of seconds.
+            if (t == kTypeTime && !std::isfinite(d)) fail_at(lead_at);
+            v = Cell{t, 0, 0, 0};
+            std::memcpy(&v.w2, &d, 8);
+            break;
+        }
+        case kTypeIssue: {
+            const uint32_t s = symbol_at();
+            v = Cell{kTypeIssue, context::global, s, word::kUnresolved};
+            break;
+        }
+        case kTypeTypeset: {
+            const uint32_t n = fixed_ ? 12 : byte();
+            if (n > 12) fail_at(at_ - 1);
+            v = Cell{kTypeTypeset, 0, 0, 0};
+            uint8_t bits[12] = {};
+            bytes(bits, n);
+            // Only registered datatypes may be members.
+            for (uint32_t id = 0; id < 96; ++id)
+                if ((bits[id / 8] & (0x80 >> (id % 8))) &&
+                    (id == 0 || id >= datatype::kCapacity || datatype::name_record(id).length == 0))
+                    fail_at(lead_at);
+            std::memcpy(&v.w1, bits, 12);
+            break;
+        }
+        case kTypePair: {
+            const int32_t x = snum(), y = snum();
+            v = Cell{kTypePair, 0, static_cast<uint32_t>(x), static_cast<uint32_t>(y)};
+            break;
+        }
+        case kTypeTuple: {
+            const uint32_t n = fixed_ ? (head >> 8) & 0xFF : flag ? byte() : 3;
+            if (n < 3 || n > 12) fail_at(fixed_ ? lead_at : at_ - 1);
+            uint8_t raw[12] = {};
+            bytes(raw, fixed_ ? 12 : n);
+            std::memset(raw + n, 0, 12 - n);
+            v = Cell{kTypeTuple | n << 19, 0, 0, 0};
+            std::memcpy(&v.w1, raw, 12);
+            break;
+        }
+        case kTypeDate: {
+            const uint32_t packed = u32();
+            const bool has_time = (packed >> 16) & 1;
+            if (!fixed_ && flag != has_time) fail_at(lead_at);
+            v = Cell{kTypeDate, packed, 0, 0};
+            if (fixed_) {
+                const uint32_t high = u32(), low = u32();
+                if (has_time) v.w2 = low, v.w3 = high;
+            } else if (has_time) {
+                v.w2 = u32();
+                v.w3 = u32();
+            }
+            const uint32_t day = (packed >> 7) & 31, month = (packed >> 12) & 15;
+            if (day < 1 || month < 1 || month > 12) fail_at(lead_at);
+            // The time of day, stored less the zone offset, stays within two days.
+            double time;
+            std::memcpy(&time, &v.w2, 8);
+            if (!(time >= -172800.0 && time <= 172800.0)) fail_at(lead_at);
+            break;
+        }
+        case kTypeMoney: {
+            uint8_t raw[12];
+            bytes(raw, 12);
+            if (raw[0] > money::currency_count()) fail_at(lead_at);
+            for (int k = 1; k < 12; ++k)
+                if ((raw[k] >> 4) > 9 || (raw[k] & 15) > 9) fail_at(lead_at);
+            const bool negative = fixed_ ? (head & kFixedNegative) != 0 : flag;
+            v = Cell{kTypeMoney | (negative ? 1u << 14 : 0u), 0, 0, 0};
+            std::memcpy(&v.w1, raw, 12);
+            break;
+        }
+        case kTypePoint2D:
+        case kTypePoint3D:
+            v = Cell{t, u32(), u32(), 0};
+            if (t == kTypePoint3D) v.w3 = u32();
+            break;
+        case kTypeBitset:
+            return bitset_value(container, fixed_ ? (head & kFixedComplement) != 0 : flag,
+                                reference, new_line);
+        case kTypeMap:
+            return map_value(container, reference, new_line);
+        case kTypeObject:
+            if (reference) return shared_context(container, t, new_line);
+            return object_value(container, fixed_ ? (head & kFixedHandlers) != 0 : flag, new_line);
+        case kTypeContext:
+            return object_body(container, new_line, false,
+                               fixed_ ? fixed_context_flags(head) : byte());
+        case kTypeError:
+            return error_value(container, new_line);
+        case kTypeFunction:
+            if (reference) return shared_context(container, t, new_line);
+            return function_value(container, new_line);
+        case kTypeNative:
+        case kTypeAction:
+            return native_value(container, t, new_line, lead_at);
+        case kTypeOp:
+            return op_value(container, new_line, lead_at, head);
+        default:
+            fail_at(lead_at); // 13 symbol!, 42 series!, 53 image! and ids beyond the table
+        }
+        append(container, v, new_line);
+    }
+
+    static double to_double(uint32_t low, uint32_t high) {
+        const uint64_t bits = static_cast<uint64_t>(high) << 32 | low;
+        double d;
+        std::memcpy(&d, &bits, 8);
+        return d;
+    }
+
+    // The series position: always a word in the fixed-width encoding, else present with the
+    // flag only.
+    uint32_t index_of(bool flag) { return fixed_ ? u32() : flag ? varint() : 0; }
+
+    // Fills a block-like container with n records.
+    void records(const Cell* container, uint32_t n) {
+        for (uint32_t k = 0; k < n; ++k) record(container);
+    }
+
+    void block_value(const Cell* container, uint8_t t, bool flag, bool reference, bool new_line) {
+        const uint8_t* index_at = at_;
+        const uint32_t index = index_of(flag);
+        if (reference) return shared(container, t, index, new_line, block_like);
+        const uint32_t n = count();
+        if (index > n) fail_at(index_at);
+        Cell* b = stack::push_cell();
+        block::make_at(b, static_cast<int32_t>(n));
+        b->w1 = index;
+        const uint32_t position = append(container, *b, new_line);
+        at(container, position)->header = t | (new_line ? cell::kNewLine : 0);
+        records(b, n);
+        if (t == kTypeHash) {
+            b->header = kTypeHash;
+            hash_::index_block(b);
+            b->w1 = index;
+            Cell* placed = at(container, position);
+            *placed = *b;
+            if (new_line) placed->header |= cell::kNewLine;
+        }
+        stack::pop(1);
+    }
+
+    // Strings, binary! and vector!: their storage copied as it is.
+    void raw_series(const Cell* container, uint8_t t, bool flag, bool reference, bool new_line,
+                    const uint8_t* lead_at, uint32_t head) {
+        const uint32_t fixed_unit = (head >> 8) & 0xFF;
+        const uint32_t index = index_of(flag);
+        if (reference) {
+            if (t == kTypeBinary)
+                return shared(container, t, index, new_line,
+                              [](uint8_t f) { return f == kTypeBinary; });
+            if (t == kTypeVector)
+                return shared(container, t, index, new_line,
+                              [](uint8_t f) { return f == kTypeVector; });
+            return shared(container, t, index, new_line, text_like);
+        }
+        uint32_t units, unit, element_type = 0;
+        const uint8_t* size_at = at_;
+        if (t == kTypeBinary) {
+            if (fixed_ && fixed_unit != 1) fail_at(lead_at);
+            units = num();
+            unit = 1;
+        } else if (t == kTypeVector) {
+            if (fixed_) {
+                unit = fixed_unit;
+                units = u32();
+                element_type = u32();
+            } else {
+                const uint8_t e = byte();
+                element_type = e >> 2;
+                unit = 1u << (e & 3);
+                units = varint();
+            }
+            const bool fits = ((element_type == kTypeChar || element_type == kTypeInteger) &&
+                               (unit == 1 || unit == 2 || unit == 4)) ||
+                              (element_type == kTypeFloat && (unit == 4 || unit == 8)) ||
+                              (element_type == kTypePercent && unit == 8);
+            if (!fits) fail_at(fixed_ ? lead_at : size_at);
+        } else if (fixed_) {
+            unit = fixed_unit;
+            if (unit != 1 && unit != 2 && unit != 4) fail_at(lead_at);
+            units = u32();
+        } else {
+            const uint32_t v = varint();
+            if ((v & 3) == 3) fail_at(size_at);
+            unit = 1u << (v & 3);
+            units = v >> 2;
+        }
+        if (units > left() / unit || index > units) fail_at(size_at);
+        const uint32_t size = units * unit;
+        if (t != kTypeVector && t != kTypeBinary && unit == 4) {
+            for (uint32_t k = 0; k < units; ++k) {
+                uint32_t c;
+                std::memcpy(&c, at_ + 4 * k, 4);
+                if (c > 0x10FFFF) fail_at(at_ + 4 * k);
+            }
+        }
+        Cell* s = stack::push_cell();
+        s->header = kTypeUnset;
+        if (t == kTypeBinary)
+            binary::make_at(s, units);
+        else if (t == kTypeVector)
+            vector::make_at(s, units, static_cast<uint8_t>(element_type), unit);
+        else
+            string::make_units_at(s, units, unit);
+        memory::Buffer* buffer = memory::buffer(s->w2);
+        bytes(buffer->at_head(), size);
+        buffer->tail = buffer->head + size;
+        pad();
+        s->header = t;
+        s->w1 = index;
+        append(container, *s, new_line);
+        stack::pop(1);
+    }
+
+    void bitset_value(const Cell* container, bool complemented, bool reference, bool new_line) {
+        if (reference)
+            return shared(container, kTypeBitset, 0, new_line,
+                          [](uint8_t f) { return f == kTypeBitset; });
+        const uint32_t n = num();
+        if (n > left()) fail();
+        Cell* s = stack::push_cell();
+        s->header = kTypeUnset;
+        binary::make_at(s, n);
+        memory::Buffer* buffer = memory::buffer(s->w2);
+        bytes(buffer->at_head(), n);
+        buffer->tail = buffer->head + n;
+        pad();
+        if (complemented) buffer->flags |= bitset::kFlagComplement;
+        *s = Cell{kTypeBitset, 0, s->w2, 0};
+        append(container, *s, new_line);
+        stack::pop(1);
+    }
+
+    void map_value(const Cell* container, bool reference, bool new_line) {
+        if (reference)
+            return shared(container, kTypeMap, 0, new_line,
+                          [](uint8_t f) { return f == kTypeMap; });
+        const uint8_t* count_at = at_;
+        const uint32_t n = count();
+        if (n % 2 != 0) fail_at(count_at);
+        Cell* pairs = stack::push_cell();
+        block::make_at(pairs, static_cast<int32_t>(n));
+        Cell* m = stack::push_cell();
+        m->header = kTypeUnset;
+        map::make_at(m, pairs->w2, 0);
+        const uint32_t position = append(container, *m, new_line);
+        for (uint32_t k = 0; k < n; ++k) {
+            const uint8_t* key_at = at_;
+            record(pairs);
+            if (k % 2 == 0 && !map::valid_key_type(cell::type(at(pairs, k)))) fail_at(key_at);
+        }
+        // The table is built again over the decoded pairs.
+        map::make_at(m, pairs->w2, 0);
+        Cell* placed = at(container, position);
+        *placed = *m;
+        if (new_line) placed->header |= cell::kNewLine;
+        stack::pop(2);
+    }
+
+    // An object! or function! by reference: the earlier value that carries the context.
+    void shared_context(const Cell* container, uint8_t t, bool new_line) {
+        const uint8_t* here = at_;
+        Cell v = path();
+        uint8_t found = cell::type(&v);
+        if (plain_word(found) && v.w1 != 0) {
+            v = *context::owner_of(v.w1);
+            found = cell::type(&v);
+        }
+        if (found == kTypeOp && native::op_type(&v) == kTypeFunction) {
+            v.header = kTypeFunction;
+            found = kTypeFunction;
+        }
+        if (found != t) fail_at(here);
+        v.header &= ~cell::kNewLine;
+        append(container, v, new_line);
+    }
+
+    // The context that a bound word's record names.
+    void word_value(const Cell* container, uint8_t t, bool bound, bool reference, bool new_line) {
+        const uint32_t s = symbol_at();
+        // The fixed-width record always carries the index; a global word takes its own.
+        const uint8_t* index_at = at_;
+        const int32_t index = fixed_ || bound ? snum() : 0;
+        if (!bound) {
+            Cell* w = stack::push_cell();
+            word::make_at(s, w);
+            w->header = t;
+            append(container, *w, new_line);
+            stack::pop(1);
+            return;
+        }
+        uint32_t ctx = 0;
+        uint32_t position;
+        if (reference) {
+            const uint8_t* here = at_;
+            const Cell v = path();
+            const uint8_t found = cell::type(&v);
+            if (plain_word(found) || found == kTypeObject || found == kTypeError ||
+                found == kTypeFunction ||
+                (found == kTypeOp && native::op_type(&v) == kTypeFunction))
+                ctx = v.w1;
+            if (ctx == 0) fail_at(here);
+            position = append(container, Cell{t, ctx, s, static_cast<uint32_t>(index)}, new_line);
+        } else {
+            // The owner comes inline, after the word: the word takes its place first so that
+            // paths through it reach the owner's values while they are decoded.
+            position = append(container, Cell{t, 0, s, static_cast<uint32_t>(index)}, new_line);
+            const uint8_t* owner_at = at_;
+            const uint32_t lead = fixed_ ? u32() : byte();
+            const uint8_t owner = fixed_ ? lead & 0xFF : lead & ~kTypeFlag;
+            if (owner != kTypeObject && owner != kTypeFunction) fail_at(owner_at);
+            if (fixed_ && (lead & (kFixedReference | 0x80000000u))) fail_at(owner_at);
+            Cell* scratch = stack::push_cell();
+            block::make_at(scratch, 1);
+            pending_container_ = container;
+            pending_position_ = position;
+            value(scratch, owner, !fixed_ && (lead & kTypeFlag) != 0, false, false, owner_at,
+                  fixed_ ? lead : 0);
+            ctx = at(scratch, 0)->w1;
+            stack::pop(1);
+        }
+        if (index < 0 || static_cast<uint32_t>(index) >= context::word_count(ctx))
+            fail_at(index_at);
+        at(container, position)->w1 = ctx;
+    }
+
+    // The word waiting for the context of its inline owner gets it as soon as it exists.
+    void context_made(uint32_t ctx) {
+        if (!pending_container_) return;
+        at(pending_container_, pending_position_)->w1 = ctx;
+        pending_container_ = nullptr;
+    }
+
+    // A context! record's words, after its flags (compact: the flag byte; fixed-width: the
+    // header bits, in the same form). Answers the new context.
+    uint32_t context_head(bool function_locals, uint32_t flags, const uint8_t* flags_at) {
+        const auto kind = static_cast<context::Kind>(flags & 3);
+        const bool on_stack = (flags & kContextOnStack) != 0;
+        if (flags > 31 || kind == 3 || on_stack != function_locals ||
+            (function_locals && kind != context::kFunction))
+            fail_at(flags_at);
+        const uint32_t n = count();
+        GcRoot ctx(context::create(n, on_stack, (flags & kContextOption) != 0, nullptr, kind));
+        for (uint32_t k = 0; k < n; ++k) {
+            const uint8_t* word_at = at_;
+            const uint32_t s = symbol_at();
+            // A word twice would leave the values out of step with the words.
+            if (context::find_word(ctx.node(), s, true) >= 0) fail_at(word_at);
+            if (on_stack) {
+                int32_t added = -1;
+                context::find_word_ex(ctx.node(), s, true, &added);
+            } else {
+                context::bind_index(ctx.node(), s);
+            }
+        }
+        return ctx.node();
+    }
+
+    // The context! record that must follow an object! or function! head: answers its flags
+    // in the compact flag byte's form.
+    uint32_t context_type(const uint8_t*& flags_at) {
+        flags_at = at_;
+        if (fixed_) {
+            const uint32_t head = u32();
+            if ((head & 0x800000FFu) != kTypeContext) fail_at(flags_at);
+            return fixed_context_flags(head);
+        }
+        if (byte() != kTypeContext) fail_at(flags_at);
+        flags_at = at_;
+        return byte();
+    }
+    // Header bits 26-27 the kind, 28 the option, 29 values on the stack, 30 values follow.
+    static uint32_t fixed_context_flags(uint32_t head) {
+        return ((head >> 26) & 3) | ((head >> 28) & 1 ? kContextOption : 0) |
+               ((head >> 29) & 1 ? kContextOnStack : 0) | ((head >> 30) & 1 ? kContextValues : 0);
+    }
+
+    // Decodes a value for each word of a context, in order, into its slot. The slots hold
+    // unset until then, so that a path into the context always lands on a value.
+    void context_values(uint32_t context_node) {
+        GcRoot ctx(context_node);
+        Cell* scratch = stack::push_cell();
+        block::make_at(scratch, 1);
+        const uint32_t n = context::word_count(ctx.node());
+        for (uint32_t k = 0; k < n; ++k) {
+            block::set_tail(scratch, 0);
+            record(scratch);
+            *context::slot(ctx.node(), static_cast<int32_t>(k)) = *at(scratch, 0);
+        }
+        stack::pop(1);
+    }
+
+    void object_value(const Cell* container, bool handlers, bool new_line) {
+        snum();                       // the class id: a decoded object gets a class of its own
+        if (handlers) snum(), snum(); // found again from the fields
+        const uint8_t* flags_at;
+        const uint32_t flags = context_type(flags_at);
+        object_body(container, new_line, handlers, flags, flags_at);
+    }
+
+    void object_body(const Cell* container, bool new_line, bool handlers, uint32_t flags,
+                     const uint8_t* flags_at = nullptr) {
+        GcRoot ctx(context_head(false, flags, flags_at ? flags_at : at_));
+        Cell* o = object::make_at(ctx.node(), -1);
+        const uint32_t position = append(container, *o, new_line);
+        context_made(ctx.node());
+        if (flags & kContextValues) context_values(ctx.node());
+        if (handlers) {
+            object::setup_change_handlers(o);
+            Cell* placed = at(container, position);
+            *placed = *o;
+            if (new_line) placed->header |= cell::kNewLine;
+        }
+        stack::pop(1);
+    }
+
+    void error_value(const Cell* container, bool new_line) {
+        const uint8_t* code_at = at_;
+        Cell code;
+        integer::make_at(&code, static_cast<int32_t>(num()));
+        Cell* spec = stack::push(code);
+        const Cell* e = error::make(nullptr, spec, kTypeError);
+        if (cell::type(e) != kTypeError) fail_at(code_at);
+        Cell* made = stack::push(*e);
+        append(container, *made, new_line);
+        Cell* scratch = stack::push_cell();
+        block::make_at(scratch, 1);
+        for (uint32_t f = error::kArg1; f <= error::kStack; ++f) {
+            block::set_tail(scratch, 0);
+            record(scratch);
+            *error::field(made, static_cast<error::Field>(f)) = *at(scratch, 0);
+        }
+        stack::top = spec;
+    }
+
+    void function_value(const Cell* container, bool new_line) {
+        const uint32_t spec_capacity = count(), body_capacity = count();
+        const uint8_t* flags_at;
+        const uint32_t flags = context_type(flags_at);
+        GcRoot ctx(context_head(true, flags, flags_at));
+        Cell* fn = stack::push(Cell{kTypeUnset, 0, 0, 0});
+        Cell* spec = stack::push_cell();
+        block::make_at(spec, static_cast<int32_t>(spec_capacity));
+        Cell* body = stack::push_cell();
+        block::make_at(body, static_cast<int32_t>(body_capacity));
+        Cell* more = stack::push_cell();
+        block::make_at(more, 5);
+        block::append_copy(more, body);
+        for (int k = 1; k < 5; ++k) block::append_copy(more, fn);
+        *fn = Cell{kTypeFunction, ctx.node(), spec->w2, more->w2};
+        *context::owner_of(ctx.node()) = *fn;
+        const uint32_t position = append(container, *fn, new_line);
+        context_made(ctx.node());
+        part_block(spec, false);
+        part_block(body, true);
+        // The spec and body records may have shared earlier blocks.
+        fn->w2 = spec->w2;
+        cells_of(fn->w3)[0] = *body;
+        const uint8_t* check_at = at_;
+        fn->header = kTypeFunction | function::validate_spec(spec);
+        // The locals must be the words the spec makes, in its order.
+        const uint32_t made = context::make_from_spec(spec, true, false, context::kFunction);
+        const uint32_t n = context::word_count(ctx.node());
+        if (context::word_count(made) != n) fail_at(check_at);
+        for (uint32_t k = 0; k < n; ++k)
+            if (symbol::resolve(context::words(made)[k].w2) !=
+                symbol::resolve(context::words(ctx.node())[k].w2))
+                fail_at(check_at);
+        *context::owner_of(ctx.node()) = *fn;
+        Cell* placed = at(container, position);
+        *placed = *fn;
+        if (new_line) placed->header |= cell::kNewLine;
+        stack::top = fn;
+    }
+
+    // The spec or body record of a function!: a block! record read into `part`, or, by
+    // reference, an earlier block whose buffer `part` takes.
+    void part_block(Cell* part, bool body) {
+        bool reference = false;
+        const uint8_t* lead_at = at_;
+        uint32_t lead;
+        if (fixed_) {
+            lead = u32();
+            reference = (lead & kFixedReference) != 0;
+            lead &= ~(kFixedReference | 0x80000000u);
+        } else {
+            for (;;) {
+                const uint8_t b = byte();
+                if (b == kPrefixReference) {
+                    reference = true;
+                } else if (b != kPrefixNewLine) {
+                    --at_;
+                    break;
+                }
+            }
+            lead_at = at_;
+            lead = byte();
+        }
+        if ((lead & ~static_cast<uint32_t>(kTypeFlag)) != kTypeBlock) fail_at(lead_at);
+        const uint32_t index = index_of((lead & kTypeFlag) != 0);
+        if (reference) {
+            const uint8_t* here = at_;
+            const Cell v = path();
+            if (!block_like(cell::type(&v)) || cell::type(&v) == kTypeHash) fail_at(here);
+            *part = Cell{kTypeBlock, body ? index : 0, v.w2, 0};
+            return;
+        }
+        const uint32_t n = count();
+        if (index > n) fail_at(lead_at);
+        part->w1 = 0;
+        // The function's path reaches its spec and body through its cells: fill them there.
+        Depth depth(*this);
+        records(part, n);
+        if (body) part->w1 = index;
+    }
+
+    void native_value(const Cell* container, uint8_t t, bool new_line, const uint8_t* lead_at) {
+        const uint32_t slot = num();
+        const uint32_t limit = t == kTypeNative ? natives::kDefined : action::kSlotCount;
+        if (slot < 1 || slot > limit) fail_at(lead_at);
+        // The spec is read and dropped: the value is the running system's own, by slot.
+        Cell* scratch = stack::push_cell();
+        block::make_at(scratch, 1);
+        const uint8_t* spec_at = at_;
+        record(scratch);
+        if (cell::type(at(scratch, 0)) != kTypeBlock) fail_at(spec_at);
+        const uint32_t n = context::word_count(context::global);
+        const Cell* found = nullptr;
+        for (uint32_t k = 0; k < n && !found; ++k) {
+            const Cell* c = context::slot(context::global, static_cast<int32_t>(k));
+            if (c && cell::type(c) == t && c->w1 == slot) found = c;
+        }
+        if (!found) fail_at(lead_at);
+        const Cell v = *found;
+        stack::pop(1);
+        append(container, Cell{t, v.w1, v.w2, v.w3}, new_line);
+    }
+
+    void op_value(const Cell* container, bool new_line, const uint8_t* lead_at, uint32_t head) {
+        record(container);
+        Cell* placed = at(container, length_of(container->w2) - 1);
+        const uint8_t t = cell::type(placed);
+        if (t != kTypeNative && t != kTypeAction && t != kTypeFunction) fail_at(lead_at);
+        if (fixed_ && ((head >> 16) & 0xFF) != t) fail_at(lead_at);
+        if (!native::spec_has_two_args(placed->w2)) fail_at(lead_at);
+        if (t == kTypeFunction) {
+            Cell fn = *placed;
+            fn.header = kTypeFunction;
+            cells_of(placed->w3)[3] = fn;
+        }
+        placed->header = kTypeOp | static_cast<uint32_t>(t) << 16 | (new_line ? cell::kNewLine : 0);
+    }
+
+    bool fixed_ = false;
+    const uint8_t* records_start_ = nullptr;
+    const uint8_t* start_;
+    const uint8_t* at_;
+    const uint8_t* end_;
+    const Cell* target_;
+    const uint8_t* offsets_ = nullptr;
+    const uint8_t* strings_ = nullptr;
+    uint32_t symbol_count_ = 0;
+    uint32_t strings_size_ = 0;
+    uint32_t depth_ = 0;
+    const Cell* pending_container_ = nullptr;
+    uint32_t pending_position_ = 0;
+};
+
+// ============================================================================================
+// Encoder
+// ============================================================================================
+
+class Encoder {
+public:
+    explicit Encoder(bool fixed) : fixed_(fixed) {}
+
+    // Writes one value as the root record.
+    void root(const Cell* value) { write(*value); }
+
+    // The whole data: header, symbol table, records.
+    std::string data() const {
+        std::string out(reinterpret_cast<const char*>(kMagic), 6);
+        out += '\2';
+        const uint32_t symbols = symbols_.empty() ? 0 : kFlagSymbols;
+        out += static_cast<char>((fixed_ ? 0 : kFlagCompact) | symbols);
+        auto number = [&](uint32_t v) { fixed_ ? put_u32(out, v) : put_varint(out, v); };
+        number(1);
+        number(static_cast<uint32_t>(records_.size()));
+        if (symbols) {
+            number(static_cast<uint32_t>(symbols_.size()));
+            number(static_cast<uint32_t>(strings_.size()));
+            for (const uint32_t offset : offsets_) put_u32(out, offset);
+            out += strings_;
+        }
+        out += records_;
+        return out;
+    }
+
+private:
+    static void put_varint(std::string& out, uint32_t v) {
+        while (v >= 0x80) {
+            out += static_cast<char>(v | 0x80);
+            v >>= 7;
+        }
+        out += static_cast<char>(v);
+    }
+    static void put_u32(std::string& out, uint32_t v) {
+        for (int k = 0; k < 4; ++k) out += static_cast<char>(v >> (8 * k));
+    }
+    void byte(uint32_t b) { records_ += static_cast<char>(b); }
+    void varint(uint32_t v) { put_varint(records_, v); }
+    void zigzag(int32_t n) {
+        varint((static_cast<uint32_t>(n) << 1) ^ static_cast<uint32_t>(n >> 31));
+    }
+    void u32(uint32_t v) { put_u32(records_, v); }
+    // Counts and numbers: varints and zigzag integers, or words.
+    void num(uint32_t v) { fixed_ ? u32(v) : varint(v); }
+    void snum(int32_t n) { fixed_ ? u32(static_cast<uint32_t>(n)) : zigzag(n); }
+    // Raw bytes; a fixed-width record pads them to 4 bytes.
+    void raw(const void* p, uint32_t n) {
+        records_.append(static_cast<const char*>(p), n);
+        if (fixed_)
+            while (records_.size() % 4 != 0) byte(0);
+    }
+
+    // The head of a record: the compact type byte (`flag` its bit 6), or the fixed-width
+    // header word (`bits` above the type id). A reference takes the 0xC1 prefix or header
+    // bit 19.
+    void start(uint8_t t, bool flag, uint32_t bits = 0, bool reference = false) {
+        if (fixed_) {
+            u32(t | bits | (reference ? kFixedReference : 0) | (new_line_ ? kFixedNewLine : 0));
+        } else {
+            if (reference) byte(kPrefixReference);
+            const uint32_t f = flag ? kTypeFlag : 0;
+            if (t >= kLongType) {
+                byte(kLongType | f);
+                varint(t);
+            } else {
+                byte(t | f);
+            }
+        }
+        new_line_ = false;
+    }
+
+    // A symbol's position in the table, added on first use. The fixed-width string area
+    // keeps every text at a multiple of 8 bytes.
+    void symbol(uint32_t id) {
+        auto [it, added] = symbol_index_.try_emplace(id, static_cast<uint32_t>(symbols_.size()));
+        if (added) {
+            symbols_.push_back(id);
+            offsets_.push_back(static_cast<uint32_t>(strings_.size()));
+            strings_ += symbol::text(id);
+            strings_ += '\0';
+            if (fixed_)
+                while (strings_.size() % 8 != 0) strings_ += '\0';
+        }
+        num(it->second);
+    }
+
+    [[noreturn]] static void no_codec(const Cell& v) {
+        Cell* pushed = stack::push(v);
+        error::fire(error::kAccess, error::access::no_codec, {pushed});
+    }
+
+    // --- The reference map ----------------------------------------------------------------
+
+    // The path of the record being written now.
+    std::vector<uint32_t> here() const {
+        std::vector<uint32_t> p = path_;
+        p.push_back(position_);
+        return p;
+    }
+    // When the node was written before: its path.
+    const std::vector<uint32_t>* seen(uint32_t node) const {
+        const auto it = map_.find(node);
+        return it == map_.end() ? nullptr : &it->second;
+    }
+    void remember(uint32_t node) { map_.emplace(node, here()); }
+    // The reference path; in the fixed-width encoding a reference-value record.
+    void write_path(const std::vector<uint32_t>& p) {
+        if (fixed_) u32(kReferenceValue);
+        num(static_cast<uint32_t>(p.size()));
+        for (const uint32_t e : p) num(e);
+    }
+    // The content of a container is written one level down.
+    void enter() {
+        path_.push_back(position_);
+        position_ = 0;
+    }
+    void leave() {
+        position_ = path_.back();
+        path_.pop_back();
+    }
+
+    // --- Records --------------------------------------------------------------------------
+
+    void write(const Cell& v) {
+        if (++depth_ > kMaxDepth) error::fire(error::kInternal, error::internal::too_deep);
+        new_line_ = (v.header & cell::kNewLine) != 0;
+        if (!fixed_ && new_line_) byte(kPrefixNewLine);
+        record(v);
+        --depth_;
+        ++position_;
+    }
+
+    // A record at the current position that takes none of its own (an op!'s function, a
+    // word's inline owner).
+    void write_in_place(const Cell& v) {
+        const uint32_t saved = position_;
+        write(v);
+        position_ = saved;
+    }
+
+    void record(const Cell& v) {
+        const uint8_t t = cell::type(&v);
+        if (block_like(t)) return block_record(v);
+        if (text_like(t) || t == kTypeBinary || t == kTypeVector) return raw_series(v);
+        if (plain_word(t)) return word_record(v);
+        switch (t) {
+        case kTypeUnset:
+        case kTypeNone:
+            return start(t, false);
+        case kTypeDatatype:
+            start(t, false);
+            return num(v.w1);
+        case kTypeLogic:
+            if (!fixed_) return byte(v.w1 ? kTrue : kFalse);
+            start(t, false);
+            return u32(v.w1 ? 1 : 0);
+        case kTypeInteger: {
+            const auto n = static_cast<int32_t>(v.w2);
+            if (!fixed_ && n >= 0 && n <= 63) return byte(kSmallInteger + static_cast<uint32_t>(n));
+            start(t, false);
+            return snum(n);
+        }
+        case kTypeChar:
+            start(t, false);
+            return num(v.w2);
+        case kTypePair:
+            start(t, false);
+            snum(static_cast<int32_t>(v.w2));
+            return snum(static_cast<int32_t>(v.w3));
+        case kTypePoint2D:
+        case kTypePoint3D:
+            start(t, false);
+            u32(v.w1), u32(v.w2);
+            if (t == kTypePoint3D) u32(v.w3);
+            return;
+        case kTypeFloat:
+        case kTypeTime:
+        case kTypePercent:
+            return number(v);
+        case kTypeDate: {
+            const bool has_time = (v.w1 >> 16) & 1;
+            start(t, has_time);
+            u32(v.w1);
+            if (fixed_) return u32(v.w3), u32(v.w2);
+            if (has_time) u32(v.w2), u32(v.w3);
+            return;
+        }
+        case kTypeTypeset: {
+            uint8_t bits[12];
+            std::memcpy(bits, &v.w1, 12);
+            uint32_t n = 12;
+            if (!fixed_)
+                while (n > 0 && bits[n - 1] == 0) --n;
+            start(t, false);
+            if (!fixed_) byte(n);
+            return raw(bits, n);
+        }
+        case kTypeTuple: {
+            const uint32_t n = (v.header >> 19) & 15;
+            start(t, n != 3, n << 8);
+            if (fixed_) return raw(&v.w1, 12);
+            if (n != 3) byte(n);
+            return raw(&v.w1, n);
+        }
+        case kTypeMoney: {
+            const bool negative = (v.header >> 14) & 1;
+            start(t, negative, negative ? kFixedNegative : 0);
+            return raw(&v.w1, 12);
+        }
+        case kTypeIssue:
+            start(t, false);
+            return symbol(v.w2);
+        case kTypeBitset:
+            return bitset_record(v);
+        case kTypeMap:
+            return map_record(v);
+        case kTypeObject:
+            return object_record(v);
+        case kTypeError:
+            return error_record(v);
+        case kTypeFunction:
+            return function_record(v);
+        case kTypeNative:
+        case kTypeAction:
+            start(t, false);
+            num(v.w1);
+            return write_spec(Cell{kTypeBlock, 0, v.w2, 0});
+        case kTypeOp: {
+            const uint8_t inner = native::op_type(&v);
+            if (inner == kTypeRoutine) no_codec(v);
+            start(t, false, static_cast<uint32_t>(inner) << 16);
+            Cell fn = v;
+            fn.header = inner;
+            return write_in_place(fn);
+        }
+        default:
+            no_codec(v); // routine!, triple!, handle!, port!, event!, image!, context!
+        }
+    }
+
+    void number(const Cell& v) {
+        const uint8_t t = cell::type(&v);
+        double d;
+        std::memcpy(&d, &v.w2, 8);
+        if (fixed_) {
+            // The double lies at a multiple of 8 bytes: a zero word (skipped) pads before it.
+            if (records_.size() % 8 != 0) u32(0);
+            start(t, false);
+            return u32(v.w3), u32(v.w2);
+        }
+        bool short_form = false;
+        int32_t n = 0;
+        if (t == kTypePercent) {
+            if (d >= -21474836.0 && d <= 21474836.0) {
+                const double scaled = d * 100.0;
+                n = static_cast<int32_t>(scaled < 0 ? scaled - 0.5 : scaled + 0.5);
+                short_form = n / 100.0 == d;
+            }
+        } else if (d >= -2147483000.0 && d <= 2147483000.0) {
+            n = static_cast<int32_t>(d);
+            short_form = static_cast<double>(n) == d;
+        }
+        if (n == 0 && std::signbit(d)) short_form = false; // -0.0 keeps its sign
+        start(t, short_form);
+        if (short_form) return zigzag(n);
+        u32(v.w2), u32(v.w3);
+    }
+
+    // The head of a series record: the type, the index (compact: only when not 0, with the
+    // flag), and for a node written before the reference path; answers whether the content
+    // is still to write.
+    bool series_head(const Cell& v, uint8_t t, uint32_t bits = 0) {
+        const auto* p = seen(v.w2);
+        const uint32_t index = std::min(v.w1, memory::buffer(v.w2)->length());
+        start(t, index != 0, bits, p != nullptr);
+        if (fixed_)
+            u32(index);
+        else if (index != 0)
+            varint(index);
+        if (p) {
+            write_path(*p);
+            return false;
+        }
+        remember(v.w2);
+        return true;
+    }
+
+    void block_record(const Cell& v) {
+        if (!series_head(v, cell::type(&v))) return;
+        const uint32_t n = length_of(v.w2);
+        num(n);
+        enter();
+        for (uint32_t k = 0; k < n; ++k) write(cells_of(v.w2)[k]);
+        leave();
+    }
+
+    void raw_series(const Cell& v) {
+        const uint8_t t = cell::type(&v);
+        memory::Buffer* b = memory::buffer(v.w2);
+        const uint32_t unit = b->unit(), units = b->length();
+        if (!series_head(v, t, unit << 8)) return;
+        if (t == kTypeBinary) {
+            num(units);
+        } else if (t == kTypeVector) {
+            if (fixed_) {
+                u32(units);
+                u32(v.w3);
+            } else {
+                byte(v.w3 << 2 | log2_unit(unit));
+                varint(units);
+            }
+        } else {
+            fixed_ ? u32(units) : varint(units << 2 | log2_unit(unit));
+        }
+        raw(b->at_head(), units * unit);
+    }
+
+    void bitset_record(const Cell& v) {
+        memory::Buffer* b = memory::buffer(v.w2);
+        const auto* p = seen(v.w2);
+        const bool complemented = (b->flags & bitset::kFlagComplement) != 0;
+        start(kTypeBitset, complemented, complemented ? kFixedComplement : 0, p != nullptr);
+        if (p) return write_path(*p);
+        remember(v.w2);
+        num(b->length());
+        raw(b->at_head(), b->length());
+    }
+
+    void map_record(const Cell& v) {
+        const auto* p = seen(v.w2);
+        start(kTypeMap, false, 0, p != nullptr);
+        if (p) return write_path(*p);
+        remember(v.w2);
+        const uint32_t n = length_of(v.w2);
+        uint32_t live = 0;
+        for (uint32_t k = 0; k + 1 < n; k += 2)
+            if (cells_of(v.w2)[k + 1].header != 0) ++live;
+        num(2 * live);
+        enter();
+        for (uint32_t k = 0; k + 1 < n; k += 2) {
+            const Cell key = cells_of(v.w2)[k], value = cells_of(v.w2)[k + 1];
+            if (value.header == 0) continue; // a removed entry
+            write(key);
+            write(value);
+        }
+        leave();
+    }
+
+    // A word keeps its binding when its context belongs to an object! or function!, or to
+    // an error! written before; any other word is written as global.
+    void word_record(const Cell& w) {
+        const uint8_t t = cell::type(&w);
+        const uint32_t ctx = w.w1;
+        const bool own = ctx != 0 && ctx != context::global;
+        const Cell owner = own ? *context::owner_of(ctx) : Cell{};
+        const uint8_t owner_type = cell::type(&owner);
+        const auto* p = own && (owner_type == kTypeObject || owner_type == kTypeFunction ||
+                                owner_type == kTypeError)
+                            ? seen(ctx)
+                            : nullptr;
+        if (!p && owner_type != kTypeObject && owner_type != kTypeFunction) {
+            start(t, false, kFixedGlobal);
+            symbol(w.w2);
+            if (fixed_) u32(w.w3);
+            return;
+        }
+        start(t, true, 0, p != nullptr);
+        symbol(w.w2);
+        snum(static_cast<int32_t>(w.w3));
+        if (p) return write_path(*p);
+        // The owner comes inline, at the word's own position.
+        Cell inline_owner = owner;
+        inline_owner.header &= ~cell::kNewLine;
+        write_in_place(inline_owner);
+    }
+
+    void context_record(uint32_t ctx) {
+        const uint32_t n = context::word_count(ctx);
+        const bool on_stack = context::on_stack(ctx);
+        bool any_set = false;
+        for (uint32_t k = 0; k < n && !on_stack; ++k) {
+            const Cell* s = context::slot(ctx, static_cast<int32_t>(k));
+            if (s && cell::type(s) != kTypeUnset) any_set = true;
+        }
+        const bool option = (context::cell_of(ctx)->header & context::kFlagObject) != 0;
+        const auto kind = static_cast<uint32_t>(context::kind_of(ctx));
+        start(kTypeContext, false,
+              kind << 26 | (option ? 1u << 28 : 0) | (on_stack ? 1u << 29 : 0) |
+                  (any_set ? 1u << 30 : 0));
+        if (!fixed_)
+            byte(kind | (on_stack ? kContextOnStack : 0) | (option ? kContextOption : 0) |
+                 (any_set ? kContextValues : 0));
+        num(n);
+        for (uint32_t k = 0; k < n; ++k) symbol(context::words(ctx)[k].w2);
+        if (!any_set) return;
+        enter();
+        for (uint32_t k = 0; k < n; ++k) {
+            const Cell* s = context::slot(ctx, static_cast<int32_t>(k));
+            write(s ? *s : Cell{kTypeUnset, 0, 0, 0});
+        }
+        leave();
+    }
+
+    void object_record(const Cell& o) {
+        const uint32_t ctx = o.w1;
+        const auto* p = ctx == context::global ? nullptr : seen(ctx);
+        const bool handlers = o.w3 != 0;
+        start(kTypeObject, handlers && !p, handlers && !p ? kFixedHandlers : 0, p != nullptr);
+        if (p) return write_path(*p);
+        if (ctx != context::global) remember(ctx);
+        snum(static_cast<int32_t>(o.w2));
+        if (handlers) {
+            snum(static_cast<int32_t>(cells_of(o.w3)[0].w2) >> 16);
+            snum(static_cast<int32_t>(cells_of(o.w3)[1].w2) >> 16);
+        }
+        context_record(ctx);
+    }
+
+    // Always in full; words bound to its context that come later refer to it.
+    void error_record(const Cell& e) {
+        start(kTypeError, false);
+        const uint32_t ctx = e.w1;
+        num(context::slot(ctx, error::kCode)->w2);
+        remember(ctx);
+        enter();
+        for (uint32_t f = error::kArg1; f <= error::kStack; ++f)
+            write(*context::slot(ctx, static_cast<int32_t>(f)));
+        leave();
+    }
+
+    void function_record(const Cell& fn) {
+        const uint32_t ctx = fn.w1;
+        const auto* p = seen(ctx);
+        const Cell body = body_of(fn);
+        if (!p && cell::type(&body) != kTypeBlock) no_codec(fn);
+        start(kTypeFunction, false, 0, p != nullptr);
+        if (p) return write_path(*p);
+        remember(ctx);
+        num(length_of(fn.w2));
+        num(length_of(body.w2) - std::min(body.w1, length_of(body.w2)));
+        context_record(ctx);
+        // The spec at position 0 (from its head, no new-line marker), the body at 1.
+        enter();
+        write(spec_of(fn));
+        write(body);
+        leave();
+    }
+
+    // A native's spec: written in full and not remembered (no path leads into it here).
+    void write_spec(const Cell& spec) {
+        start(kTypeBlock, false);
+        if (fixed_) u32(0);
+        const uint32_t n = length_of(spec.w2);
+        num(n);
+        enter();
+        for (uint32_t k = 0; k < n; ++k) write(cells_of(spec.w2)[k]);
+        leave();
+    }
+
+    bool fixed_;
+    bool new_line_ = false;
+    std::string records_;
+    std::vector<uint32_t> symbols_;
+    std::vector<uint32_t> offsets_;
+    std::unordered_map<uint32_t, uint32_t> symbol_index_;
+    std::string strings_;
+    std::unordered_map<uint32_t, std::vector<uint32_t>> map_;
+    std::vector<uint32_t> path_;
+    uint32_t position_ = 0;
+    uint32_t depth_ = 0;
+};
+
+[[noreturn]] void invalid_data(const Cell* payload) {
+    Cell none_value{kTypeNone, 0, 0, 0};
+    error::fire(error::kScript, error::script::invalid_data, {payload ? payload : &none_value});
+}
+
+} // namespace
+
+uint32_t decode(const uint8_t* data, uint32_t length, const Cell* target, const Cell* payload) {
+    if (length <= 10 || std::memcmp(data, kMagic, 6) != 0) invalid_data(payload);
+    const uint8_t flags = data[7];
+    std::vector<uint8_t> body;
+    uint32_t offset = 0;
+    if (flags & kFlagCompressed) {
+        const lz::Status status = lz::decompress(data + 8, length - 8, body);
+        if (status == lz::Status::no_memory)
+            error::fire(error::kInternal, error::internal::no_memory);
+        if (status != lz::Status::ok) invalid_data(payload);
+    } else {
+        body.assign(data, data + length);
+        offset = 8;
+    }
+    const bool fixed = (flags & kFlagCompact) == 0;
+    if (fixed && body.size() - offset < 8) invalid_data(payload);
+    const uint32_t before = length_of(target->w2);
+    codec_mode = true;
+    Decoder decoder(body, offset, target);
+    decoder.body((flags & kFlagSymbols) != 0, fixed);
+    return length_of(target->w2) - before;
+}
+
+namespace {
+
+Cell* encode(const Cell* value, bool fixed) {
+    codec_mode = true;
+    std::string out;
+    {
+        // Nothing allocates while the records are written: node ids stay as they are.
+        NoCollectScope hold;
+        Encoder encoder(fixed);
+        encoder.root(value);
+        out = encoder.data();
+    }
+    return binary::load(reinterpret_cast<const uint8_t*>(out.data()),
+                        static_cast<uint32_t>(out.size()));
+}
+
+} // namespace
+
+Cell* encode_compact(const Cell* value) {
+    return encode(value, false);
+}
+
+Cell* encode_fixed(const Cell* value) {
+    return encode(value, true);
+}
+
+} // namespace zanbin
