@@ -276,6 +276,13 @@ Status has(const int32_t*) {
 
 // --- get and set -----------------------------------------------------------------------------
 
+// The value slot of a bound word, or null when its context has no such word.
+const Cell* bound_value(const Cell* w) {
+    const int32_t index = w->w3 != word::kUnresolved ? static_cast<int32_t>(w->w3)
+                                                     : context::find_word(w->w1, w->w2, true);
+    return index >= 0 ? context::slot(w->w1, index) : nullptr;
+}
+
 Status get(const int32_t* refs) {
     Cell* a = arg(0);
     const bool any = ref_on(refs, 0);
@@ -291,10 +298,11 @@ Status get(const int32_t* refs) {
         actions::call<action::slot::reflect>(a, static_cast<int32_t>(words::symbol.values));
         return Status::normal;
     }
-    const Cell* value = interp::value_of(a);
-    if (cell::type(value) == kTypeUnset && !any)
+    // An unbound word raises; a word whose context lacks it reads as unset.
+    const Cell* value = a->w1 == 0 ? interp::value_of(a) : bound_value(a);
+    if ((!value || cell::type(value) == kTypeUnset) && !any)
         error::fire(error::kScript, error::script::no_value, {a});
-    *a = *value;
+    *a = value ? *value : Cell{kTypeUnset, 0, 0, 0};
     return Status::normal;
 }
 
@@ -360,14 +368,8 @@ Status set(const int32_t* refs) {
 
 Status value_q(const int32_t*) {
     Cell* a = arg(0);
-    bool has = false;
-    if (a->w1 != 0) {
-        const int32_t index = a->w3 != word::kUnresolved ? static_cast<int32_t>(a->w3)
-                                                         : context::find_word(a->w1, a->w2, true);
-        const Cell* v = index >= 0 ? context::slot(a->w1, index) : nullptr;
-        has = v && cell::type(v) != kTypeUnset;
-    }
-    logic::make_at(a, has);
+    const Cell* v = a->w1 != 0 ? bound_value(a) : nullptr;
+    logic::make_at(a, v && cell::type(v) != kTypeUnset);
     return Status::normal;
 }
 
