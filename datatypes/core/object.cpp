@@ -407,19 +407,18 @@ bool inherit_from(const Cell* target, const Cell* source) {
 }
 
 void rebind_function(Cell* function, uint32_t context) {
-    GcRoot fn(*function), ctx(context);
-    const Cell body = memory::buffer(function->w3)->cells()[0];
-    if (cell::type(&body) != kTypeBlock)
-        error::fire(error::kScript, error::script::bad_func_def, {&fn.cell()});
+    GcRoot ctx(context);
+    if (cell::type(memory::buffer(function->w3)->cells()) != kTypeBlock)
+        error::fire(error::kScript, error::script::bad_func_def, {function});
     Cell* const base = stack::top;
     Cell* spec = stack::push(Cell{kTypeBlock, 0, function->w2, 0});
+    Cell* body = stack::push(memory::buffer(function->w3)->cells()[0]);
     Cell* locals = stack::push(*function);
+    const uint32_t flags = function->header & (function::kTraceFlag | function::kNoTraceFlag);
     context::clone(locals, context::kFunction);
-    Cell* held = stack::push(body);
-    Cell* copy = block::copy_series(held, true, true);
+    Cell* copy = block::copy_series(body, true, true);
     context::bind_deep(copy, ctx.node(), true);
     context::bind_deep(copy, locals->w1, false);
-    const uint32_t flags = fn.cell().header & (function::kTraceFlag | function::kNoTraceFlag);
     function::build(spec, copy, flags, locals->w1);
     *function = stack::top[-1];
     // A rebuilt method runs interpreted, whatever the one it was made from did.
