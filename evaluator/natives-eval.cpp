@@ -92,19 +92,18 @@ struct DoRefinements {
 Status do_code(Cell* code, Cell* position) {
     if (!position) return interp::do_block(code);
     uint32_t i = code->w1;
-    Cell next = *code;
     if (i >= length_of(code->w2)) {
-        context::set_word(position, &next);
+        Cell* rest = stack::push(*code);
+        context::set_word(position, rest);
         stack::set_last_keep(Cell{kTypeUnset, 0, 0, 0});
         return Status::normal;
     }
     Status s = interp::eval_next(code, &i);
     if (s != Status::normal) return s;
-    const Cell value = stack::top[-1];
-    next = *code;
-    next.w1 = i;
-    context::set_word(position, &next);
-    stack::set_last_keep(value);
+    Cell* rest = stack::push(*code);
+    rest->w1 = i;
+    context::set_word(position, rest);
+    stack::set_last_keep(rest[-1]);
     return Status::normal;
 }
 
@@ -118,7 +117,8 @@ Status do_single(const Cell* value) {
 
 // A script file or URL goes to the library's script runner, `do-file` (with /args when given).
 Status do_file(Cell* file, Cell* args) {
-    const Cell* fn = context::value_cell(symbol::make("do-file"), context::global);
+    const uint32_t name = symbol::make("do-file");
+    const Cell* fn = context::value_cell(name, context::global);
     if (!fn || cell::type(fn) != kTypeFunction)
         error::fire(error::kInternal, error::internal::not_done);
     Cell* runner = stack::push(*fn);

@@ -168,14 +168,19 @@ namespace {
 
 // Adds a word to the locals unless it is known; `known` and `locals` are blocks on the stack.
 void add_local(const Cell* c, Cell* known, Cell* locals) {
-    Cell w = *c;
-    w.header = kTypeWord;
+    // On the data stack, so that the word's context node follows a collection.
+    Cell* w = stack::push(*c);
+    w->header = kTypeWord;
     for (uint32_t k = 0; k < length_of(known->w2); ++k) {
         const Cell* e = cells_of(known->w2) + k;
-        if (cell::type(e) == kTypeWord && canonical(e) == canonical(&w)) return;
+        if (cell::type(e) == kTypeWord && canonical(e) == canonical(w)) {
+            stack::pop(1);
+            return;
+        }
     }
-    block::append_copy(known, &w);
-    block::append_copy(locals, &w);
+    block::append_copy(known, w);
+    block::append_copy(locals, w);
+    stack::pop(1);
 }
 
 void collect_deep(const Cell* body, Cell* known, Cell* locals) {
@@ -192,15 +197,15 @@ void collect_deep(const Cell* body, Cell* known, Cell* locals) {
             const bool each = s == symbol::resolve(words::symbol.foreach) ||
                               s == symbol::resolve(words::symbol.remove_each);
             const bool repeat = s == symbol::resolve(words::symbol.repeat);
-            const Cell next = cells_of(root.cell().w2)[k + 1];
-            const uint8_t nt = cell::type(&next);
+            GcRoot next(cells_of(root.cell().w2)[k + 1]);
+            const uint8_t nt = cell::type(&next.cell());
             if (each && nt == kTypeBlock) {
-                for (uint32_t a = next.w1; a < length_of(next.w2); ++a) {
-                    const Cell w = cells_of(next.w2)[a];
+                for (uint32_t a = next.cell().w1; a < length_of(next.cell().w2); ++a) {
+                    const Cell w = cells_of(next.cell().w2)[a];
                     if (is_arg_word(cell::type(&w))) add_local(&w, known, locals);
                 }
             } else if ((each || repeat) && (nt == kTypeWord || nt == kTypeSetWord)) {
-                add_local(&next, known, locals);
+                add_local(&next.cell(), known, locals);
             }
         }
     }
@@ -300,14 +305,18 @@ int32_t mold(Cell* value, Cell* string, bool, bool all, bool flat, Cell* part, i
              int32_t indent) {
     const bool routine = cell::type(value) == kTypeRoutine;
     string::concatenate_cstring(string, routine ? "routine " : "func ");
-    Cell spec{kTypeBlock, 0, value->w2, 0};
-    limit = block::mold(&spec, string, false, all, flat, part, limit - (routine ? 8 : 5), indent);
-    Cell body = cells_of(value->w3)[0];
-    if (cell::type(&body) != kTypeBlock) {
+    // Spec and body wait on the data stack: molding allocates.
+    Cell* spec = stack::push(Cell{kTypeBlock, 0, value->w2, 0});
+    Cell* body = stack::push(cells_of(value->w3)[0]);
+    limit = block::mold(spec, string, false, all, flat, part, limit - (routine ? 8 : 5), indent);
+    if (cell::type(body) != kTypeBlock) {
         string::concatenate_cstring(string, " none");
-        return limit - 5;
+        limit -= 5;
+    } else {
+        limit = block::mold(body, string, false, all, flat, part, limit, indent);
     }
-    return block::mold(&body, string, false, all, flat, part, limit, indent);
+    stack::top = spec;
+    return limit;
 }
 
 int32_t compare(Cell* value, Cell* other, int32_t op) {
