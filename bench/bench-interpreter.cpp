@@ -3,7 +3,8 @@
 // - recursive fib 30, once as an either expression and once with return;
 // - a while loop of 10,000,000 integer additions;
 // - a 1,000,000-character string built by appending characters;
-// - a 1,000,000-call loop of a two-argument user function.
+// - a 1,000,000-call loop of a two-argument user function;
+// - 1,000,000 objects made from a three-field prototype, one field of each read.
 // The programs are bench/interp/NAME.zan, .py and .lua. Run from the build folder; the zan
 // executable is looked for next to this one.
 #include <benchmark/benchmark.h>
@@ -18,8 +19,8 @@
 
 namespace {
 
-const char* const kPrograms[] = {"fib-either", "fib-return", "while-add", "string-append",
-                                 "call-loop"};
+const char* const kPrograms[] = {"fib-either",    "fib-return", "while-add",
+                                 "string-append", "call-loop",  "object-make"};
 
 std::string zan_exe;
 std::string programs;

@@ -238,7 +238,8 @@ struct Call {
     const Cell* path;    // the path naming the call (on the data stack), or null
     uint32_t path_index; // the first refinement element of the path
     bool infix;
-    uint32_t preset = 0; // arguments already in place after the function value
+    uint32_t preset = 0;  // arguments already in place after the function value
+    bool literal = false; // apply: each argument is the next value as it is
 };
 
 void check_type(const Cell* value, const Cell* typeset, const Cell* word) {
@@ -263,6 +264,10 @@ Status fetch_arg(Call& c, const Cell& ts, const Cell& word) {
         Cell name;
         stack::get_call(&name);
         error::fire(error::kScript, error::script::no_arg, {&name, &word});
+    }
+    if (c.literal) {
+        stack::push(*code_at(c.code, i++));
+        return Status::normal;
     }
     if (!(ts.header & (kLitArg | kGetArg))) return eval_expr(c.code, i, c.infix, false);
     const Cell v = *code_at(c.code, i++);
@@ -921,8 +926,13 @@ Cell trace_body(const Cell* function) {
 
 const lexer::TraceServices kTraceServices{call_trace, trace_body};
 
-// Per-object function copies are not made: a derived object's fields share their functions.
+// A method of a derived object is rebuilt by the object module itself.
 const object::Evaluator kObjectHooks{do_object_spec, call_object_handler, nullptr};
+
+// sort's comparator: the frame is on the data stack, as for a change handler.
+void call_comparator(const Cell* function) {
+    call_object_handler(function, words::word.compare_callback, 0, 0);
+}
 
 } // namespace
 
@@ -1022,6 +1032,24 @@ Cell call_values(const Cell* function, const Cell* values, uint32_t count) {
     stack::top = base;
     status_to_error(s);
     return value;
+}
+
+Status call_with(const Cell* function, const Cell* values, const Cell* refinements) {
+    Cell* fn = stack::push(*function);
+    if (cell::type(fn) == kTypeOp) fn->header = (fn->header >> 16) & 0xFF;
+    uint32_t i = values->w1;
+    Call c{fn, values, &i, refinements, refinements ? refinements->w1 : 0, false};
+    c.literal = true;
+    return call(c, words::word.anon);
+}
+
+Status set_path(const Cell* path, const Cell* value) {
+    Cell* p = stack::push(*path);
+    stack::push(*value);
+    uint32_t unused = 0;
+    Status s = eval_path(nullptr, unused, p, kPathSet);
+    stack::top = p;
+    return s;
 }
 
 Status get_path(const Cell* path) {
@@ -1156,6 +1184,7 @@ void init() {
     error::set_fire_hook(on_fire);
     error::set_calls(&kCalls);
     object::set_evaluator(&kObjectHooks);
+    block::set_function_caller(call_comparator);
     lexer::set_trace_services(&kTraceServices);
 }
 

@@ -76,6 +76,15 @@ Cell call_values(const Cell* function, const Cell* values, uint32_t count);
 // collect and run user code.
 Status call_pushed(const Cell* function, const Cell* name, Cell* arguments, uint32_t count);
 
+// Calls a function value with the arguments in `values` (a block on the data stack), each the
+// next value as it is: the required arguments in spec order, then the arguments of the
+// refinements that the words of `refinements` (a block on the data stack, or null) turn on,
+// in that order. Pushes the result. May collect and run user code.
+Status call_with(const Cell* function, const Cell* values, const Cell* refinements);
+
+// Sets the value at the end of a path (set-path evaluation). May collect and run user code.
+Status set_path(const Cell* path, const Cell* value);
+
 // Evaluates a path in get mode (no call) and pushes the value.
 Status get_path(const Cell* path);
 

@@ -3,18 +3,60 @@
 #include "datatypes/core/context.h"
 #include "datatypes/core/function.h"
 #include "datatypes/core/logic.h"
+#include "datatypes/core/none.h"
+#include "datatypes/core/object.h"
+#include "datatypes/core/series.h"
+#include "datatypes/core/symbol.h"
 #include "datatypes/core/word.h"
 #include "datatypes/more/error-ids.h"
+#include "datatypes/more/map.h"
+#include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
+#include "loading/lexer.h"
 #include "runtime-core/memory.h"
+#include "runtime-core/runtime.h"
 #include "runtime-core/support.h"
+#include "runtime-core/throw.h"
 #include "runtime-core/words.h"
 
 namespace natives {
 
 using interp::Status;
+
+namespace {
+
+inline Cell* cells_of(uint32_t node) {
+    return memory::buffer(node)->cells();
+}
+inline uint32_t length_of(uint32_t node) {
+    return memory::buffer(node)->length();
+}
+inline Cell* arg(int i) {
+    return stack::arguments + i;
+}
+
+bool is_function_value(uint8_t t) {
+    return t == kTypeFunction || t == kTypeNative || t == kTypeAction || t == kTypeOp ||
+           t == kTypeRoutine;
+}
+
+// Clears the new-line marker of every cell of a block from its index.
+void clear_new_lines(const Cell* block) {
+    for (uint32_t k = block->w1; k < length_of(block->w2); ++k)
+        cell::clear_new_line(cells_of(block->w2) + k);
+}
+
+// Inserts `value` (its cells when `spread`, else the value as one) into `out` at its position
+// through out's own insert, so that a hash! keeps its index; `out` becomes the position after
+// the insertion. May collect.
+void insert_into(Cell* out, Cell* value, bool spread) {
+    Cell* at = actions::call<action::slot::insert>(out, value, -1, !spread, 1, false);
+    *out = *at;
+}
+
+} // namespace
 
 Status reduce_block(const Cell* block) {
     Cell* code = stack::push(*block);
@@ -26,6 +68,7 @@ Status reduce_block(const Cell* block) {
     const auto count = static_cast<int32_t>(stack::top - (code + 1));
     Cell* out = block::push_new(count);
     for (Cell* v = code + 1; v < out; ++v) block::append_copy(out, v);
+    clear_new_lines(out);
     *code = *out;
     stack::top = code + 1;
     return Status::normal;
@@ -33,57 +76,178 @@ Status reduce_block(const Cell* block) {
 
 namespace {
 
-inline Cell* arg(int i) {
-    return stack::arguments + i;
+// --- do -----------------------------------------------------------------------------------------
+
+struct DoRefinements {
+    bool expand, trace;
+    Cell* args;     // /args value or null
+    Cell* position; // /next word or null
+    explicit DoRefinements(const int32_t* refs)
+        : expand(ref_on(refs, 0)), trace(ref_on(refs, 3)), args(ref_arg(refs, 1)),
+          position(ref_arg(refs, 2)) {}
+};
+
+// Evaluates a block (a cell of the frame): the whole of it, or with a /next word one
+// expression, the word then holding the block after it.
+Status do_code(Cell* code, Cell* position) {
+    if (!position) return interp::do_block(code);
+    uint32_t i = code->w1;
+    if (i >= length_of(code->w2)) {
+        Cell* rest = stack::push(*code);
+        context::set_word(position, rest);
+        stack::set_last_keep(Cell{kTypeUnset, 0, 0, 0});
+        return Status::normal;
+    }
+    Status s = interp::eval_next(code, &i);
+    if (s != Status::normal) return s;
+    Cell* rest = stack::push(*code);
+    rest->w1 = i;
+    context::set_word(position, rest);
+    stack::set_last_keep(rest[-1]);
+    return Status::normal;
 }
 
-Status do_(const int32_t* refs) {
+// A value that is not code runs as a block holding it alone: a word calls its function, a path
+// is evaluated as a path, anything else is itself.
+Status do_single(const Cell* value) {
+    Cell* wrap = block::push_new(1);
+    block::append_copy(wrap, value);
+    return interp::do_block(wrap);
+}
+
+// A script file or URL goes to the library's script runner, `do-file` (with /args when given).
+Status do_file(Cell* file, Cell* args) {
+    const uint32_t name = symbol::make("do-file");
+    const Cell* fn = context::value_cell(name, context::global);
+    if (!fn || cell::type(fn) != kTypeFunction)
+        error::fire(error::kInternal, error::internal::not_done);
+    Cell* runner = stack::push(*fn);
+    Cell* values = block::push_new(2);
+    block::append_copy(values, file);
+    Cell* refs = block::push_new(1);
+    if (args) {
+        block::append_copy(values, args);
+        word::push_new(symbol::make("args"));
+        block::append_copy(refs, stack::top - 1);
+    }
+    Status s = interp::call_with(runner, values, refs);
+    if (s == Status::normal) stack::set_last_keep(stack::top[-1]);
+    return s;
+}
+
+Status do_(const int32_t* raw) {
+    const DoRefinements r(raw);
+    // The tracer and the preprocessor come with the interpreter's and library's own work.
+    if (r.trace || r.expand) error::fire(error::kInternal, error::internal::not_done);
     Cell* a = arg(0);
     switch (cell::type(a)) {
     case kTypeBlock:
-    case kTypeParen: {
-        Cell* position = ref_arg(refs, 2);
-        if (!position) return interp::do_block(a);
-        // do/next: one expression; the word gets the position after it.
-        uint32_t i = a->w1;
-        if (i >= memory::buffer(a->w2)->length()) {
-            Cell end = *a;
-            context::set_word(position, &end);
-            a->header = kTypeUnset;
-            return Status::normal;
-        }
-        Status s = interp::eval_next(a, &i);
-        if (s != Status::normal) return s;
-        Cell next = *a;
-        next.w1 = i;
-        Cell value = stack::top[-1];
-        context::set_word(position, &next);
-        *arg(0) = value;
+    case kTypeParen:
+    case kTypeHash:
+        cell::set_type(a, kTypeBlock);
+        return do_code(a, r.position);
+    case kTypeString: {
+        Cell* loaded = stack::push_cell();
+        lexer::load_string(loaded, a, -1, lexer::ScanMode{}, nullptr, nullptr, nullptr);
+        *a = *loaded;
+        stack::top = loaded;
+        return do_code(a, r.position);
+    }
+    case kTypeFile:
+    case kTypeUrl:
+        return do_file(a, r.args);
+    case kTypeError:
+        interp::error_value = *a;
+        runtime::throw_code(runtime::kThrowError);
         return Status::normal;
-    }
-    case kTypePath:
-    case kTypeGetPath: {
-        Status s = interp::get_path(a);
-        if (s == Status::normal) *a = stack::top[-1];
-        return s;
-    }
     default:
-        return Status::normal;
+        return do_single(a);
     }
 }
 
-Status reduce(const int32_t*) {
-    if (cell::type(arg(0)) != kTypeBlock && cell::type(arg(0)) != kTypeParen) return Status::normal;
-    Status s = reduce_block(arg(0));
-    if (s == Status::normal) *arg(0) = stack::top[-1];
+// --- reduce and compose ----------------------------------------------------------------------
+
+Status reduce(const int32_t* refs) {
+    Cell* a = arg(0);
+    Cell* out = ref_arg(refs, 0);
+    const uint8_t t = cell::type(a);
+    Status s = Status::normal;
+    if (t == kTypeBlock || t == kTypeParen) {
+        s = reduce_block(a);
+    } else if (is_function_value(t)) {
+        stack::push(*a);
+    } else {
+        Cell* wrap = block::push_new(1);
+        block::append_copy(wrap, a);
+        s = interp::eval_block(wrap);
+    }
+    if (s != Status::normal) return s;
+    if (!out) {
+        stack::set_last_keep(stack::top[-1]);
+        return s;
+    }
+    Cell* value = stack::push(stack::top[-1]);
+    insert_into(out, value, t == kTypeBlock || t == kTypeParen);
+    stack::set_last_keep(*out);
     return s;
 }
+
+// Pushes a copy of the block (a cell on the data stack) in which every non-empty paren is
+// replaced by its value: nothing for unset, the values of a block unless `only`, else the value
+// itself; nested blocks are composed too with `deep`. May collect and run user code.
+Status compose_block(const Cell* block, bool deep, bool only) {
+    Cell* result = block::push_new(block::length_from_index(block));
+    for (uint32_t k = block->w1; k < length_of(block->w2); ++k) {
+        Cell* item = stack::push(cells_of(block->w2)[k]);
+        const uint8_t t = cell::type(item);
+        if (t == kTypeParen && item->w1 < length_of(item->w2)) {
+            Status s = interp::eval_block(item);
+            if (s != Status::normal) return s;
+            Cell* value = stack::top - 1;
+            const uint8_t vt = cell::type(value);
+            if (vt == kTypeBlock && !only)
+                block::append_cells(result, value);
+            else if (vt != kTypeUnset)
+                block::append_copy(result, value);
+        } else if (t == kTypeBlock && deep) {
+            Status s = compose_block(item, deep, only);
+            if (s != Status::normal) return s;
+            Cell* composed = stack::top - 1;
+            composed->header = item->header; // the nested block keeps its new-line marker
+            block::append_copy(result, composed);
+        } else {
+            block::append_copy(result, item);
+        }
+        stack::top = result + 1;
+    }
+    return Status::normal;
+}
+
+Status compose(const int32_t* refs) {
+    Cell* a = arg(0);
+    if (cell::type(a) != kTypeBlock) {
+        Cell* expected = datatype::push(kTypeBlock);
+        Cell* got = datatype::push(cell::type(a));
+        error::fire(error::kScript, error::script::expect_val, {expected, got});
+    }
+    Status s = compose_block(a, ref_on(refs, 0), ref_on(refs, 1));
+    if (s != Status::normal) return s;
+    if (Cell* out = ref_arg(refs, 2)) {
+        insert_into(out, stack::top - 1, true);
+        stack::set_last_keep(*out);
+    } else {
+        stack::set_last_keep(stack::top[-1]);
+    }
+    return s;
+}
+
+// --- Function makers -------------------------------------------------------------------------
 
 // Makes a function from the spec and body cells given and makes it the result.
 Status make_function(Cell* spec, Cell* body) {
     const uint32_t flags = function::validate_spec(spec);
     function::build(spec, body, flags);
-    *stack::arguments = stack::top[-1];
+    stack::set_last_keep(stack::top[-1]);
     return Status::normal;
 }
 
@@ -110,68 +274,294 @@ Status has(const int32_t*) {
     return make_function(spec, arg(1));
 }
 
+// --- get and set -----------------------------------------------------------------------------
+
+// The value slot of a bound word, or null when its context has no such word.
+const Cell* bound_value(const Cell* w) {
+    const int32_t index = w->w3 != word::kUnresolved ? static_cast<int32_t>(w->w3)
+                                                     : context::find_word(w->w1, w->w2, true);
+    return index >= 0 ? context::slot(w->w1, index) : nullptr;
+}
+
 Status get(const int32_t* refs) {
     Cell* a = arg(0);
-    if (cell::type(a) == kTypePath || cell::type(a) == kTypeGetPath ||
-        cell::type(a) == kTypeLitPath || cell::type(a) == kTypeSetPath) {
+    const bool any = ref_on(refs, 0);
+    if (series::is_any_path(cell::type(a))) {
         Status s = interp::get_path(a);
-        if (s == Status::normal) *a = stack::top[-1];
+        if (s != Status::normal) return s;
+        if (!any && cell::type(stack::top - 1) == kTypeUnset)
+            error::fire(error::kScript, error::script::no_value, {a});
+        stack::set_last_keep(stack::top[-1]);
         return s;
     }
-    const Cell* value = interp::value_of(a);
-    if (cell::type(value) == kTypeUnset && !ref_on(refs, 0))
+    if (cell::type(a) == kTypeObject) {
+        actions::call<action::slot::reflect>(a, static_cast<int32_t>(words::symbol.values));
+        return Status::normal;
+    }
+    // An unbound word raises; a word whose context lacks it reads as unset.
+    const Cell* value = a->w1 == 0 ? interp::value_of(a) : bound_value(a);
+    if ((!value || cell::type(value) == kTypeUnset) && !any)
         error::fire(error::kScript, error::script::no_value, {a});
-    *a = *value;
+    *a = value ? *value : Cell{kTypeUnset, 0, 0, 0};
     return Status::normal;
 }
 
-Status set(const int32_t* refs) {
-    Cell* a = arg(0);
-    if (cell::type(arg(1)) == kTypeUnset && !ref_on(refs, 0))
-        error::fire(error::kScript, error::script::need_value, {a});
-    if (cell::type(a) == kTypeBlock) {
-        const uint32_t n = memory::buffer(a->w2)->length();
-        for (uint32_t k = a->w1, v = 0; k < n; ++k) {
-            Cell w = memory::buffer(a->w2)->cells()[k];
-            Cell* source = arg(1);
-            Cell value = *source;
-            if (cell::type(source) == kTypeBlock && !ref_on(refs, 2)) {
-                const uint32_t at = source->w1 + v++;
-                value = at < memory::buffer(source->w2)->length()
-                            ? memory::buffer(source->w2)->cells()[at]
-                            : Cell{kTypeNone, 0, 0, 0};
-            }
-            if (word::any_word(cell::type(&w))) {
-                Cell* held = stack::push(w);
-                context::set_word(held, &value);
-                stack::pop(1);
-            }
-        }
-    } else {
-        context::set_word(a, arg(1));
+struct SetRefinements {
+    bool any, only, some;
+    explicit SetRefinements(const int32_t* refs)
+        : any(ref_on(refs, 0)), only(ref_on(refs, 2)), some(ref_on(refs, 3)) {}
+};
+
+// set on a block of words: the n-th word takes the n-th value of a series value (unless
+// /only), else every word takes the value. Every value is checked before any word is set.
+void set_many(const Cell* targets, const Cell* value, const SetRefinements& r) {
+    const uint8_t vt = cell::type(value);
+    const bool spread = !r.only && (series::is_any_block(vt));
+    const uint32_t first = targets->w1;
+    const uint32_t n = length_of(targets->w2);
+    auto value_at = [&](uint32_t k) -> Cell {
+        if (!spread) return *value;
+        const uint32_t at = value->w1 + (k - first);
+        return at < length_of(value->w2) ? cells_of(value->w2)[at] : none::value;
+    };
+    for (uint32_t k = first; k < n; ++k) {
+        const Cell* w = cells_of(targets->w2) + k;
+        const uint8_t wt = cell::type(w);
+        if (wt != kTypeWord && wt != kTypeSetWord && wt != kTypeGetWord && wt != kTypeLitWord)
+            error::fire(error::kScript, error::script::invalid_arg, {w});
+        const Cell v = value_at(k);
+        if (!r.any && cell::type(&v) == kTypeUnset)
+            error::fire(error::kScript, error::script::need_value, {w});
     }
-    *a = *arg(1);
+    for (uint32_t k = first; k < length_of(targets->w2); ++k) {
+        Cell* v = stack::push(value_at(k));
+        if (!(r.some && cell::type(v) == kTypeNone)) {
+            Cell* w = stack::push(cells_of(targets->w2)[k]);
+            context::set_word(w, v);
+        }
+        stack::top = v;
+    }
+}
+
+Status set(const int32_t* refs) {
+    const SetRefinements r(refs);
+    Cell* a = arg(0);
+    Cell* value = arg(1);
+    const uint8_t t = cell::type(a);
+    if (t == kTypeBlock) {
+        set_many(a, value, r);
+    } else if (t == kTypeObject) {
+        object::set_values(a, value, r.any, r.only, r.some);
+    } else {
+        if (!r.any && cell::type(value) == kTypeUnset)
+            error::fire(error::kScript, error::script::need_value, {a});
+        if (series::is_any_path(t)) {
+            Status s = interp::set_path(a, value);
+            if (s != Status::normal) return s;
+        } else if (!(r.some && cell::type(value) == kTypeNone)) {
+            context::set_word(a, value);
+        }
+    }
+    *a = *value;
     return Status::normal;
 }
 
 Status value_q(const int32_t*) {
     Cell* a = arg(0);
-    bool has = false;
-    if (a->w1 != 0) {
-        const int32_t index = a->w3 != word::kUnresolved ? static_cast<int32_t>(a->w3)
-                                                         : context::find_word(a->w1, a->w2, true);
-        const Cell* v = index >= 0 ? context::slot(a->w1, index) : nullptr;
-        has = v && cell::type(v) != kTypeUnset;
-    }
-    logic::make_at(a, has);
+    const Cell* v = a->w1 != 0 ? bound_value(a) : nullptr;
+    logic::make_at(a, v && cell::type(v) != kTypeUnset);
     return Status::normal;
 }
 
-Status apply_(const int32_t*) {
-    Cell* f = arg(0);
-    if (cell::type(f) == kTypeWord) *f = *interp::value_of(f);
-    Status s = interp::apply(f, arg(1));
-    if (s == Status::normal) *arg(0) = stack::top[-1];
+// --- Binding ---------------------------------------------------------------------------------
+
+Status bind(const int32_t* refs) {
+    Cell* target = arg(0);
+    const Cell* where = arg(1);
+    const uint32_t ctx = where->w1;
+    if (ctx == 0) error::fire(error::kScript, error::script::not_defined, {where});
+    const bool self = cell::type(where) == kTypeObject;
+    if (cell::type(target) == kTypeBlock) {
+        if (ref_on(refs, 0)) {
+            *target = *block::copy_series(target, true, true);
+            stack::top = target + 1;
+        }
+        context::bind_deep(target, arg(1)->w1, self);
+    } else {
+        context::bind_word(ctx, target);
+    }
+    return Status::normal;
+}
+
+Status in(const int32_t*) {
+    const uint32_t ctx = arg(0)->w1;
+    Cell* w = arg(1);
+    const int32_t index = context::find_word(ctx, w->w2, true);
+    if (index < 0) {
+        none::make_at(arg(0));
+        return Status::normal;
+    }
+    Cell bound = *w;
+    bound.w1 = ctx;
+    bound.w3 = static_cast<uint32_t>(index);
+    *arg(0) = bound;
+    return Status::normal;
+}
+
+Status construct(const int32_t* refs) {
+    Cell* made = object::make_from_block(arg(0), ref_arg(refs, 0), ref_on(refs, 1));
+    stack::set_last_keep(*made);
+    return Status::normal;
+}
+
+Status extend(const int32_t* refs) {
+    Cell* target = arg(0);
+    if (cell::type(target) != kTypeMap) error::fire(error::kInternal, error::internal::not_done);
+    Cell* spec = arg(1);
+    if (cell::type(spec) == kTypeMap) {
+        // The live pairs of a map spec.
+        Cell* pairs = block::push_new(8);
+        for (uint32_t k = 0; k + 1 < length_of(spec->w2); k += 2) {
+            if (cells_of(spec->w2)[k + 1].header == 0) continue;
+            block::append_copy(pairs, cells_of(spec->w2) + k);
+            block::append_copy(pairs, cells_of(spec->w2) + k + 1);
+        }
+        *spec = *pairs;
+    }
+    cell::set_type(spec, kTypeBlock);
+    map::extend(target, spec, ref_on(refs, 0));
+    return Status::normal;
+}
+
+// --- apply -----------------------------------------------------------------------------------
+
+// Walks the spec of a function value (a cell on the data stack): the required arguments, then
+// each refinement with its arguments, up to /local. Reads through the cell, never through a
+// kept address, since arguments are evaluated between steps.
+struct SpecWalk {
+    const Cell* fn;
+    uint32_t k;
+    SpecWalk(const Cell* f, uint32_t from) : fn(f), k(from) {}
+    // The next entry (an argument word or a refinement), or null at the end.
+    const Cell* next() {
+        while (k < length_of(fn->w2)) {
+            const Cell* c = cells_of(fn->w2) + k++;
+            const uint8_t t = cell::type(c);
+            if (t == kTypeWord || t == kTypeLitWord || t == kTypeGetWord) return c;
+            if (t == kTypeRefinement) {
+                if (symbol::resolve(c->w2) == symbol::resolve(refinements::refinement.local->w2))
+                    return nullptr;
+                return c;
+            }
+        }
+        return nullptr;
+    }
+};
+
+// Takes one argument from the block into `values`: a lit- or get-argument as it stands, any
+// other the value of the next expression. With `skip`, the value is passed over unevaluated
+// (nothing is added); with `drop`, evaluated and discarded.
+Status take_arg(Cell* code, uint32_t& i, uint8_t kind, Cell* values, bool skip, bool drop) {
+    if (i >= length_of(code->w2)) {
+        if (!skip && !drop) block::append_copy(values, &none::value);
+        return Status::normal;
+    }
+    if (skip) {
+        ++i;
+        return Status::normal;
+    }
+    if (kind != kTypeWord) {
+        if (!drop) block::append_copy(values, cells_of(code->w2) + i);
+        ++i;
+        return Status::normal;
+    }
+    Status s = interp::eval_next(code, &i);
+    if (s != Status::normal) return s;
+    if (!drop) block::append_copy(values, stack::top - 1);
+    stack::pop(1);
+    return s;
+}
+
+// The function that apply calls: the value itself, a word's value or the value of a path's
+// first word.
+Cell resolve_applied(Cell* f) {
+    Cell value = *f;
+    if (series::is_any_path(cell::type(f))) {
+        if (f->w1 >= length_of(f->w2)) error::fire(error::kScript, error::script::invalid_arg, {f});
+        value = cells_of(f->w2)[f->w1];
+    }
+    if (word::any_word(cell::type(&value))) value = *interp::value_of(&value);
+    if (!is_function_value(cell::type(&value)))
+        error::fire(error::kScript, error::script::invalid_arg, {&value});
+    return value;
+}
+
+Status apply_(const int32_t* refs) {
+    const bool all = ref_on(refs, 0), safer = ref_on(refs, 1);
+    Cell* fn = stack::push(resolve_applied(arg(0)));
+    Cell* code = stack::push(*arg(1));
+    Cell* values = block::push_new(8);
+    Cell* active = block::push_new(4);
+    uint32_t i = code->w1;
+    // The required arguments, in spec order.
+    SpecWalk walk(fn, 0);
+    const Cell* e = walk.next();
+    for (; e && cell::type(e) != kTypeRefinement; e = walk.next()) {
+        Status s = take_arg(code, i, cell::type(e), values, false, false);
+        if (s != Status::normal) return s;
+    }
+    const uint32_t refinements_at = e ? walk.k - 1 : UINT32_MAX;
+    // A refinement's truth, then its arguments: taken when it is on; when it is off, skipped
+    // unevaluated with /safer, else evaluated and dropped.
+    auto refinement = [&](const Cell& r, uint32_t from) -> Status {
+        bool on = false;
+        if (i < length_of(code->w2)) {
+            Status s = interp::eval_next(code, &i);
+            if (s != Status::normal) return s;
+            on = logic::value_true(stack::top - 1);
+            stack::pop(1);
+        }
+        if (on) {
+            Cell w = r;
+            w.header = kTypeWord;
+            block::append_copy(active, &w);
+        }
+        SpecWalk args(fn, from);
+        for (const Cell* a = args.next(); a && cell::type(a) != kTypeRefinement; a = args.next()) {
+            Status s = take_arg(code, i, cell::type(a), values, !on && safer, !on && !safer);
+            if (s != Status::normal) return s;
+        }
+        return Status::normal;
+    };
+    if (all) {
+        // Every refinement in spec order, each with a truth value (false past the end).
+        SpecWalk each(fn, refinements_at);
+        for (const Cell* r = each.next(); r; r = each.next()) {
+            if (cell::type(r) != kTypeRefinement) continue;
+            const Cell rc = *r;
+            Status s = refinement(rc, each.k);
+            if (s != Status::normal) return s;
+        }
+    } else {
+        // Refinements named in the block, each followed by its truth value.
+        while (i < length_of(code->w2)) {
+            const Cell named = cells_of(code->w2)[i];
+            if (cell::type(&named) != kTypeRefinement)
+                error::fire(error::kScript, error::script::invalid_arg, {&named});
+            SpecWalk find(fn, refinements_at);
+            const Cell* r = find.next();
+            while (r && !(cell::type(r) == kTypeRefinement &&
+                          symbol::resolve(r->w2) == symbol::resolve(named.w2)))
+                r = find.next();
+            if (!r) error::fire(error::kScript, error::script::no_refine, {arg(0), &named});
+            ++i;
+            const Cell rc = *r;
+            Status s = refinement(rc, find.k);
+            if (s != Status::normal) return s;
+        }
+    }
+    Status s = interp::call_with(fn, values, active);
+    if (s == Status::normal) stack::set_last_keep(stack::top[-1]);
     return s;
 }
 
@@ -180,6 +570,7 @@ Status apply_(const int32_t*) {
 void register_eval() {
     set(kDo, do_);
     set(kReduce, reduce);
+    set(kCompose, compose);
     set(kFunc, func);
     set(kFunction, function_);
     set(kDoes, does);
@@ -187,6 +578,10 @@ void register_eval() {
     set(kGet, get);
     set(kSet, set);
     set(kValueQ, value_q);
+    set(kBind, bind);
+    set(kIn, in);
+    set(kConstruct, construct);
+    set(kExtend, extend);
     set(kApply, apply_);
 }
 

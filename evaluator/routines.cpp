@@ -5,6 +5,7 @@
 
 #include "datatypes/core/block.h"
 #include "datatypes/core/context.h"
+#include "datatypes/core/function.h"
 #include "datatypes/core/symbol.h"
 #include "datatypes/core/word.h"
 #include "datatypes/more/error-ids.h"
@@ -63,15 +64,7 @@ void init() {
         Cell* loaded = lexer::load_push(reinterpret_cast<const uint8_t*>(r.spec),
                                         static_cast<uint32_t>(std::strlen(r.spec)));
         Cell* spec = stack::push(memory::buffer(loaded->w2)->cells()[loaded->w1]);
-        Cell* value = stack::push(Cell{kTypeUnset, 0, 0, 0});
-        Cell* more = stack::push_cell();
-        block::make_at(more, 5);
-        for (int i = 0; i < 5; ++i) block::append_copy(more, value);
-        memory::buffer(more->w2)->cells()[2] = Cell{kTypeInteger, 0, k, 0};
-        memory::buffer(more->w2)->cells()[0] = Cell{kTypeNone, 0, 0, 0};
-        const uint32_t ctx = context::make_from_spec(spec, true, false, context::kFunction);
-        *value = Cell{kTypeRoutine, ctx, spec->w2, more->w2};
-        *context::owner_of(ctx) = *value;
+        Cell* value = routine::build(spec, nullptr, k, -1, false);
         Cell* word = stack::push_cell();
         word::make_at(symbol::make(r.name), word);
         context::set_word(word, value);

@@ -16,14 +16,14 @@
 
 namespace function {
 
-namespace {
-
 inline Cell* cells_of(uint32_t node) {
     return memory::buffer(node)->cells();
 }
 inline uint32_t length_of(uint32_t node) {
     return memory::buffer(node)->length();
 }
+
+namespace {
 
 inline bool is_arg_word(uint8_t t) {
     return t == kTypeWord || t == kTypeLitWord || t == kTypeGetWord;
@@ -124,7 +124,8 @@ uint32_t validate_spec(const Cell* spec) {
     return flags;
 }
 
-uint32_t build(const Cell* spec_in, const Cell* body_in, uint32_t flags) {
+uint32_t build(const Cell* spec_in, const Cell* body_in, uint32_t flags, uint32_t context) {
+    GcRoot given(context);
     Cell* fn = stack::push(Cell{kTypeUnset, 0, 0, 0});
     Cell* spec = stack::push(*spec_in);
     if (spec->w1 > 0) *spec = *block::copy_series(spec, false, false);
@@ -133,12 +134,13 @@ uint32_t build(const Cell* spec_in, const Cell* body_in, uint32_t flags) {
     Cell* more = stack::push_cell();
     block::make_at(more, 5);
     for (int k = 0; k < 5; ++k) block::append_copy(more, &fn[0]);
-    const uint32_t ctx = context::make_from_spec(spec, true, false, context::kFunction);
+    const uint32_t ctx =
+        context ? given.node() : context::make_from_spec(spec, true, false, context::kFunction);
     *fn = Cell{kTypeFunction | flags, ctx, spec->w2, more->w2};
     *context::owner_of(ctx) = *fn;
     if (body_in && cell::type(body_in) == kTypeBlock) {
         Cell* body = block::copy_series(body_in, true, true);
-        context::bind_deep(body, fn->w1, false);
+        if (!context) context::bind_deep(body, fn->w1, false);
         cells_of(fn->w3)[0] = *body;
     } else {
         cells_of(fn->w3)[0] = Cell{kTypeNone, 0, 0, 0};
@@ -147,18 +149,38 @@ uint32_t build(const Cell* spec_in, const Cell* body_in, uint32_t flags) {
     return fn->w1;
 }
 
+int32_t count_locals(const Cell* spec, bool need_local) {
+    int32_t count = 0;
+    bool counting = false;
+    for (uint32_t k = spec->w1; k < length_of(spec->w2); ++k) {
+        const Cell* c = cells_of(spec->w2) + k;
+        if (!counting && is_local(c)) {
+            counting = true;
+            count = 1;
+        } else if (counting && cell::type(c) == kTypeWord) {
+            ++count;
+        }
+    }
+    return need_local && !counting ? -1 : count;
+}
+
 namespace {
 
 // Adds a word to the locals unless it is known; `known` and `locals` are blocks on the stack.
 void add_local(const Cell* c, Cell* known, Cell* locals) {
-    Cell w = *c;
-    w.header = kTypeWord;
+    // On the data stack, so that the word's context node follows a collection.
+    Cell* w = stack::push(*c);
+    w->header = kTypeWord;
     for (uint32_t k = 0; k < length_of(known->w2); ++k) {
         const Cell* e = cells_of(known->w2) + k;
-        if (cell::type(e) == kTypeWord && canonical(e) == canonical(&w)) return;
+        if (cell::type(e) == kTypeWord && canonical(e) == canonical(w)) {
+            stack::pop(1);
+            return;
+        }
     }
-    block::append_copy(known, &w);
-    block::append_copy(locals, &w);
+    block::append_copy(known, w);
+    block::append_copy(locals, w);
+    stack::pop(1);
 }
 
 void collect_deep(const Cell* body, Cell* known, Cell* locals) {
@@ -175,15 +197,15 @@ void collect_deep(const Cell* body, Cell* known, Cell* locals) {
             const bool each = s == symbol::resolve(words::symbol.foreach) ||
                               s == symbol::resolve(words::symbol.remove_each);
             const bool repeat = s == symbol::resolve(words::symbol.repeat);
-            const Cell next = cells_of(root.cell().w2)[k + 1];
-            const uint8_t nt = cell::type(&next);
+            GcRoot next(cells_of(root.cell().w2)[k + 1]);
+            const uint8_t nt = cell::type(&next.cell());
             if (each && nt == kTypeBlock) {
-                for (uint32_t a = next.w1; a < length_of(next.w2); ++a) {
-                    const Cell w = cells_of(next.w2)[a];
+                for (uint32_t a = next.cell().w1; a < length_of(next.cell().w2); ++a) {
+                    const Cell w = cells_of(next.cell().w2)[a];
                     if (is_arg_word(cell::type(&w))) add_local(&w, known, locals);
                 }
             } else if ((each || repeat) && (nt == kTypeWord || nt == kTypeSetWord)) {
-                add_local(&next, known, locals);
+                add_local(&next.cell(), known, locals);
             }
         }
     }
@@ -225,10 +247,7 @@ void collect_locals(Cell* spec, const Cell* body) {
     }
     collect_deep(body, known, locals);
     if (length_of(locals->w2) == 0) return;
-    bool has_local = false;
-    for (uint32_t k = 0; k < length_of(spec->w2); ++k)
-        if (is_local(cells_of(spec->w2) + k)) has_local = true;
-    if (!has_local) {
+    if (count_locals(spec, true) < 0) {
         Cell local = *refinements::refinement.local;
         block::append_copy(spec, &local);
     }
@@ -329,3 +348,45 @@ void register_actions() {
 }
 
 } // namespace function
+
+namespace routine {
+
+using function::cells_of;
+using function::length_of;
+
+uint32_t get_arity(const Cell* r) {
+    return (r->header >> 25) & 0x1F;
+}
+
+void cache_arity(Cell* r) {
+    const Cell spec{kTypeBlock, 0, r->w2, 0};
+    uint32_t count = 0;
+    for (uint32_t k = 0; k < length_of(spec.w2); ++k)
+        if (cell::type(cells_of(spec.w2) + k) == kTypeWord) ++count;
+    if (count > kMaxArity) error::fire(error::kScript, error::script::bad_func_def, {&spec});
+    r->header = (r->header & 0xC1FFFFFFu) | (count << 25);
+}
+
+Cell* build(const Cell* spec, const Cell* body, uint32_t index, int32_t result_type,
+            bool cell_args) {
+    Cell* value = stack::push(Cell{kTypeUnset, 0, 0, 0});
+    Cell* held = stack::push(*spec);
+    Cell* more = stack::push_cell();
+    block::make_at(more, 5);
+    for (int k = 0; k < 5; ++k) block::append_copy(more, value);
+    Cell* m = cells_of(more->w2);
+    m[0] = body && cell::type(body) == kTypeBlock ? *body : Cell{kTypeNone, 0, 0, 0};
+    m[2] = Cell{kTypeInteger, 0, index, 0};
+    m[4] = Cell{kTypeInteger, 0, static_cast<uint32_t>(result_type), 0};
+    Cell whole = *held;
+    whole.w1 = 0;
+    Cell* from_head = stack::push(whole);
+    const uint32_t ctx = context::make_from_spec(from_head, true, false, context::kFunction);
+    *value = Cell{kTypeRoutine | (cell_args ? kCellArgsFlag : 0u), ctx, held->w2, more->w2};
+    stack::top = value + 1;
+    cache_arity(value);
+    *context::owner_of(ctx) = *value;
+    return value;
+}
+
+} // namespace routine

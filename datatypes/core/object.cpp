@@ -6,6 +6,7 @@
 #include "datatypes/core/block.h"
 #include "datatypes/core/context.h"
 #include "datatypes/core/datatype.h"
+#include "datatypes/core/function.h"
 #include "datatypes/core/integer.h"
 #include "datatypes/core/logic.h"
 #include "datatypes/core/none.h"
@@ -96,10 +97,12 @@ void deep_copy_slot(uint32_t context, uint32_t index) {
 
 // Rebuilds a function! field for the object it now belongs to. May collect.
 void rebind_slot(uint32_t context, uint32_t index) {
-    if (!evaluator || !evaluator->rebind_function) return;
     GcRoot keep(context);
     GcRoot item(*context::slot(context, static_cast<int32_t>(index)));
-    evaluator->rebind_function(&item.cell(), keep.node());
+    if (evaluator && evaluator->rebind_function)
+        evaluator->rebind_function(&item.cell(), keep.node());
+    else
+        rebind_function(&item.cell(), keep.node());
     if (Cell* s = context::slot(keep.node(), static_cast<int32_t>(index))) *s = item.cell();
 }
 
@@ -401,6 +404,26 @@ bool inherit_from(const Cell* target, const Cell* source) {
     }
     copy_and_rebind(context_of(&t.cell()), true, true);
     return field_count(&t.cell()) > before;
+}
+
+void rebind_function(Cell* function, uint32_t context) {
+    GcRoot ctx(context);
+    if (cell::type(memory::buffer(function->w3)->cells()) != kTypeBlock)
+        error::fire(error::kScript, error::script::bad_func_def, {function});
+    Cell* const base = stack::top;
+    Cell* spec = stack::push(Cell{kTypeBlock, 0, function->w2, 0});
+    Cell* body = stack::push(memory::buffer(function->w3)->cells()[0]);
+    Cell* locals = stack::push(*function);
+    const uint32_t flags = function->header & (function::kTraceFlag | function::kNoTraceFlag);
+    context::clone(locals, context::kFunction);
+    Cell* copy = block::copy_series(body, true, true);
+    context::bind_deep(copy, ctx.node(), true);
+    context::bind_deep(copy, locals->w1, false);
+    function::build(spec, copy, flags, locals->w1);
+    *function = stack::top[-1];
+    // A rebuilt method runs interpreted, whatever the one it was made from did.
+    memory::buffer(function->w3)->cells()[2] = unset_cell;
+    stack::top = base;
 }
 
 void copy_values(uint32_t source, uint32_t target, bool all) {

@@ -54,9 +54,8 @@ struct Evaluator {
     // result slot. Errors propagate. May collect.
     void (*call_handler)(const Cell* function, const Cell* name, uint32_t context,
                          int32_t event_class);
-    // Replaces a function! field in place by a copy whose body is bound to the context `context`
-    // (of the object it now belongs to) and that runs interpreted. May collect. Null: function
-    // fields are shared with the prototype as they are.
+    // Replaces a function! field in place for the object whose context is `context`. May
+    // collect. Null: object::rebind_function does it.
     void (*rebind_function)(Cell* function, uint32_t context);
 };
 // Installs the hooks (null: none). Without do_block, make from a spec block raises
@@ -116,6 +115,11 @@ bool inherit_from(const Cell* target, const Cell* source);
 // deep-copied (block-like copies bound to the target, `self` included); other values only
 // with `all`.
 void copy_values(uint32_t source, uint32_t target, bool all);
+// Replaces a function! (a cell that stays where it is) by a copy for the object whose context
+// is given: a new locals context over the same words, the body deep-copied and bound to the
+// object (`self` included) and then to the new locals; the copy runs interpreted. A function
+// without a body raises script/bad-func-def. May collect.
+void rebind_function(Cell* function, uint32_t context);
 // The `set` native on an object: the value (a block or an object, unless `only`) sets the
 // fields in order, anything else sets every field. Unset values raise script/need-value
 // unless `any`; with `some` a none leaves its field alone. Fires on-change* per field set.
