@@ -15,6 +15,7 @@
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
 #include "loading/lexer.h"
+#include "runtime-core/collector.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/runtime.h"
 #include "runtime-core/support.h"
@@ -135,11 +136,7 @@ Status do_file(Cell* file, Cell* args) {
     return s;
 }
 
-Status do_(const int32_t* raw) {
-    const DoRefinements r(raw);
-    // The tracer and the preprocessor come with the interpreter's and library's own work.
-    if (r.trace || r.expand) error::fire(error::kInternal, error::internal::not_done);
-    Cell* a = arg(0);
+Status do_value(Cell* a, const DoRefinements& r) {
     switch (cell::type(a)) {
     case kTypeBlock:
     case kTypeParen:
@@ -163,6 +160,35 @@ Status do_(const int32_t* raw) {
     default:
         return do_single(a);
     }
+}
+
+// do/trace: the callback traces this evaluation, from an init event to an end event (sent
+// also when an error passes), unless a tracer is already at work, which then goes on alone.
+Status do_traced(Cell* a, const DoRefinements& r, const Cell* callback) {
+    interp::install_tracer(callback);
+    struct Restore {
+        ~Restore() { interp::remove_tracer(); }
+    } restore;
+    const int32_t offset = series::is_any_list(cell::type(a)) ? static_cast<int32_t>(a->w1) : -1;
+    GcRoot code(*a);
+    interp::trace(interp::Event::init, &code.cell(), offset, nullptr);
+    Status s;
+    try {
+        s = do_value(a, r);
+    } catch (...) {
+        interp::trace(interp::Event::end, &code.cell(), offset, nullptr);
+        throw;
+    }
+    interp::trace(interp::Event::end, &code.cell(), offset, stack::arguments);
+    return s;
+}
+
+Status do_(const int32_t* raw) {
+    const DoRefinements r(raw);
+    // The preprocessor comes with the library.
+    if (r.expand) error::fire(error::kInternal, error::internal::not_done);
+    if (r.trace && !interp::tracing) return do_traced(arg(0), r, ref_arg(raw, 3));
+    return do_value(arg(0), r);
 }
 
 // --- reduce and compose ----------------------------------------------------------------------
