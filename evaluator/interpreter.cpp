@@ -979,14 +979,6 @@ Status eval_next(const Cell* block, uint32_t* index, bool prefix_only) {
     return eval_expr(block, *index, prefix_only, false);
 }
 
-Status apply(const Cell* function, const Cell* args) {
-    Cell* fn = stack::push(*function);
-    if (cell::type(fn) == kTypeOp) fn->header = (fn->header >> 16) & 0xFF;
-    uint32_t i = args->w1;
-    Call c{fn, args, &i, nullptr, 0, false};
-    return call(c, words::word.anon);
-}
-
 Status eval_single(const Cell* block, uint32_t* next) {
     uint32_t i = block->w1;
     *next = i;

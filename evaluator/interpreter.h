@@ -59,10 +59,6 @@ Status eval_single(const Cell* block, uint32_t* next);
 // pushed and the index moves past it. May collect and run user code.
 Status eval_framed(const Cell* code, uint32_t* index);
 
-// Calls a function value with its arguments evaluated from `args` (a block on the data
-// stack), one expression each. Pushes the result.
-Status apply(const Cell* function, const Cell* args);
-
 // Calls a function value with `count` argument values given as they are (not evaluated),
 // the rest of its spec's arguments and its refinements absent, and answers its result. A
 // break, continue, return or exit that escapes the body becomes an error. Runs user code:
