@@ -34,6 +34,8 @@ void init() {
     register_compare();
     register_eval();
     register_system();
+    register_checksum();
+    register_compress();
     root::BootScope boot;
     scratch = root::alloc_tail();
     block::make_at(scratch, 32);

@@ -170,6 +170,8 @@ void register_control();
 void register_compare();
 void register_eval();
 void register_system();
+void register_checksum();
+void register_compress();
 
 } // namespace natives
 
