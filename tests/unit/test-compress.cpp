@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -296,6 +299,35 @@ TEST(Compress, DynamicHeadersAreValidatedFully) {
     for (const auto& c : cases) {
         Bytes out;
         EXPECT_EQ(run(compress::inflate, c.block.bytes(), out, 64), compress::kInvalid) << c.name;
+    }
+}
+
+// Every file of the fuzzing corpora (the seeds and each input that ever failed) decodes to a
+// status within the capacity, and what decodes comes back through its encoder.
+TEST(Compress, FuzzCorporaReplay) {
+    const struct {
+        const char* folder;
+        Codec encode, decode;
+    } corpora[] = {{"inflate", compress::deflate, compress::inflate},
+                   {"zlib", compress::zlib_encode, compress::zlib_decode},
+                   {"gzip", compress::gzip_encode, compress::gzip_decode}};
+    for (const auto& corpus : corpora) {
+        const auto folder =
+            std::filesystem::path(ZAN_TEST_SOURCE_DIR) / "fuzz" / "corpus" / corpus.folder;
+        int files = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            std::ifstream in(entry.path(), std::ios::binary);
+            const Bytes data((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
+            Bytes out;
+            if (run(corpus.decode, data, out, 1 << 16) == compress::kDone) {
+                EXPECT_EQ(decoded(corpus.decode, encoded(corpus.encode, out)),
+                          std::string(out.begin(), out.end()))
+                    << entry.path();
+            }
+            ++files;
+        }
+        EXPECT_GT(files, 0) << folder;
     }
 }
 
