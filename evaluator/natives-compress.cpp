@@ -59,16 +59,21 @@ void run_codec(Codec codec, uint64_t capacity, const Cell* input, const std::str
     stack::pop(1);
 }
 
+// The codec of the method word; another word raises script/invalid-arg with it.
+Codec by_method(const Cell* method, Codec deflate, Codec zlib, Codec gzip) {
+    const uint32_t name = symbol::resolve(method->w2);
+    const compress::MethodSymbols& m = compress::symbol;
+    if (name == m.deflate) return deflate;
+    if (name == m.zlib) return zlib;
+    if (name == m.gzip) return gzip;
+    error::fire(error::kScript, error::script::invalid_arg, {method});
+}
+
 Status compress_(const int32_t*) {
     Cell* data = stack::arguments;
     Cell* method = data + 1;
-    const uint32_t name = symbol::resolve(method->w2);
-    const compress::MethodSymbols& m = compress::symbol;
-    const Codec codec = name == m.deflate ? compress::deflate
-                        : name == m.zlib  ? compress::zlib_encode
-                        : name == m.gzip  ? compress::gzip_encode
-                                          : nullptr;
-    if (!codec) error::fire(error::kScript, error::script::invalid_arg, {method});
+    const Codec codec =
+        by_method(method, compress::deflate, compress::zlib_encode, compress::gzip_encode);
     if (cell::type(data) == kTypeBinary) {
         run_codec(codec, uint64_t(binary::zs_length(data)) + 32, data, nullptr, method);
     } else {
@@ -85,13 +90,8 @@ Status decompress(const int32_t* refs) {
     } options{ref_arg(refs, 0)};
     Cell* data = stack::arguments;
     Cell* method = data + 1;
-    const uint32_t name = symbol::resolve(method->w2);
-    const compress::MethodSymbols& m = compress::symbol;
-    const Codec codec = name == m.deflate ? compress::inflate
-                        : name == m.zlib  ? compress::zlib_decode
-                        : name == m.gzip  ? compress::gzip_decode
-                                          : nullptr;
-    if (!codec) error::fire(error::kScript, error::script::invalid_arg, {method});
+    const Codec codec =
+        by_method(method, compress::inflate, compress::zlib_decode, compress::gzip_decode);
     const uint32_t length = binary::zs_length(data);
     const int32_t hint = options.size ? static_cast<int32_t>(options.size->w2) : 0;
 
