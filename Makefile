@@ -43,18 +43,20 @@ bench: setup
 		-DZAN_TESTS=OFF >/dev/null
 	@cmake --build build/bench -j $(JOBS)
 
-# Fuzzing (not part of test): builds the libFuzzer targets with clang and runs one from its
-# corpus: FUZZ=lexer (the default), lz or zanbin. FUZZ_ARGS are passed on (e.g.
-# FUZZ_ARGS="-runs=1000000").
+# Fuzzing (not part of test): builds the libFuzzer targets with clang and runs each from its
+# corpus in turn. FUZZ_ARGS are passed on (e.g. FUZZ_ARGS="-runs=1000000"); FUZZ_TARGETS
+# picks some of them.
 FUZZ_ARGS ?= -max_total_time=600
-FUZZ ?= lexer
+FUZZ_TARGETS ?= lexer inflate zlib gzip lz zanbin
 fuzz: setup
 	@CC=clang CXX=clang++ cmake -S . -B build/fuzz $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 		-DZAN_FUZZ=ON -DZAN_TESTS=OFF >/dev/null
-	@cmake --build build/fuzz -j $(JOBS) --target zan-fuzz-$(FUZZ)
-	@mkdir -p build/fuzz/corpus-$(FUZZ)
-	@./build/fuzz/fuzz/zan-fuzz-$(FUZZ) -timeout=10 -rss_limit_mb=2048 $(FUZZ_ARGS) \
-		build/fuzz/corpus-$(FUZZ) fuzz/corpus/$(FUZZ)
+	@cmake --build build/fuzz -j $(JOBS) $(addprefix --target zan-fuzz-,$(FUZZ_TARGETS))
+	@for t in $(FUZZ_TARGETS); do \
+		mkdir -p build/fuzz/corpus-$$t && \
+		./build/fuzz/fuzz/zan-fuzz-$$t -timeout=10 -rss_limit_mb=2048 $(FUZZ_ARGS) \
+			build/fuzz/corpus-$$t fuzz/corpus/$$t || exit 1; \
+	done
 
 clean:
 	rm -rf build

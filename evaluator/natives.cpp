@@ -37,6 +37,8 @@ void init() {
     register_series();
     register_system();
     set(kParse, parse::native);
+    register_checksum();
+    register_compress();
     root::BootScope boot;
     scratch = root::alloc_tail();
     block::make_at(scratch, 32);

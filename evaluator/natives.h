@@ -177,6 +177,8 @@ void register_compare();
 void register_eval();
 void register_series();
 void register_system();
+void register_checksum();
+void register_compress();
 
 } // namespace natives
 

@@ -50,6 +50,7 @@
 #include "evaluator/parse.h"
 #include "evaluator/stack.h"
 #include "library/system-object.h"
+#include "loading/compress.h"
 #include "loading/lexer.h"
 #include "runtime-core/case.h"
 #include "runtime-core/collector.h"
@@ -166,6 +167,8 @@ void init() {
     error::init_support();
     typeset::make_standard_words();
     system_object::init();
+    crypto::init();
+    compress::init();
     natives::init();
     parse::init();
     interp::init();

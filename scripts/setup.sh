@@ -11,7 +11,7 @@ packages=(
   wine wine32:i386 wine64 xvfb xauth libgl1-mesa-dri:i386
   lua5.4 python3 clang libclang-rt-14-dev
   fonts-dejavu-core unicode-data
-  libssl-dev libcurl4-openssl-dev
+  libssl-dev libcurl4-openssl-dev zlib1g-dev
   clang libclang-rt-14-dev
 )
 
