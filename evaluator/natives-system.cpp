@@ -21,6 +21,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
+#include "loading/call.h"
 #include "loading/lexer.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/dyn-print.h"
@@ -331,6 +332,14 @@ Status browse(const int32_t*) {
     return Status::normal;
 }
 
+// Refinements in spec order: /wait /show /console /shell /input /output /error.
+Status call_native(const int32_t* r) {
+    const int64_t result = call::run(arg(0), ref_on(r, 0), ref_on(r, 1), ref_on(r, 2), ref_on(r, 3),
+                                     ref_arg(r, 4), ref_arg(r, 5), ref_arg(r, 6));
+    integer::make_at(arg(0), static_cast<int32_t>(result));
+    return Status::normal;
+}
+
 // The lexer reads the refinements in spec order: /next /one /prescan /scan /part /into /trace.
 Status transcode(const int32_t* r) {
     lexer::native_transcode(r[0], r[1], r[2], r[3], r[4], r[5], r[6]);
@@ -400,6 +409,7 @@ void register_system() {
     set(kListEnv, list_env);
     set(kSizeQ, size_q);
     set(kBrowse, browse);
+    set(kCall, call_native);
     set(kTranscode, transcode);
 }
 
