@@ -1,10 +1,6 @@
 // The checksum native: checksums, digests and keyed digests of bytes, text or a file.
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
-#include "datatypes/core/file.h"
 #include "datatypes/core/integer.h"
 #include "datatypes/core/string.h"
 #include "datatypes/core/symbol.h"
@@ -13,6 +9,7 @@
 #include "evaluator/crypto.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
+#include "loading/io.h"
 #include "runtime-core/support.h"
 #include "runtime-core/words.h"
 
@@ -21,16 +18,6 @@ namespace natives {
 namespace {
 
 using interp::Status;
-
-// The whole file as bytes. Stands in for the files module's read of a path until that
-// module exists: access/cannot-open when the file cannot be read.
-std::string read_file(const Cell* file) {
-    std::ifstream in(std::filesystem::path(file::to_local_utf16(file)), std::ios::binary);
-    if (!in) error::fire(error::kAccess, error::access::cannot_open, {file});
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) error::fire(error::kAccess, error::access::cannot_open, {file});
-    return bytes;
-}
 
 // Bytes of a checksum argument: a binary! from its index (read in place when the caller
 // allocates nothing more), text as its UTF-8, a file! as its contents.
@@ -44,7 +31,8 @@ struct Bytes {
             binary = value;
             break;
         case kTypeFile:
-            owned = read_file(value);
+            // The file's bytes, read as a binary! on the data stack.
+            binary = io::read_path(value, -1, -1, true, false);
             break;
         default:
             owned = string::utf8_from_index(value);
