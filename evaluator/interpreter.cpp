@@ -55,9 +55,10 @@ struct DepthGuard {
 };
 
 // Restores the current position when an evaluation ends, however it ends.
+// The saved position is rooted: the evaluation in between may collect and move its block.
 struct PositionGuard {
-    Cell saved = current;
-    ~PositionGuard() { current = saved; }
+    GcRoot saved{current};
+    ~PositionGuard() { current = saved.cell(); }
 };
 
 inline Cell* cells_of(uint32_t node) {

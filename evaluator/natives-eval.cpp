@@ -176,7 +176,11 @@ Status do_traced(Cell* a, const DoRefinements& r, const Cell* callback) {
     try {
         s = do_value(a, r);
     } catch (...) {
+        // The values in flight are held while the callback runs (it may collect).
+        GcRoot error(interp::error_value), thrown(interp::thrown_value);
         interp::trace(interp::Event::end, &code.cell(), offset, nullptr);
+        interp::error_value = error.cell();
+        interp::thrown_value = thrown.cell();
         throw;
     }
     interp::trace(interp::Event::end, &code.cell(), offset, stack::arguments);
