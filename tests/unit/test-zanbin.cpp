@@ -1,4 +1,9 @@
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#endif
 
 #include <filesystem>
 #include <fstream>
@@ -14,7 +19,9 @@
 #include "datatypes/core/symbol.h"
 #include "datatypes/core/word.h"
 #include "datatypes/more/binary.h"
+#include "datatypes/more/compound.h"
 #include "datatypes/more/error-ids.h"
+#include "datatypes/more/error.h"
 #include "datatypes/more/handle.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
@@ -24,9 +31,13 @@
 #include "loading/lz.h"
 #include "loading/zanbin.h"
 #include "runtime-core/boot.h"
+#include "runtime-core/collector.h"
+#include "runtime-core/cycles.h"
 #include "runtime-core/form-mold.h"
 #include "runtime-core/init.h"
 #include "runtime-core/memory.h"
+#include "runtime-core/root.h"
+#include "runtime-core/slots.h"
 #include "runtime-core/support.h"
 #include "runtime-core/throw.h"
 #include "runtime-core/unicode.h"
@@ -41,9 +52,38 @@ protected:
     static void SetUpTestSuite() {
         runtime::init();
         boot::run();
+#ifdef _WIN32
+        // Start-up puts the C runtime's standard streams in wide mode, where the test
+        // framework's narrow output is refused, and routes faults to the runtime's report.
+        _setmode(_fileno(stdout), _O_TEXT);
+        _setmode(_fileno(stderr), _O_TEXT);
+        SetUnhandledExceptionFilter(nullptr);
+#endif
     }
-    void SetUp() override { base_ = stack::top; }
-    void TearDown() override { stack::top = base_; }
+    // The suites after this one start from an empty runtime: nothing may name the old one.
+    static void TearDownTestSuite() {
+        error::set_fire_hook(nullptr);
+        error::set_calls(nullptr);
+        word::set_lexer(nullptr);
+        compound::set_text_loader(nullptr);
+        cycles::reset();
+        error::last_raised = error::Raised{};
+        context::release();
+        symbol::release();
+        root::release();
+        stack::bottom = stack::top = stack::end = stack::arguments = nullptr;
+        collector::reset_registrations();
+        collector::state.enabled = 0;
+        collector::state.node_compaction = 1;
+        slots::table = slots::Table{};
+        memory::release_all();
+    }
+    void SetUp() override {
+        base_ = stack::top;
+    }
+    void TearDown() override {
+        stack::top = base_;
+    }
 
     // The value of the last expression of a text, pushed.
     static Cell* eval(const std::string& text) {
