@@ -168,6 +168,7 @@ void write_result(const Cell* value, int32_t width);
 // The families' registrations (one file each).
 void register_control();
 void register_compare();
+void register_math();
 void register_eval();
 void register_system();
 
