@@ -882,6 +882,24 @@ TEST_F(BlockSort, PlainReverseAndMixedTypes) {
     EXPECT_EQ(all_of(b), "[5 1 3 4]");
 }
 
+TEST_F(BlockSort, IntegersOrderByValueAndEqualOnesKeepTheirOrder) {
+    EXPECT_EQ(all_of(sort(load("7 -2147483648 2147483647 0 -1"))),
+              "[-2147483648 -1 0 7 2147483647]");
+    // The second 2 (and the second 1) starts a new line: equal values do not swap places.
+    auto new_line = [](const Cell* b, uint32_t i) {
+        return (block::cell_at(b, i)->header & cell::kNewLine) != 0;
+    };
+    Cell* b = load("2 1\n2");
+    sort(b);
+    EXPECT_EQ(all_of(b), "[1 2 2]");
+    EXPECT_FALSE(new_line(b, 1));
+    EXPECT_TRUE(new_line(b, 2));
+    Cell* r = load("1 2\n1");
+    sort(r, nullptr, nullptr, nullptr, false, true);
+    EXPECT_FALSE(new_line(r, 1));
+    EXPECT_TRUE(new_line(r, 2));
+}
+
 TEST_F(BlockSort, SkipCompareAndAll) {
     Cell* two = stack::push(integer(2));
     EXPECT_EQ(all_of(sort(load("3 a 1 b 2 c"), two)), "[1 b 2 c 3 a]");

@@ -1,0 +1,7 @@
+b = []
+for i in range(1, 1000001):
+    b.append(i % 1000)
+s = 0
+for v in b:
+    s = s + v
+print(s)

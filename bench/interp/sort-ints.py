@@ -1,0 +1,9 @@
+# Two small multiplicative generators combined: every product fits in 32 bits.
+b = []
+x, y = 1, 2
+for _ in range(1000000):
+    x = x * 171 % 30269
+    y = y * 172 % 30307
+    b.append(x * 30307 + y)
+b.sort()
+print(b[0], b[999999])
