@@ -1,8 +1,8 @@
 // foreach and sort against CPython 3 on the same work, each program run as a whole process,
 // interleaved and repeated:
 // - foreach over a 1,000,000-value block of integers, summing them, against a Python for
-//   loop over a list;
-// - sort of 1,000,000 pseudo-random integers against Python's list sort.
+//   loop over a list (five times over);
+// - sort of 1,000,000 pseudo-random integers against Python's list sort (five fresh copies).
 // Both programs first build their data with a loop, the same in both languages; a second
 // program of each pair only builds the data, and its time is taken off, so that the ratios
 // compare the foreach loop and the sort alone. The programs are bench/interp/NAME.zan and

@@ -2,6 +2,7 @@
 // record sorts of runtime-core/sort.h call.
 #include <algorithm>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "datatypes/core/block.h"
@@ -123,18 +124,34 @@ int32_t compare_pair(const Cell* x, const Cell* y, int32_t op) {
 }
 
 // Records that are single integer! cells compare by value alone: they are ordered here
-// directly, keeping equal values in their order (an outcome the general sorts allow too).
-// False, touching nothing, when a record holds another type.
+// directly, by a least-significant-digit radix sort on the values (three passes of 11 bits),
+// which keeps equal values in their order (an outcome the general sorts allow too). False,
+// touching nothing, when a record holds another type.
 bool sort_integers(Cell* first, int32_t count, bool reverse) {
     for (int32_t i = 0; i < count; ++i)
         if (cell::type(first + i) != kTypeInteger) return false;
-    auto value = [](const Cell& c) { return static_cast<int32_t>(c.w2); };
-    if (reverse)
-        std::stable_sort(first, first + count,
-                         [&](const Cell& a, const Cell& b) { return value(b) < value(a); });
-    else
-        std::stable_sort(first, first + count,
-                         [&](const Cell& a, const Cell& b) { return value(a) < value(b); });
+    if (count < 2) return true;
+    // The key orders signed values as unsigned ones; reversed, the order turns round.
+    const uint32_t flip = reverse ? 0x7FFFFFFFu : 0x80000000u;
+    auto key = [flip](const Cell& c) { return c.w2 ^ flip; };
+    constexpr uint32_t kBits = 11, kBuckets = 1u << kBits;
+    std::vector<Cell> spare(static_cast<size_t>(count));
+    Cell* from = first;
+    Cell* to = spare.data();
+    std::vector<uint32_t> start(kBuckets);
+    for (uint32_t shift = 0; shift < 32; shift += kBits) {
+        std::fill(start.begin(), start.end(), 0u);
+        for (int32_t i = 0; i < count; ++i) ++start[(key(from[i]) >> shift) & (kBuckets - 1)];
+        // A pass whose digit is the same for every value leaves the order as it is.
+        if (start[(key(from[0]) >> shift) & (kBuckets - 1)] == static_cast<uint32_t>(count))
+            continue;
+        uint32_t sum = 0;
+        for (uint32_t& n : start) sum += std::exchange(n, sum);
+        for (int32_t i = 0; i < count; ++i)
+            to[start[(key(from[i]) >> shift) & (kBuckets - 1)]++] = from[i];
+        std::swap(from, to);
+    }
+    if (from != first) std::copy(from, from + count, first);
     return true;
 }
 

@@ -2,7 +2,9 @@
 // swap, trim and copy; find, select and the set operations; sort and its callbacks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "block-fixture.h"
 #include "runtime-core/hashtable.h"
@@ -898,6 +900,30 @@ TEST_F(BlockSort, IntegersOrderByValueAndEqualOnesKeepTheirOrder) {
     sort(r, nullptr, nullptr, nullptr, false, true);
     EXPECT_FALSE(new_line(r, 1));
     EXPECT_TRUE(new_line(r, 2));
+    EXPECT_EQ(
+        all_of(sort(load("7 -2147483648 2147483647 0 -1"), nullptr, nullptr, nullptr, false, true)),
+        "[2147483647 7 0 -1 -2147483648]");
+
+    // Many values over the whole range, repeats among them, in both directions.
+    std::vector<int32_t> values;
+    uint32_t x = 12345;
+    for (int i = 0; i < 5000; ++i) {
+        x = x * 1103515245u + 12345u;
+        values.push_back(static_cast<int32_t>(i % 7 == 0 ? x % 100 : x));
+    }
+    for (const bool reverse : {false, true}) {
+        Cell* many = block::push_new(5000);
+        for (int32_t v : values) {
+            const Cell c = integer(v);
+            block::append_copy(many, &c);
+        }
+        sort(many, nullptr, nullptr, nullptr, false, reverse);
+        std::vector<int32_t> expected = values;
+        std::sort(expected.begin(), expected.end());
+        if (reverse) std::reverse(expected.begin(), expected.end());
+        for (uint32_t i = 0; i < expected.size(); ++i)
+            ASSERT_EQ(static_cast<int32_t>(block::cell_at(many, i)->w2), expected[i]) << i;
+    }
 }
 
 TEST_F(BlockSort, SkipCompareAndAll) {
