@@ -1,9 +1,14 @@
 // Control-flow natives: conditionals, loops, and the non-local exits with catch and try.
+#include "datatypes/core/block.h"
 #include "datatypes/core/context.h"
 #include "datatypes/core/integer.h"
 #include "datatypes/core/logic.h"
+#include "datatypes/core/series.h"
 #include "datatypes/core/symbol.h"
+#include "datatypes/core/word.h"
 #include "datatypes/more/error-ids.h"
+#include "datatypes/more/map.h"
+#include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
@@ -86,6 +91,75 @@ Status all(const int32_t*) {
     return any_all(true);
 }
 
+// switch's lookup: the first block! after the first value of `cases` (from its index) of
+// the value's type that equals it; null when nothing matches or no block follows the match.
+// A block! value matches nothing.
+const Cell* select_case(const Cell* value, const Cell* cases) {
+    const uint8_t t = cell::type(value);
+    if (t == kTypeBlock) return nullptr;
+    memory::Buffer* b = memory::buffer(cases->w2);
+    const Cell* end = b->cells() + b->length();
+    for (const Cell* c = b->cells() + cases->w1; c < end; ++c) {
+        if (cell::type(c) != t || block::compare_cells(value, c, action::op::equal) != 0) continue;
+        for (++c; c < end; ++c)
+            if (cell::type(c) == kTypeBlock) return c;
+        return nullptr;
+    }
+    return nullptr;
+}
+
+Status switch_(const int32_t* refs) {
+    const Cell* found = select_case(arg(0), arg(1));
+    if (!found) found = ref_arg(refs, 0);
+    if (found) {
+        const Cell block = *found;
+        return run(&block);
+    }
+    *arg(0) = kNoneCell;
+    return Status::normal;
+}
+
+// case: each condition gets the strict test; a true one evaluates the block (or the
+// expression) after it. With /all every condition is tried, and the result is the value of
+// the last evaluated block when the last condition tested was true.
+Status case_(const int32_t* refs) {
+    struct {
+        bool all;
+    } options{ref_on(refs, 0)};
+    Cell* a = arg(0);
+    Cell* result = stack::push(kNoneCell);
+    Cell* code = stack::push(*a);
+    uint32_t i = code->w1;
+    while (i < memory::buffer(code->w2)->length()) {
+        stack::top = code + 1;
+        Status s = interp::eval_next(code, &i);
+        if (s != Status::normal) return s;
+        if (i >= memory::buffer(code->w2)->length()) {
+            const Cell name{kTypeWord, context::global, words::symbol.case_, word::kUnresolved};
+            error::fire(error::kScript, error::script::need_value, {&name});
+        }
+        if (!strict_true(stack::top - 1)) {
+            ++i; // exactly one value is skipped
+            *result = kNoneCell;
+            continue;
+        }
+        stack::top = code + 1;
+        const Cell next = memory::buffer(code->w2)->cells()[i];
+        if (cell::type(&next) == kTypeBlock) {
+            ++i;
+            s = interp::eval_block(&next);
+        } else {
+            s = interp::eval_next(code, &i);
+        }
+        if (s != Status::normal) return s;
+        *result = stack::top[-1];
+        if (!options.all) break;
+    }
+    *a = *result;
+    stack::top = a + 1;
+    return Status::normal;
+}
+
 // --- Loops ----------------------------------------------------------------------------------
 //
 // Each loop pushes a loop frame, the target of break and continue. A status of return or exit
@@ -93,22 +167,25 @@ Status all(const int32_t*) {
 
 struct Loop {
     Cell* args; // the native's frame
-    Loop() : args(stack::arguments) { stack::mark(words::word.body, stack::kLoop); }
+    Cell* last; // the last body value, kept on the data stack below the loop frame
+    Loop() : args(stack::arguments), last(stack::push(kUnsetCell)) {
+        stack::mark(words::word.body, stack::kLoop);
+    }
     // One body evaluation; false when the loop must end (with `status` to pass on).
     bool body(const Cell* block, Status& status) {
         stack::top = stack::arguments;
         status = interp::eval_block(block);
         switch (status) {
         case Status::normal:
-            last = stack::top[-1];
+            *last = stack::top[-1];
             return true;
         case Status::continue_:
             status = Status::normal;
-            last = kUnsetCell;
+            *last = kUnsetCell;
             return true;
         case Status::break_:
             status = Status::normal;
-            last = interp::exit_value;
+            *last = interp::exit_value;
             interp::exit_value = kUnsetCell;
             return false;
         default:
@@ -116,11 +193,12 @@ struct Loop {
         }
     }
     Status end(Status status, const Cell& result) {
+        const Cell value = result; // `result` may be `*last`, which the unwinding drops
         stack::unwind();
-        if (status == Status::normal) *args = result;
+        if (status == Status::normal) *args = value;
         return status;
     }
-    Cell last = kUnsetCell;
+    Status end(Status status) { return end(status, *last); }
 };
 
 Status while_(const int32_t*) {
@@ -144,19 +222,20 @@ Status until(const int32_t*) {
         stack::top = stack::arguments;
         s = interp::eval_block(loop.args);
         if (s == Status::normal) {
-            loop.last = stack::top[-1];
-            if (strict_true(&loop.last)) break;
+            *loop.last = stack::top[-1];
+            if (strict_true(loop.last)) break;
         } else if (s == Status::continue_) {
             s = Status::normal;
         } else {
             if (s == Status::break_) {
                 s = Status::normal;
-                loop.last = interp::exit_value;
+                *loop.last = interp::exit_value;
+                interp::exit_value = kUnsetCell;
             }
             break;
         }
     }
-    return loop.end(s, loop.last);
+    return loop.end(s);
 }
 
 // A count argument: a float is truncated toward zero and the cell becomes an integer!.
@@ -176,7 +255,7 @@ Status loop(const int32_t*) {
     Status s = Status::normal;
     for (int32_t k = 0; k < n && loop.body(loop.args + 1, s); ++k) {
     }
-    return loop.end(s, loop.last);
+    return loop.end(s);
 }
 
 Status repeat(const int32_t*) {
@@ -192,7 +271,7 @@ Status repeat(const int32_t*) {
         context::set_word(loop.args, &counter);
         if (!loop.body(loop.args + 2, s)) break;
     }
-    return loop.end(s, loop.last);
+    return loop.end(s);
 }
 
 Status forever(const int32_t*) {
@@ -200,7 +279,142 @@ Status forever(const int32_t*) {
     Status s = Status::normal;
     while (loop.body(loop.args, s)) {
     }
-    return loop.end(s, loop.last);
+    return loop.end(s);
+}
+
+// --- Series loops ---------------------------------------------------------------------------
+//
+// foreach and remove-each set their words from the values of a series, n at a time: a block's
+// values are its cells, other series give theirs through their pick action. The iteration
+// state (a copy of the series cell and the words as word! cells) lies on the data stack below
+// the loop frame, where the collector keeps it current.
+
+// Pushes the words a loop sets: the word itself, or each word of a block (any word type,
+// retyped to word!). An empty block, or an element that is not a word, raises
+// script/invalid-arg. Answers the count.
+uint32_t push_loop_words(const Cell* spec) {
+    if (cell::type(spec) == kTypeWord) {
+        stack::push(*spec);
+        return 1;
+    }
+    memory::Buffer* b = memory::buffer(spec->w2);
+    uint32_t n = 0;
+    for (uint32_t k = spec->w1; k < b->length(); ++k) {
+        const Cell* w = b->cells() + k;
+        if (!word::any_word(cell::type(w)) || cell::type(w) == kTypeRefinement ||
+            cell::type(w) == kTypeIssue)
+            error::fire(error::kScript, error::script::invalid_arg, {w});
+        cell::set_type(stack::push(*w), kTypeWord);
+        ++n;
+    }
+    if (n == 0) error::fire(error::kScript, error::script::invalid_arg, {spec});
+    return n;
+}
+
+// Sets the n words from the values at the series' index and moves the index past them
+// (words beyond the tail take none); false, setting nothing, when the index is at the tail.
+// May collect and run user code (the words' owners hear of the change).
+bool series_step(Cell* series, Cell* words, uint32_t n) {
+    const uint32_t index = series::clamped_index(series);
+    if (index >= series::total_units(series)) return false;
+    const uint8_t t = cell::type(series);
+    for (uint32_t k = 0; k < n; ++k) {
+        if (series::is_any_block(t)) {
+            memory::Buffer* b = memory::buffer(series->w2);
+            const Cell* v = index + k < b->length() ? b->cells() + index + k : &kNoneCell;
+            context::set_word(words + k, v); // the value is copied before anything collects
+            continue;
+        }
+        Cell* v = stack::push(*series);
+        v->w1 = index + k;
+        const Cell* picked = actions::call<action::slot::pick>(v, 1, static_cast<Cell*>(nullptr));
+        if (picked != v) *v = *picked;
+        context::set_word(words + k, v);
+        stack::pop(1);
+    }
+    series->w1 = index + n;
+    return true;
+}
+
+Status foreach (const int32_t*) {
+    Cell* spec = arg(0);
+    Cell* data = arg(1);
+    const bool map = cell::type(data) == kTypeMap;
+    uint32_t n = 0;
+    Cell* words = stack::top;
+    if (!map) {
+        n = push_loop_words(spec);
+    } else if (cell::type(spec) != kTypeBlock ||
+               memory::buffer(spec->w2)->length() != spec->w1 + 2) {
+        // A map gives a key and a value at each step.
+        error::fire(error::kScript, error::script::invalid_arg, {spec});
+    }
+    Loop loop;
+    Status s = Status::normal;
+    uint32_t position = 0;
+    for (;;) {
+        const bool more =
+            map ? map::foreach_next(spec, data, position) : series_step(data, words, n);
+        if (!more || !loop.body(loop.args + 2, s)) break;
+    }
+    return loop.end(s);
+}
+
+// forall: the body runs at each position of the series a word refers to. A body that points
+// the word at another series ends the loop with script/bad-loop-series; a normal end puts
+// the word back at its starting position, a break leaves it where it was.
+Status forall(const int32_t*) {
+    Cell* word = arg(0);
+    Cell* start = stack::push(*interp::value_of(word));
+    if (!series::is_series(cell::type(start))) interp::expect_arg(start, word);
+    Loop loop;
+    Status s = Status::normal;
+    for (;;) {
+        if (series::index_past_tail(interp::value_of(word))) break;
+        if (!loop.body(loop.args + 1, s)) return loop.end(s);
+        Cell* now = stack::push(*interp::value_of(word));
+        if (cell::type(now) != cell::type(start) || now->w2 != start->w2)
+            error::fire(error::kScript, error::script::bad_loop_series, {now});
+        now->w1 = series::clamped_index(now) + 1;
+        context::set_word(word, now);
+    }
+    context::set_word(word, start);
+    return loop.end(s);
+}
+
+// remove-each: after a body that gives a true value, the values the step just set the words
+// from are removed (from the index the step started at, so that a short last record loses
+// only what it had). The result is the series at its starting position.
+Status remove_each(const int32_t*) {
+    Cell* data = stack::push(*arg(1));
+    Cell* words = stack::top;
+    const uint32_t n = push_loop_words(arg(0));
+    Cell* part = stack::push(Cell{kTypeInteger, 0, n, 0});
+    Loop loop;
+    Status s = Status::normal;
+    for (;;) {
+        const uint32_t index = series::clamped_index(data);
+        if (!series_step(data, words, n)) break;
+        stack::top = stack::arguments;
+        s = interp::eval_block(loop.args + 2);
+        if (s == Status::continue_) {
+            s = Status::normal;
+            continue;
+        }
+        if (s != Status::normal) {
+            if (s == Status::break_) {
+                s = Status::normal;
+                interp::exit_value = kUnsetCell;
+            }
+            break;
+        }
+        if (!logic::value_true(stack::top - 1)) continue;
+        data->w1 = index;
+        *part = Cell{kTypeInteger, 0, n, 0};
+        actions::call<action::slot::remove>(data, part, static_cast<Cell*>(nullptr));
+        data->w1 = index;
+    }
+    return loop.end(s, loop.args[1]);
 }
 
 // --- Exits ----------------------------------------------------------------------------------
@@ -323,6 +537,11 @@ void register_control() {
     set(kLoop, loop);
     set(kRepeat, repeat);
     set(kForever, forever);
+    set(kForeach, foreach);
+    set(kForall, forall);
+    set(kRemoveEach, remove_each);
+    set(kSwitch, switch_);
+    set(kCase, case_);
     set(kBreak, break_);
     set(kContinue, continue_);
     set(kExit, exit_);

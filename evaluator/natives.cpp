@@ -33,6 +33,7 @@ void init() {
     for (uint32_t s = 1; s <= kDefined; ++s) table[s - 1] = not_done;
     register_control();
     register_compare();
+    register_math();
     register_eval();
     register_series();
     register_system();

@@ -174,6 +174,7 @@ void set_event_pump(void (*pump)());
 // The families' registrations (one file each).
 void register_control();
 void register_compare();
+void register_math();
 void register_eval();
 void register_series();
 void register_system();

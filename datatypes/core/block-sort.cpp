@@ -2,6 +2,7 @@
 // record sorts of runtime-core/sort.h call.
 #include <algorithm>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "datatypes/core/block.h"
@@ -97,7 +98,6 @@ void check_unchanged(const Callback& callback) {
         error::fire(error::kScript, error::script::protected_);
 }
 
-
 // The user comparator: b then a (a then b with the reverse bit), with whole records two
 // record blocks instead.
 int32_t sort_call_compare(const void* a, const void* b, uintptr_t op, uint32_t flags) {
@@ -121,6 +121,38 @@ int32_t compare_pair(const Cell* x, const Cell* y, int32_t op) {
     int32_t r = compare_cells(x, y, op);
     if (r == action::kNotComparable) r = cell::type(x) - cell::type(y);
     return r;
+}
+
+// Records that are single integer! cells compare by value alone: they are ordered here
+// directly, by a least-significant-digit radix sort on the values (three passes of 11 bits),
+// which keeps equal values in their order (an outcome the general sorts allow too). False,
+// touching nothing, when a record holds another type.
+bool sort_integers(Cell* first, int32_t count, bool reverse) {
+    for (int32_t i = 0; i < count; ++i)
+        if (cell::type(first + i) != kTypeInteger) return false;
+    if (count < 2) return true;
+    // The key orders signed values as unsigned ones; reversed, the order turns round.
+    const uint32_t flip = reverse ? 0x7FFFFFFFu : 0x80000000u;
+    auto key = [flip](const Cell& c) { return c.w2 ^ flip; };
+    constexpr uint32_t kBits = 11, kBuckets = 1u << kBits;
+    std::vector<Cell> spare(static_cast<size_t>(count));
+    Cell* from = first;
+    Cell* to = spare.data();
+    std::vector<uint32_t> start(kBuckets);
+    for (uint32_t shift = 0; shift < 32; shift += kBits) {
+        std::fill(start.begin(), start.end(), 0u);
+        for (int32_t i = 0; i < count; ++i) ++start[(key(from[i]) >> shift) & (kBuckets - 1)];
+        // A pass whose digit is the same for every value leaves the order as it is.
+        if (start[(key(from[0]) >> shift) & (kBuckets - 1)] == static_cast<uint32_t>(count))
+            continue;
+        uint32_t sum = 0;
+        for (uint32_t& n : start) sum += std::exchange(n, sum);
+        for (int32_t i = 0; i < count; ++i)
+            to[start[(key(from[i]) >> shift) & (kBuckets - 1)]++] = from[i];
+        std::swap(from, to);
+    }
+    if (from != first) std::copy(from, from + count, first);
+    return true;
 }
 
 } // namespace
@@ -278,10 +310,12 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
             op = reinterpret_cast<uintptr_t>(&callback);
             compare = sort_call_compare;
         }
-        if (stable)
-            sort::merge(first, count, width, op, flags, compare);
-        else
-            sort::quick(first, count, width, op, flags, compare);
+        if (user || size != 1 || !sort_integers(first, count, flags & kReverse)) {
+            if (stable)
+                sort::merge(first, count, width, op, flags, compare);
+            else
+                sort::quick(first, count, width, op, flags, compare);
+        }
         if (user) {
             check_unchanged(callback);
             std::memcpy(static_cast<void*>(memory::buffer(series->w2)->cells() + index),

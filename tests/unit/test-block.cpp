@@ -2,7 +2,9 @@
 // swap, trim and copy; find, select and the set operations; sort and its callbacks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "block-fixture.h"
 #include "runtime-core/hashtable.h"
@@ -880,6 +882,48 @@ TEST_F(BlockSort, PlainReverseAndMixedTypes) {
     Cell* b = load("5 3 4 1");
     sort(push_at(b, 1));
     EXPECT_EQ(all_of(b), "[5 1 3 4]");
+}
+
+TEST_F(BlockSort, IntegersOrderByValueAndEqualOnesKeepTheirOrder) {
+    EXPECT_EQ(all_of(sort(load("7 -2147483648 2147483647 0 -1"))),
+              "[-2147483648 -1 0 7 2147483647]");
+    // The second 2 (and the second 1) starts a new line: equal values do not swap places.
+    auto new_line = [](const Cell* b, uint32_t i) {
+        return (block::cell_at(b, i)->header & cell::kNewLine) != 0;
+    };
+    Cell* b = load("2 1\n2");
+    sort(b);
+    EXPECT_EQ(all_of(b), "[1 2 2]");
+    EXPECT_FALSE(new_line(b, 1));
+    EXPECT_TRUE(new_line(b, 2));
+    Cell* r = load("1 2\n1");
+    sort(r, nullptr, nullptr, nullptr, false, true);
+    EXPECT_FALSE(new_line(r, 1));
+    EXPECT_TRUE(new_line(r, 2));
+    EXPECT_EQ(
+        all_of(sort(load("7 -2147483648 2147483647 0 -1"), nullptr, nullptr, nullptr, false, true)),
+        "[2147483647 7 0 -1 -2147483648]");
+
+    // Many values over the whole range, repeats among them, in both directions.
+    std::vector<int32_t> values;
+    uint32_t x = 12345;
+    for (int i = 0; i < 5000; ++i) {
+        x = x * 1103515245u + 12345u;
+        values.push_back(static_cast<int32_t>(i % 7 == 0 ? x % 100 : x));
+    }
+    for (const bool reverse : {false, true}) {
+        Cell* many = block::push_new(5000);
+        for (int32_t v : values) {
+            const Cell c = integer(v);
+            block::append_copy(many, &c);
+        }
+        sort(many, nullptr, nullptr, nullptr, false, reverse);
+        std::vector<int32_t> expected = values;
+        std::sort(expected.begin(), expected.end());
+        if (reverse) std::reverse(expected.begin(), expected.end());
+        for (uint32_t i = 0; i < expected.size(); ++i)
+            ASSERT_EQ(static_cast<int32_t>(block::cell_at(many, i)->w2), expected[i]) << i;
+    }
 }
 
 TEST_F(BlockSort, SkipCompareAndAll) {
