@@ -47,6 +47,7 @@
 #include "evaluator/crypto.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
+#include "evaluator/random.h"
 #include "evaluator/stack.h"
 #include "library/system-object.h"
 #include "loading/lexer.h"
@@ -141,6 +142,7 @@ void init() {
     root::boot_flag = 1;
     dyn_print::init();
     platform::init();
+    random_::init();
     seed_hashes();
     memory::init();
     externals::init();
