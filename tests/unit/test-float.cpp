@@ -385,8 +385,9 @@ TEST_F(Float, Cells) {
 TEST_F(Float, RegisteredSlots) {
     namespace slot = action::slot;
     const std::vector<action::Slot> own{
-        slot::form,     slot::mold,  slot::compare,   slot::add,   slot::divide,
-        slot::multiply, slot::power, slot::remainder, slot::round, slot::subtract};
+        slot::make,      slot::random, slot::to,       slot::form,     slot::mold,   slot::compare,
+        slot::absolute,  slot::add,    slot::divide,   slot::multiply, slot::negate, slot::power,
+        slot::remainder, slot::round,  slot::subtract, slot::even_q,   slot::odd_q};
     for (uint32_t s = 1; s <= action::kSlotCount; ++s) {
         const bool expected =
             std::find(own.begin(), own.end(), static_cast<action::Slot>(s)) != own.end();
