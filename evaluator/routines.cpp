@@ -6,9 +6,13 @@
 #include "datatypes/core/block.h"
 #include "datatypes/core/context.h"
 #include "datatypes/core/function.h"
+#include "datatypes/core/logic.h"
 #include "datatypes/core/symbol.h"
+#include "datatypes/core/unset.h"
 #include "datatypes/core/word.h"
+#include "datatypes/more/compound.h"
 #include "datatypes/more/error-ids.h"
+#include "datatypes/more/float.h"
 #include "evaluator/stack.h"
 #include "library/environment.h"
 #include "library/predicates.h"
@@ -31,8 +35,23 @@ Status quit_return(const int32_t*) {
     return Status::normal;
 }
 
+// Keeps the printer's switches in step with the fields of system/options/float: its change
+// handler passes each changed field's word and new value. A true value turns pretty? or full?
+// on, any other off; other words are ignored.
+Status float_switch(const int32_t*) {
+    const Cell* word = stack::arguments;
+    const bool on = logic::value_true(word + 1);
+    if (compound::names(word, symbol::make("pretty?")))
+        float_::pretty = on;
+    else if (compound::names(word, symbol::make("full?")))
+        float_::full = on;
+    unset::make_at(stack::arguments);
+    return Status::normal;
+}
+
 const Routine kRoutines[] = {
     {"quit-return", "[\"Ends the program with an exit status\" status [integer!]]", quit_return},
+    {"float-switch", "[\"Internal Use Only\" word [word!] value [any-type!]]", float_switch},
 };
 
 Status not_done(const int32_t*) {

@@ -48,6 +48,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/parse.h"
+#include "evaluator/random.h"
 #include "evaluator/stack.h"
 #include "library/system-object.h"
 #include "loading/compress.h"
@@ -143,6 +144,7 @@ void init() {
     root::boot_flag = 1;
     dyn_print::init();
     platform::init();
+    random_::init();
     seed_hashes();
     memory::init();
     externals::init();

@@ -70,11 +70,17 @@ void set_text_loader(TextLoader loader) {
     text_loader = loader;
 }
 
-Cell* load_as(uint8_t type, const Cell* spec) {
+Cell* load_value(uint8_t type, const Cell* spec) {
     if (!text_loader) not_done();
     Cell* result = stack::push_cell();
     result->header = kTypeNone;
-    if (!text_loader(spec, result) || cell::type(result) != type) bad_to_arg(type, spec);
+    if (!text_loader(spec, result)) bad_to_arg(type, spec);
+    return result;
+}
+
+Cell* load_as(uint8_t type, const Cell* spec) {
+    Cell* result = load_value(type, spec);
+    if (cell::type(result) != type) bad_to_arg(type, spec);
     return result;
 }
 

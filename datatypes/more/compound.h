@@ -70,6 +70,9 @@ void set_text_loader(TextLoader loader);
 // Loads the spec's text and answers the loaded value (on the data stack) when it has the
 // type `type`; otherwise raises script/bad-to-arg (type, spec). May collect.
 Cell* load_as(uint8_t type, const Cell* spec);
+// Loads the spec's text and answers the loaded value (on the data stack), whatever its type;
+// text that is not exactly one value raises script/bad-to-arg (type, spec). May collect.
+Cell* load_value(uint8_t type, const Cell* spec);
 
 // --- Owners ---------------------------------------------------------------------------------
 

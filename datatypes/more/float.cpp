@@ -1,15 +1,20 @@
 #include "datatypes/more/float.h"
 
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
+#include <limits>
 #include <utility>
 
+#include "datatypes/core/block.h"
 #include "datatypes/core/datatype.h"
 #include "datatypes/core/integer.h"
 #include "datatypes/core/logic.h"
 #include "datatypes/core/none.h"
+#include "datatypes/core/series.h"
 #include "datatypes/core/string.h"
+#include "datatypes/core/unset.h"
+#include "datatypes/more/compound.h"
 #include "datatypes/more/error-ids.h"
 #include "datatypes/more/money.h"
 #include "datatypes/more/pair.h"
@@ -17,13 +22,16 @@
 #include "datatypes/more/tuple.h"
 #include "datatypes/more/vector.h"
 #include "evaluator/stack.h"
+#include "loading/lexer.h"
 #include "runtime-core/dtoa.h"
+#include "runtime-core/strtod.h"
 #include "runtime-core/support.h"
 #include "runtime-core/words.h"
 
 namespace float_ {
 
-bool pretty = false;
+bool pretty = true;
+bool full = false;
 
 namespace {
 
@@ -69,12 +77,16 @@ double number(const Cell* value) {
     return get(value);
 }
 
-// The printf-style format of each printer kind, and the shorter one of the `pretty?` reprint.
-const char* const kFormats[] = {"%.7g", "%.16g", "%.7g", "%.13g", nullptr, "%.7g"};
+// The significant digits of each printer kind's general format ("%.Ng"); the seconds kind
+// has its own exact conversion.
+constexpr int kDigits[] = {7, 16, 7, 13, 0, 7};
 
-int print(char* out, size_t size, const char* format, double value) {
-    const int n = std::snprintf(out, size, format, value);
-    return n < 0 ? 0 : (n >= static_cast<int>(size) ? static_cast<int>(size) - 1 : n);
+// The general format with `digits` significant digits, written the same on every build (the
+// C library's printf differs between them in its exponent digits). Returns the length.
+int print(char* out, size_t size, int digits, double value) {
+    const auto r = std::to_chars(out, out + size - 1, value, std::chars_format::general, digits);
+    *r.ptr = '\0';
+    return static_cast<int>(r.ptr - out);
 }
 
 } // namespace
@@ -106,6 +118,50 @@ Cell* push(double d) {
     return make_at(stack::push_cell(), d);
 }
 
+Cell* push64(uint32_t low, uint32_t high) {
+    Cell* c = push(0.0);
+    c->w2 = low;
+    c->w3 = high;
+    return c;
+}
+
+Cell* add_to_block(const Cell* block, double d) {
+    Cell value;
+    make_at(&value, d);
+    return block::append_copy(block, &value);
+}
+
+double abs_from_words(uint32_t low, uint32_t high) {
+    Cell c{kTypeFloat, 0, low, high & 0x7FFFFFFF};
+    return get(&c);
+}
+
+bool is_special(double d) {
+    const uint64_t bits = bits_of(d);
+    return (bits & kExponentBits) == kExponentBits && (bits & kMantissaBits) != 0;
+}
+
+bool is_nan32(float f) {
+    uint32_t bits;
+    std::memcpy(&bits, &f, sizeof bits);
+    return (bits & 0x7F800000) == 0x7F800000 && (bits & 0x007FFFFF) != 0;
+}
+
+bool is_edge_value(double d) {
+    return (bits_of(d) & kExponentBits) == kExponentBits;
+}
+
+int32_t to_int_rounded(double d) {
+    return saturate(d + 0.49999999999999994);
+}
+
+int32_t saturate(double d) {
+    if (std::isnan(d)) return 0;
+    if (d >= 2147483647.0) return std::numeric_limits<int32_t>::max();
+    if (d <= -2147483648.0) return std::numeric_limits<int32_t>::min();
+    return static_cast<int32_t>(d);
+}
+
 // --- The number printer -------------------------------------------------------------------
 
 const char* form_float(double value, Kind kind) {
@@ -120,7 +176,7 @@ const char* form_float(double value, Kind kind) {
 
     char text[number_text::kFloatTextSize];
     int length = kind == kSeconds ? number_text::form_float(value, 6, false, text)
-                                  : print(text, sizeof text, kFormats[kind], value);
+                                  : print(text, sizeof text, kDigits[kind], value);
     const char* e = nullptr;
     for (bool reprinted = false;;) {
         e = std::strchr(text, 'e');
@@ -138,7 +194,7 @@ const char* form_float(double value, Kind kind) {
                            (last_two[0] == '9' && last_two[1] == '9')))
             break;
         const bool short_kind = kind == kVector32 || kind == kSeconds || kind == kPoint;
-        length = print(text, sizeof text, short_kind ? "%.5g" : "%.14g", value);
+        length = print(text, sizeof text, short_kind ? 5 : 14, value);
         reprinted = true;
     }
 
@@ -262,13 +318,136 @@ bool compare32(float a, float b) {
 double random_float(double bound, bool secure) {
     const logic::RandomSource* source = logic::random_source();
     if (!source) not_done();
-    if (!secure) return static_cast<int32_t>(source->next()) / 2147483647.0 * bound;
+    // The plain draw has its sign bit cleared, so that the result lies between 0 and the bound
+    // as the secure one does (a signed draw would give negative values for a positive bound).
+    if (!secure) return (source->next() & 0x7FFFFFFF) / 2147483647.0 * bound;
     const double r1 = source->secure_next() & 0x7FFFFFFF;
     const double r2 = source->secure_next() & 0x7FFFFFFF;
     return (r2 + r1 / 2147483647.0) * bound / 2147483648.0;
 }
 
 // --- Slot functions -----------------------------------------------------------------------
+
+namespace {
+
+[[noreturn]] void bad_to_arg(int32_t type, const Cell* spec) {
+    compound::bad_to_arg(type == kTypePercent ? kTypePercent : kTypeFloat, spec);
+}
+
+// mantissa x 10^exponent, correctly rounded from the mantissa's shortest decimal digits, so
+// that [15 -1] gives exactly 1.5 (a product with a power of ten would round twice).
+double scaled_by_ten(double mantissa, double exponent) {
+    if (mantissa == 0 || !std::isfinite(mantissa)) return mantissa;
+    // Beyond these exponents every finite mantissa gives zero or an infinity.
+    const int32_t e = saturate(std::fmax(-100000.0, std::fmin(100000.0, exponent)));
+    const number_text::FloatDigits d = number_text::float_to_text(mantissa, 0, false);
+    char text[number_text::kMaxDigits + 24];
+    char* at = text;
+    if (d.sign) *at++ = '-';
+    *at++ = '.';
+    std::memcpy(at, d.text, static_cast<size_t>(d.length));
+    at += d.length;
+    *at++ = 'e';
+    at = std::to_chars(at, text + sizeof text, d.position + e).ptr;
+    int32_t unconsumed = 0;
+    const double r = number_text::parse_float(text, at, 0, unconsumed);
+    return r == 0 ? std::copysign(0.0, mantissa) : r; // the reader's zero has no sign
+}
+
+// The double of make and to for float! and percent! (`type`), by the spec's type.
+double convert(const Cell* spec, int32_t type) {
+    const uint8_t t = cell::type(spec);
+    switch (t) {
+    case kTypeInteger:
+    case kTypeChar:
+    case kTypeFloat:
+    case kTypePercent:
+    case kTypeTime:
+        return number(spec);
+    case kTypeMoney:
+        return money::to_float(spec);
+    case kTypeBinary: {
+        // Up to 8 bytes from the index, big-endian: the bit pattern of the double.
+        uint32_t count = 0, unit = 0;
+        const uint8_t* bytes = series::units_from_index(spec, count, unit);
+        uint64_t bits = 0;
+        for (uint32_t k = 0; k < count && k < 8; ++k) bits = (bits << 8) | bytes[k];
+        double d;
+        std::memcpy(&d, &bits, sizeof d);
+        return d;
+    }
+    case kTypeBlock:
+    case kTypeParen:
+    case kTypeHash: {
+        // [mantissa exponent], each an integer! or a float!.
+        if (block::length_from_index(spec) != 2) bad_to_arg(type, spec);
+        const Cell* m = block::cell_at(spec, series::clamped_index(spec));
+        for (const Cell* v : {m, m + 1})
+            if (cell::type(v) != kTypeInteger && cell::type(v) != kTypeFloat)
+                bad_to_arg(type, spec);
+        return scaled_by_ten(number(m), std::trunc(number(m + 1)));
+    }
+    default:
+        break;
+    }
+    if (!series::is_any_string(t)) bad_to_arg(type, spec);
+    if (type == kTypePercent) {
+        // The text as one value, whose number becomes the fraction ("50%" is 0.5, "50" 50.0).
+        Cell* loaded = compound::load_value(kTypePercent, spec);
+        const uint8_t lt = cell::type(loaded);
+        if (lt != kTypeInteger && lt != kTypeFloat && lt != kTypePercent) bad_to_arg(type, spec);
+        const double d = number(loaded);
+        stack::pop(1);
+        return d;
+    }
+    uint32_t length = 0, unit = 0;
+    const uint8_t* text = series::units_from_index(spec, length, unit);
+    int32_t error = 0;
+    const double d = length == 0 ? 0.0 : lexer::text_to_float(text, length, unit, error);
+    if (length == 0 || error != 0) bad_to_arg(type, spec);
+    return d;
+}
+
+} // namespace
+
+Cell* make(Cell* prototype, Cell* spec, int32_t type) {
+    const double d = convert(spec, type);
+    make_at(prototype, d);
+    if (type == kTypePercent) cell::set_type(prototype, kTypePercent);
+    return prototype;
+}
+
+Cell* to(Cell* prototype, Cell* spec, int32_t type) {
+    return make(prototype, spec, type);
+}
+
+Cell* random(Cell* value, bool seed, bool secure, bool) {
+    if (seed) {
+        const logic::RandomSource* source = logic::random_source();
+        if (!source) not_done();
+        source->seed(value->w2 ^ value->w3);
+        return unset::make_at(value);
+    }
+    set(value, random_float(get(value), secure));
+    return value;
+}
+
+void absolute() {
+    stack::arguments->w3 &= 0x7FFFFFFF;
+}
+
+void negate() {
+    Cell* value = stack::arguments;
+    set(value, 0.0 - get(value));
+}
+
+bool even_q(Cell* value) {
+    return (saturate(get(value)) & 1) == 0;
+}
+
+bool odd_q(Cell* value) {
+    return (saturate(get(value)) & 1) != 0;
+}
 
 int32_t form(Cell* value, Cell* string, Cell*, int32_t limit) {
     const char* text = form_float(get(value), kFloat);
@@ -416,16 +595,23 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
 
 void register_actions() {
     action::Row row;
-    row.set<action::slot::form>(form)
+    row.set<action::slot::make>(make)
+        .set<action::slot::random>(random)
+        .set<action::slot::to>(to)
+        .set<action::slot::form>(form)
         .set<action::slot::mold>(mold)
         .set<action::slot::compare>(compare)
+        .set<action::slot::absolute>(absolute)
         .set<action::slot::add>(add)
         .set<action::slot::divide>(divide)
         .set<action::slot::multiply>(multiply)
+        .set<action::slot::negate>(negate)
         .set<action::slot::power>(power)
         .set<action::slot::remainder>(remainder)
         .set<action::slot::round>(round)
-        .set<action::slot::subtract>(subtract);
+        .set<action::slot::subtract>(subtract)
+        .set<action::slot::even_q>(even_q)
+        .set<action::slot::odd_q>(odd_q);
     datatype::register_({kTypeFloat, 0, "float!", row.entries()});
 }
 

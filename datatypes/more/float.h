@@ -7,9 +7,6 @@
 // The module also holds the number printer that float!, percent!, time!, vector! and the
 // point types use to turn a double into text, and the arithmetic core through which every
 // float-like operation of integer! and float! goes.
-//
-// Still to come with the rest of float!: make and to, random, absolute, negate, even? and
-// odd?, and the constructors from raw words used by the boot-image decoder.
 #pragma once
 #include <cstdint>
 
@@ -30,6 +27,26 @@ Cell* make_at(Cell* cell, double d);
 Cell* box(double d);
 // Pushes a float on the data stack.
 Cell* push(double d);
+// Pushes the float of two payload words (low word first).
+Cell* push64(uint32_t low, uint32_t high);
+// Appends a float at a block's tail. May collect: the result is valid until the next
+// allocation.
+Cell* add_to_block(const Cell* block, double d);
+
+// --- Doubles ------------------------------------------------------------------------------
+
+// The double of two payload words with its sign bit cleared.
+double abs_from_words(uint32_t low, uint32_t high);
+// Whether a double is a NaN (an infinity is not).
+bool is_special(double d);
+// Whether a single is a NaN.
+bool is_nan32(float f);
+// Whether a double is an infinity or a NaN.
+bool is_edge_value(double d);
+// A double truncated toward zero into the 32-bit integers: beyond them the nearest end, NaN 0.
+int32_t saturate(double d);
+// x + 0.49999999999999994 truncated (saturated) toward zero: the pixel of a GUI coordinate.
+int32_t to_int_rounded(double d);
 
 // --- The number printer -------------------------------------------------------------------
 
@@ -45,8 +62,11 @@ enum Kind : int32_t {
 
 // The printer's `pretty?` switch (system/options/float/pretty?): values nearer zero than
 // the double epsilon print as zero, and a text whose last two digits show binary noise
-// ("01", "99") is printed again with fewer digits. Off until the option sets it.
+// ("01", "99") is printed again with fewer digits. On at start-up, as the option's field is;
+// the option's change handler keeps the two in step.
 extern bool pretty;
+// The option's full-support switch (system/options/float/full?): kept, read by nothing.
+extern bool full;
 
 // The text of `value` for `kind`, in a static buffer valid until the next call. The
 // percent kinds print the number they are given (the percentage, the fraction times 100) and
@@ -81,12 +101,32 @@ bool compare_values(double a, double b);
 // bits less than 2^20 apart.
 bool compare32(float a, float b);
 
-// A random double scaled by `bound`: the generator's next word (as a signed 32-bit integer)
-// / 2147483647.0 x bound; with `secure`, (r2 + r1 / 2147483647.0) x bound / 2147483648.0 of
-// two 31-bit secure words. Without a random source, internal/not-done.
+// A random double scaled by `bound`, between 0 and the bound: the generator's next word with
+// its sign bit cleared / 2147483647.0 x bound; with `secure`, (r2 + r1 / 2147483647.0) x
+// bound / 2147483648.0 of two 31-bit secure words. Without a random source,
+// internal/not-done.
 double random_float(double bound, bool secure);
 
 // --- Slot functions -----------------------------------------------------------------------
+
+// make and to (the same for both), for float! and for percent! (type 38), by the spec:
+// integer!, char!, float!, percent!, time! (its seconds) and money! give their number; a
+// binary! the bit pattern of its first up to 8 bytes, big-endian (fewer fill the low end); a
+// block!, paren! or hash! of exactly two integer! or float! values [mantissa exponent] gives
+// mantissa x 10^exponent (the exponent truncated); text ("," read as ".") the number it
+// writes, and for percent! the one value it loads, integer!, float! or percent!, as the
+// fraction. Anything else raises script/bad-to-arg (the target datatype, the spec).
+Cell* make(Cell* prototype, Cell* spec, int32_t type);
+Cell* to(Cell* prototype, Cell* spec, int32_t type);
+// With /seed: seeds the generator with the exclusive-or of the payload words and gives
+// unset!. Otherwise random_float of the value, in its type.
+Cell* random(Cell* value, bool seed, bool secure, bool only);
+// absolute clears the sign bit; negate is 0.0 minus the value (never -0.0). Frame slots.
+void absolute();
+void negate();
+// The lowest bit of the value truncated (saturated) into the 32-bit integers.
+bool even_q(Cell* value);
+bool odd_q(Cell* value);
 
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
 int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,

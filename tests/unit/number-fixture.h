@@ -17,10 +17,11 @@ protected:
         RuntimeTest::SetUp();
         integer::register_actions();
         float_::register_actions();
+        float_::pretty = false; // the printer's plain output, unless a test turns it on
         stack::clear();
     }
     void TearDown() override {
-        float_::pretty = false;
+        float_::pretty = true; // as at start-up
         stack::clear();
         RuntimeTest::TearDown();
     }

@@ -382,11 +382,107 @@ TEST_F(Float, Cells) {
     EXPECT_EQ(float_::get(stack::arguments), 0.25);
 }
 
+TEST_F(Float, DoubleHelpers) {
+    struct Case {
+        double value;
+        int32_t saturated, rounded;
+        bool special, edge;
+    } cases[] = {
+        {0.49999999999999994, 0, 0, false, false}, // adding one half would give 1
+        {0.5, 0, 1, false, false},
+        {2.6, 2, 3, false, false},
+        {-2.7, -2, -2, false, false}, // truncation toward zero after the shift
+        {3e9, 2147483647, 2147483647, false, false},
+        {-3e9, -2147483647 - 1, -2147483647 - 1, false, false},
+        {kInf, 2147483647, 2147483647, false, true},
+        {-kInf, -2147483647 - 1, -2147483647 - 1, false, true},
+        {kNaN, 0, 0, true, true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(float_::saturate(c.value), c.saturated) << c.value;
+        EXPECT_EQ(float_::to_int_rounded(c.value), c.rounded) << c.value;
+        EXPECT_EQ(float_::is_special(c.value), c.special) << c.value;
+        EXPECT_EQ(float_::is_edge_value(c.value), c.edge) << c.value;
+    }
+    EXPECT_TRUE(float_::is_nan32(std::numeric_limits<float>::quiet_NaN()));
+    EXPECT_FALSE(float_::is_nan32(std::numeric_limits<float>::infinity()));
+    const Cell minus = float_value(-1.5);
+    EXPECT_EQ(float_::abs_from_words(minus.w2, minus.w3), 1.5);
+    stack::clear();
+    EXPECT_EQ(float_::get(float_::push64(minus.w2, minus.w3)), -1.5);
+}
+
+// A generator that answers one word for every draw.
+struct FixedRandom {
+    static inline uint32_t word = 0;
+    static inline uint32_t seeded = 0;
+    static uint32_t next() { return word; }
+    static void seed(uint32_t s) { seeded = s; }
+    static constexpr logic::RandomSource source{next, next, seed};
+};
+
+TEST_F(Float, Random) {
+    logic::set_random_source(&FixedRandom::source);
+    struct Case {
+        uint32_t word;
+        double bound;
+        bool secure;
+        double expected;
+    } cases[] = {
+        {0x7FFFFFFF, 10.0, false, 10.0},
+        {0x40000000, 10.0, false, 1073741824 / 2147483647.0 * 10.0},
+        // A word with its top bit set counts without it: never a negative result.
+        {0xC0000000, 10.0, false, 1073741824 / 2147483647.0 * 10.0},
+        {0xFFFFFFFF, -4.0, false, -4.0},
+        {0, 10.0, false, 0.0},
+        // Secure: two 31-bit words r1 and r2, (r2 + r1 / 2147483647) x bound / 2^31.
+        {0x80000002, 8.0, true, (2 + 2 / 2147483647.0) * 8.0 / 2147483648.0},
+    };
+    for (const Case& c : cases) {
+        FixedRandom::word = c.word;
+        EXPECT_EQ(float_::random_float(c.bound, c.secure), c.expected) << c.word;
+    }
+    // The action keeps the value's type; /seed takes the exclusive-or of the payload words.
+    FixedRandom::word = 0x7FFFFFFF;
+    Cell p = float_value(0.5, kTypePercent);
+    EXPECT_EQ(float_::random(&p, false, false, false), &p);
+    EXPECT_EQ(cell::type(&p), kTypePercent);
+    EXPECT_EQ(float_of(p), 0.5);
+    Cell s = float_value(1.5);
+    float_::random(&s, true, false, false);
+    EXPECT_EQ(FixedRandom::seeded, 0x3FF80000u);
+    EXPECT_EQ(cell::type(&s), kTypeUnset);
+    logic::set_random_source(nullptr);
+    Cell v = float_value(1.0);
+    EXPECT_TRUE(raises(error::kInternal, error::internal::not_done,
+                       [&] { float_::random(&v, false, false, false); }));
+}
+
+TEST_F(Float, MakeFromBinaryAndBlock) {
+    // Fewer than 8 bytes fill the low end of the bit pattern; bytes past 8 are not read.
+    struct Case {
+        Spec spec;
+        uint64_t bits;
+    } cases[] = {
+        {binary_spec({0x3F, 0xF0, 0, 0, 0, 0, 0, 0}), 0x3FF0000000000000},
+        {binary_spec({0x01, 0x02}), 0x0102},
+        {binary_spec({0xFF, 0x3F, 0xF0, 0, 0, 0, 0, 0, 0, 0xAA}, 1), 0x3FF0000000000000},
+        {binary_spec({}), 0},
+    };
+    for (const Case& c : cases) {
+        stack::clear();
+        Cell* spec = stack::push(c.spec.make());
+        Cell* r = float_::make(stack::push_cell(), spec, kTypeFloat);
+        EXPECT_EQ(bits(float_::get(r)), c.bits);
+    }
+}
+
 TEST_F(Float, RegisteredSlots) {
     namespace slot = action::slot;
     const std::vector<action::Slot> own{
-        slot::form,     slot::mold,  slot::compare,   slot::add,   slot::divide,
-        slot::multiply, slot::power, slot::remainder, slot::round, slot::subtract};
+        slot::make,      slot::random, slot::to,       slot::form,     slot::mold,   slot::compare,
+        slot::absolute,  slot::add,    slot::divide,   slot::multiply, slot::negate, slot::power,
+        slot::remainder, slot::round,  slot::subtract, slot::even_q,   slot::odd_q};
     for (uint32_t s = 1; s <= action::kSlotCount; ++s) {
         const bool expected =
             std::find(own.begin(), own.end(), static_cast<action::Slot>(s)) != own.end();
