@@ -7,6 +7,7 @@
 
 #include "datatypes/core/block.h"
 #include "datatypes/core/context.h"
+#include "datatypes/core/function.h"
 #include "datatypes/core/datatype.h"
 #include "datatypes/core/logic.h"
 #include "datatypes/core/none.h"
@@ -21,6 +22,7 @@
 #include "evaluator/natives.h"
 #include "evaluator/routines.h"
 #include "evaluator/stack.h"
+#include "library/system-object.h"
 #include "loading/lexer.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/memory.h"
@@ -38,6 +40,15 @@ Cell error_value{kTypeNone, 0, 0, 0};
 namespace {
 
 using stack::Frame;
+
+// The installed tracers, innermost last, each with its event mask; `tracer_running` while one
+// of them runs (tracing is off then, and no function's `trace` attribute turns it back on).
+struct Tracer {
+    Cell function;
+    uint32_t mask;
+};
+std::vector<Tracer> tracers;
+bool tracer_running = false;
 
 // C++ recursion of the evaluator is bounded here as well as by the frame stack: every
 // block evaluation and call counts one level.
@@ -397,6 +408,16 @@ Status run_body(Cell* fn, const Cell* name = nullptr) {
     if (cell::type(&body) != kTypeBlock) {
         stack::arguments[0] = Cell{kTypeNone, 0, 0, 0};
         return Status::normal;
+    }
+    // A spec's `trace` attribute turns tracing on for the body where do/trace is at work, and
+    // `no-trace` turns it off; both are put back when the body ends, however it ends.
+    struct BodyTracing {
+        bool saved = tracing;
+        ~BodyTracing() { tracing = saved; }
+    } body_tracing;
+    if (fn->header & (function::kTraceFlag | function::kNoTraceFlag)) [[unlikely]] {
+        if (fn->header & function::kTraceFlag) tracing = !tracers.empty() && !tracer_running;
+        if (fn->header & function::kNoTraceFlag) tracing = false;
     }
     Status s;
     if (tracing) [[unlikely]] {
@@ -805,12 +826,6 @@ Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only, bool no_call) 
 
 Cell* kept_cells[] = {&exit_value, &current, &thrown_value, &thrown_name, &error_value};
 
-// The installed tracers, innermost last, each with its event mask.
-struct Tracer {
-    Cell function;
-    uint32_t mask;
-};
-std::vector<Tracer> tracers;
 uint32_t event_symbols[kEventCount];
 constexpr const char* kEventNames[kEventCount] = {
     "init",  "end",  "prolog", "epilog", "enter", "exit",  "open",  "return",
@@ -880,7 +895,8 @@ void do_object_spec(const Cell* block) {
 // Runs a change handler whose result slot (stack::arguments) and arguments the object module
 // has pushed: a function frame opens over them, the body runs and its value stays in the
 // result slot.
-void call_object_handler(const Cell* function, const Cell* name, uint32_t, int32_t) {
+void call_object_handler(const Cell* function, const Cell* name, uint32_t, int32_t event_class) {
+    CallbackTracing traced(static_cast<uint32_t>(event_class));
     Cell fn = *function;
     const auto result = stack::arguments - stack::bottom;
     Cell* const args_end = stack::top;
@@ -888,7 +904,7 @@ void call_object_handler(const Cell* function, const Cell* name, uint32_t, int32
     stack::top = stack::arguments + 1;
     stack::mark_func(name, fn.w1, true);
     stack::top = args_end;
-    const Status s = run_body(&fn);
+    const Status s = run_body(&fn, name);
     const Cell value = stack::arguments[0];
     stack::unwind();
     status_to_error(s);
@@ -901,6 +917,7 @@ void call_object_handler(const Cell* function, const Cell* name, uint32_t, int32
 // in the same series.
 bool call_trace(const Cell* function, const Cell* event, Cell* input, const Cell* type,
                 const Cell* line, const Cell* token) {
+    CallbackTracing traced(kLexerCallback);
     Cell fn = *function;
     Cell* const base = stack::top;
     // The frame's base is its first argument, where the body leaves its value.
@@ -932,7 +949,7 @@ const object::Evaluator kObjectHooks{do_object_spec, call_object_handler, nullpt
 
 // sort's comparator: the frame is on the data stack, as for a change handler.
 void call_comparator(const Cell* function) {
-    call_object_handler(function, words::word.compare_callback, 0, 0);
+    call_object_handler(function, words::word.compare_callback, 0, kSortCallback);
 }
 
 } // namespace
@@ -1106,6 +1123,17 @@ uint32_t event_mask(const Cell* function) {
     return mask;
 }
 
+uint32_t callbacks_symbol = 0, bits_symbol = 0, state_symbol = 0;
+
+bool CallbackTracing::callback_traced(uint32_t kind) {
+    const Cell* callbacks = system_object::field({state_symbol, callbacks_symbol});
+    if (!callbacks || cell::type(callbacks) != kTypeObject) return false;
+    const int32_t at = context::find_word(callbacks->w1, bits_symbol, true);
+    if (at < 0) return false;
+    const Cell* bits = context::slot(callbacks->w1, at);
+    return bits && cell::type(bits) == kTypeInteger && (bits->w2 & kind) != 0;
+}
+
 void install_tracer(const Cell* function) {
     if (cell::type(function) != kTypeFunction) expect_arg(function, &none::value);
     tracers.push_back(Tracer{*function, event_mask(function)});
@@ -1141,7 +1169,9 @@ void fire_event(Event event, const Cell* code, int32_t offset, const Cell* value
         Cell* base;
         stack::Frame* level;
         Cell* caller;
+        bool was_running = tracer_running;
         ~Restore() {
+            tracer_running = was_running;
             tracing = !tracers.empty();
             stack::unroll_to(level);
             stack::arguments = caller;
@@ -1149,6 +1179,7 @@ void fire_event(Event event, const Cell* code, int32_t offset, const Cell* value
         }
     } restore{base, level, caller};
     tracing = false;
+    tracer_running = true;
     stack::mark_func(words::word.interp_callback, fn->w1, true);
     word::make_at(event_symbols[e], stack::push_cell());
     stack::push(*held_code);
@@ -1170,6 +1201,9 @@ void caught_error(Cell* out, bool keep) {
 void init() {
     for (Cell* c : kept_cells) *c = Cell{kTypeNone, 0, 0, 0};
     for (uint32_t e = 0; e < kEventCount; ++e) event_symbols[e] = symbol::make(kEventNames[e]);
+    callbacks_symbol = symbol::make("callbacks");
+    bits_symbol = symbol::make("bits");
+    state_symbol = symbol::make("state");
     tracers.clear();
     tracing = false;
     exit_value = Cell{kTypeUnset, 0, 0, 0};

@@ -151,6 +151,32 @@ inline void trace(Event event, const Cell* code, int32_t offset, const Cell* val
         fire_event(event, code, offset, value, ref);
 }
 
+// Calls made on behalf of a callback carry its kind: the bit that system/state/callbacks keeps
+// for it (lexer 1, parse 2, sort 4, change 8, deep 16, port 32). While one lives, a call of
+// that kind is traced only when its bit is set in the object's `bits`.
+enum CallbackKind : uint32_t {
+    kLexerCallback = 1,
+    kParseCallback = 2,
+    kSortCallback = 4,
+    kChangeCallback = 8,
+    kDeepCallback = 16,
+    kPortCallback = 32,
+};
+class CallbackTracing {
+  public:
+    explicit CallbackTracing(uint32_t kind) : saved_(tracing) {
+        if (tracing) [[unlikely]]
+            tracing = callback_traced(kind);
+    }
+    ~CallbackTracing() { tracing = saved_; }
+    CallbackTracing(const CallbackTracing&) = delete;
+    CallbackTracing& operator=(const CallbackTracing&) = delete;
+
+  private:
+    static bool callback_traced(uint32_t kind);
+    bool saved_;
+};
+
 // The words the interpreter reads and its collector marker.
 void init();
 

@@ -411,6 +411,7 @@ void Engine::call_back(const Cell* event, bool matched, int64_t rule_index) {
     Cell stack_value = *rule_stack;
     stack_value.w1 = rs_base_;
     stack::push(stack_value);
+    interp::CallbackTracing traced(interp::kParseCallback);
     const Cell answer = interp::call_values(callback_, args, 5);
     stack::top = mark;
     clamp_position();

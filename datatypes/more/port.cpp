@@ -121,6 +121,7 @@ bool call_actor_function(const Cell* actor, uint32_t symbol, const Cell* argumen
     Cell* base = const_cast<Cell*>(arguments);
     Cell name{};
     word::make_at(symbol, &name);
+    interp::CallbackTracing traced(interp::kPortCallback);
     interp::status_to_error(interp::call_pushed(&fn, &name, base, count));
     *result = *base;
     return true;
