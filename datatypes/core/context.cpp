@@ -370,7 +370,9 @@ Cell* set_word(Cell* word, const Cell* value) {
 Cell* get_in(const Cell* word, uint32_t context) {
     // An unbound word has no context to read from.
     if (context == 0) error::fire(error::kScript, error::script::not_in_context, {word});
-    const auto index = static_cast<int32_t>(word->w3);
+    auto index = static_cast<int32_t>(word->w3);
+    // A word loaded into a block is bound with its index unknown until first use: look it up.
+    if (index < 0 && word->w1 == context) index = find_word(context, word->w2, true);
     if (index < 0) {
         if (word->w2 == ::words::symbol.self && word->w2 != 0 && word->w1 != 0)
             return owner_of(word->w1);

@@ -132,8 +132,9 @@ Cell* set_in(Cell* word, const Cell* value, uint32_t context, bool notify);
 // set_in in the word's own context, notifying.
 Cell* set_word(Cell* word, const Cell* value);
 // The slot of a word's value. An unbound word raises script/not-in-context; an unresolved
-// one (index -1) yields the owner of its own context when it is `self`, else raises
-// script/no-value; a context without values raises script/not-in-context. Never collects.
+// one (index -1) is looked up in its own context; one still not found yields the owner of
+// its own context when it is `self`, else raises script/no-value; a context without values
+// raises script/not-in-context. Never collects.
 Cell* get_in(const Cell* word, uint32_t context);
 Cell* get_word(const Cell* word);
 
