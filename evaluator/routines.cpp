@@ -16,6 +16,7 @@
 #include "evaluator/stack.h"
 #include "library/environment.h"
 #include "library/predicates.h"
+#include "library/zanbin-codec.h"
 #include "loading/lexer.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/runtime.h"
@@ -27,13 +28,6 @@ namespace routines {
 namespace {
 
 using interp::Status;
-
-// Ends the evaluation with an exit status: the process ends once every frame has unwound.
-Status quit_return(const int32_t*) {
-    runtime::quit_status = static_cast<int32_t>(stack::arguments->w2);
-    runtime::throw_code(runtime::kThrowOrderlyEnd);
-    return Status::normal;
-}
 
 // Keeps the printer's switches in step with the fields of system/options/float: its change
 // handler passes each changed field's word and new value. A true value turns pretty? or full?
@@ -50,7 +44,6 @@ Status float_switch(const int32_t*) {
 }
 
 const Routine kRoutines[] = {
-    {"quit-return", "[\"Ends the program with an exit status\" status [integer!]]", quit_return},
     {"float-switch", "[\"Internal Use Only\" word [word!] value [any-type!]]", float_switch},
 };
 
@@ -58,8 +51,9 @@ Status not_done(const int32_t*) {
     error::fire(error::kInternal, error::internal::not_done);
 }
 
-// The table: the rows above, then each family's, in the order their words are bound.
-const std::span<const Routine> kFamilies[] = {kRoutines, environment::table(), predicates::table()};
+// The table: each family's rows, in the order their words are bound.
+const std::span<const Routine> kFamilies[] = {environment::table(), kRoutines, predicates::table(),
+                                              zanbin_codec::table()};
 
 // The row at an index, or null.
 const Routine* row(uint32_t index) {
@@ -78,6 +72,7 @@ natives::Entry entry(uint32_t index) {
 }
 
 void init() {
+    environment::init();
     for (uint32_t k = 0; row(k); ++k) {
         const Routine& r = *row(k);
         Cell* loaded = lexer::load_push(reinterpret_cast<const uint8_t*>(r.spec),

@@ -1,24 +1,41 @@
 #include "library/environment.h"
 
 #include <algorithm>
+#include <string>
 
 #include "datatypes/core/block.h"
 #include "datatypes/core/context.h"
 #include "datatypes/core/datatype.h"
+#include "datatypes/core/file.h"
+#include "datatypes/core/logic.h"
 #include "datatypes/core/symbol.h"
+#include "datatypes/core/unset.h"
 #include "datatypes/core/word.h"
 #include "datatypes/more/error-ids.h"
 #include "datatypes/more/tuple.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/stack.h"
+#include "loading/io.h"
+#include "runtime-core/dyn-print.h"
 #include "runtime-core/memory.h"
+#include "runtime-core/platform.h"
+#include "runtime-core/runtime.h"
 #include "runtime-core/support.h"
+#include "runtime-core/throw.h"
+#include "runtime-core/unicode.h"
 
 namespace environment {
 
 namespace {
 
 using interp::Status;
+
+// The line-feed flag of the most recent print (true) or prin (false), kept by a print hook.
+bool last_line_feed = false;
+
+void note_line_feed(const Cell*, int32_t newline) {
+    last_line_feed = newline != 0;
+}
 
 Cell* arg(uint32_t n) {
     return stack::arguments + n;
@@ -32,6 +49,14 @@ void answer(const Cell& value) {
 void answer_integer(int32_t n) {
     answer(Cell{kTypeInteger, 0, static_cast<uint32_t>(n), 0});
 }
+void answer_logic(bool yes) {
+    logic::make_at(stack::arguments, yes);
+}
+// The result of a routine that returns nothing.
+Status answer_nothing() {
+    unset::make_at(stack::arguments);
+    return Status::normal;
+}
 
 // script/expect-arg naming the routine, a type and the argument's word.
 [[noreturn]] void expect(uint8_t type, const char* argument) {
@@ -40,6 +65,13 @@ void answer_integer(int32_t n) {
     Cell* t = datatype::push(type);
     Cell* w = word::push_new(symbol::make(argument));
     error::fire(error::kScript, error::script::expect_arg, {name, t, w});
+}
+
+// Ends the evaluation with an exit status: the process ends once every frame has unwound.
+Status quit_return(const int32_t*) {
+    runtime::quit_status = int_arg(0);
+    runtime::throw_code(runtime::kThrowOrderlyEnd);
+    return Status::normal;
 }
 
 Status set_quiet(const int32_t*) {
@@ -52,17 +84,18 @@ Status set_quiet(const int32_t*) {
     return Status::normal;
 }
 
+// Overwrites the cell at the series' position, unless the series is at its tail.
 Status set_slot_quiet(const int32_t*) {
     Cell* series = arg(0);
     const uint8_t t = cell::type(series);
     if (t != kTypeBlock && t != kTypeParen && (t < kTypePath || t > kTypeGetPath))
         expect(kTypeBlock, "series");
     if (!block::index_at_tail(series)) *block::index_cell(series) = *arg(1);
-    answer(*arg(1));
-    return Status::normal;
+    return answer_nothing();
 }
 
-// Shifts by a count of bits; counts of 32 or more shift everything out.
+// Shifts by a count of bits as the shift native does: a negative count counts as 0, 32 or
+// more shifts everything out.
 Status shift_right(const int32_t*) {
     const int32_t bits = std::clamp(int_arg(1), 0, 31);
     answer_integer(int_arg(0) >> bits);
@@ -78,6 +111,55 @@ Status shift_logical(const int32_t*) {
     const int32_t bits = int_arg(1);
     const uint32_t data = static_cast<uint32_t>(int_arg(0));
     answer_integer(bits >= 32 ? 0 : static_cast<int32_t>(data >> std::max(bits, 0)));
+    return Status::normal;
+}
+
+Status last_lf(const int32_t*) {
+    answer_logic(last_line_feed);
+    return Status::normal;
+}
+
+// The current folder in the language's notation: "/" separators, a drive as the first
+// folder (C:\dir\ becomes /C/dir/), a trailing "/".
+Status get_current_dir(const int32_t*) {
+    std::string text = unicode::utf16_to_utf8(platform::get_current_dir());
+#ifdef _WIN32
+    std::string form;
+    bool drive = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == ':' && !drive) {
+            drive = true;
+            form += '/';
+            if (i + 1 < text.size() && (text[i + 1] == '\\' || text[i + 1] == '/')) ++i;
+        } else if (c == '\\' || c == '/') {
+            if (form.empty() || form.back() != '/') form += '/';
+        } else {
+            form += c;
+        }
+    }
+    if (drive) form.insert(form.begin(), '/');
+    text = form;
+#endif
+    if (text.empty() || text.back() != '/') text += '/';
+    file::make_at(stack::arguments, text.data(), static_cast<uint32_t>(text.size()));
+    return Status::normal;
+}
+
+Status set_current_dir(const int32_t*) {
+    if (!platform::set_current_dir(file::to_local_utf16(arg(0))))
+        error::fire(error::kAccess, error::access::cannot_open, {arg(0)});
+    return answer_nothing();
+}
+
+Status create_dir(const int32_t*) {
+    if (!io::make_dir(arg(0))) error::fire(error::kAccess, error::access::no_create, {arg(0)});
+    return answer_nothing();
+}
+
+Status exists(const int32_t*) {
+    io::Stamp stamp;
+    answer_logic(io::modified(file::to_local_utf16(arg(0)), stamp));
     return Status::normal;
 }
 
@@ -111,14 +193,16 @@ Status as_ipv4(const int32_t*) {
     return Status::normal;
 }
 
-// UTF-8 sequences from start's position up to pos's, in start's buffer.
+// UTF-8 sequences from start's position up to pos's, in start's buffer: each step advances
+// by the length its lead byte gives.
 Status count_chars(const int32_t*) {
     memory::Buffer* b = memory::buffer(arg(0)->w2);
-    const uint8_t* at = b->at_head() + std::min(arg(0)->w1, b->length());
-    const uint8_t* end = b->at_head() + std::min(arg(1)->w1, b->length());
+    const uint8_t* bytes = b->at_head();
+    uint32_t at = std::min(arg(0)->w1, b->length());
+    const uint32_t end = std::min(arg(1)->w1, b->length());
     int32_t n = 0;
     while (at < end) {
-        const uint8_t lead = *at;
+        const uint8_t lead = bytes[at];
         at += lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
         ++n;
     }
@@ -143,7 +227,26 @@ Status frame_index(const int32_t*) {
     return Status::normal;
 }
 
+Status collect_calls(const int32_t*) {
+    stack::collect_calls(arg(0));
+    return answer_nothing();
+}
+
+Status tracing(const int32_t*) {
+    answer_logic(interp::tracing);
+    return Status::normal;
+}
+
+Status write_stdout(const int32_t*) {
+    io::write_file(nullptr, arg(0), -1, -1, false, false);
+    return answer_nothing();
+}
+
 const routines::Routine kTable[] = {
+    {"quit-return",
+     "[\"Stops evaluation and exits the program with a given status\" status [integer!] "
+     "\"Process termination value to return\"]",
+     quit_return},
     {"set-quiet",
      "[\"Set an object's field to a value without triggering eventual object's events\" word "
      "[any-type!] value [any-type!] return: [any-type!]]",
@@ -156,6 +259,14 @@ const routines::Routine kTable[] = {
     {"shift-left", "[\"Shift bits to the left\" data [integer!] bits [integer!]]", shift_left},
     {"shift-logical", "[\"Shift bits to the right (unsigned)\" data [integer!] bits [integer!]]",
      shift_logical},
+    {"last-lf?", "[\"Internal Use Only\" return: [logic!]]", last_lf},
+    {"get-current-dir",
+     "[\"Returns the platform's current directory for the process\" return: [file!]]",
+     get_current_dir},
+    {"set-current-dir", "[\"Sets the platform's current process directory\" path [file!]]",
+     set_current_dir},
+    {"create-dir", "[\"Create the given directory\" path [file!]]", create_dir},
+    {"exists?", "[\"Returns TRUE if the file exists\" path [file!] return: [logic!]]", exists},
     {"as-color",
      "[\"Combine R, G and B values into a tuple\" r [integer!] g [integer!] b [integer!]]",
      as_color},
@@ -174,12 +285,20 @@ const routines::Routine kTable[] = {
     {"stack-size?", "[return: [integer!]]", stack_size},
     {"pick-stack", "[idx [integer!]]", pick_stack},
     {"frame-index?", "[return: [integer!]]", frame_index},
+    {"collect-calls", "[blk [block!]]", collect_calls},
+    {"tracing?", "[]", tracing},
+    {"write-stdout", "[\"Write data to STDOUT\" data [any-type!]]", write_stdout},
 };
 
 } // namespace
 
 std::span<const routines::Routine> table() {
     return kTable;
+}
+
+void init() {
+    last_line_feed = false;
+    dyn_print::add(note_line_feed, nullptr);
 }
 
 } // namespace environment
