@@ -5,12 +5,15 @@
 #include "datatypes/core/block.h"
 #include "datatypes/core/context.h"
 #include "datatypes/core/datatype.h"
+#include "datatypes/core/logic.h"
 #include "datatypes/core/symbol.h"
 #include "datatypes/core/word.h"
 #include "datatypes/more/error-ids.h"
 #include "datatypes/more/tuple.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/stack.h"
+#include "loading/clipboard.h"
+#include "loading/os-info.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"
 
@@ -143,6 +146,28 @@ Status frame_index(const int32_t*) {
     return Status::normal;
 }
 
+// The OS information object: name, arch, version and build.
+Status os_info(const int32_t*) {
+    Cell* base = stack::top;
+    answer(*platform::os_info());
+    stack::top = base;
+    return Status::normal;
+}
+
+// false when the clipboard stays busy, none when it holds nothing usable.
+Status read_clipboard(const int32_t*) {
+    Cell* base = stack::top;
+    answer(*clipboard::read());
+    stack::top = base;
+    return Status::normal;
+}
+
+Status write_clipboard(const int32_t*) {
+    const bool set = clipboard::write(arg(0));
+    logic::make_at(stack::arguments, set);
+    return Status::normal;
+}
+
 const routines::Routine kTable[] = {
     {"set-quiet",
      "[\"Set an object's field to a value without triggering eventual object's events\" word "
@@ -174,6 +199,15 @@ const routines::Routine kTable[] = {
     {"stack-size?", "[return: [integer!]]", stack_size},
     {"pick-stack", "[idx [integer!]]", pick_stack},
     {"frame-index?", "[return: [integer!]]", frame_index},
+    {"os-info", "[\"Returns detailed operating system version information\"]", os_info},
+    {"read-clipboard",
+     "[\"Return the contents of the system clipboard\" return: [any-type!] \"false on failure, "
+     "none if empty, otherwise: string!, block! of files!, or an image!\"]",
+     read_clipboard},
+    {"write-clipboard",
+     "[\"Write content to the system clipboard\" data [any-type!] \"string!, block! of files!, "
+     "an image! or none!\" return: [logic!] \"indicates success\"]",
+     write_clipboard},
 };
 
 } // namespace
