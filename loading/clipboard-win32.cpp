@@ -45,10 +45,29 @@ bool read_text(Contents& contents) {
     return true;
 }
 
+// Whether a dropped-file list holds no name. Some systems' list readers count one name (or
+// read past the block) when the list is only its final zero.
+bool empty_list(HDROP drop) {
+    const auto* bytes = static_cast<const uint8_t*>(GlobalLock(drop));
+    if (!bytes) return false;
+    const size_t size = GlobalSize(drop);
+    uint32_t offset = 0;
+    uint32_t wide = 0;
+    if (size >= 20) {
+        std::memcpy(&offset, bytes, 4);
+        std::memcpy(&wide, bytes + 16, 4);
+    }
+    const size_t unit = wide ? 2 : 1;
+    bool empty = size >= 20 && offset <= size - unit;
+    for (size_t k = 0; empty && k < unit; ++k) empty = bytes[offset + k] == 0;
+    GlobalUnlock(drop);
+    return empty;
+}
+
 bool read_files(Contents& contents) {
     auto drop = static_cast<HDROP>(GetClipboardData(CF_HDROP));
     if (!drop) return false;
-    const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+    const UINT count = empty_list(drop) ? 0 : DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
     std::vector<wchar_t> name(260);
     contents.kind = Contents::Kind::files;
     for (UINT i = 0; i < count; ++i) {
