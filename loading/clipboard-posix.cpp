@@ -2,6 +2,8 @@
 // what the last write gave it, as the system's clipboard would.
 #include "loading/clipboard.h"
 
+#include <algorithm>
+
 namespace clipboard {
 
 namespace {
@@ -17,6 +19,8 @@ bool read_platform(Contents& contents) {
 
 bool write_platform(const Contents& contents) {
     held = contents;
+    // The system's clipboard ends text at its first zero.
+    held.text.resize(std::min(held.text.size(), held.text.find(u'\0')));
     return true;
 }
 
