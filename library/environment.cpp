@@ -17,6 +17,8 @@
 #include "evaluator/stack.h"
 #include "loading/io.h"
 #include "runtime-core/dyn-print.h"
+#include "loading/clipboard.h"
+#include "loading/os-info.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/platform.h"
 #include "runtime-core/runtime.h"
@@ -240,6 +242,26 @@ Status tracing(const int32_t*) {
 Status write_stdout(const int32_t*) {
     io::write_file(nullptr, arg(0), -1, -1, false, false);
     return answer_nothing();
+// The OS information object: name, arch, version and build.
+Status os_info(const int32_t*) {
+    Cell* base = stack::top;
+    answer(*platform::os_info());
+    stack::top = base;
+    return Status::normal;
+}
+
+// false when the clipboard stays busy, none when it holds nothing usable.
+Status read_clipboard(const int32_t*) {
+    Cell* base = stack::top;
+    answer(*clipboard::read());
+    stack::top = base;
+    return Status::normal;
+}
+
+Status write_clipboard(const int32_t*) {
+    const bool set = clipboard::write(arg(0));
+    logic::make_at(stack::arguments, set);
+    return Status::normal;
 }
 
 const routines::Routine kTable[] = {
@@ -267,6 +289,7 @@ const routines::Routine kTable[] = {
      set_current_dir},
     {"create-dir", "[\"Create the given directory\" path [file!]]", create_dir},
     {"exists?", "[\"Returns TRUE if the file exists\" path [file!] return: [logic!]]", exists},
+    {"os-info", "[\"Returns detailed operating system version information\"]", os_info},
     {"as-color",
      "[\"Combine R, G and B values into a tuple\" r [integer!] g [integer!] b [integer!]]",
      as_color},
@@ -287,6 +310,14 @@ const routines::Routine kTable[] = {
     {"frame-index?", "[return: [integer!]]", frame_index},
     {"collect-calls", "[blk [block!]]", collect_calls},
     {"tracing?", "[]", tracing},
+    {"read-clipboard",
+     "[\"Return the contents of the system clipboard\" return: [any-type!] \"false on failure, "
+     "none if empty, otherwise: string!, block! of files!, or an image!\"]",
+     read_clipboard},
+    {"write-clipboard",
+     "[\"Write content to the system clipboard\" data [any-type!] \"string!, block! of files!, "
+     "an image! or none!\" return: [logic!] \"indicates success\"]",
+     write_clipboard},
     {"write-stdout", "[\"Write data to STDOUT\" data [any-type!]]", write_stdout},
 };
 

@@ -1,0 +1,27 @@
+// Linux: the clipboard is the process's own. Nothing outside the process sees it; it keeps
+// what the last write gave it, as the system's clipboard would.
+#include "loading/clipboard.h"
+
+#include <algorithm>
+
+namespace clipboard {
+
+namespace {
+
+Contents held;
+
+} // namespace
+
+bool read_platform(Contents& contents) {
+    contents = held;
+    return true;
+}
+
+bool write_platform(const Contents& contents) {
+    held = contents;
+    // The system's clipboard ends text at its first zero.
+    held.text.resize(std::min(held.text.size(), held.text.find(u'\0')));
+    return true;
+}
+
+} // namespace clipboard
