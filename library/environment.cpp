@@ -242,6 +242,8 @@ Status tracing(const int32_t*) {
 Status write_stdout(const int32_t*) {
     io::write_file(nullptr, arg(0), -1, -1, false, false);
     return answer_nothing();
+}
+
 // The OS information object: name, arch, version and build.
 Status os_info(const int32_t*) {
     Cell* base = stack::top;
