@@ -793,14 +793,16 @@ Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only, bool no_call) 
         if (cell::type(next) != kTypeWord) break;
         const Cell* value = peek_value(next);
         if (!value || cell::type(value) != kTypeOp) break;
-        Cell name = *next;
-        Cell op = *value;
-        op.header = (op.header >> 16) & 0xFF;
+        // Rooted: evaluating the right operand may collect and move the op's spec node and
+        // the context of its name.
+        GcRoot name(*next);
+        GcRoot op(*value);
+        op.cell().header = (op.cell().header >> 16) & 0xFF;
         if (tracing) [[unlikely]]
-            fire_event(Event::fetch, code, static_cast<int32_t>(i), &name, nullptr);
+            fire_event(Event::fetch, code, static_cast<int32_t>(i), &name.cell(), nullptr);
         ++i;
         Call c{base, code, &i, nullptr, 0, true, 1};
-        const int32_t fast = fast_operator(op);
+        const int32_t fast = fast_operator(op.cell());
         if (fast >= 0 && cell::type(base) == kTypeInteger && i < length_of(code->w2)) {
             // Integer operands take no frame; anything else is called with both operands
             // in place.
@@ -817,8 +819,8 @@ Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only, bool no_call) 
         } else {
             stack::push(*base); // the left operand moves up: it is the first argument
         }
-        *base = op;
-        s = call(c, &name);
+        *base = op.cell();
+        s = call(c, &name.cell());
         if (s != Status::normal) return s;
     }
     return s;

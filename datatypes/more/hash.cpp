@@ -99,6 +99,20 @@ Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all,
     return result;
 }
 
+Cell* random(Cell* series, bool seed, bool secure, bool only) {
+    Cell* result = series::random(series, seed, secure, only);
+    // A shuffle moves the values from the index: the table follows them.
+    if (!seed && !only) reindex_from_index(result);
+    return result;
+}
+
+Cell* take(Cell* series, Cell* part, bool deep, bool last) {
+    Cell* result = block::take(series, part, deep, last);
+    // The values taken with /part make a hash! of their own, with a table of its own.
+    if (cell::type(result) == kTypeHash && result->w3 == 0) index_block(result);
+    return result;
+}
+
 void register_actions() {
     namespace s = action::slot;
     action::Row row;
@@ -108,11 +122,13 @@ void register_actions() {
         .set<s::copy>(copy)
         .set<s::sort>(sort)
         .set<s::trim>(trim)
+        .set<s::random>(random)
+        .set<s::take>(take)
         .inherit({s::reflect, s::form,   s::eval_path, s::compare, s::append, s::at,
                   s::back,    s::change, s::clear,     s::find,    s::head,   s::head_q,
                   s::index_q, s::insert, s::length_q,  s::move,    s::next,   s::pick,
                   s::poke,    s::put,    s::remove,    s::reverse, s::select, s::skip,
-                  s::swap,    s::tail,   s::tail_q,    s::take,    s::modify});
+                  s::swap,    s::tail,   s::tail_q,    s::modify});
     datatype::register_({kTypeHash, kTypeBlock, "hash!", row.entries()});
 }
 

@@ -35,6 +35,10 @@ int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* pa
 Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all,
            bool reverse, bool stable);
 Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
+// series random (a shuffle re-indexes the values from the index) and block! take (the values
+// taken with /part get a table of their own). May collect.
+Cell* random(Cell* series, bool seed, bool secure, bool only);
+Cell* take(Cell* series, Cell* part, bool deep, bool last);
 
 // Registers hash! (type 36, parent block!).
 void register_actions();

@@ -1,6 +1,7 @@
 #include "datatypes/more/pair.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -97,6 +98,15 @@ Cell* do_math(int32_t op) {
     // Add, subtract and multiply that overflow turn the scratch cell into a float!; divide
     // and remainder truncate (and raise integer!'s errors).
     int32_t nx, ny;
+    // The one quotient that leaves the integers goes on in point2D! like the other overflows.
+    const auto quotient_overflows = [&](int32_t a, int32_t b) {
+        return op == integer::kDivide && a == INT32_MIN && b == -1;
+    };
+    if (quotient_overflows(x(left), rx) || quotient_overflows(y(left), ry)) {
+        to_point(left);
+        if (cell::type(right) == kTypePair) to_point(right);
+        return point::do_math(op);
+    }
     if (op <= integer::kMultiply) {
         Cell cx{kTypeInteger, 0, 0, 0}, cy{kTypeInteger, 0, 0, 0};
         integer::do_math(x(left), rx, op, &cx);

@@ -110,6 +110,11 @@ uint32_t wrapping(uint32_t a, uint32_t b, int32_t op) {
         return a - b;
     case integer::kMultiply:
         return a * b;
+    case integer::kDivide:
+    case integer::kRemainder:
+        // The one quotient no 32-bit integer holds wraps around like the other results.
+        if (a == 0x80000000u && b == 0xFFFFFFFFu) return op == integer::kDivide ? a : 0;
+        [[fallthrough]];
     default:
         return static_cast<uint32_t>(
             integer::do_math(static_cast<int32_t>(a), static_cast<int32_t>(b), op, nullptr));
@@ -202,7 +207,6 @@ int32_t write_values(const Cell* v, Cell* string, bool mold, int32_t limit) {
     }
     return limit;
 }
-
 
 [[noreturn]] void bad_make(const Cell* spec) {
     Cell* t = datatype::push(kTypeVector);
