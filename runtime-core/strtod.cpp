@@ -308,8 +308,16 @@ double parse(const Ch* const start, const Ch* const end, int32_t adjust, int32_t
     const int64_t q = point_position - kept;
     const uint64_t w = digits.mantissa;
     if (!digits.cut_nonzero && w <= kTwoTo53 && q >= -22 && q <= 22) {
-        const double d = double(w);
-        return with_sign(q < 0 ? d / kExactPow10[-q] : d * kExactPow10[q], negative);
+        // Trailing zeros after the point (the ".0" of a whole number) are dropped first: the
+        // value is the same, and a whole one needs no division.
+        uint64_t m = w;
+        int64_t e = q;
+        while (e < 0 && m % 10 == 0) {
+            m /= 10;
+            ++e;
+        }
+        const double d = double(m);
+        return with_sign(e < 0 ? d / kExactPow10[-e] : d * kExactPow10[e], negative);
     }
     uint64_t bits;
     if (eisel_lemire(w, q, bits)) {

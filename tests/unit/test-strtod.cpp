@@ -209,6 +209,14 @@ TEST(ParseFloat, HardCases) {
         {"9223372036854776833", 0x43E0000000000001ULL},
         {"92233720368547768320000e-4", 0x43E0000000000000ULL},
         {"0.000000000000000000000000000000000000000000001", 0x3696D601AD376AB9ULL},
+        // Trailing zeros after the point, dropped before the exact double operation.
+        {"123456.000", 0x40FE240000000000ULL},
+        {"1.50e1", 0x402E000000000000ULL},
+        {"100e-2", 0x3FF0000000000000ULL},
+        {"0.10", 0x3FB999999999999AULL},
+        {"9007199254740991.0", 0x433FFFFFFFFFFFFFULL},
+        {"-2500.00e-3", 0xC004000000000000ULL},
+        {"1234567890123456.00000", 0x43118B54F22AEB00ULL},
     };
     for (const HardCase& c : cases) EXPECT_EQ(parse_bits(c.text), c.bits) << c.text;
 
