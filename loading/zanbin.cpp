@@ -1691,7 +1691,8 @@ std::string encode_boot(const Cell* presets, const Cell* roots) {
         NoCollectScope hold;
         Encoder encoder(false, true);
         const Cell* p = cells_of(presets->w2);
-        for (uint32_t k = 0; k + 1 < length_of(presets->w2); k += 2) encoder.preset(p + k, p + k + 1);
+        for (uint32_t k = 0; k + 1 < length_of(presets->w2); k += 2)
+            encoder.preset(p + k, p + k + 1);
         const Cell* r = cells_of(roots->w2);
         for (uint32_t k = 0; k < length_of(roots->w2); ++k) encoder.root(r + k);
         body = encoder.data();
