@@ -370,7 +370,10 @@ private:
         if (!plain_word(t)) fail_at(lead_at);
         const uint32_t position = length_of(container->w2);
         value(container, t, flag, reference, new_line, lead_at, 0);
+        const uint8_t* value_at = at_;
         record(container);
+        // The value is one cell: a word-with-value record there would leave none.
+        if (length_of(container->w2) != position + 2) fail_at(value_at);
         Cell* word = stack::push(*at(container, position));
         const Cell* value_cell = stack::push(*at(container, position + 1));
         context::set_word(word, value_cell);

@@ -312,6 +312,24 @@ TEST_F(Boot, RejectsMalformedImages) {
     EXPECT_TRUE(raises(error::kScript, error::script::zb_invalid_record, [&] {
         zanbin::boot_load(bad_literal.data(), static_cast<uint32_t>(bad_literal.size()), target);
     }));
+    // Word-with-value records must name a word and give it exactly one value.
+    const std::vector<Bytes> bad_presets = {
+        {0xC4, 0x0F, 0x00, 0xC4, 0x0F, 0x00, 0x81}, // its value another word-with-value
+        {0xC4, 0x07, 0x04, 0x61, 0x81},             // a string in place of the word
+        {0xC4, 0x81},                               // an integer in place of the word
+        {0xC4, 0x0F, 0x00},                         // no value
+    };
+    for (const Bytes& records : bad_presets) {
+        // ZANBIN, version 1, flags 5, no roots, the records' size, one symbol "a".
+        const uint8_t head[] = {'Z', 'A', 'N', 'B', 'I', 'N', 1, 5, 0, 0, 1, 2, 0, 0, 0, 0, 'a', 0};
+        Bytes image;
+        for (const uint8_t b : head) image.push_back(b);
+        image[9] = static_cast<uint8_t>(records.size());
+        for (const uint8_t b : records) image.push_back(b);
+        EXPECT_TRUE(raises(error::kScript, error::script::zb_invalid_record, [&] {
+            zanbin::boot_load(image.data(), static_cast<uint32_t>(image.size()), target);
+        })) << records.size();
+    }
     // The fixed-width encoding is no boot image.
     Bytes fixed = bad_literal;
     fixed[7] = 4;
