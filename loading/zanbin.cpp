@@ -1036,7 +1036,7 @@ private:
             Cell* make_spec = stack::push_cell();
             block::make_at(make_spec, 2);
             block::append_copy(make_spec, at(scratch, 0));
-            Cell number;
+            Cell number{};
             integer::make_at(&number, static_cast<int32_t>(slot));
             block::append_copy(make_spec, &number);
             Cell* made = native::make(datatype::push(t), make_spec, t);
@@ -1651,7 +1651,7 @@ uint32_t boot_load(const uint8_t* image, uint32_t length, const Cell* target) {
     }
     // The image is written in the compact encoding only: its flag byte says so.
     if ((flags & kFlagCompact) == 0) {
-        Cell position;
+        Cell position{};
         integer::make_at(&position, 8);
         error::fire(error::kScript, error::script::zb_invalid_record, {&position});
     }

@@ -134,7 +134,7 @@ int generate(int argc, char** argv) {
             return 1;
         }
         segment = header_segment(code, start, segment);
-        Cell number;
+        Cell number{};
         integer::make_at(&number, segment);
         block::append_copy(roots, &number);
         // Only the code after the header is kept.

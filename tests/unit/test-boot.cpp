@@ -254,7 +254,7 @@ TEST_F(Boot, BootModeRoundTrip) {
     Cell w;
     word::make_at(symbol::make("boot-test-preset"), &w);
     block::append_copy(presets, &w);
-    Cell number;
+    Cell number{};
     integer::make_at(&number, 42);
     block::append_copy(presets, &number);
     word::make_at(symbol::make("boot-test-action"), &w);
