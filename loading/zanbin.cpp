@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -30,6 +31,8 @@
 #include "loading/lz.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/memory.h"
+#include "runtime-core/runtime.h"
+#include "runtime-core/stdio.h"
 #include "runtime-core/support.h"
 
 namespace zanbin {
@@ -111,9 +114,12 @@ class Decoder {
 public:
     // Decodes the body that starts `offset` bytes into the data (error positions count from
     // the data's start).
-    Decoder(const std::vector<uint8_t>& data, uint32_t offset, const Cell* target)
+    // In boot mode the target already holds `base` cells: reference paths and literal-cell
+    // indexes count from there.
+    Decoder(const std::vector<uint8_t>& data, uint32_t offset, const Cell* target,
+            bool boot = false, uint32_t base = 0)
         : start_(data.data()), at_(data.data() + offset), end_(data.data() + data.size()),
-          target_(target) {}
+          target_(target), boot_(boot), base_(base) {}
 
     // The body: the root count, the record area's size, the symbol table, then records until
     // the record area is used up. The counts are varints in the compact encoding, 32-bit words
@@ -283,8 +289,8 @@ private:
             const uint8_t* element_at = at_;
             const uint32_t e = num();
             if (k == 0) {
-                if (e >= length_of(target_->w2)) fail_at(element_at);
-                v = cells_of(target_->w2)[e];
+                if (e >= length_of(target_->w2) - base_) fail_at(element_at);
+                v = cells_of(target_->w2)[base_ + e];
             } else if (!inside(v, e, v)) {
                 fail_at(element_at);
             }
@@ -306,6 +312,7 @@ private:
         Depth depth(*this);
         if (fixed_) return fixed_record(container);
         bool new_line = false, reference = false;
+        const uint8_t* word_value_at = nullptr;
         for (;;) {
             const uint8_t b = byte();
             if (b == kPrefixNewLine) {
@@ -313,7 +320,9 @@ private:
             } else if (b == kPrefixReference) {
                 reference = true;
             } else if (b == kPrefixWordValue) {
-                fail_at(at_ - 1); // only the boot image gives words their values this way
+                // Only the boot image gives words their values this way.
+                if (!boot_) fail_at(at_ - 1);
+                word_value_at = at_ - 1;
             } else {
                 --at_;
                 break;
@@ -323,7 +332,7 @@ private:
         const uint8_t* lead_at = at_;
         const uint8_t lead = byte();
         if (lead >= 0x80) {
-            if (reference) fail_at(lead_at);
+            if (reference || word_value_at) fail_at(lead_at);
             Cell v{};
             if (lead < kTrue) {
                 integer::make_at(&v, lead - kSmallInteger);
@@ -349,7 +358,27 @@ private:
             error::fire(error::kAccess, error::access::no_codec, {&datatype_value});
         }
         if (reference && !referable(t)) fail_at(lead_at);
+        if (word_value_at) return preset_word(container, t, flag, reference, new_line, lead_at);
         value(container, t, flag, reference, new_line, lead_at, 0);
+    }
+
+    // A word-with-value record: the word, then the record of its value, decoded into the
+    // container; the word is set to the value and both cells are dropped again, so that such
+    // records take no literal cell.
+    void preset_word(const Cell* container, uint8_t t, bool flag, bool reference, bool new_line,
+                     const uint8_t* lead_at) {
+        if (!plain_word(t)) fail_at(lead_at);
+        const uint32_t position = length_of(container->w2);
+        value(container, t, flag, reference, new_line, lead_at, 0);
+        const uint8_t* value_at = at_;
+        record(container);
+        // The value is one cell: a word-with-value record there would leave none.
+        if (length_of(container->w2) != position + 2) fail_at(value_at);
+        Cell* word = stack::push(*at(container, position));
+        const Cell* value_cell = stack::push(*at(container, position + 1));
+        context::set_word(word, value_cell);
+        stack::pop(2);
+        block::set_tail(container, position);
     }
 
     static bool referable(uint8_t t) {
@@ -733,6 +762,7 @@ private:
     // The context that a bound word's record names.
     void word_value(const Cell* container, uint8_t t, bool bound, bool reference, bool new_line) {
         const uint32_t s = symbol_at();
+        if (boot_ && bound) return boot_word(container, t, s, new_line);
         // The fixed-width record always carries the index; a global word takes its own.
         const uint8_t* index_at = at_;
         const int32_t index = fixed_ || bound ? snum() : 0;
@@ -777,6 +807,27 @@ private:
         if (index < 0 || static_cast<uint32_t>(index) >= context::word_count(ctx))
             fail_at(index_at);
         at(container, position)->w1 = ctx;
+    }
+
+    // A bound word of the boot image: the number of the literal cell whose context binds it,
+    // then its index in that context, -1 to look the symbol up there.
+    void boot_word(const Cell* container, uint8_t t, uint32_t s, bool new_line) {
+        const uint8_t* literal_at = at_;
+        const uint32_t literal = varint();
+        const uint8_t* index_at = at_;
+        int32_t index = zigzag();
+        if (literal >= length_of(target_->w2) - base_) fail_at(literal_at);
+        const Cell& owner = cells_of(target_->w2)[base_ + literal];
+        const uint8_t found = cell::type(&owner);
+        if (!plain_word(found) && found != kTypeObject && found != kTypeError &&
+            found != kTypeFunction)
+            fail_at(literal_at);
+        const uint32_t ctx = owner.w1;
+        if (ctx == 0) fail_at(literal_at);
+        if (index == -1) index = context::find_word(ctx, s, true);
+        if (index < 0 || static_cast<uint32_t>(index) >= context::word_count(ctx))
+            fail_at(index_at);
+        append(container, Cell{t, ctx, s, static_cast<uint32_t>(index)}, new_line);
     }
 
     // The word waiting for the context of its inline owner gets it as soon as it exists.
@@ -979,6 +1030,21 @@ private:
         const uint8_t* spec_at = at_;
         record(scratch);
         if (cell::type(at(scratch, 0)) != kTypeBlock) fail_at(spec_at);
+        if (boot_) {
+            // The boot image makes the value from its spec and the table entry of its slot.
+            if (t == kTypeNative && slot > natives::kDefined) fail_at(lead_at);
+            Cell* make_spec = stack::push_cell();
+            block::make_at(make_spec, 2);
+            block::append_copy(make_spec, at(scratch, 0));
+            Cell number{};
+            integer::make_at(&number, static_cast<int32_t>(slot));
+            block::append_copy(make_spec, &number);
+            Cell* made = native::make(datatype::push(t), make_spec, t);
+            const Cell v = *made;
+            stack::top = scratch;
+            append(container, v, new_line);
+            return;
+        }
         const uint32_t n = context::word_count(context::global);
         const Cell* found = nullptr;
         for (uint32_t k = 0; k < n && !found; ++k) {
@@ -1019,6 +1085,8 @@ private:
     uint32_t depth_ = 0;
     const Cell* pending_container_ = nullptr;
     uint32_t pending_position_ = 0;
+    bool boot_ = false;
+    uint32_t base_ = 0;
 };
 
 // ============================================================================================
@@ -1027,19 +1095,38 @@ private:
 
 class Encoder {
 public:
-    explicit Encoder(bool fixed) : fixed_(fixed) {}
+    explicit Encoder(bool fixed, bool boot = false) : fixed_(fixed), boot_(boot) {}
 
     // Writes one value as the root record.
-    void root(const Cell* value) { write(*value); }
+    void root(const Cell* value) {
+        // A later word of the boot image bound to this value's context names it by number.
+        const uint8_t t = cell::type(value);
+        if (boot_ && (t == kTypeObject || t == kTypeFunction || t == kTypeError) && value->w1)
+            literals_.try_emplace(value->w1, roots_);
+        write(*value);
+        ++roots_;
+    }
+
+    // A word-with-value record of the boot image: the word and its value take no place among
+    // the roots (the decoder drops both once the word is set), so nothing later may refer to
+    // what they hold.
+    void preset(const Cell* word, const Cell* value) {
+        const uint32_t saved = position_;
+        byte(kPrefixWordValue);
+        write(*word);
+        write(*value);
+        position_ = saved;
+        map_.clear();
+    }
 
     // The whole data: header, symbol table, records.
     std::string data() const {
         std::string out(reinterpret_cast<const char*>(kMagic), 6);
-        out += '\2';
+        out += boot_ ? '\1' : '\2';
         const uint32_t symbols = symbols_.empty() ? 0 : kFlagSymbols;
         out += static_cast<char>((fixed_ ? 0 : kFlagCompact) | symbols);
         auto number = [&](uint32_t v) { fixed_ ? put_u32(out, v) : put_varint(out, v); };
-        number(1);
+        number(boot_ ? roots_ : 1);
         number(static_cast<uint32_t>(records_.size()));
         if (symbols) {
             number(static_cast<uint32_t>(symbols_.size()));
@@ -1392,6 +1479,16 @@ private:
             if (fixed_) u32(w.w3);
             return;
         }
+        if (boot_) {
+            // The boot image binds a word through the literal cell that carries its context.
+            const auto literal = literals_.find(ctx);
+            if (literal == literals_.end()) no_codec(w);
+            start(t, true);
+            symbol(w.w2);
+            varint(literal->second);
+            zigzag(static_cast<int32_t>(w.w3));
+            return;
+        }
         start(t, true, 0, p != nullptr);
         symbol(w.w2);
         snum(static_cast<int32_t>(w.w3));
@@ -1496,6 +1593,9 @@ private:
     std::vector<uint32_t> path_;
     uint32_t position_ = 0;
     uint32_t depth_ = 0;
+    bool boot_ = false;
+    uint32_t roots_ = 0;
+    std::unordered_map<uint32_t, uint32_t> literals_;
 };
 
 [[noreturn]] void invalid_data(const Cell* payload) {
@@ -1528,6 +1628,39 @@ uint32_t decode(const uint8_t* data, uint32_t length, const Cell* target, const 
     return length_of(target->w2) - before;
 }
 
+uint32_t boot_load(const uint8_t* image, uint32_t length, const Cell* target) {
+    auto fatal = [](const char16_t* message, size_t units) {
+        stdio::write(message, units, true);
+        runtime::finish(1);
+    };
+    static constexpr char16_t kNotZanbin[] = u"Error: Not a Zanbin file!";
+    static constexpr char16_t kCorrupt[] = u"Error: Zanbin compressed data corrupted!";
+    if (length <= 10 || std::memcmp(image, kMagic, 6) != 0)
+        fatal(kNotZanbin, std::size(kNotZanbin) - 1);
+    const uint8_t flags = image[7];
+    codec_mode = false;
+    NoCollectScope hold;
+    std::vector<uint8_t> body;
+    uint32_t offset = 0;
+    if (flags & kFlagCompressed) {
+        if (lz::decompress(image + 8, length - 8, body) != lz::Status::ok)
+            fatal(kCorrupt, std::size(kCorrupt) - 1);
+    } else {
+        body.assign(image, image + length);
+        offset = 8;
+    }
+    // The image is written in the compact encoding only: its flag byte says so.
+    if ((flags & kFlagCompact) == 0) {
+        Cell position{};
+        integer::make_at(&position, 8);
+        error::fire(error::kScript, error::script::zb_invalid_record, {&position});
+    }
+    const uint32_t base = length_of(target->w2);
+    Decoder decoder(body, offset, target, true, base);
+    decoder.body((flags & kFlagSymbols) != 0, false);
+    return base;
+}
+
 namespace {
 
 Cell* encode(const Cell* value, bool fixed) {
@@ -1552,6 +1685,30 @@ Cell* encode_compact(const Cell* value) {
 
 Cell* encode_fixed(const Cell* value) {
     return encode(value, true);
+}
+
+std::string encode_boot(const Cell* presets, const Cell* roots) {
+    codec_mode = false;
+    std::string body;
+    {
+        NoCollectScope hold;
+        Encoder encoder(false, true);
+        const Cell* p = cells_of(presets->w2);
+        for (uint32_t k = 0; k + 1 < length_of(presets->w2); k += 2)
+            encoder.preset(p + k, p + k + 1);
+        const Cell* r = cells_of(roots->w2);
+        for (uint32_t k = 0; k < length_of(roots->w2); ++k) encoder.root(r + k);
+        body = encoder.data();
+    }
+    // The body after the flag byte is compressed as a whole.
+    std::string out = body.substr(0, 8);
+    out[7] = static_cast<char>(out[7] | kFlagCompressed);
+    std::vector<uint8_t> packed(body.size() - 8);
+    const int32_t n = lz::compress(reinterpret_cast<const uint8_t*>(body.data()) + 8,
+                                   static_cast<uint32_t>(body.size() - 8), packed.data());
+    if (n < 0) return body; // too small to gain anything
+    out.append(reinterpret_cast<const char*>(packed.data()), static_cast<size_t>(n));
+    return out;
 }
 
 } // namespace zanbin

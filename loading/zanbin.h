@@ -21,6 +21,7 @@
 // Everything here may collect.
 #pragma once
 #include <cstdint>
+#include <string>
 
 #include "runtime-core/cell.h"
 
@@ -46,5 +47,23 @@ Cell* encode_compact(const Cell* value);
 // The same in the fixed-width encoding: 32-bit words, each float-like value at a multiple of
 // 8 bytes, symbol texts at multiples of 8.
 Cell* encode_fixed(const Cell* value);
+
+// Boot mode: decodes the boot image (`length` bytes, compact encoding) into `target`, the
+// root block, which never moves, with the collector held off. Word-with-value records set
+// their words and take no cell; every other root record becomes a literal cell, numbered from
+// the answer: the target's length before the decoding, the index of literal cell 0. Words
+// without a binding are bound to the global context, added there when missing. A missing
+// magic or a corrupt compressed body prints "Error: Not a Zanbin file!" or "Error: Zanbin
+// compressed data corrupted!" and ends the process with status 1; a malformed record raises
+// script/zb-invalid-record.
+uint32_t boot_load(const uint8_t* image, uint32_t length, const Cell* target);
+
+// The boot image for the build: a word-with-value record for each word and value of
+// `presets` (a block of alternating words and values), then each cell of `roots` as a root
+// record; version 1, compact, with a symbol table, the body LZ-compressed. A word bound to a
+// context other than the global one must belong to an object!, function! or error! among the
+// earlier roots (it is written with that root's literal number), else access/no-codec. Never
+// collects.
+std::string encode_boot(const Cell* presets, const Cell* roots);
 
 } // namespace zanbin

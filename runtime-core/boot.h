@@ -1,9 +1,10 @@
-// Start-up of the language-level half: the sources written in Zan (base values, the native!,
-// action! and op! definitions, the constants, the first library functions) run in a fixed
-// order once the runtime is initialised, before any script.
-//
-// Until the boot image carries them, the sources are embedded as text (a generated source
-// file) and loaded through the lexer here.
+// Start-up of the language-level half. The sources written in Zan (base values, the native!,
+// action! and op! definitions, the constants, the library) reach the executable as the boot
+// image, which the build's zan-bootgen writes in ZANBIN boot mode: word-with-value records
+// that give the datatype words and make their values, then for each source two literal
+// cells, its segment number and its code. Start-up decodes the image into the root block and
+// runs the code of each source in order, interpreted, once the runtime is initialised and
+// before any script.
 #pragma once
 #include <cstdint>
 
@@ -11,28 +12,31 @@
 
 namespace boot {
 
-struct Source {
-    const char* name;
-    const unsigned char* text;
-    uint32_t size;
-};
-extern const Source kSources[];
-extern const unsigned kSourceCount;
+// The boot image that the build embeds (a generated source).
+extern const uint8_t kImage[];
+extern const uint32_t kImageSize;
 
-// Gives every datatype's word its datatype value, enables the collector, clears the boot
-// flag and runs each source's code after its header, in order. May collect.
+// The whole boot program: load(kImage), then run_segments(). May collect.
 void run();
 
-} // namespace boot
+// Makes the routines and decodes an image into the root block with the collector off and the
+// boot flag as the runtime initialisation left it (set): every word of the sources is then
+// in the global context, and the literal cells lie in the root block, which never moves. A
+// missing magic or a corrupt compressed body ends the process with status 1 and its message.
+void load(const uint8_t* image, uint32_t size);
 
-namespace boot {
+// The literal cells of the loaded image: their count and cell number n (not checked).
+uint32_t literal_count();
+const Cell* literal(uint32_t n);
+
+// Enables the collector, clears the boot flag and runs the code of each source in order;
+// the hooks of segments 11 (event!) and 13 (the GUI backend's start-up) run where their
+// segments fall, after the last source when no source follows them. May collect and run
+// user code.
+void run_segments();
 
 // The index after the header of a loaded script (the word Zan, matched case-sensitively,
 // and the block after it), or -1 when the block has none.
 int32_t header_end(const Cell* block);
-
-// Loads `size` bytes of UTF-8 source, skips its header and evaluates the rest. A source
-// without a header is a build fault: runtime error 98. May collect and run user code.
-void run_source(const char* name, const uint8_t* text, uint32_t size);
 
 } // namespace boot

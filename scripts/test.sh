@@ -56,4 +56,11 @@ run "native, ASan+UBSan" build/asan "${sanitizers[@]}"
 run "native, ASan+UBSan, collector torture" build/asan ZAN_GC_TORTURE=1 "${sanitizers[@]}"
 run "windows, under Wine ($windows_dir)" "$windows_dir"
 
+# Each executable embeds the boot image that its build wrote (the unit test Boot checks it);
+# the builds wrote the same bytes.
+echo "=== boot image: the same bytes in every build"
+for dir in build/asan "$windows_dir"; do
+    cmp build/native/generated/boot-image.zanbin "$dir/generated/boot-image.zanbin" || status=1
+done
+
 exit $status

@@ -1,0 +1,388 @@
+#include <gtest/gtest.h>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#endif
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "datatypes/core/block.h"
+#include "datatypes/core/context.h"
+#include "datatypes/core/integer.h"
+#include "datatypes/core/object.h"
+#include "datatypes/core/string.h"
+#include "datatypes/core/symbol.h"
+#include "datatypes/core/word.h"
+#include "datatypes/more/compound.h"
+#include "datatypes/more/error-ids.h"
+#include "datatypes/more/error.h"
+#include "evaluator/actions.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/stack.h"
+#include "lexer-fixture.h"
+#include "loading/lexer.h"
+#include "loading/zanbin.h"
+#include "runtime-core/boot.h"
+#include "runtime-core/collector.h"
+#include "runtime-core/cycles.h"
+#include "runtime-core/form-mold.h"
+#include "runtime-core/init.h"
+#include "runtime-core/memory.h"
+#include "runtime-core/root.h"
+#include "runtime-core/slots.h"
+#include "runtime-core/stdio.h"
+#include "runtime-core/support.h"
+#include "runtime-core/throw.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+uint32_t crc32(const uint8_t* data, size_t n) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (size_t k = 0; k < n; ++k) {
+        crc ^= data[k];
+        for (int b = 0; b < 8; ++b) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+    }
+    return ~crc;
+}
+
+Cell* cells(const Cell* block) {
+    return memory::buffer(block->w2)->cells();
+}
+uint32_t length(const Cell* block) {
+    return memory::buffer(block->w2)->length();
+}
+
+bool plain_word(uint8_t t) {
+    return t >= kTypeWord && t <= kTypeRefinement;
+}
+
+// The words of a block and of the blocks, parens and paths in it that are missing from the
+// global context.
+void missing_words(const Cell* block, std::vector<std::string>& missing, int depth = 0) {
+    for (uint32_t k = 0; k < length(block); ++k) {
+        const Cell c = cells(block)[k];
+        const uint8_t t = cell::type(&c);
+        if (plain_word(t) && context::find_word(context::global, c.w2, true) < 0)
+            missing.emplace_back(symbol::text(c.w2));
+        const bool nested =
+            t == kTypeBlock || t == kTypeParen || (t >= kTypePath && t <= kTypeGetPath);
+        if (nested && depth < 100) missing_words(&c, missing, depth + 1);
+    }
+}
+
+std::string molded(const Cell& value) {
+    Cell* held = stack::push(value);
+    Cell* text = string::make_at(stack::push_cell(), 16);
+    actions::mold(held, text, false, true, false, nullptr, form_mold::kNoLimit, 0);
+    std::string out = LexerTest::utf8(*text);
+    stack::pop(2);
+    return out;
+}
+
+// What start-up looked like between decoding the image and running its first statement.
+struct BeforeFirstStatement {
+    bool collector_off = false;
+    bool boot_flag_set = false;
+    uint32_t literals = 0;
+    uint32_t words_checked = 0;
+    std::vector<std::string> missing;
+    std::string make_type, integer_type;
+};
+BeforeFirstStatement before;
+
+// Start-up, in its two steps, with a look at the runtime in between.
+class Boot : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        runtime::init();
+        boot::load(boot::kImage, boot::kImageSize);
+        before.collector_off = collector::state.enabled == 0;
+        before.boot_flag_set = root::boot_flag == 1;
+        before.literals = boot::literal_count();
+        for (uint32_t k = 1; k < before.literals; k += 2) {
+            missing_words(boot::literal(k), before.missing);
+            before.words_checked += length(boot::literal(k));
+        }
+        auto type_name = [](const char* name) {
+            const Cell* v = context::value_cell(symbol::make(name), context::global);
+            return v ? std::string(datatype::name_record(cell::type(v)).name) : "";
+        };
+        before.make_type = type_name("make");
+        before.integer_type = type_name("integer!");
+        boot::run_segments();
+#ifdef _WIN32
+        _setmode(_fileno(stdout), _O_TEXT);
+        _setmode(_fileno(stderr), _O_TEXT);
+        SetUnhandledExceptionFilter(nullptr);
+#endif
+    }
+    // The suites after this one start from an empty runtime: nothing may name the old one.
+    static void TearDownTestSuite() {
+        error::set_fire_hook(nullptr);
+        error::set_calls(nullptr);
+        word::set_lexer(nullptr);
+        compound::set_text_loader(nullptr);
+        cycles::reset();
+        error::last_raised = error::Raised{};
+        context::release();
+        symbol::release();
+        root::release();
+        stack::bottom = stack::top = stack::end = stack::arguments = nullptr;
+        collector::reset_registrations();
+        collector::state.enabled = 0;
+        collector::state.node_compaction = 1;
+        slots::table = slots::Table{};
+        memory::release_all();
+    }
+
+    // Evaluates source text; answers the last value, held on the data stack in place of the
+    // code.
+    static Cell* eval(const char* text) {
+        Cell* code = lexer::load_push(reinterpret_cast<const uint8_t*>(text),
+                                      static_cast<uint32_t>(std::strlen(text)));
+        Cell result{kTypeNone, 0, 0, 0};
+        const uint32_t code_thrown = runtime::catch_level(runtime::kThrowError, [&] {
+            interp::status_to_error(interp::eval_block(code));
+            result = stack::top[-1];
+        });
+        runtime::reset_thrown_code();
+        EXPECT_NE(code_thrown, runtime::kThrowError) << text;
+        *code = result;
+        stack::top = code + 1;
+        return code;
+    }
+
+    static bool raises(uint32_t category, uint32_t id, const std::function<void()>& body) {
+        error::last_raised = error::Raised{};
+        const uint32_t code = runtime::catch_level(runtime::kThrowError, body);
+        runtime::reset_thrown_code();
+        return code == runtime::kThrowError && error::last_raised.category == category &&
+               error::last_raised.id == id;
+    }
+};
+
+} // namespace
+
+// The executable embeds the bytes that the build's zan-bootgen wrote; with the comparison of
+// the image files of the builds (scripts/test.sh) this shows that every build embeds the
+// same image. The checksum is printed for the record.
+TEST_F(Boot, EmbedsTheGeneratedImage) {
+    std::ifstream in(ZAN_BOOT_IMAGE_FILE, std::ios::binary);
+    ASSERT_TRUE(in) << ZAN_BOOT_IMAGE_FILE;
+    const Bytes file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const Bytes embedded(boot::kImage, boot::kImage + boot::kImageSize);
+    EXPECT_TRUE(file == embedded);
+    std::printf("boot image: %u bytes, crc32 %08x\n", boot::kImageSize,
+                crc32(boot::kImage, boot::kImageSize));
+    // The header of the boot image: version 1, compact, compressed, with a symbol table.
+    ASSERT_GT(boot::kImageSize, 16u);
+    EXPECT_EQ(std::memcmp(boot::kImage, "ZANBIN", 6), 0);
+    EXPECT_EQ(boot::kImage[6], 1);
+    EXPECT_EQ(boot::kImage[7], 7);
+}
+
+TEST_F(Boot, EveryWordExistsBeforeTheFirstStatement) {
+    EXPECT_TRUE(before.collector_off);
+    EXPECT_TRUE(before.boot_flag_set);
+    EXPECT_GT(before.words_checked, 500u);
+    EXPECT_TRUE(before.missing.empty()) << before.missing.front();
+    // The word-with-value records: the datatype words and make have their values.
+    EXPECT_EQ(before.make_type, "action!");
+    EXPECT_EQ(before.integer_type, "datatype!");
+    // Start-up went on with the collector on and the boot flag clear.
+    EXPECT_EQ(collector::state.enabled, 1);
+    EXPECT_EQ(root::boot_flag, 0);
+}
+
+// Two literal cells a source, its segment number (in order) and its code after the header.
+TEST_F(Boot, LiteralCellsHoldEachSourceInOrder) {
+    ASSERT_GE(before.literals, 14u);
+    ASSERT_EQ(before.literals % 2, 0u);
+    int32_t previous = 0;
+    for (uint32_t k = 0; k < before.literals; k += 2) {
+        ASSERT_EQ(cell::type(boot::literal(k)), kTypeInteger);
+        const auto segment = static_cast<int32_t>(boot::literal(k)->w2);
+        EXPECT_GE(segment, previous);
+        previous = segment;
+        ASSERT_EQ(cell::type(boot::literal(k + 1)), kTypeBlock);
+    }
+    // The first source starts with the natives, after its header.
+    const Cell* first = cells(boot::literal(1));
+    EXPECT_EQ(cell::type(first), kTypeSetWord);
+    EXPECT_EQ(symbol::text(first->w2), "if");
+}
+
+// A library function's spec and body (reflect, which spec-of and body-of use) are the blocks
+// of its source.
+TEST_F(Boot, LibraryFunctionsShowTheirSourceBlocks) {
+    uint32_t checked = 0;
+    const uint32_t func = symbol::make("func");
+    for (uint32_t k = 1; k < before.literals; k += 2) {
+        const Cell* code = boot::literal(k);
+        for (uint32_t i = 0; i + 3 < length(code); ++i) {
+            const Cell* c = cells(code) + i;
+            if (cell::type(c) != kTypeSetWord || cell::type(c + 1) != kTypeWord ||
+                c[1].w2 != func || cell::type(c + 2) != kTypeBlock ||
+                cell::type(c + 3) != kTypeBlock)
+                continue;
+            // The collector may renumber nodes: the source blocks are read again after
+            // anything that allocates.
+            const std::string name(symbol::text(c->w2));
+            const std::string spec = molded(cells(code)[i + 2]);
+            const std::string body = molded(cells(code)[i + 3]);
+            Cell* const above = stack::top;
+            EXPECT_EQ(molded(*eval(("reflect :" + name + " 'spec").c_str())), spec) << name;
+            EXPECT_EQ(molded(*eval(("reflect :" + name + " 'body").c_str())), body) << name;
+            stack::top = above;
+            ++checked;
+        }
+    }
+    EXPECT_GT(checked, 0u);
+}
+
+// Boot mode round trip: word-with-value records set their words and take no cell; a word
+// bound to an earlier root's context is bound to it again through its literal number.
+TEST_F(Boot, BootModeRoundTrip) {
+    Cell* base = stack::top;
+    Cell* presets = stack::push_cell();
+    block::make_at(presets, 4);
+    Cell* roots = stack::push_cell();
+    block::make_at(roots, 2);
+    // The presets: a word and an integer, a word and the make action (rebuilt by slot).
+    Cell w;
+    word::make_at(symbol::make("boot-test-preset"), &w);
+    block::append_copy(presets, &w);
+    Cell number{};
+    integer::make_at(&number, 42);
+    block::append_copy(presets, &number);
+    word::make_at(symbol::make("boot-test-action"), &w);
+    block::append_copy(presets, &w);
+    const Cell make_value = *context::value_cell(symbol::make("make"), context::global);
+    block::append_copy(presets, &make_value);
+    // The roots: an object, then a block of two words bound to it.
+    Cell* object = eval("make object! [a: 1 b: \"two\"]");
+    block::append_copy(roots, object);
+    Cell* bound = stack::push_cell();
+    block::make_at(bound, 2);
+    for (const char* name : {"b", "a"}) {
+        const uint32_t s = symbol::make(name);
+        const auto index = static_cast<uint32_t>(context::find_word(object->w1, s, true));
+        const Cell x{kTypeWord, object->w1, s, index};
+        block::append_copy(bound, &x);
+    }
+    block::append_copy(roots, bound);
+    const std::string image = zanbin::encode_boot(presets, roots);
+    ASSERT_GT(image.size(), 8u);
+    EXPECT_EQ(image[6], 1);
+
+    Cell* target = stack::push_cell();
+    block::make_at(target, 4);
+    const Cell filler{kTypeNone, 0, 0, 0};
+    block::append_copy(target, &filler); // a cell before the image: numbers count after it
+    const uint32_t at = zanbin::boot_load(reinterpret_cast<const uint8_t*>(image.data()),
+                                          static_cast<uint32_t>(image.size()), target);
+    EXPECT_EQ(at, 1u);
+    ASSERT_EQ(length(target), 3u);
+    ASSERT_EQ(cell::type(cells(target) + 1), kTypeObject);
+    EXPECT_NE(cells(target)[1].w1, object->w1);
+    // Held on the stack: the collector may renumber its node.
+    Cell* again = stack::push(cells(target)[2]);
+    ASSERT_EQ(cell::type(again), kTypeBlock);
+    for (uint32_t k = 0; k < 2; ++k) EXPECT_EQ(cells(again)[k].w1, cells(target)[1].w1);
+    EXPECT_EQ(molded(*eval("boot-test-preset")), "42");
+    EXPECT_EQ(molded(*eval("type? :boot-test-action")), "#(action!)");
+    // The words reach the decoded object's fields.
+    Cell* probe = stack::push(*again);
+    EXPECT_EQ(interp::eval_block(probe), interp::Status::normal);
+    EXPECT_EQ(molded(stack::top[-1]), "1");
+    stack::top = base;
+}
+
+// A word-with-value record or a word numbered past the literal cells is a malformed record;
+// a missing magic or corrupt compressed data ends the process with status 1 and its message.
+TEST_F(Boot, RejectsMalformedImages) {
+    Cell* base = stack::top;
+    Cell* target = stack::push_cell();
+    block::make_at(target, 4);
+    // A word bound to literal cell 5 of an image that has none: ZANBIN, version 1, flags 5,
+    // 1 root, 5 record bytes, 1 symbol at offset 0 ("a"), then the record.
+    const Bytes bad_literal = {'Z', 'A', 'N', 'B', 'I', 'N', 1, 5,    1,    4,    1,
+                               2,   0,   0,   0,   0,   'a', 0, 0x4F, 0x00, 0x05, 0x00};
+    EXPECT_TRUE(raises(error::kScript, error::script::zb_invalid_record, [&] {
+        zanbin::boot_load(bad_literal.data(), static_cast<uint32_t>(bad_literal.size()), target);
+    }));
+    // Word-with-value records must name a word and give it exactly one value.
+    const std::vector<Bytes> bad_presets = {
+        {0xC4, 0x0F, 0x00, 0xC4, 0x0F, 0x00, 0x81}, // its value another word-with-value
+        {0xC4, 0x07, 0x04, 0x61, 0x81},             // a string in place of the word
+        {0xC4, 0x81},                               // an integer in place of the word
+        {0xC4, 0x0F, 0x00},                         // no value
+    };
+    for (const Bytes& records : bad_presets) {
+        // ZANBIN, version 1, flags 5, no roots, the records' size, one symbol "a".
+        const uint8_t head[] = {'Z', 'A', 'N', 'B', 'I', 'N', 1, 5, 0, 0, 1, 2, 0, 0, 0, 0, 'a', 0};
+        Bytes image;
+        for (const uint8_t b : head) image.push_back(b);
+        image[9] = static_cast<uint8_t>(records.size());
+        for (const uint8_t b : records) image.push_back(b);
+        EXPECT_TRUE(raises(error::kScript, error::script::zb_invalid_record, [&] {
+            zanbin::boot_load(image.data(), static_cast<uint32_t>(image.size()), target);
+        })) << records.size();
+    }
+    // The fixed-width encoding is no boot image.
+    Bytes fixed = bad_literal;
+    fixed[7] = 4;
+    EXPECT_TRUE(raises(error::kScript, error::script::zb_invalid_record, [&] {
+        zanbin::boot_load(fixed.data(), static_cast<uint32_t>(fixed.size()), target);
+    }));
+    stack::top = base;
+}
+
+#if GTEST_HAS_DEATH_TEST
+namespace {
+
+std::string said;
+const char* expected_message = "";
+
+// The start-up decoder prints its message on standard output: the child checks it and
+// exits 2 when it is not what the test expects.
+void load_damaged(const Bytes& image, const char* message) {
+    expected_message = message;
+    stdio::set_console(nullptr);
+    stdio::set_byte_sink([](const char* bytes, size_t n) { said.append(bytes, n); });
+    std::atexit([] {
+        if (said.rfind(expected_message, 0) != 0) std::_Exit(2);
+    });
+    boot::load(image.data(), static_cast<uint32_t>(image.size()));
+    std::_Exit(3); // not reached: a damaged image ends the process
+}
+
+} // namespace
+
+using BootDeathTest = Boot;
+
+TEST_F(BootDeathTest, DamagedImageEndsWithStatus1) {
+    Bytes no_magic(boot::kImage, boot::kImage + boot::kImageSize);
+    no_magic[0] = 'X';
+    EXPECT_EXIT(load_damaged(no_magic, "Error: Not a Zanbin file!"), testing::ExitedWithCode(1),
+                "");
+    Bytes corrupt(boot::kImage, boot::kImage + boot::kImageSize);
+    corrupt[8] ^= 0xFF; // the compressed payload's size
+    EXPECT_EXIT(load_damaged(corrupt, "Error: Zanbin compressed data corrupted!"),
+                testing::ExitedWithCode(1), "");
+    Bytes cut(boot::kImage, boot::kImage + boot::kImageSize / 2);
+    EXPECT_EXIT(load_damaged(cut, "Error: Zanbin compressed data corrupted!"),
+                testing::ExitedWithCode(1), "");
+    const Bytes tiny = {'Z', 'A', 'N'};
+    EXPECT_EXIT(load_damaged(tiny, "Error: Not a Zanbin file!"), testing::ExitedWithCode(1), "");
+}
+#endif
