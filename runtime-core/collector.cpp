@@ -186,8 +186,8 @@ uintptr_t* node_slot_of(const Cell& cell) {
 // and the headers of the cells kNear ahead (their slots are in the cache by then).
 void drain() {
     constexpr std::ptrdiff_t kChunk = 32;
-    constexpr std::ptrdiff_t kFar = 16;
-    constexpr std::ptrdiff_t kNear = 8;
+    constexpr std::ptrdiff_t kFar = 24;
+    constexpr std::ptrdiff_t kNear = 10;
     draining = true;
     while (!work.empty()) {
         Range r = work.back();
@@ -204,8 +204,11 @@ void drain() {
             if (c + kNear < r.last) {
                 if (uintptr_t* slot = node_slot_of(c[kNear])) {
                     const uintptr_t content = *slot;
-                    if (content != 0 && (content & 3) == 0)
+                    if (content != 0 && (content & 3) == 0) {
+                        // The header and the first cells, which may lie on the next line.
                         __builtin_prefetch(reinterpret_cast<void*>(content), 1);
+                        __builtin_prefetch(reinterpret_cast<void*>(content + 63));
+                    }
                 }
             }
             TypeMarker m = type_markers[c->header & cell::kTypeMask];
