@@ -40,8 +40,8 @@ bool fault_pending = false;
 // in id order (the order the free lists, and so the ids of later nodes, depend on) without a
 // sort.
 constexpr uint32_t kPendingWords = (kNodeSlotMask + 1) / 64;
-std::vector<uint64_t> pending_bits;  // kPendingWords words per frame number
-std::vector<uint8_t> pending_listed; // per frame number: listed in the queue array
+std::vector<uint32_t> pending_index; // per frame number: 1 + its place in the queue array, or 0
+std::vector<uint64_t> pending_bits;  // kPendingWords words per entry of the queue array
 
 uintptr_t free_tag(uint32_t next) {
     return static_cast<uintptr_t>(next) << 2 | kTagFree;
@@ -153,7 +153,7 @@ void release_all() {
     memory::free(record.free_node_queue);
     // Queued nodes of the frames just released are forgotten.
     std::fill(pending_bits.begin(), pending_bits.end(), 0);
-    std::fill(pending_listed.begin(), pending_listed.end(), 0);
+    std::fill(pending_index.begin(), pending_index.end(), 0);
     bool torture = record.torture;
     record = MemoryRecord{};
     record.torture = torture;
@@ -603,26 +603,27 @@ void queue_free_node(uint32_t node, const Buffer* dead) {
     if (record.free_node_count == kFreeNodeQueueSize) flush_free_nodes();
     const uint32_t number = node >> kNodeSlotBits;
     const uint32_t slot = node & kNodeSlotMask;
-    if (pending_listed.size() < record.node_frames_size) {
-        pending_listed.resize(record.node_frames_size);
-        pending_bits.resize(size_t{record.node_frames_size} * kPendingWords);
+    if (pending_index.size() < record.node_frames_size)
+        pending_index.resize(record.node_frames_size);
+    uint32_t& index = pending_index[number];
+    if (!index) {
+        record.free_node_queue[record.free_node_frames++] = number;
+        index = record.free_node_frames;
+        if (pending_bits.size() < size_t{index} * kPendingWords)
+            pending_bits.resize(size_t{index} * kPendingWords);
     }
-    uint64_t& word = pending_bits[size_t{number} * kPendingWords + slot / 64];
+    uint64_t& word = pending_bits[size_t{index - 1} * kPendingWords + slot / 64];
     const uint64_t bit = uint64_t{1} << (slot % 64);
     if (word & bit) return; // already queued
     word |= bit;
-    if (!pending_listed[number]) {
-        pending_listed[number] = 1;
-        record.free_node_queue[record.free_node_frames++] = number;
-    }
     ++record.free_node_count;
 }
 
 void flush_free_nodes() {
     for (uint32_t i = 0; i < record.free_node_frames; ++i) {
         const uint32_t number = record.free_node_queue[i];
-        pending_listed[number] = 0;
-        uint64_t* bits = pending_bits.data() + size_t{number} * kPendingWords;
+        pending_index[number] = 0;
+        uint64_t* bits = pending_bits.data() + size_t{i} * kPendingWords;
         NodeFrame* frame = record.node_frames[number];
         const uint32_t words = frame ? (frame->capacity + 63) / 64 : kPendingWords;
         for (uint32_t w = 0; w < words; ++w) {
