@@ -5,11 +5,13 @@
 // - garbage: a dead block lies after every live one, so every live buffer moves;
 // - shuffled: the holder refers to the blocks in random order (marking follows random
 //   addresses; nothing moves).
+// Each is repeated; the ratios are given for the minimum, the median and the maximum time.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -79,6 +81,32 @@ void BM_Collect(benchmark::State& state, Shape shape) {
     state.counters["live MB"] = double(live_bytes(blocks)) / 1e6;
 }
 
+double min_of(const std::vector<double>& v) {
+    return *std::min_element(v.begin(), v.end());
+}
+double max_of(const std::vector<double>& v) {
+    return *std::max_element(v.begin(), v.end());
+}
+
+// Keeps the minimum and maximum times beside the medians that the ratio reporter keeps.
+class MinMaxReporter : public bench::RatioReporter {
+public:
+    std::map<std::string, double> mins, maxs;
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            if (run.run_type != Run::RT_Aggregate) continue;
+            if (run.aggregate_name == "min") mins[run.run_name.str()] = run.GetAdjustedRealTime();
+            if (run.aggregate_name == "max") maxs[run.run_name.str()] = run.GetAdjustedRealTime();
+        }
+        RatioReporter::ReportRuns(runs);
+    }
+    static double find(const std::map<std::string, double>& times, const std::string& prefix) {
+        for (const auto& [name, time] : times)
+            if (name.rfind(prefix, 0) == 0) return time;
+        return 0;
+    }
+};
+
 void BM_Memcpy(benchmark::State& state) {
     const uint64_t bytes = live_bytes(static_cast<uint32_t>(state.range(0)));
     std::vector<char> from(bytes, 1), to(bytes);
@@ -102,26 +130,38 @@ int main(int argc, char** argv) {
                 ->Arg(n)
                 ->Iterations(n > 1000000 ? 1 : 5)
                 ->Repetitions(repetitions)
+                ->ComputeStatistics("min", min_of)
+                ->ComputeStatistics("max", max_of)
                 ->Unit(benchmark::kMillisecond);
         }
         benchmark::RegisterBenchmark("memcpy", BM_Memcpy)
             ->Arg(n)
             ->Repetitions(repetitions)
+            ->ComputeStatistics("min", min_of)
+            ->ComputeStatistics("max", max_of)
             ->Unit(benchmark::kMillisecond);
     }
-    bench::RatioReporter reporter;
+    MinMaxReporter reporter;
     if (!bench::run_interleaved(argc, argv, reporter)) return 1;
-    std::printf("\nratio collection / memcpy of the live bytes (goal: below 5)\n");
+    std::printf("\nratio collection / memcpy of the live bytes, min / median / max (goal: "
+                "below 5)\n");
     for (int64_t n : sizes) {
         std::string arg = "/";
         arg += std::to_string(n);
         arg += '/';
-        const double peer = reporter.time_of(std::string("memcpy") + arg);
+        const std::string peer = std::string("memcpy") + arg;
+        const double peer_median = reporter.time_of(peer);
+        const double peer_min = MinMaxReporter::find(reporter.mins, peer);
+        const double peer_max = MinMaxReporter::find(reporter.maxs, peer);
         for (const auto& [name, shape] : shapes) {
-            const double ours = reporter.time_of("collect " + std::string(name) + arg);
-            if (ours > 0 && peer > 0)
-                std::printf("  %-8s %9lld blocks: %.2f\n", name, static_cast<long long>(n),
-                            ours / peer);
+            const std::string ours = "collect " + std::string(name) + arg;
+            const double median = reporter.time_of(ours);
+            const double min = MinMaxReporter::find(reporter.mins, ours);
+            const double max = MinMaxReporter::find(reporter.maxs, ours);
+            if (median > 0 && peer_median > 0 && peer_min > 0 && peer_max > 0)
+                std::printf("  %-8s %9lld blocks: %.2f / %.2f / %.2f\n", name,
+                            static_cast<long long>(n), min / peer_min, median / peer_median,
+                            max / peer_max);
         }
     }
     return 0;

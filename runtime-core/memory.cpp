@@ -1,9 +1,11 @@
 #include "runtime-core/memory.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <vector>
 
 #include "runtime-core/collector.h"
 #include "runtime-core/heap.h"
@@ -32,6 +34,14 @@ static_assert(sizeof(NodeFrame) % sizeof(uintptr_t) == 0, "node slots are aligne
 
 FaultHook fault_hook = nullptr;
 bool fault_pending = false;
+
+// The queued dead nodes are a bit per slot of each frame that has some; the queue array lists
+// those frames. Returning a batch walks each frame's bits upwards, which hands the nodes back
+// in id order (the order the free lists, and so the ids of later nodes, depend on) without a
+// sort.
+constexpr uint32_t kPendingWords = (kNodeSlotMask + 1) / 64;
+std::vector<uint32_t> pending_index; // per frame number: 1 + its place in the queue array, or 0
+std::vector<uint64_t> pending_bits;  // kPendingWords words per entry of the queue array
 
 uintptr_t free_tag(uint32_t next) {
     return static_cast<uintptr_t>(next) << 2 | kTagFree;
@@ -141,6 +151,9 @@ void release_all() {
     release_spare_blocks(true);
     memory::free(record.node_frames);
     memory::free(record.free_node_queue);
+    // Queued nodes of the frames just released are forgotten.
+    std::fill(pending_bits.begin(), pending_bits.end(), 0);
+    std::fill(pending_index.begin(), pending_index.end(), 0);
     bool torture = record.torture;
     record = MemoryRecord{};
     record.torture = torture;
@@ -588,19 +601,43 @@ uint8_t* repeat_fill(uint8_t* buffer, uint32_t unit, uint32_t count) {
 void queue_free_node(uint32_t node, const Buffer* dead) {
     if (node == 0 || find_buffer(node) != dead) return;
     if (record.free_node_count == kFreeNodeQueueSize) flush_free_nodes();
-    record.free_node_queue[record.free_node_count++] = node;
+    const uint32_t number = node >> kNodeSlotBits;
+    const uint32_t slot = node & kNodeSlotMask;
+    if (pending_index.size() < record.node_frames_size)
+        pending_index.resize(record.node_frames_size);
+    uint32_t& index = pending_index[number];
+    if (!index) {
+        record.free_node_queue[record.free_node_frames++] = number;
+        index = record.free_node_frames;
+        if (pending_bits.size() < size_t{index} * kPendingWords)
+            pending_bits.resize(size_t{index} * kPendingWords);
+    }
+    uint64_t& word = pending_bits[size_t{index - 1} * kPendingWords + slot / 64];
+    const uint64_t bit = uint64_t{1} << (slot % 64);
+    if (word & bit) return; // already queued
+    word |= bit;
+    ++record.free_node_count;
 }
 
 void flush_free_nodes() {
-    uint32_t* queue = record.free_node_queue;
-    // Compaction queues dead nodes in address order, which is mostly allocation order: the
-    // queue is often sorted already.
-    if (!std::is_sorted(queue, queue + record.free_node_count))
-        std::sort(queue, queue + record.free_node_count);
-    for (uint32_t i = 0; i < record.free_node_count; ++i) {
-        NodeFrame* frame = record.node_frames[queue[i] >> kNodeSlotBits];
-        if (frame) free_node(frame, queue[i]);
+    for (uint32_t i = 0; i < record.free_node_frames; ++i) {
+        const uint32_t number = record.free_node_queue[i];
+        pending_index[number] = 0;
+        uint64_t* bits = pending_bits.data() + size_t{i} * kPendingWords;
+        NodeFrame* frame = record.node_frames[number];
+        const uint32_t words = frame ? (frame->capacity + 63) / 64 : kPendingWords;
+        for (uint32_t w = 0; w < words; ++w) {
+            uint64_t word = bits[w];
+            if (!word) continue;
+            bits[w] = 0;
+            while (frame && word) {
+                const uint32_t slot = w * 64 + static_cast<uint32_t>(std::countr_zero(word));
+                word &= word - 1;
+                free_node(frame, frame->number << kNodeSlotBits | slot);
+            }
+        }
     }
+    record.free_node_frames = 0;
     record.free_node_count = 0;
 }
 

@@ -140,9 +140,12 @@ struct MemoryRecord {
     NodeFrame** node_frames = nullptr;
     uint32_t node_frames_size = 0;
 
-    // Nodes of dead buffers, returned to their frames in sorted batches.
+    // Nodes of dead buffers, returned to their frames in batches of up to kFreeNodeQueueSize,
+    // each in id order. The queue array lists the numbers of the frames they belong to (the
+    // nodes themselves are bits in a table beside it).
     uint32_t* free_node_queue = nullptr;
-    uint32_t free_node_count = 0;
+    uint32_t free_node_count = 0;  // nodes queued
+    uint32_t free_node_frames = 0; // entries of free_node_queue
 
     // ZAN_GC_TORTURE=1: every allocation collects; each of those cycles moves every live
     // node to a fresh node frame, and every other one moves every live buffer too.
@@ -266,7 +269,8 @@ uint8_t* repeat_fill(uint8_t* buffer, uint32_t unit, uint32_t count);
 // Queues the node of a dead buffer for freeing (flushing a full queue first). Skips node 0
 // and a node that no longer refers to `dead`.
 void queue_free_node(uint32_t node, const Buffer* dead);
-// Returns the queued nodes to their frames in id order and empties the queue.
+// Returns the queued nodes to their frames in id order and empties the queue. A node queued
+// twice in one batch is freed once.
 void flush_free_nodes();
 // Releases empty and evacuated node frames, picks the current frame, updates the history.
 void trim_node_frames();

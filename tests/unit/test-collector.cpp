@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -572,4 +573,48 @@ TEST_F(MemoryTest, ACycleCutShortClearsItsMarks) {
     collector::collect();
     EXPECT_EQ(text_of(kept.node()), "kept");
     EXPECT_TRUE(reclaimed(marker_node));
+}
+
+// Dead nodes go back to their frames in id order, whatever order compaction finds them in,
+// so the free list (and the ids of the next series) do not depend on where buffers lay.
+TEST_F(MemoryTest, DeadNodesReturnInIdOrderWhateverTheirAddresses) {
+    record.torture = false;
+    collector::state.enabled = 0;
+    // Ids and addresses run the same way at first; a collection that frees every other one
+    // leaves the free list handing out the highest freed id first, so the next buffers get
+    // descending ids at ascending addresses.
+    std::vector<uint32_t> first;
+    for (int i = 0; i < 40; ++i) first.push_back(memory::alloc_bytes(16));
+    GcRoot keep(memory::alloc_cells(20));
+    for (int i = 0; i < 40; i += 2) append(keep, string_of(first[i]));
+    collector::collect();
+    std::vector<uint32_t> second;
+    for (int i = 0; i < 20; ++i) second.push_back(memory::alloc_bytes(16));
+    ASSERT_TRUE(std::is_sorted(second.rbegin(), second.rend()));
+    ASSERT_LT(memory::buffer(second.front()), memory::buffer(second.back()));
+    // They die together: the next allocations take the same ids, highest first, exactly as a
+    // death in id order would leave them.
+    collector::collect();
+    for (uint32_t expected : second) EXPECT_EQ(memory::alloc_node(), expected);
+}
+
+// A batch is returned when the queue is full: more dead nodes than it holds still all come
+// back, each once.
+TEST_F(MemoryTest, MoreDeadNodesThanTheQueueHoldsAreAllReturned) {
+    record.torture = false;
+    collector::state.enabled = 0;
+    const uint32_t count = memory::kFreeNodeQueueSize * 2 + 17;
+    for (uint32_t i = 0; i < count; ++i) memory::alloc_bytes(16);
+    GcRoot keep(memory::alloc_cells(1));
+    collector::collect();
+    EXPECT_EQ(used_nodes(), 1u);
+    EXPECT_EQ(record.free_node_count, 0u);
+    // The same node queued twice in one batch is freed once.
+    uint32_t node = memory::alloc_bytes(16);
+    Buffer* b = memory::buffer(node);
+    memory::queue_free_node(node, b);
+    memory::queue_free_node(node, b);
+    memory::flush_free_nodes();
+    EXPECT_EQ(used_nodes(), 1u);
+    EXPECT_EQ(memory::alloc_node(), node);
 }
