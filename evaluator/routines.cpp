@@ -13,6 +13,7 @@
 #include "datatypes/more/compound.h"
 #include "datatypes/more/error-ids.h"
 #include "datatypes/more/float.h"
+#include "datatypes/more/image.h"
 #include "evaluator/stack.h"
 #include "library/environment.h"
 #include "library/predicates.h"
@@ -59,7 +60,8 @@ Status not_done(const int32_t*) {
 }
 
 // The table: the rows above, then each family's, in the order their words are bound.
-const std::span<const Routine> kFamilies[] = {kRoutines, environment::table(), predicates::table()};
+const std::span<const Routine> kFamilies[] = {kRoutines, environment::table(), predicates::table(),
+                                              image::codec_routines()};
 
 // The row at an index, or null.
 const Routine* row(uint32_t index) {
@@ -77,9 +79,16 @@ natives::Entry entry(uint32_t index) {
     return r ? r->entry : not_done;
 }
 
+uint32_t index_of(natives::Entry entry) {
+    uint32_t k = 0;
+    while (row(k) && row(k)->entry != entry) ++k;
+    return k;
+}
+
 void init() {
     for (uint32_t k = 0; row(k); ++k) {
         const Routine& r = *row(k);
+        if (!r.name) continue; // held by an object's field, not by a global word
         Cell* loaded = lexer::load_push(reinterpret_cast<const uint8_t*>(r.spec),
                                         static_cast<uint32_t>(std::strlen(r.spec)));
         Cell* spec = stack::push(memory::buffer(loaded->w2)->cells()[loaded->w1]);
