@@ -458,19 +458,47 @@ bool tiff_decode(const uint8_t* data, size_t size, Pixels& out) {
     uint32_t w = 0, h = 0;
     bool ok = TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w) && TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h) &&
               w > 0 && h > 0 && acceptable(w, h);
+    // 8-bit RGB with unassociated alpha (what the encoder writes) is read row by row as it
+    // is: libtiff's RGBA interface would premultiply the colours.
+    uint16_t bits = 0, samples = 0, photometric = 0, planar = 0, extra_count = 0;
+    uint16_t* extra = nullptr;
+    const bool plain = ok && TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits) && bits == 8 &&
+                       TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples) && samples == 4 &&
+                       TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric) &&
+                       photometric == PHOTOMETRIC_RGB &&
+                       TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar) &&
+                       planar == PLANARCONFIG_CONTIG &&
+                       TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extra_count, &extra) &&
+                       extra_count == 1 && extra[0] == EXTRASAMPLE_UNASSALPHA &&
+                       TIFFScanlineSize64(tif) == uint64_t{4} * w;
     char message[1024];
-    ok = ok && TIFFRGBAImageOK(tif, message);
-    if (ok) {
+    if (plain) {
         out.words.resize(static_cast<size_t>(w) * h);
-        ok = TIFFReadRGBAImageOriented(tif, w, h, out.words.data(), ORIENTATION_TOPLEFT, 0) == 1;
+        std::vector<uint8_t> row(static_cast<size_t>(w) * 4);
+        for (uint32_t y = 0; ok && y < h; ++y) {
+            ok = TIFFReadScanline(tif, row.data(), y, 0) == 1;
+            for (uint32_t x = 0; ok && x < w; ++x)
+                out.words[static_cast<size_t>(y) * w + x] =
+                    argb(row[4 * x], row[4 * x + 1], row[4 * x + 2], row[4 * x + 3]);
+        }
+    } else {
+        ok = ok && TIFFRGBAImageOK(tif, message);
+        if (ok) {
+            out.words.resize(static_cast<size_t>(w) * h);
+            ok = TIFFReadRGBAImageOriented(tif, w, h, out.words.data(), ORIENTATION_TOPLEFT, 0) == 1;
+        }
+        // libtiff's words hold R in the low byte: A B G R from the top.
+        if (ok)
+            for (uint32_t& p : out.words)
+                p = argb(TIFFGetR(p), TIFFGetG(p), TIFFGetB(p), TIFFGetA(p));
     }
     TIFFClose(tif);
-    if (!ok) return false;
+    if (!ok) {
+        out = Pixels{};
+        return false;
+    }
     out.width = w;
     out.height = h;
-    // libtiff's words hold R in the low byte: A B G R from the top.
-    for (uint32_t& p : out.words)
-        p = argb(TIFFGetR(p), TIFFGetG(p), TIFFGetB(p), TIFFGetA(p));
     return true;
 }
 
