@@ -17,18 +17,28 @@ struct Guids {
     GUID factory_class, factory_interface, bgra, pbgra, bmp, png, jpeg, tiff, gif;
 };
 Guids guids{};
+bool parsed = false;
 IWICImagingFactory* factory = nullptr;
 
 bool parse(const char* text, GUID& out) {
     return UuidFromStringA(reinterpret_cast<RPC_CSTR>(const_cast<char*>(text)), &out) == RPC_S_OK;
 }
 
+void parse_guids();
+
+// The imaging factory, made on first need. A thread whose COM apartment is not set up yet
+// (a program that uses the backend without the runtime's platform start-up) gets one.
 IWICImagingFactory* the_factory() {
+    if (!parsed) parse_guids();
     if (!factory) {
         void* made = nullptr;
-        if (SUCCEEDED(CoCreateInstance(guids.factory_class, nullptr, CLSCTX_INPROC_SERVER,
-                                       guids.factory_interface, &made)))
-            factory = static_cast<IWICImagingFactory*>(made);
+        HRESULT status = CoCreateInstance(guids.factory_class, nullptr, CLSCTX_INPROC_SERVER,
+                                          guids.factory_interface, &made);
+        if (status == CO_E_NOTINITIALIZED &&
+            SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
+            status = CoCreateInstance(guids.factory_class, nullptr, CLSCTX_INPROC_SERVER,
+                                      guids.factory_interface, &made);
+        if (SUCCEEDED(status)) factory = static_cast<IWICImagingFactory*>(made);
     }
     return factory;
 }
@@ -75,9 +85,8 @@ const GUID* container_of(int32_t format) {
     }
 }
 
-} // namespace
-
-void init_codecs() {
+void parse_guids() {
+    parsed = true;
     parse("CACAF262-9370-4615-A13B-9F5539DA4C0A", guids.factory_class);
     parse("EC5EC8A9-C395-4314-9C77-54D7A935FF70", guids.factory_interface);
     parse("6FDDC324-4E03-4BFE-B185-3D77768DC90F", guids.bgra);
@@ -87,6 +96,11 @@ void init_codecs() {
     parse("19E4A5AA-5662-4FC5-A0C0-1758028E1057", guids.jpeg);
     parse("163BCC30-E2E9-4F0B-961D-A3E9FDB788A3", guids.tiff);
     parse("1F8A5601-7D4D-4CBD-9C82-1BC8D4EEB9A5", guids.gif);
+}
+
+} // namespace
+
+void init_codecs() {
     the_factory();
 }
 
