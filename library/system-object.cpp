@@ -3,12 +3,12 @@
 #include <string_view>
 
 #include "datatypes/core/block.h"
-#include "datatypes/core/function.h"
-#include "datatypes/core/string.h"
 #include "datatypes/core/context.h"
+#include "datatypes/core/function.h"
 #include "datatypes/core/integer.h"
 #include "datatypes/core/none.h"
 #include "datatypes/core/object.h"
+#include "datatypes/core/string.h"
 #include "datatypes/core/symbol.h"
 #include "datatypes/core/word.h"
 #include "datatypes/more/catalog.h"
@@ -69,8 +69,8 @@ void set_field(std::string_view name) {
 
 // The value of source text (one value), pushed. May collect.
 Cell* push_loaded(std::string_view text) {
-    Cell* loaded =
-        lexer::load_push(reinterpret_cast<const uint8_t*>(text.data()), static_cast<uint32_t>(text.size()));
+    Cell* loaded = lexer::load_push(reinterpret_cast<const uint8_t*>(text.data()),
+                                    static_cast<uint32_t>(text.size()));
     const Cell value = memory::buffer(loaded->w2)->cells()[loaded->w1];
     *loaded = value;
     return loaded;

@@ -367,8 +367,8 @@ bool gif_encode(const uint32_t* words, uint32_t w, uint32_t h, std::vector<uint8
             any_transparent = true;
             continue;
         }
-        const uint32_t r = ((p >> 16 & 0xFF) * 5 + 127) / 255, g = ((p >> 8 & 0xFF) * 6 + 127) / 255,
-                       b = ((p & 0xFF) * 5 + 127) / 255;
+        const uint32_t r = ((p >> 16 & 0xFF) * 5 + 127) / 255,
+                       g = ((p >> 8 & 0xFF) * 6 + 127) / 255, b = ((p & 0xFF) * 5 + 127) / 255;
         indices[k] = static_cast<GifPixelType>((r * 7 + g) * 6 + b);
     }
     int error = 0;
@@ -456,21 +456,20 @@ bool tiff_decode(const uint8_t* data, size_t size, Pixels& out) {
     TIFF* tif = tiff_open(f, "rm");
     if (!tif) return false;
     uint32_t w = 0, h = 0;
-    bool ok = TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w) && TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h) &&
-              w > 0 && h > 0 && acceptable(w, h);
+    bool ok = TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w) &&
+              TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h) && w > 0 && h > 0 && acceptable(w, h);
     // 8-bit RGB with unassociated alpha (what the encoder writes) is read row by row as it
     // is: libtiff's RGBA interface would premultiply the colours.
     uint16_t bits = 0, samples = 0, photometric = 0, planar = 0, extra_count = 0;
     uint16_t* extra = nullptr;
-    const bool plain = ok && TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits) && bits == 8 &&
-                       TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples) && samples == 4 &&
-                       TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric) &&
-                       photometric == PHOTOMETRIC_RGB &&
-                       TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar) &&
-                       planar == PLANARCONFIG_CONTIG &&
-                       TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extra_count, &extra) &&
-                       extra_count == 1 && extra[0] == EXTRASAMPLE_UNASSALPHA &&
-                       TIFFScanlineSize64(tif) == uint64_t{4} * w;
+    const bool plain =
+        ok && TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits) && bits == 8 &&
+        TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples) && samples == 4 &&
+        TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric) && photometric == PHOTOMETRIC_RGB &&
+        TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar) &&
+        planar == PLANARCONFIG_CONTIG &&
+        TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extra_count, &extra) && extra_count == 1 &&
+        extra[0] == EXTRASAMPLE_UNASSALPHA && TIFFScanlineSize64(tif) == uint64_t{4} * w;
     char message[1024];
     if (plain) {
         out.words.resize(static_cast<size_t>(w) * h);
@@ -485,7 +484,8 @@ bool tiff_decode(const uint8_t* data, size_t size, Pixels& out) {
         ok = ok && TIFFRGBAImageOK(tif, message);
         if (ok) {
             out.words.resize(static_cast<size_t>(w) * h);
-            ok = TIFFReadRGBAImageOriented(tif, w, h, out.words.data(), ORIENTATION_TOPLEFT, 0) == 1;
+            ok =
+                TIFFReadRGBAImageOriented(tif, w, h, out.words.data(), ORIENTATION_TOPLEFT, 0) == 1;
         }
         // libtiff's words hold R in the low byte: A B G R from the top.
         if (ok)

@@ -112,8 +112,8 @@ bool platform_decode(int32_t, const uint8_t* data, size_t size, Pixels& out) {
     IWICBitmapDecoder* decoder = nullptr;
     IWICBitmapFrameDecode* frame = nullptr;
     IWICFormatConverter* converter = nullptr;
-    bool ok = SUCCEEDED(
-                  f->CreateDecoderFromStream(stream, nullptr, WICDecodeMetadataCacheOnDemand, &decoder)) &&
+    bool ok = SUCCEEDED(f->CreateDecoderFromStream(stream, nullptr, WICDecodeMetadataCacheOnDemand,
+                                                   &decoder)) &&
               SUCCEEDED(decoder->GetFrame(0, &frame)) &&
               SUCCEEDED(f->CreateFormatConverter(&converter)) &&
               SUCCEEDED(converter->Initialize(frame, guids.bgra, WICBitmapDitherTypeNone, nullptr,
@@ -122,8 +122,9 @@ bool platform_decode(int32_t, const uint8_t* data, size_t size, Pixels& out) {
     ok = ok && SUCCEEDED(converter->GetSize(&w, &h)) && acceptable(w, h);
     if (ok && w && h) {
         out.words.resize(static_cast<size_t>(w) * h);
-        ok = SUCCEEDED(converter->CopyPixels(nullptr, w * 4, static_cast<UINT>(out.words.size() * 4),
-                                             reinterpret_cast<BYTE*>(out.words.data())));
+        ok =
+            SUCCEEDED(converter->CopyPixels(nullptr, w * 4, static_cast<UINT>(out.words.size() * 4),
+                                            reinterpret_cast<BYTE*>(out.words.data())));
     }
     out.width = w;
     out.height = h;
@@ -146,17 +147,16 @@ bool platform_encode(int32_t format, const uint32_t* words, uint32_t width, uint
     IWICBitmapFrameEncode* frame = nullptr;
     IPropertyBag2* options = nullptr;
     WICPixelFormatGUID pixel_format = guids.bgra;
-    bool ok =
-        SUCCEEDED(f->CreateBitmapFromMemory(width, height, guids.bgra, width * 4, width * height * 4,
-                                            reinterpret_cast<BYTE*>(const_cast<uint32_t*>(words)),
-                                            &bitmap)) &&
-        SUCCEEDED(f->CreateEncoder(*container, nullptr, &encoder)) &&
-        SUCCEEDED(encoder->Initialize(stream, WICBitmapEncoderNoCache)) &&
-        SUCCEEDED(encoder->CreateNewFrame(&frame, &options)) &&
-        SUCCEEDED(frame->Initialize(options)) && SUCCEEDED(frame->SetSize(width, height)) &&
-        SUCCEEDED(frame->SetPixelFormat(&pixel_format)) &&
-        SUCCEEDED(frame->WriteSource(bitmap, nullptr)) && SUCCEEDED(frame->Commit()) &&
-        SUCCEEDED(encoder->Commit());
+    bool ok = SUCCEEDED(f->CreateBitmapFromMemory(
+                  width, height, guids.bgra, width * 4, width * height * 4,
+                  reinterpret_cast<BYTE*>(const_cast<uint32_t*>(words)), &bitmap)) &&
+              SUCCEEDED(f->CreateEncoder(*container, nullptr, &encoder)) &&
+              SUCCEEDED(encoder->Initialize(stream, WICBitmapEncoderNoCache)) &&
+              SUCCEEDED(encoder->CreateNewFrame(&frame, &options)) &&
+              SUCCEEDED(frame->Initialize(options)) && SUCCEEDED(frame->SetSize(width, height)) &&
+              SUCCEEDED(frame->SetPixelFormat(&pixel_format)) &&
+              SUCCEEDED(frame->WriteSource(bitmap, nullptr)) && SUCCEEDED(frame->Commit()) &&
+              SUCCEEDED(encoder->Commit());
     STATSTG stat{};
     ok = ok && SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME)) && stat.cbSize.HighPart == 0;
     if (ok) {

@@ -199,7 +199,7 @@ void bmp_encode(const uint32_t* words, uint32_t width, uint32_t height, std::vec
     put32(out, 0);
     put32(out, 0);
     for (uint32_t m : {0x00FF0000u, 0x0000FF00u, 0x000000FFu, 0xFF000000u}) put32(out, m);
-    put32(out, 0x73524742); // "sRGB"
+    put32(out, 0x73524742);                     // "sRGB"
     for (int k = 0; k < 12; ++k) put32(out, 0); // end points and gamma, unused for sRGB
     for (uint32_t y = height; y-- > 0;)
         for (uint32_t x = 0; x < width; ++x) put32(out, words[static_cast<size_t>(y) * width + x]);

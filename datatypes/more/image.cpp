@@ -101,7 +101,8 @@ struct Rect {
 // The part of a rectangle inside a size.
 Rect clip(Rect r, int64_t w, int64_t h) {
     const int64_t x0 = std::clamp<int64_t>(r.x, 0, w), y0 = std::clamp<int64_t>(r.y, 0, h);
-    const int64_t x1 = std::clamp<int64_t>(r.x + r.w, 0, w), y1 = std::clamp<int64_t>(r.y + r.h, 0, h);
+    const int64_t x1 = std::clamp<int64_t>(r.x + r.w, 0, w),
+                  y1 = std::clamp<int64_t>(r.y + r.h, 0, h);
     return {x0, y0, std::max<int64_t>(0, x1 - x0), std::max<int64_t>(0, y1 - y0)};
 }
 
@@ -203,8 +204,8 @@ Cell* from_binary(const Cell* binary) {
 Cell* decode(const Cell* source) {
     if (cell::type(source) == kTypeBinary) return from_binary(source);
     Cell* base = stack::top;
-    Cell* data = cell::type(source) == kTypeFile ? io::read_file(source, -1, -1, true, false)
-                                                 : nullptr;
+    Cell* data =
+        cell::type(source) == kTypeFile ? io::read_file(source, -1, -1, true, false) : nullptr;
     if (!data || cell::type(data) != kTypeBinary) {
         stack::top = base;
         error::fire(error::kAccess, error::access::cannot_open, {stack::push(*source)});
@@ -255,7 +256,8 @@ Cell* to_binary(const Cell* image, int32_t mode) {
 void set_pixels(const Cell* image, const Cell* value, int32_t mode) {
     const uint8_t t = cell::type(value);
     if (t != kTypeBinary && t != kTypeTuple && t != kTypeInteger) compound::invalid_arg(value);
-    const bool owned = series::notify(image, Action::change, value, 0, static_cast<int32_t>(count_of(image)));
+    const bool owned =
+        series::notify(image, Action::change, value, 0, static_cast<int32_t>(count_of(image)));
     uint32_t* p = pixels(image);
     const uint32_t n = count_of(image);
     if (t == kTypeBinary) {
@@ -266,7 +268,8 @@ void set_pixels(const Cell* image, const Cell* value, int32_t mode) {
         } else if (mode == kRgb) {
             const uint32_t m = std::min(n, length / 3);
             for (uint32_t k = 0; k < m; ++k)
-                p[k] = (p[k] & kOpaque) | from[3 * k] << 16 | from[3 * k + 1] << 8 | from[3 * k + 2];
+                p[k] =
+                    (p[k] & kOpaque) | from[3 * k] << 16 | from[3 * k + 1] << 8 | from[3 * k + 2];
         } else {
             const uint32_t m = std::min(n, length);
             for (uint32_t k = 0; k < m; ++k)
@@ -301,7 +304,8 @@ Cell* pick(Cell* image, int32_t index, Cell* index_value);
 Cell* poke(Cell* image, int32_t index, Cell* value, Cell* index_value);
 
 Cell* to(Cell*, Cell* spec, int32_t) {
-    if (cell::type(spec) == kTypeImage) return push_rect(spec, Rect{0, 0, width(spec), height(spec)});
+    if (cell::type(spec) == kTypeImage)
+        return push_rect(spec, Rect{0, 0, width(spec), height(spec)});
     // Faces are captured by the GUI, which this build does not have: every object is refused.
     compound::bad_to_arg(kTypeImage, spec);
 }
@@ -321,7 +325,8 @@ Cell* make_from_block(Cell* spec) {
     Cell colour = n > 1 ? b->cells()[at + 1] : Cell{kTypeNone, 0, 0, 0};
     Cell alpha = n > 2 ? b->cells()[at + 2] : Cell{kTypeNone, 0, 0, 0};
     const uint8_t ct = cell::type(&colour);
-    if (ct != kTypeNone && ct != kTypeBinary && ct != kTypeTuple) compound::invalid_arg(stack::push(colour));
+    if (ct != kTypeNone && ct != kTypeBinary && ct != kTypeTuple)
+        compound::invalid_arg(stack::push(colour));
     if (cell::type(&alpha) != kTypeNone && cell::type(&alpha) != kTypeBinary)
         compound::invalid_arg(stack::push(alpha));
     GcRoot hold_colour(colour), hold_alpha(alpha);
@@ -389,7 +394,8 @@ int32_t mold(Cell* value, Cell* string, bool only, bool, bool flat, Cell*, int32
             append_hex(string, static_cast<uint8_t>(p >> 8));
             append_hex(string, static_cast<uint8_t>(p));
             limit -= 6;
-            if (lines && (k + 1) % 10 == 0) newline(string, k + 1 == n ? indent : indent + 1, limit);
+            if (lines && (k + 1) % 10 == 0)
+                newline(string, k + 1 == n ? indent : indent + 1, limit);
         }
         if (lines && n % 10 != 0) newline(string, indent, limit);
         string::concatenate_cstring(string, "}");
@@ -460,8 +466,9 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
         set_pixels(parent, value, mode);
         return value;
     }
-    if (names(element, "size") && !value) return pair::push(static_cast<int32_t>(width(parent)),
-                                                            static_cast<int32_t>(height(parent)));
+    if (names(element, "size") && !value)
+        return pair::push(static_cast<int32_t>(width(parent)),
+                          static_cast<int32_t>(height(parent)));
     compound::invalid_path(path, element);
 }
 
@@ -489,7 +496,8 @@ void tail() {
 
 void tail_q() {
     const auto i = static_cast<int32_t>(stack::arguments->w1);
-    logic::make_at(stack::arguments, i >= 0 && static_cast<uint32_t>(i) >= count_of(stack::arguments));
+    logic::make_at(stack::arguments,
+                   i >= 0 && static_cast<uint32_t>(i) >= count_of(stack::arguments));
 }
 
 int32_t length_q(Cell* image) {
@@ -571,7 +579,8 @@ Cell* copy(Cell* image, Cell* result, Cell* part, bool, Cell*) {
         const uint8_t pt = cell::type(part);
         if (pt == kTypePair) {
             const int64_t px = static_cast<int32_t>(part->w2), py = static_cast<int32_t>(part->w3);
-            r = Rect{px >= 0 ? x : x + px, py >= 0 ? y : y + py, px >= 0 ? px : -px, py >= 0 ? py : -py};
+            r = Rect{px >= 0 ? x : x + px, py >= 0 ? y : y + py, px >= 0 ? px : -px,
+                     py >= 0 ? py : -py};
         } else if (pt == kTypeImage && part->w2 == image->w2) {
             int64_t ox, oy;
             position_of(part, ox, oy);
@@ -607,7 +616,8 @@ Status decode_routine(const int32_t*) {
 
 constexpr const char* kEncodeSpec =
     "[\"Encodes an image in the codec's format\" img [image!] where [any-type!]]";
-constexpr const char* kDecodeSpec = "[\"Decodes an image from binary data or a file\" data [any-type!]]";
+constexpr const char* kDecodeSpec =
+    "[\"Decodes an image from binary data or a file\" data [any-type!]]";
 
 const routines::Routine kCodecRoutines[] = {
     {nullptr, kEncodeSpec, encode_routine<image_codec::kPng>},

@@ -54,12 +54,16 @@ TEST(ImageCodec, KnownFormats) {
         Bytes bytes;
         int32_t format;
     } cases[] = {
-        {{137, 'P', 'N', 'G'}, kPng},   {{255, 216, 255}, kJpeg},
-        {{'B', 'M'}, kBmp},             {{'G', 'I', 'F', '8', '9', 'a'}, kGif},
+        {{137, 'P', 'N', 'G'}, kPng},
+        {{255, 216, 255}, kJpeg},
+        {{'B', 'M'}, kBmp},
+        {{'G', 'I', 'F', '8', '9', 'a'}, kGif},
         {{'G', 'I', 'F', '8', '7', 'a'}, kGif},
-        {{'I', 'I', '*', 0}, kTiff},    {{'M', 'M', 0, '*'}, kTiff},
+        {{'I', 'I', '*', 0}, kTiff},
+        {{'M', 'M', 0, '*'}, kTiff},
         {{'G', 'I', 'F', '8', '8', 'a'}, -1},
-        {{137, 'P', 'N'}, -1},          {{'B'}, -1},
+        {{137, 'P', 'N'}, -1},
+        {{'B'}, -1},
         {{}, -1},
     };
     for (const auto& c : cases) EXPECT_EQ(known_format(c.bytes.data(), c.bytes.size()), c.format);
@@ -117,7 +121,8 @@ TEST(ImageCodec, BmpRefusesBadHeaders) {
         {"height beyond 65535", bmp_file(1, -70000, 32)},
         {"negative width", bmp_file(-4, 1, 32)},
         {"sides whose product overflows", bmp_file(65535, 65535, 32)},
-        {"rows beyond the data", [] {
+        {"rows beyond the data",
+         [] {
              Bytes b = bmp_file(4, 4, 32);
              b.resize(60);
              return b;
@@ -125,7 +130,8 @@ TEST(ImageCodec, BmpRefusesBadHeaders) {
         {"run-length data", bmp_file(2, 2, 8, 1)},
         {"bit depth 7", bmp_file(2, 2, 7)},
         {"header cut short", Bytes{'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40}},
-        {"pixel data offset beyond the end", [] {
+        {"pixel data offset beyond the end",
+         [] {
              Bytes b = bmp_file(1, 1, 32);
              put32(b, 10, 0xFFFFFFF0u);
              return b;
@@ -202,7 +208,8 @@ TEST(ImageCodec, FuzzCorporaReplay) {
         int files = 0, decoded = 0;
         for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
             std::ifstream in(entry.path(), std::ios::binary);
-            const Bytes data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            const Bytes data((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
             Pixels out;
             if (decode(data.data(), data.size(), out)) {
                 EXPECT_EQ(out.words.size(), static_cast<size_t>(out.width) * out.height);
