@@ -84,45 +84,6 @@ void push_routine(const routines::Routine& row) {
     stack::push(made);
 }
 
-// The codecs of system/codecs: a map of codec objects keyed by word, each with a title, a
-// name, its media types and file suffixes, and an encode and a decode routine. The image
-// codecs come first, in this order; the others are added by their modules.
-void make_codecs() {
-    struct Codec {
-        const char *key, *name, *mime_type, *suffixes;
-    };
-    static const Codec kImageCodecs[] = {
-        {"png", "PNG", "[image/png]", "[%.png]"},
-        {"jpeg", "JPEG", "[image/jpeg]", "[%.jpg %.jpeg %.jpe %.jfif]"},
-        {"bmp", "BMP", "[image/bmp]", "[%.bmp]"},
-        {"gif", "GIF", "[image/gif]", "[%.gif]"},
-        {"tiff", "TIFF", "[image/tiff]", "[%.tif %.tiff]"},
-    };
-    Cell* codecs = map::make_at(stack::push_cell(), 0, 8);
-    (void)codecs;
-    const auto routines_of = image::codec_routines();
-    for (size_t k = 0; k < std::size(kImageCodecs); ++k) {
-        const Codec& c = kImageCodecs[k];
-        push_object({"title", "name", "mime-type", "suffixes", "encode", "decode"}, 0);
-        string::make_at(stack::push_cell(), 1);
-        set_field("title");
-        stack::push(field_word(c.name));
-        set_field("name");
-        push_loaded(c.mime_type);
-        set_field("mime-type");
-        push_loaded(c.suffixes);
-        set_field("suffixes");
-        push_routine(routines_of[2 * k]);
-        set_field("encode");
-        push_routine(routines_of[2 * k + 1]);
-        set_field("decode");
-        Cell* key = stack::push(field_word(c.key));
-        cell::set_type(key, kTypeLitWord);
-        map::put(stack::top_value() - 2, key, stack::top_value() - 1, false);
-        stack::pop(2);
-    }
-}
-
 } // namespace
 
 void init() {
@@ -169,9 +130,6 @@ void init() {
     set_field("source-files");
     set_field("state");
 
-    make_codecs();
-    set_field("codecs");
-
     Cell* w = word::make_global("system");
     context::set_word_value(context::global, w, stack::top_value());
     stack::top = top;
@@ -185,6 +143,48 @@ Cell* field(std::initializer_list<uint32_t> path) {
         at = context::slot(at->w1, context::find_word(at->w1, sym, true));
     }
     return at;
+}
+
+// The codecs of system/codecs: a map of codec objects keyed by word, each with a title, a
+// name, its media types and file suffixes, and an encode and a decode routine. The image
+// codecs come first, in this order; the others are added by their modules.
+void make_codecs() {
+    Cell* top = stack::top;
+    stack::push(*field({}));
+    struct Codec {
+        const char *key, *name, *mime_type, *suffixes;
+    };
+    static const Codec kImageCodecs[] = {
+        {"png", "PNG", "[image/png]", "[%.png]"},
+        {"jpeg", "JPEG", "[image/jpeg]", "[%.jpg %.jpeg %.jpe %.jfif]"},
+        {"bmp", "BMP", "[image/bmp]", "[%.bmp]"},
+        {"gif", "GIF", "[image/gif]", "[%.gif]"},
+        {"tiff", "TIFF", "[image/tiff]", "[%.tif %.tiff]"},
+    };
+    map::make_at(stack::push_cell(), 0, 8);
+    const auto routines_of = image::codec_routines();
+    for (size_t k = 0; k < std::size(kImageCodecs); ++k) {
+        const Codec& c = kImageCodecs[k];
+        push_object({"title", "name", "mime-type", "suffixes", "encode", "decode"}, 0);
+        string::make_at(stack::push_cell(), 1);
+        set_field("title");
+        stack::push(field_word(c.name));
+        set_field("name");
+        push_loaded(c.mime_type);
+        set_field("mime-type");
+        push_loaded(c.suffixes);
+        set_field("suffixes");
+        push_routine(routines_of[2 * k]);
+        set_field("encode");
+        push_routine(routines_of[2 * k + 1]);
+        set_field("decode");
+        Cell* key = stack::push(field_word(c.key));
+        cell::set_type(key, kTypeLitWord);
+        map::put(stack::top_value() - 2, key, stack::top_value() - 1, false);
+        stack::pop(2);
+    }
+    set_field("codecs");
+    stack::top = top;
 }
 
 } // namespace system_object

@@ -173,6 +173,7 @@ void init() {
     error::init_support();
     typeset::make_standard_words();
     system_object::init();
+    system_object::make_codecs();
     crypto::init();
     compress::init();
     natives::init();
