@@ -47,7 +47,8 @@ bench: setup
 # corpus in turn. FUZZ_ARGS are passed on (e.g. FUZZ_ARGS="-runs=1000000"); FUZZ_TARGETS
 # picks some of them.
 FUZZ_ARGS ?= -max_total_time=600
-FUZZ_TARGETS ?= lexer inflate zlib gzip lz zanbin
+FUZZ_TARGETS ?= lexer inflate zlib gzip lz zanbin image-png image-jpeg image-bmp image-gif \
+	image-tiff
 fuzz: setup
 	@CC=clang CXX=clang++ cmake -S . -B build/fuzz $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 		-DZAN_FUZZ=ON -DZAN_TESTS=OFF >/dev/null

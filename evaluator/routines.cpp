@@ -13,6 +13,7 @@
 #include "datatypes/more/compound.h"
 #include "datatypes/more/error-ids.h"
 #include "datatypes/more/float.h"
+#include "datatypes/more/image.h"
 #include "evaluator/stack.h"
 #include "library/environment.h"
 #include "library/predicates.h"
@@ -53,7 +54,7 @@ Status not_done(const int32_t*) {
 
 // The table: each family's rows, in the order their words are bound.
 const std::span<const Routine> kFamilies[] = {environment::table(), kRoutines, predicates::table(),
-                                              zanbin_codec::table()};
+                                              image::codec_routines(), zanbin_codec::table()};
 
 // The row at an index, or null.
 const Routine* row(uint32_t index) {
@@ -71,10 +72,17 @@ natives::Entry entry(uint32_t index) {
     return r ? r->entry : not_done;
 }
 
+uint32_t index_of(natives::Entry entry) {
+    uint32_t k = 0;
+    while (row(k) && row(k)->entry != entry) ++k;
+    return k;
+}
+
 void init() {
     environment::init();
     for (uint32_t k = 0; row(k); ++k) {
         const Routine& r = *row(k);
+        if (!r.name) continue; // held by an object's field, not by a global word
         Cell* loaded = lexer::load_push(reinterpret_cast<const uint8_t*>(r.spec),
                                         static_cast<uint32_t>(std::strlen(r.spec)));
         Cell* spec = stack::push(memory::buffer(loaded->w2)->cells()[loaded->w1]);

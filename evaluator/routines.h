@@ -8,7 +8,8 @@
 
 namespace routines {
 
-// A row of the table: the routine's global word, its spec block as source text, its entry.
+// A row of the table: the routine's global word (null for one that an object's field holds
+// instead), its spec block as source text, its entry.
 struct Routine {
     const char* name;
     const char* spec;
@@ -17,6 +18,9 @@ struct Routine {
 
 // The entry at an index (internal/not-done for one that holds none).
 natives::Entry entry(uint32_t index);
+
+// The index of the first row with the entry (the row count when none has it).
+uint32_t index_of(natives::Entry entry);
 
 // Builds the routine! values of the table and sets their global words. May collect.
 void init();

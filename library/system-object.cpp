@@ -4,14 +4,20 @@
 
 #include "datatypes/core/block.h"
 #include "datatypes/core/context.h"
+#include "datatypes/core/function.h"
 #include "datatypes/core/integer.h"
 #include "datatypes/core/none.h"
 #include "datatypes/core/object.h"
+#include "datatypes/core/string.h"
 #include "datatypes/core/symbol.h"
 #include "datatypes/core/word.h"
 #include "datatypes/more/catalog.h"
 #include "datatypes/more/error.h"
+#include "datatypes/more/image.h"
+#include "datatypes/more/map.h"
+#include "evaluator/routines.h"
 #include "evaluator/stack.h"
+#include "loading/lexer.h"
 #include "runtime-core/collector.h"
 
 namespace system_object {
@@ -59,6 +65,23 @@ void set_field(std::string_view name) {
     Cell* object = stack::top_value() - 1;
     context::set_word_value(object->w1, &w, stack::top_value());
     stack::pop(1);
+}
+
+// The value of source text (one value), pushed. May collect.
+Cell* push_loaded(std::string_view text) {
+    Cell* loaded = lexer::load_push(reinterpret_cast<const uint8_t*>(text.data()),
+                                    static_cast<uint32_t>(text.size()));
+    const Cell value = memory::buffer(loaded->w2)->cells()[loaded->w1];
+    *loaded = value;
+    return loaded;
+}
+
+// A routine! of a row of the routine table, pushed. May collect.
+void push_routine(const routines::Routine& row) {
+    Cell* spec = push_loaded(row.spec);
+    const Cell made = *routine::build(spec, nullptr, routines::index_of(row.entry), -1, false);
+    stack::pop(2);
+    stack::push(made);
 }
 
 } // namespace
@@ -120,6 +143,48 @@ Cell* field(std::initializer_list<uint32_t> path) {
         at = context::slot(at->w1, context::find_word(at->w1, sym, true));
     }
     return at;
+}
+
+// The codecs of system/codecs: a map of codec objects keyed by word, each with a title, a
+// name, its media types and file suffixes, and an encode and a decode routine. The image
+// codecs come first, in this order; the others are added by their modules.
+void make_codecs() {
+    Cell* top = stack::top;
+    stack::push(*field({}));
+    struct Codec {
+        const char *key, *name, *mime_type, *suffixes;
+    };
+    static const Codec kImageCodecs[] = {
+        {"png", "PNG", "[image/png]", "[%.png]"},
+        {"jpeg", "JPEG", "[image/jpeg]", "[%.jpg %.jpeg %.jpe %.jfif]"},
+        {"bmp", "BMP", "[image/bmp]", "[%.bmp]"},
+        {"gif", "GIF", "[image/gif]", "[%.gif]"},
+        {"tiff", "TIFF", "[image/tiff]", "[%.tif %.tiff]"},
+    };
+    map::make_at(stack::push_cell(), 0, 8);
+    const auto routines_of = image::codec_routines();
+    for (size_t k = 0; k < std::size(kImageCodecs); ++k) {
+        const Codec& c = kImageCodecs[k];
+        push_object({"title", "name", "mime-type", "suffixes", "encode", "decode"}, 0);
+        string::make_at(stack::push_cell(), 1);
+        set_field("title");
+        stack::push(field_word(c.name));
+        set_field("name");
+        push_loaded(c.mime_type);
+        set_field("mime-type");
+        push_loaded(c.suffixes);
+        set_field("suffixes");
+        push_routine(routines_of[2 * k]);
+        set_field("encode");
+        push_routine(routines_of[2 * k + 1]);
+        set_field("decode");
+        Cell* key = stack::push(field_word(c.key));
+        cell::set_type(key, kTypeLitWord);
+        map::put(stack::top_value() - 2, key, stack::top_value() - 1, false);
+        stack::pop(2);
+    }
+    set_field("codecs");
+    stack::top = top;
 }
 
 } // namespace system_object

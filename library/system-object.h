@@ -18,6 +18,11 @@ namespace system_object {
 // error! and string! types. May collect.
 void init();
 
+// Fills system/codecs: a map with the image codecs (png jpeg bmp gif tiff), each an object
+// of title, name, mime-type, suffixes and its encode and decode routines. Needs the lexer,
+// the map! and routine! types and the system object. May collect.
+void make_codecs();
+
 // The symbols of the field names the runtime reads.
 struct Symbols {
     uint32_t system, catalog, errors, standard, error, state, stack_trace, source_files;

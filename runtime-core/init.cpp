@@ -32,6 +32,7 @@
 #include "datatypes/more/float.h"
 #include "datatypes/more/handle.h"
 #include "datatypes/more/hash.h"
+#include "datatypes/more/image.h"
 #include "datatypes/more/map.h"
 #include "datatypes/more/money.h"
 #include "datatypes/more/pair.h"
@@ -52,6 +53,7 @@
 #include "evaluator/stack.h"
 #include "library/system-object.h"
 #include "loading/compress.h"
+#include "loading/image-codec.h"
 #include "loading/lexer.h"
 #include "runtime-core/case.h"
 #include "runtime-core/collector.h"
@@ -122,6 +124,8 @@ void register_datatypes() {
     port::register_actions();
     money::register_actions();
     ref::register_actions();
+    image_codec::init_codecs();
+    image::register_actions();
 }
 
 // The hash seed, before any table exists: from the secure random source unless the
@@ -169,6 +173,7 @@ void init() {
     error::init_support();
     typeset::make_standard_words();
     system_object::init();
+    system_object::make_codecs();
     crypto::init();
     compress::init();
     natives::init();

@@ -12,6 +12,7 @@ packages=(
   lua5.4 python3 clang libclang-rt-14-dev
   fonts-dejavu-core unicode-data
   libssl-dev libcurl4-openssl-dev zlib1g-dev
+  libpng-dev libjpeg62-turbo-dev libgif-dev libtiff-dev
   clang libclang-rt-14-dev
 )
 

@@ -1,0 +1,75 @@
+// The image backend: turns encoded PNG, JPEG, BMP, GIF and TIFF data into pixels and pixels
+// back into encoded data. image! values (datatypes/more/image.h) keep their pixels in a
+// series buffer of the memory manager; the backend works on plain pixel arrays outside it,
+// so that no managed buffer is held while a decoder runs.
+//
+// Pixel format on both sides: one 32-bit word per pixel, row-major from the top-left,
+// opacity in bits 24-31 (255 opaque), R in 16-23, G in 8-15, B in 0-7; in memory (little
+// endian) the bytes run B, G, R, opacity.
+//
+// The Windows build decodes and encodes through the Windows Imaging Component; the Linux
+// build through libpng, libjpeg, giflib and libtiff, with BMP read and written here
+// (image-codec.cpp). Decoders of outside data never trust a size they read: an image wider
+// or taller than kMaxSide, or with more pixels than max_decode_pixels, is refused before
+// anything is allocated for its pixels.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace image_codec {
+
+// Encoder format codes.
+enum Format : int32_t { kBmp = 0, kPng = 1, kGif = 2, kJpeg = 3, kTiff = 4 };
+
+// The largest side an image! can have (its cell keeps each side in 16 bits).
+constexpr uint32_t kMaxSide = 65535;
+// The most pixels an image! can have: its pixel buffer must fit a series buffer.
+constexpr uint64_t kMaxPixels = (0x7FFFFFFFu - 2 * 2097152u) / 4;
+
+// The most pixels a decoder accepts (at most kMaxPixels; the fuzz targets lower it).
+extern uint64_t max_decode_pixels;
+
+struct Pixels {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    std::vector<uint32_t> words; // width × height pixel words
+};
+
+// Whether a size fits the limits of a decoder.
+inline bool acceptable(uint64_t width, uint64_t height) {
+    return width <= kMaxSide && height <= kMaxSide && width * height <= max_decode_pixels;
+}
+
+// Prepares the platform's imaging services (the Windows build creates the imaging factory;
+// later calls retry when it could not be made). Called once at start-up before image!
+// registers.
+void init_codecs();
+
+// The format of the data by its signature: PNG (137 "PNG"), JPEG (255 216 255), BMP ("BM"),
+// GIF ("GIF87a", "GIF89a"), TIFF ("II*\0", "MM\0*"); -1 when none matches.
+int32_t known_format(const uint8_t* data, size_t size);
+
+// Decodes the first frame of encoded data. False when no decoder accepts the data, the data
+// is corrupt or the image is beyond the limits; `out` is then empty. Never collects.
+bool decode(const uint8_t* data, size_t size, Pixels& out);
+
+// Encodes the pixels in a format (Format). An image with no pixels gives no bytes. False
+// for an unknown format code or a failing encoder. Never collects.
+bool encode(int32_t format, const uint32_t* words, uint32_t width, uint32_t height,
+            std::vector<uint8_t>& out);
+
+// The platform's decoders and encoders behind decode and encode (image-codec-win32.cpp,
+// image-codec-posix.cpp); `format` is the one known_format found.
+bool platform_decode(int32_t format, const uint8_t* data, size_t size, Pixels& out);
+bool platform_encode(int32_t format, const uint32_t* words, uint32_t width, uint32_t height,
+                     std::vector<uint8_t>& out);
+
+// The BMP reader and writer of the Linux build (the Windows build uses the platform's).
+// The reader takes uncompressed 1, 4, 8, 16, 24 and 32-bit images and 16 and 32-bit ones
+// with channel masks, stored bottom-up or top-down; the writer stores 32 bits per pixel,
+// bottom-up, with the channel masks of the pixel format (alpha included).
+bool bmp_decode(const uint8_t* data, size_t size, Pixels& out);
+void bmp_encode(const uint32_t* words, uint32_t width, uint32_t height, std::vector<uint8_t>& out);
+
+} // namespace image_codec
