@@ -53,11 +53,17 @@ TEST_F(Date, MoldWritesEveryForm) {
 }
 
 TEST_F(Date, MoldTakesTheLocaleMonths) {
-    static GcRoot months;
-    months.set_cell(block({}));
-    date::set_months_hook([]() -> const Cell* { return &months.cell(); });
+    // The hook reads a root of this test only: a root kept past the test would hold a node
+    // id that a later suite's runtime hands out again.
+    static GcRoot* months = nullptr;
+    GcRoot held;
+    held.set_cell(block({}));
+    months = &held;
+    date::set_months_hook([]() -> const Cell* { return &months->cell(); });
     EXPECT_TRUE(raises(error::kScript, error::script::invalid_months,
                        [&] { mold_of(date_value(2020, 1, 1)); }));
+    date::set_months_hook(nullptr);
+    months = nullptr;
 }
 
 TEST_F(Date, DayNumbersAreRightAcrossYearZero) {

@@ -1,9 +1,4 @@
 #include <gtest/gtest.h>
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#include <windows.h>
-#endif
 
 #include <filesystem>
 #include <fstream>
@@ -27,6 +22,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/stack.h"
 #include "lexer-fixture.h"
+#include "started-runtime.h"
 #include "loading/lexer.h"
 #include "loading/lz.h"
 #include "loading/zanbin.h"
@@ -52,31 +48,11 @@ protected:
     static void SetUpTestSuite() {
         runtime::init();
         boot::run();
-#ifdef _WIN32
-        // Start-up puts the C runtime's standard streams in wide mode, where the test
-        // framework's narrow output is refused, and routes faults to the runtime's report.
-        _setmode(_fileno(stdout), _O_TEXT);
-        _setmode(_fileno(stderr), _O_TEXT);
-        SetUnhandledExceptionFilter(nullptr);
-#endif
+        after_full_start_up();
     }
     // The suites after this one start from an empty runtime: nothing may name the old one.
     static void TearDownTestSuite() {
-        error::set_fire_hook(nullptr);
-        error::set_calls(nullptr);
-        word::set_lexer(nullptr);
-        compound::set_text_loader(nullptr);
-        cycles::reset();
-        error::last_raised = error::Raised{};
-        context::release();
-        symbol::release();
-        root::release();
-        stack::bottom = stack::top = stack::end = stack::arguments = nullptr;
-        collector::reset_registrations();
-        collector::state.enabled = 0;
-        collector::state.node_compaction = 1;
-        slots::table = slots::Table{};
-        memory::release_all();
+        release_full_runtime();
     }
     void SetUp() override {
         base_ = stack::top;

@@ -1,0 +1,56 @@
+// Suites that start the whole runtime (runtime::init and the boot image) share the process
+// with suites that build only parts of it: these two steps leave the process as the next
+// suite expects it.
+#pragma once
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#endif
+#include <cstdio>
+
+#include "datatypes/core/context.h"
+#include "datatypes/core/symbol.h"
+#include "datatypes/core/word.h"
+#include "datatypes/more/compound.h"
+#include "datatypes/more/error.h"
+#include "evaluator/stack.h"
+#include "runtime-core/collector.h"
+#include "runtime-core/cycles.h"
+#include "runtime-core/memory.h"
+#include "runtime-core/root.h"
+#include "runtime-core/slots.h"
+#include "runtime-core/support.h"
+#include "runtime-core/words.h"
+
+// After start-up on Windows: the test runner's output goes back to text mode and crashes to
+// the test runner, not to the runtime's fault report.
+inline void after_full_start_up() {
+#ifdef _WIN32
+    _setmode(_fileno(stdout), _O_TEXT);
+    _setmode(_fileno(stderr), _O_TEXT);
+    SetUnhandledExceptionFilter(nullptr);
+#endif
+}
+
+// Releases a started runtime: nothing may name the old one afterwards (hooks, the word
+// tables pointing into the released root block, registrations, the memory).
+inline void release_full_runtime() {
+    error::set_fire_hook(nullptr);
+    error::set_calls(nullptr);
+    word::set_lexer(nullptr);
+    compound::set_text_loader(nullptr);
+    cycles::reset();
+    error::last_raised = error::Raised{};
+    context::release();
+    symbol::release();
+    root::release();
+    words::word = words::Words{};
+    refinements::refinement = refinements::Refinements{};
+    stack::bottom = stack::top = stack::end = stack::arguments = nullptr;
+    collector::reset_registrations();
+    collector::state.enabled = 0;
+    collector::state.node_compaction = 1;
+    slots::table = slots::Table{};
+    memory::release_all();
+}
