@@ -2,6 +2,7 @@
 // followed (at most 10), a connect time-out of 60 seconds and a receive time-out of 30, no
 // proxy unless the system is told of one, answers with error statuses returned as answers.
 #include <curl/curl.h>
+#include <strings.h>
 
 #include "loading/http.h"
 #include "runtime-core/unicode.h"
@@ -86,9 +87,16 @@ bool http_request(const HttpRequest& request, HttpAnswer& answer) {
             curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, request.method.c_str());
     }
 
-    // The request object sends exactly the headers it is given; libcurl's own Expect is
-    // turned off. "Name;" is libcurl's way of sending a header with an empty value.
+    // The request object sends the headers it is given: libcurl's own Expect, and its
+    // Content-Type of a POST, are turned off. "Name;" is libcurl's way of sending a header
+    // with an empty value.
     easy.headers = curl_slist_append(easy.headers, "Expect:");
+    bool typed = false;
+    for (const auto& header : request.headers) {
+        const std::string name = unicode::utf16_to_utf8(header.first);
+        typed = typed || strcasecmp(name.c_str(), "Content-Type") == 0;
+    }
+    if (!typed) easy.headers = curl_slist_append(easy.headers, "Content-Type:");
     for (const auto& [name, value] : request.headers) {
         std::string line = unicode::utf16_to_utf8(name);
         const std::string v = unicode::utf16_to_utf8(value);
