@@ -1,10 +1,10 @@
 // HTTP requests through the platform's request object "WinHttp.WinHttpRequest.5.1"
 // (IWinHttpRequest): Open, SetRequestHeader, Send, then the status, the headers and the body.
 // The object keeps its own defaults (time-outs, redirects, proxy, TLS).
-#include <windows.h>
 #include <oaidl.h>
 #include <objbase.h>
 #include <oleauto.h>
+#include <windows.h>
 
 #include "loading/http.h"
 #include "runtime-core/unicode.h"
@@ -65,12 +65,8 @@ struct Bstr {
 // A VARIANT cleared when the scope ends (a body's array with it).
 struct Variant {
     VARIANT value;
-    Variant() {
-        VariantInit(&value);
-    }
-    ~Variant() {
-        VariantClear(&value);
-    }
+    Variant() { VariantInit(&value); }
+    ~Variant() { VariantClear(&value); }
     Variant(const Variant&) = delete;
     Variant& operator=(const Variant&) = delete;
 };
@@ -86,8 +82,7 @@ struct Request {
 // empty when there is no body.
 bool prepare_body(const HttpRequest& request, Variant& body) {
     if (request.body == HttpRequest::kTextBody) {
-        BSTR text =
-            SysAllocStringLen(wide(request.text), static_cast<UINT>(request.text.size()));
+        BSTR text = SysAllocStringLen(wide(request.text), static_cast<UINT>(request.text.size()));
         if (!text) return false;
         V_VT(&body.value) = VT_BSTR;
         V_BSTR(&body.value) = text;

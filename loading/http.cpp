@@ -98,14 +98,16 @@ Cell* push_header_map(const std::string& text) {
     }
     Cell* pairs = block::push_new(static_cast<int32_t>(headers.size() * 2));
     for (const Header& h : headers) {
-        const uint32_t id = symbol::find_or_make(h.name.data(), static_cast<uint32_t>(h.name.size()));
+        const uint32_t id =
+            symbol::find_or_make(h.name.data(), static_cast<uint32_t>(h.name.size()));
         cell::set_type(word::add_to_block(id, pairs->w2), kTypeSetWord);
         if (h.values.size() == 1) {
             string::text_add_to_block(pairs, kTypeString, h.values[0].data(),
                                       static_cast<uint32_t>(h.values[0].size()));
             continue;
         }
-        Cell* held = stack::push(*block::append_nested(pairs, static_cast<int32_t>(h.values.size())));
+        Cell* held =
+            stack::push(*block::append_nested(pairs, static_cast<int32_t>(h.values.size())));
         for (const std::string& v : h.values)
             string::text_add_to_block(held, kTypeString, v.data(), static_cast<uint32_t>(v.size()));
         stack::top = held;

@@ -19,12 +19,12 @@ namespace io {
 // --- Platform ---------------------------------------------------------------------------------
 
 struct HttpRequest {
-    std::string method;                                        // "GET", "POST", ...
-    std::u16string url;                                        // as written
+    std::string method;                                             // "GET", "POST", ...
+    std::u16string url;                                             // as written
     std::vector<std::pair<std::u16string, std::u16string>> headers; // sent in this order
     enum Body : uint8_t { kNoBody, kTextBody, kBytesBody } body = kNoBody;
-    std::u16string text;    // a text body (sent as UTF-8)
-    std::string bytes;      // a binary body
+    std::u16string text;       // a text body (sent as UTF-8)
+    std::string bytes;         // a binary body
     bool want_headers = false; // status and response headers are asked for
 };
 

@@ -46,8 +46,7 @@ int hex_value(uint8_t c) {
 
 // A url that is not http: made into a port (not opened) whose action `apply` runs; without
 // ports there is no such route yet.
-template <typename Apply>
-Cell* through_port(Cell* url, Cell* seek, Apply apply) {
+template <typename Apply> Cell* through_port(Cell* url, Cell* seek, Apply apply) {
     if (!make_port_hook) not_done();
     Cell* port = make_port_hook(url, false, false, false, seek != nullptr, nullptr, false);
     return apply(port);
@@ -285,20 +284,21 @@ Cell* open(Cell* port, bool new_, bool read_, bool write_, bool seek, Cell* allo
 }
 
 Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as) {
-    if (!starts_with_http(source)) return through_port(source, seek, [&](Cell* port) {
-            return datatype::function<action::slot::read>(kTypePort)(port, part, seek, binary, lines,
-                                                                    info, as);
+    if (!starts_with_http(source))
+        return through_port(source, seek, [&](Cell* port) {
+            return datatype::function<action::slot::read>(kTypePort)(port, part, seek, binary,
+                                                                     lines, info, as);
         });
     if (part || seek || as) not_done();
-    Cell* result =
-        io::read_http(source, words::symbol.get, nullptr, nullptr, binary, lines, info);
+    Cell* result = io::read_http(source, words::symbol.get, nullptr, nullptr, binary, lines, info);
     if (cell::type(result) == kTypeNone) no_connect(source);
     return result;
 }
 
 Cell* write(Cell* destination, Cell* value, bool binary, bool lines, bool info, bool append,
             Cell* part, Cell* seek, Cell* allow, Cell* as) {
-    if (!starts_with_http(destination)) return through_port(destination, seek, [&](Cell* port) {
+    if (!starts_with_http(destination))
+        return through_port(destination, seek, [&](Cell* port) {
             return datatype::function<action::slot::write>(kTypePort)(
                 port, value, binary, lines, info, append, part, seek, allow, as);
         });

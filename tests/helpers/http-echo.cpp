@@ -59,8 +59,7 @@ std::string lower(std::string text) {
 }
 
 // Reads until `ready` holds or 10 seconds pass without data.
-template <typename Ready>
-bool receive(int s, std::string& data, Ready ready) {
+template <typename Ready> bool receive(int s, std::string& data, Ready ready) {
     char chunk[4096];
     while (!ready()) {
         pollfd p{s, POLLIN, 0};
