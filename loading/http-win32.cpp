@@ -40,6 +40,10 @@ struct IWinHttpRequest : public IDispatch {
 // {06F29373-5C5A-4B54-B025-6EF1BF8ABF0E}
 const IID kIidWinHttpRequest = {
     0x06F29373, 0x5C5A, 0x4B54, {0xB0, 0x25, 0x6E, 0xF1, 0xBF, 0x8A, 0xBF, 0x0E}};
+// {016FE2EC-B2C8-45F8-B23B-39E53A75396B}, the id the object's type library gives the same
+// interface: asked for when the first is refused (as Wine's object does).
+const IID kIidWinHttpRequestLibrary = {
+    0x016FE2EC, 0xB2C8, 0x45F8, {0xB2, 0x3B, 0x39, 0xE5, 0x3A, 0x75, 0x39, 0x6B}};
 
 const wchar_t* wide(const std::u16string& text) {
     return reinterpret_cast<const wchar_t*>(text.c_str());
@@ -127,10 +131,13 @@ bool http_request(const HttpRequest& request, HttpAnswer& answer) {
     CLSID clsid;
     if (FAILED(CLSIDFromProgID(L"WinHttp.WinHttpRequest.5.1", &clsid))) return false;
     Request r;
-    if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, kIidWinHttpRequest,
-                                reinterpret_cast<void**>(&r.object))) ||
-        !r.object)
+    void* made = nullptr;
+    if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, kIidWinHttpRequest, &made)) &&
+        FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, kIidWinHttpRequestLibrary,
+                                &made)))
         return false;
+    r.object = static_cast<IWinHttpRequest*>(made);
+    if (!r.object) return false;
     {
         Bstr method(request.method), url(request.url);
         Variant async;
