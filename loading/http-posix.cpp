@@ -54,6 +54,9 @@ bool http_request(const HttpRequest& request, HttpAnswer& answer) {
     std::string text_body;
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    // The request object's own User-Agent, sent when the headers name none.
+    curl_easy_setopt(h, CURLOPT_USERAGENT,
+                     "Mozilla/4.0 (compatible; Win32; WinHttp.WinHttpRequest.5)");
     curl_easy_setopt(h, CURLOPT_PROXY, "");
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
@@ -96,7 +99,12 @@ bool http_request(const HttpRequest& request, HttpAnswer& answer) {
         const std::string name = unicode::utf16_to_utf8(header.first);
         typed = typed || strcasecmp(name.c_str(), "Content-Type") == 0;
     }
-    if (!typed) easy.headers = curl_slist_append(easy.headers, "Content-Type:");
+    // Untyped, a text body goes as UTF-8 text (as the request object sends it).
+    if (!typed)
+        easy.headers =
+            curl_slist_append(easy.headers, request.body == HttpRequest::kTextBody
+                                                ? "Content-Type: text/plain; charset=utf-8"
+                                                : "Content-Type:");
     for (const auto& [name, value] : request.headers) {
         std::string line = unicode::utf16_to_utf8(name);
         const std::string v = unicode::utf16_to_utf8(value);

@@ -11,9 +11,9 @@
 
 namespace io {
 
-namespace {
-
-// The request object's interface, in the order of its table of methods.
+// The request object's interface, in the order of its table of methods. It has external
+// linkage: in an unnamed namespace the optimiser would take it for a class that no object
+// can have (nothing here implements it) and drop the calls.
 struct IWinHttpRequest : public IDispatch {
     virtual HRESULT STDMETHODCALLTYPE SetProxy(LONG setting, VARIANT server, VARIANT bypass) = 0;
     virtual HRESULT STDMETHODCALLTYPE SetCredentials(BSTR user, BSTR password, LONG flags) = 0;
@@ -36,6 +36,8 @@ struct IWinHttpRequest : public IDispatch {
     virtual HRESULT STDMETHODCALLTYPE SetClientCertificate(BSTR certificate) = 0;
     virtual HRESULT STDMETHODCALLTYPE SetAutoLogonPolicy(LONG policy) = 0;
 };
+
+namespace {
 
 // {06F29373-5C5A-4B54-B025-6EF1BF8ABF0E}
 const IID kIidWinHttpRequest = {
