@@ -99,12 +99,7 @@ bool http_request(const HttpRequest& request, HttpAnswer& answer) {
         const std::string name = unicode::utf16_to_utf8(header.first);
         typed = typed || strcasecmp(name.c_str(), "Content-Type") == 0;
     }
-    // Untyped, a text body goes as UTF-8 text (as the request object sends it).
-    if (!typed)
-        easy.headers =
-            curl_slist_append(easy.headers, request.body == HttpRequest::kTextBody
-                                                ? "Content-Type: text/plain; charset=utf-8"
-                                                : "Content-Type:");
+    if (!typed) easy.headers = curl_slist_append(easy.headers, "Content-Type:");
     for (const auto& [name, value] : request.headers) {
         std::string line = unicode::utf16_to_utf8(name);
         const std::string v = unicode::utf16_to_utf8(value);

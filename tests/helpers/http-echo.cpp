@@ -11,9 +11,9 @@
 //   /lines    200, "one" CR LF "two" LF "three"
 //   /bytes    200, five bytes that are not UTF-8 text
 //   /moved    302 to /text
-//   /echo     200, echoes the method, the path, the headers Content-Type, Accept-Charset,
-//             User-Agent and every X- header (names in lower case), the body's length and
-//             the body
+//   /echo     200, echoes the method, the path, the headers Content-Type (without its
+//             parameters), Accept-Charset, User-Agent and every X- header (names in lower case),
+//             the body's length and the body
 //   other     404, "no such page"
 // A HEAD request gets the headers of the same answer without its body.
 #include <arpa/inet.h>
@@ -131,7 +131,10 @@ void serve(int s) {
         content = method + " " + path + "\n";
         for (const char* wanted : {"content-type", "accept-charset", "user-agent"})
             for (auto& [name, value] : headers)
-                if (name == wanted) content += name + ": " + value + "\n";
+                if (name == wanted)
+                    content += name + ": " +
+                               (name == "content-type" ? value.substr(0, value.find(';')) : value) +
+                               "\n";
         std::vector<std::pair<std::string, std::string>> own;
         for (auto& h : headers)
             if (h.first.rfind("x-", 0) == 0) own.push_back(h);
