@@ -124,7 +124,8 @@ std::string value_bytes(const Cell* value, int32_t part) {
     return text;
 }
 
-// Pushes the result of a read: binary!, a block of lines or a string!.
+} // namespace
+
 Cell* push_content(const std::string& bytes, bool binary, bool lines) {
     const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
     const auto size = static_cast<uint32_t>(bytes.size());
@@ -142,8 +143,6 @@ Cell* push_content(const std::string& bytes, bool binary, bool lines) {
         string::text_add_to_block(block, kTypeString, bytes.data() + start, size - start);
     return block;
 }
-
-} // namespace
 
 bool dir_q(std::u32string_view path) {
     const size_t n = path.size();

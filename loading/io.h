@@ -84,6 +84,10 @@ int64_t write_file(const Cell* path, const Cell* data, int32_t part, int32_t see
 // and a failure access/cannot-open with the path. Answers the byte count.
 int64_t write_path(const Cell* path, const Cell* data, const Cell* part, const Cell* seek,
                    bool append, bool lines);
+// Pushes what a read of `bytes` gives: binary! with `binary`, else with `lines` a block of
+// string! lines (split at LF, a CR before it dropped), else a string! of the UTF-8 text. May
+// collect.
+Cell* push_content(const std::string& bytes, bool binary, bool lines);
 // Pushes a block of file! names of the folder; access/cannot-open when it cannot be listed.
 Cell* read_dir(const Cell* path);
 // Pushes the modification date! of the file, or none.

@@ -7,14 +7,17 @@
 #include "datatypes/core/none.h"
 #include "datatypes/core/series.h"
 #include "datatypes/core/string.h"
+#include "datatypes/core/symbol.h"
 #include "datatypes/core/word.h"
 #include "datatypes/more/error-ids.h"
 #include "evaluator/stack.h"
+#include "loading/http.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/form-mold.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"
 #include "runtime-core/unicode.h"
+#include "runtime-core/words.h"
 
 namespace url {
 
@@ -31,6 +34,22 @@ int hex_value(uint8_t c) {
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     return -1;
+}
+
+[[noreturn]] void no_connect(const Cell* url) {
+    error::fire(error::kAccess, error::access::no_connect, {url});
+}
+
+[[noreturn]] void invalid_type(const Cell* value) {
+    error::fire(error::kScript, error::script::invalid_type, {value});
+}
+
+// A url that is not http: made into a port (not opened) whose action `apply` runs; without
+// ports there is no such route yet.
+template <typename Apply> Cell* through_port(Cell* url, Cell* seek, Apply apply) {
+    if (!make_port_hook) not_done();
+    Cell* port = make_port_hook(url, false, false, false, seek != nullptr, nullptr, false);
+    return apply(port);
 }
 
 bool starts_with_http(const Cell* value) {
@@ -264,15 +283,54 @@ Cell* open(Cell* port, bool new_, bool read_, bool write_, bool seek, Cell* allo
     return make_port_hook(port, new_, read_, write_, seek, allow, true);
 }
 
-Cell* read(Cell* source, Cell* part, Cell* seek, bool, bool, bool, Cell* as) {
-    if (starts_with_http(source) && (part || seek || as)) not_done();
-    not_done(); // the HTTP service and ports come with the operating-system services
+Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as) {
+    if (!starts_with_http(source))
+        return through_port(source, seek, [&](Cell* port) {
+            return datatype::function<action::slot::read>(kTypePort)(port, part, seek, binary,
+                                                                     lines, info, as);
+        });
+    if (part || seek || as) not_done();
+    Cell* result = io::read_http(source, words::symbol.get, nullptr, nullptr, binary, lines, info);
+    if (cell::type(result) == kTypeNone) no_connect(source);
+    return result;
 }
 
-Cell* write(Cell* destination, Cell*, bool, bool, bool, bool, Cell*, Cell* seek, Cell* allow,
-            Cell* as) {
-    if (starts_with_http(destination) && (seek || allow || as)) not_done();
-    not_done();
+Cell* write(Cell* destination, Cell* value, bool binary, bool lines, bool info, bool append,
+            Cell* part, Cell* seek, Cell* allow, Cell* as) {
+    if (!starts_with_http(destination))
+        return through_port(destination, seek, [&](Cell* port) {
+            return datatype::function<action::slot::write>(kTypePort)(
+                port, value, binary, lines, info, append, part, seek, allow, as);
+        });
+    if (seek || allow || as) not_done();
+    // The request from the value: [] is a GET; [method], [method [headers]] and
+    // [method [headers] data] name their parts; any other value is POSTed.
+    uint32_t method = words::symbol.post;
+    Cell* headers = nullptr;
+    Cell* data = value;
+    if (cell::type(value) == kTypeBlock) {
+        const int32_t count = block::length_from_index(value);
+        if (count == 0) {
+            method = words::symbol.get;
+        } else {
+            Cell* first = stack::push(*block::index_cell(value));
+            if (cell::type(first) != kTypeWord) invalid_type(first);
+            method = symbol::resolve(first->w2);
+            headers = count > 1 ? stack::push(*block::cell_at(value, value->w1 + 1)) : nullptr;
+            if (headers && cell::type(headers) != kTypeBlock) invalid_type(headers);
+            data = count > 2 ? stack::push(*block::cell_at(value, value->w1 + 2)) : nullptr;
+        }
+    }
+    if (data) {
+        const uint8_t t = cell::type(data);
+        if (t == kTypeNone)
+            data = nullptr;
+        else if (t != kTypeBlock && t != kTypeString && t != kTypeBinary)
+            invalid_type(data);
+    }
+    Cell* result = io::read_http(destination, method, headers, data, binary, lines, info);
+    if (cell::type(result) == kTypeNone) no_connect(destination);
+    return result;
 }
 
 void register_actions() {

@@ -24,7 +24,8 @@ limit=${ZAN_LANG_TIMEOUT:-$default_limit}
 jobs=${ZAN_LANG_JOBS:-$(nproc)}
 export ZAN_ERROR_BOX=stderr ZAN_STDOUT=1
 scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
+server=
+trap '[[ -n $server ]] && kill "$server" 2>/dev/null; rm -rf "$scratch"' EXIT
 cd "$here"
 
 failed=0
@@ -71,6 +72,31 @@ if ((${#names[@]} == 0)); then
         echo "no language test scripts (tests/lang/*.zan)"
     fi
 fi
+
+# http.zan talks to a local server (tests/helpers/http-echo, next to the executable or built
+# here with the host compiler) whose ports reach it as ZAN_HTTP_PORT and ZAN_HTTP_CLOSED_PORT.
+# When the server cannot start, the script says so and fails.
+start_http_server() {
+    local helper=${exe%/*}/http-echo i
+    if [[ ! -x $helper ]]; then
+        helper=$scratch/http-echo
+        c++ -std=c++20 -O1 -o "$helper" "$here/../helpers/http-echo.cpp" || return 1
+    fi
+    "$helper" "$scratch/http.port" $((limit * 5)) &
+    server=$!
+    for ((i = 0; i < 100; i++)); do
+        [[ -s $scratch/http.port ]] && break
+        sleep 0.1
+    done
+    read -r ZAN_HTTP_PORT ZAN_HTTP_CLOSED_PORT <"$scratch/http.port" || return 1
+    export ZAN_HTTP_PORT ZAN_HTTP_CLOSED_PORT
+}
+for name in "${names[@]}"; do
+    if [[ $name == http ]]; then
+        start_http_server || echo "the HTTP test server did not start"
+        break
+    fi
+done
 
 # Expected text (CR LF folded) against what the script wrote: a unified diff when they differ.
 compare() { # expected file, what, actual file
