@@ -32,7 +32,8 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark("zan sha256", run, zan + " " + base + ".zan")
         ->Iterations(1)
         ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("python sha256", run, "python3 " + base + ".py")
+    benchmark::RegisterBenchmark("python sha256", run,
+                                 std::string(bench::python3()) + " " + base + ".py")
         ->Iterations(1)
         ->Unit(benchmark::kMillisecond);
     static char repeat[] = "--benchmark_repetitions=5";

@@ -51,7 +51,8 @@ int main(int argc, char** argv) {
     for (const Pair& p : kPairs) {
         for (const char* program : {p.program, p.baseline}) {
             add(std::string("zan ") + program, zan + " " + programs + program + ".zan");
-            add(std::string("python ") + program, "python3 " + programs + program + ".py");
+            add(std::string("python ") + program,
+                std::string(bench::python3()) + " " + programs + program + ".py");
         }
     }
     static char repeat[] = "--benchmark_repetitions=3";

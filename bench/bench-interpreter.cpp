@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
             ->Iterations(1)
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark((std::string("python ") + p).c_str(), run,
-                                     "python3 " + base + ".py")
+                                     std::string(bench::python3()) + " " + base + ".py")
             ->Iterations(1)
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark((std::string("lua ") + p).c_str(), run,

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/ratio.h"
+
 namespace bench {
 
 // Writes a text to /tmp/PREFIX + NAME for the peer to read; answers the path, empty on
@@ -36,11 +38,11 @@ public:
             dup2(out[1], 1);
             close(in[1]);
             close(out[0]);
-            std::vector<char*> argv{const_cast<char*>("python3"), const_cast<char*>("-c"),
+            std::vector<char*> argv{const_cast<char*>(python3()), const_cast<char*>("-c"),
                                     const_cast<char*>(script)};
             for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
             argv.push_back(nullptr);
-            execvp("python3", argv.data());
+            execvp(python3(), argv.data());
             _exit(127);
         }
         close(in[0]);

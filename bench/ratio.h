@@ -2,12 +2,21 @@
 // that a busy machine slows both alike) and keeps each run's median time for the ratios.
 #pragma once
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <map>
 #include <string>
 #include <vector>
 
 namespace bench {
+
+// The peer interpreter: the system's python3 where it is installed, so that a version
+// manager's shim on the PATH (which costs a process start of its own) is not timed with it.
+inline const char* python3() {
+    static const char* path =
+        access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
+    return path;
+}
 
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
