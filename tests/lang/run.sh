@@ -131,16 +131,19 @@ check() {
     fi
 }
 
+# The checks run in parallel; only they are waited for (the HTTP server is a job too).
 running=0
+checks=()
 for name in "${names[@]}"; do
     check "$name" &
+    checks+=($!)
     running=$((running + 1))
     if ((running >= jobs)); then
         wait -n
         running=$((running - 1))
     fi
 done
-wait
+((${#checks[@]} > 0)) && wait "${checks[@]}"
 
 for name in "${names[@]}"; do
     report=$scratch/$name.report
