@@ -18,6 +18,11 @@ bool read_platform(Contents& contents) {
 }
 
 bool write_platform(const Contents& contents) {
+    // A picture without pixels is nothing to hold: the clipboard is only emptied.
+    if (contents.kind == Contents::Kind::image && contents.image.words.empty()) {
+        held = Contents{};
+        return false;
+    }
     held = contents;
     // The system's clipboard ends text at its first zero.
     held.text.resize(std::min(held.text.size(), held.text.find(u'\0')));

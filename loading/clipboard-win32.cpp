@@ -80,6 +80,39 @@ bool read_files(Contents& contents) {
     return true;
 }
 
+// The registered picture formats, in the order they are read.
+constexpr const char* kPictureFormats[] = {"PNG", "JFIF", "GIF"};
+
+// The first registered picture format present, decoded. False when none is present or the
+// one present could not be decoded (the bitmap formats are tried next).
+bool read_picture(Contents& contents) {
+    for (const char* name : kPictureFormats) {
+        const UINT format = RegisterClipboardFormatA(name);
+        if (!format || !IsClipboardFormatAvailable(format)) continue;
+        HANDLE block = GetClipboardData(format);
+        if (!block) return false;
+        const auto* bytes = static_cast<const uint8_t*>(GlobalLock(block));
+        if (!bytes) return false;
+        const bool decoded = image_codec::decode(bytes, GlobalSize(block), contents.image);
+        GlobalUnlock(block);
+        if (decoded) contents.kind = Contents::Kind::image;
+        return decoded;
+    }
+    return false;
+}
+
+// A device-independent bitmap; the system offers one for a device-dependent bitmap too.
+bool read_bitmap(Contents& contents) {
+    HANDLE block = GetClipboardData(CF_DIB);
+    if (!block) return false;
+    const auto* bytes = static_cast<const uint8_t*>(GlobalLock(block));
+    if (!bytes) return false;
+    const bool decoded = dib_decode(bytes, GlobalSize(block), contents.image);
+    GlobalUnlock(block);
+    if (decoded) contents.kind = Contents::Kind::image;
+    return decoded;
+}
+
 // A movable global block holding a copy of the bytes, or null.
 HGLOBAL global_copy(const void* bytes, size_t size) {
     HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, size);
@@ -98,8 +131,9 @@ HGLOBAL global_copy(const void* bytes, size_t size) {
 
 bool read_platform(Contents& contents) {
     if (!open()) return false;
-    // Formats by preference; one that cannot be read is left out. Pictures are not read yet.
-    if (!read_text(contents)) read_files(contents);
+    // Formats by preference; one that cannot be read is left out.
+    if (!read_text(contents) && !read_files(contents) && !read_picture(contents))
+        read_bitmap(contents);
     CloseClipboard();
     return true;
 }
@@ -117,6 +151,20 @@ bool write_platform(const Contents& contents) {
     } else if (contents.kind == Contents::Kind::files) {
         const std::vector<uint8_t> list = drop_files(contents.files);
         if (HGLOBAL b = global_copy(list.data(), list.size())) prepared.push_back({CF_HDROP, b});
+    } else if (contents.kind == Contents::Kind::image && !contents.image.words.empty()) {
+        // The picture as PNG for programs that keep opacity, and as a bitmap for the others.
+        const image_codec::Pixels& picture = contents.image;
+        std::vector<uint8_t> png;
+        const UINT png_format = RegisterClipboardFormatA("PNG");
+        if (png_format &&
+            image_codec::encode(image_codec::kPng, picture.words.data(), picture.width,
+                                picture.height, png) &&
+            !png.empty())
+            if (HGLOBAL b = global_copy(png.data(), png.size()))
+                prepared.push_back({png_format, b});
+        const std::vector<uint8_t> dib =
+            dib_v5(picture.words.data(), picture.width, picture.height);
+        if (HGLOBAL b = global_copy(dib.data(), dib.size())) prepared.push_back({CF_DIBV5, b});
     }
     if (!open()) {
         for (const Prepared& p : prepared) GlobalFree(p.block);

@@ -1,38 +1,40 @@
-// The system clipboard: text and file lists go to and from it as string! and block! of
-// file! values. Windows uses the system's clipboard in its formats (Unicode text, dropped
-// files); the Linux build keeps a clipboard of its own inside the process with the same
-// behaviour, so that what a script writes it reads back.
-//
-// Images are not exchanged yet: image! does not exist in this build, so pictures on the
-// clipboard read as nothing usable (none) and write-clipboard refuses image! values with
-// internal/not-done.
+// The system clipboard: text, file lists and pictures go to and from it as string!, block!
+// of file! values and image!. Windows uses the system's clipboard in its formats (Unicode
+// text, dropped files, the registered picture formats "PNG", "JFIF" and "GIF", device-
+// independent bitmaps); the Linux build keeps a clipboard of its own inside the process with
+// the same behaviour (a picture is kept as a copy of its pixels), so that what a script
+// writes it reads back.
 #pragma once
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "loading/image-codec.h"
 #include "runtime-core/cell.h"
 
 namespace clipboard {
 
 // --- Language side --------------------------------------------------------------------------
 
-// Pushes what the clipboard holds: a string!, a block! of file! values, none when it holds
-// nothing usable, or false when the clipboard stays busy. May collect.
+// Pushes what the clipboard holds: a string!, a block! of file! values, an image!, none
+// when it holds nothing usable, or false when the clipboard stays busy. May collect.
 Cell* read();
 // Replaces the clipboard's contents by the value: none empties it, a string! is text, a
-// block! of file! (or string!) values is a file list; anything else raises
-// script/invalid-arg. Answers whether the clipboard took the data. May collect.
+// block! of file! (or string!) values is a file list, an image! is a picture (all its
+// pixels, whatever its index); anything else raises script/invalid-arg. Answers whether the
+// clipboard took the data: an image without pixels writes nothing (the clipboard is only
+// emptied) and answers false. May collect.
 bool write(const Cell* data);
 
 // --- Platform side --------------------------------------------------------------------------
 
-// Contents in the system's terms: text, or the local paths of a file list.
+// Contents in the system's terms: text, the local paths of a file list, or a picture.
 struct Contents {
-    enum class Kind { empty, text, files } kind = Kind::empty;
+    enum class Kind { empty, text, files, image } kind = Kind::empty;
     std::u16string text;
     std::vector<std::u16string> files;
+    image_codec::Pixels image;
 };
 
 // Reads the clipboard into `contents` (empty when nothing usable is there). False when the
@@ -48,6 +50,19 @@ bool write_platform(const Contents& contents);
 // list 20, the wide-character flag 1, all else 0), each path in UTF-16 with its terminating
 // zero, then one more zero.
 std::vector<uint8_t> drop_files(const std::vector<std::u16string>& paths);
+
+// A picture as a device-independent bitmap of the fifth header version: a 124-byte header
+// (width; the height negated, so rows run top-down; 1 plane; 32 bits per pixel; channel
+// masks R 0x00FF0000, G 0x0000FF00, B 0x000000FF, A 0xFF000000; image size width × height ×
+// 4; the colour space of the system, intent 4; all else 0) followed by the pixel words.
+std::vector<uint8_t> dib_v5(const uint32_t* words, uint32_t width, uint32_t height);
+
+// Reads a device-independent bitmap (header, optional masks and colour table, pixels, with
+// no file header). 32-bit pixels with exactly the masks dib_v5 writes are taken as they are
+// (rows bottom-up when the height is positive, top-down when it is negative); any other
+// layout goes through the BMP decoder of the image backend. False, with `out` empty, for a
+// damaged or unsupported bitmap. Never collects.
+bool dib_decode(const uint8_t* data, size_t size, image_codec::Pixels& out);
 
 // A local path in the language's file notation ("/" as the only separator, a drive as a
 // leading folder): D:\dir\file becomes /D/dir/file, D: becomes /D/, a run of separators
