@@ -30,6 +30,7 @@
 #include "runtime-core/root.h"
 #include "runtime-core/slots.h"
 #include "runtime-core/support.h"
+#include "tests/unit/started-runtime.h"
 
 extern char** environ;
 
@@ -54,30 +55,12 @@ bool run(const std::vector<std::string>& args) {
     return WIFEXITED(status);
 }
 
-void release_runtime() {
-    error::set_fire_hook(nullptr);
-    error::set_calls(nullptr);
-    word::set_lexer(nullptr);
-    compound::set_text_loader(nullptr);
-    cycles::reset();
-    error::last_raised = error::Raised{};
-    context::release();
-    symbol::release();
-    root::release();
-    stack::bottom = stack::top = stack::end = stack::arguments = nullptr;
-    collector::reset_registrations();
-    collector::state.enabled = 0;
-    collector::state.node_compaction = 1;
-    slots::table = slots::Table{};
-    memory::release_all();
-}
-
 void BM_boot_in_process(benchmark::State& state) {
     for (auto _ : state) {
         runtime::init();
         boot::run();
         state.PauseTiming();
-        release_runtime();
+        release_full_runtime();
         state.ResumeTiming();
     }
 }
