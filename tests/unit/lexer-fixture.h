@@ -39,11 +39,11 @@ public:
         return out;
     }
 
-    // The value molded (/only for blocks). May collect.
-    static std::string molded(const Cell& value, bool only = false) {
+    // The value molded (/only for blocks, /all). May collect.
+    static std::string molded(const Cell& value, bool only = false, bool all = false) {
         Cell* held = stack::push(value);
         Cell* text = string::make_at(stack::push_cell(), 16);
-        actions::mold(held, text, only, false, false, nullptr, form_mold::kNoLimit, 0);
+        actions::mold(held, text, only, all, false, nullptr, form_mold::kNoLimit, 0);
         std::string out = utf8(*text);
         stack::pop(2);
         return out;

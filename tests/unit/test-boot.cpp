@@ -22,7 +22,6 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/stack.h"
 #include "lexer-fixture.h"
-#include "started-runtime.h"
 #include "loading/lexer.h"
 #include "loading/zanbin.h"
 #include "runtime-core/boot.h"
@@ -36,6 +35,7 @@
 #include "runtime-core/stdio.h"
 #include "runtime-core/support.h"
 #include "runtime-core/throw.h"
+#include "started-runtime.h"
 
 namespace {
 
@@ -75,15 +75,6 @@ void missing_words(const Cell* block, std::vector<std::string>& missing, int dep
     }
 }
 
-std::string molded(const Cell& value) {
-    Cell* held = stack::push(value);
-    Cell* text = string::make_at(stack::push_cell(), 16);
-    actions::mold(held, text, false, true, false, nullptr, form_mold::kNoLimit, 0);
-    std::string out = LexerTest::utf8(*text);
-    stack::pop(2);
-    return out;
-}
-
 // What start-up looked like between decoding the image and running its first statement.
 struct BeforeFirstStatement {
     bool collector_off = false;
@@ -118,9 +109,7 @@ protected:
         after_full_start_up();
     }
     // The suites after this one start from an empty runtime: nothing may name the old one.
-    static void TearDownTestSuite() {
-        release_full_runtime();
-    }
+    static void TearDownTestSuite() { release_full_runtime(); }
 
     // Evaluates source text; answers the last value, held on the data stack in place of the
     // code.
@@ -215,11 +204,17 @@ TEST_F(Boot, LibraryFunctionsShowTheirSourceBlocks) {
             // The collector may renumber nodes: the source blocks are read again after
             // anything that allocates.
             const std::string name(symbol::text(c->w2));
-            const std::string spec = molded(cells(code)[i + 2]);
-            const std::string body = molded(cells(code)[i + 3]);
+            const std::string spec = LexerTest::molded(cells(code)[i + 2], false, true);
+            const std::string body = LexerTest::molded(cells(code)[i + 3], false, true);
             Cell* const above = stack::top;
-            EXPECT_EQ(molded(*eval(("reflect :" + name + " 'spec").c_str())), spec) << name;
-            EXPECT_EQ(molded(*eval(("reflect :" + name + " 'body").c_str())), body) << name;
+            EXPECT_EQ(
+                LexerTest::molded(*eval(("reflect :" + name + " 'spec").c_str()), false, true),
+                spec)
+                << name;
+            EXPECT_EQ(
+                LexerTest::molded(*eval(("reflect :" + name + " 'body").c_str()), false, true),
+                body)
+                << name;
             stack::top = above;
             ++checked;
         }
@@ -276,12 +271,12 @@ TEST_F(Boot, BootModeRoundTrip) {
     Cell* again = stack::push(cells(target)[2]);
     ASSERT_EQ(cell::type(again), kTypeBlock);
     for (uint32_t k = 0; k < 2; ++k) EXPECT_EQ(cells(again)[k].w1, cells(target)[1].w1);
-    EXPECT_EQ(molded(*eval("boot-test-preset")), "42");
-    EXPECT_EQ(molded(*eval("type? :boot-test-action")), "#(action!)");
+    EXPECT_EQ(LexerTest::molded(*eval("boot-test-preset"), false, true), "42");
+    EXPECT_EQ(LexerTest::molded(*eval("type? :boot-test-action"), false, true), "#(action!)");
     // The words reach the decoded object's fields.
     Cell* probe = stack::push(*again);
     EXPECT_EQ(interp::eval_block(probe), interp::Status::normal);
-    EXPECT_EQ(molded(stack::top[-1]), "1");
+    EXPECT_EQ(LexerTest::molded(stack::top[-1], false, true), "1");
     stack::top = base;
 }
 

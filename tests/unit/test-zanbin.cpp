@@ -22,7 +22,6 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/stack.h"
 #include "lexer-fixture.h"
-#include "started-runtime.h"
 #include "loading/lexer.h"
 #include "loading/lz.h"
 #include "loading/zanbin.h"
@@ -37,6 +36,7 @@
 #include "runtime-core/support.h"
 #include "runtime-core/throw.h"
 #include "runtime-core/unicode.h"
+#include "started-runtime.h"
 
 namespace {
 
@@ -51,15 +51,9 @@ protected:
         after_full_start_up();
     }
     // The suites after this one start from an empty runtime: nothing may name the old one.
-    static void TearDownTestSuite() {
-        release_full_runtime();
-    }
-    void SetUp() override {
-        base_ = stack::top;
-    }
-    void TearDown() override {
-        stack::top = base_;
-    }
+    static void TearDownTestSuite() { release_full_runtime(); }
+    void SetUp() override { base_ = stack::top; }
+    void TearDown() override { stack::top = base_; }
 
     // The value of the last expression of a text, pushed.
     static Cell* eval(const std::string& text) {
@@ -78,15 +72,6 @@ protected:
             return stack::push(Cell{kTypeNone, 0, 0, 0});
         }
         return stack::top - 1;
-    }
-    // mold/all of a value.
-    static std::string molded(const Cell& value) {
-        Cell* held = stack::push(value);
-        Cell* text = string::make_at(stack::push_cell(), 16);
-        actions::mold(held, text, false, true, false, nullptr, form_mold::kNoLimit, 0);
-        std::string out = LexerTest::utf8(*text);
-        stack::pop(2);
-        return out;
     }
     static Bytes bytes_of(const Cell& binary) {
         const uint8_t* at = binary::zs_head(&binary);
@@ -285,7 +270,8 @@ TEST_F(Zanbin, RoundTripsEveryType) {
             // Both are held where the collector finds them while the other is made.
             GcRoot original(*eval(source));
             GcRoot back(round_trip(source, fixed));
-            EXPECT_EQ(molded(back.cell()), molded(original.cell()))
+            EXPECT_EQ(LexerTest::molded(back.cell(), false, true),
+                      LexerTest::molded(original.cell(), false, true))
                 << source << (fixed ? " (fixed)" : "");
             EXPECT_EQ(cell::type(&back.cell()), cell::type(&original.cell())) << source;
         }
@@ -482,7 +468,8 @@ TEST_F(Zanbin, ContainerAndCompression) {
     compressed[7] |= 2;
     compressed.insert(compressed.end(), packed.begin(), packed.begin() + n);
     ASSERT_EQ(decode(compressed, target), "");
-    EXPECT_EQ(molded(*block::cell_at(target, 0)), molded(*eval(source)));
+    EXPECT_EQ(LexerTest::molded(*block::cell_at(target, 0), false, true),
+              LexerTest::molded(*eval(source), false, true));
     compressed[20] ^= 0x55;
     compressed.resize(compressed.size() - 3);
     EXPECT_EQ(decode(compressed, target), invalid_data);
@@ -499,7 +486,7 @@ TEST_F(Zanbin, FuzzCorpusReplays) {
         const Bytes data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         Cell* target;
         if (decode(data, target).empty()) {
-            molded(*target);
+            LexerTest::molded(*target, false, true);
             zanbin::encode_compact(target);
             zanbin::encode_fixed(target);
         }
