@@ -88,13 +88,13 @@ Cell* push_header_map(const std::string& text) {
         std::vector<std::string> values;
     };
     std::vector<Header> headers;
-    for (auto& [name, value] : http_header_lines(text)) {
+    for (auto& line : http_header_lines(text)) {
         auto found = std::find_if(headers.begin(), headers.end(),
-                                  [&](const Header& h) { return same_name(h.name, name); });
+                                  [&](const Header& h) { return same_name(h.name, line.first); });
         if (found == headers.end())
-            headers.push_back({name, {value}});
+            headers.push_back({line.first, {line.second}});
         else
-            found->values.push_back(value);
+            found->values.push_back(line.second);
     }
     Cell* pairs = block::push_new(static_cast<int32_t>(headers.size() * 2));
     for (const Header& h : headers) {
