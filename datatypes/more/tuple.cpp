@@ -299,11 +299,15 @@ Cell* reverse(Cell* series, Cell* part, Cell* skip) {
     int32_t count = part ? std::clamp(check::int_arg(part), 0, n) : n;
     const int32_t size = skip ? check::int_arg(skip) : 1;
     if (size < 1) compound::out_of_range(skip);
-    uint8_t* b = bytes(series);
-    // Whole records only: records of `size` bytes swap end for end.
+    // Whole records only: records of `size` bytes swap end for end, the bytes after them stay.
+    // The bytes are worked on in copies, as they span the cell's payload words.
+    uint8_t from[kMaxLength], to[kMaxLength];
+    std::memcpy(from, bytes(series), kMaxLength);
+    std::memcpy(to, from, kMaxLength);
     const int32_t records = count / size;
-    for (int32_t i = 0, j = records - 1; i < j; ++i, --j)
-        std::swap_ranges(b + i * size, b + (i + 1) * size, b + j * size);
+    for (int32_t k = 0; k < records * size; ++k)
+        to[(records - 1 - k / size) * size + k % size] = from[k];
+    std::memcpy(bytes(series), to, kMaxLength);
     return series;
 }
 
