@@ -16,8 +16,7 @@ platform=$2
 here=$(cd "$(dirname "$0")" && pwd)
 run=()
 [[ $platform == win32 ]] && run=("$here/../../scripts/wine-run")
-# Under Wine a script that starts child programs (call.zan pipes 1 MB through the command
-# interpreter's more) can take minutes on a loaded machine.
+# Under Wine a script that starts child programs can take minutes on a loaded machine.
 default_limit=120
 [[ $platform == win32 ]] && default_limit=300
 limit=${ZAN_LANG_TIMEOUT:-$default_limit}
@@ -26,6 +25,16 @@ export ZAN_ERROR_BOX=stderr ZAN_STDOUT=1
 scratch=$(mktemp -d)
 server=
 trap '[[ -n $server ]] && kill "$server" 2>/dev/null; rm -rf "$scratch"' EXIT
+# call.zan's child program (tests/helpers/pipe-echo, next to the executable or built here),
+# named as the executable sees it: a Windows path under Wine, whose Z: drive is the root.
+pipe_echo=$(cd "$(dirname "$exe")" && pwd)/pipe-echo
+if [[ $platform == win32 ]]; then
+    pipe_echo=Z:${pipe_echo//\//\\}.exe
+elif [[ ! -x $pipe_echo ]]; then
+    pipe_echo=$scratch/pipe-echo
+    c++ -std=c++20 -O1 -o "$pipe_echo" "$here/../helpers/pipe-echo.cpp" || pipe_echo=
+fi
+export ZAN_PIPE_ECHO=$pipe_echo
 cd "$here"
 
 failed=0
