@@ -447,8 +447,18 @@ TIFF* tiff_open(TiffFile& f, const char* mode) {
         return true;
     }();
     (void)quiet;
-    return TIFFClientOpen("memory", mode, &f, tiff_read, tiff_write, tiff_seek, tiff_close,
-                          tiff_size, tiff_map, tiff_unmap);
+    // No single allocation of libtiff's beyond what the largest acceptable picture needs (16
+    // bytes a pixel: four samples of 32 bits) and 256 KB for tables and codec state (LZW's
+    // takes about 150 KB): a small file declaring huge tables is refused, not allocated for.
+    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+    if (!options) return nullptr;
+    TIFFOpenOptionsSetMaxSingleMemAlloc(
+        options, static_cast<tmsize_t>(std::min<uint64_t>(max_decode_pixels * 16 + (1u << 18),
+                                                          uint64_t{1} << 40)));
+    TIFF* tif = TIFFClientOpenExt("memory", mode, &f, tiff_read, tiff_write, tiff_seek,
+                                  tiff_close, tiff_size, tiff_map, tiff_unmap, options);
+    TIFFOpenOptionsFree(options);
+    return tif;
 }
 
 bool tiff_decode(const uint8_t* data, size_t size, Pixels& out) {
