@@ -40,33 +40,96 @@ template <typename Ch> inline bool is_digit(Ch c) {
     return c >= Ch('0') && c <= Ch('9');
 }
 
-// Eight ASCII digits at once: whether the 8 bytes at p are all digits, and their value.
-inline bool eight_digits(const char* p, uint32_t& value) {
-    uint64_t v;
-    std::memcpy(&v, p, 8);
-    if ((((v + 0x4646464646464646) | (v - 0x3030303030303030)) & 0x8080808080808080) != 0)
-        return false;
-    v -= 0x3030303030303030; // little-endian: the first digit is the lowest byte
+// Eight characters at a time, for char texts on little-endian machines: the first
+// character is the lowest byte of the word.
+constexpr bool kWordScan = std::endian::native == std::endian::little;
+constexpr uint64_t kZeros = 0x3030303030303030;
+constexpr uint64_t kHighBits = 0x8080808080808080;
+constexpr uint32_t kPow10U32[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
+
+// The n characters at s (n < 8) in the low bytes of a word, the rest zero bytes. Two loads
+// that may overlap, so that nothing past s + n is read.
+inline uint64_t load_short(const char* s, size_t n) {
+    if (n >= 4) {
+        uint32_t a, b;
+        std::memcpy(&a, s, 4);
+        std::memcpy(&b, s + n - 4, 4);
+        return a | (uint64_t(b) << (8 * (n - 4)));
+    }
+    if (n >= 2) {
+        uint16_t a, b;
+        std::memcpy(&a, s, 2);
+        std::memcpy(&b, s + n - 2, 2);
+        return a | (uint32_t(b) << (8 * (n - 2)));
+    }
+    return n == 1 ? uint8_t(*s) : 0;
+}
+
+// Up to eight characters from s; zero bytes (no digit) stand for those past end.
+inline uint64_t load_word(const char* s, const char* end) {
+    const size_t n = size_t(end - s);
+    if (n >= 8) {
+        uint64_t v;
+        std::memcpy(&v, s, 8);
+        return v;
+    }
+    return load_short(s, n);
+}
+
+// The high bit of each byte of v that is not an ASCII digit. Carries and borrows only run
+// towards later characters, so the lowest bit set is exactly the first non-digit.
+inline uint64_t non_digits(uint64_t v) {
+    return ((v + 0x4646464646464646) | (v - kZeros)) & kHighBits;
+}
+
+// The value of eight digits 0 to 9, one a byte, the first in the lowest byte.
+inline uint32_t eight_digit_value(uint64_t v) {
     v = v * 10 + (v >> 8);
-    value = uint32_t(((v & 0x000000FF000000FF) * (100 + (uint64_t(1000000) << 32)) +
-                      ((v >> 16) & 0x000000FF000000FF) * (1 + (uint64_t(10000) << 32))) >>
-                     32);
-    return true;
+    return uint32_t(((v & 0x000000FF000000FF) * (100 + (uint64_t(1000000) << 32)) +
+                     ((v >> 16) & 0x000000FF000000FF) * (1 + (uint64_t(10000) << 32))) >>
+                    32);
+}
+
+// The value of the first n (1 to 7) digit characters of v: moved to the top, with zero
+// digits below them.
+inline uint32_t leading_digit_value(uint64_t v, int n) {
+    return eight_digit_value((v - kZeros) << (64 - 8 * n));
 }
 
 // Adds the digits at s (up to end) to `value` (ten times the value plus the digit, wrapping
 // past 19 digits); returns where they stop.
-template <typename Ch>
+template <bool kWords = true, typename Ch>
 [[gnu::always_inline]] inline const Ch* add_digits(const Ch* s, const Ch* end, uint64_t& value) {
-    if constexpr (sizeof(Ch) == 1) {
-        uint32_t eight;
-        while (end - s >= 8 && eight_digits(s, eight)) {
-            value = value * 100000000 + eight;
+    if constexpr (kWords && sizeof(Ch) == 1 && kWordScan) {
+        while (end - s >= 8) {
+            uint64_t v;
+            std::memcpy(&v, s, 8);
+            if (non_digits(v) != 0) break;
+            value = value * 100000000 + eight_digit_value(v - kZeros);
             s += 8;
         }
     }
     while (s < end && is_digit(*s)) {
         value = value * 10 + uint64_t(*s - Ch('0'));
+        ++s;
+    }
+    return s;
+}
+
+// Skips the characters "0" at s; returns the first other one (or end).
+template <typename Ch>
+[[gnu::always_inline]] inline const Ch* skip_zeros(const Ch* s, const Ch* end) {
+    while (s < end && *s == Ch('0')) ++s;
+    return s;
+}
+
+// Adds the digits at s (up to end) to the exponent `value`, which stops growing past
+// kExponentLimit; returns where they stop.
+template <typename Ch>
+[[gnu::always_inline]] inline const Ch* add_exponent_digits(const Ch* s, const Ch* end,
+                                                            int64_t& value) {
+    while (s < end && is_digit(*s)) {
+        if (value < kExponentLimit) value = value * 10 + (*s - Ch('0'));
         ++s;
     }
     return s;
@@ -87,12 +150,12 @@ void first_digits(const Ch* int_from, const Ch* int_to, const Ch* frac_from, con
     int n = 0;
     // Takes digits of one part; answers true once a non-zero digit past the 19th was seen.
     const auto take = [&](const Ch* p, const Ch* to) {
-        if constexpr (sizeof(Ch) == 1) {
-            uint32_t eight;
-            while (n + 8 <= kMantissaDigits && to - p >= 8 && eight_digits(p, eight)) {
-                d.mantissa = d.mantissa * 100000000 + eight;
-                n += 8;
-                p += 8;
+        if constexpr (sizeof(Ch) == 1 && kWordScan) {
+            // All of them are digits.
+            for (; n + 8 <= kMantissaDigits && to - p >= 8; n += 8, p += 8) {
+                uint64_t v;
+                std::memcpy(&v, p, 8);
+                d.mantissa = d.mantissa * 100000000 + eight_digit_value(v - kZeros);
             }
         }
         for (; p < to && n < kMantissaDigits; ++p, ++n)
@@ -101,7 +164,7 @@ void first_digits(const Ch* int_from, const Ch* int_to, const Ch* frac_from, con
             for (; to - p >= 8; p += 8) {
                 uint64_t v;
                 std::memcpy(&v, p, 8);
-                if (v != 0x3030303030303030) return d.cut_nonzero = true;
+                if (v != kZeros) return d.cut_nonzero = true;
             }
         }
         for (; p < to; ++p)
@@ -222,6 +285,89 @@ double convert_exactly(const Ch* int_from, const Ch* int_to, const Ch* frac_from
     return r;
 }
 
+// The digits of a number: [int_from, int_to) before the point, [frac_from, frac_to) after
+// it, leading zeros included.
+template <typename Ch> struct DigitRanges {
+    const Ch* int_from;
+    const Ch* int_to;
+    const Ch* frac_from;
+    const Ch* frac_to;
+};
+
+// Any number of digits: the first 19 significant ones, whether a non-zero one follows, and
+// the exact conversion when those do not decide. `exponent` is the written one plus the
+// adjustment. Out of line: the scan's fast path stays small.
+template <typename Ch>
+[[gnu::always_inline]] inline double convert_long(DigitRanges<Ch> r, int64_t exponent,
+                                                  bool negative) {
+    // Leading zeros: those before the point are nothing, those after it move the point.
+    while (r.int_from < r.int_to && *r.int_from == Ch('0')) ++r.int_from;
+    int64_t point_position = r.int_to - r.int_from;
+    if (point_position == 0) {
+        const Ch* const z = r.frac_from;
+        while (r.frac_from < r.frac_to && *r.frac_from == Ch('0')) ++r.frac_from;
+        point_position -= r.frac_from - z;
+    }
+    Digits digits;
+    digits.count = (r.int_to - r.int_from) + (r.frac_to - r.frac_from);
+    // The first significant digit is never 0, so no digit means a zero.
+    if (digits.count == 0) return negative ? -0.0 : 0.0;
+    point_position += exponent;
+    if (point_position > 310) return with_sign(std::numeric_limits<double>::infinity(), negative);
+    if (point_position < -324) return 0.0;
+
+    // value = mantissa * 10^q, exactly unless a non-zero digit was cut off.
+    first_digits(r.int_from, r.int_to, r.frac_from, r.frac_to, digits);
+    const int64_t kept = digits.count < kMantissaDigits ? digits.count : kMantissaDigits;
+    const int64_t q = point_position - kept;
+    const uint64_t w = digits.mantissa;
+    if (!digits.cut_nonzero && w <= kTwoTo53 && q >= -22 && q <= 22) {
+        const double d = double(w);
+        return with_sign(q < 0 ? d / kExactPow10[-q] : d * kExactPow10[q], negative);
+    }
+    uint64_t bits;
+    if (eisel_lemire(w, q, bits)) {
+        uint64_t above;
+        if (!digits.cut_nonzero || (eisel_lemire(w + 1, q, above) && above == bits)) {
+            // Too small for a double: +0.0 whatever the sign.
+            if (bits == 0) return 0.0;
+            return with_sign(from_bits(bits), negative);
+        }
+    }
+    const double d = convert_exactly(r.int_from, r.int_to, r.frac_from, r.frac_to, point_position);
+    if (d == 0) return 0.0;
+    return with_sign(d, negative);
+}
+
+// Whether [from, to) holds only the digit 0.
+template <typename Ch> bool only_zeros(const Ch* from, const Ch* to) {
+    for (; from < to; ++from)
+        if (*from != Ch('0')) return false;
+    return true;
+}
+
+// The special texts "1.#INF" and "1.#NaN" (one significant digit before the point, whatever
+// it is); s is at the "#". Out of line, as they are rare.
+template <typename Ch>
+[[gnu::noinline]] bool special_value(const Ch* int_from, const Ch* int_to, const Ch* s,
+                                     bool negative, double& value) {
+    while (int_from < int_to && *int_from == Ch('0')) ++int_from;
+    if (int_to - int_from != 1) return false;
+    const Ch letter = s[1];
+    if (letter == Ch('I') || letter == Ch('i')) {
+        value = with_sign(std::numeric_limits<double>::infinity(), negative);
+        return true;
+    }
+    if (letter == Ch('N') || letter == Ch('n')) {
+        value = from_bits(uint64_t(0x7FF80000) << 32);
+        return true;
+    }
+    return false;
+}
+
+// The scan takes leading zeros as digits (adding nothing to the value), so that the common
+// short texts pass each part in one loop; only a text of more than 19 digits, leading zeros
+// included, looks for its significant ones (convert_long).
 template <typename Ch>
 double parse(const Ch* const start, const Ch* const end, int32_t adjust, int32_t& unconsumed) {
     unconsumed = 0;
@@ -231,49 +377,34 @@ double parse(const Ch* const start, const Ch* const end, int32_t adjust, int32_t
         negative = *s == Ch('-');
         ++s;
     }
-    const Ch* const zeros = s;
-    while (s < end && *s == Ch('0')) ++s;
-    bool any_digit = s > zeros;
+    uint64_t w = 0;
+    DigitRanges<Ch> r;
+    r.int_from = s;
+    s = add_digits<false>(s, end, w);
+    r.int_to = s;
     if (s == end) {
-        // Only zeros: +0.0 whatever the sign. Nothing at all is not a number.
-        if (!any_digit) unconsumed = int32_t(end - start);
-        return 0.0;
+        // Nothing at all is not a number; only zeros are +0.0 whatever the sign.
+        if (r.int_to == r.int_from) {
+            unconsumed = int32_t(end - start);
+            return 0.0;
+        }
+        if (w == 0 &&
+            (r.int_to - r.int_from <= kMantissaDigits || only_zeros(r.int_from, r.int_to)))
+            return 0.0;
     }
-
-    Digits digits;
-    const Ch* const int_from = s;
-    s = add_digits(s, end, digits.mantissa);
-    const Ch* const int_to = s;
-    digits.count = int_to - int_from;
-    // Digits before the point, counted from the first significant one.
-    int64_t point_position = digits.count;
-    if (digits.count > 0) any_digit = true;
-
-    const Ch* frac_from = s;
-    const Ch* frac_to = s;
+    r.frac_from = r.frac_to = s;
     if (s < end && *s == Ch('.')) {
         ++s;
-        if (digits.count == 1 && end - s >= 2 && *s == Ch('#')) {
-            const Ch letter = s[1];
-            if (letter == Ch('I') || letter == Ch('i'))
-                return with_sign(std::numeric_limits<double>::infinity(), negative);
-            if (letter == Ch('N') || letter == Ch('n'))
-                return from_bits(uint64_t(0x7FF80000) << 32);
+        if (end - s >= 2 && *s == Ch('#')) {
+            double special;
+            if (special_value(r.int_from, r.int_to, s, negative, special)) return special;
         }
-        if (digits.count == 0) {
-            // Zeros right after the point only move it.
-            const Ch* const z = s;
-            while (s < end && *s == Ch('0')) ++s;
-            point_position -= s - z;
-            if (s > z) any_digit = true;
-        }
-        frac_from = s;
-        s = add_digits(s, end, digits.mantissa);
-        frac_to = s;
-        digits.count += frac_to - frac_from;
-        if (frac_to > frac_from) any_digit = true;
+        r.frac_from = s;
+        s = add_digits(s, end, w);
+        r.frac_to = s;
     }
-    if (!any_digit) {
+    const int64_t digit_count = (r.int_to - r.int_from) + (r.frac_to - r.frac_from);
+    if (digit_count == 0) {
         unconsumed = int32_t(end - start);
         return 0.0;
     }
@@ -295,21 +426,15 @@ double parse(const Ch* const start, const Ch* const end, int32_t adjust, int32_t
         if (exponent_negative) exponent = -exponent;
     }
     unconsumed = int32_t(end - s);
+    exponent += adjust;
+    if (digit_count > kMantissaDigits) return convert_long(r, exponent, negative);
 
-    // The first significant digit is never 0, so no digit means a zero.
-    if (digits.count == 0) return negative ? -0.0 : 0.0;
-    point_position += exponent + adjust;
-    if (point_position > 310) return with_sign(std::numeric_limits<double>::infinity(), negative);
-    if (point_position < -324) return 0.0;
-
-    // value = mantissa * 10^q, exactly unless a non-zero digit was cut off.
-    if (digits.count > kMantissaDigits) first_digits(int_from, int_to, frac_from, frac_to, digits);
-    const int64_t kept = digits.count < kMantissaDigits ? digits.count : kMantissaDigits;
-    const int64_t q = point_position - kept;
-    const uint64_t w = digits.mantissa;
-    if (!digits.cut_nonzero && w <= kTwoTo53 && q >= -22 && q <= 22) {
-        // Trailing zeros after the point (the ".0" of a whole number) are dropped first: the
-        // value is the same, and a whole one needs no division.
+    // Up to 19 digits: value = w * 10^q exactly.
+    if (w == 0) return negative ? -0.0 : 0.0;
+    const int64_t q = exponent - (r.frac_to - r.frac_from);
+    if (w <= kTwoTo53 && q >= -22 && q <= 22) {
+        // Trailing zeros before a negative power (the ".0" of a whole number) are dropped
+        // first: the value is the same, and a whole one needs no division.
         uint64_t m = w;
         int64_t e = q;
         while (e < 0 && m % 10 == 0) {
@@ -321,16 +446,11 @@ double parse(const Ch* const start, const Ch* const end, int32_t adjust, int32_t
     }
     uint64_t bits;
     if (eisel_lemire(w, q, bits)) {
-        uint64_t above;
-        if (!digits.cut_nonzero || (eisel_lemire(w + 1, q, above) && above == bits)) {
-            // Too small for a double: +0.0 whatever the sign.
-            if (bits == 0) return 0.0;
-            return with_sign(from_bits(bits), negative);
-        }
+        // Too small for a double: +0.0 whatever the sign.
+        if (bits == 0) return 0.0;
+        return with_sign(from_bits(bits), negative);
     }
-    const double r = convert_exactly(int_from, int_to, frac_from, frac_to, point_position);
-    if (r == 0) return 0.0;
-    return with_sign(r, negative);
+    return convert_long(r, exponent, negative);
 }
 
 } // namespace
