@@ -7,14 +7,15 @@
 
 #include "runtime-core/dtoa.h"
 
-// The scan keeps the value of the first 19 significant digits, their count, the position of
-// the decimal point and whether a non-zero digit was cut off. Three ways to the double, the
-// first that applies:
+// The scan takes every digit, leading zeros included, into one 64-bit value (which wraps
+// past 19 digits) and notes where the digits before and after the point lie. Three ways to
+// the double, the first that applies:
 // - up to 2^53 with a power of ten that is exact in a double, one correctly rounded double
 //   operation (Clinger's fast path);
-// - otherwise the 19 digits times a 128-bit power of ten (the table that dtoa.h shares),
-//   whose top bits decide the rounding unless they sit right at a halfway point (Eisel and
-//   Lemire's method); with digits cut off, the two ends of the truncation must round alike;
+// - otherwise 19 digits times a 128-bit power of ten (the table that dtoa.h shares), whose
+//   top bits decide the rounding unless they sit right at a halfway point (Eisel and
+//   Lemire's method); a text of more digits keeps its first 19 significant ones, and the
+//   two ends of that truncation must round alike;
 // - the rest (halfway cases, more digits than can be told apart) goes to std::from_chars,
 //   which rounds correctly for any digit count. No double halfway point has more than 767
 //   significant digits, so digits past 800 only matter as "something non-zero follows".
@@ -40,41 +41,11 @@ template <typename Ch> inline bool is_digit(Ch c) {
     return c >= Ch('0') && c <= Ch('9');
 }
 
-// Eight characters at a time, for char texts on little-endian machines: the first
-// character is the lowest byte of the word.
+// Runs of digits in char texts on little-endian machines are read eight at a time, the
+// first character in the lowest byte of a word.
 constexpr bool kWordScan = std::endian::native == std::endian::little;
 constexpr uint64_t kZeros = 0x3030303030303030;
 constexpr uint64_t kHighBits = 0x8080808080808080;
-constexpr uint32_t kPow10U32[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
-
-// The n characters at s (n < 8) in the low bytes of a word, the rest zero bytes. Two loads
-// that may overlap, so that nothing past s + n is read.
-inline uint64_t load_short(const char* s, size_t n) {
-    if (n >= 4) {
-        uint32_t a, b;
-        std::memcpy(&a, s, 4);
-        std::memcpy(&b, s + n - 4, 4);
-        return a | (uint64_t(b) << (8 * (n - 4)));
-    }
-    if (n >= 2) {
-        uint16_t a, b;
-        std::memcpy(&a, s, 2);
-        std::memcpy(&b, s + n - 2, 2);
-        return a | (uint32_t(b) << (8 * (n - 2)));
-    }
-    return n == 1 ? uint8_t(*s) : 0;
-}
-
-// Up to eight characters from s; zero bytes (no digit) stand for those past end.
-inline uint64_t load_word(const char* s, const char* end) {
-    const size_t n = size_t(end - s);
-    if (n >= 8) {
-        uint64_t v;
-        std::memcpy(&v, s, 8);
-        return v;
-    }
-    return load_short(s, n);
-}
 
 // The high bit of each byte of v that is not an ASCII digit. Carries and borrows only run
 // towards later characters, so the lowest bit set is exactly the first non-digit.
@@ -90,14 +61,9 @@ inline uint32_t eight_digit_value(uint64_t v) {
                     32);
 }
 
-// The value of the first n (1 to 7) digit characters of v: moved to the top, with zero
-// digits below them.
-inline uint32_t leading_digit_value(uint64_t v, int n) {
-    return eight_digit_value((v - kZeros) << (64 - 8 * n));
-}
-
 // Adds the digits at s (up to end) to `value` (ten times the value plus the digit, wrapping
-// past 19 digits); returns where they stop.
+// past 19 digits); returns where they stop. kWords: eight at a time while they last, for runs
+// that are often long (those after the point); short runs go faster one by one.
 template <bool kWords = true, typename Ch>
 [[gnu::always_inline]] inline const Ch* add_digits(const Ch* s, const Ch* end, uint64_t& value) {
     if constexpr (kWords && sizeof(Ch) == 1 && kWordScan) {
@@ -111,25 +77,6 @@ template <bool kWords = true, typename Ch>
     }
     while (s < end && is_digit(*s)) {
         value = value * 10 + uint64_t(*s - Ch('0'));
-        ++s;
-    }
-    return s;
-}
-
-// Skips the characters "0" at s; returns the first other one (or end).
-template <typename Ch>
-[[gnu::always_inline]] inline const Ch* skip_zeros(const Ch* s, const Ch* end) {
-    while (s < end && *s == Ch('0')) ++s;
-    return s;
-}
-
-// Adds the digits at s (up to end) to the exponent `value`, which stops growing past
-// kExponentLimit; returns where they stop.
-template <typename Ch>
-[[gnu::always_inline]] inline const Ch* add_exponent_digits(const Ch* s, const Ch* end,
-                                                            int64_t& value) {
-    while (s < end && is_digit(*s)) {
-        if (value < kExponentLimit) value = value * 10 + (*s - Ch('0'));
         ++s;
     }
     return s;
