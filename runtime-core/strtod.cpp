@@ -46,6 +46,7 @@ template <typename Ch> inline bool is_digit(Ch c) {
 constexpr bool kWordScan = std::endian::native == std::endian::little;
 constexpr uint64_t kZeros = 0x3030303030303030;
 constexpr uint64_t kHighBits = 0x8080808080808080;
+constexpr uint32_t kPow10U32[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
 
 // The high bit of each byte of v that is not an ASCII digit. Carries and borrows only run
 // towards later characters, so the lowest bit set is exactly the first non-digit.
@@ -70,7 +71,15 @@ template <bool kWords = true, typename Ch>
         while (end - s >= 8) {
             uint64_t v;
             std::memcpy(&v, s, 8);
-            if (non_digits(v) != 0) break;
+            const uint64_t stops = non_digits(v);
+            if (stops != 0) {
+                // Fewer than eight: those before the first non-digit, moved to the top of
+                // the word with zero digits below them.
+                const int n = std::countr_zero(stops) >> 3;
+                value =
+                    value * kPow10U32[n] + eight_digit_value(((v - kZeros) << (56 - 8 * n)) << 8);
+                return s + n;
+            }
             value = value * 100000000 + eight_digit_value(v - kZeros);
             s += 8;
         }
@@ -327,7 +336,9 @@ double parse(const Ch* const start, const Ch* const end, int32_t adjust, int32_t
     uint64_t w = 0;
     DigitRanges<Ch> r;
     r.int_from = s;
-    s = add_digits<false>(s, end, w);
+    // Words pay off from two digits on; one digit before the point is the usual layout
+    // of a number with an exponent.
+    s = end - s >= 8 && is_digit(s[1]) ? add_digits(s, end, w) : add_digits<false>(s, end, w);
     r.int_to = s;
     if (s == end) {
         // Nothing at all is not a number; only zeros are +0.0 whatever the sign.
