@@ -391,16 +391,8 @@ double parse(const Ch* const start, const Ch* const end, int32_t adjust, int32_t
     if (w == 0) return negative ? -0.0 : 0.0;
     const int64_t q = exponent - (r.frac_to - r.frac_from);
     if (w <= kTwoTo53 && q >= -22 && q <= 22) {
-        // Trailing zeros before a negative power (the ".0" of a whole number) are dropped
-        // first: the value is the same, and a whole one needs no division.
-        uint64_t m = w;
-        int64_t e = q;
-        while (e < 0 && m % 10 == 0) {
-            m /= 10;
-            ++e;
-        }
-        const double d = double(m);
-        return with_sign(e < 0 ? d / kExactPow10[-e] : d * kExactPow10[e], negative);
+        const double d = double(w);
+        return with_sign(q < 0 ? d / kExactPow10[-q] : d * kExactPow10[q], negative);
     }
     uint64_t bits;
     if (eisel_lemire(w, q, bits)) {
