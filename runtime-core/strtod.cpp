@@ -252,7 +252,8 @@ template <typename Ch> struct DigitRanges {
 
 // Any number of digits: the first 19 significant ones, whether a non-zero one follows, and
 // the exact conversion when those do not decide. `exponent` is the written one plus the
-// adjustment. Out of line: the scan's fast path stays small.
+// adjustment. Inlined: as a call, with the ranges passed through memory, it cost long texts
+// about a sixth of their time.
 template <typename Ch>
 [[gnu::always_inline]] inline double convert_long(DigitRanges<Ch> r, int64_t exponent,
                                                   bool negative) {
