@@ -3,6 +3,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -320,6 +323,55 @@ TEST(ParseFloat, WordsStayInsideTheRange) {
         ASSERT_EQ(to_bits(d), to_bits(expected)) << text;
         ASSERT_EQ(unconsumed, 0) << text;
     }
+}
+
+// Char texts are read a word at a time, UTF-16 ones a character at a time: on any mix of
+// the characters that matter, both give the same value and leave the same rest.
+TEST(ParseFloat, NarrowAndWideReadAlike) {
+    std::mt19937_64 rng(4242);
+    const char alphabet[] = "0000123456789..eE+-#INx";
+    std::string text;
+    for (int i = 0; i < 200000; ++i) {
+        text.clear();
+        const int length = int(rng() % 32);
+        for (int j = 0; j < length; ++j) text += alphabet[rng() % (sizeof alphabet - 1)];
+        const std::u16string wide(text.begin(), text.end());
+        int32_t narrow_unconsumed = -1, wide_unconsumed = -1;
+        const double narrow = parse(text, narrow_unconsumed);
+        const double w = parse_float(wide.data(), wide.data() + wide.size(), 0, wide_unconsumed);
+        ASSERT_EQ(to_bits(w), to_bits(narrow)) << text;
+        ASSERT_EQ(wide_unconsumed, narrow_unconsumed) << text;
+    }
+}
+
+// The inputs of the fuzzing corpus: the char and UTF-16 readers agree, and the part read
+// reads alone as the same value.
+TEST(ParseFloat, FuzzCorpusReplay) {
+    const std::filesystem::path corpus =
+        std::filesystem::path(ZAN_TEST_SOURCE_DIR) / "fuzz" / "corpus" / "strtod";
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
+        std::ifstream in(entry.path(), std::ios::binary);
+        const std::string text((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
+        const std::u16string wide(reinterpret_cast<const uint8_t*>(text.data()),
+                                  reinterpret_cast<const uint8_t*>(text.data()) + text.size());
+        int32_t unconsumed = -1, wide_unconsumed = -1;
+        const double narrow = parse(text, unconsumed);
+        const double w = parse_float(wide.data(), wide.data() + wide.size(), 0, wide_unconsumed);
+        EXPECT_EQ(to_bits(w), to_bits(narrow)) << entry.path();
+        EXPECT_EQ(wide_unconsumed, unconsumed) << entry.path();
+        ASSERT_GE(unconsumed, 0);
+        int32_t again_unconsumed = -1;
+        const double again =
+            parse(text.substr(0, text.size() - size_t(unconsumed)), again_unconsumed);
+        if (narrow == narrow) {
+            EXPECT_EQ(again, narrow) << entry.path();
+        }
+        EXPECT_EQ(again_unconsumed, 0) << entry.path();
+        ++files;
+    }
+    EXPECT_GT(files, 0);
 }
 
 // Random texts of every length and exponent read as the C library's correctly rounded
