@@ -368,7 +368,14 @@ TEST(ParseFloat, FuzzCorpusReplay) {
         if (narrow == narrow) {
             EXPECT_EQ(again, narrow) << entry.path();
         }
-        EXPECT_EQ(again_unconsumed, 0) << entry.path();
+        const size_t read = text.size() - size_t(unconsumed);
+        if (again_unconsumed == 1) {
+            // An "e" with something after it is read without exponent digits, alone at the
+            // end it is not.
+            EXPECT_EQ(text[read - 1] | 0x20, 'e') << entry.path();
+        } else {
+            EXPECT_EQ(again_unconsumed, 0) << entry.path();
+        }
         ++files;
     }
     EXPECT_GT(files, 0);
