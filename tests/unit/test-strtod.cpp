@@ -3,6 +3,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -145,8 +148,18 @@ TEST(ParseFloat, OnlyTheGivenRangeIsRead) {
 }
 
 TEST(ParseFloat, Utf16TextReadsAlike) {
-    const char* texts[] = {"-1.#INF", "1.5x",   "-0.0", "2.2250738585072011e-308",
-                           "12.#INF", "0.1e-5", "1e"};
+    const char* texts[] = {"-1.#INF",
+                           "1.5x",
+                           "-0.0",
+                           "2.2250738585072011e-308",
+                           "12.#INF",
+                           "0.1e-5",
+                           "1e",
+                           "0000000000000000000001.#INF",
+                           "-00000000000000000000000",
+                           "18446744073709551616",
+                           "9223372036854776832.00000000000000000001",
+                           "12345678.9x"};
     for (const char* t : texts) {
         std::u16string wide(t, t + std::strlen(t));
         int32_t narrow_unconsumed, wide_unconsumed;
@@ -234,6 +247,138 @@ TEST(ParseFloat, HardCases) {
     const std::string tie = "1.00000000000000011102230246251565404236316680908203125";
     EXPECT_EQ(parse_bits(tie + std::string(900, '0')), 0x3FF0000000000000ULL);
     EXPECT_EQ(parse_bits(tie + std::string(900, '0') + "1"), 0x3FF0000000000001ULL);
+}
+
+// Leading zeros are scanned as digits: a text of more than 19 digits, leading zeros
+// included, looks for its significant ones, and a 64-bit value that wrapped to 0 is no zero.
+TEST(ParseFloat, LeadingZerosAndWrappedValues) {
+    const uint64_t kInf = 0x7FF0000000000000ULL;
+    const uint64_t kMinusZero = 0x8000000000000000ULL;
+    const uint64_t kTwoTo63 = 0x43E0000000000000ULL;
+    const ParseCase cases[] = {
+        {"00000000000000000000000000001", 0, 0x3FF0000000000000ULL, 0},
+        {"0.00000000000000000000000012345", 0, 0x3AC31A5BBB97D2EDULL, 0},
+        {"000000000000000000000.000000000000000000000012345e21", 0, 0x3F894855DA272863ULL, 0},
+        {"-00000000000000000000000", 0, 0, 0}, // only zeros: +0.0
+        {"-00000000000000000000000.0", 0, kMinusZero, 0},
+        {"-0.00000000000000000000000e7", 0, kMinusZero, 0},
+        {"0000000000000000000001.#INF", 0, kInf, 0},
+        {"0000000000000000000000.#INF", 0, 0, 4},
+        {"18446744073709551616", 0, 0x43F0000000000000ULL, 0}, // 2^64: wraps to 0
+        {"36893488147419103232", 0, 0x4400000000000000ULL, 0}, // 2^65
+        {"-18446744073709551616.0", 0, 0xC3F0000000000000ULL, 0},
+        {"1844674407370955161.6e1", 0, 0x43F0000000000000ULL, 0},
+        // Ties at 20 digits and a twentieth digit or a far tail that decides.
+        {"9223372036854776832.0", 0, kTwoTo63, 0},
+        {"9223372036854776832.00000000000000000001", 0, kTwoTo63 + 1, 0},
+        {"9223372036854776831.99999999999999999999", 0, kTwoTo63, 0},
+        {"92233720368547768321", -1, kTwoTo63 + 1, 0},
+        {"0.00000000000000000000922337203685477683200000000000000000001e39", 0, kTwoTo63 + 1, 0},
+        // Words of digits: full, partial, ending the text, followed by other characters.
+        {"12345678", 0, 0x41678C29C0000000ULL, 0},
+        {"12345678.9", 0, 0x41678C29DCCCCCCDULL, 0},
+        {"1234567890123456789", 0, 0x43B12210F47DE981ULL, 0},
+        {"1.23456789012e5", 0, 0x40FE240C9FCB0C02ULL, 0},
+        {"1234567.x", 0, 0x4132D68700000000ULL, 1},
+        {"0.1234567x9", 0, 0x3FBF9ADBB8F8DA72ULL, 2},
+        // Subnormals, overflow, 1e23 and the sign of zero through the short path.
+        {"4.9406564584124654e-324", 0, 1, 0},
+        {"-2.2250738585072009e-308", 0, 0x800FFFFFFFFFFFFFULL, 0},
+        {"-1.7976931348623159e308", 0, 0xFFF0000000000000ULL, 0},
+        {"99999999999999999999e289", 0, kInf, 0},
+        {"1e23", 0, 0x44B52D02C7E14AF6ULL, 0},
+        {"-0.0e-5", 0, kMinusZero, 0},
+    };
+    for (const ParseCase& c : cases) {
+        int32_t unconsumed;
+        const double d = parse(c.text, unconsumed, c.adjust);
+        EXPECT_EQ(to_bits(d), c.bits) << '"' << c.text << '"';
+        EXPECT_EQ(unconsumed, c.unconsumed) << '"' << c.text << '"';
+    }
+}
+
+// Digits are read eight at a time wherever a word lies inside the range: a range that ends
+// inside a run of digits reads none past its end, whatever follows in memory.
+TEST(ParseFloat, WordsStayInsideTheRange) {
+    std::mt19937_64 rng(99);
+    std::string text;
+    for (int i = 0; i < 100000; ++i) {
+        text.clear();
+        const int zeros = int(rng() % 4) == 0 ? int(rng() % 24) : 0;
+        text.append(size_t(zeros), '0');
+        const int digits = 1 + int(rng() % 24);
+        const int point = int(rng() % (digits + 8));
+        for (int j = 0; j < digits; ++j) {
+            if (j == point) text += '.';
+            text += char('0' + rng() % 10);
+        }
+        if (rng() % 3 == 0) text += "e" + std::to_string(int(rng() % 80) - 40);
+        // What follows the range: more digits, or a character that is no digit.
+        const std::string after = rng() % 2 ? "123456789" : "x";
+        const std::string all = text + after;
+        int32_t unconsumed = -1;
+        const double d = parse_float(all.data(), all.data() + text.size(), 0, unconsumed);
+        double expected = std::strtod(text.c_str(), nullptr);
+        if (expected == 0) expected = 0.0; // zeros without a sign here
+        ASSERT_EQ(to_bits(d), to_bits(expected)) << text;
+        ASSERT_EQ(unconsumed, 0) << text;
+    }
+}
+
+// Char texts are read a word at a time, UTF-16 ones a character at a time: on any mix of
+// the characters that matter, both give the same value and leave the same rest.
+TEST(ParseFloat, NarrowAndWideReadAlike) {
+    std::mt19937_64 rng(4242);
+    const char alphabet[] = "0000123456789..eE+-#INx";
+    std::string text;
+    for (int i = 0; i < 200000; ++i) {
+        text.clear();
+        const int length = int(rng() % 32);
+        for (int j = 0; j < length; ++j) text += alphabet[rng() % (sizeof alphabet - 1)];
+        const std::u16string wide(text.begin(), text.end());
+        int32_t narrow_unconsumed = -1, wide_unconsumed = -1;
+        const double narrow = parse(text, narrow_unconsumed);
+        const double w = parse_float(wide.data(), wide.data() + wide.size(), 0, wide_unconsumed);
+        ASSERT_EQ(to_bits(w), to_bits(narrow)) << text;
+        ASSERT_EQ(wide_unconsumed, narrow_unconsumed) << text;
+    }
+}
+
+// The inputs of the fuzzing corpus: the char and UTF-16 readers agree, and the part read
+// reads alone as the same value.
+TEST(ParseFloat, FuzzCorpusReplay) {
+    const std::filesystem::path corpus =
+        std::filesystem::path(ZAN_TEST_SOURCE_DIR) / "fuzz" / "corpus" / "strtod";
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
+        std::ifstream in(entry.path(), std::ios::binary);
+        const std::string text((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
+        const std::u16string wide(reinterpret_cast<const uint8_t*>(text.data()),
+                                  reinterpret_cast<const uint8_t*>(text.data()) + text.size());
+        int32_t unconsumed = -1, wide_unconsumed = -1;
+        const double narrow = parse(text, unconsumed);
+        const double w = parse_float(wide.data(), wide.data() + wide.size(), 0, wide_unconsumed);
+        EXPECT_EQ(to_bits(w), to_bits(narrow)) << entry.path();
+        EXPECT_EQ(wide_unconsumed, unconsumed) << entry.path();
+        ASSERT_GE(unconsumed, 0);
+        int32_t again_unconsumed = -1;
+        const double again =
+            parse(text.substr(0, text.size() - size_t(unconsumed)), again_unconsumed);
+        if (narrow == narrow) {
+            EXPECT_EQ(again, narrow) << entry.path();
+        }
+        const size_t read = text.size() - size_t(unconsumed);
+        if (again_unconsumed == 1) {
+            // An "e" with something after it is read without exponent digits, alone at the
+            // end it is not.
+            EXPECT_EQ(text[read - 1] | 0x20, 'e') << entry.path();
+        } else {
+            EXPECT_EQ(again_unconsumed, 0) << entry.path();
+        }
+        ++files;
+    }
+    EXPECT_GT(files, 0);
 }
 
 // Random texts of every length and exponent read as the C library's correctly rounded
