@@ -179,65 +179,73 @@ int32_t month_of_name(const uint8_t* name, uint32_t n) {
 
 // --- Parsers --------------------------------------------------------------------------------
 
-bool float_syntax(const uint8_t* text, uint32_t length) {
-    // States: 0 start, 1 sign, 2 integer digit, 3 integer apostrophe, 4 point after digits,
-    // 5 point without digits, 6 fraction digit, 7 fraction apostrophe, 8 exponent letter,
-    // 9 exponent sign, 10 exponent digit. Accepting: 2, 4, 6, 10.
-    int state = 0;
-    for (uint32_t i = 0; i < length; ++i) {
-        const uint8_t c = text[i];
-        const bool digit = is_digit(c), sign = c == '+' || c == '-', point = c == '.',
-                   tick = c == '\'', exp = c == 'e' || c == 'E';
-        switch (state) {
-        case 0:
-            state = sign ? 1 : digit ? 2 : point ? 5 : -1;
-            break;
-        case 1:
-            state = digit ? 2 : point ? 5 : -1;
-            break;
-        case 2:
-            state = digit ? 2 : tick ? 3 : point ? 4 : exp ? 8 : -1;
-            break;
-        case 3:
-            state = digit ? 2 : -1;
-            break;
-        case 4:
-            state = digit ? 6 : exp ? 8 : -1;
-            break;
-        case 5:
-            state = digit ? 6 : -1;
-            break;
-        case 6:
-            state = digit ? 6 : tick ? 7 : exp ? 8 : -1;
-            break;
-        case 7:
-            state = digit ? 6 : -1;
-            break;
-        case 8:
-            state = sign ? 9 : digit ? 10 : -1;
-            break;
-        case 9:
-            state = digit ? 10 : -1;
-            break;
-        case 10:
-            state = digit ? 10 : -1;
-            break;
-        default:
+namespace {
+
+// Reads a run of digits from text[i], with single apostrophes allowed between digits; the
+// number of digits read, or -1 when an apostrophe is not between two digits.
+int32_t digit_run(const uint8_t* text, uint32_t length, uint32_t& i, bool& ticks) {
+    int32_t digits = 0;
+    while (i < length) {
+        if (is_digit(text[i])) {
+            ++digits;
+            ++i;
+        } else if (text[i] == '\'' && digits > 0) {
+            if (++i == length || !is_digit(text[i])) return -1;
+            ticks = true;
+        } else {
             break;
         }
-        if (state < 0) return false;
     }
-    return state == 2 || state == 4 || state == 6 || state == 10;
+    return digits;
+}
+
+// Whether the text is a decimal number: an optional sign, digits, an optional point with
+// digits after it (one side at least has digits), an optional exponent (e or E, an optional
+// sign, digits); apostrophes may separate digits of the whole and fraction parts. `ticks`
+// tells whether it has any.
+bool float_syntax(const uint8_t* text, uint32_t length, bool& ticks) {
+    uint32_t i = 0;
+    ticks = false;
+    if (i < length && (text[i] == '+' || text[i] == '-')) ++i;
+    const int32_t whole = digit_run(text, length, i, ticks);
+    if (whole < 0) return false;
+    if (i < length && text[i] == '.') {
+        ++i;
+        const int32_t fraction = digit_run(text, length, i, ticks);
+        if (fraction < 0 || whole + fraction == 0) return false;
+    } else if (whole == 0) {
+        return false;
+    }
+    if (i < length && (text[i] == 'e' || text[i] == 'E')) {
+        if (++i < length && (text[i] == '+' || text[i] == '-')) ++i;
+        const uint32_t start = i;
+        while (i < length && is_digit(text[i])) ++i;
+        if (i == start) return false;
+    }
+    return i == length;
+}
+
+} // namespace
+
+bool float_syntax(const uint8_t* text, uint32_t length) {
+    bool ticks;
+    return float_syntax(text, length, ticks);
 }
 
 bool parse_float(const uint8_t* text, uint32_t length, int32_t exponent_adjust, double& value) {
-    if (length > 312 || !float_syntax(text, length)) return false;
+    bool ticks;
+    if (length > 312 || !float_syntax(text, length, ticks)) return false;
+    const char* digits = reinterpret_cast<const char*>(text);
     char buffer[313];
-    uint32_t n = 0;
-    for (uint32_t i = 0; i < length; ++i)
-        if (text[i] != '\'') buffer[n++] = static_cast<char>(text[i]);
+    if (ticks) {
+        uint32_t n = 0;
+        for (uint32_t i = 0; i < length; ++i)
+            if (text[i] != '\'') buffer[n++] = static_cast<char>(text[i]);
+        digits = buffer;
+        length = n;
+    }
     int32_t unconsumed = 0;
-    value = number_text::parse_float(buffer, buffer + n, exponent_adjust, unconsumed);
+    value = number_text::parse_float(digits, digits + length, exponent_adjust, unconsumed);
     return unconsumed == 0;
 }
 
