@@ -17,6 +17,7 @@
 #include "datatypes/core/word.h"
 #include "datatypes/more/compound.h"
 #include "datatypes/more/error-ids.h"
+#include "datatypes/more/map.h"
 #include "evaluator/stack.h"
 #include "loading/lexer-engine.h"
 #include "loading/lexer-literals.h"
@@ -221,8 +222,13 @@ void close_level(Record& r, uint8_t expected) {
     const uint32_t count = r.slot_tail - at - 1;
     r.last_type = type;
     if (r.load) {
-        if (type == kTypeMap && count % 2)
-            engine::raise_error(r, r.token_start, r.token_end + 1, kTypeMap);
+        // A map literal is pairs whose keys are of the types a map! takes.
+        if (type == kTypeMap) {
+            bool pairs = count % 2 == 0;
+            for (uint32_t i = 0; pairs && i < count; i += 2)
+                pairs = map::valid_key_type(cell::type(engine::slot(at + 1 + i)));
+            if (!pairs) engine::raise_error(r, r.token_start, r.token_end + 1, kTypeMap);
+        }
         *m = Cell{kTypeUnset, 0, 0, 0};
         block::make_at(engine::slot(at), static_cast<int32_t>(count));
         m = engine::slot(at);

@@ -241,6 +241,8 @@ TEST_F(LexerTest, InvalidLiteralsOfTypesToComeAreSyntaxErrors) {
         {"64#{SGVsbG8==}", kTypeBinary},
         {"64#{S===}", kTypeBinary},
         {"#[a]", kTypeMap},
+        {"#[a b #[c d] e]", kTypeMap}, // keys a map! does not take
+        {"#[[a] 1]", kTypeMap},
 
         {"a@", kTypeEmail},
         {"@", kTypeRef},
