@@ -102,7 +102,7 @@ uint32_t new_ints(uint32_t count, uint8_t fill) {
 }
 // A bucket series with every bucket empty. May collect.
 uint32_t new_slots(uint32_t buckets) {
-    return new_ints(buckets * 2, 0);
+    return new_ints(buckets * (sizeof(Slot) / 4), 0);
 }
 // Appends one int32 to an array. May collect.
 void append_int(uint32_t node, int32_t value) {
@@ -302,7 +302,7 @@ bool insert_hash_cell(Root& root, uint32_t l) {
         }
     }
     if (free < 0) return false;
-    slots_of(r->keys)[free] = Slot{tag, static_cast<int32_t>(l)};
+    slots_of(r->keys)[free] = Slot{tag, static_cast<int32_t>(l), 0, 0};
     ints_of(r->index)[l] = free + 1;
     ++r->size;
     if (was_empty) ++r->occupied;
@@ -345,11 +345,21 @@ uint32_t live_buckets(const Record* r) {
     return live;
 }
 
+// The bucket of a live key. A map! keeps an integer or character key in the bucket too.
+inline Slot live_slot(uint32_t kind, uint32_t tag, int32_t entry, const Cell& key) {
+    const uint8_t type = cell::type(&key);
+    if (kind == kMap && probing::word2_keyed(type)) return Slot{tag, entry, key.w2, type};
+    return Slot{tag, entry, 0, 0};
+}
+
 // Places a key known to be absent in the first free bucket of its probe. Never collects.
-inline void place(Slot* slots, uint32_t mask, uint32_t tag, int32_t entry) {
-    uint32_t b = tag & mask, step = 0;
+inline void place(Slot* slots, uint32_t mask, const Slot& slot) {
+    uint32_t b = slot.tag & mask, step = 0;
     while (slots[b].tag != kEmpty) b = (b + ++step) & mask;
-    slots[b] = Slot{tag, entry};
+    slots[b] = slot;
+}
+inline void place(Slot* slots, uint32_t mask, uint32_t tag, int32_t entry) {
+    place(slots, mask, Slot{tag, entry, 0, 0});
 }
 
 // --- Growth ---------------------------------------------------------------------------------
@@ -391,8 +401,10 @@ void regrow(Root& root, uint64_t request) {
     const uint32_t n = std::max(4u, next_power(request));
     const uint32_t bound = grown_bound_of(n);
     const uint32_t count = cell_count(r->data);
-    // The tag of each indexed cell, 0 for the others.
-    std::vector<uint32_t> tags(count);
+    // The tag of each indexed cell, 0 for the others. The array is kept from one growth to
+    // the next, so that a table growing step by step asks the system for it once.
+    static std::vector<uint32_t> tags;
+    tags.assign(count, 0);
     uint32_t keys_count = 0;
     {
         const Slot* old = slots_of(r->keys);
@@ -409,8 +421,11 @@ void regrow(Root& root, uint64_t request) {
     GcRoot slots(new_slots(n));
     r = rec(root.node());
     Slot* fresh = slots_of(slots.node());
+    const Cell* cells = cells_of(r->data);
     for (uint32_t i = 0; i < count; ++i)
-        if (tags[i]) place(fresh, n - 1, tags[i], static_cast<int32_t>(i));
+        if (tags[i])
+            place(fresh, n - 1, live_slot(r->kind, tags[i], static_cast<int32_t>(i), cells[i]));
+    if (tags.size() > (1u << 22)) std::vector<uint32_t>().swap(tags);
     r->keys = slots.node();
     r->buckets = n;
     r->bound = bound;
@@ -582,7 +597,7 @@ int32_t map_put(uint32_t table, uint32_t index) {
     int32_t free = -1;
     bool was_empty = false;
     for (;;) {
-        const Slot slot = v.slots[b];
+        const Slot& slot = v.slots[b];
         if (slot.tag == kEmpty) {
             if (free < 0) {
                 free = static_cast<int32_t>(b);
@@ -595,10 +610,11 @@ int32_t map_put(uint32_t table, uint32_t index) {
         } else if (slot.tag == tag) {
             const int32_t e = slot.entry;
             if (e == static_cast<int32_t>(index)) return e;
-            if (static_cast<uint32_t>(e) < v.count) {
+            if (simple) {
+                if (slot.key == key.w2 && slot.type == type) return e;
+            } else if (static_cast<uint32_t>(e) < v.count) {
                 const Cell& c = v.cells[e];
-                if (cell::type(&c) == type && (simple ? c.w2 == key.w2 : keys_equal(c, key, 2)))
-                    return e;
+                if (cell::type(&c) == type && keys_equal(c, key, 2)) return e;
             }
         }
         b = (b + ++step) & v.mask;
@@ -610,7 +626,7 @@ int32_t map_put(uint32_t table, uint32_t index) {
         regrow(root, uint64_t{rec(table)->buckets} + 1);
         return map_put(root.node(), index);
     }
-    v.slots[free] = Slot{tag, static_cast<int32_t>(index)};
+    v.slots[free] = live_slot(kMap, tag, static_cast<int32_t>(index), key);
     ++r->size;
     if (was_empty) ++r->occupied;
     return static_cast<int32_t>(index);
@@ -1325,7 +1341,8 @@ Cell* put_int(uint32_t table, uint32_t key) {
     for (uint32_t i = 0; i < stride / sizeof(Cell); ++i) entry[i] = Cell{kTypeUnset, 0, 0, 0};
     entry->w1 = key;
     Record* r = rec(root.node());
-    slots_of(r->keys)[p.slot] = Slot{tag_of(hash::mix_int(key)), static_cast<int32_t>(offset)};
+    slots_of(r->keys)[p.slot] =
+        Slot{tag_of(hash::mix_int(key)), static_cast<int32_t>(offset), 0, 0};
     ++r->size;
     if (p.empty) ++r->occupied;
     return entry + 1;
@@ -1402,7 +1419,7 @@ uint32_t put_symbol(uint32_t table, const char* text, uint32_t length, bool case
     Cell* symbol = memory::alloc_tail_cell(buf(rec(root.node())->data));
     *symbol = Cell{kTypeSymbol, static_cast<uint32_t>(alias), 0, utf8.node()};
     r = rec(root.node());
-    slots_of(r->keys)[slot] = Slot{tag, static_cast<int32_t>(index)};
+    slots_of(r->keys)[slot] = Slot{tag, static_cast<int32_t>(index), 0, 0};
     ++r->size;
     ++r->occupied;
     return index + 1;
@@ -1451,7 +1468,7 @@ int32_t put_context(uint32_t table, uint32_t symbol, bool case_insensitive, uint
     Cell* word = memory::alloc_tail_cell(buf(rec(root.node())->data));
     *word = Cell{kTypeWord, owner.node(), symbol, index};
     r = rec(root.node());
-    slots_of(r->keys)[slot] = Slot{tag, static_cast<int32_t>(index)};
+    slots_of(r->keys)[slot] = Slot{tag, static_cast<int32_t>(index), 0, 0};
     ++r->size;
     ++r->occupied;
     if (out_index) *out_index = static_cast<int32_t>(index);
