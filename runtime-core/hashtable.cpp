@@ -634,27 +634,54 @@ int32_t map_put(uint32_t table, uint32_t index) {
 
 // --- hash! search ---------------------------------------------------------------------------
 
+// A key compared with many cells: the text of a string key is found once, for its hash and
+// every comparison (keys_equal's text case). Valid until the next allocation.
+class KeyMatch {
+public:
+    explicit KeyMatch(const Cell& key)
+        : key_(key), text_(any_string(cell::type(&key))),
+          units_(text_ ? units_of(key) : Units{nullptr, 0, 1}) {}
+    uint32_t hash() const {
+        return text_ ? hash::code_points(units_.at, units_.count, int(units_.unit), false)
+                     : hash_value(key_, false);
+    }
+    bool equal(const Cell& c, int code) const {
+        const uint8_t type = cell::type(&c);
+        if (!text_ || !any_string(type)) return keys_equal(c, key_, code);
+        if (type != cell::type(&key_) && code != 0 && code != 1) return false;
+        if (c.w2 == key_.w2 && c.w1 == key_.w1) return true;
+        if (code == 9) return false;
+        return units_equal(units_of(c), units_, code != 2);
+    }
+
+private:
+    const Cell& key_;
+    bool text_;
+    Units units_;
+};
+
 int32_t hash_find(uint32_t table, const Cell& key, int32_t start, int32_t skip, int code, bool last,
                   bool reverse) {
     if (reverse) last = true;
     if (skip < 1) skip = 1;
+    const KeyMatch match(key);
     const Record* r = rec(table);
     const Slot* slots = slots_of(r->keys);
     const Cell* cells = cells_of(r->data);
     const uint32_t count = cell_count(r->data);
     const uint32_t mask = r->buckets - 1;
-    const uint32_t tag = tag_of(hash_value(key, false));
+    const uint32_t tag = tag_of(match.hash());
     uint32_t b = tag & mask;
     const uint32_t first_bucket = b;
     uint32_t step = 0;
     for (;;) {
-        const Slot slot = slots[b];
+        const Slot& slot = slots[b];
         if (slot.tag == kEmpty) return -1;
         if (slot.tag == tag) {
             const int32_t entry = slot.entry;
             const int32_t first = first_of(r, entry);
             if (first >= 0 && static_cast<uint32_t>(first) < count &&
-                keys_equal(cells[first], key, 0)) {
+                match.equal(cells[first], 0)) {
                 const int32_t* run = &entry;
                 uint32_t length = 1;
                 if (entry < 0) {
@@ -668,11 +695,13 @@ int32_t hash_find(uint32_t table, const Cell& key, int32_t start, int32_t skip, 
                     if (l < 0 || static_cast<uint32_t>(l) >= count) continue;
                     const bool below = l < start;
                     if (reverse ? !below : below) continue;
-                    if (!keys_equal(cells[l], key, code)) continue;
-                    const int64_t d = last ? int64_t{start} - 1 - l : int64_t{l} - start;
-                    int64_t rem = d % skip;
-                    if (rem < 0) rem += skip;
-                    if (rem != 0) continue;
+                    if (!(l == first && code == 0) && !match.equal(cells[l], code)) continue;
+                    if (skip > 1) {
+                        const int64_t d = last ? int64_t{start} - 1 - l : int64_t{l} - start;
+                        int64_t rem = d % skip;
+                        if (rem < 0) rem += skip;
+                        if (rem != 0) continue;
+                    }
                     if (last ? l > best : (best < 0 || l < best)) best = l;
                 }
                 if (best >= 0) return best;
