@@ -150,7 +150,9 @@ Units units_of(const Cell& c) {
     if (c.w2 == 0) return {nullptr, 0, 1};
     Buffer* b = buf(c.w2);
     const uint32_t unit = b->unit();
-    const uint32_t length = unit ? b->length() : 0;
+    // One-byte text, the common case, needs no division.
+    const uint32_t bytes = b->tail - b->head;
+    const uint32_t length = unit == 1 ? bytes : unit ? bytes / unit : 0;
     const int32_t index = static_cast<int32_t>(c.w1);
     const uint32_t from = index < 0 ? 0 : std::min(static_cast<uint32_t>(index), length);
     return {b->at_head() + from * unit, length - from, unit ? unit : 1};
