@@ -73,6 +73,15 @@ Slot* slots_of(uint32_t node) {
     return reinterpret_cast<Slot*>(buf(node)->at_head());
 }
 
+// The bucket of a live key. A map! or hash! keeps an integer or character key in the bucket
+// too (the hash! datatype re-indexes a cell it changes).
+inline Slot live_slot(uint32_t kind, uint32_t tag, int32_t entry, const Cell& key) {
+    const uint8_t type = cell::type(&key);
+    if ((kind == kMap || kind == kHash) && probing::word2_keyed(type))
+        return Slot{tag, entry, key.w2, type};
+    return Slot{tag, entry, 0, 0};
+}
+
 uint32_t next_power(uint64_t wanted) {
     if (wanted > kMaxBuckets) memory::raise(memory::Fault::no_memory);
     uint32_t n = 1;
@@ -304,7 +313,7 @@ bool insert_hash_cell(Root& root, uint32_t l) {
         }
     }
     if (free < 0) return false;
-    slots_of(r->keys)[free] = Slot{tag, static_cast<int32_t>(l), 0, 0};
+    slots_of(r->keys)[free] = live_slot(kHash, tag, static_cast<int32_t>(l), key);
     ints_of(r->index)[l] = free + 1;
     ++r->size;
     if (was_empty) ++r->occupied;
@@ -345,13 +354,6 @@ uint32_t live_buckets(const Record* r) {
     uint32_t live = 0;
     for (uint32_t b = 0; b < r->buckets; ++b) live += is_live(slots[b].tag);
     return live;
-}
-
-// The bucket of a live key. A map! keeps an integer or character key in the bucket too.
-inline Slot live_slot(uint32_t kind, uint32_t tag, int32_t entry, const Cell& key) {
-    const uint8_t type = cell::type(&key);
-    if (kind == kMap && probing::word2_keyed(type)) return Slot{tag, entry, key.w2, type};
-    return Slot{tag, entry, 0, 0};
 }
 
 // Places a key known to be absent in the first free bucket of its probe. Never collects.
@@ -673,17 +675,22 @@ int32_t hash_find(uint32_t table, const Cell& key, int32_t start, int32_t skip, 
     const uint32_t count = cell_count(r->data);
     const uint32_t mask = r->buckets - 1;
     const uint32_t tag = tag_of(match.hash());
+    // An integer or character key is compared in its bucket: equal keys are equal under
+    // every code, and a chain holds equal keys only.
+    const uint8_t type = cell::type(&key);
+    const bool inline_key = probing::word2_keyed(type);
     uint32_t b = tag & mask;
     const uint32_t first_bucket = b;
     uint32_t step = 0;
     for (;;) {
         const Slot& slot = slots[b];
         if (slot.tag == kEmpty) return -1;
-        if (slot.tag == tag) {
+        if (slot.tag == tag &&
+            (inline_key ? slot.type == type && slot.key == key.w2 : slot.type == 0)) {
             const int32_t entry = slot.entry;
-            const int32_t first = first_of(r, entry);
+            const int32_t first = inline_key ? 0 : first_of(r, entry);
             if (first >= 0 && static_cast<uint32_t>(first) < count &&
-                match.equal(cells[first], 0)) {
+                (inline_key || match.equal(cells[first], 0))) {
                 const int32_t* run = &entry;
                 uint32_t length = 1;
                 if (entry < 0) {
@@ -697,7 +704,8 @@ int32_t hash_find(uint32_t table, const Cell& key, int32_t start, int32_t skip, 
                     if (l < 0 || static_cast<uint32_t>(l) >= count) continue;
                     const bool below = l < start;
                     if (reverse ? !below : below) continue;
-                    if (!(l == first && code == 0) && !match.equal(cells[l], code)) continue;
+                    if (!inline_key && !(l == first && code == 0) && !match.equal(cells[l], code))
+                        continue;
                     if (skip > 1) {
                         const int64_t d = last ? int64_t{start} - 1 - l : int64_t{l} - start;
                         int64_t rem = d % skip;
