@@ -15,9 +15,9 @@
 // are a power of two in count, at least 4, in one series of 16 bytes each: a state word (0
 // empty, 1 deleted, else live and holding the key's hash with the top bit set), an int32
 // entry naming the key's place in the data block, and for an integer or character key of a
-// map! the key itself (value and type). A probe compares the hashes first, so it reads a key
-// cell only for a key of the same hash, and an integer or character lookup in a map! reads
-// no key cell at all. Probing is triangular (i, i+1, i+3, i+6 ...), the load bound 0.77.
+// map! or hash! the key itself (value and type). A probe compares the hashes first, so it
+// reads a key cell only for a key of the same hash, and an integer or character lookup in a
+// map! or hash! reads no key cell at all. Probing is triangular (i, i+1, i+3, i+6 ...), the load bound 0.77.
 //
 // Hashing: text over its code points (so every width hashes alike), case-folded except for
 // the symbol kind, whose case variants share a probe through an ASCII-lowered text; binary
@@ -237,10 +237,11 @@ namespace probing {
 // A bucket: its state and the hash of its key in one word, beside the key's entry, so that a
 // probe reads one array and passes buckets of other keys without touching their key cells.
 // The tag of a live bucket is its key's hash with the top bit set: never one of the two
-// states, and equal to the hash in every bit that picks a bucket. A map! bucket of an
-// integer or character key also holds the key (word 2 and type), so that a lookup of such a
-// key touches the bucket's line and then only the value; the map! datatype never rewrites
-// such a key in its cell. Every other bucket has type 0 there.
+// states, and equal to the hash in every bit that picks a bucket. A map! or hash! bucket of
+// an integer or character key also holds the key (word 2 and type), so that a lookup of such
+// a key touches the bucket's line and then only the value: the map! datatype never rewrites
+// such a key in its cell, and the hash! datatype re-indexes the cells it changes. Every
+// other bucket has type 0 there.
 struct Slot {
     uint32_t tag; // kEmpty, kDeleted, or the tag of the live key
     int32_t entry;
