@@ -17,7 +17,8 @@
 // entry naming the key's place in the data block, and for an integer or character key of a
 // map! or hash! the key itself (value and type). A probe compares the hashes first, so it
 // reads a key cell only for a key of the same hash, and an integer or character lookup in a
-// map! or hash! reads no key cell at all. Probing is triangular (i, i+1, i+3, i+6 ...), the load bound 0.77.
+// map! or hash! reads no key cell at all. Probing is triangular (i, i+1, i+3, i+6 ...), the
+// load bound 0.77.
 //
 // Hashing: text over its code points (so every width hashes alike), case-folded except for
 // the symbol kind, whose case variants share a probe through an ASCII-lowered text; binary
