@@ -38,8 +38,7 @@ uint32_t hash_units(const uint8_t* units, uint32_t count, bool case_sensitive) {
         Unit unit;
         std::memcpy(&unit, units + size_t{i} * sizeof(Unit), sizeof(Unit));
         uint32_t cp = unit;
-        // ASCII, the common case, folds without the case table.
-        if (!case_sensitive) cp = cp < 0x80 ? cp - (cp - 'a' < 26u ? 32 : 0) : case_::to_upper(cp);
+        if (!case_sensitive) cp = case_::to_upper(cp);
         h = add_block(h, cp);
     }
     return finish(h, count * 4);
