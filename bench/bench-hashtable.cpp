@@ -1,7 +1,11 @@
 // Hash tables against std::unordered_map and absl::flat_hash_map: insertion and lookup of
 // 1,000,000 integer keys and of 1,000,000 text keys. Ours is a map! table (key/value pairs in a
-// block, the table over it): an insertion appends the key and value cells to the block and indexes
-// the key, as the map! datatype does; a lookup finds the key cell and reads the value after it.
+// block, the table over it), driven through the entry points the map! datatype uses: put/map
+// looks the key up (hashtable::find_all, code 0), appends the key and value cells to the block
+// and indexes the key (hashtable::put); select/map looks the key up (hashtable::find_all) and
+// reads the value after the key cell through the map's block. The hash! rows look keys up in a
+// hash! over a block of the keys, as find on a hash! does (hashtable::find_all with its start
+// and skip), and answer the cell index; the peers' rows are their finds again.
 // Text keys are string! values of one byte per character, looked up without regard to case (the
 // map! default) through other string! values of the same text; the peers' are std::string
 // (case-sensitive, each with its own hash). Keys are made before the timing, and lookups go in
@@ -111,26 +115,39 @@ Cell integer_cell(uint32_t value) {
     return Cell{kTypeInteger, 0, value, 0};
 }
 
-// A new map! of the keys: its block in word 2, its table in word 3. May collect.
+// A new map! of the keys: its block in word 2, its table in word 3. Each key as put/map adds
+// one: looked up first, then appended with its value and indexed. May collect.
 template <class KeyOf> void fill_map(GcRoot& map, KeyOf key_of) {
     map.set_cell(Cell{kTypeMap, 0, 0, 0});
     map.cell().w3 = hashtable::init(0, nullptr, hashtable::kMap);
     map.cell().w2 = hashtable::record(map.cell().w3)->data;
     for (uint32_t i = 0; i < kCount; ++i) {
+        const Cell key = key_of(i);
+        if (hashtable::find_all(map.cell().w3, key, 0, 1, 0) >= 0) continue;
         memory::Buffer* block = memory::buffer(map.cell().w2);
         const uint32_t index = block->length();
-        *memory::alloc_tail_cell(block) = key_of(i);
+        *memory::alloc_tail_cell(block) = key;
         *memory::alloc_tail_cell(memory::buffer(map.cell().w2)) = integer_cell(i);
         hashtable::put(map.cell().w3, index);
     }
 }
 
-// The value of a key, or -1. Inlined into the loops, as the peers' lookups are.
-[[gnu::always_inline]] inline int32_t select(uint32_t table, const Cell& key) {
-    const int32_t at = hashtable::find_all(table, key);
+// The value of a key, or -1, as select/map reads it: the key's cell index from the table, the
+// value from the map's block. Inlined into the loops, as the peers' lookups are.
+[[gnu::always_inline]] inline int32_t select(const Cell& map, const Cell& key) {
+    const int32_t at = hashtable::find_all(map.w3, key, 0, 1, 0);
     if (at < 0) return -1;
-    const uint32_t block = hashtable::record(table)->data;
-    return static_cast<int32_t>(memory::buffer(block)->cells()[at + 1].w2);
+    return static_cast<int32_t>(memory::buffer(map.w2)->cells()[at + 1].w2);
+}
+
+// A hash! over a block of the keys: its block in word 2, its table in word 3. May collect.
+template <class KeyOf> void fill_hash(GcRoot& hash, KeyOf key_of) {
+    GcRoot block(memory::alloc_cells(kCount));
+    for (uint32_t i = 0; i < kCount; ++i)
+        *memory::alloc_tail_cell(memory::buffer(block.node())) = key_of(i);
+    const Cell source{kTypeBlock, 0, block.node(), 0};
+    hash.set_cell(Cell{kTypeHash, 0, block.node(), 0});
+    hash.cell().w3 = hashtable::init(kCount, &source, hashtable::kHash);
 }
 
 // --- Integer keys ---------------------------------------------------------------------------
@@ -171,8 +188,8 @@ void BM_ours_find_integers(benchmark::State& state) {
     fill_map(map, [&](uint32_t i) { return integer_cell(keys[i]); });
     for (auto _ : state) {
         uint64_t sum = 0;
-        const uint32_t table = map.cell().w3;
-        for (uint32_t i : order) sum += static_cast<uint32_t>(select(table, integer_cell(keys[i])));
+        const Cell m = map.cell();
+        for (uint32_t i : order) sum += static_cast<uint32_t>(select(m, integer_cell(keys[i])));
         benchmark::DoNotOptimize(sum);
         if (sum != uint64_t{kCount} * (kCount - 1) / 2) state.SkipWithError("wrong values");
     }
@@ -188,6 +205,24 @@ template <class Map> void BM_peer_find_integers(benchmark::State& state) {
         for (uint32_t i : order) sum += map.find(keys[i])->second;
         benchmark::DoNotOptimize(sum);
         if (sum != uint64_t{kCount} * (kCount - 1) / 2) state.SkipWithError("wrong values");
+    }
+}
+
+// find on a hash! of the integers: the cell index of each key.
+void BM_ours_hash_find_integers(benchmark::State& state) {
+    start_memory();
+    const auto& keys = integer_keys();
+    const auto& order = lookup_order();
+    GcRoot hash;
+    fill_hash(hash, [&](uint32_t i) { return integer_cell(keys[i]); });
+    for (auto _ : state) {
+        uint64_t sum = 0;
+        const uint32_t table = hash.cell().w3;
+        for (uint32_t i : order)
+            sum +=
+                static_cast<uint32_t>(hashtable::find_all(table, integer_cell(keys[i]), 0, 1, 0));
+        benchmark::DoNotOptimize(sum);
+        if (sum != uint64_t{kCount} * (kCount - 1) / 2) state.SkipWithError("wrong indexes");
     }
 }
 
@@ -230,10 +265,28 @@ void BM_ours_find_texts(benchmark::State& state) {
     fill_map(map, [](uint32_t i) { return text_key(0, i); });
     for (auto _ : state) {
         uint64_t sum = 0;
-        const uint32_t table = map.cell().w3;
-        for (uint32_t i : order) sum += static_cast<uint32_t>(select(table, text_key(1, i)));
+        const Cell m = map.cell();
+        for (uint32_t i : order) sum += static_cast<uint32_t>(select(m, text_key(1, i)));
         benchmark::DoNotOptimize(sum);
         if (sum != uint64_t{kCount} * (kCount - 1) / 2) state.SkipWithError("wrong values");
+    }
+}
+
+// find on a hash! of the texts (case-insensitive, as find's default) through other strings.
+void BM_ours_hash_find_texts(benchmark::State& state) {
+    start_memory();
+    const auto& order = lookup_order();
+    text_block(0);
+    text_block(1);
+    GcRoot hash;
+    fill_hash(hash, [](uint32_t i) { return text_key(0, i); });
+    for (auto _ : state) {
+        uint64_t sum = 0;
+        const uint32_t table = hash.cell().w3;
+        for (uint32_t i : order)
+            sum += static_cast<uint32_t>(hashtable::find_all(table, text_key(1, i), 0, 1, 0));
+        benchmark::DoNotOptimize(sum);
+        if (sum != uint64_t{kCount} * (kCount - 1) / 2) state.SkipWithError("wrong indexes");
     }
 }
 
@@ -274,6 +327,10 @@ int main(int argc, char** argv) {
          BM_peer_insert_texts<AbslTexts>},
         {"find_texts", BM_ours_find_texts, BM_peer_find_texts<StdTexts>,
          BM_peer_find_texts<AbslTexts>},
+        {"hash_find_integers", BM_ours_hash_find_integers, BM_peer_find_integers<StdIntegers>,
+         BM_peer_find_integers<AbslIntegers>},
+        {"hash_find_texts", BM_ours_hash_find_texts, BM_peer_find_texts<StdTexts>,
+         BM_peer_find_texts<AbslTexts>},
     };
     for (const Case& c : cases) {
         const std::string name = c.name;
@@ -288,14 +345,14 @@ int main(int argc, char** argv) {
     if (!bench::run_interleaved(argc, argv, reporter)) return 1;
 
     std::printf("\nratio ours / peer (below 1.0: ours is faster)\n");
-    std::printf("  %-16s %17s %21s\n", "", "std::unordered_map", "absl::flat_hash_map");
+    std::printf("  %-18s %17s %21s\n", "", "std::unordered_map", "absl::flat_hash_map");
     for (const Case& c : cases) {
         const std::string name = c.name;
         const double ours = reporter.time_of("ours/" + name);
         const double std_map = reporter.time_of("std/" + name);
         const double absl_map = reporter.time_of("absl/" + name);
         if (ours == 0 || std_map == 0 || absl_map == 0) continue;
-        std::printf("  %-16s %17.2f %21.2f\n", c.name, ours / std_map, ours / absl_map);
+        std::printf("  %-18s %17.2f %21.2f\n", c.name, ours / std_map, ours / absl_map);
     }
     return 0;
 }

@@ -73,6 +73,15 @@ Slot* slots_of(uint32_t node) {
     return reinterpret_cast<Slot*>(buf(node)->at_head());
 }
 
+// The bucket of a live key. A map! or hash! keeps an integer or character key in the bucket
+// too (the hash! datatype re-indexes a cell it changes).
+inline Slot live_slot(uint32_t kind, uint32_t tag, int32_t entry, const Cell& key) {
+    const uint8_t type = cell::type(&key);
+    if ((kind == kMap || kind == kHash) && probing::word2_keyed(type))
+        return Slot{tag, entry, key.w2, type};
+    return Slot{tag, entry, 0, 0};
+}
+
 uint32_t next_power(uint64_t wanted) {
     if (wanted > kMaxBuckets) memory::raise(memory::Fault::no_memory);
     uint32_t n = 1;
@@ -102,7 +111,7 @@ uint32_t new_ints(uint32_t count, uint8_t fill) {
 }
 // A bucket series with every bucket empty. May collect.
 uint32_t new_slots(uint32_t buckets) {
-    return new_ints(buckets * 2, 0);
+    return new_ints(buckets * (sizeof(Slot) / 4), 0);
 }
 // Appends one int32 to an array. May collect.
 void append_int(uint32_t node, int32_t value) {
@@ -150,7 +159,9 @@ Units units_of(const Cell& c) {
     if (c.w2 == 0) return {nullptr, 0, 1};
     Buffer* b = buf(c.w2);
     const uint32_t unit = b->unit();
-    const uint32_t length = unit ? b->length() : 0;
+    // One-byte text, the common case, needs no division.
+    const uint32_t bytes = b->tail - b->head;
+    const uint32_t length = unit == 1 ? bytes : unit ? bytes / unit : 0;
     const int32_t index = static_cast<int32_t>(c.w1);
     const uint32_t from = index < 0 ? 0 : std::min(static_cast<uint32_t>(index), length);
     return {b->at_head() + from * unit, length - from, unit ? unit : 1};
@@ -302,7 +313,7 @@ bool insert_hash_cell(Root& root, uint32_t l) {
         }
     }
     if (free < 0) return false;
-    slots_of(r->keys)[free] = Slot{tag, static_cast<int32_t>(l)};
+    slots_of(r->keys)[free] = live_slot(kHash, tag, static_cast<int32_t>(l), key);
     ints_of(r->index)[l] = free + 1;
     ++r->size;
     if (was_empty) ++r->occupied;
@@ -346,10 +357,13 @@ uint32_t live_buckets(const Record* r) {
 }
 
 // Places a key known to be absent in the first free bucket of its probe. Never collects.
-inline void place(Slot* slots, uint32_t mask, uint32_t tag, int32_t entry) {
-    uint32_t b = tag & mask, step = 0;
+inline void place(Slot* slots, uint32_t mask, const Slot& slot) {
+    uint32_t b = slot.tag & mask, step = 0;
     while (slots[b].tag != kEmpty) b = (b + ++step) & mask;
-    slots[b] = Slot{tag, entry};
+    slots[b] = slot;
+}
+inline void place(Slot* slots, uint32_t mask, uint32_t tag, int32_t entry) {
+    place(slots, mask, Slot{tag, entry, 0, 0});
 }
 
 // --- Growth ---------------------------------------------------------------------------------
@@ -391,8 +405,10 @@ void regrow(Root& root, uint64_t request) {
     const uint32_t n = std::max(4u, next_power(request));
     const uint32_t bound = grown_bound_of(n);
     const uint32_t count = cell_count(r->data);
-    // The tag of each indexed cell, 0 for the others.
-    std::vector<uint32_t> tags(count);
+    // The tag of each indexed cell, 0 for the others. The array is kept from one growth to
+    // the next, so that a table growing step by step asks the system for it once.
+    static std::vector<uint32_t> tags;
+    tags.assign(count, 0);
     uint32_t keys_count = 0;
     {
         const Slot* old = slots_of(r->keys);
@@ -409,8 +425,11 @@ void regrow(Root& root, uint64_t request) {
     GcRoot slots(new_slots(n));
     r = rec(root.node());
     Slot* fresh = slots_of(slots.node());
+    const Cell* cells = cells_of(r->data);
     for (uint32_t i = 0; i < count; ++i)
-        if (tags[i]) place(fresh, n - 1, tags[i], static_cast<int32_t>(i));
+        if (tags[i])
+            place(fresh, n - 1, live_slot(r->kind, tags[i], static_cast<int32_t>(i), cells[i]));
+    if (tags.size() > (1u << 22)) std::vector<uint32_t>().swap(tags);
     r->keys = slots.node();
     r->buckets = n;
     r->bound = bound;
@@ -582,7 +601,7 @@ int32_t map_put(uint32_t table, uint32_t index) {
     int32_t free = -1;
     bool was_empty = false;
     for (;;) {
-        const Slot slot = v.slots[b];
+        const Slot& slot = v.slots[b];
         if (slot.tag == kEmpty) {
             if (free < 0) {
                 free = static_cast<int32_t>(b);
@@ -595,10 +614,11 @@ int32_t map_put(uint32_t table, uint32_t index) {
         } else if (slot.tag == tag) {
             const int32_t e = slot.entry;
             if (e == static_cast<int32_t>(index)) return e;
-            if (static_cast<uint32_t>(e) < v.count) {
+            if (simple) {
+                if (slot.key == key.w2 && slot.type == type) return e;
+            } else if (static_cast<uint32_t>(e) < v.count) {
                 const Cell& c = v.cells[e];
-                if (cell::type(&c) == type && (simple ? c.w2 == key.w2 : keys_equal(c, key, 2)))
-                    return e;
+                if (cell::type(&c) == type && keys_equal(c, key, 2)) return e;
             }
         }
         b = (b + ++step) & v.mask;
@@ -610,7 +630,7 @@ int32_t map_put(uint32_t table, uint32_t index) {
         regrow(root, uint64_t{rec(table)->buckets} + 1);
         return map_put(root.node(), index);
     }
-    v.slots[free] = Slot{tag, static_cast<int32_t>(index)};
+    v.slots[free] = live_slot(kMap, tag, static_cast<int32_t>(index), key);
     ++r->size;
     if (was_empty) ++r->occupied;
     return static_cast<int32_t>(index);
@@ -618,27 +638,59 @@ int32_t map_put(uint32_t table, uint32_t index) {
 
 // --- hash! search ---------------------------------------------------------------------------
 
+// A key compared with many cells: the text of a string key is found once, for its hash and
+// every comparison (keys_equal's text case). Valid until the next allocation.
+class KeyMatch {
+public:
+    explicit KeyMatch(const Cell& key)
+        : key_(key), text_(any_string(cell::type(&key))),
+          units_(text_ ? units_of(key) : Units{nullptr, 0, 1}) {}
+    uint32_t hash() const {
+        return text_ ? hash::code_points(units_.at, units_.count, int(units_.unit), false)
+                     : hash_value(key_, false);
+    }
+    bool equal(const Cell& c, int code) const {
+        const uint8_t type = cell::type(&c);
+        if (!text_ || !any_string(type)) return keys_equal(c, key_, code);
+        if (type != cell::type(&key_) && code != 0 && code != 1) return false;
+        if (c.w2 == key_.w2 && c.w1 == key_.w1) return true;
+        if (code == 9) return false;
+        return units_equal(units_of(c), units_, code != 2);
+    }
+
+private:
+    const Cell& key_;
+    bool text_;
+    Units units_;
+};
+
 int32_t hash_find(uint32_t table, const Cell& key, int32_t start, int32_t skip, int code, bool last,
                   bool reverse) {
     if (reverse) last = true;
     if (skip < 1) skip = 1;
+    const KeyMatch match(key);
     const Record* r = rec(table);
     const Slot* slots = slots_of(r->keys);
     const Cell* cells = cells_of(r->data);
     const uint32_t count = cell_count(r->data);
     const uint32_t mask = r->buckets - 1;
-    const uint32_t tag = tag_of(hash_value(key, false));
+    const uint32_t tag = tag_of(match.hash());
+    // An integer or character key is compared in its bucket: equal keys are equal under
+    // every code, and a chain holds equal keys only.
+    const uint8_t type = cell::type(&key);
+    const bool inline_key = probing::word2_keyed(type);
     uint32_t b = tag & mask;
     const uint32_t first_bucket = b;
     uint32_t step = 0;
     for (;;) {
-        const Slot slot = slots[b];
+        const Slot& slot = slots[b];
         if (slot.tag == kEmpty) return -1;
-        if (slot.tag == tag) {
+        if (slot.tag == tag &&
+            (inline_key ? slot.type == type && slot.key == key.w2 : slot.type == 0)) {
             const int32_t entry = slot.entry;
-            const int32_t first = first_of(r, entry);
+            const int32_t first = inline_key ? 0 : first_of(r, entry);
             if (first >= 0 && static_cast<uint32_t>(first) < count &&
-                keys_equal(cells[first], key, 0)) {
+                (inline_key || match.equal(cells[first], 0))) {
                 const int32_t* run = &entry;
                 uint32_t length = 1;
                 if (entry < 0) {
@@ -652,11 +704,14 @@ int32_t hash_find(uint32_t table, const Cell& key, int32_t start, int32_t skip, 
                     if (l < 0 || static_cast<uint32_t>(l) >= count) continue;
                     const bool below = l < start;
                     if (reverse ? !below : below) continue;
-                    if (!keys_equal(cells[l], key, code)) continue;
-                    const int64_t d = last ? int64_t{start} - 1 - l : int64_t{l} - start;
-                    int64_t rem = d % skip;
-                    if (rem < 0) rem += skip;
-                    if (rem != 0) continue;
+                    if (!inline_key && !(l == first && code == 0) && !match.equal(cells[l], code))
+                        continue;
+                    if (skip > 1) {
+                        const int64_t d = last ? int64_t{start} - 1 - l : int64_t{l} - start;
+                        int64_t rem = d % skip;
+                        if (rem < 0) rem += skip;
+                        if (rem != 0) continue;
+                    }
                     if (last ? l > best : (best < 0 || l < best)) best = l;
                 }
                 if (best >= 0) return best;
@@ -1325,7 +1380,8 @@ Cell* put_int(uint32_t table, uint32_t key) {
     for (uint32_t i = 0; i < stride / sizeof(Cell); ++i) entry[i] = Cell{kTypeUnset, 0, 0, 0};
     entry->w1 = key;
     Record* r = rec(root.node());
-    slots_of(r->keys)[p.slot] = Slot{tag_of(hash::mix_int(key)), static_cast<int32_t>(offset)};
+    slots_of(r->keys)[p.slot] =
+        Slot{tag_of(hash::mix_int(key)), static_cast<int32_t>(offset), 0, 0};
     ++r->size;
     if (p.empty) ++r->occupied;
     return entry + 1;
@@ -1402,7 +1458,7 @@ uint32_t put_symbol(uint32_t table, const char* text, uint32_t length, bool case
     Cell* symbol = memory::alloc_tail_cell(buf(rec(root.node())->data));
     *symbol = Cell{kTypeSymbol, static_cast<uint32_t>(alias), 0, utf8.node()};
     r = rec(root.node());
-    slots_of(r->keys)[slot] = Slot{tag, static_cast<int32_t>(index)};
+    slots_of(r->keys)[slot] = Slot{tag, static_cast<int32_t>(index), 0, 0};
     ++r->size;
     ++r->occupied;
     return index + 1;
@@ -1451,7 +1507,7 @@ int32_t put_context(uint32_t table, uint32_t symbol, bool case_insensitive, uint
     Cell* word = memory::alloc_tail_cell(buf(rec(root.node())->data));
     *word = Cell{kTypeWord, owner.node(), symbol, index};
     r = rec(root.node());
-    slots_of(r->keys)[slot] = Slot{tag, static_cast<int32_t>(index)};
+    slots_of(r->keys)[slot] = Slot{tag, static_cast<int32_t>(index), 0, 0};
     ++r->size;
     ++r->occupied;
     if (out_index) *out_index = static_cast<int32_t>(index);

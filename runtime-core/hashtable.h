@@ -12,11 +12,13 @@
 //                   deleted one has header 0.
 //
 // The table itself is a 44-byte byte series holding a Record; its node is the table. Buckets
-// are a power of two in count, at least 4, in one series of 8 bytes each: a state word (0
-// empty, 1 deleted, else live and holding the key's hash with the top bit set) and an int32
-// entry naming the key's place in the data block. A probe compares the hashes first, so it
-// reads a key cell only for a key of the same hash. Probing is triangular (i, i+1, i+3,
-// i+6 ...), the load bound 0.77.
+// are a power of two in count, at least 4, in one series of 16 bytes each: a state word (0
+// empty, 1 deleted, else live and holding the key's hash with the top bit set), an int32
+// entry naming the key's place in the data block, and for an integer or character key of a
+// map! or hash! the key itself (value and type). A probe compares the hashes first, so it
+// reads a key cell only for a key of the same hash, and an integer or character lookup in a
+// map! or hash! reads no key cell at all. Probing is triangular (i, i+1, i+3, i+6 ...), the
+// load bound 0.77.
 //
 // Hashing: text over its code points (so every width hashes alike), case-folded except for
 // the symbol kind, whose case variants share a probe through an ASCII-lowered text; binary
@@ -51,7 +53,7 @@ struct Record {
     uint32_t index;    // hash!: node of the index series; kinds 3, 4: entry stride in bytes
     uint32_t chains;   // hash!: node of the chain list (nodes of int32 arrays)
     uint32_t flags;    // 0 (bucket states are kept with the keys)
-    uint32_t keys;     // node of the buckets series, {state or hash, entry} per bucket
+    uint32_t keys;     // node of the buckets series, one probing::Slot per bucket
     uint32_t data;     // node of the data block
     uint32_t occupied; // live or deleted buckets
     uint32_t buckets;  // a power of two, at least 4
@@ -236,18 +238,28 @@ namespace probing {
 // A bucket: its state and the hash of its key in one word, beside the key's entry, so that a
 // probe reads one array and passes buckets of other keys without touching their key cells.
 // The tag of a live bucket is its key's hash with the top bit set: never one of the two
-// states, and equal to the hash in every bit that picks a bucket.
+// states, and equal to the hash in every bit that picks a bucket. A map! or hash! bucket of
+// an integer or character key also holds the key (word 2 and type), so that a lookup of such
+// a key touches the bucket's line and then only the value: the map! datatype never rewrites
+// such a key in its cell, and the hash! datatype re-indexes the cells it changes. Every
+// other bucket has type 0 there.
 struct Slot {
     uint32_t tag; // kEmpty, kDeleted, or the tag of the live key
     int32_t entry;
+    uint32_t key;  // word 2 of an inline key
+    uint32_t type; // its type, or 0: the key is only in its cell
 };
-static_assert(sizeof(Slot) == 8);
+static_assert(sizeof(Slot) == 16);
 constexpr uint32_t kEmpty = 0;
 constexpr uint32_t kDeleted = 1;
 constexpr uint32_t kLiveBit = 0x80000000u;
 
 inline uint32_t tag_of(uint32_t hash) {
     return hash | kLiveBit;
+}
+
+inline Slot* slots_of(const Record* r) {
+    return reinterpret_cast<Slot*>(memory::buffer(r->keys)->at_head());
 }
 
 // The arrays of a table without chains, read once for a probe. Valid until the next
@@ -260,7 +272,7 @@ struct View {
 };
 inline View view_of(const Record* r) {
     memory::Buffer* data = memory::buffer(r->data);
-    return {reinterpret_cast<Slot*>(memory::buffer(r->keys)->data()), data->cells(),
+    return {slots_of(r), data->cells(),
             (data->tail - data->head) / static_cast<uint32_t>(sizeof(Cell)), r->buckets - 1};
 }
 
@@ -271,7 +283,7 @@ template <class Match> inline int32_t find(const View& v, uint32_t tag, Match ma
     const uint32_t start = b;
     uint32_t step = 0;
     for (;;) {
-        const Slot slot = v.slots[b];
+        const Slot& slot = v.slots[b];
         if (slot.tag == tag) {
             if (static_cast<uint32_t>(slot.entry) < v.count && match(v.cells[slot.entry]))
                 return slot.entry;
@@ -289,9 +301,22 @@ template <class Match> inline int32_t find(const View& v, uint32_t tag, Match ma
 inline bool word2_keyed(uint8_t type) {
     return type == kTypeInteger || type == kTypeChar;
 }
+// The lookup of such a key in a map!: buckets only, no key cell. The entries of a map!
+// bucket name cells of its block, which only grows (clear empties the buckets with it).
 inline int32_t find_word2(const Record* r, uint8_t type, uint32_t w2) {
-    return find(view_of(r), tag_of(hash::mix_int(w2)),
-                [=](const Cell& c) { return cell::type(&c) == type && c.w2 == w2; });
+    const Slot* slots = slots_of(r);
+    const uint32_t mask = r->buckets - 1;
+    const uint32_t tag = tag_of(hash::mix_int(w2));
+    uint32_t b = tag & mask;
+    const uint32_t start = b;
+    uint32_t step = 0;
+    for (;;) {
+        const Slot& slot = slots[b];
+        if (slot.tag == tag && slot.key == w2 && slot.type == type) return slot.entry;
+        if (slot.tag == kEmpty) return -1;
+        b = (b + ++step) & mask;
+        if (b == start) return -1;
+    }
 }
 
 } // namespace probing

@@ -804,6 +804,8 @@ TEST_F(HashTable, AHashAgreesWithALinearSearchUnderRandomWork) {
     for (const char32_t* t : {U"a", U"A", U"b", U"ß", U"ẞ", U"long text 1"})
         for (uint32_t unit : {1u, 2u, 4u}) append(pool, text(t, unit));
     for (int i = 0; i < 4; ++i) append(pool, integer(i));
+    // Characters of the same values: their keys sit beside the integers' in the buckets.
+    for (uint32_t i = 0; i < 4; ++i) append(pool, Cell{kTypeChar, 0, i, 0});
     for (int i = 0; i < 3; ++i) append(pool, block_of(memory::alloc_cells(1)));
     const uint32_t pool_size = length(pool.node());
 
