@@ -165,6 +165,23 @@ void push_cells(Buffer* b) {
     work.push_back({first, last});
 }
 
+// mark_node_cells for the common case, inline in the scan loop: a node whose slot holds a
+// buffer (not moved by evacuation). Answers false, having done nothing, for any other node.
+inline bool mark_block_fast(uint32_t node) {
+    const uint32_t number = node >> memory::kNodeSlotBits;
+    if (number >= record.node_frames_size) return false;
+    NodeFrame* frame = record.node_frames[number];
+    if (!frame || (node & memory::kNodeSlotMask) >= frame->capacity) return false;
+    const uintptr_t content = frame->slots()[node & memory::kNodeSlotMask];
+    Buffer* b = live_buffer(content);
+    if (!b) return false;
+    if (b->flags & kFlagMark) return true;
+    b->flags |= kFlagMark;
+    if (b->flags & kFlagFixed) fixed_marked.push_back(b);
+    push_cells(b);
+    return true;
+}
+
 // The slot of a node that a default series marker will look up, or null.
 uintptr_t* node_slot_of(const Cell& cell) {
     const uint32_t node = cell.w2;
@@ -212,6 +229,9 @@ void drain() {
                 }
             }
             TypeMarker m = type_markers[c->header & cell::kTypeMask];
+            if (m == mark_block_cell) {
+                if (c->w2 == 0 || mark_block_fast(c->w2)) continue;
+            }
             if (m) m(*c);
         }
     }
@@ -315,18 +335,32 @@ void fix_interiors(uintptr_t old_start, uintptr_t old_end, intptr_t delta);
 
 // --- Compaction --------------------------------------------------------------------------
 
-// Moves a run of consecutive buffers and rewrites their nodes.
+// Moves a run of consecutive buffers and rewrites their nodes. Runs only ever move down (to a
+// lower address in the same frame, or into an earlier frame). With garbage between every
+// live buffer each run is one small buffer: those are copied a word at a time in place of a
+// library call (buffers are 8-byte aligned and their sizes multiples of 8; an upward copy of
+// words is right for a move down, even when the two places overlap).
 void move_run(uint8_t* from, uint32_t length, uint8_t* to) {
+    constexpr uint32_t kWordCopyMax = 256;
     if (from == to || length == 0) return;
     memory::unpoison(to, length);
-    std::memmove(to, from, length);
+    if (length <= kWordCopyMax && to < from) {
+        for (uint32_t i = 0; i < length; i += 8) {
+            uint64_t word;
+            std::memcpy(&word, from + i, 8);
+            std::memcpy(to + i, &word, 8);
+        }
+    } else {
+        std::memmove(to, from, length);
+    }
     for (uint8_t* p = to; p < to + length;) {
         auto* b = reinterpret_cast<Buffer*>(p);
         if (b->node) memory::node_slot(b->node) = reinterpret_cast<uintptr_t>(b);
         p += b->size + kBufferOverhead;
     }
-    fix_interiors(reinterpret_cast<uintptr_t>(from), reinterpret_cast<uintptr_t>(from) + length,
-                  to - from);
+    if (pair_cursor < pairs.size())
+        fix_interiors(reinterpret_cast<uintptr_t>(from), reinterpret_cast<uintptr_t>(from) + length,
+                      to - from);
 }
 
 bool marked(const uint8_t* p) {
