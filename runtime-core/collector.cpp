@@ -143,12 +143,7 @@ bool draining = false;
 bool scanning_small = false;
 constexpr std::ptrdiff_t kSmallCells = 8;
 
-void scan(Cell* first, Cell* last) {
-    for (Cell* c = first; c < last; ++c) {
-        TypeMarker m = type_markers[c->header & cell::kTypeMask];
-        if (m) m(*c);
-    }
-}
+void scan(Cell* first, Cell* last);
 
 void push_cells(Buffer* b) {
     if (b->unit() != 16) return;
@@ -165,21 +160,49 @@ void push_cells(Buffer* b) {
     work.push_back({first, last});
 }
 
-// mark_node_cells for the common case, inline in the scan loop: a node whose slot holds a
-// buffer (not moved by evacuation). Answers false, having done nothing, for any other node.
-inline bool mark_block_fast(uint32_t node) {
+// The buffer of a node whose slot holds one (not moved by evacuation), or null: then the
+// marker's own path must follow the node. Inline, for the scan loops.
+inline Buffer* direct_buffer(uint32_t node) {
     const uint32_t number = node >> memory::kNodeSlotBits;
-    if (number >= record.node_frames_size) return false;
+    if (number >= record.node_frames_size) return nullptr;
     NodeFrame* frame = record.node_frames[number];
-    if (!frame || (node & memory::kNodeSlotMask) >= frame->capacity) return false;
-    const uintptr_t content = frame->slots()[node & memory::kNodeSlotMask];
-    Buffer* b = live_buffer(content);
-    if (!b) return false;
-    if (b->flags & kFlagMark) return true;
+    if (!frame || (node & memory::kNodeSlotMask) >= frame->capacity) return nullptr;
+    return live_buffer(frame->slots()[node & memory::kNodeSlotMask]);
+}
+
+// Marks a buffer reached directly; answers whether the mark is new.
+inline bool set_mark(Buffer* b) {
+    if (b->flags & kFlagMark) return false;
     b->flags |= kFlagMark;
     if (b->flags & kFlagFixed) fixed_marked.push_back(b);
-    push_cells(b);
     return true;
+}
+
+// What a cell's type marker does, with the plain series types' markers done inline when their
+// nodes hold buffers directly (the common case); anything else goes to the marker.
+inline void mark_cell(Cell& c) {
+    const TypeMarker m = type_markers[c.header & cell::kTypeMask];
+    if (!m) return;
+    if (m == mark_block_cell) {
+        if (c.w2 == 0) return;
+        if (Buffer* b = direct_buffer(c.w2)) {
+            if (set_mark(b)) push_cells(b);
+            return;
+        }
+    } else if (m == mark_string_cell || m == mark_series_cell) {
+        Buffer* b = direct_buffer(c.w2);
+        Buffer* b3 = m == mark_string_cell && c.w3 != 0 ? direct_buffer(c.w3) : nullptr;
+        if (b && (m == mark_series_cell || c.w3 == 0 || b3)) {
+            set_mark(b);
+            if (b3) set_mark(b3);
+            return;
+        }
+    }
+    m(c);
+}
+
+void scan(Cell* first, Cell* last) {
+    for (Cell* c = first; c < last; ++c) mark_cell(*c);
 }
 
 // The slot of a node that a default series marker will look up, or null.
@@ -228,11 +251,7 @@ void drain() {
                     }
                 }
             }
-            TypeMarker m = type_markers[c->header & cell::kTypeMask];
-            if (m == mark_block_cell) {
-                if (c->w2 == 0 || mark_block_fast(c->w2)) continue;
-            }
-            if (m) m(*c);
+            mark_cell(*c);
         }
     }
     draining = false;
@@ -343,6 +362,13 @@ void fix_interiors(uintptr_t old_start, uintptr_t old_end, intptr_t delta);
 void move_run(uint8_t* from, uint32_t length, uint8_t* to) {
     constexpr uint32_t kWordCopyMax = 256;
     if (from == to || length == 0) return;
+    // The nodes first, from the headers where they are (still in the cache, and not yet
+    // overwritten by the copy).
+    for (uint32_t at = 0; at < length;) {
+        auto* b = reinterpret_cast<Buffer*>(from + at);
+        if (b->node) memory::node_slot(b->node) = reinterpret_cast<uintptr_t>(to + at);
+        at += b->size + kBufferOverhead;
+    }
     memory::unpoison(to, length);
     if (length <= kWordCopyMax && to < from) {
         for (uint32_t i = 0; i < length; i += 8) {
@@ -352,11 +378,6 @@ void move_run(uint8_t* from, uint32_t length, uint8_t* to) {
         }
     } else {
         std::memmove(to, from, length);
-    }
-    for (uint8_t* p = to; p < to + length;) {
-        auto* b = reinterpret_cast<Buffer*>(p);
-        if (b->node) memory::node_slot(b->node) = reinterpret_cast<uintptr_t>(b);
-        p += b->size + kBufferOverhead;
     }
     if (pair_cursor < pairs.size())
         fix_interiors(reinterpret_cast<uintptr_t>(from), reinterpret_cast<uintptr_t>(from) + length,
