@@ -160,14 +160,31 @@ void push_cells(Buffer* b) {
     work.push_back({first, last});
 }
 
+// The slot count of every node frame by frame number (0: no frame), taken when marking
+// starts, when no more node frames come or go until it ends. The scan loops check node ids
+// against it instead of against the frames' headers: a frame header lies on a page of its own,
+// and reading one for every reference in a random graph costs an address translation more.
+std::vector<uint32_t> slot_counts;
+
+void take_slot_counts() {
+    slot_counts.assign(record.node_frames_size, 0);
+    for (NodeFrame* f = record.first_node_frame; f; f = f->next)
+        slot_counts[f->number] = f->capacity;
+}
+
+// The node slot of `node` during marking, or null when the id names no slot.
+inline uintptr_t* marking_slot(uint32_t node) {
+    const uint32_t number = node >> memory::kNodeSlotBits;
+    if (number >= slot_counts.size() || (node & memory::kNodeSlotMask) >= slot_counts[number])
+        return nullptr;
+    return &record.node_frames[number]->slots()[node & memory::kNodeSlotMask];
+}
+
 // The buffer of a node whose slot holds one (not moved by evacuation), or null: then the
 // marker's own path must follow the node. Inline, for the scan loops.
 inline Buffer* direct_buffer(uint32_t node) {
-    const uint32_t number = node >> memory::kNodeSlotBits;
-    if (number >= record.node_frames_size) return nullptr;
-    NodeFrame* frame = record.node_frames[number];
-    if (!frame || (node & memory::kNodeSlotMask) >= frame->capacity) return nullptr;
-    return live_buffer(frame->slots()[node & memory::kNodeSlotMask]);
+    uintptr_t* slot = marking_slot(node);
+    return slot ? live_buffer(*slot) : nullptr;
 }
 
 // Marks a buffer reached directly; answers whether the mark is new.
@@ -206,16 +223,10 @@ void scan(Cell* first, Cell* last) {
 }
 
 // The slot of a node that a default series marker will look up, or null.
-uintptr_t* node_slot_of(const Cell& cell) {
-    const uint32_t node = cell.w2;
-    const uint32_t number = node >> memory::kNodeSlotBits;
+inline uintptr_t* node_slot_of(const Cell& cell) {
     const TypeMarker m = type_markers[cell.header & cell::kTypeMask];
-    if (node == 0 || (m != mark_block_cell && m != mark_string_cell && m != mark_series_cell) ||
-        number >= record.node_frames_size)
-        return nullptr;
-    NodeFrame* frame = record.node_frames[number];
-    if (!frame || (node & memory::kNodeSlotMask) >= frame->capacity) return nullptr;
-    return &frame->slots()[node & memory::kNodeSlotMask];
+    if (m != mark_block_cell && m != mark_string_cell && m != mark_series_cell) return nullptr;
+    return marking_slot(cell.w2);
 }
 
 // Scans the queued cells depth first, a few at a time: the rest of a long range goes back on
@@ -538,6 +549,7 @@ public:
         draining = scanning_small = false;
         fixed_marked.clear();
         pairs.clear();
+        slot_counts.clear();
         memory::flush_free_nodes();
         state.busy.store(0);
     }
@@ -617,6 +629,7 @@ void collect() {
             else
                 evacuate_node_frames();
         }
+        take_slot_counts();
         detail::Access::mark_roots();
         slots::mark();
         drain();

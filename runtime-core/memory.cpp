@@ -249,7 +249,7 @@ void* alloc_os_block(size_t size) {
     if (void* spare = take_spare_block(rounded)) return spare;
     void* block = nullptr;
     uint32_t code = runtime::catch_level(runtime::kLevelMemory,
-                                         [&] { block = platform::alloc_virtual_large(rounded); });
+                                         [&] { block = platform::alloc_virtual(rounded, false); });
     if (code == runtime::kThrowAllocVirtual || code == runtime::kThrowFreeVirtual) {
         runtime::reset_thrown_code();
         raise(code == runtime::kThrowAllocVirtual ? Fault::no_memory : Fault::wrong_mem);

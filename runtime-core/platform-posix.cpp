@@ -26,27 +26,6 @@ void* alloc_virtual(size_t size, bool executable) {
     return p;
 }
 
-void* alloc_virtual_large(size_t size) {
-#ifdef MADV_HUGEPAGE
-    // Aligned on the large-page size (mapped with that much to spare, the spare unmapped), so
-    // that the frame's first large page lies whole inside it.
-    constexpr size_t kLargePage = size_t{2} << 20;
-    if (size >= kLargePage && size <= SIZE_MAX - kLargePage) {
-        void* p = mmap(nullptr, size + kLargePage, PROT_READ | PROT_WRITE,
-                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (p == MAP_FAILED) runtime::throw_code(runtime::kThrowAllocVirtual);
-        auto* base = static_cast<char*>(p);
-        const size_t head =
-            (kLargePage - reinterpret_cast<uintptr_t>(base) % kLargePage) % kLargePage;
-        if (head) munmap(base, head);
-        munmap(base + head + size, kLargePage - head);
-        madvise(base + head, size, MADV_HUGEPAGE); // advice only: small pages serve as well
-        return base + head;
-    }
-#endif
-    return alloc_virtual(size, false);
-}
-
 void free_virtual(void* address, size_t size) {
     if (munmap(address, size) != 0) runtime::throw_code(runtime::kThrowFreeVirtual);
 }

@@ -38,11 +38,6 @@ void* alloc_virtual(size_t size, bool executable) {
     return p;
 }
 
-// Large pages need a privilege that processes rarely hold: small pages serve.
-void* alloc_virtual_large(size_t size) {
-    return alloc_virtual(size, false);
-}
-
 void free_virtual(void* address, size_t) {
     if (!VirtualFree(address, 0, MEM_RELEASE)) runtime::throw_code(runtime::kThrowFreeVirtual);
 }

@@ -15,11 +15,6 @@ namespace platform {
 // into a language error); releasing failure throws kThrowFreeVirtual.
 void* alloc_virtual(size_t size, bool executable);
 void free_virtual(void* address, size_t size);
-// alloc_virtual for a large data frame (not executable), placed and flagged so that the system
-// may back it with large pages where it has them: a collection reads such frames at random
-// places, and one address-translation entry then covers a whole frame. Freed with
-// free_virtual.
-void* alloc_virtual_large(size_t size);
 
 void gdiplus_start();
 void init();

@@ -313,21 +313,6 @@ TEST_F(MemoryTest, OsBlocksAreCountedInPages) {
     EXPECT_EQ(record.os_bytes, before);
 }
 
-// A full-size series frame comes from the large-frame allocator: still counted by its rounded
-// size, zeroed, writable to its last byte, and returned whole.
-TEST_F(MemoryTest, LargeFramesAreCountedWrittenAndReturnedLikeOthers) {
-    const size_t size = memory::kMaxFrameSize + 100;
-    int64_t before = record.os_bytes;
-    auto* block = static_cast<uint8_t*>(memory::alloc_os_block(size));
-    EXPECT_EQ(record.os_bytes - before, int64_t{memory::kMaxFrameSize} + 4096);
-    EXPECT_EQ(block[0], 0);
-    EXPECT_EQ(block[size - 1], 0);
-    block[0] = block[size - 1] = 0xAB;
-    EXPECT_EQ(block[size - 1], 0xAB);
-    memory::free_os_block(block);
-    EXPECT_EQ(record.os_bytes, before);
-}
-
 namespace {
 void set_torture_variable(const std::string& value) {
 #ifdef _WIN32
