@@ -143,12 +143,7 @@ bool draining = false;
 bool scanning_small = false;
 constexpr std::ptrdiff_t kSmallCells = 8;
 
-void scan(Cell* first, Cell* last) {
-    for (Cell* c = first; c < last; ++c) {
-        TypeMarker m = type_markers[c->header & cell::kTypeMask];
-        if (m) m(*c);
-    }
-}
+void scan(Cell* first, Cell* last);
 
 void push_cells(Buffer* b) {
     if (b->unit() != 16) return;
@@ -165,17 +160,73 @@ void push_cells(Buffer* b) {
     work.push_back({first, last});
 }
 
-// The slot of a node that a default series marker will look up, or null.
-uintptr_t* node_slot_of(const Cell& cell) {
-    const uint32_t node = cell.w2;
+// The slot count of every node frame by frame number (0: no frame), taken when marking
+// starts, when no more node frames come or go until it ends. The scan loops check node ids
+// against it instead of against the frames' headers: a frame header lies on a page of its own,
+// and reading one for every reference in a random graph costs an address translation more.
+std::vector<uint32_t> slot_counts;
+
+void take_slot_counts() {
+    slot_counts.assign(record.node_frames_size, 0);
+    for (NodeFrame* f = record.first_node_frame; f; f = f->next)
+        slot_counts[f->number] = f->capacity;
+}
+
+// The node slot of `node` during marking, or null when the id names no slot.
+inline uintptr_t* marking_slot(uint32_t node) {
     const uint32_t number = node >> memory::kNodeSlotBits;
-    const TypeMarker m = type_markers[cell.header & cell::kTypeMask];
-    if (node == 0 || (m != mark_block_cell && m != mark_string_cell && m != mark_series_cell) ||
-        number >= record.node_frames_size)
+    if (number >= slot_counts.size() || (node & memory::kNodeSlotMask) >= slot_counts[number])
         return nullptr;
-    NodeFrame* frame = record.node_frames[number];
-    if (!frame || (node & memory::kNodeSlotMask) >= frame->capacity) return nullptr;
-    return &frame->slots()[node & memory::kNodeSlotMask];
+    return &record.node_frames[number]->slots()[node & memory::kNodeSlotMask];
+}
+
+// The buffer of a node whose slot holds one (not moved by evacuation), or null: then the
+// marker's own path must follow the node. Inline, for the scan loops.
+inline Buffer* direct_buffer(uint32_t node) {
+    uintptr_t* slot = marking_slot(node);
+    return slot ? live_buffer(*slot) : nullptr;
+}
+
+// Marks a buffer reached directly; answers whether the mark is new.
+inline bool set_mark(Buffer* b) {
+    if (b->flags & kFlagMark) return false;
+    b->flags |= kFlagMark;
+    if (b->flags & kFlagFixed) fixed_marked.push_back(b);
+    return true;
+}
+
+// What a cell's type marker does, with the plain series types' markers done inline when their
+// nodes hold buffers directly (the common case); anything else goes to the marker.
+inline void mark_cell(Cell& c) {
+    const TypeMarker m = type_markers[c.header & cell::kTypeMask];
+    if (!m) return;
+    if (m == mark_block_cell) {
+        if (c.w2 == 0) return;
+        if (Buffer* b = direct_buffer(c.w2)) {
+            if (set_mark(b)) push_cells(b);
+            return;
+        }
+    } else if (m == mark_string_cell || m == mark_series_cell) {
+        Buffer* b = direct_buffer(c.w2);
+        Buffer* b3 = m == mark_string_cell && c.w3 != 0 ? direct_buffer(c.w3) : nullptr;
+        if (b && (m == mark_series_cell || c.w3 == 0 || b3)) {
+            set_mark(b);
+            if (b3) set_mark(b3);
+            return;
+        }
+    }
+    m(c);
+}
+
+void scan(Cell* first, Cell* last) {
+    for (Cell* c = first; c < last; ++c) mark_cell(*c);
+}
+
+// The slot of a node that a default series marker will look up, or null.
+inline uintptr_t* node_slot_of(const Cell& cell) {
+    const TypeMarker m = type_markers[cell.header & cell::kTypeMask];
+    if (m != mark_block_cell && m != mark_string_cell && m != mark_series_cell) return nullptr;
+    return marking_slot(cell.w2);
 }
 
 // Scans the queued cells depth first, a few at a time: the rest of a long range goes back on
@@ -211,8 +262,7 @@ void drain() {
                     }
                 }
             }
-            TypeMarker m = type_markers[c->header & cell::kTypeMask];
-            if (m) m(*c);
+            mark_cell(*c);
         }
     }
     draining = false;
@@ -315,18 +365,34 @@ void fix_interiors(uintptr_t old_start, uintptr_t old_end, intptr_t delta);
 
 // --- Compaction --------------------------------------------------------------------------
 
-// Moves a run of consecutive buffers and rewrites their nodes.
+// Moves a run of consecutive buffers and rewrites their nodes. Runs only ever move down (to a
+// lower address in the same frame, or into an earlier frame). With garbage between every
+// live buffer each run is one small buffer: those are copied a word at a time in place of a
+// library call (buffers are 8-byte aligned and their sizes multiples of 8; an upward copy of
+// words is right for a move down, even when the two places overlap).
 void move_run(uint8_t* from, uint32_t length, uint8_t* to) {
+    constexpr uint32_t kWordCopyMax = 256;
     if (from == to || length == 0) return;
-    memory::unpoison(to, length);
-    std::memmove(to, from, length);
-    for (uint8_t* p = to; p < to + length;) {
-        auto* b = reinterpret_cast<Buffer*>(p);
-        if (b->node) memory::node_slot(b->node) = reinterpret_cast<uintptr_t>(b);
-        p += b->size + kBufferOverhead;
+    // The nodes first, from the headers where they are (still in the cache, and not yet
+    // overwritten by the copy).
+    for (uint32_t at = 0; at < length;) {
+        auto* b = reinterpret_cast<Buffer*>(from + at);
+        if (b->node) memory::node_slot(b->node) = reinterpret_cast<uintptr_t>(to + at);
+        at += b->size + kBufferOverhead;
     }
-    fix_interiors(reinterpret_cast<uintptr_t>(from), reinterpret_cast<uintptr_t>(from) + length,
-                  to - from);
+    memory::unpoison(to, length);
+    if (length <= kWordCopyMax && to < from) {
+        for (uint32_t i = 0; i < length; i += 8) {
+            uint64_t word;
+            std::memcpy(&word, from + i, 8);
+            std::memcpy(to + i, &word, 8);
+        }
+    } else {
+        std::memmove(to, from, length);
+    }
+    if (pair_cursor < pairs.size())
+        fix_interiors(reinterpret_cast<uintptr_t>(from), reinterpret_cast<uintptr_t>(from) + length,
+                      to - from);
 }
 
 bool marked(const uint8_t* p) {
@@ -483,6 +549,7 @@ public:
         draining = scanning_small = false;
         fixed_marked.clear();
         pairs.clear();
+        slot_counts.clear();
         memory::flush_free_nodes();
         state.busy.store(0);
     }
@@ -562,6 +629,7 @@ void collect() {
             else
                 evacuate_node_frames();
         }
+        take_slot_counts();
         detail::Access::mark_roots();
         slots::mark();
         drain();

@@ -618,3 +618,33 @@ TEST_F(MemoryTest, MoreDeadNodesThanTheQueueHoldsAreAllReturned) {
     EXPECT_EQ(used_nodes(), 1u);
     EXPECT_EQ(memory::alloc_node(), node);
 }
+
+// Marking checks node ids against each node frame's own slot count, whatever the frame's size:
+// what a small frame holds is reached through block, string and series cells alike, and an id
+// past its last slot names nothing (the cell is left as it is).
+TEST_F(MemoryTest, NodesOfASmallFrameAreMarkedAndIdsPastItsSlotsAreIgnored) {
+    record.torture = false;
+    collector::state.enabled = 0;
+    GcRoot holder(memory::alloc_cells(8));
+    memory::NodeFrame* small = memory::new_node_frame(16);
+    record.current_node_frame = small;
+    uint32_t inner = memory::alloc_cells(2);
+    const uint32_t text = make_text("text");
+    const uint32_t other = make_text("other");
+    const uint32_t bytes = memory::alloc_bytes(8);
+    ASSERT_EQ(inner >> memory::kNodeSlotBits, small->number);
+    ASSERT_EQ(bytes >> memory::kNodeSlotBits, small->number);
+    make_text("dead");
+    append(inner, string_of(text));
+    append(holder, block_of(inner));
+    append(holder, Cell{kTypeString, 0, other, text});
+    append(holder, Cell{kTypeBinary, 0, bytes, 0});
+    const uint32_t past = small->number << memory::kNodeSlotBits | 20;
+    append(holder, block_of(past));
+    collector::collect();
+    EXPECT_EQ(small->used, 4u);
+    EXPECT_EQ(text_of(text), "text");
+    EXPECT_EQ(text_of(other), "other");
+    EXPECT_EQ(memory::buffer(bytes)->node, bytes);
+    EXPECT_EQ(memory::buffer(holder.node())->cells()[3].w2, past);
+}
