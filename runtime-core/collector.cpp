@@ -206,10 +206,16 @@ inline void mark_cell(Cell& c) {
             if (set_mark(b)) push_cells(b);
             return;
         }
-    } else if (m == mark_string_cell || m == mark_series_cell) {
+    } else if (m == mark_series_cell) {
+        if (Buffer* b = direct_buffer(c.w2)) {
+            set_mark(b);
+            return;
+        }
+    } else if (m == mark_string_cell) {
+        // Both nodes held directly, or the marker follows them.
         Buffer* b = direct_buffer(c.w2);
-        Buffer* b3 = m == mark_string_cell && c.w3 != 0 ? direct_buffer(c.w3) : nullptr;
-        if (b && (m == mark_series_cell || c.w3 == 0 || b3)) {
+        Buffer* b3 = c.w3 != 0 ? direct_buffer(c.w3) : nullptr;
+        if (b && (c.w3 == 0 || b3)) {
             set_mark(b);
             if (b3) set_mark(b3);
             return;
@@ -703,10 +709,7 @@ bool mark_series(uint32_t& slot) {
     uint32_t node = resolve(slot, &content);
     if (node != slot) slot = node;
     Buffer* b = live_buffer(content);
-    if (!b || (b->flags & kFlagMark)) return false;
-    b->flags |= kFlagMark;
-    if (b->flags & kFlagFixed) fixed_marked.push_back(b);
-    return true;
+    return b && set_mark(b);
 }
 
 void mark_node_cells(uint32_t& slot) {
