@@ -194,8 +194,14 @@ bool units_equal(const Units& x, const Units& y, bool fold) {
     }
     return true;
 }
-bool texts_equal(const Cell& a, const Cell& b, bool fold) {
-    return units_equal(units_of(a), units_of(b), fold);
+// Two text keys under a comparison code (keys_equal's text case); `b_units` are b's code
+// units when the caller has found them already.
+bool text_keys_equal(const Cell& a, const Cell& b, int code, const Units* b_units = nullptr) {
+    // Different text types are equal only as plain equality.
+    if (cell::type(&a) != cell::type(&b) && code != 0 && code != 1) return false;
+    if (a.w2 == b.w2 && a.w1 == b.w1) return true;
+    if (code == 9) return false;
+    return units_equal(units_of(a), b_units ? *b_units : units_of(b), code != 2);
 }
 
 inline uint8_t ascii_lower(uint8_t c) {
@@ -405,10 +411,8 @@ void regrow(Root& root, uint64_t request) {
     const uint32_t n = std::max(4u, next_power(request));
     const uint32_t bound = grown_bound_of(n);
     const uint32_t count = cell_count(r->data);
-    // The tag of each indexed cell, 0 for the others. The array is kept from one growth to
-    // the next, so that a table growing step by step asks the system for it once.
-    static std::vector<uint32_t> tags;
-    tags.assign(count, 0);
+    // The tag of each indexed cell, 0 for the others.
+    std::vector<uint32_t> tags(count);
     uint32_t keys_count = 0;
     {
         const Slot* old = slots_of(r->keys);
@@ -429,7 +433,6 @@ void regrow(Root& root, uint64_t request) {
     for (uint32_t i = 0; i < count; ++i)
         if (tags[i])
             place(fresh, n - 1, live_slot(r->kind, tags[i], static_cast<int32_t>(i), cells[i]));
-    if (tags.size() > (1u << 22)) std::vector<uint32_t>().swap(tags);
     r->keys = slots.node();
     r->buckets = n;
     r->bound = bound;
@@ -650,12 +653,8 @@ public:
                      : hash_value(key_, false);
     }
     bool equal(const Cell& c, int code) const {
-        const uint8_t type = cell::type(&c);
-        if (!text_ || !any_string(type)) return keys_equal(c, key_, code);
-        if (type != cell::type(&key_) && code != 0 && code != 1) return false;
-        if (c.w2 == key_.w2 && c.w1 == key_.w1) return true;
-        if (code == 9) return false;
-        return units_equal(units_of(c), units_, code != 2);
+        if (!text_ || !any_string(cell::type(&c))) return keys_equal(c, key_, code);
+        return text_keys_equal(c, key_, code, &units_);
     }
 
 private:
@@ -940,13 +939,7 @@ bool node_keyed(uint8_t type) {
 
 bool keys_equal(const Cell& a, const Cell& b, int code) {
     const uint8_t ta = cell::type(&a), tb = cell::type(&b);
-    if (any_string(ta)) {
-        // Different text types are equal only as plain equality.
-        if (ta != tb && !(any_string(tb) && (code == 0 || code == 1))) return false;
-        if (a.w2 == b.w2 && a.w1 == b.w1) return true;
-        if (code == 9) return false;
-        return texts_equal(a, b, code != 2);
-    }
+    if (any_string(ta)) return any_string(tb) && text_keys_equal(a, b, code);
     if (any_word(ta)) {
         if (!any_word(tb) || ((ta == kTypeIssue) != (tb == kTypeIssue))) return false;
         if (code == 2) return ta == tb && a.w2 == b.w2;

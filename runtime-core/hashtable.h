@@ -276,23 +276,30 @@ inline View view_of(const Record* r) {
             (data->tail - data->head) / static_cast<uint32_t>(sizeof(Cell)), r->buckets - 1};
 }
 
-// The first live bucket of the probe of `tag` whose key has that tag and satisfies `match`:
-// its cell index, or -1 at an empty bucket or back at the start.
-template <class Match> inline int32_t find(const View& v, uint32_t tag, Match match) {
-    uint32_t b = tag & v.mask;
+// The entry of the first bucket on the probe of `tag` that has that tag and satisfies `hit`,
+// or -1 at an empty bucket or back at the start.
+template <class Hit> inline int32_t probe(const Slot* slots, uint32_t mask, uint32_t tag, Hit hit) {
+    uint32_t b = tag & mask;
     const uint32_t start = b;
     uint32_t step = 0;
     for (;;) {
-        const Slot& slot = v.slots[b];
+        const Slot& slot = slots[b];
         if (slot.tag == tag) {
-            if (static_cast<uint32_t>(slot.entry) < v.count && match(v.cells[slot.entry]))
-                return slot.entry;
+            if (hit(slot)) return slot.entry;
         } else if (slot.tag == kEmpty) {
             return -1;
         }
-        b = (b + ++step) & v.mask;
+        b = (b + ++step) & mask;
         if (b == start) return -1;
     }
+}
+
+// The first live bucket of the probe of `tag` whose key has that tag and satisfies `match`:
+// its cell index, or -1.
+template <class Match> inline int32_t find(const View& v, uint32_t tag, Match match) {
+    return probe(v.slots, v.mask, tag, [&](const Slot& slot) {
+        return static_cast<uint32_t>(slot.entry) < v.count && match(v.cells[slot.entry]);
+    });
 }
 
 // Keys equal exactly when their type and word 2 are (integer!, char!): they get a probe
@@ -304,19 +311,8 @@ inline bool word2_keyed(uint8_t type) {
 // The lookup of such a key in a map!: buckets only, no key cell. The entries of a map!
 // bucket name cells of its block, which only grows (clear empties the buckets with it).
 inline int32_t find_word2(const Record* r, uint8_t type, uint32_t w2) {
-    const Slot* slots = slots_of(r);
-    const uint32_t mask = r->buckets - 1;
-    const uint32_t tag = tag_of(hash::mix_int(w2));
-    uint32_t b = tag & mask;
-    const uint32_t start = b;
-    uint32_t step = 0;
-    for (;;) {
-        const Slot& slot = slots[b];
-        if (slot.tag == tag && slot.key == w2 && slot.type == type) return slot.entry;
-        if (slot.tag == kEmpty) return -1;
-        b = (b + ++step) & mask;
-        if (b == start) return -1;
-    }
+    return probe(slots_of(r), r->buckets - 1, tag_of(hash::mix_int(w2)),
+                 [=](const Slot& slot) { return slot.key == w2 && slot.type == type; });
 }
 
 } // namespace probing
