@@ -241,6 +241,25 @@ double convert_exactly(const Ch* int_from, const Ch* int_to, const Ch* frac_from
     return r;
 }
 
+// value = w * 10^q, where w is exact, or, with cut_nonzero, the true digits lie between w and
+// w + 1: the double by one exact operation (Clinger) or by Eisel and Lemire's method, when
+// they decide it.
+[[gnu::always_inline]] inline bool convert_fast(uint64_t w, int64_t q, bool cut_nonzero,
+                                                bool negative, double& value) {
+    if (!cut_nonzero && w <= kTwoTo53 && q >= -22 && q <= 22) {
+        const double d = double(w);
+        value = with_sign(q < 0 ? d / kExactPow10[-q] : d * kExactPow10[q], negative);
+        return true;
+    }
+    uint64_t bits, above;
+    if (!eisel_lemire(w, q, bits) ||
+        (cut_nonzero && !(eisel_lemire(w + 1, q, above) && above == bits)))
+        return false;
+    // Too small for a double: +0.0 whatever the sign.
+    value = bits == 0 ? 0.0 : with_sign(from_bits(bits), negative);
+    return true;
+}
+
 // The digits of a number: [int_from, int_to) before the point, [frac_from, frac_to) after
 // it, leading zeros included.
 template <typename Ch> struct DigitRanges {
@@ -276,21 +295,9 @@ template <typename Ch>
     // value = mantissa * 10^q, exactly unless a non-zero digit was cut off.
     first_digits(r.int_from, r.int_to, r.frac_from, r.frac_to, digits);
     const int64_t kept = digits.count < kMantissaDigits ? digits.count : kMantissaDigits;
-    const int64_t q = point_position - kept;
-    const uint64_t w = digits.mantissa;
-    if (!digits.cut_nonzero && w <= kTwoTo53 && q >= -22 && q <= 22) {
-        const double d = double(w);
-        return with_sign(q < 0 ? d / kExactPow10[-q] : d * kExactPow10[q], negative);
-    }
-    uint64_t bits;
-    if (eisel_lemire(w, q, bits)) {
-        uint64_t above;
-        if (!digits.cut_nonzero || (eisel_lemire(w + 1, q, above) && above == bits)) {
-            // Too small for a double: +0.0 whatever the sign.
-            if (bits == 0) return 0.0;
-            return with_sign(from_bits(bits), negative);
-        }
-    }
+    double value;
+    if (convert_fast(digits.mantissa, point_position - kept, digits.cut_nonzero, negative, value))
+        return value;
     const double d = convert_exactly(r.int_from, r.int_to, r.frac_from, r.frac_to, point_position);
     if (d == 0) return 0.0;
     return with_sign(d, negative);
@@ -390,17 +397,8 @@ double parse(const Ch* const start, const Ch* const end, int32_t adjust, int32_t
 
     // Up to 19 digits: value = w * 10^q exactly.
     if (w == 0) return negative ? -0.0 : 0.0;
-    const int64_t q = exponent - (r.frac_to - r.frac_from);
-    if (w <= kTwoTo53 && q >= -22 && q <= 22) {
-        const double d = double(w);
-        return with_sign(q < 0 ? d / kExactPow10[-q] : d * kExactPow10[q], negative);
-    }
-    uint64_t bits;
-    if (eisel_lemire(w, q, bits)) {
-        // Too small for a double: +0.0 whatever the sign.
-        if (bits == 0) return 0.0;
-        return with_sign(from_bits(bits), negative);
-    }
+    double value;
+    if (convert_fast(w, exponent - (r.frac_to - r.frac_from), false, negative, value)) return value;
     return convert_long(r, exponent, negative);
 }
 
