@@ -199,19 +199,17 @@ int32_t digit_run(const uint8_t* text, uint32_t length, uint32_t& i, bool& ticks
     return digits;
 }
 
-// Whether the text is a decimal number: an optional sign, digits, an optional point with
-// digits after it (one side at least has digits), an optional exponent (e or E, an optional
-// sign, digits); apostrophes may separate digits of the whole and fraction parts. `ticks`
-// tells whether it has any.
-bool float_syntax(const uint8_t* text, uint32_t length, bool& ticks) {
+} // namespace
+
+bool float_syntax(const uint8_t* text, uint32_t length, bool* ticks) {
+    bool any_ticks = false;
     uint32_t i = 0;
-    ticks = false;
     if (i < length && (text[i] == '+' || text[i] == '-')) ++i;
-    const int32_t whole = digit_run(text, length, i, ticks);
+    const int32_t whole = digit_run(text, length, i, any_ticks);
     if (whole < 0) return false;
     if (i < length && text[i] == '.') {
         ++i;
-        const int32_t fraction = digit_run(text, length, i, ticks);
+        const int32_t fraction = digit_run(text, length, i, any_ticks);
         if (fraction < 0 || whole + fraction == 0) return false;
     } else if (whole == 0) {
         return false;
@@ -222,19 +220,13 @@ bool float_syntax(const uint8_t* text, uint32_t length, bool& ticks) {
         while (i < length && is_digit(text[i])) ++i;
         if (i == start) return false;
     }
+    if (ticks) *ticks = any_ticks;
     return i == length;
-}
-
-} // namespace
-
-bool float_syntax(const uint8_t* text, uint32_t length) {
-    bool ticks;
-    return float_syntax(text, length, ticks);
 }
 
 bool parse_float(const uint8_t* text, uint32_t length, int32_t exponent_adjust, double& value) {
     bool ticks;
-    if (length > 312 || !float_syntax(text, length, ticks)) return false;
+    if (length > 312 || !float_syntax(text, length, &ticks)) return false;
     const char* digits = reinterpret_cast<const char*>(text);
     char buffer[313];
     if (ticks) {

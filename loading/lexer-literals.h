@@ -42,7 +42,8 @@ bool valid_utf8(const uint8_t* start, const uint8_t* end);
 
 // The float syntax: an optional sign, digits with "'" only between digits, an optional point
 // with digits on at least one side, an optional exponent (e or E, an optional sign, digits).
-bool float_syntax(const uint8_t* text, uint32_t length);
+// `ticks`, when given, tells whether the text has any "'".
+bool float_syntax(const uint8_t* text, uint32_t length, bool* ticks = nullptr);
 // A decimal number of that syntax (at most 312 bytes), exactly rounded; `exponent_adjust` is
 // added to its decimal exponent.
 bool parse_float(const uint8_t* text, uint32_t length, int32_t exponent_adjust, double& value);
