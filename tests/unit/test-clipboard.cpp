@@ -1,14 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "loading/clipboard.h"
 #include "runtime-core/unicode.h"
+#include "tests/unit/fuzz-corpus.h"
 
 using namespace clipboard;
 
@@ -184,13 +182,8 @@ TEST(Clipboard, PlatformPictureRoundTrip) {
 // Every file of the bitmap reader's fuzzing corpus is read or refused without a fault; the
 // seeds are read, each with as many pixels as its size says.
 TEST(Clipboard, DibFuzzCorpusReplays) {
-    const std::filesystem::path corpus =
-        std::filesystem::path(ZAN_TEST_SOURCE_DIR) / "fuzz" / "corpus" / "clipboard-dib";
     int read = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
-        std::ifstream in(entry.path(), std::ios::binary);
-        const std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)),
-                                        std::istreambuf_iterator<char>());
+    for (const auto& [path, data] : fuzz_corpus::files<std::vector<uint8_t>>("clipboard-dib")) {
         image_codec::Pixels got;
         if (!dib_decode(data.data(), data.size(), got)) continue;
         ++read;

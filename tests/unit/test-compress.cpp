@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <random>
 #include <string>
@@ -12,6 +10,7 @@
 #include "loading/compress.h"
 
 #ifdef ZAN_TEST_ZLIB
+#include "tests/unit/fuzz-corpus.h"
 #include "zlib-peer.h"
 #endif
 
@@ -312,22 +311,17 @@ TEST(Compress, FuzzCorporaReplay) {
                    {"zlib", compress::zlib_encode, compress::zlib_decode},
                    {"gzip", compress::gzip_encode, compress::gzip_decode}};
     for (const auto& corpus : corpora) {
-        const auto folder =
-            std::filesystem::path(ZAN_TEST_SOURCE_DIR) / "fuzz" / "corpus" / corpus.folder;
         int files = 0;
-        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-            std::ifstream in(entry.path(), std::ios::binary);
-            const Bytes data((std::istreambuf_iterator<char>(in)),
-                             std::istreambuf_iterator<char>());
+        for (const auto& [path, data] : fuzz_corpus::files<Bytes>(corpus.folder)) {
             Bytes out;
             if (run(corpus.decode, data, out, 1 << 16) == compress::kDone) {
                 EXPECT_EQ(decoded(corpus.decode, encoded(corpus.encode, out)),
                           std::string(out.begin(), out.end()))
-                    << entry.path();
+                    << path;
             }
             ++files;
         }
-        EXPECT_GT(files, 0) << folder;
+        EXPECT_GT(files, 0) << corpus.folder;
     }
 }
 

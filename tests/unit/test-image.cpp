@@ -3,13 +3,11 @@
 // replay of the decoders' fuzzing corpora.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "loading/image-codec.h"
+#include "tests/unit/fuzz-corpus.h"
 
 namespace {
 
@@ -203,13 +201,8 @@ TEST(ImageCodec, FuzzCorporaReplay) {
     };
     Limit limit(1 << 22);
     for (const auto& [folder, format] : corpora) {
-        const std::filesystem::path corpus =
-            std::filesystem::path(ZAN_TEST_SOURCE_DIR) / "fuzz" / "corpus" / folder;
         int files = 0, decoded = 0;
-        for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
-            std::ifstream in(entry.path(), std::ios::binary);
-            const Bytes data((std::istreambuf_iterator<char>(in)),
-                             std::istreambuf_iterator<char>());
+        for (const auto& [path, data] : fuzz_corpus::files<Bytes>(folder)) {
             Pixels out;
             if (decode(data.data(), data.size(), out)) {
                 EXPECT_EQ(out.words.size(), static_cast<size_t>(out.width) * out.height);

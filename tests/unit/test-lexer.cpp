@@ -1,9 +1,8 @@
-#include <filesystem>
-#include <fstream>
 #include <functional>
 
 #include "lexer-fixture.h"
 #include "loading/lexer-literals.h"
+#include "tests/unit/fuzz-corpus.h"
 
 TEST_F(LexerTest, LoadsCoreValuesAndMoldsThemBack) {
     EXPECT_EQ(reload("a b: 'c :d /e #f 12 -3 \"x y\" [1 (2)] a/b/c"),
@@ -703,13 +702,8 @@ TEST_F(TraceTest, WithoutTheEvaluatorsServicesTracingIsNotDone) {
 // Every file of the fuzzing corpus (the seeds and each input that ever crashed or hung) ends
 // in a value, a syntax error or a value of a type still to come, in each mode.
 TEST_F(LexerTest, FuzzCorpusReplays) {
-    const std::filesystem::path corpus =
-        std::filesystem::path(ZAN_TEST_SOURCE_DIR) / "fuzz" / "corpus" / "lexer";
     int files = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
-        std::ifstream in(entry.path(), std::ios::binary);
-        const std::string data((std::istreambuf_iterator<char>(in)),
-                               std::istreambuf_iterator<char>());
+    for (const auto& [path, data] : fuzz_corpus::files("lexer")) {
         ++files;
         for (int mode = 0; mode < 4; ++mode) {
             lexer::ScanMode m;
@@ -727,7 +721,7 @@ TEST_F(LexerTest, FuzzCorpusReplays) {
                 const error::Raised& e = error::last_raised;
                 EXPECT_TRUE(e.category == error::kSyntax ||
                             (e.category == error::kInternal && e.id == error::internal::not_done))
-                    << entry.path() << " mode " << mode;
+                    << path << " mode " << mode;
             }
         }
     }

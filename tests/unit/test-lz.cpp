@@ -1,14 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "loading/lz.h"
+#include "tests/unit/fuzz-corpus.h"
 
 namespace {
 
@@ -161,12 +159,8 @@ TEST(Lz, RejectsCorruptData) {
 // Every file of the fuzzing corpus (the seeds and each input that ever went wrong) expands, or
 // is refused as corrupt, without a fault; what expands compresses and expands back.
 TEST(Lz, FuzzCorpusReplays) {
-    const std::filesystem::path corpus =
-        std::filesystem::path(ZAN_TEST_SOURCE_DIR) / "fuzz" / "corpus" / "lz";
     int expanded = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
-        std::ifstream in(entry.path(), std::ios::binary);
-        const Bytes data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    for (const auto& [path, data] : fuzz_corpus::files<Bytes>("lz")) {
         Bytes out;
         if (expand(data, out) != lz::Status::ok) continue;
         ++expanded;

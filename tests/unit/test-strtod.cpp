@@ -3,15 +3,13 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "runtime-core/dtoa.h"
 #include "runtime-core/strtod.h"
+#include "tests/unit/fuzz-corpus.h"
 
 using number_text::parse_float;
 
@@ -70,6 +68,31 @@ struct ParseCase {
     int32_t unconsumed;
 };
 
+// Each text reads as its bits, leaving its rest.
+template <size_t N> void expect_cases(const ParseCase (&cases)[N]) {
+    for (const ParseCase& c : cases) {
+        int32_t unconsumed;
+        const double d = parse(c.text, unconsumed, c.adjust);
+        EXPECT_EQ(to_bits(d), c.bits) << '"' << c.text << '"';
+        EXPECT_EQ(unconsumed, c.unconsumed) << '"' << c.text << '"';
+    }
+}
+
+// The UTF-16 reader reads the text (each byte a character) as the char reader does: the same
+// bits, the same rest.
+testing::AssertionResult readers_agree(const std::string& text) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    const std::u16string wide(bytes, bytes + text.size());
+    int32_t narrow_unconsumed = -1, wide_unconsumed = -1;
+    const double narrow = parse(text, narrow_unconsumed);
+    const double w = parse_float(wide.data(), wide.data() + wide.size(), 0, wide_unconsumed);
+    if (to_bits(w) == to_bits(narrow) && wide_unconsumed == narrow_unconsumed)
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure()
+           << '"' << text << "\": char " << narrow << " leaving " << narrow_unconsumed
+           << ", UTF-16 " << w << " leaving " << wide_unconsumed;
+}
+
 TEST(ParseFloat, ScanTable) {
     const uint64_t kInf = 0x7FF0000000000000ULL;
     const uint64_t kMinusInf = 0xFFF0000000000000ULL;
@@ -127,12 +150,7 @@ TEST(ParseFloat, ScanTable) {
         {"abc", 0, 0, 3},
         {"", 0, 0, 0},
     };
-    for (const ParseCase& c : cases) {
-        int32_t unconsumed;
-        const double d = parse(c.text, unconsumed, c.adjust);
-        EXPECT_EQ(to_bits(d), c.bits) << '"' << c.text << '"';
-        EXPECT_EQ(unconsumed, c.unconsumed) << '"' << c.text << '"';
-    }
+    expect_cases(cases);
 }
 
 TEST(ParseFloat, OnlyTheGivenRangeIsRead) {
@@ -160,14 +178,7 @@ TEST(ParseFloat, Utf16TextReadsAlike) {
                            "18446744073709551616",
                            "9223372036854776832.00000000000000000001",
                            "12345678.9x"};
-    for (const char* t : texts) {
-        std::u16string wide(t, t + std::strlen(t));
-        int32_t narrow_unconsumed, wide_unconsumed;
-        const double narrow = parse(t, narrow_unconsumed);
-        const double w = parse_float(wide.data(), wide.data() + wide.size(), 0, wide_unconsumed);
-        EXPECT_EQ(to_bits(w), to_bits(narrow)) << t;
-        EXPECT_EQ(wide_unconsumed, narrow_unconsumed) << t;
-    }
+    for (const char* t : texts) EXPECT_TRUE(readers_agree(t));
     const std::u16string other = u"1.5\u0661"; // a non-ASCII digit ends the number
     int32_t unconsumed;
     EXPECT_EQ(parse_float(other.data(), other.data() + other.size(), 0, unconsumed), 1.5);
@@ -289,12 +300,7 @@ TEST(ParseFloat, LeadingZerosAndWrappedValues) {
         {"1e23", 0, 0x44B52D02C7E14AF6ULL, 0},
         {"-0.0e-5", 0, kMinusZero, 0},
     };
-    for (const ParseCase& c : cases) {
-        int32_t unconsumed;
-        const double d = parse(c.text, unconsumed, c.adjust);
-        EXPECT_EQ(to_bits(d), c.bits) << '"' << c.text << '"';
-        EXPECT_EQ(unconsumed, c.unconsumed) << '"' << c.text << '"';
-    }
+    expect_cases(cases);
 }
 
 // Digits are read eight at a time wherever a word lies inside the range: a range that ends
@@ -335,46 +341,32 @@ TEST(ParseFloat, NarrowAndWideReadAlike) {
         text.clear();
         const int length = int(rng() % 32);
         for (int j = 0; j < length; ++j) text += alphabet[rng() % (sizeof alphabet - 1)];
-        const std::u16string wide(text.begin(), text.end());
-        int32_t narrow_unconsumed = -1, wide_unconsumed = -1;
-        const double narrow = parse(text, narrow_unconsumed);
-        const double w = parse_float(wide.data(), wide.data() + wide.size(), 0, wide_unconsumed);
-        ASSERT_EQ(to_bits(w), to_bits(narrow)) << text;
-        ASSERT_EQ(wide_unconsumed, narrow_unconsumed) << text;
+        ASSERT_TRUE(readers_agree(text));
     }
 }
 
 // The inputs of the fuzzing corpus: the char and UTF-16 readers agree, and the part read
 // reads alone as the same value.
 TEST(ParseFloat, FuzzCorpusReplay) {
-    const std::filesystem::path corpus =
-        std::filesystem::path(ZAN_TEST_SOURCE_DIR) / "fuzz" / "corpus" / "strtod";
     int files = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
-        std::ifstream in(entry.path(), std::ios::binary);
-        const std::string text((std::istreambuf_iterator<char>(in)),
-                               std::istreambuf_iterator<char>());
-        const std::u16string wide(reinterpret_cast<const uint8_t*>(text.data()),
-                                  reinterpret_cast<const uint8_t*>(text.data()) + text.size());
-        int32_t unconsumed = -1, wide_unconsumed = -1;
+    for (const auto& [path, text] : fuzz_corpus::files("strtod")) {
+        EXPECT_TRUE(readers_agree(text)) << path;
+        int32_t unconsumed = -1;
         const double narrow = parse(text, unconsumed);
-        const double w = parse_float(wide.data(), wide.data() + wide.size(), 0, wide_unconsumed);
-        EXPECT_EQ(to_bits(w), to_bits(narrow)) << entry.path();
-        EXPECT_EQ(wide_unconsumed, unconsumed) << entry.path();
         ASSERT_GE(unconsumed, 0);
         int32_t again_unconsumed = -1;
         const double again =
             parse(text.substr(0, text.size() - size_t(unconsumed)), again_unconsumed);
         if (narrow == narrow) {
-            EXPECT_EQ(again, narrow) << entry.path();
+            EXPECT_EQ(again, narrow) << path;
         }
         const size_t read = text.size() - size_t(unconsumed);
         if (again_unconsumed == 1) {
             // An "e" with something after it is read without exponent digits, alone at the
             // end it is not.
-            EXPECT_EQ(text[read - 1] | 0x20, 'e') << entry.path();
+            EXPECT_EQ(text[read - 1] | 0x20, 'e') << path;
         } else {
-            EXPECT_EQ(again_unconsumed, 0) << entry.path();
+            EXPECT_EQ(again_unconsumed, 0) << path;
         }
         ++files;
     }

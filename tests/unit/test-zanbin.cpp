@@ -1,9 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -37,6 +34,7 @@
 #include "runtime-core/throw.h"
 #include "runtime-core/unicode.h"
 #include "started-runtime.h"
+#include "tests/unit/fuzz-corpus.h"
 
 namespace {
 
@@ -478,12 +476,8 @@ TEST_F(Zanbin, ContainerAndCompression) {
 // Every file of the fuzzing corpus (the seeds and each input that ever went wrong) decodes or
 // raises a language error; what decodes molds and encodes again.
 TEST_F(Zanbin, FuzzCorpusReplays) {
-    const std::filesystem::path corpus =
-        std::filesystem::path(ZAN_TEST_SOURCE_DIR) / "fuzz" / "corpus" / "zanbin";
     int files = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
-        std::ifstream in(entry.path(), std::ios::binary);
-        const Bytes data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    for (const auto& [path, data] : fuzz_corpus::files<Bytes>("zanbin")) {
         Cell* target;
         if (decode(data, target).empty()) {
             LexerTest::molded(*target, false, true);
