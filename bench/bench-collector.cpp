@@ -88,18 +88,17 @@ double max_of(const std::vector<double>& v) {
     return *std::max_element(v.begin(), v.end());
 }
 
-// Keeps the minimum, median and maximum CPU times of each run: on a machine loaded by other
-// work, CPU time counts what the collection itself costs, wall time also the waits for a core.
+// Keeps the minimum and maximum times beside the medians that the ratio reporter keeps, all
+// CPU times.
 class MinMaxReporter : public bench::RatioReporter {
 public:
-    std::map<std::string, double> mins, medians, maxs;
+    MinMaxReporter() : RatioReporter(/*cpu_time=*/true) {}
+    std::map<std::string, double> mins, maxs;
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
             if (run.run_type != Run::RT_Aggregate) continue;
-            const double time = run.GetAdjustedCPUTime();
-            if (run.aggregate_name == "min") mins[run.run_name.str()] = time;
-            if (run.aggregate_name == "median") medians[run.run_name.str()] = time;
-            if (run.aggregate_name == "max") maxs[run.run_name.str()] = time;
+            if (run.aggregate_name == "min") mins[run.run_name.str()] = time_of_run(run);
+            if (run.aggregate_name == "max") maxs[run.run_name.str()] = time_of_run(run);
         }
         RatioReporter::ReportRuns(runs);
     }
@@ -153,12 +152,12 @@ int main(int argc, char** argv) {
         arg += std::to_string(n);
         arg += '/';
         const std::string peer = std::string("memcpy") + arg;
-        const double peer_median = MinMaxReporter::find(reporter.medians, peer);
+        const double peer_median = reporter.time_of(peer);
         const double peer_min = MinMaxReporter::find(reporter.mins, peer);
         const double peer_max = MinMaxReporter::find(reporter.maxs, peer);
         for (const auto& [name, shape] : shapes) {
             const std::string ours = "collect " + std::string(name) + arg;
-            const double median = MinMaxReporter::find(reporter.medians, ours);
+            const double median = reporter.time_of(ours);
             const double min = MinMaxReporter::find(reporter.mins, ours);
             const double max = MinMaxReporter::find(reporter.maxs, ours);
             if (median > 0 && peer_median > 0 && peer_min > 0 && peer_max > 0)

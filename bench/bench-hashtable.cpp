@@ -150,14 +150,13 @@ template <class KeyOf> void fill_hash(GcRoot& hash, KeyOf key_of) {
     hash.cell().w3 = hashtable::init(kCount, &source, hashtable::kHash);
 }
 
-// --- Integer keys ---------------------------------------------------------------------------
+// --- Timing loops ---------------------------------------------------------------------------
 
-void BM_ours_insert_integers(benchmark::State& state) {
-    start_memory();
-    const auto& keys = integer_keys();
+// Times filling a map! with the keys; the map is dropped and collected between iterations.
+template <class KeyOf> void time_our_inserts(benchmark::State& state, KeyOf key_of) {
     for (auto _ : state) {
         GcRoot map;
-        fill_map(map, [&](uint32_t i) { return integer_cell(keys[i]); });
+        fill_map(map, key_of);
         benchmark::DoNotOptimize(map.cell().w3);
         state.PauseTiming();
         if (hashtable::record(map.cell().w3)->size != kCount) state.SkipWithError("lost keys");
@@ -167,8 +166,8 @@ void BM_ours_insert_integers(benchmark::State& state) {
     }
 }
 
-template <class Map> void BM_peer_insert_integers(benchmark::State& state) {
-    const auto& keys = integer_keys();
+template <class Map, class Key>
+void time_peer_inserts(benchmark::State& state, const std::vector<Key>& keys) {
     for (auto _ : state) {
         Map map;
         for (uint32_t i = 0; i < kCount; ++i) map.emplace(keys[i], i);
@@ -180,50 +179,56 @@ template <class Map> void BM_peer_insert_integers(benchmark::State& state) {
     }
 }
 
+// Times a lookup of every key in the lookup order. `lookup(i)` answers key i's value or cell
+// index; those are 0 to kCount - 1 once each, so their sum shows a wrong answer.
+template <class Lookup> void time_lookups(benchmark::State& state, Lookup lookup) {
+    const auto& order = lookup_order();
+    for (auto _ : state) {
+        uint64_t sum = 0;
+        for (uint32_t i : order) sum += static_cast<uint32_t>(lookup(i));
+        benchmark::DoNotOptimize(sum);
+        if (sum != uint64_t{kCount} * (kCount - 1) / 2) state.SkipWithError("wrong answers");
+    }
+}
+
+// --- Integer keys ---------------------------------------------------------------------------
+
+void BM_ours_insert_integers(benchmark::State& state) {
+    start_memory();
+    const auto& keys = integer_keys();
+    time_our_inserts(state, [&](uint32_t i) { return integer_cell(keys[i]); });
+}
+
+template <class Map> void BM_peer_insert_integers(benchmark::State& state) {
+    time_peer_inserts<Map>(state, integer_keys());
+}
+
 void BM_ours_find_integers(benchmark::State& state) {
     start_memory();
     const auto& keys = integer_keys();
-    const auto& order = lookup_order();
     GcRoot map;
     fill_map(map, [&](uint32_t i) { return integer_cell(keys[i]); });
-    for (auto _ : state) {
-        uint64_t sum = 0;
-        const Cell m = map.cell();
-        for (uint32_t i : order) sum += static_cast<uint32_t>(select(m, integer_cell(keys[i])));
-        benchmark::DoNotOptimize(sum);
-        if (sum != uint64_t{kCount} * (kCount - 1) / 2) state.SkipWithError("wrong values");
-    }
+    const Cell m = map.cell();
+    time_lookups(state, [&](uint32_t i) { return select(m, integer_cell(keys[i])); });
 }
 
 template <class Map> void BM_peer_find_integers(benchmark::State& state) {
     const auto& keys = integer_keys();
-    const auto& order = lookup_order();
     Map map;
     for (uint32_t i = 0; i < kCount; ++i) map.emplace(keys[i], i);
-    for (auto _ : state) {
-        uint64_t sum = 0;
-        for (uint32_t i : order) sum += map.find(keys[i])->second;
-        benchmark::DoNotOptimize(sum);
-        if (sum != uint64_t{kCount} * (kCount - 1) / 2) state.SkipWithError("wrong values");
-    }
+    time_lookups(state, [&](uint32_t i) { return map.find(keys[i])->second; });
 }
 
 // find on a hash! of the integers: the cell index of each key.
 void BM_ours_hash_find_integers(benchmark::State& state) {
     start_memory();
     const auto& keys = integer_keys();
-    const auto& order = lookup_order();
     GcRoot hash;
     fill_hash(hash, [&](uint32_t i) { return integer_cell(keys[i]); });
-    for (auto _ : state) {
-        uint64_t sum = 0;
-        const uint32_t table = hash.cell().w3;
-        for (uint32_t i : order)
-            sum +=
-                static_cast<uint32_t>(hashtable::find_all(table, integer_cell(keys[i]), 0, 1, 0));
-        benchmark::DoNotOptimize(sum);
-        if (sum != uint64_t{kCount} * (kCount - 1) / 2) state.SkipWithError("wrong indexes");
-    }
+    const uint32_t table = hash.cell().w3;
+    time_lookups(state, [&](uint32_t i) {
+        return hashtable::find_all(table, integer_cell(keys[i]), 0, 1, 0);
+    });
 }
 
 // --- Text keys ------------------------------------------------------------------------------
@@ -231,78 +236,42 @@ void BM_ours_hash_find_integers(benchmark::State& state) {
 void BM_ours_insert_texts(benchmark::State& state) {
     start_memory();
     text_block(0);
-    for (auto _ : state) {
-        GcRoot map;
-        fill_map(map, [](uint32_t i) { return text_key(0, i); });
-        benchmark::DoNotOptimize(map.cell().w3);
-        state.PauseTiming();
-        if (hashtable::record(map.cell().w3)->size != kCount) state.SkipWithError("lost keys");
-        map.set_node(0);
-        collector::collect();
-        state.ResumeTiming();
-    }
+    time_our_inserts(state, [](uint32_t i) { return text_key(0, i); });
 }
 
 template <class Map> void BM_peer_insert_texts(benchmark::State& state) {
-    const auto& keys = text_keys();
-    for (auto _ : state) {
-        Map map;
-        for (uint32_t i = 0; i < kCount; ++i) map.emplace(keys[i], i);
-        benchmark::DoNotOptimize(map.size());
-        state.PauseTiming();
-        if (map.size() != kCount) state.SkipWithError("lost keys");
-        { auto gone = std::move(map); }
-        state.ResumeTiming();
-    }
+    time_peer_inserts<Map>(state, text_keys());
 }
 
 void BM_ours_find_texts(benchmark::State& state) {
     start_memory();
-    const auto& order = lookup_order();
     text_block(0);
     text_block(1);
     GcRoot map;
     fill_map(map, [](uint32_t i) { return text_key(0, i); });
-    for (auto _ : state) {
-        uint64_t sum = 0;
-        const Cell m = map.cell();
-        for (uint32_t i : order) sum += static_cast<uint32_t>(select(m, text_key(1, i)));
-        benchmark::DoNotOptimize(sum);
-        if (sum != uint64_t{kCount} * (kCount - 1) / 2) state.SkipWithError("wrong values");
-    }
+    const Cell m = map.cell();
+    time_lookups(state, [&](uint32_t i) { return select(m, text_key(1, i)); });
 }
 
 // find on a hash! of the texts (case-insensitive, as find's default) through other strings.
 void BM_ours_hash_find_texts(benchmark::State& state) {
     start_memory();
-    const auto& order = lookup_order();
     text_block(0);
     text_block(1);
     GcRoot hash;
     fill_hash(hash, [](uint32_t i) { return text_key(0, i); });
-    for (auto _ : state) {
-        uint64_t sum = 0;
-        const uint32_t table = hash.cell().w3;
-        for (uint32_t i : order)
-            sum += static_cast<uint32_t>(hashtable::find_all(table, text_key(1, i), 0, 1, 0));
-        benchmark::DoNotOptimize(sum);
-        if (sum != uint64_t{kCount} * (kCount - 1) / 2) state.SkipWithError("wrong indexes");
-    }
+    const uint32_t table = hash.cell().w3;
+    time_lookups(state,
+                 [&](uint32_t i) { return hashtable::find_all(table, text_key(1, i), 0, 1, 0); });
 }
 
 template <class Map> void BM_peer_find_texts(benchmark::State& state) {
     const auto& keys = text_keys();
-    const auto& order = lookup_order();
     // Lookups through other strings of the same texts, as ours.
     const std::vector<std::string> probes(keys.begin(), keys.end());
     Map map;
     for (uint32_t i = 0; i < kCount; ++i) map.emplace(keys[i], i);
-    for (auto _ : state) {
-        uint64_t sum = 0;
-        for (uint32_t i : order) sum += map.find(probes[i])->second;
-        benchmark::DoNotOptimize(sum);
-        if (sum != uint64_t{kCount} * (kCount - 1) / 2) state.SkipWithError("wrong values");
-    }
+    time_lookups(state, [&](uint32_t i) { return map.find(probes[i])->second; });
 }
 
 using StdIntegers = std::unordered_map<uint32_t, uint32_t>;

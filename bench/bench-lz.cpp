@@ -127,7 +127,7 @@ int main(int argc, char** argv) {
                 "lz", "zlib-1");
     for (int k = 0; k < 3; ++k) {
         const Input& in = inputs[k];
-        const std::string arg = "/" + std::to_string(k);
+        const std::string arg = std::string("/") + std::to_string(k);
         auto ratio = [&](const char* ours, const char* theirs) {
             const double a = reporter.time_of(std::string(ours) + arg);
             const double b = reporter.time_of(std::string(theirs) + arg);

@@ -170,21 +170,6 @@ void BM_from_chars(benchmark::State& state) {
     state.SetItemsProcessed(int64_t(state.iterations()) * kCount);
 }
 
-// The ratios from CPU time: on a loaded machine the wall clock also counts the time that
-// other processes hold the core.
-class CpuRatioReporter : public bench::RatioReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        bench::RatioReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration ||
-                (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")) {
-                times[run.run_name.str()] = run.GetAdjustedCPUTime();
-            }
-        }
-    }
-};
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -200,7 +185,7 @@ int main(int argc, char** argv) {
         benchmark::RegisterBenchmark(("from_chars" + suffix).c_str(), BM_from_chars)->Arg(set);
         benchmark::RegisterBenchmark(("lexer_float" + suffix).c_str(), BM_lexer_float)->Arg(set);
     }
-    CpuRatioReporter reporter;
+    bench::RatioReporter reporter(/*cpu_time=*/true);
     if (!bench::run_interleaved(argc, argv, reporter)) return 1;
 
     std::printf("\nratio ours / peer, CPU time (below 1.0: ours is faster)\n");

@@ -22,11 +22,20 @@ class RatioReporter : public benchmark::ConsoleReporter {
 public:
     std::map<std::string, double> times;
 
+    // With cpu_time, the times are CPU times: on a machine loaded by other work they count
+    // what the code itself costs, where wall time also counts the waits for a core.
+    explicit RatioReporter(bool cpu_time = false) : cpu_time_(cpu_time) {}
+
+    // The time of a run that ratios use.
+    double time_of_run(const Run& run) const {
+        return cpu_time_ ? run.GetAdjustedCPUTime() : run.GetAdjustedRealTime();
+    }
+
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
             if (run.run_type == Run::RT_Iteration ||
                 (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")) {
-                times[run.run_name.str()] = run.GetAdjustedRealTime();
+                times[run.run_name.str()] = time_of_run(run);
             }
         }
         ConsoleReporter::ReportRuns(runs);
@@ -38,6 +47,9 @@ public:
             if (name.rfind(prefix, 0) == 0) return time;
         return 0;
     }
+
+private:
+    bool cpu_time_;
 };
 
 // Runs the registered benchmarks interleaved and repeated; flags given on the command line
