@@ -25,14 +25,25 @@ export ZAN_ERROR_BOX=stderr ZAN_STDOUT=1
 scratch=$(mktemp -d)
 server=
 trap '[[ -n $server ]] && kill "$server" 2>/dev/null; rm -rf "$scratch"' EXIT
-# call.zan's child program (tests/helpers/pipe-echo, next to the executable or built here),
-# named as the executable sees it: a Windows path under Wine, whose Z: drive is the root.
-pipe_echo=$(cd "$(dirname "$exe")" && pwd)/pipe-echo
+exe_dir=$(cd "$(dirname "$exe")" && pwd)
+
+# A helper program of tests/helpers that runs on this machine: the one built next to the
+# executable, or one built here with the host compiler. Prints its path.
+host_helper() {
+    local helper=$exe_dir/$1
+    if [[ ! -x $helper ]]; then
+        helper=$scratch/$1
+        c++ -std=c++20 -O1 -o "$helper" "$here/../helpers/$1.cpp" >&2 || return 1
+    fi
+    echo "$helper"
+}
+
+# call.zan's child program (tests/helpers/pipe-echo), named as the executable sees it: under
+# Wine the Windows build's, by a Windows path whose Z: drive is the root.
 if [[ $platform == win32 ]]; then
-    pipe_echo=Z:${pipe_echo//\//\\}.exe
-elif [[ ! -x $pipe_echo ]]; then
-    pipe_echo=$scratch/pipe-echo
-    c++ -std=c++20 -O1 -o "$pipe_echo" "$here/../helpers/pipe-echo.cpp" || pipe_echo=
+    pipe_echo=Z:${exe_dir//\//\\}\\pipe-echo.exe
+else
+    pipe_echo=$(host_helper pipe-echo)
 fi
 export ZAN_PIPE_ECHO=$pipe_echo
 cd "$here"
@@ -82,15 +93,12 @@ if ((${#names[@]} == 0)); then
     fi
 fi
 
-# http.zan talks to a local server (tests/helpers/http-echo, next to the executable or built
-# here with the host compiler) whose ports reach it as ZAN_HTTP_PORT and ZAN_HTTP_CLOSED_PORT.
-# When the server cannot start, the script says so and fails.
+# http.zan talks to a local server (tests/helpers/http-echo) whose ports reach it as
+# ZAN_HTTP_PORT and ZAN_HTTP_CLOSED_PORT. When the server cannot start, the script says so and
+# fails.
 start_http_server() {
-    local helper=${exe%/*}/http-echo i
-    if [[ ! -x $helper ]]; then
-        helper=$scratch/http-echo
-        c++ -std=c++20 -O1 -o "$helper" "$here/../helpers/http-echo.cpp" || return 1
-    fi
+    local helper i
+    helper=$(host_helper http-echo) || return 1
     "$helper" "$scratch/http.port" $((limit * 5)) &
     server=$!
     for ((i = 0; i < 100; i++)); do
