@@ -8,9 +8,9 @@
 
 #include "evaluator/crypto.h"
 #include "loading/compress.h"
+#include "tests/unit/fuzz-corpus.h"
 
 #ifdef ZAN_TEST_ZLIB
-#include "tests/unit/fuzz-corpus.h"
 #include "zlib-peer.h"
 #endif
 
