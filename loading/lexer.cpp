@@ -958,9 +958,9 @@ uint8_t scan(Cell* dst, const uint8_t* text, uint32_t size, const ScanMode& mode
             stack::top = base;
         }
     } link(r, base);
-    // Everything a scan makes stays alive until it ends, so a collection meanwhile would find
-    // nothing to reclaim: none runs, unless user code runs (a tracer) or collections are
-    // being forced to show what they move.
+    // Everything a scan makes stays alive until it ends, so nothing moves meanwhile (the
+    // collections it causes reclaim other garbage in place), unless user code runs (a tracer)
+    // or collections are being forced to show what they move.
     std::optional<NoGcScope> pin;
     if (!r.trace && !memory::record.torture) pin.emplace();
     bool stopped = false;
