@@ -171,6 +171,18 @@ bool any_word(uint8_t type) {
     return type >= kTypeWord && type <= kTypeIssue;
 }
 
+// Starts reading the node slot of a node that a bucket names as a hint, so that it arrives
+// together with the key cell that names the node, instead of after it. A stale hint only
+// wastes the read: a prefetch never faults, and the frame number is checked before the
+// frame table is read.
+inline void prefetch_node(uint32_t node) {
+    const uint32_t number = node >> memory::kNodeSlotBits;
+    if (number >= memory::record.node_frames_size) return;
+    const memory::NodeFrame* frame = memory::record.node_frames[number];
+    __builtin_prefetch(reinterpret_cast<const uintptr_t*>(frame + 1) +
+                       (node & memory::kNodeSlotMask));
+}
+
 // The units of a series cell from its index (clamped to the head and the tail) to its tail.
 struct Units {
     const uint8_t* at;
@@ -614,7 +626,11 @@ using probing::word2_keyed;
         // text case, with the candidate's type already the key's).
         const Units text = units_of(key);
         const uint32_t h = hash::code_points(text.at, text.count, int(text.unit), false);
-        return probing::find(view_of(r), tag_of(h), [&](const Cell& c) {
+        const View v = view_of(r);
+        return probing::probe(v.buckets, v.mask, tag_of(h), [&](const Slot& slot) {
+            prefetch_node(slot.key);
+            if (static_cast<uint32_t>(slot.entry) >= v.count) return false;
+            const Cell& c = v.cells[slot.entry];
             if (cell::type(&c) != type) return false;
             if (c.w2 == key.w2 && c.w1 == key.w1) return true;
             return code != 9 && units_equal(units_of(c), text, code != 2);
@@ -742,6 +758,7 @@ int32_t hash_find(uint32_t table, const Cell& key, int32_t start, int32_t skip, 
         if (c == control && slot.tag == tag &&
             (inline_key ? slot.type == type && slot.key == key.w2 : slot.type == 0)) {
             const int32_t entry = slot.entry;
+            if (!inline_key) prefetch_node(slot.key);
             const int32_t first = inline_key ? 0 : first_of(r, entry);
             if (first >= 0 && static_cast<uint32_t>(first) < count &&
                 (inline_key || match.equal(cells[first], 0))) {

@@ -144,7 +144,8 @@ int32_t put(uint32_t table, uint32_t index, bool* rebuilt = nullptr);
 // with `reverse` the largest below `start`, else the smallest at or above it). map!: the
 // first key of the same type equal by `code`, word keys looked up as set-words. Other kinds
 // answer -1 (they have put_symbol, put_context, get_int). A stale hash! is rebuilt first
-// (may collect). Inline below: the lookup of an integer or a character in a map!.
+// (may collect). Inline below: the lookup of an integer or a character in a map!, and in a
+// hash! forwards without a skip.
 inline int32_t find_all(uint32_t table, Cell key, int32_t start = 0, int32_t skip = 1, int code = 0,
                         bool last = false, bool reverse = false);
 // A probe of a table without chains, continued from where it stopped.
@@ -299,9 +300,10 @@ inline View view_of(const Record* r) {
             (data->tail - data->head) / static_cast<uint32_t>(sizeof(Cell)), r->buckets - 1};
 }
 
-// The entry of the first bucket on the probe of `tag` that has that tag and satisfies `hit`,
-// or -1 at an empty bucket or back at the start.
-template <class Hit> inline int32_t probe(const Buckets& at, uint32_t mask, uint32_t tag, Hit hit) {
+// The first bucket on the probe of `tag` that has that tag and satisfies `hit`, or null at an
+// empty bucket or back at the start.
+template <class Hit>
+inline const Slot* probe_slot(const Buckets& at, uint32_t mask, uint32_t tag, Hit hit) {
     const uint8_t control = control_of(tag);
     uint32_t b = tag & mask;
     const uint32_t start = b;
@@ -310,13 +312,18 @@ template <class Hit> inline int32_t probe(const Buckets& at, uint32_t mask, uint
         const uint8_t c = at.control[b];
         if (c == control) {
             const Slot& slot = at.slots[b];
-            if (slot.tag == tag && hit(slot)) return slot.entry;
+            if (slot.tag == tag && hit(slot)) return &slot;
         } else if (c == kEmpty) {
-            return -1;
+            return nullptr;
         }
         b = (b + ++step) & mask;
-        if (b == start) return -1;
+        if (b == start) return nullptr;
     }
+}
+// The entry of that bucket, or -1.
+template <class Hit> inline int32_t probe(const Buckets& at, uint32_t mask, uint32_t tag, Hit hit) {
+    const Slot* slot = probe_slot(at, mask, tag, hit);
+    return slot ? slot->entry : -1;
 }
 
 // The first live bucket of the probe of `tag` whose key has that tag and satisfies `match`:
@@ -333,11 +340,30 @@ template <class Match> inline int32_t find(const View& v, uint32_t tag, Match ma
 inline bool word2_keyed(uint8_t type) {
     return type == kTypeInteger || type == kTypeChar;
 }
-// The lookup of such a key in a map!: buckets only, no key cell. The entries of a map!
-// bucket name cells of its block, which only grows (clear empties the buckets with it).
+// The bucket of such a key in a map! or hash!: buckets only, no key cell.
+inline const Slot* find_word2_slot(const Record* r, uint8_t type, uint32_t w2) {
+    return probe_slot(buckets_of(r), r->buckets - 1, tag_of(hash::mix_int(w2)),
+                      [=](const Slot& slot) { return slot.key == w2 && slot.type == type; });
+}
+// Its lookup in a map!. The entries of a map! bucket name cells of its block, which only
+// grows (clear empties the buckets with it).
 inline int32_t find_word2(const Record* r, uint8_t type, uint32_t w2) {
-    return probe(buckets_of(r), r->buckets - 1, tag_of(hash::mix_int(w2)),
-                 [=](const Slot& slot) { return slot.key == w2 && slot.type == type; });
+    const Slot* slot = find_word2_slot(r, type, w2);
+    return slot ? slot->entry : -1;
+}
+// Its lookup in a hash! from `start` to the tail, or -2 when the general search must answer:
+// the key has a chain of equal cells, its cell is outside that range, or the buckets may be
+// stale. A key equal to it in its bucket is equal under every comparison code, and no other
+// bucket holds one.
+inline int32_t find_word2_in_hash(const Record* r, uint8_t type, uint32_t w2, int32_t start) {
+    if (r->stamp != 0 && r->stamp != static_cast<uint32_t>(collector::state.node_cycles) + 1)
+        return -2;
+    const Slot* slot = find_word2_slot(r, type, w2);
+    if (!slot) return -1;
+    const int32_t entry = slot->entry;
+    if (entry < start || entry < 0) return -2;
+    const memory::Buffer* data = memory::buffer(r->data);
+    return static_cast<uint32_t>(entry) < (data->tail - data->head) / sizeof(Cell) ? entry : -2;
 }
 
 } // namespace probing
@@ -350,7 +376,13 @@ inline int32_t find_all(uint32_t table, Cell key, int32_t start, int32_t skip, i
                         bool reverse) {
     const Record* r = record(table);
     const uint8_t type = cell::type(&key);
-    if (r->kind == kMap && probing::word2_keyed(type)) return probing::find_word2(r, type, key.w2);
+    if (probing::word2_keyed(type)) {
+        if (r->kind == kMap) return probing::find_word2(r, type, key.w2);
+        if (r->kind == kHash && skip == 1 && !last && !reverse) {
+            const int32_t found = probing::find_word2_in_hash(r, type, key.w2, start);
+            if (found != -2) return found;
+        }
+    }
     return find_all_by_kind(table, key, start, skip, code, last, reverse);
 }
 
