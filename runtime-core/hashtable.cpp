@@ -445,56 +445,49 @@ Buckets buckets_at(uint32_t node, uint32_t buckets) {
     return {head, reinterpret_cast<Slot*>(head + probing::control_bytes(buckets))};
 }
 
-// Kinds 1 and 2: new buckets for a request of r keys; the indexed keys are placed again in
-// the order of their cells, so that keys sharing a probe keep their order (the canonical
-// symbol before its case variants, the earlier of two map keys equal without regard to
-// case). Integer and character keys held in their buckets never share a lookup with another
-// key, so they are placed first, in the order of the old buckets. A key keeps its tag:
-// nothing is hashed again. May collect.
+// Places a key in new buckets so that keys of one tag keep the order of their cells along
+// their probe: a key passes a bucket of the same tag and an earlier cell, and takes the place
+// of one of a later cell, which moves on along the probe. Never collects.
+inline void place_in_order(const Buckets& at, uint32_t mask, Slot slot) {
+    const uint8_t control = control_of(slot.tag);
+    uint32_t b = slot.tag & mask, step = 0;
+    for (;;) {
+        const uint8_t c = at.control[b];
+        if (c == kEmpty) break;
+        if (c == control && at.slots[b].tag == slot.tag && at.slots[b].entry > slot.entry)
+            std::swap(slot, at.slots[b]);
+        b = (b + ++step) & mask;
+    }
+    set_live(at, b, slot);
+}
+
+// Kinds 1 and 2: new buckets for a request of r keys. The keys are placed again from the old
+// buckets in their order, which writes the new buckets in two runs; keys of one tag keep the
+// order of their cells along their probe (see place_in_order), so that the one a lookup finds
+// first stays the same (the canonical symbol before its case variants, the earlier of two map
+// keys equal without regard to case). A key keeps its bucket: nothing is hashed or read
+// again. May collect.
 void regrow(Root& root, uint64_t request) {
     Record* r = rec(root.node());
     const uint32_t n = std::max(4u, next_power(request));
     const uint32_t bound = grown_bound_of(n);
     const uint32_t count = cell_count(r->data);
-    // The tag of each indexed cell held only in its cell, 0 for the others.
-    std::vector<uint32_t> tags;
+    const auto indexed = [count](const Buckets& at, uint32_t b) {
+        return is_live(at.control[b]) && static_cast<uint32_t>(at.slots[b].entry) < count;
+    };
     uint32_t keys_count = 0;
     {
         const Buckets old = buckets_of(r);
-        for (uint32_t b = 0; b < r->buckets; ++b) {
-            if (!is_live(old.control[b])) continue;
-            const Slot& slot = old.slots[b];
-            const int32_t e = slot.entry;
-            if (e < 0 || static_cast<uint32_t>(e) >= count) continue;
-            if (slot.type != 0) {
-                ++keys_count;
-                continue;
-            }
-            if (tags.empty()) tags.resize(count);
-            if (!tags[e]) {
-                tags[e] = slot.tag;
-                ++keys_count;
-            }
-        }
+        for (uint32_t b = 0; b < r->buckets; ++b) keys_count += indexed(old, b);
     }
     // Removed map! pairs stay indexed, so they count too.
     if (std::max(r->size, keys_count) >= bound) return;
     GcRoot slots(new_slots(n));
     r = rec(root.node());
     const Buckets fresh = buckets_at(slots.node(), n);
-    {
-        const Buckets old = buckets_of(r);
-        for (uint32_t b = 0; b < r->buckets; ++b) {
-            const Slot& slot = old.slots[b];
-            if (is_live(old.control[b]) && slot.type != 0 &&
-                static_cast<uint32_t>(slot.entry) < count)
-                place(fresh, n - 1, slot);
-        }
-    }
-    const Cell* cells = cells_of(r->data);
-    for (uint32_t i = 0; i < tags.size(); ++i)
-        if (tags[i])
-            place(fresh, n - 1, live_slot(r->kind, tags[i], static_cast<int32_t>(i), cells[i]));
+    const Buckets old = buckets_of(r);
+    for (uint32_t b = 0; b < r->buckets; ++b)
+        if (indexed(old, b)) place_in_order(fresh, n - 1, old.slots[b]);
     r->keys = slots.node();
     r->buckets = n;
     r->bound = bound;
