@@ -340,10 +340,27 @@ template <class Match> inline int32_t find(const View& v, uint32_t tag, Match ma
 inline bool word2_keyed(uint8_t type) {
     return type == kTypeInteger || type == kTypeChar;
 }
-// The bucket of such a key in a map! or hash!: buckets only, no key cell.
+// The bucket of such a key in a map! or hash!: buckets only, no key cell. A bucket holding
+// the same key has its tag, so the key is compared without it.
 inline const Slot* find_word2_slot(const Record* r, uint8_t type, uint32_t w2) {
-    return probe_slot(buckets_of(r), r->buckets - 1, tag_of(hash::mix_int(w2)),
-                      [=](const Slot& slot) { return slot.key == w2 && slot.type == type; });
+    const Buckets at = buckets_of(r);
+    const uint32_t mask = r->buckets - 1;
+    const uint32_t tag = tag_of(hash::mix_int(w2));
+    const uint8_t control = control_of(tag);
+    uint32_t b = tag & mask;
+    const uint32_t start = b;
+    uint32_t step = 0;
+    for (;;) {
+        const uint8_t c = at.control[b];
+        if (c == control) {
+            const Slot& slot = at.slots[b];
+            if (slot.key == w2 && slot.type == type) return &slot;
+        } else if (c == kEmpty) {
+            return nullptr;
+        }
+        b = (b + ++step) & mask;
+        if (b == start) return nullptr;
+    }
 }
 // Its lookup in a map!. The entries of a map! bucket name cells of its block, which only
 // grows (clear empties the buckets with it).
