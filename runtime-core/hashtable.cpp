@@ -61,24 +61,37 @@ uint32_t cell_count(uint32_t node) {
 
 // --- Buckets --------------------------------------------------------------------------------
 
+using probing::Buckets;
+using probing::buckets_of;
+using probing::control_of;
 using probing::kDeleted;
 using probing::kEmpty;
 using probing::Slot;
 using probing::tag_of;
 
-inline bool is_live(uint32_t tag) {
-    return tag >= probing::kLiveBit;
+inline bool is_live(uint8_t control) {
+    return probing::live(control);
 }
-Slot* slots_of(uint32_t node) {
-    return reinterpret_cast<Slot*>(buf(node)->at_head());
+// Makes bucket `b` live with `slot`, or deleted.
+inline void set_live(const Buckets& at, uint32_t b, const Slot& slot) {
+    at.control[b] = control_of(slot.tag);
+    at.slots[b] = slot;
+}
+inline void set_deleted(const Buckets& at, uint32_t b) {
+    at.control[b] = kDeleted;
 }
 
 // The bucket of a live key. A map! or hash! keeps an integer or character key in the bucket
 // too (the hash! datatype re-indexes a cell it changes).
+bool any_string(uint8_t type);
+
+// A text key keeps its text's node as a hint (see probing::Slot).
 inline Slot live_slot(uint32_t kind, uint32_t tag, int32_t entry, const Cell& key) {
     const uint8_t type = cell::type(&key);
-    if ((kind == kMap || kind == kHash) && probing::word2_keyed(type))
-        return Slot{tag, entry, key.w2, type};
+    if (kind == kMap || kind == kHash) {
+        if (probing::word2_keyed(type)) return Slot{tag, entry, key.w2, type};
+        if (any_string(type)) return Slot{tag, entry, key.w2, 0};
+    }
     return Slot{tag, entry, 0, 0};
 }
 
@@ -109,9 +122,18 @@ uint32_t new_ints(uint32_t count, uint8_t fill) {
     b->tail = b->head + count * 4;
     return node;
 }
-// A bucket series with every bucket empty. May collect.
+// A bucket series with every bucket empty: the control bytes cleared, the buckets left as
+// they are (none is read before its control byte says it is live). May collect.
 uint32_t new_slots(uint32_t buckets) {
-    return new_ints(buckets * (sizeof(Slot) / 4), 0);
+    const uint32_t control = probing::control_bytes(buckets);
+    const uint64_t bytes = control + uint64_t{buckets} * sizeof(Slot);
+    if (bytes > 0x7FFFFFF0u) memory::raise(memory::Fault::no_memory);
+    const uint32_t node = memory::alloc_bytes(static_cast<uint32_t>(bytes));
+    Buffer* b = buf(node);
+    b->flags = (b->flags & ~memory::kUnitMask) | 4;
+    b->tail = b->head + static_cast<uint32_t>(bytes);
+    std::memset(b->at_head(), kEmpty, control);
+    return node;
 }
 // Appends one int32 to an array. May collect.
 void append_int(uint32_t node, int32_t value) {
@@ -147,6 +169,18 @@ bool any_string(uint8_t type) {
 }
 bool any_word(uint8_t type) {
     return type >= kTypeWord && type <= kTypeIssue;
+}
+
+// Starts reading the node slot of a node that a bucket names as a hint, so that it arrives
+// together with the key cell that names the node, instead of after it. A stale hint only
+// wastes the read: a prefetch never faults, and the frame number is checked before the
+// frame table is read.
+inline void prefetch_node(uint32_t node) {
+    const uint32_t number = node >> memory::kNodeSlotBits;
+    if (number >= memory::record.node_frames_size) return;
+    const memory::NodeFrame* frame = memory::record.node_frames[number];
+    __builtin_prefetch(reinterpret_cast<const uintptr_t*>(frame + 1) +
+                       (node & memory::kNodeSlotMask));
 }
 
 // The units of a series cell from its index (clamped to the head and the tail) to its tail.
@@ -274,28 +308,29 @@ bool insert_hash_cell(Root& root, uint32_t l) {
     uint32_t step = 0;
     int32_t free = -1;
     bool was_empty = false;
+    const uint8_t control = control_of(tag);
     {
-        Slot* slots = slots_of(r->keys);
+        const Buckets at = buckets_of(r);
         const Cell* cells = cells_of(r->data);
         const uint32_t count = cell_count(r->data);
         for (;;) {
-            const uint32_t t = slots[b].tag;
-            if (t == kEmpty) {
+            const uint8_t c = at.control[b];
+            if (c == kEmpty) {
                 if (free < 0) {
                     free = static_cast<int32_t>(b);
                     was_empty = true;
                 }
                 break;
             }
-            if (t == kDeleted) {
+            if (c == kDeleted) {
                 if (free < 0) free = static_cast<int32_t>(b);
-            } else if (t == tag) {
-                const int32_t first = first_of(r, slots[b].entry);
+            } else if (c == control && at.slots[b].tag == tag) {
+                const int32_t first = first_of(r, at.slots[b].entry);
                 if (first >= 0 && static_cast<uint32_t>(first) < count &&
                     cell::type(&cells[first]) == cell::type(&key) &&
                     keys_equal(cells[first], key, 0)) {
                     // Joins the bucket's chain, turning a plain entry into one first.
-                    const int32_t entry = slots[b].entry;
+                    const int32_t entry = at.slots[b].entry;
                     if (entry >= 0) {
                         GcRoot chain(new_ints(2, 0));
                         int32_t* two = ints_of(chain.node());
@@ -303,7 +338,8 @@ bool insert_hash_cell(Root& root, uint32_t l) {
                         two[1] = static_cast<int32_t>(l);
                         append_int(rec(root.node())->chains, static_cast<int32_t>(chain.node()));
                         r = rec(root.node());
-                        slots_of(r->keys)[b].entry = -static_cast<int32_t>(ints_length(r->chains));
+                        buckets_of(r).slots[b].entry =
+                            -static_cast<int32_t>(ints_length(r->chains));
                     } else {
                         append_int(chain_node(r, static_cast<uint32_t>(-int64_t{entry})),
                                    static_cast<int32_t>(l));
@@ -319,7 +355,8 @@ bool insert_hash_cell(Root& root, uint32_t l) {
         }
     }
     if (free < 0) return false;
-    slots_of(r->keys)[free] = live_slot(kHash, tag, static_cast<int32_t>(l), key);
+    set_live(buckets_of(r), static_cast<uint32_t>(free),
+             live_slot(kHash, tag, static_cast<int32_t>(l), key));
     ints_of(r->index)[l] = free + 1;
     ++r->size;
     if (was_empty) ++r->occupied;
@@ -333,11 +370,11 @@ void delete_hash_cell(Record* r, uint32_t l) {
     const int32_t b = index[l] - 1;
     if (b < 0 || static_cast<uint32_t>(b) >= r->buckets) return;
     index[l] = -1;
-    Slot& slot = slots_of(r->keys)[b];
-    const int32_t entry = slot.entry;
+    const Buckets arrays = buckets_of(r);
+    const int32_t entry = arrays.slots[b].entry;
     if (entry >= 0) {
         if (entry != static_cast<int32_t>(l)) return;
-        slot.tag = kDeleted;
+        set_deleted(arrays, static_cast<uint32_t>(b));
     } else {
         const uint32_t chain = chain_node(r, static_cast<uint32_t>(-int64_t{entry}));
         if (!chain) return;
@@ -349,27 +386,27 @@ void delete_hash_cell(Record* r, uint32_t l) {
         if (i == n) return;
         std::memmove(at + i, at + i + 1, (n - i - 1) * 4);
         c->tail -= 4;
-        if (n == 1) slot.tag = kDeleted;
+        if (n == 1) set_deleted(arrays, static_cast<uint32_t>(b));
     }
     --r->size;
 }
 
 // Live buckets of a table (distinct keys of a hash!).
 uint32_t live_buckets(const Record* r) {
-    const Slot* slots = slots_of(r->keys);
+    const uint8_t* control = buckets_of(r).control;
     uint32_t live = 0;
-    for (uint32_t b = 0; b < r->buckets; ++b) live += is_live(slots[b].tag);
+    for (uint32_t b = 0; b < r->buckets; ++b) live += is_live(control[b]);
     return live;
 }
 
 // Places a key known to be absent in the first free bucket of its probe. Never collects.
-inline void place(Slot* slots, uint32_t mask, const Slot& slot) {
+inline void place(const Buckets& at, uint32_t mask, const Slot& slot) {
     uint32_t b = slot.tag & mask, step = 0;
-    while (slots[b].tag != kEmpty) b = (b + ++step) & mask;
-    slots[b] = slot;
+    while (at.control[b] != kEmpty) b = (b + ++step) & mask;
+    set_live(at, b, slot);
 }
-inline void place(Slot* slots, uint32_t mask, uint32_t tag, int32_t entry) {
-    place(slots, mask, Slot{tag, entry, 0, 0});
+inline void place(const Buckets& at, uint32_t mask, uint32_t tag, int32_t entry) {
+    place(at, mask, Slot{tag, entry, 0, 0});
 }
 
 // --- Growth ---------------------------------------------------------------------------------
@@ -402,37 +439,55 @@ bool rebuild_hash(Root& root, uint64_t request) {
     return true;
 }
 
-// Kinds 1 and 2: new buckets for a request of r keys; the indexed keys are placed again in
-// the order of their cells, so that keys sharing a probe keep their order (the canonical
-// symbol before its case variants, the earlier of two map keys equal without regard to
-// case). A key keeps its tag: nothing is hashed again. May collect.
+// The arrays of a bucket series of `buckets` buckets.
+Buckets buckets_at(uint32_t node, uint32_t buckets) {
+    uint8_t* head = buf(node)->at_head();
+    return {head, reinterpret_cast<Slot*>(head + probing::control_bytes(buckets))};
+}
+
+// Places a key in new buckets so that keys of one tag keep the order of their cells along
+// their probe: a key passes a bucket of the same tag and an earlier cell, and takes the place
+// of one of a later cell, which moves on along the probe. Never collects.
+inline void place_in_order(const Buckets& at, uint32_t mask, Slot slot) {
+    const uint8_t control = control_of(slot.tag);
+    uint32_t b = slot.tag & mask, step = 0;
+    for (;;) {
+        const uint8_t c = at.control[b];
+        if (c == kEmpty) break;
+        if (c == control && at.slots[b].tag == slot.tag && at.slots[b].entry > slot.entry)
+            std::swap(slot, at.slots[b]);
+        b = (b + ++step) & mask;
+    }
+    set_live(at, b, slot);
+}
+
+// Kinds 1 and 2: new buckets for a request of r keys. The keys are placed again from the old
+// buckets in their order, which writes the new buckets in two runs; keys of one tag keep the
+// order of their cells along their probe (see place_in_order), so that the one a lookup finds
+// first stays the same (the canonical symbol before its case variants, the earlier of two map
+// keys equal without regard to case). A key keeps its bucket: nothing is hashed or read
+// again. May collect.
 void regrow(Root& root, uint64_t request) {
     Record* r = rec(root.node());
     const uint32_t n = std::max(4u, next_power(request));
     const uint32_t bound = grown_bound_of(n);
     const uint32_t count = cell_count(r->data);
-    // The tag of each indexed cell, 0 for the others.
-    std::vector<uint32_t> tags(count);
+    const auto indexed = [count](const Buckets& at, uint32_t b) {
+        return is_live(at.control[b]) && static_cast<uint32_t>(at.slots[b].entry) < count;
+    };
     uint32_t keys_count = 0;
     {
-        const Slot* old = slots_of(r->keys);
-        for (uint32_t b = 0; b < r->buckets; ++b) {
-            const int32_t e = old[b].entry;
-            if (is_live(old[b].tag) && e >= 0 && static_cast<uint32_t>(e) < count && !tags[e]) {
-                tags[e] = old[b].tag;
-                ++keys_count;
-            }
-        }
+        const Buckets old = buckets_of(r);
+        for (uint32_t b = 0; b < r->buckets; ++b) keys_count += indexed(old, b);
     }
     // Removed map! pairs stay indexed, so they count too.
     if (std::max(r->size, keys_count) >= bound) return;
     GcRoot slots(new_slots(n));
     r = rec(root.node());
-    Slot* fresh = slots_of(slots.node());
-    const Cell* cells = cells_of(r->data);
-    for (uint32_t i = 0; i < count; ++i)
-        if (tags[i])
-            place(fresh, n - 1, live_slot(r->kind, tags[i], static_cast<int32_t>(i), cells[i]));
+    const Buckets fresh = buckets_at(slots.node(), n);
+    const Buckets old = buckets_of(r);
+    for (uint32_t b = 0; b < r->buckets; ++b)
+        if (indexed(old, b)) place_in_order(fresh, n - 1, old.slots[b]);
     r->keys = slots.node();
     r->buckets = n;
     r->bound = bound;
@@ -462,7 +517,7 @@ void regrow_int(Root& root, uint64_t request) {
     r = rec(root.node());
     Buffer* from = buf(r->data);
     Buffer* to = buf(data.node());
-    Slot* fresh = slots_of(slots.node());
+    const Buckets fresh = buckets_at(slots.node(), n);
     uint32_t live = 0;
     to->tail = to->head;
     for (uint32_t at = from->head; at + stride <= from->tail; at += stride) {
@@ -486,15 +541,15 @@ void regrow_int(Root& root, uint64_t request) {
 // Kinds 3 and 4 after nodes moved: every live entry placed again at its new hash, in the
 // same buckets series. Never collects.
 void rehash_int(Record* r) {
-    Slot* slots = slots_of(r->keys);
-    std::memset(slots, 0, size_t{r->buckets} * sizeof(Slot));
+    const Buckets arrays = buckets_of(r);
+    std::memset(arrays.control, kEmpty, r->buckets);
     Buffer* data = buf(r->data);
     const uint32_t stride = r->index;
     uint32_t live = 0;
     for (uint32_t at = data->head; at + stride <= data->tail; at += stride) {
         const auto* entry = reinterpret_cast<const Cell*>(data->data() + at);
         if (entry->header != kTypeUnset) continue;
-        place(slots, r->buckets - 1, tag_of(hash::mix_int(entry->w1)),
+        place(arrays, r->buckets - 1, tag_of(hash::mix_int(entry->w1)),
               static_cast<int32_t>(at - data->head));
         ++live;
     }
@@ -564,7 +619,11 @@ using probing::word2_keyed;
         // text case, with the candidate's type already the key's).
         const Units text = units_of(key);
         const uint32_t h = hash::code_points(text.at, text.count, int(text.unit), false);
-        return probing::find(view_of(r), tag_of(h), [&](const Cell& c) {
+        const View v = view_of(r);
+        return probing::probe(v.buckets, v.mask, tag_of(h), [&](const Slot& slot) {
+            prefetch_node(slot.key);
+            if (static_cast<uint32_t>(slot.entry) >= v.count) return false;
+            const Cell& c = v.cells[slot.entry];
             if (cell::type(&c) != type) return false;
             if (c.w2 == key.w2 && c.w1 == key.w1) return true;
             return code != 9 && units_equal(units_of(c), text, code != 2);
@@ -598,23 +657,25 @@ int32_t map_put(uint32_t table, uint32_t index) {
     const uint8_t type = cell::type(&key);
     const bool simple = word2_keyed(type);
     const uint32_t tag = tag_of(simple ? hash::mix_int(key.w2) : hash_value(key, false));
+    const uint8_t control = control_of(tag);
     uint32_t b = tag & v.mask;
     const uint32_t start = b;
     uint32_t step = 0;
     int32_t free = -1;
     bool was_empty = false;
     for (;;) {
-        const Slot& slot = v.slots[b];
-        if (slot.tag == kEmpty) {
+        const uint8_t c = v.buckets.control[b];
+        if (c == kEmpty) {
             if (free < 0) {
                 free = static_cast<int32_t>(b);
                 was_empty = true;
             }
             break;
         }
-        if (slot.tag == kDeleted) {
+        const Slot& slot = v.buckets.slots[b];
+        if (c == kDeleted) {
             if (free < 0) free = static_cast<int32_t>(b);
-        } else if (slot.tag == tag) {
+        } else if (c == control && slot.tag == tag) {
             const int32_t e = slot.entry;
             if (e == static_cast<int32_t>(index)) return e;
             if (simple) {
@@ -633,7 +694,8 @@ int32_t map_put(uint32_t table, uint32_t index) {
         regrow(root, uint64_t{rec(table)->buckets} + 1);
         return map_put(root.node(), index);
     }
-    v.slots[free] = live_slot(kMap, tag, static_cast<int32_t>(index), key);
+    set_live(v.buckets, static_cast<uint32_t>(free),
+             live_slot(kMap, tag, static_cast<int32_t>(index), key));
     ++r->size;
     if (was_empty) ++r->occupied;
     return static_cast<int32_t>(index);
@@ -669,11 +731,12 @@ int32_t hash_find(uint32_t table, const Cell& key, int32_t start, int32_t skip, 
     if (skip < 1) skip = 1;
     const KeyMatch match(key);
     const Record* r = rec(table);
-    const Slot* slots = slots_of(r->keys);
+    const Buckets at = buckets_of(r);
     const Cell* cells = cells_of(r->data);
     const uint32_t count = cell_count(r->data);
     const uint32_t mask = r->buckets - 1;
     const uint32_t tag = tag_of(match.hash());
+    const uint8_t control = control_of(tag);
     // An integer or character key is compared in its bucket: equal keys are equal under
     // every code, and a chain holds equal keys only.
     const uint8_t type = cell::type(&key);
@@ -682,11 +745,13 @@ int32_t hash_find(uint32_t table, const Cell& key, int32_t start, int32_t skip, 
     const uint32_t first_bucket = b;
     uint32_t step = 0;
     for (;;) {
-        const Slot& slot = slots[b];
-        if (slot.tag == kEmpty) return -1;
-        if (slot.tag == tag &&
+        const uint8_t c = at.control[b];
+        if (c == kEmpty) return -1;
+        const Slot& slot = at.slots[b];
+        if (c == control && slot.tag == tag &&
             (inline_key ? slot.type == type && slot.key == key.w2 : slot.type == 0)) {
             const int32_t entry = slot.entry;
+            if (!inline_key) prefetch_node(slot.key);
             const int32_t first = inline_key ? 0 : first_of(r, entry);
             if (first >= 0 && static_cast<uint32_t>(first) < count &&
                 (inline_key || match.equal(cells[first], 0))) {
@@ -730,28 +795,29 @@ struct IntProbe {
     bool empty;    // the slot was empty
 };
 IntProbe probe_int(const Record* r, uint32_t key) {
-    const Slot* slots = slots_of(r->keys);
+    const Buckets at = buckets_of(r);
     Buffer* data = buf(r->data);
     const uint32_t length = data->tail - data->head;
     const uint32_t mask = r->buckets - 1;
     const uint32_t tag = tag_of(hash::mix_int(key));
+    const uint8_t control = control_of(tag);
     uint32_t b = tag & mask;
     const uint32_t start = b;
     uint32_t step = 0;
     IntProbe p{-1, -1, false};
     for (;;) {
-        const Slot slot = slots[b];
-        if (slot.tag == kEmpty) {
+        const uint8_t c = at.control[b];
+        if (c == kEmpty) {
             if (p.slot < 0) {
                 p.slot = static_cast<int32_t>(b);
                 p.empty = true;
             }
             return p;
         }
-        if (slot.tag == kDeleted) {
+        if (c == kDeleted) {
             if (p.slot < 0) p.slot = static_cast<int32_t>(b);
-        } else if (slot.tag == tag) {
-            const int32_t e = slot.entry;
+        } else if (c == control && at.slots[b].tag == tag) {
+            const int32_t e = at.slots[b].entry;
             if (e >= 0 && static_cast<uint32_t>(e) + sizeof(Cell) <= length &&
                 reinterpret_cast<const Cell*>(data->at_head() + e)->w1 == key) {
                 p.found = static_cast<int32_t>(b);
@@ -763,7 +829,7 @@ IntProbe probe_int(const Record* r, uint32_t key) {
     }
 }
 Cell* entry_at(const Record* r, int32_t bucket) {
-    return reinterpret_cast<Cell*>(buf(r->data)->at_head() + slots_of(r->keys)[bucket].entry);
+    return reinterpret_cast<Cell*>(buf(r->data)->at_head() + buckets_of(r).slots[bucket].entry);
 }
 bool int_kind(const Record* r) {
     return r->kind == kIntegers || r->kind == kOwners;
@@ -771,7 +837,7 @@ bool int_kind(const Record* r) {
 
 // Removes the entry of a live bucket: bucket deleted, key header 0, values unset.
 Cell* remove_entry(Record* r, int32_t bucket) {
-    slots_of(r->keys)[bucket].tag = kDeleted;
+    set_deleted(buckets_of(r), static_cast<uint32_t>(bucket));
     Cell* entry = entry_at(r, bucket);
     entry->header = 0;
     --r->size;
@@ -1140,11 +1206,12 @@ int32_t find_all_by_kind(uint32_t table, const Cell& key, int32_t start, int32_t
 int32_t find_next(uint32_t table, Cell key, Probe& probe) {
     const Record* r = rec(table);
     if (r->kind == kMap) key = map_key(key);
-    const Slot* slots = slots_of(r->keys);
+    const Buckets at = buckets_of(r);
     const Cell* cells = cells_of(r->data);
     const uint32_t count = cell_count(r->data);
     const uint32_t mask = r->buckets - 1;
     const uint32_t tag = tag_of(hash_value(key, false));
+    const uint8_t control = control_of(tag);
     uint32_t b;
     if (probe.bucket < 0) {
         b = tag & mask;
@@ -1156,10 +1223,10 @@ int32_t find_next(uint32_t table, Cell key, Probe& probe) {
     }
     for (;;) {
         probe.bucket = static_cast<int32_t>(b);
-        const Slot slot = slots[b];
-        if (slot.tag == kEmpty) return -1;
-        if (slot.tag == tag) {
-            const int32_t e = slot.entry;
+        const uint8_t c = at.control[b];
+        if (c == kEmpty) return -1;
+        if (c == control && at.slots[b].tag == tag) {
+            const int32_t e = at.slots[b].entry;
             if (e >= 0 && static_cast<uint32_t>(e) < count &&
                 cell::type(&cells[e]) == cell::type(&key) && keys_equal(cells[e], key, 0))
                 return e;
@@ -1218,7 +1285,7 @@ int refresh_range(uint32_t table, int32_t shift, uint32_t first, uint32_t count,
     if (move && shift > 0) ensure_index(root, old_length + static_cast<uint32_t>(shift));
     Record* r = rec(root.node());
     int32_t* index = ints_of(r->index);
-    Slot* slots = slots_of(r->keys);
+    Slot* slots = buckets_of(r).slots;
     std::vector<uint8_t> seen(ints_length(r->chains) + 1);
     for (uint32_t l = first; l < end; ++l) {
         const int32_t b = index[l] - 1;
@@ -1263,7 +1330,7 @@ void move_keys(uint32_t table, uint32_t target, uint32_t first, uint32_t count) 
         return target < first ? x + count : x - count;
     };
     int32_t* index = ints_of(r->index);
-    Slot* slots = slots_of(r->keys);
+    Slot* slots = buckets_of(r).slots;
     std::vector<uint8_t> seen(ints_length(r->chains) + 1);
     std::vector<int32_t> entries(index + lo, index + hi);
     for (uint32_t x = lo; x < hi; ++x) {
@@ -1313,7 +1380,7 @@ uint32_t copy(uint32_t data, uint32_t table) {
 
 void clear(uint32_t table) {
     Record* r = rec(table);
-    std::memset(slots_of(r->keys), 0, size_t{r->buckets} * sizeof(Slot));
+    std::memset(buckets_of(r).control, kEmpty, r->buckets);
     r->size = 0;
     r->occupied = 0;
     if (r->kind == kHash) {
@@ -1373,8 +1440,8 @@ Cell* put_int(uint32_t table, uint32_t key) {
     for (uint32_t i = 0; i < stride / sizeof(Cell); ++i) entry[i] = Cell{kTypeUnset, 0, 0, 0};
     entry->w1 = key;
     Record* r = rec(root.node());
-    slots_of(r->keys)[p.slot] =
-        Slot{tag_of(hash::mix_int(key)), static_cast<int32_t>(offset), 0, 0};
+    set_live(buckets_of(r), static_cast<uint32_t>(p.slot),
+             Slot{tag_of(hash::mix_int(key)), static_cast<int32_t>(offset), 0, 0});
     ++r->size;
     if (p.empty) ++r->occupied;
     return entry + 1;
@@ -1403,24 +1470,25 @@ uint32_t put_symbol(uint32_t table, const char* text, uint32_t length, bool case
     if (rec(root.node())->occupied >= rec(root.node())->bound) grow(root);
     Record* r = rec(root.node());
     const uint32_t tag = tag_of(lowered_hash(own.data(), length));
+    const uint8_t control = control_of(tag);
     const uint32_t mask = r->buckets - 1;
     int32_t alias = -1;
     int32_t slot = -1;
     for (int pass = 0; pass < 2 && alias < 0; ++pass) {
         const bool fold = case_insensitive || pass == 1;
-        const Slot* slots = slots_of(r->keys);
+        const Buckets at = buckets_of(r);
         const Cell* cells = cells_of(r->data);
         const uint32_t count = cell_count(r->data);
         uint32_t b = tag & mask, step = 0;
         const uint32_t start = b;
         for (;;) {
-            const uint32_t t = slots[b].tag;
-            if (t == kEmpty) {
+            const uint8_t c = at.control[b];
+            if (c == kEmpty) {
                 if (pass == 0) slot = static_cast<int32_t>(b);
                 break;
             }
-            const int32_t e = slots[b].entry;
-            if (t == tag && e >= 0 && static_cast<uint32_t>(e) < count) {
+            const int32_t e = c == control ? at.slots[b].entry : -1;
+            if (e >= 0 && at.slots[b].tag == tag && static_cast<uint32_t>(e) < count) {
                 const Units t = symbol_text(cells[e]);
                 if (t.count == length && bytes_equal(t.at, own.data(), length, fold)) {
                     if (pass == 0) return static_cast<uint32_t>(e) + 1;
@@ -1451,7 +1519,8 @@ uint32_t put_symbol(uint32_t table, const char* text, uint32_t length, bool case
     Cell* symbol = memory::alloc_tail_cell(buf(rec(root.node())->data));
     *symbol = Cell{kTypeSymbol, static_cast<uint32_t>(alias), 0, utf8.node()};
     r = rec(root.node());
-    slots_of(r->keys)[slot] = Slot{tag, static_cast<int32_t>(index), 0, 0};
+    set_live(buckets_of(r), static_cast<uint32_t>(slot),
+             Slot{tag, static_cast<int32_t>(index), 0, 0});
     ++r->size;
     ++r->occupied;
     return index + 1;
@@ -1466,22 +1535,23 @@ int32_t put_context(uint32_t table, uint32_t symbol, bool case_insensitive, uint
     }
     const uint32_t canonical = resolve(symbol);
     Record* r = rec(table);
-    const Slot* slots = slots_of(r->keys);
+    const Buckets at = buckets_of(r);
     const Cell* cells = cells_of(r->data);
     const uint32_t count = cell_count(r->data);
     const uint32_t mask = r->buckets - 1;
     const uint32_t tag = tag_of(hash::mix_int(canonical));
+    const uint8_t control = control_of(tag);
     uint32_t b = tag & mask, step = 0;
     const uint32_t start = b;
     int32_t slot = -1;
     for (;;) {
-        const uint32_t t = slots[b].tag;
-        if (t == kEmpty) {
+        const uint8_t c = at.control[b];
+        if (c == kEmpty) {
             slot = static_cast<int32_t>(b);
             break;
         }
-        const int32_t e = slots[b].entry;
-        if (t == tag && e >= 0 && static_cast<uint32_t>(e) < count) {
+        const int32_t e = c == control ? at.slots[b].entry : -1;
+        if (e >= 0 && at.slots[b].tag == tag && static_cast<uint32_t>(e) < count) {
             const uint32_t candidate = cells[e].w2;
             if (case_insensitive ? resolve(candidate) == canonical : candidate == symbol) return e;
         }
@@ -1500,7 +1570,8 @@ int32_t put_context(uint32_t table, uint32_t symbol, bool case_insensitive, uint
     Cell* word = memory::alloc_tail_cell(buf(rec(root.node())->data));
     *word = Cell{kTypeWord, owner.node(), symbol, index};
     r = rec(root.node());
-    slots_of(r->keys)[slot] = Slot{tag, static_cast<int32_t>(index), 0, 0};
+    set_live(buckets_of(r), static_cast<uint32_t>(slot),
+             Slot{tag, static_cast<int32_t>(index), 0, 0});
     ++r->size;
     ++r->occupied;
     if (out_index) *out_index = static_cast<int32_t>(index);
@@ -1588,7 +1659,7 @@ void sweep(uint32_t table) {
     if (!int_kind(r)) return;
     const uint32_t cells = r->index / sizeof(Cell);
     for (uint32_t b = 0; b < r->buckets; ++b) {
-        if (!is_live(slots_of(r->keys)[b].tag)) continue;
+        if (!is_live(buckets_of(r).control[b])) continue;
         Cell* entry = entry_at(r, static_cast<int32_t>(b));
         const bool live = r->kind == kOwners ? owner_entry_survives(entry, cells)
                                              : collector::is_marked(entry->w1);
@@ -1603,13 +1674,14 @@ void sweep(uint32_t table) {
 
 std::string dump_text(uint32_t table) {
     const Record* r = rec(table);
-    const Slot* slots = slots_of(r->keys);
+    const Buckets at = buckets_of(r);
+    const Slot* slots = at.slots;
     std::string out;
     char line[32];
     for (int pass = 0; pass < 2; ++pass) {
         out += pass == 0 ? "\n== Deleted keys ==\n" : "== Alive keys ==\n";
         for (uint32_t b = 0; b < r->buckets; ++b) {
-            if (pass == 0 ? slots[b].tag != kDeleted : !is_live(slots[b].tag)) continue;
+            if (pass == 0 ? at.control[b] != kDeleted : !is_live(at.control[b])) continue;
             if (int_kind(r)) {
                 const Buffer* data = buf(r->data);
                 const uint32_t e = static_cast<uint32_t>(slots[b].entry);

@@ -12,13 +12,13 @@
 //                   deleted one has header 0.
 //
 // The table itself is a 44-byte byte series holding a Record; its node is the table. Buckets
-// are a power of two in count, at least 4, in one series of 16 bytes each: a state word (0
-// empty, 1 deleted, else live and holding the key's hash with the top bit set), an int32
-// entry naming the key's place in the data block, and for an integer or character key of a
-// map! or hash! the key itself (value and type). A probe compares the hashes first, so it
-// reads a key cell only for a key of the same hash, and an integer or character lookup in a
-// map! or hash! reads no key cell at all. Probing is triangular (i, i+1, i+3, i+6 ...), the
-// load bound 0.77.
+// are a power of two in count, at least 4, in one series: a control byte per bucket (empty,
+// deleted, or 7 bits of the live key's hash), then 16 bytes per bucket: the key's hash with
+// the top bit set, an int32 entry naming the key's place in the data block, and for an
+// integer or character key of a map! or hash! the key itself (value and type). A probe
+// compares control bytes, then hashes, so it reads a key cell only for a key of the same
+// hash, and an integer or character lookup in a map! or hash! reads no key cell at all.
+// Probing is triangular (i, i+1, i+3, i+6 ...), the load bound 0.77.
 //
 // Hashing: text over its code points (so every width hashes alike), case-folded except for
 // the symbol kind, whose case variants share a probe through an ASCII-lowered text; binary
@@ -52,8 +52,8 @@ struct Record {
     uint32_t size;     // live keys (hash!: indexed cells, chained ones included)
     uint32_t index;    // hash!: node of the index series; kinds 3, 4: entry stride in bytes
     uint32_t chains;   // hash!: node of the chain list (nodes of int32 arrays)
-    uint32_t flags;    // 0 (bucket states are kept with the keys)
-    uint32_t keys;     // node of the buckets series, one probing::Slot per bucket
+    uint32_t flags;    // 0 (bucket states are kept with the buckets)
+    uint32_t keys;     // node of the buckets series (control bytes, then probing::Slot)
     uint32_t data;     // node of the data block
     uint32_t occupied; // live or deleted buckets
     uint32_t buckets;  // a power of two, at least 4
@@ -144,7 +144,8 @@ int32_t put(uint32_t table, uint32_t index, bool* rebuilt = nullptr);
 // with `reverse` the largest below `start`, else the smallest at or above it). map!: the
 // first key of the same type equal by `code`, word keys looked up as set-words. Other kinds
 // answer -1 (they have put_symbol, put_context, get_int). A stale hash! is rebuilt first
-// (may collect). Inline below: the lookup of an integer or a character in a map!.
+// (may collect). Inline below: the lookup of an integer or a character in a map!, and in a
+// hash! forwards without a skip.
 inline int32_t find_all(uint32_t table, Cell key, int32_t start = 0, int32_t skip = 1, int code = 0,
                         bool last = false, bool reverse = false);
 // A probe of a table without chains, continued from where it stopped.
@@ -235,69 +236,100 @@ void dump(uint32_t table);
 
 namespace probing {
 
-// A bucket: its state and the hash of its key in one word, beside the key's entry, so that a
-// probe reads one array and passes buckets of other keys without touching their key cells.
-// The tag of a live bucket is its key's hash with the top bit set: never one of the two
-// states, and equal to the hash in every bit that picks a bucket. A map! or hash! bucket of
-// an integer or character key also holds the key (word 2 and type), so that a lookup of such
-// a key touches the bucket's line and then only the value: the map! datatype never rewrites
-// such a key in its cell, and the hash! datatype re-indexes the cells it changes. Every
-// other bucket has type 0 there.
+// A bucket: the tag of its key (the key's hash with the top bit set, equal to the hash in
+// every bit that picks a bucket), beside the key's entry, so that a probe passes buckets of
+// other keys without touching their key cells. A map! or hash! bucket of an integer or
+// character key also holds the key (word 2 and type), so that a lookup of such a key touches
+// the bucket's line and then only the value: the map! datatype never rewrites such a key in
+// its cell, and the hash! datatype re-indexes the cells it changes. A bucket of a text key
+// holds the node of its text (word 2) in `key` as a hint only: a lookup starts reading the
+// text through it while the key cell is on its way, and compares through the cell. Every
+// other bucket has 0 there; its type is 0 for every key that is only in its cell.
 struct Slot {
-    uint32_t tag; // kEmpty, kDeleted, or the tag of the live key
+    uint32_t tag;
     int32_t entry;
-    uint32_t key;  // word 2 of an inline key
-    uint32_t type; // its type, or 0: the key is only in its cell
+    uint32_t key;  // word 2 of an inline key, the text node hint, or 0
+    uint32_t type; // the type of an inline key, or 0: the key is only in its cell
 };
 static_assert(sizeof(Slot) == 16);
-constexpr uint32_t kEmpty = 0;
-constexpr uint32_t kDeleted = 1;
+
+// The state of each bucket is one control byte, in an array before the buckets of the same
+// series: empty, deleted, or the top byte of a live key's tag (top bit set, so never one of
+// the two states). A probe reads control bytes, and a bucket only where its byte matches, so
+// that a new table or a grown one clears one byte per bucket and leaves the buckets as they
+// are until they are used.
+constexpr uint8_t kEmpty = 0;
+constexpr uint8_t kDeleted = 1;
 constexpr uint32_t kLiveBit = 0x80000000u;
 
 inline uint32_t tag_of(uint32_t hash) {
     return hash | kLiveBit;
 }
+inline uint8_t control_of(uint32_t tag) {
+    return static_cast<uint8_t>(tag >> 24);
+}
+inline bool live(uint8_t control) {
+    return control >= 0x80;
+}
+// Bytes of the control array of a table: the buckets that follow it stay 16-byte aligned.
+inline uint32_t control_bytes(uint32_t buckets) {
+    return (buckets + 15) & ~15u;
+}
 
-inline Slot* slots_of(const Record* r) {
-    return reinterpret_cast<Slot*>(memory::buffer(r->keys)->at_head());
+// The arrays of a table, read once for a probe. Valid until the next allocation.
+struct Buckets {
+    uint8_t* control;
+    Slot* slots;
+};
+inline Buckets buckets_of(const Record* r) {
+    uint8_t* head = memory::buffer(r->keys)->at_head();
+    return {head, reinterpret_cast<Slot*>(head + control_bytes(r->buckets))};
 }
 
 // The arrays of a table without chains, read once for a probe. Valid until the next
 // allocation.
 struct View {
-    Slot* slots;
+    Buckets buckets;
     Cell* cells;
     uint32_t count; // cells in the data block
     uint32_t mask;
 };
 inline View view_of(const Record* r) {
     memory::Buffer* data = memory::buffer(r->data);
-    return {slots_of(r), data->cells(),
+    return {buckets_of(r), data->cells(),
             (data->tail - data->head) / static_cast<uint32_t>(sizeof(Cell)), r->buckets - 1};
 }
 
-// The entry of the first bucket on the probe of `tag` that has that tag and satisfies `hit`,
-// or -1 at an empty bucket or back at the start.
-template <class Hit> inline int32_t probe(const Slot* slots, uint32_t mask, uint32_t tag, Hit hit) {
+// The first bucket on the probe of `tag` that has that tag and satisfies `hit`, or null at an
+// empty bucket or back at the start.
+template <class Hit>
+inline const Slot* probe_slot(const Buckets& at, uint32_t mask, uint32_t tag, Hit hit) {
+    const uint8_t control = control_of(tag);
     uint32_t b = tag & mask;
     const uint32_t start = b;
     uint32_t step = 0;
     for (;;) {
-        const Slot& slot = slots[b];
-        if (slot.tag == tag) {
-            if (hit(slot)) return slot.entry;
-        } else if (slot.tag == kEmpty) {
-            return -1;
+        const uint8_t c = at.control[b];
+        if (c == control) {
+            const Slot& slot = at.slots[b];
+            if (slot.tag == tag && hit(slot)) return &slot;
+        } else if (c == kEmpty) {
+            return nullptr;
         }
         b = (b + ++step) & mask;
-        if (b == start) return -1;
+        if (b == start) return nullptr;
     }
+}
+// The entry of that bucket, or -1.
+template <class Hit> inline int32_t probe(const Buckets& at, uint32_t mask, uint32_t tag, Hit hit) {
+    const Slot* slot = probe_slot(at, mask, tag, hit);
+    return slot ? slot->entry : -1;
 }
 
 // The first live bucket of the probe of `tag` whose key has that tag and satisfies `match`:
 // its cell index, or -1.
 template <class Match> inline int32_t find(const View& v, uint32_t tag, Match match) {
-    return probe(v.slots, v.mask, tag, [&](const Slot& slot) {
+    return probe(v.buckets, v.mask, tag, [&](const Slot& slot) {
         return static_cast<uint32_t>(slot.entry) < v.count && match(v.cells[slot.entry]);
     });
 }
@@ -308,11 +340,47 @@ template <class Match> inline int32_t find(const View& v, uint32_t tag, Match ma
 inline bool word2_keyed(uint8_t type) {
     return type == kTypeInteger || type == kTypeChar;
 }
-// The lookup of such a key in a map!: buckets only, no key cell. The entries of a map!
-// bucket name cells of its block, which only grows (clear empties the buckets with it).
+// The bucket of such a key in a map! or hash!: buckets only, no key cell. A bucket holding
+// the same key has its tag, so the key is compared without it.
+inline const Slot* find_word2_slot(const Record* r, uint8_t type, uint32_t w2) {
+    const Buckets at = buckets_of(r);
+    const uint32_t mask = r->buckets - 1;
+    const uint32_t tag = tag_of(hash::mix_int(w2));
+    const uint8_t control = control_of(tag);
+    uint32_t b = tag & mask;
+    const uint32_t start = b;
+    uint32_t step = 0;
+    for (;;) {
+        const uint8_t c = at.control[b];
+        if (c == control) {
+            const Slot& slot = at.slots[b];
+            if (slot.key == w2 && slot.type == type) return &slot;
+        } else if (c == kEmpty) {
+            return nullptr;
+        }
+        b = (b + ++step) & mask;
+        if (b == start) return nullptr;
+    }
+}
+// Its lookup in a map!. The entries of a map! bucket name cells of its block, which only
+// grows (clear empties the buckets with it).
 inline int32_t find_word2(const Record* r, uint8_t type, uint32_t w2) {
-    return probe(slots_of(r), r->buckets - 1, tag_of(hash::mix_int(w2)),
-                 [=](const Slot& slot) { return slot.key == w2 && slot.type == type; });
+    const Slot* slot = find_word2_slot(r, type, w2);
+    return slot ? slot->entry : -1;
+}
+// Its lookup in a hash! from `start` to the tail, or -2 when the general search must answer:
+// the key has a chain of equal cells, its cell is outside that range, or the buckets may be
+// stale. A key equal to it in its bucket is equal under every comparison code, and no other
+// bucket holds one.
+inline int32_t find_word2_in_hash(const Record* r, uint8_t type, uint32_t w2, int32_t start) {
+    if (r->stamp != 0 && r->stamp != static_cast<uint32_t>(collector::state.node_cycles) + 1)
+        return -2;
+    const Slot* slot = find_word2_slot(r, type, w2);
+    if (!slot) return -1;
+    const int32_t entry = slot->entry;
+    if (entry < start || entry < 0) return -2;
+    const memory::Buffer* data = memory::buffer(r->data);
+    return static_cast<uint32_t>(entry) < (data->tail - data->head) / sizeof(Cell) ? entry : -2;
 }
 
 } // namespace probing
@@ -325,7 +393,13 @@ inline int32_t find_all(uint32_t table, Cell key, int32_t start, int32_t skip, i
                         bool reverse) {
     const Record* r = record(table);
     const uint8_t type = cell::type(&key);
-    if (r->kind == kMap && probing::word2_keyed(type)) return probing::find_word2(r, type, key.w2);
+    if (probing::word2_keyed(type)) {
+        if (r->kind == kMap) return probing::find_word2(r, type, key.w2);
+        if (r->kind == kHash && skip == 1 && !last && !reverse) {
+            const int32_t found = probing::find_word2_in_hash(r, type, key.w2, start);
+            if (found != -2) return found;
+        }
+    }
     return find_all_by_kind(table, key, start, skip, code, last, reverse);
 }
 

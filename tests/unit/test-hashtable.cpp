@@ -418,6 +418,33 @@ TEST_F(HashTable, ManyKeysSurviveEveryGrowth) {
     EXPECT_EQ(m.record().size, uint32_t(n - (n + 6) / 7));
 }
 
+// Keys equal without regard to case share a probe; through every growth a lookup finds the
+// earliest of them, and each one itself by strict comparison. The variants of each word are
+// added in turns, so each word's keys lie far apart in the block; several seeds, so that some
+// probes wrap around the end of the buckets.
+TEST_F(HashTable, CaseVariantsKeepTheirOrderThroughGrowth) {
+    const uint32_t saved_seed = hash::seed();
+    const std::u32string variants[] = {U"ab", U"Ab", U"aB", U"AB"};
+    const int words = memory::record.torture ? 20 : 150;
+    for (uint32_t seed : {1u, 2u, 3u, 4u}) {
+        hash::set_seed(seed);
+        Keyed m(hashtable::kMap, 0);
+        auto word = [&](int w, int v) {
+            return variants[v] + std::u32string(1, U'0' + w % 10) +
+                   std::u32string(1, U'a' + w / 10 % 26);
+        };
+        for (int v = 0; v < 4; ++v)
+            for (int w = 0; w < words; ++w) m.add_pair(text(word(w, v), 1), integer(w));
+        for (int w = 0; w < words; ++w)
+            for (int v = 0; v < 4; ++v) {
+                const int32_t own = 2 * (v * words + w);
+                ASSERT_EQ(m.find(text(word(w, v), 1)), 2 * w) << seed << " " << w << " " << v;
+                ASSERT_EQ(m.find(text(word(w, v), 1), 2), own) << seed << " " << w << " " << v;
+            }
+    }
+    hash::set_seed(saved_seed);
+}
+
 // A map! made from a block with a repeated key keeps the first key's place with the last
 // value, and the block loses the later pairs.
 TEST_F(HashTable, AMapFromABlockKeepsTheFirstKeyWithTheLastValue) {
