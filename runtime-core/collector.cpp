@@ -340,8 +340,8 @@ inline uintptr_t* node_slot_of(const Cell& cell, const Cell& before) {
 // prefetched, and the headers of the cells kNear ahead (their slots are in the cache by then).
 void drain_ranges() {
     constexpr std::ptrdiff_t kChunk = 32;
-    constexpr std::ptrdiff_t kFar = 24;
-    constexpr std::ptrdiff_t kNear = 10;
+    constexpr std::ptrdiff_t kFar = 40;
+    constexpr std::ptrdiff_t kNear = 20;
     while (!work.empty()) {
         Range r = work.back();
         work.pop_back();
