@@ -559,11 +559,7 @@ void compact_series_frames() {
         while (p < top) {
             if (!marked(p)) {
                 if (!dest) dest = p;
-                while (p < top && !marked(p)) {
-                    auto* b = reinterpret_cast<Buffer*>(p);
-                    memory::queue_free_node(b->node, b);
-                    p += total_of(p);
-                }
+                p = memory::queue_dead_run(p, top);
                 continue;
             }
             uint8_t* run = p;
