@@ -336,11 +336,10 @@ inline uintptr_t* node_slot_of(const Cell& cell, const Cell& before) {
 // the stack before its cells are marked, so the buffers they reach are scanned next, while
 // their headers are still in the cache, and the stack holds a few entries per level instead
 // of one per reached buffer. Marking a cell at once reads its node slot and its buffer's
-// header, both at random addresses in a shuffled graph: the slots of the cells kFar ahead are
-// prefetched, and the headers of the cells kNear ahead (their slots are in the cache by then).
+// header: the headers of the cells kNear ahead are prefetched. (References that jump about are
+// deferred, so the slots of those marked at once follow one another and need no prefetch.)
 void drain_ranges() {
     constexpr std::ptrdiff_t kChunk = 32;
-    constexpr std::ptrdiff_t kFar = 40;
     constexpr std::ptrdiff_t kNear = 20;
     while (!work.empty()) {
         Range r = work.back();
@@ -351,9 +350,6 @@ void drain_ranges() {
             work.push_back({last, r.last});
         }
         for (Cell* c = r.first; c < last; ++c) {
-            if (c + kFar < r.last) {
-                if (uintptr_t* slot = node_slot_of(c[kFar], c[kFar - 1])) __builtin_prefetch(slot);
-            }
             if (c + kNear < r.last) {
                 if (uintptr_t* slot = node_slot_of(c[kNear], c[kNear - 1])) {
                     const uintptr_t content = *slot;
