@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <exception>
 #include <vector>
@@ -164,12 +165,86 @@ void push_cells(Buffer* b) {
 // starts, when no more node frames come or go until it ends. The scan loops check node ids
 // against it instead of against the frames' headers: a frame header lies on a page of its own,
 // and reading one for every reference in a random graph costs an address translation more.
+// The deferral table is the same for the frames whose slots hold buffers directly, 0 for the
+// evacuated ones (their references must be rewritten where they are, so they are never
+// deferred).
 std::vector<uint32_t> slot_counts;
+std::vector<uint32_t> defer_counts;
+
+// Deferred references. Marking a cell that refers to a node above the finger only sets the
+// node's bit in a per-frame bit table (one for the nodes whose cells are to be scanned, one for
+// those only marked); once the work stack is empty, the finger moves up to the next bit set and
+// that node is marked then. So the node slots and buffers of a block whose references are in
+// random order are visited in id order, which is about address order, and the table itself is
+// small enough to stay in the cache. A reference to a node at or below the finger is marked at
+// once, as a deferred bit there would not be seen again. The bits take no room on the work
+// stack, and both tables are clear between drains.
+constexpr uint32_t kFrameWords = (memory::kNodeSlotMask + 1) / 64;
+std::vector<uint64_t> pending_scan;
+std::vector<uint64_t> pending_mark;
+std::vector<uint8_t> pending_in_frame; // per frame number: 1 when it may have bits set
+uint32_t pending_low = UINT32_MAX;     // the lowest and highest such frame numbers
+uint32_t pending_high = 0;
+uint32_t finger = 0;
 
 void take_slot_counts() {
     slot_counts.assign(record.node_frames_size, 0);
-    for (NodeFrame* f = record.first_node_frame; f; f = f->next)
+    defer_counts.assign(record.node_frames_size, 0);
+    for (NodeFrame* f = record.first_node_frame; f; f = f->next) {
         slot_counts[f->number] = f->capacity;
+        if (!f->evacuated) defer_counts[f->number] = f->capacity;
+    }
+    if (pending_in_frame.size() < record.node_frames_size) {
+        pending_in_frame.resize(record.node_frames_size);
+        pending_scan.resize(size_t{record.node_frames_size} * kFrameWords);
+        pending_mark.resize(size_t{record.node_frames_size} * kFrameWords);
+    }
+    finger = 0;
+}
+
+// Whether a reference to `node` may wait for the finger.
+inline bool deferrable(uint32_t node) {
+    const uint32_t number = node >> memory::kNodeSlotBits;
+    return node > finger && number < defer_counts.size() &&
+           (node & memory::kNodeSlotMask) < defer_counts[number];
+}
+
+// The node the last reference a scan loop met referred to. A reference to one of the next few
+// nodes above it (blocks made one after the other and referred to in that order) is marked at
+// once, as the slots and buffers it touches follow those just touched; any other is deferred
+// when it may be.
+uint32_t last_reference = 0;
+constexpr uint32_t kNearIds = 16;
+
+inline bool near(uint32_t node, uint32_t previous) {
+    return node - previous < kNearIds;
+}
+
+// Whether to defer a reference to `node` met after one to `previous`.
+inline bool to_defer(uint32_t node, uint32_t previous) {
+    return !near(node, previous) && deferrable(node);
+}
+
+// Records a deferrable reference; `scan` for one whose cells are to be scanned.
+inline void defer(uint32_t node, bool scan) {
+    const uint32_t number = node >> memory::kNodeSlotBits;
+    const uint32_t slot = node & memory::kNodeSlotMask;
+    const size_t at = size_t{number} * kFrameWords + slot / 64;
+    const uint64_t bit = uint64_t{1} << (slot % 64);
+    (scan ? pending_scan[at] : pending_mark[at]) |= bit;
+    pending_in_frame[number] = 1;
+    pending_low = std::min(pending_low, number);
+    pending_high = std::max(pending_high, number);
+}
+
+// Forgets the deferred references (a cycle that ends early).
+void clear_pending() {
+    std::fill(pending_scan.begin(), pending_scan.end(), 0);
+    std::fill(pending_mark.begin(), pending_mark.end(), 0);
+    std::fill(pending_in_frame.begin(), pending_in_frame.end(), 0);
+    pending_low = UINT32_MAX;
+    pending_high = 0;
+    finger = 0;
 }
 
 // The node slot of `node` during marking, or null when the id names no slot.
@@ -195,23 +270,42 @@ inline bool set_mark(Buffer* b) {
     return true;
 }
 
-// What a cell's type marker does, with the plain series types' markers done inline when their
-// nodes hold buffers directly (the common case); anything else goes to the marker.
-inline void mark_cell(Cell& c) {
+// What a cell's type marker does, with the plain series types' markers done inline (deferred,
+// or at once when their nodes hold buffers directly); anything else goes to the marker.
+[[gnu::always_inline]] inline void mark_cell(Cell& c) {
     const TypeMarker m = type_markers[c.header & cell::kTypeMask];
     if (!m) return;
     if (m == mark_block_cell) {
         if (c.w2 == 0) return;
+        const uint32_t previous = last_reference;
+        last_reference = c.w2;
+        if (to_defer(c.w2, previous)) {
+            defer(c.w2, true);
+            return;
+        }
         if (Buffer* b = direct_buffer(c.w2)) {
             if (set_mark(b)) push_cells(b);
             return;
         }
     } else if (m == mark_series_cell) {
+        const uint32_t previous = last_reference;
+        last_reference = c.w2;
+        if (to_defer(c.w2, previous)) {
+            defer(c.w2, false);
+            return;
+        }
         if (Buffer* b = direct_buffer(c.w2)) {
             set_mark(b);
             return;
         }
     } else if (m == mark_string_cell) {
+        const uint32_t previous = last_reference;
+        last_reference = c.w2;
+        if (to_defer(c.w2, previous) && (c.w3 == 0 || deferrable(c.w3))) {
+            defer(c.w2, false);
+            if (c.w3 != 0) defer(c.w3, false);
+            return;
+        }
         // Both nodes held directly, or the marker follows them.
         Buffer* b = direct_buffer(c.w2);
         Buffer* b3 = c.w3 != 0 ? direct_buffer(c.w3) : nullptr;
@@ -228,24 +322,25 @@ void scan(Cell* first, Cell* last) {
     for (Cell* c = first; c < last; ++c) mark_cell(*c);
 }
 
-// The slot of a node that a default series marker will look up, or null.
-inline uintptr_t* node_slot_of(const Cell& cell) {
+// The slot of a node that a default series marker will look up at once, or null (also for a
+// reference that will likely be deferred, judging by the cell before: nothing of it is read
+// now).
+inline uintptr_t* node_slot_of(const Cell& cell, const Cell& before) {
     const TypeMarker m = type_markers[cell.header & cell::kTypeMask];
     if (m != mark_block_cell && m != mark_string_cell && m != mark_series_cell) return nullptr;
+    if (to_defer(cell.w2, before.w2)) return nullptr;
     return marking_slot(cell.w2);
 }
 
 // Scans the queued cells depth first, a few at a time: the rest of a long range goes back on
 // the stack before its cells are marked, so the buffers they reach are scanned next, while
 // their headers are still in the cache, and the stack holds a few entries per level instead
-// of one per reached buffer. Marking a cell reads its node slot and its buffer's header, both
-// at random addresses in a shuffled graph: the slots of the cells kFar ahead are prefetched,
-// and the headers of the cells kNear ahead (their slots are in the cache by then).
-void drain() {
+// of one per reached buffer. Marking a cell at once reads its node slot and its buffer's
+// header: the headers of the cells kNear ahead are prefetched. (References that jump about are
+// deferred, so the slots of those marked at once follow one another and need no prefetch.)
+void drain_ranges() {
     constexpr std::ptrdiff_t kChunk = 32;
-    constexpr std::ptrdiff_t kFar = 24;
-    constexpr std::ptrdiff_t kNear = 10;
-    draining = true;
+    constexpr std::ptrdiff_t kNear = 20;
     while (!work.empty()) {
         Range r = work.back();
         work.pop_back();
@@ -255,11 +350,8 @@ void drain() {
             work.push_back({last, r.last});
         }
         for (Cell* c = r.first; c < last; ++c) {
-            if (c + kFar < r.last) {
-                if (uintptr_t* slot = node_slot_of(c[kFar])) __builtin_prefetch(slot);
-            }
             if (c + kNear < r.last) {
-                if (uintptr_t* slot = node_slot_of(c[kNear])) {
+                if (uintptr_t* slot = node_slot_of(c[kNear], c[kNear - 1])) {
                     const uintptr_t content = *slot;
                     if (content != 0 && (content & 3) == 0) {
                         // The header and the first cells, which may lie on the next line.
@@ -271,6 +363,47 @@ void drain() {
             mark_cell(*c);
         }
     }
+}
+
+// Marks everything the queued cells and the deferred references reach: the work stack is
+// emptied, then the finger moves up to the next deferred node, marks it (which may queue
+// cells and defer nodes further up), and so on until both are empty.
+void drain() {
+    draining = true;
+    drain_ranges();
+    // One pass up the frames: what a visit defers lies above the finger, so ahead of it.
+    for (uint32_t number = pending_low; number <= pending_high; ++number) {
+        if (!pending_in_frame[number]) continue;
+        uint64_t* scan_words = &pending_scan[size_t{number} * kFrameWords];
+        uint64_t* mark_words = &pending_mark[size_t{number} * kFrameWords];
+        uintptr_t* slots = record.node_frames[number]->slots();
+        const uint32_t words = (defer_counts[number] + 63) / 64;
+        for (uint32_t w = 0; w < words; ++w) {
+            // The word's bits are taken at once; visiting them may set more bits further up in
+            // the same word, hence the loop.
+            while (scan_words[w] | mark_words[w]) {
+                const uint64_t to_scan = scan_words[w];
+                uint64_t bits = to_scan | mark_words[w];
+                scan_words[w] = mark_words[w] = 0;
+                for (; bits; bits &= bits - 1) {
+                    const uint32_t slot = w * 64 + static_cast<uint32_t>(std::countr_zero(bits));
+                    finger = number << memory::kNodeSlotBits | slot;
+                    Buffer* b = live_buffer(slots[slot]);
+                    if (!b) continue;
+                    // The next deferred buffers most likely follow this one.
+                    __builtin_prefetch(reinterpret_cast<uint8_t*>(b) + 2048, 1);
+                    if (set_mark(b) && (to_scan & (bits & -bits))) {
+                        push_cells(b);
+                        if (!work.empty()) drain_ranges();
+                    }
+                }
+            }
+        }
+        pending_in_frame[number] = 0;
+    }
+    pending_low = UINT32_MAX;
+    pending_high = 0;
+    finger = 0;
     draining = false;
 }
 
@@ -422,11 +555,7 @@ void compact_series_frames() {
         while (p < top) {
             if (!marked(p)) {
                 if (!dest) dest = p;
-                while (p < top && !marked(p)) {
-                    auto* b = reinterpret_cast<Buffer*>(p);
-                    memory::queue_free_node(b->node, b);
-                    p += total_of(p);
-                }
+                p = memory::queue_dead_run(p, top);
                 continue;
             }
             uint8_t* run = p;
@@ -556,6 +685,9 @@ public:
         fixed_marked.clear();
         pairs.clear();
         slot_counts.clear();
+        defer_counts.clear();
+        if (pending_high != 0) clear_pending();
+        finger = 0;
         memory::flush_free_nodes();
         state.busy.store(0);
     }

@@ -598,10 +598,18 @@ uint8_t* repeat_fill(uint8_t* buffer, uint32_t unit, uint32_t count) {
 
 // --- Collector's side ---------------------------------------------------------------------
 
-void queue_free_node(uint32_t node, const Buffer* dead) {
-    if (node == 0 || find_buffer(node) != dead) return;
-    if (record.free_node_count == kFreeNodeQueueSize) flush_free_nodes();
+namespace {
+
+inline void queue_one(uint32_t node, const Buffer* dead) {
+    if (node == 0) return;
+    // Only a node that still refers to the dead buffer.
     const uint32_t number = node >> kNodeSlotBits;
+    if (number >= record.node_frames_size) return;
+    NodeFrame* frame = record.node_frames[number];
+    if (!frame || (node & kNodeSlotMask) >= frame->capacity ||
+        frame->slots()[node & kNodeSlotMask] != reinterpret_cast<uintptr_t>(dead))
+        return;
+    if (record.free_node_count == kFreeNodeQueueSize) flush_free_nodes();
     const uint32_t slot = node & kNodeSlotMask;
     if (pending_index.size() < record.node_frames_size)
         pending_index.resize(record.node_frames_size);
@@ -617,6 +625,22 @@ void queue_free_node(uint32_t node, const Buffer* dead) {
     if (word & bit) return; // already queued
     word |= bit;
     ++record.free_node_count;
+}
+
+} // namespace
+
+void queue_free_node(uint32_t node, const Buffer* dead) {
+    queue_one(node, dead);
+}
+
+uint8_t* queue_dead_run(uint8_t* p, uint8_t* top) {
+    while (p < top) {
+        const auto* b = reinterpret_cast<const Buffer*>(p);
+        if (b->flags & kFlagMark) break;
+        queue_one(b->node, b);
+        p += b->size + kBufferOverhead;
+    }
+    return p;
 }
 
 void flush_free_nodes() {

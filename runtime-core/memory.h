@@ -269,6 +269,9 @@ uint8_t* repeat_fill(uint8_t* buffer, uint32_t unit, uint32_t count);
 // Queues the node of a dead buffer for freeing (flushing a full queue first). Skips node 0
 // and a node that no longer refers to `dead`.
 void queue_free_node(uint32_t node, const Buffer* dead);
+// Queues the nodes of the unmarked buffers from `p` on (buffers end to end in a frame, up to
+// `top`); returns the first marked buffer, or `top`.
+uint8_t* queue_dead_run(uint8_t* p, uint8_t* top);
 // Returns the queued nodes to their frames in id order and empties the queue. A node queued
 // twice in one batch is freed once.
 void flush_free_nodes();

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
+#include <set>
 #include <stdexcept>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "memory-fixture.h"
@@ -647,4 +650,132 @@ TEST_F(MemoryTest, NodesOfASmallFrameAreMarkedAndIdsPastItsSlotsAreIgnored) {
     EXPECT_EQ(text_of(other), "other");
     EXPECT_EQ(memory::buffer(bytes)->node, bytes);
     EXPECT_EQ(memory::buffer(holder.node())->cells()[3].w2, past);
+}
+
+namespace {
+
+enum class Graph { shuffled, cycles, descending, leaves };
+
+class MemoryGraphTest : public MemoryTest {
+protected:
+    // A graph of `count` blocks (each with its number in its first cell) over several node
+    // frames, made without collecting, and held by one root block.
+    static void build_graph(Graph graph, uint32_t count, GcRoot& root);
+    // The nodes reachable from `root`, itself included.
+    static std::unordered_set<uint32_t> walk(uint32_t root);
+    // The numbers of the blocks among `nodes`.
+    static std::set<uint32_t> numbers(const std::unordered_set<uint32_t>& nodes);
+};
+
+void MemoryGraphTest::build_graph(Graph graph, uint32_t count, GcRoot& root) {
+    std::mt19937 random(7);
+    std::vector<uint32_t> blocks;
+    auto add = [](uint32_t block, const Cell& c) {
+        *memory::alloc_tail_cell(memory::buffer(block)) = c;
+    };
+    for (uint32_t i = 0; i < count; ++i) {
+        blocks.push_back(memory::alloc_cells(4));
+        add(blocks.back(), Cell{kTypeInteger, 0, i, 0});
+    }
+    root.set_node(memory::alloc_cells(count));
+    std::vector<uint32_t> order(count);
+    for (uint32_t i = 0; i < count; ++i) order[i] = i;
+    std::shuffle(order.begin(), order.end(), random);
+    switch (graph) {
+    case Graph::shuffled: // the root refers to most blocks, in random order
+        for (uint32_t i : order)
+            if (i % 7 != 3) add(root.node(), block_of(blocks[i]));
+        break;
+    case Graph::cycles: // each block refers to two others anywhere, itself now and then
+        add(root.node(), block_of(blocks[order[0]]));
+        for (uint32_t i = 0; i < count; ++i) {
+            add(blocks[i], block_of(blocks[random() % count]));
+            add(blocks[i], block_of(blocks[i % 11 == 0 ? i : random() % count]));
+        }
+        break;
+    case Graph::descending: // a chain from the highest id down, every link to a lower one
+        add(root.node(), block_of(blocks[count - 1]));
+        for (uint32_t i = 1; i < count; ++i)
+            if (i != count / 2) add(blocks[i], block_of(blocks[i - 1]));
+        break;
+    case Graph::leaves: // texts and binaries reached only through blocks met in random order
+        for (uint32_t i : order) {
+            add(root.node(), block_of(blocks[i]));
+            const std::string text = "text " + std::to_string(i);
+            const uint32_t head = make_text(text.c_str());
+            const uint32_t other = make_text(text.c_str());
+            const uint32_t bytes = memory::alloc_bytes(8);
+            if (i % 5 == 0) continue; // dead leaves
+            add(blocks[i], Cell{kTypeString, 0, head, i % 2 ? other : 0});
+            add(blocks[i], Cell{kTypeBinary, 0, bytes, 0});
+        }
+        break;
+    }
+}
+
+std::unordered_set<uint32_t> MemoryGraphTest::walk(uint32_t root) {
+    std::vector<uint32_t> stack{root};
+    std::unordered_set<uint32_t> seen{root};
+    while (!stack.empty()) {
+        Buffer* b = memory::buffer(stack.back());
+        stack.pop_back();
+        for (Cell* c = b->cells(); c < b->cells_tail(); ++c) {
+            const uint8_t type = c->header & cell::kTypeMask;
+            for (uint32_t node : {c->w2, type == kTypeString ? c->w3 : 0u}) {
+                if (type == kTypeInteger || node == 0 || !seen.insert(node).second) continue;
+                if (type == kTypeBlock) stack.push_back(node);
+            }
+        }
+    }
+    return seen;
+}
+
+std::set<uint32_t> MemoryGraphTest::numbers(const std::unordered_set<uint32_t>& nodes) {
+    std::set<uint32_t> found;
+    for (uint32_t node : nodes) {
+        Buffer* b = memory::buffer(node);
+        if (b->unit() == 16 && b->length() > 0 && b->cells()[0].header == kTypeInteger)
+            found.insert(b->cells()[0].w2);
+    }
+    return found;
+}
+
+} // namespace
+
+// Marking takes references that jump about up later, in id order; whatever the order of the
+// references (shuffled, both ways round cycles, all downwards) and whatever they reach
+// (blocks, or texts and binaries only), exactly the reachable nodes survive, with their
+// content.
+TEST_F(MemoryGraphTest, MarkingInAnyReferenceOrderKeepsExactlyWhatIsReachable) {
+    record.torture = false;
+    collector::state.enabled = 0;
+    constexpr uint32_t kBlocks = 25000; // three node frames
+    for (Graph graph : {Graph::shuffled, Graph::cycles, Graph::descending, Graph::leaves}) {
+        SCOPED_TRACE(static_cast<int>(graph));
+        GcRoot root;
+        build_graph(graph, kBlocks, root);
+        const std::unordered_set<uint32_t> before = walk(root.node());
+        const std::set<uint32_t> numbers_before = numbers(before);
+        collector::collect();
+        EXPECT_EQ(used_nodes(), before.size());
+        // The same blocks are reached, and the leaves keep their content.
+        const std::unordered_set<uint32_t> after = walk(root.node());
+        EXPECT_EQ(after.size(), before.size());
+        EXPECT_EQ(numbers(after), numbers_before);
+        for (Cell* c = memory::buffer(root.node())->cells();
+             graph == Graph::leaves && c < memory::buffer(root.node())->cells_tail(); ++c) {
+            const Cell* cells = memory::buffer(c->w2)->cells();
+            const uint32_t number = cells[0].w2;
+            if (number % 5 == 0) continue;
+            const std::string text = "text " + std::to_string(number);
+            EXPECT_EQ(text_of(cells[1].w2), text);
+            if (number % 2) {
+                EXPECT_EQ(text_of(cells[1].w3), text);
+            }
+            EXPECT_EQ(memory::buffer(cells[2].w2)->node, cells[2].w2);
+        }
+        root.set_node(0);
+        collector::collect();
+        EXPECT_EQ(used_nodes(), 0u);
+    }
 }
