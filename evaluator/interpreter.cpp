@@ -7,8 +7,8 @@
 
 #include "datatypes/core/block.h"
 #include "datatypes/core/context.h"
-#include "datatypes/core/function.h"
 #include "datatypes/core/datatype.h"
+#include "datatypes/core/function.h"
 #include "datatypes/core/logic.h"
 #include "datatypes/core/none.h"
 #include "datatypes/core/object.h"
@@ -26,6 +26,7 @@
 #include "loading/lexer.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/memory.h"
+#include "runtime-core/runtime.h"
 #include "runtime-core/support.h"
 #include "runtime-core/words.h"
 
@@ -826,7 +827,14 @@ Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only, bool no_call) 
     return s;
 }
 
-Cell* kept_cells[] = {&exit_value, &current, &thrown_value, &thrown_name, &error_value};
+// An internal/no-memory error made at the first raise, while memory is still there: making an
+// error needs memory, so a raise while one is being made (memory ran out) takes this one
+// instead of making another, which would fail and raise again until the machine stack ran out.
+Cell spare_error{kTypeNone, 0, 0, 0};
+bool making_error = false;
+
+Cell* kept_cells[] = {&exit_value,  &current,     &thrown_value,
+                      &thrown_name, &error_value, &spare_error};
 
 uint32_t event_symbols[kEventCount];
 constexpr const char* kEventNames[kEventCount] = {
@@ -841,16 +849,30 @@ void mark_interp() {
 // The raiser: every language error becomes an error! value naming the call it happened in
 // and the code near it, and recording the frame level for its stack trace.
 void on_fire(const error::Raised& raised) {
-    Cell* e = error::create(raised);
-    Cell* where = stack::push_cell();
-    stack::get_call(where);
-    error::get_where(e, where);
-    Cell* near = error::field(e, error::kNear);
-    if (cell::type(&current) == kTypeBlock && cell::type(near) == kTypeNone) *near = current;
-    Cell* level = error::field(e, error::kStack);
-    if (cell::type(level) != kTypeBlock) *level = Cell{kTypeInteger, 0, stack::depth(), 0};
-    error_value = *e;
-    stack::top = e;
+    if (making_error) {
+        if (cell::type(&spare_error) != kTypeError)
+            runtime::quit(runtime::kErrorOutOfMemory, ZAN_CALLER_ADDRESS());
+        error_value = spare_error;
+        return;
+    }
+    struct Making {
+        Making() { making_error = true; }
+        ~Making() { making_error = false; }
+    };
+    {
+        Making making;
+        keep_spare_error();
+        Cell* e = error::create(raised);
+        Cell* where = stack::push_cell();
+        stack::get_call(where);
+        error::get_where(e, where);
+        Cell* near = error::field(e, error::kNear);
+        if (cell::type(&current) == kTypeBlock && cell::type(near) == kTypeNone) *near = current;
+        Cell* level = error::field(e, error::kStack);
+        if (cell::type(level) != kTypeBlock) *level = Cell{kTypeInteger, 0, stack::depth(), 0};
+        error_value = *e;
+        stack::top = e;
+    }
     trace(Event::error, nullptr, -1, &error_value);
 }
 
@@ -1193,6 +1215,13 @@ void fire_event(Event event, const Cell* code, int32_t offset, const Cell* value
     const Status s = run_body(fn);
     stack::unwind();
     status_to_error(s);
+}
+
+void keep_spare_error() {
+    if (cell::type(&spare_error) == kTypeError) return;
+    Cell* spare = error::create(error::kInternal, error::internal::no_memory);
+    spare_error = *spare;
+    stack::top = spare;
 }
 
 void caught_error(Cell* out, bool keep) {

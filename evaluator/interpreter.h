@@ -33,6 +33,11 @@ extern Cell thrown_name;
 // The error! value of the last language error raised.
 extern Cell error_value;
 
+// Makes the internal/no-memory error that a raise takes when memory runs out while its own
+// error is being made (making one needs memory). Start-up calls it once the catalogue is
+// loaded; the first raise does when nothing has.
+void keep_spare_error();
+
 // Makes the last raised error the result of a try (`out`); with `keep` its stack trace is
 // filled in from the frames it recorded.
 void caught_error(Cell* out, bool keep);
@@ -163,7 +168,7 @@ enum CallbackKind : uint32_t {
     kPortCallback = 32,
 };
 class CallbackTracing {
-  public:
+public:
     explicit CallbackTracing(uint32_t kind) : saved_(tracing) {
         if (tracing) [[unlikely]]
             tracing = callback_traced(kind);
@@ -172,7 +177,7 @@ class CallbackTracing {
     CallbackTracing(const CallbackTracing&) = delete;
     CallbackTracing& operator=(const CallbackTracing&) = delete;
 
-  private:
+private:
     static bool callback_traced(uint32_t kind);
     bool saved_;
 };

@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstring>
 #include <exception>
+#include <new>
 #include <vector>
 
 #include "runtime-core/externals.h"
@@ -186,6 +187,22 @@ std::vector<uint8_t> pending_in_frame; // per frame number: 1 when it may have b
 uint32_t pending_low = UINT32_MAX;     // the lowest and highest such frame numbers
 uint32_t pending_high = 0;
 uint32_t finger = 0;
+
+// Room in the marking tables for `frames` node frame numbers, taken before anything moves:
+// false when memory has run out (the cycle is skipped then, and the allocation that asked
+// for it fails as it would have anyway).
+bool reserve_tables(size_t frames) {
+    try {
+        slot_counts.reserve(frames);
+        defer_counts.reserve(frames);
+        pending_in_frame.reserve(frames);
+        pending_scan.reserve(frames * kFrameWords);
+        pending_mark.reserve(frames * kFrameWords);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
 
 void take_slot_counts() {
     slot_counts.assign(record.node_frames_size, 0);
@@ -464,9 +481,19 @@ void evacuate_node_frames() {
 
 // Torture mode: every live node moves to a fresh frame, so that a node id kept in a plain
 // variable across an allocation names a released frame afterwards and faults.
+// The frames that receive the nodes are made first: where memory runs out, no node moves in
+// this cycle, instead of the move failing half-way.
 void evacuate_every_node_frame() {
     NodeFrame* last = record.last_node_frame;
     if (!last) return;
+    uint64_t live = 0;
+    for (NodeFrame* f = record.first_node_frame; f != last->next; f = f->next) live += f->used;
+    for (uint64_t room = 0; room < live; room += memory::kNodesPerFrame) {
+        if (!memory::new_node_frame(memory::kNodesPerFrame, true)) {
+            while (record.last_node_frame != last) memory::free_node_frame(record.last_node_frame);
+            return;
+        }
+    }
     for (NodeFrame* f = record.first_node_frame; f != last->next; f = f->next) f->evacuated = 1;
     for (NodeFrame* f = record.first_node_frame; f != last->next; f = f->next) evacuate(f);
     ++state.node_cycles;
@@ -607,9 +634,46 @@ void compact_series_frames() {
 // Torture mode, every other cycle: every live buffer moves to a fresh frame; the old frames
 // are filled with 0xDD and stay poisoned until the next cycle, so that a stale address reads
 // garbage or trips AddressSanitizer instead of finding the value it expected.
+// The frames that receive the buffers are made before anything moves: where memory runs out,
+// the cycle compacts in place as the product's cycles do, instead of failing with the heap
+// half moved.
+bool take_torture_frames(SeriesFrame* old, std::vector<SeriesFrame*>& fresh) {
+    try {
+        uint32_t room = 0;
+        for (SeriesFrame* f = old; f; f = f->next) {
+            for (uint8_t* p = f->data(); p < f->top; p += total_of(p)) {
+                if (!(reinterpret_cast<Buffer*>(p)->flags & kFlagMark)) continue;
+                const uint32_t total = total_of(p);
+                if (fresh.empty() || room < total) {
+                    SeriesFrame* frame = memory::new_series_frame(true);
+                    if (!frame) return false;
+                    fresh.push_back(frame);
+                    room = static_cast<uint32_t>(frame->end - frame->top);
+                }
+                room -= total;
+            }
+        }
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
 void compact_torture() {
     SeriesFrame* old = record.first_series_frame;
+    SeriesFrame* old_last = record.last_series_frame;
+    SeriesFrame* old_active = record.active_series_frame;
     record.first_series_frame = record.last_series_frame = record.active_series_frame = nullptr;
+    std::vector<SeriesFrame*> fresh;
+    if (!take_torture_frames(old, fresh)) {
+        for (SeriesFrame* frame : fresh) memory::free_series_frame(frame);
+        record.first_series_frame = old;
+        record.last_series_frame = old_last;
+        record.active_series_frame = old_active;
+        compact_series_frames();
+        return;
+    }
+    size_t next = 0;
     SeriesFrame* to = nullptr;
     for (SeriesFrame* f = old; f; f = f->next) {
         for (uint8_t* p = f->data(); p < f->top;) {
@@ -617,8 +681,7 @@ void compact_torture() {
             uint32_t total = total_of(p);
             if (b->flags & kFlagMark) {
                 b->flags &= ~kFlagMark;
-                if (!to || static_cast<uint32_t>(to->end - to->top) < total)
-                    to = memory::new_series_frame();
+                if (!to || static_cast<uint32_t>(to->end - to->top) < total) to = fresh[next++];
                 move_run(p, total, to->top);
                 to->top += total;
             } else {
@@ -760,6 +823,14 @@ void collect() {
         // sliding compaction the product runs, and moves every node at each cycle.
         const bool pinned = state.pins > 0;
         const bool move_all = record.torture && state.series_cycles % 2 == 0;
+        // Torture's node moves may add frames (and double the frame-number table).
+        size_t frames = record.node_frames_size;
+        if (record.torture) {
+            uint64_t live = 0;
+            for (NodeFrame* f = record.first_node_frame; f; f = f->next) live += f->used;
+            frames = 2 * (frames + live / memory::kNodesPerFrame + 2);
+        }
+        if (!reserve_tables(frames)) return;
         if (record.torture) memory::release_quarantine();
         if (state.node_compaction && !pinned) {
             if (record.torture)

@@ -243,8 +243,11 @@ bool release_block(void* frame) {
 
 } // namespace
 
-void* alloc_os_block(size_t size) {
-    if (size > SIZE_MAX / 2) raise(Fault::no_memory);
+void* alloc_os_block(size_t size, bool or_null) {
+    if (size > SIZE_MAX / 2) {
+        if (or_null) return nullptr;
+        raise(Fault::no_memory);
+    }
     size_t rounded = (size + kPrefix + kPage - 1) & ~(kPage - 1);
     if (void* spare = take_spare_block(rounded)) return spare;
     void* block = nullptr;
@@ -252,6 +255,7 @@ void* alloc_os_block(size_t size) {
                                          [&] { block = platform::alloc_virtual(rounded, false); });
     if (code == runtime::kThrowAllocVirtual || code == runtime::kThrowFreeVirtual) {
         runtime::reset_thrown_code();
+        if (or_null && code == runtime::kThrowAllocVirtual) return nullptr;
         raise(code == runtime::kThrowAllocVirtual ? Fault::no_memory : Fault::wrong_mem);
     }
     if (code) runtime::rethrow();
@@ -306,10 +310,11 @@ Buffer* find_buffer(uint32_t node) {
     return reinterpret_cast<Buffer*>(slot);
 }
 
-NodeFrame* new_node_frame(uint32_t count) {
+NodeFrame* new_node_frame(uint32_t count, bool or_null) {
     if (count == 0 || count > kNodeSlotMask + 1) count = kNodesPerFrame;
-    auto* frame =
-        static_cast<NodeFrame*>(alloc_os_block(sizeof(NodeFrame) + count * sizeof(uintptr_t)));
+    auto* frame = static_cast<NodeFrame*>(
+        alloc_os_block(sizeof(NodeFrame) + count * sizeof(uintptr_t), or_null));
+    if (!frame) return nullptr;
     frame->next = nullptr;
     frame->prev = record.last_node_frame;
     frame->capacity = count;
@@ -366,10 +371,11 @@ void free_node_frame(NodeFrame* frame) {
 
 // --- Frames -------------------------------------------------------------------------------
 
-SeriesFrame* new_series_frame() {
+SeriesFrame* new_series_frame(bool or_null) {
     uint32_t size = record.next_frame_size;
+    auto* frame = static_cast<SeriesFrame*>(alloc_os_block(sizeof(SeriesFrame) + size, or_null));
+    if (!frame) return nullptr;
     if (size < record.max_frame_size) record.next_frame_size = size * 2;
-    auto* frame = static_cast<SeriesFrame*>(alloc_os_block(sizeof(SeriesFrame) + size));
     frame->size = size + kSeriesHeaderCount;
     frame->top = frame->data();
     frame->end = frame->data() + size;

@@ -198,7 +198,9 @@ inline Buffer* buffer(uint32_t node) {
 // Checked lookup: the buffer of `node`, or null when the id names no node holding a buffer.
 Buffer* find_buffer(uint32_t node);
 
-NodeFrame* new_node_frame(uint32_t count);
+// A new node frame of `count` slots. Failure raises Fault::no_memory, or answers null with
+// `or_null` (the collector's torture cycles, which can do without).
+NodeFrame* new_node_frame(uint32_t count, bool or_null = false);
 // Pops a node (its slot holds 0) from the current frame, moving to another frame or making
 // a new one when it is full. Never collects.
 uint32_t alloc_node();
@@ -208,8 +210,8 @@ void free_node_frame(NodeFrame* frame);
 // --- Frames -------------------------------------------------------------------------------
 
 // An OS block of committed pages for `size` bytes after a size prefix; returns the address
-// after the prefix. Failure raises Fault::no_memory.
-void* alloc_os_block(size_t size);
+// after the prefix. Failure raises Fault::no_memory, or answers null with `or_null`.
+void* alloc_os_block(size_t size, bool or_null = false);
 // Returns a block of alloc_os_block. Failure raises Fault::wrong_mem (deferred to the end of
 // the cycle when a collection releases the block). A block that a collection releases is
 // kept aside instead (in torture mode, poisoned until the next cycle; otherwise as a spare
@@ -219,7 +221,9 @@ void free_os_block(void* block);
 // `all`) to the system. Called at the end of every collection.
 void release_spare_blocks(bool all);
 
-SeriesFrame* new_series_frame();
+// A new series frame, in address order among the others. Failure raises Fault::no_memory, or
+// answers null with `or_null`.
+SeriesFrame* new_series_frame(bool or_null = false);
 // The first frame in address order with room for `total` bytes, or null.
 SeriesFrame* find_series_frame(uint32_t total);
 void free_series_frame(SeriesFrame* frame);

@@ -163,12 +163,20 @@ void run() {
     try {
         init();
         boot::run();
+        interp::keep_spare_error();
         finish(gui_console_ctx::launch());
     } catch (const Thrown& t) {
         record.thrown_code = t.code;
         // An error that no try took: its text in the error box.
         if (t.code == kThrowError) {
-            gui::error_box(u"Zan NoName App", natives::formed(&interp::error_value));
+            // Forming the text needs memory: where there is none left, the fatal report says so.
+            std::u16string text;
+            try {
+                text = natives::formed(&interp::error_value);
+            } catch (...) {
+                quit(kErrorOutOfMemory, 0);
+            }
+            gui::error_box(u"Zan NoName App", text);
             finish(-2);
         }
         top_catch();
