@@ -289,32 +289,28 @@ inline bool set_mark(Buffer* b) {
 
 // What a cell's type marker does, with the plain series types' markers done inline (deferred,
 // or at once when their nodes hold buffers directly); anything else goes to the marker.
+// A block (`scan`: its cells are scanned) or plain series node deferred or marked here; false
+// when its marker must follow it.
+[[gnu::always_inline]] inline bool mark_node_inline(uint32_t node, bool scan) {
+    const uint32_t previous = last_reference;
+    last_reference = node;
+    if (to_defer(node, previous)) {
+        defer(node, scan);
+        return true;
+    }
+    Buffer* b = direct_buffer(node);
+    if (!b) return false;
+    if (set_mark(b) && scan) push_cells(b);
+    return true;
+}
+
 [[gnu::always_inline]] inline void mark_cell(Cell& c) {
     const TypeMarker m = type_markers[c.header & cell::kTypeMask];
     if (!m) return;
     if (m == mark_block_cell) {
-        if (c.w2 == 0) return;
-        const uint32_t previous = last_reference;
-        last_reference = c.w2;
-        if (to_defer(c.w2, previous)) {
-            defer(c.w2, true);
-            return;
-        }
-        if (Buffer* b = direct_buffer(c.w2)) {
-            if (set_mark(b)) push_cells(b);
-            return;
-        }
+        if (c.w2 == 0 || mark_node_inline(c.w2, true)) return;
     } else if (m == mark_series_cell) {
-        const uint32_t previous = last_reference;
-        last_reference = c.w2;
-        if (to_defer(c.w2, previous)) {
-            defer(c.w2, false);
-            return;
-        }
-        if (Buffer* b = direct_buffer(c.w2)) {
-            set_mark(b);
-            return;
-        }
+        if (mark_node_inline(c.w2, false)) return;
     } else if (m == mark_string_cell) {
         const uint32_t previous = last_reference;
         last_reference = c.w2;
