@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 CMAKE_GEN := -G Ninja
 
-.PHONY: all setup build native asan windows windows64 run test bench fuzz clean
+.PHONY: all setup build native asan windows windows64 run test quick bench fuzz clean
 
 all: build
 
@@ -44,6 +44,16 @@ run: native
 # The Windows builds are made by scripts/test.sh: which of them it tests depends on the machine.
 test: native asan
 	@bash scripts/test.sh
+
+# The contributor's loop: the native build with its unit and language tests, no sanitizers,
+# no Wine. U=FILTER runs only the unit tests that GoogleTest's filter picks (e.g.
+# U='Block*'), T='PATTERN ...' only the language scripts that the globs pick (e.g.
+# T='parse-*'); ZAN_LANG_BLESS=1 makes the picked scripts' output their new expectation.
+U ?= *
+T ?=
+quick: native
+	@./build/native/zan-unit --gtest_brief=1 --gtest_filter='$(U)'
+	@bash tests/lang/run.sh build/native/zan posix $(foreach p,$(T),'$(p)')
 
 # Benchmarks against peers (not tests): build/bench/bench/zan-bench-*.
 bench: setup
