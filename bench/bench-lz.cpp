@@ -22,7 +22,7 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes boot_sources() {
     const char* files[] = {"evaluator/natives.zan",      "evaluator/actions.zan",
-                           "datatypes/core/base.zan",    "evaluator/operators.zan",
+                           "datatypes/base.zan",         "evaluator/operators.zan",
                            "runtime-core/constants.zan", "library/functions.zan"};
     Bytes all;
     for (const char* f : files) {

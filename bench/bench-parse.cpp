@@ -19,7 +19,7 @@
 
 #include "bench/python-peer.h"
 #include "bench/ratio.h"
-#include "datatypes/core/string.h"
+#include "datatypes/string.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/parse.h"
 #include "evaluator/stack.h"

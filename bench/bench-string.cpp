@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "bench/ratio.h"
-#include "datatypes/core/none.h"
-#include "datatypes/core/string.h"
+#include "datatypes/none.h"
+#include "datatypes/string.h"
 #include "evaluator/stack.h"
 #include "runtime-core/case.h"
 #include "runtime-core/collector.h"

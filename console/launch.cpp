@@ -10,8 +10,8 @@
 #include <string>
 
 #include "console/terminal.h"
-#include "datatypes/core/string.h"
-#include "datatypes/more/error-ids.h"
+#include "datatypes/error-ids.h"
+#include "datatypes/string.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"

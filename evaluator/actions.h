@@ -3,8 +3,8 @@
 #pragma once
 #include <cstdint>
 
-#include "datatypes/core/action.h"
-#include "datatypes/core/datatype.h"
+#include "datatypes/action.h"
+#include "datatypes/datatype.h"
 #include "evaluator/natives.h"
 #include "runtime-core/cell.h"
 

@@ -4,8 +4,8 @@
 #include <cerrno>
 #include <cstdint>
 
-#include "datatypes/core/integer.h"
-#include "datatypes/more/error-ids.h"
+#include "datatypes/error-ids.h"
+#include "datatypes/integer.h"
 #include "evaluator/crypto.h"
 #include "runtime-core/support.h"
 

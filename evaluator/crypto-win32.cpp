@@ -2,8 +2,8 @@
 // after windows.h
 #include <wincrypt.h>
 
-#include "datatypes/core/integer.h"
-#include "datatypes/more/error-ids.h"
+#include "datatypes/error-ids.h"
+#include "datatypes/integer.h"
 #include "evaluator/crypto.h"
 #include "runtime-core/support.h"
 

@@ -4,9 +4,9 @@
 
 #include <cstring>
 
-#include "datatypes/core/integer.h"
-#include "datatypes/core/symbol.h"
-#include "datatypes/more/error-ids.h"
+#include "datatypes/error-ids.h"
+#include "datatypes/integer.h"
+#include "datatypes/symbol.h"
 #include "evaluator/natives.h"
 #include "runtime-core/runtime.h"
 #include "runtime-core/support.h"

@@ -1,11 +1,11 @@
 // The checksum native: checksums, digests and keyed digests of bytes, text or a file.
 #include <string>
 
-#include "datatypes/core/integer.h"
-#include "datatypes/core/string.h"
-#include "datatypes/core/symbol.h"
-#include "datatypes/more/binary.h"
-#include "datatypes/more/error-ids.h"
+#include "datatypes/binary.h"
+#include "datatypes/error-ids.h"
+#include "datatypes/integer.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
 #include "evaluator/crypto.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"

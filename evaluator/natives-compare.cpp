@@ -1,6 +1,6 @@
 // Comparison and logic natives: the comparison operators' functions, same?, not and type?.
-#include "datatypes/core/datatype.h"
-#include "datatypes/core/logic.h"
+#include "datatypes/datatype.h"
+#include "datatypes/logic.h"
 #include "evaluator/actions.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"

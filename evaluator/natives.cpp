@@ -1,7 +1,7 @@
 #include "evaluator/natives.h"
 
-#include "datatypes/core/block.h"
-#include "datatypes/more/error-ids.h"
+#include "datatypes/block.h"
+#include "datatypes/error-ids.h"
 #include "evaluator/parse.h"
 #include "runtime-core/root.h"
 #include "runtime-core/support.h"

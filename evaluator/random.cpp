@@ -2,9 +2,9 @@
 
 #include <array>
 
-#include "datatypes/core/integer.h"
-#include "datatypes/core/logic.h"
-#include "datatypes/more/error-ids.h"
+#include "datatypes/error-ids.h"
+#include "datatypes/integer.h"
+#include "datatypes/logic.h"
 #include "evaluator/crypto.h"
 #include "runtime-core/support.h"
 

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
-#include "datatypes/core/block.h"
-#include "datatypes/core/context.h"
-#include "datatypes/core/integer.h"
-#include "datatypes/core/word.h"
-#include "datatypes/more/error-ids.h"
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/error-ids.h"
+#include "datatypes/integer.h"
+#include "datatypes/word.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"

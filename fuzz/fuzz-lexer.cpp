@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "datatypes/more/error-ids.h"
+#include "datatypes/error-ids.h"
 #include "evaluator/stack.h"
 #include "loading/lexer.h"
 #include "runtime-core/collector.h"

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "datatypes/core/block.h"
-#include "datatypes/core/string.h"
-#include "datatypes/more/error-ids.h"
+#include "datatypes/block.h"
+#include "datatypes/error-ids.h"
+#include "datatypes/string.h"
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
 #include "loading/zanbin.h"

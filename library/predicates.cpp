@@ -1,10 +1,10 @@
 #include "library/predicates.h"
 
-#include "datatypes/core/context.h"
-#include "datatypes/core/datatype.h"
-#include "datatypes/core/symbol.h"
-#include "datatypes/more/error-ids.h"
-#include "datatypes/more/typeset.h"
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
+#include "datatypes/error-ids.h"
+#include "datatypes/symbol.h"
+#include "datatypes/typeset.h"
 #include "evaluator/stack.h"
 #include "runtime-core/support.h"
 

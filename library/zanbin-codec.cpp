@@ -1,9 +1,9 @@
 #include "library/zanbin-codec.h"
 
-#include "datatypes/core/action.h"
-#include "datatypes/core/block.h"
-#include "datatypes/core/logic.h"
-#include "datatypes/more/error-ids.h"
+#include "datatypes/action.h"
+#include "datatypes/block.h"
+#include "datatypes/error-ids.h"
+#include "datatypes/logic.h"
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
 #include "loading/zanbin.h"

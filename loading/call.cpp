@@ -4,10 +4,10 @@
 
 #include <vector>
 
-#include "datatypes/core/file.h"
-#include "datatypes/core/string.h"
-#include "datatypes/more/binary.h"
-#include "datatypes/more/error-ids.h"
+#include "datatypes/binary.h"
+#include "datatypes/error-ids.h"
+#include "datatypes/file.h"
+#include "datatypes/string.h"
 #include "runtime-core/support.h"
 #include "runtime-core/unicode.h"
 

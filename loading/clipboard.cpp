@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
-#include "datatypes/core/block.h"
-#include "datatypes/core/file.h"
-#include "datatypes/core/logic.h"
-#include "datatypes/core/none.h"
-#include "datatypes/core/string.h"
-#include "datatypes/more/error-ids.h"
-#include "datatypes/more/image.h"
+#include "datatypes/block.h"
+#include "datatypes/error-ids.h"
+#include "datatypes/file.h"
+#include "datatypes/image.h"
+#include "datatypes/logic.h"
+#include "datatypes/none.h"
+#include "datatypes/string.h"
 #include "evaluator/stack.h"
 #include "runtime-core/support.h"
 #include "runtime-core/unicode.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <memory>
 
-#include "datatypes/core/symbol.h"
+#include "datatypes/symbol.h"
 #include "evaluator/crypto.h"
 
 static_assert(std::endian::native == std::endian::little,

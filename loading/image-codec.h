@@ -1,5 +1,5 @@
 // The image backend: turns encoded PNG, JPEG, BMP, GIF and TIFF data into pixels and pixels
-// back into encoded data. image! values (datatypes/more/image.h) keep their pixels in a
+// back into encoded data. image! values (datatypes/image.h) keep their pixels in a
 // series buffer of the memory manager; the backend works on plain pixel arrays outside it,
 // so that no managed buffer is held while a decoder runs.
 //

@@ -3,14 +3,14 @@
 #include <new>
 #include <string>
 
-#include "datatypes/core/block.h"
-#include "datatypes/core/file.h"
-#include "datatypes/core/integer.h"
-#include "datatypes/core/none.h"
-#include "datatypes/core/string.h"
-#include "datatypes/more/binary.h"
-#include "datatypes/more/date.h"
-#include "datatypes/more/error-ids.h"
+#include "datatypes/binary.h"
+#include "datatypes/block.h"
+#include "datatypes/date.h"
+#include "datatypes/error-ids.h"
+#include "datatypes/file.h"
+#include "datatypes/integer.h"
+#include "datatypes/none.h"
+#include "datatypes/string.h"
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
 #include "runtime-core/collector.h"

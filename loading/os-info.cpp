@@ -2,13 +2,13 @@
 
 #include <algorithm>
 
-#include "datatypes/core/context.h"
-#include "datatypes/core/integer.h"
-#include "datatypes/core/object.h"
-#include "datatypes/core/string.h"
-#include "datatypes/core/symbol.h"
-#include "datatypes/core/word.h"
-#include "datatypes/more/tuple.h"
+#include "datatypes/context.h"
+#include "datatypes/integer.h"
+#include "datatypes/object.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/tuple.h"
+#include "datatypes/word.h"
 #include "evaluator/stack.h"
 #include "runtime-core/collector.h"
 

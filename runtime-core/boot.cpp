@@ -1,6 +1,6 @@
 #include "runtime-core/boot.h"
 
-#include "datatypes/core/symbol.h"
+#include "datatypes/symbol.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/routines.h"
 #include "evaluator/stack.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <iterator>
 
-#include "datatypes/core/string.h"
+#include "datatypes/string.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/heap.h"
 #include "runtime-core/memory.h"

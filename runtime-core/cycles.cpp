@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "datatypes/core/string.h"
-#include "datatypes/more/error-ids.h"
+#include "datatypes/error-ids.h"
+#include "datatypes/string.h"
 #include "evaluator/stack.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/support.h"

@@ -1,9 +1,9 @@
 #include "runtime-core/form-mold.h"
 
-#include "datatypes/core/datatype.h"
-#include "datatypes/core/none.h"
-#include "datatypes/core/string.h"
-#include "datatypes/more/error-ids.h"
+#include "datatypes/datatype.h"
+#include "datatypes/error-ids.h"
+#include "datatypes/none.h"
+#include "datatypes/string.h"
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
 #include "runtime-core/memory.h"

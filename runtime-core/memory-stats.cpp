@@ -2,10 +2,10 @@
 
 #include <vector>
 
-#include "datatypes/core/block.h"
-#include "datatypes/core/integer.h"
-#include "datatypes/core/none.h"
-#include "datatypes/more/float.h"
+#include "datatypes/block.h"
+#include "datatypes/float.h"
+#include "datatypes/integer.h"
+#include "datatypes/none.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/heap.h"
 #include "runtime-core/memory.h"

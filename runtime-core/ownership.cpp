@@ -1,6 +1,6 @@
 #include "runtime-core/ownership.h"
 
-#include "datatypes/core/context.h"
+#include "datatypes/context.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/cycles.h"
 #include "runtime-core/hashtable.h"

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "datatypes/more/error-ids.h"
+#include "datatypes/error-ids.h"
 #include "evaluator/stack.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/memory.h"

@@ -1,7 +1,7 @@
 #include "runtime-core/words.h"
 
-#include "datatypes/core/symbol.h"
-#include "datatypes/core/word.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
 #include "runtime-core/root.h"
 
 namespace words {

@@ -18,13 +18,13 @@
 #include <string>
 #include <vector>
 
-#include "datatypes/core/block.h"
-#include "datatypes/core/context.h"
-#include "datatypes/core/datatype.h"
-#include "datatypes/core/integer.h"
-#include "datatypes/core/native.h"
-#include "datatypes/core/symbol.h"
-#include "datatypes/core/word.h"
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
+#include "datatypes/integer.h"
+#include "datatypes/native.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
 #include "evaluator/stack.h"
 #include "loading/lexer.h"
 #include "loading/zanbin.h"

@@ -14,13 +14,13 @@
 #include <string>
 #include <vector>
 
-#include "datatypes/core/block.h"
-#include "datatypes/core/integer.h"
-#include "datatypes/core/paren.h"
-#include "datatypes/core/series.h"
-#include "datatypes/core/string.h"
-#include "datatypes/more/error-ids.h"
-#include "datatypes/more/float.h"
+#include "datatypes/block.h"
+#include "datatypes/error-ids.h"
+#include "datatypes/float.h"
+#include "datatypes/integer.h"
+#include "datatypes/paren.h"
+#include "datatypes/series.h"
+#include "datatypes/string.h"
 #include "evaluator/actions.h"
 #include "runtime-core/form-mold.h"
 #include "runtime-core/hashtable.h"

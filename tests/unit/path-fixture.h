@@ -10,12 +10,12 @@
 #include <initializer_list>
 #include <string>
 
-#include "datatypes/core/block.h"
-#include "datatypes/core/issue.h"
-#include "datatypes/core/paren.h"
-#include "datatypes/core/path.h"
-#include "datatypes/core/series.h"
-#include "datatypes/more/error-ids.h"
+#include "datatypes/block.h"
+#include "datatypes/error-ids.h"
+#include "datatypes/issue.h"
+#include "datatypes/paren.h"
+#include "datatypes/path.h"
+#include "datatypes/series.h"
 #include "runtime-core/ownership.h"
 #include "words-fixture.h"
 

@@ -6,10 +6,10 @@
 
 #include <functional>
 
-#include "datatypes/core/datatype.h"
-#include "datatypes/core/logic.h"
-#include "datatypes/core/none.h"
-#include "datatypes/core/unset.h"
+#include "datatypes/datatype.h"
+#include "datatypes/logic.h"
+#include "datatypes/none.h"
+#include "datatypes/unset.h"
 #include "evaluator/stack.h"
 #include "memory-fixture.h"
 #include "runtime-core/cycles.h"

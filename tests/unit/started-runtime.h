@@ -9,11 +9,11 @@
 #endif
 #include <cstdio>
 
-#include "datatypes/core/context.h"
-#include "datatypes/core/symbol.h"
-#include "datatypes/core/word.h"
-#include "datatypes/more/compound.h"
-#include "datatypes/more/error.h"
+#include "datatypes/compound.h"
+#include "datatypes/context.h"
+#include "datatypes/error.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
 #include "evaluator/stack.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/cycles.h"

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "datatypes/core/bitset.h"
-#include "datatypes/core/char.h"
-#include "datatypes/more/error-ids.h"
+#include "datatypes/bitset.h"
+#include "datatypes/char.h"
+#include "datatypes/error-ids.h"
 #include "number-fixture.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/hashtable.h"

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "datatypes/core/char.h"
-#include "datatypes/more/error-ids.h"
+#include "datatypes/char.h"
+#include "datatypes/error-ids.h"
 #include "number-fixture.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "datatypes/more/error-ids.h"
+#include "datatypes/error-ids.h"
 #include "types2-fixture.h"
 
 namespace {

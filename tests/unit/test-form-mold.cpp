@@ -2,16 +2,16 @@
 // cycle markers and the depth limit; check::int_arg and memory::repeat_fill.
 #include <gtest/gtest.h>
 
-#include "datatypes/core/block.h"
-#include "datatypes/core/series.h"
+#include "datatypes/block.h"
+#include "datatypes/series.h"
 
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <string>
 
-#include "datatypes/core/string.h"
-#include "datatypes/more/error-ids.h"
+#include "datatypes/error-ids.h"
+#include "datatypes/string.h"
 #include "runtime-core/form-mold.h"
 #include "runtime-fixture.h"
 

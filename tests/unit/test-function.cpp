@@ -1,8 +1,8 @@
 #include <string>
 
 #include "block-fixture.h"
-#include "datatypes/core/function.h"
-#include "datatypes/more/error-ids.h"
+#include "datatypes/error-ids.h"
+#include "datatypes/function.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "compound-fixture.h"
-#include "datatypes/more/error-ids.h"
-#include "datatypes/more/hash.h"
-#include "datatypes/more/map.h"
+#include "datatypes/error-ids.h"
+#include "datatypes/hash.h"
+#include "datatypes/map.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/hashtable.h"
 

@@ -5,7 +5,7 @@
 #include <limits>
 #include <vector>
 
-#include "datatypes/more/error-ids.h"
+#include "datatypes/error-ids.h"
 #include "evaluator/actions.h"
 #include "number-fixture.h"
 #include "runtime-core/init.h"

@@ -11,8 +11,8 @@
 #include <regex>
 #include <string>
 
-#include "datatypes/core/context.h"
-#include "datatypes/core/symbol.h"
+#include "datatypes/context.h"
+#include "datatypes/symbol.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"

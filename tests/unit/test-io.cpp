@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "datatypes/more/error-ids.h"
+#include "datatypes/error-ids.h"
 #include "evaluator/stack.h"
 #include "loading/io.h"
 #include "types2-fixture.h"

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "datatypes/core/symbol.h"
+#include "datatypes/symbol.h"
 #include "memory-fixture.h"
 #include "runtime-core/heap.h"
 #include "runtime-core/init.h"

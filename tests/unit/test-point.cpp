@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "compound-fixture.h"
-#include "datatypes/more/error-ids.h"
+#include "datatypes/error-ids.h"
 
 namespace {
 

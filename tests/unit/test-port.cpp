@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "datatypes/more/error-ids.h"
-#include "datatypes/more/handle.h"
+#include "datatypes/error-ids.h"
+#include "datatypes/handle.h"
 #include "evaluator/actions.h"
 #include "types2-fixture.h"
 

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "datatypes/core/integer.h"
-#include "datatypes/core/logic.h"
+#include "datatypes/integer.h"
+#include "datatypes/logic.h"
 #include "evaluator/random.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "datatypes/more/error-ids.h"
+#include "datatypes/error-ids.h"
 #include "evaluator/stack.h"
 #include "runtime-core/support.h"
 #include "runtime-core/throw.h"

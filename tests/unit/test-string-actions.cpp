@@ -6,8 +6,8 @@
 #include <cstring>
 #include <vector>
 
-#include "datatypes/core/series.h"
-#include "datatypes/more/float.h"
+#include "datatypes/float.h"
+#include "datatypes/series.h"
 #include "runtime-core/init.h"
 #include "string-actions-fixture.h"
 
