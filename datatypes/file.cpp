@@ -10,7 +10,7 @@
 #include "datatypes/string.h"
 #include "datatypes/url.h"
 #include "evaluator/stack.h"
-#include "loading/io.h"
+#include "os/io.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/platform.h"
 #include "runtime-core/support.h"

@@ -50,7 +50,7 @@ Cell* add_to_block(const Cell* block, const char* utf8, uint32_t length);
 // limit less the characters of the path and 1.
 int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
              int32_t indent);
-// The file services (loading/io.h): delete and rename answer logic!, query a date! or none;
+// The file services (os/io.h): delete and rename answer logic!, query a date! or none;
 // read lists a folder or reads a file (access/cannot-open when it cannot); write answers the
 // file. read/as, write/allow and write/as raise internal/not-done.
 Cell* delete_(Cell* file);

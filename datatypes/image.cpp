@@ -20,7 +20,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/stack.h"
 #include "loading/image-codec.h"
-#include "loading/io.h"
+#include "os/io.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/externals.h"
 #include "runtime-core/form-mold.h"

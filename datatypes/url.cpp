@@ -11,7 +11,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/stack.h"
-#include "loading/http.h"
+#include "os/http.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/form-mold.h"
 #include "runtime-core/memory.h"

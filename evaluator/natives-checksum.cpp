@@ -9,7 +9,7 @@
 #include "evaluator/crypto.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
-#include "loading/io.h"
+#include "os/io.h"
 #include "runtime-core/support.h"
 #include "runtime-core/words.h"
 

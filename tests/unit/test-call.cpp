@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "loading/call.h"
+#include "os/call.h"
 
 namespace {
 

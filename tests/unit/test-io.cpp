@@ -8,7 +8,7 @@
 
 #include "datatypes/error-ids.h"
 #include "evaluator/stack.h"
-#include "loading/io.h"
+#include "os/io.h"
 #include "types2-fixture.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <oleauto.h>
 #include <windows.h>
 
-#include "loading/http.h"
+#include "os/http.h"
 #include "runtime-core/unicode.h"
 
 namespace io {

@@ -1,4 +1,4 @@
-#include "loading/http.h"
+#include "os/http.h"
 
 #include <algorithm>
 #include <string_view>
@@ -13,7 +13,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/stack.h"
-#include "loading/io.h"
+#include "os/io.h"
 #include "runtime-core/case.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/form-mold.h"

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <string>
 
-#include "loading/call.h"
+#include "os/call.h"
 #include "runtime-core/unicode.h"
 
 namespace call {

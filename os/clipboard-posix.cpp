@@ -1,6 +1,6 @@
 // Linux: the clipboard is the process's own. Nothing outside the process sees it; it keeps
 // what the last write gave it, as the system's clipboard would.
-#include "loading/clipboard.h"
+#include "os/clipboard.h"
 
 #include <algorithm>
 

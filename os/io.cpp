@@ -1,4 +1,4 @@
-#include "loading/io.h"
+#include "os/io.h"
 
 #include <new>
 #include <string>

@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "loading/io.h"
+#include "os/io.h"
 #include "runtime-core/unicode.h"
 
 namespace io {

@@ -1,6 +1,6 @@
 // The portable part of `call`: the native's arguments become redirections, and collected
 // bytes are appended to their target values.
-#include "loading/call.h"
+#include "os/call.h"
 
 #include <vector>
 

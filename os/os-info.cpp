@@ -1,4 +1,4 @@
-#include "loading/os-info.h"
+#include "os/os-info.h"
 
 #include <algorithm>
 

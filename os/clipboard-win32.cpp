@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "loading/clipboard.h"
+#include "os/clipboard.h"
 
 namespace clipboard {
 

@@ -13,7 +13,7 @@
 #include <ctime>
 #include <vector>
 
-#include "loading/call.h"
+#include "os/call.h"
 #include "runtime-core/unicode.h"
 
 extern char** environ;

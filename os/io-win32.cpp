@@ -5,7 +5,7 @@
 #include <cwchar>
 #include <stdio.h>
 
-#include "loading/io.h"
+#include "os/io.h"
 
 namespace io {
 

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "loading/os-info.h"
+#include "os/os-info.h"
 
 namespace platform {
 

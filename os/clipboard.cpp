@@ -1,4 +1,4 @@
-#include "loading/clipboard.h"
+#include "os/clipboard.h"
 
 #include <algorithm>
 #include <cstring>

@@ -4,7 +4,7 @@
 #include <curl/curl.h>
 #include <strings.h>
 
-#include "loading/http.h"
+#include "os/http.h"
 #include "runtime-core/unicode.h"
 
 namespace io {
