@@ -10,7 +10,6 @@
 #include <string>
 
 #include "console/terminal.h"
-#include "datatypes/error-ids.h"
 #include "datatypes/string.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
@@ -18,6 +17,7 @@
 #include "loading/lexer.h"
 #include "runtime-core/boot.h"
 #include "runtime-core/dyn-print.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/runtime.h"
 #include "runtime-core/support.h"
 #include "runtime-core/throw.h"

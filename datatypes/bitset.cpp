@@ -5,7 +5,6 @@
 #include <string>
 
 #include "datatypes/datatype.h"
-#include "datatypes/error-ids.h"
 #include "datatypes/float.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
@@ -14,6 +13,7 @@
 #include "evaluator/stack.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/cycles.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/ownership.h"
 #include "runtime-core/runtime.h"

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "datatypes/block.h"
-#include "datatypes/error-ids.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
@@ -14,6 +13,7 @@
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
 #include "runtime-core/collector.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/root.h"
 #include "runtime-core/sort.h"

@@ -5,7 +5,6 @@
 #include <optional>
 
 #include "datatypes/datatype.h"
-#include "datatypes/error-ids.h"
 #include "datatypes/none.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
@@ -14,6 +13,7 @@
 #include "evaluator/stack.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/cycles.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/form-mold.h"
 #include "runtime-core/hashtable.h"
 #include "runtime-core/memory.h"

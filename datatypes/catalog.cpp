@@ -5,7 +5,6 @@
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
-#include "datatypes/error-ids.h"
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
@@ -15,6 +14,7 @@
 #include "evaluator/stack.h"
 #include "library/system-object.h"
 #include "runtime-core/collector.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/runtime.h"
 
 namespace catalog {

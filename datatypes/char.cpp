@@ -1,12 +1,12 @@
 #include "datatypes/char.h"
 
 #include "datatypes/datatype.h"
-#include "datatypes/error-ids.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "evaluator/stack.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"
 #include "runtime-core/unicode.h"

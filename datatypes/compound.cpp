@@ -1,10 +1,10 @@
 #include "datatypes/compound.h"
 
 #include "datatypes/datatype.h"
-#include "datatypes/error-ids.h"
 #include "datatypes/none.h"
 #include "datatypes/series.h"
 #include "evaluator/stack.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/support.h"
 #include "runtime-core/words.h"
 

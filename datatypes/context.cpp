@@ -3,11 +3,11 @@
 #include <algorithm>
 
 #include "datatypes/datatype.h"
-#include "datatypes/error-ids.h"
 #include "datatypes/symbol.h"
 #include "evaluator/stack.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/cycles.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/hashtable.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/root.h"

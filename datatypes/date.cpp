@@ -6,7 +6,6 @@
 
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
-#include "datatypes/error-ids.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
@@ -16,6 +15,7 @@
 #include "datatypes/time.h"
 #include "evaluator/stack.h"
 #include "runtime-core/collector.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"
 #include "runtime-core/words.h"

@@ -1,13 +1,13 @@
 #include "datatypes/email.h"
 
 #include "datatypes/datatype.h"
-#include "datatypes/error-ids.h"
 #include "datatypes/none.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "evaluator/stack.h"
 #include "runtime-core/collector.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/support.h"
 #include "runtime-core/words.h"
 

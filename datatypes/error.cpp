@@ -6,7 +6,6 @@
 #include "datatypes/catalog.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
-#include "datatypes/error-ids.h"
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
@@ -17,6 +16,7 @@
 #include "evaluator/stack.h"
 #include "library/system-object.h"
 #include "runtime-core/collector.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/form-mold.h"
 
 namespace error {

@@ -4,13 +4,13 @@
 #include <vector>
 
 #include "datatypes/datatype.h"
-#include "datatypes/error-ids.h"
 #include "datatypes/logic.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/url.h"
 #include "evaluator/stack.h"
 #include "os/io.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/platform.h"
 #include "runtime-core/support.h"

@@ -5,7 +5,6 @@
 
 #include "datatypes/datatype.h"
 #include "datatypes/date.h"
-#include "datatypes/error-ids.h"
 #include "datatypes/float.h"
 #include "datatypes/money.h"
 #include "datatypes/none.h"
@@ -18,6 +17,7 @@
 #include "datatypes/unset.h"
 #include "datatypes/vector.h"
 #include "evaluator/stack.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/runtime.h"
 #include "runtime-core/support.h"

@@ -3,11 +3,11 @@
 #include <cstring>
 
 #include "datatypes/datatype.h"
-#include "datatypes/error-ids.h"
 #include "datatypes/none.h"
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
 #include "evaluator/stack.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"
 

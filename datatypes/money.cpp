@@ -8,7 +8,6 @@
 
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
-#include "datatypes/error-ids.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
@@ -18,6 +17,7 @@
 #include "datatypes/time.h"
 #include "datatypes/word.h"
 #include "evaluator/stack.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/strtod.h"
 #include "runtime-core/support.h"

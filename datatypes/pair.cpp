@@ -8,7 +8,6 @@
 #include "datatypes/block.h"
 #include "datatypes/compound.h"
 #include "datatypes/datatype.h"
-#include "datatypes/error-ids.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
@@ -18,6 +17,7 @@
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "evaluator/stack.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/support.h"
 #include "runtime-core/words.h"
 

@@ -2,7 +2,6 @@
 
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
-#include "datatypes/error-ids.h"
 #include "datatypes/float.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
@@ -10,6 +9,7 @@
 #include "evaluator/stack.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/cycles.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"
 

@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "datatypes/datatype.h"
-#include "datatypes/error-ids.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
@@ -16,6 +15,7 @@
 #include "evaluator/stack.h"
 #include "library/system-object.h"
 #include "runtime-core/collector.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/support.h"
 
 namespace port {

@@ -7,13 +7,13 @@
 #include <vector>
 
 #include "datatypes/datatype.h"
-#include "datatypes/error-ids.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/unset.h"
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
 #include "runtime-core/collector.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/hash.h"
 #include "runtime-core/hashtable.h"
 #include "runtime-core/memory.h"

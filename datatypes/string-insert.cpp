@@ -6,13 +6,13 @@
 #include <algorithm>
 #include <cstring>
 
-#include "datatypes/error-ids.h"
 #include "datatypes/none.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
 #include "runtime-core/collector.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/form-mold.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/ownership.h"

@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "datatypes/block.h"
-#include "datatypes/error-ids.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "runtime-core/case.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/root.h"
 #include "runtime-core/runtime.h"

@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "datatypes/block.h"
-#include "datatypes/error-ids.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "evaluator/stack.h"
 #include "runtime-core/case.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"
 #include "runtime-core/words.h"

@@ -8,7 +8,6 @@
 #include "datatypes/block.h"
 #include "datatypes/compound.h"
 #include "datatypes/datatype.h"
-#include "datatypes/error-ids.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/series.h"
@@ -16,6 +15,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
 #include "evaluator/stack.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/support.h"
 
 namespace tuple {

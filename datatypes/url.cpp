@@ -4,7 +4,6 @@
 
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
-#include "datatypes/error-ids.h"
 #include "datatypes/none.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
@@ -13,6 +12,7 @@
 #include "evaluator/stack.h"
 #include "os/http.h"
 #include "runtime-core/collector.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/form-mold.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"

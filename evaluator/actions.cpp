@@ -1,12 +1,12 @@
 #include "evaluator/actions.h"
 
-#include "datatypes/error-ids.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/port.h"
 #include "datatypes/symbol.h"
 #include "evaluator/stack.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/form-mold.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"

@@ -4,9 +4,9 @@
 #include <cerrno>
 #include <cstdint>
 
-#include "datatypes/error-ids.h"
 #include "datatypes/integer.h"
 #include "evaluator/crypto.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/support.h"
 
 namespace crypto {

@@ -2,9 +2,9 @@
 // after windows.h
 #include <wincrypt.h>
 
-#include "datatypes/error-ids.h"
 #include "datatypes/integer.h"
 #include "evaluator/crypto.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/support.h"
 
 namespace crypto {

@@ -4,10 +4,10 @@
 
 #include <cstring>
 
-#include "datatypes/error-ids.h"
 #include "datatypes/integer.h"
 #include "datatypes/symbol.h"
 #include "evaluator/natives.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/runtime.h"
 #include "runtime-core/support.h"
 

@@ -2,7 +2,6 @@
 #include <string>
 
 #include "datatypes/binary.h"
-#include "datatypes/error-ids.h"
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
@@ -10,6 +9,7 @@
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
 #include "os/io.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/support.h"
 #include "runtime-core/words.h"
 

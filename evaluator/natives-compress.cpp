@@ -3,12 +3,12 @@
 #include <string>
 
 #include "datatypes/binary.h"
-#include "datatypes/error-ids.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
 #include "loading/compress.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"
 

@@ -1,7 +1,6 @@
 // Control-flow natives: conditionals, loops, and the non-local exits with catch and try.
 #include "datatypes/block.h"
 #include "datatypes/context.h"
-#include "datatypes/error-ids.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/map.h"
@@ -12,6 +11,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"
 #include "runtime-core/throw.h"

@@ -1,7 +1,6 @@
 // Evaluation, function-making and binding natives.
 #include "datatypes/block.h"
 #include "datatypes/context.h"
-#include "datatypes/error-ids.h"
 #include "datatypes/function.h"
 #include "datatypes/logic.h"
 #include "datatypes/map.h"
@@ -16,6 +15,7 @@
 #include "evaluator/stack.h"
 #include "loading/lexer.h"
 #include "runtime-core/collector.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/runtime.h"
 #include "runtime-core/support.h"

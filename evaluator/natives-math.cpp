@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <numbers>
 
-#include "datatypes/error-ids.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/issue.h"
@@ -19,6 +18,7 @@
 #include "evaluator/actions.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/math.h"
 #include "runtime-core/support.h"
 

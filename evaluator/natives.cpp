@@ -1,8 +1,8 @@
 #include "evaluator/natives.h"
 
 #include "datatypes/block.h"
-#include "datatypes/error-ids.h"
 #include "evaluator/parse.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/root.h"
 #include "runtime-core/support.h"
 

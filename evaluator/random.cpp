@@ -2,10 +2,10 @@
 
 #include <array>
 
-#include "datatypes/error-ids.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "evaluator/crypto.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/support.h"
 
 namespace random_ {

@@ -3,10 +3,10 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "datatypes/error-ids.h"
 #include "evaluator/stack.h"
 #include "loading/lexer.h"
 #include "runtime-core/collector.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/init.h"
 #include "runtime-core/support.h"
 #include "runtime-core/throw.h"

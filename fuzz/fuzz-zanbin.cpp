@@ -5,12 +5,12 @@
 #include <cstdlib>
 
 #include "datatypes/block.h"
-#include "datatypes/error-ids.h"
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
 #include "loading/zanbin.h"
 #include "runtime-core/boot.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/form-mold.h"
 #include "runtime-core/init.h"
 #include "runtime-core/support.h"

@@ -2,11 +2,11 @@
 
 #include "datatypes/action.h"
 #include "datatypes/block.h"
-#include "datatypes/error-ids.h"
 #include "datatypes/logic.h"
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
 #include "loading/zanbin.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"
 

@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "datatypes/binary.h"
-#include "datatypes/error-ids.h"
 #include "datatypes/file.h"
 #include "datatypes/string.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/support.h"
 #include "runtime-core/unicode.h"
 

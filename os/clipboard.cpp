@@ -4,13 +4,13 @@
 #include <cstring>
 
 #include "datatypes/block.h"
-#include "datatypes/error-ids.h"
 #include "datatypes/file.h"
 #include "datatypes/image.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/string.h"
 #include "evaluator/stack.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/support.h"
 #include "runtime-core/unicode.h"
 

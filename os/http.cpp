@@ -5,7 +5,6 @@
 
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
-#include "datatypes/error-ids.h"
 #include "datatypes/integer.h"
 #include "datatypes/map.h"
 #include "datatypes/none.h"
@@ -16,6 +15,7 @@
 #include "os/io.h"
 #include "runtime-core/case.h"
 #include "runtime-core/collector.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/form-mold.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"

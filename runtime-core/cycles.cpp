@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "datatypes/error-ids.h"
 #include "datatypes/string.h"
 #include "evaluator/stack.h"
 #include "runtime-core/collector.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/support.h"
 
 namespace cycles {

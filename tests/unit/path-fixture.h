@@ -11,11 +11,11 @@
 #include <string>
 
 #include "datatypes/block.h"
-#include "datatypes/error-ids.h"
 #include "datatypes/issue.h"
 #include "datatypes/paren.h"
 #include "datatypes/path.h"
 #include "datatypes/series.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/ownership.h"
 #include "words-fixture.h"
 

@@ -7,7 +7,7 @@
 #include "compound-fixture.h"
 #include "datatypes/binary.h"
 #include "datatypes/bitset.h"
-#include "datatypes/error-ids.h"
+#include "runtime-core/error-ids.h"
 
 namespace {
 

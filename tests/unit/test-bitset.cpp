@@ -7,9 +7,9 @@
 
 #include "datatypes/bitset.h"
 #include "datatypes/char.h"
-#include "datatypes/error-ids.h"
 #include "number-fixture.h"
 #include "runtime-core/collector.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/hashtable.h"
 #include "runtime-core/init.h"
 #include "runtime-core/ownership.h"

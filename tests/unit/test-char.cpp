@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "datatypes/char.h"
-#include "datatypes/error-ids.h"
 #include "number-fixture.h"
+#include "runtime-core/error-ids.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <limits>
 #include <string>
 
-#include "datatypes/error-ids.h"
 #include "datatypes/string.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/form-mold.h"
 #include "runtime-fixture.h"
 

@@ -5,9 +5,9 @@
 #include <limits>
 #include <vector>
 
-#include "datatypes/error-ids.h"
 #include "evaluator/actions.h"
 #include "number-fixture.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/init.h"
 #include "runtime-core/throw.h"
 #include "runtime-core/words.h"

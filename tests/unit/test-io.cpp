@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "datatypes/error-ids.h"
 #include "evaluator/stack.h"
 #include "os/io.h"
+#include "runtime-core/error-ids.h"
 #include "types2-fixture.h"
 
 namespace {

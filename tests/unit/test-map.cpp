@@ -3,10 +3,10 @@
 
 #include "compound-fixture.h"
 #include "datatypes/binary.h"
-#include "datatypes/error-ids.h"
 #include "datatypes/hash.h"
 #include "datatypes/map.h"
 #include "runtime-core/collector.h"
+#include "runtime-core/error-ids.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "datatypes/error-ids.h"
+#include "runtime-core/error-ids.h"
 #include "types2-fixture.h"
 
 namespace {

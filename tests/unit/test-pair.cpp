@@ -5,7 +5,7 @@
 
 #include "compound-fixture.h"
 #include "datatypes/compound.h"
-#include "datatypes/error-ids.h"
+#include "runtime-core/error-ids.h"
 
 namespace {
 

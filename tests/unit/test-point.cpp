@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "compound-fixture.h"
-#include "datatypes/error-ids.h"
+#include "runtime-core/error-ids.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "datatypes/error-ids.h"
 #include "datatypes/handle.h"
 #include "evaluator/actions.h"
+#include "runtime-core/error-ids.h"
 #include "types2-fixture.h"
 
 namespace {

@@ -3,8 +3,8 @@
 #include "compound-fixture.h"
 #include "datatypes/binary.h"
 #include "datatypes/char.h"
-#include "datatypes/error-ids.h"
 #include "datatypes/vector.h"
+#include "runtime-core/error-ids.h"
 
 namespace {
 
