@@ -4,7 +4,7 @@
 
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
-#include "evaluator/crypto.h"
+#include "runtime-core/crypto.h"
 #include "runtime-core/error-ids.h"
 #include "runtime-core/support.h"
 

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "datatypes/symbol.h"
-#include "evaluator/crypto.h"
+#include "runtime-core/crypto.h"
 
 static_assert(std::endian::native == std::endian::little,
               "the bit reader loads words little-endian");

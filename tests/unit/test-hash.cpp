@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "evaluator/crypto.h"
 #include "runtime-core/case.h"
+#include "runtime-core/crypto.h"
 #include "runtime-core/hash.h"
 #include "runtime-core/init.h"
 

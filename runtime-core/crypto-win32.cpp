@@ -3,7 +3,7 @@
 #include <wincrypt.h>
 
 #include "datatypes/integer.h"
-#include "evaluator/crypto.h"
+#include "runtime-core/crypto.h"
 #include "runtime-core/error-ids.h"
 #include "runtime-core/support.h"
 

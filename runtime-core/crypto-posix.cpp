@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "datatypes/integer.h"
-#include "evaluator/crypto.h"
+#include "runtime-core/crypto.h"
 #include "runtime-core/error-ids.h"
 #include "runtime-core/support.h"
 

@@ -1,6 +1,6 @@
 // The portable half of the crypto module: the method words, CRC-32, Adler-32, the internet
 // checksum and HMAC over the platform's digests.
-#include "evaluator/crypto.h"
+#include "runtime-core/crypto.h"
 
 #include <cstring>
 
