@@ -171,6 +171,10 @@ void print_to_output(const Cell* string, int32_t newline);
 // The GUI backend's message pump, which wait runs once after sleeping (none until set).
 void set_event_pump(void (*pump)());
 
+// Makes the method words of checksum once (tcp md5 sha1 crc32 adler32 sha256 sha384 sha512
+// hash, in this order). May collect.
+void init_checksum_words();
+
 // The families' registrations (one file each).
 void register_control();
 void register_compare();

@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstdint>
 
-#include "datatypes/integer.h"
 #include "runtime-core/crypto.h"
 #include "runtime-core/error-ids.h"
 #include "runtime-core/support.h"
@@ -47,8 +46,7 @@ void acquire_context() {}
 Digest::Digest(int32_t method) : method_(method) {
     const EVP_MD* md = algorithm(method);
     if (!md) {
-        Cell number;
-        integer::make_at(&number, method);
+        const Cell number{kTypeInteger, 0, static_cast<uint32_t>(method), 0};
         error::fire(error::kScript, error::script::invalid_arg, {&number});
     }
     EVP_MD_CTX* ctx = EVP_MD_CTX_new();

@@ -2,7 +2,6 @@
 // after windows.h
 #include <wincrypt.h>
 
-#include "datatypes/integer.h"
 #include "runtime-core/crypto.h"
 #include "runtime-core/error-ids.h"
 #include "runtime-core/support.h"
@@ -44,8 +43,7 @@ void acquire_context() {
 Digest::Digest(int32_t method) : method_(method) {
     const ALG_ID id = algorithm(method);
     if (!id) {
-        Cell number;
-        integer::make_at(&number, method);
+        const Cell number{kTypeInteger, 0, static_cast<uint32_t>(method), 0};
         error::fire(error::kScript, error::script::invalid_arg, {&number});
     }
     acquire_context();

@@ -1,19 +1,13 @@
-// The portable half of the crypto module: the method words, CRC-32, Adler-32, the internet
-// checksum and HMAC over the platform's digests.
+// The portable half of the crypto module: CRC-32, Adler-32, the internet checksum and HMAC
+// over the platform's digests.
 #include "runtime-core/crypto.h"
 
 #include <cstring>
 
-#include "datatypes/integer.h"
-#include "datatypes/symbol.h"
-#include "evaluator/natives.h"
 #include "runtime-core/error-ids.h"
-#include "runtime-core/runtime.h"
 #include "runtime-core/support.h"
 
 namespace crypto {
-
-MethodSymbols symbol{};
 
 namespace {
 
@@ -35,28 +29,6 @@ const uint32_t* crc32_table() {
 }
 
 } // namespace
-
-void init() {
-    uint32_t MethodSymbols::*const order[] = {
-        &MethodSymbols::tcp,    &MethodSymbols::md5,     &MethodSymbols::sha1,
-        &MethodSymbols::crc32,  &MethodSymbols::adler32, &MethodSymbols::sha256,
-        &MethodSymbols::sha384, &MethodSymbols::sha512,  &MethodSymbols::hash};
-    const char* const text[] = {"tcp",    "md5",    "sha1",   "crc32", "adler32",
-                                "sha256", "sha384", "sha512", "hash"};
-    for (size_t i = 0; i < std::size(order); ++i)
-        symbol.*order[i] = symbol::resolve(symbol::make(text[i]));
-}
-
-int32_t method_id(uint32_t canonical) {
-    if (canonical == symbol.tcp) return kTcp;
-    if (canonical == symbol.crc32) return kCrc32;
-    if (canonical == symbol.md5) return kMd5;
-    if (canonical == symbol.sha1) return kSha1;
-    if (canonical == symbol.sha256) return kSha256;
-    if (canonical == symbol.sha384) return kSha384;
-    if (canonical == symbol.sha512) return kSha512;
-    runtime::quit(100, 0); // the native checks the word before asking
-}
 
 uint32_t digest_size(int32_t method) {
     switch (method) {
@@ -143,13 +115,6 @@ void hmac(const uint8_t* data, size_t length, const uint8_t* key, size_t key_len
     digest.update(pad, block);
     digest.update(inner, digest_size(method));
     digest.finish(out);
-}
-
-int32_t hash_table_method(const uint8_t*, size_t, int32_t size) {
-    static const char kLine[] = "** /hash support not yet implemented; algorithm TBD.";
-    natives::write_text(reinterpret_cast<const uint8_t*>(kLine), sizeof kLine - 1, true);
-    if (size < 1) size = 1; // the table size the algorithm will take
-    return 0;
 }
 
 } // namespace crypto

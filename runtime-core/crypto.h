@@ -21,18 +21,6 @@ enum Method : int32_t {
     kSha512 = 6,
 };
 
-// The canonical symbols of the nine method words.
-struct MethodSymbols {
-    uint32_t tcp, md5, sha1, crc32, adler32, sha256, sha384, sha512, hash;
-};
-extern MethodSymbols symbol;
-
-// Makes the method words once, in the order above. May collect.
-void init();
-
-// The method number of a canonical symbol among tcp, crc32 and the five digests; any other
-// symbol is an internal error.
-int32_t method_id(uint32_t canonical);
 // Digest size in bytes of md5 to sha512; HMAC block size of the same.
 uint32_t digest_size(int32_t method);
 uint32_t hmac_block_size(int32_t method);
@@ -68,9 +56,6 @@ void crypt_hash(const uint8_t* bytes, size_t length, int32_t method, uint8_t* ou
 // HMAC of RFC 2104 over the method's digest into `out`.
 void hmac(const uint8_t* data, size_t length, const uint8_t* key, size_t key_length, int32_t method,
           uint8_t* out);
-// The `hash` method: not built yet. Prints so and answers 0.
-int32_t hash_table_method(const uint8_t* data, size_t length, int32_t size);
-
 // Acquires the process's provider once, at platform initialisation.
 void acquire_context();
 

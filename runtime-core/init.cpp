@@ -174,7 +174,7 @@ void init() {
     typeset::make_standard_words();
     system_object::init();
     system_object::make_codecs();
-    crypto::init();
+    natives::init_checksum_words();
     compress::init();
     natives::init();
     parse::init();
