@@ -16,9 +16,9 @@
 
 #include "bench/python-peer.h"
 #include "bench/ratio.h"
-#include "evaluator/stack.h"
 #include "loading/lexer.h"
 #include "runtime-core/collector.h"
+#include "runtime-core/data-stack.h"
 #include "runtime-core/init.h"
 
 namespace {

@@ -22,10 +22,10 @@
 #include "datatypes/string.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/parse.h"
-#include "evaluator/stack.h"
 #include "loading/lexer.h"
 #include "runtime-core/boot.h"
 #include "runtime-core/collector.h"
+#include "runtime-core/data-stack.h"
 #include "runtime-core/init.h"
 #include "runtime-core/memory.h"
 

@@ -18,9 +18,9 @@
 #include "bench/ratio.h"
 #include "datatypes/none.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
 #include "runtime-core/case.h"
 #include "runtime-core/collector.h"
+#include "runtime-core/data-stack.h"
 #include "runtime-core/init.h"
 #include "runtime-core/memory.h"
 

@@ -11,9 +11,9 @@
 
 #include "console/terminal.h"
 #include "datatypes/string.h"
+#include "evaluator/frames.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
 #include "loading/lexer.h"
 #include "runtime-core/boot.h"
 #include "runtime-core/dyn-print.h"

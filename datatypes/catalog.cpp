@@ -11,9 +11,9 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
 #include "library/system-object.h"
 #include "runtime-core/collector.h"
+#include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"
 #include "runtime-core/runtime.h"
 

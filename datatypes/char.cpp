@@ -5,7 +5,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"

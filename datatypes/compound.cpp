@@ -3,7 +3,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/none.h"
 #include "datatypes/series.h"
-#include "evaluator/stack.h"
+#include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"
 #include "runtime-core/support.h"
 #include "runtime-core/words.h"

@@ -4,9 +4,9 @@
 
 #include "datatypes/datatype.h"
 #include "datatypes/symbol.h"
-#include "evaluator/stack.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/cycles.h"
+#include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"
 #include "runtime-core/hashtable.h"
 #include "runtime-core/memory.h"

@@ -13,9 +13,9 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
-#include "evaluator/stack.h"
 #include "library/system-object.h"
 #include "runtime-core/collector.h"
+#include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"
 #include "runtime-core/form-mold.h"
 

@@ -5,7 +5,7 @@
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "runtime-core/data-stack.h"
 
 namespace handle {
 

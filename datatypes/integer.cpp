@@ -16,7 +16,7 @@
 #include "datatypes/tuple.h"
 #include "datatypes/unset.h"
 #include "datatypes/vector.h"
-#include "evaluator/stack.h"
+#include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/runtime.h"

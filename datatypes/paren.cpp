@@ -3,9 +3,9 @@
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/cycles.h"
+#include "runtime-core/data-stack.h"
 
 namespace paren {
 

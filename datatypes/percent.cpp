@@ -6,7 +6,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "runtime-core/data-stack.h"
 
 namespace percent {
 

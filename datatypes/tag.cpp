@@ -2,7 +2,7 @@
 
 #include "datatypes/datatype.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "runtime-core/data-stack.h"
 
 namespace tag {
 

@@ -5,7 +5,7 @@
 #include "datatypes/none.h"
 #include "datatypes/port.h"
 #include "datatypes/symbol.h"
-#include "evaluator/stack.h"
+#include "evaluator/frames.h"
 #include "runtime-core/error-ids.h"
 #include "runtime-core/form-mold.h"
 #include "runtime-core/memory.h"

@@ -1,7 +1,7 @@
 // The interpreter: evaluates blocks of values expression by expression, with prefix calls
 // whose argument counts come from the function's spec, strictly left-to-right infix
 // operators, set-words, paths, parens and literal values. It runs on the data stack and the
-// frame stack (stack.h).
+// frame stack (runtime-core/data-stack.h, frames.h).
 //
 // Two kinds of non-local exit travel differently:
 // - break, continue, return and exit are on hot paths: every evaluation step answers a

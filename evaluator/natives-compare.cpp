@@ -2,8 +2,8 @@
 #include "datatypes/datatype.h"
 #include "datatypes/logic.h"
 #include "evaluator/actions.h"
+#include "evaluator/frames.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
 
 namespace natives {
 

@@ -187,7 +187,7 @@ void register_compress();
 
 } // namespace natives
 
-#include "evaluator/stack.h"
+#include "evaluator/frames.h"
 
 inline Cell* natives::ref_arg(const int32_t* refinements, int i) {
     return refinements[i] >= 0 ? stack::arguments + refinements[i] : nullptr;

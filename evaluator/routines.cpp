@@ -13,7 +13,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
+#include "evaluator/frames.h"
 #include "library/environment.h"
 #include "library/predicates.h"
 #include "library/zanbin-codec.h"

@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "evaluator/stack.h"
 #include "loading/lexer.h"
 #include "runtime-core/collector.h"
+#include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"
 #include "runtime-core/init.h"
 #include "runtime-core/support.h"

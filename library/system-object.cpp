@@ -16,9 +16,9 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/routines.h"
-#include "evaluator/stack.h"
 #include "loading/lexer.h"
 #include "runtime-core/collector.h"
+#include "runtime-core/data-stack.h"
 
 namespace system_object {
 

@@ -24,7 +24,7 @@
 #include "datatypes/unset.h"
 #include "datatypes/url.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
+#include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/strtod.h"

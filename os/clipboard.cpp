@@ -9,7 +9,7 @@
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"
 #include "runtime-core/support.h"
 #include "runtime-core/unicode.h"

@@ -9,8 +9,8 @@
 #include "datatypes/symbol.h"
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
 #include "runtime-core/collector.h"
+#include "runtime-core/data-stack.h"
 
 namespace platform {
 

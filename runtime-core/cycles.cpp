@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
 #include "runtime-core/collector.h"
+#include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"
 #include "runtime-core/support.h"
 

@@ -45,11 +45,11 @@
 #include "datatypes/url.h"
 #include "datatypes/vector.h"
 #include "datatypes/word.h"
+#include "evaluator/frames.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/parse.h"
 #include "evaluator/random.h"
-#include "evaluator/stack.h"
 #include "library/system-object.h"
 #include "loading/compress.h"
 #include "loading/image-codec.h"
@@ -58,6 +58,7 @@
 #include "runtime-core/collector.h"
 #include "runtime-core/crypto.h"
 #include "runtime-core/cycles.h"
+#include "runtime-core/data-stack.h"
 #include "runtime-core/dyn-print.h"
 #include "runtime-core/externals.h"
 #include "runtime-core/hash.h"
@@ -165,6 +166,7 @@ void init() {
     refinements::init();
     ownership::init();
     stack::init();
+    stack::init_frames();
     cycles::init();
     lexer::init();
     slots::init();

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "evaluator/stack.h"
 #include "runtime-core/collector.h"
+#include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/runtime.h"

@@ -13,9 +13,9 @@
 
 #include "datatypes/context.h"
 #include "datatypes/symbol.h"
+#include "evaluator/frames.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
 #include "loading/lexer.h"
 #include "runtime-core/boot.h"
 #include "runtime-core/init.h"

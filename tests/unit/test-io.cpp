@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "evaluator/stack.h"
 #include "os/io.h"
+#include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"
 #include "types2-fixture.h"
 

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "evaluator/stack.h"
+#include "evaluator/frames.h"
 #include "runtime-core/error-ids.h"
 #include "runtime-core/support.h"
 #include "runtime-core/throw.h"

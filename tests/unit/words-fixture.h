@@ -23,10 +23,11 @@
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "evaluator/frames.h"
 #include "memory-fixture.h"
 #include "runtime-core/case.h"
 #include "runtime-core/cycles.h"
+#include "runtime-core/data-stack.h"
 #include "runtime-core/form-mold.h"
 #include "runtime-core/hashtable.h"
 #include "runtime-core/root.h"
@@ -58,6 +59,7 @@ protected:
         words::init();
         refinements::init();
         stack::init();
+        stack::init_frames();
         cycles::init();
         hashtable::register_markers();
         error::init_support();

@@ -1,36 +1,22 @@
-#include "evaluator/stack.h"
-
-#include <algorithm>
+#include "evaluator/frames.h"
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/integer.h"
 #include "datatypes/word.h"
 #include "runtime-core/collector.h"
-#include "runtime-core/error-ids.h"
-#include "runtime-core/memory.h"
-#include "runtime-core/support.h"
 #include "runtime-core/words.h"
 
 namespace stack {
 
-Cell* bottom = nullptr;
-Cell* top = nullptr;
-Cell* end = nullptr;
-Cell* arguments = nullptr;
-
 namespace {
-
-OverflowHook overflow_hook = nullptr;
 
 Frame frames[kFrames + kHiddenFrames];
 Frame* frame_limit = frames + kFrames;
 Frame* saved_call = nullptr;
 
-// The block itself is marked through the root block; its live cells are those below the top.
 // Frames hold the contexts of their names and locals.
-void mark_stack() {
-    if (bottom) collector::mark_block(bottom, top);
+void mark_frames() {
     for (Frame* f = frame_bottom; f && f < frame_top; ++f) {
         if (f->name_context) context::mark(f->name_context);
         if (f->locals) context::mark(f->locals);
@@ -41,9 +27,7 @@ void mark_stack() {
     // The error is built in the hidden reserve; the visible limit comes back once the frames
     // are unrolled below it.
     frame_limit = frames + kFrames + kHiddenFrames;
-    top = std::max(bottom, top - 5);
-    if (overflow_hook) overflow_hook();
-    error::fire(error::kInternal, error::internal::stack_overflow);
+    overflow();
 }
 
 inline uint32_t symbol_of(const Cell* name) {
@@ -57,30 +41,15 @@ inline void pop_frame(Frame* f) {
 
 } // namespace
 
-void overflow() {
-    top = std::max(bottom, top - 5);
-    if (overflow_hook) overflow_hook();
-    error::fire(error::kInternal, error::internal::stack_overflow);
-}
-
 Frame* frame_bottom = nullptr;
 Frame* frame_top = nullptr;
 
-void init() {
-    memory::Buffer* b = memory::buffer(root::data_stack.w2);
-    bottom = top = arguments = b->cells();
-    end = bottom + kDataCells;
+void init_frames() {
     frame_bottom = frame_top = frames;
     frame_limit = frames + kFrames;
     saved_call = nullptr;
-    collector::add_marker(mark_stack);
+    collector::add_marker(mark_frames);
 }
-
-void clear() {
-    top = arguments = bottom;
-}
-
-// --- Call frames ----------------------------------------------------------------------------
 
 Frame* mark(const Cell* name, uint32_t kind_byte) {
     if (frame_top >= frame_limit) frame_overflow();
@@ -188,35 +157,6 @@ void collect_calls(const Cell* block) {
             i + 1 < depth() ? frame_bottom[i + 1].caller_base : index_of(arguments);
         integer::add_to_block(block, static_cast<int32_t>(base));
     }
-}
-
-void pop(uint32_t n) {
-    top = (n >= static_cast<uint32_t>(top - bottom)) ? bottom : top - n;
-}
-
-Cell* top_value() {
-    return top > bottom ? top - 1 : bottom;
-}
-
-void reset() {
-    top = arguments;
-}
-
-void keep() {
-    top = arguments + 1;
-}
-
-void set_last(const Cell& value) {
-    *arguments = value;
-}
-
-void set_last_keep(const Cell& value) {
-    set_last(value);
-    keep();
-}
-
-void set_overflow_hook(OverflowHook hook) {
-    overflow_hook = hook;
 }
 
 } // namespace stack
