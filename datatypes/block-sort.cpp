@@ -6,11 +6,11 @@
 #include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
 #include "datatypes/series.h"
-#include "evaluator/actions.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"

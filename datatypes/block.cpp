@@ -5,11 +5,11 @@
 #include <optional>
 
 #include "datatypes/datatype.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/none.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
-#include "evaluator/actions.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/cycles.h"
 #include "runtime-core/data-stack.h"

@@ -2,10 +2,10 @@
 
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/float.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/cycles.h"
 #include "runtime-core/data-stack.h"

@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "datatypes/datatype.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/unset.h"
-#include "evaluator/actions.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"

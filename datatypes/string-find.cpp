@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "datatypes/bitset.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/none.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
 #include "runtime-core/case.h"
 #include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"

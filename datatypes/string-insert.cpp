@@ -6,10 +6,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "datatypes/dispatch.h"
 #include "datatypes/none.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"

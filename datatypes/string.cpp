@@ -6,9 +6,9 @@
 
 #include "datatypes/bitset.h"
 #include "datatypes/datatype.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/none.h"
 #include "datatypes/series.h"
-#include "evaluator/actions.h"
 #include "runtime-core/case.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/data-stack.h"

@@ -2,6 +2,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/integer.h"
 #include "datatypes/word.h"
 #include "runtime-core/collector.h"
@@ -39,6 +40,12 @@ inline void pop_frame(Frame* f) {
         context::restore_stack_values(f->locals, f->saved_storage);
 }
 
+uint32_t frame_depth() {
+    return depth();
+}
+
+const actions::CallReader kCallReader{get_call, frame_depth};
+
 } // namespace
 
 Frame* frame_bottom = nullptr;
@@ -49,6 +56,7 @@ void init_frames() {
     frame_limit = frames + kFrames;
     saved_call = nullptr;
     collector::add_marker(mark_frames);
+    actions::set_call_reader(&kCallReader);
 }
 
 Frame* mark(const Cell* name, uint32_t kind_byte) {

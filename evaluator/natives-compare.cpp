@@ -1,7 +1,7 @@
 // Comparison and logic natives: the comparison operators' functions, same?, not and type?.
 #include "datatypes/datatype.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/logic.h"
-#include "evaluator/actions.h"
 #include "evaluator/frames.h"
 #include "evaluator/natives.h"
 

@@ -1,6 +1,7 @@
 // Evaluation, function-making and binding natives.
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/function.h"
 #include "datatypes/logic.h"
 #include "datatypes/map.h"
@@ -9,7 +10,6 @@
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
 #include "evaluator/frames.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <numbers>
 
+#include "datatypes/dispatch.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/issue.h"
@@ -15,7 +16,6 @@
 #include "datatypes/pair.h"
 #include "datatypes/point.h"
 #include "datatypes/tuple.h"
-#include "evaluator/actions.h"
 #include "evaluator/frames.h"
 #include "evaluator/natives.h"
 #include "runtime-core/error-ids.h"

@@ -5,8 +5,8 @@
 #include <cstdlib>
 
 #include "datatypes/block.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
 #include "loading/zanbin.h"
 #include "runtime-core/boot.h"
 #include "runtime-core/data-stack.h"

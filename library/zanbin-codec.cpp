@@ -2,8 +2,8 @@
 
 #include "datatypes/action.h"
 #include "datatypes/block.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/logic.h"
-#include "evaluator/actions.h"
 #include "loading/zanbin.h"
 #include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"

@@ -1,9 +1,9 @@
 #include "runtime-core/form-mold.h"
 
 #include "datatypes/datatype.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/none.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
 #include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"

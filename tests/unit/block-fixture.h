@@ -15,12 +15,12 @@
 #include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/paren.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
 #include "runtime-core/error-ids.h"
 #include "runtime-core/form-mold.h"
 #include "runtime-core/hashtable.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "evaluator/actions.h"
+#include "datatypes/dispatch.h"
 #include "runtime-core/error-ids.h"
 #include "runtime-fixture.h"
 

@@ -5,7 +5,7 @@
 #include <limits>
 #include <vector>
 
-#include "evaluator/actions.h"
+#include "datatypes/dispatch.h"
 #include "number-fixture.h"
 #include "runtime-core/error-ids.h"
 #include "runtime-core/init.h"
