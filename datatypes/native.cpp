@@ -6,7 +6,6 @@
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "evaluator/natives.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"
@@ -73,11 +72,11 @@ Cell* make(Cell* prototype, Cell* spec, int32_t type) {
     if (cell::type(inner) != kTypeBlock || cell::type(inner + 1) != kTypeInteger)
         bad_make(prototype, spec);
     const auto n = static_cast<int32_t>(inner[1].w2);
-    const int32_t limit = type == kTypeNative ? static_cast<int32_t>(natives::kSlots)
+    const int32_t limit = type == kTypeNative ? static_cast<int32_t>(kSlots)
                                               : static_cast<int32_t>(action::kSlotCount);
     if (n < 1 || n > limit) bad_make(prototype, spec);
     // Slots beyond the defined natives hold no entry: calling one would run nothing.
-    if (type == kTypeNative && n > static_cast<int32_t>(natives::kDefined))
+    if (type == kTypeNative && n > static_cast<int32_t>(kDefined))
         error::fire(error::kScript, error::script::out_of_range, {inner + 1});
     Cell* result =
         stack::push(Cell{static_cast<uint32_t>(type), static_cast<uint32_t>(n), inner->w2, 0});

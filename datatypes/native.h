@@ -16,6 +16,11 @@
 
 namespace native {
 
+// The natives table's slot numbers (natives.h): addressable slots, and those that hold a
+// native. Slot numbers are part of the saved form of native! values.
+constexpr uint32_t kSlots = 120;
+constexpr uint32_t kDefined = 107;
+
 // The underlying function type of an op! (header bits 16-23).
 inline uint8_t op_type(const Cell* op) {
     return static_cast<uint8_t>(op->header >> 16);

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <string>
 
+#include "datatypes/native.h"
 #include "evaluator/interpreter.h"
 #include "runtime-core/cell.h"
 
@@ -21,8 +22,8 @@ namespace natives {
 
 using Entry = interp::Status (*)(const int32_t* refinements);
 
-constexpr uint32_t kSlots = 120;   // addressable slots
-constexpr uint32_t kDefined = 107; // slots that hold a native
+constexpr uint32_t kSlots = native::kSlots;     // addressable slots
+constexpr uint32_t kDefined = native::kDefined; // slots that hold a native
 
 enum Slot : uint32_t {
     kIf = 1,

@@ -25,7 +25,6 @@
 #include "datatypes/symbol.h"
 #include "datatypes/vector.h"
 #include "datatypes/word.h"
-#include "evaluator/natives.h"
 #include "loading/lz.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/data-stack.h"
@@ -1022,7 +1021,7 @@ private:
 
     void native_value(const Cell* container, uint8_t t, bool new_line, const uint8_t* lead_at) {
         const uint32_t slot = num();
-        const uint32_t limit = t == kTypeNative ? natives::kDefined : action::kSlotCount;
+        const uint32_t limit = t == kTypeNative ? native::kDefined : action::kSlotCount;
         if (slot < 1 || slot > limit) fail_at(lead_at);
         // The spec is read and dropped: the value is the running system's own, by slot.
         Cell* scratch = stack::push_cell();
@@ -1032,7 +1031,7 @@ private:
         if (cell::type(at(scratch, 0)) != kTypeBlock) fail_at(spec_at);
         if (boot_) {
             // The boot image makes the value from its spec and the table entry of its slot.
-            if (t == kTypeNative && slot > natives::kDefined) fail_at(lead_at);
+            if (t == kTypeNative && slot > native::kDefined) fail_at(lead_at);
             Cell* make_spec = stack::push_cell();
             block::make_at(make_spec, 2);
             block::append_copy(make_spec, at(scratch, 0));
