@@ -22,8 +22,6 @@
 
 namespace system_object {
 
-Symbols symbol{};
-
 namespace {
 
 constexpr const char* kFields[] = {
@@ -87,14 +85,7 @@ void push_routine(const routines::Routine& row) {
 } // namespace
 
 void init() {
-    symbol.system = symbol::make("system");
-    symbol.catalog = symbol::make("catalog");
-    symbol.errors = symbol::make("errors");
-    symbol.standard = symbol::make("standard");
-    symbol.error = symbol::make("error");
-    symbol.state = symbol::make("state");
-    symbol.stack_trace = symbol::make("stack-trace");
-    symbol.source_files = symbol::make("source-files");
+    init_symbols();
 
     Cell* top = stack::top;
     push_object(kFields, 0);
@@ -133,16 +124,6 @@ void init() {
     Cell* w = word::make_global("system");
     context::set_word_value(context::global, w, stack::top_value());
     stack::top = top;
-}
-
-Cell* field(std::initializer_list<uint32_t> path) {
-    if (symbol.system == 0 || context::global == 0) return nullptr;
-    Cell* at = context::value_cell(symbol.system, context::global);
-    for (uint32_t sym : path) {
-        if (!at || cell::type(at) != kTypeObject) return nullptr;
-        at = context::slot(at->w1, context::find_word(at->w1, sym, true));
-    }
-    return at;
 }
 
 // The codecs of system/codecs: a map of codec objects keyed by word, each with a title, a
