@@ -4,21 +4,21 @@
 #include <cstring>
 #include <string>
 
+#include "datatypes/cycles.h"
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
+#include "datatypes/ownership.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/words.h"
 #include "runtime-core/collector.h"
-#include "runtime-core/cycles.h"
 #include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
-#include "runtime-core/ownership.h"
 #include "runtime-core/runtime.h"
 #include "runtime-core/support.h"
-#include "runtime-core/words.h"
 
 using memory::Buffer;
 using ownership::Action;

@@ -11,6 +11,7 @@
 #include "datatypes/none.h"
 #include "datatypes/object.h"
 #include "datatypes/series.h"
+#include "datatypes/words.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"
@@ -18,7 +19,6 @@
 #include "runtime-core/root.h"
 #include "runtime-core/sort.h"
 #include "runtime-core/support.h"
-#include "runtime-core/words.h"
 
 using memory::Buffer;
 

@@ -4,21 +4,21 @@
 #include <cstring>
 #include <optional>
 
+#include "datatypes/cycles.h"
 #include "datatypes/datatype.h"
 #include "datatypes/dispatch.h"
+#include "datatypes/form-mold.h"
 #include "datatypes/none.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
+#include "datatypes/words.h"
 #include "runtime-core/collector.h"
-#include "runtime-core/cycles.h"
 #include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"
-#include "runtime-core/form-mold.h"
 #include "runtime-core/hashtable.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"
-#include "runtime-core/words.h"
 
 using memory::Buffer;
 using ownership::Action;

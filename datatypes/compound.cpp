@@ -3,10 +3,10 @@
 #include "datatypes/datatype.h"
 #include "datatypes/none.h"
 #include "datatypes/series.h"
+#include "datatypes/words.h"
 #include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"
 #include "runtime-core/support.h"
-#include "runtime-core/words.h"
 
 namespace compound {
 

@@ -2,17 +2,17 @@
 
 #include <algorithm>
 
+#include "datatypes/cycles.h"
 #include "datatypes/datatype.h"
 #include "datatypes/symbol.h"
+#include "datatypes/words.h"
 #include "runtime-core/collector.h"
-#include "runtime-core/cycles.h"
 #include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"
 #include "runtime-core/hashtable.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/root.h"
 #include "runtime-core/support.h"
-#include "runtime-core/words.h"
 
 namespace context {
 

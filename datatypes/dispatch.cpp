@@ -2,11 +2,11 @@
 
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
+#include "datatypes/words.h"
 #include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"
-#include "runtime-core/words.h"
 
 namespace actions {
 

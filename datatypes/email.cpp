@@ -5,11 +5,11 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/words.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"
 #include "runtime-core/support.h"
-#include "runtime-core/words.h"
 
 namespace email {
 

@@ -7,6 +7,7 @@
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/dispatch.h"
+#include "datatypes/form-mold.h"
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
@@ -17,7 +18,6 @@
 #include "runtime-core/collector.h"
 #include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"
-#include "runtime-core/form-mold.h"
 
 namespace error {
 

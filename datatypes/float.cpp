@@ -20,13 +20,13 @@
 #include "datatypes/tuple.h"
 #include "datatypes/unset.h"
 #include "datatypes/vector.h"
+#include "datatypes/words.h"
 #include "loading/lexer.h"
 #include "runtime-core/data-stack.h"
 #include "runtime-core/dtoa.h"
 #include "runtime-core/error-ids.h"
 #include "runtime-core/strtod.h"
 #include "runtime-core/support.h"
-#include "runtime-core/words.h"
 
 namespace float_ {
 

@@ -1,10 +1,10 @@
 #include "datatypes/hash.h"
 
 #include "datatypes/block.h"
+#include "datatypes/cycles.h"
 #include "datatypes/datatype.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "runtime-core/cycles.h"
 #include "runtime-core/data-stack.h"
 #include "runtime-core/hashtable.h"
 #include "runtime-core/memory.h"

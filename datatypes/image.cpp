@@ -9,6 +9,7 @@
 #include "datatypes/block.h"
 #include "datatypes/compound.h"
 #include "datatypes/datatype.h"
+#include "datatypes/form-mold.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/pair.h"
@@ -16,6 +17,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/tuple.h"
+#include "datatypes/words.h"
 #include "evaluator/interpreter.h"
 #include "loading/image-codec.h"
 #include "os/io.h"
@@ -23,11 +25,9 @@
 #include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"
 #include "runtime-core/externals.h"
-#include "runtime-core/form-mold.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/stdio.h"
 #include "runtime-core/support.h"
-#include "runtime-core/words.h"
 
 namespace image {
 

@@ -16,13 +16,13 @@
 #include "datatypes/tuple.h"
 #include "datatypes/unset.h"
 #include "datatypes/vector.h"
+#include "datatypes/words.h"
 #include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/runtime.h"
 #include "runtime-core/support.h"
 #include "runtime-core/throw.h"
-#include "runtime-core/words.h"
 
 namespace integer {
 

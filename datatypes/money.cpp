@@ -16,12 +16,12 @@
 #include "datatypes/symbol.h"
 #include "datatypes/time.h"
 #include "datatypes/word.h"
+#include "datatypes/words.h"
 #include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/strtod.h"
 #include "runtime-core/support.h"
-#include "runtime-core/words.h"
 
 namespace money {
 

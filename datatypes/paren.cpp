@@ -1,10 +1,10 @@
 #include "datatypes/paren.h"
 
 #include "datatypes/block.h"
+#include "datatypes/cycles.h"
 #include "datatypes/datatype.h"
 #include "datatypes/string.h"
 #include "runtime-core/collector.h"
-#include "runtime-core/cycles.h"
 #include "runtime-core/data-stack.h"
 
 namespace paren {

@@ -11,6 +11,7 @@
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/unset.h"
+#include "datatypes/words.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"
@@ -20,7 +21,6 @@
 #include "runtime-core/runtime.h"
 #include "runtime-core/support.h"
 #include "runtime-core/unicode.h"
-#include "runtime-core/words.h"
 
 using memory::Buffer;
 using ownership::Action;

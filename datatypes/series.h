@@ -17,8 +17,8 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/ownership.h"
 #include "runtime-core/cell.h"
-#include "runtime-core/ownership.h"
 
 namespace series {
 

@@ -9,16 +9,16 @@
 
 #include "datatypes/bitset.h"
 #include "datatypes/dispatch.h"
+#include "datatypes/form-mold.h"
 #include "datatypes/none.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/words.h"
 #include "runtime-core/case.h"
 #include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"
-#include "runtime-core/form-mold.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"
-#include "runtime-core/words.h"
 
 using memory::Buffer;
 

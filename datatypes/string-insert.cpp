@@ -7,15 +7,15 @@
 #include <cstring>
 
 #include "datatypes/dispatch.h"
+#include "datatypes/form-mold.h"
 #include "datatypes/none.h"
+#include "datatypes/ownership.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"
-#include "runtime-core/form-mold.h"
 #include "runtime-core/memory.h"
-#include "runtime-core/ownership.h"
 #include "runtime-core/support.h"
 
 using memory::Buffer;

@@ -7,6 +7,7 @@
 #include "datatypes/block.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/words.h"
 #include "runtime-core/case.h"
 #include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
@@ -14,7 +15,6 @@
 #include "runtime-core/runtime.h"
 #include "runtime-core/sort.h"
 #include "runtime-core/support.h"
-#include "runtime-core/words.h"
 
 using memory::Buffer;
 

@@ -10,17 +10,17 @@
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
+#include "datatypes/ownership.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
+#include "datatypes/words.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
-#include "runtime-core/ownership.h"
 #include "runtime-core/support.h"
-#include "runtime-core/words.h"
 
 namespace time_ {
 

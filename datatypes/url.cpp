@@ -4,20 +4,20 @@
 
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
+#include "datatypes/form-mold.h"
 #include "datatypes/none.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
+#include "datatypes/words.h"
 #include "os/http.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"
-#include "runtime-core/form-mold.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"
 #include "runtime-core/unicode.h"
-#include "runtime-core/words.h"
 
 namespace url {
 

@@ -11,17 +11,17 @@
 #include "datatypes/datatype.h"
 #include "datatypes/dispatch.h"
 #include "datatypes/float.h"
+#include "datatypes/form-mold.h"
 #include "datatypes/integer.h"
 #include "datatypes/percent.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/words.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"
-#include "runtime-core/form-mold.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"
-#include "runtime-core/words.h"
 
 namespace vector {
 

@@ -1,12 +1,12 @@
 #include "evaluator/actions.h"
 
+#include "datatypes/form-mold.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/port.h"
 #include "datatypes/symbol.h"
 #include "runtime-core/data-stack.h"
-#include "runtime-core/form-mold.h"
 #include "runtime-core/support.h"
 
 namespace actions {

@@ -5,8 +5,8 @@
 #include "datatypes/dispatch.h"
 #include "datatypes/integer.h"
 #include "datatypes/word.h"
+#include "datatypes/words.h"
 #include "runtime-core/collector.h"
-#include "runtime-core/words.h"
 
 namespace stack {
 

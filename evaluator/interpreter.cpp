@@ -18,6 +18,7 @@
 #include "datatypes/system-fields.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
+#include "datatypes/words.h"
 #include "evaluator/actions.h"
 #include "evaluator/frames.h"
 #include "evaluator/natives.h"
@@ -28,7 +29,6 @@
 #include "runtime-core/memory.h"
 #include "runtime-core/runtime.h"
 #include "runtime-core/support.h"
-#include "runtime-core/words.h"
 
 namespace interp {
 

@@ -6,6 +6,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/words.h"
 #include "evaluator/frames.h"
 #include "evaluator/natives.h"
 #include "os/io.h"
@@ -13,7 +14,6 @@
 #include "runtime-core/error-ids.h"
 #include "runtime-core/runtime.h"
 #include "runtime-core/support.h"
-#include "runtime-core/words.h"
 
 namespace natives {
 

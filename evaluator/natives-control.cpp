@@ -8,6 +8,7 @@
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
+#include "datatypes/words.h"
 #include "evaluator/frames.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
@@ -15,7 +16,6 @@
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"
 #include "runtime-core/throw.h"
-#include "runtime-core/words.h"
 
 namespace natives {
 

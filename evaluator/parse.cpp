@@ -19,6 +19,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
+#include "datatypes/words.h"
 #include "evaluator/frames.h"
 #include "evaluator/natives.h"
 #include "loading/lexer.h"
@@ -28,7 +29,6 @@
 #include "runtime-core/memory.h"
 #include "runtime-core/root.h"
 #include "runtime-core/support.h"
-#include "runtime-core/words.h"
 
 namespace parse {
 

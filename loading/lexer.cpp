@@ -17,6 +17,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
+#include "datatypes/words.h"
 #include "loading/lexer-engine.h"
 #include "loading/lexer-literals.h"
 #include "runtime-core/collector.h"
@@ -25,7 +26,6 @@
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"
 #include "runtime-core/unicode.h"
-#include "runtime-core/words.h"
 
 namespace lexer {
 

@@ -4,11 +4,11 @@
 #include <cstring>
 #include <iterator>
 
+#include "datatypes/ownership.h"
 #include "datatypes/string.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/heap.h"
 #include "runtime-core/memory.h"
-#include "runtime-core/ownership.h"
 #include "runtime-core/runtime.h"
 
 namespace case_ {

@@ -12,11 +12,11 @@
 
 #include "datatypes/block.h"
 #include "datatypes/issue.h"
+#include "datatypes/ownership.h"
 #include "datatypes/paren.h"
 #include "datatypes/path.h"
 #include "datatypes/series.h"
 #include "runtime-core/error-ids.h"
-#include "runtime-core/ownership.h"
 #include "words-fixture.h"
 
 class PathTest : public WordsTest {

@@ -6,13 +6,13 @@
 
 #include <functional>
 
+#include "datatypes/cycles.h"
 #include "datatypes/datatype.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/unset.h"
 #include "evaluator/frames.h"
 #include "memory-fixture.h"
-#include "runtime-core/cycles.h"
 #include "runtime-core/data-stack.h"
 #include "runtime-core/root.h"
 #include "runtime-core/support.h"

@@ -11,17 +11,17 @@
 
 #include "datatypes/compound.h"
 #include "datatypes/context.h"
+#include "datatypes/cycles.h"
 #include "datatypes/error.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
+#include "datatypes/words.h"
 #include "runtime-core/collector.h"
-#include "runtime-core/cycles.h"
 #include "runtime-core/data-stack.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/root.h"
 #include "runtime-core/slots.h"
 #include "runtime-core/support.h"
-#include "runtime-core/words.h"
 
 // After start-up on Windows: the test runner's output goes back to text mode and crashes to
 // the test runner, not to the runtime's fault report.

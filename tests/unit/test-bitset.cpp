@@ -7,13 +7,13 @@
 
 #include "datatypes/bitset.h"
 #include "datatypes/char.h"
+#include "datatypes/ownership.h"
+#include "datatypes/words.h"
 #include "number-fixture.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/error-ids.h"
 #include "runtime-core/hashtable.h"
 #include "runtime-core/init.h"
-#include "runtime-core/ownership.h"
-#include "runtime-core/words.h"
 #include "word-tables.h"
 
 namespace {

@@ -10,9 +10,9 @@
 #include <limits>
 #include <string>
 
+#include "datatypes/form-mold.h"
 #include "datatypes/string.h"
 #include "runtime-core/error-ids.h"
-#include "runtime-core/form-mold.h"
 #include "runtime-fixture.h"
 
 namespace {

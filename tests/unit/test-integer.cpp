@@ -6,11 +6,11 @@
 #include <vector>
 
 #include "datatypes/dispatch.h"
+#include "datatypes/words.h"
 #include "number-fixture.h"
 #include "runtime-core/error-ids.h"
 #include "runtime-core/init.h"
 #include "runtime-core/throw.h"
-#include "runtime-core/words.h"
 #include "word-tables.h"
 
 namespace {

@@ -6,9 +6,9 @@
 #include "datatypes/datatype.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
+#include "datatypes/words.h"
 #include "runtime-core/case.h"
 #include "runtime-core/root.h"
-#include "runtime-core/words.h"
 
 namespace word_tables {
 

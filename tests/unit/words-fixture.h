@@ -13,9 +13,11 @@
 #include <string>
 
 #include "datatypes/context.h"
+#include "datatypes/cycles.h"
 #include "datatypes/datatype.h"
 #include "datatypes/dispatch.h"
 #include "datatypes/float.h"
+#include "datatypes/form-mold.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
@@ -23,17 +25,15 @@
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
+#include "datatypes/words.h"
 #include "evaluator/frames.h"
 #include "memory-fixture.h"
 #include "runtime-core/case.h"
-#include "runtime-core/cycles.h"
 #include "runtime-core/data-stack.h"
-#include "runtime-core/form-mold.h"
 #include "runtime-core/hashtable.h"
 #include "runtime-core/root.h"
 #include "runtime-core/support.h"
 #include "runtime-core/throw.h"
-#include "runtime-core/words.h"
 
 class WordsTest : public MemoryTest {
 protected:

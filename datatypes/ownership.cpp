@@ -1,8 +1,8 @@
-#include "runtime-core/ownership.h"
+#include "datatypes/ownership.h"
 
 #include "datatypes/context.h"
+#include "datatypes/cycles.h"
 #include "runtime-core/collector.h"
-#include "runtime-core/cycles.h"
 #include "runtime-core/hashtable.h"
 #include "runtime-core/memory.h"
 

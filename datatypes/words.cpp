@@ -1,4 +1,4 @@
-#include "runtime-core/words.h"
+#include "datatypes/words.h"
 
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"

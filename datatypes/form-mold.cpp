@@ -1,4 +1,4 @@
-#include "runtime-core/form-mold.h"
+#include "datatypes/form-mold.h"
 
 #include "datatypes/datatype.h"
 #include "datatypes/dispatch.h"

@@ -1,4 +1,4 @@
-#include "runtime-core/cycles.h"
+#include "datatypes/cycles.h"
 
 #include <cstring>
 
