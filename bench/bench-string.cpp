@@ -17,6 +17,7 @@
 
 #include "bench/ratio.h"
 #include "datatypes/none.h"
+#include "datatypes/string-case.h"
 #include "datatypes/string.h"
 #include "runtime-core/case.h"
 #include "runtime-core/collector.h"

@@ -14,6 +14,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/series.h"
+#include "datatypes/string-case.h"
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
 #include "datatypes/url.h"
