@@ -5,7 +5,8 @@
 
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
-#include "evaluator/random.h"
+#include "datatypes/random-sources.h"
+#include "runtime-core/random.h"
 
 namespace {
 

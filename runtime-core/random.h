@@ -7,6 +7,9 @@
 // this sequence on every build, which is not the published reference generator's.
 //
 // Secure draws come from the platform's cryptographic source and never touch the state.
+//
+// The datatypes draw through random sources that start-up points here
+// (datatypes/random-sources.h).
 #pragma once
 #include <cstdint>
 
@@ -14,10 +17,6 @@ namespace random_ {
 
 // The seed of a fresh process.
 constexpr uint32_t kStartSeed = 19650218;
-
-// Seeds the generator with kStartSeed and installs it as the random source of the datatypes
-// (logic!, integer! and every random action built on them).
-void init();
 
 // Restarts the sequence from a seed.
 void init_genrand(uint32_t seed);

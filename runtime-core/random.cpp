@@ -1,9 +1,7 @@
-#include "evaluator/random.h"
+#include "runtime-core/random.h"
 
 #include <array>
 
-#include "datatypes/integer.h"
-#include "datatypes/logic.h"
 #include "runtime-core/crypto.h"
 #include "runtime-core/error-ids.h"
 #include "runtime-core/support.h"
@@ -47,23 +45,7 @@ int32_t rand_positive(bool secure, int32_t n) {
     return v % n + 1;
 }
 
-// The datatypes reach the generator through these hooks.
-uint32_t next_word() {
-    return static_cast<uint32_t>(next());
-}
-uint32_t secure_word() {
-    return static_cast<uint32_t>(secure_next());
-}
-const logic::RandomSource kLogicSource{next_word, secure_word, init_genrand};
-const integer::RandomSource kIntegerSource{rand, init_genrand};
-
 } // namespace
-
-void init() {
-    init_genrand(kStartSeed);
-    logic::set_random_source(&kLogicSource);
-    integer::set_random_source(&kIntegerSource);
-}
 
 void init_genrand(uint32_t seed) {
     state[0] = seed;
