@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "gui-backend/error-box.h"
+#include "runtime-core/error-box.h"
 
 namespace gui {
 

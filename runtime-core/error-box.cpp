@@ -1,4 +1,4 @@
-#include "gui-backend/error-box.h"
+#include "runtime-core/error-box.h"
 
 #include "runtime-core/unicode.h"
 

@@ -1,6 +1,6 @@
 #include <unistd.h>
 
-#include "gui-backend/error-box.h"
+#include "runtime-core/error-box.h"
 
 namespace gui {
 
