@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "app/boot.h"
 #include "bench/ratio.h"
 #include "loading/lz.h"
-#include "runtime-core/boot.h"
 
 namespace {
 

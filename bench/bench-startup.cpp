@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "app/boot.h"
+#include "app/init.h"
 #include "bench/python-peer.h"
 #include "bench/ratio.h"
 #include "datatypes/compound.h"
@@ -22,10 +24,8 @@
 #include "datatypes/error.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "runtime-core/boot.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/data-stack.h"
-#include "runtime-core/init.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/root.h"
 #include "runtime-core/slots.h"

@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/init.h"
 #include "bench/ratio.h"
 #include "datatypes/none.h"
 #include "datatypes/string-case.h"
@@ -22,7 +23,6 @@
 #include "runtime-core/case.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/data-stack.h"
-#include "runtime-core/init.h"
 #include "runtime-core/memory.h"
 
 namespace {

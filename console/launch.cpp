@@ -9,13 +9,13 @@
 #include <iterator>
 #include <string>
 
+#include "app/boot.h"
 #include "console/terminal.h"
 #include "datatypes/string.h"
 #include "evaluator/frames.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "loading/lexer.h"
-#include "runtime-core/boot.h"
 #include "runtime-core/dyn-print.h"
 #include "runtime-core/error-ids.h"
 #include "runtime-core/runtime.h"

@@ -3,13 +3,13 @@
 #include <cstdlib>
 #include <new>
 
+#include "app/boot.h"
+#include "app/init.h"
 #include "console/launch.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
-#include "runtime-core/boot.h"
 #include "runtime-core/error-box.h"
 #include "runtime-core/heap.h"
-#include "runtime-core/init.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/process.h"
 #include "runtime-core/stdio.h"

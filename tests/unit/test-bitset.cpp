@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/init.h"
 #include "datatypes/bitset.h"
 #include "datatypes/char.h"
 #include "datatypes/ownership.h"
@@ -13,7 +14,6 @@
 #include "runtime-core/collector.h"
 #include "runtime-core/error-ids.h"
 #include "runtime-core/hashtable.h"
-#include "runtime-core/init.h"
 #include "word-tables.h"
 
 namespace {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "app/boot.h"
+#include "app/init.h"
 #include "datatypes/block.h"
 #include "datatypes/compound.h"
 #include "datatypes/context.h"
@@ -24,11 +26,9 @@
 #include "lexer-fixture.h"
 #include "loading/lexer.h"
 #include "loading/zanbin.h"
-#include "runtime-core/boot.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"
-#include "runtime-core/init.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/root.h"
 #include "runtime-core/slots.h"

@@ -5,11 +5,11 @@
 #include <limits>
 #include <vector>
 
+#include "app/init.h"
 #include "datatypes/dispatch.h"
 #include "datatypes/words.h"
 #include "number-fixture.h"
 #include "runtime-core/error-ids.h"
-#include "runtime-core/init.h"
 #include "runtime-core/throw.h"
 #include "word-tables.h"
 

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <vector>
 
+#include "app/init.h"
 #include "datatypes/float.h"
 #include "datatypes/series.h"
-#include "runtime-core/init.h"
 #include "string-actions-fixture.h"
 
 namespace {

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "app/boot.h"
+#include "app/init.h"
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/compound.h"
@@ -22,11 +24,9 @@
 #include "loading/lexer.h"
 #include "loading/lz.h"
 #include "loading/zanbin.h"
-#include "runtime-core/boot.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"
-#include "runtime-core/init.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/root.h"
 #include "runtime-core/slots.h"

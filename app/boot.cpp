@@ -1,4 +1,4 @@
-#include "runtime-core/boot.h"
+#include "app/boot.h"
 
 #include "datatypes/symbol.h"
 #include "evaluator/interpreter.h"

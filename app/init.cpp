@@ -1,4 +1,4 @@
-#include "runtime-core/init.h"
+#include "app/init.h"
 
 #include <cstdint>
 #include <cstdlib>
