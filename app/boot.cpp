@@ -1,6 +1,5 @@
 #include "app/boot.h"
 
-#include "datatypes/symbol.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/routines.h"
 #include "loading/zanbin.h"
@@ -39,17 +38,6 @@ void run_hook(int32_t segment) {
 }
 
 } // namespace
-
-int32_t header_end(const Cell* block) {
-    const uint32_t zan = symbol::make("Zan");
-    memory::Buffer* b = memory::buffer(block->w2);
-    for (uint32_t k = block->w1; k + 1 < b->length(); ++k) {
-        const Cell* c = b->cells() + k;
-        if (cell::type(c) == kTypeWord && c->w2 == zan)
-            return cell::type(c + 1) == kTypeBlock ? static_cast<int32_t>(k + 2) : -1;
-    }
-    return -1;
-}
 
 void load(const uint8_t* image, uint32_t size) {
     routines::init();

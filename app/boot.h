@@ -35,8 +35,4 @@ const Cell* literal(uint32_t n);
 // user code.
 void run_segments();
 
-// The index after the header of a loaded script (the word Zan, matched case-sensitively,
-// and the block after it), or -1 when the block has none.
-int32_t header_end(const Cell* block);
-
 } // namespace boot

@@ -9,7 +9,6 @@
 #include <iterator>
 #include <string>
 
-#include "app/boot.h"
 #include "console/terminal.h"
 #include "datatypes/string.h"
 #include "evaluator/frames.h"
@@ -91,7 +90,7 @@ int run_script(const char* name) {
             return interp::Status::normal;
         }))
         return 1;
-    const int32_t start = boot::header_end(code);
+    const int32_t start = lexer::header_end(code);
     if (start < 0) {
         print_text(text.find("Zan/System") != std::string::npos
                        ? "*** Error: contains Zan/System code which requires compilation!"

@@ -1021,6 +1021,17 @@ Cell* load_push(const uint8_t* text, uint32_t size) {
     return load_at(dst, text, size);
 }
 
+int32_t header_end(const Cell* block) {
+    const uint32_t zan = symbol::make("Zan");
+    memory::Buffer* b = memory::buffer(block->w2);
+    for (uint32_t k = block->w1; k + 1 < b->length(); ++k) {
+        const Cell* c = b->cells() + k;
+        if (cell::type(c) == kTypeWord && c->w2 == zan)
+            return cell::type(c + 1) == kTypeBlock ? static_cast<int32_t>(k + 2) : -1;
+    }
+    return -1;
+}
+
 // --- transcode ------------------------------------------------------------------------------
 
 void transcode(const Cell* source_cell, const TranscodeOptions& options, Cell* result) {

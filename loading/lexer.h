@@ -47,6 +47,10 @@ Cell* load_at(Cell* dst, const uint8_t* text, uint32_t size);
 // load_at into a new cell pushed on the data stack.
 Cell* load_push(const uint8_t* text, uint32_t size);
 
+// The index after the header of a loaded script (the word Zan, matched case-sensitively,
+// and the block after it), or -1 when the block has none.
+int32_t header_end(const Cell* block);
+
 // --- The scan entry -------------------------------------------------------------------------
 
 // How a scan runs.

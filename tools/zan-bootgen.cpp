@@ -128,7 +128,7 @@ int generate(int argc, char** argv) {
         }
         Cell* code = lexer::load_push(reinterpret_cast<const uint8_t*>(text.data()),
                                       static_cast<uint32_t>(text.size()));
-        const int32_t start = boot::header_end(code);
+        const int32_t start = lexer::header_end(code);
         if (start < 0) {
             std::fprintf(stderr, "zan-bootgen: %s has no Zan header\n", argv[k]);
             return 1;
