@@ -21,7 +21,6 @@
 #include "datatypes/unset.h"
 #include "datatypes/vector.h"
 #include "datatypes/words.h"
-#include "loading/lexer.h"
 #include "runtime-core/data-stack.h"
 #include "runtime-core/dtoa.h"
 #include "runtime-core/error-ids.h"
@@ -403,7 +402,7 @@ double convert(const Cell* spec, int32_t type) {
     uint32_t length = 0, unit = 0;
     const uint8_t* text = series::units_from_index(spec, length, unit);
     int32_t error = 0;
-    const double d = length == 0 ? 0.0 : lexer::text_to_float(text, length, unit, error);
+    const double d = length == 0 ? 0.0 : number_text::text_to_float(text, length, unit, error);
     if (length == 0 || error != 0) bad_to_arg(type, spec);
     return d;
 }

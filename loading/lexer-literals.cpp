@@ -179,68 +179,6 @@ int32_t month_of_name(const uint8_t* name, uint32_t n) {
 
 // --- Parsers --------------------------------------------------------------------------------
 
-namespace {
-
-// Reads a run of digits from text[i], with single apostrophes allowed between digits; the
-// number of digits read, or -1 when an apostrophe is not between two digits.
-int32_t digit_run(const uint8_t* text, uint32_t length, uint32_t& i, bool& ticks) {
-    int32_t digits = 0;
-    while (i < length) {
-        if (is_digit(text[i])) {
-            ++digits;
-            ++i;
-        } else if (text[i] == '\'' && digits > 0) {
-            if (++i == length || !is_digit(text[i])) return -1;
-            ticks = true;
-        } else {
-            break;
-        }
-    }
-    return digits;
-}
-
-} // namespace
-
-bool float_syntax(const uint8_t* text, uint32_t length, bool* ticks) {
-    bool any_ticks = false;
-    uint32_t i = 0;
-    if (i < length && (text[i] == '+' || text[i] == '-')) ++i;
-    const int32_t whole = digit_run(text, length, i, any_ticks);
-    if (whole < 0) return false;
-    if (i < length && text[i] == '.') {
-        ++i;
-        const int32_t fraction = digit_run(text, length, i, any_ticks);
-        if (fraction < 0 || whole + fraction == 0) return false;
-    } else if (whole == 0) {
-        return false;
-    }
-    if (i < length && (text[i] == 'e' || text[i] == 'E')) {
-        if (++i < length && (text[i] == '+' || text[i] == '-')) ++i;
-        const uint32_t start = i;
-        while (i < length && is_digit(text[i])) ++i;
-        if (i == start) return false;
-    }
-    if (ticks) *ticks = any_ticks;
-    return i == length;
-}
-
-bool parse_float(const uint8_t* text, uint32_t length, int32_t exponent_adjust, double& value) {
-    bool ticks;
-    if (length > 312 || !float_syntax(text, length, &ticks)) return false;
-    const char* digits = reinterpret_cast<const char*>(text);
-    char buffer[313];
-    if (ticks) {
-        uint32_t n = 0;
-        for (uint32_t i = 0; i < length; ++i)
-            if (text[i] != '\'') buffer[n++] = static_cast<char>(text[i]);
-        digits = buffer;
-        length = n;
-    }
-    int32_t unconsumed = 0;
-    value = number_text::parse_float(digits, digits + length, exponent_adjust, unconsumed);
-    return unconsumed == 0;
-}
-
 bool parse_special_float(const uint8_t* text, uint32_t length, double& value) {
     bool negative = false;
     if (length && (text[0] == '+' || text[0] == '-')) {

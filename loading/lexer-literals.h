@@ -13,6 +13,7 @@
 
 #include "loading/lexer-engine.h"
 #include "runtime-core/cell.h"
+#include "runtime-core/strtod.h"
 
 namespace lexer::literals {
 
@@ -40,13 +41,9 @@ bool valid_utf8(const uint8_t* start, const uint8_t* end);
 
 // --- Parsers --------------------------------------------------------------------------------
 
-// The float syntax: an optional sign, digits with "'" only between digits, an optional point
-// with digits on at least one side, an optional exponent (e or E, an optional sign, digits).
-// `ticks`, when given, tells whether the text has any "'".
-bool float_syntax(const uint8_t* text, uint32_t length, bool* ticks = nullptr);
-// A decimal number of that syntax (at most 312 bytes), exactly rounded; `exponent_adjust` is
-// added to its decimal exponent.
-bool parse_float(const uint8_t* text, uint32_t length, int32_t exponent_adjust, double& value);
+// The float syntax and a decimal number of it (number_text::float_syntax, parse_float).
+using number_text::float_syntax;
+using number_text::parse_float;
 // "1.#NaN", "1.#INF", "-1.#INF", "+1.#INF" (NaN and INF in any letter case).
 bool parse_special_float(const uint8_t* text, uint32_t length, double& value);
 // Decimal digits with an optional sign and "'" between digits; false when the text is not

@@ -1140,20 +1140,6 @@ bool ascii_text(const uint8_t* text, uint32_t length, uint32_t unit, uint32_t ma
 
 } // namespace
 
-double text_to_float(const uint8_t* text, uint32_t length, uint32_t unit, int32_t& error) {
-    uint8_t ascii[312];
-    double value = 0;
-    error = ascii_text(text, length, unit, sizeof ascii, true, ascii) &&
-                    literals::parse_float(ascii, length, 0, value)
-                ? 0
-                : -1;
-    if (error) {
-        const uint64_t bits = 0x7FF8000000000000ull;
-        std::memcpy(&value, &bits, 8);
-    }
-    return value;
-}
-
 uint32_t text_to_tuple(const uint8_t* text, uint32_t length, uint32_t unit, uint8_t bytes[12],
                        int32_t& error) {
     uint8_t ascii[48];

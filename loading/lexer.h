@@ -27,6 +27,7 @@
 #include <cstdint>
 
 #include "runtime-core/cell.h"
+#include "runtime-core/strtod.h"
 
 namespace lexer {
 
@@ -136,7 +137,7 @@ void set_trace_services(const TraceServices* services);
 // success, -1 on failure. Decimal integers are read by integer::text_to_integer.
 
 // At most 312 characters, "," read as "."; the float syntax of the lexer. Failure gives NaN.
-double text_to_float(const uint8_t* text, uint32_t length, uint32_t unit, int32_t& error);
+using number_text::text_to_float;
 // 1 to 12 byte values 0-255 separated by single dots. Answers how many.
 uint32_t text_to_tuple(const uint8_t* text, uint32_t length, uint32_t unit, uint8_t bytes[12],
                        int32_t& error);
