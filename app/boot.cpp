@@ -1,7 +1,8 @@
 #include "app/boot.h"
 
+#include "evaluator/evaluator.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/routines.h"
+#include "library/environment.h"
 #include "loading/zanbin.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/data-stack.h"
@@ -40,6 +41,7 @@ void run_hook(int32_t segment) {
 } // namespace
 
 void load(const uint8_t* image, uint32_t size) {
+    environment::init();
     routines::init();
     literal_base = zanbin::boot_load(image, size, &root::block);
     literals = memory::buffer(root::block.w2)->length() - literal_base;

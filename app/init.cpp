@@ -53,6 +53,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/parse.h"
+#include "library/library.h"
 #include "library/system-object.h"
 #include "loading/compress.h"
 #include "loading/image-codec.h"
@@ -174,6 +175,7 @@ void init() {
     hashtable::register_markers();
     error::init_support();
     typeset::make_standard_words();
+    routines::set_families(library::routine_families());
     system_object::init();
     system_object::make_codecs();
     natives::init_checksum_words();

@@ -18,9 +18,6 @@
 #include "datatypes/symbol.h"
 #include "datatypes/tuple.h"
 #include "datatypes/words.h"
-#include "evaluator/interpreter.h"
-#include "loading/image-codec.h"
-#include "os/io.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"
@@ -126,10 +123,6 @@ void position_of(const Cell* image, int64_t& x, int64_t& y) {
     y = w ? i / w : 0;
 }
 
-[[noreturn]] void bad_media() {
-    error::fire(error::kAccess, error::access::bad_media);
-}
-
 // --- Mold -----------------------------------------------------------------------------------
 
 void append_hex(const Cell* string, uint8_t byte) {
@@ -158,14 +151,14 @@ uint32_t* pixels(const Cell* image) {
 Cell* make_at(Cell* cell, int64_t w, int64_t h, uint32_t fill) {
     w = std::max<int64_t>(w, 0);
     h = std::max<int64_t>(h, 0);
-    if (w > image_codec::kMaxSide || h > image_codec::kMaxSide) {
+    if (w > kMaxSide || h > kMaxSide) {
         Cell size;
         pair::make_at(&size, static_cast<int32_t>(std::min<int64_t>(w, INT32_MAX)),
                       static_cast<int32_t>(std::min<int64_t>(h, INT32_MAX)));
         compound::out_of_range(stack::push(size));
     }
     const uint64_t count = static_cast<uint64_t>(w) * static_cast<uint64_t>(h);
-    if (count > image_codec::kMaxPixels) error::fire(error::kInternal, error::internal::no_memory);
+    if (count > kMaxPixels) error::fire(error::kInternal, error::internal::no_memory);
     cell->header = kTypeUnset;
     const uint32_t node = memory::alloc_units(static_cast<uint32_t>(count), 4);
     Buffer* b = memory::buffer(node);
@@ -184,48 +177,6 @@ Cell* push_from_pixels(const uint32_t* words, uint32_t w, uint32_t h) {
     Cell* result = push_new(w, h);
     std::memcpy(pixels(result), words, static_cast<size_t>(w) * h * 4);
     return result;
-}
-
-// --- Codecs ---------------------------------------------------------------------------------
-
-bool known_format(const Cell* binary) {
-    return image_codec::known_format(binary::zs_head(binary), binary::zs_length(binary)) >= 0;
-}
-
-Cell* from_binary(const Cell* binary) {
-    if (!known_format(binary)) return none::push();
-    image_codec::Pixels decoded;
-    // Decoding allocates nothing of the memory manager: the bytes stay where they are.
-    if (!image_codec::decode(binary::zs_head(binary), binary::zs_length(binary), decoded))
-        bad_media();
-    return push_from_pixels(decoded.words.data(), decoded.width, decoded.height);
-}
-
-Cell* decode(const Cell* source) {
-    if (cell::type(source) == kTypeBinary) return from_binary(source);
-    Cell* base = stack::top;
-    Cell* data =
-        cell::type(source) == kTypeFile ? io::read_file(source, -1, -1, true, false) : nullptr;
-    if (!data || cell::type(data) != kTypeBinary) {
-        stack::top = base;
-        error::fire(error::kAccess, error::access::cannot_open, {stack::push(*source)});
-    }
-    const Cell made = *from_binary(data);
-    stack::top = base;
-    return stack::push(made);
-}
-
-Cell* encode(const Cell* image, const Cell*, int32_t format) {
-    if (format < image_codec::kBmp || format > image_codec::kTiff) {
-        print::values_line({"Cannot find image encoder"});
-        return none::push();
-    }
-    if (count_of(image) == 0) bad_media();
-    std::vector<uint8_t> bytes;
-    if (!image_codec::encode(format, pixels(image), width(image), height(image), bytes))
-        bad_media();
-    if (bytes.size() > 0x7FFFFFF0u) error::fire(error::kInternal, error::internal::no_memory);
-    return binary::load(bytes.data(), static_cast<uint32_t>(bytes.size()));
 }
 
 Cell* to_binary(const Cell* image, int32_t mode) {
@@ -598,45 +549,7 @@ Cell* copy(Cell* image, Cell* result, Cell* part, bool, Cell*) {
     return result;
 }
 
-// --- Codec routines -------------------------------------------------------------------------
-
-using interp::Status;
-
-template <int32_t Format> Status encode_routine(const int32_t*) {
-    const Cell made = *encode(stack::arguments, stack::arguments + 1, Format);
-    *stack::arguments = made;
-    return Status::normal;
-}
-
-Status decode_routine(const int32_t*) {
-    const Cell made = *decode(stack::arguments);
-    *stack::arguments = made;
-    return Status::normal;
-}
-
-constexpr const char* kEncodeSpec =
-    "[\"Encodes an image in the codec's format\" img [image!] where [any-type!]]";
-constexpr const char* kDecodeSpec =
-    "[\"Decodes an image from binary data or a file\" data [any-type!]]";
-
-const routines::Routine kCodecRoutines[] = {
-    {nullptr, kEncodeSpec, encode_routine<image_codec::kPng>},
-    {nullptr, kDecodeSpec, decode_routine},
-    {nullptr, kEncodeSpec, encode_routine<image_codec::kJpeg>},
-    {nullptr, kDecodeSpec, decode_routine},
-    {nullptr, kEncodeSpec, encode_routine<image_codec::kBmp>},
-    {nullptr, kDecodeSpec, decode_routine},
-    {nullptr, kEncodeSpec, encode_routine<image_codec::kGif>},
-    {nullptr, kDecodeSpec, decode_routine},
-    {nullptr, kEncodeSpec, encode_routine<image_codec::kTiff>},
-    {nullptr, kDecodeSpec, decode_routine},
-};
-
 } // namespace
-
-std::span<const routines::Routine> codec_routines() {
-    return kCodecRoutines;
-}
 
 // --- Registration ---------------------------------------------------------------------------
 

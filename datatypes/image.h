@@ -14,18 +14,21 @@
 // Byte views of all the pixels (modes of to_binary and set_pixels): 0 alpha (one byte per
 // pixel, 255 − opacity), 1 rgb (R, G, B), 2 argb (the pixel words as stored).
 //
-// The encoded forms (PNG, JPEG, BMP, GIF, TIFF) go through the image backend
-// (loading/image-codec.h).
+// The encoded forms (PNG, JPEG, BMP, GIF, TIFF) are the image backend's
+// (loading/image-codec.h), which the library's codec routines call (library/image-codecs.h).
 #pragma once
 #include <cstdint>
-#include <span>
 
-#include "evaluator/routines.h"
 #include "runtime-core/cell.h"
 
 namespace image {
 
 enum Mode : int32_t { kAlpha = 0, kRgb = 1, kArgb = 2 };
+
+// The largest side an image! can have (its cell keeps each side in 16 bits).
+constexpr uint32_t kMaxSide = 65535;
+// The most pixels an image! can have: its pixel buffer must fit a series buffer.
+constexpr uint64_t kMaxPixels = (0x7FFFFFFFu - 2 * 2097152u) / 4;
 
 uint32_t width(const Cell* image);
 uint32_t height(const Cell* image);
@@ -42,30 +45,12 @@ Cell* push_new(int64_t width, int64_t height, uint32_t fill = 0xFFFFFFFF);
 // A new image holding a copy of pixel words, pushed on the data stack. May collect.
 Cell* push_from_pixels(const uint32_t* words, uint32_t width, uint32_t height);
 
-// Whether the bytes of a binary from its index start with a known image signature.
-bool known_format(const Cell* binary);
-// A new image decoded from the binary's bytes (index to tail), pushed on the data stack;
-// none when the format is not recognised; access/bad-media when the decoding fails. May
-// collect.
-Cell* from_binary(const Cell* binary);
-// A binary! through from_binary; a file! (or another source) through the file services,
-// access/cannot-open with the source when it cannot be read. The image is pushed. May
-// collect.
-Cell* decode(const Cell* source);
-// The image encoded in a format (0 BMP, 1 PNG, 2 GIF, 3 JPEG, 4 TIFF) as a new binary,
-// pushed; an image without pixels raises access/bad-media. An unknown format code prints
-// "Cannot find image encoder" and pushes none. `where` is not used. May collect.
-Cell* encode(const Cell* image, const Cell* where, int32_t format);
 // A new binary of all the pixels from the top-left in a mode's layout, pushed. May collect.
 Cell* to_binary(const Cell* image, int32_t mode);
 // Writes all pixels from the top-left from a binary!, tuple! or integer! in a mode (see the
 // routines' contract in image.cpp); another value raises script/invalid-arg. The owner is
 // told of the change.
 void set_pixels(const Cell* image, const Cell* value, int32_t mode);
-
-// The ten codec routines (encode then decode of png, jpeg, bmp, gif and tiff): rows of the
-// routine table without global words; the codec objects of system/codecs hold them.
-std::span<const routines::Routine> codec_routines();
 
 // Registers image! (type 53, parent series!), its marking rule and the external-resource
 // kind "image".

@@ -12,7 +12,6 @@
 #include "datatypes/symbol.h"
 #include "datatypes/system-fields.h"
 #include "datatypes/word.h"
-#include "evaluator/interpreter.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"
@@ -26,7 +25,7 @@ namespace {
     error::fire(error::kInternal, error::internal::not_done);
 }
 
-// --- The services over objects, system/schemes and the interpreter -------------------------
+// --- The services over objects and system/schemes -------------------------
 
 Cell* field_of(const Cell* object, uint32_t index) {
     return object::values(object) + index;
@@ -112,21 +111,6 @@ const Cell* object_field(const Cell* port, Field field) {
     return field_of(port, field);
 }
 
-bool call_actor_function(const Cell* actor, uint32_t symbol, const Cell* arguments, uint32_t count,
-                         Cell* result) {
-    const int32_t at = object::find_symbol_index(actor, symbol);
-    if (at < 0) return false;
-    const Cell fn = *field_of(actor, static_cast<uint32_t>(at));
-    if (cell::type(&fn) != kTypeFunction) return false;
-    Cell* base = const_cast<Cell*>(arguments);
-    Cell name{};
-    word::make_at(symbol, &name);
-    interp::CallbackTracing traced(interp::kPortCallback);
-    interp::status_to_error(interp::call_pushed(&fn, &name, base, count));
-    *result = *base;
-    return true;
-}
-
 int32_t mold_object_fields(Cell* port, Cell* string, bool all, bool flat, int32_t limit,
                            int32_t indent) {
     return object::serialize(port, string, false, all, flat, limit, !flat, indent, true);
@@ -134,7 +118,8 @@ int32_t mold_object_fields(Cell* port, Cell* string, bool all, bool flat, int32_
 
 } // namespace
 
-Services services{make_from_schemes, object_field, call_actor_function, mold_object_fields};
+// The calls of actor functions are the interpreter's, which installs `call` at start-up.
+Services services{make_from_schemes, object_field, nullptr, mold_object_fields};
 
 namespace {
 

@@ -7,6 +7,7 @@
 #pragma once
 #include <cstdint>
 
+#include "evaluator/evaluator.h"
 #include "runtime-core/cell.h"
 #include "runtime-core/data-stack.h"
 
@@ -92,14 +93,9 @@ void clear_frames();
 // body flag set is asked.
 Frame* find_target(uint32_t kind, uint32_t skip);
 
-// The name of the innermost named call: frames named `<body>` and `<anon>` are skipped; the
-// word `<not-found>` when there is none. The word is written into `out`.
-void get_call(Cell* out);
 // Names the frame below the thrower when the next error names its call (throw-value).
 void save_call_frame();
 
-// Appends to a block, from the top frame down, each named frame's word and the data-stack
-// index of its arguments base. May collect.
-void collect_calls(const Cell* block);
+// get_call and collect_calls, which routines use, are declared in evaluator.h.
 
 } // namespace stack

@@ -14,6 +14,7 @@
 #include "datatypes/none.h"
 #include "datatypes/object.h"
 #include "datatypes/pair.h"
+#include "datatypes/port.h"
 #include "datatypes/symbol.h"
 #include "datatypes/system-fields.h"
 #include "datatypes/typeset.h"
@@ -22,7 +23,6 @@
 #include "evaluator/actions.h"
 #include "evaluator/frames.h"
 #include "evaluator/natives.h"
-#include "evaluator/routines.h"
 #include "loading/lexer.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/error-ids.h"
@@ -935,6 +935,24 @@ void call_object_handler(const Cell* function, const Cell* name, uint32_t, int32
     stack::bottom[result] = value;
 }
 
+// port!'s call of an actor function (port::Services::call): the function that the actor
+// object holds under the word of `symbol`, called over the `count` argument cells at
+// `arguments`; false when the actor has no such function.
+bool call_actor_function(const Cell* actor, uint32_t symbol, const Cell* arguments, uint32_t count,
+                         Cell* result) {
+    const int32_t at = object::find_symbol_index(actor, symbol);
+    if (at < 0) return false;
+    const Cell fn = object::values(actor)[at];
+    if (cell::type(&fn) != kTypeFunction) return false;
+    Cell* base = const_cast<Cell*>(arguments);
+    Cell name{};
+    word::make_at(symbol, &name);
+    CallbackTracing traced(kPortCallback);
+    status_to_error(call_pushed(&fn, &name, base, count));
+    *result = *base;
+    return true;
+}
+
 // The lexer's trace function: a function frame over the five arguments
 // (event, input, type, line, token). A new position the function gives its input argument
 // comes back through `input` (a data-stack cell of the lexer's), when it is still a position
@@ -1243,6 +1261,7 @@ void init() {
     error::set_calls(&kCalls);
     object::set_evaluator(&kObjectHooks);
     block::set_function_caller(call_comparator);
+    port::services.call = call_actor_function;
     lexer::set_trace_services(&kTraceServices);
 }
 

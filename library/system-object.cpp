@@ -7,7 +7,6 @@
 #include "datatypes/context.h"
 #include "datatypes/error.h"
 #include "datatypes/function.h"
-#include "datatypes/image.h"
 #include "datatypes/integer.h"
 #include "datatypes/map.h"
 #include "datatypes/none.h"
@@ -15,7 +14,8 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/routines.h"
+#include "evaluator/evaluator.h"
+#include "library/image-codecs.h"
 #include "loading/lexer.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/data-stack.h"
@@ -143,7 +143,7 @@ void make_codecs() {
         {"tiff", "TIFF", "[image/tiff]", "[%.tif %.tiff]"},
     };
     map::make_at(stack::push_cell(), 0, 8);
-    const auto routines_of = image::codec_routines();
+    const auto routines_of = image_codecs::table();
     for (size_t k = 0; k < std::size(kImageCodecs); ++k) {
         const Codec& c = kImageCodecs[k];
         push_object({"title", "name", "mime-type", "suffixes", "encode", "decode"}, 0);

@@ -17,15 +17,16 @@
 #include <cstdint>
 #include <vector>
 
+#include "datatypes/image.h"
+
 namespace image_codec {
 
 // Encoder format codes.
 enum Format : int32_t { kBmp = 0, kPng = 1, kGif = 2, kJpeg = 3, kTiff = 4 };
 
-// The largest side an image! can have (its cell keeps each side in 16 bits).
-constexpr uint32_t kMaxSide = 65535;
-// The most pixels an image! can have: its pixel buffer must fit a series buffer.
-constexpr uint64_t kMaxPixels = (0x7FFFFFFFu - 2 * 2097152u) / 4;
+// The limits of image! (datatypes/image.h): the largest side, the most pixels.
+constexpr uint32_t kMaxSide = image::kMaxSide;
+constexpr uint64_t kMaxPixels = image::kMaxPixels;
 
 // The most pixels a decoder accepts (at most kMaxPixels; the fuzz targets lower it).
 extern uint64_t max_decode_pixels;
