@@ -168,3 +168,15 @@ void collect_calls(const Cell* block) {
 }
 
 } // namespace stack
+
+namespace interp {
+
+Level::Level() : frames_(stack::depth()), top_(stack::top), arguments_(stack::arguments) {}
+
+void Level::restore() const {
+    stack::unroll_to(stack::frame_bottom + frames_);
+    stack::top = top_;
+    stack::arguments = arguments_;
+}
+
+} // namespace interp

@@ -1194,7 +1194,6 @@ void fire_event(Event event, const Cell* code, int32_t offset, const Cell* value
     if (!(tracer.mask & (1u << e))) return;
     // Everything the call needs is copied onto the data stack before anything allocates.
     Cell* const base = stack::top;
-    stack::Frame* const level = stack::frame_top;
     Cell* const caller = stack::arguments;
     const auto arguments_index = static_cast<int32_t>(stack::index_of(caller));
     const auto top_index = static_cast<int32_t>(stack::index_of(base));
@@ -1207,32 +1206,34 @@ void fire_event(Event event, const Cell* code, int32_t offset, const Cell* value
     const bool with_ref = event == Event::set || event == Event::prolog || event == Event::epilog ||
                           event == Event::return_ || event == Event::call;
     Cell* held_ref = stack::push(with_ref && ref ? *ref : Cell{kTypeNone, 0, 0, 0});
-    struct Restore {
-        Cell* base;
-        stack::Frame* level;
-        Cell* caller;
+    struct TracerState {
         bool was_running = tracer_running;
-        ~Restore() {
+        ~TracerState() {
             tracer_running = was_running;
             tracing = !tracers.empty();
-            stack::unroll_to(level);
-            stack::arguments = caller;
-            stack::top = base;
         }
-    } restore{base, level, caller};
+    } state;
     tracing = false;
     tracer_running = true;
-    stack::mark_func(words::word.interp_callback, fn->w1, true);
-    word::make_at(event_symbols[e], stack::push_cell());
-    stack::push(*held_code);
-    stack::push(Cell{kTypeInteger, 0, static_cast<uint32_t>(has_code ? offset : -1), 0});
-    stack::push(*held_value);
-    stack::push(*held_ref);
-    pair::push(arguments_index, top_index);
-    fill_frame(fn, 6);
-    const Status s = run_body(fn);
-    stack::unwind();
-    status_to_error(s);
+    // Whatever ends the call, the caller's frames and data stack come back before it goes on.
+    const uint32_t thrown = protected_call(
+        [](uint32_t) { return true; },
+        [&] {
+            stack::mark_func(words::word.interp_callback, fn->w1, true);
+            word::make_at(event_symbols[e], stack::push_cell());
+            stack::push(*held_code);
+            stack::push(Cell{kTypeInteger, 0, static_cast<uint32_t>(has_code ? offset : -1), 0});
+            stack::push(*held_value);
+            stack::push(*held_ref);
+            pair::push(arguments_index, top_index);
+            fill_frame(fn, 6);
+            const Status s = run_body(fn);
+            stack::unwind();
+            status_to_error(s);
+        });
+    stack::arguments = caller;
+    stack::top = base;
+    runtime::throw_code(thrown); // nothing when the call ended normally
 }
 
 void keep_spare_error() {

@@ -472,22 +472,17 @@ bool name_matches(const Cell* names, const Cell& thrown) {
 // accepts ends the construct, with `on_caught` making its result.
 template <class Take, class Caught> Status guarded(uint32_t kind, Take take, Caught on_caught) {
     Cell* a = stack::arguments;
-    stack::Frame* level = stack::frame_top;
-    try {
+    Status s = Status::normal;
+    const uint32_t caught = interp::protected_call(take, [&] {
         stack::mark(words::word.body, kind);
-        Status s = interp::eval_block(a);
+        s = interp::eval_block(a);
         if (s == Status::normal) *a = stack::top[-1];
         stack::unwind();
-        return s;
-    } catch (const runtime::Thrown& t) {
-        if (!take(t.code)) throw;
-        stack::unroll_to(level);
-        stack::arguments = a;
-        stack::top = a + 1;
-        runtime::reset_thrown_code();
-        on_caught(a);
-        return Status::normal;
-    }
+    });
+    if (!caught) return s;
+    stack::top = a + 1;
+    on_caught(a);
+    return Status::normal;
 }
 
 Status catch_(const int32_t* refs) {
