@@ -58,6 +58,7 @@
 #include "loading/compress.h"
 #include "loading/image-codec.h"
 #include "loading/lexer.h"
+#include "os/io.h"
 #include "runtime-core/case.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/crypto.h"
@@ -155,6 +156,7 @@ void init() {
     memory::init();
     externals::init();
     register_datatypes();
+    io::install_services();
     memory::new_node_frame(memory::kNodesPerFrame);
     memory::new_series_frame();
     root::init();

@@ -8,7 +8,6 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/url.h"
-#include "os/io.h"
 #include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
@@ -149,30 +148,30 @@ int32_t mold(Cell* value, Cell* string, bool, bool, bool, Cell* part, int32_t li
 }
 
 Cell* delete_(Cell* file) {
-    return logic::make_at(stack::push_cell(), io::delete_path(file));
+    return logic::make_at(stack::push_cell(), url::io_services().delete_path(file));
 }
 
 Cell* query(Cell* file) {
-    return io::query(file);
+    return url::io_services().query(file);
 }
 
 Cell* rename(Cell* from, Cell* to) {
     if (!series::is_any_string(cell::type(to)))
         error::fire(error::kScript, error::script::invalid_arg, {to});
-    return logic::make_at(stack::push_cell(), io::rename_path(from, to));
+    return logic::make_at(stack::push_cell(), url::io_services().rename_path(from, to));
 }
 
 Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool, Cell* as) {
     if (as) not_done();
     const int32_t count = part ? std::max(0, check::int_arg(part)) : -1;
     const int32_t at = seek ? check::int_arg(seek) : -1;
-    return io::read_path(source, count, at, binary, lines);
+    return url::io_services().read_path(source, count, at, binary, lines);
 }
 
 Cell* write(Cell* destination, Cell* data, bool, bool lines, bool, bool append, Cell* part,
             Cell* seek, Cell* allow, Cell* as) {
     if (allow || as) not_done();
-    io::write_path(destination, data, part, seek, append, lines);
+    url::io_services().write_path(destination, data, part, seek, append, lines);
     return destination;
 }
 

@@ -11,7 +11,6 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "datatypes/words.h"
-#include "os/http.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"
@@ -24,6 +23,7 @@ namespace url {
 namespace {
 
 MakePort make_port_hook = nullptr;
+const IoServices* io_services_ = nullptr;
 
 [[noreturn]] void not_done() {
     error::fire(error::kInternal, error::internal::not_done);
@@ -227,6 +227,15 @@ void set_make_port(MakePort hook) {
     make_port_hook = hook;
 }
 
+void set_io_services(const IoServices* services) {
+    io_services_ = services;
+}
+
+const IoServices& io_services() {
+    if (!io_services_) not_done();
+    return *io_services_;
+}
+
 // --- Slot functions -------------------------------------------------------------------------
 
 Cell* to(Cell* prototype, Cell* spec, int32_t type) {
@@ -290,7 +299,8 @@ Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool i
                                                                      lines, info, as);
         });
     if (part || seek || as) not_done();
-    Cell* result = io::read_http(source, words::symbol.get, nullptr, nullptr, binary, lines, info);
+    Cell* result =
+        io_services().read_http(source, words::symbol.get, nullptr, nullptr, binary, lines, info);
     if (cell::type(result) == kTypeNone) no_connect(source);
     return result;
 }
@@ -328,7 +338,7 @@ Cell* write(Cell* destination, Cell* value, bool binary, bool lines, bool info, 
         else if (t != kTypeBlock && t != kTypeString && t != kTypeBinary)
             invalid_type(data);
     }
-    Cell* result = io::read_http(destination, method, headers, data, binary, lines, info);
+    Cell* result = io_services().read_http(destination, method, headers, data, binary, lines, info);
     if (cell::type(result) == kTypeNone) no_connect(destination);
     return result;
 }

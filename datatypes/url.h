@@ -59,6 +59,25 @@ using MakePort = Cell* (*)(const Cell* url, bool new_, bool read, bool write, bo
                            const Cell* allow, bool open);
 void set_make_port(MakePort hook);
 
+// --- The OS services ---------------------------------------------------------------------------
+
+// What url! and its child file! need of the OS services (os/io.h, os/http.h): HTTP requests,
+// and reading, writing, querying, deleting and renaming files. The OS services install them
+// at start-up (io::install_services); until then those actions raise internal/not-done.
+struct IoServices {
+    Cell* (*read_http)(const Cell* url, uint32_t method, const Cell* headers, const Cell* data,
+                       bool binary, bool lines, bool info);
+    Cell* (*read_path)(const Cell* path, int32_t part, int32_t seek, bool binary, bool lines);
+    int64_t (*write_path)(const Cell* path, const Cell* data, const Cell* part, const Cell* seek,
+                          bool append, bool lines);
+    Cell* (*query)(const Cell* path);
+    bool (*delete_path)(const Cell* path);
+    bool (*rename_path)(const Cell* from, const Cell* to);
+};
+void set_io_services(const IoServices* services);
+// The installed services; internal/not-done when there are none.
+const IoServices& io_services();
+
 // --- Slot functions -------------------------------------------------------------------------
 
 // make and to: for url! a block!, paren! or hash! spec builds the text from its

@@ -12,6 +12,8 @@
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
 #include "datatypes/string.h"
+#include "datatypes/url.h"
+#include "os/http.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"
@@ -263,6 +265,12 @@ bool rename_path(const Cell* from, const Cell* to) {
 
 bool make_dir(const Cell* path) {
     return create_dir(file::to_local_utf16(path));
+}
+
+void install_services() {
+    static const url::IoServices kServices{read_http, read_path,   write_path,
+                                           query,     delete_path, rename_path};
+    url::set_io_services(&kServices);
 }
 
 } // namespace io

@@ -96,4 +96,8 @@ bool delete_path(const Cell* path);
 bool rename_path(const Cell* from, const Cell* to);
 bool make_dir(const Cell* path);
 
+// Makes these services and the HTTP requests (http.h) those of url! and file!
+// (url::set_io_services): start-up calls it once the datatypes are registered.
+void install_services();
+
 } // namespace io
