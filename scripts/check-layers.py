@@ -1,14 +1,15 @@
 #!/usr/bin/env python3
 """Checks that every #include "folder/file.h" of the core points down the layers.
 
-    scripts/check-layers.py [--counts] [SOURCE_DIR]
+    scripts/check-layers.py [--counts | --self-test] [SOURCE_DIR]
 
 The layers, bottom to top; a file may include headers of its own folder and of the folders
 listed for it (LAYERS below). Above the evaluator, code reaches the evaluator through its
 API header only (evaluator/evaluator.h), apart from the few files of EVALUATOR_INTERNALS.
 The composition root (app/) and the folders outside the product (tests, tools, bench,
 fuzz) may include anything. Prints each violation and exits 1 when there is one; with
---counts it prints the number of includes by (from, to) folder instead.
+--counts it prints the number of includes by (from, to) folder instead; --self-test checks
+the checker on a small tree of its own.
 """
 import os
 import re
@@ -77,7 +78,38 @@ def violation(source, target):
     return None
 
 
+def self_test():
+    """Runs the check over a small tree with one include of each kind it must judge."""
+    import tempfile
+    files = {
+        "runtime-core/a.cpp": ['runtime-core/b.h', 'datatypes/c.h'],  # upward
+        "datatypes/c.cpp": ['runtime-core/b.h', 'datatypes/c.h', 'sys/types.h'],
+        "os/d.cpp": ['loading/e.h', 'evaluator/f.h'],  # upward
+        "gui-backend/g.cpp": ['runtime-core/b.h', 'datatypes/c.h'],  # sideways
+        "library/h.cpp": ['evaluator/evaluator.h', 'evaluator/frames.h'],  # past the API
+        "console/i.cpp": ['library/h.h', 'app/boot.h'],  # upward
+        "app/j.cpp": ['console/i.h', 'evaluator/frames.h'],
+        "tests/unit/k.cpp": ['app/boot.h', 'evaluator/frames.h'],
+    }
+    expected = {("runtime-core/a.cpp", 3), ("os/d.cpp", 3), ("gui-backend/g.cpp", 3),
+                ("library/h.cpp", 3), ("console/i.cpp", 3)}  # the second include of each
+    with tempfile.TemporaryDirectory() as root:
+        for name, targets in files.items():
+            os.makedirs(os.path.join(root, os.path.dirname(name)), exist_ok=True)
+            with open(os.path.join(root, name), "w") as f:
+                f.write("// a test file\n")
+                f.writelines(f'#include "{t}"\n' for t in targets)
+        found = {(source, number) for source, full in sources(root)
+                 for number, target in includes(full) if violation(source, target)}
+    if found != expected:
+        print(f"check-layers self-test: found {sorted(found)}, expected {sorted(expected)}")
+        return 1
+    return 0
+
+
 def main(argv):
+    if "--self-test" in argv:
+        return self_test()
     counts = "--counts" in argv
     args = [a for a in argv[1:] if not a.startswith("--")]
     root = args[0] if args else os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
