@@ -25,8 +25,8 @@ const Cell* category(uint32_t position);
 int32_t id_position(const Cell* category, const Cell* word);
 int32_t category_position(const Cell* word);
 
-// The table's own names (error-ids.h): a category's word and an id's word by position, null
-// beyond the table.
+// The table's own names (runtime-core/error-ids.h): a category's word and an id's word by position,
+// null beyond the table.
 const char* category_name(uint32_t category);
 const char* id_name(uint32_t category, uint32_t id);
 

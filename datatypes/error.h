@@ -5,8 +5,8 @@
 //   code type id arg1 arg2 arg3 near where stack files
 // code is the category's position x 100 + the id's position - 2; type and id are the words
 // of the category and the id in `system/catalog/errors` (catalog.h), which holds the message
-// templates. Raisers name an error by positions (error-ids.h); error::create fetches the
-// words at those positions.
+// templates. Raisers name an error by positions (runtime-core/error-ids.h); error::create fetches
+// the words at those positions.
 //
 // The raiser (support.h, error::fire) records what was raised; the interpreter installs the
 // full raiser, which builds the error! value with create, sets where and near from its frames
@@ -50,8 +50,8 @@ void set_calls(const Calls* calls);
 
 // --- Making errors (all may collect) -------------------------------------------------------------
 
-// A new error! pushed on the data stack, by category and id position (error-ids.h), with up
-// to three arguments (the others none).
+// A new error! pushed on the data stack, by category and id position (runtime-core/error-ids.h),
+// with up to three arguments (the others none).
 Cell* create(uint32_t category, uint32_t id, std::initializer_list<const Cell*> args = {});
 // The same from the category and id words.
 Cell* create_from_words(const Cell* category, const Cell* id,

@@ -340,7 +340,8 @@ void register_actions() {
         .set<s::compare>(compare);
     datatype::register_({kTypeFunction, kTypeContext, "function!", row.entries()});
     collector::set_type_marker(kTypeFunction, mark_cell);
-    // routine!: the runtime's machine functions (routines.h), shown and compared as functions.
+    // routine!: the runtime's machine functions (the routine table, evaluator/evaluator.h), shown
+    // and compared as functions.
     action::Row routine;
     routine.set<s::form>(form).set<s::mold>(mold).set<s::compare>(compare).inherit({s::reflect});
     datatype::register_({kTypeRoutine, kTypeFunction, "routine!", routine.entries()});

@@ -53,7 +53,8 @@ void register_actions();
 
 } // namespace function
 
-// routine!: a machine function of the runtime's routine table (routines.h) seen as a function.
+// routine!: a machine function of the runtime's routine table (evaluator/evaluator.h) seen as a
+// function.
 // Same cell as function!; header bit 15 (0x8000) when the routine takes its arguments as cells,
 // bits 25-29 the number of word! entries of its spec (its arity); more cell 2 holds the table
 // index, cell 4 the result type id (4 logic!, 11 integer!, 12 float!, not above 0: no result).

@@ -1,7 +1,7 @@
 // native!, action! and op!: the built-in functions and the infix operators.
 //
 // Native and action cell (types 21 and 22):
-//   word 1  the slot number: of the natives table (natives.h) or of the 62 action slots;
+//   word 1  the slot number: of the natives table (evaluator/natives.h) or of the 62 action slots;
 //   word 2  the node of the spec block (held from its head);
 //   word 3  the node of the two-cell more block: cell 0 a copy of the context cell made from
 //           the spec (values on the stack), cell 1 the interpreter's argument list cache
@@ -16,7 +16,7 @@
 
 namespace native {
 
-// The natives table's slot numbers (natives.h): addressable slots, and those that hold a
+// The natives table's slot numbers (evaluator/natives.h): addressable slots, and those that hold a
 // native. Slot numbers are part of the saved form of native! values.
 constexpr uint32_t kSlots = 120;
 constexpr uint32_t kDefined = 107;

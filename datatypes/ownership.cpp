@@ -12,8 +12,8 @@ namespace ownership {
 
 namespace {
 
-// The owner table is a hash table of the owner kind (hashtable.h): keyed by the node of the
-// owned series, each entry holding three value cells after its key cell.
+// The owner table is a hash table of the owner kind (runtime-core/hashtable.h): keyed by the node
+// of the owned series, each entry holding three value cells after its key cell.
 constexpr uint32_t kValueCells = 3;
 constexpr uint32_t kSeries = 0, kOwner = 1, kWord = 2; // from the first value cell
 

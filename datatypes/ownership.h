@@ -16,8 +16,8 @@
 //   walks for other owners do not descend into it;
 // - kImageOwnedFlag on the header of an image! cell, which has no buffer of its own to mark.
 //
-// The owner table is a hash table of the owner kind (hashtable.h), keyed by the series node,
-// with three value cells per entry. It is weak: its marker marks the table's own series and
+// The owner table is a hash table of the owner kind (runtime-core/hashtable.h), keyed by the series
+// node, with three value cells per entry. It is weak: its marker marks the table's own series and
 // nothing it records; after marking, the sweep drops every entry whose series, owner or field
 // word's context died (a dead series' node may be handed out again) and brings the node ids of
 // the survivors up to date. So an owner dies when nothing else refers to it, and its series

@@ -2,7 +2,7 @@
 //
 // This table is the one source of both halves of the catalogue: the positions that raise
 // sites pass (error::script::no_value ...) are generated from it here, and start-up builds
-// `system/catalog/errors` from it (catalog.h), so the two cannot drift apart.
+// `system/catalog/errors` from it (datatypes/catalog.h), so the two cannot drift apart.
 //
 // A category's position gives its code base (position x 100). Inside a category object the
 // fields are `code` (position 0), `type` (its title, position 1), then one field per id: an
