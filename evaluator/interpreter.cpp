@@ -3,6 +3,7 @@
 #include "evaluator/interpreter.h"
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 #include "datatypes/core/block.h"
@@ -309,11 +310,41 @@ Status fetch_arg(Call& c, const Cell& ts, const Cell& word) {
     return Status::normal;
 }
 
+// The refinement list a native, action or routine entry receives: one position per
+// refinement of the spec, however many there are (inline room for the usual few).
+class Refinements {
+public:
+    // Room for `count` positions, every one absent (-1).
+    void reset(uint32_t count) {
+        if (count > kInline) {
+            heap_ = std::make_unique<int32_t[]>(count);
+            data_ = heap_.get();
+        }
+        std::fill_n(data_, count, -1);
+    }
+    int32_t* data() { return data_; }
+    int32_t& operator[](uint32_t i) { return data_[i]; }
+
+private:
+    static constexpr uint32_t kInline = 16;
+    int32_t inline_[kInline];
+    std::unique_ptr<int32_t[]> heap_;
+    int32_t* data_ = inline_;
+};
+
+// Whether the path element at `p` names the same refinement as one before it in the call.
+bool given_before(const Call& c, uint32_t p) {
+    const uint32_t s = symbol::resolve(cells_of(c.path->w2)[p].w2);
+    for (uint32_t q = c.path_index; q < p; ++q)
+        if (symbol::resolve(cells_of(c.path->w2)[q].w2) == s) return true;
+    return false;
+}
+
 // Gathers the arguments of the call in `c` (its frame just pushed) into spec order: the
 // required arguments, then each refinement's cells as absent, then the refinements that
 // the path names, in the path's order. Natives and actions receive their refinements in
 // `refs`: -1 when absent, else the frame position of the refinement's first argument.
-Status gather(Call& c, int32_t* refs, bool is_function) {
+Status gather(Call& c, Refinements& refs, bool is_function) {
     uint32_t list = arg_list(c.fn);
     uint32_t j = 0, n = 0;
     while (cell::type(cells_of(list) + j) == kTypeTypeset) {
@@ -334,9 +365,10 @@ Status gather(Call& c, int32_t* refs, bool is_function) {
         const uint32_t n = cells_of(list)[j + 1].w2;
         if (is_function) logic::push(false);
         for (uint32_t k = 0; k < n; ++k) stack::push(Cell{kTypeNone, 0, 0, 0});
-        refs[r++] = -1;
+        ++r;
         j += 2 + 2 * n;
     }
+    refs.reset(r);
     if (is_function)
         for (uint32_t k = cells_of(list)[j].w2; k > 0; --k) stack::push(Cell{kTypeNone, 0, 0, 0});
     if (!c.path) return Status::normal;
@@ -369,14 +401,13 @@ Status gather(Call& c, int32_t* refs, bool is_function) {
             cell::set_type(&e, kTypeRefinement);
             error::fire(error::kScript, error::script::no_refine, {&name, &e});
         }
-        if (number < 64) {
-            if (used & (uint64_t{1} << number)) {
-                Cell name;
-                stack::get_call(&name);
-                error::fire(error::kScript, error::script::dup_refine, {c.path});
-            }
-            used |= uint64_t{1} << number;
+        const bool twice = number < 64 ? (used & (uint64_t{1} << number)) != 0 : given_before(c, p);
+        if (twice) {
+            Cell name;
+            stack::get_call(&name);
+            error::fire(error::kScript, error::script::dup_refine, {c.path});
         }
+        if (number < 64) used |= uint64_t{1} << number;
         bool on = true;
         if (et == kTypeGetWord) on = logic::value_true(word_value(&e));
         const uint32_t n = cells_of(list)[k + 1].w2;
@@ -459,18 +490,18 @@ Status call(Call& c, const Cell* name) {
     stack::top += c.preset; // operands already in place
     const auto position = static_cast<int32_t>(*c.index);
     trace(Event::open, c.code, position, name);
-    int32_t refs[64];
+    Refinements refs;
     Status s = gather(c, refs, is_function);
     if (s == Status::normal) {
         trace(Event::call, c.code, position, c.fn, name);
         if (is_function)
             s = run_body(c.fn, name);
         else if (t == kTypeAction)
-            s = actions::entry(c.fn->w1)(refs);
+            s = actions::entry(c.fn->w1)(refs.data());
         else if (t == kTypeRoutine)
-            s = routines::entry(cells_of(c.fn->w3)[2].w2)(refs);
+            s = routines::entry(cells_of(c.fn->w3)[2].w2)(refs.data());
         else
-            s = natives::entry(c.fn->w1)(refs);
+            s = natives::entry(c.fn->w1)(refs.data());
     }
     if (s != Status::normal) {
         stack::unwind();
