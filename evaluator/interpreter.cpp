@@ -3,7 +3,9 @@
 #include "evaluator/interpreter.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "datatypes/core/block.h"
@@ -480,6 +482,13 @@ Status run_body(Cell* fn, const Cell* name = nullptr) {
 // the function value and the top comes back to just above it.
 Status call(Call& c, const Cell* name) {
     DepthGuard guard;
+    // The name comes back in trace events after the arguments ran user code: with a tracer
+    // installed it is held (a collection may renumber the nodes of a copy).
+    std::optional<GcRoot> held_name;
+    if (!tracers.empty()) [[unlikely]] {
+        held_name.emplace(*name);
+        name = &held_name->cell();
+    }
     const uint8_t t = cell::type(c.fn);
     const bool is_function = t == kTypeFunction;
     stack::top = c.fn + 1;
@@ -565,6 +574,11 @@ Status eval_path(const Cell* code, uint32_t& i, const Cell* path, int mode) {
     if (tracing) [[unlikely]] {
         fire_event(Event::enter, path, static_cast<int32_t>(first), nullptr, nullptr);
         fire_event(Event::fetch, path, static_cast<int32_t>(first), &head, nullptr);
+        // The head again, from the path as the tracer left it.
+        if (first >= length_of(path->w2)) error::fire(error::kScript, error::script::empty_path);
+        head = cells_of(path->w2)[first];
+        if (cell::type(&head) != kTypeWord)
+            error::fire(error::kScript, error::script::word_first, {path});
     }
     Cell* new_value = mode == kPathSet ? stack::top - 1 : nullptr;
     Cell* parent = stack::push(*word_value(&head));
@@ -575,7 +589,7 @@ Status eval_path(const Cell* code, uint32_t& i, const Cell* path, int mode) {
         if (is_callable(cell::type(parent))) {
             if (mode == kPathSet)
                 error::fire(error::kScript, error::script::invalid_path_set, {path});
-            if (mode == kPathGet && k < length_of(node))
+            if (mode == kPathGet && k < length_of(path->w2))
                 error::fire(error::kScript, error::script::invalid_path_get, {path});
             if (mode == kPathCall) {
                 Call c{parent, code, &i, path, k, false};
@@ -585,9 +599,9 @@ Status eval_path(const Cell* code, uint32_t& i, const Cell* path, int mode) {
             }
         }
         if (k >= length_of(path->w2)) break;
-        Cell e = cells_of(path->w2)[k];
-        trace(Event::fetch, path, static_cast<int32_t>(k), &e);
-        Cell* selector = stack::push(e);
+        Cell* selector = stack::push(cells_of(path->w2)[k]);
+        trace(Event::fetch, path, static_cast<int32_t>(k), selector);
+        Cell e = *selector;
         if (cell::type(&e) == kTypeParen) {
             Status s = eval_block(&e);
             if (s != Status::normal) return s;
@@ -704,10 +718,16 @@ Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only, bool no_call) 
     Cell* base = stack::top;
     const auto start = static_cast<int32_t>(i);
     Cell* at = code_at(code, i++);
-    const Cell v = *at;
+    Cell v = *at;
     if (tracing) [[unlikely]] {
+        // The value is held while the tracer runs (a collection may renumber its nodes). The
+        // tracer may also have moved or changed the code: the cell that words resolve in is
+        // the code's own only while it still holds the value.
+        GcRoot held(v);
         fire_event(Event::fetch, code, start, &v, nullptr);
-        at = code_at(code, start); // the tracer may have moved the code
+        v = held.cell();
+        at = static_cast<uint32_t>(start) < length_of(code->w2) ? code_at(code, start) : nullptr;
+        if (!at || std::memcmp(at, &v, sizeof v) != 0) at = &v;
     }
     Status s = Status::normal;
     bool pushed = true; // a value pushed as it is (the push event), not a call's result
@@ -729,7 +749,7 @@ Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only, bool no_call) 
         }
         if (tracing) [[unlikely]] {
             Cell value = stack::top[-1];
-            fire_event(Event::set, code, start, &value, &v);
+            fire_event(Event::set, code, start, &value, stack::arguments); // the word
         }
         word::set_to_next_checked();
         stack::unwind_keep();
@@ -743,7 +763,7 @@ Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only, bool no_call) 
         if (s != Status::normal) return s;
         if (tracing) [[unlikely]] {
             Cell value = p[1];
-            fire_event(Event::set, code, start, &value, &v);
+            fire_event(Event::set, code, start, &value, p);
         }
         s = eval_path(code, i, p, kPathSet);
         if (s != Status::normal) return s;
