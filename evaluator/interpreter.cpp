@@ -13,6 +13,7 @@
 #include "datatypes/core/datatype.h"
 #include "datatypes/core/function.h"
 #include "datatypes/core/logic.h"
+#include "datatypes/core/native.h"
 #include "datatypes/core/none.h"
 #include "datatypes/core/object.h"
 #include "datatypes/core/symbol.h"
@@ -213,6 +214,54 @@ uint32_t build_arg_list(const Cell* fn) {
     stack::pop(1);
     cells_of(fn->w3)[1] = cache;
     return node;
+}
+
+// --- Native and action specs -----------------------------------------------------------------
+//
+// A native's or action's entry reads its arguments and refinements from the frame by position
+// and trusts their types. The argument list of each slot's first definition (the start-up
+// one) is kept: a later make must give the same arguments and refinements in the same order,
+// each accepting no type that its counterpart refuses. Names and doc strings may differ.
+
+// Natives by slot, then actions by slot: the node of the first definition's argument list.
+uint32_t slot_lists[natives::kSlots + action::kSlotCount];
+
+bool types_within(const Cell& types, const Cell& allowed) {
+    return (types.w1 & ~allowed.w1) == 0 && (types.w2 & ~allowed.w2) == 0 &&
+           (types.w3 & ~allowed.w3) == 0;
+}
+
+// Whether an argument list gives an entry what the slot's own list does. Both end in the
+// locals count, an integer!.
+bool fits_slot(uint32_t list, uint32_t slot_list) {
+    const Cell* a = cells_of(list);
+    const Cell* b = cells_of(slot_list);
+    for (; cell::type(a) == kTypeTypeset && cell::type(b) == kTypeTypeset; a += 2, b += 2)
+        if (!types_within(*a, *b)) return false;
+    while (cell::type(a) == kTypeRefinement && cell::type(b) == kTypeRefinement) {
+        const uint32_t n = a[1].w2;
+        if (n != b[1].w2) return false;
+        for (uint32_t k = 0; k < n; ++k)
+            if (!types_within(a[2 + 2 * k], b[2 + 2 * k])) return false;
+        a += 2 + 2 * n;
+        b += 2 + 2 * n;
+    }
+    return cell::type(a) == kTypeInteger && cell::type(b) == kTypeInteger;
+}
+
+// The spec check of native! and action! make (native.h): the new value's argument list is
+// built now, once, and compared with its slot's.
+void check_native_spec(const Cell* made, const Cell* prototype, const Cell* spec) {
+    Cell* const base = stack::top;
+    const uint32_t list = build_arg_list(made);
+    const uint32_t at = (cell::type(made) == kTypeAction ? natives::kSlots : 0) + made->w1 - 1;
+    if (at >= std::size(slot_lists))
+        error::fire(error::kScript, error::script::bad_make_arg, {prototype, spec});
+    if (!slot_lists[at])
+        slot_lists[at] = list;
+    else if (!fits_slot(list, slot_lists[at]))
+        error::fire(error::kScript, error::script::bad_make_arg, {prototype, spec});
+    stack::top = base;
 }
 
 inline uint32_t arg_list(const Cell* fn) {
@@ -895,6 +944,8 @@ constexpr const char* kEventNames[kEventCount] = {
 void mark_interp() {
     for (Cell* c : kept_cells) collector::mark_block(c, c + 1);
     for (Tracer& t : tracers) collector::mark_block(&t.function, &t.function + 1);
+    for (uint32_t& list : slot_lists)
+        if (list) collector::mark_node_cells(list);
 }
 
 // The raiser: every language error becomes an error! value naming the call it happened in
@@ -1288,6 +1339,8 @@ void init() {
     state_symbol = symbol::make("state");
     tracers.clear();
     tracing = false;
+    std::fill(std::begin(slot_lists), std::end(slot_lists), 0u);
+    native::set_spec_check(check_native_spec);
     exit_value = Cell{kTypeUnset, 0, 0, 0};
     collector::add_marker(mark_interp);
     error::set_fire_hook(on_fire);

@@ -1063,16 +1063,6 @@ void transcode(const Cell* source_cell, const TranscodeOptions& options, Cell* r
         Cell* t = datatype::push(type);
         error::fire(error::kScript, error::script::invalid_arg, {t});
     }
-    // A trace function is a function! (none traces nothing): the scan calls it with a frame of
-    // its own and reads its body.
-    if (options.trace && cell::type(options.trace) != kTypeNone &&
-        cell::type(options.trace) != kTypeFunction) {
-        Cell* name = stack::push_cell();
-        stack::get_call(name);
-        Cell* given = datatype::push(cell::type(options.trace));
-        Cell* argument = word::make_at(symbol::make("callback"), stack::push_cell());
-        error::fire(error::kScript, error::script::expect_arg, {name, given, argument});
-    }
     uint32_t count = 0, unit = 1;
     series::units_from_index(&source.cell(), count, unit);
     int32_t length = -1;
@@ -1149,6 +1139,16 @@ void native_transcode(int32_t next, int32_t one, int32_t prescan, int32_t scan, 
     options.part = part >= 0 ? frame + part : nullptr;
     options.into = into >= 0 ? frame + into : nullptr;
     options.trace = trace >= 0 ? frame + trace : nullptr;
+    // The trace function is a function! (none traces nothing): the evaluator's services call
+    // it with a frame of its own and read its body.
+    if (options.trace && cell::type(options.trace) != kTypeNone &&
+        cell::type(options.trace) != kTypeFunction) {
+        Cell* name = stack::push_cell();
+        stack::get_call(name);
+        Cell* given = datatype::push(cell::type(options.trace));
+        Cell* argument = word::make_at(symbol::make("callback"), stack::push_cell());
+        error::fire(error::kScript, error::script::expect_arg, {name, given, argument});
+    }
     const Cell source = frame[0];
     Cell* result = stack::push(Cell{kTypeUnset, 0, 0, 0});
     transcode(&source, options, result);

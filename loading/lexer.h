@@ -98,8 +98,7 @@ struct TranscodeOptions {
 //   /one              the next value, or none;
 //   /scan, /prescan   the datatype of the next token, none for empty input (with /next a
 //                     block of that and the input after the token).
-// A /part position of another series type raises script/not-same-type, a trace that is
-// neither a function! nor none script/expect-arg. May collect.
+// A /part position of another series type raises script/not-same-type. May collect.
 void transcode(const Cell* source, const TranscodeOptions& options, Cell* result);
 
 // The transcode native (slot 106), by the native calling convention: the arguments are the
@@ -107,7 +106,7 @@ void transcode(const Cell* source, const TranscodeOptions& options, Cell* result
 // refinement is -1 when absent, else the frame position of its arguments. Arguments:
 //   0 src [binary! string!]
 //   refinements in spec order: /next /one /prescan /scan /part length [integer! binary!]
-//   /into dst [block!] /trace callback
+//   /into dst [block!] /trace callback (a function! or none, else script/expect-arg)
 void native_transcode(int32_t next, int32_t one, int32_t prescan, int32_t scan, int32_t part,
                       int32_t into, int32_t trace);
 
