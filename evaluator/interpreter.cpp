@@ -3,6 +3,9 @@
 #include "evaluator/interpreter.h"
 
 #include <algorithm>
+#include <cstring>
+#include <memory>
+#include <optional>
 #include <vector>
 
 #include "datatypes/core/block.h"
@@ -10,6 +13,7 @@
 #include "datatypes/core/datatype.h"
 #include "datatypes/core/function.h"
 #include "datatypes/core/logic.h"
+#include "datatypes/core/native.h"
 #include "datatypes/core/none.h"
 #include "datatypes/core/object.h"
 #include "datatypes/core/symbol.h"
@@ -212,6 +216,54 @@ uint32_t build_arg_list(const Cell* fn) {
     return node;
 }
 
+// --- Native and action specs -----------------------------------------------------------------
+//
+// A native's or action's entry reads its arguments and refinements from the frame by position
+// and trusts their types. The argument list of each slot's first definition (the start-up
+// one) is kept: a later make must give the same arguments and refinements in the same order,
+// each accepting no type that its counterpart refuses. Names and doc strings may differ.
+
+// Natives by slot, then actions by slot: the node of the first definition's argument list.
+uint32_t slot_lists[natives::kSlots + action::kSlotCount];
+
+bool types_within(const Cell& types, const Cell& allowed) {
+    return (types.w1 & ~allowed.w1) == 0 && (types.w2 & ~allowed.w2) == 0 &&
+           (types.w3 & ~allowed.w3) == 0;
+}
+
+// Whether an argument list gives an entry what the slot's own list does. Both end in the
+// locals count, an integer!.
+bool fits_slot(uint32_t list, uint32_t slot_list) {
+    const Cell* a = cells_of(list);
+    const Cell* b = cells_of(slot_list);
+    for (; cell::type(a) == kTypeTypeset && cell::type(b) == kTypeTypeset; a += 2, b += 2)
+        if (!types_within(*a, *b)) return false;
+    while (cell::type(a) == kTypeRefinement && cell::type(b) == kTypeRefinement) {
+        const uint32_t n = a[1].w2;
+        if (n != b[1].w2) return false;
+        for (uint32_t k = 0; k < n; ++k)
+            if (!types_within(a[2 + 2 * k], b[2 + 2 * k])) return false;
+        a += 2 + 2 * n;
+        b += 2 + 2 * n;
+    }
+    return cell::type(a) == kTypeInteger && cell::type(b) == kTypeInteger;
+}
+
+// The spec check of native! and action! make (native.h): the new value's argument list is
+// built now, once, and compared with its slot's.
+void check_native_spec(const Cell* made, const Cell* prototype, const Cell* spec) {
+    Cell* const base = stack::top;
+    const uint32_t list = build_arg_list(made);
+    const uint32_t at = (cell::type(made) == kTypeAction ? natives::kSlots : 0) + made->w1 - 1;
+    if (at >= std::size(slot_lists))
+        error::fire(error::kScript, error::script::bad_make_arg, {prototype, spec});
+    if (!slot_lists[at])
+        slot_lists[at] = list;
+    else if (!fits_slot(list, slot_lists[at]))
+        error::fire(error::kScript, error::script::bad_make_arg, {prototype, spec});
+    stack::top = base;
+}
+
 inline uint32_t arg_list(const Cell* fn) {
     const Cell* cache = cells_of(fn->w3) + 1;
     if (cell::type(cache) == kTypeBlock) return cache->w2;
@@ -309,11 +361,41 @@ Status fetch_arg(Call& c, const Cell& ts, const Cell& word) {
     return Status::normal;
 }
 
+// The refinement list a native, action or routine entry receives: one position per
+// refinement of the spec, however many there are (inline room for the usual few).
+class Refinements {
+public:
+    // Room for `count` positions, every one absent (-1).
+    void reset(uint32_t count) {
+        if (count > kInline) {
+            heap_ = std::make_unique<int32_t[]>(count);
+            data_ = heap_.get();
+        }
+        std::fill_n(data_, count, -1);
+    }
+    int32_t* data() { return data_; }
+    int32_t& operator[](uint32_t i) { return data_[i]; }
+
+private:
+    static constexpr uint32_t kInline = 16;
+    int32_t inline_[kInline];
+    std::unique_ptr<int32_t[]> heap_;
+    int32_t* data_ = inline_;
+};
+
+// Whether the path element at `p` names the same refinement as one before it in the call.
+bool given_before(const Call& c, uint32_t p) {
+    const uint32_t s = symbol::resolve(cells_of(c.path->w2)[p].w2);
+    for (uint32_t q = c.path_index; q < p; ++q)
+        if (symbol::resolve(cells_of(c.path->w2)[q].w2) == s) return true;
+    return false;
+}
+
 // Gathers the arguments of the call in `c` (its frame just pushed) into spec order: the
 // required arguments, then each refinement's cells as absent, then the refinements that
 // the path names, in the path's order. Natives and actions receive their refinements in
 // `refs`: -1 when absent, else the frame position of the refinement's first argument.
-Status gather(Call& c, int32_t* refs, bool is_function) {
+Status gather(Call& c, Refinements& refs, bool is_function) {
     uint32_t list = arg_list(c.fn);
     uint32_t j = 0, n = 0;
     while (cell::type(cells_of(list) + j) == kTypeTypeset) {
@@ -334,9 +416,10 @@ Status gather(Call& c, int32_t* refs, bool is_function) {
         const uint32_t n = cells_of(list)[j + 1].w2;
         if (is_function) logic::push(false);
         for (uint32_t k = 0; k < n; ++k) stack::push(Cell{kTypeNone, 0, 0, 0});
-        refs[r++] = -1;
+        ++r;
         j += 2 + 2 * n;
     }
+    refs.reset(r);
     if (is_function)
         for (uint32_t k = cells_of(list)[j].w2; k > 0; --k) stack::push(Cell{kTypeNone, 0, 0, 0});
     if (!c.path) return Status::normal;
@@ -369,14 +452,13 @@ Status gather(Call& c, int32_t* refs, bool is_function) {
             cell::set_type(&e, kTypeRefinement);
             error::fire(error::kScript, error::script::no_refine, {&name, &e});
         }
-        if (number < 64) {
-            if (used & (uint64_t{1} << number)) {
-                Cell name;
-                stack::get_call(&name);
-                error::fire(error::kScript, error::script::dup_refine, {c.path});
-            }
-            used |= uint64_t{1} << number;
+        const bool twice = number < 64 ? (used & (uint64_t{1} << number)) != 0 : given_before(c, p);
+        if (twice) {
+            Cell name;
+            stack::get_call(&name);
+            error::fire(error::kScript, error::script::dup_refine, {c.path});
         }
+        if (number < 64) used |= uint64_t{1} << number;
         bool on = true;
         if (et == kTypeGetWord) on = logic::value_true(word_value(&e));
         const uint32_t n = cells_of(list)[k + 1].w2;
@@ -449,6 +531,13 @@ Status run_body(Cell* fn, const Cell* name = nullptr) {
 // the function value and the top comes back to just above it.
 Status call(Call& c, const Cell* name) {
     DepthGuard guard;
+    // The name comes back in trace events after the arguments ran user code: with a tracer
+    // installed it is held (a collection may renumber the nodes of a copy).
+    std::optional<GcRoot> held_name;
+    if (!tracers.empty()) [[unlikely]] {
+        held_name.emplace(*name);
+        name = &held_name->cell();
+    }
     const uint8_t t = cell::type(c.fn);
     const bool is_function = t == kTypeFunction;
     stack::top = c.fn + 1;
@@ -459,18 +548,18 @@ Status call(Call& c, const Cell* name) {
     stack::top += c.preset; // operands already in place
     const auto position = static_cast<int32_t>(*c.index);
     trace(Event::open, c.code, position, name);
-    int32_t refs[64];
+    Refinements refs;
     Status s = gather(c, refs, is_function);
     if (s == Status::normal) {
         trace(Event::call, c.code, position, c.fn, name);
         if (is_function)
             s = run_body(c.fn, name);
         else if (t == kTypeAction)
-            s = actions::entry(c.fn->w1)(refs);
+            s = actions::entry(c.fn->w1)(refs.data());
         else if (t == kTypeRoutine)
-            s = routines::entry(cells_of(c.fn->w3)[2].w2)(refs);
+            s = routines::entry(cells_of(c.fn->w3)[2].w2)(refs.data());
         else
-            s = natives::entry(c.fn->w1)(refs);
+            s = natives::entry(c.fn->w1)(refs.data());
     }
     if (s != Status::normal) {
         stack::unwind();
@@ -534,6 +623,11 @@ Status eval_path(const Cell* code, uint32_t& i, const Cell* path, int mode) {
     if (tracing) [[unlikely]] {
         fire_event(Event::enter, path, static_cast<int32_t>(first), nullptr, nullptr);
         fire_event(Event::fetch, path, static_cast<int32_t>(first), &head, nullptr);
+        // The head again, from the path as the tracer left it.
+        if (first >= length_of(path->w2)) error::fire(error::kScript, error::script::empty_path);
+        head = cells_of(path->w2)[first];
+        if (cell::type(&head) != kTypeWord)
+            error::fire(error::kScript, error::script::word_first, {path});
     }
     Cell* new_value = mode == kPathSet ? stack::top - 1 : nullptr;
     Cell* parent = stack::push(*word_value(&head));
@@ -544,7 +638,7 @@ Status eval_path(const Cell* code, uint32_t& i, const Cell* path, int mode) {
         if (is_callable(cell::type(parent))) {
             if (mode == kPathSet)
                 error::fire(error::kScript, error::script::invalid_path_set, {path});
-            if (mode == kPathGet && k < length_of(node))
+            if (mode == kPathGet && k < length_of(path->w2))
                 error::fire(error::kScript, error::script::invalid_path_get, {path});
             if (mode == kPathCall) {
                 Call c{parent, code, &i, path, k, false};
@@ -554,9 +648,9 @@ Status eval_path(const Cell* code, uint32_t& i, const Cell* path, int mode) {
             }
         }
         if (k >= length_of(path->w2)) break;
-        Cell e = cells_of(path->w2)[k];
-        trace(Event::fetch, path, static_cast<int32_t>(k), &e);
-        Cell* selector = stack::push(e);
+        Cell* selector = stack::push(cells_of(path->w2)[k]);
+        trace(Event::fetch, path, static_cast<int32_t>(k), selector);
+        Cell e = *selector;
         if (cell::type(&e) == kTypeParen) {
             Status s = eval_block(&e);
             if (s != Status::normal) return s;
@@ -673,10 +767,16 @@ Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only, bool no_call) 
     Cell* base = stack::top;
     const auto start = static_cast<int32_t>(i);
     Cell* at = code_at(code, i++);
-    const Cell v = *at;
+    Cell v = *at;
     if (tracing) [[unlikely]] {
+        // The value is held while the tracer runs (a collection may renumber its nodes). The
+        // tracer may also have moved or changed the code: the cell that words resolve in is
+        // the code's own only while it still holds the value.
+        GcRoot held(v);
         fire_event(Event::fetch, code, start, &v, nullptr);
-        at = code_at(code, start); // the tracer may have moved the code
+        v = held.cell();
+        at = static_cast<uint32_t>(start) < length_of(code->w2) ? code_at(code, start) : nullptr;
+        if (!at || std::memcmp(at, &v, sizeof v) != 0) at = &v;
     }
     Status s = Status::normal;
     bool pushed = true; // a value pushed as it is (the push event), not a call's result
@@ -698,7 +798,7 @@ Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only, bool no_call) 
         }
         if (tracing) [[unlikely]] {
             Cell value = stack::top[-1];
-            fire_event(Event::set, code, start, &value, &v);
+            fire_event(Event::set, code, start, &value, stack::arguments); // the word
         }
         word::set_to_next_checked();
         stack::unwind_keep();
@@ -712,7 +812,7 @@ Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only, bool no_call) 
         if (s != Status::normal) return s;
         if (tracing) [[unlikely]] {
             Cell value = p[1];
-            fire_event(Event::set, code, start, &value, &v);
+            fire_event(Event::set, code, start, &value, p);
         }
         s = eval_path(code, i, p, kPathSet);
         if (s != Status::normal) return s;
@@ -844,6 +944,8 @@ constexpr const char* kEventNames[kEventCount] = {
 void mark_interp() {
     for (Cell* c : kept_cells) collector::mark_block(c, c + 1);
     for (Tracer& t : tracers) collector::mark_block(&t.function, &t.function + 1);
+    for (uint32_t& list : slot_lists)
+        if (list) collector::mark_node_cells(list);
 }
 
 // The raiser: every language error becomes an error! value naming the call it happened in
@@ -1237,6 +1339,8 @@ void init() {
     state_symbol = symbol::make("state");
     tracers.clear();
     tracing = false;
+    std::fill(std::begin(slot_lists), std::end(slot_lists), 0u);
+    native::set_spec_check(check_native_spec);
     exit_value = Cell{kTypeUnset, 0, 0, 0};
     collector::add_marker(mark_interp);
     error::set_fire_hook(on_fire);

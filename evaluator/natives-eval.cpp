@@ -3,6 +3,7 @@
 #include "datatypes/core/context.h"
 #include "datatypes/core/function.h"
 #include "datatypes/core/logic.h"
+#include "datatypes/core/native.h"
 #include "datatypes/core/none.h"
 #include "datatypes/core/object.h"
 #include "datatypes/core/series.h"
@@ -424,8 +425,14 @@ Status bind(const int32_t* refs) {
 }
 
 Status in(const int32_t*) {
-    const uint32_t ctx = arg(0)->w1;
     Cell* w = arg(1);
+    // A native's or action's context holds its arguments only while it runs, and its cell
+    // keeps a slot number where other function values keep their context: none to bind to.
+    const uint8_t t = cell::type(arg(0));
+    const uint8_t under = t == kTypeOp ? native::op_type(arg(0)) : t;
+    if (under == kTypeNative || under == kTypeAction)
+        error::fire(error::kScript, error::script::not_in_context, {w});
+    const uint32_t ctx = arg(0)->w1;
     const int32_t index = context::find_word(ctx, w->w2, true);
     if (index < 0) {
         none::make_at(arg(0));

@@ -129,6 +129,8 @@ void unwind_last() {
 void unroll_to(Frame* level) {
     while (frame_top > level) pop_frame(--frame_top);
     if (frame_top < frames + kFrames) frame_limit = frames + kFrames;
+    // A throw caught here named its thrower for an error it did not cause: that frame is gone.
+    if (saved_call && saved_call >= frame_top) saved_call = nullptr;
 }
 
 void clear_frames() {
@@ -158,7 +160,8 @@ void get_call(Cell* out) {
     }
     const uint32_t body = words::word.body->w2;
     const uint32_t anon = words::word.anon->w2;
-    Frame* f = saved_call ? saved_call : frame_top - 1;
+    // The thrower's frame, when it is still on the stack.
+    Frame* f = saved_call && saved_call < frame_top ? saved_call : frame_top - 1;
     saved_call = nullptr;
     for (; f >= frame_bottom; --f) {
         const uint32_t sym = f->symbol();

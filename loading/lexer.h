@@ -87,7 +87,7 @@ struct TranscodeOptions {
     bool scan = false;           // the datatype of the next token, recognised exactly
     const Cell* part = nullptr;  // integer! length, or a position in the same series
     const Cell* into = nullptr;  // block! to append the values to
-    const Cell* trace = nullptr; // function! called for each lexer event
+    const Cell* trace = nullptr; // function! called for each lexer event (none: no tracing)
 };
 
 // transcode of a string! or binary! (a binary is UTF-8; a leading byte-order mark is
@@ -105,8 +105,8 @@ void transcode(const Cell* source, const TranscodeOptions& options, Cell* result
 // current frame's cells from stack::arguments, the result goes to its first cell; each
 // refinement is -1 when absent, else the frame position of its arguments. Arguments:
 //   0 src [binary! string!]
-//   refinements in spec order: /next /one /prescan /scan /part length [integer! binary!
-//   string!] /into dst [block!] /trace callback [function!]
+//   refinements in spec order: /next /one /prescan /scan /part length [integer! binary!]
+//   /into dst [block!] /trace callback (a function! or none, else script/expect-arg)
 void native_transcode(int32_t next, int32_t one, int32_t prescan, int32_t scan, int32_t part,
                       int32_t into, int32_t trace);
 

@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "datatypes/core/context.h"
+#include "datatypes/core/native.h"
 #include "datatypes/core/symbol.h"
 #include "datatypes/core/word.h"
 #include "datatypes/more/compound.h"
@@ -38,6 +39,7 @@ inline void after_full_start_up() {
 inline void release_full_runtime() {
     error::set_fire_hook(nullptr);
     error::set_calls(nullptr);
+    native::set_spec_check(nullptr);
     word::set_lexer(nullptr);
     compound::set_text_loader(nullptr);
     cycles::reset();
