@@ -12,9 +12,11 @@
 #include "datatypes/core/symbol.h"
 #include "datatypes/core/word.h"
 #include "datatypes/more/catalog.h"
+#include "datatypes/more/date.h"
 #include "datatypes/more/error.h"
 #include "datatypes/more/image.h"
 #include "datatypes/more/map.h"
+#include "datatypes/more/money.h"
 #include "evaluator/routines.h"
 #include "evaluator/stack.h"
 #include "loading/lexer.h"
@@ -84,6 +86,23 @@ void push_routine(const routines::Routine& row) {
     stack::push(made);
 }
 
+// What the printers read of the system object: the decimals of money (options/money-digits)
+// and the month names of dates (locale/months). Null while the field is missing or none, so
+// the printers keep their built-in defaults.
+uint32_t options_symbol, money_digits_symbol, locale_symbol, months_symbol;
+
+const Cell* present(Cell* value) {
+    return value && cell::type(value) != kTypeNone ? value : nullptr;
+}
+
+const Cell* money_digits() {
+    return present(field({options_symbol, money_digits_symbol}));
+}
+
+const Cell* months() {
+    return present(field({locale_symbol, months_symbol}));
+}
+
 } // namespace
 
 void init() {
@@ -95,6 +114,12 @@ void init() {
     symbol.state = symbol::make("state");
     symbol.stack_trace = symbol::make("stack-trace");
     symbol.source_files = symbol::make("source-files");
+    options_symbol = symbol::make("options");
+    money_digits_symbol = symbol::make("money-digits");
+    locale_symbol = symbol::make("locale");
+    months_symbol = symbol::make("months");
+    money::set_money_digits_hook(money_digits);
+    date::set_months_hook(months);
 
     Cell* top = stack::top;
     push_object(kFields, 0);

@@ -103,12 +103,13 @@ const char* const kMonths[12] = {"January",   "February", "March",    "April",
                                  "May",       "June",     "July",     "August",
                                  "September", "October",  "November", "December"};
 
-// h:m[:s[.f]] for the time of a date: fields within a day.
+// h:m[:s[.f]] for the time of a date: fields within a day, of one or two digits each (as a
+// time literal may write them).
 bool parse_day_time(const uint8_t*& p, const uint8_t* end, double& seconds) {
     int32_t h = 0, m = 0;
     if (!read_digits(p, end, 2, h) || p >= end || *p != ':') return false;
     ++p;
-    if (read_digits(p, end, 2, m) != 2) return false;
+    if (!read_digits(p, end, 2, m)) return false;
     double s = 0;
     if (p < end && *p == ':') {
         ++p;
@@ -431,11 +432,18 @@ bool parse_date(const uint8_t* text, uint32_t length, DateParts& date) {
         if (!done) {
             if (p >= end || *p != sep) return false;
             ++p;
+            // A year before year 0 is written with its sign, last (15/Mar/-0044).
+            const bool negative_year = sep == '/' && p < end && *p == '-';
+            if (negative_year) ++p;
             int32_t last = 0;
             const uint32_t last_digits = read_digits(p, end, 9, last);
             if (!last_digits) return false;
             uint32_t year_digits;
-            if (first > 99 && last <= 31) {
+            if (negative_year) {
+                date.day = first;
+                date.year = -last;
+                year_digits = last_digits;
+            } else if (first > 99 && last <= 31) {
                 date.year = first;
                 date.day = last;
                 year_digits = first_digits;
@@ -444,7 +452,7 @@ bool parse_date(const uint8_t* text, uint32_t length, DateParts& date) {
                 date.year = last;
                 year_digits = last_digits;
             }
-            if (year_digits <= 2) date.year += date.year <= 49 ? 2000 : 1900;
+            if (year_digits <= 2 && !negative_year) date.year += date.year <= 49 ? 2000 : 1900;
             date.month = month;
         }
     }
