@@ -3,6 +3,7 @@
 #include "evaluator/interpreter.h"
 
 #include <algorithm>
+#include <iterator>
 #include <vector>
 
 #include "datatypes/core/block.h"
@@ -28,6 +29,7 @@
 #include "runtime-core/memory.h"
 #include "runtime-core/runtime.h"
 #include "runtime-core/support.h"
+#include "runtime-core/throw.h"
 #include "runtime-core/words.h"
 
 namespace interp {
@@ -72,6 +74,25 @@ struct PositionGuard {
     GcRoot saved{current};
     ~PositionGuard() { current = saved.cell(); }
 };
+
+// Break, continue, return and exit travel as a status, but C++ code that runs language code
+// as a callback (sort with its comparator, an object's change handler, a tracer, making an
+// object from its spec) has no way to hand one back. Such a callback's status goes on as the
+// matching thrown code through that C++ code, which cleans up as it does for an error, to
+// the block evaluation around it, which turns it back into the status (eval_block).
+constexpr uint32_t kStatusCodes[] = {0, runtime::kThrowBreak, runtime::kThrowContinue,
+                                     runtime::kThrowReturn, runtime::kThrowExit};
+
+void pass_on(Status status) {
+    runtime::throw_code(kStatusCodes[static_cast<uint8_t>(status)]);
+}
+
+// The status that a thrown code carries; normal for the codes that are not one.
+Status status_of(uint32_t code) {
+    for (uint8_t s = 1; s < std::size(kStatusCodes); ++s)
+        if (kStatusCodes[s] == code) return static_cast<Status>(s);
+    return Status::normal;
+}
 
 inline Cell* cells_of(uint32_t node) {
     return memory::buffer(node)->cells();
@@ -908,12 +929,13 @@ void trace_calls(const Cell* block, int32_t frame, int32_t levels) {
 
 const error::Calls kCalls{current_spec, trace_calls};
 
-// An object spec block runs for its effects: its value is dropped and a break or return that
-// escapes it becomes an error.
+// An object spec block runs for its effects: its value is dropped, and a break or return
+// that leaves it goes on to its loop or function (pass_on).
 void do_object_spec(const Cell* block) {
     Cell* const base = stack::top;
-    status_to_error(eval_block(block));
+    const Status s = eval_block(block);
     stack::top = base;
+    pass_on(s);
 }
 
 // Runs a change handler whose result slot (stack::arguments) and arguments the object module
@@ -931,7 +953,7 @@ void call_object_handler(const Cell* function, const Cell* name, uint32_t, int32
     const Status s = run_body(&fn, name);
     const Cell value = stack::arguments[0];
     stack::unwind();
-    status_to_error(s);
+    pass_on(s);
     stack::bottom[result] = value;
 }
 
@@ -984,26 +1006,37 @@ Status eval_block(const Cell* block) {
     DepthGuard guard;
     PositionGuard position;
     stack::mark(words::word.body, stack::kEval | stack::kInterpFlag >> 24);
+    Frame* const level = stack::frame_top;
     Cell* result = stack::push(Cell{kTypeUnset, 0, 0, 0});
     Cell* code = stack::push(*block);
-    uint32_t i = code->w1;
-    trace(Event::enter, code, static_cast<int32_t>(i), nullptr);
     Status s = Status::normal;
-    while (i < length_of(code->w2)) {
-        stack::top = code + 1;
-        current = *code;
-        current.w1 = i;
-        const uint32_t start = i;
-        s = eval_expr(code, i, false, false);
-        if (s != Status::normal) break;
-        *result = code[1];
-        trace(Event::expr, code, static_cast<int32_t>(start), result);
+    try {
+        uint32_t i = code->w1;
+        trace(Event::enter, code, static_cast<int32_t>(i), nullptr);
+        while (i < length_of(code->w2)) {
+            stack::top = code + 1;
+            current = *code;
+            current.w1 = i;
+            const uint32_t start = i;
+            s = eval_expr(code, i, false, false);
+            if (s != Status::normal) break;
+            *result = code[1];
+            trace(Event::expr, code, static_cast<int32_t>(start), result);
+        }
+        if (s == Status::normal)
+            trace(Event::exit, code, static_cast<int32_t>(length_of(code->w2)), result);
+    } catch (const runtime::Thrown& t) {
+        // A status that a callback passed on through C++ code (pass_on) goes on from here.
+        s = status_of(t.code);
+        if (s == Status::normal) throw;
+        runtime::reset_thrown_code();
+        stack::unroll_to(level);
+        stack::arguments = result;
     }
     if (s != Status::normal) {
         stack::unwind();
         return s;
     }
-    trace(Event::exit, code, static_cast<int32_t>(length_of(code->w2)), result);
     stack::unwind_keep();
     return s;
 }
@@ -1214,7 +1247,7 @@ void fire_event(Event event, const Cell* code, int32_t offset, const Cell* value
     fill_frame(fn, 6);
     const Status s = run_body(fn);
     stack::unwind();
-    status_to_error(s);
+    pass_on(s);
 }
 
 void keep_spare_error() {

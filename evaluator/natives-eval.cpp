@@ -177,13 +177,18 @@ Status do_traced(Cell* a, const DoRefinements& r, const Cell* callback) {
         s = do_value(a, r);
     } catch (...) {
         // The values in flight are held while the callback runs (it may collect).
-        GcRoot error(interp::error_value), thrown(interp::thrown_value);
+        GcRoot error(interp::error_value), thrown(interp::thrown_value),
+            carried(interp::exit_value);
         interp::trace(interp::Event::end, &code.cell(), offset, nullptr);
         interp::error_value = error.cell();
         interp::thrown_value = thrown.cell();
+        interp::exit_value = carried.cell();
         throw;
     }
+    // A break or return on its way out keeps its value whatever the callback does.
+    GcRoot carried(interp::exit_value);
     interp::trace(interp::Event::end, &code.cell(), offset, stack::arguments);
+    interp::exit_value = carried.cell();
     return s;
 }
 
