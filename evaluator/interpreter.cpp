@@ -825,9 +825,10 @@ Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only, bool no_call) 
         ++i;
         Call c{base, code, &i, nullptr, 0, true, 1};
         const int32_t fast = fast_operator(op.cell());
-        if (fast >= 0 && cell::type(base) == kTypeInteger && i < length_of(code->w2)) {
+        if (fast >= 0 && !tracing && cell::type(base) == kTypeInteger && i < length_of(code->w2)) {
             // Integer operands take no frame; anything else is called with both operands
-            // in place.
+            // in place. A tracer sees every call, so while one is at work the operator is
+            // called like any other.
             Cell* right = stack::top;
             s = eval_expr(code, i, true, false);
             if (s != Status::normal) return s;
