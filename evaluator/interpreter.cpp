@@ -144,6 +144,17 @@ inline Cell* word_value(Cell* word) {
     return context::get_word(word);
 }
 
+// The value of a word read without a call (a get-word, a path's head or get-word selector):
+// as word_value, except that a word its context does not hold reads as unset, like a word
+// that is there without a value. Never collects.
+inline const Cell* read_value(Cell* word) {
+    static const Cell unset{kTypeUnset, 0, 0, 0};
+    if (Cell* v = peek_value(word)) return v;
+    if (word->w1 != 0 && word->w3 == word::kUnresolved && word->w2 != words::symbol.self)
+        return &unset;
+    return context::get_word(word);
+}
+
 // --- The argument list cache ------------------------------------------------------------------
 //
 // Built from a function's spec on its first call and kept in cell 1 of its more block, which
@@ -557,7 +568,7 @@ Status eval_path(const Cell* code, uint32_t& i, const Cell* path, int mode) {
         fire_event(Event::fetch, path, static_cast<int32_t>(first), &head, nullptr);
     }
     Cell* new_value = mode == kPathSet ? stack::top - 1 : nullptr;
-    Cell* parent = stack::push(*word_value(&head));
+    Cell* parent = stack::push(*read_value(&head));
     Cell* const base = parent;
     if (cell::type(parent) == kTypeUnset)
         error::fire(error::kScript, error::script::unset_path, {path, &head});
@@ -583,7 +594,7 @@ Status eval_path(const Cell* code, uint32_t& i, const Cell* path, int mode) {
             if (s != Status::normal) return s;
             *selector = stack::top[-1];
         } else if (cell::type(&e) == kTypeGetWord) {
-            *selector = *word_value(&e);
+            *selector = *read_value(&e);
         }
         stack::top = selector + 1;
         if (cell::type(selector) == kTypeUnset)
@@ -743,7 +754,7 @@ Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only, bool no_call) 
         break;
     }
     case kTypeGetWord:
-        stack::push(*word_value(at));
+        stack::push(*read_value(at));
         break;
     case kTypeLitWord:
         cell::set_type(stack::push(v), kTypeWord);

@@ -311,11 +311,16 @@ Status has(const int32_t*) {
 
 // --- get and set -----------------------------------------------------------------------------
 
-// The value slot of a bound word, or null when its context has no such word.
-const Cell* bound_value(const Cell* w) {
+// The value slot of a bound word, or null when its context has no such word. With `strict`,
+// a word that its context holds while the context has no values (the context of a function
+// that is not running) raises script/not-in-context.
+const Cell* bound_value(const Cell* w, bool strict = false) {
     const int32_t index = w->w3 != word::kUnresolved ? static_cast<int32_t>(w->w3)
                                                      : context::find_word(w->w1, w->w2, true);
-    return index >= 0 ? context::slot(w->w1, index) : nullptr;
+    if (index < 0) return nullptr;
+    const Cell* slot = context::slot(w->w1, index);
+    if (!slot && strict) error::fire(error::kScript, error::script::not_in_context, {w});
+    return slot;
 }
 
 Status get(const int32_t* refs) {
@@ -334,7 +339,7 @@ Status get(const int32_t* refs) {
         return Status::normal;
     }
     // An unbound word raises; a word whose context lacks it reads as unset.
-    const Cell* value = a->w1 == 0 ? interp::value_of(a) : bound_value(a);
+    const Cell* value = a->w1 == 0 ? interp::value_of(a) : bound_value(a, true);
     if ((!value || cell::type(value) == kTypeUnset) && !any)
         error::fire(error::kScript, error::script::no_value, {a});
     *a = value ? *value : Cell{kTypeUnset, 0, 0, 0};
