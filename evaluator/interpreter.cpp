@@ -1113,13 +1113,14 @@ Cell call_values(const Cell* function, const Cell* values, uint32_t count) {
     return value;
 }
 
-Status call_with(const Cell* function, const Cell* values, const Cell* refinements) {
+Status call_with(const Cell* function, const Cell* values, const Cell* refinements,
+                 const Cell* name) {
     Cell* fn = stack::push(*function);
     if (cell::type(fn) == kTypeOp) fn->header = (fn->header >> 16) & 0xFF;
     uint32_t i = values->w1;
     Call c{fn, values, &i, refinements, refinements ? refinements->w1 : 0, false};
     c.literal = true;
-    return call(c, words::word.anon);
+    return call(c, name ? name : words::word.anon);
 }
 
 Status set_path(const Cell* path, const Cell* value) {

@@ -83,8 +83,10 @@ Status call_pushed(const Cell* function, const Cell* name, Cell* arguments, uint
 // Calls a function value with the arguments in `values` (a block on the data stack), each the
 // next value as it is: the required arguments in spec order, then the arguments of the
 // refinements that the words of `refinements` (a block on the data stack, or null) turn on,
-// in that order. Pushes the result. May collect and run user code.
-Status call_with(const Cell* function, const Cell* values, const Cell* refinements);
+// in that order. `name` (a word on the data stack, or null for `<anon>`) names the call in
+// its frame and its errors. Pushes the result. May collect and run user code.
+Status call_with(const Cell* function, const Cell* values, const Cell* refinements,
+                 const Cell* name = nullptr);
 
 // Sets the value at the end of a path (set-path evaluation). May collect and run user code.
 Status set_path(const Cell* path, const Cell* value);
