@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -32,6 +33,7 @@
 #include "runtime-core/memory.h"
 #include "runtime-core/runtime.h"
 #include "runtime-core/support.h"
+#include "runtime-core/throw.h"
 #include "runtime-core/words.h"
 
 namespace interp {
@@ -76,6 +78,25 @@ struct PositionGuard {
     GcRoot saved{current};
     ~PositionGuard() { current = saved.cell(); }
 };
+
+// Break, continue, return and exit travel as a status, but C++ code that runs language code
+// as a callback (sort with its comparator, an object's change handler, a tracer, making an
+// object from its spec) has no way to hand one back. Such a callback's status goes on as the
+// matching thrown code through that C++ code, which cleans up as it does for an error, to
+// the block evaluation around it, which turns it back into the status (eval_block).
+constexpr uint32_t kStatusCodes[] = {0, runtime::kThrowBreak, runtime::kThrowContinue,
+                                     runtime::kThrowReturn, runtime::kThrowExit};
+
+void pass_on(Status status) {
+    runtime::throw_code(kStatusCodes[static_cast<uint8_t>(status)]);
+}
+
+// The status that a thrown code carries; normal for the codes that are not one.
+Status status_of(uint32_t code) {
+    for (uint8_t s = 1; s < std::size(kStatusCodes); ++s)
+        if (kStatusCodes[s] == code) return static_cast<Status>(s);
+    return Status::normal;
+}
 
 inline Cell* cells_of(uint32_t node) {
     return memory::buffer(node)->cells();
@@ -124,6 +145,17 @@ inline Cell* word_value(Cell* word) {
         if (Cell* v = resolved_slot(word)) return v;
     }
     if (Cell* v = peek_value(word)) return v;
+    return context::get_word(word);
+}
+
+// The value of a word read without a call (a get-word, a path's head or get-word selector):
+// as word_value, except that a word its context does not hold reads as unset, like a word
+// that is there without a value. Never collects.
+inline const Cell* read_value(Cell* word) {
+    static const Cell unset{kTypeUnset, 0, 0, 0};
+    if (Cell* v = peek_value(word)) return v;
+    if (word->w1 != 0 && word->w3 == word::kUnresolved && word->w2 != words::symbol.self)
+        return &unset;
     return context::get_word(word);
 }
 
@@ -630,7 +662,7 @@ Status eval_path(const Cell* code, uint32_t& i, const Cell* path, int mode) {
             error::fire(error::kScript, error::script::word_first, {path});
     }
     Cell* new_value = mode == kPathSet ? stack::top - 1 : nullptr;
-    Cell* parent = stack::push(*word_value(&head));
+    Cell* parent = stack::push(*read_value(&head));
     Cell* const base = parent;
     if (cell::type(parent) == kTypeUnset)
         error::fire(error::kScript, error::script::unset_path, {path, &head});
@@ -656,7 +688,7 @@ Status eval_path(const Cell* code, uint32_t& i, const Cell* path, int mode) {
             if (s != Status::normal) return s;
             *selector = stack::top[-1];
         } else if (cell::type(&e) == kTypeGetWord) {
-            *selector = *word_value(&e);
+            *selector = *read_value(&e);
         }
         stack::top = selector + 1;
         if (cell::type(selector) == kTypeUnset)
@@ -822,7 +854,7 @@ Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only, bool no_call) 
         break;
     }
     case kTypeGetWord:
-        stack::push(*word_value(at));
+        stack::push(*read_value(at));
         break;
     case kTypeLitWord:
         cell::set_type(stack::push(v), kTypeWord);
@@ -904,9 +936,10 @@ Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only, bool no_call) 
         ++i;
         Call c{base, code, &i, nullptr, 0, true, 1};
         const int32_t fast = fast_operator(op.cell());
-        if (fast >= 0 && cell::type(base) == kTypeInteger && i < length_of(code->w2)) {
+        if (fast >= 0 && !tracing && cell::type(base) == kTypeInteger && i < length_of(code->w2)) {
             // Integer operands take no frame; anything else is called with both operands
-            // in place.
+            // in place. A tracer sees every call, so while one is at work the operator is
+            // called like any other.
             Cell* right = stack::top;
             s = eval_expr(code, i, true, false);
             if (s != Status::normal) return s;
@@ -1010,12 +1043,13 @@ void trace_calls(const Cell* block, int32_t frame, int32_t levels) {
 
 const error::Calls kCalls{current_spec, trace_calls};
 
-// An object spec block runs for its effects: its value is dropped and a break or return that
-// escapes it becomes an error.
+// An object spec block runs for its effects: its value is dropped, and a break or return
+// that leaves it goes on to its loop or function (pass_on).
 void do_object_spec(const Cell* block) {
     Cell* const base = stack::top;
-    status_to_error(eval_block(block));
+    const Status s = eval_block(block);
     stack::top = base;
+    pass_on(s);
 }
 
 // Runs a change handler whose result slot (stack::arguments) and arguments the object module
@@ -1033,7 +1067,7 @@ void call_object_handler(const Cell* function, const Cell* name, uint32_t, int32
     const Status s = run_body(&fn, name);
     const Cell value = stack::arguments[0];
     stack::unwind();
-    status_to_error(s);
+    pass_on(s);
     stack::bottom[result] = value;
 }
 
@@ -1086,26 +1120,37 @@ Status eval_block(const Cell* block) {
     DepthGuard guard;
     PositionGuard position;
     stack::mark(words::word.body, stack::kEval | stack::kInterpFlag >> 24);
+    Frame* const level = stack::frame_top;
     Cell* result = stack::push(Cell{kTypeUnset, 0, 0, 0});
     Cell* code = stack::push(*block);
-    uint32_t i = code->w1;
-    trace(Event::enter, code, static_cast<int32_t>(i), nullptr);
     Status s = Status::normal;
-    while (i < length_of(code->w2)) {
-        stack::top = code + 1;
-        current = *code;
-        current.w1 = i;
-        const uint32_t start = i;
-        s = eval_expr(code, i, false, false);
-        if (s != Status::normal) break;
-        *result = code[1];
-        trace(Event::expr, code, static_cast<int32_t>(start), result);
+    try {
+        uint32_t i = code->w1;
+        trace(Event::enter, code, static_cast<int32_t>(i), nullptr);
+        while (i < length_of(code->w2)) {
+            stack::top = code + 1;
+            current = *code;
+            current.w1 = i;
+            const uint32_t start = i;
+            s = eval_expr(code, i, false, false);
+            if (s != Status::normal) break;
+            *result = code[1];
+            trace(Event::expr, code, static_cast<int32_t>(start), result);
+        }
+        if (s == Status::normal)
+            trace(Event::exit, code, static_cast<int32_t>(length_of(code->w2)), result);
+    } catch (const runtime::Thrown& t) {
+        // A status that a callback passed on through C++ code (pass_on) goes on from here.
+        s = status_of(t.code);
+        if (s == Status::normal) throw;
+        runtime::reset_thrown_code();
+        stack::unroll_to(level);
+        stack::arguments = result;
     }
     if (s != Status::normal) {
         stack::unwind();
         return s;
     }
-    trace(Event::exit, code, static_cast<int32_t>(length_of(code->w2)), result);
     stack::unwind_keep();
     return s;
 }
@@ -1170,13 +1215,14 @@ Cell call_values(const Cell* function, const Cell* values, uint32_t count) {
     return value;
 }
 
-Status call_with(const Cell* function, const Cell* values, const Cell* refinements) {
+Status call_with(const Cell* function, const Cell* values, const Cell* refinements,
+                 const Cell* name) {
     Cell* fn = stack::push(*function);
     if (cell::type(fn) == kTypeOp) fn->header = (fn->header >> 16) & 0xFF;
     uint32_t i = values->w1;
     Call c{fn, values, &i, refinements, refinements ? refinements->w1 : 0, false};
     c.literal = true;
-    return call(c, words::word.anon);
+    return call(c, name ? name : words::word.anon);
 }
 
 Status set_path(const Cell* path, const Cell* value) {
@@ -1316,7 +1362,7 @@ void fire_event(Event event, const Cell* code, int32_t offset, const Cell* value
     fill_frame(fn, 6);
     const Status s = run_body(fn);
     stack::unwind();
-    status_to_error(s);
+    pass_on(s);
 }
 
 void keep_spare_error() {

@@ -186,7 +186,10 @@ const Cell* word_or_none(const Cell* word) {
 }
 
 void invalid_refine(const Cell* word, const Cell* argument) {
-    error::fire(error::kScript, error::script::invalid_refine_arg, {word_or_none(word), argument});
+    // The error names the refinement as a word (`part`), as a script would write its name.
+    Cell name = *word_or_none(word);
+    if (cell::type(&name) == kTypeRefinement) cell::set_type(&name, kTypeWord);
+    error::fire(error::kScript, error::script::invalid_refine_arg, {&name, argument});
 }
 
 uint32_t canonical(uint32_t symbol) {

@@ -55,7 +55,8 @@ extern Services services;
 
 // The word or none for an error argument.
 const Cell* word_or_none(const Cell* word);
-// Raises script/invalid-refine-arg naming the refinement's word and its argument.
+// Raises script/invalid-refine-arg naming the refinement (given as a refinement! or a word)
+// by its word, and its argument.
 [[noreturn]] void invalid_refine(const Cell* word, const Cell* argument);
 // The canonical symbol of a symbol, by the same resolution as the hash tables use for word
 // keys (hashtable::resolve), so that word lookups in blocks and in tables agree.
