@@ -126,8 +126,10 @@ bool png_fits(const Header& h) {
     return raw <= h.bits() * kDeflateRatio;
 }
 
-// The picture of a frame header (the bytes after the marker's length).
-bool jpeg_frame_fits(const Header& h, uint64_t at, uint64_t length, uint32_t marker) {
+// The picture of a frame header (the bytes after the marker's length), whose scans take
+// `data` bytes at most.
+bool jpeg_frame_fits(const Header& h, uint64_t at, uint64_t length, uint32_t marker,
+                     uint64_t data) {
     // Only Huffman-coded frames: baseline, extended and progressive. Arithmetic coding can
     // spend far less than a bit on a block, so nothing bounds what such a file declares;
     // lossless and hierarchical frames are not read by the Windows imaging codecs either.
@@ -154,11 +156,14 @@ bool jpeg_frame_fits(const Header& h, uint64_t at, uint64_t length, uint32_t mar
         const uint64_t rows = (height * (sampling & 15) + v_max - 1) / v_max;
         fewest = std::min(fewest, (columns + 7) / 8 * ((rows + 7) / 8));
     }
-    return fewest <= h.bits();
+    return fewest <= data * 8;
 }
 
+// The segments up to the first scan: the frame header must come before it, and the scans
+// hold at most the bytes from there to the end.
 bool jpeg_fits(const Header& h) {
-    uint64_t at = 2;
+    uint64_t at = 2, frame = 0, frame_length = 0;
+    uint32_t frame_marker = 0;
     for (;;) {
         while (at < h.n && h.d[at] != 0xFF) ++at; // stray bytes between segments
         while (at < h.n && h.d[at] == 0xFF) ++at; // fill bytes
@@ -166,12 +171,18 @@ bool jpeg_fits(const Header& h) {
         const uint32_t marker = h.d[at++];
         if (marker == 0 || marker == 0x01 || marker == 0xD8 || (marker >= 0xD0 && marker <= 0xD7))
             continue; // markers without a length
-        // The end of the image, or its data, before any frame header.
-        if (marker == 0xD9 || marker == 0xDA || !h.has(at, 2)) return false;
+        if (marker == 0xDA)
+            return frame && jpeg_frame_fits(h, frame, frame_length, frame_marker, h.n - at);
+        if (marker == 0xD9 || !h.has(at, 2)) return false; // the end before any scan
         const uint32_t length = h.u16(at);
         if (length < 2 || !h.has(at, length)) return false;
-        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC)
-            return jpeg_frame_fits(h, at + 2, length - 2, marker);
+        const bool is_frame =
+            marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        if (is_frame && !frame) {
+            frame = at + 2;
+            frame_length = length - 2;
+            frame_marker = marker;
+        }
         at += length;
     }
 }
