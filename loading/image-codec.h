@@ -58,9 +58,10 @@ int32_t known_format(const uint8_t* data, size_t size);
 enum class Decoded { ok, refused, no_memory };
 
 // Whether the picture that the header of data in a format (Format) declares passes the
-// limits and could come out of that many bytes: its pixel count is bounded by the most that
-// the format's compression can make of `size` bytes. A header that cannot be read, or a
-// compression whose output has no such bound, fails. Allocates nothing.
+// limits and could come out of the data: its pixel count is bounded by the most that the
+// format's compression can make of the bytes that may hold its coded pixels (all of them; a
+// JPEG's from its first scan on). A header that cannot be read, or a compression whose
+// output has no such bound, fails. Allocates nothing.
 bool declared_size_fits(int32_t format, const uint8_t* data, size_t size);
 
 // Decodes the first frame of encoded data in the format its signature names; `out` is empty
