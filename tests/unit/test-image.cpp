@@ -303,7 +303,8 @@ TEST(ImageCodec, DecodersKeepToThePixelLimit) {
 
 // A header declaring more pixels than its file could hold at the best ratio of the format's
 // compression, a side beyond 65535, or a compression with no such bound, is refused before
-// any decoder allocates for the picture (each of these used to allocate up to gigabytes).
+// any decoder allocates for the picture (the decoders used to allocate for each of these
+// first, up to gigabytes).
 TEST(ImageCodec, HeadersDeclaringMoreThanTheirDataAreRefused) {
     const struct {
         const char* what;
