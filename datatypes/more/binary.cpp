@@ -14,6 +14,7 @@
 #include "datatypes/more/compound.h"
 #include "datatypes/more/error-ids.h"
 #include "datatypes/more/float.h"
+#include "datatypes/more/image.h"
 #include "datatypes/more/tuple.h"
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
@@ -557,6 +558,8 @@ Cell* to(Cell*, Cell* spec, int32_t) {
     case kTypeBinary:
         value_bytes(spec, -1, false, out);
         break;
+    case kTypeImage: // the pixel words as stored, from the top-left
+        return image::to_binary(spec, image::kArgb);
     default:
         if (series::is_any_string(st) || series::is_any_list(st)) {
             value_bytes(spec, -1, false, out);
