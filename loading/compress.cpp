@@ -466,15 +466,69 @@ uint32_t gzip_header(const uint8_t* in, uint32_t length) {
     return static_cast<uint32_t>(p);
 }
 
-// Whether the input is a whole gzip stream whose trailer matches its data.
+// Decodes the members of gzip data one after another (RFC 1952 lets a file hold several,
+// whose outputs are concatenated). Each member is a deflate stream of its own, which cannot
+// reach back into the output of the one before; its trailer follows its final block, and
+// the next member or the end of the data follows the trailer. `Members` gives each member an
+// output (`inflate`) and checks it against the trailer's CRC-32 and size (`matches`).
+template <class Members> int32_t each_member(Members& members, const uint8_t* in, uint32_t length) {
+    uint32_t at = 0;
+    do {
+        const uint8_t* member = in + at;
+        const uint32_t left = length - at;
+        const uint32_t start = gzip_header(member, left);
+        if (!start) return kInvalid;
+        BitReader bits{member + start, left - start - 8};
+        const int32_t status = members.inflate(bits);
+        if (status != kDone) return status;
+        const uint8_t* trailer = member + start + bits.used();
+        if (!members.matches(read_le32(trailer), read_le32(trailer + 4))) return kInvalid;
+        at = static_cast<uint32_t>(trailer + 8 - in);
+    } while (at < length);
+    return kDone;
+}
+
+// Members decoded into one flat buffer, end to end; a member's CRC-32 is checked when all of
+// its output fitted (else the whole is too small anyway).
+struct FlatMembers {
+    uint8_t* out;
+    uint64_t capacity;
+    uint64_t total = 0;
+    FlatOutput current{nullptr, 0};
+
+    int32_t inflate(BitReader& bits) {
+        current = FlatOutput{out ? out + std::min(total, capacity) : nullptr,
+                             total < capacity ? capacity - total : 0};
+        return run_inflate(current, bits);
+    }
+    // The size field must be the size produced: a false claim buys nothing.
+    bool matches(uint32_t crc, uint32_t size) {
+        if (current.count != size) return false;
+        if (current.count <= current.capacity && crypto::crc32(current.out, current.count) != crc)
+            return false;
+        total += current.count;
+        return true;
+    }
+};
+
+// Members only checked, each through a window of its own.
+struct CheckedMembers {
+    std::unique_ptr<CheckOutput> current = std::make_unique_for_overwrite<CheckOutput>();
+
+    int32_t inflate(BitReader& bits) {
+        current->count = 0;
+        current->crc = 0;
+        return run_inflate(*current, bits);
+    }
+    bool matches(uint32_t crc, uint32_t size) {
+        return current->count == size && current->final_crc() == crc;
+    }
+};
+
+// Whether the input is whole gzip data: every member decodes and matches its trailer.
 bool whole_gzip(const uint8_t* in, uint32_t length) {
-    const uint32_t start = gzip_header(in, length);
-    if (!start) return false;
-    auto check = std::make_unique_for_overwrite<CheckOutput>();
-    BitReader bits{in + start, length - start - 8};
-    return run_inflate(*check, bits) == kDone &&
-           static_cast<uint32_t>(check->count) == read_le32(in + length - 4) &&
-           check->final_crc() == read_le32(in + length - 8);
+    CheckedMembers members;
+    return each_member(members, in, length) == kDone;
 }
 
 } // namespace
@@ -582,35 +636,11 @@ int32_t zlib_decode(uint8_t* out, uint64_t* size, const uint8_t* in, uint32_t le
 }
 
 int32_t gzip_decode(uint8_t* out, uint64_t* size, const uint8_t* in, uint32_t length) {
-    // A gzip file may hold several members one after another (RFC 1952); their outputs are
-    // concatenated. Each member is a deflate stream of its own, which cannot reach back into
-    // the output of the one before; its trailer follows its final block.
-    const uint64_t capacity = out ? *size : 0;
-    uint64_t total = 0;
-    uint32_t at = 0;
-    do {
-        const uint8_t* member = in + at;
-        const uint32_t left = length - at;
-        const uint32_t start = gzip_header(member, left);
-        if (!start) return kInvalid;
-        // The member's deflate data ends at its final block, which may lie anywhere before
-        // the last trailer.
-        FlatOutput output{out ? out + std::min(total, capacity) : nullptr,
-                          total < capacity ? capacity - total : 0};
-        BitReader bits{member + start, left - start - 8};
-        const int32_t status = run_inflate(output, bits);
-        if (status != kDone) return status;
-        // The size field must be the size produced: a false claim buys nothing.
-        const uint8_t* trailer = member + start + bits.used();
-        if (output.count != read_le32(trailer + 4)) return kInvalid;
-        if (output.count <= output.capacity &&
-            crypto::crc32(output.out, output.count) != read_le32(trailer))
-            return kInvalid;
-        total += output.count;
-        at = static_cast<uint32_t>(trailer + 8 - in);
-    } while (at < length);
-    *size = total;
-    return total > capacity ? kTooSmall : kDone;
+    FlatMembers members{out, out ? *size : 0};
+    const int32_t status = each_member(members, in, length);
+    if (status != kDone) return status;
+    *size = members.total;
+    return members.total > members.capacity ? kTooSmall : kDone;
 }
 
 } // namespace compress

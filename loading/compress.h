@@ -35,7 +35,8 @@ void init();
 // Encoders: a raw deflate stream, and the two framings.
 int32_t deflate(uint8_t* out, uint64_t* size, const uint8_t* in, uint32_t length);
 int32_t zlib_encode(uint8_t* out, uint64_t* size, const uint8_t* in, uint32_t length);
-// Input that is already a whole gzip stream whose trailer checks out is copied unchanged.
+// Input that is already whole gzip data (every member decodes and its trailer checks out)
+// is copied unchanged.
 int32_t gzip_encode(uint8_t* out, uint64_t* size, const uint8_t* in, uint32_t length);
 
 // Decoders; with a null `out` they only measure. A stream whose codes run past its end is

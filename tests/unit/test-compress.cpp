@@ -170,6 +170,8 @@ TEST(Compress, GzipMembersConcatenate) {
     const Bytes ab = joined({a, b});
     EXPECT_EQ(decoded(compress::gzip_decode, ab), first + second);
     EXPECT_EQ(decoded(compress::gzip_decode, joined({a, empty, b, a})), first + second + first);
+    // Whole gzip data of several members is passed through by the encoder like one member.
+    EXPECT_EQ(encoded(compress::gzip_encode, ab), ab);
     // A measuring run answers the total; an output that ends inside a member asks for it and
     // writes nothing beyond its capacity.
     uint64_t measured = 0;
