@@ -822,38 +822,44 @@ private:
             stack::pop(1);
             return;
         }
-        uint32_t ctx = 0;
-        uint32_t position;
+        // A context's node id holds only until the next allocation (a collection may move
+        // the node): the index is checked against the context before anything is appended.
+        auto check_index = [&](uint32_t ctx) {
+            if (index < 0 || static_cast<uint32_t>(index) >= context::word_count(ctx))
+                fail_at(index_at);
+        };
         if (reference) {
             const uint8_t* here = at_;
             const Cell v = path();
             const uint8_t found = cell::type(&v);
+            uint32_t ctx = 0;
             if (plain_word(found) || found == kTypeObject || found == kTypeError ||
                 found == kTypeFunction ||
                 (found == kTypeOp && native::op_type(&v) == kTypeFunction))
                 ctx = v.w1;
             if (ctx == 0) fail_at(here);
-            position = append(container, Cell{t, ctx, s, static_cast<uint32_t>(index)}, new_line);
-        } else {
-            // The owner comes inline, after the word: the word takes its place first so that
-            // paths through it reach the owner's values while they are decoded.
-            position = append(container, Cell{t, 0, s, static_cast<uint32_t>(index)}, new_line);
-            const uint8_t* owner_at = at_;
-            const uint32_t lead = fixed_ ? u32() : byte();
-            const uint8_t owner = fixed_ ? lead & 0xFF : lead & ~kTypeFlag;
-            if (owner != kTypeObject && owner != kTypeFunction) fail_at(owner_at);
-            if (fixed_ && (lead & (kFixedReference | 0x80000000u))) fail_at(owner_at);
-            Cell* scratch = stack::push_cell();
-            block::make_at(scratch, 1);
-            pending_container_ = container;
-            pending_position_ = position;
-            value(scratch, owner, !fixed_ && (lead & kTypeFlag) != 0, false, false, owner_at,
-                  fixed_ ? lead : 0);
-            ctx = at(scratch, 0)->w1;
-            stack::pop(1);
+            check_index(ctx);
+            append(container, Cell{t, ctx, s, static_cast<uint32_t>(index)}, new_line);
+            return;
         }
-        if (index < 0 || static_cast<uint32_t>(index) >= context::word_count(ctx))
-            fail_at(index_at);
+        // The owner comes inline, after the word: the word takes its place first so that
+        // paths through it reach the owner's values while they are decoded.
+        const uint32_t position =
+            append(container, Cell{t, 0, s, static_cast<uint32_t>(index)}, new_line);
+        const uint8_t* owner_at = at_;
+        const uint32_t lead = fixed_ ? u32() : byte();
+        const uint8_t owner = fixed_ ? lead & 0xFF : lead & ~kTypeFlag;
+        if (owner != kTypeObject && owner != kTypeFunction) fail_at(owner_at);
+        if (fixed_ && (lead & (kFixedReference | 0x80000000u))) fail_at(owner_at);
+        Cell* scratch = stack::push_cell();
+        block::make_at(scratch, 1);
+        pending_container_ = container;
+        pending_position_ = position;
+        value(scratch, owner, !fixed_ && (lead & kTypeFlag) != 0, false, false, owner_at,
+              fixed_ ? lead : 0);
+        const uint32_t ctx = at(scratch, 0)->w1;
+        stack::pop(1);
+        check_index(ctx);
         at(container, position)->w1 = ctx;
     }
 
