@@ -174,11 +174,13 @@ bool any_word(uint8_t type) {
 // Starts reading the node slot of a node that a bucket names as a hint, so that it arrives
 // together with the key cell that names the node, instead of after it. A stale hint only
 // wastes the read: a prefetch never faults, and the frame number is checked before the
-// frame table is read.
+// frame table is read. A hint of 0 (a key without a text node) or one left from a node frame
+// that has since been released names no frame: nothing is read then.
 inline void prefetch_node(uint32_t node) {
     const uint32_t number = node >> memory::kNodeSlotBits;
     if (number >= memory::record.node_frames_size) return;
     const memory::NodeFrame* frame = memory::record.node_frames[number];
+    if (!frame) return;
     __builtin_prefetch(reinterpret_cast<const uintptr_t*>(frame + 1) +
                        (node & memory::kNodeSlotMask));
 }
