@@ -427,7 +427,10 @@ bool index_run(Root& root, uint32_t from, uint32_t to) {
     uint32_t tags[kAhead];
     const auto fetch = [&](uint32_t l) {
         const Record* r = rec(root.node());
-        const uint32_t tag = hash_cell_tag(r, l);
+        const Cell& key = cells_of(r->data)[l];
+        const uint32_t tag = probing::word2_keyed(cell::type(&key))
+                                 ? tag_of(hash::mix_int(key.w2))
+                                 : tag_of(hash_value(key, false));
         tags[l % kAhead] = tag;
         const Buckets at = buckets_of(r);
         const uint32_t b = tag & (r->buckets - 1);
@@ -1299,16 +1302,26 @@ int32_t put(uint32_t table, uint32_t index, bool* rebuilt) {
 }
 
 void splice(uint32_t table, uint32_t at, uint32_t removed, uint32_t inserted) {
-    if (rec(table)->kind != kHash) return;
-    Root root(table);
-    CompactionOff off;
-    const Record* r = rec(table);
+    Record* r = rec(table);
+    if (r->kind != kHash) return;
     const uint32_t count = cell_count(r->data);
     const uint64_t before = uint64_t{count} + removed - inserted;
     // A stale table, or one that did not account for every cell of the block before the
     // change (the block was changed behind its back), is built again from the block.
-    if (stale(table) || at > count || inserted > count - at ||
-        uint64_t{r->size} + r->pending != before) {
+    const bool in_step = !stale(table) && at <= count && inserted <= count - at &&
+                         uint64_t{r->size} + r->pending == before;
+    // The cells from `indexed` on (old places) were appended and wait to be indexed.
+    const uint64_t indexed = before - r->pending;
+    // Appended cells, and any change among the waiting ones, only add to the wait: they are
+    // indexed together at the next lookup (flush), where the misses of their insertions
+    // overlap. Nothing is allocated for them.
+    if (in_step && count > 0 && at >= indexed) {
+        r->pending = count - static_cast<uint32_t>(indexed);
+        return;
+    }
+    Root root(table);
+    CompactionOff off;
+    if (!in_step) {
         rebuild_all(root);
         return;
     }
@@ -1316,16 +1329,7 @@ void splice(uint32_t table, uint32_t at, uint32_t removed, uint32_t inserted) {
         clear(root.node());
         return;
     }
-    // The cells from `indexed` on (old places) were appended and wait to be indexed.
-    const auto indexed = static_cast<uint32_t>(before - r->pending);
     const uint32_t after = count - at - inserted;
-    // Appended cells, and any change among the waiting ones, only add to the wait: they are
-    // indexed together at the next lookup (flush), where the misses of their insertions
-    // overlap.
-    if (at >= indexed) {
-        rec(root.node())->pending = count - indexed;
-        return;
-    }
     // A change that touches as many cells as the block holds (a sort, a clear, a change of
     // everything) costs less as a rebuild.
     if (uint64_t{removed} + inserted >= count) {
@@ -1334,8 +1338,9 @@ void splice(uint32_t table, uint32_t at, uint32_t removed, uint32_t inserted) {
     }
     // Only indexed cells have entries to remove or to move; the waiting cells after them
     // keep waiting.
-    const uint32_t removed_indexed = std::min(removed, indexed - at);
-    const uint32_t moved = at + removed < indexed ? indexed - at - removed : 0;
+    const auto removed_indexed = static_cast<uint32_t>(std::min<uint64_t>(removed, indexed - at));
+    const auto moved =
+        static_cast<uint32_t>(at + uint64_t{removed} < indexed ? indexed - at - removed : 0);
     for (uint32_t l = at; l < at + removed_indexed; ++l) delete_hash_cell(rec(root.node()), l);
     const int64_t shift = int64_t{inserted} - removed;
     if (shift != 0 && moved > 0 &&
