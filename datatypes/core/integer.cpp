@@ -224,7 +224,7 @@ void math_dispatch(int32_t code) {
         money::do_math(code);
         return;
     case kTypeVector:
-        vector::do_math(code, right, left);
+        vector::do_math(code, right, left, true);
         return;
     case kTypePair:
     case kTypePoint2D:

@@ -186,15 +186,15 @@ std::string bytes_of(const Cell* binary) {
     return std::string(reinterpret_cast<const char*>(zs_head(binary)), zs_length(binary));
 }
 
-// The new bytes of append, insert and change: the value's bytes `dup` times, the total
-// checked against the largest size.
+// The new bytes of append, insert and change: the value's bytes `dup` times (none for a count
+// below 1, as a block takes it), the total checked against the largest size.
 std::string repeated(const Cell* value, int32_t part, bool change, int32_t dup) {
     std::string one;
     const bool list = series::is_any_list(cell::type(value));
     value_bytes(value, list ? part : -1, change, one);
     if (!list && part >= 0 && static_cast<uint32_t>(part) < one.size())
         one.resize(static_cast<uint32_t>(part));
-    const uint64_t count = dup < 1 ? 1 : static_cast<uint64_t>(dup);
+    const uint64_t count = dup < 1 ? 0 : static_cast<uint64_t>(dup);
     if (one.size() * count > kMaxBytes) no_memory();
     std::string all;
     all.reserve(one.size() * count);

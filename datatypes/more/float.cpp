@@ -274,7 +274,7 @@ Cell* do_math(int32_t op) {
     case kTypeTuple:
         return tuple::do_math(op);
     case kTypeVector:
-        return vector::do_math(op, right, left);
+        return vector::do_math(op, right, left, true);
     case kTypePair:
     case kTypePoint2D:
     case kTypePoint3D:
