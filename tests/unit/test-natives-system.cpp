@@ -27,11 +27,9 @@ struct Outcome {
 
 // Runs `script` with the executable (line ends read as LF), its address space limited to `limit`
 // bytes (0: none). A limited child runs without collector torture even when these tests run
-// under it: torture moves every live buffer at each allocation and sizes its marking tables
-// for moving every node, so close to the limit its cycles cannot get their tables and are
-// skipped. Dropped values would then never be freed, and filling the memory with small
-// blocks would take many minutes: the tests would measure torture's own needs, not how the
-// product runs out.
+// under it: torture collects at every allocation, so filling the memory with small blocks
+// would take many minutes, and close to the limit its cycles fall back to the product's kind
+// anyway: the tests would measure torture's own needs, not how the product runs out.
 Outcome run_script(const std::string& script, rlim_t limit = 0) {
     char path[] = "/tmp/zan-natives-XXXXXX";
     const int fd = mkstemp(path);
