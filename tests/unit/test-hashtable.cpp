@@ -823,6 +823,36 @@ TEST_F(HashTable, TheOwnerTableHoldsItsEntriesWeakly) {
     owner_table = 0;
 }
 
+namespace {
+
+// One find with random options (a pool value, the comparison code, start, skip, last,
+// reverse) must answer what a linear search over the table's block answers.
+void find_as_a_linear_search_does(Keyed& h, const GcRoot& pool, std::mt19937& rng, int step) {
+    auto length = [](uint32_t block) { return memory::buffer(block)->length(); };
+    auto at = [](uint32_t block, uint32_t i) { return memory::buffer(block)->cells()[i]; };
+    const uint32_t n = length(h.block());
+    const Cell key = at(pool.node(), rng() % length(pool.node()));
+    const int code = rng() % 2 ? 0 : 2;
+    const int32_t start = static_cast<int32_t>(rng() % (n + 1));
+    const int32_t skip = 1 + static_cast<int32_t>(rng() % 3);
+    const bool last = rng() % 3 == 0, reverse = rng() % 4 == 0;
+    int32_t expected = -1;
+    for (uint32_t l = 0; l < n; ++l) {
+        const int32_t i = static_cast<int32_t>(l);
+        if (!hashtable::keys_equal(at(h.block(), l), key, code)) continue;
+        const bool rev = reverse, lst = last || reverse;
+        if (rev ? i >= start : i < start) continue;
+        int64_t d = lst ? int64_t{start} - 1 - i : int64_t{i} - start;
+        if (((d % skip) + skip) % skip != 0) continue;
+        if (lst ? i > expected : expected < 0) expected = i;
+    }
+    ASSERT_EQ(h.find(key, code, start, skip, last, reverse), expected)
+        << "step " << step << " code " << code << " start " << start << " skip " << skip << " last "
+        << last << " reverse " << reverse;
+}
+
+} // namespace
+
 // Random work on a hash! checked against a plain list of its cells: appends, removals and
 // insertions in the middle, finds with every option. Run under ZAN_GC_TORTURE=1 every
 // allocation moves every buffer.
@@ -873,24 +903,7 @@ TEST_F(HashTable, AHashAgreesWithALinearSearchUnderRandomWork) {
             std::copy(cells.begin(), cells.end(), memory::buffer(h.block())->cells());
             hashtable::move_keys(h.table(), to, from, count);
         } else {
-            const Cell key = at(pool.node(), rng() % pool_size);
-            const int code = rng() % 2 ? 0 : 2;
-            const int32_t start = static_cast<int32_t>(rng() % (n + 1));
-            const int32_t skip = 1 + static_cast<int32_t>(rng() % 3);
-            const bool last = rng() % 3 == 0, reverse = rng() % 4 == 0;
-            int32_t expected = -1;
-            for (uint32_t l = 0; l < n; ++l) {
-                const int32_t i = static_cast<int32_t>(l);
-                if (!hashtable::keys_equal(at(h.block(), l), key, code)) continue;
-                const bool rev = reverse, lst = last || reverse;
-                if (rev ? i >= start : i < start) continue;
-                int64_t d = lst ? int64_t{start} - 1 - i : int64_t{i} - start;
-                if (((d % skip) + skip) % skip != 0) continue;
-                if (lst ? i > expected : expected < 0) expected = i;
-            }
-            ASSERT_EQ(h.find(key, code, start, skip, last, reverse), expected)
-                << "step " << step << " code " << code << " start " << start << " skip " << skip
-                << " last " << last << " reverse " << reverse;
+            ASSERT_NO_FATAL_FAILURE(find_as_a_linear_search_does(h, pool, rng, step));
         }
         ASSERT_EQ(h.record().size, length(h.block())) << "step " << step;
     }
@@ -977,24 +990,7 @@ TEST_F(HashTable, AHashFollowsSplicedChangesUnderRandomWork) {
             b->tail = b->head + static_cast<uint32_t>(cells.size() * sizeof(Cell));
             hashtable::splice(h.table(), p, removed, inserted);
         } else {
-            const Cell key = at(pool.node(), rng() % pool_size);
-            const int code = rng() % 2 ? 0 : 2;
-            const int32_t start = static_cast<int32_t>(rng() % (n + 1));
-            const int32_t skip = 1 + static_cast<int32_t>(rng() % 3);
-            const bool last = rng() % 3 == 0, reverse = rng() % 4 == 0;
-            int32_t expected = -1;
-            for (uint32_t l = 0; l < n; ++l) {
-                const int32_t i = static_cast<int32_t>(l);
-                if (!hashtable::keys_equal(at(h.block(), l), key, code)) continue;
-                const bool rev = reverse, lst = last || reverse;
-                if (rev ? i >= start : i < start) continue;
-                int64_t d = lst ? int64_t{start} - 1 - i : int64_t{i} - start;
-                if (((d % skip) + skip) % skip != 0) continue;
-                if (lst ? i > expected : expected < 0) expected = i;
-            }
-            ASSERT_EQ(h.find(key, code, start, skip, last, reverse), expected)
-                << "step " << step << " code " << code << " start " << start << " skip " << skip
-                << " last " << last << " reverse " << reverse;
+            ASSERT_NO_FATAL_FAILURE(find_as_a_linear_search_does(h, pool, rng, step));
             EXPECT_EQ(h.record().pending, 0u) << "step " << step;
         }
         ASSERT_EQ(h.record().size + h.record().pending, length(h.block())) << "step " << step;

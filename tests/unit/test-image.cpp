@@ -18,6 +18,7 @@
 
 #include "loading/image-codec.h"
 #include "runtime-core/memory.h" // ZAN_ASAN
+#include "tests/unit/child-script.h"
 #include "tests/unit/fuzz-corpus.h"
 
 namespace {
@@ -401,37 +402,6 @@ TEST(ImageCodec, GifImagesAreClippedToTheScreen) {
 #endif
 
 #if !defined(_WIN32)
-// Runs a script with the executable, its address space limited to `limit` bytes; the exit
-// status, and standard output and error together (line ends read as LF).
-std::pair<int, std::string> run_limited(const std::string& script, rlim_t limit) {
-    const auto path =
-        std::filesystem::temp_directory_path() / ("zan-image-" + std::to_string(getpid()) + ".zan");
-    std::ofstream(path, std::ios::binary) << "Zan []\n" << script;
-    int pipe_fds[2];
-    EXPECT_EQ(pipe(pipe_fds), 0);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(pipe_fds[1], 1);
-        dup2(pipe_fds[1], 2);
-        close(pipe_fds[0]);
-        rlimit r{limit, limit};
-        setrlimit(RLIMIT_AS, &r);
-        execl(ZAN_EXECUTABLE, ZAN_EXECUTABLE, path.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(pipe_fds[1]);
-    std::string output;
-    char buffer[4096];
-    for (ssize_t n; (n = read(pipe_fds[0], buffer, sizeof buffer)) > 0;)
-        for (ssize_t i = 0; i < n; ++i)
-            if (buffer[i] != '\r') output.push_back(buffer[i]); // line ends as LF
-    close(pipe_fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    std::filesystem::remove(path);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), output};
-}
-
 // Under a memory limit, the hostile files are refused as bad media, and pictures whose data
 // could be honest but that need more memory than there is give internal/no-memory: both are
 // errors that try catches (each used to end the process with runtime error 94).
@@ -471,7 +441,7 @@ far: system/codecs/gif/decode corpus/image-gif/image-beyond-screen
 print far/size
 print "still running"
 )";
-    const auto [status, output] = run_limited(script, rlim_t(800) << 20);
+    const auto [status, output] = child_script::run(ZAN_EXECUTABLE, script, rlim_t(800) << 20);
     std::filesystem::remove_all(folder);
     EXPECT_EQ(status, 0) << output;
     EXPECT_EQ(output, "no-memory\nno-memory\nno-memory\nno-memory\nbad-media\nbad-media\n"
