@@ -1222,6 +1222,32 @@ void rebuild_all(Root& root) {
 }
 
 // refresh_range of a hash! table (its waiting cells left waiting). May collect.
+// Gives the cells at [lo, hi) the positions that `to` maps them to in the entries that name
+// them: a bucket's own entry, and the entries of each chain they are in that `in_span` picks
+// (a chain is renumbered once, however many of its cells lie in the span).
+template <class To, class InSpan>
+void renumber(Record* r, uint32_t lo, uint32_t hi, To to, InSpan in_span) {
+    const int32_t* index = ints_of(r->index);
+    Slot* slots = buckets_of(r).slots;
+    std::vector<uint8_t> seen(ints_length(r->chains) + 1);
+    for (uint32_t l = lo; l < hi; ++l) {
+        const int32_t b = index[l] - 1;
+        if (b < 0 || static_cast<uint32_t>(b) >= r->buckets) continue;
+        const int32_t entry = slots[b].entry;
+        if (entry >= 0) {
+            slots[b].entry = static_cast<int32_t>(to(entry));
+            continue;
+        }
+        const uint32_t number = static_cast<uint32_t>(-int64_t{entry});
+        const uint32_t chain = chain_node(r, number);
+        if (!chain || seen[number]) continue;
+        seen[number] = 1;
+        int32_t* at = ints_of(chain);
+        for (uint32_t i = 0, n = ints_length(chain); i < n; ++i)
+            if (in_span(at[i])) at[i] = static_cast<int32_t>(to(at[i]));
+    }
+}
+
 int shift_entries(Root& root, int32_t shift, uint32_t first, uint32_t count, bool move) {
     if (count > kRangeLimit) return 1;
     if (shift == 0) return 0;
@@ -1235,24 +1261,9 @@ int shift_entries(Root& root, int32_t shift, uint32_t first, uint32_t count, boo
     if (move && shift > 0) ensure_index(root, old_length + static_cast<uint32_t>(shift));
     Record* r = rec(root.node());
     int32_t* index = ints_of(r->index);
-    Slot* slots = buckets_of(r).slots;
-    std::vector<uint8_t> seen(ints_length(r->chains) + 1);
-    for (uint32_t l = first; l < end; ++l) {
-        const int32_t b = index[l] - 1;
-        if (b < 0 || static_cast<uint32_t>(b) >= r->buckets) continue;
-        const int32_t entry = slots[b].entry;
-        if (entry >= 0) {
-            slots[b].entry = entry + shift;
-            continue;
-        }
-        const uint32_t number = static_cast<uint32_t>(-int64_t{entry});
-        const uint32_t chain = chain_node(r, number);
-        if (!chain || seen[number]) continue;
-        seen[number] = 1;
-        int32_t* at = ints_of(chain);
-        for (uint32_t i = 0, n = ints_length(chain); i < n; ++i)
-            if (at[i] >= static_cast<int32_t>(first)) at[i] += shift;
-    }
+    renumber(
+        r, first, end, [&](int64_t x) { return x + shift; },
+        [&](int32_t x) { return x >= static_cast<int32_t>(first); });
     if (move) {
         // The entries of the range move along with their cells; the places they leave
         // hold no cell's entry.
@@ -1476,26 +1487,10 @@ void move_keys(uint32_t table, uint32_t target, uint32_t first, uint32_t count) 
         return target < first ? x + count : x - count;
     };
     int32_t* index = ints_of(r->index);
-    Slot* slots = buckets_of(r).slots;
-    std::vector<uint8_t> seen(ints_length(r->chains) + 1);
     std::vector<int32_t> entries(index + lo, index + hi);
-    for (uint32_t x = lo; x < hi; ++x) {
-        const int32_t b = index[x] - 1;
-        if (b < 0 || static_cast<uint32_t>(b) >= r->buckets) continue;
-        const int32_t entry = slots[b].entry;
-        if (entry >= 0) {
-            slots[b].entry = static_cast<int32_t>(moved_to(x));
-            continue;
-        }
-        const uint32_t number = static_cast<uint32_t>(-int64_t{entry});
-        const uint32_t chain = chain_node(r, number);
-        if (!chain || seen[number]) continue;
-        seen[number] = 1;
-        int32_t* at = ints_of(chain);
-        for (uint32_t i = 0, n = ints_length(chain); i < n; ++i)
-            if (at[i] >= static_cast<int32_t>(lo) && at[i] < static_cast<int64_t>(hi))
-                at[i] = static_cast<int32_t>(moved_to(static_cast<uint32_t>(at[i])));
-    }
+    renumber(
+        r, lo, hi, [&](int64_t x) { return moved_to(static_cast<uint32_t>(x)); },
+        [&](int32_t x) { return x >= static_cast<int32_t>(lo) && x < static_cast<int64_t>(hi); });
     for (uint32_t x = lo; x < hi; ++x) index[moved_to(x)] = entries[x - lo];
 }
 
