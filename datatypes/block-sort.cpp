@@ -325,7 +325,8 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
     if ((flags & kWholeRecord) && user && size * kCell >= kReleaseBytes) {
         for (Cell* block : record_blocks) make_at(block, 1);
     }
-    series::rehash(series);
+    const auto sorted = static_cast<uint32_t>(records * size);
+    series::rehash(series, static_cast<uint32_t>(index), sorted, sorted);
     if (owned)
         series::notify(series, ownership::Action::sorted, nullptr, static_cast<int32_t>(index), 0);
     return series;

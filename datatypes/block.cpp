@@ -279,7 +279,7 @@ void insert_value(Cell* block, const Cell* value, bool advance, bool at_head) {
     move_cells(block, at, at + 1, n - at);
     buffer_of(block)->tail += kCell;
     head_of(block)[at] = keep.cell();
-    series::rehash(block);
+    series::rehash(block, at, 0, 1);
     if (advance) block->w1 = at + 1;
 }
 
@@ -298,12 +298,12 @@ void append_second_arg() {
 
 void append_arg() {
     append_copy(stack::arguments - 1, stack::arguments);
-    series::rehash(stack::arguments - 1);
+    series::rehash(stack::arguments - 1, total(stack::arguments - 1) - 1, 0, 1);
 }
 
 Cell* append_next_arg() {
     append_copy(stack::arguments, stack::arguments + 1);
-    series::rehash(stack::arguments);
+    series::rehash(stack::arguments, total(stack::arguments) - 1, 0, 1);
     return stack::arguments;
 }
 
@@ -636,7 +636,7 @@ Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bo
         move_cells(series, at, static_cast<uint32_t>(at + n), p.total - at);
         buffer_of(series)->tail += static_cast<uint32_t>(n * kCell);
         write_cells(series, at, p, p.part, source, value);
-        series::rehash(series);
+        series::rehash(series, at, 0, static_cast<uint32_t>(n));
     }
     if (owned)
         series::notify(series, append ? Action::appended : Action::inserted, value,
@@ -672,7 +672,7 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
         set_tail(series, static_cast<uint32_t>(length));
     }
     if (written > 0) write_cells(series, p.index, p, p.count, source, value);
-    series::rehash(series);
+    series::rehash(series, p.index, static_cast<uint32_t>(removed), static_cast<uint32_t>(written));
     if (owned)
         series::notify(series, Action::changed, value, static_cast<int32_t>(p.index),
                        static_cast<int32_t>(written));
@@ -691,7 +691,7 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool case_) {
         const bool owned = series::notify(series, Action::put, value, at, 1);
         append_copy(series, key);
         append_copy(series, value);
-        series::rehash(series);
+        series::rehash(series, total(series) - 2, 0, 2);
         if (owned) series::notify(series, Action::put_ed, value, at, 1);
         return value;
     }
@@ -702,11 +702,11 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool case_) {
         Cell* next = head_of(found) + k + 1;
         if (!same_value(next, value, action::op::find)) {
             *next = *value;
-            series::rehash(found);
+            series::rehash(found, k + 1, 1, 1);
         }
     } else if (k < n) {
         append_copy(found, value);
-        series::rehash(found);
+        series::rehash(found, k + 1, 0, 1);
     }
     if (owned) series::notify(found, Action::put_ed, value, static_cast<int32_t>(k + 1), 1);
     return value;
@@ -748,8 +748,14 @@ Cell* swap(Cell* series, Cell* other) {
     j = index_of(other);
     if (i < total(series) && j < total(other)) {
         std::swap(head_of(series)[i], head_of(other)[j]);
-        series::rehash(series);
-        series::rehash(other);
+        if (series->w2 == other->w2) {
+            // Both cells changed before either table update: one change of the span.
+            const uint32_t low = std::min(i, j), span = std::max(i, j) - low + 1;
+            series::rehash(cell::type(series) == kTypeHash ? series : other, low, span, span);
+        } else {
+            series::rehash(series, i, 1, 1);
+            series::rehash(other, j, 1, 1);
+        }
     }
     if (first) series::notify(series, Action::swaped, nullptr, static_cast<int32_t>(i), 1);
     if (second) series::notify(other, Action::swaped, nullptr, static_cast<int32_t>(j), 1);
@@ -762,11 +768,12 @@ Cell* trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
         series::notify(series, Action::trim, nullptr, static_cast<int32_t>(index), 0);
     const uint32_t n = total(series);
     Cell* head = head_of(series);
-    uint32_t kept = index_of(series);
+    const uint32_t from = index_of(series);
+    uint32_t kept = from;
     for (uint32_t i = kept; i < n; ++i)
         if (cell::type(head + i) != kTypeNone) head[kept++] = head[i];
     set_tail(series, kept);
-    series::rehash(series);
+    if (kept < n) series::rehash(series, from, n - from, kept - from);
     if (owned) series::notify(series, Action::trimmed, nullptr, static_cast<int32_t>(index), 0);
     return series;
 }

@@ -31,6 +31,9 @@ constexpr uint32_t kDateBits = 0xFFFEFF80;
 
 MonthsHook months_hook = nullptr;
 
+// More seconds than the whole range of years spans (32768 years are about 1e12 seconds).
+constexpr double kFarSeconds = 1e15;
+
 const char* const kMonths[12] = {"January",   "February", "March",    "April",
                                  "May",       "June",     "July",     "August",
                                  "September", "October",  "November", "December"};
@@ -64,8 +67,11 @@ int64_t march_days(int64_t y) {
     error::fire(error::kScript, error::script::invalid_arg, {value});
 }
 
-// Carries days and stored time by the zone so that local time lies in [0, 86400).
+// Carries days and stored time by the zone so that local time lies in [0, 86400). A time that
+// is not finite, or so far away that no year in range could hold it, raises
+// script/type-limit (date!).
 void shift_by_zone(int64_t& days, double& time, uint32_t zone) {
+    if (!(std::fabs(time) < kFarSeconds)) type_limit();
     const double z = zone_seconds(zone) / 3600;
     const auto k = static_cast<int64_t>(std::trunc(time / 3600 + z)) / 24;
     time -= static_cast<double>(k) * 86400;
@@ -86,19 +92,22 @@ uint32_t checked_from_days(int64_t days, uint32_t zone, bool time) {
 }
 
 // A zone given as a time! in seconds, reduced modulo 16 hours: hours truncated toward zero
-// and minutes, the minutes signed when the hours are zero (zone_bits' convention).
-void zone_parts(double seconds, int32_t& hours, int32_t& minutes) {
+// and minutes, the minutes signed when the hours are zero (zone_bits' convention). False for
+// an infinity or NaN, which is no zone.
+bool zone_parts(double seconds, int32_t& hours, int32_t& minutes) {
+    if (!std::isfinite(seconds)) return false;
     const double t = std::fmod(seconds, 57600);
     hours = static_cast<int32_t>(std::trunc(t / 3600));
     minutes = static_cast<int32_t>(std::fmod(std::fabs(t), 3600) / 60);
     if (t < 0 && hours == 0) minutes = -minutes;
+    return true;
 }
 
 // A zone written as an integer (hours, remainder by 16) or a time! (reduced modulo 16 hours).
 uint32_t zone_from_value(const Cell* value) {
     if (cell::type(value) == kTypeInteger) return zone_bits(integer::get(value) % 16, 0);
     int32_t hours, minutes;
-    zone_parts(float_::get(value), hours, minutes);
+    if (!zone_parts(float_::get(value), hours, minutes)) invalid_arg(value);
     return zone_bits(hours, minutes);
 }
 
@@ -130,8 +139,11 @@ uint32_t pack(int32_t year, int32_t month, int32_t day, uint32_t zone, bool time
 
 // Negative minutes with zero hours (-0:30) carry the sign, which zero hours cannot.
 uint32_t zone_bits(int32_t hours, int32_t minutes) {
-    const uint32_t magnitude = static_cast<uint32_t>(hours < 0 ? -hours : hours);
-    const uint32_t quarters = static_cast<uint32_t>(minutes < 0 ? -minutes : minutes) / 15 & 3;
+    const uint32_t magnitude =
+        hours < 0 ? 0u - static_cast<uint32_t>(hours) : static_cast<uint32_t>(hours);
+    const uint32_t quarters =
+        (minutes < 0 ? 0u - static_cast<uint32_t>(minutes) : static_cast<uint32_t>(minutes)) / 15 &
+        3;
     return ((magnitude << 2) & kZoneMask) | quarters |
            (hours < 0 || (hours == 0 && minutes < 0) ? 0x40 : 0);
 }
@@ -266,14 +278,15 @@ Cell* normalize(Cell* date, double time, bool local) {
 
 void set_week(Cell* date, int32_t week) {
     const uint32_t w = date->w1;
-    set_days(date, iso_week_one(w) + 7 * static_cast<int64_t>(week - 1), stored_time(date),
+    set_days(date, iso_week_one(w) + 7 * (static_cast<int64_t>(week) - 1), stored_time(date),
              zone_of(w), has_time(w));
 }
 
 void set_weekday(Cell* date, int32_t day) {
     const uint32_t w = date->w1;
     const int64_t days = to_days(w);
-    set_days(date, days + (day - weekday(days)), stored_time(date), zone_of(w), has_time(w));
+    set_days(date, days + (static_cast<int64_t>(day) - weekday(days)), stored_time(date),
+             zone_of(w), has_time(w));
 }
 
 void set_yearday(Cell* date, int32_t day) {
@@ -377,6 +390,7 @@ void set_field(Cell* date, int32_t index, const Cell* value) {
         date->w1 = (value->w1 & (kDateBits | kTimeFlag)) | zone;
         return;
     case 2:
+        if (integer::get(value) < kMinYear || integer::get(value) > kMaxYear) type_limit();
         set_days(date, to_days(pack(integer::get(value), month_of(w), day_of(w), 0, false)), stored,
                  zone, has_time(w));
         return;
@@ -433,7 +447,7 @@ void set_field(Cell* date, int32_t index, const Cell* value) {
         const int32_t week = integer::get(value);
         const int64_t jan1 = year_start_days(w);
         const int64_t days =
-            week <= 1 ? jan1 : jan1 - weekday(jan1) % 7 + 7 * static_cast<int64_t>(week - 1);
+            week <= 1 ? jan1 : jan1 - weekday(jan1) % 7 + 7 * (static_cast<int64_t>(week) - 1);
         set_days(date, days, stored, zone, has_time(w));
         return;
     }
@@ -544,7 +558,7 @@ Cell* from_block(Cell* result, const Cell* spec, bool check) {
             zone_minutes = static_cast<int32_t>(n);
             break;
         case kZoneTime:
-            zone_parts(float_::get(v), zone_hours, zone_minutes);
+            if (!zone_parts(float_::get(v), zone_hours, zone_minutes)) bad_to_arg(spec);
             break;
         default:
             break;
@@ -666,8 +680,18 @@ void append_month(const Cell* string, int32_t month) {
 } // namespace
 
 int32_t mold(Cell* value, Cell* string, bool, bool, bool, Cell*, int32_t limit, int32_t) {
-    const uint32_t w = value->w1;
-    const double local = local_time(value);
+    uint32_t w = value->w1;
+    double local = local_time(value);
+    // A time of day whose seconds print as 60 at the end of the day shows as midnight of the
+    // next day (23:59:59.9999999 would read 24:00:00, which no date literal holds).
+    if (has_time(w)) {
+        const double shown = time_::shown_seconds(local);
+        const bool last_day = year_of(w) == kMaxYear && month_of(w) == 12 && day_of(w) == 31;
+        if (shown >= 86400 && !last_day) {
+            local = shown - 86400;
+            w = from_days(to_days(w) + 1, zone_of(w), true);
+        }
+    }
     const int32_t year = year_of(w);
     const char separator = year < 0 ? '/' : '-';
     const uint32_t before = string::length_from_head(string);

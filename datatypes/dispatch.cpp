@@ -1,8 +1,8 @@
 #include "datatypes/dispatch.h"
 
+#include "datatypes/error.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
-#include "datatypes/words.h"
 #include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
@@ -12,22 +12,10 @@ namespace actions {
 
 namespace {
 
-const CallReader* call_reader = nullptr;
-
-// The word of the innermost named call; with no frame stack, what an empty one answers.
-void call_name(Cell* out) {
-    if (call_reader) {
-        call_reader->call_name(out);
-        return;
-    }
-    *out = words::word.body ? *words::word.not_found : Cell{kTypeNone, 0, 0, 0};
-}
-
 // The word of the first argument in the spec of the action the interpreter is calling (its
 // value sits just below the frame), or none.
 Cell first_argument_word() {
-    const uint32_t depth = call_reader ? call_reader->depth() : 0;
-    if (depth == 0 || stack::arguments <= stack::bottom) return none::value;
+    if (error::call_depth() == 0 || stack::arguments <= stack::bottom) return none::value;
     const Cell* fn = stack::arguments - 1;
     if (cell::type(fn) != kTypeAction && cell::type(fn) != kTypeNative) return none::value;
     memory::Buffer* spec = memory::find_buffer(fn->w2);
@@ -46,14 +34,10 @@ Cell first_argument_word() {
 
 } // namespace
 
-void set_call_reader(const CallReader* reader) {
-    call_reader = reader;
-}
-
 void not_supported(const Cell* value) {
     const Cell argument = first_argument_word();
     Cell* name = stack::push_cell();
-    call_name(name);
+    error::call_name(name);
     Cell* type = datatype::push(cell::type(value));
     Cell* word = stack::push(argument);
     error::fire(error::kScript, error::script::expect_arg, {name, type, word});

@@ -45,13 +45,4 @@ int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
 int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
              int32_t indent);
 
-// What not_supported reads of the evaluator's frame stack, which installs it with its frames
-// (stack::init_frames): the word of the innermost named call, and the number of frames. Until
-// then no call is running.
-struct CallReader {
-    void (*call_name)(Cell* out);
-    uint32_t (*depth)();
-};
-void set_call_reader(const CallReader* reader);
-
 } // namespace actions

@@ -15,6 +15,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/system-fields.h"
 #include "datatypes/word.h"
+#include "datatypes/words.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"
@@ -83,6 +84,18 @@ void copy_prototype(Cell* result) {
 
 void set_calls(const Calls* c) {
     calls = c;
+}
+
+void call_name(Cell* out) {
+    if (calls && calls->name) {
+        calls->name(out);
+        return;
+    }
+    *out = words::word.body ? *words::word.not_found : Cell{kTypeNone, 0, 0, 0};
+}
+
+uint32_t call_depth() {
+    return calls && calls->depth ? calls->depth() : 0;
 }
 
 // --- Making errors

@@ -44,9 +44,20 @@ struct Calls {
     // from the current frame down to the frame at position `frame`, at most `levels` of them.
     // May collect.
     void (*trace)(const Cell* block, int32_t frame, int32_t levels);
+    // The word of the innermost named call (frames named `<body>` and `<anon>` skipped), the
+    // word `<not-found>` when there is none, written into `out`.
+    void (*name)(Cell* out) = nullptr;
+    // The number of frames on the frame stack.
+    uint32_t (*depth)() = nullptr;
 };
 // Installs the hooks (null: none; get_call_name answers none and no Stack line is written).
 void set_calls(const Calls* calls);
+
+// The word of the call being made now, as errors name it (Calls::name). Without the hook,
+// what an empty frame stack gives: `<not-found>` once the runtime's words exist, none before.
+void call_name(Cell* out);
+// The number of frames on the frame stack (0 without the hook).
+uint32_t call_depth();
 
 // --- Making errors (all may collect) -------------------------------------------------------------
 

@@ -100,6 +100,9 @@ std::u16string to_local_utf16(const Cell* file) {
 #else
     const std::u32string form = to_posix_form(text(file), U"");
 #endif
+    // The platform takes a path up to its first NUL: a name holding one would reach another file.
+    if (form.find(U'\0') != std::u32string::npos)
+        error::fire(error::kScript, error::script::invalid_arg, {file});
     std::u16string out;
     for (char32_t cp : form) {
         char16_t units[2];
@@ -163,7 +166,7 @@ Cell* rename(Cell* from, Cell* to) {
 
 Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool, Cell* as) {
     if (as) not_done();
-    const int32_t count = part ? std::max(0, check::int_arg(part)) : -1;
+    const int32_t count = part ? check::int_arg(part) : -1;
     const int32_t at = seek ? check::int_arg(seek) : -1;
     return url::io_services().read_path(source, count, at, binary, lines);
 }

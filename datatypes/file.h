@@ -32,7 +32,7 @@ std::u32string current_dir();
 // relative path gets the current folder in front. May collect.
 void to_local(const Cell* file, const Cell* target, bool full);
 // The path of the file from its index in the form of the running system's file services,
-// as UTF-16 (Windows) for the OS calls.
+// as UTF-16 (Windows) for the OS calls. A path holding a NUL raises script/invalid-arg.
 std::u16string to_local_utf16(const Cell* file);
 
 // --- Constructors ---------------------------------------------------------------------------

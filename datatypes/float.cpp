@@ -9,6 +9,7 @@
 #include "datatypes/block.h"
 #include "datatypes/compound.h"
 #include "datatypes/datatype.h"
+#include "datatypes/error.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/money.h"
@@ -52,18 +53,27 @@ uint64_t bits_of(double d) {
     error::fire(error::kInternal, error::internal::not_done);
 }
 
-// script/not-related (operation or call, datatype). The operation's word comes from the
-// runtime's word tables; the call's name comes with the call frames. Either is none until it
-// exists.
+// script/not-related (operation, datatype). The operation's word comes from the runtime's
+// word tables; it is none until they exist.
 [[noreturn]] void not_related(const Cell* name, uint8_t type) {
     Cell* t = datatype::push(type);
     error::fire(error::kScript, error::script::not_related, {name ? name : &none::value, t});
 }
 
-[[noreturn]] void expect_arg(uint8_t type) {
+// script/expect-arg: the running call refuses the datatype for its parameter at `parameter`
+// (counted among the words of its spec, refinements included).
+[[noreturn]] void expect_arg(uint8_t type, int32_t parameter) {
+    Cell* name = stack::push_cell();
+    error::call_name(name);
     Cell* t = datatype::push(type);
-    error::fire(error::kScript, error::script::expect_arg, {&none::value, t, &none::value});
+    Cell* argument = error::get_call_name(parameter);
+    error::fire(error::kScript, error::script::expect_arg, {name, t, argument});
 }
+
+// The positions of the parameters named in errors: power's exponent (number exponent) and
+// round's scale (n /to scale).
+constexpr int32_t kPowerExponent = 1;
+constexpr int32_t kRoundScale = 2;
 
 bool is_float_like(uint8_t type) {
     return type == kTypeFloat || type == kTypePercent || type == kTypeTime;
@@ -161,6 +171,13 @@ int32_t saturate(double d) {
     return static_cast<int32_t>(d);
 }
 
+void call_not_related(uint8_t type) {
+    Cell* name = stack::push_cell();
+    error::call_name(name);
+    Cell* t = datatype::push(type);
+    error::fire(error::kScript, error::script::not_related, {name, t});
+}
+
 // --- The number printer -------------------------------------------------------------------
 
 const char* form_float(double value, Kind kind) {
@@ -256,7 +273,7 @@ Cell* do_math(int32_t op) {
     case kTypeTuple:
         return tuple::do_math(op);
     case kTypeVector:
-        return vector::do_math(op, right, left);
+        return vector::do_math(op, right, left, true);
     case kTypePair:
     case kTypePoint2D:
     case kTypePoint3D:
@@ -521,7 +538,7 @@ void power() {
     Cell* base = stack::arguments;
     Cell* exponent = base + 1;
     const uint8_t type = cell::type(exponent);
-    if (type != kTypeInteger && type != kTypeFloat) expect_arg(type);
+    if (type != kTypeInteger && type != kTypeFloat) expect_arg(type, kPowerExponent);
     make_at(base, std::pow(number(base), number(exponent)));
 }
 
@@ -532,8 +549,8 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
     double s = percent ? 0.01 : 1.0;
     if (scale) {
         const uint8_t type = cell::type(scale);
-        if (type == kTypeMoney) not_related(nullptr, kTypeMoney);
-        if (type != kTypeInteger && !is_float_like(type)) expect_arg(type);
+        if (type == kTypeMoney) call_not_related(kTypeMoney);
+        if (type != kTypeInteger && !is_float_like(type)) expect_arg(type, kRoundScale);
         s = std::fabs(number(scale));
         if (percent) s /= 100;
         result_type = type;
@@ -543,10 +560,11 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
     if (s == 0 || std::fabs(v) * 0x1p-53 > s) return value;
 
     // A scale too small for its inverse to be a double: value and scale are brought near 1
-    // first and the result put back.
+    // first and the result put back. (A NaN or infinite scale has no binary exponent; it
+    // gives NaN below.)
     int shift = 0;
     double x = v;
-    if (std::ilogb(s) < -1021) {
+    if (std::isfinite(s) && std::ilogb(s) < -1021) {
         shift = std::ilogb(s);
         x = std::ldexp(v, -shift);
         s = std::ldexp(s, -shift);

@@ -48,6 +48,10 @@ int32_t saturate(double d);
 // x + 0.49999999999999994 truncated (saturated) toward zero: the pixel of a GUI coordinate.
 int32_t to_int_rounded(double d);
 
+// script/not-related naming the running call and a datatype: a round given a scale it cannot
+// use (a money! scale for a value that is not money).
+[[noreturn]] void call_not_related(uint8_t type);
+
 // --- The number printer -------------------------------------------------------------------
 
 // What the printer writes a double for.

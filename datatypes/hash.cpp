@@ -12,19 +12,6 @@
 
 namespace hash_ {
 
-namespace {
-
-// The table forgets the values from the index on and indexes them again: their order or
-// number changed.
-void reindex_from_index(const Cell* hash) {
-    if (hash->w3 == 0) return;
-    const uint32_t index = series::clamped_index(hash);
-    hashtable::remove_range(hash->w3, index, 0x7FFFFFFF);
-    hashtable::fill_from_block(hash->w3, index, 1);
-}
-
-} // namespace
-
 Cell* index_block(Cell* cell) {
     cell::set_type(cell, kTypeHash);
     cell->w3 = 0;
@@ -88,22 +75,11 @@ int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* pa
 
 Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all,
            bool reverse, bool stable) {
-    Cell* result = block::sort(series, case_, skip, comparator, part, all, reverse, stable);
-    reindex_from_index(series);
-    return result;
+    return block::sort(series, case_, skip, comparator, part, all, reverse, stable);
 }
 
 Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
-    Cell* result = block::trim(series, head, tail, auto_, lines, all, with);
-    reindex_from_index(series);
-    return result;
-}
-
-Cell* random(Cell* series, bool seed, bool secure, bool only) {
-    Cell* result = series::random(series, seed, secure, only);
-    // A shuffle moves the values from the index: the table follows them.
-    if (!seed && !only) reindex_from_index(result);
-    return result;
+    return block::trim(series, head, tail, auto_, lines, all, with);
 }
 
 Cell* take(Cell* series, Cell* part, bool deep, bool last) {
@@ -122,13 +98,12 @@ void register_actions() {
         .set<s::copy>(copy)
         .set<s::sort>(sort)
         .set<s::trim>(trim)
-        .set<s::random>(random)
         .set<s::take>(take)
-        .inherit({s::reflect, s::form,   s::eval_path, s::compare, s::append, s::at,
-                  s::back,    s::change, s::clear,     s::find,    s::head,   s::head_q,
-                  s::index_q, s::insert, s::length_q,  s::move,    s::next,   s::pick,
-                  s::poke,    s::put,    s::remove,    s::reverse, s::select, s::skip,
-                  s::swap,    s::tail,   s::tail_q,    s::modify});
+        .inherit({s::random, s::reflect, s::form,   s::eval_path, s::compare, s::append,
+                  s::at,     s::back,    s::change, s::clear,     s::find,    s::head,
+                  s::head_q, s::index_q, s::insert, s::length_q,  s::move,    s::next,
+                  s::pick,   s::poke,    s::put,    s::remove,    s::reverse, s::select,
+                  s::skip,   s::swap,    s::tail,   s::tail_q,    s::modify});
     datatype::register_({kTypeHash, kTypeBlock, "hash!", row.entries()});
 }
 

@@ -2,9 +2,10 @@
 // (type id 36, child of block!).
 //
 // Cell: the block cell (index, node of the block buffer) with word 3 holding the table
-// (hashtable.h, hash kind) over every value of the buffer from its head. The inherited block
-// actions keep the table current as they change the cells (series::rehash); the own actions
-// here create, copy, mold and re-index after sort and trim.
+// (hashtable.h, hash kind) over every value of the buffer from its head. The block actions
+// keep the table current change by change (series::rehash: the removed cells leave it, the
+// cells after them keep their entries at their new places, the new cells join it), so that
+// a change costs about what it costs a block; the own actions here create, copy and mold.
 #pragma once
 #include <cstdint>
 
@@ -31,13 +32,11 @@ Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
 // "make hash! " and the block molded (with /only the block's content alone).
 int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
              int32_t indent);
-// block! sort and trim, then the table re-indexes the values from the index.
+// block! sort and trim (which keep the table current).
 Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all,
            bool reverse, bool stable);
 Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
-// series random (a shuffle re-indexes the values from the index) and block! take (the values
-// taken with /part get a table of their own). May collect.
-Cell* random(Cell* series, bool seed, bool secure, bool only);
+// block! take: the values taken with /part get a table of their own. May collect.
 Cell* take(Cell* series, Cell* part, bool deep, bool last);
 
 // Registers hash! (type 36, parent block!).

@@ -224,7 +224,7 @@ void math_dispatch(int32_t code) {
         money::do_math(code);
         return;
     case kTypeVector:
-        vector::do_math(code, right, left);
+        vector::do_math(code, right, left, true);
         return;
     case kTypePair:
     case kTypePoint2D:
@@ -503,11 +503,7 @@ void remainder() {
 
 Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor,
             bool ceiling, bool half_ceiling) {
-    if (scale && cell::type(scale) == kTypeMoney) {
-        // The call's name comes with the call frames; until then it is none.
-        Cell* t = datatype::push(kTypeMoney);
-        error::fire(error::kScript, error::script::not_related, {&none::value, t});
-    }
+    if (scale && cell::type(scale) == kTypeMoney) float_::call_not_related(kTypeMoney);
     const int32_t n = get(value);
     if (n == kMin) return value;
     if (scale && cell::type(scale) != kTypeInteger) {

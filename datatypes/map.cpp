@@ -1,5 +1,7 @@
 #include "datatypes/map.h"
 
+#include <vector>
+
 #include "datatypes/block.h"
 #include "datatypes/compound.h"
 #include "datatypes/context.h"
@@ -86,6 +88,39 @@ void copy_values_deep(const Cell* map) {
 
 } // namespace
 
+namespace {
+
+// The table indexes keys that differ only in case apart (it merged strictly equal ones while
+// it was built): such a key is the same key of the map, so its later pair gives its value to
+// the first one and leaves the block. The table is then built again over the pairs left.
+// May collect.
+void merge_case_variants(Cell* map) {
+    std::vector<bool> merged;
+    bool any = false;
+    for (uint32_t l = 0; l + 1 < cell_count(map); l += 2) {
+        const int32_t e = find_key(map, pair_at(map, l), 0);
+        const bool later = e >= 0 && static_cast<uint32_t>(e) < l;
+        if (later) *pair_at(map, static_cast<uint32_t>(e) + 1) = *pair_at(map, l + 1);
+        merged.push_back(later);
+        any = any || later;
+    }
+    if (!any) return;
+    Buffer* b = pairs_of(map);
+    Cell* cells = b->cells();
+    uint32_t kept = 0;
+    for (uint32_t pair = 0; pair < merged.size(); ++pair) {
+        if (merged[pair]) continue;
+        cells[kept] = cells[2 * pair];
+        cells[kept + 1] = cells[2 * pair + 1];
+        kept += 2;
+    }
+    b->tail = b->head + kept * static_cast<uint32_t>(sizeof(Cell));
+    hashtable::clear(map->w3);
+    for (uint32_t l = 0; l < kept; l += 2) hashtable::put(map->w3, l);
+}
+
+} // namespace
+
 Cell* make_at(Cell* cell, uint32_t block, uint32_t size) {
     GcRoot pairs(block ? block : memory::alloc_cells(size * 2 > 2 ? size * 2 : 2));
     const Cell source{kTypeBlock, 0, pairs.node(), 0};
@@ -93,7 +128,9 @@ Cell* make_at(Cell* cell, uint32_t block, uint32_t size) {
     const uint32_t count = memory::buffer(pairs.node())->length() / 2;
     const uint32_t table =
         hashtable::init(count > size ? count : size, &held.cell(), hashtable::kMap);
-    *cell = Cell{kTypeMap, 0, held.cell().w2, table};
+    GcRoot made(Cell{kTypeMap, 0, held.cell().w2, table});
+    merge_case_variants(&made.cell());
+    *cell = made.cell();
     return cell;
 }
 
@@ -316,8 +353,14 @@ Cell* reflect(Cell* value, int32_t field_symbol) {
     for (uint32_t i = 0; i + 1 < cell_count(value); i += 2) {
         if (removed(value, i)) continue;
         if (keys || body) {
-            Cell key = as_read(*pair_at(value, i));
-            if (body) key.header |= cell::kNewLine;
+            // words-of answers word keys as words; body-of keeps them as the map holds them
+            // (set-words), so that the body reads as a spec of the map.
+            Cell key = *pair_at(value, i);
+            if (body) {
+                key.header |= cell::kNewLine;
+            } else {
+                key = as_read(key);
+            }
             block::append_copy(result, &key);
         }
         if (values || body) {

@@ -20,7 +20,8 @@
 namespace map {
 
 // Makes `cell` a map over the pairs of the block `block` (its cells from the head, which
-// must be even in number; a key that repeats keeps its first place and its last value), or
+// must be even in number; a key that repeats, also in another case, keeps its first place
+// and spelling with its last value, and the later pair leaves the block), or
 // over a new block with room for `size` pairs when block is 0, and builds its table. The
 // block becomes the map's own. May collect.
 Cell* make_at(Cell* cell, uint32_t block, uint32_t size);
@@ -65,7 +66,8 @@ int32_t compare_maps(const Cell* a, const Cell* b, int32_t op);
 Cell* make(Cell* prototype, Cell* spec, int32_t type);
 Cell* to(Cell* prototype, Cell* spec, int32_t type);
 // words-of: the keys (set-words as words); values-of: the values; body-of: key, value ...
-// with a new-line marker on each key. Another field raises internal/not-done. May collect.
+// with the keys as the map holds them (word keys as set-words) and a new-line marker on each
+// key. Another field raises internal/not-done. May collect.
 Cell* reflect(Cell* value, int32_t field_symbol);
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
 int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,

@@ -1,7 +1,6 @@
 #include "datatypes/money.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -18,6 +17,7 @@
 #include "datatypes/word.h"
 #include "datatypes/words.h"
 #include "runtime-core/data-stack.h"
+#include "runtime-core/dtoa.h"
 #include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/strtod.h"
@@ -401,21 +401,26 @@ bool from_text(std::string_view text, Cell* cell) {
         currency = currency_index(text.substr(i, dollar - i));
         if (currency < 0) return false;
     }
+    // Digits with "'" between two of them (none after the point), and one point with digits
+    // on both sides: what a money literal may hold after its "$".
     const auto start = static_cast<int32_t>(dollar + 1);
     const auto end = static_cast<int32_t>(text.size());
-    int32_t dot = -1, digits = 0, integer_digits = 0;
+    int32_t dot = -1, significant = 0;
+    bool after_digit = false;
     for (int32_t k = start; k < end; ++k) {
         const char c = text[static_cast<size_t>(k)];
         if (c >= '0' && c <= '9') {
-            ++digits;
-            if (dot < 0) ++integer_digits;
-        } else if ((c == '.' || c == ',') && dot < 0) {
-            dot = k;
-        } else if (!(c == '\'' && dot < 0 && k > start)) {
+            if (dot < 0 && (significant > 0 || c != '0')) ++significant;
+            after_digit = true;
+        } else if ((c == '\'' && dot < 0) || (c == '.' && dot < 0)) {
+            if (!after_digit) return false;
+            if (c == '.') dot = k;
+            after_digit = false;
+        } else {
             return false;
         }
     }
-    if (digits == 0 || integer_digits > kIntegerDigits) return false;
+    if (!after_digit || significant > kIntegerDigits) return false;
     make_at(cell, negative, currency, text.data(), start, dot, end);
     return true;
 }
@@ -440,41 +445,25 @@ Cell* from_float(Cell* cell, double value, bool strict) {
         Cell* f = float_::push(value);
         bad_make_arg(f);
     }
-    char text[64];
-    const auto result =
-        std::to_chars(text, text + sizeof text, magnitude, std::chars_format::general, 22);
-    *result.ptr = '\0';
-    // The text's digits and the power of ten of its first digit.
-    std::string digits;
-    int32_t point = -1, exponent = 0;
-    for (const char* p = text; p < result.ptr; ++p) {
-        if (*p >= '0' && *p <= '9') {
-            digits += *p;
-        } else if (*p == '.') {
-            point = static_cast<int32_t>(digits.size());
-        } else if (*p == 'e') {
-            int32_t e = 0;
-            std::from_chars(p + 1 + (p[1] == '+'), result.ptr, e);
-            exponent = e;
-            break;
-        }
-    }
-    if (point < 0) point = static_cast<int32_t>(digits.size());
-    // Digit k of `digits` stands for 10^(point - 1 - k + exponent).
     Amount a;
     a.negative = value < 0;
-    for (int32_t k = 0; k < static_cast<int32_t>(digits.size()); ++k) {
-        const int32_t power = point - 1 - k + exponent;
-        const int32_t position = kIntegerDigits - 1 - power; // index in a.d
-        if (position >= kDigits) {
-            if (strict && digits[static_cast<size_t>(k)] != '0') {
+    if (magnitude == 0) return store(cell, a);
+    // The shortest digits that read back as the double: 0.1 is one tenth, not the 22 digits
+    // of the binary fraction nearest to it (whose tail would be noise past the fifth place).
+    const number_text::FloatDigits text = number_text::float_to_text(magnitude, kDigits, false);
+    // Digit k of the text stands for 10^(position - 1 - k).
+    for (int32_t k = 0; k < text.length; ++k) {
+        const int32_t power = text.position - 1 - k;
+        const int32_t index = kIntegerDigits - 1 - power; // in a.d
+        const auto digit = static_cast<uint8_t>(text.text[k] - '0');
+        if (index >= kDigits) {
+            if (strict && digit != 0) {
                 Cell* f = float_::push(value);
                 bad_make_arg(f);
             }
             continue;
         }
-        if (position >= 0)
-            a.d[position] = static_cast<uint8_t>(digits[static_cast<size_t>(k)] - '0');
+        if (index >= 0) a.d[index] = digit;
     }
     return store(cell, a);
 }
@@ -814,10 +803,8 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
             s = load(from_integer(&m, integer::get(scale)));
         else if (type == kTypeFloat)
             s = load(from_float(&m, float_::get(scale), true));
-        else {
-            Cell* t = datatype::push(type);
-            error::fire(error::kScript, error::script::not_related, {&none::value, t});
-        }
+        else
+            float_::call_not_related(type);
     }
     s.negative = false;
     s.currency = 0;

@@ -62,17 +62,19 @@ Cell* set_result(bool negative, int32_t currency, const char* text, int32_t star
 // Appends at the tail of a block. May collect: the result is valid until the next allocation.
 Cell* add_to_block(const Cell* block, bool negative, int32_t currency, const char* text,
                    int32_t start, int32_t dot, int32_t end);
-// Reads a money literal ([-][CODE]$digits['digits][.digits]); false when the text is none (or
-// its code is not in the list).
+// Reads the text of a money literal: [-|+][CODE]$ then digits with "'" only between two
+// digits, and an optional point with digits on both sides (fraction digits past the fifth
+// are dropped); at most 17 integer digits besides leading zeros. False when the text is not
+// one (or its code is not in the list).
 bool from_text(std::string_view text, Cell* cell);
 
 // --- Conversions --------------------------------------------------------------------------------
 
 Cell* from_integer(Cell* cell, int32_t value);
-// The double written with 22 significant digits and read back. Raises script/bad-make-arg
-// (money!, the float) for an infinity or NaN, a magnitude of 1e17 or more, one below 0.00001
-// but not zero, and, with `strict`, a text with more than five fraction digits (otherwise
-// those are dropped).
+// The amount of the double's shortest decimal digits that read back as it (0.1 is one tenth).
+// Raises script/bad-make-arg (money!, the float) for an infinity or NaN, a magnitude of 1e17
+// or more, one below 0.00001 but not zero, and, with `strict`, digits past the fifth decimal
+// place (otherwise those are dropped).
 Cell* from_float(Cell* cell, double value, bool strict);
 // The integer part; script/type-limit (integer!) outside the 32-bit range.
 int32_t to_integer(const Cell* money);

@@ -24,6 +24,8 @@ inline uint32_t length_of(uint32_t node) {
     return memory::buffer(node)->length();
 }
 
+SpecCheck spec_check = nullptr;
+
 [[noreturn]] void bad_make(Cell* prototype, Cell* spec) {
     error::fire(error::kScript, error::script::bad_make_arg, {prototype, spec});
 }
@@ -33,6 +35,10 @@ bool is_function_type(uint8_t t) {
 }
 
 } // namespace
+
+void set_spec_check(SpecCheck check) {
+    spec_check = check;
+}
 
 bool spec_has_two_args(uint32_t spec) {
     uint32_t count = 0;
@@ -93,6 +99,7 @@ Cell* make(Cell* prototype, Cell* spec, int32_t type) {
     cells_of(result->w3)[0] = *context::cell_of(ctx);
     *context::owner_of(ctx) = *result;
     stack::top = result + 1;
+    if (spec_check) spec_check(result, prototype, spec);
     return result;
 }
 

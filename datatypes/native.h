@@ -29,6 +29,16 @@ inline uint8_t op_type(const Cell* op) {
 // Whether a spec suits an operator: exactly two arguments, the first a plain word.
 bool spec_has_two_args(uint32_t spec);
 
+// The check of a native's or action's spec against what its slot's entry reads from a frame,
+// run by make once the value is made (on the data stack): the evaluator installs it, and it
+// raises script/bad-make-arg naming the prototype and the spec when the spec does not fit.
+// May collect.
+using SpecCheck = void (*)(const Cell* made, const Cell* prototype, const Cell* spec);
+void set_spec_check(SpecCheck check);
+
+// make of native! and action!: a block of the spec block and the slot number. The value's
+// argument list is fixed here, so that a later change of the spec block (reflect gives the
+// block itself) changes nothing a call reads.
 Cell* make(Cell* prototype, Cell* spec, int32_t type);
 Cell* op_make(Cell* prototype, Cell* spec, int32_t type);
 Cell* reflect(Cell* value, int32_t field_symbol);

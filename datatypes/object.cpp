@@ -715,7 +715,10 @@ Cell* make(Cell* prototype, Cell* spec, int32_t type) {
 }
 
 Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
-    if (part) series::invalid_refine(refinements::refinement.part, part);
+    // An object has no parts to copy: the error names the refinement itself, /part.
+    if (part)
+        error::fire(error::kScript, error::script::invalid_refine_arg,
+                    {refinements::refinement.part, part});
     GcRoot source(*value);
     GcRoot kinds(types ? *types : none::value);
     GcRoot made(none::value);

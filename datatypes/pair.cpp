@@ -246,7 +246,7 @@ void negate() {
 
 Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor,
             bool ceiling, bool half_ceiling) {
-    if (scale && cell::type(scale) == kTypeMoney) compound::not_related(nullptr, kTypeMoney);
+    if (scale && cell::type(scale) == kTypeMoney) float_::call_not_related(kTypeMoney);
     int32_t result[2];
     for (int i = 0; i < 2; ++i) {
         Cell c{kTypeInteger, 0, i == 0 ? value->w2 : value->w3, 0};

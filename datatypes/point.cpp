@@ -324,7 +324,7 @@ void subtract() {
 
 Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor,
             bool ceiling, bool half_ceiling) {
-    if (scale && cell::type(scale) == kTypeMoney) compound::not_related(nullptr, kTypeMoney);
+    if (scale && cell::type(scale) == kTypeMoney) float_::call_not_related(kTypeMoney);
     const uint32_t n = dimensions(value);
     // A point or pair scale rounds each axis by its own component; a point2D! scale of a
     // point3D! rounds z with a scale of 0.

@@ -186,24 +186,20 @@ const Cell* word_or_none(const Cell* word) {
 }
 
 void invalid_refine(const Cell* word, const Cell* argument) {
-    error::fire(error::kScript, error::script::invalid_refine_arg, {word_or_none(word), argument});
+    // The error names the refinement as a word (`part`), as a script would write its name.
+    Cell name = *word_or_none(word);
+    if (cell::type(&name) == kTypeRefinement) cell::set_type(&name, kTypeWord);
+    error::fire(error::kScript, error::script::invalid_refine_arg, {&name, argument});
 }
 
 uint32_t canonical(uint32_t symbol) {
     return hashtable::resolve(symbol);
 }
 
-void rehash(const Cell* series) {
-    if (cell::type(series) != kTypeHash) return;
-    if (services.rehash) {
-        services.rehash(series);
-    } else if (series->w3 != 0) {
-        // Until the hash! module keeps its tables up to date change by change, the table is
-        // built again from the cells: finds go through it. The request leaves room above
-        // every key the table may hold, or the rebuild would not take place.
-        const uint32_t keys = std::max(total_units(series), hashtable::record(series->w3)->size);
-        hashtable::resize(series->w3, keys + 1);
-    }
+void rehash(const Cell* series, uint32_t at, uint32_t removed, uint32_t inserted) {
+    if (cell::type(series) != kTypeHash || series->w3 == 0) return;
+    if (removed == 0 && inserted == 0) return;
+    hashtable::splice(series->w3, at, removed, inserted);
 }
 
 // --- Low-level routines ---------------------------------------------------------------------
@@ -378,7 +374,7 @@ Cell* poke(Cell* series, int32_t n, Cell* value, Cell*) {
     uint8_t* at = b->at_head() + (static_cast<size_t>(position) << unit_shift(unit));
     if (is_any_block(type) || type == kTypeMap) {
         *reinterpret_cast<Cell*>(at) = *value;
-        rehash(series);
+        rehash(series, position, 1, 1);
     } else if (type == kTypeVector) {
         services.vector_set(at, value, unit);
     } else if (type == kTypeBinary) {
@@ -404,9 +400,10 @@ Cell* clear(Cell* series) {
     notify(series, Action::clear, nullptr, static_cast<int32_t>(index),
            static_cast<int32_t>(total - index));
     Buffer* b = buffer_of(series);
+    const uint32_t before = total_units(series); // the owner may have changed it
     const uint64_t position = b->head + (static_cast<uint64_t>(index) << unit_shift(b->unit()));
     if (position < b->tail) b->tail = static_cast<uint32_t>(position);
-    rehash(series);
+    if (before > index) rehash(series, index, before - index, 0);
     notify(series, Action::cleared, nullptr, static_cast<int32_t>(index), 0);
     return series;
 }
@@ -431,6 +428,8 @@ Cell* remove(Cell* series, Cell* part, Cell* key) {
         Buffer* b = buffer_of(series);
         const uint32_t shift = unit_shift(b->unit());
         uint8_t* from = b->at_head() + (static_cast<size_t>(position) << shift);
+        const auto removed = static_cast<uint32_t>(
+            std::min<uint64_t>(static_cast<uint32_t>(count), total - position));
         if (static_cast<uint64_t>(position) + count < total) {
             const size_t bytes = static_cast<size_t>(count) << shift;
             std::memmove(from, from + bytes, b->at_tail() - (from + bytes));
@@ -438,7 +437,7 @@ Cell* remove(Cell* series, Cell* part, Cell* key) {
         } else {
             b->tail = static_cast<uint32_t>(from - b->data());
         }
-        rehash(series);
+        rehash(series, position, removed, 0);
     }
     notify(series, Action::removed, nullptr, static_cast<int32_t>(position), 0);
     return series;
@@ -476,8 +475,8 @@ Cell* reverse(Cell* series, Cell* part, Cell* skip) {
         uint8_t* first = b->at_head() + (static_cast<size_t>(index) << shift);
         uint8_t* last = first + (static_cast<size_t>(count) << shift) - record;
         for (; first < last; first += record, last -= record) exchange(first, last, record);
+        rehash(series, index, static_cast<uint32_t>(count), static_cast<uint32_t>(count));
     }
-    rehash(series);
     if (owned)
         notify(series, Action::reversed, nullptr, static_cast<int32_t>(index),
                static_cast<int32_t>(count));
@@ -558,10 +557,9 @@ Cell* take(Cell* series, Cell* part, bool, bool last) {
         const size_t bytes = static_cast<size_t>(count) << shift;
         std::memmove(from, from + bytes, b->at_tail() - (from + bytes));
         b->tail -= static_cast<uint32_t>(bytes);
-        rehash(series);
+        rehash(series, static_cast<uint32_t>(start), static_cast<uint32_t>(count), 0);
     }
     *result = Cell{type, 0, taken.node(), type == kTypeVector ? series->w3 : 0};
-    rehash(result);
     if (owned) notify(series, Action::taken, nullptr, static_cast<int32_t>(index), 0);
     return result;
 }
@@ -667,7 +665,10 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
         // after it (at the tail when the destination is the tail).
         const uint32_t to = from < t && t != now ? t + 1 : t;
         move_within(buffer_of(target), from, static_cast<uint32_t>(count), to);
-        rehash(target);
+        // The run and the units it passed make one reordered span.
+        const uint32_t low = std::min(from, to);
+        const uint32_t span = std::max(from + static_cast<uint32_t>(count), to) - low;
+        rehash(cell::type(target) == kTypeHash ? target : origin, low, span, span);
         if (owned)
             notify(target, Action::moved, origin, static_cast<int32_t>(t - count),
                    static_cast<int32_t>(count));
@@ -725,8 +726,8 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
     const size_t taken = static_cast<size_t>(count) << unit_shift(ou);
     std::memmove(source, source + taken, ob->at_tail() - (source + taken));
     ob->tail -= static_cast<uint32_t>(taken);
-    rehash(origin);
-    rehash(target);
+    rehash(origin, from, static_cast<uint32_t>(count), 0);
+    rehash(target, to, 0, static_cast<uint32_t>(count));
     if (owned)
         notify(target, Action::moved, origin, static_cast<int32_t>(to),
                static_cast<int32_t>(count));
@@ -764,7 +765,7 @@ Cell* random(Cell* series, bool seed, bool secure, bool only) {
         uint8_t* at = b->at_head() + (static_cast<size_t>(index + p) << shift);
         exchange(at, at + static_cast<size_t>(r - 1) * unit, unit);
     }
-    rehash(series);
+    if (now > 0) rehash(series, index, static_cast<uint32_t>(now), static_cast<uint32_t>(now));
     if (owned) notify(series, Action::randomized, nullptr, static_cast<int32_t>(index), now);
     return series;
 }

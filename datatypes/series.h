@@ -38,8 +38,8 @@ const uint8_t* units_from_index(const Cell* series, uint32_t& count, uint32_t& u
 
 // --- What other modules provide -------------------------------------------------------------
 
-// What the vector! and hash! modules bring. Until a module fills its entry, the operations
-// that need it raise internal/not-done (hash!: its table is rebuilt from the cells instead).
+// What the vector! module brings. Until it fills its entries, the operations that need them
+// raise internal/not-done.
 // The words that errors and fields name (part, skip, compare, owned) are the runtime's word
 // tables (words.h); before those exist, errors name none in their place and no field matches.
 struct Services {
@@ -48,21 +48,22 @@ struct Services {
     void (*vector_get)(const uint8_t* at, uint32_t unit, uint32_t element_type,
                        Cell* result) = nullptr;
     void (*vector_set)(uint8_t* at, const Cell* value, uint32_t unit) = nullptr;
-    // hash!: the cells of the hash! value changed; its table is brought up to date (rebuilt).
-    void (*rehash)(const Cell* hash) = nullptr;
 };
 extern Services services;
 
 // The word or none for an error argument.
 const Cell* word_or_none(const Cell* word);
-// Raises script/invalid-refine-arg naming the refinement's word and its argument.
+// Raises script/invalid-refine-arg naming the refinement (given as a refinement! or a word)
+// by its word, and its argument.
 [[noreturn]] void invalid_refine(const Cell* word, const Cell* argument);
 // The canonical symbol of a symbol, by the same resolution as the hash tables use for word
 // keys (hashtable::resolve), so that word lookups in blocks and in tables agree.
 uint32_t canonical(uint32_t symbol);
-// Tells a hash! value's table that its cells changed (nothing for other types): the hash!
-// module's upkeep, or without it a rebuild of the table from the cells. May collect.
-void rehash(const Cell* series);
+// Tells a hash! value's table of a change to its cells (nothing for other types): the
+// `removed` cells from `at` were replaced by the `inserted` cells now there, and the cells
+// after them moved along (hashtable::splice). A reordering of a run is a change of the whole
+// run. May collect.
+void rehash(const Cell* series, uint32_t at, uint32_t removed, uint32_t inserted);
 
 // --- Low-level routines ---------------------------------------------------------------------
 

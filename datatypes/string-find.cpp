@@ -236,8 +236,7 @@ Found locate(Cell* series, Cell* value, Cell* part, bool case_, bool same, bool 
     int64_t step = 1;
     if (skip) {
         if (cell::type(skip) != kTypeInteger)
-            error::fire(error::kScript, error::script::invalid_refine_arg,
-                        {series::word_or_none(refinements::refinement.skip), skip});
+            series::invalid_refine(refinements::refinement.skip, skip);
         step = static_cast<int32_t>(skip->w2);
         if (step < 1) error::fire(error::kScript, error::script::out_of_range, {skip});
     }

@@ -224,8 +224,7 @@ Cell* set_operation(bool case_, const Cell* skip, int32_t operation) {
     uint32_t step = 1;
     if (skip) {
         if (cell::type(skip) != kTypeInteger || static_cast<int32_t>(skip->w2) < 1)
-            error::fire(error::kScript, error::script::invalid_refine_arg,
-                        {series::word_or_none(refinements::refinement.skip), skip});
+            series::invalid_refine(refinements::refinement.skip, skip);
         step = skip->w2;
     }
     Cell* first = stack::arguments;

@@ -93,18 +93,37 @@ Cell* make_parts_at(Cell* cell, bool negative, int32_t hours, int32_t minutes, d
 
 // --- Text and fields ------------------------------------------------------------------------
 
+double shown_seconds(double seconds) {
+    const double x = std::fabs(seconds);
+    const double s = std::fmod(x, 60);
+    // Six significant digits of 59.9999996 are "60": that is the next whole minute.
+    if (!(s >= 1e-06) || std::strcmp(float_::form_float(s, float_::kSeconds), "60") != 0)
+        return seconds;
+    const double up = x - s + 60;
+    return seconds < 0 ? -up : up;
+}
+
 int32_t write_parts(double seconds, const Cell* string, int32_t limit) {
-    // The hours of the largest double take 305 digits.
+    // A duration without hours, minutes and seconds prints as the float printer writes it.
+    if (!std::isfinite(seconds)) {
+        const char* special = float_::form_float(seconds, float_::kSeconds);
+        string::concatenate_cstring(string, special);
+        return limit - static_cast<int32_t>(std::strlen(special));
+    }
+    // The hours of the largest double take 309 digits.
     char text[400];
     int n = 0;
-    double x = seconds;
+    double x = shown_seconds(seconds);
     if (x < 0) {
         text[n++] = '-';
         x = -x;
     }
-    n += std::snprintf(text + n, 320, "%.0f:", std::floor(x / 3600));
+    n += std::snprintf(text + n, sizeof text - static_cast<size_t>(n),
+                       "%.0f:", std::floor(x / 3600));
     const int minutes = static_cast<int>(std::floor(std::fmod(x, 3600) / 60));
-    n += std::snprintf(text + n, 8, "%02d:", minutes);
+    text[n++] = static_cast<char>('0' + minutes / 10);
+    text[n++] = static_cast<char>('0' + minutes % 10);
+    text[n++] = ':';
     const double s = std::fmod(x, 60);
     if (s < 1e-06) {
         text[n++] = '0';
@@ -155,14 +174,19 @@ int32_t selector_index(const Cell* selector) {
 }
 
 int32_t hours_part(double seconds) {
-    return static_cast<int32_t>(std::trunc(seconds / 3600));
+    return float_::saturate(std::trunc(seconds / 3600));
 }
 
 int32_t remainder_part(double seconds) {
-    return static_cast<int32_t>(std::floor(std::fmod(std::fabs(seconds), 3600) / 60));
+    return float_::saturate(std::floor(std::fmod(std::fabs(seconds), 3600) / 60));
 }
 
 Cell* get_field(double seconds, int32_t index, Cell* result) {
+    // A duration too long (or not finite) for its hours to be an integer! has no integer fields.
+    if (index != 3 && !(std::fabs(std::trunc(seconds / 3600)) <= 2147483647.0)) {
+        Cell* t = datatype::push(kTypeInteger);
+        error::fire(error::kScript, error::script::type_limit, {t});
+    }
     switch (index) {
     case 1:
         return integer::make_at(result, hours_part(seconds));
@@ -296,7 +320,7 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
 namespace {
 int32_t whole_seconds(const Cell* value) {
     const double x = float_::get(value);
-    return static_cast<int32_t>(std::fmod(x + std::copysign(1e-06, x), 60));
+    return float_::saturate(std::fmod(x + std::copysign(1e-06, x), 60));
 }
 } // namespace
 

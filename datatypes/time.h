@@ -29,8 +29,12 @@ Cell* make_parts_at(Cell* cell, bool negative, int32_t hours, int32_t minutes, d
 
 // --- Text and fields --------------------------------------------------------------------------
 
-// Appends the text form of `seconds` (H:MM:SS[.fraction], "-" in front of a negative value)
-// and returns `limit` less the characters written. May collect.
+// The seconds as the text form shows them: a value whose seconds would print as 60 (six
+// significant digits of 59.9999996) is moved up to the next whole minute.
+double shown_seconds(double seconds);
+// Appends the text form of `seconds` (H:MM:SS[.fraction], "-" in front of a negative value;
+// an infinity or NaN as the float printer writes it, 1.#INF, -1.#INF, 1.#NaN) and returns
+// `limit` less the characters written. May collect.
 int32_t write_parts(double seconds, const Cell* string, int32_t limit);
 
 // 1, 2, 3 for the words hour, minute and second, -1 for anything else.

@@ -16,6 +16,7 @@
 #include "datatypes/unset.h"
 #include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"
+#include "runtime-core/strtod.h"
 #include "runtime-core/support.h"
 
 namespace tuple {
@@ -221,8 +222,16 @@ Cell* make(Cell* prototype, Cell* spec, int32_t) {
         return from_issue(prototype, spec);
     default:
         if (series::is_any_string(st)) {
-            const Cell loaded = *compound::load_as(kTypeTuple, spec);
-            return *prototype = loaded, prototype;
+            // The text must be a tuple literal (three to twelve dotted bytes): "7" or "1.2"
+            // would load as another type. A text that is not one is a failed conversion,
+            // not a syntax error.
+            uint32_t length = 0, unit = 0;
+            const uint8_t* text = series::units_from_index(spec, length, unit);
+            uint8_t out[kMaxLength] = {};
+            int32_t error = 0;
+            const uint32_t count = number_text::text_to_tuple(text, length, unit, out, error);
+            if (error != 0 || count < 3) compound::bad_to_arg(kTypeTuple, spec);
+            return make_at(prototype, out, count);
         }
         compound::bad_to_arg(kTypeTuple, spec);
     }

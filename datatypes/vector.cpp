@@ -10,6 +10,7 @@
 #include "datatypes/compound.h"
 #include "datatypes/datatype.h"
 #include "datatypes/dispatch.h"
+#include "datatypes/error.h"
 #include "datatypes/float.h"
 #include "datatypes/form-mold.h"
 #include "datatypes/integer.h"
@@ -144,8 +145,9 @@ std::string element_bytes(const Cell* v, const Cell* value, int32_t part) {
     return out;
 }
 
+// The elements `dup` times (none for a count below 1, as a block takes it).
 std::string repeated(const std::string& one, int32_t dup) {
-    const uint64_t count = dup < 1 ? 1 : static_cast<uint64_t>(dup);
+    const uint64_t count = dup < 1 ? 0 : static_cast<uint64_t>(dup);
     if (one.size() * count > 0x7FFFFF00) error::fire(error::kInternal, error::internal::no_memory);
     std::string all;
     all.reserve(one.size() * count);
@@ -225,19 +227,30 @@ Cell* filled(uint8_t type, uint32_t width, uint32_t count, const Cell* values) {
     return result;
 }
 
+// and, or and xor work on the bits of integers: on float and percent elements they raise
+// script/cannot-use naming the running action and the element type.
+void check_op(int32_t op, uint32_t element_type) {
+    if (!is_float_kind(element_type) || op <= integer::kRemainder) return;
+    Cell* name = stack::push_cell();
+    error::call_name(name);
+    Cell* type = datatype::push(element_type);
+    error::fire(error::kScript, error::script::cannot_use, {name, type});
+}
+
 // The frame's two operands: a vector with a scalar or a vector (either side).
 void math_entry(int32_t op) {
     Cell* left = stack::arguments;
     Cell* right = left + 1;
     if (cell::type(left) != kTypeVector) {
-        do_math(op, right, left);
+        do_math(op, right, left, true);
         return;
     }
     if (cell::type(right) != kTypeVector) {
-        do_math(op, left, right);
+        do_math(op, left, right, false);
         return;
     }
     if (left->w3 != right->w3) error::fire(error::kScript, error::script::not_same_type);
+    check_op(op, left->w3);
     const uint32_t na = element_count(left) - index_of(left);
     const uint32_t nb = element_count(right) - index_of(right);
     const uint32_t n = std::min(na, nb);
@@ -335,9 +348,10 @@ void zs_append_int32(const Cell* vector, int32_t value) {
     binary::zs_splice(vector, b->tail - b->head, 0, raw);
 }
 
-Cell* do_math(int32_t op, Cell* vector, const Cell* scalar) {
+Cell* do_math(int32_t op, Cell* vector, const Cell* scalar, bool scalar_left) {
     const uint8_t st = cell::type(scalar);
     const bool float_vector = is_float_kind(vector->w3);
+    check_op(op, vector->w3);
     double f = 0;
     uint32_t n = 0;
     if (float_vector) {
@@ -361,16 +375,22 @@ Cell* do_math(int32_t op, Cell* vector, const Cell* scalar) {
     }
     const Cell v = *vector;
     *stack::arguments = v;
-    const bool identity = ((op == integer::kAdd || op == integer::kSubtract) && f == 0) ||
-                          ((op == integer::kMultiply || op == integer::kDivide) && f == 1);
+    // 0 + x, x + 0, x - 0, 1 * x, x * 1 and x / 1 leave every element as it is.
+    const bool identity =
+        ((op == integer::kAdd || (op == integer::kSubtract && !scalar_left)) && f == 0) ||
+        ((op == integer::kMultiply || (op == integer::kDivide && !scalar_left)) && f == 1);
     if (identity) return stack::arguments;
     const uint32_t unit = memory::buffer(v.w2)->unit();
     for (uint32_t i = index_of(&v); i < element_count(&v); ++i) {
         uint8_t* at = element(&v, i);
-        if (float_vector)
-            store_float(at, unit, float_::do_math_op(float_at(at, unit), f, op));
-        else
-            store_integer(at, unit, wrapping(static_cast<uint32_t>(integer_at(at, unit)), n, op));
+        if (float_vector) {
+            const double x = float_at(at, unit);
+            store_float(at, unit,
+                        scalar_left ? float_::do_math_op(f, x, op) : float_::do_math_op(x, f, op));
+        } else {
+            const auto x = static_cast<uint32_t>(integer_at(at, unit));
+            store_integer(at, unit, scalar_left ? wrapping(n, x, op) : wrapping(x, n, op));
+        }
     }
     return stack::arguments;
 }

@@ -36,11 +36,13 @@ void set_tail_at_index(const Cell* vector);
 void zs_append_int32(const Cell* vector, int32_t value);
 
 // Element-wise arithmetic of the vector with a scalar (op codes 0-7), in place from the
-// index; the vector becomes the running action's result. Float vectors take an integer!,
-// float! or percent! scalar; integer and char vectors an integer! (a float truncated), with
-// 32-bit wrap-around; another scalar raises internal/not-done. Adding or subtracting 0 and
-// multiplying or dividing by 1 touch nothing.
-Cell* do_math(int32_t op, Cell* vector, const Cell* scalar);
+// index; the vector becomes the running action's result. With `scalar_left` the scalar is the
+// left operand of each operation (10 - v: 10 - each element). Float vectors take an integer!,
+// float! or percent! scalar, and no and, or or xor (script/cannot-use naming the action and
+// the element type); integer and char vectors an integer! (a float truncated), with 32-bit
+// wrap-around; another scalar raises internal/not-done. Adding 0, subtracting 0 from the vector and
+// multiplying by 1 or dividing the vector by 1 touch nothing.
+Cell* do_math(int32_t op, Cell* vector, const Cell* scalar, bool scalar_left);
 
 // --- Slot functions -------------------------------------------------------------------------
 

@@ -7,6 +7,7 @@
 #include "datatypes/port.h"
 #include "datatypes/symbol.h"
 #include "runtime-core/data-stack.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/support.h"
 
 namespace actions {
@@ -250,8 +251,18 @@ constexpr natives::Entry kEntries[action::kSlotCount] = {
 
 } // namespace
 
+namespace {
+
+// The entry of a slot that holds no action: an action! made with its number raises.
+Status no_action(const int32_t*) {
+    error::fire(error::kInternal, error::internal::not_done);
+}
+
+} // namespace
+
 natives::Entry entry(uint32_t slot) {
-    return slot >= 1 && slot <= action::kSlotCount ? kEntries[slot - 1] : nullptr;
+    const natives::Entry e = slot >= 1 && slot <= action::kSlotCount ? kEntries[slot - 1] : nullptr;
+    return e ? e : no_action;
 }
 
 } // namespace actions

@@ -9,9 +9,10 @@
 
 namespace actions {
 
-// The frame entry of an action slot (1 to 62; null for the internal slots 7, 8 and 9): it
-// reads the arguments and refinements from the current frame as a native does (natives.h)
-// and calls the slot function of the first argument's type.
+// The frame entry of an action slot (1 to 62): it reads the arguments and refinements from
+// the current frame as a native does (natives.h) and calls the slot function of the first
+// argument's type. The internal slots 7, 8 and 9 (and any other number) have an entry that
+// raises internal/not-done.
 natives::Entry entry(uint32_t slot);
 
 } // namespace actions

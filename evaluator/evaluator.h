@@ -140,7 +140,9 @@ void install_tracer(const Cell* function);
 void remove_tracer();
 
 // Calls the tracer for an event in its mask (the cells are copied first; any may be null).
-// The tracer's break, return and the like become errors. May collect and run user code.
+// A break, continue, return or exit that leaves the tracer goes on, as a thrown code, to the
+// block evaluation around the event, which passes it on as a status. May collect and run
+// user code.
 void fire_event(Event event, const Cell* code, int32_t offset, const Cell* value, const Cell* ref);
 inline void trace(Event event, const Cell* code, int32_t offset, const Cell* value,
                   const Cell* ref = nullptr) {

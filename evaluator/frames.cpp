@@ -2,7 +2,6 @@
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
-#include "datatypes/dispatch.h"
 #include "datatypes/integer.h"
 #include "datatypes/word.h"
 #include "datatypes/words.h"
@@ -40,12 +39,6 @@ inline void pop_frame(Frame* f) {
         context::restore_stack_values(f->locals, f->saved_storage);
 }
 
-uint32_t frame_depth() {
-    return depth();
-}
-
-const actions::CallReader kCallReader{get_call, frame_depth};
-
 } // namespace
 
 Frame* frame_bottom = nullptr;
@@ -56,7 +49,6 @@ void init_frames() {
     frame_limit = frames + kFrames;
     saved_call = nullptr;
     collector::add_marker(mark_frames);
-    actions::set_call_reader(&kCallReader);
 }
 
 Frame* mark(const Cell* name, uint32_t kind_byte) {
@@ -106,6 +98,8 @@ void unwind_last() {
 void unroll_to(Frame* level) {
     while (frame_top > level) pop_frame(--frame_top);
     if (frame_top < frames + kFrames) frame_limit = frames + kFrames;
+    // A throw caught here named its thrower for an error it did not cause: that frame is gone.
+    if (saved_call && saved_call >= frame_top) saved_call = nullptr;
 }
 
 void clear_frames() {
@@ -135,7 +129,8 @@ void get_call(Cell* out) {
     }
     const uint32_t body = words::word.body->w2;
     const uint32_t anon = words::word.anon->w2;
-    Frame* f = saved_call ? saved_call : frame_top - 1;
+    // The thrower's frame, when it is still on the stack.
+    Frame* f = saved_call && saved_call < frame_top ? saved_call : frame_top - 1;
     saved_call = nullptr;
     for (; f >= frame_bottom; --f) {
         const uint32_t sym = f->symbol();

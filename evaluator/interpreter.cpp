@@ -3,6 +3,10 @@
 #include "evaluator/interpreter.h"
 
 #include <algorithm>
+#include <cstring>
+#include <iterator>
+#include <memory>
+#include <optional>
 #include <vector>
 
 #include "datatypes/block.h"
@@ -11,6 +15,7 @@
 #include "datatypes/error.h"
 #include "datatypes/function.h"
 #include "datatypes/logic.h"
+#include "datatypes/native.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
 #include "datatypes/pair.h"
@@ -29,6 +34,7 @@
 #include "runtime-core/memory.h"
 #include "runtime-core/runtime.h"
 #include "runtime-core/support.h"
+#include "runtime-core/throw.h"
 
 namespace interp {
 
@@ -72,6 +78,25 @@ struct PositionGuard {
     GcRoot saved{current};
     ~PositionGuard() { current = saved.cell(); }
 };
+
+// Break, continue, return and exit travel as a status, but C++ code that runs language code
+// as a callback (sort with its comparator, an object's change handler, a tracer, making an
+// object from its spec) has no way to hand one back. Such a callback's status goes on as the
+// matching thrown code through that C++ code, which cleans up as it does for an error, to
+// the block evaluation around it, which turns it back into the status (eval_block).
+constexpr uint32_t kStatusCodes[] = {0, runtime::kThrowBreak, runtime::kThrowContinue,
+                                     runtime::kThrowReturn, runtime::kThrowExit};
+
+void pass_on(Status status) {
+    runtime::throw_code(kStatusCodes[static_cast<uint8_t>(status)]);
+}
+
+// The status that a thrown code carries; normal for the codes that are not one.
+Status status_of(uint32_t code) {
+    for (uint8_t s = 1; s < std::size(kStatusCodes); ++s)
+        if (kStatusCodes[s] == code) return static_cast<Status>(s);
+    return Status::normal;
+}
 
 inline Cell* cells_of(uint32_t node) {
     return memory::buffer(node)->cells();
@@ -120,6 +145,17 @@ inline Cell* word_value(Cell* word) {
         if (Cell* v = resolved_slot(word)) return v;
     }
     if (Cell* v = peek_value(word)) return v;
+    return context::get_word(word);
+}
+
+// The value of a word read without a call (a get-word, a path's head or get-word selector):
+// as word_value, except that a word its context does not hold reads as unset, like a word
+// that is there without a value. Never collects.
+inline const Cell* read_value(Cell* word) {
+    static const Cell unset{kTypeUnset, 0, 0, 0};
+    if (Cell* v = peek_value(word)) return v;
+    if (word->w1 != 0 && word->w3 == word::kUnresolved && word->w2 != words::symbol.self)
+        return &unset;
     return context::get_word(word);
 }
 
@@ -210,6 +246,54 @@ uint32_t build_arg_list(const Cell* fn) {
     stack::pop(1);
     cells_of(fn->w3)[1] = cache;
     return node;
+}
+
+// --- Native and action specs -----------------------------------------------------------------
+//
+// A native's or action's entry reads its arguments and refinements from the frame by position
+// and trusts their types. The argument list of each slot's first definition (the start-up
+// one) is kept: a later make must give the same arguments and refinements in the same order,
+// each accepting no type that its counterpart refuses. Names and doc strings may differ.
+
+// Natives by slot, then actions by slot: the node of the first definition's argument list.
+uint32_t slot_lists[natives::kSlots + action::kSlotCount];
+
+bool types_within(const Cell& types, const Cell& allowed) {
+    return (types.w1 & ~allowed.w1) == 0 && (types.w2 & ~allowed.w2) == 0 &&
+           (types.w3 & ~allowed.w3) == 0;
+}
+
+// Whether an argument list gives an entry what the slot's own list does. Both end in the
+// locals count, an integer!.
+bool fits_slot(uint32_t list, uint32_t slot_list) {
+    const Cell* a = cells_of(list);
+    const Cell* b = cells_of(slot_list);
+    for (; cell::type(a) == kTypeTypeset && cell::type(b) == kTypeTypeset; a += 2, b += 2)
+        if (!types_within(*a, *b)) return false;
+    while (cell::type(a) == kTypeRefinement && cell::type(b) == kTypeRefinement) {
+        const uint32_t n = a[1].w2;
+        if (n != b[1].w2) return false;
+        for (uint32_t k = 0; k < n; ++k)
+            if (!types_within(a[2 + 2 * k], b[2 + 2 * k])) return false;
+        a += 2 + 2 * n;
+        b += 2 + 2 * n;
+    }
+    return cell::type(a) == kTypeInteger && cell::type(b) == kTypeInteger;
+}
+
+// The spec check of native! and action! make (native.h): the new value's argument list is
+// built now, once, and compared with its slot's.
+void check_native_spec(const Cell* made, const Cell* prototype, const Cell* spec) {
+    Cell* const base = stack::top;
+    const uint32_t list = build_arg_list(made);
+    const uint32_t at = (cell::type(made) == kTypeAction ? natives::kSlots : 0) + made->w1 - 1;
+    if (at >= std::size(slot_lists))
+        error::fire(error::kScript, error::script::bad_make_arg, {prototype, spec});
+    if (!slot_lists[at])
+        slot_lists[at] = list;
+    else if (!fits_slot(list, slot_lists[at]))
+        error::fire(error::kScript, error::script::bad_make_arg, {prototype, spec});
+    stack::top = base;
 }
 
 inline uint32_t arg_list(const Cell* fn) {
@@ -309,11 +393,41 @@ Status fetch_arg(Call& c, const Cell& ts, const Cell& word) {
     return Status::normal;
 }
 
+// The refinement list a native, action or routine entry receives: one position per
+// refinement of the spec, however many there are (inline room for the usual few).
+class Refinements {
+public:
+    // Room for `count` positions, every one absent (-1).
+    void reset(uint32_t count) {
+        if (count > kInline) {
+            heap_ = std::make_unique<int32_t[]>(count);
+            data_ = heap_.get();
+        }
+        std::fill_n(data_, count, -1);
+    }
+    int32_t* data() { return data_; }
+    int32_t& operator[](uint32_t i) { return data_[i]; }
+
+private:
+    static constexpr uint32_t kInline = 16;
+    int32_t inline_[kInline];
+    std::unique_ptr<int32_t[]> heap_;
+    int32_t* data_ = inline_;
+};
+
+// Whether the path element at `p` names the same refinement as one before it in the call.
+bool given_before(const Call& c, uint32_t p) {
+    const uint32_t s = symbol::resolve(cells_of(c.path->w2)[p].w2);
+    for (uint32_t q = c.path_index; q < p; ++q)
+        if (symbol::resolve(cells_of(c.path->w2)[q].w2) == s) return true;
+    return false;
+}
+
 // Gathers the arguments of the call in `c` (its frame just pushed) into spec order: the
 // required arguments, then each refinement's cells as absent, then the refinements that
 // the path names, in the path's order. Natives and actions receive their refinements in
 // `refs`: -1 when absent, else the frame position of the refinement's first argument.
-Status gather(Call& c, int32_t* refs, bool is_function) {
+Status gather(Call& c, Refinements& refs, bool is_function) {
     uint32_t list = arg_list(c.fn);
     uint32_t j = 0, n = 0;
     while (cell::type(cells_of(list) + j) == kTypeTypeset) {
@@ -334,9 +448,10 @@ Status gather(Call& c, int32_t* refs, bool is_function) {
         const uint32_t n = cells_of(list)[j + 1].w2;
         if (is_function) logic::push(false);
         for (uint32_t k = 0; k < n; ++k) stack::push(Cell{kTypeNone, 0, 0, 0});
-        refs[r++] = -1;
+        ++r;
         j += 2 + 2 * n;
     }
+    refs.reset(r);
     if (is_function)
         for (uint32_t k = cells_of(list)[j].w2; k > 0; --k) stack::push(Cell{kTypeNone, 0, 0, 0});
     if (!c.path) return Status::normal;
@@ -369,14 +484,13 @@ Status gather(Call& c, int32_t* refs, bool is_function) {
             cell::set_type(&e, kTypeRefinement);
             error::fire(error::kScript, error::script::no_refine, {&name, &e});
         }
-        if (number < 64) {
-            if (used & (uint64_t{1} << number)) {
-                Cell name;
-                stack::get_call(&name);
-                error::fire(error::kScript, error::script::dup_refine, {c.path});
-            }
-            used |= uint64_t{1} << number;
+        const bool twice = number < 64 ? (used & (uint64_t{1} << number)) != 0 : given_before(c, p);
+        if (twice) {
+            Cell name;
+            stack::get_call(&name);
+            error::fire(error::kScript, error::script::dup_refine, {c.path});
         }
+        if (number < 64) used |= uint64_t{1} << number;
         bool on = true;
         if (et == kTypeGetWord) on = logic::value_true(word_value(&e));
         const uint32_t n = cells_of(list)[k + 1].w2;
@@ -449,6 +563,13 @@ Status run_body(Cell* fn, const Cell* name = nullptr) {
 // the function value and the top comes back to just above it.
 Status call(Call& c, const Cell* name) {
     DepthGuard guard;
+    // The name comes back in trace events after the arguments ran user code: with a tracer
+    // installed it is held (a collection may renumber the nodes of a copy).
+    std::optional<GcRoot> held_name;
+    if (!tracers.empty()) [[unlikely]] {
+        held_name.emplace(*name);
+        name = &held_name->cell();
+    }
     const uint8_t t = cell::type(c.fn);
     const bool is_function = t == kTypeFunction;
     stack::top = c.fn + 1;
@@ -459,18 +580,18 @@ Status call(Call& c, const Cell* name) {
     stack::top += c.preset; // operands already in place
     const auto position = static_cast<int32_t>(*c.index);
     trace(Event::open, c.code, position, name);
-    int32_t refs[64];
+    Refinements refs;
     Status s = gather(c, refs, is_function);
     if (s == Status::normal) {
         trace(Event::call, c.code, position, c.fn, name);
         if (is_function)
             s = run_body(c.fn, name);
         else if (t == kTypeAction)
-            s = actions::entry(c.fn->w1)(refs);
+            s = actions::entry(c.fn->w1)(refs.data());
         else if (t == kTypeRoutine)
-            s = routines::entry(cells_of(c.fn->w3)[2].w2)(refs);
+            s = routines::entry(cells_of(c.fn->w3)[2].w2)(refs.data());
         else
-            s = natives::entry(c.fn->w1)(refs);
+            s = natives::entry(c.fn->w1)(refs.data());
     }
     if (s != Status::normal) {
         stack::unwind();
@@ -534,9 +655,14 @@ Status eval_path(const Cell* code, uint32_t& i, const Cell* path, int mode) {
     if (tracing) [[unlikely]] {
         fire_event(Event::enter, path, static_cast<int32_t>(first), nullptr, nullptr);
         fire_event(Event::fetch, path, static_cast<int32_t>(first), &head, nullptr);
+        // The head again, from the path as the tracer left it.
+        if (first >= length_of(path->w2)) error::fire(error::kScript, error::script::empty_path);
+        head = cells_of(path->w2)[first];
+        if (cell::type(&head) != kTypeWord)
+            error::fire(error::kScript, error::script::word_first, {path});
     }
     Cell* new_value = mode == kPathSet ? stack::top - 1 : nullptr;
-    Cell* parent = stack::push(*word_value(&head));
+    Cell* parent = stack::push(*read_value(&head));
     Cell* const base = parent;
     if (cell::type(parent) == kTypeUnset)
         error::fire(error::kScript, error::script::unset_path, {path, &head});
@@ -544,7 +670,7 @@ Status eval_path(const Cell* code, uint32_t& i, const Cell* path, int mode) {
         if (is_callable(cell::type(parent))) {
             if (mode == kPathSet)
                 error::fire(error::kScript, error::script::invalid_path_set, {path});
-            if (mode == kPathGet && k < length_of(node))
+            if (mode == kPathGet && k < length_of(path->w2))
                 error::fire(error::kScript, error::script::invalid_path_get, {path});
             if (mode == kPathCall) {
                 Call c{parent, code, &i, path, k, false};
@@ -554,15 +680,15 @@ Status eval_path(const Cell* code, uint32_t& i, const Cell* path, int mode) {
             }
         }
         if (k >= length_of(path->w2)) break;
-        Cell e = cells_of(path->w2)[k];
-        trace(Event::fetch, path, static_cast<int32_t>(k), &e);
-        Cell* selector = stack::push(e);
+        Cell* selector = stack::push(cells_of(path->w2)[k]);
+        trace(Event::fetch, path, static_cast<int32_t>(k), selector);
+        Cell e = *selector;
         if (cell::type(&e) == kTypeParen) {
             Status s = eval_block(&e);
             if (s != Status::normal) return s;
             *selector = stack::top[-1];
         } else if (cell::type(&e) == kTypeGetWord) {
-            *selector = *word_value(&e);
+            *selector = *read_value(&e);
         }
         stack::top = selector + 1;
         if (cell::type(selector) == kTypeUnset)
@@ -673,10 +799,16 @@ Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only, bool no_call) 
     Cell* base = stack::top;
     const auto start = static_cast<int32_t>(i);
     Cell* at = code_at(code, i++);
-    const Cell v = *at;
+    Cell v = *at;
     if (tracing) [[unlikely]] {
+        // The value is held while the tracer runs (a collection may renumber its nodes). The
+        // tracer may also have moved or changed the code: the cell that words resolve in is
+        // the code's own only while it still holds the value.
+        GcRoot held(v);
         fire_event(Event::fetch, code, start, &v, nullptr);
-        at = code_at(code, start); // the tracer may have moved the code
+        v = held.cell();
+        at = static_cast<uint32_t>(start) < length_of(code->w2) ? code_at(code, start) : nullptr;
+        if (!at || std::memcmp(at, &v, sizeof v) != 0) at = &v;
     }
     Status s = Status::normal;
     bool pushed = true; // a value pushed as it is (the push event), not a call's result
@@ -698,7 +830,7 @@ Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only, bool no_call) 
         }
         if (tracing) [[unlikely]] {
             Cell value = stack::top[-1];
-            fire_event(Event::set, code, start, &value, &v);
+            fire_event(Event::set, code, start, &value, stack::arguments); // the word
         }
         word::set_to_next_checked();
         stack::unwind_keep();
@@ -712,7 +844,7 @@ Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only, bool no_call) 
         if (s != Status::normal) return s;
         if (tracing) [[unlikely]] {
             Cell value = p[1];
-            fire_event(Event::set, code, start, &value, &v);
+            fire_event(Event::set, code, start, &value, p);
         }
         s = eval_path(code, i, p, kPathSet);
         if (s != Status::normal) return s;
@@ -722,7 +854,7 @@ Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only, bool no_call) 
         break;
     }
     case kTypeGetWord:
-        stack::push(*word_value(at));
+        stack::push(*read_value(at));
         break;
     case kTypeLitWord:
         cell::set_type(stack::push(v), kTypeWord);
@@ -804,9 +936,10 @@ Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only, bool no_call) 
         ++i;
         Call c{base, code, &i, nullptr, 0, true, 1};
         const int32_t fast = fast_operator(op.cell());
-        if (fast >= 0 && cell::type(base) == kTypeInteger && i < length_of(code->w2)) {
+        if (fast >= 0 && !tracing && cell::type(base) == kTypeInteger && i < length_of(code->w2)) {
             // Integer operands take no frame; anything else is called with both operands
-            // in place.
+            // in place. A tracer sees every call, so while one is at work the operator is
+            // called like any other.
             Cell* right = stack::top;
             s = eval_expr(code, i, true, false);
             if (s != Status::normal) return s;
@@ -844,6 +977,8 @@ constexpr const char* kEventNames[kEventCount] = {
 void mark_interp() {
     for (Cell* c : kept_cells) collector::mark_block(c, c + 1);
     for (Tracer& t : tracers) collector::mark_block(&t.function, &t.function + 1);
+    for (uint32_t& list : slot_lists)
+        if (list) collector::mark_node_cells(list);
 }
 
 // The raiser: every language error becomes an error! value naming the call it happened in
@@ -906,14 +1041,19 @@ void trace_calls(const Cell* block, int32_t frame, int32_t levels) {
     }
 }
 
-const error::Calls kCalls{current_spec, trace_calls};
+uint32_t frame_depth() {
+    return stack::depth();
+}
 
-// An object spec block runs for its effects: its value is dropped and a break or return that
-// escapes it becomes an error.
+const error::Calls kCalls{current_spec, trace_calls, stack::get_call, frame_depth};
+
+// An object spec block runs for its effects: its value is dropped, and a break or return
+// that leaves it goes on to its loop or function (pass_on).
 void do_object_spec(const Cell* block) {
     Cell* const base = stack::top;
-    status_to_error(eval_block(block));
+    const Status s = eval_block(block);
     stack::top = base;
+    pass_on(s);
 }
 
 // Runs a change handler whose result slot (stack::arguments) and arguments the object module
@@ -931,7 +1071,7 @@ void call_object_handler(const Cell* function, const Cell* name, uint32_t, int32
     const Status s = run_body(&fn, name);
     const Cell value = stack::arguments[0];
     stack::unwind();
-    status_to_error(s);
+    pass_on(s);
     stack::bottom[result] = value;
 }
 
@@ -1002,26 +1142,37 @@ Status eval_block(const Cell* block) {
     DepthGuard guard;
     PositionGuard position;
     stack::mark(words::word.body, stack::kEval | stack::kInterpFlag >> 24);
+    Frame* const level = stack::frame_top;
     Cell* result = stack::push(Cell{kTypeUnset, 0, 0, 0});
     Cell* code = stack::push(*block);
-    uint32_t i = code->w1;
-    trace(Event::enter, code, static_cast<int32_t>(i), nullptr);
     Status s = Status::normal;
-    while (i < length_of(code->w2)) {
-        stack::top = code + 1;
-        current = *code;
-        current.w1 = i;
-        const uint32_t start = i;
-        s = eval_expr(code, i, false, false);
-        if (s != Status::normal) break;
-        *result = code[1];
-        trace(Event::expr, code, static_cast<int32_t>(start), result);
+    try {
+        uint32_t i = code->w1;
+        trace(Event::enter, code, static_cast<int32_t>(i), nullptr);
+        while (i < length_of(code->w2)) {
+            stack::top = code + 1;
+            current = *code;
+            current.w1 = i;
+            const uint32_t start = i;
+            s = eval_expr(code, i, false, false);
+            if (s != Status::normal) break;
+            *result = code[1];
+            trace(Event::expr, code, static_cast<int32_t>(start), result);
+        }
+        if (s == Status::normal)
+            trace(Event::exit, code, static_cast<int32_t>(length_of(code->w2)), result);
+    } catch (const runtime::Thrown& t) {
+        // A status that a callback passed on through C++ code (pass_on) goes on from here.
+        s = status_of(t.code);
+        if (s == Status::normal) throw;
+        runtime::reset_thrown_code();
+        stack::unroll_to(level);
+        stack::arguments = result;
     }
     if (s != Status::normal) {
         stack::unwind();
         return s;
     }
-    trace(Event::exit, code, static_cast<int32_t>(length_of(code->w2)), result);
     stack::unwind_keep();
     return s;
 }
@@ -1086,13 +1237,14 @@ Cell call_values(const Cell* function, const Cell* values, uint32_t count) {
     return value;
 }
 
-Status call_with(const Cell* function, const Cell* values, const Cell* refinements) {
+Status call_with(const Cell* function, const Cell* values, const Cell* refinements,
+                 const Cell* name) {
     Cell* fn = stack::push(*function);
     if (cell::type(fn) == kTypeOp) fn->header = (fn->header >> 16) & 0xFF;
     uint32_t i = values->w1;
     Call c{fn, values, &i, refinements, refinements ? refinements->w1 : 0, false};
     c.literal = true;
-    return call(c, words::word.anon);
+    return call(c, name ? name : words::word.anon);
 }
 
 Status set_path(const Cell* path, const Cell* value) {
@@ -1229,7 +1381,7 @@ void fire_event(Event event, const Cell* code, int32_t offset, const Cell* value
             fill_frame(fn, 6);
             const Status s = run_body(fn);
             stack::unwind();
-            status_to_error(s);
+            pass_on(s);
         });
     stack::arguments = caller;
     stack::top = base;
@@ -1256,6 +1408,8 @@ void init() {
     state_symbol = symbol::make("state");
     tracers.clear();
     tracing = false;
+    std::fill(std::begin(slot_lists), std::end(slot_lists), 0u);
+    native::set_spec_check(check_native_spec);
     exit_value = Cell{kTypeUnset, 0, 0, 0};
     collector::add_marker(mark_interp);
     error::set_fire_hook(on_fire);

@@ -6,7 +6,10 @@
 // Two kinds of non-local exit travel differently:
 // - break, continue, return and exit are on hot paths: every evaluation step answers a
 //   Status, and a non-normal status is passed up until the loop or function call that takes
-//   it; the value they carry waits in exit_value;
+//   it; the value they carry waits in exit_value. Where C++ code runs language code as a
+//   callback (a sort comparator, a change handler, a tracer, an object spec), the status
+//   crosses that C++ code as the matching thrown code and becomes a status again at the
+//   block evaluation around it;
 // - errors, throw and quit travel as a C++ exception carrying the thrown code (throw.h);
 //   their catchers unroll the frame stack to their own level.
 //
@@ -56,8 +59,10 @@ Status call_pushed(const Cell* function, const Cell* name, Cell* arguments, uint
 // Calls a function value with the arguments in `values` (a block on the data stack), each the
 // next value as it is: the required arguments in spec order, then the arguments of the
 // refinements that the words of `refinements` (a block on the data stack, or null) turn on,
-// in that order. Pushes the result. May collect and run user code.
-Status call_with(const Cell* function, const Cell* values, const Cell* refinements);
+// in that order. `name` (a word on the data stack, or null for `<anon>`) names the call in
+// its frame and its errors. Pushes the result. May collect and run user code.
+Status call_with(const Cell* function, const Cell* values, const Cell* refinements,
+                 const Cell* name = nullptr);
 
 // Sets the value at the end of a path (set-path evaluation). May collect and run user code.
 Status set_path(const Cell* path, const Cell* value);

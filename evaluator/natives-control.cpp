@@ -2,6 +2,7 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/dispatch.h"
+#include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/map.h"
@@ -9,6 +10,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "datatypes/words.h"
+#include "evaluator/actions.h"
 #include "evaluator/frames.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
@@ -238,8 +240,14 @@ Status until(const int32_t*) {
     return loop.end(s);
 }
 
-// A count argument: a float is truncated toward zero and the cell becomes an integer!.
+// A count argument: a float is truncated toward zero and the cell becomes an integer!. A
+// float below 1 (NaN too) runs no iteration however far below it lies; one above the
+// integers raises script/out-of-range.
 int32_t loop_count(Cell* count) {
+    if (cell::type(count) == kTypeFloat && !(float_::get(count) >= 1.0)) {
+        integer::make_at(count, 0);
+        return 0;
+    }
     const int32_t n = check::int_arg(count);
     integer::make_at(count, n);
     return n;
@@ -280,6 +288,26 @@ Status forever(const int32_t*) {
     while (loop.body(loop.args, s)) {
     }
     return loop.end(s);
+}
+
+// The word of argument `n` (from 0) in the spec of the native whose frame begins at `args`
+// (the native value lies just below it), for the errors that name an argument; none when
+// the spec has no such argument.
+Cell argument_word(const Cell* args, uint32_t n) {
+    const Cell* fn = args - 1;
+    if (cell::type(fn) != kTypeNative) return kNoneCell;
+    memory::Buffer* spec = memory::find_buffer(fn->w2);
+    if (!spec || spec->unit() != sizeof(Cell)) return kNoneCell;
+    for (uint32_t k = 0; k < spec->length(); ++k) {
+        Cell c = spec->cells()[k];
+        const uint8_t t = cell::type(&c);
+        if (t == kTypeRefinement) break;
+        if ((t == kTypeWord || t == kTypeLitWord || t == kTypeGetWord) && n-- == 0) {
+            cell::set_type(&c, kTypeWord);
+            return c;
+        }
+    }
+    return kNoneCell;
 }
 
 // --- Series loops ---------------------------------------------------------------------------
@@ -366,7 +394,10 @@ Status foreach (const int32_t*) {
 Status forall(const int32_t*) {
     Cell* word = arg(0);
     Cell* start = stack::push(*interp::value_of(word));
-    if (!series::is_series(cell::type(start))) interp::expect_arg(start, word);
+    if (!series::is_series(cell::type(start))) {
+        const Cell argument = argument_word(stack::arguments, 0);
+        interp::expect_arg(start, &argument);
+    }
     Loop loop;
     Status s = Status::normal;
     for (;;) {
@@ -409,6 +440,11 @@ Status remove_each(const int32_t*) {
             break;
         }
         if (!logic::value_true(stack::top - 1)) continue;
+        if (!datatype::function<action::slot::remove>(cell::type(data))) {
+            // A series that cannot lose values: the error names the data argument.
+            const Cell argument = argument_word(loop.args, 1);
+            interp::expect_arg(data, &argument);
+        }
         data->w1 = index;
         *part = Cell{kTypeInteger, 0, n, 0};
         actions::call<action::slot::remove>(data, part, static_cast<Cell*>(nullptr));

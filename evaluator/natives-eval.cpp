@@ -1,16 +1,20 @@
 // Evaluation, function-making and binding natives.
+#include <algorithm>
+
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/dispatch.h"
 #include "datatypes/function.h"
 #include "datatypes/logic.h"
 #include "datatypes/map.h"
+#include "datatypes/native.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "datatypes/words.h"
+#include "evaluator/actions.h"
 #include "evaluator/frames.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
@@ -43,10 +47,18 @@ bool is_function_value(uint8_t t) {
            t == kTypeRoutine;
 }
 
-// Clears the new-line marker of every cell of a block from its index.
-void clear_new_lines(const Cell* block) {
-    for (uint32_t k = block->w1; k < length_of(block->w2); ++k)
-        cell::clear_new_line(cells_of(block->w2) + k);
+// Pushes a new block of the live pairs of a map (a cell on the data stack), key then value;
+// with `key_words` a key stored as a set-word comes as a word!, as the map's readers give it.
+// May collect.
+Cell* push_pairs(const Cell* map, bool key_words) {
+    Cell* pairs = block::push_new(8);
+    for (uint32_t k = 0; k + 1 < length_of(map->w2); k += 2) {
+        if (cells_of(map->w2)[k + 1].header == 0) continue;
+        Cell* key = block::append_copy(pairs, cells_of(map->w2) + k);
+        if (key_words && cell::type(key) == kTypeSetWord) cell::set_type(key, kTypeWord);
+        block::append_copy(pairs, cells_of(map->w2) + k + 1);
+    }
+    return pairs;
 }
 
 // Inserts `value` (its cells when `spread`, else the value as one) into `out` at its position
@@ -61,15 +73,16 @@ void insert_into(Cell* out, Cell* value, bool spread) {
 
 Status reduce_block(const Cell* block) {
     Cell* code = stack::push(*block);
+    // Each value goes into the result at once, so that a block of any length reduces without
+    // filling the data stack; no expression takes less than one cell of the code.
+    Cell* out = block::push_new(std::max(block::length_from_index(code), 0));
     uint32_t i = code->w1;
-    while (i < memory::buffer(code->w2)->length()) {
+    while (i < length_of(code->w2)) {
         Status s = interp::eval_next(code, &i);
         if (s != Status::normal) return s;
+        cell::clear_new_line(block::append_copy(out, stack::top - 1));
+        stack::top = out + 1;
     }
-    const auto count = static_cast<int32_t>(stack::top - (code + 1));
-    Cell* out = block::push_new(count);
-    for (Cell* v = code + 1; v < out; ++v) block::append_copy(out, v);
-    clear_new_lines(out);
     *code = *out;
     stack::top = code + 1;
     return Status::normal;
@@ -177,13 +190,18 @@ Status do_traced(Cell* a, const DoRefinements& r, const Cell* callback) {
         s = do_value(a, r);
     } catch (...) {
         // The values in flight are held while the callback runs (it may collect).
-        GcRoot error(interp::error_value), thrown(interp::thrown_value);
+        GcRoot error(interp::error_value), thrown(interp::thrown_value),
+            carried(interp::exit_value);
         interp::trace(interp::Event::end, &code.cell(), offset, nullptr);
         interp::error_value = error.cell();
         interp::thrown_value = thrown.cell();
+        interp::exit_value = carried.cell();
         throw;
     }
+    // A break or return on its way out keeps its value whatever the callback does.
+    GcRoot carried(interp::exit_value);
     interp::trace(interp::Event::end, &code.cell(), offset, stack::arguments);
+    interp::exit_value = carried.cell();
     return s;
 }
 
@@ -202,7 +220,7 @@ Status reduce(const int32_t* refs) {
     Cell* out = ref_arg(refs, 0);
     const uint8_t t = cell::type(a);
     Status s = Status::normal;
-    if (t == kTypeBlock || t == kTypeParen) {
+    if (t == kTypeBlock) {
         s = reduce_block(a);
     } else if (is_function_value(t)) {
         stack::push(*a);
@@ -217,7 +235,7 @@ Status reduce(const int32_t* refs) {
         return s;
     }
     Cell* value = stack::push(stack::top[-1]);
-    insert_into(out, value, t == kTypeBlock || t == kTypeParen);
+    insert_into(out, value, t == kTypeBlock);
     stack::set_last_keep(*out);
     return s;
 }
@@ -306,11 +324,16 @@ Status has(const int32_t*) {
 
 // --- get and set -----------------------------------------------------------------------------
 
-// The value slot of a bound word, or null when its context has no such word.
-const Cell* bound_value(const Cell* w) {
+// The value slot of a bound word, or null when its context has no such word. With `strict`,
+// a word that its context holds while the context has no values (the context of a function
+// that is not running) raises script/not-in-context.
+const Cell* bound_value(const Cell* w, bool strict = false) {
     const int32_t index = w->w3 != word::kUnresolved ? static_cast<int32_t>(w->w3)
                                                      : context::find_word(w->w1, w->w2, true);
-    return index >= 0 ? context::slot(w->w1, index) : nullptr;
+    if (index < 0) return nullptr;
+    const Cell* slot = context::slot(w->w1, index);
+    if (!slot && strict) error::fire(error::kScript, error::script::not_in_context, {w});
+    return slot;
 }
 
 Status get(const int32_t* refs) {
@@ -329,7 +352,7 @@ Status get(const int32_t* refs) {
         return Status::normal;
     }
     // An unbound word raises; a word whose context lacks it reads as unset.
-    const Cell* value = a->w1 == 0 ? interp::value_of(a) : bound_value(a);
+    const Cell* value = a->w1 == 0 ? interp::value_of(a) : bound_value(a, true);
     if ((!value || cell::type(value) == kTypeUnset) && !any)
         error::fire(error::kScript, error::script::no_value, {a});
     *a = value ? *value : Cell{kTypeUnset, 0, 0, 0};
@@ -342,9 +365,11 @@ struct SetRefinements {
         : any(ref_on(refs, 0)), only(ref_on(refs, 2)), some(ref_on(refs, 3)) {}
 };
 
-// set on a block of words: the n-th word takes the n-th value of a series value (unless
-// /only), else every word takes the value. Every value is checked before any word is set.
+// set on a block of words: the n-th word takes the n-th value of a series value or of a
+// map's keys and values (unless /only), else every word takes the value. Every value is
+// checked before any word is set.
 void set_many(const Cell* targets, const Cell* value, const SetRefinements& r) {
+    if (!r.only && cell::type(value) == kTypeMap) value = push_pairs(value, true);
     const uint8_t vt = cell::type(value);
     const bool spread = !r.only && (series::is_any_block(vt));
     const uint32_t first = targets->w1;
@@ -424,8 +449,14 @@ Status bind(const int32_t* refs) {
 }
 
 Status in(const int32_t*) {
-    const uint32_t ctx = arg(0)->w1;
     Cell* w = arg(1);
+    // A native's or action's context holds its arguments only while it runs, and its cell
+    // keeps a slot number where other function values keep their context: none to bind to.
+    const uint8_t t = cell::type(arg(0));
+    const uint8_t under = t == kTypeOp ? native::op_type(arg(0)) : t;
+    if (under == kTypeNative || under == kTypeAction)
+        error::fire(error::kScript, error::script::not_in_context, {w});
+    const uint32_t ctx = arg(0)->w1;
     const int32_t index = context::find_word(ctx, w->w2, true);
     if (index < 0) {
         none::make_at(arg(0));
@@ -448,16 +479,7 @@ Status extend(const int32_t* refs) {
     Cell* target = arg(0);
     if (cell::type(target) != kTypeMap) error::fire(error::kInternal, error::internal::not_done);
     Cell* spec = arg(1);
-    if (cell::type(spec) == kTypeMap) {
-        // The live pairs of a map spec.
-        Cell* pairs = block::push_new(8);
-        for (uint32_t k = 0; k + 1 < length_of(spec->w2); k += 2) {
-            if (cells_of(spec->w2)[k + 1].header == 0) continue;
-            block::append_copy(pairs, cells_of(spec->w2) + k);
-            block::append_copy(pairs, cells_of(spec->w2) + k + 1);
-        }
-        *spec = *pairs;
-    }
+    if (cell::type(spec) == kTypeMap) *spec = *push_pairs(spec, false);
     cell::set_type(spec, kTypeBlock);
     map::extend(target, spec, ref_on(refs, 0));
     return Status::normal;
@@ -490,10 +512,13 @@ struct SpecWalk {
 
 // Takes one argument from the block into `values`: a lit- or get-argument as it stands, any
 // other the value of the next expression. With `skip`, the value is passed over unevaluated
-// (nothing is added); with `drop`, evaluated and discarded.
-Status take_arg(Cell* code, uint32_t& i, uint8_t kind, Cell* values, bool skip, bool drop) {
+// (nothing is added); with `drop`, evaluated and discarded. Past the end of the block an
+// argument is none with `complete` (apply/all); otherwise nothing is added, and the call
+// finds the argument missing as a call in code does.
+Status take_arg(Cell* code, uint32_t& i, uint8_t kind, Cell* values, bool skip, bool drop,
+                bool complete) {
     if (i >= length_of(code->w2)) {
-        if (!skip && !drop) block::append_copy(values, &none::value);
+        if (!skip && !drop && complete) block::append_copy(values, &none::value);
         return Status::normal;
     }
     if (skip) {
@@ -513,14 +538,19 @@ Status take_arg(Cell* code, uint32_t& i, uint8_t kind, Cell* values, bool skip, 
 }
 
 // The function that apply calls: the value itself, a word's value or the value of a path's
-// first word.
-Cell resolve_applied(Cell* f) {
+// first word. That word (as a word!) names the call in `name`; a function given as it is
+// leaves `name` as it was.
+Cell resolve_applied(Cell* f, Cell* name) {
     Cell value = *f;
     if (series::is_any_path(cell::type(f))) {
         if (f->w1 >= length_of(f->w2)) error::fire(error::kScript, error::script::invalid_arg, {f});
         value = cells_of(f->w2)[f->w1];
     }
-    if (word::any_word(cell::type(&value))) value = *interp::value_of(&value);
+    if (word::any_word(cell::type(&value))) {
+        *name = value;
+        cell::set_type(name, kTypeWord);
+        value = *interp::value_of(&value);
+    }
     if (!is_function_value(cell::type(&value)))
         error::fire(error::kScript, error::script::invalid_arg, {&value});
     return value;
@@ -528,7 +558,8 @@ Cell resolve_applied(Cell* f) {
 
 Status apply_(const int32_t* refs) {
     const bool all = ref_on(refs, 0), safer = ref_on(refs, 1);
-    Cell* fn = stack::push(resolve_applied(arg(0)));
+    Cell* name = stack::push(*words::word.anon);
+    Cell* fn = stack::push(resolve_applied(arg(0), name));
     Cell* code = stack::push(*arg(1));
     Cell* values = block::push_new(8);
     Cell* active = block::push_new(4);
@@ -537,7 +568,7 @@ Status apply_(const int32_t* refs) {
     SpecWalk walk(fn, 0);
     const Cell* e = walk.next();
     for (; e && cell::type(e) != kTypeRefinement; e = walk.next()) {
-        Status s = take_arg(code, i, cell::type(e), values, false, false);
+        Status s = take_arg(code, i, cell::type(e), values, false, false, all);
         if (s != Status::normal) return s;
     }
     const uint32_t refinements_at = e ? walk.k - 1 : UINT32_MAX;
@@ -558,7 +589,7 @@ Status apply_(const int32_t* refs) {
         }
         SpecWalk args(fn, from);
         for (const Cell* a = args.next(); a && cell::type(a) != kTypeRefinement; a = args.next()) {
-            Status s = take_arg(code, i, cell::type(a), values, !on && safer, !on && !safer);
+            Status s = take_arg(code, i, cell::type(a), values, !on && safer, !on && !safer, all);
             if (s != Status::normal) return s;
         }
         return Status::normal;
@@ -590,7 +621,7 @@ Status apply_(const int32_t* refs) {
             if (s != Status::normal) return s;
         }
     }
-    Status s = interp::call_with(fn, values, active);
+    Status s = interp::call_with(fn, values, active, name);
     if (s == Status::normal) stack::set_last_keep(stack::top[-1]);
     return s;
 }

@@ -309,7 +309,7 @@ template <double (*F)(double)> Status unary(const int32_t*) {
 int32_t integer_coordinate(const Cell* value) {
     if (cell::type(value) == kTypeInteger) return integer::get(value);
     const double d = float_::get(value);
-    if (!(d >= -2147483648.0 && d < 2147483648.0))
+    if (!(d >= -2147483648.0 && d <= 2147483647.0))
         error::fire(error::kScript, error::script::invalid_arg, {value});
     return static_cast<int32_t>(d);
 }

@@ -78,7 +78,7 @@ Status output(bool newline) {
         *a = stack::top[-1];
         stack::top = a + 1;
     }
-    dyn_print::call(form::to_new_string(nullptr, 0), newline ? 1 : 0);
+    dyn_print::call(form::to_new_string(nullptr, form_mold::kNoLimit), newline ? 1 : 0);
     a->header = kTypeUnset;
     return Status::normal;
 }
@@ -357,7 +357,7 @@ void write_text(const uint8_t* text, size_t size, bool newline) {
 std::u16string formed(const Cell* value) {
     stack::mark(nullptr, stack::kNative);
     stack::push(*value);
-    std::u16string text = utf16(form::to_new_string(nullptr, 0));
+    std::u16string text = utf16(form::to_new_string(nullptr, form_mold::kNoLimit));
     stack::unwind();
     return text;
 }

@@ -408,9 +408,12 @@ void Engine::call_back(const Cell* event, bool matched, int64_t rule_index) {
     if (bf_ != kNoFrame) rule_at.w1 = static_cast<uint32_t>(rule_index >= 0 ? rule_index : rpos_);
     stack::push(rule_at);
     stack::push(input_at(pos_));
-    Cell stack_value = *rule_stack;
-    stack_value.w1 = rs_base_;
-    stack::push(stack_value);
+    // The callback sees a copy of this call's part of the rule stack: whatever it does to
+    // that block, the engine's own frames stay as they are.
+    Cell* stack_value = stack::push(*rule_stack);
+    stack_value->w1 = rs_base_;
+    *stack_value = *block::copy_series(stack_value, false, false);
+    stack::top = stack_value + 1;
     interp::CallbackTracing traced(interp::kParseCallback);
     const Cell answer = interp::call_values(callback_, args, 5);
     stack::top = mark;
@@ -1552,9 +1555,10 @@ Status Engine::run(const Cell* input_series, const Cell* rule_block, int64_t par
     in_slot_ = base_slot_ = is_base_;
     pos_ = std::min(series::clamped_index(input_series), input_length());
     if (part >= 0) part_end_ = pos_ + part;
-    push_block(*rule_block);
     bool answer = false;
     try {
+        // The callback may stop parse at the first event already.
+        push_block(*rule_block);
         for (;;) {
             if (step_ == Step::fetch) {
                 fetch();

@@ -17,7 +17,7 @@ inline void check(int32_t format, const uint8_t* data, size_t size) {
     // any limit, and 64 x 64 pixels still hold several blocks, strips and frames.
     image_codec::max_decode_pixels = 1 << 12;
     image_codec::Pixels out;
-    if (!image_codec::platform_decode(format, data, size, out)) return;
+    if (image_codec::decode_as(format, data, size, out) != image_codec::Decoded::ok) return;
     if (out.words.size() != static_cast<uint64_t>(out.width) * out.height) std::abort();
     if (out.words.empty()) return;
     std::vector<uint8_t> again;

@@ -35,8 +35,15 @@ Cell* from_binary(const Cell* binary) {
     if (!known_format(binary)) return none::push();
     image_codec::Pixels decoded;
     // Decoding allocates nothing of the memory manager: the bytes stay where they are.
-    if (!image_codec::decode(binary::zs_head(binary), binary::zs_length(binary), decoded))
+    switch (
+        image_codec::decode_image(binary::zs_head(binary), binary::zs_length(binary), decoded)) {
+    case image_codec::Decoded::ok:
+        break;
+    case image_codec::Decoded::no_memory:
+        error::fire(error::kInternal, error::internal::no_memory);
+    case image_codec::Decoded::refused:
         bad_media();
+    }
     return image::push_from_pixels(decoded.words.data(), decoded.width, decoded.height);
 }
 

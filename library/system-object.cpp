@@ -5,10 +5,12 @@
 #include "datatypes/block.h"
 #include "datatypes/catalog.h"
 #include "datatypes/context.h"
+#include "datatypes/date.h"
 #include "datatypes/error.h"
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/map.h"
+#include "datatypes/money.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
 #include "datatypes/string.h"
@@ -82,10 +84,33 @@ void push_routine(const routines::Routine& row) {
     stack::push(made);
 }
 
+// What the printers read of the system object: the decimals of money (options/money-digits)
+// and the month names of dates (locale/months). Null while the field is missing or none, so
+// the printers keep their built-in defaults.
+uint32_t options_symbol, money_digits_symbol, locale_symbol, months_symbol;
+
+const Cell* present(Cell* value) {
+    return value && cell::type(value) != kTypeNone ? value : nullptr;
+}
+
+const Cell* money_digits() {
+    return present(field({options_symbol, money_digits_symbol}));
+}
+
+const Cell* months() {
+    return present(field({locale_symbol, months_symbol}));
+}
+
 } // namespace
 
 void init() {
     init_symbols();
+    options_symbol = symbol::make("options");
+    money_digits_symbol = symbol::make("money-digits");
+    locale_symbol = symbol::make("locale");
+    months_symbol = symbol::make("months");
+    money::set_money_digits_hook(money_digits);
+    date::set_months_hook(months);
 
     Cell* top = stack::top;
     push_object(kFields, 0);

@@ -12,8 +12,9 @@
 
 namespace system_object {
 
-// Builds the system object and binds `system` to it. Needs the word tables and the object!,
-// error! and string! types. May collect.
+// Builds the system object and binds `system` to it, and points the printers at the fields
+// they honour: money at options/money-digits, dates at locale/months (each while it is set).
+// Needs the word tables and the object!, error! and string! types. May collect.
 void init();
 
 // Fills system/codecs: a map with the image codecs (png jpeg bmp gif tiff), each an object

@@ -1,5 +1,6 @@
 #include "loading/compress.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <memory>
@@ -36,9 +37,6 @@ constexpr uint8_t kDistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4, 
                                         6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 constexpr uint8_t kCodeLengthOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
                                           11, 4,  12, 3, 13, 2, 14, 1, 15};
-
-// The most one byte of deflate data can produce: a 258-byte match costs at least two bits.
-constexpr uint64_t kMaxRatio = 1032;
 
 uint32_t read_le32(const uint8_t* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24);
@@ -171,6 +169,9 @@ struct BitReader {
     }
     bool overrun() const { return past > held; }
     bool input_left() const { return pos < length || held > past; }
+    // The input bytes used so far, the partly used last byte included: where whatever
+    // follows a stream's final block begins.
+    uint32_t used() const { return pos - (held > past ? (held - past) / 8 : 0); }
     // Drops the bits up to the next byte boundary and gives the whole bytes held back to the
     // input, for a stored block's raw bytes.
     void align() {
@@ -465,15 +466,69 @@ uint32_t gzip_header(const uint8_t* in, uint32_t length) {
     return static_cast<uint32_t>(p);
 }
 
-// Whether the input is a whole gzip stream whose trailer matches its data.
+// Decodes the members of gzip data one after another (RFC 1952 lets a file hold several,
+// whose outputs are concatenated). Each member is a deflate stream of its own, which cannot
+// reach back into the output of the one before; its trailer follows its final block, and
+// the next member or the end of the data follows the trailer. `Members` gives each member an
+// output (`inflate`) and checks it against the trailer's CRC-32 and size (`matches`).
+template <class Members> int32_t each_member(Members& members, const uint8_t* in, uint32_t length) {
+    uint32_t at = 0;
+    do {
+        const uint8_t* member = in + at;
+        const uint32_t left = length - at;
+        const uint32_t start = gzip_header(member, left);
+        if (!start) return kInvalid;
+        BitReader bits{member + start, left - start - 8};
+        const int32_t status = members.inflate(bits);
+        if (status != kDone) return status;
+        const uint8_t* trailer = member + start + bits.used();
+        if (!members.matches(read_le32(trailer), read_le32(trailer + 4))) return kInvalid;
+        at = static_cast<uint32_t>(trailer + 8 - in);
+    } while (at < length);
+    return kDone;
+}
+
+// Members decoded into one flat buffer, end to end; a member's CRC-32 is checked when all of
+// its output fitted (else the whole is too small anyway).
+struct FlatMembers {
+    uint8_t* out;
+    uint64_t capacity;
+    uint64_t total = 0;
+    FlatOutput current{nullptr, 0};
+
+    int32_t inflate(BitReader& bits) {
+        current = FlatOutput{out ? out + std::min(total, capacity) : nullptr,
+                             total < capacity ? capacity - total : 0};
+        return run_inflate(current, bits);
+    }
+    // The size field must be the size produced: a false claim buys nothing.
+    bool matches(uint32_t crc, uint32_t size) {
+        if (current.count != size) return false;
+        if (current.count <= current.capacity && crypto::crc32(current.out, current.count) != crc)
+            return false;
+        total += current.count;
+        return true;
+    }
+};
+
+// Members only checked, each through a window of its own.
+struct CheckedMembers {
+    std::unique_ptr<CheckOutput> current = std::make_unique_for_overwrite<CheckOutput>();
+
+    int32_t inflate(BitReader& bits) {
+        current->count = 0;
+        current->crc = 0;
+        return run_inflate(*current, bits);
+    }
+    bool matches(uint32_t crc, uint32_t size) {
+        return current->count == size && current->final_crc() == crc;
+    }
+};
+
+// Whether the input is whole gzip data: every member decodes and matches its trailer.
 bool whole_gzip(const uint8_t* in, uint32_t length) {
-    const uint32_t start = gzip_header(in, length);
-    if (!start) return false;
-    auto check = std::make_unique_for_overwrite<CheckOutput>();
-    BitReader bits{in + start, length - start - 8};
-    return run_inflate(*check, bits) == kDone &&
-           static_cast<uint32_t>(check->count) == read_le32(in + length - 4) &&
-           check->final_crc() == read_le32(in + length - 8);
+    CheckedMembers members;
+    return each_member(members, in, length) == kDone;
 }
 
 } // namespace
@@ -581,19 +636,11 @@ int32_t zlib_decode(uint8_t* out, uint64_t* size, const uint8_t* in, uint32_t le
 }
 
 int32_t gzip_decode(uint8_t* out, uint64_t* size, const uint8_t* in, uint32_t length) {
-    const uint32_t start = gzip_header(in, length);
-    if (!start) return kInvalid;
-    const uint32_t data = length - start - 8;
-    const uint32_t claimed = read_le32(in + length - 4);
-    if (claimed > uint64_t(data) * kMaxRatio + kMaxRatio) return kInvalid;
-    if (!out && claimed > *size) {
-        *size = claimed;
-        return kTooSmall;
-    }
-    const int32_t status = inflate(out, size, in + start, data);
+    FlatMembers members{out, out ? *size : 0};
+    const int32_t status = each_member(members, in, length);
     if (status != kDone) return status;
-    if (*size != claimed) return kInvalid;
-    return crypto::crc32(out, *size) == read_le32(in + length - 8) ? kDone : kInvalid;
+    *size = members.total;
+    return members.total > members.capacity ? kTooSmall : kDone;
 }
 
 } // namespace compress

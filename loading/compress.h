@@ -35,17 +35,17 @@ void init();
 // Encoders: a raw deflate stream, and the two framings.
 int32_t deflate(uint8_t* out, uint64_t* size, const uint8_t* in, uint32_t length);
 int32_t zlib_encode(uint8_t* out, uint64_t* size, const uint8_t* in, uint32_t length);
-// Input that is already a whole gzip stream whose trailer checks out is copied unchanged.
+// Input that is already whole gzip data (every member decodes and its trailer checks out)
+// is copied unchanged.
 int32_t gzip_encode(uint8_t* out, uint64_t* size, const uint8_t* in, uint32_t length);
 
 // Decoders; with a null `out` they only measure. A stream whose codes run past its end is
 // invalid.
 int32_t inflate(uint8_t* out, uint64_t* size, const uint8_t* in, uint32_t length);
 int32_t zlib_decode(uint8_t* out, uint64_t* size, const uint8_t* in, uint32_t length);
-// A measuring run answers the trailer's size field (status 1) without decoding; that field
-// is checked against the most the data could produce. With an output buffer the data is
-// decoded even when the field claims more than the capacity, so a false claim costs no more
-// than the buffer the caller chose.
+// Every member of the data is decoded and their outputs concatenated; each member's size
+// field must be the size it produced and its CRC-32 that of its output. A measuring run
+// decodes without writing (a false size field buys nothing) and answers the total.
 int32_t gzip_decode(uint8_t* out, uint64_t* size, const uint8_t* in, uint32_t length);
 
 } // namespace compress

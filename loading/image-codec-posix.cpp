@@ -5,11 +5,15 @@
 // decoders keeps what it owns in a state object made before setjmp, so that the jump skips
 // no destructor, and cleans up after the jump lands.
 #include <algorithm>
+#include <cctype>
 #include <csetjmp>
+#include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include <gif_lib.h>
+#include <jerror.h>
 #include <jpeglib.h>
 #include <png.h>
 #include <tiffio.h>
@@ -30,10 +34,13 @@ struct PngRead {
     const uint8_t* data = nullptr;
     size_t size = 0;
     size_t at = 0;
+    bool no_memory = false; // an allocation of libpng's failed
     png_structp png = nullptr;
     png_infop info = nullptr;
     std::vector<png_bytep> rows;
-    std::vector<uint8_t> rgba;
+    ~PngRead() {
+        if (png) png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
+    }
 };
 
 void png_read_bytes(png_structp png, png_bytep to, png_size_t count) {
@@ -49,46 +56,57 @@ void png_quiet(png_structp, png_const_charp) {}
     png_longjmp(png, 1);
 }
 
-bool png_run(PngRead& s, Pixels& out) {
-    if (setjmp(png_jmpbuf(s.png))) return false;
+// libpng's allocations, noting a failure (which libpng then reports as an error).
+png_voidp png_allocate(png_structp png, png_alloc_size_t size) {
+    void* block = std::malloc(size);
+    if (!block) static_cast<PngRead*>(png_get_mem_ptr(png))->no_memory = true;
+    return block;
+}
+void png_release(png_structp, png_voidp block) {
+    std::free(block);
+}
+
+Decoded png_run(PngRead& s, Pixels& out) {
+    if (setjmp(png_jmpbuf(s.png))) return s.no_memory ? Decoded::no_memory : Decoded::refused;
     png_set_read_fn(s.png, &s, png_read_bytes);
     png_set_user_limits(s.png, kMaxSide, kMaxSide);
     png_set_chunk_malloc_max(s.png, 1 << 26);
     png_read_info(s.png, s.info);
     const png_uint_32 w = png_get_image_width(s.png, s.info);
     const png_uint_32 h = png_get_image_height(s.png, s.info);
-    if (!acceptable(w, h)) return false;
+    if (!acceptable(w, h)) return Decoded::refused;
     png_set_expand(s.png);
     png_set_strip_16(s.png);
     png_set_gray_to_rgb(s.png);
     png_set_filler(s.png, 0xFF, PNG_FILLER_AFTER);
     png_set_interlace_handling(s.png);
     png_read_update_info(s.png, s.info);
-    if (png_get_rowbytes(s.png, s.info) != static_cast<size_t>(w) * 4) return false;
-    s.rgba.resize(static_cast<size_t>(w) * h * 4);
+    if (png_get_rowbytes(s.png, s.info) != static_cast<size_t>(w) * 4) return Decoded::refused;
+    // The rows are read straight into the pixel words as R, G, B, opacity bytes, then turned
+    // into words in place.
+    if (!allocate(out, w, h)) return Decoded::no_memory;
     s.rows.resize(h);
-    for (png_uint_32 y = 0; y < h; ++y) s.rows[y] = s.rgba.data() + static_cast<size_t>(y) * w * 4;
+    auto* bytes = reinterpret_cast<uint8_t*>(out.words.data());
+    for (png_uint_32 y = 0; y < h; ++y) s.rows[y] = bytes + static_cast<size_t>(y) * w * 4;
     png_read_image(s.png, s.rows.data());
-    out.width = w;
-    out.height = h;
-    out.words.resize(static_cast<size_t>(w) * h);
-    for (size_t k = 0; k < out.words.size(); ++k) {
-        const uint8_t* p = s.rgba.data() + 4 * k;
-        out.words[k] = argb(p[0], p[1], p[2], p[3]);
+    for (uint32_t& word : out.words) {
+        uint8_t p[4];
+        std::memcpy(p, &word, 4);
+        word = argb(p[0], p[1], p[2], p[3]);
     }
-    return true;
+    return Decoded::ok;
 }
 
-bool png_decode(const uint8_t* data, size_t size, Pixels& out) {
+Decoded png_decode(const uint8_t* data, size_t size, Pixels& out) {
     PngRead s;
     s.data = data;
     s.size = size;
-    s.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, png_fail, png_quiet);
-    if (!s.png) return false;
+    s.png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, nullptr, png_fail, png_quiet, &s,
+                                     png_allocate, png_release);
+    if (!s.png) return Decoded::no_memory;
     s.info = png_create_info_struct(s.png);
-    const bool ok = s.info && png_run(s, out);
-    png_destroy_read_struct(&s.png, s.info ? &s.info : nullptr, nullptr);
-    return ok;
+    if (!s.info) return Decoded::no_memory;
+    return png_run(s, out);
 }
 
 struct PngWrite {
@@ -142,13 +160,40 @@ bool png_encode(const uint32_t* words, uint32_t w, uint32_t h, std::vector<uint8
 struct JpegError {
     jpeg_error_mgr manager;
     std::jmp_buf jump;
+    bool no_memory = false; // an allocation of libjpeg's failed
+    // Whether the data ending early is damage by itself (see jpeg_warning).
+    bool strict_end = true;
 };
 
 [[noreturn]] void jpeg_fail(j_common_ptr info) {
-    std::longjmp(reinterpret_cast<JpegError*>(info->err)->jump, 1);
+    auto* e = reinterpret_cast<JpegError*>(info->err);
+    if (info->err->msg_code == JERR_OUT_OF_MEMORY) e->no_memory = true;
+    std::longjmp(e->jump, 1);
 }
 void jpeg_quiet(j_common_ptr, int) {}
 void jpeg_quiet_output(j_common_ptr) {}
+
+// libjpeg only warns about damaged data and goes on, filling what it could not read with
+// grey: here such a warning ends the decoding. Data that ends early is damage where the file
+// has several scans (the later ones would be missing); a file of one scan whose blocks are
+// all there but whose end marker is missing still decodes, since a block short of its bits
+// is reported on its own (JWRN_HIT_MARKER).
+void jpeg_warning(j_common_ptr info, int level) {
+    if (level >= 0) return; // trace messages
+    switch (info->err->msg_code) {
+    case JWRN_JPEG_EOF:
+        if (reinterpret_cast<JpegError*>(info->err)->strict_end) jpeg_fail(info);
+        break;
+    case JWRN_HIT_MARKER:
+    case JWRN_HUFF_BAD_CODE:
+    case JWRN_MUST_RESYNC:
+    case JWRN_BOGUS_PROGRESSION:
+    case JWRN_NOT_SEQUENTIAL:
+        jpeg_fail(info);
+    default:
+        break;
+    }
+}
 
 JpegError* jpeg_errors(JpegError& e) {
     jpeg_std_error(&e.manager);
@@ -163,33 +208,33 @@ struct JpegRead {
     JpegError error;
     jpeg_progress_mgr progress{};
     std::vector<uint8_t> row;
+    ~JpegRead() { jpeg_destroy_decompress(&info); }
 };
 
-bool jpeg_run(JpegRead& s, const uint8_t* data, size_t size, Pixels& out) {
-    if (setjmp(s.error.jump)) return false;
+Decoded jpeg_run(JpegRead& s, const uint8_t* data, size_t size, Pixels& out) {
+    if (setjmp(s.error.jump)) return s.error.no_memory ? Decoded::no_memory : Decoded::refused;
     jpeg_create_decompress(&s.info); // clears every field but the error manager
     s.info.progress = &s.progress;
     jpeg_mem_src(&s.info, data, static_cast<unsigned long>(size));
-    if (jpeg_read_header(&s.info, TRUE) != JPEG_HEADER_OK) return false;
-    if (!acceptable(s.info.image_width, s.info.image_height)) return false;
+    if (jpeg_read_header(&s.info, TRUE) != JPEG_HEADER_OK) return Decoded::refused;
+    if (!acceptable(s.info.image_width, s.info.image_height)) return Decoded::refused;
+    s.error.strict_end = s.info.progressive_mode || s.info.comps_in_scan < s.info.num_components;
     s.info.out_color_space = JCS_RGB;
     jpeg_start_decompress(&s.info);
     const uint32_t w = s.info.output_width, h = s.info.output_height;
-    if (s.info.output_components != 3 || !acceptable(w, h)) return false;
-    out.width = w;
-    out.height = h;
-    out.words.resize(static_cast<size_t>(w) * h);
+    if (s.info.output_components != 3 || !acceptable(w, h)) return Decoded::refused;
+    if (!allocate(out, w, h)) return Decoded::no_memory;
     s.row.resize(static_cast<size_t>(w) * 3);
     while (s.info.output_scanline < h) {
         const uint32_t y = s.info.output_scanline;
         JSAMPROW row = s.row.data();
-        if (jpeg_read_scanlines(&s.info, &row, 1) != 1) return false;
+        if (jpeg_read_scanlines(&s.info, &row, 1) != 1) return Decoded::refused;
         for (uint32_t x = 0; x < w; ++x)
             out.words[static_cast<size_t>(y) * w + x] =
                 argb(s.row[3 * x], s.row[3 * x + 1], s.row[3 * x + 2], 255);
     }
     jpeg_finish_decompress(&s.info);
-    return true;
+    return Decoded::ok;
 }
 
 // Progressive files with many scans cost time in proportion: the scan count is bounded.
@@ -198,13 +243,12 @@ void jpeg_limit_scans(j_common_ptr info) {
     if (d->is_decompressor && d->input_scan_number > 1000) jpeg_fail(info);
 }
 
-bool jpeg_decode(const uint8_t* data, size_t size, Pixels& out) {
+Decoded jpeg_decode(const uint8_t* data, size_t size, Pixels& out) {
     JpegRead s;
     s.info.err = &jpeg_errors(s.error)->manager;
+    s.error.manager.emit_message = jpeg_warning;
     s.progress.progress_monitor = jpeg_limit_scans;
-    const bool ok = jpeg_run(s, data, size, out);
-    jpeg_destroy_decompress(&s.info);
-    return ok;
+    return jpeg_run(s, data, size, out);
 }
 
 struct JpegWrite {
@@ -267,75 +311,88 @@ int gif_read(GifFileType* gif, GifByteType* to, int count) {
     return static_cast<int>(n);
 }
 
+Decoded gif_failure(const GifFileType* gif) {
+    return gif->Error == D_GIF_ERR_NOT_ENOUGH_MEM ? Decoded::no_memory : Decoded::refused;
+}
+
 // Reads up to the first image: its colour map (local, else global) and the transparent
-// index of a graphics control extension before it. The first image fills the logical screen
-// (the background is transparent where the image does not reach).
-bool gif_first_image(GifFileType* gif, Pixels& out) {
+// index of a graphics control extension before it. The picture is the logical screen, with
+// the first image at its place and the background transparent where the image does not
+// reach; an image reaching beyond the screen is clipped to it. A screen without a size
+// gives the image alone.
+Decoded gif_first_image(GifFileType* gif, Pixels& out) {
     int transparent = -1;
     for (;;) {
         GifRecordType record;
-        if (DGifGetRecordType(gif, &record) == GIF_ERROR) return false;
-        if (record == TERMINATE_RECORD_TYPE) return false;
+        if (DGifGetRecordType(gif, &record) == GIF_ERROR) return gif_failure(gif);
+        if (record == TERMINATE_RECORD_TYPE) return Decoded::refused;
         if (record == EXTENSION_RECORD_TYPE) {
             int code;
             GifByteType* block;
-            if (DGifGetExtension(gif, &code, &block) == GIF_ERROR) return false;
+            if (DGifGetExtension(gif, &code, &block) == GIF_ERROR) return gif_failure(gif);
             if (code == GRAPHICS_EXT_FUNC_CODE && block && block[0] >= 4 && (block[1] & 1))
                 transparent = block[4];
             while (block)
-                if (DGifGetExtensionNext(gif, &block) == GIF_ERROR) return false;
+                if (DGifGetExtensionNext(gif, &block) == GIF_ERROR) return gif_failure(gif);
             continue;
         }
         if (record != IMAGE_DESC_RECORD_TYPE) continue;
-        if (DGifGetImageDesc(gif) == GIF_ERROR) return false;
+        if (DGifGetImageDesc(gif) == GIF_ERROR) return gif_failure(gif);
         const GifImageDesc& d = gif->Image;
         const ColorMapObject* map = d.ColorMap ? d.ColorMap : gif->SColorMap;
-        uint32_t sw = static_cast<uint32_t>(std::max(gif->SWidth, 0));
-        uint32_t sh = static_cast<uint32_t>(std::max(gif->SHeight, 0));
-        if (d.Width <= 0 || d.Height <= 0 || d.Left < 0 || d.Top < 0) return false;
+        if (d.Width <= 0 || d.Height <= 0 || d.Left < 0 || d.Top < 0) return Decoded::refused;
         const auto iw = static_cast<uint32_t>(d.Width), ih = static_cast<uint32_t>(d.Height);
-        // A screen smaller than its first image grows to hold it.
-        sw = std::max<uint32_t>(sw, static_cast<uint32_t>(d.Left) + iw);
-        sh = std::max<uint32_t>(sh, static_cast<uint32_t>(d.Top) + ih);
-        if (!acceptable(sw, sh)) return false;
-        out.width = sw;
-        out.height = sh;
-        out.words.assign(static_cast<size_t>(sw) * sh, 0);
+        const bool screen = gif->SWidth > 0 && gif->SHeight > 0;
+        const uint32_t sw = screen ? static_cast<uint32_t>(gif->SWidth) : iw;
+        const uint32_t sh = screen ? static_cast<uint32_t>(gif->SHeight) : ih;
+        const uint32_t left = screen ? static_cast<uint32_t>(d.Left) : 0;
+        const uint32_t top = screen ? static_cast<uint32_t>(d.Top) : 0;
+        if (!acceptable(sw, sh)) return Decoded::refused;
+        if (!allocate(out, sw, sh)) return Decoded::no_memory;
+        // The part of each image row inside the screen.
+        const uint32_t shown = left < sw ? std::min(iw, sw - left) : 0;
         std::vector<GifPixelType> line(iw);
         auto row_at = [&](uint32_t y) {
-            uint32_t* to = out.words.data() + static_cast<size_t>(d.Top + y) * sw + d.Left;
-            for (uint32_t x = 0; x < iw; ++x) {
+            if (top + y >= sh) return;
+            uint32_t* to = out.words.data() + static_cast<size_t>(top + y) * sw + left;
+            for (uint32_t x = 0; x < shown; ++x) {
                 const int index = line[x];
                 if (index == transparent || !map || index >= map->ColorCount) continue;
                 const GifColorType& c = map->Colors[index];
                 to[x] = argb(c.Red, c.Green, c.Blue, 255);
             }
         };
+        // Every row is read, the clipped ones too: data that ends early is refused.
         if (d.Interlace) {
             static const uint32_t start[] = {0, 4, 2, 1}, step[] = {8, 8, 4, 2};
             for (int pass = 0; pass < 4; ++pass)
                 for (uint32_t y = start[pass]; y < ih; y += step[pass]) {
-                    if (DGifGetLine(gif, line.data(), d.Width) == GIF_ERROR) return false;
+                    if (DGifGetLine(gif, line.data(), d.Width) == GIF_ERROR)
+                        return gif_failure(gif);
                     row_at(y);
                 }
         } else {
             for (uint32_t y = 0; y < ih; ++y) {
-                if (DGifGetLine(gif, line.data(), d.Width) == GIF_ERROR) return false;
+                if (DGifGetLine(gif, line.data(), d.Width) == GIF_ERROR) return gif_failure(gif);
                 row_at(y);
             }
         }
-        return true;
+        return Decoded::ok;
     }
 }
 
-bool gif_decode(const uint8_t* data, size_t size, Pixels& out) {
+Decoded gif_decode(const uint8_t* data, size_t size, Pixels& out) {
     GifSource source{data, size, 0};
     int error = 0;
-    GifFileType* gif = DGifOpen(&source, gif_read, &error);
-    if (!gif) return false;
-    const bool ok = gif_first_image(gif, out);
-    DGifCloseFile(gif, &error);
-    return ok;
+    struct Open {
+        GifFileType* gif;
+        ~Open() {
+            int ignored = 0;
+            if (gif) DGifCloseFile(gif, &ignored);
+        }
+    } open{DGifOpen(&source, gif_read, &error)};
+    if (!open.gif) return error == D_GIF_ERR_NOT_ENOUGH_MEM ? Decoded::no_memory : Decoded::refused;
+    return gif_first_image(open.gif, out);
 }
 
 int gif_write(GifFileType* gif, const GifByteType* data, int count) {
@@ -399,6 +456,7 @@ struct TiffFile {
     size_t size;
     size_t at;
     std::vector<uint8_t>* out;
+    bool no_memory = false; // an allocation of libtiff's failed
 };
 
 tmsize_t tiff_read(thandle_t h, void* to, tmsize_t count) {
@@ -440,6 +498,17 @@ int tiff_map(thandle_t, void**, toff_t*) {
 }
 void tiff_unmap(thandle_t, void*, toff_t) {}
 
+// libtiff tells of a failed allocation only in the text of its error.
+int tiff_error(TIFF*, void* file, const char*, const char* format, va_list arguments) {
+    char text[512];
+    std::vsnprintf(text, sizeof text, format, arguments);
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const char* sign : {"out of memory", "not enough memory", "no space", "failed to allocate",
+                             "cannot allocate", "can not allocate", "unable to allocate"})
+        if (std::strstr(text, sign)) static_cast<TiffFile*>(file)->no_memory = true;
+    return 1;
+}
+
 TIFF* tiff_open(TiffFile& f, const char* mode) {
     static const bool quiet = [] {
         TIFFSetErrorHandler(nullptr);
@@ -451,29 +520,40 @@ TIFF* tiff_open(TiffFile& f, const char* mode) {
     // bytes a pixel: four samples of 32 bits) and 256 KB for tables and codec state (LZW's
     // takes about 150 KB): a small file declaring huge tables is refused, not allocated for.
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-    if (!options) return nullptr;
+    if (!options) {
+        f.no_memory = true;
+        return nullptr;
+    }
+    TIFFOpenOptionsSetErrorHandlerExtR(options, tiff_error, &f);
     TIFFOpenOptionsSetMaxSingleMemAlloc(
-        options, static_cast<tmsize_t>(std::min<uint64_t>(max_decode_pixels * 16 + (1u << 18),
-                                                          uint64_t{1} << 40)));
-    TIFF* tif = TIFFClientOpenExt("memory", mode, &f, tiff_read, tiff_write, tiff_seek,
-                                  tiff_close, tiff_size, tiff_map, tiff_unmap, options);
+        options, static_cast<tmsize_t>(
+                     std::min<uint64_t>(max_decode_pixels * 16 + (1u << 18), uint64_t{1} << 40)));
+    TIFF* tif = TIFFClientOpenExt("memory", mode, &f, tiff_read, tiff_write, tiff_seek, tiff_close,
+                                  tiff_size, tiff_map, tiff_unmap, options);
     TIFFOpenOptionsFree(options);
     return tif;
 }
 
-bool tiff_decode(const uint8_t* data, size_t size, Pixels& out) {
+Decoded tiff_decode(const uint8_t* data, size_t size, Pixels& out) {
     TiffFile f{data, size, 0, nullptr};
-    TIFF* tif = tiff_open(f, "rm");
-    if (!tif) return false;
+    struct Open {
+        TIFF* tif;
+        ~Open() {
+            if (tif) TIFFClose(tif);
+        }
+    } open{tiff_open(f, "rm")};
+    TIFF* tif = open.tif;
+    if (!tif) return f.no_memory ? Decoded::no_memory : Decoded::refused;
     uint32_t w = 0, h = 0;
-    bool ok = TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w) &&
-              TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h) && w > 0 && h > 0 && acceptable(w, h);
+    if (!TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w) || !TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h) ||
+        w == 0 || h == 0 || !acceptable(w, h))
+        return Decoded::refused;
     // 8-bit RGB with unassociated alpha (what the encoder writes) is read row by row as it
     // is: libtiff's RGBA interface would premultiply the colours.
     uint16_t bits = 0, samples = 0, photometric = 0, planar = 0, extra_count = 0;
     uint16_t* extra = nullptr;
     const bool plain =
-        ok && TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits) && bits == 8 &&
+        TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits) && bits == 8 &&
         TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples) && samples == 4 &&
         TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric) && photometric == PHOTOMETRIC_RGB &&
         TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar) &&
@@ -481,8 +561,10 @@ bool tiff_decode(const uint8_t* data, size_t size, Pixels& out) {
         TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extra_count, &extra) && extra_count == 1 &&
         extra[0] == EXTRASAMPLE_UNASSALPHA && TIFFScanlineSize64(tif) == uint64_t{4} * w;
     char message[1024];
+    if (!plain && !TIFFRGBAImageOK(tif, message)) return Decoded::refused;
+    if (!allocate(out, w, h)) return Decoded::no_memory;
+    bool ok = true;
     if (plain) {
-        out.words.resize(static_cast<size_t>(w) * h);
         std::vector<uint8_t> row(static_cast<size_t>(w) * 4);
         for (uint32_t y = 0; ok && y < h; ++y) {
             ok = TIFFReadScanline(tif, row.data(), y, 0) == 1;
@@ -491,25 +573,14 @@ bool tiff_decode(const uint8_t* data, size_t size, Pixels& out) {
                     argb(row[4 * x], row[4 * x + 1], row[4 * x + 2], row[4 * x + 3]);
         }
     } else {
-        ok = ok && TIFFRGBAImageOK(tif, message);
-        if (ok) {
-            out.words.resize(static_cast<size_t>(w) * h);
-            ok =
-                TIFFReadRGBAImageOriented(tif, w, h, out.words.data(), ORIENTATION_TOPLEFT, 0) == 1;
-        }
+        ok = TIFFReadRGBAImageOriented(tif, w, h, out.words.data(), ORIENTATION_TOPLEFT, 0) == 1;
         // libtiff's words hold R in the low byte: A B G R from the top.
         if (ok)
             for (uint32_t& p : out.words)
                 p = argb(TIFFGetR(p), TIFFGetG(p), TIFFGetB(p), TIFFGetA(p));
     }
-    TIFFClose(tif);
-    if (!ok) {
-        out = Pixels{};
-        return false;
-    }
-    out.width = w;
-    out.height = h;
-    return true;
+    if (!ok) return f.no_memory ? Decoded::no_memory : Decoded::refused;
+    return Decoded::ok;
 }
 
 bool tiff_encode(const uint32_t* words, uint32_t w, uint32_t h, std::vector<uint8_t>& out) {
@@ -547,7 +618,7 @@ bool tiff_encode(const uint32_t* words, uint32_t w, uint32_t h, std::vector<uint
 
 void init_codecs() {}
 
-bool platform_decode(int32_t format, const uint8_t* data, size_t size, Pixels& out) {
+Decoded platform_decode(int32_t format, const uint8_t* data, size_t size, Pixels& out) {
     switch (format) {
     case kBmp:
         return bmp_decode(data, size, out);
@@ -560,7 +631,7 @@ bool platform_decode(int32_t format, const uint8_t* data, size_t size, Pixels& o
     case kTiff:
         return tiff_decode(data, size, out);
     default:
-        return false;
+        return Decoded::refused;
     }
 }
 

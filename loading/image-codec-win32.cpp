@@ -104,35 +104,38 @@ void init_codecs() {
     the_factory();
 }
 
-bool platform_decode(int32_t, const uint8_t* data, size_t size, Pixels& out) {
+Decoded platform_decode(int32_t, const uint8_t* data, size_t size, Pixels& out) {
     IWICImagingFactory* f = the_factory();
-    if (!f) return false;
+    if (!f) return Decoded::refused;
     IStream* stream = stream_over(data, size);
-    if (!stream) return false;
+    if (!stream) return Decoded::no_memory;
     IWICBitmapDecoder* decoder = nullptr;
     IWICBitmapFrameDecode* frame = nullptr;
     IWICFormatConverter* converter = nullptr;
-    bool ok = SUCCEEDED(f->CreateDecoderFromStream(stream, nullptr, WICDecodeMetadataCacheOnDemand,
-                                                   &decoder)) &&
-              SUCCEEDED(decoder->GetFrame(0, &frame)) &&
-              SUCCEEDED(f->CreateFormatConverter(&converter)) &&
-              SUCCEEDED(converter->Initialize(frame, guids.bgra, WICBitmapDitherTypeNone, nullptr,
-                                              0.0, WICBitmapPaletteTypeCustom));
+    HRESULT status =
+        f->CreateDecoderFromStream(stream, nullptr, WICDecodeMetadataCacheOnDemand, &decoder);
+    if (SUCCEEDED(status)) status = decoder->GetFrame(0, &frame);
+    if (SUCCEEDED(status)) status = f->CreateFormatConverter(&converter);
+    if (SUCCEEDED(status))
+        status = converter->Initialize(frame, guids.bgra, WICBitmapDitherTypeNone, nullptr, 0.0,
+                                       WICBitmapPaletteTypeCustom);
     UINT w = 0, h = 0;
-    ok = ok && SUCCEEDED(converter->GetSize(&w, &h)) && acceptable(w, h);
-    if (ok && w && h) {
-        out.words.resize(static_cast<size_t>(w) * h);
-        ok =
-            SUCCEEDED(converter->CopyPixels(nullptr, w * 4, static_cast<UINT>(out.words.size() * 4),
-                                            reinterpret_cast<BYTE*>(out.words.data())));
+    if (SUCCEEDED(status)) status = converter->GetSize(&w, &h);
+    Decoded result = SUCCEEDED(status) ? Decoded::ok : Decoded::refused;
+    if (result == Decoded::ok && !acceptable(w, h)) result = Decoded::refused;
+    if (result == Decoded::ok && !allocate(out, w, h)) result = Decoded::no_memory;
+    if (result == Decoded::ok && w && h) {
+        status = converter->CopyPixels(nullptr, w * 4, static_cast<UINT>(out.words.size() * 4),
+                                       reinterpret_cast<BYTE*>(out.words.data()));
+        if (FAILED(status)) result = Decoded::refused;
     }
-    out.width = w;
-    out.height = h;
+    // The imaging codecs report a failed allocation by its status.
+    if (status == E_OUTOFMEMORY) result = Decoded::no_memory;
     release(converter);
     release(frame);
     release(decoder);
     release(stream);
-    return ok;
+    return result;
 }
 
 bool platform_encode(int32_t format, const uint32_t* words, uint32_t width, uint32_t height,

@@ -103,12 +103,13 @@ const char* const kMonths[12] = {"January",   "February", "March",    "April",
                                  "May",       "June",     "July",     "August",
                                  "September", "October",  "November", "December"};
 
-// h:m[:s[.f]] for the time of a date: fields within a day.
+// h:m[:s[.f]] for the time of a date: fields within a day, of one or two digits each (as a
+// time literal may write them).
 bool parse_day_time(const uint8_t*& p, const uint8_t* end, double& seconds) {
     int32_t h = 0, m = 0;
     if (!read_digits(p, end, 2, h) || p >= end || *p != ':') return false;
     ++p;
-    if (read_digits(p, end, 2, m) != 2) return false;
+    if (!read_digits(p, end, 2, m)) return false;
     double s = 0;
     if (p < end && *p == ':') {
         ++p;
@@ -233,22 +234,6 @@ bool parse_hex(const uint8_t* text, uint32_t length, int32_t& value) {
     return true;
 }
 
-bool parse_tuple(const uint8_t* text, uint32_t length, uint8_t bytes[12], uint32_t& count,
-                 uint32_t least) {
-    const uint8_t* p = text;
-    const uint8_t* end = text + length;
-    count = 0;
-    for (;;) {
-        int32_t v = 0;
-        const uint32_t n = read_digits(p, end, 3, v);
-        if (!n || v > 255 || count == 12) return false;
-        bytes[count++] = static_cast<uint8_t>(v);
-        if (p == end) break;
-        if (*p++ != '.') return false;
-    }
-    return count >= least;
-}
-
 bool parse_pair(const uint8_t* text, uint32_t length, int32_t& x, int32_t& y) {
     uint32_t cut = 0;
     while (cut < length && (text[cut] | 0x20) != 'x') ++cut;
@@ -369,11 +354,18 @@ bool parse_date(const uint8_t* text, uint32_t length, DateParts& date) {
         if (!done) {
             if (p >= end || *p != sep) return false;
             ++p;
+            // A year before year 0 is written with its sign, last (15/Mar/-0044).
+            const bool negative_year = sep == '/' && p < end && *p == '-';
+            if (negative_year) ++p;
             int32_t last = 0;
             const uint32_t last_digits = read_digits(p, end, 9, last);
             if (!last_digits) return false;
             uint32_t year_digits;
-            if (first > 99 && last <= 31) {
+            if (negative_year) {
+                date.day = first;
+                date.year = -last;
+                year_digits = last_digits;
+            } else if (first > 99 && last <= 31) {
                 date.year = first;
                 date.day = last;
                 year_digits = first_digits;
@@ -382,7 +374,7 @@ bool parse_date(const uint8_t* text, uint32_t length, DateParts& date) {
                 date.year = last;
                 year_digits = last_digits;
             }
-            if (year_digits <= 2) date.year += date.year <= 49 ? 2000 : 1900;
+            if (year_digits <= 2 && !negative_year) date.year += date.year <= 49 ? 2000 : 1900;
             date.month = month;
         }
     }

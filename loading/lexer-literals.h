@@ -52,9 +52,9 @@ bool parse_special_float(const uint8_t* text, uint32_t length, double& value);
 bool parse_integer(const uint8_t* text, uint32_t length, int32_t& value, bool& fits);
 // 2 to 8 digits 0-9 A-F followed by "h".
 bool parse_hex(const uint8_t* text, uint32_t length, int32_t& value);
-// `least` (3 for a literal) to 12 byte values 0-255 separated by single dots.
-bool parse_tuple(const uint8_t* text, uint32_t length, uint8_t bytes[12], uint32_t& count,
-                 uint32_t least = 3);
+// `least` (3 for a literal) to 12 byte values 0-255 separated by single dots
+// (number_text::parse_tuple).
+using number_text::parse_tuple;
 // Two integers separated by x or X.
 bool parse_pair(const uint8_t* text, uint32_t length, int32_t& x, int32_t& y);
 // h:m, h:m:s, h:m:s.f, m:s.f with an optional sign: the seconds.

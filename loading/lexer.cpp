@@ -10,6 +10,7 @@
 #include "datatypes/compound.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/error.h"
 #include "datatypes/integer.h"
 #include "datatypes/map.h"
 #include "datatypes/none.h"
@@ -161,6 +162,17 @@ bool send_token_event(Record& r, uint32_t bit, const Cell* event) {
     const bool result = send(r, bit, event, &type, token);
     stack::top = base;
     return result;
+}
+
+// The load event of the value a loader has just built in the slots from `before` on; a false
+// answer drops the value.
+void send_load_event(Record& r, uint32_t before) {
+    if (!r.trace || !(r.mask & kEventLoad) || r.slot_tail <= before) return;
+    const Cell t = type_value(r.token_type);
+    Cell* const base = stack::top;
+    Cell* value = stack::push(*engine::slot(r.slot_tail - 1));
+    if (!send(r, kEventLoad, words::word.load, &t, value)) r.slot_tail = before;
+    stack::top = base;
 }
 
 // The event mask of a trace function: the events named in a block at the head of its body,
@@ -348,27 +360,49 @@ void path_open(Record& r, const uint8_t* start, const uint8_t* end) {
 }
 
 // Braced strings: "{" nests, "}" unnests; at depth 0 the text between the outer braces is a
-// string!.
+// string!. A tracer sees the outer opener (open), and at the outer closer the string's close,
+// scan and load, as for a level and the value it becomes.
 void brace(Record& r, uint8_t kind, const uint8_t* p, uint32_t flags) {
     r.braced_flags |= flags;
     r.pos = p + 1;
+    r.token_start = r.token_end = p;
+    r.token_type = kTypeString;
     if (kind == kStringOpen) {
-        if (r.braced_depth++ == 0) {
+        if (r.braced_depth == 0) {
+            // Declined, the brace opens nothing: the text after it is read as tokens.
+            if (!send_token_event(r, kEventOpen, words::word.open)) return;
             r.braced_start = p + 1;
             r.braced_flags = 0;
         }
+        ++r.braced_depth;
         r.entry_state = kInBracedString;
         return;
     }
-    if (--r.braced_depth > 0) return;
+    if (r.braced_depth > 1) {
+        --r.braced_depth;
+        return;
+    }
+    // Declined, the closer is text of the string, which stays open.
+    if (!send_token_event(r, kEventClose, words::word.close)) return;
+    r.braced_depth = 0;
     r.entry_state = entry_for(r);
     r.token_start = r.braced_start - 1;
-    r.token_type = kTypeString;
     r.last_type = kTypeString;
-    if (r.load || r.scan)
-        literals::load_text(r, r.braced_start, p, kTypeString, (r.braced_flags & kFlagCaret) != 0,
-                            false, r.load);
-    r.pos = p + 1;
+    const bool escapes = (r.braced_flags & kFlagCaret) != 0;
+    const uint8_t* const after = r.pos;
+    if (r.trace && (r.mask & kEventScan)) {
+        literals::load_text(r, r.braced_start, p, kTypeString, escapes, false, false);
+        r.pos = after;
+        if (!send_token_event(r, kEventScan, words::word.scan)) return;
+    } else if (!r.load && r.scan) {
+        literals::load_text(r, r.braced_start, p, kTypeString, escapes, false, false);
+    }
+    if (!r.load) return;
+    const uint32_t before = r.slot_tail;
+    const uint8_t* const resume = r.pos;
+    literals::load_text(r, r.braced_start, p, kTypeString, escapes, false, true);
+    r.pos = resume;
+    send_load_event(r, before);
 }
 
 // Whether [start, end) holds Unicode whitespace.
@@ -459,7 +493,7 @@ void scan_tokens(Record& r, bool one) {
             r.pos = start;
             continue;
         }
-        if (r.trace && !r.scan && r.entry_state != kInBracedString && (r.mask & kEventPrescan)) {
+        if (r.trace && r.entry_state != kInBracedString && (r.mask & kEventPrescan)) {
             if (!send_token_event(r, kEventPrescan, words::word.prescan)) {
                 r.pos = after_token(kind, start, p);
                 continue;
@@ -518,15 +552,20 @@ void scan_tokens(Record& r, bool one) {
             uint32_t count = 0;
             if (!literals::parse_point(start, static_cast<uint32_t>(p - start), xyz, count))
                 engine::raise_error(r, start, p + 1, count >= 3 ? kTypePoint3D : kTypePoint2D);
-            // The point replaces its level's marker.
+            // The point replaces its level's marker. A tracer sees the level close (a false
+            // answer leaves it open), then the scan and the load of the value.
+            r.pos = p + 1;
+            r.token_type = count == 3 ? kTypePoint3D : kTypePoint2D;
+            r.token_start = r.token_end = p;
+            if (!send_token_event(r, kEventClose, words::word.close)) break;
             const uint32_t at = r.level_head;
             Cell* m = engine::slot(at);
+            r.token_start = r.input_start + m->w2;
             r.level_head = m->w1;
             r.slot_tail = at;
             r.new_line = (m->header & cell::kNewLine) != 0;
             r.entry_state = entry_for(r);
-            r.pos = p + 1;
-            r.token_type = count == 3 ? kTypePoint3D : kTypePoint2D;
+            if (!send_token_event(r, kEventScan, words::word.scan)) continue;
             if (r.load) {
                 const uint32_t index = engine::emit_slot(r);
                 const uint32_t marker = engine::slot(index)->header & cell::kNewLine;
@@ -538,6 +577,7 @@ void scan_tokens(Record& r, bool one) {
                     literals::make_point2(c, static_cast<float>(xyz[0]),
                                           static_cast<float>(xyz[1]));
                 engine::slot(index)->header |= marker;
+                send_load_event(r, index);
             }
             break;
         }
@@ -558,13 +598,7 @@ void scan_tokens(Record& r, bool one) {
             if (r.load) {
                 const uint32_t before = r.slot_tail;
                 literals::load(r, kind, start, p, flags, true);
-                if (r.trace && (r.mask & kEventLoad) && r.slot_tail > before) {
-                    const Cell t = type_value(r.token_type);
-                    Cell* const base = stack::top;
-                    Cell* value = stack::push(*engine::slot(r.slot_tail - 1));
-                    if (!send(r, kEventLoad, words::word.load, &t, value)) r.slot_tail = before;
-                    stack::top = base;
-                }
+                send_load_event(r, before);
             }
             break;
         }
@@ -1071,11 +1105,13 @@ void transcode(const Cell* source_cell, const TranscodeOptions& options, Cell* r
                            mode.one ? nullptr : options.into);
     } else {
         WorkScope scope;
+        // The bytes from the index, cut to the part; the room taken for them (no series
+        // allocation) leaves the source where it is.
+        const uint8_t* bytes = series::units_from_index(&source.cell(), count, unit);
         if (length >= 0 && static_cast<uint32_t>(length) < count)
             count = static_cast<uint32_t>(length);
         std::unique_ptr<uint8_t[]> heap;
         uint8_t* text = work_room(count, heap);
-        const uint8_t* bytes = series::units_from_index(&source.cell(), count, unit);
         std::memcpy(text, bytes, count);
         uint32_t skip = 0;
         if (count >= 3 && text[0] == 0xEF && text[1] == 0xBB && text[2] == 0xBF) skip = 3;
@@ -1115,39 +1151,20 @@ void native_transcode(int32_t next, int32_t one, int32_t prescan, int32_t scan, 
     options.part = part >= 0 ? frame + part : nullptr;
     options.into = into >= 0 ? frame + into : nullptr;
     options.trace = trace >= 0 ? frame + trace : nullptr;
+    // The trace function is a function! (none traces nothing): the evaluator's services call
+    // it with a frame of its own and read its body.
+    if (options.trace && cell::type(options.trace) != kTypeNone &&
+        cell::type(options.trace) != kTypeFunction) {
+        Cell* name = stack::push_cell();
+        error::call_name(name);
+        Cell* given = datatype::push(cell::type(options.trace));
+        Cell* argument = word::make_at(symbol::make("callback"), stack::push_cell());
+        error::fire(error::kScript, error::script::expect_arg, {name, given, argument});
+    }
     const Cell source = frame[0];
     Cell* result = stack::push(Cell{kTypeUnset, 0, 0, 0});
     transcode(&source, options, result);
     stack::set_last_keep(*result);
-}
-
-// --- Text to numbers -------------------------------------------------------------------------
-
-namespace {
-
-// The ASCII bytes of a text of 1-, 2- or 4-byte units, "," read as "." when asked; false for a
-// character beyond ASCII or a text longer than `max`.
-bool ascii_text(const uint8_t* text, uint32_t length, uint32_t unit, uint32_t max, bool comma,
-                uint8_t* out) {
-    if (length > max) return false;
-    for (uint32_t i = 0; i < length; ++i) {
-        const uint32_t c = string::get_char(text + static_cast<size_t>(i) * unit, unit);
-        if (c >= 0x80) return false;
-        out[i] = comma && c == ',' ? '.' : static_cast<uint8_t>(c);
-    }
-    return true;
-}
-
-} // namespace
-
-uint32_t text_to_tuple(const uint8_t* text, uint32_t length, uint32_t unit, uint8_t bytes[12],
-                       int32_t& error) {
-    uint8_t ascii[48];
-    uint32_t count = 0;
-    const bool ok = ascii_text(text, length, unit, sizeof ascii, false, ascii) &&
-                    literals::parse_tuple(ascii, length, bytes, count, 1);
-    error = ok ? 0 : -1;
-    return ok ? count : 0;
 }
 
 } // namespace lexer

@@ -92,7 +92,7 @@ struct TranscodeOptions {
     bool scan = false;           // the datatype of the next token, recognised exactly
     const Cell* part = nullptr;  // integer! length, or a position in the same series
     const Cell* into = nullptr;  // block! to append the values to
-    const Cell* trace = nullptr; // function! called for each lexer event
+    const Cell* trace = nullptr; // function! called for each lexer event (none: no tracing)
 };
 
 // transcode of a string! or binary! (a binary is UTF-8; a leading byte-order mark is
@@ -110,8 +110,8 @@ void transcode(const Cell* source, const TranscodeOptions& options, Cell* result
 // current frame's cells from stack::arguments, the result goes to its first cell; each
 // refinement is -1 when absent, else the frame position of its arguments. Arguments:
 //   0 src [binary! string!]
-//   refinements in spec order: /next /one /prescan /scan /part length [integer! binary!
-//   string!] /into dst [block!] /trace callback [function!]
+//   refinements in spec order: /next /one /prescan /scan /part length [integer! binary!]
+//   /into dst [block!] /trace callback (a function! or none, else script/expect-arg)
 void native_transcode(int32_t next, int32_t one, int32_t prescan, int32_t scan, int32_t part,
                       int32_t into, int32_t trace);
 
@@ -139,7 +139,6 @@ void set_trace_services(const TraceServices* services);
 // At most 312 characters, "," read as "."; the float syntax of the lexer. Failure gives NaN.
 using number_text::text_to_float;
 // 1 to 12 byte values 0-255 separated by single dots. Answers how many.
-uint32_t text_to_tuple(const uint8_t* text, uint32_t length, uint32_t unit, uint8_t bytes[12],
-                       int32_t& error);
+using number_text::text_to_tuple;
 
 } // namespace lexer

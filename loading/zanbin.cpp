@@ -16,6 +16,7 @@
 #include "datatypes/error.h"
 #include "datatypes/function.h"
 #include "datatypes/hash.h"
+#include "datatypes/image.h"
 #include "datatypes/integer.h"
 #include "datatypes/map.h"
 #include "datatypes/money.h"
@@ -33,6 +34,7 @@
 #include "runtime-core/runtime.h"
 #include "runtime-core/stdio.h"
 #include "runtime-core/support.h"
+#include "runtime-core/unicode.h"
 
 namespace zanbin {
 
@@ -215,8 +217,22 @@ private:
         const void* zero = std::memchr(text, 0, strings_size_ - offset);
         if (!zero) fail_at(here);
         const auto length = static_cast<uint32_t>(static_cast<const char*>(zero) - text);
-        if (length == 0) fail_at(here);
+        if (length == 0 || !valid_utf8(strings_ + offset, length)) fail_at(here);
         return symbol::find_or_make(text, length);
+    }
+
+    static bool valid_utf8(const uint8_t* at, uint32_t length) {
+        const uint8_t* end = at + length;
+        while (at < end) {
+            if (*at < 0x80) {
+                ++at;
+                continue;
+            }
+            int32_t cp;
+            at = utf8::decode_char(at, end, cp);
+            if (cp < 0) return false;
+        }
+        return true;
     }
 
     // --- Appending ----------------------------------------------------------------------
@@ -383,7 +399,7 @@ private:
     static bool referable(uint8_t t) {
         return block_like(t) || text_like(t) || t == kTypeBinary || t == kTypeVector ||
                t == kTypeBitset || t == kTypeMap || plain_word(t) || t == kTypeObject ||
-               t == kTypeFunction;
+               t == kTypeFunction || t == kTypeImage;
     }
 
     // A fixed-width record: a header word (type id in bits 0-7, the new-line marker in bit 31,
@@ -426,7 +442,8 @@ private:
         if (index > memory::buffer(v.w2)->length()) fail_at(here);
         v.header = t;
         v.w1 = index;
-        if (t != kTypeHash && t != kTypeVector) v.w3 = 0;
+        // Word 3 of a hash!, vector! or image! belongs to the shared buffer.
+        if (t != kTypeHash && t != kTypeVector && t != kTypeImage) v.w3 = 0;
         append(container, v, new_line);
     }
 
@@ -577,8 +594,10 @@ private:
             return native_value(container, t, new_line, lead_at);
         case kTypeOp:
             return op_value(container, new_line, lead_at, head);
+        case kTypeImage:
+            return image_value(container, flag, reference, new_line);
         default:
-            fail_at(lead_at); // 13 symbol!, 42 series!, 53 image! and ids beyond the table
+            fail_at(lead_at); // 13 symbol!, 42 series! and ids beyond the table
         }
         append(container, v, new_line);
     }
@@ -695,6 +714,35 @@ private:
         stack::pop(1);
     }
 
+    // An image: its size (compact: the width and the height; fixed-width: one word, the width
+    // in the low half), then 4 bytes per pixel, the pixel words as stored.
+    void image_value(const Cell* container, bool flag, bool reference, bool new_line) {
+        const uint8_t* index_at = at_;
+        const uint32_t index = index_of(flag);
+        if (reference)
+            return shared(container, kTypeImage, index, new_line,
+                          [](uint8_t f) { return f == kTypeImage; });
+        const uint8_t* size_at = at_;
+        uint32_t width, height;
+        if (fixed_) {
+            const uint32_t size = u32();
+            width = size & 0xFFFF;
+            height = size >> 16;
+        } else {
+            width = varint();
+            height = varint();
+        }
+        if (width > 0xFFFF || height > 0xFFFF) fail_at(size_at);
+        const uint64_t count = static_cast<uint64_t>(width) * height;
+        if (count > left() / 4) fail_at(size_at);
+        if (index > count) fail_at(index_at);
+        Cell* image = image::push_new(width, height);
+        bytes(reinterpret_cast<uint8_t*>(image::pixels(image)), static_cast<uint32_t>(count) * 4);
+        image->w1 = index;
+        append(container, *image, new_line);
+        stack::pop(1);
+    }
+
     void bitset_value(const Cell* container, bool complemented, bool reference, bool new_line) {
         if (reference)
             return shared(container, kTypeBitset, 0, new_line,
@@ -773,38 +821,44 @@ private:
             stack::pop(1);
             return;
         }
-        uint32_t ctx = 0;
-        uint32_t position;
+        // A context's node id holds only until the next allocation (a collection may move
+        // the node): the index is checked against the context before anything is appended.
+        auto check_index = [&](uint32_t ctx) {
+            if (index < 0 || static_cast<uint32_t>(index) >= context::word_count(ctx))
+                fail_at(index_at);
+        };
         if (reference) {
             const uint8_t* here = at_;
             const Cell v = path();
             const uint8_t found = cell::type(&v);
+            uint32_t ctx = 0;
             if (plain_word(found) || found == kTypeObject || found == kTypeError ||
                 found == kTypeFunction ||
                 (found == kTypeOp && native::op_type(&v) == kTypeFunction))
                 ctx = v.w1;
             if (ctx == 0) fail_at(here);
-            position = append(container, Cell{t, ctx, s, static_cast<uint32_t>(index)}, new_line);
-        } else {
-            // The owner comes inline, after the word: the word takes its place first so that
-            // paths through it reach the owner's values while they are decoded.
-            position = append(container, Cell{t, 0, s, static_cast<uint32_t>(index)}, new_line);
-            const uint8_t* owner_at = at_;
-            const uint32_t lead = fixed_ ? u32() : byte();
-            const uint8_t owner = fixed_ ? lead & 0xFF : lead & ~kTypeFlag;
-            if (owner != kTypeObject && owner != kTypeFunction) fail_at(owner_at);
-            if (fixed_ && (lead & (kFixedReference | 0x80000000u))) fail_at(owner_at);
-            Cell* scratch = stack::push_cell();
-            block::make_at(scratch, 1);
-            pending_container_ = container;
-            pending_position_ = position;
-            value(scratch, owner, !fixed_ && (lead & kTypeFlag) != 0, false, false, owner_at,
-                  fixed_ ? lead : 0);
-            ctx = at(scratch, 0)->w1;
-            stack::pop(1);
+            check_index(ctx);
+            append(container, Cell{t, ctx, s, static_cast<uint32_t>(index)}, new_line);
+            return;
         }
-        if (index < 0 || static_cast<uint32_t>(index) >= context::word_count(ctx))
-            fail_at(index_at);
+        // The owner comes inline, after the word: the word takes its place first so that
+        // paths through it reach the owner's values while they are decoded.
+        const uint32_t position =
+            append(container, Cell{t, 0, s, static_cast<uint32_t>(index)}, new_line);
+        const uint8_t* owner_at = at_;
+        const uint32_t lead = fixed_ ? u32() : byte();
+        const uint8_t owner = fixed_ ? lead & 0xFF : lead & ~kTypeFlag;
+        if (owner != kTypeObject && owner != kTypeFunction) fail_at(owner_at);
+        if (fixed_ && (lead & (kFixedReference | 0x80000000u))) fail_at(owner_at);
+        Cell* scratch = stack::push_cell();
+        block::make_at(scratch, 1);
+        pending_container_ = container;
+        pending_position_ = position;
+        value(scratch, owner, !fixed_ && (lead & kTypeFlag) != 0, false, false, owner_at,
+              fixed_ ? lead : 0);
+        const uint32_t ctx = at(scratch, 0)->w1;
+        stack::pop(1);
+        check_index(ctx);
         at(container, position)->w1 = ctx;
     }
 
@@ -880,19 +934,44 @@ private:
                ((head >> 29) & 1 ? kContextOnStack : 0) | ((head >> 30) & 1 ? kContextValues : 0);
     }
 
-    // Decodes a value for each word of a context, in order, into its slot. The slots hold
-    // unset until then, so that a path into the context always lands on a value.
-    void context_values(uint32_t context_node) {
+    // Decodes `count` records straight into a context's value slots from `first` on. Each
+    // value is in its slot while its own content is decoded, so that reference paths through
+    // the context reach it: a function held by an object whose body names its own locals
+    // refers to itself through the object's field. While this runs the values block ends at
+    // the slot being filled; the slots after the decoded ones wait on the data stack, and
+    // every way out puts the block back to its whole length.
+    void context_values(uint32_t context_node, uint32_t first, uint32_t count) {
         GcRoot ctx(context_node);
-        Cell* scratch = stack::push_cell();
-        block::make_at(scratch, 1);
-        const uint32_t n = context::word_count(ctx.node());
-        for (uint32_t k = 0; k < n; ++k) {
-            block::set_tail(scratch, 0);
-            record(scratch);
-            *context::slot(ctx.node(), static_cast<int32_t>(k)) = *at(scratch, 0);
+        Cell* values = stack::push(Cell{kTypeBlock, 0, context::cell_of(ctx.node())->w2, 0});
+        const uint32_t total = length_of(values->w2);
+        if (first + count > total) fail();
+        Cell* kept = stack::top;
+        for (uint32_t k = first + count; k < total; ++k) stack::push(cells_of(values->w2)[k]);
+        {
+            struct Restore {
+                ~Restore() {
+                    // No allocation: the block never had fewer than `total` cells of room.
+                    memory::Buffer* b = memory::buffer(values->w2);
+                    Cell* cells = b->cells();
+                    for (uint32_t k = b->length(); k < first + count; ++k)
+                        cells[k] = Cell{kTypeUnset, 0, 0, 0};
+                    for (uint32_t k = first + count; k < total; ++k)
+                        cells[k] = kept[k - first - count];
+                    b->tail = b->head + total * static_cast<uint32_t>(sizeof(Cell));
+                }
+                const Cell* values;
+                const Cell* kept;
+                uint32_t first, count, total;
+            } restore{values, kept, first, count, total};
+            block::set_tail(values, first);
+            for (uint32_t k = 0; k < count; ++k) {
+                const uint8_t* value_at = at_;
+                record(values);
+                // One record, one value: a word-with-value record would leave none.
+                if (length_of(values->w2) != first + k + 1) fail_at(value_at);
+            }
         }
-        stack::pop(1);
+        stack::top = values;
     }
 
     void object_value(const Cell* container, bool handlers, bool new_line) {
@@ -909,7 +988,7 @@ private:
         Cell* o = object::make_at(ctx.node(), -1);
         const uint32_t position = append(container, *o, new_line);
         context_made(ctx.node());
-        if (flags & kContextValues) context_values(ctx.node());
+        if (flags & kContextValues) context_values(ctx.node(), 0, context::word_count(ctx.node()));
         if (handlers) {
             object::setup_change_handlers(o);
             Cell* placed = at(container, position);
@@ -928,13 +1007,7 @@ private:
         if (cell::type(e) != kTypeError) fail_at(code_at);
         Cell* made = stack::push(*e);
         append(container, *made, new_line);
-        Cell* scratch = stack::push_cell();
-        block::make_at(scratch, 1);
-        for (uint32_t f = error::kArg1; f <= error::kStack; ++f) {
-            block::set_tail(scratch, 0);
-            record(scratch);
-            *error::field(made, static_cast<error::Field>(f)) = *at(scratch, 0);
-        }
+        context_values(made->w1, error::kArg1, error::kStack - error::kArg1 + 1);
         stack::top = spec;
     }
 
@@ -1339,6 +1412,8 @@ private:
             start(t, false);
             num(v.w1);
             return write_spec(Cell{kTypeBlock, 0, v.w2, 0});
+        case kTypeImage:
+            return image_record(v);
         case kTypeOp: {
             const uint8_t inner = native::op_type(&v);
             if (inner == kTypeRoutine) no_codec(v);
@@ -1348,7 +1423,7 @@ private:
             return write_in_place(fn);
         }
         default:
-            no_codec(v); // routine!, triple!, handle!, port!, event!, image!, context!
+            no_codec(v); // routine!, triple!, handle!, port!, event!, context!
         }
     }
 
@@ -1427,6 +1502,20 @@ private:
             fixed_ ? u32(units) : varint(units << 2 | log2_unit(unit));
         }
         raw(b->at_head(), units * unit);
+    }
+
+    // The index, the size (compact: varint width and height; fixed-width: one word, the width
+    // in the low half), then the pixel words as stored, 4 bytes each.
+    void image_record(const Cell& v) {
+        if (!series_head(v, kTypeImage)) return;
+        const uint32_t width = image::width(&v), height = image::height(&v);
+        if (fixed_) {
+            u32(height << 16 | width);
+        } else {
+            varint(width);
+            varint(height);
+        }
+        raw(image::pixels(&v), width * height * 4);
     }
 
     void bitset_record(const Cell& v) {

@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <ctime>
+#include <new>
 #include <vector>
 
 #include "os/call.h"
@@ -138,9 +139,27 @@ pid_t start(const std::vector<std::string>& words, const Ends& ends) {
     return pid;
 }
 
+// Adds bytes read from the child to their stream: false, with the reason kept, when the
+// stream would pass its limit or memory runs out.
+bool collect(Redirect& stream, const char* data, size_t count) {
+    if (count > static_cast<uint64_t>(stream.limit) - stream.bytes.size()) {
+        stream.cut = Redirect::kTooLong;
+        return false;
+    }
+    try {
+        stream.bytes.append(data, count);
+    } catch (const std::bad_alloc&) {
+        stream.cut = Redirect::kNoMemory;
+        return false;
+    }
+    return true;
+}
+
 // Writes the input and reads output and error as each becomes ready, until every pipe is
-// closed. A child that stops reading its input ends the writing; the rest is dropped.
-void service(Ends& ends, Redirect* streams[3]) {
+// closed. A child that stops reading its input ends the writing; the rest is dropped. A
+// child whose output cannot all be taken is ended: what it writes could go nowhere, and it
+// might write without end.
+void service(Ends& ends, Redirect* streams[3], pid_t pid) {
     // A write to a pipe whose reader has gone raises SIGPIPE in this thread: keep it
     // pending while servicing, then take it away.
     sigset_t pipe_set, previous;
@@ -175,10 +194,14 @@ void service(Ends& ends, Redirect* streams[3]) {
                     close_fd(ends.parent[0]);
             } else {
                 const ssize_t r = ::read(ends.parent[n], chunk.data(), chunk.size());
-                if (r > 0)
-                    streams[n]->bytes.append(chunk.data(), static_cast<size_t>(r));
-                else if (r == 0 || (errno != EAGAIN && errno != EINTR))
+                if (r > 0) {
+                    if (!collect(*streams[n], chunk.data(), static_cast<size_t>(r))) {
+                        close_fd(ends.parent[n]);
+                        kill(pid, SIGKILL);
+                    }
+                } else if (r == 0 || (errno != EAGAIN && errno != EINTR)) {
                     close_fd(ends.parent[n]);
+                }
             }
         }
     }
@@ -216,7 +239,7 @@ int64_t spawn(std::u16string_view command, bool /*show*/, bool shell, bool wait,
         unwaited.push_back(pid);
         return pid;
     }
-    service(ends, streams);
+    service(ends, streams, pid);
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {
         if (errno != EINTR) return -1;

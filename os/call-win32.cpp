@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <new>
 #include <string>
 
 #include "os/call.h"
@@ -26,13 +27,14 @@ void close_handle(HANDLE& h) {
 // One pipe serviced to its end; the handle is closed when done (which ends the child's input).
 struct Pump {
     HANDLE handle = nullptr;
-    std::string* bytes = nullptr;
+    Redirect* stream = nullptr;
     bool writing = false;
+    HANDLE process = nullptr; // the child
 };
 
 void pump_run(Pump& pump) {
     if (pump.writing) {
-        const std::string& data = *pump.bytes;
+        const std::string& data = pump.stream->bytes;
         size_t sent = 0;
         while (sent < data.size()) {
             const DWORD size = static_cast<DWORD>(std::min<size_t>(data.size() - sent, 65536));
@@ -41,10 +43,23 @@ void pump_run(Pump& pump) {
             sent += done;
         }
     } else {
+        // Up to the stream's limit; beyond it, or without memory, the reason is kept and the
+        // child is ended: what it writes could go nowhere, and it might write without end.
         char chunk[4096];
         DWORD got = 0;
-        while (ReadFile(pump.handle, chunk, sizeof chunk, &got, nullptr) && got > 0)
-            pump.bytes->append(chunk, got);
+        while (ReadFile(pump.handle, chunk, sizeof chunk, &got, nullptr) && got > 0) {
+            if (got > static_cast<uint64_t>(pump.stream->limit) - pump.stream->bytes.size()) {
+                pump.stream->cut = Redirect::kTooLong;
+                break;
+            }
+            try {
+                pump.stream->bytes.append(chunk, got);
+            } catch (const std::bad_alloc&) {
+                pump.stream->cut = Redirect::kNoMemory;
+                break;
+            }
+        }
+        if (pump.stream->cut != Redirect::kWhole) TerminateProcess(pump.process, 1);
     }
     close_handle(pump.handle);
 }
@@ -163,7 +178,8 @@ int64_t spawn(std::u16string_view command, bool show, bool shell, bool wait, Red
         if (!h.parent[n]) continue;
         pumps[n].handle = h.parent[n];
         h.parent[n] = nullptr;
-        pumps[n].bytes = &streams[n]->bytes;
+        pumps[n].stream = streams[n];
+        pumps[n].process = pi.hProcess;
         pumps[n].writing = n == 0;
         if (n != 1) threads[n] = CreateThread(nullptr, 0, pump_entry, &pumps[n], 0, nullptr);
     }

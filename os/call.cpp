@@ -8,6 +8,7 @@
 #include "datatypes/file.h"
 #include "datatypes/string.h"
 #include "runtime-core/error-ids.h"
+#include "runtime-core/memory.h"
 #include "runtime-core/support.h"
 #include "runtime-core/unicode.h"
 
@@ -49,10 +50,28 @@ void prepare_output(const Cell* value, Redirect& redirect) {
     }
 }
 
+[[noreturn]] void too_long() {
+    error::fire(error::kScript, error::script::too_long);
+}
+
+// A stream whose collection was cut short raises the reason.
+void check_whole(const Redirect& redirect) {
+    if (redirect.cut == Redirect::kTooLong) too_long();
+    if (redirect.cut == Redirect::kNoMemory)
+        error::fire(error::kInternal, error::internal::no_memory);
+}
+
+// The target from its head may hold `count` more bytes or characters.
+void check_room(const Cell* target, size_t count) {
+    if (memory::buffer(target->w2)->length() + uint64_t{count} > uint64_t{kMaxCollected})
+        too_long();
+}
+
 // Appends what was collected to a string! or binary! target.
 void deliver(const Cell* target, const Redirect& redirect, bool shell) {
     if (!target || redirect.kind != Redirect::kBuffer || redirect.bytes.empty()) return;
     if (cell::type(target) == kTypeBinary) {
+        check_room(target, redirect.bytes.size());
         binary::zs_append(target, reinterpret_cast<const uint8_t*>(redirect.bytes.data()),
                           static_cast<uint32_t>(redirect.bytes.size()));
         return;
@@ -67,13 +86,14 @@ void deliver(const Cell* target, const Redirect& redirect, bool shell) {
             cp = 0x10000 + ((cp - 0xD800) << 10) + (text[++i] - 0xDC00);
         chars.push_back(cp);
     }
+    check_room(target, chars.size());
     string::append_chars(target, chars.data(), static_cast<uint32_t>(chars.size()));
 }
 
 } // namespace
 
 int64_t run(const Cell* command, bool wait, bool show, bool console, bool shell, const Cell* input,
-            const Cell* output, const Cell* error) {
+            const Cell* output, const Cell* error, int64_t limit) {
     if (console) error::fire(error::kInternal, error::internal::not_done);
     for (const Cell* value : {input, output, error})
         if (value && !is_target(value))
@@ -84,14 +104,20 @@ int64_t run(const Cell* command, bool wait, bool show, bool console, bool shell,
     } else {
         const std::string utf8 = string::utf8_from_index(command);
         line = unicode::utf8_to_utf16(utf8);
+        // The platform takes the command up to its first NUL.
+        if (line.find(u'\0') != std::u16string::npos)
+            error::fire(error::kScript, error::script::invalid_arg, {command});
     }
     if (line.empty()) return 0;
     Redirect in, out, err;
     prepare_input(input, in);
     prepare_output(output, out);
     prepare_output(error, err);
+    out.limit = err.limit = limit;
     bool used_shell = false;
     const int64_t result = spawn(line, show, shell, wait, in, out, err, used_shell);
+    check_whole(out);
+    check_whole(err);
     deliver(output, out, shell || used_shell);
     deliver(error, err, shell || used_shell);
     return result;

@@ -17,11 +17,19 @@
 
 namespace call {
 
+// The most bytes collected from one stream: what a series holds.
+constexpr int64_t kMaxCollected = 0x7FFFFFFF;
+
 // One standard stream of the child.
 struct Redirect {
     enum Kind { kInherit, kFile, kBuffer } kind = kInherit;
     std::u16string path; // kFile: a local path (read for input, appended to for output)
     std::string bytes;   // kBuffer: the input's bytes, or the output collected
+    // Output collection: at most `limit` bytes are taken. A child that writes more is ended
+    // and `cut` says why the output is incomplete; so does a collection that ran out of
+    // memory.
+    int64_t limit = kMaxCollected;
+    enum Cut : uint8_t { kWhole, kTooLong, kNoMemory } cut = kWhole;
 };
 
 // --- Platform ---------------------------------------------------------------------------------
@@ -42,9 +50,11 @@ std::u16string decode(std::string_view bytes, bool shell);
 
 // `call`: `command` is a string! or file! (converted to its local form); `input`, `output` and
 // `error` are the refinements' values or null. An empty command answers 0 at once; /console
-// raises internal/not-done. Collected output is appended to a string! or binary! target.
-// May collect.
+// raises internal/not-done; a command holding a NUL raises script/invalid-arg. Collected
+// output is appended to a string! or binary! target; a stream longer than `limit` bytes (a
+// series' most, unless a test asks for less) raises script/too-long before anything is
+// appended, and so does a target that would grow beyond what a series holds. May collect.
 int64_t run(const Cell* command, bool wait, bool show, bool console, bool shell, const Cell* input,
-            const Cell* output, const Cell* error);
+            const Cell* output, const Cell* error, int64_t limit = kMaxCollected);
 
 } // namespace call

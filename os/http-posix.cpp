@@ -4,6 +4,8 @@
 #include <curl/curl.h>
 #include <strings.h>
 
+#include <new>
+
 #include "os/http.h"
 #include "runtime-core/unicode.h"
 
@@ -11,9 +13,23 @@ namespace io {
 
 namespace {
 
+// Takes the body up to the answer's limit; beyond it, or without memory for it, the answer
+// says why and the transfer stops (a count other than the one given ends it). Nothing may
+// leave as an exception: libcurl is C.
 size_t collect_body(char* data, size_t size, size_t count, void* target) {
-    static_cast<std::string*>(target)->append(data, size * count);
-    return size * count;
+    auto* answer = static_cast<HttpAnswer*>(target);
+    const size_t n = size * count;
+    if (n > static_cast<uint64_t>(answer->limit) - answer->body.size()) {
+        answer->cut = HttpAnswer::kTooLong;
+        return 0;
+    }
+    try {
+        answer->body.append(data, n);
+    } catch (const std::bad_alloc&) {
+        answer->cut = HttpAnswer::kNoMemory;
+        return 0;
+    }
+    return n;
 }
 
 // Keeps the header lines of the last answer (a redirect or an interim answer starts a new
@@ -22,10 +38,14 @@ size_t collect_header(char* data, size_t size, size_t count, void* target) {
     auto* headers = static_cast<std::string*>(target);
     std::string_view line(data, size * count);
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
-    if (line.substr(0, 5) == "HTTP/")
-        headers->clear();
-    else if (!line.empty())
-        headers->append(line).append("\r\n");
+    try {
+        if (line.substr(0, 5) == "HTTP/")
+            headers->clear();
+        else if (!line.empty())
+            headers->append(line).append("\r\n");
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
     return size * count;
 }
 
@@ -64,7 +84,7 @@ bool http_request(const HttpRequest& request, HttpAnswer& answer) {
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, 30L);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, collect_body);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, &answer.body);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &answer);
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, collect_header);
     curl_easy_setopt(h, CURLOPT_HEADERDATA, &answer.headers);
 
@@ -80,7 +100,12 @@ bool http_request(const HttpRequest& request, HttpAnswer& answer) {
     }
     if (request.method == "HEAD") {
         curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
-    } else if (request.method != "GET") {
+    } else {
+        // A declared length beyond the limit ends the request before its body comes (the
+        // answer to HEAD declares the length of a body it does not send).
+        curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(answer.limit));
+    }
+    if (request.method != "GET" && request.method != "HEAD") {
         // POST and the other methods send their body (an empty one when there is none, as
         // the request object does); a method other than POST keeps its own name.
         curl_easy_setopt(h, CURLOPT_POST, 1L);
@@ -111,7 +136,9 @@ bool http_request(const HttpRequest& request, HttpAnswer& answer) {
     }
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, easy.headers);
 
-    if (curl_easy_perform(h) != CURLE_OK) return false;
+    const CURLcode done = curl_easy_perform(h);
+    if (done == CURLE_FILESIZE_EXCEEDED) answer.cut = HttpAnswer::kTooLong;
+    if (done != CURLE_OK) return false;
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     answer.status = static_cast<int32_t>(status);

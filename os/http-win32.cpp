@@ -6,6 +6,8 @@
 #include <oleauto.h>
 #include <windows.h>
 
+#include <new>
+
 #include "os/http.h"
 #include "runtime-core/unicode.h"
 
@@ -109,8 +111,9 @@ bool prepare_body(const HttpRequest& request, Variant& body) {
     return true;
 }
 
-// The bytes of the answer's body array, bounded by its lower and upper bounds.
-bool body_bytes(VARIANT& body, std::string& out) {
+// The bytes of the answer's body array, bounded by its lower and upper bounds: false, with
+// the reason in `cut`, for more bytes than the answer's limit or than memory holds.
+bool body_bytes(VARIANT& body, HttpAnswer& answer) {
     if (V_VT(&body) == VT_EMPTY || V_VT(&body) == VT_NULL) return true;
     if (V_VT(&body) != (VT_ARRAY | VT_UI1)) return false;
     SAFEARRAY* array = V_ARRAY(&body);
@@ -118,11 +121,33 @@ bool body_bytes(VARIANT& body, std::string& out) {
     if (FAILED(SafeArrayGetLBound(array, 1, &low)) || FAILED(SafeArrayGetUBound(array, 1, &high)))
         return false;
     if (high < low) return true;
+    const int64_t size = int64_t{high} - low + 1;
+    if (size > answer.limit) {
+        answer.cut = HttpAnswer::kTooLong;
+        return false;
+    }
     void* data = nullptr;
     if (FAILED(SafeArrayAccessData(array, &data))) return false;
-    out.assign(static_cast<const char*>(data), static_cast<size_t>(high - low + 1));
+    try {
+        answer.body.assign(static_cast<const char*>(data), static_cast<size_t>(size));
+    } catch (const std::bad_alloc&) {
+        answer.cut = HttpAnswer::kNoMemory;
+    }
     SafeArrayUnaccessData(array);
-    return true;
+    return answer.cut == HttpAnswer::kWhole;
+}
+
+// Whether the answer declares a body longer than the limit (its Content-Length). The body is
+// then not asked for: a copy of that size may be more than the process can make.
+bool declared_too_long(IWinHttpRequest* object, int64_t limit) {
+    Bstr name(std::string("Content-Length")), value;
+    if (FAILED(object->GetResponseHeader(name.value, &value.value)) || !value.value) return false;
+    uint64_t length = 0;
+    for (const OLECHAR* c = value.value; *c >= L'0' && *c <= L'9'; ++c) {
+        length = length * 10 + static_cast<uint64_t>(*c - L'0');
+        if (length > static_cast<uint64_t>(limit)) return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -162,9 +187,14 @@ bool http_request(const HttpRequest& request, HttpAnswer& answer) {
             answer.headers = unicode::utf16_to_utf8(std::u16string_view(
                 reinterpret_cast<const char16_t*>(headers.value), SysStringLen(headers.value)));
     }
+    // The answer to HEAD declares the length of a body it does not send.
+    if (request.method != "HEAD" && declared_too_long(r.object, answer.limit)) {
+        answer.cut = HttpAnswer::kTooLong;
+        return false;
+    }
     Variant response;
     if (FAILED(r.object->get_ResponseBody(&response.value))) return false;
-    return body_bytes(response.value, answer.body);
+    return body_bytes(response.value, answer);
 }
 
 } // namespace io

@@ -50,6 +50,13 @@ std::u16string header_value(const Cell* value) {
     return formed(value);
 }
 
+// A CR or LF in a header would end it and start another that the script never named, and a
+// NUL would cut it short: such text is refused before anything is sent.
+void refuse_breaks(std::u16string_view text, const Cell* value) {
+    if (text.find_first_of(std::u16string_view(u"\r\n\0", 3)) != std::u16string_view::npos)
+        error::fire(error::kScript, error::script::invalid_arg, {value});
+}
+
 // The pairs of a header block, read one cell at a time by position (forming may collect).
 void header_pairs(const Cell* headers, HttpRequest& request) {
     GcRoot block(*headers);
@@ -65,8 +72,10 @@ void header_pairs(const Cell* headers, HttpRequest& request) {
         }
         Cell* name = at(i);
         std::u16string n = header_name(name);
+        refuse_breaks(n, name);
         Cell* value = at(i + 1);
         std::u16string v = header_value(value);
+        refuse_breaks(v, value);
         stack::top = name;
         request.headers.emplace_back(std::move(n), std::move(v));
     }
@@ -157,10 +166,11 @@ std::vector<std::pair<std::string, std::string>> http_header_lines(std::string_v
 }
 
 Cell* read_http(const Cell* url, uint32_t method, const Cell* headers, const Cell* data,
-                bool binary, bool lines, bool info) {
+                bool binary, bool lines, bool info, int64_t limit) {
     HttpRequest request;
     request.method = http_method(method);
     request.url = unicode::utf8_to_utf16(string::utf8_from_index(url));
+    refuse_breaks(request.url, url);
     request.want_headers = info;
     const bool bodiless = request.method == "GET" || request.method == "HEAD";
     if (data && !bodiless) {
@@ -183,7 +193,14 @@ Cell* read_http(const Cell* url, uint32_t method, const Cell* headers, const Cel
                            {u"User-Agent", u"Mozilla/5.0 (Windows NT 6.1; Win64; x64)"}};
     }
     HttpAnswer answer;
-    if (!http_request(request, answer)) return stack::push(none::value);
+    answer.limit = limit;
+    if (!http_request(request, answer)) {
+        if (answer.cut == HttpAnswer::kTooLong)
+            error::fire(error::kScript, error::script::too_long);
+        if (answer.cut == HttpAnswer::kNoMemory)
+            error::fire(error::kInternal, error::internal::no_memory);
+        return stack::push(none::value);
+    }
     if (!info) return push_content(answer.body, binary, lines);
     Cell* result = block::push_new(3);
     integer::add_to_block(result, answer.status);

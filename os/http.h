@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "os/io.h"
 #include "runtime-core/cell.h"
 
 namespace io {
@@ -34,11 +35,17 @@ struct HttpAnswer {
     // CR LF (no status line).
     std::string headers;
     std::string body;
+    // The most body bytes taken: a longer body, declared or received, ends the request.
+    int64_t limit = kMaxContent;
+    // Why the request ended without an answer, when the reason is the body: longer than
+    // `limit`, or more than the process has memory for.
+    enum Cut : uint8_t { kWhole, kTooLong, kNoMemory } cut = kWhole;
 };
 
 // Carries out the request: false when the request object cannot be made, the url is not
-// accepted, the server cannot be reached or the answer cannot be read. Redirects are
-// followed; an answer with an error status is an answer. Touches no value cells.
+// accepted, the server cannot be reached, the answer cannot be read or its body cannot be
+// taken (`cut` says why). Redirects are followed; an answer with an error status is an
+// answer. Touches no value cells.
 bool http_request(const HttpRequest& request, HttpAnswer& answer);
 
 // --- Service ----------------------------------------------------------------------------------
@@ -57,9 +64,11 @@ std::vector<std::pair<std::string, std::string>> http_header_lines(std::string_v
 // `url` is a url! or string!; `headers` a block of name/value pairs or null (null sends
 // "Content-Type", "Accept-Charset" and "User-Agent" defaults); `data` a string!, a binary!
 // or null. No body goes with GET and HEAD, nor with data of any other type. A failed request
-// pushes none. A header block ending in a name without a value raises script/invalid-arg.
+// pushes none. A header block ending in a name without a value, a header name or value
+// holding a CR, LF or NUL, and a url holding one raise script/invalid-arg. A body longer than
+// `limit` bytes (a series' most, unless a test asks for less) raises script/too-long.
 // May collect.
 Cell* read_http(const Cell* url, uint32_t method, const Cell* headers, const Cell* data,
-                bool binary, bool lines, bool info);
+                bool binary, bool lines, bool info, int64_t limit = kMaxContent);
 
 } // namespace io

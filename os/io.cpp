@@ -1,5 +1,6 @@
 #include "os/io.h"
 
+#include <algorithm>
 #include <new>
 #include <string>
 
@@ -25,8 +26,6 @@ namespace io {
 
 namespace {
 
-// The longest content a series holds: its index and length are 32-bit signed numbers.
-constexpr int64_t kMaxContent = 0x7FFFFFFF;
 constexpr uint32_t kChunk = 65536;
 
 bool separator(char32_t c) {
@@ -61,28 +60,46 @@ void reserve(std::string& bytes, size_t size) {
     }
 }
 
-// Reads the rest of a file whose size the platform does not report, in 64 KB steps.
-bool read_stream(Handle h, std::string& bytes) {
+// Reads a file whose size the platform does not report (a device, a pipe, a file of the
+// kernel) in 64 KB steps: to its end, or only up to `wanted` bytes when that is not negative
+// (a device such as an endless source ends only there). Content longer than a series holds is
+// script/too-long.
+bool read_stream(Handle h, int64_t wanted, std::string& bytes) {
     for (;;) {
-        const size_t at = bytes.size();
-        if (static_cast<int64_t>(at) > kMaxContent) too_long();
-        reserve(bytes, at + kChunk);
-        const int64_t n = read(h, bytes.data() + at, kChunk);
+        const auto at = static_cast<int64_t>(bytes.size());
+        if (wanted >= 0 && at >= wanted) return true;
+        if (at > kMaxContent) too_long();
+        const auto step =
+            static_cast<uint32_t>(wanted < 0 ? kChunk : std::min<int64_t>(kChunk, wanted - at));
+        reserve(bytes, static_cast<size_t>(at) + step);
+        const int64_t n = read(h, bytes.data() + at, step);
         if (n < 0) return false;
-        bytes.resize(at + static_cast<size_t>(n));
-        if (n == 0) return true;
+        bytes.resize(static_cast<size_t>(at + n));
+        if (n < step) return true; // the platform read loops until the step or the end
     }
 }
 
-// The bytes of a file: `seek` bytes skipped, at most `part` kept (-1: no limit).
+// Passes over the first `count` bytes of a stream that cannot seek.
+bool skip_stream(Handle h, int64_t count) {
+    std::string chunk;
+    reserve(chunk, kChunk);
+    while (count > 0) {
+        const auto step = static_cast<uint32_t>(std::min<int64_t>(kChunk, count));
+        const int64_t n = read(h, chunk.data(), step);
+        if (n < 0) return false;
+        if (n < step) return true;
+        count -= n;
+    }
+    return true;
+}
+
+// The bytes of a file: `seek` bytes skipped, at most `part` kept (negative: no limit).
 bool file_bytes(Handle h, int32_t part, int32_t seek, std::string& bytes) {
     int64_t size = file_size(h);
     if (size <= 0) {
-        // Devices and some special files report no size: read until the end.
-        if (!read_stream(h, bytes)) return false;
-        if (seek > 0) bytes.erase(0, std::min<size_t>(bytes.size(), static_cast<size_t>(seek)));
-        if (part >= 0 && static_cast<size_t>(part) < bytes.size()) bytes.resize(part);
-        return true;
+        // Devices and some special files report no size: read until the end or the part.
+        if (seek > 0 && !skip_stream(h, seek)) return false;
+        return read_stream(h, part, bytes);
     }
     if (seek >= 0) {
         if (!io::seek(h, seek)) return false;
@@ -129,6 +146,7 @@ std::string value_bytes(const Cell* value, int32_t part) {
 } // namespace
 
 Cell* push_content(const std::string& bytes, bool binary, bool lines) {
+    if (static_cast<int64_t>(bytes.size()) > kMaxContent) too_long();
     const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
     const auto size = static_cast<uint32_t>(bytes.size());
     if (binary) return binary::load(p, size);
@@ -220,8 +238,7 @@ int64_t write_path(const Cell* path, const Cell* data, const Cell* part, const C
         at = integer::get(seek);
         if (at < 0) return -1;
     }
-    const int32_t count = part ? check::int_arg(part) : -1;
-    const int64_t n = write_file(path, data, count < 0 && part ? 0 : count, at, append, lines);
+    const int64_t n = write_file(path, data, part ? check::int_arg(part) : -1, at, append, lines);
     if (n < 0) cannot_open(path);
     return n;
 }
@@ -268,8 +285,13 @@ bool make_dir(const Cell* path) {
 }
 
 void install_services() {
-    static const url::IoServices kServices{read_http, read_path,   write_path,
-                                           query,     delete_path, rename_path};
+    // url! asks for any body a series can hold.
+    static const auto read_url = [](const Cell* url, uint32_t method, const Cell* headers,
+                                    const Cell* data, bool binary, bool lines, bool info) {
+        return read_http(url, method, headers, data, binary, lines, info);
+    };
+    static const url::IoServices kServices{read_url, read_path,   write_path,
+                                           query,    delete_path, rename_path};
     url::set_io_services(&kServices);
 }
 

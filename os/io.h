@@ -64,20 +64,28 @@ bool create_dir(std::u16string_view path);
 
 // --- Services ---------------------------------------------------------------------------------
 
+// The longest content a series holds, in bytes or characters: its index and length are
+// 32-bit signed numbers. Longer content read from a file, a child process or a server is
+// script/too-long.
+constexpr int64_t kMaxContent = 0x7FFFFFFF;
+
 // A path names a folder when its text ends with "/" or "\", is "." or "..", or ends with a
 // separator followed by "." or "..". Nothing on disk is consulted.
 bool dir_q(std::u32string_view path);
 
 // Reads a file! (a folder is listed): the result is pushed on the data stack. A file that
 // cannot be opened or read raises access/cannot-open; a file too large for a series
-// raises script/too-long. `part` and `seek` are -1 when absent. May collect.
+// raises script/too-long. `part` and `seek` are -1 when absent (any negative part reads
+// everything). A file that reports no size (a device, a pipe) is read up to the part only.
+// May collect.
 Cell* read_path(const Cell* path, int32_t part, int32_t seek, bool binary, bool lines);
 // Reads a file; pushes binary!, a block of string! lines or a string!, or pushes nothing and
 // answers null when the file cannot be opened or read. May collect.
 Cell* read_file(const Cell* path, int32_t part, int32_t seek, bool binary, bool lines);
 // Writes `data` (string!, binary!, a block in lines mode, anything else molded) to the
 // file! `path` (standard output when null); answers the byte count of the last write or
-// -1. `part` is -1 when absent; a negative seek writes nothing. May collect.
+// -1. `part` is -1 when absent (any negative part writes everything); a negative seek
+// writes nothing. May collect.
 int64_t write_file(const Cell* path, const Cell* data, int32_t part, int32_t seek, bool append,
                    bool lines);
 // write_file for the file! action: a seek that is not an integer raises script/invalid-arg
@@ -85,8 +93,8 @@ int64_t write_file(const Cell* path, const Cell* data, int32_t part, int32_t see
 int64_t write_path(const Cell* path, const Cell* data, const Cell* part, const Cell* seek,
                    bool append, bool lines);
 // Pushes what a read of `bytes` gives: binary! with `binary`, else with `lines` a block of
-// string! lines (split at LF, a CR before it dropped), else a string! of the UTF-8 text. May
-// collect.
+// string! lines (split at LF, a CR before it dropped), else a string! of the UTF-8 text.
+// More than kMaxContent bytes raise script/too-long. May collect.
 Cell* push_content(const std::string& bytes, bool binary, bool lines);
 // Pushes a block of file! names of the folder; access/cannot-open when it cannot be listed.
 Cell* read_dir(const Cell* path);

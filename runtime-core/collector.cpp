@@ -818,18 +818,21 @@ void collect() {
         // A pinned cycle moves nothing. Torture alternates moving every buffer with the
         // sliding compaction the product runs, and moves every node at each cycle.
         const bool pinned = state.pins > 0;
-        const bool move_all = record.torture && state.series_cycles % 2 == 0;
-        // Torture's node moves may add frames (and double the frame-number table).
-        size_t frames = record.node_frames_size;
-        if (record.torture) {
+        // Torture's node moves may add frames (and double the frame-number table). Where
+        // memory is too short for those tables, the cycle runs as the product's would, so
+        // that it still frees what is dead.
+        bool torture = record.torture;
+        if (torture) {
             uint64_t live = 0;
             for (NodeFrame* f = record.first_node_frame; f; f = f->next) live += f->used;
-            frames = 2 * (frames + live / memory::kNodesPerFrame + 2);
+            torture =
+                reserve_tables(2 * (record.node_frames_size + live / memory::kNodesPerFrame + 2));
         }
-        if (!reserve_tables(frames)) return;
-        if (record.torture) memory::release_quarantine();
+        if (!torture && !reserve_tables(record.node_frames_size)) return;
+        const bool move_all = torture && state.series_cycles % 2 == 0;
+        if (torture) memory::release_quarantine();
         if (state.node_compaction && !pinned) {
-            if (record.torture)
+            if (torture)
                 evacuate_every_node_frame();
             else
                 evacuate_node_frames();

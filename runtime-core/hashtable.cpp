@@ -174,11 +174,13 @@ bool any_word(uint8_t type) {
 // Starts reading the node slot of a node that a bucket names as a hint, so that it arrives
 // together with the key cell that names the node, instead of after it. A stale hint only
 // wastes the read: a prefetch never faults, and the frame number is checked before the
-// frame table is read.
+// frame table is read. A hint of 0 (a key without a text node) or one left from a node frame
+// that has since been released names no frame: nothing is read then.
 inline void prefetch_node(uint32_t node) {
     const uint32_t number = node >> memory::kNodeSlotBits;
     if (number >= memory::record.node_frames_size) return;
     const memory::NodeFrame* frame = memory::record.node_frames[number];
+    if (!frame) return;
     __builtin_prefetch(reinterpret_cast<const uintptr_t*>(frame + 1) +
                        (node & memory::kNodeSlotMask));
 }
@@ -294,14 +296,18 @@ void ensure_index(Root& root, uint32_t count) {
 
 // --- Probing --------------------------------------------------------------------------------
 
-// Indexes cell `l` of a hash!'s block without a growth check: in a free bucket, or in the
-// chain of a bucket whose key is of the same type and equal. Answers false when no bucket
-// was free. May collect (chains).
-bool insert_hash_cell(Root& root, uint32_t l) {
+// The tag of cell `l` of a hash!'s block.
+uint32_t hash_cell_tag(const Record* r, uint32_t l) {
+    return tag_of(hash_value(cells_of(r->data)[l], false));
+}
+
+// Indexes cell `l` of a hash!'s block, whose tag is `tag`, without a growth check: in a free
+// bucket, or in the chain of a bucket whose key is of the same type and equal. Answers false
+// when no bucket was free. May collect (chains).
+bool insert_hash_cell(Root& root, uint32_t l, uint32_t tag) {
     Record* r = rec(root.node());
     const Cell key = cells_of(r->data)[l];
     if (r->stamp == 0 && node_keyed(cell::type(&key))) r->stamp = current_stamp();
-    const uint32_t tag = tag_of(hash_value(key, false));
     const uint32_t mask = r->buckets - 1;
     uint32_t b = tag & mask;
     const uint32_t start = b;
@@ -362,6 +368,9 @@ bool insert_hash_cell(Root& root, uint32_t l) {
     if (was_empty) ++r->occupied;
     return true;
 }
+bool insert_hash_cell(Root& root, uint32_t l) {
+    return insert_hash_cell(root, l, hash_cell_tag(rec(root.node()), l));
+}
 
 // Unindexes cell `l` of a hash!. Never collects.
 void delete_hash_cell(Record* r, uint32_t l) {
@@ -411,12 +420,39 @@ inline void place(const Buckets& at, uint32_t mask, uint32_t tag, int32_t entry)
 
 // --- Growth ---------------------------------------------------------------------------------
 
-// hash!: new buckets for a request of r keys, and every cell of the block indexed again in
-// order (chains rebuilt, stamp renewed if set). Answers whether it rebuilt. May collect.
-bool rebuild_hash(Root& root, uint64_t request) {
+// hash!: indexes the cells [from, to) of the block in order, without a growth check (the
+// caller made room). The cells are hashed some places ahead of their insertion and their
+// first buckets fetched meanwhile, so that the cache misses of successive insertions overlap.
+// Answers false when a bucket could not be found. May collect (chains).
+bool index_run(Root& root, uint32_t from, uint32_t to) {
+    constexpr uint32_t kAhead = 16;
+    uint32_t tags[kAhead];
+    const auto fetch = [&](uint32_t l) {
+        const Record* r = rec(root.node());
+        const Cell& key = cells_of(r->data)[l];
+        const uint32_t tag = probing::word2_keyed(cell::type(&key))
+                                 ? tag_of(hash::mix_int(key.w2))
+                                 : tag_of(hash_value(key, false));
+        tags[l % kAhead] = tag;
+        const Buckets at = buckets_of(r);
+        const uint32_t b = tag & (r->buckets - 1);
+        __builtin_prefetch(at.control + b, 1);
+        __builtin_prefetch(at.slots + b, 1);
+    };
+    for (uint32_t l = from; l < std::min(to, from + kAhead); ++l) fetch(l);
+    for (uint32_t l = from; l < to; ++l) {
+        const uint32_t tag = tags[l % kAhead];
+        if (l + kAhead < to) fetch(l + kAhead);
+        if (!insert_hash_cell(root, l, tag)) return false;
+    }
+    return true;
+}
+
+// hash!: `n` new buckets, and every cell of the block indexed again in order (chains
+// rebuilt, stamp renewed if set). Answers whether it rebuilt. May collect.
+bool rebuild_hash_to(Root& root, uint32_t n) {
     CompactionOff off;
     Record* r = rec(root.node());
-    const uint32_t n = std::max(4u, next_power(static_cast<uint64_t>(request * 1.5)));
     const uint32_t bound = bound_of(n);
     // Equal keys share a bucket, so the keys that need one are the live buckets.
     if (live_buckets(r) >= bound) return false;
@@ -433,10 +469,14 @@ bool rebuild_hash(Root& root, uint64_t request) {
     chains->tail = chains->head;
     Buffer* index = buf(r->index);
     std::memset(index->at_head(), 0xFF, index->tail - index->head);
+    r->pending = 0;
     if (r->stamp) r->stamp = current_stamp();
-    for (uint32_t l = 0; l < count; ++l)
-        if (!insert_hash_cell(root, l)) return rebuild_hash(root, uint64_t{n} + 1);
+    if (!index_run(root, 0, count)) return rebuild_hash_to(root, n * 2);
     return true;
+}
+// The same for a request of r keys.
+bool rebuild_hash(Root& root, uint64_t request) {
+    return rebuild_hash_to(root, std::max(4u, next_power(static_cast<uint64_t>(request * 1.5))));
 }
 
 // The arrays of a bucket series of `buckets` buckets.
@@ -569,6 +609,9 @@ bool grow(Root& root) {
     uint64_t request = (kind == kMap || kind == kWords || !mostly_deleted) ? n + 1 : n - 1;
     switch (kind) {
     case kHash:
+        // Mostly deleted buckets: the table is sized for the cells of its block, so that a
+        // hash! changed in place again and again does not grow with the number of changes.
+        if (mostly_deleted) request = uint64_t{cell_count(r->data)} + 1;
         return rebuild_hash(root, request);
     case kMap:
         regrow(root, request);
@@ -1158,6 +1201,104 @@ void fill_from_block(uint32_t table, uint32_t start, uint32_t skip) {
     }
 }
 
+namespace {
+
+// hash!: indexes cell `l` of the block unless it is indexed already, growing the table first
+// at the bound. Answers whether the table was rebuilt from its block instead (every cell is
+// indexed then). May collect.
+bool index_cell(Root& root, uint32_t l) {
+    ensure_index(root, l + 1);
+    if (ints_of(rec(root.node())->index)[l] > 0) return false;
+    if (rec(root.node())->occupied >= rec(root.node())->bound && grow(root)) return true;
+    if (insert_hash_cell(root, l)) return false;
+    rebuild_hash(root, uint64_t{rec(root.node())->buckets} + 1);
+    return true;
+}
+
+// hash!: every cell of the block indexed again, in buckets sized for them. May collect.
+void rebuild_all(Root& root) {
+    const Record* r = rec(root.node());
+    rebuild_hash(root, uint64_t{std::max(cell_count(r->data), r->size)} + 1);
+}
+
+// refresh_range of a hash! table (its waiting cells left waiting). May collect.
+// Gives the cells at [lo, hi) the positions that `to` maps them to in the entries that name
+// them: a bucket's own entry, and the entries of each chain they are in that `in_span` picks
+// (a chain is renumbered once, however many of its cells lie in the span).
+template <class To, class InSpan>
+void renumber(Record* r, uint32_t lo, uint32_t hi, To to, InSpan in_span) {
+    const int32_t* index = ints_of(r->index);
+    Slot* slots = buckets_of(r).slots;
+    std::vector<uint8_t> seen(ints_length(r->chains) + 1);
+    for (uint32_t l = lo; l < hi; ++l) {
+        const int32_t b = index[l] - 1;
+        if (b < 0 || static_cast<uint32_t>(b) >= r->buckets) continue;
+        const int32_t entry = slots[b].entry;
+        if (entry >= 0) {
+            slots[b].entry = static_cast<int32_t>(to(entry));
+            continue;
+        }
+        const uint32_t number = static_cast<uint32_t>(-int64_t{entry});
+        const uint32_t chain = chain_node(r, number);
+        if (!chain || seen[number]) continue;
+        seen[number] = 1;
+        int32_t* at = ints_of(chain);
+        for (uint32_t i = 0, n = ints_length(chain); i < n; ++i)
+            if (in_span(at[i])) at[i] = static_cast<int32_t>(to(at[i]));
+    }
+}
+
+int shift_entries(Root& root, int32_t shift, uint32_t first, uint32_t count, bool move) {
+    if (count > kRangeLimit) return 1;
+    if (shift == 0) return 0;
+    if (move && shift < 0 && int64_t{first} + shift < 0) return 0;
+    if (move && shift < 0)
+        for (uint32_t l = first + shift; l < first; ++l) delete_hash_cell(rec(root.node()), l);
+    const uint32_t old_length = ints_length(rec(root.node())->index);
+    if (first >= old_length) return 0;
+    const uint32_t end =
+        static_cast<uint32_t>(std::min<uint64_t>(uint64_t{first} + count, old_length));
+    if (move && shift > 0) ensure_index(root, old_length + static_cast<uint32_t>(shift));
+    Record* r = rec(root.node());
+    int32_t* index = ints_of(r->index);
+    renumber(
+        r, first, end, [&](int64_t x) { return x + shift; },
+        [&](int32_t x) { return x >= static_cast<int32_t>(first); });
+    if (move) {
+        // The entries of the range move along with their cells; the places they leave
+        // hold no cell's entry.
+        const int64_t to = int64_t{first} + shift;
+        const uint32_t n = end - first;
+        std::memmove(index + to, index + first, size_t{n} * 4);
+        if (shift > 0)
+            std::fill(index + first, index + std::min<int64_t>(to, end), -1);
+        else
+            std::fill(index + std::max<int64_t>(to + n, first), index + end, -1);
+    }
+    return 0;
+}
+
+// hash!: indexes the cells waiting at the tail of the block (appended since the last
+// lookup). May collect.
+void flush(Root& root) {
+    Record* r = rec(root.node());
+    if (r->pending == 0 || r->kind != kHash) return;
+    CompactionOff off;
+    const uint32_t count = cell_count(r->data);
+    if (stale(root.node()) || r->pending > count || uint64_t{r->size} + r->pending != count ||
+        r->occupied + uint64_t{r->pending} >= r->bound) {
+        // Out of step, or no room for them all: one rebuild, sized for the whole block.
+        rebuild_all(root);
+        return;
+    }
+    const uint32_t from = count - r->pending;
+    ensure_index(root, count);
+    rec(root.node())->pending = 0;
+    if (!index_run(root, from, count)) rebuild_all(root);
+}
+
+} // namespace
+
 int32_t put(uint32_t table, uint32_t index, bool* rebuilt) {
     if (rebuilt) *rebuilt = false;
     const uint32_t kind = rec(table)->kind;
@@ -1166,18 +1307,66 @@ int32_t put(uint32_t table, uint32_t index, bool* rebuilt) {
     Root root(table);
     CompactionOff off;
     refresh_stamp(root);
+    flush(root);
     if (index >= cell_count(rec(root.node())->data)) return -1;
-    ensure_index(root, index + 1);
-    if (ints_of(rec(root.node())->index)[index] > 0) return static_cast<int32_t>(index);
-    if (rec(root.node())->occupied >= rec(root.node())->bound && grow(root)) {
-        if (rebuilt) *rebuilt = true;
-        return static_cast<int32_t>(index);
-    }
-    if (!insert_hash_cell(root, index)) {
-        rebuild_hash(root, uint64_t{rec(root.node())->buckets} + 1);
-        if (rebuilt) *rebuilt = true;
-    }
+    const bool again = index_cell(root, index);
+    if (rebuilt) *rebuilt = again;
     return static_cast<int32_t>(index);
+}
+
+void splice(uint32_t table, uint32_t at, uint32_t removed, uint32_t inserted) {
+    Record* r = rec(table);
+    if (r->kind != kHash) return;
+    const uint32_t count = cell_count(r->data);
+    const uint64_t before = uint64_t{count} + removed - inserted;
+    // A stale table, or one that did not account for every cell of the block before the
+    // change (the block was changed behind its back), is built again from the block.
+    const bool in_step = !stale(table) && at <= count && inserted <= count - at &&
+                         uint64_t{r->size} + r->pending == before;
+    // The cells from `indexed` on (old places) were appended and wait to be indexed.
+    const uint64_t indexed = before - r->pending;
+    // Appended cells, and any change among the waiting ones, only add to the wait: they are
+    // indexed together at the next lookup (flush), where the misses of their insertions
+    // overlap. Nothing is allocated for them.
+    if (in_step && count > 0 && at >= indexed) {
+        r->pending = count - static_cast<uint32_t>(indexed);
+        return;
+    }
+    Root root(table);
+    CompactionOff off;
+    if (!in_step) {
+        rebuild_all(root);
+        return;
+    }
+    if (count == 0) {
+        clear(root.node());
+        return;
+    }
+    const uint32_t after = count - at - inserted;
+    // A change that touches as many cells as the block holds (a sort, a clear, a change of
+    // everything) costs less as a rebuild.
+    if (uint64_t{removed} + inserted >= count) {
+        rebuild_all(root);
+        return;
+    }
+    // Only indexed cells have entries to remove or to move; the waiting cells after them
+    // keep waiting.
+    const auto removed_indexed = static_cast<uint32_t>(std::min<uint64_t>(removed, indexed - at));
+    const auto moved =
+        static_cast<uint32_t>(at + uint64_t{removed} < indexed ? indexed - at - removed : 0);
+    for (uint32_t l = at; l < at + removed_indexed; ++l) delete_hash_cell(rec(root.node()), l);
+    const int64_t shift = int64_t{inserted} - removed;
+    if (shift != 0 && moved > 0 &&
+        shift_entries(root, static_cast<int32_t>(shift), at + removed, moved, true) != 0) {
+        rebuild_all(root);
+        return;
+    }
+    rec(root.node())->pending = after - moved;
+    if (inserted > 0) ensure_index(root, at + inserted);
+    for (uint32_t l = at; l < at + inserted; ++l)
+        if (index_cell(root, l)) return; // rebuilt: every cell is indexed
+    r = rec(root.node());
+    if (uint64_t{r->size} + r->pending != count) rebuild_all(root);
 }
 
 namespace {
@@ -1185,11 +1374,13 @@ namespace {
 // A hash! search, its buckets rebuilt first when nodes moved.
 [[gnu::noinline]] int32_t hash_find_all(uint32_t table, const Cell& key, int32_t start,
                                         int32_t skip, int code, bool last, bool reverse) {
-    if (!stale(table)) return hash_find(table, key, start, skip, code, last, reverse);
+    if (!stale(table) && rec(table)->pending == 0)
+        return hash_find(table, key, start, skip, code, last, reverse);
     Root root(table);
     GcRoot keep(key);
     CompactionOff off;
     refresh_stamp(root);
+    flush(root);
     return hash_find(root.node(), keep.cell(), start, skip, code, last, reverse);
 }
 
@@ -1251,6 +1442,7 @@ void delete_(uint32_t table, uint32_t index) {
     Root root(table);
     CompactionOff off;
     refresh_stamp(root);
+    flush(root);
     delete_hash_cell(rec(root.node()), index);
 }
 
@@ -1259,6 +1451,7 @@ void remove_range(uint32_t table, uint32_t index, uint32_t count) {
     Root root(table);
     CompactionOff off;
     refresh_stamp(root);
+    flush(root);
     Record* r = rec(root.node());
     const uint32_t length = cell_count(r->data);
     if (index >= length) return;
@@ -1273,53 +1466,17 @@ void remove_range(uint32_t table, uint32_t index, uint32_t count) {
 int refresh_range(uint32_t table, int32_t shift, uint32_t first, uint32_t count, bool move) {
     if (count > kRangeLimit) return 1;
     if (rec(table)->kind != kHash || shift == 0) return 0;
-    if (move && shift < 0 && int64_t{first} + shift < 0) return 0;
     Root root(table);
     CompactionOff off;
-    if (move && shift < 0)
-        for (uint32_t l = first + shift; l < first; ++l) delete_hash_cell(rec(root.node()), l);
-    const uint32_t old_length = ints_length(rec(root.node())->index);
-    if (first >= old_length) return 0;
-    const uint32_t end =
-        static_cast<uint32_t>(std::min<uint64_t>(uint64_t{first} + count, old_length));
-    if (move && shift > 0) ensure_index(root, old_length + static_cast<uint32_t>(shift));
-    Record* r = rec(root.node());
-    int32_t* index = ints_of(r->index);
-    Slot* slots = buckets_of(r).slots;
-    std::vector<uint8_t> seen(ints_length(r->chains) + 1);
-    for (uint32_t l = first; l < end; ++l) {
-        const int32_t b = index[l] - 1;
-        if (b < 0 || static_cast<uint32_t>(b) >= r->buckets) continue;
-        const int32_t entry = slots[b].entry;
-        if (entry >= 0) {
-            slots[b].entry = entry + shift;
-            continue;
-        }
-        const uint32_t number = static_cast<uint32_t>(-int64_t{entry});
-        const uint32_t chain = chain_node(r, number);
-        if (!chain || seen[number]) continue;
-        seen[number] = 1;
-        int32_t* at = ints_of(chain);
-        for (uint32_t i = 0, n = ints_length(chain); i < n; ++i)
-            if (at[i] >= static_cast<int32_t>(first)) at[i] += shift;
-    }
-    if (move) {
-        // The entries of the range move along with their cells; the places they leave
-        // hold no cell's entry.
-        const int64_t to = int64_t{first} + shift;
-        const uint32_t n = end - first;
-        std::memmove(index + to, index + first, size_t{n} * 4);
-        if (shift > 0)
-            std::fill(index + first, index + std::min<int64_t>(to, end), -1);
-        else
-            std::fill(index + std::max<int64_t>(to + n, first), index + end, -1);
-    }
-    return 0;
+    flush(root);
+    return shift_entries(root, shift, first, count, move);
 }
 
 void move_keys(uint32_t table, uint32_t target, uint32_t first, uint32_t count) {
     if (rec(table)->kind != kHash || count == 0 || target == first) return;
-    Record* r = rec(table);
+    Root root(table);
+    flush(root);
+    Record* r = rec(root.node());
     const uint32_t length = ints_length(r->index);
     const uint32_t lo = std::min(target, first);
     const uint64_t hi = uint64_t{std::max(target, first)} + count;
@@ -1330,26 +1487,10 @@ void move_keys(uint32_t table, uint32_t target, uint32_t first, uint32_t count) 
         return target < first ? x + count : x - count;
     };
     int32_t* index = ints_of(r->index);
-    Slot* slots = buckets_of(r).slots;
-    std::vector<uint8_t> seen(ints_length(r->chains) + 1);
     std::vector<int32_t> entries(index + lo, index + hi);
-    for (uint32_t x = lo; x < hi; ++x) {
-        const int32_t b = index[x] - 1;
-        if (b < 0 || static_cast<uint32_t>(b) >= r->buckets) continue;
-        const int32_t entry = slots[b].entry;
-        if (entry >= 0) {
-            slots[b].entry = static_cast<int32_t>(moved_to(x));
-            continue;
-        }
-        const uint32_t number = static_cast<uint32_t>(-int64_t{entry});
-        const uint32_t chain = chain_node(r, number);
-        if (!chain || seen[number]) continue;
-        seen[number] = 1;
-        int32_t* at = ints_of(chain);
-        for (uint32_t i = 0, n = ints_length(chain); i < n; ++i)
-            if (at[i] >= static_cast<int32_t>(lo) && at[i] < static_cast<int64_t>(hi))
-                at[i] = static_cast<int32_t>(moved_to(static_cast<uint32_t>(at[i])));
-    }
+    renumber(
+        r, lo, hi, [&](int64_t x) { return moved_to(static_cast<uint32_t>(x)); },
+        [&](int32_t x) { return x >= static_cast<int32_t>(lo) && x < static_cast<int64_t>(hi); });
     for (uint32_t x = lo; x < hi; ++x) index[moved_to(x)] = entries[x - lo];
 }
 
@@ -1383,6 +1524,7 @@ void clear(uint32_t table) {
     std::memset(buckets_of(r).control, kEmpty, r->buckets);
     r->size = 0;
     r->occupied = 0;
+    r->pending = 0;
     if (r->kind == kHash) {
         Buffer* chains = buf(r->chains);
         chains->tail = chains->head;

@@ -52,7 +52,7 @@ struct Record {
     uint32_t size;     // live keys (hash!: indexed cells, chained ones included)
     uint32_t index;    // hash!: node of the index series; kinds 3, 4: entry stride in bytes
     uint32_t chains;   // hash!: node of the chain list (nodes of int32 arrays)
-    uint32_t flags;    // 0 (bucket states are kept with the buckets)
+    uint32_t pending;  // hash!: cells appended at the block's tail, not indexed yet (splice)
     uint32_t keys;     // node of the buckets series (control bytes, then probing::Slot)
     uint32_t data;     // node of the data block
     uint32_t occupied; // live or deleted buckets
@@ -143,9 +143,9 @@ int32_t put(uint32_t table, uint32_t index, bool* rebuilt = nullptr);
 // one (cells at a multiple of `skip` from `start`, equal by `code`; with `last` the largest,
 // with `reverse` the largest below `start`, else the smallest at or above it). map!: the
 // first key of the same type equal by `code`, word keys looked up as set-words. Other kinds
-// answer -1 (they have put_symbol, put_context, get_int). A stale hash! is rebuilt first
-// (may collect). Inline below: the lookup of an integer or a character in a map!, and in a
-// hash! forwards without a skip.
+// answer -1 (they have put_symbol, put_context, get_int). A stale hash! is rebuilt first, and
+// the cells waiting in a hash! are indexed first (may collect). Inline below: the lookup of an
+// integer or a character in a map!, and in a hash! forwards without a skip.
 inline int32_t find_all(uint32_t table, Cell key, int32_t start = 0, int32_t skip = 1, int code = 0,
                         bool last = false, bool reverse = false);
 // A probe of a table without chains, continued from where it stopped.
@@ -161,6 +161,16 @@ int32_t find_next(uint32_t table, Cell key, Probe& probe);
 // map!: the pair of key cell `index` is marked removed (its value's header becomes 0). May
 // collect (a stale hash! is rebuilt first).
 void delete_(uint32_t table, uint32_t index);
+// hash!: the upkeep of one change to the block. The `removed` cells from `at` were replaced
+// by the `inserted` cells now there, and the cells after them moved by inserted - removed:
+// the removed ones are unindexed, the entries of the moved ones follow them and the new ones
+// are indexed, so that the table again answers for every cell of the block. Cells appended
+// at the tail (and changes among them) only wait (Record::pending): the next lookup or
+// other table operation indexes them together, so that the cache misses of their insertions
+// overlap. A stale table, or one that did not account for every cell before the change, is
+// built again from the block instead, as is the table of a change that touches as many cells
+// as the block holds. May collect.
+void splice(uint32_t table, uint32_t at, uint32_t removed, uint32_t inserted);
 // hash!: unindexes `count` cells from `index` (clamped to the block); all of them: the table
 // is emptied. May collect.
 void remove_range(uint32_t table, uint32_t index, uint32_t count);
@@ -369,10 +379,11 @@ inline int32_t find_word2(const Record* r, uint8_t type, uint32_t w2) {
     return slot ? slot->entry : -1;
 }
 // Its lookup in a hash! from `start` to the tail, or -2 when the general search must answer:
-// the key has a chain of equal cells, its cell is outside that range, or the buckets may be
-// stale. A key equal to it in its bucket is equal under every comparison code, and no other
-// bucket holds one.
+// the key has a chain of equal cells, its cell is outside that range, the buckets may be
+// stale or appended cells wait to be indexed. A key equal to it in its bucket is equal under
+// every comparison code, and no other bucket holds one.
 inline int32_t find_word2_in_hash(const Record* r, uint8_t type, uint32_t w2, int32_t start) {
+    if (r->pending != 0) return -2;
     if (r->stamp != 0 && r->stamp != static_cast<uint32_t>(collector::state.node_cycles) + 1)
         return -2;
     const Slot* slot = find_word2_slot(r, type, w2);

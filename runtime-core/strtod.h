@@ -31,4 +31,13 @@ bool parse_float(const uint8_t* text, uint32_t length, int32_t exponent_adjust, 
 // its number with `error` 0, or NaN with `error` -1.
 double text_to_float(const uint8_t* text, uint32_t length, uint32_t unit, int32_t& error);
 
+// `least` (3 for a literal) to 12 byte values 0-255 separated by single dots, the tuple
+// syntax; `count` receives how many.
+bool parse_tuple(const uint8_t* text, uint32_t length, uint8_t bytes[12], uint32_t& count,
+                 uint32_t least = 3);
+// A text of 1-, 2- or 4-byte units of 1 to 12 byte values 0-255 separated by single dots:
+// how many, with `error` 0; 0 with `error` -1 for any other text.
+uint32_t text_to_tuple(const uint8_t* text, uint32_t length, uint32_t unit, uint8_t bytes[12],
+                       int32_t& error);
+
 } // namespace number_text

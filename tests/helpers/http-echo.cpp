@@ -14,6 +14,8 @@
 //   /echo     200, echoes the method, the path, the headers Content-Type (without its
 //             parameters), Accept-Charset, User-Agent and every X- header (names in lower case),
 //             the body's length and the body
+//   /endless  200, a body without a declared length that goes on until the client leaves
+//   /huge     200, a body that declares 4 GiB and 1000 bytes, sent until the client leaves
 //   other     404, "no such page"
 // A HEAD request gets the headers of the same answer without its body.
 #include <arpa/inet.h>
@@ -71,12 +73,24 @@ template <typename Ready> bool receive(int s, std::string& data, Ready ready) {
     return true;
 }
 
-void send_all(int s, const std::string& data) {
+bool send_all(int s, const std::string& data) {
     size_t at = 0;
     while (at < data.size()) {
         const ssize_t n = send(s, data.data() + at, data.size() - at, MSG_NOSIGNAL);
-        if (n <= 0) return;
+        if (n <= 0) return false;
         at += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Sends a body for as long as the client reads it (it is never finished): with no declared
+// length, or declaring one that is never reached.
+void send_unending(int s, const char* length) {
+    std::string head = "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n";
+    if (length) head += std::string("Content-Length: ") + length + "\r\n";
+    if (!send_all(s, head + "Connection: close\r\n\r\n")) return;
+    const std::string block(65536, 'z');
+    while (send_all(s, block)) {
     }
 }
 
@@ -115,6 +129,10 @@ void serve(int s) {
     if (!receive(s, body, [&] { return body.size() >= length; })) return;
     body.resize(length);
 
+    if (path == "/endless" || path == "/huge") {
+        send_unending(s, path == "/huge" ? "4294968296" : nullptr);
+        return;
+    }
     std::string status = "200 OK", extra, content;
     if (path == "/text") {
         content = "Hello, w\xC3\xB6rld!";

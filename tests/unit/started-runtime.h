@@ -13,6 +13,7 @@
 #include "datatypes/context.h"
 #include "datatypes/cycles.h"
 #include "datatypes/error.h"
+#include "datatypes/native.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "datatypes/words.h"
@@ -38,6 +39,7 @@ inline void after_full_start_up() {
 inline void release_full_runtime() {
     error::set_fire_hook(nullptr);
     error::set_calls(nullptr);
+    native::set_spec_check(nullptr);
     word::set_lexer(nullptr);
     compound::set_text_loader(nullptr);
     cycles::reset();

@@ -106,6 +106,81 @@ TEST_F(Binary, RandomBytesRoundTripInEveryBase) {
     }
 }
 
+// The plain way to write base 58: one division of the whole number by 58 per digit. The
+// codec must give the same text.
+std::string base58_by_digit(const std::string& in) {
+    static const char kAlphabet[] = "123456789ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnopqrstuvwxyz";
+    size_t zeros = 0;
+    while (zeros < in.size() && in[zeros] == '\0') ++zeros;
+    std::vector<uint8_t> number(in.begin() + static_cast<long>(zeros), in.end());
+    std::string digits;
+    for (size_t first = 0; first < number.size();) {
+        uint32_t remainder = 0;
+        for (size_t i = first; i < number.size(); ++i) {
+            const uint32_t v = remainder << 8 | number[i];
+            number[i] = static_cast<uint8_t>(v / 58);
+            remainder = v % 58;
+        }
+        digits += kAlphabet[remainder];
+        while (first < number.size() && number[first] == 0) ++first;
+    }
+    return std::string(zeros, '1') + std::string(digits.rbegin(), digits.rend());
+}
+
+std::string from_hex(const std::string& hex) {
+    std::string out;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    return out;
+}
+
+TEST_F(Binary, Base58Vectors) {
+    const struct {
+        const char* hex;
+        const char* text;
+    } cases[] = {
+        {"", ""},
+        {"00", "1"},
+        {"61", "2g"},
+        {"626262", "a3gV"},
+        {"572e4794", "3EFU7m"},
+        {"10c8511e", "Rt5zm"},
+        {"516b6fcd0f", "ABnLTmg"},
+        {"bf4f89001e670274dd", "3SEo3LWLoPntC"},
+        {"ecac89cad93923c02321", "EJDM8drfXA6uyA"},
+        {"73696d706c792061206c6f6e6720737472696e67", "2cFupjhnEsSn59qHXstmK2ffpLv2"},
+        {"00eb15231dfceb60925886b67d065299925915aeb172c06647",
+         "1NS17iag9jJgTHD1VXjvLCEnZuQ3rJDE9L"},
+        {"00000000000000000000", "1111111111"},
+        {"0000ffffffffffffffffffffffffffffffff", "11YcVfxkQb6JRzqk5kF2tNLv"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(encoded(58, from_hex(c.hex)), c.text) << c.hex;
+        EXPECT_EQ(decoded(58, c.text), from_hex(c.hex)) << c.text;
+    }
+    // Blanks and comments may split the digits anywhere.
+    EXPECT_EQ(decoded(58, "2cFupjhn EsSn59q ; a comment\nHXstmK2ffpLv2"),
+              from_hex("73696d706c792061206c6f6e6720737472696e67"));
+}
+
+// Numbers of many sizes, across the limbs' and digit groups' boundaries, with and without
+// leading zero bytes, and all bits set: the same text as one division per digit, and back.
+TEST_F(Binary, Base58AgreesWithDivisionByDigit) {
+    std::mt19937 generator(58);
+    for (uint32_t length : {1u, 2u, 3u, 4u, 5u, 7u, 8u, 9u, 15u, 16u, 17u, 31u, 33u, 64u, 65u, 100u,
+                            257u, 1000u, 4099u}) {
+        for (int kind = 0; kind < 3; ++kind) {
+            std::string in(length, '\xFF');
+            if (kind > 0)
+                for (char& b : in) b = static_cast<char>(generator());
+            if (kind == 2) in[0] = in[length / 2] = '\0';
+            const std::string text = encoded(58, in);
+            EXPECT_EQ(text, base58_by_digit(in)) << length << " " << kind;
+            EXPECT_EQ(decoded(58, text), in) << length << " " << kind;
+        }
+    }
+}
+
 TEST_F(Binary, DecodesWideText) {
     const char16_t text[] = u"YWJj";
     Cell* r = binary::decode_base64(reinterpret_cast<const uint8_t*>(text), 4, 2);

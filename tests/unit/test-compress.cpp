@@ -154,6 +154,66 @@ TEST(Compress, GzipEncoderPassesOnlyWholeStreams) {
     }
 }
 
+// gzip data may hold several members one after another: their outputs are concatenated,
+// and each member stands alone (its trailer checked, no distance into the member before).
+TEST(Compress, GzipMembersConcatenate) {
+    const std::string first = "first member, first member, first member\n";
+    const std::string second = "and the second one";
+    const Bytes a = encoded(compress::gzip_encode, of(first));
+    const Bytes b = encoded(compress::gzip_encode, of(second));
+    const Bytes empty = encoded(compress::gzip_encode, {});
+    auto joined = [](std::initializer_list<Bytes> parts) {
+        Bytes out;
+        for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+        return out;
+    };
+    const Bytes ab = joined({a, b});
+    EXPECT_EQ(decoded(compress::gzip_decode, ab), first + second);
+    EXPECT_EQ(decoded(compress::gzip_decode, joined({a, empty, b, a})), first + second + first);
+    // Whole gzip data of several members is passed through by the encoder like one member.
+    EXPECT_EQ(encoded(compress::gzip_encode, ab), ab);
+    // A measuring run answers the total; an output that ends inside a member asks for it and
+    // writes nothing beyond its capacity.
+    uint64_t measured = 0;
+    EXPECT_EQ(compress::gzip_decode(nullptr, &measured, ab.data(), uint32_t(ab.size())),
+              compress::kTooSmall);
+    EXPECT_EQ(measured, first.size() + second.size());
+    for (const uint64_t capacity : {first.size() - 1, first.size(), first.size() + 3}) {
+        Bytes out(capacity + 1, 0xA5);
+        uint64_t size = capacity;
+        EXPECT_EQ(compress::gzip_decode(out.data(), &size, ab.data(), uint32_t(ab.size())),
+                  compress::kTooSmall)
+            << capacity;
+        EXPECT_EQ(size, first.size() + second.size());
+        EXPECT_EQ(out[capacity], 0xA5);
+    }
+
+    // A member whose stream is a literal and then a match at distance 4: the first member's
+    // output lies that far back, but members do not share their output.
+    const Bytes reaching = {0x1F, 0x8B, 8,    0, 0, 0, 0, 0, 0, 3, 0x4B,
+                            0x04, 0x12, 0x00, 0, 0, 0, 0, 4, 0, 0, 0};
+    Bytes bad_crc = b;
+    bad_crc[bad_crc.size() - 8] ^= 1;
+    Bytes bad_size = a;
+    bad_size[bad_size.size() - 4] += 1;
+    const struct {
+        const char* name;
+        Bytes in;
+        int32_t status;
+    } cases[] = {
+        {"a distance into the member before", joined({a, reaching}), compress::kDistanceTooFar},
+        {"second member's CRC altered", joined({a, bad_crc}), compress::kInvalid},
+        {"first member's size field off by one", joined({bad_size, b}), compress::kInvalid},
+        {"a stray byte after the last member", joined({a, b, {0}}), compress::kInvalid},
+        {"a second member cut short", joined({a, Bytes(b.begin(), b.end() - 1)}),
+         compress::kInvalid},
+    };
+    for (const auto& c : cases) {
+        Bytes out;
+        EXPECT_EQ(run(compress::gzip_decode, c.in, out), c.status) << c.name;
+    }
+}
+
 TEST(Compress, InvalidStreams) {
     const Bytes zlib_text = encoded(compress::zlib_encode, of("text text text"));
     Bytes bad_adler = zlib_text;

@@ -823,6 +823,36 @@ TEST_F(HashTable, TheOwnerTableHoldsItsEntriesWeakly) {
     owner_table = 0;
 }
 
+namespace {
+
+// One find with random options (a pool value, the comparison code, start, skip, last,
+// reverse) must answer what a linear search over the table's block answers.
+void find_as_a_linear_search_does(Keyed& h, const GcRoot& pool, std::mt19937& rng, int step) {
+    auto length = [](uint32_t block) { return memory::buffer(block)->length(); };
+    auto at = [](uint32_t block, uint32_t i) { return memory::buffer(block)->cells()[i]; };
+    const uint32_t n = length(h.block());
+    const Cell key = at(pool.node(), rng() % length(pool.node()));
+    const int code = rng() % 2 ? 0 : 2;
+    const int32_t start = static_cast<int32_t>(rng() % (n + 1));
+    const int32_t skip = 1 + static_cast<int32_t>(rng() % 3);
+    const bool last = rng() % 3 == 0, reverse = rng() % 4 == 0;
+    int32_t expected = -1;
+    for (uint32_t l = 0; l < n; ++l) {
+        const int32_t i = static_cast<int32_t>(l);
+        if (!hashtable::keys_equal(at(h.block(), l), key, code)) continue;
+        const bool rev = reverse, lst = last || reverse;
+        if (rev ? i >= start : i < start) continue;
+        int64_t d = lst ? int64_t{start} - 1 - i : int64_t{i} - start;
+        if (((d % skip) + skip) % skip != 0) continue;
+        if (lst ? i > expected : expected < 0) expected = i;
+    }
+    ASSERT_EQ(h.find(key, code, start, skip, last, reverse), expected)
+        << "step " << step << " code " << code << " start " << start << " skip " << skip << " last "
+        << last << " reverse " << reverse;
+}
+
+} // namespace
+
 // Random work on a hash! checked against a plain list of its cells: appends, removals and
 // insertions in the middle, finds with every option. Run under ZAN_GC_TORTURE=1 every
 // allocation moves every buffer.
@@ -873,24 +903,7 @@ TEST_F(HashTable, AHashAgreesWithALinearSearchUnderRandomWork) {
             std::copy(cells.begin(), cells.end(), memory::buffer(h.block())->cells());
             hashtable::move_keys(h.table(), to, from, count);
         } else {
-            const Cell key = at(pool.node(), rng() % pool_size);
-            const int code = rng() % 2 ? 0 : 2;
-            const int32_t start = static_cast<int32_t>(rng() % (n + 1));
-            const int32_t skip = 1 + static_cast<int32_t>(rng() % 3);
-            const bool last = rng() % 3 == 0, reverse = rng() % 4 == 0;
-            int32_t expected = -1;
-            for (uint32_t l = 0; l < n; ++l) {
-                const int32_t i = static_cast<int32_t>(l);
-                if (!hashtable::keys_equal(at(h.block(), l), key, code)) continue;
-                const bool rev = reverse, lst = last || reverse;
-                if (rev ? i >= start : i < start) continue;
-                int64_t d = lst ? int64_t{start} - 1 - i : int64_t{i} - start;
-                if (((d % skip) + skip) % skip != 0) continue;
-                if (lst ? i > expected : expected < 0) expected = i;
-            }
-            ASSERT_EQ(h.find(key, code, start, skip, last, reverse), expected)
-                << "step " << step << " code " << code << " start " << start << " skip " << skip
-                << " last " << last << " reverse " << reverse;
+            ASSERT_NO_FATAL_FAILURE(find_as_a_linear_search_does(h, pool, rng, step));
         }
         ASSERT_EQ(h.record().size, length(h.block())) << "step " << step;
     }
@@ -934,4 +947,106 @@ TEST_F(HashTable, AMapAgreesWithALinearSearchUnderRandomWork) {
             ASSERT_EQ(m.find(key, code), expected) << "step " << step << " code " << code;
         }
     }
+}
+
+// A hash! under random changes of its block told to the table one change at a time
+// (splice: some cells replaced by others, the cells after them moving along; appends among
+// them) finds what a linear search finds, equal keys and every comparison code included.
+// Appended cells wait until the next lookup; the table always accounts for every cell.
+TEST_F(HashTable, AHashFollowsSplicedChangesUnderRandomWork) {
+    GcRoot pool(memory::alloc_cells(32));
+    for (const char32_t* t : {U"a", U"A", U"b", U"ß", U"ẞ"})
+        for (uint32_t unit : {1u, 2u}) append(pool, text(t, unit));
+    for (int i = 0; i < 6; ++i) append(pool, integer(i));
+    for (uint32_t i = 0; i < 3; ++i) append(pool, Cell{kTypeChar, 0, i, 0});
+    append(pool, block_of(memory::alloc_cells(1)));
+    const uint32_t pool_size = length(pool.node());
+
+    Keyed h(hashtable::kHash, 0);
+    std::mt19937 rng(2468);
+    const int steps = memory::record.torture ? 300 : 3000;
+    for (int step = 0; step < steps; ++step) {
+        const uint32_t n = length(h.block());
+        const uint32_t choice = rng() % 8;
+        if (choice < 5) {
+            // Replace `removed` cells at `p` by `inserted` pool values; at the tail, appends.
+            const uint32_t p = choice == 0 ? n : rng() % (n + 1);
+            const uint32_t removed = std::min<uint32_t>(rng() % 4, n - p);
+            const uint32_t inserted = n > 80 ? rng() % 2 : rng() % 5;
+            // Room first: the cells are read after the last allocation, with the node ids
+            // that a collection left them.
+            if (inserted > removed)
+                memory::alloc_tail_bytes(memory::buffer(h.block()),
+                                         (inserted - removed) * sizeof(Cell));
+            std::vector<Cell> cells(memory::buffer(h.block())->cells(),
+                                    memory::buffer(h.block())->cells() + n);
+            std::vector<Cell> values;
+            for (uint32_t i = 0; i < inserted; ++i)
+                values.push_back(at(pool.node(), rng() % pool_size));
+            cells.erase(cells.begin() + p, cells.begin() + p + removed);
+            cells.insert(cells.begin() + p, values.begin(), values.end());
+            memory::Buffer* b = memory::buffer(h.block());
+            std::copy(cells.begin(), cells.end(), b->cells());
+            b->tail = b->head + static_cast<uint32_t>(cells.size() * sizeof(Cell));
+            hashtable::splice(h.table(), p, removed, inserted);
+        } else {
+            ASSERT_NO_FATAL_FAILURE(find_as_a_linear_search_does(h, pool, rng, step));
+            EXPECT_EQ(h.record().pending, 0u) << "step " << step;
+        }
+        ASSERT_EQ(h.record().size + h.record().pending, length(h.block())) << "step " << step;
+    }
+}
+
+// Appended cells wait for the next lookup, which indexes them all; a change before them
+// leaves them waiting after the cells it moved. A table that missed a change to its block
+// is built again from the block at the next one.
+TEST_F(HashTable, AppendedCellsWaitForTheNextLookup) {
+    Keyed h(hashtable::kHash, 0);
+    auto append_values = [&](std::initializer_list<int> values) {
+        for (int v : values) *memory::alloc_tail_cell(memory::buffer(h.block())) = integer(v);
+    };
+    append_values({10, 11, 12});
+    hashtable::splice(h.table(), 0, 0, 3);
+    append_values({13, 11});
+    hashtable::splice(h.table(), 3, 0, 2);
+    EXPECT_EQ(h.record().size, 0u);
+    EXPECT_EQ(h.record().pending, 5u);
+    EXPECT_EQ(h.find(integer(11), 0, 0, 1, true), 4);
+    EXPECT_EQ(h.record().size, 5u);
+    EXPECT_EQ(h.record().pending, 0u);
+    // 10 11 12 13 11, then 14 waits; 20 replaces 10 and 11 at the head: 20 12 13 11 14.
+    append_values({14});
+    hashtable::splice(h.table(), 5, 0, 1);
+    {
+        Cell* c = memory::buffer(h.block())->cells();
+        std::memmove(c + 1, c + 2, 4 * sizeof(Cell));
+        c[0] = integer(20);
+        memory::buffer(h.block())->tail -= sizeof(Cell);
+    }
+    hashtable::splice(h.table(), 0, 2, 1);
+    EXPECT_EQ(h.record().pending, 1u);
+    EXPECT_EQ(h.find(integer(10)), -1);
+    EXPECT_EQ(h.find(integer(20)), 0);
+    EXPECT_EQ(h.find(integer(11)), 3);
+    EXPECT_EQ(h.find(integer(14)), 4);
+    // Two cells appended behind the table's back, then one told: all three are found.
+    append_values({15, 16, 17});
+    hashtable::splice(h.table(), 7, 0, 1);
+    EXPECT_EQ(h.find(integer(15)), 5);
+    EXPECT_EQ(h.find(integer(17)), 7);
+    EXPECT_EQ(h.record().size, 8u);
+}
+
+// A cell changed again and again (a poke) leaves a deleted bucket each time: the table is
+// built again at the size its block needs, not at twice its last size each time.
+TEST_F(HashTable, CellsChangedAgainAndAgainDoNotGrowTheTable) {
+    Keyed h(hashtable::kHash, 0);
+    for (int i = 0; i < 10; ++i) h.add(integer(i));
+    for (int i = 0; i < 20000; ++i) {
+        at(h.block(), static_cast<uint32_t>(i % 10)) = integer(100 + i);
+        hashtable::splice(h.table(), static_cast<uint32_t>(i % 10), 1, 1);
+    }
+    EXPECT_LE(h.record().buckets, 32u);
+    for (int i = 19990; i < 20000; ++i) EXPECT_EQ(h.find(integer(100 + i)), i % 10);
+    EXPECT_EQ(h.find(integer(100)), -1);
 }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "datatypes/binary.h"
 #include "os/io.h"
 #include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"
@@ -73,6 +74,23 @@ TEST_F(Io, FileWithoutAReportedSize) {
     EXPECT_NE(utf8_of(*content).find("Name:"), std::string::npos);
     Cell* part = io::read_path(&path.cell(), 5, -1, false, false);
     EXPECT_EQ(utf8_of(*part), "Name:");
+}
+
+// A device that reports no size and never ends (/dev/zero) is read up to the part only,
+// after its seek; it used to be read whole before the part was cut, which never finished
+// within what a series holds.
+TEST_F(Io, EndlessDeviceReadUpToThePart) {
+    GcRoot path(text(kTypeFile, "/dev/zero"));
+    const struct {
+        int32_t part, seek;
+        uint32_t size;
+    } cases[] = {{10, -1, 10}, {3, 100000, 3}, {0, -1, 0}, {70000, 5, 70000}};
+    for (const auto& c : cases) {
+        Cell* got = io::read_path(&path.cell(), c.part, c.seek, true, false);
+        ASSERT_EQ(cell::type(got), kTypeBinary);
+        EXPECT_EQ(binary::zs_length(got), c.size) << c.part << " " << c.seek;
+        stack::top = got;
+    }
 }
 
 // A file above what a series can index (a sparse one here) is refused with a clear error,

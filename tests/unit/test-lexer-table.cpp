@@ -38,7 +38,7 @@ const char* const kRows = R"ROWS(
 23 | integer! | `#`: 16; `:`: 31; `x`: 33; `h`: 42; `e`: 26; `E`: 27; hex-upper: 39; `%`: kind percent; `@`: 56; `.`: 24; digit zero `'`: 23; `T` `/` `-`: 30; hex-lower `\` `>` `=` `$` `+` `^` continuation letter invalid: kind error; all others: kind integer
 24 | float! | `#`: 28; `x`: 33; `%`: kind percent; `e` `E`: 26; digit zero `'`: 25; blank newline `[` `]` `(` `)` `{` `}` `"` `/` `<` `,` `;` control end: kind float; all others: kind error
 25 | float! | `x`: 33; `%`: kind percent; `@`: 56; `.`: 29; `e` `E`: 26; digit zero `'`: 25; `#` `T` `h` hex-lower hex-upper `\` `>` `=` `$` `+` `-` `^` continuation letter invalid: kind error; all others: kind float
-26 | float! | `@`: 56; digit zero `+` `-`: 26; blank newline `[` `]` `(` `)` `{` `}` `"` `:` `/` `<` `,` `;` control end: kind float; all others: kind error
+26 | float! | `%`: kind percent; `@`: 56; digit zero `+` `-`: 26; blank newline `[` `]` `(` `)` `{` `}` `"` `:` `/` `<` `,` `;` control end: kind float; all others: kind error
 27 | float! | `h`: 42; `%`: kind percent; `@`: 56; `.`: 29; digit zero: 27; `E` hex-upper: 40; `+` `-`: 26; blank newline `[` `]` `(` `)` `{` `}` `"` `:` `/` `<` `,` control end: kind float; all others: kind error
 28 | float! | digit: kind float; `#` `'` `:` `%` `@` `$` `^` invalid: kind error; `x` `T` `h` `e` `E` hex-lower hex-upper `>` `=` `.` `+` `-` continuation letter: 28; all others: kind float-special
 29 | tuple! | digit zero `.`: 29; blank newline `[` `]` `(` `)` `{` `}` `"` `:` `/` `<` `;` control end: kind tuple; all others: kind error

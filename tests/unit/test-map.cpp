@@ -212,11 +212,11 @@ TEST_F(Map, ReflectAndBlockConversion) {
               "[\"s\" c]");
     EXPECT_EQ(formed(*map::reflect(m, static_cast<int32_t>(words::symbol.values)), true), "[2 3]");
     EXPECT_EQ(formed(*map::reflect(m, static_cast<int32_t>(words::symbol.body)), true),
-              "[\n    \"s\" 2\n    c 3\n]");
+              "[\n    \"s\" 2\n    c: 3\n]");
     EXPECT_TRUE(raises(error::kInternal, error::internal::not_done,
                        [&] { map::reflect(m, static_cast<int32_t>(words::symbol.spec)); }));
     Cell* prototype = stack::push(Cell{kTypeDatatype, kTypeBlock, 0, 0});
-    EXPECT_EQ(formed(*block::to(prototype, m, kTypeBlock), true), "[\n    \"s\" 2\n    c 3\n]");
+    EXPECT_EQ(formed(*block::to(prototype, m, kTypeBlock), true), "[\n    \"s\" 2\n    c: 3\n]");
 }
 
 TEST_F(Map, ForeachStepsOverLivePairs) {

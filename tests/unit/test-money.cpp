@@ -135,16 +135,21 @@ TEST_F(Money, Conversions) {
                   {2.5, "$2.50000"},
                   {-0.25, "-$0.25000"},
                   {1e16, "$10000000000000000.00000"},
-                  {0.03125, "$0.03125"}};
+                  {0.03125, "$0.03125"},
+                  {0.1, "$0.10000"},
+                  {-123456.78, "-$123456.78000"},
+                  {0.00001, "$0.00001"}};
     for (const Case& c : floats)
         EXPECT_EQ(all(convert(money::to, kTypeMoney, float_value(c.value))), c.text);
-    for (double bad : {1e17, -1e17, 1e-6, 0.1, std::numeric_limits<double>::infinity()})
+    for (double bad : {1e17, -1e17, 1e-6, 0.123456, std::numeric_limits<double>::infinity()})
         EXPECT_TRUE(raises(error::kScript, error::script::bad_make_arg, [&] {
             convert(money::to, kTypeMoney, float_value(bad));
         })) << bad;
     Cell loose{};
     EXPECT_EQ(all(*money::from_float(&loose, 1.1, false)), "$1.10000");
     EXPECT_EQ(all(*money::from_float(&loose, 0.00001, false)), "$0.00001");
+    EXPECT_EQ(all(*money::from_float(&loose, 0.29, false)), "$0.29000");
+    EXPECT_EQ(all(*money::from_float(&loose, -0.123456789, false)), "-$0.12345");
 
     EXPECT_EQ(all(convert(money::to, kTypeMoney, int_value(-2147483647 - 1))),
               "-$2147483648.00000");

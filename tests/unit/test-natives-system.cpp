@@ -9,54 +9,20 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "runtime-core/memory.h" // ZAN_ASAN
+#include "tests/unit/child-script.h"
 
 namespace {
 
-struct Outcome {
-    int status = -1;
-    std::string output;
-};
+using child_script::Outcome;
 
-// Runs `script` with the executable (line ends read as LF), its address space limited to `limit`
-// bytes (0: none).
 Outcome run_script(const std::string& script, rlim_t limit = 0) {
-    char path[] = "/tmp/zan-natives-XXXXXX";
-    const int fd = mkstemp(path);
-    EXPECT_GE(fd, 0);
-    const std::string text = "Zan []\n" + script;
-    EXPECT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-    close(fd);
-    int pipe_fds[2];
-    EXPECT_EQ(pipe(pipe_fds), 0);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(pipe_fds[1], 1);
-        dup2(pipe_fds[1], 2);
-        close(pipe_fds[0]);
-        if (limit) {
-            rlimit r{limit, limit};
-            setrlimit(RLIMIT_AS, &r);
-        }
-        execl(ZAN_EXECUTABLE, ZAN_EXECUTABLE, path, static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(pipe_fds[1]);
-    Outcome out;
-    char buffer[4096];
-    for (ssize_t n; (n = read(pipe_fds[0], buffer, sizeof buffer)) > 0;)
-        for (ssize_t i = 0; i < n; ++i)
-            if (buffer[i] != '\r') out.output.push_back(buffer[i]); // line ends as LF
-
-    close(pipe_fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    out.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    unlink(path);
-    return out;
+    return child_script::run(ZAN_EXECUTABLE, script, limit);
 }
 
 } // namespace

@@ -166,22 +166,22 @@ TEST_F(Series, BadRefinementArgumentsNameTheRefinement) {
         void (*run)(Cell* block, Cell* bad);
         const char* refinement;
     } cases[] = {
-        {"remove/part", [](Cell* b, Cell* bad) { series::remove(b, bad, nullptr); }, "/part"},
+        {"remove/part", [](Cell* b, Cell* bad) { series::remove(b, bad, nullptr); }, "part"},
         {"copy/part",
          [](Cell* b, Cell* bad) { series::copy(b, stack::push_cell(), bad, false, nullptr); },
-         "/part"},
-        {"reverse/skip", [](Cell* b, Cell* bad) { series::reverse(b, nullptr, bad); }, "/skip"},
+         "part"},
+        {"reverse/skip", [](Cell* b, Cell* bad) { series::reverse(b, nullptr, bad); }, "skip"},
         {"find/skip",
          [](Cell* b, Cell* bad) {
              block::find(b, value_of("1"), nullptr, false, false, false, false, nullptr, bad, false,
                          false, false, false);
          },
-         "/skip"},
+         "skip"},
         {"sort/compare",
          [](Cell* b, Cell* bad) {
              block::sort(b, false, nullptr, bad, nullptr, false, false, false);
          },
-         "/compare"},
+         "compare"},
     };
     for (const Case& c : cases) {
         Cell* b = load("1 2 3 4");

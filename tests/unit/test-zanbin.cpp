@@ -15,6 +15,7 @@
 #include "datatypes/error.h"
 #include "datatypes/form-mold.h"
 #include "datatypes/handle.h"
+#include "datatypes/image.h"
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
@@ -316,6 +317,54 @@ TEST_F(Zanbin, FixedWidthBytes) {
     EXPECT_EQ(cell::type(&back), kTypeOp);
 }
 
+// An image: index, size and the pixel words as stored (B, G, R, opacity in memory).
+TEST_F(Zanbin, Images) {
+    const char* one = "make image! [1x1 #{010203}]";
+    EXPECT_EQ(records(encode(one)), "35 01 01 03 02 01 FF");
+    const Bytes fixed_one = encode(one, true);
+    EXPECT_EQ(hex(Bytes(fixed_one.begin() + 16, fixed_one.end())),
+              "35 00 00 00 00 00 00 00 01 00 01 00 03 02 01 FF");
+    EXPECT_EQ(records(encode("next make image! [2x1 #{010203040506}]")),
+              "75 01 02 01 03 02 01 FF 06 05 04 FF");
+    for (const bool fixed : {false, true}) {
+        SCOPED_TRACE(fixed ? "fixed" : "compact");
+        // Two values over one buffer, the second at another index, and an image without
+        // pixels.
+        GcRoot back(round_trip("i: make image! [3x2 #{000102030405060708090A0B0C0D0E0F1011}] "
+                               "poke i 2 10.20.30.40 reduce [i skip i 4 make image! 0x5]",
+                               fixed));
+        const Cell* first = block::cell_at(&back.cell(), 0);
+        const Cell* second = block::cell_at(&back.cell(), 1);
+        const Cell* empty = block::cell_at(&back.cell(), 2);
+        ASSERT_EQ(cell::type(first), kTypeImage);
+        ASSERT_EQ(cell::type(second), kTypeImage);
+        EXPECT_EQ(first->w2, second->w2);
+        EXPECT_EQ(second->w1, 4u);
+        EXPECT_EQ(image::width(second), 3u);
+        EXPECT_EQ(image::height(second), 2u);
+        EXPECT_EQ(image::pixels(first)[0], 0xFF000102u);
+        EXPECT_EQ(image::pixels(first)[1], 0xD70A141Eu);
+        EXPECT_EQ(image::pixels(first)[5], 0xFF0F1011u);
+        EXPECT_EQ(image::width(empty), 0u);
+        EXPECT_EQ(image::height(empty), 5u);
+    }
+    // A side beyond 65535, pixels beyond the bytes left, an index past the pixels.
+    const struct {
+        const char* what;
+        const char* records;
+        uint32_t position;
+    } cases[] = {
+        {"width 65536", "35 80 80 04 01", 12},
+        {"pixels beyond the bytes left", "35 02 01 00 00 00 FF", 12},
+        {"index past the pixels", "75 02 01 01 00 00 00 FF", 12},
+    };
+    for (const auto& c : cases) {
+        Cell* target;
+        EXPECT_EQ(decode(data_of(c.records), target), kInvalid + " " + std::to_string(c.position))
+            << c.what;
+    }
+}
+
 // A fixed-width count is bounded by the words left before anything is allocated.
 TEST_F(Zanbin, FixedWidthRejections) {
     auto fixed = [](const std::string& records) {
@@ -357,6 +406,54 @@ TEST_F(Zanbin, SharingAndCyclesSurvive) {
         // Words of one object share the decoded object's context.
         Cell words = round_trip("o: make object! [a: 1 w: [a]] w: o/w reduce [pick w 1 o]", fixed);
         EXPECT_EQ(block::cell_at(&words, 0)->w1, block::cell_at(&words, 1)->w1);
+    }
+}
+
+// The values of an object or error are decoded straight into its context, so that a value
+// being decoded reaches itself through the context: a function whose body uses its own
+// arguments is written by a path through the object's field that holds it.
+TEST_F(Zanbin, ContextValuesAreReachableWhileDecoded) {
+    // The padding makes the body long enough for the LZ codec to take it.
+    const std::string object_source = "shared: [1 2] make object! ["
+                                      "  n: 10 m: func [q] [q + n]"
+                                      "  inner: make object! [k: func [] [n * 2] blk: shared]"
+                                      "  again: shared pad: \"" +
+                                      std::string(200, 'z') + "\"]";
+    const std::string error_source = "b: [a] append/only b b "
+                                     "e: make error! [type: 'user id: 'message arg1: \"" +
+                                     std::string(200, 'x') + "\"] e/arg2: b e/arg3: b e";
+    auto truth = [](const char* text) {
+        const Cell* v = eval(text);
+        return cell::type(v) == kTypeLogic && v->w1 != 0;
+    };
+    // The one value decoded, from the encoding as written or with its body LZ-compressed.
+    auto back = [](const std::string& source, bool fixed, bool lz_body) {
+        Bytes data = encode(source, fixed);
+        if (lz_body) {
+            Bytes packed(data.size());
+            const int32_t n = lz::compress(data.data() + 8, static_cast<uint32_t>(data.size() - 8),
+                                           packed.data());
+            EXPECT_GT(n, 0);
+            data.resize(8);
+            data[7] |= 2;
+            data.insert(data.end(), packed.begin(), packed.begin() + std::max(n, 0));
+        }
+        Cell* target;
+        EXPECT_EQ(decode(data, target), "");
+        return *block::cell_at(target, 0);
+    };
+    for (const bool fixed : {false, true}) {
+        for (const bool lz_body : {false, true}) {
+            SCOPED_TRACE(std::string(fixed ? "fixed" : "compact") + (lz_body ? ", LZ" : ""));
+            define("decoded-o", back(object_source, fixed, lz_body));
+            EXPECT_EQ(eval("decoded-o/m 5")->w2, 15u);
+            EXPECT_EQ(eval("decoded-o/inner/k")->w2, 20u);
+            EXPECT_TRUE(truth("same? decoded-o/inner/blk decoded-o/again"));
+            define("decoded-e", back(error_source, fixed, lz_body));
+            EXPECT_TRUE(truth("same? decoded-e/arg2 decoded-e/arg3"));
+            EXPECT_TRUE(truth("same? decoded-e/arg2 pick decoded-e/arg2 2"));
+            EXPECT_TRUE(truth("none? decoded-e/files"));
+        }
     }
 }
 
@@ -434,6 +531,38 @@ TEST_F(Zanbin, RejectsMalformedRecords) {
     for (int k = 0; k < 5000; ++k) deep += "05 01 ";
     Cell* target;
     EXPECT_EQ(decode(data_of(deep + "81"), target).rfind(kInvalid, 0), 0u);
+}
+
+// A symbol's text must be valid UTF-8: the word naming it is an invalid record.
+TEST_F(Zanbin, SymbolsAreValidUtf8) {
+    // Compact data of one word! record over one symbol; the word's symbol index is at byte
+    // 19 + the length of the text (1-based).
+    auto word_data = [](const std::string& text) {
+        Bytes out{'Z', 'A', 'N', 'B', 'I', 'N', 2, 5, 1, 2, 1};
+        out.push_back(static_cast<uint8_t>(text.size() + 1));
+        out.insert(out.end(), {0, 0, 0, 0});
+        out.insert(out.end(), text.begin(), text.end());
+        out.insert(out.end(), {0, 0x0F, 0});
+        return out;
+    };
+    const struct {
+        const char* what;
+        std::string text;
+    } bad[] = {
+        {"a byte that starts nothing", "a\xFF"}, {"a sequence cut short", "\xC3"},
+        {"an overlong form", "\xC0\xAF"},        {"a surrogate", "\xED\xA0\x80"},
+        {"beyond 10FFFF", "\xF4\x90\x80\x80"},
+    };
+    for (const auto& c : bad) {
+        Cell* target;
+        EXPECT_EQ(decode(word_data(c.text), target),
+                  kInvalid + " " + std::to_string(19 + c.text.size()))
+            << c.what;
+        EXPECT_EQ(block::length_from_index(target), 0) << c.what;
+    }
+    Cell* target;
+    ASSERT_EQ(decode(word_data("\xC3\xA9t\xC3\xA9"), target), "");
+    EXPECT_EQ(symbol::text(block::cell_at(target, 0)->w2), "\xC3\xA9t\xC3\xA9");
 }
 
 TEST_F(Zanbin, RefusesWhatCannotBeSaved) {
