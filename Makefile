@@ -45,13 +45,14 @@ run: native
 test: native asan
 	@bash scripts/test.sh
 
-# The contributor's loop: the native build with its unit and language tests, no sanitizers,
-# no Wine. U=FILTER runs only the unit tests that GoogleTest's filter picks (e.g.
+# The contributor's loop: the native build, the check of the layers' includes, the unit and
+# language tests; no sanitizers, no Wine. U=FILTER runs only the unit tests that GoogleTest's filter picks (e.g.
 # U='Block*'), T='PATTERN ...' only the language scripts that the globs pick (e.g.
 # T='parse-*'); ZAN_LANG_BLESS=1 makes the picked scripts' output their new expectation.
 U ?= *
 T ?=
 quick: native
+	@python3 scripts/check-layers.py
 	@./build/native/zan-unit --gtest_brief=1 --gtest_filter='$(U)'
 	@bash tests/lang/run.sh build/native/zan posix $(foreach p,$(T),'$(p)')
 

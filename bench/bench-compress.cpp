@@ -25,7 +25,8 @@ constexpr size_t kSize = 5 * 1024 * 1024;
 const Bytes& text() {
     static const Bytes bytes = [] {
         Bytes all;
-        for (const char* folder : {"runtime-core", "datatypes", "evaluator", "loading", "library"})
+        for (const char* folder :
+             {"runtime-core", "datatypes", "loading", "os", "evaluator", "library", "app"})
             for (const auto& entry : std::filesystem::recursive_directory_iterator(
                      std::filesystem::path(ZAN_SOURCE_DIR) / folder)) {
                 if (!entry.is_regular_file()) continue;

@@ -21,13 +21,13 @@
 #include <random>
 #include <vector>
 
+#include "app/init.h"
 #include "bench/ratio.h"
-#include "datatypes/core/block.h"
-#include "datatypes/core/series.h"
-#include "datatypes/more/hash.h"
-#include "evaluator/stack.h"
+#include "datatypes/block.h"
+#include "datatypes/hash.h"
+#include "datatypes/series.h"
 #include "runtime-core/collector.h"
-#include "runtime-core/init.h"
+#include "runtime-core/data-stack.h"
 #include "runtime-core/memory.h"
 
 namespace {

@@ -14,12 +14,12 @@
 #include <cstdlib>
 #include <string>
 
+#include "app/init.h"
 #include "bench/python-peer.h"
 #include "bench/ratio.h"
-#include "evaluator/stack.h"
 #include "loading/lexer.h"
 #include "runtime-core/collector.h"
-#include "runtime-core/init.h"
+#include "runtime-core/data-stack.h"
 
 namespace {
 

@@ -12,21 +12,22 @@
 #include <string>
 #include <vector>
 
+#include "app/boot.h"
 #include "bench/ratio.h"
 #include "loading/lz.h"
-#include "runtime-core/boot.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
+// The language-level sources of the boot image, in the order of library/boot-sources.txt.
 Bytes boot_sources() {
-    const char* files[] = {"evaluator/natives.zan",      "evaluator/actions.zan",
-                           "datatypes/core/base.zan",    "evaluator/operators.zan",
-                           "runtime-core/constants.zan", "library/functions.zan"};
+    const std::string root = std::string(ZAN_SOURCE_DIR) + "/";
+    std::ifstream list(root + "library/boot-sources.txt");
     Bytes all;
-    for (const char* f : files) {
-        std::ifstream in(std::string(ZAN_SOURCE_DIR) + "/" + f, std::ios::binary);
+    for (std::string f; std::getline(list, f);) {
+        if (f.empty() || f[0] == '#') continue;
+        std::ifstream in(root + f, std::ios::binary);
         all.insert(all.end(), std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
     return all;

@@ -17,16 +17,16 @@
 #include <cstring>
 #include <string>
 
+#include "app/boot.h"
+#include "app/init.h"
 #include "bench/python-peer.h"
 #include "bench/ratio.h"
-#include "datatypes/core/string.h"
+#include "datatypes/string.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/parse.h"
-#include "evaluator/stack.h"
 #include "loading/lexer.h"
-#include "runtime-core/boot.h"
 #include "runtime-core/collector.h"
-#include "runtime-core/init.h"
+#include "runtime-core/data-stack.h"
 #include "runtime-core/memory.h"
 
 namespace {

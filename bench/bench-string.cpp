@@ -15,13 +15,14 @@
 #include <string_view>
 #include <vector>
 
+#include "app/init.h"
 #include "bench/ratio.h"
-#include "datatypes/core/none.h"
-#include "datatypes/core/string.h"
-#include "evaluator/stack.h"
+#include "datatypes/none.h"
+#include "datatypes/string-case.h"
+#include "datatypes/string.h"
 #include "runtime-core/case.h"
 #include "runtime-core/collector.h"
-#include "runtime-core/init.h"
+#include "runtime-core/data-stack.h"
 #include "runtime-core/memory.h"
 
 namespace {

@@ -10,14 +10,11 @@
 #include <string>
 
 #include "console/terminal.h"
-#include "datatypes/core/string.h"
-#include "datatypes/more/error-ids.h"
-#include "evaluator/interpreter.h"
-#include "evaluator/natives.h"
-#include "evaluator/stack.h"
+#include "datatypes/string.h"
+#include "evaluator/evaluator.h"
 #include "loading/lexer.h"
-#include "runtime-core/boot.h"
 #include "runtime-core/dyn-print.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/runtime.h"
 #include "runtime-core/support.h"
 #include "runtime-core/throw.h"
@@ -33,23 +30,12 @@ void print_text(const char* text) {
 // Runs `body` as try does: an error is printed formed and answers false. The frames and the
 // data stack come back to where they were.
 template <class Body> bool try_do(Body body) {
-    stack::Frame* level = stack::frame_top;
-    Cell* top = stack::top;
-    Cell* args = stack::arguments;
-    try {
-        interp::status_to_error(body());
-        return true;
-    } catch (const runtime::Thrown& t) {
-        if (t.code != runtime::kThrowError) throw;
-        runtime::reset_thrown_code();
-        stack::unroll_to(level);
-        stack::top = top;
-        stack::arguments = args;
-        Cell* error = stack::push(interp::error_value);
-        natives::write_formed(error, true);
-        stack::top = top;
-        return false;
-    }
+    if (interp::try_call([&] { interp::status_to_error(body()); })) return true;
+    Cell* const top = stack::top;
+    Cell* error = stack::push(interp::error_value);
+    natives::write_formed(error, true);
+    stack::top = top;
+    return false;
 }
 
 // Position of the header in the source text: "Zan", optionally "/System", blanks, "[".
@@ -91,7 +77,7 @@ int run_script(const char* name) {
             return interp::Status::normal;
         }))
         return 1;
-    const int32_t start = boot::header_end(code);
+    const int32_t start = lexer::header_end(code);
     if (start < 0) {
         print_text(text.find("Zan/System") != std::string::npos
                        ? "*** Error: contains Zan/System code which requires compilation!"

@@ -1,12 +1,11 @@
-// Action dispatch: finding a datatype's function for an action slot and calling it, and the
-// compare dispatcher with its comparison codes.
+// The frame entries of the action slots: what an action! value runs when the interpreter
+// calls it. The typed dispatch that they use, and that C++ code calls directly, is the
+// datatypes' (datatypes/dispatch.h).
 #pragma once
 #include <cstdint>
 
-#include "datatypes/core/action.h"
-#include "datatypes/core/datatype.h"
+#include "datatypes/dispatch.h"
 #include "evaluator/natives.h"
-#include "runtime-core/cell.h"
 
 namespace actions {
 
@@ -15,39 +14,5 @@ namespace actions {
 // argument's type. The internal slots 7, 8 and 9 (and any other number) have an entry that
 // raises internal/not-done.
 natives::Entry entry(uint32_t slot);
-
-// The index argument of pick and poke: an integer! gives its value, a char! its code point,
-// a logic! 1 for true and 2 for false, anything else 0.
-int32_t get_index_arg(const Cell* value);
-
-// Raises script/expect-arg for a value whose type does not support an action, naming the
-// current call.
-[[noreturn]] void not_supported(const Cell* value);
-
-// The function of slot S for the type of `value`; a type without one raises
-// script/expect-arg.
-template <action::Slot S> action::Fn<S> get_action_ptr_of(const Cell* value) {
-    action::Fn<S> f = datatype::function<S>(cell::type(value));
-    if (!f) not_supported(value);
-    return f;
-}
-
-// Calls slot S of the type of the first argument with the arguments as given.
-template <action::Slot S, class... Args> auto call(Cell* value, Args... args) {
-    return get_action_ptr_of<S>(value)(value, args...);
-}
-
-// The slot function's answer for the two values: 0 equal, negative lesser, positive greater,
-// -2 not comparable. Logic values compare by their truth.
-int32_t compare_values(Cell* value1, Cell* value2, int32_t op);
-
-// The truth of `value1 op value2`. Not comparable under an ordering code (3 to 6) raises
-// script/invalid-compare; under an equality code it is simply unequal.
-bool compare(Cell* value1, Cell* value2, int32_t op);
-
-// Typed dispatchers of the actions other modules call directly.
-int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
-             int32_t indent);
 
 } // namespace actions

@@ -9,32 +9,32 @@
 #include <optional>
 #include <vector>
 
-#include "datatypes/core/block.h"
-#include "datatypes/core/context.h"
-#include "datatypes/core/datatype.h"
-#include "datatypes/core/function.h"
-#include "datatypes/core/logic.h"
-#include "datatypes/core/native.h"
-#include "datatypes/core/none.h"
-#include "datatypes/core/object.h"
-#include "datatypes/core/symbol.h"
-#include "datatypes/core/word.h"
-#include "datatypes/more/error-ids.h"
-#include "datatypes/more/error.h"
-#include "datatypes/more/pair.h"
-#include "datatypes/more/typeset.h"
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
+#include "datatypes/error.h"
+#include "datatypes/function.h"
+#include "datatypes/logic.h"
+#include "datatypes/native.h"
+#include "datatypes/none.h"
+#include "datatypes/object.h"
+#include "datatypes/pair.h"
+#include "datatypes/port.h"
+#include "datatypes/symbol.h"
+#include "datatypes/system-fields.h"
+#include "datatypes/typeset.h"
+#include "datatypes/word.h"
+#include "datatypes/words.h"
 #include "evaluator/actions.h"
+#include "evaluator/frames.h"
 #include "evaluator/natives.h"
-#include "evaluator/routines.h"
-#include "evaluator/stack.h"
-#include "library/system-object.h"
 #include "loading/lexer.h"
 #include "runtime-core/collector.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/runtime.h"
 #include "runtime-core/support.h"
 #include "runtime-core/throw.h"
-#include "runtime-core/words.h"
 
 namespace interp {
 
@@ -1041,7 +1041,11 @@ void trace_calls(const Cell* block, int32_t frame, int32_t levels) {
     }
 }
 
-const error::Calls kCalls{current_spec, trace_calls};
+uint32_t frame_depth() {
+    return stack::depth();
+}
+
+const error::Calls kCalls{current_spec, trace_calls, stack::get_call, frame_depth};
 
 // An object spec block runs for its effects: its value is dropped, and a break or return
 // that leaves it goes on to its loop or function (pass_on).
@@ -1069,6 +1073,24 @@ void call_object_handler(const Cell* function, const Cell* name, uint32_t, int32
     stack::unwind();
     pass_on(s);
     stack::bottom[result] = value;
+}
+
+// port!'s call of an actor function (port::Services::call): the function that the actor
+// object holds under the word of `symbol`, called over the `count` argument cells at
+// `arguments`; false when the actor has no such function.
+bool call_actor_function(const Cell* actor, uint32_t symbol, const Cell* arguments, uint32_t count,
+                         Cell* result) {
+    const int32_t at = object::find_symbol_index(actor, symbol);
+    if (at < 0) return false;
+    const Cell fn = object::values(actor)[at];
+    if (cell::type(&fn) != kTypeFunction) return false;
+    Cell* base = const_cast<Cell*>(arguments);
+    Cell name{};
+    word::make_at(symbol, &name);
+    CallbackTracing traced(kPortCallback);
+    status_to_error(call_pushed(&fn, &name, base, count));
+    *result = *base;
+    return true;
 }
 
 // The lexer's trace function: a function frame over the five arguments
@@ -1324,7 +1346,6 @@ void fire_event(Event event, const Cell* code, int32_t offset, const Cell* value
     if (!(tracer.mask & (1u << e))) return;
     // Everything the call needs is copied onto the data stack before anything allocates.
     Cell* const base = stack::top;
-    stack::Frame* const level = stack::frame_top;
     Cell* const caller = stack::arguments;
     const auto arguments_index = static_cast<int32_t>(stack::index_of(caller));
     const auto top_index = static_cast<int32_t>(stack::index_of(base));
@@ -1337,32 +1358,34 @@ void fire_event(Event event, const Cell* code, int32_t offset, const Cell* value
     const bool with_ref = event == Event::set || event == Event::prolog || event == Event::epilog ||
                           event == Event::return_ || event == Event::call;
     Cell* held_ref = stack::push(with_ref && ref ? *ref : Cell{kTypeNone, 0, 0, 0});
-    struct Restore {
-        Cell* base;
-        stack::Frame* level;
-        Cell* caller;
+    struct TracerState {
         bool was_running = tracer_running;
-        ~Restore() {
+        ~TracerState() {
             tracer_running = was_running;
             tracing = !tracers.empty();
-            stack::unroll_to(level);
-            stack::arguments = caller;
-            stack::top = base;
         }
-    } restore{base, level, caller};
+    } state;
     tracing = false;
     tracer_running = true;
-    stack::mark_func(words::word.interp_callback, fn->w1, true);
-    word::make_at(event_symbols[e], stack::push_cell());
-    stack::push(*held_code);
-    stack::push(Cell{kTypeInteger, 0, static_cast<uint32_t>(has_code ? offset : -1), 0});
-    stack::push(*held_value);
-    stack::push(*held_ref);
-    pair::push(arguments_index, top_index);
-    fill_frame(fn, 6);
-    const Status s = run_body(fn);
-    stack::unwind();
-    pass_on(s);
+    // Whatever ends the call, the caller's frames and data stack come back before it goes on.
+    const uint32_t thrown = protected_call(
+        [](uint32_t) { return true; },
+        [&] {
+            stack::mark_func(words::word.interp_callback, fn->w1, true);
+            word::make_at(event_symbols[e], stack::push_cell());
+            stack::push(*held_code);
+            stack::push(Cell{kTypeInteger, 0, static_cast<uint32_t>(has_code ? offset : -1), 0});
+            stack::push(*held_value);
+            stack::push(*held_ref);
+            pair::push(arguments_index, top_index);
+            fill_frame(fn, 6);
+            const Status s = run_body(fn);
+            stack::unwind();
+            pass_on(s);
+        });
+    stack::arguments = caller;
+    stack::top = base;
+    runtime::throw_code(thrown); // nothing when the call ended normally
 }
 
 void keep_spare_error() {
@@ -1393,6 +1416,7 @@ void init() {
     error::set_calls(&kCalls);
     object::set_evaluator(&kObjectHooks);
     block::set_function_caller(call_comparator);
+    port::services.call = call_actor_function;
     lexer::set_trace_services(&kTraceServices);
 }
 

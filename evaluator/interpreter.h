@@ -1,7 +1,7 @@
 // The interpreter: evaluates blocks of values expression by expression, with prefix calls
 // whose argument counts come from the function's spec, strictly left-to-right infix
 // operators, set-words, paths, parens and literal values. It runs on the data stack and the
-// frame stack (stack.h).
+// frame stack (runtime-core/data-stack.h, frames.h).
 //
 // Two kinds of non-local exit travel differently:
 // - break, continue, return and exit are on hot paths: every evaluation step answers a
@@ -13,16 +13,17 @@
 // - errors, throw and quit travel as a C++ exception carrying the thrown code (throw.h);
 //   their catchers unroll the frame stack to their own level.
 //
+// What the layers above the evaluator use of it is declared in evaluator.h.
+//
 // Collector safety: code blocks are read by index through a cell on the data stack, never
 // through an address kept across an evaluation step.
 #pragma once
 #include <cstdint>
 
+#include "evaluator/evaluator.h"
 #include "runtime-core/cell.h"
 
 namespace interp {
-
-enum class Status : uint8_t { normal = 0, break_, continue_, return_, exit };
 
 // The value that break/return or return carries to its target.
 extern Cell exit_value;
@@ -30,25 +31,6 @@ extern Cell exit_value;
 // The block and index of the expression under evaluation (error reports name it).
 extern Cell current;
 
-// What the throw native throws: its value and its name (none without /name).
-extern Cell thrown_value;
-extern Cell thrown_name;
-// The error! value of the last language error raised.
-extern Cell error_value;
-
-// Makes the internal/no-memory error that a raise takes when memory runs out while its own
-// error is being made (making one needs memory). Start-up calls it once the catalogue is
-// loaded; the first raise does when nothing has.
-void keep_spare_error();
-
-// Makes the last raised error the result of a try (`out`); with `keep` its stack trace is
-// filled in from the frames it recorded.
-void caught_error(Cell* out, bool keep);
-
-// Evaluates a block from its index under a block-evaluation frame and pushes the value of
-// its last expression (unset for an empty block). `block` may lie anywhere: it is copied.
-// May collect and run user code.
-Status eval_block(const Cell* block);
 // eval_block, then the result goes into the current frame's result slot and the top comes
 // back to just above it (the usual ending of a native that evaluates a block).
 Status do_block(const Cell* block);
@@ -66,12 +48,6 @@ Status eval_single(const Cell* block, uint32_t* next);
 // named `<body>` (the natives that evaluate a block expression by expression): its value is
 // pushed and the index moves past it. May collect and run user code.
 Status eval_framed(const Cell* code, uint32_t* index);
-
-// Calls a function value with `count` argument values given as they are (not evaluated),
-// the rest of its spec's arguments and its refinements absent, and answers its result. A
-// break, continue, return or exit that escapes the body becomes an error. Runs user code:
-// may collect; `values` must lie where the collector follows them (the data stack).
-Cell call_values(const Cell* function, const Cell* values, uint32_t count);
 
 // Calls a function! over `count` cells that the caller has pushed from `arguments` (the data
 // top): they fill its frame in order (a refinement's cell is its truth value, its arguments
@@ -104,64 +80,11 @@ void near_position(Cell* near);
 // Raises script/expect-arg naming the current call, the value's datatype and `argument`.
 [[noreturn]] void expect_arg(const Cell* value, const Cell* argument);
 
-// Converts a status that escapes a place where no loop or function can take it (a callback
-// run by native code) into the matching error of the throw category.
-void status_to_error(Status status);
-
-// --- The tracer ----------------------------------------------------------------------------
-//
-// A tracer is a function! of (event code offset value ref frame) that do/trace and the
-// debugger install; the interpreter calls it at each event that its mask holds: the event
-// word; the code block (none without one); the offset of the position in it (-1 without);
-// the value; the ref (the name word or set-word for prolog, epilog, return, call and set);
-// a pair! of the arguments base's and the top's data-stack indices. Tracing is off while the
-// tracer itself runs. With no tracer installed each event site costs one test of `tracing`.
-
-enum class Event : uint32_t {
-    init,    // a traced evaluation starts (do/trace)
-    end,     // it ends
-    prolog,  // a function body starts: body, -1, the function, the name
-    epilog,  // it ends: the same
-    enter,   // a block or path evaluation starts: block, head
-    exit,    // it ends: block, tail, result
-    open,    // a call, before its arguments: code, position, the name
-    return_, // after a call: code, position, result, the name
-    fetch,   // a value read at an expression start or as a path element
-    push,    // a value pushed as a result
-    set,     // before a set-word or set-path assignment: the value and the set-word
-    call,    // before a function's entry or body runs: the function and the name
-    error,   // an error raised: the error
-    throw_,  // the throw native: the thrown value
-    catch_,  // the catch native: its result
-    expr,    // after each expression of a block: its result
-};
-constexpr uint32_t kEventCount = 16;
-constexpr uint32_t kAllEvents = 0x1FFFF;
-constexpr uint32_t event_bit(Event e) {
-    return 1u << static_cast<uint32_t>(e);
-}
-
-// True while a tracer is installed and not running itself.
-extern bool tracing;
+// --- The tracer (the rest of it in evaluator.h) --------------------------------------------
 
 // The events a tracer function asks for: when its body begins with a block of event words,
 // their bits; otherwise every event.
 uint32_t event_mask(const Cell* function);
-// Installs a tracer function (with its mask); the one installed before comes back with
-// remove_tracer. Tracers nest as deep as do/trace calls do.
-void install_tracer(const Cell* function);
-void remove_tracer();
-
-// Calls the tracer for an event in its mask (the cells are copied first; any may be null).
-// A break, continue, return or exit that leaves the tracer goes on, as a thrown code, to the
-// block evaluation around the event, which passes it on as a status. May collect and run
-// user code.
-void fire_event(Event event, const Cell* code, int32_t offset, const Cell* value, const Cell* ref);
-inline void trace(Event event, const Cell* code, int32_t offset, const Cell* value,
-                  const Cell* ref = nullptr) {
-    if (tracing) [[unlikely]]
-        fire_event(event, code, offset, value, ref);
-}
 
 // Calls made on behalf of a callback carry its kind: the bit that system/state/callbacks keeps
 // for it (lexer 1, parse 2, sort 4, change 8, deep 16, port 32). While one lives, a call of

@@ -1,9 +1,9 @@
 // Comparison and logic natives: the comparison operators' functions, same?, not and type?.
-#include "datatypes/core/datatype.h"
-#include "datatypes/core/logic.h"
-#include "evaluator/actions.h"
+#include "datatypes/datatype.h"
+#include "datatypes/dispatch.h"
+#include "datatypes/logic.h"
+#include "evaluator/frames.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
 
 namespace natives {
 

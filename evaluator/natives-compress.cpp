@@ -2,13 +2,13 @@
 #include <algorithm>
 #include <string>
 
-#include "datatypes/core/string.h"
-#include "datatypes/core/symbol.h"
-#include "datatypes/more/binary.h"
-#include "datatypes/more/error-ids.h"
+#include "datatypes/binary.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "evaluator/frames.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
 #include "loading/compress.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"
 

@@ -1,22 +1,23 @@
 // Control-flow natives: conditionals, loops, and the non-local exits with catch and try.
-#include "datatypes/core/block.h"
-#include "datatypes/core/context.h"
-#include "datatypes/core/integer.h"
-#include "datatypes/core/logic.h"
-#include "datatypes/core/series.h"
-#include "datatypes/core/symbol.h"
-#include "datatypes/core/word.h"
-#include "datatypes/more/error-ids.h"
-#include "datatypes/more/float.h"
-#include "datatypes/more/map.h"
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/dispatch.h"
+#include "datatypes/float.h"
+#include "datatypes/integer.h"
+#include "datatypes/logic.h"
+#include "datatypes/map.h"
+#include "datatypes/series.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
+#include "datatypes/words.h"
 #include "evaluator/actions.h"
+#include "evaluator/frames.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"
 #include "runtime-core/throw.h"
-#include "runtime-core/words.h"
 
 namespace natives {
 
@@ -507,22 +508,17 @@ bool name_matches(const Cell* names, const Cell& thrown) {
 // accepts ends the construct, with `on_caught` making its result.
 template <class Take, class Caught> Status guarded(uint32_t kind, Take take, Caught on_caught) {
     Cell* a = stack::arguments;
-    stack::Frame* level = stack::frame_top;
-    try {
+    Status s = Status::normal;
+    const uint32_t caught = interp::protected_call(take, [&] {
         stack::mark(words::word.body, kind);
-        Status s = interp::eval_block(a);
+        s = interp::eval_block(a);
         if (s == Status::normal) *a = stack::top[-1];
         stack::unwind();
-        return s;
-    } catch (const runtime::Thrown& t) {
-        if (!take(t.code)) throw;
-        stack::unroll_to(level);
-        stack::arguments = a;
-        stack::top = a + 1;
-        runtime::reset_thrown_code();
-        on_caught(a);
-        return Status::normal;
-    }
+    });
+    if (!caught) return s;
+    stack::top = a + 1;
+    on_caught(a);
+    return Status::normal;
 }
 
 Status catch_(const int32_t* refs) {

@@ -1,8 +1,8 @@
 #include "evaluator/natives.h"
 
-#include "datatypes/core/block.h"
-#include "datatypes/more/error-ids.h"
+#include "datatypes/block.h"
 #include "evaluator/parse.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/root.h"
 #include "runtime-core/support.h"
 

@@ -5,7 +5,8 @@
 // refinement of its spec, in spec order: -1 when the refinement is absent, otherwise the
 // frame position of the refinement's first argument cell (an absent refinement's argument
 // cells hold none). It leaves its result in the frame's first cell and answers the status
-// that break, continue, return and exit travel as (interpreter.h).
+// that break, continue, return and exit travel as (interpreter.h). The entry type, the
+// refinement readers and the output of values are declared in evaluator.h.
 //
 // Slot numbers are part of the saved form of native! values and never change. Each family of
 // natives lives in a file of its own that ends with its registration.
@@ -14,15 +15,15 @@
 #include <cstdint>
 #include <string>
 
+#include "datatypes/native.h"
+#include "evaluator/evaluator.h"
 #include "evaluator/interpreter.h"
 #include "runtime-core/cell.h"
 
 namespace natives {
 
-using Entry = interp::Status (*)(const int32_t* refinements);
-
-constexpr uint32_t kSlots = 120;   // addressable slots
-constexpr uint32_t kDefined = 107; // slots that hold a native
+constexpr uint32_t kSlots = native::kSlots;     // addressable slots
+constexpr uint32_t kDefined = native::kDefined; // slots that hold a native
 
 enum Slot : uint32_t {
     kIf = 1,
@@ -146,30 +147,13 @@ Entry entry(uint32_t slot);
 // A 32-cell work block kept in the root block for natives that need one.
 extern Cell* scratch;
 
-// Reads refinement `i` of an entry's refinement list as the address of its first argument
-// cell, null when absent.
-inline Cell* ref_arg(const int32_t* refinements, int i);
-// The refinement as a flag.
-inline bool ref_on(const int32_t* refinements, int i) {
-    return refinements[i] >= 0;
-}
-
 // Evaluates each expression of a block (from its index) and pushes a new block of the
 // values. May collect and run user code.
 interp::Status reduce_block(const Cell* block);
 
-// Output of the prompt loop and the script runner (natives-system.cpp): UTF-8 text; a value
-// formed; a value molded after "== " and cut to a width. May collect.
-void write_text(const uint8_t* text, size_t size, bool newline);
-void write_formed(const Cell* value, bool newline);
-std::u16string formed(const Cell* value);
-void write_result(const Cell* value, int32_t width);
-
-// The value-level print hook of a console on standard output: writes the text and, with
-// `newline`, a line end.
-void print_to_output(const Cell* string, int32_t newline);
-// The GUI backend's message pump, which wait runs once after sleeping (none until set).
-void set_event_pump(void (*pump)());
+// Makes the method words of checksum once (tcp md5 sha1 crc32 adler32 sha256 sha384 sha512
+// hash, in this order). May collect.
+void init_checksum_words();
 
 // The families' registrations (one file each).
 void register_control();
@@ -182,9 +166,3 @@ void register_checksum();
 void register_compress();
 
 } // namespace natives
-
-#include "evaluator/stack.h"
-
-inline Cell* natives::ref_arg(const int32_t* refinements, int i) {
-    return refinements[i] >= 0 ? stack::arguments + refinements[i] : nullptr;
-}

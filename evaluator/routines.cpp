@@ -1,64 +1,32 @@
-#include "evaluator/routines.h"
-
+// The routine table (evaluator.h): the families of rows that start-up gives, indexed in
+// their order.
 #include <cstring>
 #include <span>
 
-#include "datatypes/core/block.h"
-#include "datatypes/core/context.h"
-#include "datatypes/core/function.h"
-#include "datatypes/core/logic.h"
-#include "datatypes/core/symbol.h"
-#include "datatypes/core/unset.h"
-#include "datatypes/core/word.h"
-#include "datatypes/more/compound.h"
-#include "datatypes/more/error-ids.h"
-#include "datatypes/more/float.h"
-#include "datatypes/more/image.h"
-#include "evaluator/stack.h"
-#include "library/environment.h"
-#include "library/predicates.h"
-#include "library/zanbin-codec.h"
+#include "datatypes/context.h"
+#include "datatypes/function.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
+#include "evaluator/evaluator.h"
 #include "loading/lexer.h"
+#include "runtime-core/data-stack.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
-#include "runtime-core/runtime.h"
 #include "runtime-core/support.h"
-#include "runtime-core/throw.h"
 
 namespace routines {
 
 namespace {
 
-using interp::Status;
+std::span<const std::span<const Routine>> families;
 
-// Keeps the printer's switches in step with the fields of system/options/float: its change
-// handler passes each changed field's word and new value. A true value turns pretty? or full?
-// on, any other off; other words are ignored.
-Status float_switch(const int32_t*) {
-    const Cell* word = stack::arguments;
-    const bool on = logic::value_true(word + 1);
-    if (compound::names(word, symbol::make("pretty?")))
-        float_::pretty = on;
-    else if (compound::names(word, symbol::make("full?")))
-        float_::full = on;
-    unset::make_at(stack::arguments);
-    return Status::normal;
-}
-
-const Routine kRoutines[] = {
-    {"float-switch", "[\"Internal Use Only\" word [word!] value [any-type!]]", float_switch},
-};
-
-Status not_done(const int32_t*) {
+interp::Status not_done(const int32_t*) {
     error::fire(error::kInternal, error::internal::not_done);
 }
 
-// The table: each family's rows, in the order their words are bound.
-const std::span<const Routine> kFamilies[] = {environment::table(), kRoutines, predicates::table(),
-                                              image::codec_routines(), zanbin_codec::table()};
-
 // The row at an index, or null.
 const Routine* row(uint32_t index) {
-    for (const auto& family : kFamilies) {
+    for (const auto& family : families) {
         if (index < family.size()) return &family[index];
         index -= static_cast<uint32_t>(family.size());
     }
@@ -66,6 +34,10 @@ const Routine* row(uint32_t index) {
 }
 
 } // namespace
+
+void set_families(std::span<const std::span<const Routine>> table) {
+    families = table;
+}
 
 natives::Entry entry(uint32_t index) {
     const Routine* r = row(index);
@@ -79,7 +51,6 @@ uint32_t index_of(natives::Entry entry) {
 }
 
 void init() {
-    environment::init();
     for (uint32_t k = 0; row(k); ++k) {
         const Routine& r = *row(k);
         if (!r.name) continue; // held by an object's field, not by a global word

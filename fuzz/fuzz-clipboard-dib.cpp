@@ -3,7 +3,7 @@
 // pixel words as its size says.
 #include <cstdlib>
 
-#include "loading/clipboard.h"
+#include "os/clipboard.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 1 << 20) return 0;

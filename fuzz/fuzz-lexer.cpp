@@ -3,11 +3,11 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "datatypes/more/error-ids.h"
-#include "evaluator/stack.h"
+#include "app/init.h"
 #include "loading/lexer.h"
 #include "runtime-core/collector.h"
-#include "runtime-core/init.h"
+#include "runtime-core/data-stack.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/support.h"
 #include "runtime-core/throw.h"
 

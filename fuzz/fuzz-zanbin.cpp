@@ -4,15 +4,15 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "datatypes/core/block.h"
-#include "datatypes/core/string.h"
-#include "datatypes/more/error-ids.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "app/boot.h"
+#include "app/init.h"
+#include "datatypes/block.h"
+#include "datatypes/dispatch.h"
+#include "datatypes/form-mold.h"
+#include "datatypes/string.h"
 #include "loading/zanbin.h"
-#include "runtime-core/boot.h"
-#include "runtime-core/form-mold.h"
-#include "runtime-core/init.h"
+#include "runtime-core/data-stack.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/support.h"
 #include "runtime-core/throw.h"
 

@@ -1,11 +1,11 @@
 #include "library/predicates.h"
 
-#include "datatypes/core/context.h"
-#include "datatypes/core/datatype.h"
-#include "datatypes/core/symbol.h"
-#include "datatypes/more/error-ids.h"
-#include "datatypes/more/typeset.h"
-#include "evaluator/stack.h"
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
+#include "datatypes/symbol.h"
+#include "datatypes/typeset.h"
+#include "runtime-core/data-stack.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/support.h"
 
 namespace predicates {

@@ -2,29 +2,27 @@
 
 #include <string_view>
 
-#include "datatypes/core/block.h"
-#include "datatypes/core/context.h"
-#include "datatypes/core/function.h"
-#include "datatypes/core/integer.h"
-#include "datatypes/core/none.h"
-#include "datatypes/core/object.h"
-#include "datatypes/core/string.h"
-#include "datatypes/core/symbol.h"
-#include "datatypes/core/word.h"
-#include "datatypes/more/catalog.h"
-#include "datatypes/more/date.h"
-#include "datatypes/more/error.h"
-#include "datatypes/more/image.h"
-#include "datatypes/more/map.h"
-#include "datatypes/more/money.h"
-#include "evaluator/routines.h"
-#include "evaluator/stack.h"
+#include "datatypes/block.h"
+#include "datatypes/catalog.h"
+#include "datatypes/context.h"
+#include "datatypes/date.h"
+#include "datatypes/error.h"
+#include "datatypes/function.h"
+#include "datatypes/integer.h"
+#include "datatypes/map.h"
+#include "datatypes/money.h"
+#include "datatypes/none.h"
+#include "datatypes/object.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
+#include "evaluator/evaluator.h"
+#include "library/image-codecs.h"
 #include "loading/lexer.h"
 #include "runtime-core/collector.h"
+#include "runtime-core/data-stack.h"
 
 namespace system_object {
-
-Symbols symbol{};
 
 namespace {
 
@@ -106,14 +104,7 @@ const Cell* months() {
 } // namespace
 
 void init() {
-    symbol.system = symbol::make("system");
-    symbol.catalog = symbol::make("catalog");
-    symbol.errors = symbol::make("errors");
-    symbol.standard = symbol::make("standard");
-    symbol.error = symbol::make("error");
-    symbol.state = symbol::make("state");
-    symbol.stack_trace = symbol::make("stack-trace");
-    symbol.source_files = symbol::make("source-files");
+    init_symbols();
     options_symbol = symbol::make("options");
     money_digits_symbol = symbol::make("money-digits");
     locale_symbol = symbol::make("locale");
@@ -160,16 +151,6 @@ void init() {
     stack::top = top;
 }
 
-Cell* field(std::initializer_list<uint32_t> path) {
-    if (symbol.system == 0 || context::global == 0) return nullptr;
-    Cell* at = context::value_cell(symbol.system, context::global);
-    for (uint32_t sym : path) {
-        if (!at || cell::type(at) != kTypeObject) return nullptr;
-        at = context::slot(at->w1, context::find_word(at->w1, sym, true));
-    }
-    return at;
-}
-
 // The codecs of system/codecs: a map of codec objects keyed by word, each with a title, a
 // name, its media types and file suffixes, and an encode and a decode routine. The image
 // codecs come first, in this order; the others are added by their modules.
@@ -187,7 +168,7 @@ void make_codecs() {
         {"tiff", "TIFF", "[image/tiff]", "[%.tif %.tiff]"},
     };
     map::make_at(stack::push_cell(), 0, 8);
-    const auto routines_of = image::codec_routines();
+    const auto routines_of = image_codecs::table();
     for (size_t k = 0; k < std::size(kImageCodecs); ++k) {
         const Codec& c = kImageCodecs[k];
         push_object({"title", "name", "mime-type", "suffixes", "encode", "decode"}, 0);

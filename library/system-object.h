@@ -5,12 +5,10 @@
 // Start-up fills what the runtime itself reads: catalog/errors (catalog.h), standard/error
 // (the prototype of every error! value) and state (interpreted? last-error stack-trace
 // source-files callbacks GC, with stack-trace 1 and source-files an empty block). The other
-// fields are none until the modules that own them fill them.
+// fields are none until the modules that own them fill them. The lookup of fields that the
+// layers below read is datatypes/system-fields.h.
 #pragma once
-#include <cstdint>
-#include <initializer_list>
-
-#include "runtime-core/cell.h"
+#include "datatypes/system-fields.h"
 
 namespace system_object {
 
@@ -23,15 +21,5 @@ void init();
 // of title, name, mime-type, suffixes and its encode and decode routines. Needs the lexer,
 // the map! and routine! types and the system object. May collect.
 void make_codecs();
-
-// The symbols of the field names the runtime reads.
-struct Symbols {
-    uint32_t system, catalog, errors, standard, error, state, stack_trace, source_files;
-};
-extern Symbols symbol;
-
-// The value reached from `system` through the fields named by the symbols, or null when a step
-// is missing or is not an object. Never collects.
-Cell* field(std::initializer_list<uint32_t> path);
 
 } // namespace system_object

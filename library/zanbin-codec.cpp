@@ -1,12 +1,12 @@
 #include "library/zanbin-codec.h"
 
-#include "datatypes/core/action.h"
-#include "datatypes/core/block.h"
-#include "datatypes/core/logic.h"
-#include "datatypes/more/error-ids.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "datatypes/action.h"
+#include "datatypes/block.h"
+#include "datatypes/dispatch.h"
+#include "datatypes/logic.h"
 #include "loading/zanbin.h"
+#include "runtime-core/data-stack.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"
 

@@ -5,7 +5,7 @@
 #pragma once
 #include <span>
 
-#include "evaluator/routines.h"
+#include "evaluator/evaluator.h"
 
 namespace zanbin_codec {
 

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <memory>
 
-#include "datatypes/core/symbol.h"
-#include "evaluator/crypto.h"
+#include "datatypes/symbol.h"
+#include "runtime-core/crypto.h"
 
 static_assert(std::endian::native == std::endian::little,
               "the bit reader loads words little-endian");

@@ -1,5 +1,5 @@
 // The image backend: turns encoded PNG, JPEG, BMP, GIF and TIFF data into pixels and pixels
-// back into encoded data. image! values (datatypes/more/image.h) keep their pixels in a
+// back into encoded data. image! values (datatypes/image.h) keep their pixels in a
 // series buffer of the memory manager; the backend works on plain pixel arrays outside it,
 // so that no managed buffer is held while a decoder runs.
 //
@@ -20,15 +20,16 @@
 #include <cstdint>
 #include <vector>
 
+#include "datatypes/image.h"
+
 namespace image_codec {
 
 // Encoder format codes.
 enum Format : int32_t { kBmp = 0, kPng = 1, kGif = 2, kJpeg = 3, kTiff = 4 };
 
-// The largest side an image! can have (its cell keeps each side in 16 bits).
-constexpr uint32_t kMaxSide = 65535;
-// The most pixels an image! can have: its pixel buffer must fit a series buffer.
-constexpr uint64_t kMaxPixels = (0x7FFFFFFFu - 2 * 2097152u) / 4;
+// The limits of image! (datatypes/image.h): the largest side, the most pixels.
+constexpr uint32_t kMaxSide = image::kMaxSide;
+constexpr uint64_t kMaxPixels = image::kMaxPixels;
 
 // The most pixels a decoder accepts (at most kMaxPixels; the fuzz targets lower it).
 extern uint64_t max_decode_pixels;

@@ -3,29 +3,29 @@
 #include <cmath>
 #include <cstring>
 
-#include "datatypes/core/block.h"
-#include "datatypes/core/context.h"
-#include "datatypes/core/datatype.h"
-#include "datatypes/core/integer.h"
-#include "datatypes/core/logic.h"
-#include "datatypes/core/none.h"
-#include "datatypes/core/string.h"
-#include "datatypes/core/symbol.h"
-#include "datatypes/core/unset.h"
-#include "datatypes/core/url.h"
-#include "datatypes/core/word.h"
-#include "datatypes/more/binary.h"
-#include "datatypes/more/date.h"
-#include "datatypes/more/error-ids.h"
-#include "datatypes/more/float.h"
-#include "datatypes/more/map.h"
-#include "datatypes/more/money.h"
-#include "datatypes/more/pair.h"
-#include "datatypes/more/percent.h"
-#include "datatypes/more/point.h"
-#include "datatypes/more/time.h"
-#include "datatypes/more/tuple.h"
-#include "evaluator/stack.h"
+#include "datatypes/binary.h"
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
+#include "datatypes/date.h"
+#include "datatypes/float.h"
+#include "datatypes/integer.h"
+#include "datatypes/logic.h"
+#include "datatypes/map.h"
+#include "datatypes/money.h"
+#include "datatypes/none.h"
+#include "datatypes/pair.h"
+#include "datatypes/percent.h"
+#include "datatypes/point.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/time.h"
+#include "datatypes/tuple.h"
+#include "datatypes/unset.h"
+#include "datatypes/url.h"
+#include "datatypes/word.h"
+#include "runtime-core/data-stack.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/strtod.h"
 #include "runtime-core/support.h"
@@ -180,68 +180,6 @@ int32_t month_of_name(const uint8_t* name, uint32_t n) {
 
 // --- Parsers --------------------------------------------------------------------------------
 
-namespace {
-
-// Reads a run of digits from text[i], with single apostrophes allowed between digits; the
-// number of digits read, or -1 when an apostrophe is not between two digits.
-int32_t digit_run(const uint8_t* text, uint32_t length, uint32_t& i, bool& ticks) {
-    int32_t digits = 0;
-    while (i < length) {
-        if (is_digit(text[i])) {
-            ++digits;
-            ++i;
-        } else if (text[i] == '\'' && digits > 0) {
-            if (++i == length || !is_digit(text[i])) return -1;
-            ticks = true;
-        } else {
-            break;
-        }
-    }
-    return digits;
-}
-
-} // namespace
-
-bool float_syntax(const uint8_t* text, uint32_t length, bool* ticks) {
-    bool any_ticks = false;
-    uint32_t i = 0;
-    if (i < length && (text[i] == '+' || text[i] == '-')) ++i;
-    const int32_t whole = digit_run(text, length, i, any_ticks);
-    if (whole < 0) return false;
-    if (i < length && text[i] == '.') {
-        ++i;
-        const int32_t fraction = digit_run(text, length, i, any_ticks);
-        if (fraction < 0 || whole + fraction == 0) return false;
-    } else if (whole == 0) {
-        return false;
-    }
-    if (i < length && (text[i] == 'e' || text[i] == 'E')) {
-        if (++i < length && (text[i] == '+' || text[i] == '-')) ++i;
-        const uint32_t start = i;
-        while (i < length && is_digit(text[i])) ++i;
-        if (i == start) return false;
-    }
-    if (ticks) *ticks = any_ticks;
-    return i == length;
-}
-
-bool parse_float(const uint8_t* text, uint32_t length, int32_t exponent_adjust, double& value) {
-    bool ticks;
-    if (length > 312 || !float_syntax(text, length, &ticks)) return false;
-    const char* digits = reinterpret_cast<const char*>(text);
-    char buffer[313];
-    if (ticks) {
-        uint32_t n = 0;
-        for (uint32_t i = 0; i < length; ++i)
-            if (text[i] != '\'') buffer[n++] = static_cast<char>(text[i]);
-        digits = buffer;
-        length = n;
-    }
-    int32_t unconsumed = 0;
-    value = number_text::parse_float(digits, digits + length, exponent_adjust, unconsumed);
-    return unconsumed == 0;
-}
-
 bool parse_special_float(const uint8_t* text, uint32_t length, double& value) {
     bool negative = false;
     if (length && (text[0] == '+' || text[0] == '-')) {
@@ -294,22 +232,6 @@ bool parse_hex(const uint8_t* text, uint32_t length, int32_t& value) {
     }
     value = static_cast<int32_t>(v);
     return true;
-}
-
-bool parse_tuple(const uint8_t* text, uint32_t length, uint8_t bytes[12], uint32_t& count,
-                 uint32_t least) {
-    const uint8_t* p = text;
-    const uint8_t* end = text + length;
-    count = 0;
-    for (;;) {
-        int32_t v = 0;
-        const uint32_t n = read_digits(p, end, 3, v);
-        if (!n || v > 255 || count == 12) return false;
-        bytes[count++] = static_cast<uint8_t>(v);
-        if (p == end) break;
-        if (*p++ != '.') return false;
-    }
-    return count >= least;
 }
 
 bool parse_pair(const uint8_t* text, uint32_t length, int32_t& x, int32_t& y) {

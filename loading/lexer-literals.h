@@ -13,6 +13,7 @@
 
 #include "loading/lexer-engine.h"
 #include "runtime-core/cell.h"
+#include "runtime-core/strtod.h"
 
 namespace lexer::literals {
 
@@ -40,13 +41,9 @@ bool valid_utf8(const uint8_t* start, const uint8_t* end);
 
 // --- Parsers --------------------------------------------------------------------------------
 
-// The float syntax: an optional sign, digits with "'" only between digits, an optional point
-// with digits on at least one side, an optional exponent (e or E, an optional sign, digits).
-// `ticks`, when given, tells whether the text has any "'".
-bool float_syntax(const uint8_t* text, uint32_t length, bool* ticks = nullptr);
-// A decimal number of that syntax (at most 312 bytes), exactly rounded; `exponent_adjust` is
-// added to its decimal exponent.
-bool parse_float(const uint8_t* text, uint32_t length, int32_t exponent_adjust, double& value);
+// The float syntax and a decimal number of it (number_text::float_syntax, parse_float).
+using number_text::float_syntax;
+using number_text::parse_float;
 // "1.#NaN", "1.#INF", "-1.#INF", "+1.#INF" (NaN and INF in any letter case).
 bool parse_special_float(const uint8_t* text, uint32_t length, double& value);
 // Decimal digits with an optional sign and "'" between digits; false when the text is not
@@ -55,9 +52,9 @@ bool parse_special_float(const uint8_t* text, uint32_t length, double& value);
 bool parse_integer(const uint8_t* text, uint32_t length, int32_t& value, bool& fits);
 // 2 to 8 digits 0-9 A-F followed by "h".
 bool parse_hex(const uint8_t* text, uint32_t length, int32_t& value);
-// `least` (3 for a literal) to 12 byte values 0-255 separated by single dots.
-bool parse_tuple(const uint8_t* text, uint32_t length, uint8_t bytes[12], uint32_t& count,
-                 uint32_t least = 3);
+// `least` (3 for a literal) to 12 byte values 0-255 separated by single dots
+// (number_text::parse_tuple).
+using number_text::parse_tuple;
 // Two integers separated by x or X.
 bool parse_pair(const uint8_t* text, uint32_t length, int32_t& x, int32_t& y);
 // h:m, h:m:s, h:m:s.f, m:s.f with an optional sign: the seconds.

@@ -6,26 +6,27 @@
 #include <optional>
 #include <vector>
 
-#include "datatypes/core/block.h"
-#include "datatypes/core/context.h"
-#include "datatypes/core/datatype.h"
-#include "datatypes/core/integer.h"
-#include "datatypes/core/none.h"
-#include "datatypes/core/series.h"
-#include "datatypes/core/string.h"
-#include "datatypes/core/symbol.h"
-#include "datatypes/core/word.h"
-#include "datatypes/more/compound.h"
-#include "datatypes/more/error-ids.h"
-#include "datatypes/more/map.h"
-#include "evaluator/stack.h"
+#include "datatypes/block.h"
+#include "datatypes/compound.h"
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
+#include "datatypes/error.h"
+#include "datatypes/integer.h"
+#include "datatypes/map.h"
+#include "datatypes/none.h"
+#include "datatypes/series.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
+#include "datatypes/words.h"
 #include "loading/lexer-engine.h"
 #include "loading/lexer-literals.h"
 #include "runtime-core/collector.h"
+#include "runtime-core/data-stack.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"
 #include "runtime-core/unicode.h"
-#include "runtime-core/words.h"
 
 namespace lexer {
 
@@ -1054,6 +1055,17 @@ Cell* load_push(const uint8_t* text, uint32_t size) {
     return load_at(dst, text, size);
 }
 
+int32_t header_end(const Cell* block) {
+    const uint32_t zan = symbol::make("Zan");
+    memory::Buffer* b = memory::buffer(block->w2);
+    for (uint32_t k = block->w1; k + 1 < b->length(); ++k) {
+        const Cell* c = b->cells() + k;
+        if (cell::type(c) == kTypeWord && c->w2 == zan)
+            return cell::type(c + 1) == kTypeBlock ? static_cast<int32_t>(k + 2) : -1;
+    }
+    return -1;
+}
+
 // --- transcode ------------------------------------------------------------------------------
 
 void transcode(const Cell* source_cell, const TranscodeOptions& options, Cell* result) {
@@ -1144,7 +1156,7 @@ void native_transcode(int32_t next, int32_t one, int32_t prescan, int32_t scan, 
     if (options.trace && cell::type(options.trace) != kTypeNone &&
         cell::type(options.trace) != kTypeFunction) {
         Cell* name = stack::push_cell();
-        stack::get_call(name);
+        error::call_name(name);
         Cell* given = datatype::push(cell::type(options.trace));
         Cell* argument = word::make_at(symbol::make("callback"), stack::push_cell());
         error::fire(error::kScript, error::script::expect_arg, {name, given, argument});
@@ -1153,49 +1165,6 @@ void native_transcode(int32_t next, int32_t one, int32_t prescan, int32_t scan, 
     Cell* result = stack::push(Cell{kTypeUnset, 0, 0, 0});
     transcode(&source, options, result);
     stack::set_last_keep(*result);
-}
-
-// --- Text to numbers -------------------------------------------------------------------------
-
-namespace {
-
-// The ASCII bytes of a text of 1-, 2- or 4-byte units, "," read as "." when asked; false for a
-// character beyond ASCII or a text longer than `max`.
-bool ascii_text(const uint8_t* text, uint32_t length, uint32_t unit, uint32_t max, bool comma,
-                uint8_t* out) {
-    if (length > max) return false;
-    for (uint32_t i = 0; i < length; ++i) {
-        const uint32_t c = string::get_char(text + static_cast<size_t>(i) * unit, unit);
-        if (c >= 0x80) return false;
-        out[i] = comma && c == ',' ? '.' : static_cast<uint8_t>(c);
-    }
-    return true;
-}
-
-} // namespace
-
-double text_to_float(const uint8_t* text, uint32_t length, uint32_t unit, int32_t& error) {
-    uint8_t ascii[312];
-    double value = 0;
-    error = ascii_text(text, length, unit, sizeof ascii, true, ascii) &&
-                    literals::parse_float(ascii, length, 0, value)
-                ? 0
-                : -1;
-    if (error) {
-        const uint64_t bits = 0x7FF8000000000000ull;
-        std::memcpy(&value, &bits, 8);
-    }
-    return value;
-}
-
-uint32_t text_to_tuple(const uint8_t* text, uint32_t length, uint32_t unit, uint8_t bytes[12],
-                       int32_t& error) {
-    uint8_t ascii[48];
-    uint32_t count = 0;
-    const bool ok = ascii_text(text, length, unit, sizeof ascii, false, ascii) &&
-                    literals::parse_tuple(ascii, length, bytes, count, 1);
-    error = ok ? 0 : -1;
-    return ok ? count : 0;
 }
 
 } // namespace lexer

@@ -27,6 +27,7 @@
 #include <cstdint>
 
 #include "runtime-core/cell.h"
+#include "runtime-core/strtod.h"
 
 namespace lexer {
 
@@ -46,6 +47,10 @@ void release();
 Cell* load_at(Cell* dst, const uint8_t* text, uint32_t size);
 // load_at into a new cell pushed on the data stack.
 Cell* load_push(const uint8_t* text, uint32_t size);
+
+// The index after the header of a loaded script (the word Zan, matched case-sensitively,
+// and the block after it), or -1 when the block has none.
+int32_t header_end(const Cell* block);
 
 // --- The scan entry -------------------------------------------------------------------------
 
@@ -132,9 +137,8 @@ void set_trace_services(const TraceServices* services);
 // success, -1 on failure. Decimal integers are read by integer::text_to_integer.
 
 // At most 312 characters, "," read as "."; the float syntax of the lexer. Failure gives NaN.
-double text_to_float(const uint8_t* text, uint32_t length, uint32_t unit, int32_t& error);
+using number_text::text_to_float;
 // 1 to 12 byte values 0-255 separated by single dots. Answers how many.
-uint32_t text_to_tuple(const uint8_t* text, uint32_t length, uint32_t unit, uint8_t bytes[12],
-                       int32_t& error);
+using number_text::text_to_tuple;
 
 } // namespace lexer

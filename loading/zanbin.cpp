@@ -8,29 +8,28 @@
 #include <unordered_map>
 #include <vector>
 
-#include "datatypes/core/bitset.h"
-#include "datatypes/core/block.h"
-#include "datatypes/core/context.h"
-#include "datatypes/core/datatype.h"
-#include "datatypes/core/function.h"
-#include "datatypes/core/integer.h"
-#include "datatypes/core/native.h"
-#include "datatypes/core/object.h"
-#include "datatypes/core/string.h"
-#include "datatypes/core/symbol.h"
-#include "datatypes/core/word.h"
-#include "datatypes/more/binary.h"
-#include "datatypes/more/error-ids.h"
-#include "datatypes/more/error.h"
-#include "datatypes/more/hash.h"
-#include "datatypes/more/image.h"
-#include "datatypes/more/map.h"
-#include "datatypes/more/money.h"
-#include "datatypes/more/vector.h"
-#include "evaluator/natives.h"
-#include "evaluator/stack.h"
+#include "datatypes/binary.h"
+#include "datatypes/bitset.h"
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
+#include "datatypes/error.h"
+#include "datatypes/function.h"
+#include "datatypes/hash.h"
+#include "datatypes/image.h"
+#include "datatypes/integer.h"
+#include "datatypes/map.h"
+#include "datatypes/money.h"
+#include "datatypes/native.h"
+#include "datatypes/object.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/vector.h"
+#include "datatypes/word.h"
 #include "loading/lz.h"
 #include "runtime-core/collector.h"
+#include "runtime-core/data-stack.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/runtime.h"
 #include "runtime-core/stdio.h"
@@ -1095,7 +1094,7 @@ private:
 
     void native_value(const Cell* container, uint8_t t, bool new_line, const uint8_t* lead_at) {
         const uint32_t slot = num();
-        const uint32_t limit = t == kTypeNative ? natives::kDefined : action::kSlotCount;
+        const uint32_t limit = t == kTypeNative ? native::kDefined : action::kSlotCount;
         if (slot < 1 || slot > limit) fail_at(lead_at);
         // The spec is read and dropped: the value is the running system's own, by slot.
         Cell* scratch = stack::push_cell();
@@ -1105,7 +1104,7 @@ private:
         if (cell::type(at(scratch, 0)) != kTypeBlock) fail_at(spec_at);
         if (boot_) {
             // The boot image makes the value from its spec and the table entry of its slot.
-            if (t == kTypeNative && slot > natives::kDefined) fail_at(lead_at);
+            if (t == kTypeNative && slot > native::kDefined) fail_at(lead_at);
             Cell* make_spec = stack::push_cell();
             block::make_at(make_spec, 2);
             block::append_copy(make_spec, at(scratch, 0));

@@ -3,7 +3,8 @@
 // each character.
 //
 // Code points up to FFFF map through two direct tables (one read each); the few mapped
-// code points above FFFF are looked up in short sorted pair lists.
+// code points above FFFF are looked up in short sorted pair lists. The mapping of a string's
+// text in place is datatypes/string-case.h.
 #pragma once
 #include <cstdint>
 
@@ -48,13 +49,5 @@ inline uint32_t to_upper(uint32_t cp) {
 
 // The upper-case mapping when there is one, else the lower-case mapping.
 uint32_t toggle(uint32_t cp);
-
-// The text part of the natives uppercase and lowercase: maps every character of a string
-// from its index (an index past the tail counts as the tail) over at most `count` characters
-// and writes it back, widening the buffer when a mapped code point needs wider units, then
-// tells the owner of the string (uppercase or lowercase, the start and the count); that may
-// run user code.
-// Returns the number of characters in the range. May collect.
-uint32_t change_text(const Cell* string, uint32_t count, bool upper);
 
 } // namespace case_

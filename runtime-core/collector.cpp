@@ -825,8 +825,8 @@ void collect() {
         if (torture) {
             uint64_t live = 0;
             for (NodeFrame* f = record.first_node_frame; f; f = f->next) live += f->used;
-            torture = reserve_tables(2 * (record.node_frames_size +
-                                          live / memory::kNodesPerFrame + 2));
+            torture =
+                reserve_tables(2 * (record.node_frames_size + live / memory::kNodesPerFrame + 2));
         }
         if (!torture && !reserve_tables(record.node_frames_size)) return;
         const bool move_all = torture && state.series_cycles % 2 == 0;

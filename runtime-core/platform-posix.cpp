@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string>
 
-#include "evaluator/crypto.h"
+#include "runtime-core/crypto.h"
 #include "runtime-core/platform.h"
 #include "runtime-core/stdio.h"
 #include "runtime-core/throw.h"

@@ -8,7 +8,7 @@
 
 #include <cstdio>
 
-#include "evaluator/crypto.h"
+#include "runtime-core/crypto.h"
 #include "runtime-core/platform.h"
 #include "runtime-core/stdio.h"
 #include "runtime-core/throw.h"

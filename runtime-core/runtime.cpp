@@ -1,18 +1,10 @@
 #include "runtime-core/runtime.h"
 
 #include <cstdlib>
-#include <new>
 
-#include "console/launch.h"
-#include "evaluator/interpreter.h"
-#include "evaluator/natives.h"
-#include "gui-backend/error-box.h"
-#include "runtime-core/boot.h"
+#include "runtime-core/error-box.h"
 #include "runtime-core/heap.h"
-#include "runtime-core/init.h"
 #include "runtime-core/memory.h"
-#include "runtime-core/process.h"
-#include "runtime-core/stdio.h"
 #include "runtime-core/throw.h"
 
 namespace runtime {
@@ -156,34 +148,6 @@ void top_catch() {
     if (record.thrown_code == kThrowOrderlyEnd) finish(quit_status);
     quit(kErrorNoCatch,
          static_cast<uint32_t>(reinterpret_cast<uintptr_t>(reinterpret_cast<void*>(&top_catch))));
-}
-
-void run() {
-    // The outermost catch frame takes every code.
-    try {
-        init();
-        boot::run();
-        interp::keep_spare_error();
-        finish(gui_console_ctx::launch());
-    } catch (const Thrown& t) {
-        record.thrown_code = t.code;
-        // An error that no try took: its text in the error box.
-        if (t.code == kThrowError) {
-            // Forming the text needs memory: where there is none left, the fatal report says so.
-            std::u16string text;
-            try {
-                text = natives::formed(&interp::error_value);
-            } catch (...) {
-                quit(kErrorOutOfMemory, 0);
-            }
-            gui::error_box(u"Zan NoName App", text);
-            finish(-2);
-        }
-        top_catch();
-    } catch (const std::bad_alloc&) {
-        quit(kErrorOutOfMemory, 0);
-    }
-    quit(0, 0);
 }
 
 } // namespace runtime

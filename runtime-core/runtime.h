@@ -75,10 +75,6 @@ void exit_cleanup();
 // uncaught code is runtime error 95.
 [[noreturn]] void top_catch();
 
-// The entry point's steps after the process set-up: opens the outermost catch frame, runs
-// the runtime initialisation and the boot program, and ends the process.
-[[noreturn]] void run();
-
 // The code address of the caller of the function that uses it (the "at" of a report).
 #define ZAN_CALLER_ADDRESS()                                                                       \
     static_cast<uint32_t>(reinterpret_cast<uintptr_t>(__builtin_return_address(0)))

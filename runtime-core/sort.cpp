@@ -5,7 +5,7 @@
 #include <cstring>
 #include <memory>
 
-#include "datatypes/more/error-ids.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/support.h"
 #include "runtime-core/throw.h"
 

@@ -414,4 +414,126 @@ double parse_float(const char16_t* start, const char16_t* end, int32_t exponent_
     return parse(start, end, exponent_adjust, unconsumed);
 }
 
+namespace {
+
+// Reads a run of digits from text[i], with single apostrophes allowed between digits; the
+// number of digits read, or -1 when an apostrophe is not between two digits.
+int32_t digit_run(const uint8_t* text, uint32_t length, uint32_t& i, bool& ticks) {
+    int32_t digits = 0;
+    while (i < length) {
+        if (is_digit(text[i])) {
+            ++digits;
+            ++i;
+        } else if (text[i] == '\'' && digits > 0) {
+            if (++i == length || !is_digit(text[i])) return -1;
+            ticks = true;
+        } else {
+            break;
+        }
+    }
+    return digits;
+}
+
+} // namespace
+
+bool float_syntax(const uint8_t* text, uint32_t length, bool* ticks) {
+    bool any_ticks = false;
+    uint32_t i = 0;
+    if (i < length && (text[i] == '+' || text[i] == '-')) ++i;
+    const int32_t whole = digit_run(text, length, i, any_ticks);
+    if (whole < 0) return false;
+    if (i < length && text[i] == '.') {
+        ++i;
+        const int32_t fraction = digit_run(text, length, i, any_ticks);
+        if (fraction < 0 || whole + fraction == 0) return false;
+    } else if (whole == 0) {
+        return false;
+    }
+    if (i < length && (text[i] == 'e' || text[i] == 'E')) {
+        if (++i < length && (text[i] == '+' || text[i] == '-')) ++i;
+        const uint32_t start = i;
+        while (i < length && is_digit(text[i])) ++i;
+        if (i == start) return false;
+    }
+    if (ticks) *ticks = any_ticks;
+    return i == length;
+}
+
+bool parse_float(const uint8_t* text, uint32_t length, int32_t exponent_adjust, double& value) {
+    bool ticks;
+    if (length > 312 || !float_syntax(text, length, &ticks)) return false;
+    const char* digits = reinterpret_cast<const char*>(text);
+    char buffer[313];
+    if (ticks) {
+        uint32_t n = 0;
+        for (uint32_t i = 0; i < length; ++i)
+            if (text[i] != '\'') buffer[n++] = static_cast<char>(text[i]);
+        digits = buffer;
+        length = n;
+    }
+    int32_t unconsumed = 0;
+    value = parse_float(digits, digits + length, exponent_adjust, unconsumed);
+    return unconsumed == 0;
+}
+
+namespace {
+
+// The ASCII bytes of a text of 1-, 2- or 4-byte units, "," read as "." when asked; false for a
+// character beyond ASCII or a text longer than `max`.
+bool ascii_text(const uint8_t* text, uint32_t length, uint32_t unit, uint32_t max, bool comma,
+                uint8_t* out) {
+    if (length > max || (unit != 1 && unit != 2 && unit != 4)) return false;
+    for (uint32_t i = 0; i < length; ++i) {
+        uint32_t c = 0;
+        std::memcpy(&c, text + static_cast<size_t>(i) * unit, unit); // little-endian units
+        if (c >= 0x80) return false;
+        out[i] = comma && c == ',' ? '.' : static_cast<uint8_t>(c);
+    }
+    return true;
+}
+
+} // namespace
+
+double text_to_float(const uint8_t* text, uint32_t length, uint32_t unit, int32_t& error) {
+    uint8_t ascii[312];
+    double value = 0;
+    error = ascii_text(text, length, unit, sizeof ascii, true, ascii) &&
+                    parse_float(ascii, length, 0, value)
+                ? 0
+                : -1;
+    if (error) {
+        const uint64_t bits = 0x7FF8000000000000ull;
+        std::memcpy(&value, &bits, 8);
+    }
+    return value;
+}
+
+bool parse_tuple(const uint8_t* text, uint32_t length, uint8_t bytes[12], uint32_t& count,
+                 uint32_t least) {
+    const uint8_t* p = text;
+    const uint8_t* end = text + length;
+    count = 0;
+    for (;;) {
+        // Up to three digits.
+        uint32_t n = 0;
+        int32_t v = 0;
+        for (; p < end && is_digit(*p) && n < 3; ++p, ++n) v = v * 10 + (*p - '0');
+        if (!n || v > 255 || count == 12) return false;
+        bytes[count++] = static_cast<uint8_t>(v);
+        if (p == end) break;
+        if (*p++ != '.') return false;
+    }
+    return count >= least;
+}
+
+uint32_t text_to_tuple(const uint8_t* text, uint32_t length, uint32_t unit, uint8_t bytes[12],
+                       int32_t& error) {
+    uint8_t ascii[48];
+    uint32_t count = 0;
+    const bool ok = ascii_text(text, length, unit, sizeof ascii, false, ascii) &&
+                    parse_tuple(ascii, length, bytes, count, 1);
+    error = ok ? 0 : -1;
+    return ok ? count : 0;
+}
+
 } // namespace number_text

@@ -20,4 +20,24 @@ double parse_float(const char* start, const char* end, int32_t exponent_adjust,
 double parse_float(const char16_t* start, const char16_t* end, int32_t exponent_adjust,
                    int32_t& unconsumed);
 
+// The float syntax of the language: an optional sign, digits with "'" only between digits, an
+// optional point with digits on at least one side, an optional exponent (e or E, an optional
+// sign, digits). `ticks`, when given, tells whether the text has any "'".
+bool float_syntax(const uint8_t* text, uint32_t length, bool* ticks = nullptr);
+// A decimal number of that syntax (at most 312 bytes), exactly rounded; `exponent_adjust` is
+// added to its decimal exponent.
+bool parse_float(const uint8_t* text, uint32_t length, int32_t exponent_adjust, double& value);
+// A text of 1-, 2- or 4-byte units (at most 312 of them, "," read as ".") of that syntax:
+// its number with `error` 0, or NaN with `error` -1.
+double text_to_float(const uint8_t* text, uint32_t length, uint32_t unit, int32_t& error);
+
+// `least` (3 for a literal) to 12 byte values 0-255 separated by single dots, the tuple
+// syntax; `count` receives how many.
+bool parse_tuple(const uint8_t* text, uint32_t length, uint8_t bytes[12], uint32_t& count,
+                 uint32_t least = 3);
+// A text of 1-, 2- or 4-byte units of 1 to 12 byte values 0-255 separated by single dots:
+// how many, with `error` 0; 0 with `error` -1 for any other text.
+uint32_t text_to_tuple(const uint8_t* text, uint32_t length, uint32_t unit, uint8_t bytes[12],
+                       int32_t& error);
+
 } // namespace number_text

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "datatypes/more/error-ids.h"
 #include "runtime-core/collector.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/throw.h"
 
 namespace error {

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "datatypes/more/error-ids.h"
-#include "evaluator/stack.h"
 #include "runtime-core/collector.h"
+#include "runtime-core/data-stack.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/runtime.h"
 #include "runtime-core/support.h"

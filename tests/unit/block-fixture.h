@@ -14,17 +14,17 @@
 #include <string>
 #include <vector>
 
-#include "datatypes/core/block.h"
-#include "datatypes/core/integer.h"
-#include "datatypes/core/paren.h"
-#include "datatypes/core/series.h"
-#include "datatypes/core/string.h"
-#include "datatypes/more/error-ids.h"
-#include "datatypes/more/float.h"
-#include "evaluator/actions.h"
-#include "runtime-core/form-mold.h"
+#include "datatypes/block.h"
+#include "datatypes/dispatch.h"
+#include "datatypes/float.h"
+#include "datatypes/form-mold.h"
+#include "datatypes/integer.h"
+#include "datatypes/ownership.h"
+#include "datatypes/paren.h"
+#include "datatypes/series.h"
+#include "datatypes/string.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/hashtable.h"
-#include "runtime-core/ownership.h"
 #include "runtime-fixture.h"
 #include "word-tables.h"
 

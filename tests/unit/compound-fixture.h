@@ -4,13 +4,13 @@
 #include <cstring>
 #include <string>
 
-#include "datatypes/core/block.h"
-#include "datatypes/core/series.h"
-#include "datatypes/more/handle.h"
-#include "datatypes/more/pair.h"
-#include "datatypes/more/percent.h"
-#include "datatypes/more/point.h"
-#include "datatypes/more/tuple.h"
+#include "datatypes/block.h"
+#include "datatypes/handle.h"
+#include "datatypes/pair.h"
+#include "datatypes/percent.h"
+#include "datatypes/point.h"
+#include "datatypes/series.h"
+#include "datatypes/tuple.h"
 #include "words-fixture.h"
 
 class CompoundTest : public WordsTest {

@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "datatypes/core/char.h"
+#include "datatypes/char.h"
 #include "loading/lexer.h"
 #include "path-fixture.h"
 #include "runtime-core/unicode.h"

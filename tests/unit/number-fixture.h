@@ -6,9 +6,9 @@
 #include <string_view>
 #include <utility>
 
-#include "datatypes/core/integer.h"
-#include "datatypes/core/string.h"
-#include "datatypes/more/float.h"
+#include "datatypes/float.h"
+#include "datatypes/integer.h"
+#include "datatypes/string.h"
 #include "runtime-fixture.h"
 
 class NumberTest : public RuntimeTest {

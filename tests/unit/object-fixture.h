@@ -13,12 +13,12 @@
 #include <vector>
 
 #include "block-fixture.h"
-#include "datatypes/core/context.h"
-#include "datatypes/core/object.h"
-#include "datatypes/core/path.h"
-#include "datatypes/more/catalog.h"
-#include "datatypes/more/error.h"
-#include "datatypes/more/typeset.h"
+#include "datatypes/catalog.h"
+#include "datatypes/context.h"
+#include "datatypes/error.h"
+#include "datatypes/object.h"
+#include "datatypes/path.h"
+#include "datatypes/typeset.h"
 #include "library/system-object.h"
 
 class ObjectTest : public BlockTest {

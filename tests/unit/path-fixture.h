@@ -10,13 +10,13 @@
 #include <initializer_list>
 #include <string>
 
-#include "datatypes/core/block.h"
-#include "datatypes/core/issue.h"
-#include "datatypes/core/paren.h"
-#include "datatypes/core/path.h"
-#include "datatypes/core/series.h"
-#include "datatypes/more/error-ids.h"
-#include "runtime-core/ownership.h"
+#include "datatypes/block.h"
+#include "datatypes/issue.h"
+#include "datatypes/ownership.h"
+#include "datatypes/paren.h"
+#include "datatypes/path.h"
+#include "datatypes/series.h"
+#include "runtime-core/error-ids.h"
 #include "words-fixture.h"
 
 class PathTest : public WordsTest {

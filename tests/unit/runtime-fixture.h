@@ -6,13 +6,14 @@
 
 #include <functional>
 
-#include "datatypes/core/datatype.h"
-#include "datatypes/core/logic.h"
-#include "datatypes/core/none.h"
-#include "datatypes/core/unset.h"
-#include "evaluator/stack.h"
+#include "datatypes/cycles.h"
+#include "datatypes/datatype.h"
+#include "datatypes/logic.h"
+#include "datatypes/none.h"
+#include "datatypes/unset.h"
+#include "evaluator/frames.h"
 #include "memory-fixture.h"
-#include "runtime-core/cycles.h"
+#include "runtime-core/data-stack.h"
 #include "runtime-core/root.h"
 #include "runtime-core/support.h"
 #include "runtime-core/throw.h"
@@ -23,6 +24,7 @@ protected:
         MemoryTest::SetUp();
         root::init();
         stack::init();
+        stack::init_frames();
         cycles::init();
         error::init_support();
         datatype::init();

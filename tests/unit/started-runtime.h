@@ -9,20 +9,20 @@
 #endif
 #include <cstdio>
 
-#include "datatypes/core/context.h"
-#include "datatypes/core/native.h"
-#include "datatypes/core/symbol.h"
-#include "datatypes/core/word.h"
-#include "datatypes/more/compound.h"
-#include "datatypes/more/error.h"
-#include "evaluator/stack.h"
+#include "datatypes/compound.h"
+#include "datatypes/context.h"
+#include "datatypes/cycles.h"
+#include "datatypes/error.h"
+#include "datatypes/native.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
+#include "datatypes/words.h"
 #include "runtime-core/collector.h"
-#include "runtime-core/cycles.h"
+#include "runtime-core/data-stack.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/root.h"
 #include "runtime-core/slots.h"
 #include "runtime-core/support.h"
-#include "runtime-core/words.h"
 
 // After start-up on Windows: the test runner's output goes back to text mode and crashes to
 // the test runner, not to the runtime's fault report.

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "block-fixture.h"
-#include "datatypes/core/integer.h"
+#include "datatypes/integer.h"
 #include "runtime-core/case.h"
 
 class StringActionsTest : public BlockTest {

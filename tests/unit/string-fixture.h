@@ -4,9 +4,10 @@
 #include <cstring>
 #include <string>
 
-#include "evaluator/stack.h"
+#include "evaluator/frames.h"
 #include "memory-fixture.h"
 #include "runtime-core/case.h"
+#include "runtime-core/data-stack.h"
 #include "runtime-core/root.h"
 #include "runtime-core/support.h"
 #include "runtime-core/throw.h"
@@ -18,6 +19,7 @@ protected:
         case_::init();
         root::init();
         stack::init();
+        stack::init_frames();
         error::init_support();
     }
     void TearDown() override {

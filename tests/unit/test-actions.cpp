@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "datatypes/more/error-ids.h"
-#include "evaluator/actions.h"
+#include "datatypes/dispatch.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-fixture.h"
 
 namespace {

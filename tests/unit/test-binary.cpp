@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "compound-fixture.h"
-#include "datatypes/core/bitset.h"
-#include "datatypes/more/binary.h"
-#include "datatypes/more/error-ids.h"
+#include "datatypes/binary.h"
+#include "datatypes/bitset.h"
+#include "runtime-core/error-ids.h"
 
 namespace {
 

@@ -5,15 +5,15 @@
 #include <string>
 #include <vector>
 
-#include "datatypes/core/bitset.h"
-#include "datatypes/core/char.h"
-#include "datatypes/more/error-ids.h"
+#include "app/init.h"
+#include "datatypes/bitset.h"
+#include "datatypes/char.h"
+#include "datatypes/ownership.h"
+#include "datatypes/words.h"
 #include "number-fixture.h"
 #include "runtime-core/collector.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/hashtable.h"
-#include "runtime-core/init.h"
-#include "runtime-core/ownership.h"
-#include "runtime-core/words.h"
 #include "word-tables.h"
 
 namespace {

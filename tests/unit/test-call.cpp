@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "datatypes/more/error-ids.h"
-#include "loading/call.h"
+#include "os/call.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/unicode.h"
 #include "types2-fixture.h"
 

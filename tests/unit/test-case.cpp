@@ -3,6 +3,7 @@
 #include <iterator>
 #include <unordered_map>
 
+#include "datatypes/string-case.h"
 #include "runtime-core/case.h"
 #include "string-fixture.h"
 

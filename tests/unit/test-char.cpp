@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "datatypes/core/char.h"
-#include "datatypes/more/error-ids.h"
+#include "datatypes/char.h"
 #include "number-fixture.h"
+#include "runtime-core/error-ids.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "loading/clipboard.h"
+#include "os/clipboard.h"
 #include "runtime-core/unicode.h"
 #include "tests/unit/fuzz-corpus.h"
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "evaluator/crypto.h"
 #include "loading/compress.h"
+#include "runtime-core/crypto.h"
 #include "tests/unit/fuzz-corpus.h"
 
 #ifdef ZAN_TEST_ZLIB

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "datatypes/more/error-ids.h"
+#include "runtime-core/error-ids.h"
 #include "words-fixture.h"
 
 namespace {

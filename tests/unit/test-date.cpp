@@ -3,7 +3,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "datatypes/more/error-ids.h"
+#include "runtime-core/error-ids.h"
 #include "types2-fixture.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "datatypes/more/error-ids.h"
+#include "runtime-core/error-ids.h"
 #include "types2-fixture.h"
 
 namespace {

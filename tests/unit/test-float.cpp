@@ -5,9 +5,9 @@
 #include <limits>
 #include <vector>
 
-#include "datatypes/more/error-ids.h"
-#include "evaluator/actions.h"
+#include "datatypes/dispatch.h"
 #include "number-fixture.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/strtod.h"
 
 namespace {

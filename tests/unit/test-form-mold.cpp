@@ -2,17 +2,17 @@
 // cycle markers and the depth limit; check::int_arg and memory::repeat_fill.
 #include <gtest/gtest.h>
 
-#include "datatypes/core/block.h"
-#include "datatypes/core/series.h"
+#include "datatypes/block.h"
+#include "datatypes/series.h"
 
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <string>
 
-#include "datatypes/core/string.h"
-#include "datatypes/more/error-ids.h"
-#include "runtime-core/form-mold.h"
+#include "datatypes/form-mold.h"
+#include "datatypes/string.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-fixture.h"
 
 namespace {

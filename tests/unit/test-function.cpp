@@ -1,8 +1,8 @@
 #include <string>
 
 #include "block-fixture.h"
-#include "datatypes/core/function.h"
-#include "datatypes/more/error-ids.h"
+#include "datatypes/function.h"
+#include "runtime-core/error-ids.h"
 
 namespace {
 

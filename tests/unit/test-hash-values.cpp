@@ -2,10 +2,10 @@
 #include <gtest/gtest.h>
 
 #include "compound-fixture.h"
-#include "datatypes/more/error-ids.h"
-#include "datatypes/more/hash.h"
-#include "datatypes/more/map.h"
+#include "datatypes/hash.h"
+#include "datatypes/map.h"
 #include "runtime-core/collector.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/hashtable.h"
 
 namespace {

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "evaluator/crypto.h"
+#include "app/init.h"
 #include "runtime-core/case.h"
+#include "runtime-core/crypto.h"
 #include "runtime-core/hash.h"
-#include "runtime-core/init.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 #include <fstream>
 #include <string>
 
-#include "datatypes/more/binary.h"
-#include "datatypes/more/error-ids.h"
-#include "loading/http.h"
+#include "datatypes/binary.h"
+#include "os/http.h"
+#include "runtime-core/error-ids.h"
 #include "types2-fixture.h"
 
 namespace {

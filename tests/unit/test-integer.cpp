@@ -5,12 +5,12 @@
 #include <limits>
 #include <vector>
 
-#include "datatypes/more/error-ids.h"
-#include "evaluator/actions.h"
+#include "app/init.h"
+#include "datatypes/dispatch.h"
+#include "datatypes/words.h"
 #include "number-fixture.h"
-#include "runtime-core/init.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/throw.h"
-#include "runtime-core/words.h"
 #include "word-tables.h"
 
 namespace {

@@ -11,14 +11,14 @@
 #include <regex>
 #include <string>
 
-#include "datatypes/core/context.h"
-#include "datatypes/core/symbol.h"
+#include "app/boot.h"
+#include "app/init.h"
+#include "datatypes/context.h"
+#include "datatypes/symbol.h"
+#include "evaluator/frames.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
 #include "loading/lexer.h"
-#include "runtime-core/boot.h"
-#include "runtime-core/init.h"
 #include "runtime-core/throw.h"
 
 namespace {

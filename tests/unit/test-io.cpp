@@ -6,10 +6,10 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "datatypes/more/binary.h"
-#include "datatypes/more/error-ids.h"
-#include "evaluator/stack.h"
-#include "loading/io.h"
+#include "datatypes/binary.h"
+#include "os/io.h"
+#include "runtime-core/data-stack.h"
+#include "runtime-core/error-ids.h"
 #include "types2-fixture.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <limits>
 
-#include "datatypes/core/integer.h"
-#include "datatypes/more/error-ids.h"
+#include "datatypes/integer.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-fixture.h"
 
 namespace {

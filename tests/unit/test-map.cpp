@@ -2,11 +2,11 @@
 #include <gtest/gtest.h>
 
 #include "compound-fixture.h"
-#include "datatypes/more/binary.h"
-#include "datatypes/more/error-ids.h"
-#include "datatypes/more/hash.h"
-#include "datatypes/more/map.h"
+#include "datatypes/binary.h"
+#include "datatypes/hash.h"
+#include "datatypes/map.h"
 #include "runtime-core/collector.h"
+#include "runtime-core/error-ids.h"
 
 namespace {
 

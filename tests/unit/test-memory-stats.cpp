@@ -1,4 +1,4 @@
-#include "runtime-core/memory-stats.h"
+#include "evaluator/memory-stats.h"
 
 #include "block-fixture.h"
 #include "runtime-core/heap.h"

@@ -3,10 +3,10 @@
 #include <cstdlib>
 #include <vector>
 
-#include "datatypes/core/symbol.h"
+#include "app/init.h"
+#include "datatypes/symbol.h"
 #include "memory-fixture.h"
 #include "runtime-core/heap.h"
-#include "runtime-core/init.h"
 #include "runtime-core/throw.h"
 
 using memory::Buffer;

@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "datatypes/more/error-ids.h"
+#include "runtime-core/error-ids.h"
 #include "types2-fixture.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "loading/os-info.h"
+#include "os/os-info.h"
 #include "runtime-core/runtime.h"
 #include "runtime-core/unicode.h"
 

@@ -4,8 +4,8 @@
 #include <limits>
 
 #include "compound-fixture.h"
-#include "datatypes/more/compound.h"
-#include "datatypes/more/error-ids.h"
+#include "datatypes/compound.h"
+#include "runtime-core/error-ids.h"
 
 namespace {
 

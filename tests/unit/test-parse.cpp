@@ -6,12 +6,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/boot.h"
+#include "app/init.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/parse.h"
-#include "evaluator/stack.h"
 #include "loading/lexer.h"
-#include "runtime-core/boot.h"
-#include "runtime-core/init.h"
+#include "runtime-core/data-stack.h"
 #include "runtime-core/throw.h"
 
 namespace {

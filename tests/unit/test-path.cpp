@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/init.h"
 #include "path-fixture.h"
-#include "runtime-core/init.h"
 
 namespace {
 

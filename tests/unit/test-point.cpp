@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "compound-fixture.h"
-#include "datatypes/more/error-ids.h"
+#include "runtime-core/error-ids.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "datatypes/more/error-ids.h"
-#include "datatypes/more/handle.h"
+#include "datatypes/handle.h"
 #include "evaluator/actions.h"
+#include "runtime-core/error-ids.h"
 #include "types2-fixture.h"
 
 namespace {

@@ -3,9 +3,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "datatypes/core/integer.h"
-#include "datatypes/core/logic.h"
-#include "evaluator/random.h"
+#include "datatypes/integer.h"
+#include "datatypes/logic.h"
+#include "datatypes/random-sources.h"
+#include "runtime-core/random.h"
 
 namespace {
 

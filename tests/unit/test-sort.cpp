@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "datatypes/more/error-ids.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/sort.h"
 #include "runtime-core/support.h"
 #include "runtime-core/throw.h"

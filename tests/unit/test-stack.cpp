@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "datatypes/more/error-ids.h"
-#include "evaluator/stack.h"
+#include "evaluator/frames.h"
+#include "runtime-core/error-ids.h"
 #include "runtime-core/support.h"
 #include "runtime-core/throw.h"
 #include "runtime-fixture.h"

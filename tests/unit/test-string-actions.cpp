@@ -6,9 +6,9 @@
 #include <cstring>
 #include <vector>
 
-#include "datatypes/core/series.h"
-#include "datatypes/more/float.h"
-#include "runtime-core/init.h"
+#include "app/init.h"
+#include "datatypes/float.h"
+#include "datatypes/series.h"
 #include "string-actions-fixture.h"
 
 namespace {

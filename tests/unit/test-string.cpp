@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "datatypes/core/string.h"
-#include "datatypes/more/error-ids.h"
+#include "datatypes/string.h"
+#include "runtime-core/error-ids.h"
 #include "string-fixture.h"
 
 using memory::Buffer;

@@ -5,7 +5,7 @@
 #include <limits>
 #include <string>
 
-#include "datatypes/core/triple.h"
+#include "datatypes/triple.h"
 #include "number-fixture.h"
 
 namespace {

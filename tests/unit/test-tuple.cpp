@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "compound-fixture.h"
-#include "datatypes/core/issue.h"
-#include "datatypes/more/error-ids.h"
+#include "datatypes/issue.h"
+#include "runtime-core/error-ids.h"
 
 namespace {
 

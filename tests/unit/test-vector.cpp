@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "compound-fixture.h"
-#include "datatypes/core/char.h"
-#include "datatypes/more/binary.h"
-#include "datatypes/more/error-ids.h"
-#include "datatypes/more/vector.h"
+#include "datatypes/binary.h"
+#include "datatypes/char.h"
+#include "datatypes/vector.h"
+#include "runtime-core/error-ids.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cctype>
 #include <string>
 
-#include "datatypes/more/error-ids.h"
+#include "runtime-core/error-ids.h"
 #include "words-fixture.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "runtime-core/init.h"
+#include "app/init.h"
 #include "words-fixture.h"
 
 namespace {

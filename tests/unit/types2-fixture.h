@@ -5,18 +5,18 @@
 #include <cstring>
 #include <string>
 
-#include "datatypes/core/block.h"
-#include "datatypes/core/file.h"
-#include "datatypes/core/issue.h"
-#include "datatypes/core/series.h"
-#include "datatypes/core/url.h"
-#include "datatypes/more/date.h"
-#include "datatypes/more/email.h"
-#include "datatypes/more/money.h"
-#include "datatypes/more/port.h"
-#include "datatypes/more/ref.h"
-#include "datatypes/more/tag.h"
-#include "datatypes/more/time.h"
+#include "datatypes/block.h"
+#include "datatypes/date.h"
+#include "datatypes/email.h"
+#include "datatypes/file.h"
+#include "datatypes/issue.h"
+#include "datatypes/money.h"
+#include "datatypes/port.h"
+#include "datatypes/ref.h"
+#include "datatypes/series.h"
+#include "datatypes/tag.h"
+#include "datatypes/time.h"
+#include "datatypes/url.h"
 #include "words-fixture.h"
 
 class Types2Test : public WordsTest {

@@ -2,13 +2,13 @@
 // up as start-up does on a runtime whose root block and datatype registry exist (RuntimeTest
 // and the fixtures built on it), and taken down again before that runtime goes.
 #pragma once
-#include "datatypes/core/context.h"
-#include "datatypes/core/datatype.h"
-#include "datatypes/core/symbol.h"
-#include "datatypes/core/word.h"
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
+#include "datatypes/words.h"
 #include "runtime-core/case.h"
 #include "runtime-core/root.h"
-#include "runtime-core/words.h"
 
 namespace word_tables {
 

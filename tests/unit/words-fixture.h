@@ -12,27 +12,28 @@
 #include <initializer_list>
 #include <string>
 
-#include "datatypes/core/context.h"
-#include "datatypes/core/datatype.h"
-#include "datatypes/core/integer.h"
-#include "datatypes/core/logic.h"
-#include "datatypes/core/none.h"
-#include "datatypes/core/string.h"
-#include "datatypes/core/symbol.h"
-#include "datatypes/core/unset.h"
-#include "datatypes/core/word.h"
-#include "datatypes/more/float.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "datatypes/context.h"
+#include "datatypes/cycles.h"
+#include "datatypes/datatype.h"
+#include "datatypes/dispatch.h"
+#include "datatypes/float.h"
+#include "datatypes/form-mold.h"
+#include "datatypes/integer.h"
+#include "datatypes/logic.h"
+#include "datatypes/none.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/unset.h"
+#include "datatypes/word.h"
+#include "datatypes/words.h"
+#include "evaluator/frames.h"
 #include "memory-fixture.h"
 #include "runtime-core/case.h"
-#include "runtime-core/cycles.h"
-#include "runtime-core/form-mold.h"
+#include "runtime-core/data-stack.h"
 #include "runtime-core/hashtable.h"
 #include "runtime-core/root.h"
 #include "runtime-core/support.h"
 #include "runtime-core/throw.h"
-#include "runtime-core/words.h"
 
 class WordsTest : public MemoryTest {
 protected:
@@ -58,6 +59,7 @@ protected:
         words::init();
         refinements::init();
         stack::init();
+        stack::init_frames();
         cycles::init();
         hashtable::register_markers();
         error::init_support();
