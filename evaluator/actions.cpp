@@ -1,5 +1,7 @@
 #include "evaluator/actions.h"
 
+#include <utility>
+
 #include "datatypes/form-mold.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
@@ -249,17 +251,17 @@ constexpr Registration kActions[] = {
     {s::write, "write", routed<s::write, write>},
 };
 
-// Row k is slot k + 1, so that a call finds its entry by index; a slot has a word exactly
-// when it has an entry.
-constexpr bool in_slot_order() {
-    if (std::size(kActions) != action::kSlotCount) return false;
-    for (uint32_t k = 0; k < action::kSlotCount; ++k)
-        if (kActions[k].slot != k + 1 ||
-            (kActions[k].word == nullptr) != (kActions[k].entry == nullptr))
-            return false;
+// Row K is slot K + 1, so that a call finds its entry by index. A row out of place fails to
+// compile with K in the message.
+template <uint32_t K> constexpr bool row_in_place() {
+    static_assert(kActions[K].slot == K + 1, "an action row out of its slot's place");
     return true;
 }
-static_assert(in_slot_order(), "the actions' rows must list the slots 1 to 62 in order");
+template <uint32_t... K> constexpr bool rows_in_place(std::integer_sequence<uint32_t, K...>) {
+    return (row_in_place<K>() && ...);
+}
+static_assert(std::size(kActions) == action::kSlotCount);
+static_assert(rows_in_place(std::make_integer_sequence<uint32_t, action::kSlotCount>{}));
 
 // The entry of a slot that holds no action: an action! made with its number raises.
 Status no_action(const int32_t*) {

@@ -421,7 +421,8 @@ std::vector<std::string> disagreements(const char* kind, uint8_t type, uint32_t 
     for (const auto& [symbol, value] : words) {
         if (value.type != type) continue;
         const auto& in_slot = rows_of[value.number];
-        const char* word = in_slot.size() == 1 ? in_slot[0]->word : nullptr;
+        if (in_slot.size() > 1) continue; // reported above
+        const char* word = in_slot.empty() ? nullptr : in_slot[0]->word;
         if (!word || symbol::resolve(symbol::make(word)) != symbol)
             found.push_back(in_quotes(value.word) + " is bound to " + described(value) +
                             ", which the table gives to " + (word ? in_quotes(word) : "no word"));
@@ -447,13 +448,20 @@ TEST_F(Boot, TheNativesTableAndTheBootSourcesAgreeOnEverySlot) {
     EXPECT_TRUE(found.empty()) << lines(found);
 }
 
-// The internal slots (eval-path, set-path, compare) have rows without a word: no word may
-// hold an action! of theirs.
+// The internal slots (eval-path, set-path, compare) have rows without word or entry: no
+// word may hold an action! of theirs.
 TEST_F(Boot, TheActionsTableAndTheBootSourcesAgreeOnEverySlot) {
     std::vector<Row> rows;
-    for (const actions::Registration& r : actions::registrations())
+    std::vector<std::string> half_rows;
+    for (const actions::Registration& r : actions::registrations()) {
         rows.push_back({r.slot, r.word});
+        if ((r.word == nullptr) != (r.entry == nullptr))
+            half_rows.push_back(
+                "action slot " + std::to_string(r.slot) +
+                (r.word ? " has a word and no entry" : " has an entry and no word"));
+    }
     EXPECT_EQ(rows.size(), action::kSlotCount);
+    EXPECT_TRUE(half_rows.empty()) << lines(half_rows);
     const auto found =
         disagreements("action", kTypeAction, action::kSlotCount, rows, after_start_up);
     EXPECT_TRUE(found.empty()) << lines(found);
