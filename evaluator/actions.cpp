@@ -1,5 +1,7 @@
 #include "evaluator/actions.h"
 
+#include <utility>
+
 #include "datatypes/form-mold.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
@@ -184,74 +186,82 @@ template <action::Slot S, natives::Entry E> Status routed(const int32_t* r) {
     return E(r);
 }
 
-constexpr natives::Entry kEntries[action::kSlotCount] = {
-    conversion<s::make>,
-    random,
-    reflect,
-    conversion<s::to>,
-    form_,
-    mold_,
-    nullptr,
-    nullptr,
-    nullptr,
-    frame_slot<s::absolute>,
-    frame_slot<s::add>,
-    frame_slot<s::divide>,
-    frame_slot<s::multiply>,
-    frame_slot<s::negate>,
-    frame_slot<s::power>,
-    frame_slot<s::remainder>,
-    round,
-    frame_slot<s::subtract>,
-    even_q,
-    odd_q,
-    frame_slot<s::and_>,
-    complement,
-    frame_slot<s::or_>,
-    frame_slot<s::xor_>,
-    routed<s::append, append>,
-    routed<s::at, frame_slot<s::at>>,
-    routed<s::back, frame_slot<s::back>>,
-    routed<s::change, change>,
-    routed<s::clear, clear>,
-    routed<s::copy, copy>,
-    routed<s::find, find>,
-    routed<s::head, frame_slot<s::head>>,
-    routed<s::head_q, frame_slot<s::head_q>>,
-    routed<s::index_q, frame_slot<s::index_q>>,
-    routed<s::insert, insert>,
-    routed<s::length_q, length_q>,
-    routed<s::move, move>,
-    routed<s::next, frame_slot<s::next>>,
-    routed<s::pick, pick>,
-    routed<s::poke, poke>,
-    routed<s::put, put>,
-    routed<s::remove, remove>,
-    routed<s::reverse, reverse>,
-    routed<s::select, select>,
-    routed<s::sort, sort>,
-    routed<s::skip, frame_slot<s::skip>>,
-    routed<s::swap, swap>,
-    routed<s::tail, frame_slot<s::tail>>,
-    routed<s::tail_q, frame_slot<s::tail_q>>,
-    routed<s::take, take>,
-    routed<s::trim, trim>,
-    routed<s::create, one_value<s::create>>,
-    routed<s::close, one_value<s::close>>,
-    routed<s::delete_, one_value<s::delete_>>,
-    routed<s::modify, modify>,
-    routed<s::open, open>,
-    routed<s::open_q, one_value<s::open_q>>,
-    routed<s::query, one_value<s::query>>,
-    routed<s::read, read>,
-    routed<s::rename, rename>,
-    routed<s::update, one_value<s::update>>,
-    routed<s::write, write>,
+constexpr Registration kActions[] = {
+    {s::make, "make", conversion<s::make>},
+    {s::random, "random", random},
+    {s::reflect, "reflect", reflect},
+    {s::to, "to", conversion<s::to>},
+    {s::form, "form", form_},
+    {s::mold, "mold", mold_},
+    {s::eval_path, nullptr, nullptr},
+    {s::set_path, nullptr, nullptr},
+    {s::compare, nullptr, nullptr},
+    {s::absolute, "absolute", frame_slot<s::absolute>},
+    {s::add, "add", frame_slot<s::add>},
+    {s::divide, "divide", frame_slot<s::divide>},
+    {s::multiply, "multiply", frame_slot<s::multiply>},
+    {s::negate, "negate", frame_slot<s::negate>},
+    {s::power, "power", frame_slot<s::power>},
+    {s::remainder, "remainder", frame_slot<s::remainder>},
+    {s::round, "round", round},
+    {s::subtract, "subtract", frame_slot<s::subtract>},
+    {s::even_q, "even?", even_q},
+    {s::odd_q, "odd?", odd_q},
+    {s::and_, "and~", frame_slot<s::and_>},
+    {s::complement, "complement", complement},
+    {s::or_, "or~", frame_slot<s::or_>},
+    {s::xor_, "xor~", frame_slot<s::xor_>},
+    {s::append, "append", routed<s::append, append>},
+    {s::at, "at", routed<s::at, frame_slot<s::at>>},
+    {s::back, "back", routed<s::back, frame_slot<s::back>>},
+    {s::change, "change", routed<s::change, change>},
+    {s::clear, "clear", routed<s::clear, clear>},
+    {s::copy, "copy", routed<s::copy, copy>},
+    {s::find, "find", routed<s::find, find>},
+    {s::head, "head", routed<s::head, frame_slot<s::head>>},
+    {s::head_q, "head?", routed<s::head_q, frame_slot<s::head_q>>},
+    {s::index_q, "index?", routed<s::index_q, frame_slot<s::index_q>>},
+    {s::insert, "insert", routed<s::insert, insert>},
+    {s::length_q, "length?", routed<s::length_q, length_q>},
+    {s::move, "move", routed<s::move, move>},
+    {s::next, "next", routed<s::next, frame_slot<s::next>>},
+    {s::pick, "pick", routed<s::pick, pick>},
+    {s::poke, "poke", routed<s::poke, poke>},
+    {s::put, "put", routed<s::put, put>},
+    {s::remove, "remove", routed<s::remove, remove>},
+    {s::reverse, "reverse", routed<s::reverse, reverse>},
+    {s::select, "select", routed<s::select, select>},
+    {s::sort, "sort", routed<s::sort, sort>},
+    {s::skip, "skip", routed<s::skip, frame_slot<s::skip>>},
+    {s::swap, "swap", routed<s::swap, swap>},
+    {s::tail, "tail", routed<s::tail, frame_slot<s::tail>>},
+    {s::tail_q, "tail?", routed<s::tail_q, frame_slot<s::tail_q>>},
+    {s::take, "take", routed<s::take, take>},
+    {s::trim, "trim", routed<s::trim, trim>},
+    {s::create, "create", routed<s::create, one_value<s::create>>},
+    {s::close, "close", routed<s::close, one_value<s::close>>},
+    {s::delete_, "delete", routed<s::delete_, one_value<s::delete_>>},
+    {s::modify, "modify", routed<s::modify, modify>},
+    {s::open, "open", routed<s::open, open>},
+    {s::open_q, "open?", routed<s::open_q, one_value<s::open_q>>},
+    {s::query, "query", routed<s::query, one_value<s::query>>},
+    {s::read, "read", routed<s::read, read>},
+    {s::rename, "rename", routed<s::rename, rename>},
+    {s::update, "update", routed<s::update, one_value<s::update>>},
+    {s::write, "write", routed<s::write, write>},
 };
 
-} // namespace
-
-namespace {
+// Row K is slot K + 1, so that a call finds its entry by index. A row out of place fails to
+// compile with K in the message.
+template <uint32_t K> constexpr bool row_in_place() {
+    static_assert(kActions[K].slot == K + 1, "an action row out of its slot's place");
+    return true;
+}
+template <uint32_t... K> constexpr bool rows_in_place(std::integer_sequence<uint32_t, K...>) {
+    return (row_in_place<K>() && ...);
+}
+static_assert(std::size(kActions) == action::kSlotCount);
+static_assert(rows_in_place(std::make_integer_sequence<uint32_t, action::kSlotCount>{}));
 
 // The entry of a slot that holds no action: an action! made with its number raises.
 Status no_action(const int32_t*) {
@@ -261,8 +271,13 @@ Status no_action(const int32_t*) {
 } // namespace
 
 natives::Entry entry(uint32_t slot) {
-    const natives::Entry e = slot >= 1 && slot <= action::kSlotCount ? kEntries[slot - 1] : nullptr;
+    const natives::Entry e =
+        slot >= 1 && slot <= action::kSlotCount ? kActions[slot - 1].entry : nullptr;
     return e ? e : no_action;
+}
+
+std::span<const Registration> registrations() {
+    return kActions;
 }
 
 } // namespace actions

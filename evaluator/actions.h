@@ -3,6 +3,7 @@
 // datatypes' (datatypes/dispatch.h).
 #pragma once
 #include <cstdint>
+#include <span>
 
 #include "datatypes/dispatch.h"
 #include "evaluator/natives.h"
@@ -14,5 +15,15 @@ namespace actions {
 // argument's type. The internal slots 7, 8 and 9 (and any other number) have an entry that
 // raises internal/not-done.
 natives::Entry entry(uint32_t slot);
+
+// One action slot: the word that the boot sources bind to an action! of the slot and its
+// frame entry, both null for the internal slots. The rows list the 62 slots in order (checked
+// when compiling); the unit tests check the words against the boot image.
+struct Registration {
+    action::Slot slot;
+    const char* word;
+    natives::Entry entry;
+};
+std::span<const Registration> registrations();
 
 } // namespace actions

@@ -149,8 +149,16 @@ void init_checksum_words() {
         method_symbol.*order[i] = symbol::resolve(symbol::make(text[i]));
 }
 
-void register_checksum() {
-    set(kChecksum, checksum);
+namespace {
+
+const Registration kFamily[] = {
+    {kChecksum, "checksum", checksum},
+};
+
+} // namespace
+
+std::span<const Registration> checksum_family() {
+    return kFamily;
 }
 
 } // namespace natives

@@ -34,20 +34,25 @@ Status type_q(const int32_t* refs) {
     return Status::normal;
 }
 
+namespace op = action::op;
+
+const Registration kFamily[] = {
+    {kEqualQ, "equal?", compare<op::equal>},
+    {kNotEqualQ, "not-equal?", compare<op::not_equal>},
+    {kStrictEqualQ, "strict-equal?", compare<op::strict_equal>},
+    {kLesserQ, "lesser?", compare<op::lesser>},
+    {kGreaterQ, "greater?", compare<op::greater>},
+    {kLesserOrEqualQ, "lesser-or-equal?", compare<op::lesser_or_equal>},
+    {kGreaterOrEqualQ, "greater-or-equal?", compare<op::greater_or_equal>},
+    {kSameQ, "same?", compare<op::same>},
+    {kNot, "not", not_},
+    {kTypeQ, "type?", type_q},
+};
+
 } // namespace
 
-void register_compare() {
-    namespace op = action::op;
-    set(kEqualQ, compare<op::equal>);
-    set(kNotEqualQ, compare<op::not_equal>);
-    set(kStrictEqualQ, compare<op::strict_equal>);
-    set(kLesserQ, compare<op::lesser>);
-    set(kGreaterQ, compare<op::greater>);
-    set(kLesserOrEqualQ, compare<op::lesser_or_equal>);
-    set(kGreaterOrEqualQ, compare<op::greater_or_equal>);
-    set(kSameQ, compare<op::same>);
-    set(kNot, not_);
-    set(kTypeQ, type_q);
+std::span<const Registration> compare_family() {
+    return kFamily;
 }
 
 } // namespace natives

@@ -109,11 +109,15 @@ Status decompress(const int32_t* refs) {
     return Status::normal;
 }
 
+const Registration kFamily[] = {
+    {kCompress, "compress", compress_},
+    {kDecompress, "decompress", decompress},
+};
+
 } // namespace
 
-void register_compress() {
-    set(kCompress, compress_);
-    set(kDecompress, decompress);
+std::span<const Registration> compress_family() {
+    return kFamily;
 }
 
 } // namespace natives

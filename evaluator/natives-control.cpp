@@ -555,31 +555,35 @@ Status try_(const int32_t* refs) {
         [keep = options.keep](Cell* a) { interp::caught_error(a, keep); });
 }
 
+const Registration kFamily[] = {
+    {kIf, "if", if_},
+    {kUnless, "unless", unless},
+    {kEither, "either", either},
+    {kAny, "any", any},
+    {kAll, "all", all},
+    {kWhile, "while", while_},
+    {kUntil, "until", until},
+    {kLoop, "loop", loop},
+    {kRepeat, "repeat", repeat},
+    {kForever, "forever", forever},
+    {kForeach, "foreach", foreach},
+    {kForall, "forall", forall},
+    {kRemoveEach, "remove-each", remove_each},
+    {kSwitch, "switch", switch_},
+    {kCase, "case", case_},
+    {kBreak, "break", break_},
+    {kContinue, "continue", continue_},
+    {kExit, "exit", exit_},
+    {kReturn, "return", return_},
+    {kThrow, "throw", throw_},
+    {kCatch, "catch", catch_},
+    {kTry, "try", try_},
+};
+
 } // namespace
 
-void register_control() {
-    set(kIf, if_);
-    set(kUnless, unless);
-    set(kEither, either);
-    set(kAny, any);
-    set(kAll, all);
-    set(kWhile, while_);
-    set(kUntil, until);
-    set(kLoop, loop);
-    set(kRepeat, repeat);
-    set(kForever, forever);
-    set(kForeach, foreach);
-    set(kForall, forall);
-    set(kRemoveEach, remove_each);
-    set(kSwitch, switch_);
-    set(kCase, case_);
-    set(kBreak, break_);
-    set(kContinue, continue_);
-    set(kExit, exit_);
-    set(kReturn, return_);
-    set(kThrow, throw_);
-    set(kCatch, catch_);
-    set(kTry, try_);
+std::span<const Registration> control_family() {
+    return kFamily;
 }
 
 } // namespace natives

@@ -626,24 +626,28 @@ Status apply_(const int32_t* refs) {
     return s;
 }
 
+const Registration kFamily[] = {
+    {kDo, "do", do_},
+    {kReduce, "reduce", reduce},
+    {kCompose, "compose", compose},
+    {kFunc, "func", func},
+    {kFunction, "function", function_},
+    {kDoes, "does", does},
+    {kHas, "has", has},
+    {kGet, "get", get},
+    {kSet, "set", set},
+    {kValueQ, "value?", value_q},
+    {kBind, "bind", bind},
+    {kIn, "in", in},
+    {kConstruct, "construct", construct},
+    {kExtend, "extend", extend},
+    {kApply, "apply", apply_},
+};
+
 } // namespace
 
-void register_eval() {
-    set(kDo, do_);
-    set(kReduce, reduce);
-    set(kCompose, compose);
-    set(kFunc, func);
-    set(kFunction, function_);
-    set(kDoes, does);
-    set(kHas, has);
-    set(kGet, get);
-    set(kSet, set);
-    set(kValueQ, value_q);
-    set(kBind, bind);
-    set(kIn, in);
-    set(kConstruct, construct);
-    set(kExtend, extend);
-    set(kApply, apply_);
+std::span<const Registration> eval_family() {
+    return kFamily;
 }
 
 } // namespace natives

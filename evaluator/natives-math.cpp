@@ -348,34 +348,38 @@ Status as_money(const int32_t*) {
     return Status::normal;
 }
 
+const Registration kFamily[] = {
+    {kNegativeQ, "negative?", negative_q},
+    {kPositiveQ, "positive?", positive_q},
+    {kSignQ, "sign?", sign_q},
+    {kZeroQ, "zero?", zero_q},
+    {kNaNQ, "NaN?", nan_q},
+    {kMax, "max", max_},
+    {kMin, "min", min_},
+    {kShift, "shift", shift},
+    {kToHex, "to-hex", to_hex},
+    {kSine, "sine", trigonometric<sin_, kFoldSine>},
+    {kCosine, "cosine", trigonometric<cos_, kNoFold>},
+    {kTangent, "tangent", trigonometric<tan_, kFoldTangent>},
+    {kArcsine, "arcsine", arc<asin_>},
+    {kArccosine, "arccosine", arc<acos_>},
+    {kArctangent, "arctangent", arc<atan_>},
+    {kArctangent2, "arctangent2", arctangent2},
+    {kLog2, "log-2", unary<log2_>},
+    {kLog10, "log-10", unary<log10_>},
+    {kLogE, "log-e", unary<log_>},
+    {kExp, "exp", unary<exp_>},
+    {kSquareRoot, "square-root", unary<sqrt_>},
+    {kAsPair, "as-pair", as_pair},
+    {kAsPoint2D, "as-point2D", as_point2d},
+    {kAsPoint3D, "as-point3D", as_point3d},
+    {kAsMoney, "as-money", as_money},
+};
+
 } // namespace
 
-void register_math() {
-    set(kNegativeQ, negative_q);
-    set(kPositiveQ, positive_q);
-    set(kSignQ, sign_q);
-    set(kZeroQ, zero_q);
-    set(kNaNQ, nan_q);
-    set(kMax, max_);
-    set(kMin, min_);
-    set(kShift, shift);
-    set(kToHex, to_hex);
-    set(kSine, trigonometric<sin_, kFoldSine>);
-    set(kCosine, trigonometric<cos_, kNoFold>);
-    set(kTangent, trigonometric<tan_, kFoldTangent>);
-    set(kArcsine, arc<asin_>);
-    set(kArccosine, arc<acos_>);
-    set(kArctangent, arc<atan_>);
-    set(kArctangent2, arctangent2);
-    set(kLog2, unary<log2_>);
-    set(kLog10, unary<log10_>);
-    set(kLogE, unary<log_>);
-    set(kExp, unary<exp_>);
-    set(kSquareRoot, unary<sqrt_>);
-    set(kAsPair, as_pair);
-    set(kAsPoint2D, as_point2d);
-    set(kAsPoint3D, as_point3d);
-    set(kAsMoney, as_money);
+std::span<const Registration> math_family() {
+    return kFamily;
 }
 
 } // namespace natives

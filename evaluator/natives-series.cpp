@@ -339,25 +339,29 @@ Status to_local_file(const int32_t* refs) {
     return Status::normal;
 }
 
+const Registration kFamily[] = {
+    {kUnion, "union", set_native<block::kUnion>},
+    {kIntersect, "intersect", set_native<block::kIntersect>},
+    {kUnique, "unique", set_native<block::kUnique>},
+    {kDifference, "difference", set_native<block::kDifference>},
+    {kExclude, "exclude", set_native<block::kExclude>},
+    {kComplementQ, "complement?", complement_q},
+    {kNewLine, "new-line", new_line},
+    {kNewLineQ, "new-line?", new_line_q},
+    {kAs, "as", as},
+    {kDehex, "dehex", dehex},
+    {kEnhex, "enhex", enhex},
+    {kDebase, "debase", debase},
+    {kEnbase, "enbase", enbase},
+    {kUppercase, "uppercase", uppercase},
+    {kLowercase, "lowercase", lowercase},
+    {kToLocalFile, "to-local-file", to_local_file},
+};
+
 } // namespace
 
-void register_series() {
-    set(kUnion, set_native<block::kUnion>);
-    set(kIntersect, set_native<block::kIntersect>);
-    set(kUnique, set_native<block::kUnique>);
-    set(kDifference, set_native<block::kDifference>);
-    set(kExclude, set_native<block::kExclude>);
-    set(kComplementQ, complement_q);
-    set(kNewLine, new_line);
-    set(kNewLineQ, new_line_q);
-    set(kAs, as);
-    set(kDehex, dehex);
-    set(kEnhex, enhex);
-    set(kDebase, debase);
-    set(kEnbase, enbase);
-    set(kUppercase, uppercase);
-    set(kLowercase, lowercase);
-    set(kToLocalFile, to_local_file);
+std::span<const Registration> series_family() {
+    return kFamily;
 }
 
 } // namespace natives

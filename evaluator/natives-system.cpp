@@ -394,23 +394,34 @@ void set_event_pump(void (*pump)()) {
     event_pump = pump;
 }
 
-void register_system() {
+namespace {
+
+const Registration kFamily[] = {
+    {kPrint, "print", print},
+    {kPrin, "prin", prin},
+    {kStats, "stats", stats},
+    {kRecycle, "recycle", recycle},
+    {kUnset, "unset", unset},
+    {kContextQ, "context?", context_q},
+    {kNow, "now", now},
+    {kWait, "wait", wait},
+    {kSetEnv, "set-env", set_env},
+    {kGetEnv, "get-env", get_env},
+    {kListEnv, "list-env", list_env},
+    {kSizeQ, "size?", size_q},
+    {kBrowse, "browse", browse},
+    {kCall, "call", call_native},
+    {kTranscode, "transcode", transcode},
+};
+
+} // namespace
+
+void install_memory_fault_hook() {
     memory::set_fault_hook(raise_memory_fault);
-    set(kPrint, print);
-    set(kPrin, prin);
-    set(kStats, stats);
-    set(kRecycle, recycle);
-    set(kUnset, unset);
-    set(kContextQ, context_q);
-    set(kNow, now);
-    set(kWait, wait);
-    set(kSetEnv, set_env);
-    set(kGetEnv, get_env);
-    set(kListEnv, list_env);
-    set(kSizeQ, size_q);
-    set(kBrowse, browse);
-    set(kCall, call_native);
-    set(kTranscode, transcode);
+}
+
+std::span<const Registration> system_family() {
+    return kFamily;
 }
 
 } // namespace natives

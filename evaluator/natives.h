@@ -13,6 +13,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "datatypes/native.h"
@@ -136,11 +137,19 @@ enum Slot : uint32_t {
 };
 static_assert(kApply == kDefined);
 
-// Fills every defined slot with an entry that raises internal/not-done, then lets each family
-// register its natives, and makes the scratch block.
+// One native of a family: its slot, the word that the boot sources bind to a native! of that
+// slot, and its entry. Each family's file ends with its rows, one per native; start-up puts
+// each entry in its slot. The unit tests check the rows against the boot image: every slot
+// from 1 to kDefined in exactly one row, and each row's word bound to a native! of its slot.
+struct Registration {
+    Slot slot;
+    const char* word;
+    Entry entry;
+};
+
+// Fills every defined slot with an entry that raises internal/not-done, then puts each
+// family's entries in their slots, and makes the scratch block.
 void init();
-// Puts an entry in its slot (1 to 107).
-void set(uint32_t slot, Entry entry);
 // The entry of a slot from 1 to 107.
 Entry entry(uint32_t slot);
 
@@ -155,14 +164,19 @@ interp::Status reduce_block(const Cell* block);
 // hash, in this order). May collect.
 void init_checksum_words();
 
-// The families' registrations (one file each).
-void register_control();
-void register_compare();
-void register_math();
-void register_eval();
-void register_series();
-void register_system();
-void register_checksum();
-void register_compress();
+// The families' registrations (one file each, at its end).
+std::span<const Registration> control_family();
+std::span<const Registration> compare_family();
+std::span<const Registration> math_family();
+std::span<const Registration> eval_family();
+std::span<const Registration> series_family();
+std::span<const Registration> system_family();
+std::span<const Registration> checksum_family();
+std::span<const Registration> compress_family();
+// Every family's registrations, parse's included, in the order start-up puts them in.
+std::span<const std::span<const Registration>> families();
+
+// Turns the memory manager's failures into language errors (natives-system.cpp).
+void install_memory_fault_hook();
 
 } // namespace natives

@@ -5,7 +5,9 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/boot.h"
@@ -22,8 +24,11 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
+#include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/natives.h"
 #include "lexer-fixture.h"
+#include "library/library.h"
 #include "loading/lexer.h"
 #include "loading/zanbin.h"
 #include "runtime-core/collector.h"
@@ -75,6 +80,31 @@ void missing_words(const Cell* block, std::vector<std::string>& missing, int dep
     }
 }
 
+// A global word's value as the checks of the builtin tables read it: its type and the
+// number it carries (a native's or action's slot, a routine's table index).
+struct Bound {
+    std::string word;
+    uint8_t type = kTypeUnset;
+    uint32_t number = 0;
+};
+using GlobalWords = std::map<uint32_t, Bound>; // by canonical symbol
+
+GlobalWords global_words() {
+    GlobalWords bound;
+    const Cell* entries = context::words(context::global);
+    for (uint32_t k = 0; k < context::word_count(context::global); ++k) {
+        const Cell* value = context::value_cell(entries[k].w2, context::global);
+        if (!value) continue;
+        const uint8_t t = cell::type(value);
+        const uint32_t number = t == kTypeNative || t == kTypeAction ? value->w1
+                                : t == kTypeRoutine ? memory::buffer(value->w3)->cells()[2].w2
+                                                    : 0;
+        bound.emplace(symbol::resolve(entries[k].w2),
+                      Bound{std::string(symbol::text(entries[k].w2)), t, number});
+    }
+    return bound;
+}
+
 // What start-up looked like between decoding the image and running its first statement.
 struct BeforeFirstStatement {
     bool collector_off = false;
@@ -83,8 +113,11 @@ struct BeforeFirstStatement {
     uint32_t words_checked = 0;
     std::vector<std::string> missing;
     std::string make_type, integer_type;
+    GlobalWords words;
 };
 BeforeFirstStatement before;
+// The global words once every source has run.
+GlobalWords after_start_up;
 
 // Start-up, in its two steps, with a look at the runtime in between.
 class Boot : public testing::Test {
@@ -105,7 +138,9 @@ protected:
         };
         before.make_type = type_name("make");
         before.integer_type = type_name("integer!");
+        before.words = global_words();
         boot::run_segments();
+        after_start_up = global_words();
         after_full_start_up();
     }
     // The suites after this one start from an empty runtime: nothing may name the old one.
@@ -318,6 +353,157 @@ TEST_F(Boot, RejectsMalformedImages) {
         zanbin::boot_load(fixed.data(), static_cast<uint32_t>(fixed.size()), target);
     }));
     stack::top = base;
+}
+
+// --- The builtin tables and the boot sources ---
+//
+// The natives' and actions' tables give each slot its entry and its word; the boot sources
+// make the native! and action! values from slot numbers and bind them to words. Nothing but
+// these tests holds the two together: a slot number written wrongly on either side would
+// run one builtin under another's name.
+
+namespace {
+
+// A table row as the checks see it: a slot or index and its word (null: none names it).
+struct Row {
+    uint32_t number;
+    const char* word;
+};
+
+std::string in_quotes(std::string_view word) {
+    return "\"" + std::string(word) + "\"";
+}
+
+std::string described(const Bound& value) {
+    const std::string type = datatype::name_record(value.type).name;
+    if (value.type == kTypeNative || value.type == kTypeAction)
+        return (value.type == kTypeAction ? "an " : "a ") + type + " of slot " +
+               std::to_string(value.number);
+    return "a value of type " + type;
+}
+
+const Bound* bound_to(const GlobalWords& words, const char* word) {
+    const auto found = words.find(symbol::resolve(symbol::make(word)));
+    return found == words.end() ? nullptr : &found->second;
+}
+
+// What disagrees between a table of slots and the values of `type` that the boot sources
+// bound: every slot from 1 to `slots` in exactly one row; each row's word bound to a value
+// of `type` that carries the row's slot; each word holding such a value named by its slot's
+// row. One line a disagreement, naming the word and the slots.
+std::vector<std::string> disagreements(const char* kind, uint8_t type, uint32_t slots,
+                                       const std::vector<Row>& rows, const GlobalWords& words) {
+    std::vector<std::string> found;
+    std::map<uint32_t, std::vector<const Row*>> rows_of;
+    for (const Row& r : rows) {
+        rows_of[r.number].push_back(&r);
+        if (r.number < 1 || r.number > slots)
+            found.push_back(std::string(kind) + " slot " + std::to_string(r.number) + " (" +
+                            (r.word ? r.word : "no word") + ") is outside 1 to " +
+                            std::to_string(slots));
+    }
+    for (uint32_t s = 1; s <= slots; ++s) {
+        const auto& in_slot = rows_of[s];
+        if (in_slot.size() == 1) continue;
+        std::string listed;
+        for (const Row* r : in_slot) listed += std::string(" ") + (r->word ? r->word : "-");
+        found.push_back(std::string(kind) + " slot " + std::to_string(s) + " has " +
+                        std::to_string(in_slot.size()) + " rows, one expected:" + listed);
+    }
+    for (const Row& r : rows) {
+        if (!r.word) continue;
+        const Bound* value = bound_to(words, r.word);
+        if (!value || value->type != type || value->number != r.number)
+            found.push_back(in_quotes(r.word) + ": the table gives " + kind + " slot " +
+                            std::to_string(r.number) + ", the boot sources bind " +
+                            (value ? described(*value) : "nothing"));
+    }
+    for (const auto& [symbol, value] : words) {
+        if (value.type != type) continue;
+        const auto& in_slot = rows_of[value.number];
+        if (in_slot.size() > 1) continue; // reported above
+        const char* word = in_slot.empty() ? nullptr : in_slot[0]->word;
+        if (!word || symbol::resolve(symbol::make(word)) != symbol)
+            found.push_back(in_quotes(value.word) + " is bound to " + described(value) +
+                            ", which the table gives to " + (word ? in_quotes(word) : "no word"));
+    }
+    return found;
+}
+
+std::string lines(const std::vector<std::string>& found) {
+    std::string text;
+    for (const std::string& line : found) text += line + "\n";
+    return text;
+}
+
+} // namespace
+
+TEST_F(Boot, TheNativesTableAndTheBootSourcesAgreeOnEverySlot) {
+    std::vector<Row> rows;
+    for (const auto& family : natives::families())
+        for (const natives::Registration& r : family) rows.push_back({r.slot, r.word});
+    EXPECT_EQ(rows.size(), natives::kDefined);
+    const auto found =
+        disagreements("native", kTypeNative, natives::kDefined, rows, after_start_up);
+    EXPECT_TRUE(found.empty()) << lines(found);
+}
+
+// The internal slots (eval-path, set-path, compare) have rows without word or entry: no
+// word may hold an action! of theirs.
+TEST_F(Boot, TheActionsTableAndTheBootSourcesAgreeOnEverySlot) {
+    std::vector<Row> rows;
+    std::vector<std::string> half_rows;
+    for (const actions::Registration& r : actions::registrations()) {
+        rows.push_back({r.slot, r.word});
+        if ((r.word == nullptr) != (r.entry == nullptr))
+            half_rows.push_back(
+                "action slot " + std::to_string(r.slot) +
+                (r.word ? " has a word and no entry" : " has an entry and no word"));
+    }
+    EXPECT_EQ(rows.size(), action::kSlotCount);
+    EXPECT_TRUE(half_rows.empty()) << lines(half_rows);
+    const auto found =
+        disagreements("action", kTypeAction, action::kSlotCount, rows, after_start_up);
+    EXPECT_TRUE(found.empty()) << lines(found);
+}
+
+// Start-up binds each named row of the routine table to a routine! of the row's index. Before
+// the first statement the words that hold a routine! are exactly those, each holding its own
+// row's routine (a name given to two rows leaves the word of the first holding the second's);
+// once every source has run, a word that holds a routine! still holds its own row's.
+TEST_F(Boot, EachRoutineWordHoldsTheRoutineOfItsRow) {
+    std::vector<Row> table;
+    for (const auto& family : library::routine_families())
+        for (const routines::Routine& r : family)
+            table.push_back({static_cast<uint32_t>(table.size()), r.name});
+    std::vector<std::string> found;
+    uint32_t named = 0;
+    for (const Row& r : table) {
+        if (!r.word) continue;
+        ++named;
+        const Bound* value = bound_to(before.words, r.word);
+        if (!value || value->type != kTypeRoutine || value->number != r.number)
+            found.push_back(in_quotes(r.word) + ": row " + std::to_string(r.number) +
+                            ", the word holds " +
+                            (!value ? "nothing"
+                             : value->type == kTypeRoutine
+                                 ? "the routine of row " + std::to_string(value->number)
+                                 : described(*value)));
+    }
+    for (const GlobalWords* words : {&before.words, &after_start_up}) {
+        for (const auto& [symbol, value] : *words) {
+            if (value.type != kTypeRoutine) continue;
+            const char* name = value.number < table.size() ? table[value.number].word : nullptr;
+            if (!name || symbol::resolve(symbol::make(name)) != symbol)
+                found.push_back(in_quotes(value.word) + " holds the routine of row " +
+                                std::to_string(value.number) + ", named " +
+                                (name ? in_quotes(name) : "nothing") +
+                                (words == &before.words ? " (before the first statement)"
+                                                        : " (after start-up)"));
+        }
+    }
+    EXPECT_GT(named, 80u);
+    EXPECT_TRUE(found.empty()) << lines(found);
 }
 
 #if GTEST_HAS_DEATH_TEST
