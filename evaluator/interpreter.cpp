@@ -20,6 +20,7 @@
 #include "datatypes/object.h"
 #include "datatypes/pair.h"
 #include "datatypes/port.h"
+#include "datatypes/signature.h"
 #include "datatypes/symbol.h"
 #include "datatypes/system-fields.h"
 #include "datatypes/typeset.h"
@@ -159,153 +160,40 @@ inline const Cell* read_value(Cell* word) {
     return context::get_word(word);
 }
 
-// --- The argument list cache ------------------------------------------------------------------
-//
-// Built from a function's spec on its first call and kept in cell 1 of its more block, which
-// every function kind has. Entries, in spec order:
-//   argument:   a typeset! of the accepted types (flags: get-argument, lit-argument), then
-//               the argument's word;
-//   refinement: the refinement! (word 3: its number, from 1), then an integer! counting its
-//               arguments, whose entries follow;
-// and at the end an integer!: the number of local cells (/local and the words after it).
-
-constexpr uint32_t kGetArg = 1u << 20;
-constexpr uint32_t kLitArg = 1u << 21;
-
-// Adds a spec's type block to a typeset: datatypes and typesets, directly or through words.
-void add_types(Cell* typeset, const Cell* types) {
-    const uint32_t node = types->w2;
-    for (uint32_t k = types->w1; k < length_of(node); ++k) {
-        const Cell* t = cells_of(node) + k;
-        if (cell::type(t) == kTypeWord) {
-            // The word of a datatype that this build does not have yet names no type a
-            // value can have: it adds nothing.
-            t = peek_value(const_cast<Cell*>(t));
-            if (!t || cell::type(t) == kTypeUnset) continue;
-        }
-        if (cell::type(t) == kTypeDatatype || cell::type(t) == kTypeTypeset)
-            typeset::add(typeset, t);
-        else
-            error::fire(error::kScript, error::script::invalid_type_spec, {cells_of(node) + k});
-    }
-}
-
-uint32_t build_arg_list(const Cell* fn) {
-    GcRoot spec(fn->w2);
-    Cell* list = block::push_new(16);
-    uint32_t locals = 0, refinements = 0;
-    bool in_locals = false;
-    int32_t count_at = -1; // the current refinement's count cell, from the list head
-    for (uint32_t k = 0; k < length_of(spec.node()); ++k) {
-        const Cell c = cells_of(spec.node())[k];
-        const uint8_t t = cell::type(&c);
-        if (t == kTypeWord || t == kTypeLitWord || t == kTypeGetWord) {
-            if (in_locals) {
-                ++locals;
-                continue;
-            }
-            Cell ts;
-            typeset::make_any_type(&ts);
-            if (k + 1 < length_of(spec.node()) &&
-                cell::type(cells_of(spec.node()) + k + 1) == kTypeBlock) {
-                typeset::clear(&ts);
-                Cell types = cells_of(spec.node())[++k];
-                add_types(&ts, &types);
-            }
-            ts.header |= t == kTypeLitWord ? kLitArg : t == kTypeGetWord ? kGetArg : 0;
-            block::append_copy(list, &ts);
-            Cell w = c;
-            cell::set_type(&w, kTypeWord);
-            block::append_copy(list, &w);
-            if (count_at >= 0) ++cells_of(list->w2)[count_at].w2;
-        } else if (t == kTypeRefinement) {
-            if (symbol::resolve(c.w2) == symbol::resolve(refinements::refinement.local->w2)) {
-                in_locals = true;
-                locals = 1;
-                continue;
-            }
-            if (in_locals) break;
-            Cell r = c;
-            r.w3 = ++refinements;
-            block::append_copy(list, &r);
-            Cell n{kTypeInteger, 0, 0, 0};
-            count_at = static_cast<int32_t>(length_of(list->w2));
-            block::append_copy(list, &n);
-        } else if (t == kTypeSetWord) {
-            if (in_locals) break;
-            // return: and its type block take no cell of the call.
-            if (k + 1 < length_of(spec.node()) &&
-                cell::type(cells_of(spec.node()) + k + 1) == kTypeBlock)
-                ++k;
-        }
-    }
-    Cell n{kTypeInteger, 0, locals, 0};
-    block::append_copy(list, &n);
-    const uint32_t node = list->w2;
-    Cell cache = *list;
-    stack::pop(1);
-    cells_of(fn->w3)[1] = cache;
-    return node;
-}
-
 // --- Native and action specs -----------------------------------------------------------------
 //
 // A native's or action's entry reads its arguments and refinements from the frame by position
-// and trusts their types. The argument list of each slot's first definition (the start-up
-// one) is kept: a later make must give the same arguments and refinements in the same order,
-// each accepting no type that its counterpart refuses. Names and doc strings may differ.
+// and trusts their types. The signature of each slot's first definition (the start-up one) is
+// kept: a later make must fit it (signature::fits).
 
-// Natives by slot, then actions by slot: the node of the first definition's argument list.
+// Natives by slot, then actions by slot: the node of the first definition's signature.
 uint32_t slot_lists[natives::kSlots + action::kSlotCount];
 
-bool types_within(const Cell& types, const Cell& allowed) {
-    return (types.w1 & ~allowed.w1) == 0 && (types.w2 & ~allowed.w2) == 0 &&
-           (types.w3 & ~allowed.w3) == 0;
-}
-
-// Whether an argument list gives an entry what the slot's own list does. Both end in the
-// locals count, an integer!.
-bool fits_slot(uint32_t list, uint32_t slot_list) {
-    const Cell* a = cells_of(list);
-    const Cell* b = cells_of(slot_list);
-    for (; cell::type(a) == kTypeTypeset && cell::type(b) == kTypeTypeset; a += 2, b += 2)
-        if (!types_within(*a, *b)) return false;
-    while (cell::type(a) == kTypeRefinement && cell::type(b) == kTypeRefinement) {
-        const uint32_t n = a[1].w2;
-        if (n != b[1].w2) return false;
-        for (uint32_t k = 0; k < n; ++k)
-            if (!types_within(a[2 + 2 * k], b[2 + 2 * k])) return false;
-        a += 2 + 2 * n;
-        b += 2 + 2 * n;
-    }
-    return cell::type(a) == kTypeInteger && cell::type(b) == kTypeInteger;
-}
-
-// The spec check of native! and action! make (native.h): the new value's argument list is
-// built now, once, and compared with its slot's.
+// The spec check of native! and action! make (native.h): the new value's signature, its types
+// resolved now, is compared with its slot's.
 void check_native_spec(const Cell* made, const Cell* prototype, const Cell* spec) {
-    Cell* const base = stack::top;
-    const uint32_t list = build_arg_list(made);
+    const uint32_t list = signature::ready(made);
     const uint32_t at = (cell::type(made) == kTypeAction ? natives::kSlots : 0) + made->w1 - 1;
     if (at >= std::size(slot_lists))
         error::fire(error::kScript, error::script::bad_make_arg, {prototype, spec});
     if (!slot_lists[at])
         slot_lists[at] = list;
-    else if (!fits_slot(list, slot_lists[at]))
+    else if (!signature::fits(list, slot_lists[at]))
         error::fire(error::kScript, error::script::bad_make_arg, {prototype, spec});
-    stack::top = base;
 }
 
+// The call section of a function's signature (signature.h), its types resolved at the first
+// call.
 inline uint32_t arg_list(const Cell* fn) {
-    const Cell* cache = cells_of(fn->w3) + 1;
-    if (cell::type(cache) == kTypeBlock) return cache->w2;
-    return build_arg_list(fn);
+    const Cell* held = cells_of(fn->w3) + 1;
+    if (held->header == signature::kReadyHeader) [[likely]]
+        return held->w2;
+    return signature::ready(fn);
 }
 
 // Completes a function frame whose first `given` cells the caller has pushed: the cells its
 // spec has beyond them get their absent values (a refinement false, its arguments and the
-// locals none); given cells beyond the spec's arguments are dropped. `fn` is on the data
-// stack. May collect (the first call of a function builds its argument list).
+// locals none); given cells beyond the spec's arguments are dropped. Never collects.
 void fill_frame(const Cell* fn, uint32_t given) {
     const uint32_t list = arg_list(fn);
     uint32_t position = 0, j = 0;
@@ -354,7 +242,7 @@ Status fetch_arg(Call& c, const Cell& ts, const Cell& word) {
     const uint32_t end = length_of(c.code->w2);
     uint32_t& i = *c.index;
     if (i >= end) {
-        if ((ts.header & kLitArg) && typeset::contains(&ts, kTypeUnset)) {
+        if ((ts.header & signature::kLitArg) && typeset::contains(&ts, kTypeUnset)) {
             stack::push(Cell{kTypeUnset, 0, 0, 0});
             return Status::normal;
         }
@@ -366,9 +254,10 @@ Status fetch_arg(Call& c, const Cell& ts, const Cell& word) {
         stack::push(*code_at(c.code, i++));
         return Status::normal;
     }
-    if (!(ts.header & (kLitArg | kGetArg))) return eval_expr(c.code, i, c.infix, false);
+    if (!(ts.header & (signature::kLitArg | signature::kGetArg)))
+        return eval_expr(c.code, i, c.infix, false);
     const Cell v = *code_at(c.code, i++);
-    if (ts.header & kLitArg) {
+    if (ts.header & signature::kLitArg) {
         switch (cell::type(&v)) {
         case kTypeParen:
             return eval_block(&v);
@@ -1109,7 +998,7 @@ bool call_trace(const Cell* function, const Cell* event, Cell* input, const Cell
     stack::push(*type);
     stack::push(*line);
     stack::push(*token);
-    object::count_locals(fn.w2, true);
+    signature::push_optional(&fn);
     const Status s = run_body(&fn);
     const Cell value = stack::arguments[0];
     const Cell moved = stack::arguments[1];
