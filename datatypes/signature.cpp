@@ -72,7 +72,9 @@ void check_type_block(const Cell& types) {
 }
 
 // What the walk over a spec gathers, in C++ memory: the walk allocates nothing (its checks
-// read word values and raise), so it reads the spec's cells where they are.
+// read word values and raise), so it reads the spec's cells where they are. One layout serves
+// every walk, its vectors keeping their room: no walk starts while another runs (a raise ends
+// the walk it comes from).
 struct Layout {
     std::vector<Cell> calls;   // the call section but its last cell
     std::vector<Cell> entries; // the description of each entry
@@ -84,20 +86,41 @@ struct Layout {
     uint32_t local_cells = 0;
     uint32_t flags = 0;
 
-    // The signature block's cells.
-    void assemble(std::vector<Cell>& out) const {
-        out.clear();
-        out.insert(out.end(), calls.begin(), calls.end());
-        out.push_back(Cell{kTypeInteger, 0, local_cells, 0});
-        out.insert(out.end(), entries.begin(), entries.end());
-        out.insert(out.end(), locals.begin(), locals.end());
-        out.push_back(return_types);
-        out.push_back(return_place);
-        out.push_back(head);
-        out.push_back(Cell{kTypeInteger, flags, static_cast<uint32_t>(calls.size() / 2),
-                           static_cast<uint32_t>(locals.size())});
+    void clear() {
+        calls.clear();
+        entries.clear();
+        locals.clear();
+        words.clear();
+        return_types = kNone;
+        return_place = place_at(kNowhere);
+        head = place_at(kNowhere);
+        local_cells = 0;
+        flags = 0;
+    }
+    // The signature block's length.
+    uint32_t size() const {
+        return static_cast<uint32_t>(calls.size() + 1 + entries.size() + locals.size() + 4);
+    }
+    // Writes the signature block's cells.
+    void write(Cell* out) const {
+        auto put = [&out](const std::vector<Cell>& cells) {
+            if (cells.empty()) return;
+            std::memcpy(static_cast<void*>(out), cells.data(), cells.size() * sizeof(Cell));
+            out += cells.size();
+        };
+        put(calls);
+        *out++ = Cell{kTypeInteger, 0, local_cells, 0};
+        put(entries);
+        put(locals);
+        *out++ = return_types;
+        *out++ = return_place;
+        *out++ = head;
+        *out = Cell{kTypeInteger, flags, static_cast<uint32_t>(calls.size() / 2),
+                    static_cast<uint32_t>(locals.size())};
     }
 };
+
+Layout scratch;
 
 // Reads a spec from its index into `out`. An argument is a word, lit-word or get-word and the
 // type block after it; a refinement takes the arguments after it; /local starts the locals
@@ -287,7 +310,7 @@ void add_types(Cell* typeset, const Cell& types) {
     }
 }
 
-// The stand-in's signature of view(): compiled anew at each use.
+// The signature that view() compiles on the spot.
 std::vector<Cell> compiled_here;
 
 } // namespace
@@ -347,17 +370,15 @@ uint32_t View::optional_cells() const {
 // --- Compiling ----------------------------------------------------------------------------------
 
 Cell* compile(const Cell* spec, Validation validation) {
-    Layout layout;
-    walk(spec, validation, layout);
-    std::vector<Cell> cells;
-    layout.assemble(cells);
+    scratch.clear();
+    walk(spec, validation, scratch);
     // The cells hold nodes (the words' contexts, the type blocks) that nothing marks until
     // they are in the block: no collection may renumber them before.
     NoCollectScope hold;
-    const auto count = static_cast<uint32_t>(cells.size());
+    const uint32_t count = scratch.size();
     Cell* block = stack::push(Cell{kTypeBlock, 0, memory::alloc_cells(count), 0});
     memory::Buffer* b = memory::buffer(block->w2);
-    std::memcpy(static_cast<void*>(b->cells()), cells.data(), count * sizeof(Cell));
+    scratch.write(b->cells());
     b->tail = b->head + count * sizeof(Cell);
     return block;
 }
@@ -426,11 +447,12 @@ View view(const Cell* function) {
         const Cell& held = cells_of(function->w3)[1];
         if (cell::type(&held) == kTypeBlock) return View(held.w2);
     }
-    Layout layout;
     const Cell spec{kTypeBlock, 0, function->w2, 0};
-    walk(&spec, Validation::off, layout);
-    layout.assemble(compiled_here);
-    return View(compiled_here.data(), static_cast<uint32_t>(compiled_here.size()));
+    scratch.clear();
+    walk(&spec, Validation::off, scratch);
+    compiled_here.resize(scratch.size());
+    scratch.write(compiled_here.data());
+    return View(compiled_here.data(), scratch.size());
 }
 
 uint32_t push_optional(const Cell* function, bool push) {
