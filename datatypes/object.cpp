@@ -151,7 +151,7 @@ std::optional<Cell> handler_of(const Cell& object, int which, HandlerSlot& h) {
     Cell fn = *v;
     if ((cell::type(&fn) == kTypeFunction || cell::type(&fn) == kTypeRoutine) && fn.w2 != h.spec) {
         h.spec = fn.w2;
-        h.count = static_cast<int32_t>(signature::push_optional(&fn, false));
+        h.count = static_cast<int32_t>(signature::view(&fn).optional_cells());
         write_record(object.w3, which, h);
     }
     return fn;
@@ -572,7 +572,7 @@ uint32_t find_change_handlers(uint32_t context) {
             error::fire(error::kScript, error::script::bad_field_set, {field, type});
         }
         spec[k] = v->w2;
-        count[k] = static_cast<int32_t>(signature::push_optional(v, false));
+        count[k] = static_cast<int32_t>(signature::view(v).optional_cells());
     }
     return make_change_record(spec[0], spec[1], index[0], count[0], index[1], count[1]);
 }

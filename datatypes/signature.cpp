@@ -447,18 +447,18 @@ View view(const Cell* function) {
         const Cell& held = cells_of(function->w3)[1];
         if (cell::type(&held) == kTypeBlock) return View(held.w2);
     }
+    // Nothing roots such a value's spec for it: a spec block that is gone reads as empty.
+    const memory::Buffer* b = memory::find_buffer(function->w2);
     const Cell spec{kTypeBlock, 0, function->w2, 0};
     scratch.clear();
-    walk(&spec, Validation::off, scratch);
+    if (b && b->unit() == sizeof(Cell)) walk(&spec, Validation::off, scratch);
     compiled_here.resize(scratch.size());
     scratch.write(compiled_here.data());
     return View(compiled_here.data(), scratch.size());
 }
 
-uint32_t push_optional(const Cell* function, bool push) {
+void push_optional(const Cell* function) {
     const View v = view(function);
-    const uint32_t count = v.optional_cells();
-    if (!push) return count;
     for (uint32_t e = v.required(); e < v.entries(); ++e) {
         if (v.is_refinement(e))
             logic::push(false);
@@ -472,7 +472,6 @@ uint32_t push_optional(const Cell* function, bool push) {
         else
             none::push();
     }
-    return count;
 }
 
 } // namespace signature

@@ -128,7 +128,7 @@ uint32_t make_context(const Cell* signature, const Cell* spec);
 // The signature of a function value with its argument types resolved: the types that its
 // arguments' type blocks name now (a word whose value is unset, or that is not bound, adds
 // none; a value that is not a datatype! or typeset! raises script/invalid-type-spec with the
-// type block's entry). `function` must stay where it is. May collect.
+// type block's entry). Allocates nothing.
 uint32_t ready(const Cell* function);
 
 // Whether a native's or action's entry gets from a signature what it gets from the one it was
@@ -139,14 +139,14 @@ bool fits(uint32_t signature, uint32_t within);
 
 // A function value's signature as it is (its types resolved or not): the block its more block
 // keeps; for a function value without a more block (one made by hand from a spec, in C++), its
-// spec compiled on the spot into a buffer of this module's, valid until the next such compile.
-// Never collects.
+// spec compiled on the spot into a buffer of this module's, valid until the next such compile
+// (a spec block that is gone reads as empty). Allocates nothing.
 View view(const Cell* function);
 
-// The frame cells after the required arguments that a callback gives a function (sort's
-// comparator, an object's change handlers, the lexer's trace function), each pushed absent:
-// false for a refinement (/local too), none for the others. Answers their count; with
-// `push` false only counts. Never collects.
-uint32_t push_optional(const Cell* function, bool push = true);
+// Pushes the frame cells after the required arguments that a callback gives a function (sort's
+// comparator, an object's change handlers, the lexer's trace function) absent: false for a
+// refinement (/local too), none for the others (their count is view().optional_cells()).
+// Allocates nothing.
+void push_optional(const Cell* function);
 
 } // namespace signature

@@ -3,6 +3,7 @@
 // read access on a started runtime.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <initializer_list>
 #include <string>
 
@@ -20,11 +21,13 @@
 
 namespace {
 
-// What a view holds, as text: each entry (a refinement as /word #number (its argument count),
-// an argument as word, its kind when not normal, its type block), each with its place
+// What a signature holds, as text: each entry (a refinement as /word #number (its argument
+// count), an argument as word, its kind when not normal, its type block), each with its place
 // (@ index, doc strings from, how many); then the required count, the local cells, the locals,
-// return: with its place, the head's place and the attribute flags.
-std::string describe(const signature::View& v, std::string (*mold)(const Cell&)) {
+// return: with its place, the head's place and the attribute flags. Molding allocates: the
+// view is taken again after each mold.
+using Viewer = std::function<signature::View()>;
+std::string describe(const Viewer& view, std::string (*mold)(const Cell&)) {
     auto place = [](const signature::Place& p) {
         auto at = [](uint32_t i) {
             return i == signature::kNowhere ? std::string("-") : std::to_string(i);
@@ -32,30 +35,30 @@ std::string describe(const signature::View& v, std::string (*mold)(const Cell&))
         return "@" + at(p.at) + (p.docs ? " doc " + at(p.doc) + "x" + std::to_string(p.docs) : "");
     };
     std::string out;
-    for (uint32_t i = 0; i < v.entries(); ++i) {
-        const signature::Entry e = v.entry(i);
+    for (uint32_t i = 0; i < view().entries(); ++i) {
+        std::string item = mold(view().entry(i).word);
+        const signature::Entry e = view().entry(i);
         if (e.refinement) {
-            out += "/" + mold(e.word) + " #" + std::to_string(e.word.w3) + " (" +
+            item = "/" + item + " #" + std::to_string(e.word.w3) + " (" +
                    std::to_string(e.arguments) + ")";
         } else {
-            out += mold(e.word);
-            if (e.kind == signature::Kind::lit) out += " lit";
-            if (e.kind == signature::Kind::get) out += " get";
-            if (cell::type(&e.type_block) == kTypeBlock) out += " " + mold(e.type_block);
+            if (e.kind == signature::Kind::lit) item += " lit";
+            if (e.kind == signature::Kind::get) item += " get";
+            if (cell::type(&e.type_block) == kTypeBlock) item += " " + mold(e.type_block);
         }
-        out += " " + place(e.place) + " | ";
+        out += item + " " + place(view().entry(i).place) + " | ";
     }
-    out += "required " + std::to_string(v.required()) + " | local cells " +
-           std::to_string(v.local_cells());
-    if (v.locals()) out += " |";
-    for (uint32_t i = 0; i < v.locals(); ++i) {
-        const Cell c = v.local(i);
+    out += "required " + std::to_string(view().required()) + " | local cells " +
+           std::to_string(view().local_cells());
+    if (view().locals()) out += " |";
+    for (uint32_t i = 0; i < view().locals(); ++i) {
+        const Cell c = view().local(i);
         out += " " + std::string(cell::type(&c) == kTypeRefinement ? "/" : "") + mold(c);
     }
-    const Cell r = v.return_types();
-    out += " | return " + (cell::type(&r) == kTypeBlock ? mold(r) + " " : "") +
-           place(v.return_place()) + " | head " + place(v.head()) + " | flags " +
-           std::to_string(v.attributes());
+    const Cell r = view().return_types();
+    out += " | return " + (cell::type(&r) == kTypeBlock ? mold(r) + " " : "");
+    out += place(view().return_place()) + " | head " + place(view().head()) + " | flags " +
+           std::to_string(view().attributes());
     return out;
 }
 
@@ -75,7 +78,10 @@ protected:
         if (cell::type(&w) == kTypeRefinement) cell::set_type(&w, kTypeWord);
         return mold(&w);
     }
-    static std::string describe(const signature::View& v) { return ::describe(v, text); }
+    // The signature block `compiled` (on the data stack) as text.
+    static std::string describe(const Cell* compiled) {
+        return ::describe([compiled] { return signature::View(compiled->w2); }, text);
+    }
 };
 
 } // namespace
@@ -88,12 +94,12 @@ TEST_F(Signature, EveryPartOfASpecHasItsPlace) {
                    "/s return: [integer!] \"the sum\" /local x y",
                    {7}, {8});
     Cell* compiled = signature::compile(s, signature::Validation::on);
-    const signature::View v(compiled->w2);
-    EXPECT_EQ(describe(v), "a @3 | b [block!] @4 doc 6x1 | c lit @7 | d get @8 | "
-                           "/r #1 (1) @9 doc 10x1 | e [integer!] @11 | /s #2 (0) @13 | "
-                           "required 4 | local cells 3 | /local x y | "
-                           "return [integer!] @14 doc 16x1 | head @0 doc 1x2 | flags 512");
+    EXPECT_EQ(describe(compiled), "a @3 | b [block!] @4 doc 6x1 | c lit @7 | d get @8 | "
+                                  "/r #1 (1) @9 doc 10x1 | e [integer!] @11 | /s #2 (0) @13 | "
+                                  "required 4 | local cells 3 | /local x y | "
+                                  "return [integer!] @14 doc 16x1 | head @0 doc 1x2 | flags 512");
     EXPECT_EQ(signature::attributes(compiled), function::kNoTraceFlag);
+    const signature::View v(compiled->w2);
     // Plain words: a, b, e, x and y; after the required arguments a frame has a cell for
     // each refinement and its arguments, and the local cells.
     EXPECT_EQ(v.plain_words(), 5u);
@@ -106,10 +112,10 @@ TEST_F(Signature, EveryPartOfASpecHasItsPlace) {
     EXPECT_EQ(typed.w1 | typed.w2 | typed.w3, 0u);
 
     // The context holds the entries' words, then the locals', in that order.
-    const uint32_t ctx = signature::make_context(compiled, s);
+    GcRoot ctx(signature::make_context(compiled, s));
     std::string words;
-    for (uint32_t i = 0; i < context::word_count(ctx); ++i)
-        words += (i ? " " : "") + text(context::words(ctx)[i]);
+    for (uint32_t i = 0; i < context::word_count(ctx.node()); ++i)
+        words += (i ? " " : "") + text(context::words(ctx.node())[i]);
     EXPECT_EQ(words, "a b c d r e s local x y");
 }
 
@@ -144,9 +150,8 @@ TEST_F(Signature, UncheckedSpecsAreReadAsCallsReadThem) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.spec);
         Cell* compiled = signature::compile(spec(c.spec), signature::Validation::off);
-        const signature::View v(compiled->w2);
-        EXPECT_EQ(describe(v), c.description);
-        EXPECT_EQ(v.words(), c.words);
+        EXPECT_EQ(describe(compiled), c.description);
+        EXPECT_EQ(signature::View(compiled->w2).words(), c.words);
     }
 }
 
@@ -167,15 +172,16 @@ TEST_F(Signature, CallbacksGetFalseForRefinementsAndNoneForTheOtherCells) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.spec);
+        // Read before anything allocates: the stand-in is no root.
         const Cell function{kTypeFunction, 0, spec(c.spec)->w2, 0};
         EXPECT_EQ(signature::view(&function).required(), c.required);
+        const uint32_t count = signature::view(&function).optional_cells();
         Cell* const base = stack::top;
-        const uint32_t count = signature::push_optional(&function);
+        signature::push_optional(&function);
+        EXPECT_EQ(static_cast<uint32_t>(stack::top - base), count);
         std::string pushed;
         for (Cell* p = base; p < stack::top; ++p) pushed += (p > base ? " " : "") + mold(p);
         EXPECT_EQ(pushed, c.pushed);
-        EXPECT_EQ(count, static_cast<uint32_t>(stack::top - base));
-        EXPECT_EQ(signature::push_optional(&function, false), count);
         stack::top = base;
     }
 }
@@ -214,6 +220,10 @@ protected:
         if (cell::type(&w) == kTypeRefinement) cell::set_type(&w, kTypeWord);
         return LexerTest::molded(w);
     }
+    // The signature of a function value on the data stack as text.
+    static std::string describe(const Cell* function) {
+        return ::describe([function] { return interp::signature_of(function); }, text);
+    }
     // Whether the argument entry `i` of a function's signature takes integer!, string!.
     static std::string takes(const char* function, uint32_t i) {
         const signature::View v = interp::signature_of(global(function));
@@ -232,7 +242,7 @@ private:
 TEST_F(SignatureOf, AFunctionShowsEachPartOfItsSpec) {
     ASSERT_TRUE(run("sum: func [[trace] \"Adds\" a [integer! string!] \"first\" 'b /twice "
                     "c [block!] return: [integer!] /local x] [a]"));
-    EXPECT_EQ(describe(interp::signature_of(global("sum")), text),
+    EXPECT_EQ(describe(global("sum")),
               "a [integer! string!] @2 doc 4x1 | b lit @5 | /twice #1 (1) @6 | c [block!] @7 | "
               "required 2 | local cells 2 | /local x | return [integer!] @9 | "
               "head @0 doc 1x1 | flags 1024");
@@ -254,7 +264,7 @@ TEST_F(SignatureOf, TypeWordsAreReadOnceWhenFirstNeeded) {
 // The runtime's own functions: a routine with its doc strings, an operator as the function it
 // was made from.
 TEST_F(SignatureOf, RoutinesAndOperators) {
-    EXPECT_EQ(describe(interp::signature_of(global("quit-return")), text),
+    EXPECT_EQ(describe(global("quit-return")),
               "status [integer!] @1 doc 3x1 | required 1 | local cells 0 | return @- | "
               "head @- doc 0x1 | flags 0");
     const signature::View plus = interp::signature_of(global("+"));
