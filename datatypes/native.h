@@ -37,7 +37,7 @@ using SpecCheck = void (*)(const Cell* made, const Cell* prototype, const Cell* 
 void set_spec_check(SpecCheck check);
 
 // make of native! and action!: a block of the spec block and the slot number. The value's
-// argument list is fixed here, so that a later change of the spec block (reflect gives the
+// signature is compiled here, so that a later change of the spec block (reflect gives the
 // block itself) changes nothing a call reads.
 Cell* make(Cell* prototype, Cell* spec, int32_t type);
 Cell* op_make(Cell* prototype, Cell* spec, int32_t type);
