@@ -9,8 +9,8 @@
 #include "datatypes/dispatch.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
-#include "datatypes/object.h"
 #include "datatypes/series.h"
+#include "datatypes/signature.h"
 #include "datatypes/words.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/data-stack.h"
@@ -52,19 +52,12 @@ struct Callback {
     error::fire(error::kScript, error::script::bad_refines);
 }
 
-// The argument count of a function: the argument words of its spec before the first
-// refinement. With `push`, the slots after the arguments are pushed as absent (object.h,
-// count_locals).
+// The argument count of a function: the arguments of its spec before the first refinement.
+// With `push`, the frame cells after the arguments are pushed as absent
+// (signature::push_optional).
 int32_t refinement_slots(const Cell* function, bool push) {
-    Buffer* spec = memory::find_buffer(function->w2);
-    if (!spec || spec->unit() != kCell) return 0;
-    int32_t arguments = 0;
-    for (uint32_t i = 0; i < spec->length(); ++i) {
-        const uint8_t t = cell::type(spec->cells() + i);
-        if (t == kTypeRefinement) break;
-        arguments += t == kTypeWord || t == kTypeLitWord || t == kTypeGetWord;
-    }
-    if (push) object::count_locals(function->w2, true);
+    const auto arguments = static_cast<int32_t>(signature::view(function).required());
+    if (push) signature::push_optional(function);
     return arguments;
 }
 

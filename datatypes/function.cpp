@@ -4,6 +4,7 @@
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/native.h"
+#include "datatypes/signature.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
@@ -38,93 +39,9 @@ bool is_local(const Cell* c) {
            canonical(c) == symbol::resolve(refinements::refinement.local->w2);
 }
 
-[[noreturn]] void bad_spec(const Cell* spec) {
-    error::fire(error::kScript, error::script::bad_func_def, {spec});
-}
-
 } // namespace
 
-uint32_t validate_spec(const Cell* spec) {
-    const uint32_t node = spec->w2;
-    const uint32_t end = length_of(node);
-    uint32_t k = spec->w1, flags = 0;
-    bool return_seen = false, local_seen = false;
-    auto at = [&](uint32_t i) { return cells_of(node) + i; };
-    auto type_at = [&](uint32_t i) { return i < end ? cell::type(at(i)) : 0; };
-    if (k < end && cell::type(at(k)) == kTypeBlock) {
-        const Cell attributes = *at(k);
-        for (uint32_t a = attributes.w1; a < length_of(attributes.w2); ++a) {
-            const Cell* w = cells_of(attributes.w2) + a;
-            if (cell::type(w) != kTypeWord) bad_spec(spec);
-            if (canonical(w) == symbol::resolve(words::symbol.trace)) flags |= kTraceFlag;
-            if (canonical(w) == symbol::resolve(words::symbol.no_trace)) flags |= kNoTraceFlag;
-        }
-        ++k;
-    }
-    while (k < end) {
-        const uint8_t t = cell::type(at(k));
-        if (is_arg_word(t)) {
-            if (local_seen && t != kTypeWord) bad_spec(spec);
-            if (type_at(k + 1) == kTypeString && type_at(k + 2) == kTypeBlock) bad_spec(spec);
-            if (return_seen && !local_seen) bad_spec(spec);
-            ++k;
-            if (type_at(k) == kTypeBlock) {
-                const Cell types = *at(k);
-                for (uint32_t a = types.w1; a < length_of(types.w2); ++a) {
-                    const Cell* e = cells_of(types.w2) + a;
-                    const Cell* v = e;
-                    Cell w = *e;
-                    if (cell::type(e) == kTypeWord) {
-                        if (w.w1 && w.w3 == word::kUnresolved) context::bind_word(w.w1, &w);
-                        v = context::get_word(&w);
-                        if (cell::type(v) == kTypeUnset)
-                            error::fire(error::kScript, error::script::no_value, {e});
-                    }
-                    const uint8_t vt = cell::type(v);
-                    if (vt != kTypeDatatype && vt != kTypeTypeset && vt != kTypeWord)
-                        error::fire(error::kScript, error::script::invalid_type_spec, {e});
-                }
-                ++k;
-            }
-        } else if (t == kTypeSetWord) {
-            if (return_seen || local_seen ||
-                canonical(at(k)) != symbol::resolve(words::symbol.return_))
-                bad_spec(spec);
-            if (type_at(k + 1) != kTypeBlock) bad_spec(spec);
-            const uint8_t after = type_at(k + 2);
-            if (after != 0 && after != kTypeRefinement && after != kTypeString) bad_spec(spec);
-            return_seen = true;
-            k += 2;
-        } else if (t == kTypeRefinement) {
-            if (is_local(at(k)))
-                local_seen = true;
-            else if (return_seen || local_seen)
-                bad_spec(spec);
-            const uint8_t next = type_at(k + 1);
-            if (next != 0 && !is_arg_word(next) && next != kTypeRefinement &&
-                next != kTypeSetWord && next != kTypeString)
-                bad_spec(spec);
-            ++k;
-        } else if (t == kTypeString) {
-            ++k;
-        } else {
-            bad_spec(spec);
-        }
-    }
-    // Duplicates: the later of two words with one canonical symbol is named.
-    for (uint32_t a = spec->w1; a < end; ++a) {
-        const uint8_t ta = cell::type(at(a));
-        if (!is_arg_word(ta) && ta != kTypeRefinement) continue;
-        for (uint32_t b = a + 1; b < end; ++b) {
-            const uint8_t tb = cell::type(at(b));
-            if ((is_arg_word(tb) || tb == kTypeRefinement) && canonical(at(a)) == canonical(at(b)))
-                error::fire(error::kScript, error::script::dup_vars, {at(b)});
-        }
-    }
-    return flags;
-}
-
-uint32_t build(const Cell* spec_in, const Cell* body_in, uint32_t flags, uint32_t context) {
+uint32_t build(const Cell* spec_in, const Cell* compiled, const Cell* body_in, uint32_t context) {
     GcRoot given(context);
     Cell* fn = stack::push(Cell{kTypeUnset, 0, 0, 0});
     Cell* spec = stack::push(*spec_in);
@@ -134,9 +51,9 @@ uint32_t build(const Cell* spec_in, const Cell* body_in, uint32_t flags, uint32_
     Cell* more = stack::push_cell();
     block::make_at(more, 5);
     for (int k = 0; k < 5; ++k) block::append_copy(more, &fn[0]);
-    const uint32_t ctx =
-        context ? given.node() : context::make_from_spec(spec, true, false, context::kFunction);
-    *fn = Cell{kTypeFunction | flags, ctx, spec->w2, more->w2};
+    cells_of(more->w2)[1] = Cell{kTypeBlock, 0, compiled->w2, 0};
+    const uint32_t ctx = context ? given.node() : signature::make_context(compiled, spec);
+    *fn = Cell{kTypeFunction | signature::attributes(compiled), ctx, spec->w2, more->w2};
     *context::owner_of(ctx) = *fn;
     if (body_in && cell::type(body_in) == kTypeBlock) {
         Cell* body = block::copy_series(body_in, true, true);
@@ -147,21 +64,6 @@ uint32_t build(const Cell* spec_in, const Cell* body_in, uint32_t flags, uint32_
     }
     stack::top = fn + 1;
     return fn->w1;
-}
-
-int32_t count_locals(const Cell* spec, bool need_local) {
-    int32_t count = 0;
-    bool counting = false;
-    for (uint32_t k = spec->w1; k < length_of(spec->w2); ++k) {
-        const Cell* c = cells_of(spec->w2) + k;
-        if (!counting && is_local(c)) {
-            counting = true;
-            count = 1;
-        } else if (counting && cell::type(c) == kTypeWord) {
-            ++count;
-        }
-    }
-    return need_local && !counting ? -1 : count;
 }
 
 namespace {
@@ -216,16 +118,19 @@ void collect_deep(const Cell* body, Cell* known, Cell* locals) {
 void collect_locals(Cell* spec, const Cell* body) {
     Cell* locals = block::push_new(8);
     Cell* known = block::copy_series(spec, false, false);
-    // /extern: the words after it stay global; a /local section after them is kept.
+    // /extern: the words after it stay global; a /local section after them is kept. Whether
+    // the spec keeps a /local of its own (one before /extern) is noted on the way.
     const uint32_t n = length_of(spec->w2);
     const uint32_t extern_sym = symbol::resolve(refinements::refinement.extern_->w2);
     int32_t extern_at = -1;
+    bool has_local = false;
     for (uint32_t k = spec->w1; k < n; ++k) {
         const Cell* c = cells_of(spec->w2) + k;
         if (cell::type(c) == kTypeRefinement && canonical(c) == extern_sym) {
             extern_at = static_cast<int32_t>(k);
             break;
         }
+        has_local = has_local || is_local(c);
     }
     if (extern_at >= 0) {
         uint32_t k = static_cast<uint32_t>(extern_at) + 1;
@@ -247,7 +152,7 @@ void collect_locals(Cell* spec, const Cell* body) {
     }
     collect_deep(body, known, locals);
     if (length_of(locals->w2) == 0) return;
-    if (count_locals(spec, true) < 0) {
+    if (!has_local) {
         Cell local = *refinements::refinement.local;
         block::append_copy(spec, &local);
     }
@@ -266,8 +171,8 @@ Cell* make(Cell* prototype, Cell* spec, int32_t) {
         error::fire(error::kScript, error::script::bad_func_def, {spec});
     Cell* parts = stack::push(c[0]);
     stack::push(c[1]);
-    const uint32_t flags = validate_spec(parts);
-    build(parts, parts + 1, flags);
+    const Cell* compiled = signature::compile(parts, signature::Validation::on);
+    build(parts, compiled, parts + 1);
     *prototype = stack::top[-1];
     stack::top = parts;
     return prototype;
@@ -361,9 +266,7 @@ uint32_t get_arity(const Cell* r) {
 
 void cache_arity(Cell* r) {
     const Cell spec{kTypeBlock, 0, r->w2, 0};
-    uint32_t count = 0;
-    for (uint32_t k = 0; k < length_of(spec.w2); ++k)
-        if (cell::type(cells_of(spec.w2) + k) == kTypeWord) ++count;
+    const uint32_t count = signature::view(r).plain_words();
     if (count > kMaxArity) error::fire(error::kScript, error::script::bad_func_def, {&spec});
     r->header = (r->header & 0xC1FFFFFFu) | (count << 25);
 }
@@ -382,7 +285,9 @@ Cell* build(const Cell* spec, const Cell* body, uint32_t index, int32_t result_t
     Cell whole = *held;
     whole.w1 = 0;
     Cell* from_head = stack::push(whole);
-    const uint32_t ctx = context::make_from_spec(from_head, true, false, context::kFunction);
+    const Cell* compiled = signature::compile(from_head, signature::Validation::off);
+    cells_of(more->w2)[1] = *compiled;
+    const uint32_t ctx = signature::make_context(compiled, from_head);
     *value = Cell{kTypeRoutine | (cell_args ? kCellArgsFlag : 0u), ctx, held->w2, more->w2};
     stack::top = value + 1;
     cache_arity(value);

@@ -7,9 +7,9 @@
 //           owner cell holds a copy of the function cell;
 //   word 2  the node of the spec block, held from its head;
 //   word 3  the node of the five-cell more block: 0 the body (a deep copy) or none, 1 the
-//           interpreter's argument list cache, 2 the entry of compiled code (unset: the body
-//           is interpreted), 3 the function cell of an op! made from it, 4 the context of the
-//           object a method belongs to (unset when none).
+//           signature compiled from the spec (signature.h), 2 the entry of compiled code
+//           (unset: the body is interpreted), 3 the function cell of an op! made from it, 4 the
+//           context of the object a method belongs to (unset when none).
 #pragma once
 #include <cstdint>
 
@@ -20,26 +20,19 @@ namespace function {
 constexpr uint32_t kTraceFlag = 0x400;
 constexpr uint32_t kNoTraceFlag = 0x200;
 
-// Checks a spec block; answers its attribute flags. Raises script/bad-func-def (with the
-// spec) or script/dup-vars (with the repeated word).
-uint32_t validate_spec(const Cell* spec);
-
-// Builds a function from a spec and a body block (cells that stay where they are: data
-// stack, root block, GcRoot) and pushes it. The body is deep-copied. Without a context, one is
-// made from the spec and the body copy is bound to it; a context given (a method rebuilt for
-// another object) is taken as it is and the body is left bound as it is. Answers the context
-// node. May collect.
-uint32_t build(const Cell* spec, const Cell* body, uint32_t flags, uint32_t context = 0);
+// Builds a function from a spec, the signature compiled from it (`compiled`, signature.h; its
+// attribute flags go into the header) and a body block (cells that stay where they are: data stack,
+// root block, GcRoot) and pushes it. The body is deep-copied. Without a context, one is made
+// for the signature's words and the body copy is bound to it; a context given (a method
+// rebuilt for another object) is taken as it is and the body is left bound as it is. Answers
+// the context node. May collect.
+uint32_t build(const Cell* spec, const Cell* compiled, const Cell* body, uint32_t context = 0);
 
 // What the `function` native does to its spec: the set-words of the body (and the words of
 // foreach, remove-each and repeat) that are not arguments become locals after /local;
 // /extern names words to leave global. `spec` is a copy on the data stack that is edited
 // in place. May collect.
 void collect_locals(Cell* spec, const Cell* body);
-
-// The cells that /local and the words after it take in a frame, counted from the spec's
-// index; -1 with `need_local` when the spec has no /local.
-int32_t count_locals(const Cell* spec, bool need_local);
 
 Cell* make(Cell* prototype, Cell* spec, int32_t type);
 Cell* reflect(Cell* value, int32_t field_symbol);
@@ -70,8 +63,8 @@ constexpr uint32_t kMaxArity = 31;
 Cell* build(const Cell* spec, const Cell* body, uint32_t index, int32_t result_type,
             bool cell_args);
 uint32_t get_arity(const Cell* routine);
-// Counts the word! entries of the spec into the header; raises script/bad-func-def for more
-// than kMaxArity.
+// Counts the word! entries of the spec (as its signature has them) into the header; raises
+// script/bad-func-def for more than kMaxArity.
 void cache_arity(Cell* routine);
 
 } // namespace routine

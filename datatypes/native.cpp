@@ -4,6 +4,7 @@
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
+#include "datatypes/signature.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/words.h"
@@ -95,7 +96,9 @@ Cell* make(Cell* prototype, Cell* spec, int32_t type) {
     block::append_copy(more, &none);
     block::append_copy(more, &none);
     result->w3 = more->w2;
-    const uint32_t ctx = context::make_from_spec(spec_block, true, false, context::kFunction);
+    const Cell* compiled = signature::compile(spec_block, signature::Validation::off);
+    cells_of(result->w3)[1] = *compiled;
+    const uint32_t ctx = signature::make_context(compiled, spec_block);
     cells_of(result->w3)[0] = *context::cell_of(ctx);
     *context::owner_of(ctx) = *result;
     stack::top = result + 1;

@@ -4,8 +4,8 @@
 //   word 1  the slot number: of the natives table (evaluator/natives.h) or of the 62 action slots;
 //   word 2  the node of the spec block (held from its head);
 //   word 3  the node of the two-cell more block: cell 0 a copy of the context cell made from
-//           the spec (values on the stack), cell 1 the interpreter's argument list cache
-//           (none until the first call).
+//           the spec (values on the stack), cell 1 the signature compiled from the spec
+//           (signature.h).
 // Op cell (type 23): a copy of the native!, action!, function! or routine! cell it was made
 // from, with that type in header bits 16-23. An op shares its function's more block; for a
 // function or routine the function cell is also kept in cell 3 of that block.
@@ -37,7 +37,7 @@ using SpecCheck = void (*)(const Cell* made, const Cell* prototype, const Cell* 
 void set_spec_check(SpecCheck check);
 
 // make of native! and action!: a block of the spec block and the slot number. The value's
-// argument list is fixed here, so that a later change of the spec block (reflect gives the
+// signature is compiled here, so that a later change of the spec block (reflect gives the
 // block itself) changes nothing a call reads.
 Cell* make(Cell* prototype, Cell* spec, int32_t type);
 Cell* op_make(Cell* prototype, Cell* spec, int32_t type);

@@ -15,6 +15,7 @@
 #include "datatypes/none.h"
 #include "datatypes/ownership.h"
 #include "datatypes/series.h"
+#include "datatypes/signature.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
@@ -150,7 +151,7 @@ std::optional<Cell> handler_of(const Cell& object, int which, HandlerSlot& h) {
     Cell fn = *v;
     if ((cell::type(&fn) == kTypeFunction || cell::type(&fn) == kTypeRoutine) && fn.w2 != h.spec) {
         h.spec = fn.w2;
-        h.count = count_locals(fn.w2, false);
+        h.count = static_cast<int32_t>(signature::view(&fn).optional_cells());
         write_record(object.w3, which, h);
     }
     return fn;
@@ -160,7 +161,7 @@ std::optional<Cell> handler_of(const Cell& object, int which, HandlerSlot& h) {
 void call(const Cell& function, const Cell* name, uint32_t context, int32_t event_class,
           int32_t locals, Cell* result) {
     GcRoot fn(function), ctx(context);
-    if (locals > 0) count_locals(fn.cell().w2, true);
+    if (locals > 0) signature::push_optional(&fn.cell());
     stack::arguments = result;
     evaluator->call_handler(&fn.cell(), name, ctx.node(), event_class);
 }
@@ -414,12 +415,16 @@ void rebind_function(Cell* function, uint32_t context) {
     Cell* spec = stack::push(Cell{kTypeBlock, 0, function->w2, 0});
     Cell* body = stack::push(memory::buffer(function->w3)->cells()[0]);
     Cell* locals = stack::push(*function);
-    const uint32_t flags = function->header & (function::kTraceFlag | function::kNoTraceFlag);
+    // The same spec, the same signature: a copy of it, whose types the method's own first
+    // call reads.
+    Cell* compiled =
+        stack::push(Cell{kTypeBlock, 0, memory::buffer(function->w3)->cells()[1].w2, 0});
+    compiled = block::copy_series(compiled, false, false);
     context::clone(locals, context::kFunction);
     Cell* copy = block::copy_series(body, true, true);
     context::bind_deep(copy, ctx.node(), true);
     context::bind_deep(copy, locals->w1, false);
-    function::build(spec, copy, flags, locals->w1);
+    function::build(spec, compiled, copy, locals->w1);
     *function = stack::top[-1];
     // A rebuilt method runs interpreted, whatever the one it was made from did.
     memory::buffer(function->w3)->cells()[2] = unset_cell;
@@ -537,25 +542,6 @@ void set_values(const Cell* object, const Cell* value, bool any, bool only, bool
 
 // --- Change handlers --------------------------------------------------------------------------
 
-int32_t count_locals(uint32_t spec, bool push) {
-    Buffer* b = memory::find_buffer(spec);
-    if (!b || b->unit() != sizeof(Cell)) return 0;
-    int32_t count = 0;
-    bool refinements = false;
-    for (uint32_t i = 0, n = b->length(); i < n; ++i) {
-        const uint8_t t = cell::type(memory::buffer(spec)->cells() + i);
-        if (t == kTypeRefinement) {
-            refinements = true;
-            ++count;
-            if (push) logic::push(false);
-        } else if (refinements && (t == kTypeWord || t == kTypeLitWord || t == kTypeGetWord)) {
-            ++count;
-            if (push) none::push();
-        }
-    }
-    return count;
-}
-
 uint32_t make_change_record(uint32_t spec1, uint32_t spec2, int32_t index1, int32_t count1,
                             int32_t index2, int32_t count2) {
     const uint32_t record = memory::alloc_unset_cells(2);
@@ -586,7 +572,7 @@ uint32_t find_change_handlers(uint32_t context) {
             error::fire(error::kScript, error::script::bad_field_set, {field, type});
         }
         spec[k] = v->w2;
-        count[k] = count_locals(v->w2, false);
+        count[k] = static_cast<int32_t>(signature::view(v).optional_cells());
     }
     return make_change_record(spec[0], spec[1], index[0], count[0], index[1], count[1]);
 }

@@ -136,10 +136,6 @@ uint32_t find_change_handlers(uint32_t context);
 // its series; copies the object into the context's owner cell. `object` must stay where it
 // is.
 void setup_change_handlers(Cell* object);
-// The frame cells a handler's refinements and locals take: every refinement of its spec and
-// every word after the first refinement. With `push`, pushes them absent (false for a
-// refinement, none for a word).
-int32_t count_locals(uint32_t spec, bool push);
 // Start-up: gives the object on top of the data stack a record of the given indexes and
 // counts; returns the record's node.
 uint32_t init_change_handlers(uint32_t context, int32_t index1, int32_t count1, int32_t index2,

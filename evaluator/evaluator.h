@@ -2,7 +2,8 @@
 // debugger and start-up include this header and none of the evaluator's others. It offers
 // evaluating a block, calling a function value, the protected call (run something, take the
 // error or throw that ends it, put the frames and the data stack back), the tracer, the
-// routine table that the library fills, and the console output of values.
+// signatures of function values, the routine table that the library fills, and the console
+// output of values.
 //
 // Routines read their arguments from the current frame on the data stack as natives do
 // (runtime-core/data-stack.h): argument i in stack::arguments[i], which is also the result
@@ -17,6 +18,7 @@
 #include <string>
 #include <utility>
 
+#include "datatypes/signature.h"
 #include "runtime-core/cell.h"
 #include "runtime-core/data-stack.h"
 #include "runtime-core/throw.h"
@@ -149,6 +151,16 @@ inline void trace(Event event, const Cell* code, int32_t offset, const Cell* val
     if (tracing) [[unlikely]]
         fire_event(event, code, offset, value, ref);
 }
+
+// --- Signatures -------------------------------------------------------------------------------
+
+// What the spec of a function value (native!, action!, function!, routine!, or an op! made from
+// one) says, as its calls read it (datatypes/signature.h): each argument with its word, kind,
+// types and type block, each refinement with its arguments, the locals, return: and the places
+// of the doc strings, for help and a debugger. The argument types are resolved first if no
+// call has resolved them yet, as the first call does. The view is valid until the next
+// allocation.
+signature::View signature_of(const Cell* function);
 
 } // namespace interp
 

@@ -51,10 +51,10 @@ void init_frames() {
     collector::add_marker(mark_frames);
 }
 
-Frame* mark(const Cell* name, uint32_t kind_byte) {
+Frame* push_frame(const Cell* name, uint32_t bits) {
     if (frame_top >= frame_limit) frame_overflow();
     Frame* f = frame_top++;
-    f->header = (symbol_of(name) & 0xFFFF) << 8 | kind_byte << 24;
+    f->header = (symbol_of(name) & 0xFFFF) << 8 | bits;
     f->caller_base = index_of(arguments);
     f->name_context = name ? name->w1 : 0;
     f->locals = 0;
@@ -63,8 +63,8 @@ Frame* mark(const Cell* name, uint32_t kind_byte) {
     return f;
 }
 
-Frame* mark_func(const Cell* name, uint32_t locals, bool interpreted) {
-    Frame* f = mark(name, kFunction | (interpreted ? kInterpFlag >> 24 : 0));
+Frame* mark_func(const Cell* name, uint32_t locals) {
+    Frame* f = push_frame(name, kFunction << 24 | kInterpFlag);
     f->locals = locals;
     f->saved_storage = locals ? context::cell_of(locals)->w2 : 0;
     return f;

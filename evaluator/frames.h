@@ -19,7 +19,7 @@ void init_frames();
 
 // --- Call frames ----------------------------------------------------------------------------
 
-// Frame kinds (header bits 24-27); the interpreted flag (bit 31) and the body flag (bit 28)
+// Frame kinds (header bits 24-27); the interpreter's flag (bit 31) and the body flag (bit 28)
 // ride above them.
 enum Kind : uint32_t {
     kFunction = 1,
@@ -32,6 +32,10 @@ enum Kind : uint32_t {
 };
 constexpr uint32_t kBodyFlag = 1u << 28;
 constexpr uint32_t kInterpFlag = 1u << 31;
+
+// Who pushes a frame: the interpreter's own steps (a call it makes, whose function value lies
+// just below the frame's arguments, a block it evaluates) carry kInterpFlag; natives don't.
+enum class Origin : uint8_t { native, interpreter };
 
 // Five words: the name's symbol in bits 8-23 of the header and the kind above it; the
 // caller's arguments base (a data-stack index); the name's context node; for functions the
@@ -56,11 +60,17 @@ constexpr uint32_t kHiddenFrames = 64;
 extern Frame* frame_bottom;
 extern Frame* frame_top; // next free frame
 
-// Pushes a frame named by a word cell (null: `<anon>`); the new frame's arguments base is
-// the data top. A full frame stack raises internal/stack-overflow.
-Frame* mark(const Cell* name, uint32_t kind_byte);
-// A function frame: the locals context and its current value storage are recorded.
-Frame* mark_func(const Cell* name, uint32_t locals, bool interpreted);
+// Pushes a frame named by a word cell (null: `<anon>`) with `bits` in its header above the
+// name: its kind (bits 24-27) and flags. The new frame's arguments base is the data top. A full
+// frame stack raises internal/stack-overflow.
+Frame* push_frame(const Cell* name, uint32_t bits);
+// A frame of a Kind (the call sites' bits are constants).
+inline Frame* mark(const Cell* name, uint32_t kind, Origin origin = Origin::native) {
+    return push_frame(name, kind << 24 | (origin == Origin::interpreter ? kInterpFlag : 0));
+}
+// The frame of a function! call, which the interpreter pushes: the locals context and its
+// current value storage are recorded.
+Frame* mark_func(const Cell* name, uint32_t locals);
 
 inline Frame* last_frame() {
     return frame_top - 1;

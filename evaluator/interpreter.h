@@ -9,18 +9,24 @@
 //   it; the value they carry waits in exit_value. Where C++ code runs language code as a
 //   callback (a sort comparator, a change handler, a tracer, an object spec), the status
 //   crosses that C++ code as the matching thrown code and becomes a status again at the
-//   block evaluation around it;
+//   block evaluation around it (callbacks.h);
 // - errors, throw and quit travel as a C++ exception carrying the thrown code (throw.h);
 //   their catchers unroll the frame stack to their own level.
 //
-// What the layers above the evaluator use of it is declared in evaluator.h.
+// What the layers above the evaluator use of it is declared in evaluator.h. Inside the
+// evaluator it is this header: the evaluation steps (interpreter.cpp) and, through the headers
+// included below, the tracer (tracer.h), error raising (raise.h) and the calls made from C++
+// (callbacks.h); signatures.cpp checks native specs against their slots.
 //
 // Collector safety: code blocks are read by index through a cell on the data stack, never
 // through an address kept across an evaluation step.
 #pragma once
 #include <cstdint>
 
+#include "evaluator/callbacks.h"
 #include "evaluator/evaluator.h"
+#include "evaluator/raise.h"
+#include "evaluator/tracer.h"
 #include "runtime-core/cell.h"
 
 namespace interp {
@@ -36,8 +42,8 @@ extern Cell current;
 Status do_block(const Cell* block);
 
 // Evaluates the one expression at `*index` of `block` (a cell on the data stack), pushes its
-// value and moves the index past it. With `prefix_only` no infix operator is taken after it.
-Status eval_next(const Cell* block, uint32_t* index, bool prefix_only = false);
+// value and moves the index past it.
+Status eval_next(const Cell* block, uint32_t* index);
 
 // do/next: evaluates the one expression at the block's index, pushes its value (unset at the
 // tail) and answers the index after it (the same index at the tail). `block` is a cell on
@@ -49,21 +55,6 @@ Status eval_single(const Cell* block, uint32_t* next);
 // pushed and the index moves past it. May collect and run user code.
 Status eval_framed(const Cell* code, uint32_t* index);
 
-// Calls a function! over `count` cells that the caller has pushed from `arguments` (the data
-// top): they fill its frame in order (a refinement's cell is its truth value, its arguments
-// follow it); the cells its spec has beyond them are absent (false, none), cells beyond its
-// arguments are dropped. The result is left at `arguments`, the top just above it. May
-// collect and run user code.
-Status call_pushed(const Cell* function, const Cell* name, Cell* arguments, uint32_t count);
-
-// Calls a function value with the arguments in `values` (a block on the data stack), each the
-// next value as it is: the required arguments in spec order, then the arguments of the
-// refinements that the words of `refinements` (a block on the data stack, or null) turn on,
-// in that order. `name` (a word on the data stack, or null for `<anon>`) names the call in
-// its frame and its errors. Pushes the result. May collect and run user code.
-Status call_with(const Cell* function, const Cell* values, const Cell* refinements,
-                 const Cell* name = nullptr);
-
 // Sets the value at the end of a path (set-path evaluation). May collect and run user code.
 Status set_path(const Cell* path, const Cell* value);
 
@@ -74,45 +65,48 @@ Status get_path(const Cell* path);
 // raises script/not-in-context, one without a slot script/no-value. Never collects.
 Cell* value_of(Cell* word);
 
-// The error hook's view of the current position: `near` receives a block at the expression.
-void near_position(Cell* near);
+// The value of a word, or null when it has none to offer (unbound, not in its context, no
+// values now). Never raises, never collects.
+Cell* peek(Cell* word);
 
-// Raises script/expect-arg naming the current call, the value's datatype and `argument`.
-[[noreturn]] void expect_arg(const Cell* value, const Cell* argument);
+// --- The call step, for the evaluator's other files -------------------------------------------
 
-// --- The tracer (the rest of it in evaluator.h) --------------------------------------------
+inline bool is_callable(uint8_t t) {
+    return t == kTypeNative || t == kTypeAction || t == kTypeFunction || t == kTypeRoutine;
+}
 
-// The events a tracer function asks for: when its body begins with a block of event words,
-// their bits; otherwise every event.
-uint32_t event_mask(const Cell* function);
-
-// Calls made on behalf of a callback carry its kind: the bit that system/state/callbacks keeps
-// for it (lexer 1, parse 2, sort 4, change 8, deep 16, port 32). While one lives, a call of
-// that kind is traced only when its bit is set in the object's `bits`.
-enum CallbackKind : uint32_t {
-    kLexerCallback = 1,
-    kParseCallback = 2,
-    kSortCallback = 4,
-    kChangeCallback = 8,
-    kDeepCallback = 16,
-    kPortCallback = 32,
-};
-class CallbackTracing {
-public:
-    explicit CallbackTracing(uint32_t kind) : saved_(tracing) {
-        if (tracing) [[unlikely]]
-            tracing = callback_traced(kind);
-    }
-    ~CallbackTracing() { tracing = saved_; }
-    CallbackTracing(const CallbackTracing&) = delete;
-    CallbackTracing& operator=(const CallbackTracing&) = delete;
-
-private:
-    static bool callback_traced(uint32_t kind);
-    bool saved_;
+// A call: the function value's cell on the data stack (its frame begins just above it) and
+// where its arguments come from.
+struct Call {
+    Cell* fn;            // the function value; the result replaces it
+    const Cell* code;    // the block the arguments come from (on the data stack)
+    uint32_t* index;     // position in it
+    const Cell* path;    // the path naming the call (on the data stack), or null
+    uint32_t path_index; // the first refinement element of the path
+    bool infix;
+    uint32_t preset = 0;  // arguments already in place after the function value
+    bool literal = false; // apply: each argument is the next value as it is
 };
 
-// The words the interpreter reads and its collector marker.
+// Calls the function value at c.fn: frame, arguments, entry or body; the result replaces
+// the function value and the top comes back to just above it. May collect and run user code.
+Status call(Call& c, const Cell* name);
+
+// Runs a function!'s body on its frame: the locals context reads the frame's cells. `name`
+// (for the tracer) is the word the function was called by. May collect and run user code.
+Status run_body(Cell* fn, const Cell* name = nullptr);
+
+// Completes a function frame whose first `given` cells the caller has pushed: the cells its
+// spec has beyond them get their absent values (a refinement false, its arguments and the
+// locals none); given cells beyond the spec's arguments are dropped. Never collects.
+void fill_frame(const Cell* fn, uint32_t given);
+
+// --- Start-up -----------------------------------------------------------------------------------
+
+// The words the evaluator reads, its collector markers and the hooks it installs in the
+// layers below: this file's, then each part's.
 void init();
+// The native spec check (signatures.cpp).
+void init_signatures();
 
 } // namespace interp

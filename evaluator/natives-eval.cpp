@@ -11,6 +11,7 @@
 #include "datatypes/none.h"
 #include "datatypes/object.h"
 #include "datatypes/series.h"
+#include "datatypes/signature.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "datatypes/words.h"
@@ -293,8 +294,8 @@ Status compose(const int32_t* refs) {
 
 // Makes a function from the spec and body cells given and makes it the result.
 Status make_function(Cell* spec, Cell* body) {
-    const uint32_t flags = function::validate_spec(spec);
-    function::build(spec, body, flags);
+    const Cell* compiled = signature::compile(spec, signature::Validation::on);
+    function::build(spec, compiled, body);
     stack::set_last_keep(stack::top[-1]);
     return Status::normal;
 }

@@ -14,7 +14,6 @@
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
-#include "datatypes/function.h"
 #include "datatypes/hash.h"
 #include "datatypes/image.h"
 #include "datatypes/integer.h"
@@ -22,6 +21,7 @@
 #include "datatypes/money.h"
 #include "datatypes/native.h"
 #include "datatypes/object.h"
+#include "datatypes/signature.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/vector.h"
@@ -1035,13 +1035,15 @@ private:
         fn->w2 = spec->w2;
         cells_of(fn->w3)[0] = *body;
         const uint8_t* check_at = at_;
-        fn->header = kTypeFunction | function::validate_spec(spec);
+        const Cell* compiled = signature::compile(spec, signature::Validation::on);
+        fn->header = kTypeFunction | signature::attributes(compiled);
+        cells_of(fn->w3)[1] = *compiled;
         // The locals must be the words the spec makes, in its order.
-        const uint32_t made = context::make_from_spec(spec, true, false, context::kFunction);
+        const signature::View made(compiled->w2);
         const uint32_t n = context::word_count(ctx.node());
-        if (context::word_count(made) != n) fail_at(check_at);
+        if (made.words() != n) fail_at(check_at);
         for (uint32_t k = 0; k < n; ++k)
-            if (symbol::resolve(context::words(made)[k].w2) !=
+            if (symbol::resolve(made.word(k).w2) !=
                 symbol::resolve(context::words(ctx.node())[k].w2))
                 fail_at(check_at);
         *context::owner_of(ctx.node()) = *fn;
