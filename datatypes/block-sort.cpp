@@ -19,6 +19,7 @@
 #include "runtime-core/root.h"
 #include "runtime-core/sort.h"
 #include "runtime-core/support.h"
+#include "runtime-core/type-traits.h"
 
 using memory::Buffer;
 
@@ -62,7 +63,7 @@ int32_t refinement_slots(const Cell* function, bool push) {
     for (uint32_t i = 0; i < spec->length(); ++i) {
         const uint8_t t = cell::type(spec->cells() + i);
         if (t == kTypeRefinement) break;
-        arguments += t == kTypeWord || t == kTypeLitWord || t == kTypeGetWord;
+        arguments += traits::is_arg_word(t);
     }
     if (push) object::count_locals(function->w2, true);
     return arguments;

@@ -13,6 +13,7 @@
 #include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"
+#include "runtime-core/type-traits.h"
 
 namespace function {
 
@@ -24,10 +25,6 @@ inline uint32_t length_of(uint32_t node) {
 }
 
 namespace {
-
-inline bool is_arg_word(uint8_t t) {
-    return t == kTypeWord || t == kTypeLitWord || t == kTypeGetWord;
-}
 
 uint32_t canonical(const Cell* c) {
     return symbol::resolve(c->w2);
@@ -63,7 +60,7 @@ uint32_t validate_spec(const Cell* spec) {
     }
     while (k < end) {
         const uint8_t t = cell::type(at(k));
-        if (is_arg_word(t)) {
+        if (traits::is_arg_word(t)) {
             if (local_seen && t != kTypeWord) bad_spec(spec);
             if (type_at(k + 1) == kTypeString && type_at(k + 2) == kTypeBlock) bad_spec(spec);
             if (return_seen && !local_seen) bad_spec(spec);
@@ -101,7 +98,7 @@ uint32_t validate_spec(const Cell* spec) {
             else if (return_seen || local_seen)
                 bad_spec(spec);
             const uint8_t next = type_at(k + 1);
-            if (next != 0 && !is_arg_word(next) && next != kTypeRefinement &&
+            if (next != 0 && !traits::is_arg_word(next) && next != kTypeRefinement &&
                 next != kTypeSetWord && next != kTypeString)
                 bad_spec(spec);
             ++k;
@@ -114,10 +111,11 @@ uint32_t validate_spec(const Cell* spec) {
     // Duplicates: the later of two words with one canonical symbol is named.
     for (uint32_t a = spec->w1; a < end; ++a) {
         const uint8_t ta = cell::type(at(a));
-        if (!is_arg_word(ta) && ta != kTypeRefinement) continue;
+        if (!traits::is_arg_word(ta) && ta != kTypeRefinement) continue;
         for (uint32_t b = a + 1; b < end; ++b) {
             const uint8_t tb = cell::type(at(b));
-            if ((is_arg_word(tb) || tb == kTypeRefinement) && canonical(at(a)) == canonical(at(b)))
+            if ((traits::is_arg_word(tb) || tb == kTypeRefinement) &&
+                canonical(at(a)) == canonical(at(b)))
                 error::fire(error::kScript, error::script::dup_vars, {at(b)});
         }
     }
@@ -202,7 +200,7 @@ void collect_deep(const Cell* body, Cell* known, Cell* locals) {
             if (each && nt == kTypeBlock) {
                 for (uint32_t a = next.cell().w1; a < length_of(next.cell().w2); ++a) {
                     const Cell w = cells_of(next.cell().w2)[a];
-                    if (is_arg_word(cell::type(&w))) add_local(&w, known, locals);
+                    if (traits::is_arg_word(cell::type(&w))) add_local(&w, known, locals);
                 }
             } else if ((each || repeat) && (nt == kTypeWord || nt == kTypeSetWord)) {
                 add_local(&next.cell(), known, locals);
