@@ -19,6 +19,7 @@
 #include "runtime-core/root.h"
 #include "runtime-core/sort.h"
 #include "runtime-core/support.h"
+#include "runtime-core/type-traits.h"
 
 using memory::Buffer;
 

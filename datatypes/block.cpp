@@ -19,6 +19,7 @@
 #include "runtime-core/hashtable.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"
+#include "runtime-core/type-traits.h"
 
 using memory::Buffer;
 using ownership::Action;
@@ -64,14 +65,6 @@ uint32_t index_of(const Cell* block) {
 // Cells from the index to the tail by the index rule (never negative).
 int64_t length_of(const Cell* block) {
     return static_cast<int64_t>(total(block)) - index_of(block);
-}
-
-bool is_word_type(uint8_t t) {
-    return t >= kTypeWord && t <= kTypeIssue;
-}
-
-bool is_number(uint8_t t) {
-    return t == kTypeInteger || t == kTypeFloat || t == kTypePercent;
 }
 
 bool is_integer(const Cell* value) {
@@ -225,7 +218,7 @@ const Cell* find_word(const Cell* block, const Cell* word, bool exact) {
     for (uint32_t i = index_of(block); i < n; ++i) {
         const Cell* c = head_of(block) + i;
         const uint8_t t = cell::type(c);
-        if (t < kTypeWord || t > kTypeGetWord) continue;
+        if (!traits::is_any_word(t)) continue;
         if ((exact ? c->w2 : series::canonical(c->w2)) == symbol)
             return i + 1 < n ? c + 1 : &none::value;
     }
@@ -477,8 +470,8 @@ int32_t compare_each(const Cell* a, const Cell* b, int32_t op) {
             Cell* y = head_of(b) + ib + i;
             const uint8_t tx = cell::type(x);
             const uint8_t ty = cell::type(y);
-            if (tx == ty || (is_word_type(tx) && is_word_type(ty)) ||
-                (is_number(tx) && is_number(ty)))
+            if (tx == ty || (traits::is_all_word(tx) && traits::is_all_word(ty)) ||
+                (traits::is_number(tx) && traits::is_number(ty)))
                 result = compare_cells(x, y, op);
             else
                 result = tx < ty ? -1 : 1;

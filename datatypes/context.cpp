@@ -13,6 +13,7 @@
 #include "runtime-core/memory.h"
 #include "runtime-core/root.h"
 #include "runtime-core/support.h"
+#include "runtime-core/type-traits.h"
 
 namespace context {
 
@@ -63,30 +64,15 @@ void bind_block(uint32_t node, int32_t index, uint32_t context, bool self) {
     Cell* c = b->cells() + std::clamp<int32_t>(index, 0, static_cast<int32_t>(b->length()));
     for (Cell* end = b->cells_tail(); c < end; ++c) {
         const uint8_t type = cell::type(c);
-        switch (type) {
-        case kTypeWord:
-        case kTypeSetWord:
-        case kTypeLitWord:
-        case kTypeGetWord:
-        case kTypeRefinement:
+        if (traits::is_bindable_word(type)) {
             if (self && type == kTypeWord && c->w2 == ::words::symbol.self && c->w2 != 0) {
                 c->w1 = context;
                 c->w3 = static_cast<uint32_t>(kUnresolved);
             } else {
                 bind_word(context, c);
             }
-            break;
-        case kTypeBlock:
-        case kTypeParen:
-        case kTypeHash:
-        case kTypePath:
-        case kTypeLitPath:
-        case kTypeSetPath:
-        case kTypeGetPath:
+        } else if (traits::is_any_block(type)) {
             bind_block(c->w2, static_cast<int32_t>(c->w1), context, self);
-            break;
-        default:
-            break;
         }
     }
 }
@@ -139,8 +125,7 @@ uint32_t make_from_spec(const Cell* spec, bool on_stack, bool object_flag, Kind 
         slots = b->length() - std::min(static_cast<uint32_t>(std::max(index, 0)), b->length());
         for (const Cell* c = b->cells(); c < b->cells_tail(); ++c) {
             const uint8_t t = cell::type(c);
-            words_in_spec +=
-                t == kTypeWord || t == kTypeGetWord || t == kTypeLitWord || t == kTypeRefinement;
+            words_in_spec += traits::is_arg_word(t) || t == kTypeRefinement;
         }
     }
     // The words are taken from the head of the block: room for all of them, even when the
@@ -152,8 +137,7 @@ uint32_t make_from_spec(const Cell* spec, bool on_stack, bool object_flag, Kind 
         if (i >= b->length()) break;
         const Cell c = b->cells()[i];
         const uint8_t t = cell::type(&c);
-        if (t != kTypeWord && t != kTypeGetWord && t != kTypeLitWord && t != kTypeRefinement)
-            continue;
+        if (!traits::is_arg_word(t) && t != kTypeRefinement) continue;
         int32_t added = kUnresolved;
         find_word_ex(context.node(), c.w2, true, &added);
     }

@@ -7,6 +7,7 @@
 #include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"
 #include "runtime-core/support.h"
+#include "runtime-core/type-traits.h"
 
 namespace cycles {
 
@@ -54,33 +55,7 @@ uint32_t depth() {
 }
 
 uint32_t node_of(const Cell* value) {
-    switch (cell::type(value)) {
-    case kTypeObject:
-    case kTypeError:
-    case kTypePort:
-        return value->w1;
-    case kTypeBlock:
-    case kTypeParen:
-    case kTypePath:
-    case kTypeLitPath:
-    case kTypeSetPath:
-    case kTypeGetPath:
-    case kTypeHash:
-    case kTypeMap:
-    case kTypeString:
-    case kTypeFile:
-    case kTypeUrl:
-    case kTypeTag:
-    case kTypeEmail:
-    case kTypeRef:
-    case kTypeBinary:
-    case kTypeVector:
-    case kTypeBitset:
-    case kTypeImage:
-        return value->w2;
-    default:
-        return 0;
-    }
+    return traits::data_node(value);
 }
 
 bool detect(const Cell* value, const Cell* string, int32_t* limit, bool mold) {

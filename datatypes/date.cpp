@@ -19,6 +19,7 @@
 #include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"
+#include "runtime-core/type-traits.h"
 
 namespace date {
 
@@ -327,7 +328,7 @@ int32_t field_index(const Cell* selector) {
         const int32_t i = integer::get(selector);
         return i >= 1 && i <= 14 ? i : -1;
     }
-    if (!time_::is_field_word(type)) return -1;
+    if (!traits::is_bindable_word(type)) return -1;
     const uint32_t s = symbol::resolve(selector->w2);
     const words::Symbols& w = words::symbol;
     const uint32_t fields[] = {w.date,    w.year,     w.month,  w.day,    w.zone,

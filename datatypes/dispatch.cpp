@@ -7,6 +7,7 @@
 #include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"
+#include "runtime-core/type-traits.h"
 
 namespace actions {
 
@@ -24,7 +25,7 @@ Cell first_argument_word() {
         Cell c = spec->cells()[k];
         const uint8_t t = cell::type(&c);
         if (t == kTypeRefinement) break;
-        if (t == kTypeWord || t == kTypeLitWord || t == kTypeGetWord) {
+        if (traits::is_arg_word(t)) {
             cell::set_type(&c, kTypeWord);
             return c;
         }

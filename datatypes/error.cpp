@@ -19,6 +19,7 @@
 #include "runtime-core/collector.h"
 #include "runtime-core/data-stack.h"
 #include "runtime-core/error-ids.h"
+#include "runtime-core/type-traits.h"
 
 namespace error {
 
@@ -29,8 +30,7 @@ const Calls* calls = nullptr;
 constexpr int32_t kNearWidth = 40;
 
 bool is_word(const Cell* c) {
-    const uint8_t t = cell::type(c);
-    return t == kTypeWord || t == kTypeSetWord || t == kTypeGetWord || t == kTypeLitWord;
+    return traits::is_any_word(cell::type(c));
 }
 
 Cell word_of(const char* name) {
@@ -181,8 +181,7 @@ Cell* get_call_name(int32_t n) {
         int32_t k = 0;
         for (const Cell *c = b->cells(), *end = b->cells_tail(); c < end; ++c) {
             const uint8_t t = cell::type(c);
-            if (t != kTypeWord && t != kTypeLitWord && t != kTypeGetWord && t != kTypeRefinement)
-                continue;
+            if (!traits::is_arg_word(t) && t != kTypeRefinement) continue;
             if (k++ == n) {
                 Cell w = *c;
                 cell::set_type(&w, kTypeWord);

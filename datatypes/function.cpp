@@ -14,6 +14,7 @@
 #include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"
+#include "runtime-core/type-traits.h"
 
 namespace function {
 
@@ -25,10 +26,6 @@ inline uint32_t length_of(uint32_t node) {
 }
 
 namespace {
-
-inline bool is_arg_word(uint8_t t) {
-    return t == kTypeWord || t == kTypeLitWord || t == kTypeGetWord;
-}
 
 uint32_t canonical(const Cell* c) {
     return symbol::resolve(c->w2);
@@ -104,7 +101,7 @@ void collect_deep(const Cell* body, Cell* known, Cell* locals) {
             if (each && nt == kTypeBlock) {
                 for (uint32_t a = next.cell().w1; a < length_of(next.cell().w2); ++a) {
                     const Cell w = cells_of(next.cell().w2)[a];
-                    if (is_arg_word(cell::type(&w))) add_local(&w, known, locals);
+                    if (traits::is_arg_word(cell::type(&w))) add_local(&w, known, locals);
                 }
             } else if ((each || repeat) && (nt == kTypeWord || nt == kTypeSetWord)) {
                 add_local(&next.cell(), known, locals);

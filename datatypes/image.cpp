@@ -25,6 +25,7 @@
 #include "runtime-core/memory.h"
 #include "runtime-core/stdio.h"
 #include "runtime-core/support.h"
+#include "runtime-core/type-traits.h"
 
 namespace image {
 
@@ -62,7 +63,7 @@ Cell* tuple_of_word(Cell* result, uint32_t p) {
 
 bool names(const Cell* word, const char* name) {
     const uint8_t t = cell::type(word);
-    return t >= kTypeWord && t <= kTypeRefinement && compound::names(word, symbol::make(name));
+    return traits::is_bindable_word(t) && compound::names(word, symbol::make(name));
 }
 
 // --- Positions ------------------------------------------------------------------------------

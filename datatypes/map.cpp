@@ -19,6 +19,7 @@
 #include "runtime-core/hashtable.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"
+#include "runtime-core/type-traits.h"
 
 namespace map {
 
@@ -40,11 +41,6 @@ Cell* pair_at(const Cell* map, uint32_t index) {
 
 bool removed(const Cell* map, uint32_t key_index) {
     return pair_at(map, key_index + 1)->header == 0;
-}
-
-bool is_word(uint8_t type) {
-    return type == kTypeWord || type == kTypeSetWord || type == kTypeLitWord ||
-           type == kTypeGetWord;
 }
 
 bool is_series_key(uint8_t type) {
@@ -139,42 +135,15 @@ Cell* push(const Cell* map) {
 }
 
 bool valid_key_type(uint8_t type) {
-    switch (type) {
-    case kTypeString:
-    case kTypeFile:
-    case kTypeUrl:
-    case kTypeChar:
-    case kTypeInteger:
-    case kTypeFloat:
-    case kTypeWord:
-    case kTypeSetWord:
-    case kTypeLitWord:
-    case kTypeGetWord:
-    case kTypeRefinement:
-    case kTypeIssue:
-    case kTypePair:
-    case kTypePercent:
-    case kTypeTuple:
-    case kTypeBinary:
-    case kTypeTime:
-    case kTypeTag:
-    case kTypeEmail:
-    case kTypeDate:
-    case kTypeMoney:
-    case kTypeRef:
-    case kTypePoint2D:
-    case kTypePoint3D:
-        return true;
-    default:
-        return false;
-    }
+    return traits::in(type, traits::kScalar | traits::kAllWord | traits::kAnyString) ||
+           type == kTypeBinary;
 }
 
 void key_prepare(uint32_t block, uint32_t index) {
     Cell* key = memory::buffer(block)->cells() + index;
     const uint8_t type = cell::type(key);
     if (!valid_key_type(type)) invalid_key(nullptr, key);
-    if (is_word(type)) {
+    if (traits::is_any_word(type)) {
         cell::set_type(key, kTypeSetWord);
     } else if (is_series_key(type)) {
         GcRoot held(Cell{kTypeBlock, 0, block, 0});
@@ -232,7 +201,8 @@ uint32_t live_count(const Cell* map) {
 bool foreach_next(const Cell* words, const Cell* map, uint32_t& position) {
     const int32_t count = block::length_from_index(words);
     for (int32_t i = 0; i < count; ++i)
-        if (!is_word(cell::type(block::cell_at(words, series::clamped_index(words) + i))))
+        if (!traits::is_any_word(
+                cell::type(block::cell_at(words, series::clamped_index(words) + i))))
             compound::invalid_arg(block::cell_at(words, series::clamped_index(words) + i));
     auto next_live = [&] {
         while (position + 1 < cell_count(map) && removed(map, position)) position += 2;

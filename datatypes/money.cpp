@@ -22,6 +22,7 @@
 #include "runtime-core/memory.h"
 #include "runtime-core/strtod.h"
 #include "runtime-core/support.h"
+#include "runtime-core/type-traits.h"
 
 namespace money {
 
@@ -618,7 +619,7 @@ int32_t field_index(const Cell* selector) {
         const int32_t i = integer::get(selector);
         return i == 1 || i == 2 ? i : -1;
     }
-    if (!time_::is_field_word(type)) return -1;
+    if (!traits::is_bindable_word(type)) return -1;
     const uint32_t s = symbol::resolve(selector->w2);
     if (s == symbol::resolve(words::symbol.code)) return 1;
     if (s == symbol::resolve(words::symbol.amount)) return 2;

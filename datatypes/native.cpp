@@ -13,6 +13,7 @@
 #include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"
+#include "runtime-core/type-traits.h"
 
 namespace native {
 
@@ -29,10 +30,6 @@ SpecCheck spec_check = nullptr;
 
 [[noreturn]] void bad_make(Cell* prototype, Cell* spec) {
     error::fire(error::kScript, error::script::bad_make_arg, {prototype, spec});
-}
-
-bool is_function_type(uint8_t t) {
-    return t == kTypeNative || t == kTypeAction || t == kTypeFunction || t == kTypeRoutine;
 }
 
 } // namespace
@@ -108,7 +105,7 @@ Cell* make(Cell* prototype, Cell* spec, int32_t type) {
 
 Cell* op_make(Cell* prototype, Cell* spec, int32_t) {
     const uint8_t t = cell::type(spec);
-    if (!is_function_type(t)) {
+    if (!traits::is_any_function(t) || t == kTypeOp) {
         Cell* type = datatype::push(t);
         error::fire(error::kScript, error::script::invalid_type, {type});
     }

@@ -26,6 +26,7 @@
 #include "runtime-core/memory.h"
 #include "runtime-core/root.h"
 #include "runtime-core/support.h"
+#include "runtime-core/type-traits.h"
 
 using memory::Buffer;
 
@@ -69,10 +70,6 @@ bool same_symbol(uint32_t a, const Cell* word) {
 bool is_handler_word(uint32_t symbol) {
     return same_symbol(symbol, words::word.on_change) ||
            same_symbol(symbol, words::word.on_deep_change);
-}
-
-bool any_word(uint8_t t) {
-    return t == kTypeWord || t == kTypeSetWord || t == kTypeGetWord || t == kTypeLitWord;
 }
 
 // The series types a deep copy of an object replaces (no types given).
@@ -715,7 +712,7 @@ Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
 
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool,
                 bool get, bool tail, bool) {
-    if (!any_word(cell::type(element))) invalid_path(path, element);
+    if (!traits::is_any_word(cell::type(element))) invalid_path(path, element);
     // A missing or unset field: unset! for an access that accepts it at the last element,
     // else an error that names the path and the element.
     auto missing = [&]() -> Cell* {
@@ -746,7 +743,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
 }
 
 Cell* select(Cell* series, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool) {
-    if (!any_word(cell::type(value))) {
+    if (!traits::is_any_word(cell::type(value))) {
         Cell* t = datatype::push(cell::type(value));
         error::fire(error::kScript, error::script::invalid_type, {t});
     }
@@ -843,21 +840,9 @@ int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell*, i
     return limit;
 }
 
-namespace {
-
-bool word_family(uint8_t t) {
-    return word::any_word(t);
-}
-
-bool number(uint8_t t) {
-    return t == kTypeInteger || t == kTypeFloat || t == kTypePercent;
-}
-
-} // namespace
-
 int32_t compare(Cell* value, Cell* other, int32_t op) {
     const uint8_t ot = cell::type(other);
-    if (ot != kTypeObject && ot != kTypeError && ot != kTypePort) return action::kNotComparable;
+    if (!traits::is_any_object(ot)) return action::kNotComparable;
     const uint32_t c1 = context_of(value), c2 = context_of(other);
     if (c1 == c2) return 0;
     if (op == action::op::same) return -1;
@@ -875,7 +860,8 @@ int32_t compare(Cell* value, Cell* other, int32_t op) {
         Cell* v1 = context::slot(c1, static_cast<int32_t>(i));
         Cell* v2 = context::slot(c2, static_cast<int32_t>(i));
         const uint8_t t1 = cell::type(v1), t2 = cell::type(v2);
-        if (t1 != t2 && !(word_family(t1) && word_family(t2)) && !(number(t1) && number(t2)))
+        if (t1 != t2 && !(traits::is_all_word(t1) && traits::is_all_word(t2)) &&
+            !(traits::is_number(t1) && traits::is_number(t2)))
             return t1 < t2 ? -1 : 1;
         r = actions::compare_values(v1, v2, op);
     }
@@ -964,7 +950,7 @@ Cell* reflect(Cell* value, int32_t field_symbol) {
 }
 
 Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
-    if (!word::any_word(cell::type(field))) return value;
+    if (!traits::is_all_word(cell::type(field))) return value;
     const uint32_t f = canonical(field->w2);
     GcRoot o(*target), v(*value);
     if (f == canonical(words::word.changed->w2)) {

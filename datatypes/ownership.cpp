@@ -5,6 +5,7 @@
 #include "runtime-core/collector.h"
 #include "runtime-core/hashtable.h"
 #include "runtime-core/memory.h"
+#include "runtime-core/type-traits.h"
 
 using memory::Buffer;
 
@@ -21,38 +22,10 @@ uint32_t table = 0; // 0 until init
 
 FireHook fire_hook = nullptr;
 
-bool block_like(uint8_t t) {
-    switch (t) {
-    case kTypeBlock:
-    case kTypeParen:
-    case kTypeHash:
-    case kTypePath:
-    case kTypeLitPath:
-    case kTypeSetPath:
-    case kTypeGetPath:
-        return true;
-    default:
-        return false;
-    }
-}
-
-// Series that are owned as a whole, without a walk; bitset! is marked the same way.
-bool leaf(uint8_t t) {
-    switch (t) {
-    case kTypeString:
-    case kTypeFile:
-    case kTypeUrl:
-    case kTypeTag:
-    case kTypeEmail:
-    case kTypeRef:
-    case kTypeBinary:
-    case kTypeVector:
-    case kTypeImage:
-    case kTypeBitset:
-        return true;
-    default:
-        return false;
-    }
+// The values whose buffer can have an owner: every series, and bitset!, which is marked the
+// same way. Only an any-block! is walked for the values it holds.
+bool ownable(uint8_t t) {
+    return traits::is_series(t) || t == kTypeBitset;
 }
 
 // The value cells of the entry of `node`, or null. Valid until the next allocation.
@@ -65,7 +38,7 @@ Cell* entry_of(uint32_t node) {
 uint32_t key_of(const Cell* value) {
     uint8_t t = cell::type(value);
     if (t == kTypeObject) return value->w1;
-    if (block_like(t) || leaf(t)) return value->w2;
+    if (ownable(t)) return value->w2;
     return 0;
 }
 
@@ -92,9 +65,9 @@ Cell* context_cell(uint32_t context_node) {
 // The walk of set_value over rooted cells.
 void give(const Cell& value, const Cell& owner, const Cell& word) {
     const uint8_t t = cell::type(&value);
-    if (block_like(t) || leaf(t)) {
+    if (ownable(t)) {
         own(value, owner, word);
-        if (!block_like(t) || cycles::find(value.w2)) return;
+        if (!traits::is_any_block(t) || cycles::find(value.w2)) return;
         cycles::Push walking(value.w2);
         int32_t start = static_cast<int32_t>(value.w1);
         for (uint32_t i = start > 0 ? static_cast<uint32_t>(start) : 0;; ++i) {
@@ -123,7 +96,7 @@ void give(const Cell& value, const Cell& owner, const Cell& word) {
 // The walk of unset; it allocates nothing, so cells are read in place.
 void take_back(const Cell& value) {
     const uint8_t t = cell::type(&value);
-    if (block_like(t) || leaf(t)) {
+    if (ownable(t)) {
         Buffer* b = memory::find_buffer(value.w2);
         if (!b) return;
         if (t != kTypeImage) b->flags &= ~memory::kFlagOwned;
@@ -132,7 +105,7 @@ void take_back(const Cell& value) {
                 for (uint32_t i = 0; i < kValueCells; ++i) values[i] = Cell{kTypeUnset, 0, 0, 0};
         }
         // The cycle stack stops a block that contains itself.
-        if (!block_like(t) || cycles::find(value.w2)) return;
+        if (!traits::is_any_block(t) || cycles::find(value.w2)) return;
         cycles::Push walking(value.w2);
         int32_t start = static_cast<int32_t>(value.w1);
         for (uint32_t i = start > 0 ? static_cast<uint32_t>(start) : 0; i < b->length(); ++i)

@@ -136,39 +136,6 @@ void exchange(uint8_t* x, uint8_t* y, uint32_t bytes) {
 
 } // namespace
 
-// --- Type families --------------------------------------------------------------------------
-
-bool is_any_path(uint8_t t) {
-    return t >= kTypePath && t <= kTypeGetPath;
-}
-
-bool is_any_list(uint8_t t) {
-    return t == kTypeBlock || t == kTypeParen || t == kTypeHash;
-}
-
-bool is_any_block(uint8_t t) {
-    return is_any_path(t) || is_any_list(t);
-}
-
-bool is_any_string(uint8_t t) {
-    switch (t) {
-    case kTypeString:
-    case kTypeFile:
-    case kTypeUrl:
-    case kTypeTag:
-    case kTypeEmail:
-    case kTypeRef:
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool is_series(uint8_t t) {
-    return is_any_block(t) || is_any_string(t) || t == kTypeBinary || t == kTypeVector ||
-           t == kTypeImage;
-}
-
 const uint8_t* units_from_index(const Cell* series, uint32_t& count, uint32_t& unit) {
     memory::Buffer* b = memory::buffer(series->w2);
     unit = b->unit();
@@ -783,7 +750,7 @@ Cell* reflect(Cell* series, int32_t field_symbol) {
 
 Cell* modify(Cell* series, Cell* field, Cell* value, bool) {
     const uint8_t ft = cell::type(field);
-    if (ft < kTypeWord || ft > kTypeRefinement || words::symbol.owned == 0 ||
+    if (!traits::is_bindable_word(ft) || words::symbol.owned == 0 ||
         canonical(field->w2) != canonical(words::symbol.owned))
         return value;
     if (cell::type(value) == kTypeNone) {

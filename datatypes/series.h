@@ -19,17 +19,18 @@
 
 #include "datatypes/ownership.h"
 #include "runtime-core/cell.h"
+#include "runtime-core/type-traits.h"
 
 namespace series {
 
 // --- Type families --------------------------------------------------------------------------
 
-bool is_any_path(uint8_t type);   // path! lit-path! set-path! get-path!
-bool is_any_list(uint8_t type);   // block! paren! hash!
-bool is_any_block(uint8_t type);  // both: buffers of 16-byte cells
-bool is_any_string(uint8_t type); // string! file! url! tag! email! ref!
-// Any series value: any-block!, any-string!, binary!, vector!, image!.
-bool is_series(uint8_t type);
+// The series families of the type table (runtime-core/type-traits.h).
+using traits::is_any_block;
+using traits::is_any_list;
+using traits::is_any_path;
+using traits::is_any_string;
+using traits::is_series;
 
 // The units of a series value from its index to its tail (an index beyond the tail counts as
 // the tail, a negative one as 0): their address, count and unit size. The address is valid

@@ -10,6 +10,7 @@
 #include "datatypes/none.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
+#include "runtime-core/type-traits.h"
 #include "datatypes/word.h"
 #include "datatypes/words.h"
 #include "runtime-core/collector.h"
@@ -31,9 +32,7 @@ inline uint32_t length_of(uint32_t node) {
     return memory::buffer(node)->length();
 }
 
-inline bool is_arg_word(uint8_t t) {
-    return t == kTypeWord || t == kTypeLitWord || t == kTypeGetWord;
-}
+using traits::is_arg_word;
 
 uint32_t canonical(const Cell* c) {
     return symbol::resolve(c->w2);

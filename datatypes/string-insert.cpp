@@ -34,11 +34,6 @@ constexpr uint32_t kAtTail = 0xFFFFFFFF;
     error::fire(error::kInternal, error::internal::no_memory);
 }
 
-// Texts whose characters are inserted as they are (a tag! gets its brackets around them).
-bool is_plain_text(uint8_t t) {
-    return t == kTypeString || t == kTypeFile || t == kTypeUrl || t == kTypeEmail || t == kTypeRef;
-}
-
 // The units a char! needs when inserted: appending keeps 1-byte units for ASCII only.
 uint32_t width_of(uint32_t cp) {
     return cp < 0x80 ? 1 : cp < 0x10000 ? 2 : 4;
@@ -216,7 +211,7 @@ int64_t splice(Cell* series, uint32_t at, int64_t removed, Cell* value, int32_t 
                int32_t dup) {
     const uint8_t t = cell::type(value);
     Cell* top = stack::top;
-    if (t != kTypeChar && t != kTypeTag && !is_plain_text(t)) {
+    if (t != kTypeChar && !series::is_any_string(t)) {
         Cell* formed = make_at(stack::push_cell(), 16);
         form_value(formed, value, part, only);
         value = formed;
@@ -240,7 +235,7 @@ int64_t length_of(const Cell* series) {
 int32_t announced(const Cell* value, int32_t part, int32_t dup) {
     const uint8_t t = cell::type(value);
     int64_t n = 1;
-    if (t == kTypeTag || is_plain_text(t) || series::is_any_list(t)) {
+    if (series::is_any_string(t) || series::is_any_list(t)) {
         n = length_of(value) + (t == kTypeTag ? 2 : 0);
         if (part >= 0) n = std::min<int64_t>(n, part);
     }

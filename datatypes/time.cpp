@@ -21,6 +21,7 @@
 #include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"
+#include "runtime-core/type-traits.h"
 
 namespace time_ {
 
@@ -140,11 +141,6 @@ int32_t write_parts(double seconds, const Cell* string, int32_t limit) {
     return limit - n;
 }
 
-bool is_field_word(uint8_t type) {
-    return type == kTypeWord || type == kTypeLitWord || type == kTypeGetWord ||
-           type == kTypeSetWord || type == kTypeRefinement;
-}
-
 int32_t pick_field(int32_t index, const Cell* index_value, int32_t (*select)(const Cell*),
                    int32_t count) {
     const int32_t i =
@@ -157,7 +153,7 @@ int32_t pick_field(int32_t index, const Cell* index_value, int32_t (*select)(con
 }
 
 int32_t field_index(const Cell* word) {
-    if (!is_field_word(cell::type(word))) return -1;
+    if (!traits::is_bindable_word(cell::type(word))) return -1;
     const uint32_t s = symbol::resolve(word->w2);
     if (s == symbol::resolve(words::symbol.hour)) return 1;
     if (s == symbol::resolve(words::symbol.minute)) return 2;

@@ -52,9 +52,8 @@ double set_field(double seconds, int32_t index, const Cell* value);
 
 // --- Field selectors shared by the scalar types with fields (time!, date!, money!) ------------
 
-// Whether a selector of this type names a field by its word (word!, lit-word!, get-word!,
-// set-word!, refinement!).
-bool is_field_word(uint8_t type);
+// A selector names a field by a word of any kind but issue! (traits::is_bindable_word).
+
 // The field of a pick: `select` applied to the index value when there is one, else the integer
 // index when it lies in 1..count. No field raises script/out-of-range with the index.
 int32_t pick_field(int32_t index, const Cell* index_value, int32_t (*select)(const Cell*),

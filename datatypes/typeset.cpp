@@ -15,6 +15,7 @@
 #include "runtime-core/root.h"
 #include "runtime-core/runtime.h"
 #include "runtime-core/support.h"
+#include "runtime-core/type-traits.h"
 
 namespace typeset {
 
@@ -37,7 +38,7 @@ Cell single(uint32_t type) {
 
 // The value of a word, or the value itself. An unset word raises script/no-value.
 const Cell* dereference(const Cell* value) {
-    if (!word::any_word(cell::type(value)) || cell::type(value) == kTypeIssue) return value;
+    if (!traits::is_bindable_word(cell::type(value))) return value;
     const Cell* v = context::get_word(value);
     if (cell::type(v) == kTypeUnset) error::fire(error::kScript, error::script::no_value, {value});
     return v;
@@ -114,7 +115,7 @@ Cell* make_from_spec(Cell* cell, const Cell* block) {
         case kTypeBlock:
             break;
         default:
-            if (word::any_word(cell::type(value)) && cell::type(value) != kTypeIssue) {
+            if (traits::is_bindable_word(cell::type(value))) {
                 add_type(cell, kTypeObject);
                 break;
             }
@@ -306,38 +307,22 @@ Cell* find(Cell* series, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell
 
 namespace {
 
+// The standard typesets are the families of the type table.
 struct Standard {
     const char* name;
-    std::initializer_list<uint32_t> types;
-    std::initializer_list<const char*> sets; // earlier rows or-ed in
+    uint32_t family;
 };
 
-// In dependency order: a row names only the rows above it.
 const Standard kStandard[] = {
-    {"internal!", {kTypeUnset}, {}},
-    {"external!", {kTypeEvent}, {}},
-    {"number!", {kTypeInteger, kTypeFloat, kTypePercent}, {}},
-    {"planar!", {kTypePair, kTypePoint2D}, {}},
-    {"any-point!", {kTypePoint2D, kTypePoint3D}, {}},
-    {"scalar!",
-     {kTypeMoney, kTypeChar, kTypePair, kTypeTuple, kTypeTime, kTypeDate},
-     {"number!", "any-point!"}},
-    {"any-word!", {kTypeWord, kTypeSetWord, kTypeLitWord, kTypeGetWord}, {}},
-    {"all-word!", {kTypeRefinement, kTypeIssue}, {"any-word!"}},
-    {"any-list!", {kTypeBlock, kTypeParen, kTypeHash}, {}},
-    {"any-path!", {kTypePath, kTypeLitPath, kTypeSetPath, kTypeGetPath}, {}},
-    {"any-block!", {}, {"any-path!", "any-list!"}},
-    {"any-function!", {kTypeNative, kTypeAction, kTypeOp, kTypeFunction, kTypeRoutine}, {}},
-    {"any-object!", {kTypeObject, kTypeError, kTypePort}, {}},
-    {"any-string!", {kTypeString, kTypeFile, kTypeUrl, kTypeTag, kTypeEmail, kTypeRef}, {}},
-    {"series!", {kTypeBinary, kTypeImage, kTypeVector}, {"any-block!", "any-string!"}},
-    {"immediate!",
-     {kTypeNone, kTypeLogic, kTypeDatatype, kTypeTypeset, kTypeHandle, kTypeDate},
-     {"scalar!", "all-word!"}},
-    {"default!",
-     {kTypeMap, kTypeBitset},
-     {"series!", "immediate!", "any-object!", "external!", "any-function!"}},
-    {"any-type!", {}, {"default!", "internal!"}},
+    {"internal!", traits::kInternal},    {"external!", traits::kExternal},
+    {"number!", traits::kNumber},        {"planar!", traits::kPlanar},
+    {"any-point!", traits::kAnyPoint},   {"scalar!", traits::kScalar},
+    {"any-word!", traits::kAnyWord},     {"all-word!", traits::kAllWord},
+    {"any-list!", traits::kAnyList},     {"any-path!", traits::kAnyPath},
+    {"any-block!", traits::kAnyBlock},   {"any-function!", traits::kAnyFunction},
+    {"any-object!", traits::kAnyObject}, {"any-string!", traits::kAnyString},
+    {"series!", traits::kSeries},        {"immediate!", traits::kImmediate},
+    {"default!", traits::kDefault},      {"any-type!", traits::kAnyType},
 };
 constexpr size_t kStandardCount = sizeof kStandard / sizeof kStandard[0];
 
@@ -347,14 +332,8 @@ void make_standard_words() {
     Cell sets[kStandardCount];
     for (size_t i = 0; i < kStandardCount; ++i) {
         make_at(&sets[i]);
-        for (uint32_t t : kStandard[i].types) add_type(&sets[i], t);
-        for (const char* name : kStandard[i].sets)
-            for (size_t j = 0; j < i; ++j)
-                if (std::string_view(kStandard[j].name) == name) {
-                    sets[i].w1 |= sets[j].w1;
-                    sets[i].w2 |= sets[j].w2;
-                    sets[i].w3 |= sets[j].w3;
-                }
+        for (uint32_t t = 1; t < traits::kTable.size(); ++t)
+            if (traits::in(static_cast<uint8_t>(t), kStandard[i].family)) add_type(&sets[i], t);
     }
     root::BootScope boot;
     for (size_t i = 0; i < kStandardCount; ++i) {

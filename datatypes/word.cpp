@@ -15,6 +15,7 @@
 #include "runtime-core/root.h"
 #include "runtime-core/runtime.h"
 #include "runtime-core/support.h"
+#include "runtime-core/type-traits.h"
 
 namespace word {
 
@@ -65,14 +66,9 @@ Cell load_word(const Cell* string) {
     const Lexer& lex = need_lexer();
     GcRoot first(Cell{kTypeUnset, 0, 0, 0});
     const uint32_t count = lex.load(string, &first.cell());
-    if (count != 1 || !any_word(cell::type(&first.cell())))
+    if (count != 1 || !traits::is_all_word(cell::type(&first.cell())))
         error::fire(error::kScript, error::script::invalid_chars);
     return first.cell();
-}
-
-bool is_word_token(uint8_t type) {
-    return type == kTypeWord || type == kTypeSetWord || type == kTypeGetWord ||
-           type == kTypeLitWord;
 }
 
 // The symbol cell of an id with its string made, as a value (the string node is current
@@ -214,7 +210,7 @@ Cell* make(Cell* prototype, Cell* spec, int32_t type) {
         break;
     case kTypeRefinement:
     case kTypeIssue:
-        if (!is_word_token(scan_symbol_text(spec))) bad_to_arg(type, spec);
+        if (!traits::is_any_word(scan_symbol_text(spec))) bad_to_arg(type, spec);
         result = *spec;
         context::bind_word(context::global, &result);
         break;
@@ -287,7 +283,7 @@ int32_t mold(Cell* value, Cell* string, bool, bool, bool, Cell* part, int32_t li
 
 int32_t compare(Cell* value, Cell* other, int32_t op) {
     const uint8_t a_type = cell::type(value), b_type = cell::type(other);
-    if ((b_type == kTypeIssue && a_type != kTypeIssue) || !any_word(b_type))
+    if ((b_type == kTypeIssue && a_type != kTypeIssue) || !traits::is_all_word(b_type))
         return action::kNotComparable;
     const uint32_t a = value->w2, b = other->w2;
     const bool same_symbol = a == b;

@@ -22,11 +22,6 @@ namespace word {
 
 constexpr uint32_t kUnresolved = 0xFFFFFFFF;
 
-// Types 15 to 20, issue! included.
-inline bool any_word(uint8_t type) {
-    return type >= kTypeWord && type <= kTypeIssue;
-}
-
 // --- Constructors and accessors -----------------------------------------------------------
 
 // The global word-list entry of a NUL-terminated UTF-8 name (interned, found under the case

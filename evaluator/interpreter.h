@@ -28,6 +28,7 @@
 #include "evaluator/raise.h"
 #include "evaluator/tracer.h"
 #include "runtime-core/cell.h"
+#include "runtime-core/type-traits.h"
 
 namespace interp {
 
@@ -72,7 +73,7 @@ Cell* peek(Cell* word);
 // --- The call step, for the evaluator's other files -------------------------------------------
 
 inline bool is_callable(uint8_t t) {
-    return t == kTypeNative || t == kTypeAction || t == kTypeFunction || t == kTypeRoutine;
+    return traits::is_any_function(t) && t != kTypeOp;
 }
 
 // A call: the function value's cell on the data stack (its frame begins just above it) and

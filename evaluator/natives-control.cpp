@@ -18,6 +18,7 @@
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"
 #include "runtime-core/throw.h"
+#include "runtime-core/type-traits.h"
 
 namespace natives {
 
@@ -302,7 +303,7 @@ Cell argument_word(const Cell* args, uint32_t n) {
         Cell c = spec->cells()[k];
         const uint8_t t = cell::type(&c);
         if (t == kTypeRefinement) break;
-        if ((t == kTypeWord || t == kTypeLitWord || t == kTypeGetWord) && n-- == 0) {
+        if (traits::is_arg_word(t) && n-- == 0) {
             cell::set_type(&c, kTypeWord);
             return c;
         }
@@ -329,8 +330,7 @@ uint32_t push_loop_words(const Cell* spec) {
     uint32_t n = 0;
     for (uint32_t k = spec->w1; k < b->length(); ++k) {
         const Cell* w = b->cells() + k;
-        if (!word::any_word(cell::type(w)) || cell::type(w) == kTypeRefinement ||
-            cell::type(w) == kTypeIssue)
+        if (!traits::is_any_word(cell::type(w)))
             error::fire(error::kScript, error::script::invalid_arg, {w});
         cell::set_type(stack::push(*w), kTypeWord);
         ++n;

@@ -26,6 +26,7 @@
 #include "runtime-core/runtime.h"
 #include "runtime-core/support.h"
 #include "runtime-core/throw.h"
+#include "runtime-core/type-traits.h"
 
 namespace natives {
 
@@ -41,11 +42,6 @@ inline uint32_t length_of(uint32_t node) {
 }
 inline Cell* arg(int i) {
     return stack::arguments + i;
-}
-
-bool is_function_value(uint8_t t) {
-    return t == kTypeFunction || t == kTypeNative || t == kTypeAction || t == kTypeOp ||
-           t == kTypeRoutine;
 }
 
 // Pushes a new block of the live pairs of a map (a cell on the data stack), key then value;
@@ -223,7 +219,7 @@ Status reduce(const int32_t* refs) {
     Status s = Status::normal;
     if (t == kTypeBlock) {
         s = reduce_block(a);
-    } else if (is_function_value(t)) {
+    } else if (traits::is_any_function(t)) {
         stack::push(*a);
     } else {
         Cell* wrap = block::push_new(1);
@@ -383,8 +379,7 @@ void set_many(const Cell* targets, const Cell* value, const SetRefinements& r) {
     for (uint32_t k = first; k < n; ++k) {
         const Cell* w = cells_of(targets->w2) + k;
         const uint8_t wt = cell::type(w);
-        if (wt != kTypeWord && wt != kTypeSetWord && wt != kTypeGetWord && wt != kTypeLitWord)
-            error::fire(error::kScript, error::script::invalid_arg, {w});
+        if (!traits::is_any_word(wt)) error::fire(error::kScript, error::script::invalid_arg, {w});
         const Cell v = value_at(k);
         if (!r.any && cell::type(&v) == kTypeUnset)
             error::fire(error::kScript, error::script::need_value, {w});
@@ -500,7 +495,7 @@ struct SpecWalk {
         while (k < length_of(fn->w2)) {
             const Cell* c = cells_of(fn->w2) + k++;
             const uint8_t t = cell::type(c);
-            if (t == kTypeWord || t == kTypeLitWord || t == kTypeGetWord) return c;
+            if (traits::is_arg_word(t)) return c;
             if (t == kTypeRefinement) {
                 if (symbol::resolve(c->w2) == symbol::resolve(refinements::refinement.local->w2))
                     return nullptr;
@@ -547,12 +542,12 @@ Cell resolve_applied(Cell* f, Cell* name) {
         if (f->w1 >= length_of(f->w2)) error::fire(error::kScript, error::script::invalid_arg, {f});
         value = cells_of(f->w2)[f->w1];
     }
-    if (word::any_word(cell::type(&value))) {
+    if (traits::is_all_word(cell::type(&value))) {
         *name = value;
         cell::set_type(name, kTypeWord);
         value = *interp::value_of(&value);
     }
-    if (!is_function_value(cell::type(&value)))
+    if (!traits::is_any_function(cell::type(&value)))
         error::fire(error::kScript, error::script::invalid_arg, {&value});
     return value;
 }

@@ -21,6 +21,7 @@
 #include "runtime-core/error-ids.h"
 #include "runtime-core/math.h"
 #include "runtime-core/support.h"
+#include "runtime-core/type-traits.h"
 
 namespace natives {
 
@@ -30,10 +31,6 @@ using interp::Status;
 
 inline Cell* arg(int i) {
     return stack::arguments + i;
-}
-
-inline bool is_number(uint8_t t) {
-    return t == kTypeInteger || t == kTypeFloat || t == kTypePercent;
 }
 
 // The double of an integer!, float!, percent! or time!: the functions of one number read
@@ -133,7 +130,8 @@ bool max_min_coordinates(Cell* a, const Cell* b, bool max) {
     const uint8_t ta = cell::type(a), tb = cell::type(b);
     const bool a_vector = ta == kTypePair || ta == kTypePoint2D || ta == kTypePoint3D;
     const bool b_vector = tb == kTypePair || tb == kTypePoint2D || tb == kTypePoint3D;
-    if (!(a_vector && (tb == ta || is_number(tb))) && !(b_vector && is_number(ta))) return false;
+    if (!(a_vector && (tb == ta || traits::is_number(tb))) && !(b_vector && traits::is_number(ta)))
+        return false;
     const Cell* vector = a_vector ? a : b;
     const Cell* other = a_vector ? b : a;
     auto pick = [max](auto x, auto y) { return max ? (y > x ? y : x) : (y < x ? y : x); };
@@ -167,7 +165,7 @@ Status max_min(bool max) {
     Cell* a = arg(0);
     Cell* b = arg(1);
     const uint8_t ta = cell::type(a), tb = cell::type(b);
-    if (is_number(ta) && is_number(tb)) {
+    if (traits::is_number(ta) && traits::is_number(tb)) {
         // Two numbers: a NaN wins; otherwise the winning argument as it is.
         if (ta != kTypeInteger && std::isnan(float_::get(a))) return Status::normal;
         if (tb != kTypeInteger && std::isnan(float_::get(b))) {

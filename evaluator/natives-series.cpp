@@ -150,7 +150,7 @@ Status new_line_q(const int32_t*) {
 // 1 block-like (block! paren! and the paths; hash! keeps its table, so it stays out), 2
 // string-like, 0 neither.
 int series_class(uint8_t type) {
-    if (type == kTypeBlock || type == kTypeParen || series::is_any_path(type)) return 1;
+    if (series::is_any_block(type) && type != kTypeHash) return 1;
     return series::is_any_string(type) ? 2 : 0;
 }
 

@@ -32,6 +32,7 @@
 #include "runtime-core/sort.h"
 #include "runtime-core/stdio.h"
 #include "runtime-core/support.h"
+#include "runtime-core/type-traits.h"
 #include "runtime-core/unicode.h"
 
 namespace natives {
@@ -149,8 +150,7 @@ Status unset(const int32_t*) {
         const uint32_t node = a->w2;
         for (uint32_t i = a->w1; i < memory::buffer(node)->length(); ++i) {
             Cell* w = memory::buffer(node)->cells() + i;
-            if (word::any_word(cell::type(w)) && cell::type(w) != kTypeIssue)
-                interp::value_of(w)->header = kTypeUnset;
+            if (traits::is_bindable_word(cell::type(w))) interp::value_of(w)->header = kTypeUnset;
         }
     }
     a->header = kTypeUnset;
@@ -244,7 +244,7 @@ Status wait(const int32_t*) {
 
 // The UTF-16 name of a variable given as a string or a word.
 std::u16string variable_name(const Cell* var) {
-    if (!word::any_word(cell::type(var))) return utf16(var);
+    if (!traits::is_all_word(cell::type(var))) return utf16(var);
     Cell* base = stack::top;
     const std::u16string name = utf16(word::push_symbol_string(var));
     stack::top = base;

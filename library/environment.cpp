@@ -23,6 +23,7 @@
 #include "runtime-core/runtime.h"
 #include "runtime-core/support.h"
 #include "runtime-core/throw.h"
+#include "runtime-core/type-traits.h"
 #include "runtime-core/unicode.h"
 
 namespace environment {
@@ -78,8 +79,7 @@ Status quit_return(const int32_t*) {
 Status set_quiet(const int32_t*) {
     Cell* w = arg(0);
     const uint8_t t = cell::type(w);
-    if (t != kTypeWord && t != kTypeSetWord && t != kTypeGetWord && t != kTypeLitWord)
-        expect(t, "word");
+    if (!traits::is_any_word(t)) expect(t, "word");
     context::set_in(w, arg(1), w->w1, false);
     answer(*arg(1));
     return Status::normal;
@@ -89,8 +89,7 @@ Status set_quiet(const int32_t*) {
 Status set_slot_quiet(const int32_t*) {
     Cell* series = arg(0);
     const uint8_t t = cell::type(series);
-    if (t != kTypeBlock && t != kTypeParen && (t < kTypePath || t > kTypeGetPath))
-        expect(kTypeBlock, "series");
+    if (!traits::is_any_block(t) || t == kTypeHash) expect(kTypeBlock, "series");
     if (!block::index_at_tail(series)) *block::index_cell(series) = *arg(1);
     return answer_nothing();
 }

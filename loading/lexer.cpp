@@ -26,6 +26,7 @@
 #include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"
+#include "runtime-core/type-traits.h"
 #include "runtime-core/unicode.h"
 
 namespace lexer {
@@ -84,15 +85,11 @@ uint8_t marker_type(const Cell* m) {
     return static_cast<uint8_t>((m->header >> 8) & 0xFF);
 }
 
-bool is_path_type(uint8_t t) {
-    return t == kTypePath || t == kTypeLitPath || t == kTypeGetPath || t == kTypeSetPath;
-}
-
 // The state a token starts in: inside a braced string, a path or a point literal, or 0.
 uint8_t entry_for(const Record& r) {
     if (r.braced_depth > 0) return kInBracedString;
     const uint8_t t = engine::level_type(r);
-    if (is_path_type(t)) return kInPath;
+    if (traits::is_any_path(t)) return kInPath;
     if (t == kTypePoint2D) return kInPoint;
     return kStart;
 }
@@ -192,7 +189,7 @@ uint32_t event_mask(const Cell* function) {
     const int32_t n = block::length_from_index(first);
     for (int32_t i = 0; i < n; ++i) {
         const Cell* w = block::cell_at(first, first->w1 + static_cast<uint32_t>(i));
-        if (!word::any_word(cell::type(w))) continue;
+        if (!traits::is_all_word(cell::type(w))) continue;
         const std::string_view name = symbol::text(w->w2);
         for (const auto& e : events)
             if (name.size() == std::strlen(e.name) &&
@@ -217,7 +214,7 @@ void close_level(Record& r, uint8_t expected) {
     uint8_t type = marker_type(m);
     const bool path_close = expected == kTypeSetPath || expected == kTypePath;
     const bool ok = type == expected || (expected == kTypeBlock && type == kTypeMap) ||
-                    (path_close && is_path_type(type));
+                    (path_close && traits::is_any_path(type));
     if (!ok) missing(r);
     if (expected == kTypeSetPath) type = kTypeSetPath;
     if (r.trace && (r.mask & kEventClose)) {
@@ -789,7 +786,7 @@ void raise_error(Record& r, const uint8_t* start, const uint8_t* end, int32_t co
     if (code == kMissingBlock || code == kMissingParen) {
         const uint8_t level = level_type(r);
         const uint8_t offending = end < r.input_end ? *end : 0;
-        if (is_path_type(level)) {
+        if (traits::is_any_path(level)) {
             code = kBadChar;
         } else if (level == kTypeBlock || level == kTypeMap) {
             missing_char = ']';
@@ -801,7 +798,7 @@ void raise_error(Record& r, const uint8_t* start, const uint8_t* end, int32_t co
             missing_char = offending == ']' ? '[' : offending == ')' ? '(' : 0;
         }
         // The text near a missing closer starts at the level's opener.
-        if (level && !is_path_type(level)) start = r.input_start + slot(r.level_head)->w2;
+        if (level && !traits::is_any_path(level)) start = r.input_start + slot(r.level_head)->w2;
     }
     if (!r.load) {
         r.token_type = kTypeError;
@@ -813,7 +810,7 @@ void raise_error(Record& r, const uint8_t* start, const uint8_t* end, int32_t co
         if (!type) type = level_type(r);
         if (!type) type = r.token_type;
         if (!type) type = kTypeError;
-        if (is_path_type(level_type(r))) close_level(r, kTypePath);
+        if (traits::is_any_path(level_type(r))) close_level(r, kTypePath);
         const Cell t = type_value(type);
         Cell* const base = stack::top;
         Cell* token = push_token_pair(r);

@@ -19,6 +19,7 @@
 #include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"
+#include "runtime-core/type-traits.h"
 #include "runtime-core/unicode.h"
 
 namespace io {
@@ -39,7 +40,7 @@ std::u16string formed(const Cell* value) {
 // A header name: the text of a word of any kind, else the formed value.
 std::u16string header_name(const Cell* value) {
     const uint8_t t = cell::type(value);
-    if (t >= kTypeWord && t <= kTypeIssue) return unicode::utf8_to_utf16(symbol::text(value->w2));
+    if (traits::is_all_word(t)) return unicode::utf8_to_utf16(symbol::text(value->w2));
     return formed(value);
 }
 

@@ -11,6 +11,7 @@
 #include "runtime-core/externals.h"
 #include "runtime-core/runtime.h"
 #include "runtime-core/slots.h"
+#include "runtime-core/type-traits.h"
 
 namespace collector {
 
@@ -72,13 +73,26 @@ constexpr int64_t kEvacuateFreeNeeded = 10000; // free nodes needed elsewhere
 constexpr uint32_t kLinearSearchMax = 16;
 constexpr uintptr_t kTagMoved = 3;
 
+// The markers of the series kinds, by where their data lives (type-traits.h). A hash! and a
+// map! also hold a table in word 3: the hash tables install their marker.
 constexpr std::array<TypeMarker, 256> default_type_markers() {
     std::array<TypeMarker, 256> t{};
-    for (uint8_t id : {kTypeBlock, kTypeParen, kTypePath, kTypeLitPath, kTypeSetPath, kTypeGetPath})
-        t[id] = mark_block_cell;
-    for (uint8_t id : {kTypeString, kTypeFile, kTypeUrl, kTypeTag, kTypeEmail, kTypeRef})
-        t[id] = mark_string_cell;
-    for (uint8_t id : {kTypeBitset, kTypeVector, kTypeBinary}) t[id] = mark_series_cell;
+    for (size_t id = 0; id < t.size(); ++id) {
+        if (id == kTypeHash || id == kTypeMap) continue;
+        switch (traits::kTable[id].data) {
+        case traits::Data::cells:
+            t[id] = mark_block_cell;
+            break;
+        case traits::Data::text:
+            t[id] = mark_string_cell;
+            break;
+        case traits::Data::bytes:
+            t[id] = mark_series_cell;
+            break;
+        default:
+            break;
+        }
+    }
     return t;
 }
 

@@ -11,6 +11,7 @@
 #include "runtime-core/memory.h"
 #include "runtime-core/runtime.h"
 #include "runtime-core/stdio.h"
+#include "runtime-core/type-traits.h"
 
 namespace hashtable {
 
@@ -83,14 +84,12 @@ inline void set_deleted(const Buckets& at, uint32_t b) {
 
 // The bucket of a live key. A map! or hash! keeps an integer or character key in the bucket
 // too (the hash! datatype re-indexes a cell it changes).
-bool any_string(uint8_t type);
-
 // A text key keeps its text's node as a hint (see probing::Slot).
 inline Slot live_slot(uint32_t kind, uint32_t tag, int32_t entry, const Cell& key) {
     const uint8_t type = cell::type(&key);
     if (kind == kMap || kind == kHash) {
         if (probing::word2_keyed(type)) return Slot{tag, entry, key.w2, type};
-        if (any_string(type)) return Slot{tag, entry, key.w2, 0};
+        if (traits::is_any_string(type)) return Slot{tag, entry, key.w2, 0};
     }
     return Slot{tag, entry, 0, 0};
 }
@@ -162,14 +161,6 @@ private:
 };
 
 // --- Text -----------------------------------------------------------------------------------
-
-bool any_string(uint8_t type) {
-    return type == kTypeString || type == kTypeFile || type == kTypeUrl || type == kTypeTag ||
-           type == kTypeEmail || type == kTypeRef;
-}
-bool any_word(uint8_t type) {
-    return type >= kTypeWord && type <= kTypeIssue;
-}
 
 // Starts reading the node slot of a node that a bucket names as a hint, so that it arrives
 // together with the key cell that names the node, instead of after it. A stale hint only
@@ -644,9 +635,7 @@ bool stale(uint32_t table) {
 
 // A key as a map! looks it up: word keys as set-words.
 Cell map_key(Cell key) {
-    const uint8_t t = cell::type(&key);
-    if (t == kTypeWord || t == kTypeLitWord || t == kTypeGetWord)
-        cell::set_type(&key, kTypeSetWord);
+    if (traits::is_any_word(cell::type(&key))) cell::set_type(&key, kTypeSetWord);
     return key;
 }
 
@@ -657,7 +646,7 @@ using probing::word2_keyed;
 [[gnu::noinline]] int32_t map_find_by_type(const Record* r, const Cell& raw, int code) {
     const Cell key = map_key(raw);
     const uint8_t type = cell::type(&key);
-    if (any_string(type)) {
+    if (traits::is_any_string(type)) {
         // The key's text is found once, for its hash and every comparison (keys_equal's
         // text case, with the candidate's type already the key's).
         const Units text = units_of(key);
@@ -751,14 +740,14 @@ int32_t map_put(uint32_t table, uint32_t index) {
 class KeyMatch {
 public:
     explicit KeyMatch(const Cell& key)
-        : key_(key), text_(any_string(cell::type(&key))),
+        : key_(key), text_(traits::is_any_string(cell::type(&key))),
           units_(text_ ? units_of(key) : Units{nullptr, 0, 1}) {}
     uint32_t hash() const {
         return text_ ? hash::code_points(units_.at, units_.count, int(units_.unit), false)
                      : hash_value(key_, false);
     }
     bool equal(const Cell& c, int code) const {
-        if (!text_ || !any_string(cell::type(&c))) return keys_equal(c, key_, code);
+        if (!text_ || !traits::is_any_string(cell::type(&c))) return keys_equal(c, key_, code);
         return text_keys_equal(c, key_, code, &units_);
     }
 
@@ -933,142 +922,87 @@ uint32_t hash_string(const Cell& text, bool case_sensitive) {
 }
 
 uint32_t hash_value(const Cell& v, bool case_sensitive) {
-    const uint8_t type = cell::type(&v);
-    switch (type) {
-    case kTypeDatatype:
-    case kTypeLogic:
-    case kTypeObject:
-    case kTypeError:
-    case kTypePort:
+    using traits::Key;
+    switch (traits::of(cell::type(&v)).key) {
+    case Key::unhashed:
+        return 0;
+    case Key::none:
+        return 0xFFFFFFFF;
+    case Key::unset:
+        return 0xFFFFFFFE;
+    case Key::word1_only:
+    case Key::word1:
         return hash::mix_int(v.w1);
-    case kTypeChar:
-    case kTypeInteger:
-    case kTypeMap:
-    case kTypeHandle:
-    case kTypeEvent:
+    case Key::word2_only:
+    case Key::word2:
         return hash::mix_int(v.w2);
-    case kTypeNative:
-    case kTypeAction:
+    case Key::word3:
         return hash::mix_int(v.w3);
-    case kTypeWord:
-    case kTypeSetWord:
-    case kTypeLitWord:
-    case kTypeGetWord:
-    case kTypeRefinement:
-    case kTypeIssue:
+    case Key::word:
         return hash::mix_int(resolve(v.w2));
-    case kTypeSymbol:
+    case Key::symbol:
         return symbol_hash(v);
-    case kTypeString:
-    case kTypeFile:
-    case kTypeUrl:
-    case kTypeTag:
-    case kTypeEmail:
-    case kTypeRef:
+    case Key::text:
         return hash_string(v, case_sensitive);
-    case kTypeBinary: {
+    case Key::bytes: {
         const Units u = units_of(v);
         return hash::murmur3(u.at, size_t{u.count} * u.unit);
     }
-    case kTypeBlock:
-    case kTypeParen:
-    case kTypePath:
-    case kTypeLitPath:
-    case kTypeSetPath:
-    case kTypeGetPath:
-    case kTypeHash:
-    case kTypeImage:
-    case kTypePoint2D: {
+    case Key::words12: {
         const uint32_t w[2] = {v.w1, v.w2};
         return hash::murmur3(w, 8);
     }
-    case kTypeFloat:
-    case kTypePercent:
-    case kTypeTime:
+    case Key::decimal:
         // -0.0 equals 0.0 (see keys_equal), so it hashes like it.
         if (v.w2 == 0 && v.w3 == 0x80000000u) {
             const uint32_t zero[2] = {0, 0};
             return hash::murmur3(zero, 8);
         }
         [[fallthrough]];
-    case kTypePair: {
+    case Key::words23: {
         const uint32_t w[2] = {v.w2, v.w3};
         return hash::murmur3(w, 8);
     }
-    case kTypePoint3D:
-    case kTypeOp:
-    case kTypeFunction:
-    case kTypeTriple:
-    case kTypeTypeset:
-    case kTypeDate: {
+    case Key::words123: {
         const uint32_t w[3] = {v.w1, v.w2, v.w3};
         return hash::murmur3(w, 12);
     }
-    case kTypeTuple: {
+    case Key::tuple: {
         const uint32_t w[3] = {v.w1, v.w2, v.w3};
         return hash::murmur3(w, std::min<uint32_t>((v.header >> 19) & 0xF, 12));
     }
-    case kTypeMoney: {
+    case Key::money: {
         const uint32_t w[4] = {v.header & (cell::kTypeMask | 0x4000), v.w1, v.w2, v.w3};
         return hash::murmur3(w, 16);
     }
-    case kTypeNone:
-        return 0xFFFFFFFF;
-    case kTypeUnset:
-        return 0xFFFFFFFE;
-    default:
-        return 0;
     }
+    return 0;
 }
 
 bool node_keyed(uint8_t type) {
-    switch (type) {
-    case kTypeBlock:
-    case kTypeParen:
-    case kTypeNative:
-    case kTypeAction:
-    case kTypeOp:
-    case kTypeFunction:
-    case kTypePath:
-    case kTypeLitPath:
-    case kTypeSetPath:
-    case kTypeGetPath:
-    case kTypeObject:
-    case kTypeError:
-    case kTypeHash:
-    case kTypeMap:
-    case kTypePort:
-    case kTypeImage:
-    case kTypeEvent:
-        return true;
-    default:
-        return false;
-    }
+    return traits::in(type, traits::kHashesNode);
 }
 
 bool keys_equal(const Cell& a, const Cell& b, int code) {
     const uint8_t ta = cell::type(&a), tb = cell::type(&b);
-    if (any_string(ta)) return any_string(tb) && text_keys_equal(a, b, code);
-    if (any_word(ta)) {
-        if (!any_word(tb) || ((ta == kTypeIssue) != (tb == kTypeIssue))) return false;
+    if (traits::is_any_string(ta)) return traits::is_any_string(tb) && text_keys_equal(a, b, code);
+    if (traits::is_all_word(ta)) {
+        if (!traits::is_all_word(tb) || ((ta == kTypeIssue) != (tb == kTypeIssue))) return false;
         if (code == 2) return ta == tb && a.w2 == b.w2;
         if (code == 9) return ta == tb && a.w2 == b.w2 && a.w1 == b.w1;
         return a.w2 == b.w2 || resolve(a.w2) == resolve(b.w2);
     }
     if (ta != tb) return false;
-    switch (ta) {
-    case kTypeNone:
-    case kTypeUnset:
+    using traits::Key;
+    switch (traits::of(ta).key) {
+    case Key::none:
+    case Key::unset:
         return true;
-    case kTypeDatatype:
-    case kTypeLogic:
+    case Key::word1_only:
         return a.w1 == b.w1;
-    case kTypeInteger:
-    case kTypeChar:
+    case Key::word2_only:
         return a.w2 == b.w2;
-    case kTypeFloat:
-    case kTypePercent:
-    case kTypeTime: {
+    case Key::decimal: {
         // The doubles are equal as numbers (0.0 and -0.0 are; a NaN is equal to nothing), as
         // find compares them; only sameness looks at the bits. Equality within a tolerance,
         // which the compare action allows under code 0, could not be hashed.
@@ -1078,14 +1012,14 @@ bool keys_equal(const Cell& a, const Cell& b, int code) {
         std::memcpy(&y, &b.w2, sizeof y);
         return x == y;
     }
-    case kTypeBinary: {
+    case Key::bytes: {
         if (a.w2 == b.w2 && a.w1 == b.w1) return true;
         if (code == 9) return false;
         const Units x = units_of(a), y = units_of(b);
         const size_t n = size_t{x.count} * x.unit;
         return n == size_t{y.count} * y.unit && (n == 0 || std::memcmp(x.at, y.at, n) == 0);
     }
-    case kTypeSymbol: {
+    case Key::symbol: {
         const Units x = symbol_text(a), y = symbol_text(b);
         return x.count == y.count && bytes_equal(x.at, y.at, x.count, code != 2);
     }
@@ -1787,8 +1721,7 @@ bool owner_entry_survives(Cell* entry, uint32_t cells) {
     if (cells > 3) {
         Cell& word = entry[3];
         const uint8_t t = cell::type(&word);
-        if (t >= kTypeWord && t <= kTypeRefinement && word.w1 != 0 && !survives(word.w1))
-            return false;
+        if (traits::is_bindable_word(t) && word.w1 != 0 && !survives(word.w1)) return false;
     }
     return true;
 }

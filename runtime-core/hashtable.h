@@ -42,6 +42,7 @@
 #include "runtime-core/collector.h"
 #include "runtime-core/hash.h"
 #include "runtime-core/memory.h"
+#include "runtime-core/type-traits.h"
 
 namespace hashtable {
 
@@ -348,7 +349,7 @@ template <class Match> inline int32_t find(const View& v, uint32_t tag, Match ma
 // without calls, inlined where it is used, so that the processor overlaps the cache misses
 // of successive lookups.
 inline bool word2_keyed(uint8_t type) {
-    return type == kTypeInteger || type == kTypeChar;
+    return traits::of(type).key == traits::Key::word2_only;
 }
 // The bucket of such a key in a map! or hash!: buckets only, no key cell. A bucket holding
 // the same key has its tag, so the key is compared without it.

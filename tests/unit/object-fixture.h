@@ -20,6 +20,7 @@
 #include "datatypes/path.h"
 #include "datatypes/typeset.h"
 #include "library/system-object.h"
+#include "runtime-core/type-traits.h"
 
 class ObjectTest : public BlockTest {
 protected:
@@ -81,7 +82,7 @@ protected:
         std::string line = symbol::text(name->w2).data();
         for (Cell* a = stack::arguments + 1; a < stack::top; ++a) line += " " + mold(a);
         const Cell* first = stack::arguments + 1;
-        if (word::any_word(cell::type(first))) {
+        if (traits::is_all_word(cell::type(first))) {
             Cell owner = *context::owner_of(ctx.node());
             line += " | " + mold(object::select_word(&owner, first));
         }
