@@ -47,8 +47,7 @@ Cell* new_series(bool hash) {
 
 // The place of the last `value` in the series (find/last), or -1.
 int64_t find_last(Cell* series, Cell* value) {
-    const Cell* found = block::find(series, value, nullptr, false, false, false, false, nullptr,
-                                    nullptr, true, false, false, false);
+    const Cell* found = block::find(series, value, {.last = true});
     const int64_t at = cell::type(found) == kTypeNone ? -1 : found->w1;
     stack::pop(1);
     return at;

@@ -58,8 +58,7 @@ void BM_Find(benchmark::State& state, bool case_) {
     int64_t at = -1;
     for (auto _ : state) {
         Cell* top = stack::top;
-        Cell* r = string::find(text_cell, needle_cell, nullptr, false, case_, false, false, nullptr,
-                               nullptr, false, false, false, false);
+        Cell* r = string::find(text_cell, needle_cell, {.case_ = case_});
         at = cell::type(r) == kTypeNone ? -1 : r->w1;
         stack::top = top;
         benchmark::DoNotOptimize(at);

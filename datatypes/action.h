@@ -5,6 +5,9 @@
 // Each slot has one C++ function type, listed below. Conventions of the arguments:
 // - values are passed by the address of their cell; the first is the value whose type chose
 //   the function (for make and to: the prototype cell, which also receives the result);
+// - the refinements of a slot that has several come in one of the option structs below,
+//   passed by const reference: a call names what it asks for, find (series, value,
+//   {.case_ = true, .last = true}), and every member left out is an absent refinement;
 // - a refinement without an argument is a bool; a refinement's argument is the address of its
 //   cell, or null when the refinement is absent; append, insert and change take /part as a
 //   count of units (-1 when absent) and /dup as a count (1 when absent);
@@ -30,6 +33,23 @@
 #include "runtime-core/cell.h"
 
 namespace action {
+
+// --- Option structs: the refinements of the slots, in the order of the action's refinements --
+
+// find and select. select has neither /tail nor /match: its functions ignore both.
+struct FindOptions {
+    Cell* part = nullptr;
+    bool only = false;
+    bool case_ = false;
+    bool same = false;
+    bool any = false;
+    Cell* with = nullptr;
+    Cell* skip = nullptr;
+    bool last = false;
+    bool reverse = false;
+    bool tail = false;
+    bool match = false;
+};
 
 // X(number, name, result, parameters): the slots in order.
 // clang-format off
@@ -71,9 +91,7 @@ namespace action {
     X(28, change, Cell*, (Cell* series, Cell* value, int32_t part, bool only, int32_t dup))        \
     X(29, clear, Cell*, (Cell* series))                                                            \
     X(30, copy, Cell*, (Cell* value, Cell* result, Cell* part, bool deep, Cell* types))            \
-    X(31, find, Cell*,                                                                             \
-      (Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,          \
-       Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match))                    \
+    X(31, find, Cell*, (Cell* series, Cell* value, const FindOptions& options))                    \
     X(32, head, void, ())                                                                          \
     X(33, head_q, void, ())                                                                        \
     X(34, index_q, void, ())                                                                       \
@@ -87,9 +105,7 @@ namespace action {
     X(41, put, Cell*, (Cell* series, Cell* key, Cell* value, bool case_))                          \
     X(42, remove, Cell*, (Cell* series, Cell* part, Cell* key))                                    \
     X(43, reverse, Cell*, (Cell* series, Cell* part, Cell* skip))                                  \
-    X(44, select, Cell*,                                                                           \
-      (Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,          \
-       Cell* with, Cell* skip, bool last, bool reverse))                                           \
+    X(44, select, Cell*, (Cell* series, Cell* value, const FindOptions& options))                  \
     X(45, sort, Cell*,                                                                             \
       (Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all,               \
        bool reverse, bool stable))                                                                 \

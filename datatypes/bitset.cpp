@@ -647,8 +647,7 @@ Cell* copy(Cell* value, Cell* result, Cell*, bool, Cell*) {
     return make_at(result, node);
 }
 
-Cell* find(Cell* series, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool, bool,
-           bool) {
+Cell* find(Cell* series, Cell* value, const action::FindOptions&) {
     return process_spec(value, series, kTest, true, kOther) ? &logic::true_value : &none::value;
 }
 

@@ -21,6 +21,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 #include "runtime-core/memory.h"
 
@@ -131,8 +132,7 @@ void xor_();
 Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
 Cell* clear(Cell* series);
 Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
-Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
-           Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
+Cell* find(Cell* series, Cell* value, const action::FindOptions& options);
 int32_t length_q(Cell* series);
 Cell* pick(Cell* series, int32_t index, Cell* index_value);
 Cell* poke(Cell* series, int32_t index, Cell* value, Cell* index_value);

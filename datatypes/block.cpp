@@ -422,12 +422,9 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
     if (!value) {
         if (et == kTypeWord && cell::type(parent) != kTypeHash)
             return stack::push(*find_word(parent, element, case_));
-        return actions::call<action::slot::select>(parent, element, nullptr, true, case_, false,
-                                                   false, nullptr, nullptr, false, false);
+        return actions::call<action::slot::select>(parent, element, {.only = true, .case_ = case_});
     }
-    Cell* found =
-        actions::call<action::slot::find>(parent, element, nullptr, false, case_, false, false,
-                                          nullptr, nullptr, false, false, false, false);
+    Cell* found = actions::call<action::slot::find>(parent, element, {.case_ = case_});
     if (cell::type(found) == kTypeNone)
         error::fire(error::kScript, error::script::bad_path_set, {path, element});
     return actions::call<action::slot::poke>(found, 2, value, nullptr);
@@ -683,9 +680,7 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
 // --- put ------------------------------------------------------------------------------------
 
 Cell* put(Cell* series, Cell* key, Cell* value, bool case_) {
-    Cell* found =
-        actions::call<action::slot::find>(series, key, nullptr, false, case_, false, false, nullptr,
-                                          nullptr, false, false, false, false);
+    Cell* found = actions::call<action::slot::find>(series, key, {.case_ = case_});
     if (cell::type(found) == kTypeNone) {
         const auto at = static_cast<int32_t>(length_of(series));
         const bool owned = series::notify(series, Action::put, value, at, 1);
@@ -880,8 +875,11 @@ Cell* find_in_table(Cell* result, const Cell* value, int32_t op, int64_t index, 
 
 } // namespace
 
-Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool, Cell*,
-           Cell* skip, bool last, bool reverse, bool tail, bool match) {
+Cell* find(Cell* series, Cell* value, const action::FindOptions& options) {
+    Cell* const part = options.part;
+    Cell* const skip = options.skip;
+    const bool only = options.only, same = options.same, last = options.last;
+    const bool reverse = options.reverse, tail = options.tail, match = options.match;
     Cell* result = stack::push(*series);
     const int64_t n = total(series);
     const int64_t index = index_of(series);
@@ -919,7 +917,7 @@ Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool sa
         // An empty sub-sequence has nothing to find.
         if (s.sub_length == 0) return none::make_at(result);
     }
-    s.op = same ? action::op::same : case_ ? action::op::strict_equal : action::op::find;
+    s.op = same ? action::op::same : options.case_ ? action::op::strict_equal : action::op::find;
 
     const int64_t width = s.match == Match::sequence ? s.sub_length : 1;
     const bool backward = last || reverse;
@@ -956,14 +954,14 @@ Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool sa
     return result;
 }
 
-Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
-             Cell* with, Cell* skip, bool last, bool reverse) {
-    Cell* found =
-        find(series, value, part, only, case_, same, any, with, skip, last, reverse, false, false);
+Cell* select(Cell* series, Cell* value, const action::FindOptions& options) {
+    action::FindOptions search = options;
+    search.tail = search.match = false;
+    Cell* found = find(series, value, search);
     if (cell::type(found) == kTypeNone) return found;
     const uint8_t vt = cell::type(value);
     const bool sequence =
-        !only && (vt == kTypeBlock || vt == kTypeParen || series::is_any_path(vt));
+        !options.only && (vt == kTypeBlock || vt == kTypeParen || series::is_any_path(vt));
     const int64_t after = static_cast<int64_t>(found->w1) + (sequence ? length_of(value) : 1);
     if (after >= total(found)) return none::make_at(found);
     *found = head_of(found)[after];

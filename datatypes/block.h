@@ -21,6 +21,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace memory {
@@ -154,10 +155,8 @@ Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
 // answers single values through it (not under /match, nor for any-block! values unless
 // /same /only, datatypes and typesets without /only, objects without /same), with the same
 // result. The table path may collect (a table whose nodes moved is rebuilt first).
-Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
-           Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
-Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
-             Cell* with, Cell* skip, bool last, bool reverse);
+Cell* find(Cell* series, Cell* value, const action::FindOptions& options);
+Cell* select(Cell* series, Cell* value, const action::FindOptions& options);
 
 // The set operations of the natives on block! and hash!: the two sets are the current frame's
 // first and second arguments; the result replaces the first (a hash! holding the result's

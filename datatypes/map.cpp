@@ -441,10 +441,9 @@ Cell* copy(Cell* value, Cell* result, Cell*, bool deep, Cell*) {
     return result;
 }
 
-Cell* find(Cell* series, Cell* value, Cell*, bool, bool case_, bool, bool, Cell*, Cell*, bool, bool,
-           bool, bool) {
+Cell* find(Cell* series, Cell* value, const action::FindOptions& options) {
     if (!valid_key_type(cell::type(value))) invalid_key(series, value);
-    const int32_t index = find_key(series, value, case_ ? 2 : 0);
+    const int32_t index = find_key(series, value, options.case_ ? 2 : 0);
     if (index < 0 || removed(series, static_cast<uint32_t>(index))) return none::push();
     return stack::push(as_read(*pair_at(series, static_cast<uint32_t>(index))));
 }
@@ -465,9 +464,8 @@ Cell* remove(Cell* series, Cell*, Cell* key) {
     return series;
 }
 
-Cell* select(Cell* series, Cell* value, Cell*, bool, bool case_, bool, bool, Cell*, Cell*, bool,
-             bool) {
-    const Cell* found = get(series, value, case_);
+Cell* select(Cell* series, Cell* value, const action::FindOptions& options) {
+    const Cell* found = get(series, value, options.case_);
     return found ? stack::push(*found) : none::push();
 }
 

@@ -15,6 +15,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace map {
@@ -80,15 +81,13 @@ Cell* clear(Cell* series);
 // itself raises internal/no-cycle). May collect.
 Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
 // The key (a set-word as a word!) or none.
-Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
-           Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
+Cell* find(Cell* series, Cell* value, const action::FindOptions& options);
 int32_t length_q(Cell* series);
 Cell* put_action(Cell* series, Cell* key, Cell* value, bool case_);
 // remove/key: the pair of the key (looked up case-sensitively) is removed; without /key
 // script/missing-arg.
 Cell* remove(Cell* series, Cell* part, Cell* key);
-Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
-             Cell* with, Cell* skip, bool last, bool reverse);
+Cell* select(Cell* series, Cell* value, const action::FindOptions& options);
 
 // Registers map! (type 40, no parent), installs the key preparation of the hash tables and
 // the block conversion (make/to block! of a map gives its body).

@@ -61,7 +61,7 @@ Cell* clear(Cell*) {
     return &value;
 }
 
-Cell* find(Cell*, Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool, bool, bool) {
+Cell* find(Cell*, Cell*, const action::FindOptions&) {
     return &value;
 }
 
@@ -69,7 +69,7 @@ Cell* remove(Cell*, Cell*, Cell*) {
     return &value;
 }
 
-Cell* select(Cell*, Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool) {
+Cell* select(Cell*, Cell*, const action::FindOptions&) {
     return &value;
 }
 

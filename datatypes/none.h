@@ -3,6 +3,7 @@
 // answer none instead of failing.
 #pragma once
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace none {
@@ -27,11 +28,9 @@ int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* pa
              int32_t indent);
 int32_t compare(Cell* value, Cell* other, int32_t op);
 Cell* clear(Cell* series);
-Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
-           Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
+Cell* find(Cell* series, Cell* value, const action::FindOptions& options);
 Cell* remove(Cell* series, Cell* part, Cell* key);
-Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
-             Cell* with, Cell* skip, bool last, bool reverse);
+Cell* select(Cell* series, Cell* value, const action::FindOptions& options);
 Cell* take(Cell* series, Cell* part, bool deep, bool last);
 // -1: the length? action makes that a none result.
 int32_t length_q(Cell* series);

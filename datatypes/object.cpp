@@ -759,7 +759,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
     return s;
 }
 
-Cell* select(Cell* series, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool) {
+Cell* select(Cell* series, Cell* value, const action::FindOptions&) {
     if (!any_word(cell::type(value))) {
         Cell* t = datatype::push(cell::type(value));
         error::fire(error::kScript, error::script::invalid_type, {t});

@@ -32,6 +32,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace object {
@@ -176,8 +177,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gran
 int32_t compare(Cell* value, Cell* other, int32_t op);
 Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
 Cell* put(Cell* series, Cell* key, Cell* value, bool case_);
-Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
-             Cell* with, Cell* skip, bool last, bool reverse);
+Cell* select(Cell* series, Cell* value, const action::FindOptions& options);
 Cell* modify(Cell* target, Cell* field, Cell* value, bool case_);
 
 // Registers object! (after file!), its collector rule, its conversion to a block and the

@@ -374,20 +374,20 @@ Cell* copy(Cell* port, Cell* result, Cell* part, bool deep, Cell* types) {
     return r;
 }
 
-Cell* find(Cell* port, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
-           Cell* with, Cell* skip_, bool last, bool reverse_, bool tail_, bool match) {
+Cell* find(Cell* port, Cell* value, const action::FindOptions& options) {
+    const action::FindOptions& o = options;
     return forward(port, action::slot::find,
-                   {*value, flag(part), optional(part), flag(only), flag(case_), flag(same),
-                    flag(any), flag(with), optional(with), flag(skip_), optional(skip_), flag(last),
-                    flag(reverse_), flag(tail_), flag(match)});
+                   {*value, flag(o.part), optional(o.part), flag(o.only), flag(o.case_),
+                    flag(o.same), flag(o.any), flag(o.with), optional(o.with), flag(o.skip),
+                    optional(o.skip), flag(o.last), flag(o.reverse), flag(o.tail), flag(o.match)});
 }
 
-Cell* select(Cell* port, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
-             Cell* with, Cell* skip_, bool last, bool reverse_) {
+Cell* select(Cell* port, Cell* value, const action::FindOptions& options) {
+    const action::FindOptions& o = options;
     return forward(port, action::slot::select,
-                   {*value, flag(part), optional(part), flag(only), flag(case_), flag(same),
-                    flag(any), flag(with), optional(with), flag(skip_), optional(skip_), flag(last),
-                    flag(reverse_)});
+                   {*value, flag(o.part), optional(o.part), flag(o.only), flag(o.case_),
+                    flag(o.same), flag(o.any), flag(o.with), optional(o.with), flag(o.skip),
+                    optional(o.skip), flag(o.last), flag(o.reverse)});
 }
 
 int32_t length_q(Cell* port) {

@@ -83,8 +83,7 @@ void back();
 Cell* change(Cell* port, Cell* value, int32_t part, bool only, int32_t dup);
 Cell* clear(Cell* port);
 Cell* copy(Cell* port, Cell* result, Cell* part, bool deep, Cell* types);
-Cell* find(Cell* port, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
-           Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
+Cell* find(Cell* port, Cell* value, const action::FindOptions& options);
 void head();
 void head_q();
 void index_q();
@@ -98,8 +97,7 @@ Cell* poke(Cell* port, int32_t index, Cell* value, Cell* index_value);
 Cell* put(Cell* port, Cell* key, Cell* value, bool case_);
 Cell* remove(Cell* port, Cell* part, Cell* key);
 Cell* reverse(Cell* port, Cell* part, Cell* skip);
-Cell* select(Cell* port, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
-             Cell* with, Cell* skip, bool last, bool reverse);
+Cell* select(Cell* port, Cell* value, const action::FindOptions& options);
 Cell* sort(Cell* port, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
            bool stable);
 void skip();

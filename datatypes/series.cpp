@@ -413,9 +413,7 @@ Cell* remove(Cell* series, Cell* part, Cell* key) {
     if (count < 1) return series;
     uint32_t position = clamped_index(series);
     if (key) {
-        Cell* found =
-            actions::call<action::slot::find>(series, key, nullptr, false, true, false, false,
-                                              nullptr, nullptr, false, false, false, false);
+        Cell* found = actions::call<action::slot::find>(series, key, {.case_ = true});
         if (cell::type(found) == kTypeNone) return none::make_at(series);
         position = clamped_index(found);
         series->w1 = position;

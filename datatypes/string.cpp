@@ -902,11 +902,8 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
         return actions::call<action::slot::poke>(parent, n, value, element);
     }
     if (et == kTypeWord) error::fire(error::kScript, error::script::invalid_path, {path, element});
-    if (!value)
-        return select(parent, element, nullptr, false, false, false, false, nullptr, nullptr, false,
-                      false);
-    Cell* found = find(parent, element, nullptr, false, false, false, false, nullptr, nullptr,
-                       false, false, false, false);
+    if (!value) return select(parent, element, {});
+    Cell* found = find(parent, element, {});
     if (cell::type(found) == kTypeNone)
         error::fire(error::kScript, error::script::bad_path_set, {path, element});
     actions::call<action::slot::poke>(found, 2, value, nullptr);

@@ -42,6 +42,7 @@
 #include <cstdint>
 #include <string>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace memory {
@@ -305,11 +306,9 @@ Cell* swap(Cell* series, Cell* other);
 // formed text of any other value. Text series compare upper-cased unless /case or /same.
 // /any and /with raise internal/not-done; /skip below 1 script/out-of-range; a /part that
 // is neither a number nor a position in the series script/invalid-refine-arg. May collect.
-Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
-           Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
+Cell* find(Cell* series, Cell* value, const action::FindOptions& options);
 // select: the element after the matched text (a char!, an integer! for binary!), or none.
-Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
-             Cell* with, Cell* skip, bool last, bool reverse);
+Cell* select(Cell* series, Cell* value, const action::FindOptions& options);
 
 // --- Actions: sort -------------------------------------------------------------------------
 

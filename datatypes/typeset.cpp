@@ -295,8 +295,7 @@ Cell* complement(Cell* value) {
     return value;
 }
 
-Cell* find(Cell* series, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool, bool,
-           bool) {
+Cell* find(Cell* series, Cell* value, const action::FindOptions&) {
     if (cell::type(value) != kTypeDatatype) invalid_arg(value);
     return contains(series, value->w1) ? &logic::true_value : &logic::false_value;
 }

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace typeset {
@@ -85,8 +86,7 @@ void or_();
 void xor_();
 // find: the value must be a datatype!; the result slot gets true or false. Any other value
 // raises script/invalid-arg.
-Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
-           Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
+Cell* find(Cell* series, Cell* value, const action::FindOptions& options);
 
 // Makes the standard typeset words (internal! external! number! ... any-type!) in the global
 // context. Needs the datatype name words. May collect.

@@ -98,14 +98,30 @@ Status copy(const int32_t* r) {
     return result(call<s::copy>(arg(0), out, ref_arg(r, 0), ref_on(r, 1), ref_arg(r, 2)));
 }
 Status find(const int32_t* r) {
-    return result(call<s::find>(arg(0), arg(1), ref_arg(r, 0), ref_on(r, 1), ref_on(r, 2),
-                                ref_on(r, 3), ref_on(r, 4), ref_arg(r, 5), ref_arg(r, 6),
-                                ref_on(r, 7), ref_on(r, 8), ref_on(r, 9), ref_on(r, 10)));
+    return result(call<s::find>(arg(0), arg(1),
+                                {.part = ref_arg(r, 0),
+                                 .only = ref_on(r, 1),
+                                 .case_ = ref_on(r, 2),
+                                 .same = ref_on(r, 3),
+                                 .any = ref_on(r, 4),
+                                 .with = ref_arg(r, 5),
+                                 .skip = ref_arg(r, 6),
+                                 .last = ref_on(r, 7),
+                                 .reverse = ref_on(r, 8),
+                                 .tail = ref_on(r, 9),
+                                 .match = ref_on(r, 10)}));
 }
 Status select(const int32_t* r) {
-    return result(call<s::select>(arg(0), arg(1), ref_arg(r, 0), ref_on(r, 1), ref_on(r, 2),
-                                  ref_on(r, 3), ref_on(r, 4), ref_arg(r, 5), ref_arg(r, 6),
-                                  ref_on(r, 7), ref_on(r, 8)));
+    return result(call<s::select>(arg(0), arg(1),
+                                  {.part = ref_arg(r, 0),
+                                   .only = ref_on(r, 1),
+                                   .case_ = ref_on(r, 2),
+                                   .same = ref_on(r, 3),
+                                   .any = ref_on(r, 4),
+                                   .with = ref_arg(r, 5),
+                                   .skip = ref_arg(r, 6),
+                                   .last = ref_on(r, 7),
+                                   .reverse = ref_on(r, 8)}));
 }
 Status length_q(const int32_t*) {
     const int32_t n = call<s::length_q>(arg(0));

@@ -122,8 +122,7 @@ protected:
     }
     static bool found(Cell* bs, const Item& element) {
         Cell* e = stack::push(element());
-        Cell* r = bitset::find(bs, e, nullptr, false, false, false, false, nullptr, nullptr, false,
-                               false, false, false);
+        Cell* r = bitset::find(bs, e, {});
         EXPECT_TRUE(r == &logic::true_value || r == &none::value);
         return r == &logic::true_value;
     }

@@ -457,8 +457,14 @@ TEST_F(Block, Find) {
         Cell* value = value_of(c.value);
         Cell* skip = c.skip ? stack::push(integer(c.skip)) : nullptr;
         Cell* part = c.part != kNoPart ? stack::push(integer(c.part)) : nullptr;
-        Cell* r = block::find(series, value, part, c.has("only"), false, false, false, nullptr,
-                              skip, c.has("last"), c.has("reverse"), c.has("tail"), c.has("match"));
+        Cell* r = block::find(series, value,
+                              {.part = part,
+                               .only = c.has("only"),
+                               .skip = skip,
+                               .last = c.has("last"),
+                               .reverse = c.has("reverse"),
+                               .tail = c.has("tail"),
+                               .match = c.has("match")});
         if (c.found < 0) {
             EXPECT_EQ(cell::type(r), kTypeNone) << c.values << " / " << c.value;
         } else {
@@ -472,63 +478,38 @@ TEST_F(Block, Find) {
 TEST_F(Block, FindPartAsAPositionAndBadArguments) {
     Cell* b = load("1 2 3 4");
     Cell* end = push_at(b, 2); // a position includes its own cell
-    EXPECT_EQ(block::find(b, value_of("3"), end, false, false, false, false, nullptr, nullptr,
-                          false, false, false, false)
-                  ->w1,
-              2u);
+    EXPECT_EQ(block::find(b, value_of("3"), {.part = end})->w1, 2u);
     Cell* zero = stack::push(integer(0));
-    EXPECT_TRUE(raises(error::kScript, error::script::out_of_range, [&] {
-        block::find(b, value_of("3"), nullptr, false, false, false, false, nullptr, zero, false,
-                    false, false, false);
-    }));
+    EXPECT_TRUE(raises(error::kScript, error::script::out_of_range,
+                       [&] { block::find(b, value_of("3"), {.skip = zero}); }));
     Cell* word_skip = value_of("x");
-    EXPECT_TRUE(raises(error::kScript, error::script::invalid_refine_arg, [&] {
-        block::find(b, value_of("3"), nullptr, false, false, false, false, nullptr, word_skip,
-                    false, false, false, false);
-    }));
+    EXPECT_TRUE(raises(error::kScript, error::script::invalid_refine_arg,
+                       [&] { block::find(b, value_of("3"), {.skip = word_skip}); }));
     Cell* foreign = load("1");
-    EXPECT_TRUE(raises(error::kScript, error::script::invalid_refine_arg, [&] {
-        block::find(b, value_of("3"), foreign, false, false, false, false, nullptr, nullptr, false,
-                    false, false, false);
-    }));
+    EXPECT_TRUE(raises(error::kScript, error::script::invalid_refine_arg,
+                       [&] { block::find(b, value_of("3"), {.part = foreign}); }));
     // /case compares strictly, /same by identity.
     Cell* words = load("a b: c");
-    EXPECT_EQ(block::find(words, value_of("b"), nullptr, false, false, false, false, nullptr,
-                          nullptr, false, false, false, false)
-                  ->w1,
-              1u);
-    EXPECT_EQ(cell::type(block::find(words, value_of("b"), nullptr, false, true, false, false,
-                                     nullptr, nullptr, false, false, false, false)),
-              kTypeNone);
+    EXPECT_EQ(block::find(words, value_of("b"), {})->w1, 1u);
+    EXPECT_EQ(cell::type(block::find(words, value_of("b"), {.case_ = true})), kTypeNone);
     Cell* inner = load("[1] [1]");
     Cell* second = stack::push(cells(inner)[1]);
-    EXPECT_EQ(block::find(inner, second, nullptr, true, false, true, false, nullptr, nullptr, false,
-                          false, false, false)
-                  ->w1,
-              1u);
+    EXPECT_EQ(block::find(inner, second, {.only = true, .same = true})->w1, 1u);
 }
 
 TEST_F(Block, ValuesWithoutACompareActionMatchNothingAndSortByType) {
     Cell* b = load("5 0 2");
     cells(b)[1] = Cell{kTypeContext, 0, 0, 0}; // context! has no compare action
-    EXPECT_EQ(block::find(b, value_of("2"), nullptr, false, false, false, false, nullptr, nullptr,
-                          false, false, false, false)
-                  ->w1,
-              2u);
+    EXPECT_EQ(block::find(b, value_of("2"), {})->w1, 2u);
     Cell* context = stack::push(cells(b)[1]);
-    EXPECT_EQ(cell::type(block::find(b, context, nullptr, true, false, false, false, nullptr,
-                                     nullptr, false, false, false, false)),
-              kTypeNone);
+    EXPECT_EQ(cell::type(block::find(b, context, {.only = true})), kTypeNone);
     block::sort(b, false, nullptr, nullptr, nullptr, false, false, false);
     EXPECT_EQ(cell::type(&cells(b)[2]), kTypeContext); // context! (14) after integer! (11)
     EXPECT_EQ(block::compare(b, load("2 5 0"), action::op::equal), 1);
 }
 
 TEST_F(Block, SelectGivesTheValueAfterTheMatch) {
-    auto select = [](Cell* b, const std::string& v) {
-        return block::select(b, value_of(v), nullptr, false, false, false, false, nullptr, nullptr,
-                             false, false);
-    };
+    auto select = [](Cell* b, const std::string& v) { return block::select(b, value_of(v), {}); };
     EXPECT_EQ(mold(select(load("a 1 b 2"), "b")), "2");
     EXPECT_EQ(mold(select(load("a 1 b"), "b")), "none");
     EXPECT_EQ(mold(select(load("a b 1 a b 2"), "[a b]")), "1");
@@ -569,8 +550,12 @@ TEST_F(Block, FindOnAHashGoesThroughItsTable) {
         for (bool hash : {false, true}) {
             Cell* series = push_at(hash ? hashed(c.values) : load(c.values), c.index);
             compare_calls() = 0;
-            Cell* r = block::find(series, value, part, false, false, false, false, nullptr, skip,
-                                  c.has("last"), c.has("reverse"), c.has("tail"), false);
+            Cell* r = block::find(series, value,
+                                  {.part = part,
+                                   .skip = skip,
+                                   .last = c.has("last"),
+                                   .reverse = c.has("reverse"),
+                                   .tail = c.has("tail")});
             const std::string what = std::string(c.values) + " / " + c.value + (hash ? " #" : "");
             if (hash) {
                 EXPECT_EQ(compare_calls(), 0) << what; // found by the table
@@ -587,8 +572,7 @@ TEST_F(Block, FindOnAHashGoesThroughItsTable) {
     // Values the table cannot answer by their hash are searched linearly: a sub-sequence, a
     // datatype, /match.
     auto find = [](Cell* series, const std::string& value, bool only, bool same, bool match) {
-        return block::find(series, value_of(value), nullptr, only, false, same, false, nullptr,
-                           nullptr, false, false, false, match);
+        return block::find(series, value_of(value), {.only = only, .same = same, .match = match});
     };
     Cell* h = hashed("1 [2 3] 2 3");
     EXPECT_EQ(find(h, "[2 3]", false, false, false)->w1, 2u);
@@ -597,10 +581,7 @@ TEST_F(Block, FindOnAHashGoesThroughItsTable) {
     EXPECT_EQ(cell::type(find(h, "2", false, false, true)), kTypeNone);
     // /same with /only finds a nested block by identity through the table.
     Cell* nested = stack::push(cells(h)[1]);
-    EXPECT_EQ(block::find(h, nested, nullptr, true, false, true, false, nullptr, nullptr, false,
-                          false, false, false)
-                  ->w1,
-              1u);
+    EXPECT_EQ(block::find(h, nested, {.only = true, .same = true})->w1, 1u);
     // An integer and a float are different values to find, 0.0 and -0.0 the same, in a block
     // as in a hash!.
     Cell* mixed = load("0 1 0");
@@ -614,11 +595,7 @@ TEST_F(Block, FindOnAHashGoesThroughItsTable) {
             series->w3 = hashtable::init(3, series, hashtable::kHash);
         }
         EXPECT_EQ(find(series, "1", false, false, false)->w1, 1u) << hash;
-        EXPECT_EQ(block::find(stack::push(*series), zero, nullptr, false, false, false, false,
-                              nullptr, nullptr, false, false, false, false)
-                      ->w1,
-                  2u)
-            << hash;
+        EXPECT_EQ(block::find(stack::push(*series), zero, {})->w1, 2u) << hash;
     }
 }
 
@@ -629,8 +606,7 @@ TEST_F(Block, AHashStaysFindableThroughChanges) {
     auto at = [&](uint32_t index) { return stack::push(Cell{h->header, index, h->w2, h->w3}); };
     auto where = [&](int32_t v) {
         compare_calls() = 0;
-        Cell* r = block::find(at(0), stack::push(integer(v)), nullptr, false, false, false, false,
-                              nullptr, nullptr, false, false, false, false);
+        Cell* r = block::find(at(0), stack::push(integer(v)), {});
         EXPECT_EQ(compare_calls(), 0);
         return cell::type(r) == kTypeNone ? -1 : static_cast<int32_t>(r->w1);
     };
@@ -667,13 +643,8 @@ TEST_F(Block, WordsMatchTheirCaseVariantsInBlocksAndTables) {
     EXPECT_EQ(cell::type(block::find_word(load("a FOO: 1"), &key, true)), kTypeNone);
     for (bool hash : {false, true}) {
         Cell* series = hash ? hashed("a FOO 1") : load("a FOO 1");
-        EXPECT_EQ(block::find(series, stack::push(key), nullptr, false, false, false, false,
-                              nullptr, nullptr, false, false, false, false)
-                      ->w1,
-                  1u)
-            << hash;
-        EXPECT_EQ(cell::type(block::find(series, stack::push(key), nullptr, false, true, false,
-                                         false, nullptr, nullptr, false, false, false, false)),
+        EXPECT_EQ(block::find(series, stack::push(key), {})->w1, 1u) << hash;
+        EXPECT_EQ(cell::type(block::find(series, stack::push(key), {.case_ = true})),
                   kTypeNone)
             << hash; // /case: the exact symbol
     }
@@ -769,10 +740,7 @@ TEST_F(Block, SetOperationsRunThroughHashTables) {
     ASSERT_EQ(cell::type(first), kTypeHash);
     ASSERT_NE(first->w3, 0u);
     EXPECT_EQ(hashtable::record(first->w3)->size, 3u);
-    EXPECT_EQ(block::find(first, value_of("5"), nullptr, false, false, false, false, nullptr,
-                          nullptr, false, false, false, false)
-                  ->w1,
-              2u);
+    EXPECT_EQ(block::find(first, value_of("5"), {})->w1, 2u);
     EXPECT_EQ(compare_calls(), 0);
     EXPECT_EQ(all_of(&(*first = Cell{kTypeBlock, 0, first->w2, 0})), "[1 3 5]");
 

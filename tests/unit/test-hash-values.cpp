@@ -23,9 +23,7 @@ protected:
     }
     static std::string selected(Cell* h, const Cell& key) {
         Cell* k = stack::push(key);
-        return formed(*block::select(h, k, nullptr, false, false, false, false, nullptr, nullptr,
-                                     false, false),
-                      true);
+        return formed(*block::select(h, k, {}), true);
     }
     // The table finds every cell from the head at its own place.
     static void expect_indexed(const Cell* h) {

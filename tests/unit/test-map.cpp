@@ -33,8 +33,7 @@ protected:
     }
     static std::string selected(Cell* m, const Cell& key, bool case_ = false) {
         Cell* k = stack::push(key);
-        const Cell* v =
-            map::select(m, k, nullptr, false, case_, false, false, nullptr, nullptr, false, false);
+        const Cell* v = map::select(m, k, {.case_ = case_});
         return formed(*v, true);
     }
     static void set(Cell* m, const Cell& key, const Cell& value, bool case_ = false) {
@@ -50,8 +49,7 @@ TEST_F(Map, WordKeysAreSetWordsAndFoundAsWords) {
         {unbound(kTypeWord, sym("a")), int_value(1), unbound(kTypeWord, sym("b")), int_value(2)});
     EXPECT_EQ(formed(*m, true), "#[\n    a: 1\n    b: 2\n]");
     Cell a = unbound(kTypeWord, sym("a"));
-    const Cell found = *map::find(m, &a, nullptr, false, false, false, false, nullptr, nullptr,
-                                  false, false, false, false);
+    const Cell found = *map::find(m, &a, {});
     EXPECT_EQ(cell::type(&found), kTypeWord);
     EXPECT_EQ(formed(found), "a");
     // Any word type finds the key; the stored one stays a set-word.

@@ -137,18 +137,12 @@ TEST_F(Object, PathAccess) {
 TEST_F(Object, SelectPutCopy) {
     GcRoot o(*make_object("a: [1] b: 2"));
     Cell* a = stack::push(word("a"));
-    EXPECT_EQ(mold(object::select(&o.cell(), a, nullptr, false, false, false, false, nullptr,
-                                  nullptr, false, false)),
-              "[1]");
+    EXPECT_EQ(mold(object::select(&o.cell(), a, {})), "[1]");
     Cell* missing = stack::push(word("zz"));
-    EXPECT_EQ(mold(object::select(&o.cell(), missing, nullptr, false, false, false, false, nullptr,
-                                  nullptr, false, false)),
-              "none");
+    EXPECT_EQ(mold(object::select(&o.cell(), missing, {})), "none");
     Cell* one = stack::push(integer(1));
-    EXPECT_TRUE(raises(error::kScript, error::script::invalid_type, [&] {
-        object::select(&o.cell(), one, nullptr, false, false, false, false, nullptr, nullptr, false,
-                       false);
-    }));
+    EXPECT_TRUE(raises(error::kScript, error::script::invalid_type,
+                       [&] { object::select(&o.cell(), one, {}); }));
     Cell* nine = stack::push(integer(9));
     object::put(&o.cell(), stack::push(word("b")), nine, false);
     EXPECT_EQ(field(&o.cell(), "b"), "9");

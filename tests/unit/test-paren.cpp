@@ -58,9 +58,7 @@ TEST_F(Paren, SeriesActionsAsOnBlocks) {
     EXPECT_EQ(picked.cell().w2, cells(p.cell())[1].w2);
 
     GcRoot found(p.cell());
-    Cell* at =
-        actions::call<action::slot::find>(&found.cell(), &d.cell(), nullptr, false, false, false,
-                                          false, nullptr, nullptr, false, false, false, false);
+    Cell* at = actions::call<action::slot::find>(&found.cell(), &d.cell(), {});
     EXPECT_EQ(cell::type(at), kTypeParen);
     EXPECT_EQ(at->w1, 3u);
 

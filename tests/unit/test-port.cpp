@@ -78,8 +78,7 @@ TEST_F(Port, ForwardsToTheActor) {
     port::append(&p, &value.cell(), -1, false, 1, true);
     Cell part = int_value(5);
     p = a_port();
-    port::find(&p, &value.cell(), &part, false, true, false, false, nullptr, nullptr, true, false,
-               false, false);
+    port::find(&p, &value.cell(), {.part = &part, .case_ = true, .last = true});
     stack::clear();
     stack::push(a_port());
     stack::push(int_value(3));

@@ -171,11 +171,7 @@ TEST_F(Series, BadRefinementArgumentsNameTheRefinement) {
          [](Cell* b, Cell* bad) { series::copy(b, stack::push_cell(), bad, false, nullptr); },
          "part"},
         {"reverse/skip", [](Cell* b, Cell* bad) { series::reverse(b, nullptr, bad); }, "skip"},
-        {"find/skip",
-         [](Cell* b, Cell* bad) {
-             block::find(b, value_of("1"), nullptr, false, false, false, false, nullptr, bad, false,
-                         false, false, false);
-         },
+        {"find/skip", [](Cell* b, Cell* bad) { block::find(b, value_of("1"), {.skip = bad}); },
          "skip"},
         {"sort/compare",
          [](Cell* b, Cell* bad) {
