@@ -51,6 +51,20 @@ struct FindOptions {
     bool match = false;
 };
 
+// eval-path: where a step of a path walk is and how it runs. The slot's own parameters are
+// the parent value, the element that selects in it, and the value to set (null to get).
+struct PathOptions {
+    Cell* path = nullptr;         // the path walked, for error messages (may be null)
+    Cell* grand_parent = nullptr; // the value the parent was read from, told when a field
+                                  // set changes a parent held in its cell (may be null)
+    Cell* previous = nullptr;     // the element that selected the parent in the grand parent
+    int32_t position = 0;         // the element's index in the path
+    bool case_ = false;           // words select case-sensitively
+    bool get = false;             // a get-path: an unset field is a result, not an error
+    bool tail = false;            // the element is the path's last
+    bool owner = false;
+};
+
 // X(number, name, result, parameters): the slots in order.
 // clang-format off
 #define ZAN_ACTION_SLOTS(X)                                                                        \
@@ -63,8 +77,7 @@ struct FindOptions {
       (Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,       \
        int32_t indent))                                                                            \
     X(7, eval_path, Cell*,                                                                         \
-      (Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent,                   \
-       Cell* previous, int32_t position, bool case_, bool get, bool tail, bool owner))             \
+      (Cell* parent, Cell* element, Cell* value, const PathOptions& options))                      \
     X(8, set_path, void, ())                                                                       \
     X(9, compare, int32_t, (Cell* value, Cell* other, int32_t op))                                 \
     X(10, absolute, void, ())                                                                      \

@@ -568,8 +568,7 @@ int32_t mold(Cell* value, Cell* string, bool, bool, bool, Cell* part, int32_t li
     return form(value, string, part, limit);
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell*, Cell*, Cell*, int32_t, bool, bool,
-                bool, bool) {
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions&) {
     const uint8_t type = cell::type(element);
     if (type != kTypeInteger && type != kTypeChar) invalid_type(element);
     if (!value) return pick(parent, 0, element);

@@ -115,8 +115,7 @@ Cell* to(Cell* prototype, Cell* spec, int32_t type);
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
 int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
              int32_t indent);
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent,
-                Cell* previous, int32_t position, bool case_, bool get, bool tail, bool owner);
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options);
 int32_t compare(Cell* value, Cell* other, int32_t op);
 void negate();
 void and_();

@@ -410,8 +410,7 @@ Cell* to(Cell*, Cell* spec, int32_t type) {
 
 // --- Path access ----------------------------------------------------------------------------
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t,
-                bool case_, bool, bool, bool) {
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options) {
     const uint8_t et = cell::type(element);
     if (et == kTypeInteger) {
         const auto n = static_cast<int32_t>(element->w2);
@@ -421,12 +420,13 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
     }
     if (!value) {
         if (et == kTypeWord && cell::type(parent) != kTypeHash)
-            return stack::push(*find_word(parent, element, case_));
-        return actions::call<action::slot::select>(parent, element, {.only = true, .case_ = case_});
+            return stack::push(*find_word(parent, element, options.case_));
+        return actions::call<action::slot::select>(parent, element,
+                                                   {.only = true, .case_ = options.case_});
     }
-    Cell* found = actions::call<action::slot::find>(parent, element, {.case_ = case_});
+    Cell* found = actions::call<action::slot::find>(parent, element, {.case_ = options.case_});
     if (cell::type(found) == kTypeNone)
-        error::fire(error::kScript, error::script::bad_path_set, {path, element});
+        error::fire(error::kScript, error::script::bad_path_set, {options.path, element});
     return actions::call<action::slot::poke>(found, 2, value, nullptr);
 }
 

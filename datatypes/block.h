@@ -126,8 +126,7 @@ int32_t compare_cells(const Cell* a, const Cell* b, int32_t op);
 
 Cell* make(Cell* prototype, Cell* spec, int32_t type);
 Cell* to(Cell* prototype, Cell* spec, int32_t type);
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent,
-                Cell* previous, int32_t position, bool case_, bool get, bool tail, bool owner);
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options);
 int32_t compare(Cell* value, Cell* other, int32_t op);
 int32_t compare_each(const Cell* a, const Cell* b, int32_t op);
 int32_t form(Cell* block, Cell* string, Cell* part, int32_t limit);

@@ -720,16 +720,15 @@ int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit) {
     return mold(value, string, false, false, false, part, limit, 0);
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent,
-                Cell* previous, int32_t, bool, bool, bool, bool) {
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options) {
     const int32_t index = field_index(element);
     if (index < 0)
         error::fire(error::kScript, error::script::invalid_path,
-                    {path ? path : &none::value, element});
+                    {options.path ? options.path : &none::value, element});
     if (!value) return get_field(parent, index, stack::push_cell());
     GcRoot old(*parent);
     set_field(parent, index, value);
-    time_::notify_owner(grand_parent, previous, &old.cell(), parent);
+    time_::notify_owner(options.grand_parent, options.previous, &old.cell(), parent);
     return value;
 }
 

@@ -33,12 +33,9 @@ int32_t mold(Cell* value, Cell* string, bool, bool, bool, Cell* part, int32_t li
     return string::form(value, string, part, limit);
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent,
-                Cell* previous, int32_t position, bool case_, bool get, bool tail, bool owner) {
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options) {
     const uint8_t type = cell::type(element);
-    if (type == kTypeInteger)
-        return string::eval_path(parent, element, value, path, grand_parent, previous, position,
-                                 case_, get, tail, owner);
+    if (type == kTypeInteger) return string::eval_path(parent, element, value, options);
     bool user = false, host = false;
     if (type == kTypeWord) {
         const uint32_t s = symbol::resolve(element->w2);
@@ -47,7 +44,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gran
     }
     if (!user && !host)
         error::fire(error::kScript, error::script::invalid_path,
-                    {path ? path : &none::value, element});
+                    {options.path ? options.path : &none::value, element});
     const uint32_t length = string::length(parent);
     const int32_t at = string::find_char(parent, '@');
     const uint32_t m = at < 0 ? length : static_cast<uint32_t>(at);

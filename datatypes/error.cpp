@@ -398,10 +398,8 @@ int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* pa
     return object::mold(value, string, only, all, flat, part, limit, indent);
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent,
-                Cell* previous, int32_t position, bool case_, bool get, bool tail, bool owner) {
-    return object::eval_path(parent, element, value, path, grand_parent, previous, position, case_,
-                             get, tail, owner);
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options) {
+    return object::eval_path(parent, element, value, options);
 }
 
 int32_t compare(Cell* value, Cell* other, int32_t op) {

@@ -398,8 +398,7 @@ int32_t compare(Cell* value, Cell* other, int32_t op) {
     }
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool,
-                bool, bool, bool) {
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options) {
     const uint8_t et = cell::type(element);
     if (et == kTypeInteger || et == kTypePair) {
         if (value) return poke(parent, 0, value, element);
@@ -420,7 +419,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
     if (names(element, "size") && !value)
         return pair::push(static_cast<int32_t>(width(parent)),
                           static_cast<int32_t>(height(parent)));
-    compound::invalid_path(path, element);
+    compound::invalid_path(options.path, element);
 }
 
 void at() {

@@ -393,10 +393,9 @@ int32_t form(Cell* value, Cell* string, Cell*, int32_t limit) {
     return form_entries(value, string, false, false, limit, 0);
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell*, Cell*, Cell*, int32_t, bool case_,
-                bool, bool, bool) {
-    if (value) return put(parent, element, value, case_);
-    const Cell* found = get(parent, element, case_);
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options) {
+    if (value) return put(parent, element, value, options.case_);
+    const Cell* found = get(parent, element, options.case_);
     return found ? stack::push(*found) : none::push();
 }
 

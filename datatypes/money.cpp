@@ -634,9 +634,8 @@ Cell* get_field(const Cell* value, int32_t index, Cell* result) {
 }
 } // namespace
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool,
-                bool, bool, bool) {
-    const Cell* shown_path = path ? path : &none::value;
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options) {
+    const Cell* shown_path = options.path ? options.path : &none::value;
     if (value) error::fire(error::kScript, error::script::bad_path_set, {shown_path, element});
     const int32_t index = field_index(element);
     if (index < 0) error::fire(error::kScript, error::script::invalid_path, {shown_path, element});

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace money {
@@ -100,8 +101,7 @@ int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* pa
              int32_t indent);
 // code (1): the currency word or none; amount (2): the amount without currency. Setting raises
 // script/bad-path-set; another element script/invalid-path.
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent,
-                Cell* previous, int32_t position, bool case_, bool get, bool tail, bool owner);
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options);
 // Against money!, integer! or float!; other types are not comparable. Ordering two amounts of
 // different currencies raises script/wrong-denom.
 int32_t compare(Cell* value, Cell* other, int32_t op);

@@ -727,15 +727,15 @@ Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
     return result;
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool,
-                bool get, bool tail, bool) {
-    if (!any_word(cell::type(element))) invalid_path(path, element);
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options) {
+    if (!any_word(cell::type(element))) invalid_path(options.path, element);
     // A missing or unset field: unset! for an access that accepts it at the last element,
     // else an error that names the path and the element.
     auto missing = [&]() -> Cell* {
-        if (!value && get && tail) return stack::push(unset_cell);
-        if (!tail) error::fire(error::kScript, error::script::unset_path, {path, element});
-        invalid_path(path, element);
+        if (!value && options.get && options.tail) return stack::push(unset_cell);
+        if (!options.tail)
+            error::fire(error::kScript, error::script::unset_path, {options.path, element});
+        invalid_path(options.path, element);
     };
     const uint32_t ctx = context_of(parent);
     if (element->w1 != ctx || static_cast<int32_t>(element->w3) < 0) {
@@ -774,8 +774,7 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool) {
     }
     GcRoot k(*key), v(*value);
     Cell* none_path = none::push();
-    eval_path(series, &k.cell(), &v.cell(), none_path, nullptr, nullptr, 0, false, false, true,
-              false);
+    eval_path(series, &k.cell(), &v.cell(), {.path = none_path, .tail = true});
     return stack::push(v.cell());
 }
 

@@ -172,8 +172,7 @@ int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* pa
 // the molds of error! and port!. Returns the limit left. May collect.
 int32_t serialize(const Cell* object, const Cell* string, bool only, bool all, bool flat,
                   int32_t limit, bool indent, int32_t tabs, bool mold);
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent,
-                Cell* previous, int32_t position, bool case_, bool get, bool tail, bool owner);
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options);
 int32_t compare(Cell* value, Cell* other, int32_t op);
 Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
 Cell* put(Cell* series, Cell* key, Cell* value, bool case_);

@@ -206,18 +206,18 @@ int32_t mold(Cell* value, Cell* string, bool, bool, bool, Cell* part, int32_t li
     return form(value, string, part, limit);
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent, Cell*,
-                int32_t position, bool, bool, bool, bool) {
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options) {
     if (cell::type(element) == kTypePair) {
         Cell* t = datatype::push(kTypePair);
-        error::fire(error::kScript, error::script::cannot_use, {path ? path : &none::value, t});
+        error::fire(error::kScript, error::script::cannot_use,
+                    {options.path ? options.path : &none::value, t});
     }
     const int32_t index = path_index(element);
-    if (index == 0) compound::invalid_path(path, element);
+    if (index == 0) compound::invalid_path(options.path, element);
     if (!value) return integer::push(index == 1 ? x(parent) : y(parent));
     if (cell::type(value) != kTypeInteger) compound::invalid_type(value);
     (index == 1 ? parent->w2 : parent->w3) = value->w2;
-    compound::tell_owner(grand_parent, parent, position);
+    compound::tell_owner(options.grand_parent, parent, options.position);
     return value;
 }
 

@@ -6,6 +6,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace pair {
@@ -47,8 +48,7 @@ Cell* random(Cell* value, bool seed, bool secure, bool only);
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
 int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
              int32_t indent);
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent,
-                Cell* previous, int32_t position, bool case_, bool get, bool tail, bool owner);
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options);
 // A point2D! other value is compared as points; another type is not comparable; pairs order
 // by x, then y, under every code.
 int32_t compare(Cell* value, Cell* other, int32_t op);

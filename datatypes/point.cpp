@@ -240,10 +240,9 @@ int32_t mold(Cell* value, Cell* string, bool, bool, bool, Cell* part, int32_t li
     return form(value, string, part, limit);
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent, Cell*,
-                int32_t position, bool, bool, bool, bool) {
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options) {
     const int32_t i = selector_index(parent, element);
-    if (i <= 0) compound::invalid_path(path, element);
+    if (i <= 0) compound::invalid_path(options.path, element);
     if (!value) return float_::push(get(parent, static_cast<uint32_t>(i - 1)));
     double d;
     if (cell::type(value) == kTypeInteger)
@@ -253,7 +252,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gran
     else
         compound::invalid_type(value);
     set(parent, static_cast<uint32_t>(i - 1), static_cast<float>(d));
-    compound::tell_owner(grand_parent, parent, position);
+    compound::tell_owner(options.grand_parent, parent, options.position);
     return value;
 }
 

@@ -8,6 +8,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace point2D {
@@ -59,8 +60,7 @@ Cell* random(Cell* value, bool seed, bool secure, bool only);
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
 int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
              int32_t indent);
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent,
-                Cell* previous, int32_t position, bool case_, bool get, bool tail, bool owner);
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options);
 // Equality by single-precision near-equality of every component, strict-equal and find
 // exactly, same by bits; orderings by the first component that differs. A pair! is compared
 // with a point2D! as a point; other types are not comparable.

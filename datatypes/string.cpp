@@ -892,8 +892,7 @@ int32_t mold(Cell* value, Cell* string, bool, bool all, bool, Cell* part, int32_
 
 // --- Path access and comparison -------------------------------------------------------------
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool,
-                bool, bool, bool) {
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options) {
     const uint8_t et = cell::type(element);
     if (et == kTypeInteger) {
         const auto n = static_cast<int32_t>(element->w2);
@@ -901,11 +900,12 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
         if (!value) return actions::call<action::slot::pick>(stack::push(*parent), n, element);
         return actions::call<action::slot::poke>(parent, n, value, element);
     }
-    if (et == kTypeWord) error::fire(error::kScript, error::script::invalid_path, {path, element});
+    if (et == kTypeWord)
+        error::fire(error::kScript, error::script::invalid_path, {options.path, element});
     if (!value) return select(parent, element, {});
     Cell* found = find(parent, element, {});
     if (cell::type(found) == kTypeNone)
-        error::fire(error::kScript, error::script::bad_path_set, {path, element});
+        error::fire(error::kScript, error::script::bad_path_set, {options.path, element});
     actions::call<action::slot::poke>(found, 2, value, nullptr);
     return value;
 }

@@ -267,8 +267,7 @@ void append_escaped_char(const Cell* string, uint32_t cp, bool all);
 // Path access: an integer! picks or pokes; a word! raises script/invalid-path; any other
 // element selects, or, with a value, pokes the value after the first character of the
 // match (script/bad-path-set when there is none).
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent,
-                Cell* previous, int32_t position, bool case_, bool get, bool tail, bool owner);
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options);
 // Compares texts by compare_strings; a value of another type compares only when it is an
 // any-string! and the code is equal or not-equal, else -2.
 int32_t compare(Cell* value, Cell* other, int32_t op);

@@ -266,17 +266,16 @@ int32_t mold(Cell* value, Cell* string, bool, bool, bool, Cell*, int32_t limit, 
     return write_parts(float_::get(value), string, limit);
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent,
-                Cell* previous, int32_t, bool, bool, bool, bool) {
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options) {
     const int32_t index = selector_index(element);
     if (index < 0)
         error::fire(error::kScript, error::script::invalid_path,
-                    {path ? path : &none::value, element});
+                    {options.path ? options.path : &none::value, element});
     if (!value) return get_field(float_::get(parent), index, stack::push_cell());
     const Cell old = *parent;
     float_::set(parent, set_field(float_::get(parent), index, value));
     GcRoot kept_old(old);
-    notify_owner(grand_parent, previous, &kept_old.cell(), parent);
+    notify_owner(options.grand_parent, options.previous, &kept_old.cell(), parent);
     return value;
 }
 

@@ -7,6 +7,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace time_ {
@@ -87,8 +88,7 @@ int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* pa
              int32_t indent);
 // Reads field 1-3 (integer or word), or with `value` sets it in place and tells the owner.
 // Another selector raises script/invalid-path (path, selector).
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent,
-                Cell* previous, int32_t position, bool case_, bool get, bool tail, bool owner);
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options);
 // Frame arithmetic: time + date continues in the date arithmetic (a date); time - date and
 // time * time raise script/not-related; time / time is a float! ratio; the rest is float!
 // arithmetic with a time! result.

@@ -267,12 +267,11 @@ int32_t mold(Cell* value, Cell* string, bool, bool, bool, Cell* part, int32_t li
     return form(value, string, part, limit);
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell*, Cell* grand_parent, Cell*,
-                int32_t position, bool, bool, bool, bool) {
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options) {
     if (cell::type(element) != kTypeInteger) compound::invalid_type(element);
     if (!value) return pick(stack::push(*parent), 0, element);
     poke(parent, 0, value, element);
-    compound::tell_owner(grand_parent, parent, position);
+    compound::tell_owner(options.grand_parent, parent, options.position);
     return value;
 }
 

@@ -262,8 +262,7 @@ int32_t mold(Cell* value, Cell* string, bool, bool, bool, Cell* part, int32_t li
     return limit - static_cast<int32_t>(out.size());
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell*, Cell*, Cell*, int32_t, bool, bool,
-                bool, bool) {
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions&) {
     if (value) error::fire(error::kScript, error::script::bad_field_set, {element, value});
     GcRoot base(*parent);
     Cell* segment =

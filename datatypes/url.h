@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace url {
@@ -91,8 +92,7 @@ int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* pa
              int32_t indent);
 // Reading: a new url of the url's text, "/" (unless one side brings it; never two) and the
 // formed element. Setting raises script/bad-field-set. May collect.
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent,
-                Cell* previous, int32_t position, bool case_, bool get, bool tail, bool owner);
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options);
 // The I/O actions: the HTTP service and ports are not there yet: internal/not-done (an http
 // read with /part, /seek or /as, and an http write with /seek, /allow or /as, raise it in any
 // case).

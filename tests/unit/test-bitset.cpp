@@ -609,22 +609,14 @@ TEST_F(Bitset, PathAccess) {
     Cell* bs = make(text(U"a"));
     Cell* a = stack::push(ch('a')());
     Cell* b = stack::push(num(98)());
-    EXPECT_EQ(
-        bitset::eval_path(bs, a, nullptr, nullptr, nullptr, nullptr, 0, false, false, false, false),
-        &logic::true_value);
-    EXPECT_EQ(
-        bitset::eval_path(bs, b, nullptr, nullptr, nullptr, nullptr, 0, false, false, false, false),
-        &logic::false_value);
+    EXPECT_EQ(bitset::eval_path(bs, a, nullptr, {}), &logic::true_value);
+    EXPECT_EQ(bitset::eval_path(bs, b, nullptr, {}), &logic::false_value);
     Cell* yes = stack::push(logic::true_value);
-    EXPECT_EQ(
-        bitset::eval_path(bs, b, yes, nullptr, nullptr, nullptr, 0, false, false, false, false),
-        yes);
+    EXPECT_EQ(bitset::eval_path(bs, b, yes, {}), yes);
     EXPECT_TRUE(pick(bs, ch('b')));
     Cell* text_element = stack::push(text(U"a")());
-    EXPECT_TRUE(raises(error::kScript, error::script::invalid_type, [&] {
-        bitset::eval_path(bs, text_element, nullptr, nullptr, nullptr, nullptr, 0, false, false,
-                          false, false);
-    }));
+    EXPECT_TRUE(raises(error::kScript, error::script::invalid_type,
+                       [&] { bitset::eval_path(bs, text_element, nullptr, {}); }));
     EXPECT_EQ(error::last_raised.args[0].w1, uint32_t{kTypeString});
 }
 

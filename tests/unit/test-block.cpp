@@ -109,8 +109,7 @@ TEST_F(Block, ToWrapsValuesAndCopiesBlocks) {
 
 TEST_F(Block, PathStepsByWordIntegerAndValue) {
     auto get = [](Cell* parent, const std::string& element) {
-        return block::eval_path(parent, value_of(element), nullptr, nullptr, nullptr, nullptr, 0,
-                                false, true, false, false);
+        return block::eval_path(parent, value_of(element), nullptr, {.get = true});
     };
     Cell* b = load("x: 1 y 2 x");
     EXPECT_EQ(mold(get(b, "x")), "1");
@@ -124,8 +123,7 @@ TEST_F(Block, PathStepsByWordIntegerAndValue) {
     Cell* path = load("b z");
     Cell* v = stack::push(integer(9));
     auto set = [&](Cell* parent, const std::string& element) {
-        return block::eval_path(parent, value_of(element), v, path, nullptr, nullptr, 0, false,
-                                false, false, false);
+        return block::eval_path(parent, value_of(element), v, {.path = path});
     };
     set(b, "y");
     EXPECT_EQ(all_of(b), "[x: 1 y 9 x]");

@@ -263,25 +263,19 @@ TEST_F(Money, FieldsParityAndSign) {
     Cell v = m("-USD$12.5");
     GcRoot code(word_of("code"));
     GcRoot amount(word_of("amount"));
-    Cell* c = money::eval_path(&v, &code.cell(), nullptr, nullptr, nullptr, nullptr, 0, false, true,
-                               false, false);
+    Cell* c = money::eval_path(&v, &code.cell(), nullptr, {.get = true});
     EXPECT_EQ(cell::type(c), kTypeWord);
     EXPECT_EQ(text_of_symbol(c->w2), "USD");
-    c = money::eval_path(&v, &amount.cell(), nullptr, nullptr, nullptr, nullptr, 0, false, true,
-                         false, false);
+    c = money::eval_path(&v, &amount.cell(), nullptr, {.get = true});
     EXPECT_EQ(mold_of(*c), "-$12.50");
     Cell plain = m("$1");
     EXPECT_EQ(cell::type(money::pick(&plain, 1, nullptr)), kTypeNone);
     Cell one = int_value(1);
-    EXPECT_TRUE(raises(error::kScript, error::script::bad_path_set, [&] {
-        money::eval_path(&v, &code.cell(), &one, nullptr, nullptr, nullptr, 0, false, false, false,
-                         false);
-    }));
+    EXPECT_TRUE(raises(error::kScript, error::script::bad_path_set,
+                       [&] { money::eval_path(&v, &code.cell(), &one, {}); }));
     GcRoot other(word_of("cents"));
-    EXPECT_TRUE(raises(error::kScript, error::script::invalid_path, [&] {
-        money::eval_path(&v, &other.cell(), nullptr, nullptr, nullptr, nullptr, 0, false, true,
-                         false, false);
-    }));
+    EXPECT_TRUE(raises(error::kScript, error::script::invalid_path,
+                       [&] { money::eval_path(&v, &other.cell(), nullptr, {.get = true}); }));
     EXPECT_TRUE(
         raises(error::kScript, error::script::out_of_range, [&] { money::pick(&v, 3, nullptr); }));
     Cell even = m("$12.5"), odd = m("$13");

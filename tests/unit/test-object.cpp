@@ -113,8 +113,8 @@ TEST_F(Object, PathAccess) {
     Cell* a = stack::push(word("a"));
     Cell* x = stack::push(word("x"));
     auto step = [&](Cell* element, Cell* value, bool get, bool tail) {
-        return object::eval_path(&o.cell(), element, value, path, nullptr, nullptr, 1, false, get,
-                                 tail, false);
+        return object::eval_path(&o.cell(), element, value,
+                                 {.path = path, .position = 1, .get = get, .tail = tail});
     };
     EXPECT_EQ(mold(step(a, nullptr, false, true)), "1");
     // The element keeps the field's index and binding for the next evaluation.
@@ -167,8 +167,7 @@ TEST_F(Object, OnChangeSeesTheStoredValue) {
     EXPECT_NE(o.cell().w3, 0u);
     Cell* a = stack::push(word("a"));
     Cell* two = stack::push(integer(2));
-    object::eval_path(&o.cell(), a, two, none::push(), nullptr, nullptr, 1, false, false, true,
-                      false);
+    object::eval_path(&o.cell(), a, two, {.path = none::push(), .position = 1, .tail = true});
     ASSERT_EQ(calls().size(), 1u);
     EXPECT_EQ(calls()[0], "on-change* a 1 2 | 2");
 

@@ -192,11 +192,9 @@ TEST_F(Path, PathAccessStepsLikeABlock) {
     auto step = datatype::function<action::slot::eval_path>(kTypeSetPath);
     ASSERT_NE(step, nullptr);
     Cell two{kTypeInteger, 0, 2, 0};
-    Cell* picked =
-        step(&p.cell(), &two, nullptr, &p.cell(), nullptr, nullptr, 0, false, true, false, false);
+    Cell* picked = step(&p.cell(), &two, nullptr, {.path = &p.cell(), .get = true});
     EXPECT_EQ(picked->w2, x.cell().w2);
-    Cell* selected = step(&p.cell(), &x.cell(), nullptr, &p.cell(), nullptr, nullptr, 0, false,
-                          true, false, false);
+    Cell* selected = step(&p.cell(), &x.cell(), nullptr, {.path = &p.cell(), .get = true});
     EXPECT_EQ(cell::type(selected), kTypeInteger);
     EXPECT_EQ(selected->w2, 1u);
 }

@@ -107,20 +107,18 @@ TEST_F(Point, PathsPickAndReverse) {
     auto path = slot<action::slot::eval_path>(kTypePoint2D);
     Cell p = point_value(1, 2);
     Cell five = int_value(5);
-    path(&p, &x, &five, nullptr, nullptr, nullptr, 0, false, false, false, false);
+    path(&p, &x, &five, {});
     EXPECT_EQ(text(p), "(5, 2)");
     EXPECT_EQ(point::get(&p, 0), 5.0f);
-    Cell got = *path(&p, &x, nullptr, nullptr, nullptr, nullptr, 0, false, true, false, false);
+    Cell got = *path(&p, &x, nullptr, {.get = true});
     EXPECT_EQ(cell::type(&got), kTypeFloat);
     EXPECT_EQ(float_::get(&got), 5.0);
     Cell three = int_value(3), text_value = Cell{kTypeNone, 0, 0, 0};
     for (Cell* bad : {&w, &z, &three})
-        EXPECT_TRUE(raises(error::kScript, error::script::invalid_path, [&] {
-            path(&p, bad, nullptr, nullptr, nullptr, nullptr, 0, false, true, false, false);
-        }));
-    EXPECT_TRUE(raises(error::kScript, error::script::invalid_type, [&] {
-        path(&p, &x, &text_value, nullptr, nullptr, nullptr, 0, false, false, false, false);
-    }));
+        EXPECT_TRUE(raises(error::kScript, error::script::invalid_path,
+                           [&] { path(&p, bad, nullptr, {.get = true}); }));
+    EXPECT_TRUE(raises(error::kScript, error::script::invalid_type,
+                       [&] { path(&p, &x, &text_value, {}); }));
 
     Cell q = point_value(1, 2, 3);
     EXPECT_EQ(float_::get(point::pick(&q, 0, &z)), 3.0);

@@ -205,31 +205,24 @@ TEST_F(StringActions, MoldOfALongTextMatchesItsEscapedForm) {
 TEST_F(StringActions, PathStepsPickSelectAndSet) {
     Cell* s = push_text("abc");
     Cell* path = stack::push(none_value());
-    Cell* picked = string::eval_path(s, push_integer(2), nullptr, path, nullptr, nullptr, 0, false,
-                                     true, false, false);
+    Cell* picked = string::eval_path(s, push_integer(2), nullptr, {.path = path, .get = true});
     EXPECT_EQ(cell::type(picked), kTypeChar);
     EXPECT_EQ(picked->w2, static_cast<uint32_t>('b'));
     Cell* x = push_char('x');
-    EXPECT_EQ(string::eval_path(s, push_integer(1), x, path, nullptr, nullptr, 0, false, false,
-                                false, false),
-              x);
+    EXPECT_EQ(string::eval_path(s, push_integer(1), x, {.path = path}), x);
     EXPECT_EQ(whole(s), "xbc");
 
-    Cell* after = string::eval_path(s, push_text("b"), nullptr, path, nullptr, nullptr, 0, false,
-                                    true, false, false);
+    Cell* after = string::eval_path(s, push_text("b"), nullptr, {.path = path, .get = true});
     EXPECT_EQ(after->w2, static_cast<uint32_t>('c'));
-    string::eval_path(s, push_text("x"), push_char('y'), path, nullptr, nullptr, 0, false, false,
-                      false, false);
+    string::eval_path(s, push_text("x"), push_char('y'), {.path = path});
     EXPECT_EQ(whole(s), "xyc");
 
     Cell* word = value_of("foo");
-    EXPECT_TRUE(raises(error::kScript, error::script::invalid_path, [&] {
-        string::eval_path(s, word, nullptr, path, nullptr, nullptr, 0, false, true, false, false);
-    }));
+    EXPECT_TRUE(raises(error::kScript, error::script::invalid_path,
+                       [&] { string::eval_path(s, word, nullptr, {.path = path, .get = true}); }));
     Cell* missing = push_text("q");
-    EXPECT_TRUE(raises(error::kScript, error::script::bad_path_set, [&] {
-        string::eval_path(s, missing, x, path, nullptr, nullptr, 0, false, false, false, false);
-    }));
+    EXPECT_TRUE(raises(error::kScript, error::script::bad_path_set,
+                       [&] { string::eval_path(s, missing, x, {.path = path}); }));
 }
 
 TEST_F(StringActions, CompareAcrossTextTypesOnlyForEquality) {
