@@ -51,6 +51,18 @@ struct FindOptions {
     bool match = false;
 };
 
+// mold (form-mold.h). The part budget and the indentation level that change from one nested
+// value to the next stay separate arguments.
+struct MoldOptions {
+    bool only = false;    // a block's outer brackets are left out
+    bool all = false;     // the construction syntax for values without a literal form
+    bool flat = false;    // no new lines or indentation
+    Cell* part = nullptr; // the caller's /part argument, never read by the slots
+
+    // The options of a value written inside this one: its brackets are always written.
+    MoldOptions nested() const { return {.all = all, .flat = flat, .part = part}; }
+};
+
 // eval-path: where a step of a path walk is and how it runs. The slot's own parameters are
 // the parent value, the element that selects in it, and the value to set (null to get).
 struct PathOptions {
@@ -74,8 +86,7 @@ struct PathOptions {
     X(4, to, Cell*, (Cell* prototype, Cell* spec, int32_t type))                                   \
     X(5, form, int32_t, (Cell* value, Cell* string, Cell* part, int32_t limit))                    \
     X(6, mold, int32_t,                                                                            \
-      (Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,       \
-       int32_t indent))                                                                            \
+      (Cell* value, Cell* string, const MoldOptions& options, int32_t limit, int32_t indent))      \
     X(7, eval_path, Cell*,                                                                         \
       (Cell* parent, Cell* element, Cell* value, const PathOptions& options))                      \
     X(8, set_path, void, ())                                                                       \

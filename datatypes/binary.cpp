@@ -655,15 +655,15 @@ Cell* to(Cell*, Cell* spec, int32_t) {
     return new_binary_from(out);
 }
 
-int32_t mold(Cell* value, Cell* string, bool only, bool, bool flat, Cell*, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent) {
-    if (!only) {
+    if (!options.only) {
         string::concatenate_cstring(string, "#{");
         limit -= 2;
     }
     const std::string bytes = bytes_of(value);
     const auto n = static_cast<uint32_t>(bytes.size());
-    const bool lines = !flat && n > 30;
+    const bool lines = !options.flat && n > 30;
     if (lines) {
         string::concatenate_cstring(string, "\n");
         limit = mold::indent(string, indent + 1, limit - 1);
@@ -680,7 +680,7 @@ int32_t mold(Cell* value, Cell* string, bool only, bool, bool flat, Cell*, int32
         string::concatenate_cstring(string, "\n");
         limit = mold::indent(string, indent, limit - 1);
     }
-    if (!only) {
+    if (!options.only) {
         string::concatenate_cstring(string, "}");
         limit -= 1;
     }
@@ -688,7 +688,7 @@ int32_t mold(Cell* value, Cell* string, bool only, bool, bool flat, Cell*, int32
 }
 
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit) {
-    return mold(value, string, false, false, false, part, limit, 0);
+    return mold(value, string, {.part = part}, limit, 0);
 }
 
 int32_t compare(Cell* value, Cell* other, int32_t op) {

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <string>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace binary {
@@ -112,7 +113,7 @@ Cell* to(Cell* prototype, Cell* spec, int32_t type);
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
 // "#{" the bytes as upper-case hexadecimal pairs "}"; unless flat, more than 30 bytes go on
 // lines of 32 bytes indented one level deeper than the value.
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
 int32_t compare(Cell* value, Cell* other, int32_t op);
 void and_();

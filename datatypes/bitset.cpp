@@ -564,8 +564,9 @@ int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit) {
     return limit - (negated ? 2 : 1);
 }
 
-int32_t mold(Cell* value, Cell* string, bool, bool, bool, Cell* part, int32_t limit, int32_t) {
-    return form(value, string, part, limit);
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
+             int32_t) {
+    return form(value, string, options.part, limit);
 }
 
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions&) {

@@ -503,35 +503,35 @@ int32_t form(Cell* block, Cell* string, Cell* part, int32_t limit) {
     return limit;
 }
 
-int32_t mold(Cell* block, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* block, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent) {
     if (cycles::detect(block, string, &limit, true)) return limit;
-    if (!only) {
+    if (!options.only) {
         string::concatenate_cstring(string, "[");
         --limit;
     }
-    limit = mold_cells(block, string, only, all, flat, part, limit, indent);
-    if (!only) {
+    limit = mold_cells(block, string, options, limit, indent);
+    if (!options.only) {
         string::concatenate_cstring(string, "]");
         --limit;
     }
     return limit;
 }
 
-int32_t mold_cells(Cell* block, Cell* string, bool only, bool all, bool flat, Cell* part,
-                   int32_t limit, int32_t indent) {
+int32_t mold_cells(Cell* block, Cell* string, const action::MoldOptions& options, int32_t limit,
+                   int32_t indent) {
     cycles::Push walking(block->w2);
     const uint32_t first = index_of(block);
     bool opened = false;
     for (uint32_t i = first; i < total(block); ++i) {
-        if (part && limit < 1) return limit;
+        if (options.part && limit < 1) return limit;
         GcRoot item(head_of(block)[i]);
-        if (!flat && (item.cell().header & cell::kNewLine)) {
-            if (!only && i == first) {
+        if (!options.flat && (item.cell().header & cell::kNewLine)) {
+            if (!options.only && i == first) {
                 opened = true;
                 ++indent;
             }
-            if (!(only && i == first)) {
+            if (!(options.only && i == first)) {
                 string::concatenate_cstring(string, "\n");
                 --limit;
             }
@@ -540,7 +540,7 @@ int32_t mold_cells(Cell* block, Cell* string, bool only, bool all, bool flat, Ce
             string::concatenate_cstring(string, " ");
             --limit;
         }
-        limit = actions::mold(&item.cell(), string, false, all, flat, part, limit, indent);
+        limit = actions::mold(&item.cell(), string, options.nested(), limit, indent);
     }
     if (opened) {
         --indent;

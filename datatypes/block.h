@@ -130,11 +130,11 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOpti
 int32_t compare(Cell* value, Cell* other, int32_t op);
 int32_t compare_each(const Cell* a, const Cell* b, int32_t op);
 int32_t form(Cell* block, Cell* string, Cell* part, int32_t limit);
-int32_t mold(Cell* block, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* block, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
 // The content of a block without brackets (also paren!'s mold).
-int32_t mold_cells(Cell* block, Cell* string, bool only, bool all, bool flat, Cell* part,
-                   int32_t limit, int32_t indent);
+int32_t mold_cells(Cell* block, Cell* string, const action::MoldOptions& options, int32_t limit,
+                   int32_t indent);
 
 // --- Actions: insertion, change, put, take, swap, trim, copy --------------------------------
 

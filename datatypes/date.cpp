@@ -679,7 +679,7 @@ void append_month(const Cell* string, int32_t month) {
 
 } // namespace
 
-int32_t mold(Cell* value, Cell* string, bool, bool, bool, Cell*, int32_t limit, int32_t) {
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions&, int32_t limit, int32_t) {
     uint32_t w = value->w1;
     double local = local_time(value);
     // A time of day whose seconds print as 60 at the end of the day shows as midnight of the
@@ -717,7 +717,7 @@ int32_t mold(Cell* value, Cell* string, bool, bool, bool, Cell*, int32_t limit, 
 }
 
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit) {
-    return mold(value, string, false, false, false, part, limit, 0);
+    return mold(value, string, {.part = part}, limit, 0);
 }
 
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options) {

@@ -51,7 +51,7 @@ bool compare(Cell* value1, Cell* value2, int32_t op);
 
 // Typed dispatchers of the actions other modules call directly.
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
 
 } // namespace actions

@@ -29,8 +29,9 @@ Cell* add_to_block(const Cell* block, const char* utf8, uint32_t length) {
     return string::text_add_to_block(block, kTypeEmail, utf8, length);
 }
 
-int32_t mold(Cell* value, Cell* string, bool, bool, bool, Cell* part, int32_t limit, int32_t) {
-    return string::form(value, string, part, limit);
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
+             int32_t) {
+    return string::form(value, string, options.part, limit);
 }
 
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options) {

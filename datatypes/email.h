@@ -15,7 +15,7 @@ Cell* set_result(const char* utf8, uint32_t length);
 Cell* add_to_block(const Cell* block, const char* utf8, uint32_t length);
 
 // mold writes the text as form does (no delimiters).
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
 // Path access: `user` answers a new string! of the text before the first "@" (all of it
 // without one), `host` the text after it (empty without one); with a value, that part of the

@@ -286,7 +286,7 @@ void append_value(const Cell* string, const Cell* value, bool molded, bool only,
     Cell* v = stack::push(*value);
     Cell* text = string::make_at(stack::push_cell(), 16);
     if (molded)
-        actions::mold(v, text, only, false, only, nullptr, form_mold::kNoLimit, 0);
+        actions::mold(v, text, {.only = only, .flat = only}, form_mold::kNoLimit, 0);
     else
         actions::form(v, text, nullptr, form_mold::kNoLimit);
     string::concatenate(string, text, width > 0 ? width : -1, 0, true, string::kAppendMode);
@@ -393,9 +393,9 @@ int32_t form(Cell* value, Cell* string, Cell*, int32_t limit) {
     return limit - static_cast<int32_t>(string::length_from_head(string) - before);
 }
 
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent) {
-    return object::mold(value, string, only, all, flat, part, limit, indent);
+    return object::mold(value, string, options, limit, indent);
 }
 
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options) {

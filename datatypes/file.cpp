@@ -131,14 +131,15 @@ Cell* add_to_block(const Cell* block, const char* utf8_text, uint32_t length) {
 
 // --- Slot functions -------------------------------------------------------------------------
 
-int32_t mold(Cell* value, Cell* string, bool, bool, bool, Cell* part, int32_t limit, int32_t) {
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
+             int32_t) {
     std::u32string chars = text(value);
     string::append_bytes(string, "%", 1);
     if (chars.empty()) {
         string::append_bytes(string, "\"\"", 2);
         return limit - 1;
     }
-    if (part)
+    if (options.part)
         chars.resize(limit > 0 ? std::min<size_t>(chars.size(), static_cast<size_t>(limit)) : 0);
     bool quoted = false;
     for (char32_t cp : chars)

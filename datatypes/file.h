@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace file {
@@ -48,7 +49,7 @@ Cell* add_to_block(const Cell* block, const char* utf8, uint32_t length);
 // "%" and the path, in double quotes when it holds a character that the url table escapes
 // below 127 (controls, blank, " % ; < > [ \ ] ^ ` { | }); an empty path as %"". Returns the
 // limit less the characters of the path and 1.
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
 // The file services (os/io.h): delete and rename answer logic!, query a date! or none;
 // read lists a folder or reads a file (access/cannot-open when it cannot); write answers the

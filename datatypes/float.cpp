@@ -472,7 +472,7 @@ int32_t form(Cell* value, Cell* string, Cell*, int32_t limit) {
     return limit - length;
 }
 
-int32_t mold(Cell* value, Cell* string, bool, bool, bool, Cell*, int32_t limit, int32_t) {
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions&, int32_t limit, int32_t) {
     char text[number_text::kFloatTextSize];
     const int length = number_text::form_float(get(value), 0, true, text);
     string::concatenate_cstring(string, text);

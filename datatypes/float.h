@@ -10,6 +10,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace float_ {
@@ -133,7 +134,7 @@ bool even_q(Cell* value);
 bool odd_q(Cell* value);
 
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
 // Equality codes compare with near-equality, strict-equal and find exactly, same by bit
 // pattern; these three answer unequal for another type on the other side. Ordering codes

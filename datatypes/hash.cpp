@@ -62,15 +62,15 @@ Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
     return index_block(result);
 }
 
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent) {
     // A hash met again inside itself is written as the cycle marker alone.
     if (cycles::detect(value, string, &limit, true)) return limit;
-    if (!only) {
+    if (!options.only) {
         string::concatenate_cstring(string, "make hash! ");
         limit -= 11;
     }
-    return block::mold(value, string, false, all, flat, part, limit, indent);
+    return block::mold(value, string, options.nested(), limit, indent);
 }
 
 Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all,

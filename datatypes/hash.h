@@ -9,6 +9,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace hash_ {
@@ -30,7 +31,7 @@ Cell* to(Cell* prototype, Cell* spec, int32_t type);
 // table over the copied values. May collect.
 Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
 // "make hash! " and the block molded (with /only the block's content alone).
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
 // block! sort and trim (which keep the table current).
 Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all,

@@ -315,10 +315,10 @@ Cell* make(Cell* prototype, Cell* spec, int32_t type) {
     return to(prototype, spec, type);
 }
 
-int32_t mold(Cell* value, Cell* string, bool only, bool, bool flat, Cell*, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent) {
     const uint32_t w = width(value), h = height(value);
-    if (!only) {
+    if (!options.only) {
         string::concatenate_cstring(string, "make image! [");
         limit -= 13;
     }
@@ -332,7 +332,7 @@ int32_t mold(Cell* value, Cell* string, bool only, bool, bool flat, Cell*, int32
         // The pixels from the index, read again after every append (which may collect).
         GcRoot held(*value);
         const uint32_t from = index_of(value), n = w * h - from;
-        const bool lines = !flat && n >= 8;
+        const bool lines = !options.flat && n >= 8;
         string::concatenate_cstring(string, " #{");
         limit -= 3;
         if (lines) newline(string, indent + 1, limit);
@@ -358,13 +358,14 @@ int32_t mold(Cell* value, Cell* string, bool only, bool, bool flat, Cell*, int32
                 const uint32_t p = pixels(&held.cell())[from + j];
                 append_hex(string, static_cast<uint8_t>(255 - (p >> 24)));
                 limit -= 2;
-                if (!flat && (j + 1) % 10 == 0 && j + 1 < k) newline(string, indent + 1, limit);
+                if (!options.flat && (j + 1) % 10 == 0 && j + 1 < k)
+                    newline(string, indent + 1, limit);
             }
             string::concatenate_cstring(string, "\n}");
             limit -= 2;
         }
     }
-    if (!only) {
+    if (!options.only) {
         string::concatenate_cstring(string, "]");
         limit -= 1;
     }
@@ -372,7 +373,7 @@ int32_t mold(Cell* value, Cell* string, bool only, bool, bool flat, Cell*, int32
 }
 
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit) {
-    return mold(value, string, false, false, false, part, limit, 0);
+    return mold(value, string, {.part = part}, limit, 0);
 }
 
 int32_t compare(Cell* value, Cell* other, int32_t op) {

@@ -150,8 +150,9 @@ int32_t form(Cell* value, Cell* string, Cell*, int32_t limit) {
     return limit - (b ? 4 : 5);
 }
 
-int32_t mold(Cell* value, Cell* string, bool, bool all, bool, Cell*, int32_t limit, int32_t) {
-    if (!all) return form(value, string, nullptr, limit);
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
+             int32_t) {
+    if (!options.all) return form(value, string, nullptr, limit);
     bool b = get(value);
     string::concatenate_cstring(string, b ? "#(true)" : "#(false)");
     return limit - (b ? 7 : 8);

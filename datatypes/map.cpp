@@ -275,11 +275,11 @@ int32_t form_entries(const Cell* map, Cell* string, bool mold, bool flat, int32_
         // Copies on the data stack: molding may move the pair block.
         Cell* key = stack::push(*pair_at(map, i));
         cell::clear_new_line(key);
-        limit = actions::mold(key, string, false, false, flat, nullptr, limit, indent + 1);
+        limit = actions::mold(key, string, {.flat = flat}, limit, indent + 1);
         string::concatenate_cstring(string, " ");
         --limit;
         Cell* value = stack::push(*pair_at(map, i + 1));
-        limit = actions::mold(value, string, false, false, flat, nullptr, limit, indent + 1);
+        limit = actions::mold(value, string, {.flat = flat}, limit, indent + 1);
         stack::pop(2);
     }
     if (mold && !flat && !first) {
@@ -371,16 +371,16 @@ Cell* reflect(Cell* value, int32_t field_symbol) {
     return result;
 }
 
-int32_t mold(Cell* value, Cell* string, bool only, bool, bool flat, Cell*, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent) {
     if (cycles::detect(value, string, &limit, true)) return limit;
     cycles::Push inside(value->w2);
-    if (!only) {
+    if (!options.only) {
         string::concatenate_cstring(string, "#[");
         limit -= 2;
     }
-    limit = form_entries(value, string, true, flat, limit, indent);
-    if (!only) {
+    limit = form_entries(value, string, true, options.flat, limit, indent);
+    if (!options.only) {
         string::concatenate_cstring(string, "]");
         limit -= 1;
     }

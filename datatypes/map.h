@@ -71,7 +71,7 @@ Cell* to(Cell* prototype, Cell* spec, int32_t type);
 // key. Another field raises internal/not-done. May collect.
 Cell* reflect(Cell* value, int32_t field_symbol);
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options);
 int32_t compare(Cell* value, Cell* other, int32_t op);

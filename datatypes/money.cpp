@@ -604,8 +604,10 @@ int32_t form(Cell* value, Cell* string, Cell*, int32_t limit) {
     return limit - static_cast<int32_t>(text.size());
 }
 
-int32_t mold(Cell* value, Cell* string, bool, bool all, bool, Cell*, int32_t limit, int32_t) {
-    const std::string text = text_of(load(value), false, all ? kFractionDigits : decimals_option());
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
+             int32_t) {
+    const std::string text =
+        text_of(load(value), false, options.all ? kFractionDigits : decimals_option());
     string::append_bytes(string, text.data(), static_cast<uint32_t>(text.size()));
     return limit - static_cast<int32_t>(text.size());
 }

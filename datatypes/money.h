@@ -97,7 +97,7 @@ Cell* random(Cell* value, bool seed, bool secure, bool only);
 // form: groups of three integer digits after "'" and money-digits decimals; mold: no groups,
 // with /all all five decimals.
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
 // code (1): the currency word or none; amount (2): the amount without currency. Setting raises
 // script/bad-path-set; another element script/invalid-path.

@@ -35,9 +35,9 @@ int32_t form(Cell*, Cell* string, Cell*, int32_t limit) {
     return limit - 4;
 }
 
-int32_t mold(Cell*, Cell* string, bool, bool all, bool, Cell*, int32_t limit, int32_t) {
-    string::concatenate_cstring(string, all ? "#(none)" : "none");
-    return limit - (all ? 7 : 4);
+int32_t mold(Cell*, Cell* string, const action::MoldOptions& options, int32_t limit, int32_t) {
+    string::concatenate_cstring(string, options.all ? "#(none)" : "none");
+    return limit - (options.all ? 7 : 4);
 }
 
 int32_t compare(Cell*, Cell* other, int32_t op) {

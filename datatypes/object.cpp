@@ -780,15 +780,16 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool) {
 
 // --- form, mold, compare, reflect, modify -----------------------------------------------------
 
-int32_t serialize(const Cell* object, const Cell* string, bool only, bool all, bool flat,
-                  int32_t limit, bool indent, int32_t tabs, bool mold) {
+int32_t serialize(const Cell* object, const Cell* string, const SerializeOptions& options,
+                  int32_t limit, int32_t tabs) {
     GcRoot o(*object);
     const uint32_t ctx = context_of(object);
     const uint32_t n = field_count(object);
     if (n == 0) return limit;
+    const bool all = options.all, flat = options.flat;
+    const bool indent = options.indent && !flat && !(options.mold && options.only);
     const char* separator = flat ? " " : "\n";
-    if (flat || (mold && only)) indent = false;
-    if (!flat && mold && !only) {
+    if (!flat && options.mold && !options.only) {
         string::concatenate_cstring(string, "\n");
         limit -= 1;
     }
@@ -807,7 +808,7 @@ int32_t serialize(const Cell* object, const Cell* string, bool only, bool all, b
         if (indent) limit = ::mold::indent(string, tabs, limit);
         Cell* word_cell = stack::push(w);
         cell::set_type(word_cell, kTypeWord);
-        limit = actions::mold(word_cell, const_cast<Cell*>(string), false, all, flat, nullptr,
+        limit = actions::mold(word_cell, const_cast<Cell*>(string), {.all = all, .flat = flat},
                               limit, tabs);
         stack::pop(1);
         string::concatenate_cstring(string, ": ");
@@ -821,7 +822,7 @@ int32_t serialize(const Cell* object, const Cell* string, bool only, bool all, b
             limit -= 1;
         }
         limit =
-            actions::mold(item, const_cast<Cell*>(string), false, all, flat, nullptr, limit, tabs);
+            actions::mold(item, const_cast<Cell*>(string), {.all = all, .flat = flat}, limit, tabs);
         stack::pop(1);
         if (indent) {
             string::concatenate_cstring(string, separator);
@@ -833,13 +834,13 @@ int32_t serialize(const Cell* object, const Cell* string, bool only, bool all, b
 
 int32_t form(Cell* value, Cell* string, Cell*, int32_t limit) {
     if (cycles::detect(value, string, &limit, false)) return limit;
-    return serialize(value, string, true, false, false, limit, false, 0, false);
+    return serialize(value, string, {.only = true}, limit, 0);
 }
 
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell*, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent) {
     if (cycles::detect(value, string, &limit, true)) return limit;
-    if (!only) {
+    if (!options.only) {
         // error! and port! share this mold under their own names.
         const char* prefix = cell::type(value) == kTypeError  ? "make error! ["
                              : cell::type(value) == kTypePort ? "make port! ["
@@ -847,9 +848,15 @@ int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell*, i
         string::concatenate_cstring(string, prefix);
         limit -= static_cast<int32_t>(std::char_traits<char>::length(prefix));
     }
-    limit = serialize(value, string, only, all, flat, limit, true, indent + 1, true);
-    if (!flat && indent > 0) limit = ::mold::indent(string, indent, limit);
-    if (!only) {
+    limit = serialize(value, string,
+                      {.only = options.only,
+                       .all = options.all,
+                       .flat = options.flat,
+                       .indent = true,
+                       .mold = true},
+                      limit, indent + 1);
+    if (!options.flat && indent > 0) limit = ::mold::indent(string, indent, limit);
+    if (!options.only) {
         string::concatenate_cstring(string, "]");
         limit -= 1;
     }

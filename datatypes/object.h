@@ -166,12 +166,20 @@ Cell* make(Cell* prototype, Cell* spec, int32_t type);
 // reflect: changed, class, words, values, body, owner, events?; the result replaces `value`.
 Cell* reflect(Cell* value, int32_t field_symbol);
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
+// How serialize writes the fields.
+struct SerializeOptions {
+    bool only = false;   // with mold: no new line before the first field, no indentation
+    bool all = false;    // the handler fields too, and values in the construction syntax
+    bool flat = false;   // one line, no indentation
+    bool indent = false; // each field on a line of its own, `tabs` levels in
+    bool mold = false;   // for mold: a new line opens the fields unless only or flat
+};
 // Writes the fields (`word: value`, the handler fields only with `all`); used by form, mold and
 // the molds of error! and port!. Returns the limit left. May collect.
-int32_t serialize(const Cell* object, const Cell* string, bool only, bool all, bool flat,
-                  int32_t limit, bool indent, int32_t tabs, bool mold);
+int32_t serialize(const Cell* object, const Cell* string, const SerializeOptions& options,
+                  int32_t limit, int32_t tabs);
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options);
 int32_t compare(Cell* value, Cell* other, int32_t op);
 Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);

@@ -46,7 +46,7 @@ int32_t path_index(const Cell* selector);
 Cell* make(Cell* prototype, Cell* spec, int32_t type); // also to
 Cell* random(Cell* value, bool seed, bool secure, bool only);
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options);
 // A point2D! other value is compared as points; another type is not comparable; pairs order

@@ -113,7 +113,8 @@ const Cell* object_field(const Cell* port, Field field) {
 
 int32_t mold_object_fields(Cell* port, Cell* string, bool all, bool flat, int32_t limit,
                            int32_t indent) {
-    return object::serialize(port, string, false, all, flat, limit, !flat, indent, true);
+    return object::serialize(
+        port, string, {.all = all, .flat = flat, .indent = !flat, .mold = true}, limit, indent);
 }
 
 } // namespace
@@ -299,12 +300,12 @@ Cell* make(Cell* prototype, Cell* spec, int32_t) {
     return services.make(prototype, spec);
 }
 
-int32_t mold(Cell* value, Cell* string, bool, bool all, bool flat, Cell*, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent) {
     if (!services.mold_fields) not_done();
     string::append_bytes(string, "make port! [", 12);
-    limit = services.mold_fields(value, string, all, flat, limit - 12, indent + 1);
-    if (indent > 0 && !flat) {
+    limit = services.mold_fields(value, string, options.all, options.flat, limit - 12, indent + 1);
+    if (indent > 0 && !options.flat) {
         string::append_bytes(string, "\n", 1);
         for (int32_t i = 0; i < indent; ++i) string::append_bytes(string, "    ", 4);
         limit -= 1 + 4 * indent;
@@ -314,7 +315,7 @@ int32_t mold(Cell* value, Cell* string, bool, bool all, bool flat, Cell*, int32_
 }
 
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit) {
-    return mold(value, string, false, false, false, part, limit, 0);
+    return mold(value, string, {.part = part}, limit, 0);
 }
 
 Cell* append(Cell* port, Cell* value, int32_t part, bool only, int32_t dup, bool) {

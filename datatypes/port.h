@@ -75,7 +75,7 @@ Cell* call_actor(const Cell* port, action::Slot slot, std::initializer_list<Cell
 Cell* make(Cell* prototype, Cell* spec, int32_t type);
 // "make port! [" the fields "]"; form passes no flags.
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
 Cell* append(Cell* port, Cell* value, int32_t part, bool only, int32_t dup, bool append);
 void at();

@@ -765,7 +765,7 @@ Cell* to(Cell*, Cell* spec, int32_t type) {
         result = make_at(stack::push_cell(), 16);
         // A refinement becomes its word in a string!, but keeps its slash in a file! or url!.
         if (st == kTypeRefinement && type != kTypeString)
-            actions::mold(spec, result, false, false, false, nullptr, form_mold::kNoLimit, 0);
+            actions::mold(spec, result, {}, form_mold::kNoLimit, 0);
         else
             actions::form(spec, result, nullptr, form_mold::kNoLimit);
     }
@@ -835,13 +835,14 @@ void append_escaped_char(const Cell* string, uint32_t cp, bool all) {
     append_chars(string, out.data(), static_cast<uint32_t>(out.size()));
 }
 
-int32_t mold(Cell* value, Cell* string, bool, bool all, bool, Cell* part, int32_t limit, int32_t) {
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
+             int32_t) {
     Buffer* b = memory::buffer(value->w2);
     uint32_t unit = checked_unit(b);
     const uint32_t start = clamped_index(value, b);
     const uint32_t tail = b->length();
     uint32_t end = tail;
-    if (part && check::int_arg(part) != 0)
+    if (options.part && check::int_arg(options.part) != 0)
         end = limit < 0 ? start
                         : static_cast<uint32_t>(std::min<int64_t>(int64_t{start} + limit, tail));
 
@@ -864,7 +865,7 @@ int32_t mold(Cell* value, Cell* string, bool, bool all, bool, Cell* part, int32_
     for (uint32_t i = start; i < end; ++i) {
         const uint32_t c = get_char(b->at_head() + i * unit, unit);
         if (!braces) {
-            escape_into(out, c, all);
+            escape_into(out, c, options.all);
         } else if (c == '{') {
             if (i < unclosed) ++depth;
             if (i >= unclosed) out.push_back('^');
@@ -876,7 +877,7 @@ int32_t mold(Cell* value, Cell* string, bool, bool all, bool, Cell* part, int32_
         } else if (c == '"') {
             out.push_back('"');
         } else {
-            escape_into(out, c, all);
+            escape_into(out, c, options.all);
         }
         if (out.size() >= kChunk) {
             append_chars(string, out.data(), static_cast<uint32_t>(out.size()));

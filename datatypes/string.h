@@ -257,7 +257,7 @@ int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
 // form are escaped (append_escaped_char), and braces without a partner in the text are
 // escaped in brace mode. Returns the limit less the characters molded and the two
 // delimiters.
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
 // The escape step of mold (also char!'s and vector!'s): 1E, 80-9F and, with `all`, every code
 // point above 7F as "^(" hexadecimal digits ")"; the controls 00-1F, the double quote and

@@ -262,7 +262,7 @@ int32_t form(Cell* value, Cell* string, Cell*, int32_t limit) {
     return write_parts(float_::get(value), string, limit);
 }
 
-int32_t mold(Cell* value, Cell* string, bool, bool, bool, Cell*, int32_t limit, int32_t) {
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions&, int32_t limit, int32_t) {
     return write_parts(float_::get(value), string, limit);
 }
 

@@ -84,7 +84,7 @@ void notify_owner(const Cell* grand_parent, const Cell* previous, const Cell* ol
 // must give a time!. Anything else raises script/bad-to-arg.
 Cell* make(Cell* prototype, Cell* spec, int32_t type);
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
 // Reads field 1-3 (integer or word), or with `value` sets it in place and tells the owner.
 // Another selector raises script/invalid-path (path, selector).

@@ -62,7 +62,7 @@ Cell* do_math(int32_t op);
 Cell* make(Cell* prototype, Cell* spec, int32_t type); // also to
 Cell* random(Cell* value, bool seed, bool secure, bool only);
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options);
 // Only tuples compare: byte by byte up to the longer length, missing bytes as 0.

@@ -243,16 +243,17 @@ int32_t write_names(const Cell* typeset, const Cell* string, bool part_limited, 
 } // namespace
 
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit) {
-    return mold(value, string, false, false, false, part, limit, 0);
+    return mold(value, string, {.part = part}, limit, 0);
 }
 
-int32_t mold(Cell* value, Cell* string, bool only, bool, bool, Cell* part, int32_t limit, int32_t) {
-    if (!only) {
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
+             int32_t) {
+    if (!options.only) {
         string::concatenate_cstring(string, "make typeset! [");
         limit -= 15;
     }
-    limit = write_names(value, string, part != nullptr, limit);
-    if (!only) {
+    limit = write_names(value, string, options.part != nullptr, limit);
+    if (!options.only) {
         string::concatenate_cstring(string, "]");
         limit -= 1;
     }

@@ -75,7 +75,7 @@ Cell* do_bitwise(int32_t op);
 Cell* make(Cell* prototype, Cell* spec, int32_t type);
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
 // "make typeset! [integer! float!]"; with only, the names alone.
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
 // Equality codes: 0 when all bits are equal, else 1; the sort codes order by the number of
 // members; the ordering codes and other types are not comparable.

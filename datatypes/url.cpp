@@ -250,11 +250,12 @@ Cell* make(Cell* prototype, Cell* spec, int32_t type) {
     return string::make(prototype, spec, type);
 }
 
-int32_t mold(Cell* value, Cell* string, bool, bool, bool, Cell* part, int32_t limit, int32_t) {
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
+             int32_t) {
     const std::string text = string::utf8_from_index(value);
     std::string out;
     for (unsigned char byte : text) {
-        if (part && static_cast<int32_t>(out.size()) >= limit) break;
+        if (options.part && static_cast<int32_t>(out.size()) >= limit) break;
         char escape[4];
         out.append(escape, percent_encode(kUrlMode, byte, escape));
     }

@@ -88,7 +88,7 @@ const IoServices& io_services();
 Cell* make(Cell* prototype, Cell* spec, int32_t type);
 Cell* to(Cell* prototype, Cell* spec, int32_t type);
 // The UTF-8 bytes of the text, each percent-encoded in url mode; stops at the part limit.
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
 // Reading: a new url of the url's text, "/" (unless one side brings it; never two) and the
 // formed element. Setting raises script/bad-field-set. May collect.

@@ -187,7 +187,7 @@ int32_t write_values(const Cell* v, Cell* string, bool mold, int32_t limit) {
         case kTypeChar:
             if (mold) {
                 Cell* held = stack::push(e);
-                limit = actions::mold(held, string, false, false, false, nullptr, limit, 0);
+                limit = actions::mold(held, string, {}, limit, 0);
                 stack::pop(1);
             } else {
                 const uint32_t cp = e.w2;
@@ -466,8 +466,9 @@ int32_t form(Cell* value, Cell* string, Cell*, int32_t limit) {
     return write_values(value, string, false, limit);
 }
 
-int32_t mold(Cell* value, Cell* string, bool only, bool, bool, Cell*, int32_t limit, int32_t) {
-    if (!only) {
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
+             int32_t) {
+    if (!options.only) {
         string::concatenate_cstring(string, "make vector! [");
         limit -= 14;
     }
@@ -486,7 +487,7 @@ int32_t mold(Cell* value, Cell* string, bool only, bool, bool, Cell*, int32_t li
         string::concatenate_cstring(string, "]");
         --limit;
     }
-    if (!only) {
+    if (!options.only) {
         string::concatenate_cstring(string, "]");
         --limit;
     }

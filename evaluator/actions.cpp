@@ -60,7 +60,8 @@ Status form_(const int32_t* r) {
     return Status::normal;
 }
 Status mold_(const int32_t* r) {
-    mold::entry(ref_on(r, 0), ref_on(r, 1), ref_on(r, 2), ref_arg(r, 3));
+    mold::entry(
+        {.only = ref_on(r, 0), .all = ref_on(r, 1), .flat = ref_on(r, 2), .part = ref_arg(r, 3)});
     return Status::normal;
 }
 Status round(const int32_t* r) {

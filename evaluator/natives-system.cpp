@@ -370,7 +370,7 @@ void write_formed(const Cell* value, bool newline) {
 void write_result(const Cell* value, int32_t width) {
     stack::mark(nullptr, stack::kNative);
     stack::push(*value);
-    mold::entry(false, false, false, nullptr);
+    mold::entry({});
     write_text(reinterpret_cast<const uint8_t*>("== "), 3, false);
     write_string(stack::arguments, true, width > 4 ? width - 4 : -1);
     stack::unwind();

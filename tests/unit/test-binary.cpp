@@ -55,7 +55,7 @@ protected:
     static std::string molded_text(const Cell& v, bool flat = false, int32_t indent = 0) {
         Cell* held = stack::push(v);
         Cell* s = string::make_at(stack::push_cell(), 16);
-        binary::mold(held, s, false, false, flat, nullptr, form_mold::kNoLimit, indent);
+        binary::mold(held, s, {.flat = flat}, form_mold::kNoLimit, indent);
         return ascii(*s);
     }
 };

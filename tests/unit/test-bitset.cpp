@@ -108,7 +108,7 @@ protected:
                                                    int32_t limit = 1000) {
         Cell* s = string::make_at(stack::push_cell(), 16);
         Cell* v = stack::push(*bs);
-        const int32_t left = bitset::mold(v, s, false, false, false, part, limit, 0);
+        const int32_t left = bitset::mold(v, s, {.part = part}, limit, 0);
         memory::Buffer* b = memory::buffer(s->w2);
         return {std::string(reinterpret_cast<char*>(b->at_head()), b->length()), left};
     }

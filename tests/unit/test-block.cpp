@@ -216,7 +216,7 @@ TEST_F(Block, MoldStopsAtThePartLimit) {
     Cell* s = string::make_at(stack::push_cell(), 16);
     Cell* b = load("1 2 3 4 5 6");
     Cell* part = stack::push(integer(5));
-    int32_t left = block::mold(b, s, false, false, false, part, 5, 0);
+    int32_t left = block::mold(b, s, {.part = part}, 5, 0);
     EXPECT_EQ(text_of(s), "[1 2 3]");
     EXPECT_LE(left, 0);
 }

@@ -57,7 +57,7 @@ TEST_F(Map, WordKeysAreSetWordsAndFoundAsWords) {
     EXPECT_EQ(selected(m, unbound(kTypeWord, sym("A"))), "1");
     EXPECT_EQ(formed(*m), "a: 1\nb: 2");
     Cell* prototype = stack::push_cell();
-    map::mold(m, string::make_at(prototype, 16), false, false, true, nullptr, 1000, 0);
+    map::mold(m, string::make_at(prototype, 16), {.flat = true}, 1000, 0);
     EXPECT_EQ(ascii(*prototype), "#[a: 1 b: 2]");
     EXPECT_EQ(formed(*map_of({}), true), "#[]");
 }

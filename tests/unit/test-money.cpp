@@ -17,7 +17,7 @@ protected:
     static std::string all(const Cell& value) {
         Cell* held = stack::push(value);
         Cell* s = string::make_at(stack::push_cell(), 16);
-        money::mold(held, s, false, true, false, nullptr, 1000, 0);
+        money::mold(held, s, {.all = true}, 1000, 0);
         std::string out = utf8_of(*s);
         stack::pop(2);
         return out;

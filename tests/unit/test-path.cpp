@@ -72,7 +72,7 @@ TEST_F(Path, PartBudgetStopsTheWalk) {
     Cell* text = string::make_at(stack::push_cell(), 16);
     Cell part{kTypeInteger, 0, 4, 0};
     // "aa" leaves 2, "/" 1, "bb" -1: the walk stops there.
-    const int32_t rest = actions::mold(held, text, false, false, false, &part, 4, 0);
+    const int32_t rest = actions::mold(held, text, {.part = &part}, 4, 0);
     EXPECT_EQ(rest, -1);
     EXPECT_EQ(ascii(*text), "aa/bb");
     EXPECT_EQ(cycles::depth(), 0u);

@@ -32,7 +32,7 @@ protected:
                return limit - 3;
            })
             .set<action::slot::mold>(
-                [](Cell*, Cell* s, bool, bool, bool, Cell*, int32_t limit, int32_t) {
+                [](Cell*, Cell* s, const action::MoldOptions&, int32_t limit, int32_t) {
                     string::concatenate_cstring(s, "/foo");
                     return limit - 4;
                 });
@@ -180,10 +180,10 @@ TEST_F(StringActions, MoldEscapesControlsAndTheC1Range) {
 TEST_F(StringActions, MoldWithPartMoldsTheFirstCharacters) {
     Cell* s = push_text("abcdef");
     Cell* out = string::make_at(stack::push_cell(), 4);
-    EXPECT_EQ(string::mold(s, out, false, false, false, push_integer(3), 3, 0), -2);
+    EXPECT_EQ(string::mold(s, out, {.part = push_integer(3)}, 3, 0), -2);
     EXPECT_EQ(whole(out), "\"abc\"");
     Cell* none = string::make_at(stack::push_cell(), 4);
-    string::mold(s, none, false, false, false, push_integer(1), -4, 0);
+    string::mold(s, none, {.part = push_integer(1)}, -4, 0);
     EXPECT_EQ(whole(none), "\"\"");
 }
 
