@@ -51,6 +51,13 @@ struct FindOptions {
     bool match = false;
 };
 
+// random.
+struct RandomOptions {
+    bool seed = false;
+    bool secure = false;
+    bool only = false;
+};
+
 // mold (form-mold.h). The part budget and the indentation level that change from one nested
 // value to the next stay separate arguments.
 struct MoldOptions {
@@ -77,11 +84,22 @@ struct PathOptions {
     bool owner = false;
 };
 
+// round: /to's argument, the scale (null without /to), and the rounding modes.
+struct RoundOptions {
+    Cell* scale = nullptr;
+    bool even = false;
+    bool down = false;
+    bool half_down = false;
+    bool floor = false;
+    bool ceiling = false;
+    bool half_ceiling = false;
+};
+
 // X(number, name, result, parameters): the slots in order.
 // clang-format off
 #define ZAN_ACTION_SLOTS(X)                                                                        \
     X(1, make, Cell*, (Cell* prototype, Cell* spec, int32_t type))                                 \
-    X(2, random, Cell*, (Cell* value, bool seed, bool secure, bool only))                          \
+    X(2, random, Cell*, (Cell* value, const RandomOptions& options))                               \
     X(3, reflect, Cell*, (Cell* value, int32_t field_symbol))                                      \
     X(4, to, Cell*, (Cell* prototype, Cell* spec, int32_t type))                                   \
     X(5, form, int32_t, (Cell* value, Cell* string, Cell* part, int32_t limit))                    \
@@ -98,9 +116,7 @@ struct PathOptions {
     X(14, negate, void, ())                                                                        \
     X(15, power, void, ())                                                                         \
     X(16, remainder, void, ())                                                                     \
-    X(17, round, Cell*,                                                                            \
-      (Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,   \
-       bool half_ceiling))                                                                         \
+    X(17, round, Cell*, (Cell* value, const RoundOptions& options))                                \
     X(18, subtract, void, ())                                                                      \
     X(19, even_q, bool, (Cell* value))                                                             \
     X(20, odd_q, bool, (Cell* value))                                                              \

@@ -636,11 +636,11 @@ Cell* to(Cell* prototype, Cell* spec, int32_t) {
     return convert(prototype, spec, false);
 }
 
-Cell* random(Cell* value, bool seed, bool secure, bool) {
+Cell* random(Cell* value, const action::RandomOptions& options) {
     const integer::RandomSource* source = integer::random_source();
     if (!source) error::fire(error::kInternal, error::internal::not_done);
     const uint32_t w = value->w1;
-    if (seed) {
+    if (options.seed) {
         source->seed(w +
                      static_cast<uint32_t>(static_cast<int64_t>(std::trunc(stored_time(value)))));
         value->header = kTypeUnset;
@@ -648,10 +648,10 @@ Cell* random(Cell* value, bool seed, bool secure, bool) {
     }
     const int64_t n = to_days(w);
     if (n < 1) return value; // nothing lies between 1 March of year 0 and the day before
-    const int64_t days = source->rand(secure, static_cast<int32_t>(n)) - 1;
+    const int64_t days = source->rand(options.secure, static_cast<int32_t>(n)) - 1;
     if (!has_time(w)) return set_days(value, days, 0.0, zone_of(w), false);
-    const uint32_t zone = static_cast<uint32_t>(source->rand(secure, 128) - 1);
-    const double u = source->rand(secure, 2147483647) / 2147483647.0;
+    const uint32_t zone = static_cast<uint32_t>(source->rand(options.secure, 128) - 1);
+    const double u = source->rand(options.secure, 2147483647) / 2147483647.0;
     const double local = std::floor(u * 3600) / 3600 * 24 * 3600;
     return set_days(value, days, local - zone_seconds(zone), zone, true);
 }

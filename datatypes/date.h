@@ -123,7 +123,7 @@ void set_months_hook(MonthsHook hook);
 // date! as it is, an integer! as epoch seconds.
 Cell* make(Cell* prototype, Cell* spec, int32_t type);
 Cell* to(Cell* prototype, Cell* spec, int32_t type);
-Cell* random(Cell* value, bool seed, bool secure, bool only);
+Cell* random(Cell* value, const action::RandomOptions& options);
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
 int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);

@@ -125,7 +125,7 @@ Cell* make(Cell* prototype, Cell* spec, int32_t type);
 Cell* to(Cell* prototype, Cell* spec, int32_t type);
 // With /seed: seeds the generator with the exclusive-or of the payload words and gives
 // unset!. Otherwise random_float of the value, in its type.
-Cell* random(Cell* value, bool seed, bool secure, bool only);
+Cell* random(Cell* value, const action::RandomOptions& options);
 // absolute clears the sign bit; negate is 0.0 minus the value (never -0.0). Frame slots.
 void absolute();
 void negate();
@@ -157,8 +157,7 @@ void power();
 // one, 0.01 for a percent!). An integer! scale gives an integer! result, another scale a
 // result of its type; without a scale the value keeps its type. A money! scale raises
 // script/not-related, a result that overflows math/overflow.
-Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor,
-            bool ceiling, bool half_ceiling);
+Cell* round(Cell* value, const action::RoundOptions& options);
 
 void register_actions();
 

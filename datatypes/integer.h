@@ -110,7 +110,7 @@ const RandomSource* random_source();
 
 Cell* make(Cell* prototype, Cell* spec, int32_t type);
 Cell* to(Cell* prototype, Cell* spec, int32_t type);
-Cell* random(Cell* value, bool seed, bool secure, bool only);
+Cell* random(Cell* value, const action::RandomOptions& options);
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
 int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
@@ -122,8 +122,7 @@ void multiply();
 void negate();
 void power();
 void remainder();
-Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor,
-            bool ceiling, bool half_ceiling);
+Cell* round(Cell* value, const action::RoundOptions& options);
 void subtract();
 bool even_q(Cell* value);
 bool odd_q(Cell* value);

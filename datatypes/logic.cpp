@@ -134,13 +134,14 @@ Cell* make(Cell* prototype, Cell* spec, int32_t type) {
     }
 }
 
-Cell* random(Cell* value, bool seed, bool secure, bool) {
+Cell* random(Cell* value, const action::RandomOptions& options) {
     if (!random_source_) error::fire(error::kInternal, error::internal::not_done);
-    if (seed) {
+    if (options.seed) {
         random_source_->seed(value->w1);
         return unset::make_at(value);
     }
-    uint32_t n = (secure ? random_source_->secure_next() : random_source_->next()) & 0x7FFFFFFF;
+    uint32_t n =
+        (options.secure ? random_source_->secure_next() : random_source_->next()) & 0x7FFFFFFF;
     return make_at(value, n > 0x3FFFFFFF);
 }
 

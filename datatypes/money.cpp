@@ -567,10 +567,10 @@ Cell* make(Cell* prototype, Cell* spec, int32_t type) {
     return store(prototype, a);
 }
 
-Cell* random(Cell* value, bool seed, bool secure, bool) {
+Cell* random(Cell* value, const action::RandomOptions& options) {
     const integer::RandomSource* source = integer::random_source();
     if (!source) error::fire(error::kInternal, error::internal::not_done);
-    if (seed) {
+    if (options.seed) {
         source->seed(value->w1 ^ value->w2 ^ value->w3 ^ (value->header & kSignBit));
         value->header = kTypeUnset;
         return value;
@@ -579,7 +579,7 @@ Cell* random(Cell* value, bool seed, bool secure, bool) {
     Amount r;
     r.negative = bound.negative;
     r.currency = bound.currency;
-    auto draw = [&] { return source->rand(secure, 2147483647); };
+    auto draw = [&] { return source->rand(options.secure, 2147483647); };
     bool equal_so_far = true;
     for (int32_t i = kDigits - bound.significant(); i < kDigits; ++i) {
         if (!equal_so_far) {
@@ -789,8 +789,8 @@ void remainder() {
     money::do_math(float_::kRemainder);
 }
 
-Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor_,
-            bool ceiling, bool half_ceiling) {
+Cell* round(Cell* value, const action::RoundOptions& options) {
+    Cell* const scale = options.scale;
     Amount v = load(value);
     Amount s;
     if (!scale) {
@@ -826,17 +826,17 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
     bool go_down;
     if (r.zero())
         go_down = true;
-    else if (down)
+    else if (options.down)
         go_down = true;
-    else if (floor_)
+    else if (options.floor)
         go_down = !negative;
-    else if (ceiling)
+    else if (options.ceiling)
         go_down = negative;
-    else if (even && half)
+    else if (options.even && half)
         go_down = v.d[kIntegerDigits - 1] % 2 == 0;
-    else if (half_down && half)
+    else if (options.half_down && half)
         go_down = true;
-    else if (half_ceiling && half)
+    else if (options.half_ceiling && half)
         go_down = negative;
     else
         go_down = nearer_down;

@@ -93,7 +93,7 @@ void set_money_digits_hook(OptionHook hook);
 // to: a text through the money reader, an integer!, a float! (strictly), a money!.
 Cell* make(Cell* prototype, Cell* spec, int32_t type);
 Cell* to(Cell* prototype, Cell* spec, int32_t type);
-Cell* random(Cell* value, bool seed, bool secure, bool only);
+Cell* random(Cell* value, const action::RandomOptions& options);
 // form: groups of three integer digits after "'" and money-digits decimals; mold: no groups,
 // with /all all five decimals.
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
@@ -115,8 +115,7 @@ void multiply();
 void divide();
 void remainder();
 void negate();
-Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor,
-            bool ceiling, bool half_ceiling);
+Cell* round(Cell* value, const action::RoundOptions& options);
 bool even_q(Cell* value);
 bool odd_q(Cell* value);
 Cell* pick(Cell* value, int32_t index, Cell* index_value);

@@ -44,7 +44,7 @@ int32_t path_index(const Cell* selector);
 // --- Slot functions -------------------------------------------------------------------------
 
 Cell* make(Cell* prototype, Cell* spec, int32_t type); // also to
-Cell* random(Cell* value, bool seed, bool secure, bool only);
+Cell* random(Cell* value, const action::RandomOptions& options);
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
 int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
@@ -54,8 +54,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOpti
 int32_t compare(Cell* value, Cell* other, int32_t op);
 void absolute();
 void negate();
-Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor,
-            bool ceiling, bool half_ceiling);
+Cell* round(Cell* value, const action::RoundOptions& options);
 // The coordinate as integer!, written over the pair cell; another index raises
 // script/out-of-range.
 Cell* pick(Cell* series, int32_t index, Cell* index_value);

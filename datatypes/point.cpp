@@ -212,15 +212,15 @@ Cell* make(Cell* prototype, Cell* spec, int32_t type) {
     }
 }
 
-Cell* random(Cell* value, bool seed, bool secure, bool) {
-    if (seed) {
+Cell* random(Cell* value, const action::RandomOptions& options) {
+    if (options.seed) {
         Cell s{kTypeInteger, 0, value->w1 ^ value->w2 ^ value->w3, 0};
-        integer::random(&s, true, secure, false);
+        integer::random(&s, {.seed = true, .secure = options.secure});
         return unset::make_at(value);
     }
     for (uint32_t i = 0; i < dimensions(value); ++i) {
         const float c = get(value, i);
-        if (c != 0) set(value, i, static_cast<float>(float_::random_float(c, secure)));
+        if (c != 0) set(value, i, static_cast<float>(float_::random_float(c, options.secure)));
     }
     return value;
 }
@@ -322,8 +322,8 @@ void subtract() {
     point::do_math(float_::kSubtract);
 }
 
-Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor,
-            bool ceiling, bool half_ceiling) {
+Cell* round(Cell* value, const action::RoundOptions& options) {
+    Cell* const scale = options.scale;
     if (scale && cell::type(scale) == kTypeMoney) float_::call_not_related(kTypeMoney);
     const uint32_t n = dimensions(value);
     // A point or pair scale rounds each axis by its own component; a point2D! scale of a
@@ -334,7 +334,7 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
         Cell c;
         float_::make_at(&c, get(value, i));
         Cell s;
-        Cell* axis_scale = scale;
+        action::RoundOptions axis = options;
         if (per_axis) {
             double d = 0;
             if (st == kTypePair)
@@ -342,10 +342,9 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
             else if (i < dimensions(scale))
                 d = get(scale, i);
             float_::make_at(&s, d);
-            axis_scale = &s;
+            axis.scale = &s;
         }
-        Cell* r =
-            float_::round(&c, axis_scale, even, down, half_down, floor, ceiling, half_ceiling);
+        Cell* r = float_::round(&c, axis);
         const double d = cell::type(r) == kTypeInteger ? integer::get(r) : float_::get(r);
         set(value, i, static_cast<float>(d));
     }

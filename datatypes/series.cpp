@@ -734,9 +734,9 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
 
 // --- random ---------------------------------------------------------------------------------
 
-Cell* random(Cell* series, bool seed, bool secure, bool only) {
+Cell* random(Cell* series, const action::RandomOptions& options) {
     const uint32_t index = clamped_index(series);
-    if (seed) {
+    if (options.seed) {
         Buffer* b = buffer_of(series);
         const uint8_t* from = b->at_head() + (static_cast<size_t>(index) << unit_shift(b->unit()));
         const uint32_t h = hash::murmur3(from, static_cast<size_t>(b->at_tail() - from));
@@ -748,9 +748,9 @@ Cell* random(Cell* series, bool seed, bool secure, bool only) {
     const int32_t length = static_cast<int32_t>(total_units(series) - index);
     const bool owned = notify(series, Action::random, nullptr, static_cast<int32_t>(index), length);
     const int32_t now = static_cast<int32_t>(total_units(series)) - static_cast<int32_t>(index);
-    if (only) {
+    if (options.only) {
         if (now < 1) return none::make_at(series);
-        const int32_t r = draw(now, secure);
+        const int32_t r = draw(now, options.secure);
         element_at(series, index + static_cast<uint32_t>(r) - 1, series);
         return series;
     }
@@ -758,7 +758,7 @@ Cell* random(Cell* series, bool seed, bool secure, bool only) {
     const uint32_t shift = unit_shift(b->unit());
     const uint32_t unit = b->unit();
     for (int32_t p = 0; p < now; ++p) {
-        const int32_t r = draw(now - p, secure); // draws allocate nothing
+        const int32_t r = draw(now - p, options.secure); // draws allocate nothing
         if (r == 1) continue;
         uint8_t* at = b->at_head() + (static_cast<size_t>(index + p) << shift);
         exchange(at, at + static_cast<size_t>(r - 1) * unit, unit);

@@ -17,6 +17,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/action.h"
 #include "datatypes/ownership.h"
 #include "runtime-core/cell.h"
 
@@ -99,7 +100,7 @@ int32_t part_count(const Cell* series, const Cell* part);
 
 // --- Actions --------------------------------------------------------------------------------
 
-Cell* random(Cell* series, bool seed, bool secure, bool only);
+Cell* random(Cell* series, const action::RandomOptions& options);
 Cell* reflect(Cell* series, int32_t field_symbol);
 void at();
 void back();

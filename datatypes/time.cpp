@@ -308,9 +308,8 @@ void divide() {
     cell::set_type(stack::arguments, ratio ? kTypeFloat : kTypeTime);
 }
 
-Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor,
-            bool ceiling, bool half_ceiling) {
-    float_::round(value, scale, even, down, half_down, floor, ceiling, half_ceiling);
+Cell* round(Cell* value, const action::RoundOptions& options) {
+    float_::round(value, options);
     if (cell::type(value) == kTypeInteger) return make_at(value, integer::get(value));
     cell::set_type(value, kTypeTime);
     return value;

@@ -97,8 +97,7 @@ void subtract();
 void multiply();
 void divide();
 // float! round; the result is always a time!.
-Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor,
-            bool ceiling, bool half_ceiling);
+Cell* round(Cell* value, const action::RoundOptions& options);
 // The whole seconds within the minute (after moving 1e-6 away from zero) are even / odd.
 bool even_q(Cell* value);
 bool odd_q(Cell* value);

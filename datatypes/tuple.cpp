@@ -237,17 +237,17 @@ Cell* make(Cell* prototype, Cell* spec, int32_t) {
     }
 }
 
-Cell* random(Cell* value, bool seed, bool secure, bool) {
-    if (seed) {
+Cell* random(Cell* value, const action::RandomOptions& options) {
+    if (options.seed) {
         Cell s{kTypeInteger, 0, value->w1 ^ value->w2 ^ value->w3, 0};
-        integer::random(&s, true, secure, false);
+        integer::random(&s, {.seed = true, .secure = options.secure});
         return unset::make_at(value);
     }
     uint8_t* b = bytes(value);
     for (uint32_t i = 0; i < length(value); ++i) {
         // 0 to b: a draw of 1 to b + 1, less one.
         Cell n{kTypeInteger, 0, static_cast<uint32_t>(b[i]) + 1, 0};
-        integer::random(&n, false, secure, false);
+        integer::random(&n, {.secure = options.secure});
         b[i] = static_cast<uint8_t>(integer::get(&n) - 1);
     }
     return value;

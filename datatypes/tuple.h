@@ -60,7 +60,7 @@ Cell* do_math(int32_t op);
 // --- Slot functions -------------------------------------------------------------------------
 
 Cell* make(Cell* prototype, Cell* spec, int32_t type); // also to
-Cell* random(Cell* value, bool seed, bool secure, bool only);
+Cell* random(Cell* value, const action::RandomOptions& options);
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
 int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);

@@ -50,7 +50,8 @@ template <action::Slot S> Status conversion(const int32_t*) {
 }
 
 Status random(const int32_t* r) {
-    return result(call<s::random>(arg(0), ref_on(r, 0), ref_on(r, 1), ref_on(r, 2)));
+    return result(call<s::random>(
+        arg(0), {.seed = ref_on(r, 0), .secure = ref_on(r, 1), .only = ref_on(r, 2)}));
 }
 Status reflect(const int32_t*) {
     return result(call<s::reflect>(arg(0), static_cast<int32_t>(symbol::resolve(arg(1)->w2))));
@@ -65,8 +66,13 @@ Status mold_(const int32_t* r) {
     return Status::normal;
 }
 Status round(const int32_t* r) {
-    return result(call<s::round>(arg(0), ref_arg(r, 0), ref_on(r, 1), ref_on(r, 2), ref_on(r, 3),
-                                 ref_on(r, 4), ref_on(r, 5), ref_on(r, 6)));
+    return result(call<s::round>(arg(0), {.scale = ref_arg(r, 0),
+                                          .even = ref_on(r, 1),
+                                          .down = ref_on(r, 2),
+                                          .half_down = ref_on(r, 3),
+                                          .floor = ref_on(r, 4),
+                                          .ceiling = ref_on(r, 5),
+                                          .half_ceiling = ref_on(r, 6)}));
 }
 Status even_q(const int32_t*) {
     logic::set_result(call<s::even_q>(arg(0)));

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "block-fixture.h"
+#include "datatypes/action.h"
 #include "datatypes/catalog.h"
 #include "datatypes/context.h"
 #include "datatypes/error.h"

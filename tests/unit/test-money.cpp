@@ -211,22 +211,25 @@ TEST_F(Money, Round) {
     for (const Case& c : cases) {
         Cell v = m(c.value);
         const std::string how = c.how;
-        money::round(&v, nullptr, how == "even", how == "down", how == "half-down", how == "floor",
-                     how == "ceiling", how == "half-ceiling");
+        money::round(&v, {.even = how == "even",
+                          .down = how == "down",
+                          .half_down = how == "half-down",
+                          .floor = how == "floor",
+                          .ceiling = how == "ceiling",
+                          .half_ceiling = how == "half-ceiling"});
         EXPECT_EQ(mold_of(v), c.text) << c.value << " " << c.how;
     }
     Cell v = m("$1234.5678");
     Cell scale = m("$0.05");
-    money::round(&v, &scale, false, false, false, false, false, false);
+    money::round(&v, {.scale = &scale});
     EXPECT_EQ(all(v), "$1234.55000");
     v = m("$1234");
     scale = int_value(100);
-    money::round(&v, &scale, false, false, false, false, false, false);
+    money::round(&v, {.scale = &scale});
     EXPECT_EQ(mold_of(v), "$1200.00");
     Cell text_scale = Cell{kTypeNone, 0, 0, 0};
-    EXPECT_TRUE(raises(error::kScript, error::script::not_related, [&] {
-        money::round(&v, &text_scale, false, false, false, false, false, false);
-    }));
+    EXPECT_TRUE(raises(error::kScript, error::script::not_related,
+                       [&] { money::round(&v, {.scale = &text_scale}); }));
 }
 
 TEST_F(Money, Compare) {

@@ -367,7 +367,7 @@ TEST_F(Ownership, AHandlerThatEmptiesTheSeriesLeavesTheActionsSound) {
     s = owned_block("3 1 2");
     block::sort(s, false, nullptr, nullptr, nullptr, false, false, false);
     series::reverse(owned_block("1 2 3"), nullptr, nullptr);
-    series::random(owned_block("1 2 3"), false, false, false);
+    series::random(owned_block("1 2 3"), {});
     EXPECT_EQ(all_of(s), "[]");
 }
 

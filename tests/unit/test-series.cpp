@@ -350,23 +350,22 @@ TEST_F(Series, MoveBetweenSeries) {
 
 TEST_F(Series, RandomShufflesPicksAndSeeds) {
     Cell* b = load("1 2 3 4 5 6 7 8");
-    series::random(b, false, false, false);
+    series::random(b, {});
     std::string shuffled = all_of(b);
     EXPECT_NE(shuffled, "[1 2 3 4 5 6 7 8]");
     block::sort(b, false, nullptr, nullptr, nullptr, false, false, false);
     EXPECT_EQ(all_of(b), "[1 2 3 4 5 6 7 8]"); // the same values
-    Cell* one = series::random(stack::push(*b), false, false, true);
+    Cell* one = series::random(stack::push(*b), {.only = true});
     EXPECT_EQ(cell::type(one), kTypeInteger);
     EXPECT_TRUE(one->w2 >= 1 && one->w2 <= 8);
-    EXPECT_EQ(cell::type(series::random(stack::push(at_index(b, 8)), false, false, true)),
-              kTypeNone);
+    EXPECT_EQ(cell::type(series::random(stack::push(at_index(b, 8)), {.only = true})), kTypeNone);
 
     // Seeding with equal contents from the index gives the same sequence afterwards.
     Cell* x = load("5 6 7");
     Cell* y = load("0 5 6 7");
-    EXPECT_EQ(cell::type(series::random(stack::push(*x), true, false, false)), kTypeUnset);
+    EXPECT_EQ(cell::type(series::random(stack::push(*x), {.seed = true})), kTypeUnset);
     uint32_t first = next_random();
-    series::random(stack::push(at_index(y, 1)), true, false, false);
+    series::random(stack::push(at_index(y, 1)), {.seed = true});
     EXPECT_EQ(next_random(), first);
 }
 

@@ -196,12 +196,12 @@ TEST_F(Time, ParityAndRound) {
         EXPECT_EQ(time_::odd_q(&t), !c.even) << c.seconds;
     }
     Cell t = time_value(10.6);
-    time_::round(&t, nullptr, false, false, false, false, false, false);
+    time_::round(&t, {});
     EXPECT_EQ(cell::type(&t), kTypeTime);
     EXPECT_EQ(seconds_of(t), 11);
     t = time_value(100);
     Cell scale = int_value(60);
-    time_::round(&t, &scale, false, false, false, false, false, false);
+    time_::round(&t, {.scale = &scale});
     EXPECT_EQ(cell::type(&t), kTypeTime);
     EXPECT_EQ(seconds_of(t), 120);
 }
