@@ -59,7 +59,7 @@ void BM_Append(benchmark::State& state, bool hash, uint32_t distinct) {
         Cell* s = new_series(hash);
         for (uint32_t i = 0; i < kAppends; ++i) {
             value->w2 = i % distinct;
-            block::insert(s, value, -1, false, 1, true);
+            block::insert(s, value, {.append = true});
         }
         // A find of the last value: the table has answered for every value since it came.
         if (find_last(s, value) != kAppends - 1) state.SkipWithError("last value not found");
@@ -75,7 +75,7 @@ Cell* filled(benchmark::State& state, bool hash, uint32_t size, Cell* value) {
     Cell* s = new_series(hash);
     for (uint32_t i = 0; i < size; ++i) {
         value->w2 = i;
-        block::insert(s, value, -1, false, 1, true);
+        block::insert(s, value, {.append = true});
     }
     if (find_last(s, value) != size - 1) state.SkipWithError("last value not found");
     state.ResumeTiming();

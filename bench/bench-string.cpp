@@ -82,7 +82,7 @@ void BM_Append(benchmark::State& state) {
         Cell* s = string::make_at(stack::push_cell(), 16);
         for (uint32_t i = 0; i < kAppends; ++i) {
             c->w2 = 'a' + (i & 15);
-            string::append(s, c, -1, false, 1, true);
+            string::append(s, c, {.append = true});
         }
         benchmark::DoNotOptimize(memory::buffer(s->w2)->tail);
         stack::pop(1);

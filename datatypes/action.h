@@ -10,7 +10,8 @@
 //   {.case_ = true, .last = true}), and every member left out is an absent refinement;
 // - a refinement without an argument is a bool; a refinement's argument is the address of its
 //   cell, or null when the refinement is absent; append, insert and change take /part as a
-//   count of units (-1 when absent) and /dup as a count (1 when absent);
+//   count of units (-1 when absent) and /dup as a count (1 when absent), the defaults of
+//   their option structs;
 // - "frame" slots take no arguments: their functions read the current frame's cells on the
 //   data stack (stack::arguments) and leave the result in its first cell;
 // - form and mold append to a string! value (which lives on the data stack) and return the
@@ -95,6 +96,41 @@ struct RoundOptions {
     bool half_ceiling = false;
 };
 
+// append and insert: /part as a count of units (-1 when absent), /dup as a count (1 when
+// absent); `append` is set by the append action (insert at the tail, the result at the head).
+struct InsertOptions {
+    int32_t part = -1;
+    bool only = false;
+    int32_t dup = 1;
+    bool append = false;
+};
+
+// change: /part and /dup as append's.
+struct ChangeOptions {
+    int32_t part = -1;
+    bool only = false;
+    int32_t dup = 1;
+};
+
+// copy.
+struct CopyOptions {
+    Cell* part = nullptr;
+    bool deep = false;
+    Cell* types = nullptr;
+};
+
+// take.
+struct TakeOptions {
+    Cell* part = nullptr;
+    bool deep = false;
+    bool last = false;
+};
+
+// put and modify.
+struct PutOptions {
+    bool case_ = false;
+};
+
 // X(number, name, result, parameters): the slots in order.
 // clang-format off
 #define ZAN_ACTION_SLOTS(X)                                                                        \
@@ -124,25 +160,23 @@ struct RoundOptions {
     X(22, complement, Cell*, (Cell* value))                                                        \
     X(23, or_, void, ())                                                                           \
     X(24, xor_, void, ())                                                                          \
-    X(25, append, Cell*,                                                                           \
-      (Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append))              \
+    X(25, append, Cell*, (Cell* series, Cell* value, const InsertOptions& options))                \
     X(26, at, void, ())                                                                            \
     X(27, back, void, ())                                                                          \
-    X(28, change, Cell*, (Cell* series, Cell* value, int32_t part, bool only, int32_t dup))        \
+    X(28, change, Cell*, (Cell* series, Cell* value, const ChangeOptions& options))                \
     X(29, clear, Cell*, (Cell* series))                                                            \
-    X(30, copy, Cell*, (Cell* value, Cell* result, Cell* part, bool deep, Cell* types))            \
+    X(30, copy, Cell*, (Cell* value, Cell* result, const CopyOptions& options))                    \
     X(31, find, Cell*, (Cell* series, Cell* value, const FindOptions& options))                    \
     X(32, head, void, ())                                                                          \
     X(33, head_q, void, ())                                                                        \
     X(34, index_q, void, ())                                                                       \
-    X(35, insert, Cell*,                                                                           \
-      (Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append))              \
+    X(35, insert, Cell*, (Cell* series, Cell* value, const InsertOptions& options))                \
     X(36, length_q, int32_t, (Cell* series))                                                       \
     X(37, move, Cell*, (Cell* origin, Cell* target, Cell* part))                                   \
     X(38, next, void, ())                                                                          \
     X(39, pick, Cell*, (Cell* series, int32_t index, Cell* index_value))                           \
     X(40, poke, Cell*, (Cell* series, int32_t index, Cell* value, Cell* index_value))              \
-    X(41, put, Cell*, (Cell* series, Cell* key, Cell* value, bool case_))                          \
+    X(41, put, Cell*, (Cell* series, Cell* key, Cell* value, const PutOptions& options))           \
     X(42, remove, Cell*, (Cell* series, Cell* part, Cell* key))                                    \
     X(43, reverse, Cell*, (Cell* series, Cell* part, Cell* skip))                                  \
     X(44, select, Cell*, (Cell* series, Cell* value, const FindOptions& options))                  \
@@ -153,13 +187,13 @@ struct RoundOptions {
     X(47, swap, Cell*, (Cell* series1, Cell* series2))                                             \
     X(48, tail, void, ())                                                                          \
     X(49, tail_q, void, ())                                                                        \
-    X(50, take, Cell*, (Cell* series, Cell* part, bool deep, bool last))                           \
+    X(50, take, Cell*, (Cell* series, const TakeOptions& options))                                 \
     X(51, trim, Cell*,                                                                             \
       (Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with))          \
     X(52, create, Cell*, (Cell* port))                                                             \
     X(53, close, Cell*, (Cell* port))                                                              \
     X(54, delete_, Cell*, (Cell* port))                                                            \
-    X(55, modify, Cell*, (Cell* target, Cell* field, Cell* value, bool case_))                     \
+    X(55, modify, Cell*, (Cell* target, Cell* field, Cell* value, const PutOptions& options))      \
     X(56, open, Cell*, (Cell* port, bool new_, bool read, bool write, bool seek, Cell* allow))     \
     X(57, open_q, Cell*, (Cell* port))                                                             \
     X(58, query, Cell*, (Cell* target))                                                            \

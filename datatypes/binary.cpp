@@ -713,27 +713,27 @@ Cell* complement(Cell* value) {
     return value;
 }
 
-Cell* insert(Cell* series, Cell* value, int32_t part, bool, int32_t dup, bool append) {
-    const std::string bytes = repeated(value, part, false, dup);
-    series::notify(series, append ? Action::append : Action::insert, value,
+Cell* insert(Cell* series, Cell* value, const action::InsertOptions& options) {
+    const std::string bytes = repeated(value, options.part, false, options.dup);
+    series::notify(series, options.append ? Action::append : Action::insert, value,
                    static_cast<int32_t>(series::clamped_index(series)), 0);
     Buffer* b = memory::buffer(series->w2);
-    const uint32_t at = append ? b->tail - b->head : index_of(series, b);
+    const uint32_t at = options.append ? b->tail - b->head : index_of(series, b);
     zs_splice(series, at, 0, bytes);
-    series::notify(series, append ? Action::appended : Action::inserted, value,
+    series::notify(series, options.append ? Action::appended : Action::inserted, value,
                    static_cast<int32_t>(at), static_cast<int32_t>(bytes.size()));
-    if (!append)
+    if (!options.append)
         series->w1 = at + static_cast<uint32_t>(bytes.size());
     else
         series->w1 = 0;
     return series;
 }
 
-Cell* change(Cell* series, Cell* value, int32_t part, bool, int32_t dup) {
+Cell* change(Cell* series, Cell* value, const action::ChangeOptions& options) {
     // /part counts the bytes replaced, not the bytes of the value.
-    const std::string bytes = repeated(value, -1, true, dup);
-    const uint32_t replaced =
-        part >= 0 ? static_cast<uint32_t>(part) : static_cast<uint32_t>(bytes.size());
+    const std::string bytes = repeated(value, -1, true, options.dup);
+    const uint32_t replaced = options.part >= 0 ? static_cast<uint32_t>(options.part)
+                                                : static_cast<uint32_t>(bytes.size());
     series::notify(series, Action::change, value,
                    static_cast<int32_t>(series::clamped_index(series)), 0);
     const uint32_t at = index_of(series, memory::buffer(series->w2));

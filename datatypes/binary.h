@@ -123,8 +123,8 @@ Cell* complement(Cell* value);
 // append (append set) and insert: the bytes of the value written once, /dup times; the sizes
 // are checked (internal/no-memory). append answers the series at its head, insert just past
 // the new bytes. May collect.
-Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
-Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
+Cell* insert(Cell* series, Cell* value, const action::InsertOptions& options);
+Cell* change(Cell* series, Cell* value, const action::ChangeOptions& options);
 Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
 
 // Registers binary! (type 41, parent string!), after string!.

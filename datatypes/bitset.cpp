@@ -622,7 +622,7 @@ void xor_() {
     do_bitwise(kXor);
 }
 
-Cell* insert(Cell* series, Cell* value, int32_t, bool, int32_t, bool) {
+Cell* insert(Cell* series, Cell* value, const action::InsertOptions&) {
     // Appending and inserting are one operation on a set: both report as insert.
     ownership::check(series, Action::insert, value, 0, 0);
     const uint32_t bytes = process_spec(value, series, kSet, false, kOther);
@@ -642,7 +642,7 @@ Cell* clear(Cell* series) {
     return series;
 }
 
-Cell* copy(Cell* value, Cell* result, Cell*, bool, Cell*) {
+Cell* copy(Cell* value, Cell* result, const action::CopyOptions&) {
     const uint32_t node = copy_node(value);
     return make_at(result, node);
 }
@@ -701,8 +701,8 @@ Cell* remove(Cell* series, Cell*, Cell* key) {
     return series;
 }
 
-Cell* modify(Cell* target, Cell* field, Cell* value, bool case_) {
-    return series::modify(target, field, value, case_);
+Cell* modify(Cell* target, Cell* field, Cell* value, const action::PutOptions& options) {
+    return series::modify(target, field, value, options);
 }
 
 void register_actions() {

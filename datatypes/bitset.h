@@ -128,15 +128,15 @@ void xor_();
 // cleared. The owner's handler runs user code, which may change the bitset: each action reads
 // it again afterwards.
 // append and insert: sets the members of `value`; the result is the bitset.
-Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
+Cell* insert(Cell* series, Cell* value, const action::InsertOptions& options);
 Cell* clear(Cell* series);
-Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
+Cell* copy(Cell* value, Cell* result, const action::CopyOptions& options);
 Cell* find(Cell* series, Cell* value, const action::FindOptions& options);
 int32_t length_q(Cell* series);
 Cell* pick(Cell* series, int32_t index, Cell* index_value);
 Cell* poke(Cell* series, int32_t index, Cell* value, Cell* index_value);
 Cell* remove(Cell* series, Cell* part, Cell* key);
-Cell* modify(Cell* target, Cell* field, Cell* value, bool case_);
+Cell* modify(Cell* target, Cell* field, Cell* value, const action::PutOptions& options);
 
 void register_actions();
 

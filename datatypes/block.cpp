@@ -263,8 +263,9 @@ void copy_deep_filter(const Cell* block, uint32_t from, uint32_t end, uint32_t s
         const uint8_t t = cell::type(head_of(block) + i);
         if (!typeset::names_type(types, t) || !copyable(t)) continue;
         GcRoot item(head_of(block)[i]);
-        actions::call<action::slot::copy>(&item.cell(), &item.cell(), nullptr, deep,
-                                          deep ? const_cast<Cell*>(types) : nullptr);
+        actions::call<action::slot::copy>(
+            &item.cell(), &item.cell(),
+            {.deep = deep, .types = deep ? const_cast<Cell*>(types) : nullptr});
         if (i < total(block)) head_of(block)[i] = item.cell();
     }
 }
@@ -611,21 +612,21 @@ void write_cells(const Cell* series, uint32_t at, const Plan& p, int64_t count,
 
 } // namespace
 
-Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
-    Plan p = plan_for(series, value, part, only, dup);
+Cell* insert(Cell* series, Cell* value, const action::InsertOptions& options) {
+    Plan p = plan_for(series, value, options.part, options.only, options.dup);
     if (p.count == 0) return series;
     int64_t n = p.part * p.dup;
     if (n > 0xFFFFFFFFll) no_memory();
-    const Action before = append ? Action::append : Action::insert;
-    const uint32_t at_before = append ? p.total : p.index;
+    const Action before = options.append ? Action::append : Action::insert;
+    const uint32_t at_before = options.append ? p.total : p.index;
     const bool owned = series::notify(series, before, value, static_cast<int32_t>(at_before),
                                       static_cast<int32_t>(n));
     if (owned) {
-        p = plan_for(series, value, part, only, dup);
+        p = plan_for(series, value, options.part, options.only, options.dup);
         n = p.part * p.dup;
     }
     if (n > kMaxCells || p.total + n > kMaxCells) no_memory();
-    const uint32_t at = append || p.index == p.total ? p.total : p.index;
+    const uint32_t at = options.append || p.index == p.total ? p.total : p.index;
     if (n > 0) {
         Source source;
         if (p.spread) take_source(source, series, value, p.part);
@@ -636,23 +637,25 @@ Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bo
         series::rehash(series, at, 0, static_cast<uint32_t>(n));
     }
     if (owned)
-        series::notify(series, append ? Action::appended : Action::inserted, value,
+        series::notify(series, options.append ? Action::appended : Action::inserted, value,
                        static_cast<int32_t>(at_before), static_cast<int32_t>(n));
-    series->w1 = append ? 0 : std::min<uint32_t>(static_cast<uint32_t>(p.index + n), total(series));
+    series->w1 =
+        options.append ? 0 : std::min<uint32_t>(static_cast<uint32_t>(p.index + n), total(series));
     return series;
 }
 
 // --- change ---------------------------------------------------------------------------------
 
-Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
-    Plan p = plan_for(series, value, -1, only, dup);
+Cell* change(Cell* series, Cell* value, const action::ChangeOptions& options) {
+    const int32_t part = options.part;
+    Plan p = plan_for(series, value, -1, options.only, options.dup);
     int64_t rest = p.total - p.index;
     int64_t given = part >= 0 ? std::min<int64_t>(part, rest) : -1;
     int64_t notified = given >= 0 ? given : std::min(p.count * p.dup, rest);
     const bool owned = series::notify(series, Action::change, value, static_cast<int32_t>(p.index),
                                       static_cast<int32_t>(notified));
     if (owned) {
-        p = plan_for(series, value, -1, only, dup);
+        p = plan_for(series, value, -1, options.only, options.dup);
         rest = p.total - p.index;
         given = part >= 0 ? std::min<int64_t>(part, rest) : -1;
     }
@@ -679,8 +682,8 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
 
 // --- put ------------------------------------------------------------------------------------
 
-Cell* put(Cell* series, Cell* key, Cell* value, bool case_) {
-    Cell* found = actions::call<action::slot::find>(series, key, {.case_ = case_});
+Cell* put(Cell* series, Cell* key, Cell* value, const action::PutOptions& options) {
+    Cell* found = actions::call<action::slot::find>(series, key, {.case_ = options.case_});
     if (cell::type(found) == kTypeNone) {
         const auto at = static_cast<int32_t>(length_of(series));
         const bool owned = series::notify(series, Action::put, value, at, 1);
@@ -709,20 +712,20 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool case_) {
 
 // --- take, swap, trim -----------------------------------------------------------------------
 
-Cell* take(Cell* series, Cell* part, bool deep, bool last) {
+Cell* take(Cell* series, const action::TakeOptions& options) {
     if (length_of(series) < 1) return none::make_at(series);
-    Cell* taken = series::take(series, part, deep, last);
+    Cell* taken = series::take(series, options);
     if (cell::type(taken) == kTypeNone) return taken;
-    if (deep) {
+    if (options.deep) {
         for (uint32_t i = 0; i < total(taken); ++i) {
             const uint8_t t = cell::type(head_of(taken) + i);
             if (!series::is_series(t)) continue;
             GcRoot item(head_of(taken)[i]);
-            actions::call<action::slot::copy>(&item.cell(), &item.cell(), nullptr, true, nullptr);
+            actions::call<action::slot::copy>(&item.cell(), &item.cell(), {.deep = true});
             head_of(taken)[i] = item.cell();
         }
     }
-    if (!part) {
+    if (!options.part) {
         // The one-cell result lives in the shared take scratch series: hand out its value.
         if (total(taken) != 1) return none::make_at(taken);
         const Cell value = head_of(taken)[0];
@@ -775,25 +778,25 @@ Cell* trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
 
 // --- copy -----------------------------------------------------------------------------------
 
-Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types) {
+Cell* copy(Cell* series, Cell* result, const action::CopyOptions& options) {
     std::optional<cycles::Push> walking;
-    if (deep) {
+    if (options.deep) {
         if (cycles::find(series->w2)) no_cycle();
         walking.emplace(series->w2);
     }
     const bool hash = cell::type(series) == kTypeHash;
-    series::copy(series, result, part, deep, types);
-    if (!deep && !types) return result;
+    series::copy(series, result, options);
+    if (!options.deep && !options.types) return result;
     if (hash) cell::set_type(result, kTypeBlock);
-    if (types) {
-        copy_deep_filter(result, 0, total(result), 1, deep, types);
+    if (options.types) {
+        copy_deep_filter(result, 0, total(result), 1, options.deep, options.types);
         return result;
     }
     for (uint32_t i = 0; i < total(result); ++i) {
         const uint8_t t = cell::type(head_of(result) + i);
         if (!series::is_series(t)) continue;
         GcRoot item(head_of(result)[i]);
-        actions::call<action::slot::copy>(&item.cell(), &item.cell(), nullptr, true, nullptr);
+        actions::call<action::slot::copy>(&item.cell(), &item.cell(), {.deep = true});
         if (i < total(result)) head_of(result)[i] = item.cell();
     }
     return result;

@@ -140,13 +140,13 @@ int32_t mold_cells(Cell* block, Cell* string, const action::MoldOptions& options
 
 // append (append set) and insert: the series after the inserted cells (insert) or at its
 // head (append).
-Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
-Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
-Cell* put(Cell* series, Cell* key, Cell* value, bool case_);
-Cell* take(Cell* series, Cell* part, bool deep, bool last);
+Cell* insert(Cell* series, Cell* value, const action::InsertOptions& options);
+Cell* change(Cell* series, Cell* value, const action::ChangeOptions& options);
+Cell* put(Cell* series, Cell* key, Cell* value, const action::PutOptions& options);
+Cell* take(Cell* series, const action::TakeOptions& options);
 Cell* swap(Cell* series, Cell* other);
 Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
-Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
+Cell* copy(Cell* series, Cell* result, const action::CopyOptions& options);
 
 // --- Actions: find, select, set operations --------------------------------------------------
 

@@ -58,7 +58,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOpti
     // The part is replaced through string! change on a position of its own.
     Cell* target = stack::push(Cell{parent->header, start, parent->w2, 0});
     cell::set_type(target, kTypeString);
-    string::change(target, value, static_cast<int32_t>(count), false, 1);
+    string::change(target, value, {.part = static_cast<int32_t>(count)});
     stack::pop(1);
     return value;
 }

@@ -40,24 +40,25 @@ Cell* to(Cell* prototype, Cell* spec, int32_t) {
     if (cell::type(spec) == kTypeHash) {
         Cell* result = stack::push_cell();
         result->header = kTypeNone;
-        return copy(spec, result, nullptr, false, nullptr);
+        return copy(spec, result, {});
     }
     Cell* result = block::to(prototype, spec, kTypeBlock);
     return index_block(result);
 }
 
-Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
-    const bool whole = !part && !deep && !types && series::clamped_index(value) == 0;
+Cell* copy(Cell* value, Cell* result, const action::CopyOptions& options) {
+    const bool whole =
+        !options.part && !options.deep && !options.types && series::clamped_index(value) == 0;
     const uint32_t table = value->w3;
     if (whole && table != 0) {
         hashtable::Root source_table(table); // followed through the copy of the cells
-        block::copy(value, result, part, deep, types);
+        block::copy(value, result, options);
         cell::set_type(result, kTypeHash);
         result->w3 = 0;
         result->w3 = hashtable::copy(result->w2, source_table.node());
         return result;
     }
-    block::copy(value, result, part, deep, types);
+    block::copy(value, result, options);
     cell::set_type(result, kTypeHash);
     return index_block(result);
 }
@@ -82,8 +83,8 @@ Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all,
     return block::trim(series, head, tail, auto_, lines, all, with);
 }
 
-Cell* take(Cell* series, Cell* part, bool deep, bool last) {
-    Cell* result = block::take(series, part, deep, last);
+Cell* take(Cell* series, const action::TakeOptions& options) {
+    Cell* result = block::take(series, options);
     // The values taken with /part make a hash! of their own, with a table of its own.
     if (cell::type(result) == kTypeHash && result->w3 == 0) index_block(result);
     return result;

@@ -29,7 +29,7 @@ Cell* make(Cell* prototype, Cell* spec, int32_t type);
 Cell* to(Cell* prototype, Cell* spec, int32_t type);
 // block! copy; a whole copy from the head takes a copy of the table, any other copy a new
 // table over the copied values. May collect.
-Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
+Cell* copy(Cell* value, Cell* result, const action::CopyOptions& options);
 // "make hash! " and the block molded (with /only the block's content alone).
 int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
@@ -38,7 +38,7 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
            bool reverse, bool stable);
 Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
 // block! take: the values taken with /part get a table of their own. May collect.
-Cell* take(Cell* series, Cell* part, bool deep, bool last);
+Cell* take(Cell* series, const action::TakeOptions& options);
 
 // Registers hash! (type 36, parent block!).
 void register_actions();

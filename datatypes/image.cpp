@@ -488,8 +488,8 @@ Cell* poke(Cell* image, int32_t index, Cell* value, Cell* index_value) {
     return value;
 }
 
-Cell* change(Cell* image, Cell* value, int32_t part, bool, int32_t dup) {
-    if (part != -1 || dup != 1) compound::not_done();
+Cell* change(Cell* image, Cell* value, const action::ChangeOptions& options) {
+    if (options.part != -1 || options.dup != 1) compound::not_done();
     const uint8_t vt = cell::type(value);
     if (vt != kTypeTuple && vt != kTypeImage) compound::invalid_type(value);
     const uint32_t start = index_of(image);
@@ -520,7 +520,8 @@ Cell* change(Cell* image, Cell* value, int32_t part, bool, int32_t dup) {
     return image;
 }
 
-Cell* copy(Cell* image, Cell* result, Cell* part, bool, Cell*) {
+Cell* copy(Cell* image, Cell* result, const action::CopyOptions& options) {
+    Cell* const part = options.part;
     const int64_t w = width(image), h = height(image);
     int64_t x, y;
     position_of(image, x, y);

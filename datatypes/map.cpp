@@ -80,7 +80,7 @@ void copy_values_deep(const Cell* map) {
             continue;
         }
         GcRoot value(*pair_at(map, i));
-        actions::call<action::slot::copy>(&value.cell(), &value.cell(), nullptr, true, nullptr);
+        actions::call<action::slot::copy>(&value.cell(), &value.cell(), {.deep = true});
         const Cell copied = value.cell();
         *pair_at(map, i) = copied;
     }
@@ -327,7 +327,7 @@ Cell* to(Cell*, Cell* spec, int32_t) {
         return make_at(result, pairs.cell().w2, 0);
     }
     if (st == kTypeMap) {
-        return copy(spec, result, nullptr, false, nullptr);
+        return copy(spec, result, {});
     }
     compound::bad_to_arg(kTypeMap, spec);
 }
@@ -427,13 +427,13 @@ Cell* clear(Cell* series) {
     return series;
 }
 
-Cell* copy(Cell* value, Cell* result, Cell*, bool deep, Cell*) {
+Cell* copy(Cell* value, Cell* result, const action::CopyOptions& options) {
     GcRoot source(*value); // result may be the value's own cell
     GcRoot pairs(*block::copy_series(&source.cell(), false, false));
     stack::pop(1);
     const uint32_t table = hashtable::copy(pairs.cell().w2, source.cell().w3);
     *result = Cell{kTypeMap, 0, pairs.cell().w2, table};
-    if (deep) {
+    if (options.deep) {
         cycles::Push inside(source.cell().w2);
         copy_values_deep(result);
     }
@@ -451,8 +451,8 @@ int32_t length_q(Cell* series) {
     return static_cast<int32_t>(live_count(series));
 }
 
-Cell* put_action(Cell* series, Cell* key, Cell* value, bool case_) {
-    return put(series, key, value, case_);
+Cell* put_action(Cell* series, Cell* key, Cell* value, const action::PutOptions& options) {
+    return put(series, key, value, options.case_);
 }
 
 Cell* remove(Cell* series, Cell*, Cell* key) {

@@ -78,11 +78,11 @@ int32_t compare(Cell* value, Cell* other, int32_t op);
 Cell* clear(Cell* series);
 // A new map with its own pairs and table; /deep copies series values too (a map that holds
 // itself raises internal/no-cycle). May collect.
-Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
+Cell* copy(Cell* value, Cell* result, const action::CopyOptions& options);
 // The key (a set-word as a word!) or none.
 Cell* find(Cell* series, Cell* value, const action::FindOptions& options);
 int32_t length_q(Cell* series);
-Cell* put_action(Cell* series, Cell* key, Cell* value, bool case_);
+Cell* put_action(Cell* series, Cell* key, Cell* value, const action::PutOptions& options);
 // remove/key: the pair of the key (looked up case-sensitively) is removed; without /key
 // script/missing-arg.
 Cell* remove(Cell* series, Cell* part, Cell* key);

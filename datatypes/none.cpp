@@ -73,7 +73,7 @@ Cell* select(Cell*, Cell*, const action::FindOptions&) {
     return &value;
 }
 
-Cell* take(Cell*, Cell*, bool, bool) {
+Cell* take(Cell*, const action::TakeOptions&) {
     return &value;
 }
 

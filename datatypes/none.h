@@ -31,7 +31,7 @@ Cell* clear(Cell* series);
 Cell* find(Cell* series, Cell* value, const action::FindOptions& options);
 Cell* remove(Cell* series, Cell* part, Cell* key);
 Cell* select(Cell* series, Cell* value, const action::FindOptions& options);
-Cell* take(Cell* series, Cell* part, bool deep, bool last);
+Cell* take(Cell* series, const action::TakeOptions& options);
 // -1: the length? action makes that a none result.
 int32_t length_q(Cell* series);
 

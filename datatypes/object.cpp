@@ -91,7 +91,7 @@ bool deep_copied(uint8_t t) {
 void deep_copy_slot(uint32_t context, uint32_t index) {
     GcRoot keep(context);
     GcRoot item(*context::slot(context, static_cast<int32_t>(index)));
-    actions::call<action::slot::copy>(&item.cell(), &item.cell(), nullptr, true, nullptr);
+    actions::call<action::slot::copy>(&item.cell(), &item.cell(), {.deep = true});
     if (Cell* s = context::slot(keep.node(), static_cast<int32_t>(index))) *s = item.cell();
 }
 
@@ -435,7 +435,7 @@ void copy_values(uint32_t source, uint32_t target, bool all) {
         const uint8_t t = cell::type(v);
         if (series::is_series(t)) {
             GcRoot item(*v);
-            actions::call<action::slot::copy>(&item.cell(), &item.cell(), nullptr, true, nullptr);
+            actions::call<action::slot::copy>(&item.cell(), &item.cell(), {.deep = true});
             if (series::is_any_block(t)) context::bind_deep(&item.cell(), dst.node(), true);
             if (Cell* s = context::slot(dst.node(), static_cast<int32_t>(i))) *s = item.cell();
         } else if (all) {
@@ -714,15 +714,16 @@ Cell* make(Cell* prototype, Cell* spec, int32_t type) {
     return result;
 }
 
-Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
+Cell* copy(Cell* value, Cell* result, const action::CopyOptions& options) {
     // An object has no parts to copy: the error names the refinement itself, /part.
-    if (part)
+    if (options.part)
         error::fire(error::kScript, error::script::invalid_refine_arg,
-                    {refinements::refinement.part, part});
+                    {refinements::refinement.part, options.part});
     GcRoot source(*value);
-    GcRoot kinds(types ? *types : none::value);
+    GcRoot kinds(options.types ? *options.types : none::value);
     GcRoot made(none::value);
-    build(&source.cell(), &made.cell(), deep, types ? &kinds.cell() : nullptr, true);
+    build(&source.cell(), &made.cell(), options.deep, options.types ? &kinds.cell() : nullptr,
+          true);
     *result = made.cell();
     return result;
 }
@@ -767,7 +768,7 @@ Cell* select(Cell* series, Cell* value, const action::FindOptions&) {
     return select_word(series, value);
 }
 
-Cell* put(Cell* series, Cell* key, Cell* value, bool) {
+Cell* put(Cell* series, Cell* key, Cell* value, const action::PutOptions&) {
     if (cell::type(key) != kTypeWord) {
         Cell* t = datatype::push(cell::type(key));
         error::fire(error::kScript, error::script::invalid_key_type, {t});
@@ -983,7 +984,7 @@ Cell* reflect(Cell* value, int32_t field_symbol) {
     return value;
 }
 
-Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
+Cell* modify(Cell* target, Cell* field, Cell* value, const action::PutOptions&) {
     if (!word::any_word(cell::type(field))) return value;
     const uint32_t f = canonical(field->w2);
     GcRoot o(*target), v(*value);

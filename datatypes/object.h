@@ -182,10 +182,10 @@ int32_t serialize(const Cell* object, const Cell* string, const SerializeOptions
                   int32_t limit, int32_t tabs);
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options);
 int32_t compare(Cell* value, Cell* other, int32_t op);
-Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
-Cell* put(Cell* series, Cell* key, Cell* value, bool case_);
+Cell* copy(Cell* value, Cell* result, const action::CopyOptions& options);
+Cell* put(Cell* series, Cell* key, Cell* value, const action::PutOptions& options);
 Cell* select(Cell* series, Cell* value, const action::FindOptions& options);
-Cell* modify(Cell* target, Cell* field, Cell* value, bool case_);
+Cell* modify(Cell* target, Cell* field, Cell* value, const action::PutOptions& options);
 
 // Registers object! (after file!), its collector rule, its conversion to a block and the
 // change hooks of context.h and ownership.h.

@@ -43,7 +43,7 @@ Cell standard(const char* name) {
 void url_spec(const Cell* url, Cell* out) {
     GcRoot given(*url);
     Cell parts = standard("url-parts");
-    object::copy(&parts, out, nullptr, false, nullptr);
+    object::copy(&parts, out, {});
     GcRoot made(*out);
     const std::string text = string::utf8_from_index(&given.cell());
     const size_t colon = text.find(':');
@@ -65,7 +65,7 @@ Cell* make_from_schemes(Cell* prototype, Cell* spec) {
     *made = none::value;
     switch (cell::type(spec)) {
     case kTypeObject:
-        object::copy(&given.cell(), made, nullptr, false, nullptr);
+        object::copy(&given.cell(), made, {});
         break;
     case kTypeUrl:
         url_spec(&given.cell(), made);
@@ -86,7 +86,7 @@ Cell* make_from_schemes(Cell* prototype, Cell* spec) {
     GcRoot held(templ);
     Cell* p = stack::push_cell();
     *p = none::value;
-    object::copy(&held.cell(), p, nullptr, false, nullptr);
+    object::copy(&held.cell(), p, {});
     GcRoot made_port(*p);
     cell::set_type(&made_port.cell(), kTypePort);
     *field_of(&made_port.cell(), kSpec) = spec_object.cell();
@@ -318,22 +318,28 @@ int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit) {
     return mold(value, string, {.part = part}, limit, 0);
 }
 
-Cell* append(Cell* port, Cell* value, int32_t part, bool only, int32_t dup, bool) {
+Cell* append(Cell* port, Cell* value, const action::InsertOptions& options) {
     return forward(port, action::slot::append,
-                   {*value, flag(part >= 0), part >= 0 ? integer_value(part) : none::value,
-                    flag(only), flag(dup > 1), dup > 1 ? integer_value(dup) : none::value});
+                   {*value, flag(options.part >= 0),
+                    options.part >= 0 ? integer_value(options.part) : none::value,
+                    flag(options.only), flag(options.dup > 1),
+                    options.dup > 1 ? integer_value(options.dup) : none::value});
 }
 
-Cell* insert(Cell* port, Cell* value, int32_t part, bool only, int32_t dup, bool) {
+Cell* insert(Cell* port, Cell* value, const action::InsertOptions& options) {
     return forward(port, action::slot::insert,
-                   {*value, flag(part >= 0), part >= 0 ? integer_value(part) : none::value,
-                    flag(only), flag(dup > 1), dup > 1 ? integer_value(dup) : none::value});
+                   {*value, flag(options.part >= 0),
+                    options.part >= 0 ? integer_value(options.part) : none::value,
+                    flag(options.only), flag(options.dup > 1),
+                    options.dup > 1 ? integer_value(options.dup) : none::value});
 }
 
-Cell* change(Cell* port, Cell* value, int32_t part, bool only, int32_t dup) {
+Cell* change(Cell* port, Cell* value, const action::ChangeOptions& options) {
     return forward(port, action::slot::change,
-                   {*value, flag(part >= 0), part >= 0 ? integer_value(part) : none::value,
-                    flag(only), flag(dup > 1), dup > 1 ? integer_value(dup) : none::value});
+                   {*value, flag(options.part >= 0),
+                    options.part >= 0 ? integer_value(options.part) : none::value,
+                    flag(options.only), flag(options.dup > 1),
+                    options.dup > 1 ? integer_value(options.dup) : none::value});
 }
 
 void at() {
@@ -368,9 +374,10 @@ Cell* clear(Cell* port) {
     return forward(port, action::slot::clear, {});
 }
 
-Cell* copy(Cell* port, Cell* result, Cell* part, bool deep, Cell* types) {
+Cell* copy(Cell* port, Cell* result, const action::CopyOptions& options) {
     Cell* r = call_actor(port, action::slot::copy,
-                         {flag(part), optional(part), flag(deep), flag(types), optional(types)},
+                         {flag(options.part), optional(options.part), flag(options.deep),
+                          flag(options.types), optional(options.types)},
                          result ? result : port);
     return r;
 }
@@ -411,8 +418,8 @@ Cell* poke(Cell* port, int32_t index, Cell* value, Cell* index_value) {
                    {index_value ? *index_value : integer_value(index), *value});
 }
 
-Cell* put(Cell* port, Cell* key, Cell* value, bool case_) {
-    return forward(port, action::slot::put, {*key, *value, flag(case_)});
+Cell* put(Cell* port, Cell* key, Cell* value, const action::PutOptions& options) {
+    return forward(port, action::slot::put, {*key, *value, flag(options.case_)});
 }
 
 Cell* remove(Cell* port, Cell* part, Cell* key) {
@@ -437,8 +444,10 @@ Cell* swap(Cell* port, Cell* other) {
     return forward(port, action::slot::swap, {*other});
 }
 
-Cell* take(Cell* port, Cell* part, bool deep, bool last) {
-    return forward(port, action::slot::take, {flag(part), optional(part), flag(deep), flag(last)});
+Cell* take(Cell* port, const action::TakeOptions& options) {
+    return forward(
+        port, action::slot::take,
+        {flag(options.part), optional(options.part), flag(options.deep), flag(options.last)});
 }
 
 Cell* trim(Cell* port, bool head_, bool tail_, bool auto_, bool lines, bool all, Cell* with) {
@@ -463,8 +472,8 @@ Cell* update(Cell* port) {
     return forward(port, action::slot::update, {});
 }
 
-Cell* modify(Cell* port, Cell* field, Cell* value, bool case_) {
-    return forward(port, action::slot::modify, {*field, *value, flag(case_)});
+Cell* modify(Cell* port, Cell* field, Cell* value, const action::PutOptions& options) {
+    return forward(port, action::slot::modify, {*field, *value, flag(options.case_)});
 }
 
 Cell* open(Cell* port, bool new_, bool read_, bool write_, bool seek, Cell* allow) {

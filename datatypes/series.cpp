@@ -483,7 +483,8 @@ Cell* reverse(Cell* series, Cell* part, Cell* skip) {
 
 // --- take -----------------------------------------------------------------------------------
 
-Cell* take(Cell* series, Cell* part, bool, bool last) {
+Cell* take(Cell* series, const action::TakeOptions& options) {
+    Cell* const part = options.part;
     const int32_t length = get_length(series, false);
     if (length < 1) return none::make_at(series);
     const int64_t index = clamped_index(series);
@@ -494,7 +495,7 @@ Cell* take(Cell* series, Cell* part, bool, bool last) {
         } else if (cell::type(part) == cell::type(series) && part->w2 == series->w2) {
             const int64_t p = index_of(part);
             const int64_t d = p < index ? 0 : p - index;
-            n = last ? length - d : d;
+            n = options.last ? length - d : d;
         } else {
             invalid_refine(refinements::refinement.part, part);
         }
@@ -503,7 +504,7 @@ Cell* take(Cell* series, Cell* part, bool, bool last) {
     int64_t count;
     if (n < 0) {
         available = index;
-        count = last ? 1 : -n;
+        count = options.last ? 1 : -n;
     } else {
         count = n;
     }
@@ -514,10 +515,10 @@ Cell* take(Cell* series, Cell* part, bool, bool last) {
     bool empty = false;
     int64_t start;
     if (n >= 1) {
-        start = last ? total_units(series) - count : index;
+        start = options.last ? total_units(series) - count : index;
     } else {
         start = index - count;
-        empty = last || count > index;
+        empty = options.last || count > index;
     }
     const bool owned =
         notify(series, Action::take, nullptr, static_cast<int32_t>(index), static_cast<int32_t>(n));
@@ -564,7 +565,8 @@ Cell* take(Cell* series, Cell* part, bool, bool last) {
 
 // --- copy -----------------------------------------------------------------------------------
 
-Cell* copy(Cell* series, Cell* result, Cell* part, bool, Cell*) {
+Cell* copy(Cell* series, Cell* result, const action::CopyOptions& options) {
+    Cell* const part = options.part;
     const int64_t index = clamped_index(series);
     const int64_t total = total_units(series);
     int64_t start = index;
@@ -779,7 +781,7 @@ Cell* reflect(Cell* series, int32_t field_symbol) {
     return series;
 }
 
-Cell* modify(Cell* series, Cell* field, Cell* value, bool) {
+Cell* modify(Cell* series, Cell* field, Cell* value, const action::PutOptions&) {
     const uint8_t ft = cell::type(field);
     if (ft < kTypeWord || ft > kTypeRefinement || words::symbol.owned == 0 ||
         canonical(field->w2) != canonical(words::symbol.owned))

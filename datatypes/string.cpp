@@ -750,7 +750,7 @@ Cell* to(Cell*, Cell* spec, int32_t type) {
     if (series::is_any_string(st)) {
         result = stack::push_cell();
         result->header = kTypeUnset;
-        series::copy(spec, result, nullptr, false, nullptr);
+        series::copy(spec, result, {});
     } else if (st == kTypeBinary) {
         Buffer* b = memory::buffer(spec->w2);
         const uint32_t index = clamped_index(spec, b);

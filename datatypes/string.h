@@ -284,15 +284,15 @@ int32_t compare(Cell* value, Cell* other, int32_t op);
 // does not need it. All may collect.
 //
 // append: at the tail; the series at its head when something was appended, else as it was.
-Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append_flag);
+Cell* append(Cell* series, Cell* value, const action::InsertOptions& options);
 // insert: at the index; the series just after the inserted text.
-Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append_flag);
+Cell* insert(Cell* series, Cell* value, const action::InsertOptions& options);
 // change: replaces /part characters at the index (without /part as many as it writes, within
 // the text) by the value; the series just after the new text.
-Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
+Cell* change(Cell* series, Cell* value, const action::ChangeOptions& options);
 // The series take; without /part the one character taken is a char! (an integer! for
 // binary!, the element for vector!).
-Cell* take(Cell* series, Cell* part, bool deep, bool last);
+Cell* take(Cell* series, const action::TakeOptions& options);
 // Exchanges the characters at the two indexes (nothing when either is at its tail); the
 // second must be any-string! or binary! (else script/invalid-arg). Answers the first.
 Cell* swap(Cell* series, Cell* other);

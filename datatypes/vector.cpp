@@ -545,25 +545,25 @@ void xor_() {
     math_entry(integer::kXor);
 }
 
-Cell* insert(Cell* series, Cell* value, int32_t part, bool, int32_t dup, bool append) {
-    const std::string bytes = repeated(element_bytes(series, value, part), dup);
+Cell* insert(Cell* series, Cell* value, const action::InsertOptions& options) {
+    const std::string bytes = repeated(element_bytes(series, value, options.part), options.dup);
     const uint32_t unit = memory::buffer(series->w2)->unit();
     const auto added = static_cast<int32_t>(bytes.size() / unit);
-    series::notify(series, append ? Action::append : Action::insert, value,
+    series::notify(series, options.append ? Action::append : Action::insert, value,
                    static_cast<int32_t>(index_of(series)), 0);
-    const uint32_t at = append ? element_count(series) : index_of(series);
+    const uint32_t at = options.append ? element_count(series) : index_of(series);
     binary::zs_splice(series, at * unit, 0, bytes);
-    series::notify(series, append ? Action::appended : Action::inserted, value,
+    series::notify(series, options.append ? Action::appended : Action::inserted, value,
                    static_cast<int32_t>(at), added);
-    if (!append) series->w1 = at + static_cast<uint32_t>(added);
+    if (!options.append) series->w1 = at + static_cast<uint32_t>(added);
     return series;
 }
 
-Cell* change(Cell* series, Cell* value, int32_t part, bool, int32_t dup) {
-    const std::string bytes = repeated(element_bytes(series, value, -1), dup);
+Cell* change(Cell* series, Cell* value, const action::ChangeOptions& options) {
+    const std::string bytes = repeated(element_bytes(series, value, -1), options.dup);
     const uint32_t unit = memory::buffer(series->w2)->unit();
     const auto added = static_cast<uint32_t>(bytes.size() / unit);
-    const uint32_t replaced = part >= 0 ? static_cast<uint32_t>(part) : added;
+    const uint32_t replaced = options.part >= 0 ? static_cast<uint32_t>(options.part) : added;
     series::notify(series, Action::change, value, static_cast<int32_t>(index_of(series)), 0);
     const uint32_t at = index_of(series);
     const uint64_t remove = std::min<uint64_t>(replaced, element_count(series) - at) * unit;

@@ -63,8 +63,8 @@ void xor_();
 // append (append set) and insert: one element or a block, paren or hash of elements, each of
 // the vector's element type (else script/invalid-arg); /part counts elements of the block;
 // append keeps the index, insert moves it past the new elements. May collect.
-Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
-Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
+Cell* insert(Cell* series, Cell* value, const action::InsertOptions& options);
+Cell* change(Cell* series, Cell* value, const action::ChangeOptions& options);
 
 // Registers vector! (type 35, parent string!), installs the element services of series! and
 // the block conversion.

@@ -86,23 +86,29 @@ Status complement(const int32_t*) {
     return result(call<s::complement>(arg(0)));
 }
 Status append(const int32_t* r) {
-    return result(call<s::append>(arg(0), arg(1), count_ref(r, 0, -1), ref_on(r, 1),
-                                  count_ref(r, 2, 1), true));
+    return result(call<s::append>(arg(0), arg(1),
+                                  {.part = count_ref(r, 0, -1),
+                                   .only = ref_on(r, 1),
+                                   .dup = count_ref(r, 2, 1),
+                                   .append = true}));
 }
 Status insert(const int32_t* r) {
-    return result(call<s::insert>(arg(0), arg(1), count_ref(r, 0, -1), ref_on(r, 1),
-                                  count_ref(r, 2, 1), false));
+    return result(call<s::insert>(
+        arg(0), arg(1),
+        {.part = count_ref(r, 0, -1), .only = ref_on(r, 1), .dup = count_ref(r, 2, 1)}));
 }
 Status change(const int32_t* r) {
-    return result(
-        call<s::change>(arg(0), arg(1), count_ref(r, 0, -1), ref_on(r, 1), count_ref(r, 2, 1)));
+    return result(call<s::change>(
+        arg(0), arg(1),
+        {.part = count_ref(r, 0, -1), .only = ref_on(r, 1), .dup = count_ref(r, 2, 1)}));
 }
 Status clear(const int32_t*) {
     return result(call<s::clear>(arg(0)));
 }
 Status copy(const int32_t* r) {
     Cell* out = stack::push(Cell{kTypeNone, 0, 0, 0});
-    return result(call<s::copy>(arg(0), out, ref_arg(r, 0), ref_on(r, 1), ref_arg(r, 2)));
+    return result(call<s::copy>(
+        arg(0), out, {.part = ref_arg(r, 0), .deep = ref_on(r, 1), .types = ref_arg(r, 2)}));
 }
 Status find(const int32_t* r) {
     return result(call<s::find>(arg(0), arg(1),
@@ -148,7 +154,7 @@ Status poke(const int32_t*) {
     return result(call<s::poke>(arg(0), get_index_arg(arg(1)), arg(2), arg(1)));
 }
 Status put(const int32_t* r) {
-    return result(call<s::put>(arg(0), arg(1), arg(2), ref_on(r, 0)));
+    return result(call<s::put>(arg(0), arg(1), arg(2), {.case_ = ref_on(r, 0)}));
 }
 Status remove(const int32_t* r) {
     return result(call<s::remove>(arg(0), ref_arg(r, 0), ref_arg(r, 1)));
@@ -164,14 +170,15 @@ Status swap(const int32_t*) {
     return result(call<s::swap>(arg(0), arg(1)));
 }
 Status take(const int32_t* r) {
-    return result(call<s::take>(arg(0), ref_arg(r, 0), ref_on(r, 1), ref_on(r, 2)));
+    return result(
+        call<s::take>(arg(0), {.part = ref_arg(r, 0), .deep = ref_on(r, 1), .last = ref_on(r, 2)}));
 }
 Status trim(const int32_t* r) {
     return result(call<s::trim>(arg(0), ref_on(r, 0), ref_on(r, 1), ref_on(r, 2), ref_on(r, 3),
                                 ref_on(r, 4), ref_arg(r, 5)));
 }
 Status modify(const int32_t* r) {
-    return result(call<s::modify>(arg(0), arg(1), arg(2), ref_on(r, 0)));
+    return result(call<s::modify>(arg(0), arg(1), arg(2), {.case_ = ref_on(r, 0)}));
 }
 template <action::Slot S> Status one_value(const int32_t*) {
     return result(call<S>(arg(0)));

@@ -65,7 +65,7 @@ Cell* push_pairs(const Cell* map, bool key_words) {
 // through out's own insert, so that a hash! keeps its index; `out` becomes the position after
 // the insertion. May collect.
 void insert_into(Cell* out, Cell* value, bool spread) {
-    Cell* at = actions::call<action::slot::insert>(out, value, -1, !spread, 1, false);
+    Cell* at = actions::call<action::slot::insert>(out, value, {.only = !spread});
     *out = *at;
 }
 

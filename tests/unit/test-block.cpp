@@ -43,10 +43,10 @@ protected:
     }
 
     // insert (or append) with /part as a count (-1: none) and /dup as a count.
-    static Cell* insert(Cell* series, const std::string& value, int32_t part = -1,
-                        bool only = false, int32_t dup = 1, bool append = false) {
+    static Cell* insert(Cell* series, const std::string& value,
+                        const action::InsertOptions& options = {}) {
         Cell* v = value_of(value);
-        return block::insert(series, v, part, only, dup, append);
+        return block::insert(series, v, options);
     }
 };
 
@@ -173,12 +173,12 @@ TEST_F(Block, CompareDecidesEqualityByLengthFirst) {
 
 TEST_F(Block, SelfContainingBlocksCompareAndMoldWithoutRecursing) {
     Cell* b = load("1");
-    block::insert(b, stack::push(*b), -1, true, 1, true); // append/only b b
+    block::insert(b, stack::push(*b), {.only = true, .append = true}); // append/only b b
     EXPECT_EQ(mold(b), "[1 [...]]");
     EXPECT_EQ(form(b), "1 ...");
     EXPECT_EQ(block::compare(b, stack::push(*b), action::op::equal), 0);
     Cell* c = load("1");
-    block::insert(c, stack::push(*c), -1, true, 1, true);
+    block::insert(c, stack::push(*c), {.only = true, .append = true});
     EXPECT_EQ(block::compare(b, c, action::op::equal), 0); // met again on both sides
     EXPECT_EQ(block::compare(b, load("1 [1 2]"), action::op::equal), -1);
     EXPECT_EQ(cycles::depth(), 0u);
@@ -225,52 +225,52 @@ TEST_F(Block, MoldStopsAtThePartLimit) {
 
 TEST_F(Block, AppendAndInsert) {
     Cell* b = load("1 2 3");
-    Cell* r = insert(b, "[]", -1, false, 1, true);
+    Cell* r = insert(b, "[]", {.append = true});
     EXPECT_EQ(r, b);
     EXPECT_EQ(all_of(b), "[1 2 3]");
-    insert(b, "[4 5]", -1, false, 1, true);
+    insert(b, "[4 5]", {.append = true});
     EXPECT_EQ(all_of(b), "[1 2 3 4 5]");
-    insert(b, "[6]", -1, true, 1, true);
+    insert(b, "[6]", {.only = true, .append = true});
     EXPECT_EQ(all_of(b), "[1 2 3 4 5 [6]]");
 
     Cell* at = push_at(b, 2);
-    r = insert(at, "[7 8]", 0);
+    r = insert(at, "[7 8]", {.part = 0});
     EXPECT_EQ(r->w1, 2u); // /part 0 inserts nothing, the index moves by 0
     EXPECT_EQ(length(b), 6u);
-    r = insert(at, "[7 8]", 1);
+    r = insert(at, "[7 8]", {.part = 1});
     EXPECT_EQ(r->w1, 3u);
     EXPECT_EQ(all_of(b), "[1 2 7 3 4 5 [6]]");
 
     Cell* c = load("1 2");
-    r = insert(push_at(c, 1), "[a b]", -1, false, 3);
+    r = insert(push_at(c, 1), "[a b]", {.dup = 3});
     EXPECT_EQ(all_of(c), "[1 a b a b a b 2]");
     EXPECT_EQ(r->w1, 7u);
-    r = insert(push_at(c, 3), "x", -1, false, 1, true);
+    r = insert(push_at(c, 3), "x", {.append = true});
     EXPECT_EQ(r->w1, 0u); // append answers the head
     EXPECT_EQ(all_of(c), "[1 a b a b a b 2 x]");
-    r = insert(push_at(c, 9), "y", -1, false, 2);
+    r = insert(push_at(c, 9), "y", {.dup = 2});
     EXPECT_EQ(all_of(c), "[1 a b a b a b 2 x y y]");
     EXPECT_EQ(r->w1, 11u);
 }
 
 TEST_F(Block, InsertingABlockIntoItselfReadsItBeforeMoving) {
     Cell* b = load("1 2 3");
-    block::insert(push_at(b, 1), stack::push(*b), -1, false, 1, false);
+    block::insert(push_at(b, 1), stack::push(*b), {});
     EXPECT_EQ(all_of(b), "[1 1 2 3 2 3]");
     Cell* c = load("1 2 3");
-    block::insert(c, stack::push(*c), -1, false, 1, true);
+    block::insert(c, stack::push(*c), {.append = true});
     EXPECT_EQ(all_of(c), "[1 2 3 1 2 3]");
     Cell* d = load("1 2 3");
-    block::insert(d, push_at(d, 1), -1, false, 2, false);
+    block::insert(d, push_at(d, 1), {.dup = 2});
     EXPECT_EQ(all_of(d), "[2 3 2 3 1 2 3]");
 }
 
 TEST_F(Block, InsertRaisesNoMemoryForHugeCounts) {
     Cell* b = load("1");
     EXPECT_TRUE(raises(error::kInternal, error::internal::no_memory,
-                       [&] { insert(b, "[1 2 3 4]", -1, false, 0x7FFFFFFF); }));
+                       [&] { insert(b, "[1 2 3 4]", {.dup = 0x7FFFFFFF}); }));
     EXPECT_TRUE(raises(error::kInternal, error::internal::no_memory,
-                       [&] { insert(b, "7", -1, false, 0x8000000); }));
+                       [&] { insert(b, "7", {.dup = 0x8000000}); }));
     EXPECT_EQ(all_of(b), "[1]");
 }
 
@@ -298,7 +298,8 @@ TEST_F(Block, ChangeOverwritesOrReplaces) {
     };
     for (const Case& c : cases) {
         Cell* b = load(c.values);
-        Cell* r = block::change(push_at(b, c.index), value_of(c.value), c.part, c.only, c.dup);
+        Cell* r = block::change(push_at(b, c.index), value_of(c.value),
+                                {.part = c.part, .only = c.only, .dup = c.dup});
         EXPECT_EQ(all_of(b), c.result) << c.values << " " << c.value;
         EXPECT_EQ(r->w1, c.index_after) << c.values << " " << c.value;
     }
@@ -306,11 +307,11 @@ TEST_F(Block, ChangeOverwritesOrReplaces) {
 
 TEST_F(Block, ChangeWithPartOfItself) {
     Cell* b = load("1 2 3 4");
-    block::change(push_at(b, 2), push_at(b, 0), 1, false, 1);
+    block::change(push_at(b, 2), push_at(b, 0), {.part = 1});
     EXPECT_EQ(all_of(b), "[1 2 1 2 3 4 4]");
     // A source that starts inside the replaced run and extends past it.
     Cell* c = load("1 2 3 4 5");
-    block::change(c, push_at(c, 1), 2, false, 1);
+    block::change(c, push_at(c, 1), {.part = 2});
     EXPECT_EQ(all_of(c), "[2 3 4 5 3 4 5]");
 }
 
@@ -320,31 +321,31 @@ TEST_F(Block, ChangeWithPartOfItself) {
 TEST_F(Block, PutAddsOrReplacesTheValueAfterTheKey) {
     Cell* b = load("a 1 b 2");
     Cell* v = stack::push(integer(5));
-    EXPECT_EQ(block::put(b, value_of("b"), v, false), v);
+    EXPECT_EQ(block::put(b, value_of("b"), v, {}), v);
     EXPECT_EQ(all_of(b), "[a 1 b 5]");
-    block::put(b, value_of("c"), v, false);
+    block::put(b, value_of("c"), v, {});
     EXPECT_EQ(all_of(b), "[a 1 b 5 c 5]");
     Cell* last = load("x 1 y");
-    block::put(last, value_of("y"), v, false);
+    block::put(last, value_of("y"), v, {});
     EXPECT_EQ(all_of(last), "[x 1 y 5]");
 }
 
 TEST_F(Block, TakeGivesTheValueOrABlock) {
     Cell* b = load("[1 2] 3 4");
-    Cell* first = block::take(b, nullptr, false, false);
+    Cell* first = block::take(b, {});
     EXPECT_EQ(mold(first), "[1 2]");
     Cell* part = stack::push(integer(1));
-    EXPECT_EQ(mold(block::take(b, part, false, false)), "[3]");
+    EXPECT_EQ(mold(block::take(b, {.part = part})), "[3]");
     EXPECT_EQ(all_of(b), "[4]");
-    EXPECT_EQ(cell::type(block::take(push_at(b, 1), nullptr, false, false)), kTypeNone);
+    EXPECT_EQ(cell::type(block::take(push_at(b, 1), {})), kTypeNone);
 
     // /deep copies the series inside what is taken.
     Cell* nested = load("[5 6] 7");
     Cell inner = cells(nested)[0];
-    Cell* deep = block::take(nested, stack::push(integer(1)), true, false);
+    Cell* deep = block::take(nested, {.part = stack::push(integer(1)), .deep = true});
     EXPECT_EQ(mold(deep), "[[5 6]]");
     EXPECT_NE(cells(deep)[0].w2, inner.w2);
-    Cell* shared = block::take(push_at(load("[8] 9"), 0), nullptr, false, false);
+    Cell* shared = block::take(push_at(load("[8] 9"), 0), {});
     EXPECT_EQ(mold(shared), "[8]");
 }
 
@@ -373,10 +374,10 @@ TEST_F(Block, TrimDropsNoneFromTheIndex) {
 
 TEST_F(Block, CopyShallowDeepAndByType) {
     Cell* b = load("1 [2 [3]] \"s\"");
-    Cell* shallow = block::copy(b, stack::push_cell(), nullptr, false, nullptr);
+    Cell* shallow = block::copy(b, stack::push_cell(), {});
     EXPECT_EQ(mold(shallow), "[1 [2 [3]] \"s\"]");
     EXPECT_EQ(cells(shallow)[1].w2, cells(b)[1].w2);
-    Cell* deep = block::copy(b, stack::push_cell(), nullptr, true, nullptr);
+    Cell* deep = block::copy(b, stack::push_cell(), {.deep = true});
     EXPECT_EQ(mold(deep), "[1 [2 [3]] \"s\"]");
     Cell nested = cells(deep)[1];
     EXPECT_NE(nested.w2, cells(b)[1].w2);
@@ -384,21 +385,21 @@ TEST_F(Block, CopyShallowDeepAndByType) {
     EXPECT_NE(cells(deep)[2].w2, cells(b)[2].w2);
 
     Cell* types = stack::push(datatype_value(kTypeString));
-    Cell* typed = block::copy(b, stack::push_cell(), nullptr, false, types);
+    Cell* typed = block::copy(b, stack::push_cell(), {.types = types});
     EXPECT_EQ(cells(typed)[1].w2, cells(b)[1].w2); // blocks are shared
     EXPECT_NE(cells(typed)[2].w2, cells(b)[2].w2); // strings are copied
     Cell typeset{kTypeTypeset, 0, 0, 0};
     uint8_t bits[12] = {};
     bits[kTypeBlock / 8] |= 0x80 >> (kTypeBlock % 8);
     std::memcpy(&typeset.w1, bits, sizeof bits);
-    Cell* by_set = block::copy(b, stack::push_cell(), nullptr, false, stack::push(typeset));
+    Cell* by_set = block::copy(b, stack::push_cell(), {.types = stack::push(typeset)});
     EXPECT_NE(cells(by_set)[1].w2, cells(b)[1].w2);
     EXPECT_EQ(cells(by_set)[2].w2, cells(b)[2].w2);
 
     Cell* self = load("1");
-    block::insert(self, stack::push(*self), -1, true, 1, true);
+    block::insert(self, stack::push(*self), {.only = true, .append = true});
     EXPECT_TRUE(raises(error::kInternal, error::internal::no_cycle,
-                       [&] { block::copy(self, stack::push_cell(), nullptr, true, nullptr); }));
+                       [&] { block::copy(self, stack::push_cell(), {.deep = true}); }));
     EXPECT_EQ(cycles::depth(), 0u);
     EXPECT_TRUE(raises(error::kInternal, error::internal::no_cycle,
                        [&] { block::copy_series(self, true, false); }));
@@ -608,7 +609,7 @@ TEST_F(Block, AHashStaysFindableThroughChanges) {
         EXPECT_EQ(compare_calls(), 0);
         return cell::type(r) == kTypeNone ? -1 : static_cast<int32_t>(r->w1);
     };
-    block::insert(at(1), value_of("[7 8]"), -1, false, 1, false); // 5 7 8 4 3
+    block::insert(at(1), value_of("[7 8]"), {}); // 5 7 8 4 3
     EXPECT_EQ(where(4), 3);
     EXPECT_EQ(where(8), 2);
     series::remove(at(0), stack::push(integer(2)), nullptr); // 8 4 3
@@ -621,7 +622,7 @@ TEST_F(Block, AHashStaysFindableThroughChanges) {
     EXPECT_EQ(where(9), 2);
     series::reverse(at(0), nullptr, nullptr); // 9 4 3
     EXPECT_EQ(where(3), 2);
-    block::change(at(2), value_of("1"), -1, false, 1); // 9 4 1
+    block::change(at(2), value_of("1"), {}); // 9 4 1
     EXPECT_EQ(where(1), 2);
     EXPECT_EQ(where(3), -1);
     series::clear(at(1)); // 9

@@ -183,21 +183,21 @@ TEST_F(Map, SelfContainingMapMoldsAndCopies) {
     EXPECT_EQ(formed(*m, true), "#[\n    1 #[...]\n]");
     EXPECT_TRUE(actions::compare(m, m, action::op::equal));
     Cell* result = stack::push_cell();
-    map::copy(m, result, nullptr, false, nullptr);
+    map::copy(m, result, {});
     EXPECT_NE(result->w2, m->w2);
     EXPECT_EQ(map::live_count(result), 1u);
     EXPECT_TRUE(raises(error::kInternal, error::internal::no_cycle,
-                       [&] { map::copy(m, result, nullptr, true, nullptr); }));
+                       [&] { map::copy(m, result, {.deep = true}); }));
     // A deep copy copies series values; a shallow one shares them.
     Cell* n = map_of({});
     GcRoot text(str("abc"));
     set(n, int_value(1), text.cell());
     Cell* deep = stack::push_cell();
-    map::copy(n, deep, nullptr, true, nullptr);
+    map::copy(n, deep, {.deep = true});
     Cell one = int_value(1);
     EXPECT_NE(map::get(deep, &one, false)->w2, text.cell().w2);
     Cell* shallow = stack::push_cell();
-    map::copy(n, shallow, nullptr, false, nullptr);
+    map::copy(n, shallow, {});
     EXPECT_EQ(map::get(shallow, &one, false)->w2, text.cell().w2);
 }
 

@@ -144,21 +144,21 @@ TEST_F(Object, SelectPutCopy) {
     EXPECT_TRUE(raises(error::kScript, error::script::invalid_type,
                        [&] { object::select(&o.cell(), one, {}); }));
     Cell* nine = stack::push(integer(9));
-    object::put(&o.cell(), stack::push(word("b")), nine, false);
+    object::put(&o.cell(), stack::push(word("b")), nine, {});
     EXPECT_EQ(field(&o.cell(), "b"), "9");
     EXPECT_TRUE(raises(error::kScript, error::script::invalid_key_type,
-                       [&] { object::put(&o.cell(), one, nine, false); }));
+                       [&] { object::put(&o.cell(), one, nine, {}); }));
     EXPECT_TRUE(raises(error::kScript, error::script::invalid_path,
-                       [&] { object::put(&o.cell(), missing, nine, false); }));
+                       [&] { object::put(&o.cell(), missing, nine, {}); }));
 
-    Cell* shallow = object::copy(&o.cell(), stack::push_cell(), nullptr, false, nullptr);
-    Cell* deep = object::copy(&o.cell(), stack::push_cell(), nullptr, true, nullptr);
+    Cell* shallow = object::copy(&o.cell(), stack::push_cell(), {});
+    Cell* deep = object::copy(&o.cell(), stack::push_cell(), {.deep = true});
     const uint32_t node = object::select_word(&o.cell(), a)->w2;
     EXPECT_EQ(object::select_word(shallow, a)->w2, node);
     EXPECT_NE(object::select_word(deep, a)->w2, node);
     EXPECT_EQ(shallow->w2, o.cell().w2);
     EXPECT_TRUE(raises(error::kScript, error::script::invalid_refine_arg,
-                       [&] { object::copy(&o.cell(), stack::push_cell(), one, false, nullptr); }));
+                       [&] { object::copy(&o.cell(), stack::push_cell(), {.part = one}); }));
 }
 
 TEST_F(Object, OnChangeSeesTheStoredValue) {
@@ -226,7 +226,7 @@ TEST_F(Object, OnDeepChangeGetsSevenArguments) {
     EXPECT_TRUE(object::has_deep_change_handler(&o.cell()));
     GcRoot list(*object::select_word(&o.cell(), stack::push(word("list"))));
     Cell* three = stack::push(integer(3));
-    block::insert(&list.cell(), three, -1, false, 1, true);
+    block::insert(&list.cell(), three, {.append = true});
     ASSERT_GE(calls().size(), 1u);
     const std::string& last = calls().back();
     EXPECT_EQ(last.substr(0, 16), "on-deep-change* ");
@@ -234,7 +234,7 @@ TEST_F(Object, OnDeepChangeGetsSevenArguments) {
     // Every change is reported before (present tense) and after (past tense).
     calls().clear();
     Cell* zero = stack::push(integer(0));
-    block::insert(&list.cell(), zero, -1, false, 1, false);
+    block::insert(&list.cell(), zero, {});
     ASSERT_EQ(calls().size(), 2u);
     EXPECT_NE(calls()[0].find(" list [1 2 3] insert 0 "), std::string::npos) << calls()[0];
     EXPECT_NE(calls()[1].find(" list [0 1 2 3] inserted 0 "), std::string::npos) << calls()[1];
@@ -289,12 +289,12 @@ TEST_F(Object, ReflectAndModify) {
     Cell* changed = stack::push(o.cell());
     object::reflect(changed, static_cast<int32_t>(words::word.changed->w2));
     EXPECT_EQ(mold(changed), "[a b]");
-    object::modify(&o.cell(), stack::push(*words::word.changed), none::push(), false);
+    object::modify(&o.cell(), stack::push(*words::word.changed), none::push(), {});
     changed = stack::push(o.cell());
     object::reflect(changed, static_cast<int32_t>(words::word.changed->w2));
     EXPECT_EQ(mold(changed), "[]");
     EXPECT_TRUE(raises(error::kScript, error::script::invalid_arg, [&] {
-        object::modify(&o.cell(), stack::push(*words::word.changed), two, false);
+        object::modify(&o.cell(), stack::push(*words::word.changed), two, {});
     }));
     EXPECT_TRUE(raises(error::kInternal, error::internal::not_done, [&] {
         object::reflect(stack::push(o.cell()), static_cast<int32_t>(words::symbol.spec));
@@ -311,7 +311,7 @@ TEST_F(Object, ObjectsSurviveCollectionsWhileMadeAndCopied) {
     GcRoot keep(*make_object("n: 0 b: [x]"));
     for (int i = 0; i < 200; ++i) {
         Cell* copy = derive(&keep.cell(), "n: 1");
-        Cell* second = object::copy(copy, stack::push_cell(), nullptr, true, nullptr);
+        Cell* second = object::copy(copy, stack::push_cell(), {.deep = true});
         keep.set_cell(*second);
         stack::clear();
         collector::collect();

@@ -175,11 +175,11 @@ TEST_F(Path, SeriesActionsAndCopyWorkOnEveryVariant) {
     for (uint8_t t : {kTypePath, kTypeLitPath, kTypeSetPath, kTypeGetPath}) {
         GcRoot p(words(t, "a b"));
         GcRoot c(word_of("c"));
-        actions::call<action::slot::append>(&p.cell(), &c.cell(), -1, false, 1, true);
+        actions::call<action::slot::append>(&p.cell(), &c.cell(), {.append = true});
         EXPECT_EQ(form(p.cell()), "a/b/c") << int(t);
         EXPECT_EQ(actions::call<action::slot::length_q>(&p.cell()), 3) << int(t);
         GcRoot copied(p.cell());
-        actions::call<action::slot::copy>(&copied.cell(), &copied.cell(), nullptr, false, nullptr);
+        actions::call<action::slot::copy>(&copied.cell(), &copied.cell(), {});
         EXPECT_EQ(cell::type(&copied.cell()), t);
         EXPECT_NE(copied.cell().w2, p.cell().w2);
         EXPECT_EQ(mold(copied.cell()), mold(p.cell()));

@@ -73,9 +73,9 @@ TEST_F(Port, ForwardsToTheActor) {
     port::clear(&p);
     GcRoot value(text(kTypeString, "v"));
     p = a_port();
-    port::append(&p, &value.cell(), 2, true, 3, true);
+    port::append(&p, &value.cell(), {.part = 2, .only = true, .dup = 3, .append = true});
     p = a_port();
-    port::append(&p, &value.cell(), -1, false, 1, true);
+    port::append(&p, &value.cell(), {.append = true});
     Cell part = int_value(5);
     p = a_port();
     port::find(&p, &value.cell(), {.part = &part, .case_ = true, .last = true});

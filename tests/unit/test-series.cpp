@@ -168,8 +168,7 @@ TEST_F(Series, BadRefinementArgumentsNameTheRefinement) {
     } cases[] = {
         {"remove/part", [](Cell* b, Cell* bad) { series::remove(b, bad, nullptr); }, "part"},
         {"copy/part",
-         [](Cell* b, Cell* bad) { series::copy(b, stack::push_cell(), bad, false, nullptr); },
-         "part"},
+         [](Cell* b, Cell* bad) { series::copy(b, stack::push_cell(), {.part = bad}); }, "part"},
         {"reverse/skip", [](Cell* b, Cell* bad) { series::reverse(b, nullptr, bad); }, "skip"},
         {"find/skip", [](Cell* b, Cell* bad) { block::find(b, value_of("1"), {.skip = bad}); },
          "skip"},
@@ -241,13 +240,13 @@ TEST_F(Series, TakeWithPartAndLast) {
         Cell* b = load(c.values);
         Cell* at = stack::push(at_index(b, c.index));
         Cell* part = c.part == INT32_MIN ? nullptr : stack::push(integer(c.part));
-        Cell* r = actions::call<slot::take>(at, part, false, c.last);
+        Cell* r = actions::call<slot::take>(at, {.part = part, .last = c.last});
         EXPECT_EQ(mold(r), c.taken) << c.values << " " << c.index << " " << c.part;
         EXPECT_EQ(all_of(b), c.left) << c.values << " " << c.index << " " << c.part;
     }
     // The generic take gives a series of the source's type.
     Cell* s = push_string("xyz");
-    Cell* r = series::take(s, nullptr, false, true);
+    Cell* r = series::take(s, {.last = true});
     EXPECT_EQ(cell::type(r), kTypeString);
     EXPECT_EQ(text_of(r), "z");
     EXPECT_EQ(text_of(s), "xy");
@@ -271,21 +270,21 @@ TEST_F(Series, CopyWithPart) {
     for (const Case& c : cases) {
         Cell* at = stack::push(at_index(b, c.index));
         Cell* part = stack::push(c.part);
-        Cell* r = series::copy(at, stack::push_cell(), part, false, nullptr);
+        Cell* r = series::copy(at, stack::push_cell(), {.part = part});
         EXPECT_EQ(mold(r), c.copied) << c.index;
         EXPECT_EQ(r->w1, 0u);
     }
     Cell* position = stack::push(at_index(b, 4));
-    EXPECT_EQ(mold(series::copy(stack::push(at_index(b, 1)), stack::push_cell(), position, false,
-                                nullptr)),
-              "[2 3 4]");
+    EXPECT_EQ(
+        mold(series::copy(stack::push(at_index(b, 1)), stack::push_cell(), {.part = position})),
+        "[2 3 4]");
     Cell* foreign = load("1");
     EXPECT_TRUE(raises(error::kScript, error::script::invalid_refine_arg,
-                       [&] { series::copy(b, stack::push_cell(), foreign, false, nullptr); }));
+                       [&] { series::copy(b, stack::push_cell(), {.part = foreign}); }));
     // The copy is a new buffer that keeps the new-line marker but not ownership.
     Cell* marked = stack::push(*b);
     marked->header |= cell::kNewLine;
-    Cell* r = series::copy(marked, stack::push_cell(), nullptr, false, nullptr);
+    Cell* r = series::copy(marked, stack::push_cell(), {});
     EXPECT_NE(r->w2, b->w2);
     EXPECT_TRUE(r->header & cell::kNewLine);
 }

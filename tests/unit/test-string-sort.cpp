@@ -78,7 +78,7 @@ protected:
         }
         case Mode::change: {
             Cell* c = push_char('!');
-            string::append(sorting(), c, -1, false, 1, true);
+            string::append(sorting(), c, {.append = true});
             logic::make_at(args, true);
             break;
         }
