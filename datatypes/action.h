@@ -131,6 +131,27 @@ struct PutOptions {
     bool case_ = false;
 };
 
+// sort: /compare's argument is the comparator.
+struct SortOptions {
+    bool case_ = false;
+    Cell* skip = nullptr;
+    Cell* comparator = nullptr;
+    Cell* part = nullptr;
+    bool all = false;
+    bool reverse = false;
+    bool stable = false;
+};
+
+// trim.
+struct TrimOptions {
+    bool head = false;
+    bool tail = false;
+    bool auto_ = false;
+    bool lines = false;
+    bool all = false;
+    Cell* with = nullptr;
+};
+
 // X(number, name, result, parameters): the slots in order.
 // clang-format off
 #define ZAN_ACTION_SLOTS(X)                                                                        \
@@ -180,16 +201,13 @@ struct PutOptions {
     X(42, remove, Cell*, (Cell* series, Cell* part, Cell* key))                                    \
     X(43, reverse, Cell*, (Cell* series, Cell* part, Cell* skip))                                  \
     X(44, select, Cell*, (Cell* series, Cell* value, const FindOptions& options))                  \
-    X(45, sort, Cell*,                                                                             \
-      (Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all,               \
-       bool reverse, bool stable))                                                                 \
+    X(45, sort, Cell*, (Cell* series, const SortOptions& options))                                 \
     X(46, skip, void, ())                                                                          \
     X(47, swap, Cell*, (Cell* series1, Cell* series2))                                             \
     X(48, tail, void, ())                                                                          \
     X(49, tail_q, void, ())                                                                        \
     X(50, take, Cell*, (Cell* series, const TakeOptions& options))                                 \
-    X(51, trim, Cell*,                                                                             \
-      (Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with))          \
+    X(51, trim, Cell*, (Cell* series, const TrimOptions& options))                                 \
     X(52, create, Cell*, (Cell* port))                                                             \
     X(53, close, Cell*, (Cell* port))                                                              \
     X(54, delete_, Cell*, (Cell* port))                                                            \

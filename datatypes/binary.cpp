@@ -744,8 +744,9 @@ Cell* change(Cell* series, Cell* value, const action::ChangeOptions& options) {
     return series;
 }
 
-Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
-    if (auto_ || lines) compound::not_done();
+Cell* trim(Cell* series, const action::TrimOptions& options) {
+    Cell* const with = options.with;
+    if (options.auto_ || options.lines) compound::not_done();
     std::string set(1, '\0');
     if (with) {
         set.clear();
@@ -756,13 +757,13 @@ Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all,
     const uint32_t at = index_of(series, memory::buffer(series->w2));
     std::string bytes = bytes_of(series);
     const auto in_set = [&](char c) { return set.find(c) != std::string::npos; };
-    if (all || with) {
+    if (options.all || with) {
         bytes.erase(std::remove_if(bytes.begin(), bytes.end(), in_set), bytes.end());
     } else {
-        const bool both = !head && !tail;
-        if (tail || both)
+        const bool both = !options.head && !options.tail;
+        if (options.tail || both)
             while (!bytes.empty() && bytes.back() == '\0') bytes.pop_back();
-        if (head || both) {
+        if (options.head || both) {
             size_t first = 0;
             while (first < bytes.size() && bytes[first] == '\0') ++first;
             bytes.erase(0, first);

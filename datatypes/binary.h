@@ -125,7 +125,7 @@ Cell* complement(Cell* value);
 // the new bytes. May collect.
 Cell* insert(Cell* series, Cell* value, const action::InsertOptions& options);
 Cell* change(Cell* series, Cell* value, const action::ChangeOptions& options);
-Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
+Cell* trim(Cell* series, const action::TrimOptions& options);
 
 // Registers binary! (type 41, parent string!), after string!.
 void register_actions();

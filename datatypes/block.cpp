@@ -412,6 +412,7 @@ Cell* to(Cell*, Cell* spec, int32_t type) {
 // --- Path access ----------------------------------------------------------------------------
 
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options) {
+    const bool case_ = options.case_;
     const uint8_t et = cell::type(element);
     if (et == kTypeInteger) {
         const auto n = static_cast<int32_t>(element->w2);
@@ -421,11 +422,10 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOpti
     }
     if (!value) {
         if (et == kTypeWord && cell::type(parent) != kTypeHash)
-            return stack::push(*find_word(parent, element, options.case_));
-        return actions::call<action::slot::select>(parent, element,
-                                                   {.only = true, .case_ = options.case_});
+            return stack::push(*find_word(parent, element, case_));
+        return actions::call<action::slot::select>(parent, element, {.only = true, .case_ = case_});
     }
-    Cell* found = actions::call<action::slot::find>(parent, element, {.case_ = options.case_});
+    Cell* found = actions::call<action::slot::find>(parent, element, {.case_ = case_});
     if (cell::type(found) == kTypeNone)
         error::fire(error::kScript, error::script::bad_path_set, {options.path, element});
     return actions::call<action::slot::poke>(found, 2, value, nullptr);
@@ -760,7 +760,7 @@ Cell* swap(Cell* series, Cell* other) {
     return series;
 }
 
-Cell* trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
+Cell* trim(Cell* series, const action::TrimOptions&) {
     const uint32_t index = index_of(series);
     const bool owned =
         series::notify(series, Action::trim, nullptr, static_cast<int32_t>(index), 0);
@@ -779,17 +779,19 @@ Cell* trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
 // --- copy -----------------------------------------------------------------------------------
 
 Cell* copy(Cell* series, Cell* result, const action::CopyOptions& options) {
+    const bool deep = options.deep;
+    Cell* const types = options.types;
     std::optional<cycles::Push> walking;
-    if (options.deep) {
+    if (deep) {
         if (cycles::find(series->w2)) no_cycle();
         walking.emplace(series->w2);
     }
     const bool hash = cell::type(series) == kTypeHash;
     series::copy(series, result, options);
-    if (!options.deep && !options.types) return result;
+    if (!deep && !types) return result;
     if (hash) cell::set_type(result, kTypeBlock);
-    if (options.types) {
-        copy_deep_filter(result, 0, total(result), 1, options.deep, options.types);
+    if (types) {
+        copy_deep_filter(result, 0, total(result), 1, deep, types);
         return result;
     }
     for (uint32_t i = 0; i < total(result); ++i) {

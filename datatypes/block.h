@@ -145,7 +145,7 @@ Cell* change(Cell* series, Cell* value, const action::ChangeOptions& options);
 Cell* put(Cell* series, Cell* key, Cell* value, const action::PutOptions& options);
 Cell* take(Cell* series, const action::TakeOptions& options);
 Cell* swap(Cell* series, Cell* other);
-Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
+Cell* trim(Cell* series, const action::TrimOptions& options);
 Cell* copy(Cell* series, Cell* result, const action::CopyOptions& options);
 
 // --- Actions: find, select, set operations --------------------------------------------------
@@ -173,8 +173,7 @@ Cell* set_operation(bool case_, const Cell* skip, int32_t operation);
 
 // --- Sort -----------------------------------------------------------------------------------
 
-Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all,
-           bool reverse, bool stable);
+Cell* sort(Cell* series, const action::SortOptions& options);
 // The callbacks that the record sorts call. Flags: bit 0 reverse; bit 1 compare whole
 // records; bits 2 up: with bit 1 the record size in cells, else the offset of the one cell
 // compared. sort_compare's op is the comparison code (7, or 8 with /case); the answer is

@@ -74,13 +74,12 @@ int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int3
     return block::mold(value, string, options.nested(), limit, indent);
 }
 
-Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all,
-           bool reverse, bool stable) {
-    return block::sort(series, case_, skip, comparator, part, all, reverse, stable);
+Cell* sort(Cell* series, const action::SortOptions& options) {
+    return block::sort(series, options);
 }
 
-Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
-    return block::trim(series, head, tail, auto_, lines, all, with);
+Cell* trim(Cell* series, const action::TrimOptions& options) {
+    return block::trim(series, options);
 }
 
 Cell* take(Cell* series, const action::TakeOptions& options) {

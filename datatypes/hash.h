@@ -34,9 +34,8 @@ Cell* copy(Cell* value, Cell* result, const action::CopyOptions& options);
 int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
 // block! sort and trim (which keep the table current).
-Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all,
-           bool reverse, bool stable);
-Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
+Cell* sort(Cell* series, const action::SortOptions& options);
+Cell* trim(Cell* series, const action::TrimOptions& options);
 // block! take: the values taken with /part get a table of their own. May collect.
 Cell* take(Cell* series, const action::TakeOptions& options);
 

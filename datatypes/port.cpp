@@ -319,27 +319,27 @@ int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit) {
 }
 
 Cell* append(Cell* port, Cell* value, const action::InsertOptions& options) {
+    const int32_t part = options.part;
+    const int32_t dup = options.dup;
     return forward(port, action::slot::append,
-                   {*value, flag(options.part >= 0),
-                    options.part >= 0 ? integer_value(options.part) : none::value,
-                    flag(options.only), flag(options.dup > 1),
-                    options.dup > 1 ? integer_value(options.dup) : none::value});
+                   {*value, flag(part >= 0), part >= 0 ? integer_value(part) : none::value,
+                    flag(options.only), flag(dup > 1), dup > 1 ? integer_value(dup) : none::value});
 }
 
 Cell* insert(Cell* port, Cell* value, const action::InsertOptions& options) {
+    const int32_t part = options.part;
+    const int32_t dup = options.dup;
     return forward(port, action::slot::insert,
-                   {*value, flag(options.part >= 0),
-                    options.part >= 0 ? integer_value(options.part) : none::value,
-                    flag(options.only), flag(options.dup > 1),
-                    options.dup > 1 ? integer_value(options.dup) : none::value});
+                   {*value, flag(part >= 0), part >= 0 ? integer_value(part) : none::value,
+                    flag(options.only), flag(dup > 1), dup > 1 ? integer_value(dup) : none::value});
 }
 
 Cell* change(Cell* port, Cell* value, const action::ChangeOptions& options) {
+    const int32_t part = options.part;
+    const int32_t dup = options.dup;
     return forward(port, action::slot::change,
-                   {*value, flag(options.part >= 0),
-                    options.part >= 0 ? integer_value(options.part) : none::value,
-                    flag(options.only), flag(options.dup > 1),
-                    options.dup > 1 ? integer_value(options.dup) : none::value});
+                   {*value, flag(part >= 0), part >= 0 ? integer_value(part) : none::value,
+                    flag(options.only), flag(dup > 1), dup > 1 ? integer_value(dup) : none::value});
 }
 
 void at() {
@@ -432,12 +432,12 @@ Cell* reverse(Cell* port, Cell* part, Cell* skip_) {
                    {flag(part), optional(part), flag(skip_), optional(skip_)});
 }
 
-Cell* sort(Cell* port, bool case_, Cell* skip_, Cell* comparator, Cell* part, bool all,
-           bool reverse_, bool stable) {
+Cell* sort(Cell* port, const action::SortOptions& options) {
     return forward(port, action::slot::sort,
-                   {flag(case_), flag(skip_), optional(skip_), flag(comparator),
-                    optional(comparator), flag(part), optional(part), flag(all), flag(reverse_),
-                    flag(stable)});
+                   {flag(options.case_), flag(options.skip), optional(options.skip),
+                    flag(options.comparator), optional(options.comparator), flag(options.part),
+                    optional(options.part), flag(options.all), flag(options.reverse),
+                    flag(options.stable)});
 }
 
 Cell* swap(Cell* port, Cell* other) {
@@ -450,10 +450,11 @@ Cell* take(Cell* port, const action::TakeOptions& options) {
         {flag(options.part), optional(options.part), flag(options.deep), flag(options.last)});
 }
 
-Cell* trim(Cell* port, bool head_, bool tail_, bool auto_, bool lines, bool all, Cell* with) {
+Cell* trim(Cell* port, const action::TrimOptions& options) {
     return forward(port, action::slot::trim,
-                   {flag(head_), flag(tail_), flag(auto_), flag(lines), flag(all), flag(with),
-                    optional(with)});
+                   {flag(options.head), flag(options.tail), flag(options.auto_),
+                    flag(options.lines), flag(options.all), flag(options.with),
+                    optional(options.with)});
 }
 
 Cell* create(Cell* port) {

@@ -98,14 +98,13 @@ Cell* put(Cell* port, Cell* key, Cell* value, const action::PutOptions& options)
 Cell* remove(Cell* port, Cell* part, Cell* key);
 Cell* reverse(Cell* port, Cell* part, Cell* skip);
 Cell* select(Cell* port, Cell* value, const action::FindOptions& options);
-Cell* sort(Cell* port, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
-           bool stable);
+Cell* sort(Cell* port, const action::SortOptions& options);
 void skip();
 Cell* swap(Cell* port, Cell* other);
 void tail();
 void tail_q();
 Cell* take(Cell* port, const action::TakeOptions& options);
-Cell* trim(Cell* port, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
+Cell* trim(Cell* port, const action::TrimOptions& options);
 Cell* create(Cell* port);
 Cell* close(Cell* port);
 Cell* delete_(Cell* port);

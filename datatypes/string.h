@@ -316,8 +316,7 @@ Cell* select(Cell* series, Cell* value, const action::FindOptions& options);
 // /compare is a record offset or a function! of two arguments (records reach it as strings
 // of their own, characters as char!); /stable keeps equal records in order; /reverse, /part
 // and /all as for blocks. Runs user code with a function: may collect.
-Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all,
-           bool reverse, bool stable);
+Cell* sort(Cell* series, const action::SortOptions& options);
 // The comparators the record sorts call (runtime-core/sort.h), with (record a, record b, case
 // argument, flags): flags bit 0 reverse, bit 1 whole record, bits 2 up the record length (whole
 // record) or the offset of the one unit compared; a case argument of 0 folds.
@@ -335,7 +334,7 @@ int32_t sort_compare_float64(const void* a, const void* b, uintptr_t case_arg, u
 // one line; otherwise whitespace goes at both ends (only the head, only the tail), and
 // without /head and /tail also the indentation and the blanks at the end of every line.
 // /auto raises internal/not-done.
-Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
+Cell* trim(Cell* series, const action::TrimOptions& options);
 void trim_chars(Cell* series, const Cell* with);
 void trim_lines(Cell* series);
 void trim_whitespace(Cell* series, bool head, bool tail);

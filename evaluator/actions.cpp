@@ -163,8 +163,13 @@ Status reverse(const int32_t* r) {
     return result(call<s::reverse>(arg(0), ref_arg(r, 0), ref_arg(r, 1)));
 }
 Status sort(const int32_t* r) {
-    return result(call<s::sort>(arg(0), ref_on(r, 0), ref_arg(r, 1), ref_arg(r, 2), ref_arg(r, 3),
-                                ref_on(r, 4), ref_on(r, 5), ref_on(r, 6)));
+    return result(call<s::sort>(arg(0), {.case_ = ref_on(r, 0),
+                                         .skip = ref_arg(r, 1),
+                                         .comparator = ref_arg(r, 2),
+                                         .part = ref_arg(r, 3),
+                                         .all = ref_on(r, 4),
+                                         .reverse = ref_on(r, 5),
+                                         .stable = ref_on(r, 6)}));
 }
 Status swap(const int32_t*) {
     return result(call<s::swap>(arg(0), arg(1)));
@@ -174,8 +179,12 @@ Status take(const int32_t* r) {
         call<s::take>(arg(0), {.part = ref_arg(r, 0), .deep = ref_on(r, 1), .last = ref_on(r, 2)}));
 }
 Status trim(const int32_t* r) {
-    return result(call<s::trim>(arg(0), ref_on(r, 0), ref_on(r, 1), ref_on(r, 2), ref_on(r, 3),
-                                ref_on(r, 4), ref_arg(r, 5)));
+    return result(call<s::trim>(arg(0), {.head = ref_on(r, 0),
+                                         .tail = ref_on(r, 1),
+                                         .auto_ = ref_on(r, 2),
+                                         .lines = ref_on(r, 3),
+                                         .all = ref_on(r, 4),
+                                         .with = ref_arg(r, 5)}));
 }
 Status modify(const int32_t* r) {
     return result(call<s::modify>(arg(0), arg(1), arg(2), {.case_ = ref_on(r, 0)}));

@@ -329,12 +329,12 @@ TEST_F(Binary, BitwiseComplementTrim) {
         {false, false, true, "ab"},
     };
     for (const Trim& t : trims)
-        EXPECT_EQ(bytes(*binary::trim(bin(padded), t.head, t.tail, false, false, t.all, nullptr)),
+        EXPECT_EQ(bytes(*binary::trim(bin(padded), {.head = t.head, .tail = t.tail, .all = t.all})),
                   t.result);
     Cell* with = bin("ab");
-    EXPECT_EQ(bytes(*binary::trim(bin("abcab"), false, false, false, false, false, with)), "c");
+    EXPECT_EQ(bytes(*binary::trim(bin("abcab"), {.with = with})), "c");
     EXPECT_TRUE(raises(error::kInternal, error::internal::not_done,
-                       [&] { binary::trim(bin("a"), false, false, true, false, false, nullptr); }));
+                       [&] { binary::trim(bin("a"), {.auto_ = true}); }));
 }
 
 TEST_F(Binary, HostileIndexesAndParts) {

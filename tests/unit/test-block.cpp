@@ -365,7 +365,7 @@ TEST_F(Block, SwapExchangesOneCellEach) {
 
 TEST_F(Block, TrimDropsNoneFromTheIndex) {
     Cell* b = load("none 1 none none 2 none");
-    block::trim(push_at(b, 1), false, false, false, false, false, nullptr);
+    block::trim(push_at(b, 1), {});
     EXPECT_EQ(all_of(b), "[none 1 2]");
 }
 
@@ -502,7 +502,7 @@ TEST_F(Block, ValuesWithoutACompareActionMatchNothingAndSortByType) {
     EXPECT_EQ(block::find(b, value_of("2"), {})->w1, 2u);
     Cell* context = stack::push(cells(b)[1]);
     EXPECT_EQ(cell::type(block::find(b, context, {.only = true})), kTypeNone);
-    block::sort(b, false, nullptr, nullptr, nullptr, false, false, false);
+    block::sort(b, {});
     EXPECT_EQ(cell::type(&cells(b)[2]), kTypeContext); // context! (14) after integer! (11)
     EXPECT_EQ(block::compare(b, load("2 5 0"), action::op::equal), 1);
 }
@@ -618,7 +618,7 @@ TEST_F(Block, AHashStaysFindableThroughChanges) {
     series::poke(at(0), 1, stack::push(integer(9)), nullptr); // 9 4 3
     EXPECT_EQ(where(8), -1);
     EXPECT_EQ(where(9), 0);
-    block::sort(at(0), false, nullptr, nullptr, nullptr, false, false, false); // 3 4 9
+    block::sort(at(0), {}); // 3 4 9
     EXPECT_EQ(where(9), 2);
     series::reverse(at(0), nullptr, nullptr); // 9 4 3
     EXPECT_EQ(where(3), 2);
@@ -776,7 +776,13 @@ protected:
     static Cell* sort(Cell* b, Cell* skip = nullptr, Cell* comparator = nullptr,
                       Cell* part = nullptr, bool all = false, bool reverse = false,
                       bool stable = false, bool case_ = false) {
-        return block::sort(b, case_, skip, comparator, part, all, reverse, stable);
+        return block::sort(b, {.case_ = case_,
+                               .skip = skip,
+                               .comparator = comparator,
+                               .part = part,
+                               .all = all,
+                               .reverse = reverse,
+                               .stable = stable});
     }
 
     // The comparator hooks: what the stand-in function does with its frame.

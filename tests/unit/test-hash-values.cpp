@@ -64,11 +64,11 @@ TEST_F(HashValues, SortAndTrimReindex) {
     GcRoot spec(block({int_value(3), int_value(30), int_value(1), int_value(10),
                        Cell{kTypeNone, 0, 0, 0}, int_value(2), int_value(20)}));
     Cell* h = made(spec.cell());
-    hash_::trim(h, false, false, false, false, false, nullptr);
+    hash_::trim(h, {});
     EXPECT_EQ(formed(*h, true), "make hash! [3 30 1 10 2 20]");
     expect_indexed(h);
     Cell two = int_value(2);
-    hash_::sort(h, false, &two, nullptr, nullptr, false, false, false);
+    hash_::sort(h, {.skip = &two});
     EXPECT_EQ(formed(*h, true), "make hash! [1 10 2 20 3 30]");
     expect_indexed(h);
     EXPECT_EQ(selected(h, int_value(2)), "20");

@@ -197,11 +197,8 @@ TEST_F(Ownership, SeriesActionsReportBeforeAndAfter) {
         {"reverse", [](Cell* s) { series::reverse(s, nullptr, nullptr); }, Action::reverse,
          Action::reversed, 0, 3},
         {"take", [](Cell* s) { block::take(s, {}); }, Action::take, Action::taken, 0, 1},
-        {"sort",
-         [](Cell* s) { block::sort(s, false, nullptr, nullptr, nullptr, false, false, false); },
-         Action::sort, Action::sorted, 0, 0},
-        {"trim", [](Cell* s) { block::trim(s, false, false, false, false, false, nullptr); },
-         Action::trim, Action::trimmed, 0, 0},
+        {"sort", [](Cell* s) { block::sort(s, {}); }, Action::sort, Action::sorted, 0, 0},
+        {"trim", [](Cell* s) { block::trim(s, {}); }, Action::trim, Action::trimmed, 0, 0},
         {"swap", [](Cell* s) { block::swap(s, load("5")); }, Action::swap, Action::swaped, 0, 1},
         {"put", [](Cell* s) { block::put(s, value_of("2"), stack::push(integer(1)), {}); },
          Action::put, Action::put_ed, 2, 1}, // an equal value: nothing changes, both reports
@@ -267,11 +264,9 @@ TEST_F(Ownership, StringActionsReportBeforeAndAfter) {
          Action::change, Action::changed, 0, 1, "xyba"},
         {"swap", [](Cell* s) { string::swap(s, stack::push(*s)); }, Action::swap, Action::swaped, 0,
          1, "cba"},
-        {"sort",
-         [](Cell* s) { string::sort(s, false, nullptr, nullptr, nullptr, false, false, false); },
-         Action::sort, Action::sorted, 0, 0, "abc"},
-        {"trim", [](Cell* s) { string::trim(s, false, false, false, false, true, nullptr); },
-         Action::trim, Action::trimmed, 0, 0, "cba"},
+        {"sort", [](Cell* s) { string::sort(s, {}); }, Action::sort, Action::sorted, 0, 0, "abc"},
+        {"trim", [](Cell* s) { string::trim(s, {.all = true}); }, Action::trim, Action::trimmed, 0,
+         0, "cba"},
         {"take", [](Cell* s) { string::take(s, {}); }, Action::take, Action::taken, 0, 1, "ba"},
     };
     for (const Case& c : cases) {
@@ -312,7 +307,7 @@ TEST_F(Ownership, StringActionsReportBeforeAndAfter) {
     string::change(s, value_of("\"xy\""), {.part = 2});
     EXPECT_EQ(text_of(&(*s = Cell{kTypeString, 0, s->w2, 0})), "xy");
     s = owned("cba", 1);
-    string::sort(s, false, nullptr, nullptr, nullptr, false, false, false);
+    string::sort(s, {});
     EXPECT_EQ(text_of(&(*s = Cell{kTypeString, 0, s->w2, 0})), "");
     s = owned("cba", 1);
     Cell* other = text("zz");
@@ -363,7 +358,7 @@ TEST_F(Ownership, AHandlerThatEmptiesTheSeriesLeavesTheActionsSound) {
     s = owned_block("1 2 3");
     EXPECT_EQ(mold(block::take(s, {.part = stack::push(integer(2))})), "[]");
     s = owned_block("3 1 2");
-    block::sort(s, false, nullptr, nullptr, nullptr, false, false, false);
+    block::sort(s, {});
     series::reverse(owned_block("1 2 3"), nullptr, nullptr);
     series::random(owned_block("1 2 3"), {});
     EXPECT_EQ(all_of(s), "[]");

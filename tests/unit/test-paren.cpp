@@ -63,8 +63,7 @@ TEST_F(Paren, SeriesActionsAsOnBlocks) {
     EXPECT_EQ(at->w1, 3u);
 
     // sort is block!'s too (paths have none).
-    actions::call<action::slot::sort>(&p.cell(), false, nullptr, nullptr, nullptr, false, true,
-                                      false);
+    actions::call<action::slot::sort>(&p.cell(), {.reverse = true});
     EXPECT_EQ(mold(p.cell()), "(d c b a)");
 
     GcRoot copied(p.cell());

@@ -165,8 +165,7 @@ TEST_F(Path, RandomSortAndTrimAreNotSupported) {
         EXPECT_EQ(datatype::entry(t, action::slot::trim), nullptr) << int(t);
         GcRoot p(words(t, "b a"));
         EXPECT_TRUE(raises(error::kScript, error::script::expect_arg, [&] {
-            actions::call<action::slot::sort>(&p.cell(), false, nullptr, nullptr, nullptr, false,
-                                              false, false);
+            actions::call<action::slot::sort>(&p.cell(), {});
         })) << int(t);
     }
 }

@@ -172,10 +172,7 @@ TEST_F(Series, BadRefinementArgumentsNameTheRefinement) {
         {"reverse/skip", [](Cell* b, Cell* bad) { series::reverse(b, nullptr, bad); }, "skip"},
         {"find/skip", [](Cell* b, Cell* bad) { block::find(b, value_of("1"), {.skip = bad}); },
          "skip"},
-        {"sort/compare",
-         [](Cell* b, Cell* bad) {
-             block::sort(b, false, nullptr, bad, nullptr, false, false, false);
-         },
+        {"sort/compare", [](Cell* b, Cell* bad) { block::sort(b, {.comparator = bad}); },
          "compare"},
     };
     for (const Case& c : cases) {
@@ -352,7 +349,7 @@ TEST_F(Series, RandomShufflesPicksAndSeeds) {
     series::random(b, {});
     std::string shuffled = all_of(b);
     EXPECT_NE(shuffled, "[1 2 3 4 5 6 7 8]");
-    block::sort(b, false, nullptr, nullptr, nullptr, false, false, false);
+    block::sort(b, {});
     EXPECT_EQ(all_of(b), "[1 2 3 4 5 6 7 8]"); // the same values
     Cell* one = series::random(stack::push(*b), {.only = true});
     EXPECT_EQ(cell::type(one), kTypeInteger);
