@@ -152,6 +152,37 @@ struct TrimOptions {
     Cell* with = nullptr;
 };
 
+// open.
+struct OpenOptions {
+    bool new_ = false;
+    bool read = false;
+    bool write = false;
+    bool seek = false;
+    Cell* allow = nullptr;
+};
+
+// read.
+struct ReadOptions {
+    Cell* part = nullptr;
+    Cell* seek = nullptr;
+    bool binary = false;
+    bool lines = false;
+    bool info = false;
+    Cell* as = nullptr;
+};
+
+// write.
+struct WriteOptions {
+    bool binary = false;
+    bool lines = false;
+    bool info = false;
+    bool append = false;
+    Cell* part = nullptr;
+    Cell* seek = nullptr;
+    Cell* allow = nullptr;
+    Cell* as = nullptr;
+};
+
 // X(number, name, result, parameters): the slots in order.
 // clang-format off
 #define ZAN_ACTION_SLOTS(X)                                                                        \
@@ -212,16 +243,13 @@ struct TrimOptions {
     X(53, close, Cell*, (Cell* port))                                                              \
     X(54, delete_, Cell*, (Cell* port))                                                            \
     X(55, modify, Cell*, (Cell* target, Cell* field, Cell* value, const PutOptions& options))      \
-    X(56, open, Cell*, (Cell* port, bool new_, bool read, bool write, bool seek, Cell* allow))     \
+    X(56, open, Cell*, (Cell* port, const OpenOptions& options))                                   \
     X(57, open_q, Cell*, (Cell* port))                                                             \
     X(58, query, Cell*, (Cell* target))                                                            \
-    X(59, read, Cell*,                                                                             \
-      (Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as))        \
+    X(59, read, Cell*, (Cell* source, const ReadOptions& options))                                 \
     X(60, rename, Cell*, (Cell* from, Cell* to))                                                   \
     X(61, update, Cell*, (Cell* port))                                                             \
-    X(62, write, Cell*,                                                                            \
-      (Cell* destination, Cell* data, bool binary, bool lines, bool info, bool append,             \
-       Cell* part, Cell* seek, Cell* allow, Cell* as))
+    X(62, write, Cell*, (Cell* destination, Cell* data, const WriteOptions& options))
 // clang-format on
 
 namespace slot {

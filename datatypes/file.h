@@ -57,9 +57,8 @@ int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int3
 Cell* delete_(Cell* file);
 Cell* query(Cell* file);
 Cell* rename(Cell* from, Cell* to);
-Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as);
-Cell* write(Cell* destination, Cell* data, bool binary, bool lines, bool info, bool append,
-            Cell* part, Cell* seek, Cell* allow, Cell* as);
+Cell* read(Cell* source, const action::ReadOptions& options);
+Cell* write(Cell* destination, Cell* data, const action::WriteOptions& options);
 
 // Registers file! (type 8, parent url!), right after url!.
 void register_actions();

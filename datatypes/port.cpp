@@ -477,23 +477,24 @@ Cell* modify(Cell* port, Cell* field, Cell* value, const action::PutOptions& opt
     return forward(port, action::slot::modify, {*field, *value, flag(options.case_)});
 }
 
-Cell* open(Cell* port, bool new_, bool read_, bool write_, bool seek, Cell* allow) {
+Cell* open(Cell* port, const action::OpenOptions& options) {
     return forward(port, action::slot::open,
-                   {flag(new_), flag(read_), flag(write_), flag(seek), optional(allow)});
+                   {flag(options.new_), flag(options.read), flag(options.write), flag(options.seek),
+                    optional(options.allow)});
 }
 
 Cell* rename(Cell* port, Cell* to) {
     return forward(port, action::slot::rename, {*to});
 }
 
-Cell* read(Cell* port, Cell* part, Cell*, bool, bool, bool, Cell*) {
+Cell* read(Cell* port, const action::ReadOptions& options) {
     GcRoot held(*port);
-    GcRoot given_part(optional(part));
+    GcRoot given_part(optional(options.part));
     Cell scratch{};
     GcRoot answer(scratch);
     call_actor(&held.cell(), action::slot::open,
                {flag(false), flag(false), flag(false), flag(false), none::value}, &answer.cell());
-    Cell* p = part ? &given_part.cell() : nullptr;
+    Cell* p = options.part ? &given_part.cell() : nullptr;
     call_actor(&held.cell(), action::slot::copy,
                {flag(p), optional(p), flag(false), flag(false), none::value}, &answer.cell());
     GcRoot copied(answer.cell());
@@ -502,7 +503,8 @@ Cell* read(Cell* port, Cell* part, Cell*, bool, bool, bool, Cell*) {
     return port;
 }
 
-Cell* write(Cell* port, Cell* data, bool, bool, bool, bool, Cell* part, Cell*, Cell*, Cell*) {
+Cell* write(Cell* port, Cell* data, const action::WriteOptions& options) {
+    Cell* const part = options.part;
     GcRoot held(*port);
     GcRoot value(*data);
     const bool with_part = part && cell::type(part) == kTypeInteger;

@@ -109,13 +109,12 @@ Cell* create(Cell* port);
 Cell* close(Cell* port);
 Cell* delete_(Cell* port);
 Cell* modify(Cell* port, Cell* field, Cell* value, const action::PutOptions& options);
-Cell* open(Cell* port, bool new_, bool read, bool write, bool seek, Cell* allow);
+Cell* open(Cell* port, const action::OpenOptions& options);
 Cell* query(Cell* port);
-Cell* read(Cell* port, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as);
+Cell* read(Cell* port, const action::ReadOptions& options);
 Cell* rename(Cell* port, Cell* to);
 Cell* update(Cell* port);
-Cell* write(Cell* port, Cell* data, bool binary, bool lines, bool info, bool append, Cell* part,
-            Cell* seek, Cell* allow, Cell* as);
+Cell* write(Cell* port, Cell* data, const action::WriteOptions& options);
 
 // Registers port! (type 48, parent object!).
 void register_actions();

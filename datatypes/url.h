@@ -56,8 +56,7 @@ Cell* add_to_block(const Cell* block, const char* utf8, uint32_t length);
 // What open, read and write of a url that is not http, and of a port, need from the url parser
 // and port! (installed with system/schemes): the url made into a port, opened when `open` is
 // set with the open refinements. Without it those actions raise internal/not-done.
-using MakePort = Cell* (*)(const Cell* url, bool new_, bool read, bool write, bool seek,
-                           const Cell* allow, bool open);
+using MakePort = Cell* (*)(const Cell* url, const action::OpenOptions& options, bool open);
 void set_make_port(MakePort hook);
 
 // --- The OS services ---------------------------------------------------------------------------
@@ -96,10 +95,9 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOpti
 // The I/O actions: the HTTP service and ports are not there yet: internal/not-done (an http
 // read with /part, /seek or /as, and an http write with /seek, /allow or /as, raise it in any
 // case).
-Cell* open(Cell* port, bool new_, bool read, bool write, bool seek, Cell* allow);
-Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as);
-Cell* write(Cell* destination, Cell* data, bool binary, bool lines, bool info, bool append,
-            Cell* part, Cell* seek, Cell* allow, Cell* as);
+Cell* open(Cell* port, const action::OpenOptions& options);
+Cell* read(Cell* source, const action::ReadOptions& options);
+Cell* write(Cell* destination, Cell* data, const action::WriteOptions& options);
 
 // Registers url! (type 9, parent string!), after issue!.
 void register_actions();

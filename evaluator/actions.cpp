@@ -193,17 +193,30 @@ template <action::Slot S> Status one_value(const int32_t*) {
     return result(call<S>(arg(0)));
 }
 Status open(const int32_t* r) {
-    return result(call<s::open>(arg(0), ref_on(r, 0), ref_on(r, 1), ref_on(r, 2), ref_on(r, 3),
-                                ref_arg(r, 4)));
+    return result(call<s::open>(arg(0), {.new_ = ref_on(r, 0),
+                                         .read = ref_on(r, 1),
+                                         .write = ref_on(r, 2),
+                                         .seek = ref_on(r, 3),
+                                         .allow = ref_arg(r, 4)}));
 }
 Status read(const int32_t* r) {
-    return result(call<s::read>(arg(0), ref_arg(r, 0), ref_arg(r, 1), ref_on(r, 2), ref_on(r, 3),
-                                ref_on(r, 4), ref_arg(r, 5)));
+    return result(call<s::read>(arg(0), {.part = ref_arg(r, 0),
+                                         .seek = ref_arg(r, 1),
+                                         .binary = ref_on(r, 2),
+                                         .lines = ref_on(r, 3),
+                                         .info = ref_on(r, 4),
+                                         .as = ref_arg(r, 5)}));
 }
 Status write(const int32_t* r) {
-    return result(call<s::write>(arg(0), arg(1), ref_on(r, 0), ref_on(r, 1), ref_on(r, 2),
-                                 ref_on(r, 3), ref_arg(r, 4), ref_arg(r, 5), ref_arg(r, 6),
-                                 ref_arg(r, 7)));
+    return result(call<s::write>(arg(0), arg(1),
+                                 {.binary = ref_on(r, 0),
+                                  .lines = ref_on(r, 1),
+                                  .info = ref_on(r, 2),
+                                  .append = ref_on(r, 3),
+                                  .part = ref_arg(r, 4),
+                                  .seek = ref_arg(r, 5),
+                                  .allow = ref_arg(r, 6),
+                                  .as = ref_arg(r, 7)}));
 }
 Status rename(const int32_t*) {
     return result(call<s::rename>(arg(0), arg(1)));

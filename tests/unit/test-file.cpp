@@ -89,9 +89,8 @@ TEST_F(File, InheritsFromUrl) {
     EXPECT_EQ(cell::type(&f), kTypeFile);
     EXPECT_EQ(utf8_of(f), "ab"); // a block of parts builds urls only: a file joins the values
     GcRoot x(text(kTypeFile, "x"));
-    EXPECT_TRUE(raises(error::kInternal, error::internal::not_done, [&] {
-        file::read(&x.cell(), nullptr, nullptr, false, false, false, &x.cell());
-    }));
+    EXPECT_TRUE(raises(error::kInternal, error::internal::not_done,
+                       [&] { file::read(&x.cell(), {.as = &x.cell()}); }));
 }
 
 } // namespace

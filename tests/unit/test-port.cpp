@@ -97,12 +97,12 @@ TEST_F(Port, ForwardsToTheActor) {
 
 TEST_F(Port, ReadAndWriteOpenCopyAndClose) {
     Cell p = a_port();
-    Cell* r = port::read(&p, nullptr, nullptr, false, false, false, nullptr);
+    Cell* r = port::read(&p, {});
     EXPECT_EQ(utf8_of(*r), "data");
     GcRoot data(text(kTypeString, "hello"));
     Cell part = int_value(2);
     p = a_port();
-    port::write(&p, &data.cell(), false, false, false, false, &part, nullptr, nullptr, nullptr);
+    port::write(&p, &data.cell(), {.part = &part});
     const std::vector<std::string> expected = {
         "open false false false false none",
         "copy false none false false none",

@@ -114,11 +114,10 @@ TEST_F(Url, PathAccessMakesANewUrl) {
 TEST_F(Url, IoWaitsForTheServices) {
     GcRoot u(text(kTypeUrl, "http://h/"));
     Cell part = int_value(1);
-    EXPECT_TRUE(raises(error::kInternal, error::internal::not_done, [&] {
-        url::read(&u.cell(), &part, nullptr, false, false, false, nullptr);
-    }));
     EXPECT_TRUE(raises(error::kInternal, error::internal::not_done,
-                       [&] { url::open(&u.cell(), false, false, false, false, nullptr); }));
+                       [&] { url::read(&u.cell(), {.part = &part}); }));
+    EXPECT_TRUE(
+        raises(error::kInternal, error::internal::not_done, [&] { url::open(&u.cell(), {}); }));
 }
 
 } // namespace
