@@ -845,13 +845,14 @@ bool matches_at(const Cell* series, const Cell* value, int64_t position, int64_t
 // Whether a find goes through the hash! table: single values of a hash! that has one, except
 // under /match and for the values that the table cannot answer by their hash (any-block!
 // values unless looked up by identity, objects unless by identity).
-bool searched_by_table(const Cell* series, const Cell* value, const Search& s, bool only, bool same,
-                       bool match) {
-    if (cell::type(series) != kTypeHash || series->w3 == 0 || match || s.match != Match::single)
+bool searched_by_table(const Cell* series, const Cell* value, const Search& s,
+                       const action::FindOptions& options) {
+    if (cell::type(series) != kTypeHash || series->w3 == 0 || options.match ||
+        s.match != Match::single)
         return false;
     const uint8_t vt = cell::type(value);
-    if (series::is_any_block(vt)) return same && only;
-    return vt != kTypeObject || same;
+    if (series::is_any_block(vt)) return options.same && options.only;
+    return vt != kTypeObject || options.same;
 }
 
 // The table search of a hash! (`result` is the pushed copy of the series). It visits the same
@@ -859,21 +860,22 @@ bool searched_by_table(const Cell* series, const Cell* value, const Search& s, b
 // cell, backward from the start position (the last searched cell, the last cell, or the cell
 // before the index) to the head by the step. The lookup may rebuild the table (may collect).
 Cell* find_in_table(Cell* result, const Cell* value, int32_t op, int64_t index, int64_t step,
-                    int64_t last_cell, bool part, bool last, bool reverse, bool tail) {
-    const bool backward = last || reverse;
+                    int64_t last_cell, const action::FindOptions& options) {
+    const bool last = options.last;
+    const bool backward = last || options.reverse;
     int64_t found;
     if (!backward) {
         found = hashtable::find_all(result->w3, *value, static_cast<int32_t>(index),
                                     static_cast<int32_t>(step), op);
         if (found > last_cell) found = -1;
     } else {
-        const int64_t from = part || last ? last_cell : index - 1;
+        const int64_t from = options.part || last ? last_cell : index - 1;
         if (from < 0) return none::make_at(result);
         found = hashtable::find_all(result->w3, *value, static_cast<int32_t>(from + 1),
                                     static_cast<int32_t>(step), op, true, true);
     }
     if (found < 0) return none::make_at(result);
-    if (tail) found += backward ? 1 : step;
+    if (options.tail) found += backward ? 1 : step;
     result->w1 = static_cast<uint32_t>(found);
     return result;
 }
@@ -926,9 +928,8 @@ Cell* find(Cell* series, Cell* value, const action::FindOptions& options) {
 
     const int64_t width = s.match == Match::sequence ? s.sub_length : 1;
     const bool backward = last || reverse;
-    if (searched_by_table(series, value, s, only, same, match))
-        return find_in_table(result, value, s.op, index, step, last_cell, part != nullptr, last,
-                             reverse, tail);
+    if (searched_by_table(series, value, s, options))
+        return find_in_table(result, value, s.op, index, step, last_cell, options);
     int64_t position;
     int64_t bound; // forward: one past the last searched cell; backward: the tail
     if (!backward) {
