@@ -486,7 +486,7 @@ Cell* make_from_block(const Cell* spec, const Cell* prototype, bool only) {
     return result;
 }
 
-void set_values(const Cell* object, const Cell* value, bool any, bool only, bool some) {
+void set_values(const Cell* object, const Cell* value, const SetOptions& options) {
     GcRoot o(*object), v(*value);
     auto ctx = [&o] { return context_of(&o.cell()); };
     int32_t change_index = -1, deep_index = -1;
@@ -495,7 +495,7 @@ void set_values(const Cell* object, const Cell* value, bool any, bool only, bool
         deep_index = read_record(object->w3, 1).index;
     }
     const uint8_t vt = cell::type(value);
-    const bool by_position = !only && (vt == kTypeBlock || vt == kTypeObject);
+    const bool by_position = !options.only && (vt == kTypeBlock || vt == kTypeObject);
     const uint32_t n = field_count(object);
 
     // Values for the fields in order; a field without one (or left alone) is skipped.
@@ -514,11 +514,11 @@ void set_values(const Cell* object, const Cell* value, bool any, bool only, bool
                 const Cell* sv = context::slot(context_of(&v.cell()), j);
                 source.set_cell(sv ? *sv : none::value);
             }
-            if (!any && cell::type(&source.cell()) == kTypeUnset) {
+            if (!options.any && cell::type(&source.cell()) == kTypeUnset) {
                 Cell* w = word::push(word_at(ctx(), i));
                 error::fire(error::kScript, error::script::need_value, {w});
             }
-            if (some && cell::type(&source.cell()) == kTypeNone) continue;
+            if (options.some && cell::type(&source.cell()) == kTypeNone) continue;
         }
         Cell* w = word_at(ctx(), i);
         w->header |= context::kTouched;

@@ -121,10 +121,16 @@ void copy_values(uint32_t source, uint32_t target, bool all);
 // object (`self` included) and then to the new locals; the copy runs interpreted. A function
 // without a body raises script/bad-func-def. May collect.
 void rebind_function(Cell* function, uint32_t context);
+// The refinements of the `set` native.
+struct SetOptions {
+    bool any = false;
+    bool only = false;
+    bool some = false;
+};
 // The `set` native on an object: the value (a block or an object, unless `only`) sets the
 // fields in order, anything else sets every field. Unset values raise script/need-value
 // unless `any`; with `some` a none leaves its field alone. Fires on-change* per field set.
-void set_values(const Cell* object, const Cell* value, bool any, bool only, bool some);
+void set_values(const Cell* object, const Cell* value, const SetOptions& options);
 
 // --- Change handlers --------------------------------------------------------------------------
 

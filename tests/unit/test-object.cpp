@@ -94,7 +94,7 @@ TEST_F(Object, SetValues) {
         GcRoot o(*make_object("a: 0 b: 0 c: 0"));
         Cell* v = load(c.values);
         if (c.only) v = block::cell_at(v, 0);
-        object::set_values(&o.cell(), v, c.any, c.only, c.some);
+        object::set_values(&o.cell(), v, {.any = c.any, .only = c.only, .some = c.some});
         EXPECT_EQ(mold(&o.cell(), false, true), c.expected) << c.values;
     }
     GcRoot o(*make_object("a: 0"));
@@ -102,8 +102,8 @@ TEST_F(Object, SetValues) {
     const Cell nothing{kTypeUnset, 0, 0, 0};
     block::append_copy(unset_block, &nothing);
     EXPECT_TRUE(raises(error::kScript, error::script::need_value,
-                       [&] { object::set_values(&o.cell(), unset_block, false, false, false); }));
-    object::set_values(&o.cell(), unset_block, true, false, false);
+                       [&] { object::set_values(&o.cell(), unset_block, {}); }));
+    object::set_values(&o.cell(), unset_block, {.any = true});
     EXPECT_EQ(cell::type(object::select_word(&o.cell(), stack::push(word("a")))), kTypeUnset);
 }
 
@@ -182,7 +182,7 @@ TEST_F(Object, OnChangeSeesTheStoredValue) {
 
     // set passes over the handler field and fires for the others.
     calls().clear();
-    object::set_values(&o.cell(), stack::push(integer(7)), false, false, false);
+    object::set_values(&o.cell(), stack::push(integer(7)), {});
     ASSERT_EQ(calls().size(), 1u);
     EXPECT_EQ(calls()[0], "on-change* a 3 7 | 7");
     EXPECT_EQ(cell::type(object::select_word(&o.cell(), stack::push(word("on-change*")))),
@@ -285,7 +285,7 @@ TEST_F(Object, ReflectAndModify) {
     EXPECT_EQ(static_cast<int32_t>(cls->w2), static_cast<int32_t>(o.cell().w2));
 
     Cell* two = stack::push(integer(2));
-    object::set_values(&o.cell(), two, false, false, false);
+    object::set_values(&o.cell(), two, {});
     Cell* changed = stack::push(o.cell());
     object::reflect(changed, static_cast<int32_t>(words::word.changed->w2));
     EXPECT_EQ(mold(changed), "[a b]");
