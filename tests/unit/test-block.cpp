@@ -773,16 +773,8 @@ TEST_F(Block, SetOperationsRunThroughHashTables) {
 
 class BlockSort : public Block {
 protected:
-    static Cell* sort(Cell* b, Cell* skip = nullptr, Cell* comparator = nullptr,
-                      Cell* part = nullptr, bool all = false, bool reverse = false,
-                      bool stable = false, bool case_ = false) {
-        return block::sort(b, {.case_ = case_,
-                               .skip = skip,
-                               .comparator = comparator,
-                               .part = part,
-                               .all = all,
-                               .reverse = reverse,
-                               .stable = stable});
+    static Cell* sort(Cell* b, const action::SortOptions& options = {}) {
+        return block::sort(b, options);
     }
 
     // The comparator hooks: what the stand-in function does with its frame.
@@ -849,7 +841,7 @@ protected:
 
 TEST_F(BlockSort, PlainReverseAndMixedTypes) {
     EXPECT_EQ(all_of(sort(load("3 1 2"))), "[1 2 3]");
-    EXPECT_EQ(all_of(sort(load("3 1 2"), nullptr, nullptr, nullptr, false, true)), "[3 2 1]");
+    EXPECT_EQ(all_of(sort(load("3 1 2"), {.reverse = true})), "[3 2 1]");
     EXPECT_EQ(all_of(sort(load("2 \"b\" 1 none \"a\" true"))), "[none true \"a\" \"b\" 1 2]");
     EXPECT_EQ(all_of(sort(load(""))), "[]");
     Cell* b = load("5 3 4 1");
@@ -870,12 +862,11 @@ TEST_F(BlockSort, IntegersOrderByValueAndEqualOnesKeepTheirOrder) {
     EXPECT_FALSE(new_line(b, 1));
     EXPECT_TRUE(new_line(b, 2));
     Cell* r = load("1 2\n1");
-    sort(r, nullptr, nullptr, nullptr, false, true);
+    sort(r, {.reverse = true});
     EXPECT_FALSE(new_line(r, 1));
     EXPECT_TRUE(new_line(r, 2));
-    EXPECT_EQ(
-        all_of(sort(load("7 -2147483648 2147483647 0 -1"), nullptr, nullptr, nullptr, false, true)),
-        "[2147483647 7 0 -1 -2147483648]");
+    EXPECT_EQ(all_of(sort(load("7 -2147483648 2147483647 0 -1"), {.reverse = true})),
+              "[2147483647 7 0 -1 -2147483648]");
 
     // Many values over the whole range, repeats among them, in both directions.
     std::vector<int32_t> values;
@@ -890,7 +881,7 @@ TEST_F(BlockSort, IntegersOrderByValueAndEqualOnesKeepTheirOrder) {
             const Cell c = integer(v);
             block::append_copy(many, &c);
         }
-        sort(many, nullptr, nullptr, nullptr, false, reverse);
+        sort(many, {.reverse = reverse});
         std::vector<int32_t> expected = values;
         std::sort(expected.begin(), expected.end());
         if (reverse) std::reverse(expected.begin(), expected.end());
@@ -901,69 +892,71 @@ TEST_F(BlockSort, IntegersOrderByValueAndEqualOnesKeepTheirOrder) {
 
 TEST_F(BlockSort, SkipCompareAndAll) {
     Cell* two = stack::push(integer(2));
-    EXPECT_EQ(all_of(sort(load("3 a 1 b 2 c"), two)), "[1 b 2 c 3 a]");
+    EXPECT_EQ(all_of(sort(load("3 a 1 b 2 c"), {.skip = two})), "[1 b 2 c 3 a]");
     Cell* offset = stack::push(integer(2));
-    EXPECT_EQ(all_of(sort(load("1 9 2 7 3 8"), two, offset)), "[2 7 3 8 1 9]");
-    EXPECT_EQ(all_of(sort(load("1 2 1 1"), two, nullptr, nullptr, true)), "[1 1 1 2]");
+    EXPECT_EQ(all_of(sort(load("1 9 2 7 3 8"), {.skip = two, .comparator = offset})),
+              "[2 7 3 8 1 9]");
+    EXPECT_EQ(all_of(sort(load("1 2 1 1"), {.skip = two, .all = true})), "[1 1 1 2]");
 
     Cell* four = stack::push(integer(4));
     EXPECT_TRUE(raises(error::kScript, error::script::invalid_refine_arg,
-                       [&] { sort(load("1 2 3 4 5 6"), four); }));
+                       [&] { sort(load("1 2 3 4 5 6"), {.skip = four}); }));
     Cell* three = stack::push(integer(3));
     EXPECT_TRUE(raises(error::kScript, error::script::out_of_range,
-                       [&] { sort(load("1 2 3 4"), two, three); }));
+                       [&] { sort(load("1 2 3 4"), {.skip = two, .comparator = three}); }));
     EXPECT_TRUE(raises(error::kScript, error::script::bad_refines,
-                       [&] { sort(load("1 2"), nullptr, nullptr, nullptr, true); }));
+                       [&] { sort(load("1 2"), {.all = true}); }));
     EXPECT_TRUE(raises(error::kScript, error::script::bad_refines,
-                       [&] { sort(load("1 2"), nullptr, offset); }));
-    EXPECT_TRUE(raises(error::kScript, error::script::bad_refines,
-                       [&] { sort(load("1 2"), two, offset, nullptr, true); }));
+                       [&] { sort(load("1 2"), {.comparator = offset}); }));
+    EXPECT_TRUE(raises(error::kScript, error::script::bad_refines, [&] {
+        sort(load("1 2"), {.skip = two, .comparator = offset, .all = true});
+    }));
     Cell* text = push_string("x");
     EXPECT_TRUE(raises(error::kScript, error::script::invalid_refine_arg,
-                       [&] { sort(load("1 2"), nullptr, text); }));
+                       [&] { sort(load("1 2"), {.comparator = text}); }));
 }
 
 TEST_F(BlockSort, PartAndStable) {
     Cell* b = load("4 3 2 1");
-    sort(b, nullptr, nullptr, stack::push(integer(2)));
+    sort(b, {.part = stack::push(integer(2))});
     EXPECT_EQ(all_of(b), "[3 4 2 1]");
     Cell* at = push_at(b, 3);
-    sort(at, nullptr, nullptr, stack::push(integer(-2)));
+    sort(at, {.part = stack::push(integer(-2))});
     EXPECT_EQ(all_of(b), "[3 2 4 1]");
     EXPECT_EQ(at->w1, 1u); // left at the first sorted cell
     Cell* before = push_at(b, 1);
-    sort(before, nullptr, nullptr, stack::push(integer(-5)));
+    sort(before, {.part = stack::push(integer(-5))});
     EXPECT_EQ(before->w1, 0u); // nothing before the head: nothing sorted
     EXPECT_EQ(all_of(b), "[3 2 4 1]");
 
     // Equal keys keep their order with /stable.
     Cell* two = stack::push(integer(2));
     Cell* records = load("1 a 0 b 1 c 0 d 1 e 0 f");
-    sort(records, two, nullptr, nullptr, false, false, true);
+    sort(records, {.skip = two, .stable = true});
     EXPECT_EQ(all_of(records), "[0 b 0 d 0 f 1 a 1 c 1 e]");
     Cell* reversed = load("1 a 0 b 1 c 0 d");
-    sort(reversed, two, nullptr, nullptr, false, true, true);
+    sort(reversed, {.skip = two, .reverse = true, .stable = true});
     EXPECT_EQ(all_of(reversed), "[1 a 1 c 0 b 0 d]");
 }
 
 TEST_F(BlockSort, UserComparator) {
     Cell* f = function();
-    EXPECT_EQ(all_of(sort(load("3 1 2 5 4"), nullptr, f)), "[1 2 3 4 5]");
-    EXPECT_EQ(all_of(sort(load("3 1 2 5 4"), nullptr, f, nullptr, false, true)), "[5 4 3 2 1]");
-    EXPECT_EQ(all_of(sort(load("3 1 2 5 4"), nullptr, f, nullptr, false, false, true)),
-              "[1 2 3 4 5]");
+    EXPECT_EQ(all_of(sort(load("3 1 2 5 4"), {.comparator = f})), "[1 2 3 4 5]");
+    EXPECT_EQ(all_of(sort(load("3 1 2 5 4"), {.comparator = f, .reverse = true})), "[5 4 3 2 1]");
+    EXPECT_EQ(all_of(sort(load("3 1 2 5 4"), {.comparator = f, .stable = true})), "[1 2 3 4 5]");
     // A positive answer puts the comparator's first argument first.
     mode() = Mode::difference;
-    EXPECT_EQ(all_of(sort(load("3 1 2"), nullptr, f)), "[3 2 1]");
+    EXPECT_EQ(all_of(sort(load("3 1 2"), {.comparator = f})), "[3 2 1]");
     // Whole records arrive as blocks of one record each.
     mode() = Mode::records;
     Cell* two = stack::push(integer(2));
-    EXPECT_EQ(all_of(sort(load("a 3 b 1 c 2"), two, f, nullptr, true)), "[b 1 c 2 a 3]");
+    EXPECT_EQ(all_of(sort(load("a 3 b 1 c 2"), {.skip = two, .comparator = f, .all = true})),
+              "[b 1 c 2 a 3]");
     EXPECT_EQ(frame_errors(), 0);
 
     Cell* three_args = stack::push(Cell{kTypeFunction, 0, load("a b c")->w2, 0});
     EXPECT_TRUE(raises(error::kScript, error::script::invalid_refine_arg,
-                       [&] { sort(load("1 2"), nullptr, three_args); }));
+                       [&] { sort(load("1 2"), {.comparator = three_args}); }));
 }
 
 TEST_F(BlockSort, ComparatorAnswers) {
@@ -992,7 +985,7 @@ TEST_F(BlockSort, AComparatorThatChangesTheSeriesIsStopped) {
         mode() = Mode::grow;
         Cell* top = stack::top;
         EXPECT_TRUE(raises(error::kScript, error::script::protected_,
-                           [&] { sort(b, nullptr, f, nullptr, false, false, stable); }));
+                           [&] { sort(b, {.comparator = f, .stable = stable}); }));
         EXPECT_EQ(stack::top, top);
         EXPECT_EQ(all_of(b), "[3 1 2 5 4 9 8 0]"); // one append, then the sort stopped
         EXPECT_EQ(collector::state.pins, 0u);
@@ -1001,7 +994,8 @@ TEST_F(BlockSort, AComparatorThatChangesTheSeriesIsStopped) {
 
     mode() = Mode::error;
     Cell* c = load("3 1 2");
-    EXPECT_TRUE(raises(error::kScript, error::script::invalid_arg, [&] { sort(c, nullptr, f); }));
+    EXPECT_TRUE(
+        raises(error::kScript, error::script::invalid_arg, [&] { sort(c, {.comparator = f}); }));
     EXPECT_EQ(stack::top, top + 1);
     EXPECT_EQ(collector::state.pins, 0u);
 }
@@ -1010,7 +1004,7 @@ TEST_F(BlockSort, WithoutAnEvaluatorAFunctionCannotBeCalled) {
     block::set_function_caller(nullptr);
     Cell* f = function();
     EXPECT_TRUE(raises(error::kInternal, error::internal::not_done,
-                       [&] { sort(load("2 1"), nullptr, f); }));
+                       [&] { sort(load("2 1"), {.comparator = f}); }));
 }
 
 } // namespace
