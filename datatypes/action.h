@@ -35,22 +35,9 @@
 
 namespace action {
 
-// --- Option structs: the refinements of the slots, in the order of the action's refinements --
-
-// find and select. select has neither /tail nor /match: its functions ignore both.
-struct FindOptions {
-    Cell* part = nullptr;
-    bool only = false;
-    bool case_ = false;
-    bool same = false;
-    bool any = false;
-    Cell* with = nullptr;
-    Cell* skip = nullptr;
-    bool last = false;
-    bool reverse = false;
-    bool tail = false;
-    bool match = false;
-};
+// --- Option structs ----------------------------------------------------------------------------
+// The refinements of the slots that have several, in the order the action lists them (the
+// order in which a designated initializer names them), slot by slot.
 
 // random.
 struct RandomOptions {
@@ -119,11 +106,19 @@ struct CopyOptions {
     Cell* types = nullptr;
 };
 
-// take.
-struct TakeOptions {
+// find and select. select has neither /tail nor /match: its functions ignore both.
+struct FindOptions {
     Cell* part = nullptr;
-    bool deep = false;
+    bool only = false;
+    bool case_ = false;
+    bool same = false;
+    bool any = false;
+    Cell* with = nullptr;
+    Cell* skip = nullptr;
     bool last = false;
+    bool reverse = false;
+    bool tail = false;
+    bool match = false;
 };
 
 // put and modify.
@@ -140,6 +135,13 @@ struct SortOptions {
     bool all = false;
     bool reverse = false;
     bool stable = false;
+};
+
+// take.
+struct TakeOptions {
+    Cell* part = nullptr;
+    bool deep = false;
+    bool last = false;
 };
 
 // trim.
