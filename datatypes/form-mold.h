@@ -5,11 +5,11 @@
 //   form (value, string, part, limit)
 //   mold (value, string, {only?, all?, flat?, part}, limit, indent)
 // - string: a string! value on the data stack; text is appended at its tail;
+// - only?, all?, flat?, part: mold's action::MoldOptions;
 // - only?: a block's outer brackets are left out;
 // - all?: values without a literal form are written in the construction syntax "#(...)";
 // - flat?: no new lines or indentation;
 // - part: the caller's /part argument cell (null when absent); the slots never read it;
-// (mold's four are the members of action::MoldOptions)
 // - limit: the part budget left in characters, kNoLimit without /part;
 // - indent: the indentation level, 0 at the top.
 // Every slot returns the budget left: the limit minus the characters it wrote, which may go

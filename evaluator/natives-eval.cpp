@@ -359,7 +359,7 @@ Status get(const int32_t* refs) {
     return Status::normal;
 }
 
-// /any /case /only /some: /case is not read.
+// The refinements of set, /any /case /only /some, of which /case is not read.
 object::SetOptions set_options(const int32_t* refs) {
     return {.any = ref_on(refs, 0), .only = ref_on(refs, 2), .some = ref_on(refs, 3)};
 }
