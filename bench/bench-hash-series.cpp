@@ -47,8 +47,7 @@ Cell* new_series(bool hash) {
 
 // The place of the last `value` in the series (find/last), or -1.
 int64_t find_last(Cell* series, Cell* value) {
-    const Cell* found = block::find(series, value, nullptr, false, false, false, false, nullptr,
-                                    nullptr, true, false, false, false);
+    const Cell* found = block::find(series, value, {.last = true});
     const int64_t at = cell::type(found) == kTypeNone ? -1 : found->w1;
     stack::pop(1);
     return at;
@@ -60,7 +59,7 @@ void BM_Append(benchmark::State& state, bool hash, uint32_t distinct) {
         Cell* s = new_series(hash);
         for (uint32_t i = 0; i < kAppends; ++i) {
             value->w2 = i % distinct;
-            block::insert(s, value, -1, false, 1, true);
+            block::insert(s, value, {.append = true});
         }
         // A find of the last value: the table has answered for every value since it came.
         if (find_last(s, value) != kAppends - 1) state.SkipWithError("last value not found");
@@ -76,7 +75,7 @@ Cell* filled(benchmark::State& state, bool hash, uint32_t size, Cell* value) {
     Cell* s = new_series(hash);
     for (uint32_t i = 0; i < size; ++i) {
         value->w2 = i;
-        block::insert(s, value, -1, false, 1, true);
+        block::insert(s, value, {.append = true});
     }
     if (find_last(s, value) != size - 1) state.SkipWithError("last value not found");
     state.ResumeTiming();

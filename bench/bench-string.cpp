@@ -58,8 +58,7 @@ void BM_Find(benchmark::State& state, bool case_) {
     int64_t at = -1;
     for (auto _ : state) {
         Cell* top = stack::top;
-        Cell* r = string::find(text_cell, needle_cell, nullptr, false, case_, false, false, nullptr,
-                               nullptr, false, false, false, false);
+        Cell* r = string::find(text_cell, needle_cell, {.case_ = case_});
         at = cell::type(r) == kTypeNone ? -1 : r->w1;
         stack::top = top;
         benchmark::DoNotOptimize(at);
@@ -83,7 +82,7 @@ void BM_Append(benchmark::State& state) {
         Cell* s = string::make_at(stack::push_cell(), 16);
         for (uint32_t i = 0; i < kAppends; ++i) {
             c->w2 = 'a' + (i & 15);
-            string::append(s, c, -1, false, 1, true);
+            string::append(s, c, {.append = true});
         }
         benchmark::DoNotOptimize(memory::buffer(s->w2)->tail);
         stack::pop(1);

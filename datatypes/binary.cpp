@@ -655,15 +655,15 @@ Cell* to(Cell*, Cell* spec, int32_t) {
     return new_binary_from(out);
 }
 
-int32_t mold(Cell* value, Cell* string, bool only, bool, bool flat, Cell*, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent) {
-    if (!only) {
+    if (!options.only) {
         string::concatenate_cstring(string, "#{");
         limit -= 2;
     }
     const std::string bytes = bytes_of(value);
     const auto n = static_cast<uint32_t>(bytes.size());
-    const bool lines = !flat && n > 30;
+    const bool lines = !options.flat && n > 30;
     if (lines) {
         string::concatenate_cstring(string, "\n");
         limit = mold::indent(string, indent + 1, limit - 1);
@@ -680,7 +680,7 @@ int32_t mold(Cell* value, Cell* string, bool only, bool, bool flat, Cell*, int32
         string::concatenate_cstring(string, "\n");
         limit = mold::indent(string, indent, limit - 1);
     }
-    if (!only) {
+    if (!options.only) {
         string::concatenate_cstring(string, "}");
         limit -= 1;
     }
@@ -688,7 +688,7 @@ int32_t mold(Cell* value, Cell* string, bool only, bool, bool flat, Cell*, int32
 }
 
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit) {
-    return mold(value, string, false, false, false, part, limit, 0);
+    return mold(value, string, {.part = part}, limit, 0);
 }
 
 int32_t compare(Cell* value, Cell* other, int32_t op) {
@@ -713,27 +713,27 @@ Cell* complement(Cell* value) {
     return value;
 }
 
-Cell* insert(Cell* series, Cell* value, int32_t part, bool, int32_t dup, bool append) {
-    const std::string bytes = repeated(value, part, false, dup);
-    series::notify(series, append ? Action::append : Action::insert, value,
+Cell* insert(Cell* series, Cell* value, const action::InsertOptions& options) {
+    const std::string bytes = repeated(value, options.part, false, options.dup);
+    series::notify(series, options.append ? Action::append : Action::insert, value,
                    static_cast<int32_t>(series::clamped_index(series)), 0);
     Buffer* b = memory::buffer(series->w2);
-    const uint32_t at = append ? b->tail - b->head : index_of(series, b);
+    const uint32_t at = options.append ? b->tail - b->head : index_of(series, b);
     zs_splice(series, at, 0, bytes);
-    series::notify(series, append ? Action::appended : Action::inserted, value,
+    series::notify(series, options.append ? Action::appended : Action::inserted, value,
                    static_cast<int32_t>(at), static_cast<int32_t>(bytes.size()));
-    if (!append)
+    if (!options.append)
         series->w1 = at + static_cast<uint32_t>(bytes.size());
     else
         series->w1 = 0;
     return series;
 }
 
-Cell* change(Cell* series, Cell* value, int32_t part, bool, int32_t dup) {
+Cell* change(Cell* series, Cell* value, const action::ChangeOptions& options) {
     // /part counts the bytes replaced, not the bytes of the value.
-    const std::string bytes = repeated(value, -1, true, dup);
-    const uint32_t replaced =
-        part >= 0 ? static_cast<uint32_t>(part) : static_cast<uint32_t>(bytes.size());
+    const std::string bytes = repeated(value, -1, true, options.dup);
+    const uint32_t replaced = options.part >= 0 ? static_cast<uint32_t>(options.part)
+                                                : static_cast<uint32_t>(bytes.size());
     series::notify(series, Action::change, value,
                    static_cast<int32_t>(series::clamped_index(series)), 0);
     const uint32_t at = index_of(series, memory::buffer(series->w2));
@@ -744,8 +744,9 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool, int32_t dup) {
     return series;
 }
 
-Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
-    if (auto_ || lines) compound::not_done();
+Cell* trim(Cell* series, const action::TrimOptions& options) {
+    Cell* const with = options.with;
+    if (options.auto_ || options.lines) compound::not_done();
     std::string set(1, '\0');
     if (with) {
         set.clear();
@@ -756,13 +757,13 @@ Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all,
     const uint32_t at = index_of(series, memory::buffer(series->w2));
     std::string bytes = bytes_of(series);
     const auto in_set = [&](char c) { return set.find(c) != std::string::npos; };
-    if (all || with) {
+    if (options.all || with) {
         bytes.erase(std::remove_if(bytes.begin(), bytes.end(), in_set), bytes.end());
     } else {
-        const bool both = !head && !tail;
-        if (tail || both)
+        const bool both = !options.head && !options.tail;
+        if (options.tail || both)
             while (!bytes.empty() && bytes.back() == '\0') bytes.pop_back();
-        if (head || both) {
+        if (options.head || both) {
             size_t first = 0;
             while (first < bytes.size() && bytes[first] == '\0') ++first;
             bytes.erase(0, first);

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <string>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace binary {
@@ -112,7 +113,7 @@ Cell* to(Cell* prototype, Cell* spec, int32_t type);
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
 // "#{" the bytes as upper-case hexadecimal pairs "}"; unless flat, more than 30 bytes go on
 // lines of 32 bytes indented one level deeper than the value.
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
 int32_t compare(Cell* value, Cell* other, int32_t op);
 void and_();
@@ -122,9 +123,9 @@ Cell* complement(Cell* value);
 // append (append set) and insert: the bytes of the value written once, /dup times; the sizes
 // are checked (internal/no-memory). append answers the series at its head, insert just past
 // the new bytes. May collect.
-Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
-Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
-Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
+Cell* insert(Cell* series, Cell* value, const action::InsertOptions& options);
+Cell* change(Cell* series, Cell* value, const action::ChangeOptions& options);
+Cell* trim(Cell* series, const action::TrimOptions& options);
 
 // Registers binary! (type 41, parent string!), after string!.
 void register_actions();

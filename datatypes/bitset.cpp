@@ -564,12 +564,12 @@ int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit) {
     return limit - (negated ? 2 : 1);
 }
 
-int32_t mold(Cell* value, Cell* string, bool, bool, bool, Cell* part, int32_t limit, int32_t) {
-    return form(value, string, part, limit);
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
+             int32_t) {
+    return form(value, string, options.part, limit);
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell*, Cell*, Cell*, int32_t, bool, bool,
-                bool, bool) {
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions&) {
     const uint8_t type = cell::type(element);
     if (type != kTypeInteger && type != kTypeChar) invalid_type(element);
     if (!value) return pick(parent, 0, element);
@@ -622,7 +622,7 @@ void xor_() {
     do_bitwise(kXor);
 }
 
-Cell* insert(Cell* series, Cell* value, int32_t, bool, int32_t, bool) {
+Cell* insert(Cell* series, Cell* value, const action::InsertOptions&) {
     // Appending and inserting are one operation on a set: both report as insert.
     ownership::check(series, Action::insert, value, 0, 0);
     const uint32_t bytes = process_spec(value, series, kSet, false, kOther);
@@ -642,13 +642,12 @@ Cell* clear(Cell* series) {
     return series;
 }
 
-Cell* copy(Cell* value, Cell* result, Cell*, bool, Cell*) {
+Cell* copy(Cell* value, Cell* result, const action::CopyOptions&) {
     const uint32_t node = copy_node(value);
     return make_at(result, node);
 }
 
-Cell* find(Cell* series, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool, bool,
-           bool) {
+Cell* find(Cell* series, Cell* value, const action::FindOptions&) {
     return process_spec(value, series, kTest, true, kOther) ? &logic::true_value : &none::value;
 }
 
@@ -702,8 +701,8 @@ Cell* remove(Cell* series, Cell*, Cell* key) {
     return series;
 }
 
-Cell* modify(Cell* target, Cell* field, Cell* value, bool case_) {
-    return series::modify(target, field, value, case_);
+Cell* modify(Cell* target, Cell* field, Cell* value, const action::PutOptions& options) {
+    return series::modify(target, field, value, options);
 }
 
 void register_actions() {

@@ -21,6 +21,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 #include "runtime-core/memory.h"
 
@@ -112,10 +113,9 @@ Cell* make(Cell* prototype, Cell* spec, int32_t type);
 Cell* reflect(Cell* value, int32_t field_symbol);
 Cell* to(Cell* prototype, Cell* spec, int32_t type);
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent,
-                Cell* previous, int32_t position, bool case_, bool get, bool tail, bool owner);
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options);
 int32_t compare(Cell* value, Cell* other, int32_t op);
 void negate();
 void and_();
@@ -128,16 +128,15 @@ void xor_();
 // cleared. The owner's handler runs user code, which may change the bitset: each action reads
 // it again afterwards.
 // append and insert: sets the members of `value`; the result is the bitset.
-Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
+Cell* insert(Cell* series, Cell* value, const action::InsertOptions& options);
 Cell* clear(Cell* series);
-Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
-Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
-           Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
+Cell* copy(Cell* value, Cell* result, const action::CopyOptions& options);
+Cell* find(Cell* series, Cell* value, const action::FindOptions& options);
 int32_t length_q(Cell* series);
 Cell* pick(Cell* series, int32_t index, Cell* index_value);
 Cell* poke(Cell* series, int32_t index, Cell* value, Cell* index_value);
 Cell* remove(Cell* series, Cell* part, Cell* key);
-Cell* modify(Cell* target, Cell* field, Cell* value, bool case_);
+Cell* modify(Cell* target, Cell* field, Cell* value, const action::PutOptions& options);
 
 void register_actions();
 

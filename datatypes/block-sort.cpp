@@ -250,21 +250,22 @@ bool sort_range(Cell* series, Cell* part, Cell* skip, bool all, SortRange& range
     return true;
 }
 
-Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all,
-           bool reverse, bool stable) {
+Cell* sort(Cell* series, const action::SortOptions& options) {
+    Cell* const skip = options.skip;
+    const bool all = options.all;
     SortRange range;
-    if (!sort_range(series, part, skip, all, range)) return series;
+    if (!sort_range(series, options.part, skip, all, range)) return series;
     const int64_t index = range.index, size = range.size;
     int64_t records = range.records;
 
-    uint32_t flags = reverse ? kReverse : 0;
-    uintptr_t op = case_ ? action::op::case_sort : action::op::sort;
+    uint32_t flags = options.reverse ? kReverse : 0;
+    uintptr_t op = options.case_ ? action::op::case_sort : action::op::sort;
     sort::Compare compare = sort_compare;
     bool user = false;
-    if (comparator) {
-        switch (cell::type(comparator)) {
+    if (options.comparator) {
+        switch (cell::type(options.comparator)) {
         case kTypeFunction:
-            check_comparator(comparator);
+            check_comparator(options.comparator);
             user = true;
             if (all && skip) {
                 flags |= kWholeRecord | static_cast<uint32_t>(size << 2);
@@ -272,10 +273,10 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
             }
             break;
         case kTypeInteger:
-            flags |= sort_field_flags(comparator, skip, all, size);
+            flags |= sort_field_flags(options.comparator, skip, all, size);
             break;
         default:
-            series::invalid_refine(refinements::refinement.compare, comparator);
+            series::invalid_refine(refinements::refinement.compare, options.comparator);
         }
     } else if (all) {
         flags |= kWholeRecord | static_cast<uint32_t>(size << 2);
@@ -297,7 +298,7 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
         // User code could still replace the buffer (by growing the series): a user comparator
         // sorts a private copy, which goes back only if the series was left alone.
         std::vector<Cell> copy;
-        Callback callback{comparator, series->w2, b, b->head, b->tail};
+        Callback callback{options.comparator, series->w2, b, b->head, b->tail};
         if (user) {
             copy.assign(first, first + records * size);
             first = copy.data();
@@ -305,7 +306,7 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
             compare = sort_call_compare;
         }
         if (user || size != 1 || !sort_integers(first, count, flags & kReverse)) {
-            if (stable)
+            if (options.stable)
                 sort::merge(first, count, width, op, flags, compare);
             else
                 sort::quick(first, count, width, op, flags, compare);

@@ -256,8 +256,9 @@ void copy_deep_filter(const Cell* block, uint32_t from, uint32_t end, uint32_t s
         const uint8_t t = cell::type(head_of(block) + i);
         if (!typeset::names_type(types, t) || !copyable(t)) continue;
         GcRoot item(head_of(block)[i]);
-        actions::call<action::slot::copy>(&item.cell(), &item.cell(), nullptr, deep,
-                                          deep ? const_cast<Cell*>(types) : nullptr);
+        actions::call<action::slot::copy>(
+            &item.cell(), &item.cell(),
+            {.deep = deep, .types = deep ? const_cast<Cell*>(types) : nullptr});
         if (i < total(block)) head_of(block)[i] = item.cell();
     }
 }
@@ -403,8 +404,8 @@ Cell* to(Cell*, Cell* spec, int32_t type) {
 
 // --- Path access ----------------------------------------------------------------------------
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t,
-                bool case_, bool, bool, bool) {
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options) {
+    const bool case_ = options.case_;
     const uint8_t et = cell::type(element);
     if (et == kTypeInteger) {
         const auto n = static_cast<int32_t>(element->w2);
@@ -415,14 +416,11 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
     if (!value) {
         if (et == kTypeWord && cell::type(parent) != kTypeHash)
             return stack::push(*find_word(parent, element, case_));
-        return actions::call<action::slot::select>(parent, element, nullptr, true, case_, false,
-                                                   false, nullptr, nullptr, false, false);
+        return actions::call<action::slot::select>(parent, element, {.only = true, .case_ = case_});
     }
-    Cell* found =
-        actions::call<action::slot::find>(parent, element, nullptr, false, case_, false, false,
-                                          nullptr, nullptr, false, false, false, false);
+    Cell* found = actions::call<action::slot::find>(parent, element, {.case_ = case_});
     if (cell::type(found) == kTypeNone)
-        error::fire(error::kScript, error::script::bad_path_set, {path, element});
+        error::fire(error::kScript, error::script::bad_path_set, {options.path, element});
     return actions::call<action::slot::poke>(found, 2, value, nullptr);
 }
 
@@ -499,35 +497,35 @@ int32_t form(Cell* block, Cell* string, Cell* part, int32_t limit) {
     return limit;
 }
 
-int32_t mold(Cell* block, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* block, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent) {
     if (cycles::detect(block, string, &limit, true)) return limit;
-    if (!only) {
+    if (!options.only) {
         string::concatenate_cstring(string, "[");
         --limit;
     }
-    limit = mold_cells(block, string, only, all, flat, part, limit, indent);
-    if (!only) {
+    limit = mold_cells(block, string, options, limit, indent);
+    if (!options.only) {
         string::concatenate_cstring(string, "]");
         --limit;
     }
     return limit;
 }
 
-int32_t mold_cells(Cell* block, Cell* string, bool only, bool all, bool flat, Cell* part,
-                   int32_t limit, int32_t indent) {
+int32_t mold_cells(Cell* block, Cell* string, const action::MoldOptions& options, int32_t limit,
+                   int32_t indent) {
     cycles::Push walking(block->w2);
     const uint32_t first = index_of(block);
     bool opened = false;
     for (uint32_t i = first; i < total(block); ++i) {
-        if (part && limit < 1) return limit;
+        if (options.part && limit < 1) return limit;
         GcRoot item(head_of(block)[i]);
-        if (!flat && (item.cell().header & cell::kNewLine)) {
-            if (!only && i == first) {
+        if (!options.flat && (item.cell().header & cell::kNewLine)) {
+            if (!options.only && i == first) {
                 opened = true;
                 ++indent;
             }
-            if (!(only && i == first)) {
+            if (!(options.only && i == first)) {
                 string::concatenate_cstring(string, "\n");
                 --limit;
             }
@@ -536,7 +534,7 @@ int32_t mold_cells(Cell* block, Cell* string, bool only, bool all, bool flat, Ce
             string::concatenate_cstring(string, " ");
             --limit;
         }
-        limit = actions::mold(&item.cell(), string, false, all, flat, part, limit, indent);
+        limit = actions::mold(&item.cell(), string, options.nested(), limit, indent);
     }
     if (opened) {
         --indent;
@@ -607,21 +605,21 @@ void write_cells(const Cell* series, uint32_t at, const Plan& p, int64_t count,
 
 } // namespace
 
-Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
-    Plan p = plan_for(series, value, part, only, dup);
+Cell* insert(Cell* series, Cell* value, const action::InsertOptions& options) {
+    Plan p = plan_for(series, value, options.part, options.only, options.dup);
     if (p.count == 0) return series;
     int64_t n = p.part * p.dup;
     if (n > 0xFFFFFFFFll) no_memory();
-    const Action before = append ? Action::append : Action::insert;
-    const uint32_t at_before = append ? p.total : p.index;
+    const Action before = options.append ? Action::append : Action::insert;
+    const uint32_t at_before = options.append ? p.total : p.index;
     const bool owned = series::notify(series, before, value, static_cast<int32_t>(at_before),
                                       static_cast<int32_t>(n));
     if (owned) {
-        p = plan_for(series, value, part, only, dup);
+        p = plan_for(series, value, options.part, options.only, options.dup);
         n = p.part * p.dup;
     }
     if (n > kMaxCells || p.total + n > kMaxCells) no_memory();
-    const uint32_t at = append || p.index == p.total ? p.total : p.index;
+    const uint32_t at = options.append || p.index == p.total ? p.total : p.index;
     if (n > 0) {
         Source source;
         if (p.spread) take_source(source, series, value, p.part);
@@ -632,23 +630,25 @@ Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bo
         series::rehash(series, at, 0, static_cast<uint32_t>(n));
     }
     if (owned)
-        series::notify(series, append ? Action::appended : Action::inserted, value,
+        series::notify(series, options.append ? Action::appended : Action::inserted, value,
                        static_cast<int32_t>(at_before), static_cast<int32_t>(n));
-    series->w1 = append ? 0 : std::min<uint32_t>(static_cast<uint32_t>(p.index + n), total(series));
+    series->w1 =
+        options.append ? 0 : std::min<uint32_t>(static_cast<uint32_t>(p.index + n), total(series));
     return series;
 }
 
 // --- change ---------------------------------------------------------------------------------
 
-Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
-    Plan p = plan_for(series, value, -1, only, dup);
+Cell* change(Cell* series, Cell* value, const action::ChangeOptions& options) {
+    const int32_t part = options.part;
+    Plan p = plan_for(series, value, -1, options.only, options.dup);
     int64_t rest = p.total - p.index;
     int64_t given = part >= 0 ? std::min<int64_t>(part, rest) : -1;
     int64_t notified = given >= 0 ? given : std::min(p.count * p.dup, rest);
     const bool owned = series::notify(series, Action::change, value, static_cast<int32_t>(p.index),
                                       static_cast<int32_t>(notified));
     if (owned) {
-        p = plan_for(series, value, -1, only, dup);
+        p = plan_for(series, value, -1, options.only, options.dup);
         rest = p.total - p.index;
         given = part >= 0 ? std::min<int64_t>(part, rest) : -1;
     }
@@ -675,10 +675,8 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
 
 // --- put ------------------------------------------------------------------------------------
 
-Cell* put(Cell* series, Cell* key, Cell* value, bool case_) {
-    Cell* found =
-        actions::call<action::slot::find>(series, key, nullptr, false, case_, false, false, nullptr,
-                                          nullptr, false, false, false, false);
+Cell* put(Cell* series, Cell* key, Cell* value, const action::PutOptions& options) {
+    Cell* found = actions::call<action::slot::find>(series, key, {.case_ = options.case_});
     if (cell::type(found) == kTypeNone) {
         const auto at = static_cast<int32_t>(length_of(series));
         const bool owned = series::notify(series, Action::put, value, at, 1);
@@ -707,20 +705,20 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool case_) {
 
 // --- take, swap, trim -----------------------------------------------------------------------
 
-Cell* take(Cell* series, Cell* part, bool deep, bool last) {
+Cell* take(Cell* series, const action::TakeOptions& options) {
     if (length_of(series) < 1) return none::make_at(series);
-    Cell* taken = series::take(series, part, deep, last);
+    Cell* taken = series::take(series, options);
     if (cell::type(taken) == kTypeNone) return taken;
-    if (deep) {
+    if (options.deep) {
         for (uint32_t i = 0; i < total(taken); ++i) {
             const uint8_t t = cell::type(head_of(taken) + i);
             if (!series::is_series(t)) continue;
             GcRoot item(head_of(taken)[i]);
-            actions::call<action::slot::copy>(&item.cell(), &item.cell(), nullptr, true, nullptr);
+            actions::call<action::slot::copy>(&item.cell(), &item.cell(), {.deep = true});
             head_of(taken)[i] = item.cell();
         }
     }
-    if (!part) {
+    if (!options.part) {
         // The one-cell result lives in the shared take scratch series: hand out its value.
         if (total(taken) != 1) return none::make_at(taken);
         const Cell value = head_of(taken)[0];
@@ -755,7 +753,7 @@ Cell* swap(Cell* series, Cell* other) {
     return series;
 }
 
-Cell* trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
+Cell* trim(Cell* series, const action::TrimOptions&) {
     const uint32_t index = index_of(series);
     const bool owned =
         series::notify(series, Action::trim, nullptr, static_cast<int32_t>(index), 0);
@@ -773,14 +771,16 @@ Cell* trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
 
 // --- copy -----------------------------------------------------------------------------------
 
-Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types) {
+Cell* copy(Cell* series, Cell* result, const action::CopyOptions& options) {
+    const bool deep = options.deep;
+    Cell* const types = options.types;
     std::optional<cycles::Push> walking;
     if (deep) {
         if (cycles::find(series->w2)) no_cycle();
         walking.emplace(series->w2);
     }
     const bool hash = cell::type(series) == kTypeHash;
-    series::copy(series, result, part, deep, types);
+    series::copy(series, result, options);
     if (!deep && !types) return result;
     if (hash) cell::set_type(result, kTypeBlock);
     if (types) {
@@ -791,7 +791,7 @@ Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types) {
         const uint8_t t = cell::type(head_of(result) + i);
         if (!series::is_series(t)) continue;
         GcRoot item(head_of(result)[i]);
-        actions::call<action::slot::copy>(&item.cell(), &item.cell(), nullptr, true, nullptr);
+        actions::call<action::slot::copy>(&item.cell(), &item.cell(), {.deep = true});
         if (i < total(result)) head_of(result)[i] = item.cell();
     }
     return result;
@@ -838,13 +838,14 @@ bool matches_at(const Cell* series, const Cell* value, int64_t position, int64_t
 // Whether a find goes through the hash! table: single values of a hash! that has one, except
 // under /match and for the values that the table cannot answer by their hash (any-block!
 // values unless looked up by identity, objects unless by identity).
-bool searched_by_table(const Cell* series, const Cell* value, const Search& s, bool only, bool same,
-                       bool match) {
-    if (cell::type(series) != kTypeHash || series->w3 == 0 || match || s.match != Match::single)
+bool searched_by_table(const Cell* series, const Cell* value, const Search& s,
+                       const action::FindOptions& options) {
+    if (cell::type(series) != kTypeHash || series->w3 == 0 || options.match ||
+        s.match != Match::single)
         return false;
     const uint8_t vt = cell::type(value);
-    if (series::is_any_block(vt)) return same && only;
-    return vt != kTypeObject || same;
+    if (series::is_any_block(vt)) return options.same && options.only;
+    return vt != kTypeObject || options.same;
 }
 
 // The table search of a hash! (`result` is the pushed copy of the series). It visits the same
@@ -852,29 +853,33 @@ bool searched_by_table(const Cell* series, const Cell* value, const Search& s, b
 // cell, backward from the start position (the last searched cell, the last cell, or the cell
 // before the index) to the head by the step. The lookup may rebuild the table (may collect).
 Cell* find_in_table(Cell* result, const Cell* value, int32_t op, int64_t index, int64_t step,
-                    int64_t last_cell, bool part, bool last, bool reverse, bool tail) {
-    const bool backward = last || reverse;
+                    int64_t last_cell, const action::FindOptions& options) {
+    const bool last = options.last;
+    const bool backward = last || options.reverse;
     int64_t found;
     if (!backward) {
         found = hashtable::find_all(result->w3, *value, static_cast<int32_t>(index),
                                     static_cast<int32_t>(step), op);
         if (found > last_cell) found = -1;
     } else {
-        const int64_t from = part || last ? last_cell : index - 1;
+        const int64_t from = options.part || last ? last_cell : index - 1;
         if (from < 0) return none::make_at(result);
         found = hashtable::find_all(result->w3, *value, static_cast<int32_t>(from + 1),
                                     static_cast<int32_t>(step), op, true, true);
     }
     if (found < 0) return none::make_at(result);
-    if (tail) found += backward ? 1 : step;
+    if (options.tail) found += backward ? 1 : step;
     result->w1 = static_cast<uint32_t>(found);
     return result;
 }
 
 } // namespace
 
-Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool, Cell*,
-           Cell* skip, bool last, bool reverse, bool tail, bool match) {
+Cell* find(Cell* series, Cell* value, const action::FindOptions& options) {
+    Cell* const part = options.part;
+    Cell* const skip = options.skip;
+    const bool only = options.only, same = options.same, last = options.last;
+    const bool reverse = options.reverse, tail = options.tail, match = options.match;
     Cell* result = stack::push(*series);
     const int64_t n = total(series);
     const int64_t index = index_of(series);
@@ -912,13 +917,12 @@ Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool sa
         // An empty sub-sequence has nothing to find.
         if (s.sub_length == 0) return none::make_at(result);
     }
-    s.op = same ? action::op::same : case_ ? action::op::strict_equal : action::op::find;
+    s.op = same ? action::op::same : options.case_ ? action::op::strict_equal : action::op::find;
 
     const int64_t width = s.match == Match::sequence ? s.sub_length : 1;
     const bool backward = last || reverse;
-    if (searched_by_table(series, value, s, only, same, match))
-        return find_in_table(result, value, s.op, index, step, last_cell, part != nullptr, last,
-                             reverse, tail);
+    if (searched_by_table(series, value, s, options))
+        return find_in_table(result, value, s.op, index, step, last_cell, options);
     int64_t position;
     int64_t bound; // forward: one past the last searched cell; backward: the tail
     if (!backward) {
@@ -949,14 +953,14 @@ Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool sa
     return result;
 }
 
-Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
-             Cell* with, Cell* skip, bool last, bool reverse) {
-    Cell* found =
-        find(series, value, part, only, case_, same, any, with, skip, last, reverse, false, false);
+Cell* select(Cell* series, Cell* value, const action::FindOptions& options) {
+    action::FindOptions search = options;
+    search.tail = search.match = false;
+    Cell* found = find(series, value, search);
     if (cell::type(found) == kTypeNone) return found;
     const uint8_t vt = cell::type(value);
     const bool sequence =
-        !only && (vt == kTypeBlock || vt == kTypeParen || series::is_any_path(vt));
+        !options.only && (vt == kTypeBlock || vt == kTypeParen || series::is_any_path(vt));
     const int64_t after = static_cast<int64_t>(found->w1) + (sequence ? length_of(value) : 1);
     if (after >= total(found)) return none::make_at(found);
     *found = head_of(found)[after];

@@ -21,6 +21,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace memory {
@@ -125,28 +126,27 @@ int32_t compare_cells(const Cell* a, const Cell* b, int32_t op);
 
 Cell* make(Cell* prototype, Cell* spec, int32_t type);
 Cell* to(Cell* prototype, Cell* spec, int32_t type);
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent,
-                Cell* previous, int32_t position, bool case_, bool get, bool tail, bool owner);
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options);
 int32_t compare(Cell* value, Cell* other, int32_t op);
 int32_t compare_each(const Cell* a, const Cell* b, int32_t op);
 int32_t form(Cell* block, Cell* string, Cell* part, int32_t limit);
-int32_t mold(Cell* block, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* block, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
 // The content of a block without brackets (also paren!'s mold).
-int32_t mold_cells(Cell* block, Cell* string, bool only, bool all, bool flat, Cell* part,
-                   int32_t limit, int32_t indent);
+int32_t mold_cells(Cell* block, Cell* string, const action::MoldOptions& options, int32_t limit,
+                   int32_t indent);
 
 // --- Actions: insertion, change, put, take, swap, trim, copy --------------------------------
 
 // append (append set) and insert: the series after the inserted cells (insert) or at its
 // head (append).
-Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
-Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
-Cell* put(Cell* series, Cell* key, Cell* value, bool case_);
-Cell* take(Cell* series, Cell* part, bool deep, bool last);
+Cell* insert(Cell* series, Cell* value, const action::InsertOptions& options);
+Cell* change(Cell* series, Cell* value, const action::ChangeOptions& options);
+Cell* put(Cell* series, Cell* key, Cell* value, const action::PutOptions& options);
+Cell* take(Cell* series, const action::TakeOptions& options);
 Cell* swap(Cell* series, Cell* other);
-Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
-Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
+Cell* trim(Cell* series, const action::TrimOptions& options);
+Cell* copy(Cell* series, Cell* result, const action::CopyOptions& options);
 
 // --- Actions: find, select, set operations --------------------------------------------------
 
@@ -154,10 +154,8 @@ Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
 // answers single values through it (not under /match, nor for any-block! values unless
 // /same /only, datatypes and typesets without /only, objects without /same), with the same
 // result. The table path may collect (a table whose nodes moved is rebuilt first).
-Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
-           Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
-Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
-             Cell* with, Cell* skip, bool last, bool reverse);
+Cell* find(Cell* series, Cell* value, const action::FindOptions& options);
+Cell* select(Cell* series, Cell* value, const action::FindOptions& options);
 
 // The set operations of the natives on block! and hash!: the two sets are the current frame's
 // first and second arguments; the result replaces the first (a hash! holding the result's
@@ -175,8 +173,7 @@ Cell* set_operation(bool case_, const Cell* skip, int32_t operation);
 
 // --- Sort -----------------------------------------------------------------------------------
 
-Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all,
-           bool reverse, bool stable);
+Cell* sort(Cell* series, const action::SortOptions& options);
 // The callbacks that the record sorts call. Flags: bit 0 reverse; bit 1 compare whole
 // records; bits 2 up: with bit 1 the record size in cells, else the offset of the one cell
 // compared. sort_compare's op is the comparison code (7, or 8 with /case); the answer is

@@ -133,10 +133,11 @@ int32_t form(Cell* value, Cell* string, Cell*, int32_t limit) {
     return limit - 1;
 }
 
-int32_t mold(Cell* value, Cell* string, bool, bool all, bool, Cell*, int32_t limit, int32_t) {
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
+             int32_t) {
     const uint32_t cp = value->w2;
     string::concatenate_cstring(string, "#\"");
-    string::append_escaped_char(string, cp, all);
+    string::append_escaped_char(string, cp, options.all);
     string::concatenate_cstring(string, "\"");
     // The budget counts the character once, however long its escape.
     return limit - 4;

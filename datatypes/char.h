@@ -8,6 +8,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace char_ {
@@ -39,7 +40,7 @@ void do_math(int32_t code);
 // spec raise script/bad-to-arg.
 Cell* make(Cell* prototype, Cell* spec, int32_t type);
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
 int32_t compare(Cell* value, Cell* other, int32_t op);
 void add();

@@ -119,12 +119,13 @@ int32_t form(Cell* value, Cell* string, Cell*, int32_t limit) {
     return limit - static_cast<int32_t>(r.length);
 }
 
-int32_t mold(Cell* value, Cell* string, bool, bool all, bool, Cell*, int32_t limit, int32_t) {
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
+             int32_t) {
     const NameRecord& r = name_record(value->w1);
-    if (all) string::concatenate_cstring(string, "#(");
+    if (options.all) string::concatenate_cstring(string, "#(");
     string::append_bytes(string, r.name, r.length + 1);
-    if (all) string::concatenate_cstring(string, ")");
-    return limit - static_cast<int32_t>(r.length + 1) - (all ? 3 : 0);
+    if (options.all) string::concatenate_cstring(string, ")");
+    return limit - static_cast<int32_t>(r.length + 1) - (options.all ? 3 : 0);
 }
 
 int32_t compare(Cell* value, Cell* other, int32_t op) {

@@ -79,7 +79,7 @@ Cell* add_to_block(const Cell* block, uint32_t type);
 
 // Slot functions.
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
 int32_t compare(Cell* value, Cell* other, int32_t op);
 

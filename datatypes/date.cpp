@@ -637,11 +637,11 @@ Cell* to(Cell* prototype, Cell* spec, int32_t) {
     return convert(prototype, spec, false);
 }
 
-Cell* random(Cell* value, bool seed, bool secure, bool) {
+Cell* random(Cell* value, const action::RandomOptions& options) {
     const integer::RandomSource* source = integer::random_source();
     if (!source) error::fire(error::kInternal, error::internal::not_done);
     const uint32_t w = value->w1;
-    if (seed) {
+    if (options.seed) {
         source->seed(w +
                      static_cast<uint32_t>(static_cast<int64_t>(std::trunc(stored_time(value)))));
         value->header = kTypeUnset;
@@ -649,10 +649,10 @@ Cell* random(Cell* value, bool seed, bool secure, bool) {
     }
     const int64_t n = to_days(w);
     if (n < 1) return value; // nothing lies between 1 March of year 0 and the day before
-    const int64_t days = source->rand(secure, static_cast<int32_t>(n)) - 1;
+    const int64_t days = source->rand(options.secure, static_cast<int32_t>(n)) - 1;
     if (!has_time(w)) return set_days(value, days, 0.0, zone_of(w), false);
-    const uint32_t zone = static_cast<uint32_t>(source->rand(secure, 128) - 1);
-    const double u = source->rand(secure, 2147483647) / 2147483647.0;
+    const uint32_t zone = static_cast<uint32_t>(source->rand(options.secure, 128) - 1);
+    const double u = source->rand(options.secure, 2147483647) / 2147483647.0;
     const double local = std::floor(u * 3600) / 3600 * 24 * 3600;
     return set_days(value, days, local - zone_seconds(zone), zone, true);
 }
@@ -680,7 +680,7 @@ void append_month(const Cell* string, int32_t month) {
 
 } // namespace
 
-int32_t mold(Cell* value, Cell* string, bool, bool, bool, Cell*, int32_t limit, int32_t) {
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions&, int32_t limit, int32_t) {
     uint32_t w = value->w1;
     double local = local_time(value);
     // A time of day whose seconds print as 60 at the end of the day shows as midnight of the
@@ -718,19 +718,18 @@ int32_t mold(Cell* value, Cell* string, bool, bool, bool, Cell*, int32_t limit, 
 }
 
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit) {
-    return mold(value, string, false, false, false, part, limit, 0);
+    return mold(value, string, {.part = part}, limit, 0);
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent,
-                Cell* previous, int32_t, bool, bool, bool, bool) {
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options) {
     const int32_t index = field_index(element);
     if (index < 0)
         error::fire(error::kScript, error::script::invalid_path,
-                    {path ? path : &none::value, element});
+                    {options.path ? options.path : &none::value, element});
     if (!value) return get_field(parent, index, stack::push_cell());
     GcRoot old(*parent);
     set_field(parent, index, value);
-    time_::notify_owner(grand_parent, previous, &old.cell(), parent);
+    time_::notify_owner(options.grand_parent, options.previous, &old.cell(), parent);
     return value;
 }
 

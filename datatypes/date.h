@@ -16,6 +16,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace date {
@@ -122,12 +123,11 @@ void set_months_hook(MonthsHook hook);
 // date! as it is, an integer! as epoch seconds.
 Cell* make(Cell* prototype, Cell* spec, int32_t type);
 Cell* to(Cell* prototype, Cell* spec, int32_t type);
-Cell* random(Cell* value, bool seed, bool secure, bool only);
+Cell* random(Cell* value, const action::RandomOptions& options);
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent,
-                Cell* previous, int32_t position, bool case_, bool get, bool tail, bool owner);
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options);
 int32_t compare(Cell* value, Cell* other, int32_t op);
 // Frame arithmetic: date + integer days or time! seconds; date - integer, time! or date! (the
 // day difference, an integer!). Another operand raises script/invalid-type; date + date

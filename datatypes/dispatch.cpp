@@ -87,9 +87,9 @@ int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit) {
     return call<action::slot::form>(value, string, part, limit);
 }
 
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent) {
-    return call<action::slot::mold>(value, string, only, all, flat, part, limit, indent);
+    return call<action::slot::mold>(value, string, options, limit, indent);
 }
 
 } // namespace actions

@@ -27,10 +27,19 @@ template <action::Slot S> action::Fn<S> get_action_ptr_of(const Cell* value) {
     return f;
 }
 
-// Calls slot S of the type of the first argument with the arguments as given.
-template <action::Slot S, class... Args> auto call(Cell* value, Args... args) {
-    return get_action_ptr_of<S>(value)(value, args...);
-}
+namespace detail {
+template <action::Slot S, class Fn = action::Fn<S>> struct Caller;
+template <action::Slot S, class R, class... P> struct Caller<S, R (*)(Cell*, P...)> {
+    R operator()(Cell* value, P... args) const {
+        return get_action_ptr_of<S>(value)(value, args...);
+    }
+};
+} // namespace detail
+
+// Calls slot S of the type of the first argument with the arguments as given. The parameter
+// types are the slot's own, so an option struct can be written in place:
+// call<slot::find>(series, value, {.case_ = true}).
+template <action::Slot S> inline constexpr detail::Caller<S> call{};
 
 // The slot function's answer for the two values: 0 equal, negative lesser, positive greater,
 // -2 not comparable. Logic values compare by their truth.
@@ -42,7 +51,7 @@ bool compare(Cell* value1, Cell* value2, int32_t op);
 
 // Typed dispatchers of the actions other modules call directly.
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
 
 } // namespace actions

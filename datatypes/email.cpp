@@ -29,16 +29,14 @@ Cell* add_to_block(const Cell* block, const char* utf8, uint32_t length) {
     return string::text_add_to_block(block, kTypeEmail, utf8, length);
 }
 
-int32_t mold(Cell* value, Cell* string, bool, bool, bool, Cell* part, int32_t limit, int32_t) {
-    return string::form(value, string, part, limit);
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
+             int32_t) {
+    return string::form(value, string, options.part, limit);
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent,
-                Cell* previous, int32_t position, bool case_, bool get, bool tail, bool owner) {
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options) {
     const uint8_t type = cell::type(element);
-    if (type == kTypeInteger)
-        return string::eval_path(parent, element, value, path, grand_parent, previous, position,
-                                 case_, get, tail, owner);
+    if (type == kTypeInteger) return string::eval_path(parent, element, value, options);
     bool user = false, host = false;
     if (type == kTypeWord) {
         const uint32_t s = symbol::resolve(element->w2);
@@ -47,7 +45,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gran
     }
     if (!user && !host)
         error::fire(error::kScript, error::script::invalid_path,
-                    {path ? path : &none::value, element});
+                    {options.path ? options.path : &none::value, element});
     const uint32_t length = string::length(parent);
     const int32_t at = string::find_char(parent, '@');
     const uint32_t m = at < 0 ? length : static_cast<uint32_t>(at);
@@ -60,7 +58,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gran
     // The part is replaced through string! change on a position of its own.
     Cell* target = stack::push(Cell{parent->header, start, parent->w2, 0});
     cell::set_type(target, kTypeString);
-    string::change(target, value, static_cast<int32_t>(count), false, 1);
+    string::change(target, value, {.part = static_cast<int32_t>(count)});
     stack::pop(1);
     return value;
 }

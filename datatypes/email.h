@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace email {
@@ -14,14 +15,13 @@ Cell* set_result(const char* utf8, uint32_t length);
 Cell* add_to_block(const Cell* block, const char* utf8, uint32_t length);
 
 // mold writes the text as form does (no delimiters).
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
 // Path access: `user` answers a new string! of the text before the first "@" (all of it
 // without one), `host` the text after it (empty without one); with a value, that part of the
 // address is changed in place to the value's text. An integer! picks and pokes characters as
 // string! does; any other element raises script/invalid-path. May collect.
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent,
-                Cell* previous, int32_t position, bool case_, bool get, bool tail, bool owner);
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options);
 
 // Registers email! (type 45, parent string!).
 void register_actions();

@@ -285,7 +285,7 @@ void append_value(const Cell* string, const Cell* value, bool molded, bool only,
     Cell* v = stack::push(*value);
     Cell* text = string::make_at(stack::push_cell(), 16);
     if (molded)
-        actions::mold(v, text, only, false, only, nullptr, form_mold::kNoLimit, 0);
+        actions::mold(v, text, {.only = only, .flat = only}, form_mold::kNoLimit, 0);
     else
         actions::form(v, text, nullptr, form_mold::kNoLimit);
     string::concatenate(string, text, width > 0 ? width : -1, 0, true, string::kAppendMode);
@@ -392,15 +392,13 @@ int32_t form(Cell* value, Cell* string, Cell*, int32_t limit) {
     return limit - static_cast<int32_t>(string::length_from_head(string) - before);
 }
 
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent) {
-    return object::mold(value, string, only, all, flat, part, limit, indent);
+    return object::mold(value, string, options, limit, indent);
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent,
-                Cell* previous, int32_t position, bool case_, bool get, bool tail, bool owner) {
-    return object::eval_path(parent, element, value, path, grand_parent, previous, position, case_,
-                             get, tail, owner);
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options) {
+    return object::eval_path(parent, element, value, options);
 }
 
 int32_t compare(Cell* value, Cell* other, int32_t op) {

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <initializer_list>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 #include "runtime-core/support.h"
 
@@ -96,10 +97,9 @@ Cell* make(Cell* prototype, Cell* spec, int32_t type);
 // The console's text: "*** Title: message", then "\n*** Where: ", "\n*** Near : " and the
 // optional Stack and Files lines.
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent,
-                Cell* previous, int32_t position, bool case_, bool get, bool tail, bool owner);
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options);
 int32_t compare(Cell* value, Cell* other, int32_t op);
 
 // Registers error! (after typeset!, object! registered before).

@@ -131,14 +131,15 @@ Cell* add_to_block(const Cell* block, const char* utf8_text, uint32_t length) {
 
 // --- Slot functions -------------------------------------------------------------------------
 
-int32_t mold(Cell* value, Cell* string, bool, bool, bool, Cell* part, int32_t limit, int32_t) {
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
+             int32_t) {
     std::u32string chars = text(value);
     string::append_bytes(string, "%", 1);
     if (chars.empty()) {
         string::append_bytes(string, "\"\"", 2);
         return limit - 1;
     }
-    if (part)
+    if (options.part)
         chars.resize(limit > 0 ? std::min<size_t>(chars.size(), static_cast<size_t>(limit)) : 0);
     bool quoted = false;
     for (char32_t cp : chars)
@@ -164,17 +165,17 @@ Cell* rename(Cell* from, Cell* to) {
     return logic::make_at(stack::push_cell(), url::io_services().rename_path(from, to));
 }
 
-Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool, Cell* as) {
-    if (as) not_done();
-    const int32_t count = part ? check::int_arg(part) : -1;
-    const int32_t at = seek ? check::int_arg(seek) : -1;
-    return url::io_services().read_path(source, count, at, binary, lines);
+Cell* read(Cell* source, const action::ReadOptions& options) {
+    if (options.as) not_done();
+    const int32_t count = options.part ? check::int_arg(options.part) : -1;
+    const int32_t at = options.seek ? check::int_arg(options.seek) : -1;
+    return url::io_services().read_path(source, count, at, options.binary, options.lines);
 }
 
-Cell* write(Cell* destination, Cell* data, bool, bool lines, bool, bool append, Cell* part,
-            Cell* seek, Cell* allow, Cell* as) {
-    if (allow || as) not_done();
-    url::io_services().write_path(destination, data, part, seek, append, lines);
+Cell* write(Cell* destination, Cell* data, const action::WriteOptions& options) {
+    if (options.allow || options.as) not_done();
+    url::io_services().write_path(destination, data, options.part, options.seek, options.append,
+                                  options.lines);
     return destination;
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace file {
@@ -48,7 +49,7 @@ Cell* add_to_block(const Cell* block, const char* utf8, uint32_t length);
 // "%" and the path, in double quotes when it holds a character that the url table escapes
 // below 127 (controls, blank, " % ; < > [ \ ] ^ ` { | }); an empty path as %"". Returns the
 // limit less the characters of the path and 1.
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
 // The file services (os/io.h): delete and rename answer logic!, query a date! or none;
 // read lists a folder or reads a file (access/cannot-open when it cannot); write answers the
@@ -56,9 +57,8 @@ int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* pa
 Cell* delete_(Cell* file);
 Cell* query(Cell* file);
 Cell* rename(Cell* from, Cell* to);
-Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as);
-Cell* write(Cell* destination, Cell* data, bool binary, bool lines, bool info, bool append,
-            Cell* part, Cell* seek, Cell* allow, Cell* as);
+Cell* read(Cell* source, const action::ReadOptions& options);
+Cell* write(Cell* destination, Cell* data, const action::WriteOptions& options);
 
 // Registers file! (type 8, parent url!), right after url!.
 void register_actions();

@@ -437,14 +437,14 @@ Cell* to(Cell* prototype, Cell* spec, int32_t type) {
     return make(prototype, spec, type);
 }
 
-Cell* random(Cell* value, bool seed, bool secure, bool) {
-    if (seed) {
+Cell* random(Cell* value, const action::RandomOptions& options) {
+    if (options.seed) {
         const logic::RandomSource* source = logic::random_source();
         if (!source) not_done();
         source->seed(value->w2 ^ value->w3);
         return unset::make_at(value);
     }
-    set(value, random_float(get(value), secure));
+    set(value, random_float(get(value), options.secure));
     return value;
 }
 
@@ -472,7 +472,7 @@ int32_t form(Cell* value, Cell* string, Cell*, int32_t limit) {
     return limit - length;
 }
 
-int32_t mold(Cell* value, Cell* string, bool, bool, bool, Cell*, int32_t limit, int32_t) {
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions&, int32_t limit, int32_t) {
     char text[number_text::kFloatTextSize];
     const int length = number_text::form_float(get(value), 0, true, text);
     string::concatenate_cstring(string, text);
@@ -542,8 +542,8 @@ void power() {
     make_at(base, std::pow(number(base), number(exponent)));
 }
 
-Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor,
-            bool ceiling, bool half_ceiling) {
+Cell* round(Cell* value, const action::RoundOptions& options) {
+    Cell* const scale = options.scale;
     const bool percent = cell::type(value) == kTypePercent;
     uint8_t result_type = cell::type(value);
     double s = percent ? 0.01 : 1.0;
@@ -571,11 +571,11 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
     }
     const double inverse = s < 1.0 ? 1.0 / s : 0.0;
     double q = s < 1.0 ? x * inverse : x / s;
-    if (down) {
+    if (options.down) {
         q = std::trunc(q);
-    } else if (floor) {
+    } else if (options.floor) {
         q = std::floor(q);
-    } else if (ceiling) {
+    } else if (options.ceiling) {
         q = std::ceil(q);
     } else {
         const double magnitude = std::fabs(q);
@@ -586,11 +586,11 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
             rounded = whole + 1;
         else if (fraction < 0.5)
             rounded = whole;
-        else if (even)
+        else if (options.even)
             rounded = std::fmod(whole, 2.0) == 0 ? whole : whole + 1;
-        else if (half_down)
+        else if (options.half_down)
             rounded = whole;
-        else if (half_ceiling)
+        else if (options.half_ceiling)
             rounded = std::fabs(std::ceil(q));
         else
             rounded = whole + 1;

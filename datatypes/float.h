@@ -10,6 +10,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace float_ {
@@ -124,7 +125,7 @@ Cell* make(Cell* prototype, Cell* spec, int32_t type);
 Cell* to(Cell* prototype, Cell* spec, int32_t type);
 // With /seed: seeds the generator with the exclusive-or of the payload words and gives
 // unset!. Otherwise random_float of the value, in its type.
-Cell* random(Cell* value, bool seed, bool secure, bool only);
+Cell* random(Cell* value, const action::RandomOptions& options);
 // absolute clears the sign bit; negate is 0.0 minus the value (never -0.0). Frame slots.
 void absolute();
 void negate();
@@ -133,7 +134,7 @@ bool even_q(Cell* value);
 bool odd_q(Cell* value);
 
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
 // Equality codes compare with near-equality, strict-equal and find exactly, same by bit
 // pattern; these three answer unequal for another type on the other side. Ordering codes
@@ -156,8 +157,7 @@ void power();
 // one, 0.01 for a percent!). An integer! scale gives an integer! result, another scale a
 // result of its type; without a scale the value keeps its type. A money! scale raises
 // script/not-related, a result that overflows math/overflow.
-Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor,
-            bool ceiling, bool half_ceiling);
+Cell* round(Cell* value, const action::RoundOptions& options);
 
 void register_actions();
 

@@ -64,10 +64,10 @@ Cell* to_new_string(Cell* part, int32_t limit) {
 
 namespace mold {
 
-void entry(bool only, bool all, bool flat, Cell* part) {
+void entry(const action::MoldOptions& options) {
     auto f = ::actions::get_action_ptr_of<action::slot::mold>(stack::arguments);
-    form_mold::make_result(part, [=](Cell* value, Cell* string, int32_t limit) {
-        f(value, string, only, all, flat, part, limit, 0);
+    form_mold::make_result(options.part, [f, &options](Cell* value, Cell* string, int32_t limit) {
+        f(value, string, options, limit, 0);
     });
 }
 

@@ -3,8 +3,9 @@
 // can write its elements by calling their slots and a part limit can stop a large output
 // early:
 //   form (value, string, part, limit)
-//   mold (value, string, only?, all?, flat?, part, limit, indent)
+//   mold (value, string, {only?, all?, flat?, part}, limit, indent)
 // - string: a string! value on the data stack; text is appended at its tail;
+// - only?, all?, flat?, part: mold's action::MoldOptions;
 // - only?: a block's outer brackets are left out;
 // - all?: values without a literal form are written in the construction syntax "#(...)";
 // - flat?: no new lines or indentation;
@@ -20,6 +21,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace form_mold {
@@ -47,8 +49,8 @@ Cell* to_new_string(Cell* part, int32_t limit);
 
 namespace mold {
 
-// The mold action: as form::entry, with the three flags and indent 0.
-void entry(bool only, bool all, bool flat, Cell* part);
+// The mold action: as form::entry, with the options' flags and indent 0.
+void entry(const action::MoldOptions& options);
 
 // Appends `level` times four blanks; returns limit - 4 × level. May collect.
 int32_t indent(const Cell* string, int32_t level, int32_t limit);

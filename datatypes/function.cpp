@@ -203,19 +203,19 @@ int32_t form(Cell* value, Cell* string, Cell*, int32_t limit) {
     return limit - (routine ? 9 : 10);
 }
 
-int32_t mold(Cell* value, Cell* string, bool, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent) {
     const bool routine = cell::type(value) == kTypeRoutine;
     string::concatenate_cstring(string, routine ? "routine " : "func ");
     // Spec and body wait on the data stack: molding allocates.
     Cell* spec = stack::push(Cell{kTypeBlock, 0, value->w2, 0});
     Cell* body = stack::push(cells_of(value->w3)[0]);
-    limit = block::mold(spec, string, false, all, flat, part, limit - (routine ? 8 : 5), indent);
+    limit = block::mold(spec, string, options.nested(), limit - (routine ? 8 : 5), indent);
     if (cell::type(body) != kTypeBlock) {
         string::concatenate_cstring(string, " none");
         limit -= 5;
     } else {
-        limit = block::mold(body, string, false, all, flat, part, limit, indent);
+        limit = block::mold(body, string, options.nested(), limit, indent);
     }
     stack::top = spec;
     return limit;

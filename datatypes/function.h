@@ -13,6 +13,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace function {
@@ -37,7 +38,7 @@ void collect_locals(Cell* spec, const Cell* body);
 Cell* make(Cell* prototype, Cell* spec, int32_t type);
 Cell* reflect(Cell* value, int32_t field_symbol);
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
 int32_t compare(Cell* value, Cell* other, int32_t op);
 

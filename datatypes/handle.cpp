@@ -47,13 +47,14 @@ int32_t form(Cell* value, Cell* string, Cell*, int32_t limit) {
     return limit - 9;
 }
 
-int32_t mold(Cell* value, Cell* string, bool, bool all, bool, Cell* part, int32_t limit, int32_t) {
-    if (!all) {
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
+             int32_t) {
+    if (!options.all) {
         string::concatenate_cstring(string, "handle!");
         return limit - 7;
     }
     string::concatenate_cstring(string, "#[handle! ");
-    limit = form(value, string, part, limit - 10);
+    limit = form(value, string, options.part, limit - 10);
     if (const char* name = class_name(value->w1)) {
         std::string text = " ";
         text += name;

@@ -7,6 +7,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace handle {
@@ -38,7 +39,7 @@ const char* class_name(uint32_t class_);
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
 // mold: with /all "#[handle! " the form text, the class name when there is one, and "]";
 // without /all the text "handle!".
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
 // Another type is unequal (1); handles compare their values as signed integers, whatever
 // their classes and the code.

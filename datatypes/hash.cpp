@@ -40,50 +40,50 @@ Cell* to(Cell* prototype, Cell* spec, int32_t) {
     if (cell::type(spec) == kTypeHash) {
         Cell* result = stack::push_cell();
         result->header = kTypeNone;
-        return copy(spec, result, nullptr, false, nullptr);
+        return copy(spec, result, {});
     }
     Cell* result = block::to(prototype, spec, kTypeBlock);
     return index_block(result);
 }
 
-Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
-    const bool whole = !part && !deep && !types && series::clamped_index(value) == 0;
+Cell* copy(Cell* value, Cell* result, const action::CopyOptions& options) {
+    const bool whole =
+        !options.part && !options.deep && !options.types && series::clamped_index(value) == 0;
     const uint32_t table = value->w3;
     if (whole && table != 0) {
         hashtable::Root source_table(table); // followed through the copy of the cells
-        block::copy(value, result, part, deep, types);
+        block::copy(value, result, options);
         cell::set_type(result, kTypeHash);
         result->w3 = 0;
         result->w3 = hashtable::copy(result->w2, source_table.node());
         return result;
     }
-    block::copy(value, result, part, deep, types);
+    block::copy(value, result, options);
     cell::set_type(result, kTypeHash);
     return index_block(result);
 }
 
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent) {
     // A hash met again inside itself is written as the cycle marker alone.
     if (cycles::detect(value, string, &limit, true)) return limit;
-    if (!only) {
+    if (!options.only) {
         string::concatenate_cstring(string, "make hash! ");
         limit -= 11;
     }
-    return block::mold(value, string, false, all, flat, part, limit, indent);
+    return block::mold(value, string, options.nested(), limit, indent);
 }
 
-Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all,
-           bool reverse, bool stable) {
-    return block::sort(series, case_, skip, comparator, part, all, reverse, stable);
+Cell* sort(Cell* series, const action::SortOptions& options) {
+    return block::sort(series, options);
 }
 
-Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
-    return block::trim(series, head, tail, auto_, lines, all, with);
+Cell* trim(Cell* series, const action::TrimOptions& options) {
+    return block::trim(series, options);
 }
 
-Cell* take(Cell* series, Cell* part, bool deep, bool last) {
-    Cell* result = block::take(series, part, deep, last);
+Cell* take(Cell* series, const action::TakeOptions& options) {
+    Cell* result = block::take(series, options);
     // The values taken with /part make a hash! of their own, with a table of its own.
     if (cell::type(result) == kTypeHash && result->w3 == 0) index_block(result);
     return result;

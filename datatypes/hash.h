@@ -9,6 +9,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace hash_ {
@@ -28,16 +29,15 @@ Cell* make(Cell* prototype, Cell* spec, int32_t type);
 Cell* to(Cell* prototype, Cell* spec, int32_t type);
 // block! copy; a whole copy from the head takes a copy of the table, any other copy a new
 // table over the copied values. May collect.
-Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
+Cell* copy(Cell* value, Cell* result, const action::CopyOptions& options);
 // "make hash! " and the block molded (with /only the block's content alone).
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
 // block! sort and trim (which keep the table current).
-Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all,
-           bool reverse, bool stable);
-Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
+Cell* sort(Cell* series, const action::SortOptions& options);
+Cell* trim(Cell* series, const action::TrimOptions& options);
 // block! take: the values taken with /part get a table of their own. May collect.
-Cell* take(Cell* series, Cell* part, bool deep, bool last);
+Cell* take(Cell* series, const action::TakeOptions& options);
 
 // Registers hash! (type 36, parent block!).
 void register_actions();

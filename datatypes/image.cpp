@@ -316,10 +316,10 @@ Cell* make(Cell* prototype, Cell* spec, int32_t type) {
     return to(prototype, spec, type);
 }
 
-int32_t mold(Cell* value, Cell* string, bool only, bool, bool flat, Cell*, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent) {
     const uint32_t w = width(value), h = height(value);
-    if (!only) {
+    if (!options.only) {
         string::concatenate_cstring(string, "make image! [");
         limit -= 13;
     }
@@ -333,7 +333,7 @@ int32_t mold(Cell* value, Cell* string, bool only, bool, bool flat, Cell*, int32
         // The pixels from the index, read again after every append (which may collect).
         GcRoot held(*value);
         const uint32_t from = index_of(value), n = w * h - from;
-        const bool lines = !flat && n >= 8;
+        const bool lines = !options.flat && n >= 8;
         string::concatenate_cstring(string, " #{");
         limit -= 3;
         if (lines) newline(string, indent + 1, limit);
@@ -359,13 +359,14 @@ int32_t mold(Cell* value, Cell* string, bool only, bool, bool flat, Cell*, int32
                 const uint32_t p = pixels(&held.cell())[from + j];
                 append_hex(string, static_cast<uint8_t>(255 - (p >> 24)));
                 limit -= 2;
-                if (!flat && (j + 1) % 10 == 0 && j + 1 < k) newline(string, indent + 1, limit);
+                if (!options.flat && (j + 1) % 10 == 0 && j + 1 < k)
+                    newline(string, indent + 1, limit);
             }
             string::concatenate_cstring(string, "\n}");
             limit -= 2;
         }
     }
-    if (!only) {
+    if (!options.only) {
         string::concatenate_cstring(string, "]");
         limit -= 1;
     }
@@ -373,7 +374,7 @@ int32_t mold(Cell* value, Cell* string, bool only, bool, bool flat, Cell*, int32
 }
 
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit) {
-    return mold(value, string, false, false, false, part, limit, 0);
+    return mold(value, string, {.part = part}, limit, 0);
 }
 
 int32_t compare(Cell* value, Cell* other, int32_t op) {
@@ -399,8 +400,7 @@ int32_t compare(Cell* value, Cell* other, int32_t op) {
     }
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool,
-                bool, bool, bool) {
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options) {
     const uint8_t et = cell::type(element);
     if (et == kTypeInteger || et == kTypePair) {
         if (value) return poke(parent, 0, value, element);
@@ -421,7 +421,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
     if (names(element, "size") && !value)
         return pair::push(static_cast<int32_t>(width(parent)),
                           static_cast<int32_t>(height(parent)));
-    compound::invalid_path(path, element);
+    compound::invalid_path(options.path, element);
 }
 
 void at() {
@@ -489,8 +489,8 @@ Cell* poke(Cell* image, int32_t index, Cell* value, Cell* index_value) {
     return value;
 }
 
-Cell* change(Cell* image, Cell* value, int32_t part, bool, int32_t dup) {
-    if (part != -1 || dup != 1) compound::not_done();
+Cell* change(Cell* image, Cell* value, const action::ChangeOptions& options) {
+    if (options.part != -1 || options.dup != 1) compound::not_done();
     const uint8_t vt = cell::type(value);
     if (vt != kTypeTuple && vt != kTypeImage) compound::invalid_type(value);
     const uint32_t start = index_of(image);
@@ -521,7 +521,8 @@ Cell* change(Cell* image, Cell* value, int32_t part, bool, int32_t dup) {
     return image;
 }
 
-Cell* copy(Cell* image, Cell* result, Cell* part, bool, Cell*) {
+Cell* copy(Cell* image, Cell* result, const action::CopyOptions& options) {
+    Cell* const part = options.part;
     const int64_t w = width(image), h = height(image);
     int64_t x, y;
     position_of(image, x, y);

@@ -400,14 +400,14 @@ Cell* make(Cell* prototype, Cell* spec, int32_t type) {
     return to(prototype, spec, type);
 }
 
-Cell* random(Cell* value, bool seed, bool secure, bool) {
+Cell* random(Cell* value, const action::RandomOptions& options) {
     if (!random_source_) not_done();
-    if (seed) {
+    if (options.seed) {
         random_source_->seed(value->w2);
         return unset::make_at(value);
     }
     const int32_t n = get(value);
-    if (n != 0) value->w2 = static_cast<uint32_t>(random_source_->rand(secure, n));
+    if (n != 0) value->w2 = static_cast<uint32_t>(random_source_->rand(options.secure, n));
     return value;
 }
 
@@ -418,8 +418,9 @@ int32_t form(Cell* value, Cell* string, Cell*, int32_t limit) {
     return limit - length;
 }
 
-int32_t mold(Cell* value, Cell* string, bool, bool, bool, Cell* part, int32_t limit, int32_t) {
-    return form(value, string, part, limit);
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
+             int32_t) {
+    return form(value, string, options.part, limit);
 }
 
 int32_t compare(Cell* value, Cell* other, int32_t op) {
@@ -501,14 +502,14 @@ void remainder() {
     math_dispatch(kRemainder);
 }
 
-Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor,
-            bool ceiling, bool half_ceiling) {
+Cell* round(Cell* value, const action::RoundOptions& options) {
+    Cell* const scale = options.scale;
     if (scale && cell::type(scale) == kTypeMoney) float_::call_not_related(kTypeMoney);
     const int32_t n = get(value);
     if (n == kMin) return value;
     if (scale && cell::type(scale) != kTypeInteger) {
         become_float(value, static_cast<double>(n));
-        return float_::round(value, scale, even, down, half_down, floor, ceiling, half_ceiling);
+        return float_::round(value, options);
     }
     const int32_t s = scale ? abs_checked(get(scale)) : 1;
     if (s == 0) return value;
@@ -518,19 +519,19 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
     const int32_t d = s - r;
     const int32_t toward = n < 0 ? -(m - r) : m - r;
     bool away;
-    if (down)
+    if (options.down)
         away = false;
-    else if (floor)
+    else if (options.floor)
         away = n <= 0;
-    else if (ceiling)
+    else if (options.ceiling)
         away = n >= 0;
     else if (r != d)
         away = r > d;
-    else if (even)
+    else if (options.even)
         away = (m / s) % 2 != 0;
-    else if (half_down)
+    else if (options.half_down)
         away = false;
-    else if (half_ceiling)
+    else if (options.half_ceiling)
         away = n >= 0;
     else
         away = true;

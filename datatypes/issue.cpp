@@ -91,11 +91,12 @@ Cell* make(Cell* prototype, Cell* spec, int32_t type) {
     return prototype;
 }
 
-int32_t mold(Cell* value, Cell* string, bool, bool, bool, Cell* part, int32_t limit, int32_t) {
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
+             int32_t) {
     // The value is copied before the target grows: its cell may lie in a buffer that moves.
     Cell issue = *value;
     string::append_bytes(string, "#", 1);
-    return word::form(&issue, string, part, limit - 1);
+    return word::form(&issue, string, options.part, limit - 1);
 }
 
 int32_t compare(Cell* value, Cell* other, int32_t op) {

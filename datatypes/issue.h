@@ -11,6 +11,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace issue {
@@ -40,7 +41,7 @@ Cell* push(const Cell* word);
 // May collect.
 Cell* make(Cell* prototype, Cell* spec, int32_t type);
 // "#" and the word's text.
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
 // Word comparison with another issue; any other value is not comparable (-2).
 int32_t compare(Cell* value, Cell* other, int32_t op);

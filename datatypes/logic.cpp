@@ -134,13 +134,14 @@ Cell* make(Cell* prototype, Cell* spec, int32_t type) {
     }
 }
 
-Cell* random(Cell* value, bool seed, bool secure, bool) {
+Cell* random(Cell* value, const action::RandomOptions& options) {
     if (!random_source_) error::fire(error::kInternal, error::internal::not_done);
-    if (seed) {
+    if (options.seed) {
         random_source_->seed(value->w1);
         return unset::make_at(value);
     }
-    uint32_t n = (secure ? random_source_->secure_next() : random_source_->next()) & 0x7FFFFFFF;
+    uint32_t n =
+        (options.secure ? random_source_->secure_next() : random_source_->next()) & 0x7FFFFFFF;
     return make_at(value, n > 0x3FFFFFFF);
 }
 
@@ -150,8 +151,9 @@ int32_t form(Cell* value, Cell* string, Cell*, int32_t limit) {
     return limit - (b ? 4 : 5);
 }
 
-int32_t mold(Cell* value, Cell* string, bool, bool all, bool, Cell*, int32_t limit, int32_t) {
-    if (!all) return form(value, string, nullptr, limit);
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
+             int32_t) {
+    if (!options.all) return form(value, string, nullptr, limit);
     bool b = get(value);
     string::concatenate_cstring(string, b ? "#(true)" : "#(false)");
     return limit - (b ? 7 : 8);

@@ -76,7 +76,7 @@ void copy_values_deep(const Cell* map) {
             continue;
         }
         GcRoot value(*pair_at(map, i));
-        actions::call<action::slot::copy>(&value.cell(), &value.cell(), nullptr, true, nullptr);
+        actions::call<action::slot::copy>(&value.cell(), &value.cell(), {.deep = true});
         const Cell copied = value.cell();
         *pair_at(map, i) = copied;
     }
@@ -245,11 +245,11 @@ int32_t form_entries(const Cell* map, Cell* string, bool mold, bool flat, int32_
         // Copies on the data stack: molding may move the pair block.
         Cell* key = stack::push(*pair_at(map, i));
         cell::clear_new_line(key);
-        limit = actions::mold(key, string, false, false, flat, nullptr, limit, indent + 1);
+        limit = actions::mold(key, string, {.flat = flat}, limit, indent + 1);
         string::concatenate_cstring(string, " ");
         --limit;
         Cell* value = stack::push(*pair_at(map, i + 1));
-        limit = actions::mold(value, string, false, false, flat, nullptr, limit, indent + 1);
+        limit = actions::mold(value, string, {.flat = flat}, limit, indent + 1);
         stack::pop(2);
     }
     if (mold && !flat && !first) {
@@ -297,7 +297,7 @@ Cell* to(Cell*, Cell* spec, int32_t) {
         return make_at(result, pairs.cell().w2, 0);
     }
     if (st == kTypeMap) {
-        return copy(spec, result, nullptr, false, nullptr);
+        return copy(spec, result, {});
     }
     compound::bad_to_arg(kTypeMap, spec);
 }
@@ -341,16 +341,16 @@ Cell* reflect(Cell* value, int32_t field_symbol) {
     return result;
 }
 
-int32_t mold(Cell* value, Cell* string, bool only, bool, bool flat, Cell*, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent) {
     if (cycles::detect(value, string, &limit, true)) return limit;
     cycles::Push inside(value->w2);
-    if (!only) {
+    if (!options.only) {
         string::concatenate_cstring(string, "#[");
         limit -= 2;
     }
-    limit = form_entries(value, string, true, flat, limit, indent);
-    if (!only) {
+    limit = form_entries(value, string, true, options.flat, limit, indent);
+    if (!options.only) {
         string::concatenate_cstring(string, "]");
         limit -= 1;
     }
@@ -363,10 +363,9 @@ int32_t form(Cell* value, Cell* string, Cell*, int32_t limit) {
     return form_entries(value, string, false, false, limit, 0);
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell*, Cell*, Cell*, int32_t, bool case_,
-                bool, bool, bool) {
-    if (value) return put(parent, element, value, case_);
-    const Cell* found = get(parent, element, case_);
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options) {
+    if (value) return put(parent, element, value, options.case_);
+    const Cell* found = get(parent, element, options.case_);
     return found ? stack::push(*found) : none::push();
 }
 
@@ -398,23 +397,22 @@ Cell* clear(Cell* series) {
     return series;
 }
 
-Cell* copy(Cell* value, Cell* result, Cell*, bool deep, Cell*) {
+Cell* copy(Cell* value, Cell* result, const action::CopyOptions& options) {
     GcRoot source(*value); // result may be the value's own cell
     GcRoot pairs(*block::copy_series(&source.cell(), false, false));
     stack::pop(1);
     const uint32_t table = hashtable::copy(pairs.cell().w2, source.cell().w3);
     *result = Cell{kTypeMap, 0, pairs.cell().w2, table};
-    if (deep) {
+    if (options.deep) {
         cycles::Push inside(source.cell().w2);
         copy_values_deep(result);
     }
     return result;
 }
 
-Cell* find(Cell* series, Cell* value, Cell*, bool, bool case_, bool, bool, Cell*, Cell*, bool, bool,
-           bool, bool) {
+Cell* find(Cell* series, Cell* value, const action::FindOptions& options) {
     if (!valid_key_type(cell::type(value))) invalid_key(series, value);
-    const int32_t index = find_key(series, value, case_ ? 2 : 0);
+    const int32_t index = find_key(series, value, options.case_ ? 2 : 0);
     if (index < 0 || removed(series, static_cast<uint32_t>(index))) return none::push();
     return stack::push(as_read(*pair_at(series, static_cast<uint32_t>(index))));
 }
@@ -423,8 +421,8 @@ int32_t length_q(Cell* series) {
     return static_cast<int32_t>(live_count(series));
 }
 
-Cell* put_action(Cell* series, Cell* key, Cell* value, bool case_) {
-    return put(series, key, value, case_);
+Cell* put_action(Cell* series, Cell* key, Cell* value, const action::PutOptions& options) {
+    return put(series, key, value, options.case_);
 }
 
 Cell* remove(Cell* series, Cell*, Cell* key) {
@@ -435,9 +433,8 @@ Cell* remove(Cell* series, Cell*, Cell* key) {
     return series;
 }
 
-Cell* select(Cell* series, Cell* value, Cell*, bool, bool case_, bool, bool, Cell*, Cell*, bool,
-             bool) {
-    const Cell* found = get(series, value, case_);
+Cell* select(Cell* series, Cell* value, const action::FindOptions& options) {
+    const Cell* found = get(series, value, options.case_);
     return found ? stack::push(*found) : none::push();
 }
 

@@ -15,6 +15,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace map {
@@ -70,25 +71,22 @@ Cell* to(Cell* prototype, Cell* spec, int32_t type);
 // key. Another field raises internal/not-done. May collect.
 Cell* reflect(Cell* value, int32_t field_symbol);
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent,
-                Cell* previous, int32_t position, bool case_, bool get, bool tail, bool owner);
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options);
 int32_t compare(Cell* value, Cell* other, int32_t op);
 Cell* clear(Cell* series);
 // A new map with its own pairs and table; /deep copies series values too (a map that holds
 // itself raises internal/no-cycle). May collect.
-Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
+Cell* copy(Cell* value, Cell* result, const action::CopyOptions& options);
 // The key (a set-word as a word!) or none.
-Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
-           Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
+Cell* find(Cell* series, Cell* value, const action::FindOptions& options);
 int32_t length_q(Cell* series);
-Cell* put_action(Cell* series, Cell* key, Cell* value, bool case_);
+Cell* put_action(Cell* series, Cell* key, Cell* value, const action::PutOptions& options);
 // remove/key: the pair of the key (looked up case-sensitively) is removed; without /key
 // script/missing-arg.
 Cell* remove(Cell* series, Cell* part, Cell* key);
-Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
-             Cell* with, Cell* skip, bool last, bool reverse);
+Cell* select(Cell* series, Cell* value, const action::FindOptions& options);
 
 // Registers map! (type 40, no parent), installs the key preparation of the hash tables and
 // the block conversion (make/to block! of a map gives its body).

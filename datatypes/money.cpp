@@ -568,10 +568,10 @@ Cell* make(Cell* prototype, Cell* spec, int32_t type) {
     return store(prototype, a);
 }
 
-Cell* random(Cell* value, bool seed, bool secure, bool) {
+Cell* random(Cell* value, const action::RandomOptions& options) {
     const integer::RandomSource* source = integer::random_source();
     if (!source) error::fire(error::kInternal, error::internal::not_done);
-    if (seed) {
+    if (options.seed) {
         source->seed(value->w1 ^ value->w2 ^ value->w3 ^ (value->header & kSignBit));
         value->header = kTypeUnset;
         return value;
@@ -580,7 +580,7 @@ Cell* random(Cell* value, bool seed, bool secure, bool) {
     Amount r;
     r.negative = bound.negative;
     r.currency = bound.currency;
-    auto draw = [&] { return source->rand(secure, 2147483647); };
+    auto draw = [&] { return source->rand(options.secure, 2147483647); };
     bool equal_so_far = true;
     for (int32_t i = kDigits - bound.significant(); i < kDigits; ++i) {
         if (!equal_so_far) {
@@ -605,8 +605,10 @@ int32_t form(Cell* value, Cell* string, Cell*, int32_t limit) {
     return limit - static_cast<int32_t>(text.size());
 }
 
-int32_t mold(Cell* value, Cell* string, bool, bool all, bool, Cell*, int32_t limit, int32_t) {
-    const std::string text = text_of(load(value), false, all ? kFractionDigits : decimals_option());
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
+             int32_t) {
+    const std::string text =
+        text_of(load(value), false, options.all ? kFractionDigits : decimals_option());
     string::append_bytes(string, text.data(), static_cast<uint32_t>(text.size()));
     return limit - static_cast<int32_t>(text.size());
 }
@@ -635,9 +637,8 @@ Cell* get_field(const Cell* value, int32_t index, Cell* result) {
 }
 } // namespace
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool,
-                bool, bool, bool) {
-    const Cell* shown_path = path ? path : &none::value;
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options) {
+    const Cell* shown_path = options.path ? options.path : &none::value;
     if (value) error::fire(error::kScript, error::script::bad_path_set, {shown_path, element});
     const int32_t index = field_index(element);
     if (index < 0) error::fire(error::kScript, error::script::invalid_path, {shown_path, element});
@@ -789,8 +790,8 @@ void remainder() {
     money::do_math(float_::kRemainder);
 }
 
-Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor_,
-            bool ceiling, bool half_ceiling) {
+Cell* round(Cell* value, const action::RoundOptions& options) {
+    Cell* const scale = options.scale;
     Amount v = load(value);
     Amount s;
     if (!scale) {
@@ -826,17 +827,17 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
     bool go_down;
     if (r.zero())
         go_down = true;
-    else if (down)
+    else if (options.down)
         go_down = true;
-    else if (floor_)
+    else if (options.floor)
         go_down = !negative;
-    else if (ceiling)
+    else if (options.ceiling)
         go_down = negative;
-    else if (even && half)
+    else if (options.even && half)
         go_down = v.d[kIntegerDigits - 1] % 2 == 0;
-    else if (half_down && half)
+    else if (options.half_down && half)
         go_down = true;
-    else if (half_ceiling && half)
+    else if (options.half_ceiling && half)
         go_down = negative;
     else
         go_down = nearer_down;

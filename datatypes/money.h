@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace money {
@@ -92,16 +93,15 @@ void set_money_digits_hook(OptionHook hook);
 // to: a text through the money reader, an integer!, a float! (strictly), a money!.
 Cell* make(Cell* prototype, Cell* spec, int32_t type);
 Cell* to(Cell* prototype, Cell* spec, int32_t type);
-Cell* random(Cell* value, bool seed, bool secure, bool only);
+Cell* random(Cell* value, const action::RandomOptions& options);
 // form: groups of three integer digits after "'" and money-digits decimals; mold: no groups,
 // with /all all five decimals.
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
 // code (1): the currency word or none; amount (2): the amount without currency. Setting raises
 // script/bad-path-set; another element script/invalid-path.
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent,
-                Cell* previous, int32_t position, bool case_, bool get, bool tail, bool owner);
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options);
 // Against money!, integer! or float!; other types are not comparable. Ordering two amounts of
 // different currencies raises script/wrong-denom.
 int32_t compare(Cell* value, Cell* other, int32_t op);
@@ -115,8 +115,7 @@ void multiply();
 void divide();
 void remainder();
 void negate();
-Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor,
-            bool ceiling, bool half_ceiling);
+Cell* round(Cell* value, const action::RoundOptions& options);
 bool even_q(Cell* value);
 bool odd_q(Cell* value);
 Cell* pick(Cell* value, int32_t index, Cell* index_value);

@@ -148,7 +148,7 @@ int32_t form(Cell* value, Cell* string, Cell*, int32_t limit) {
     }
 }
 
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent) {
     // The spec and body are rooted: appending to the string may move their nodes.
     GcRoot spec(Cell{kTypeBlock, 0, value->w2, 0});
@@ -158,19 +158,19 @@ int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* pa
     if (cell::type(value) != kTypeOp) {
         string::concatenate_cstring(string, cell::type(value) == kTypeNative ? "make native! ["
                                                                              : "make action! [");
-        limit = block::mold(&spec.cell(), string, only, all, flat, part, limit - 14, indent);
+        limit = block::mold(&spec.cell(), string, options, limit - 14, indent);
         string::concatenate_cstring(string, "]");
         return limit;
     }
     const bool function = op_type(value) == kTypeFunction;
     string::concatenate_cstring(string, function ? "make op! func " : "make op! [");
-    limit = block::mold(&spec.cell(), string, only, all, flat, part, limit, indent);
+    limit = block::mold(&spec.cell(), string, options, limit, indent);
     if (!function) {
         string::concatenate_cstring(string, "]");
         return limit;
     }
     if (cell::type(&body.cell()) == kTypeBlock)
-        limit = block::mold(&body.cell(), string, false, all, flat, part, limit, indent);
+        limit = block::mold(&body.cell(), string, options.nested(), limit, indent);
     return limit;
 }
 

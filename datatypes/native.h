@@ -12,6 +12,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace native {
@@ -43,7 +44,7 @@ Cell* make(Cell* prototype, Cell* spec, int32_t type);
 Cell* op_make(Cell* prototype, Cell* spec, int32_t type);
 Cell* reflect(Cell* value, int32_t field_symbol);
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
 int32_t compare(Cell* value, Cell* other, int32_t op);
 // The comparison of two function values by an identity word (slot, context, more block):

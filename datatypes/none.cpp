@@ -35,9 +35,9 @@ int32_t form(Cell*, Cell* string, Cell*, int32_t limit) {
     return limit - 4;
 }
 
-int32_t mold(Cell*, Cell* string, bool, bool all, bool, Cell*, int32_t limit, int32_t) {
-    string::concatenate_cstring(string, all ? "#(none)" : "none");
-    return limit - (all ? 7 : 4);
+int32_t mold(Cell*, Cell* string, const action::MoldOptions& options, int32_t limit, int32_t) {
+    string::concatenate_cstring(string, options.all ? "#(none)" : "none");
+    return limit - (options.all ? 7 : 4);
 }
 
 int32_t compare(Cell*, Cell* other, int32_t op) {
@@ -61,7 +61,7 @@ Cell* clear(Cell*) {
     return &value;
 }
 
-Cell* find(Cell*, Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool, bool, bool) {
+Cell* find(Cell*, Cell*, const action::FindOptions&) {
     return &value;
 }
 
@@ -69,11 +69,11 @@ Cell* remove(Cell*, Cell*, Cell*) {
     return &value;
 }
 
-Cell* select(Cell*, Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool) {
+Cell* select(Cell*, Cell*, const action::FindOptions&) {
     return &value;
 }
 
-Cell* take(Cell*, Cell*, bool, bool) {
+Cell* take(Cell*, const action::TakeOptions&) {
     return &value;
 }
 

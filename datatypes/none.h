@@ -3,6 +3,7 @@
 // answer none instead of failing.
 #pragma once
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace none {
@@ -23,16 +24,14 @@ Cell* add_to_block(const Cell* block);
 // Slot functions.
 Cell* make(Cell* prototype, Cell* spec, int32_t type); // also `to`: a fresh none value
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
 int32_t compare(Cell* value, Cell* other, int32_t op);
 Cell* clear(Cell* series);
-Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
-           Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
+Cell* find(Cell* series, Cell* value, const action::FindOptions& options);
 Cell* remove(Cell* series, Cell* part, Cell* key);
-Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
-             Cell* with, Cell* skip, bool last, bool reverse);
-Cell* take(Cell* series, Cell* part, bool deep, bool last);
+Cell* select(Cell* series, Cell* value, const action::FindOptions& options);
+Cell* take(Cell* series, const action::TakeOptions& options);
 // -1: the length? action makes that a none result.
 int32_t length_q(Cell* series);
 

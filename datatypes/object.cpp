@@ -89,7 +89,7 @@ bool deep_copied(uint8_t t) {
 void deep_copy_slot(uint32_t context, uint32_t index) {
     GcRoot keep(context);
     GcRoot item(*context::slot(context, static_cast<int32_t>(index)));
-    actions::call<action::slot::copy>(&item.cell(), &item.cell(), nullptr, true, nullptr);
+    actions::call<action::slot::copy>(&item.cell(), &item.cell(), {.deep = true});
     if (Cell* s = context::slot(keep.node(), static_cast<int32_t>(index))) *s = item.cell();
 }
 
@@ -437,7 +437,7 @@ void copy_values(uint32_t source, uint32_t target, bool all) {
         const uint8_t t = cell::type(v);
         if (series::is_series(t)) {
             GcRoot item(*v);
-            actions::call<action::slot::copy>(&item.cell(), &item.cell(), nullptr, true, nullptr);
+            actions::call<action::slot::copy>(&item.cell(), &item.cell(), {.deep = true});
             if (series::is_any_block(t)) context::bind_deep(&item.cell(), dst.node(), true);
             if (Cell* s = context::slot(dst.node(), static_cast<int32_t>(i))) *s = item.cell();
         } else if (all) {
@@ -488,7 +488,7 @@ Cell* make_from_block(const Cell* spec, const Cell* prototype, bool only) {
     return result;
 }
 
-void set_values(const Cell* object, const Cell* value, bool any, bool only, bool some) {
+void set_values(const Cell* object, const Cell* value, const SetOptions& options) {
     GcRoot o(*object), v(*value);
     auto ctx = [&o] { return context_of(&o.cell()); };
     int32_t change_index = -1, deep_index = -1;
@@ -497,7 +497,7 @@ void set_values(const Cell* object, const Cell* value, bool any, bool only, bool
         deep_index = read_record(object->w3, 1).index;
     }
     const uint8_t vt = cell::type(value);
-    const bool by_position = !only && (vt == kTypeBlock || vt == kTypeObject);
+    const bool by_position = !options.only && (vt == kTypeBlock || vt == kTypeObject);
     const uint32_t n = field_count(object);
 
     // Values for the fields in order; a field without one (or left alone) is skipped.
@@ -516,11 +516,11 @@ void set_values(const Cell* object, const Cell* value, bool any, bool only, bool
                 const Cell* sv = context::slot(context_of(&v.cell()), j);
                 source.set_cell(sv ? *sv : none::value);
             }
-            if (!any && cell::type(&source.cell()) == kTypeUnset) {
+            if (!options.any && cell::type(&source.cell()) == kTypeUnset) {
                 Cell* w = word::push(word_at(ctx(), i));
                 error::fire(error::kScript, error::script::need_value, {w});
             }
-            if (some && cell::type(&source.cell()) == kTypeNone) continue;
+            if (options.some && cell::type(&source.cell()) == kTypeNone) continue;
         }
         Cell* w = word_at(ctx(), i);
         w->header |= context::kTouched;
@@ -697,28 +697,29 @@ Cell* make(Cell* prototype, Cell* spec, int32_t type) {
     return result;
 }
 
-Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
+Cell* copy(Cell* value, Cell* result, const action::CopyOptions& options) {
     // An object has no parts to copy: the error names the refinement itself, /part.
-    if (part)
+    if (options.part)
         error::fire(error::kScript, error::script::invalid_refine_arg,
-                    {refinements::refinement.part, part});
+                    {refinements::refinement.part, options.part});
     GcRoot source(*value);
-    GcRoot kinds(types ? *types : none::value);
+    GcRoot kinds(options.types ? *options.types : none::value);
     GcRoot made(none::value);
-    build(&source.cell(), &made.cell(), deep, types ? &kinds.cell() : nullptr, true);
+    build(&source.cell(), &made.cell(), options.deep, options.types ? &kinds.cell() : nullptr,
+          true);
     *result = made.cell();
     return result;
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool,
-                bool get, bool tail, bool) {
-    if (!traits::is_any_word(cell::type(element))) invalid_path(path, element);
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options) {
+    if (!traits::is_any_word(cell::type(element))) invalid_path(options.path, element);
     // A missing or unset field: unset! for an access that accepts it at the last element,
     // else an error that names the path and the element.
     auto missing = [&]() -> Cell* {
-        if (!value && get && tail) return stack::push(unset_cell);
-        if (!tail) error::fire(error::kScript, error::script::unset_path, {path, element});
-        invalid_path(path, element);
+        if (!value && options.get && options.tail) return stack::push(unset_cell);
+        if (!options.tail)
+            error::fire(error::kScript, error::script::unset_path, {options.path, element});
+        invalid_path(options.path, element);
     };
     const uint32_t ctx = context_of(parent);
     if (element->w1 != ctx || static_cast<int32_t>(element->w3) < 0) {
@@ -742,7 +743,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
     return s;
 }
 
-Cell* select(Cell* series, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool) {
+Cell* select(Cell* series, Cell* value, const action::FindOptions&) {
     if (!traits::is_any_word(cell::type(value))) {
         Cell* t = datatype::push(cell::type(value));
         error::fire(error::kScript, error::script::invalid_type, {t});
@@ -750,29 +751,29 @@ Cell* select(Cell* series, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Ce
     return select_word(series, value);
 }
 
-Cell* put(Cell* series, Cell* key, Cell* value, bool) {
+Cell* put(Cell* series, Cell* key, Cell* value, const action::PutOptions&) {
     if (cell::type(key) != kTypeWord) {
         Cell* t = datatype::push(cell::type(key));
         error::fire(error::kScript, error::script::invalid_key_type, {t});
     }
     GcRoot k(*key), v(*value);
     Cell* none_path = none::push();
-    eval_path(series, &k.cell(), &v.cell(), none_path, nullptr, nullptr, 0, false, false, true,
-              false);
+    eval_path(series, &k.cell(), &v.cell(), {.path = none_path, .tail = true});
     return stack::push(v.cell());
 }
 
 // --- form, mold, compare, reflect, modify -----------------------------------------------------
 
-int32_t serialize(const Cell* object, const Cell* string, bool only, bool all, bool flat,
-                  int32_t limit, bool indent, int32_t tabs, bool mold) {
+int32_t serialize(const Cell* object, const Cell* string, const SerializeOptions& options,
+                  int32_t limit, int32_t tabs) {
     GcRoot o(*object);
     const uint32_t ctx = context_of(object);
     const uint32_t n = field_count(object);
     if (n == 0) return limit;
+    const bool all = options.all, flat = options.flat;
+    const bool indent = options.indent && !flat && !(options.mold && options.only);
     const char* separator = flat ? " " : "\n";
-    if (flat || (mold && only)) indent = false;
-    if (!flat && mold && !only) {
+    if (!flat && options.mold && !options.only) {
         string::concatenate_cstring(string, "\n");
         limit -= 1;
     }
@@ -791,7 +792,7 @@ int32_t serialize(const Cell* object, const Cell* string, bool only, bool all, b
         if (indent) limit = ::mold::indent(string, tabs, limit);
         Cell* word_cell = stack::push(w);
         cell::set_type(word_cell, kTypeWord);
-        limit = actions::mold(word_cell, const_cast<Cell*>(string), false, all, flat, nullptr,
+        limit = actions::mold(word_cell, const_cast<Cell*>(string), {.all = all, .flat = flat},
                               limit, tabs);
         stack::pop(1);
         string::concatenate_cstring(string, ": ");
@@ -805,7 +806,7 @@ int32_t serialize(const Cell* object, const Cell* string, bool only, bool all, b
             limit -= 1;
         }
         limit =
-            actions::mold(item, const_cast<Cell*>(string), false, all, flat, nullptr, limit, tabs);
+            actions::mold(item, const_cast<Cell*>(string), {.all = all, .flat = flat}, limit, tabs);
         stack::pop(1);
         if (indent) {
             string::concatenate_cstring(string, separator);
@@ -817,13 +818,13 @@ int32_t serialize(const Cell* object, const Cell* string, bool only, bool all, b
 
 int32_t form(Cell* value, Cell* string, Cell*, int32_t limit) {
     if (cycles::detect(value, string, &limit, false)) return limit;
-    return serialize(value, string, true, false, false, limit, false, 0, false);
+    return serialize(value, string, {.only = true}, limit, 0);
 }
 
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell*, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent) {
     if (cycles::detect(value, string, &limit, true)) return limit;
-    if (!only) {
+    if (!options.only) {
         // error! and port! share this mold under their own names.
         const char* prefix = cell::type(value) == kTypeError  ? "make error! ["
                              : cell::type(value) == kTypePort ? "make port! ["
@@ -831,9 +832,15 @@ int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell*, i
         string::concatenate_cstring(string, prefix);
         limit -= static_cast<int32_t>(std::char_traits<char>::length(prefix));
     }
-    limit = serialize(value, string, only, all, flat, limit, true, indent + 1, true);
-    if (!flat && indent > 0) limit = ::mold::indent(string, indent, limit);
-    if (!only) {
+    limit = serialize(value, string,
+                      {.only = options.only,
+                       .all = options.all,
+                       .flat = options.flat,
+                       .indent = true,
+                       .mold = true},
+                      limit, indent + 1);
+    if (!options.flat && indent > 0) limit = ::mold::indent(string, indent, limit);
+    if (!options.only) {
         string::concatenate_cstring(string, "]");
         limit -= 1;
     }
@@ -949,7 +956,7 @@ Cell* reflect(Cell* value, int32_t field_symbol) {
     return value;
 }
 
-Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
+Cell* modify(Cell* target, Cell* field, Cell* value, const action::PutOptions&) {
     if (!traits::is_all_word(cell::type(field))) return value;
     const uint32_t f = canonical(field->w2);
     GcRoot o(*target), v(*value);

@@ -32,6 +32,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace object {
@@ -120,10 +121,16 @@ void copy_values(uint32_t source, uint32_t target, bool all);
 // object (`self` included) and then to the new locals; the copy runs interpreted. A function
 // without a body raises script/bad-func-def. May collect.
 void rebind_function(Cell* function, uint32_t context);
+// The refinements of the `set` native.
+struct SetOptions {
+    bool any = false;
+    bool only = false;
+    bool some = false;
+};
 // The `set` native on an object: the value (a block or an object, unless `only`) sets the
 // fields in order, anything else sets every field. Unset values raise script/need-value
 // unless `any`; with `some` a none leaves its field alone. Fires on-change* per field set.
-void set_values(const Cell* object, const Cell* value, bool any, bool only, bool some);
+void set_values(const Cell* object, const Cell* value, const SetOptions& options);
 
 // --- Change handlers --------------------------------------------------------------------------
 
@@ -161,20 +168,26 @@ Cell* make(Cell* prototype, Cell* spec, int32_t type);
 // reflect: changed, class, words, values, body, owner, events?; the result replaces `value`.
 Cell* reflect(Cell* value, int32_t field_symbol);
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
+// How serialize writes the fields.
+struct SerializeOptions {
+    bool only = false;   // with mold: no new line before the first field, no indentation
+    bool all = false;    // the handler fields too, and values in the construction syntax
+    bool flat = false;   // one line, no indentation
+    bool indent = false; // each field on a line of its own, `tabs` levels in
+    bool mold = false;   // for mold: a new line opens the fields unless only or flat
+};
 // Writes the fields (`word: value`, the handler fields only with `all`); used by form, mold and
 // the molds of error! and port!. Returns the limit left. May collect.
-int32_t serialize(const Cell* object, const Cell* string, bool only, bool all, bool flat,
-                  int32_t limit, bool indent, int32_t tabs, bool mold);
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent,
-                Cell* previous, int32_t position, bool case_, bool get, bool tail, bool owner);
+int32_t serialize(const Cell* object, const Cell* string, const SerializeOptions& options,
+                  int32_t limit, int32_t tabs);
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options);
 int32_t compare(Cell* value, Cell* other, int32_t op);
-Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
-Cell* put(Cell* series, Cell* key, Cell* value, bool case_);
-Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
-             Cell* with, Cell* skip, bool last, bool reverse);
-Cell* modify(Cell* target, Cell* field, Cell* value, bool case_);
+Cell* copy(Cell* value, Cell* result, const action::CopyOptions& options);
+Cell* put(Cell* series, Cell* key, Cell* value, const action::PutOptions& options);
+Cell* select(Cell* series, Cell* value, const action::FindOptions& options);
+Cell* modify(Cell* target, Cell* field, Cell* value, const action::PutOptions& options);
 
 // Registers object! (after file!), its collector rule, its conversion to a block and the
 // change hooks of context.h and ownership.h.

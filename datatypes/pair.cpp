@@ -179,16 +179,16 @@ Cell* make(Cell* prototype, Cell* spec, int32_t) {
     }
 }
 
-Cell* random(Cell* value, bool seed, bool secure, bool) {
-    if (seed) {
+Cell* random(Cell* value, const action::RandomOptions& options) {
+    if (options.seed) {
         Cell s{kTypeInteger, 0, value->w2 ^ value->w3, 0};
-        integer::random(&s, true, secure, false);
+        integer::random(&s, {.seed = true, .secure = options.secure});
         return unset::make_at(value);
     }
     for (uint32_t* w : {&value->w2, &value->w3}) {
         if (*w == 0) continue;
         Cell n{kTypeInteger, 0, *w, 0};
-        integer::random(&n, false, secure, false);
+        integer::random(&n, {.secure = options.secure});
         *w = n.w2;
     }
     return value;
@@ -202,22 +202,23 @@ int32_t form(Cell* value, Cell* string, Cell*, int32_t limit) {
     return limit - static_cast<int32_t>(text.size());
 }
 
-int32_t mold(Cell* value, Cell* string, bool, bool, bool, Cell* part, int32_t limit, int32_t) {
-    return form(value, string, part, limit);
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
+             int32_t) {
+    return form(value, string, options.part, limit);
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent, Cell*,
-                int32_t position, bool, bool, bool, bool) {
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options) {
     if (cell::type(element) == kTypePair) {
         Cell* t = datatype::push(kTypePair);
-        error::fire(error::kScript, error::script::cannot_use, {path ? path : &none::value, t});
+        error::fire(error::kScript, error::script::cannot_use,
+                    {options.path ? options.path : &none::value, t});
     }
     const int32_t index = path_index(element);
-    if (index == 0) compound::invalid_path(path, element);
+    if (index == 0) compound::invalid_path(options.path, element);
     if (!value) return integer::push(index == 1 ? x(parent) : y(parent));
     if (cell::type(value) != kTypeInteger) compound::invalid_type(value);
     (index == 1 ? parent->w2 : parent->w3) = value->w2;
-    compound::tell_owner(grand_parent, parent, position);
+    compound::tell_owner(options.grand_parent, parent, options.position);
     return value;
 }
 
@@ -244,20 +245,19 @@ void negate() {
     make_at(value, -x(value), -y(value));
 }
 
-Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor,
-            bool ceiling, bool half_ceiling) {
+Cell* round(Cell* value, const action::RoundOptions& options) {
+    Cell* const scale = options.scale;
     if (scale && cell::type(scale) == kTypeMoney) float_::call_not_related(kTypeMoney);
     int32_t result[2];
     for (int i = 0; i < 2; ++i) {
         Cell c{kTypeInteger, 0, i == 0 ? value->w2 : value->w3, 0};
         Cell s;
-        Cell* axis_scale = scale;
+        action::RoundOptions axis = options;
         if (scale && cell::type(scale) == kTypePair) {
             s = Cell{kTypeInteger, 0, i == 0 ? scale->w2 : scale->w3, 0};
-            axis_scale = &s;
+            axis.scale = &s;
         }
-        Cell* r =
-            integer::round(&c, axis_scale, even, down, half_down, floor, ceiling, half_ceiling);
+        Cell* r = integer::round(&c, axis);
         if (cell::type(r) == kTypeInteger) {
             result[i] = integer::get(r);
         } else {

@@ -6,6 +6,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace pair {
@@ -43,19 +44,17 @@ int32_t path_index(const Cell* selector);
 // --- Slot functions -------------------------------------------------------------------------
 
 Cell* make(Cell* prototype, Cell* spec, int32_t type); // also to
-Cell* random(Cell* value, bool seed, bool secure, bool only);
+Cell* random(Cell* value, const action::RandomOptions& options);
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent,
-                Cell* previous, int32_t position, bool case_, bool get, bool tail, bool owner);
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options);
 // A point2D! other value is compared as points; another type is not comparable; pairs order
 // by x, then y, under every code.
 int32_t compare(Cell* value, Cell* other, int32_t op);
 void absolute();
 void negate();
-Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor,
-            bool ceiling, bool half_ceiling);
+Cell* round(Cell* value, const action::RoundOptions& options);
 // The coordinate as integer!, written over the pair cell; another index raises
 // script/out-of-range.
 Cell* pick(Cell* series, int32_t index, Cell* index_value);

@@ -14,16 +14,16 @@ Cell* push(Cell* cell) {
     return stack::push(*cell);
 }
 
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent) {
     // A paren met again inside itself writes its marker instead of recursing.
     if (cycles::detect(value, string, &limit, true)) return limit;
-    if (!only) {
+    if (!options.only) {
         string::concatenate_cstring(string, "(");
         --limit;
     }
-    limit = block::mold_cells(value, string, only, all, flat, part, limit, indent);
-    if (only) return limit;
+    limit = block::mold_cells(value, string, options, limit, indent);
+    if (options.only) return limit;
     string::concatenate_cstring(string, ")");
     return limit - 1;
 }

@@ -7,6 +7,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace paren {
@@ -17,7 +18,7 @@ Cell* push(Cell* cell);
 
 // "(", the cells as a block writes them, ")"; with only, the bare contents. A paren that
 // contains itself writes "(...)" for the inner occurrence. May collect.
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
 
 // Registers paren! (type 6, parent block!), after block!.

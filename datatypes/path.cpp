@@ -34,15 +34,15 @@ uint32_t total(const Cell* path) {
 // The element walk shared by form and mold: each cell from the index written through its
 // type's slot, "/" between two. `self` holds the path, so that its node is followed while the
 // target grows.
-int32_t write_elements(GcRoot& self, Cell* string, bool molding, bool only, bool all, bool flat,
-                       Cell* part, int32_t limit, int32_t indent) {
+int32_t write_elements(GcRoot& self, Cell* string, bool molding, const action::MoldOptions& options,
+                       int32_t limit, int32_t indent) {
     if (cycles::detect(&self.cell(), string, &limit, molding)) return limit;
     cycles::Push walking(self.cell().w2);
     for (uint32_t i = series::clamped_index(&self.cell()); i < total(&self.cell()); ++i) {
         GcRoot item(*block::cell_at(&self.cell(), i));
-        limit = molding ? actions::mold(&item.cell(), string, only, all, flat, part, limit, indent)
-                        : actions::form(&item.cell(), string, part, limit);
-        if (part && limit <= 0) return limit;
+        limit = molding ? actions::mold(&item.cell(), string, options, limit, indent)
+                        : actions::form(&item.cell(), string, options.part, limit);
+        if (options.part && limit <= 0) return limit;
         // Writing an element may have changed the path: the walk goes on from what is there.
         if (i + 1 < total(&self.cell())) {
             string::concatenate_cstring(string, "/");
@@ -96,10 +96,10 @@ Cell* to(Cell* prototype, Cell* spec, int32_t type) {
 
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit) {
     GcRoot self(*value);
-    return write_elements(self, string, false, false, false, false, part, limit, 0);
+    return write_elements(self, string, false, {.part = part}, limit, 0);
 }
 
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent) {
     const uint8_t type = cell::type(value);
     GcRoot self(*value);
@@ -107,7 +107,7 @@ int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* pa
         string::concatenate_cstring(string, type == kTypeLitPath ? "'" : ":");
         --limit;
     }
-    limit = write_elements(self, string, true, only, all, flat, part, limit, indent);
+    limit = write_elements(self, string, true, options, limit, indent);
     if (type == kTypeSetPath) {
         string::concatenate_cstring(string, ":");
         --limit;

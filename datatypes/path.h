@@ -18,6 +18,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace path {
@@ -43,7 +44,7 @@ Cell* to(Cell* prototype, Cell* spec, int32_t type);
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
 // The same walk with each element molded with the caller's arguments, and the variant's
 // mark: "'" before a lit-path!, ":" before a get-path!, ":" after a set-path!. May collect.
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
 
 // Registers path!, lit-path!, set-path! and get-path!, in that order, after block!.

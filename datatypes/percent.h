@@ -4,6 +4,7 @@
 // text form is float!'s.
 #pragma once
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace percent {
@@ -18,7 +19,7 @@ Cell* add_to_block(const Cell* block, double fraction);
 
 // The fraction times 100 with at most 13 significant digits and "%" (form and mold alike).
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
 
 // Registers percent! (type 38, parent float!), after float! and pair!.

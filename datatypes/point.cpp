@@ -212,15 +212,15 @@ Cell* make(Cell* prototype, Cell* spec, int32_t type) {
     }
 }
 
-Cell* random(Cell* value, bool seed, bool secure, bool) {
-    if (seed) {
+Cell* random(Cell* value, const action::RandomOptions& options) {
+    if (options.seed) {
         Cell s{kTypeInteger, 0, value->w1 ^ value->w2 ^ value->w3, 0};
-        integer::random(&s, true, secure, false);
+        integer::random(&s, {.seed = true, .secure = options.secure});
         return unset::make_at(value);
     }
     for (uint32_t i = 0; i < dimensions(value); ++i) {
         const float c = get(value, i);
-        if (c != 0) set(value, i, static_cast<float>(float_::random_float(c, secure)));
+        if (c != 0) set(value, i, static_cast<float>(float_::random_float(c, options.secure)));
     }
     return value;
 }
@@ -236,14 +236,14 @@ int32_t form(Cell* value, Cell* string, Cell*, int32_t limit) {
     return limit - static_cast<int32_t>(text.size());
 }
 
-int32_t mold(Cell* value, Cell* string, bool, bool, bool, Cell* part, int32_t limit, int32_t) {
-    return form(value, string, part, limit);
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
+             int32_t) {
+    return form(value, string, options.part, limit);
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent, Cell*,
-                int32_t position, bool, bool, bool, bool) {
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options) {
     const int32_t i = selector_index(parent, element);
-    if (i <= 0) compound::invalid_path(path, element);
+    if (i <= 0) compound::invalid_path(options.path, element);
     if (!value) return float_::push(get(parent, static_cast<uint32_t>(i - 1)));
     double d;
     if (cell::type(value) == kTypeInteger)
@@ -253,7 +253,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gran
     else
         compound::invalid_type(value);
     set(parent, static_cast<uint32_t>(i - 1), static_cast<float>(d));
-    compound::tell_owner(grand_parent, parent, position);
+    compound::tell_owner(options.grand_parent, parent, options.position);
     return value;
 }
 
@@ -322,8 +322,8 @@ void subtract() {
     point::do_math(float_::kSubtract);
 }
 
-Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor,
-            bool ceiling, bool half_ceiling) {
+Cell* round(Cell* value, const action::RoundOptions& options) {
+    Cell* const scale = options.scale;
     if (scale && cell::type(scale) == kTypeMoney) float_::call_not_related(kTypeMoney);
     const uint32_t n = dimensions(value);
     // A point or pair scale rounds each axis by its own component; a point2D! scale of a
@@ -334,7 +334,7 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
         Cell c;
         float_::make_at(&c, get(value, i));
         Cell s;
-        Cell* axis_scale = scale;
+        action::RoundOptions axis = options;
         if (per_axis) {
             double d = 0;
             if (st == kTypePair)
@@ -342,10 +342,9 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
             else if (i < dimensions(scale))
                 d = get(scale, i);
             float_::make_at(&s, d);
-            axis_scale = &s;
+            axis.scale = &s;
         }
-        Cell* r =
-            float_::round(&c, axis_scale, even, down, half_down, floor, ceiling, half_ceiling);
+        Cell* r = float_::round(&c, axis);
         const double d = cell::type(r) == kTypeInteger ? integer::get(r) : float_::get(r);
         set(value, i, static_cast<float>(d));
     }

@@ -8,6 +8,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace point2D {
@@ -55,12 +56,11 @@ int32_t path_index(const Cell* point, const Cell* selector);
 // --- Slot functions (both types) ------------------------------------------------------------
 
 Cell* make(Cell* prototype, Cell* spec, int32_t type); // also to
-Cell* random(Cell* value, bool seed, bool secure, bool only);
+Cell* random(Cell* value, const action::RandomOptions& options);
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent,
-                Cell* previous, int32_t position, bool case_, bool get, bool tail, bool owner);
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options);
 // Equality by single-precision near-equality of every component, strict-equal and find
 // exactly, same by bits; orderings by the first component that differs. A pair! is compared
 // with a point2D! as a point; other types are not comparable.
@@ -72,8 +72,7 @@ void multiply();
 void negate();
 void remainder();
 void subtract();
-Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor,
-            bool ceiling, bool half_ceiling);
+Cell* round(Cell* value, const action::RoundOptions& options);
 // The component as float!, written over the point cell; another index raises
 // script/out-of-range, an unknown word script/cannot-use.
 Cell* pick(Cell* series, int32_t index, Cell* index_value);

@@ -43,7 +43,7 @@ Cell standard(const char* name) {
 void url_spec(const Cell* url, Cell* out) {
     GcRoot given(*url);
     Cell parts = standard("url-parts");
-    object::copy(&parts, out, nullptr, false, nullptr);
+    object::copy(&parts, out, {});
     GcRoot made(*out);
     const std::string text = string::utf8_from_index(&given.cell());
     const size_t colon = text.find(':');
@@ -65,7 +65,7 @@ Cell* make_from_schemes(Cell* prototype, Cell* spec) {
     *made = none::value;
     switch (cell::type(spec)) {
     case kTypeObject:
-        object::copy(&given.cell(), made, nullptr, false, nullptr);
+        object::copy(&given.cell(), made, {});
         break;
     case kTypeUrl:
         url_spec(&given.cell(), made);
@@ -86,7 +86,7 @@ Cell* make_from_schemes(Cell* prototype, Cell* spec) {
     GcRoot held(templ);
     Cell* p = stack::push_cell();
     *p = none::value;
-    object::copy(&held.cell(), p, nullptr, false, nullptr);
+    object::copy(&held.cell(), p, {});
     GcRoot made_port(*p);
     cell::set_type(&made_port.cell(), kTypePort);
     *field_of(&made_port.cell(), kSpec) = spec_object.cell();
@@ -113,7 +113,8 @@ const Cell* object_field(const Cell* port, Field field) {
 
 int32_t mold_object_fields(Cell* port, Cell* string, bool all, bool flat, int32_t limit,
                            int32_t indent) {
-    return object::serialize(port, string, false, all, flat, limit, !flat, indent, true);
+    return object::serialize(
+        port, string, {.all = all, .flat = flat, .indent = !flat, .mold = true}, limit, indent);
 }
 
 } // namespace
@@ -299,12 +300,12 @@ Cell* make(Cell* prototype, Cell* spec, int32_t) {
     return services.make(prototype, spec);
 }
 
-int32_t mold(Cell* value, Cell* string, bool, bool all, bool flat, Cell*, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent) {
     if (!services.mold_fields) not_done();
     string::append_bytes(string, "make port! [", 12);
-    limit = services.mold_fields(value, string, all, flat, limit - 12, indent + 1);
-    if (indent > 0 && !flat) {
+    limit = services.mold_fields(value, string, options.all, options.flat, limit - 12, indent + 1);
+    if (indent > 0 && !options.flat) {
         string::append_bytes(string, "\n", 1);
         for (int32_t i = 0; i < indent; ++i) string::append_bytes(string, "    ", 4);
         limit -= 1 + 4 * indent;
@@ -314,25 +315,31 @@ int32_t mold(Cell* value, Cell* string, bool, bool all, bool flat, Cell*, int32_
 }
 
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit) {
-    return mold(value, string, false, false, false, part, limit, 0);
+    return mold(value, string, {.part = part}, limit, 0);
 }
 
-Cell* append(Cell* port, Cell* value, int32_t part, bool only, int32_t dup, bool) {
+Cell* append(Cell* port, Cell* value, const action::InsertOptions& options) {
+    const int32_t part = options.part;
+    const int32_t dup = options.dup;
     return forward(port, action::slot::append,
                    {*value, flag(part >= 0), part >= 0 ? integer_value(part) : none::value,
-                    flag(only), flag(dup > 1), dup > 1 ? integer_value(dup) : none::value});
+                    flag(options.only), flag(dup > 1), dup > 1 ? integer_value(dup) : none::value});
 }
 
-Cell* insert(Cell* port, Cell* value, int32_t part, bool only, int32_t dup, bool) {
+Cell* insert(Cell* port, Cell* value, const action::InsertOptions& options) {
+    const int32_t part = options.part;
+    const int32_t dup = options.dup;
     return forward(port, action::slot::insert,
                    {*value, flag(part >= 0), part >= 0 ? integer_value(part) : none::value,
-                    flag(only), flag(dup > 1), dup > 1 ? integer_value(dup) : none::value});
+                    flag(options.only), flag(dup > 1), dup > 1 ? integer_value(dup) : none::value});
 }
 
-Cell* change(Cell* port, Cell* value, int32_t part, bool only, int32_t dup) {
+Cell* change(Cell* port, Cell* value, const action::ChangeOptions& options) {
+    const int32_t part = options.part;
+    const int32_t dup = options.dup;
     return forward(port, action::slot::change,
                    {*value, flag(part >= 0), part >= 0 ? integer_value(part) : none::value,
-                    flag(only), flag(dup > 1), dup > 1 ? integer_value(dup) : none::value});
+                    flag(options.only), flag(dup > 1), dup > 1 ? integer_value(dup) : none::value});
 }
 
 void at() {
@@ -367,27 +374,28 @@ Cell* clear(Cell* port) {
     return forward(port, action::slot::clear, {});
 }
 
-Cell* copy(Cell* port, Cell* result, Cell* part, bool deep, Cell* types) {
+Cell* copy(Cell* port, Cell* result, const action::CopyOptions& options) {
     Cell* r = call_actor(port, action::slot::copy,
-                         {flag(part), optional(part), flag(deep), flag(types), optional(types)},
+                         {flag(options.part), optional(options.part), flag(options.deep),
+                          flag(options.types), optional(options.types)},
                          result ? result : port);
     return r;
 }
 
-Cell* find(Cell* port, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
-           Cell* with, Cell* skip_, bool last, bool reverse_, bool tail_, bool match) {
+Cell* find(Cell* port, Cell* value, const action::FindOptions& options) {
+    const action::FindOptions& o = options;
     return forward(port, action::slot::find,
-                   {*value, flag(part), optional(part), flag(only), flag(case_), flag(same),
-                    flag(any), flag(with), optional(with), flag(skip_), optional(skip_), flag(last),
-                    flag(reverse_), flag(tail_), flag(match)});
+                   {*value, flag(o.part), optional(o.part), flag(o.only), flag(o.case_),
+                    flag(o.same), flag(o.any), flag(o.with), optional(o.with), flag(o.skip),
+                    optional(o.skip), flag(o.last), flag(o.reverse), flag(o.tail), flag(o.match)});
 }
 
-Cell* select(Cell* port, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
-             Cell* with, Cell* skip_, bool last, bool reverse_) {
+Cell* select(Cell* port, Cell* value, const action::FindOptions& options) {
+    const action::FindOptions& o = options;
     return forward(port, action::slot::select,
-                   {*value, flag(part), optional(part), flag(only), flag(case_), flag(same),
-                    flag(any), flag(with), optional(with), flag(skip_), optional(skip_), flag(last),
-                    flag(reverse_)});
+                   {*value, flag(o.part), optional(o.part), flag(o.only), flag(o.case_),
+                    flag(o.same), flag(o.any), flag(o.with), optional(o.with), flag(o.skip),
+                    optional(o.skip), flag(o.last), flag(o.reverse)});
 }
 
 int32_t length_q(Cell* port) {
@@ -410,8 +418,8 @@ Cell* poke(Cell* port, int32_t index, Cell* value, Cell* index_value) {
                    {index_value ? *index_value : integer_value(index), *value});
 }
 
-Cell* put(Cell* port, Cell* key, Cell* value, bool case_) {
-    return forward(port, action::slot::put, {*key, *value, flag(case_)});
+Cell* put(Cell* port, Cell* key, Cell* value, const action::PutOptions& options) {
+    return forward(port, action::slot::put, {*key, *value, flag(options.case_)});
 }
 
 Cell* remove(Cell* port, Cell* part, Cell* key) {
@@ -424,26 +432,29 @@ Cell* reverse(Cell* port, Cell* part, Cell* skip_) {
                    {flag(part), optional(part), flag(skip_), optional(skip_)});
 }
 
-Cell* sort(Cell* port, bool case_, Cell* skip_, Cell* comparator, Cell* part, bool all,
-           bool reverse_, bool stable) {
+Cell* sort(Cell* port, const action::SortOptions& options) {
     return forward(port, action::slot::sort,
-                   {flag(case_), flag(skip_), optional(skip_), flag(comparator),
-                    optional(comparator), flag(part), optional(part), flag(all), flag(reverse_),
-                    flag(stable)});
+                   {flag(options.case_), flag(options.skip), optional(options.skip),
+                    flag(options.comparator), optional(options.comparator), flag(options.part),
+                    optional(options.part), flag(options.all), flag(options.reverse),
+                    flag(options.stable)});
 }
 
 Cell* swap(Cell* port, Cell* other) {
     return forward(port, action::slot::swap, {*other});
 }
 
-Cell* take(Cell* port, Cell* part, bool deep, bool last) {
-    return forward(port, action::slot::take, {flag(part), optional(part), flag(deep), flag(last)});
+Cell* take(Cell* port, const action::TakeOptions& options) {
+    return forward(
+        port, action::slot::take,
+        {flag(options.part), optional(options.part), flag(options.deep), flag(options.last)});
 }
 
-Cell* trim(Cell* port, bool head_, bool tail_, bool auto_, bool lines, bool all, Cell* with) {
+Cell* trim(Cell* port, const action::TrimOptions& options) {
     return forward(port, action::slot::trim,
-                   {flag(head_), flag(tail_), flag(auto_), flag(lines), flag(all), flag(with),
-                    optional(with)});
+                   {flag(options.head), flag(options.tail), flag(options.auto_),
+                    flag(options.lines), flag(options.all), flag(options.with),
+                    optional(options.with)});
 }
 
 Cell* create(Cell* port) {
@@ -462,27 +473,28 @@ Cell* update(Cell* port) {
     return forward(port, action::slot::update, {});
 }
 
-Cell* modify(Cell* port, Cell* field, Cell* value, bool case_) {
-    return forward(port, action::slot::modify, {*field, *value, flag(case_)});
+Cell* modify(Cell* port, Cell* field, Cell* value, const action::PutOptions& options) {
+    return forward(port, action::slot::modify, {*field, *value, flag(options.case_)});
 }
 
-Cell* open(Cell* port, bool new_, bool read_, bool write_, bool seek, Cell* allow) {
+Cell* open(Cell* port, const action::OpenOptions& options) {
     return forward(port, action::slot::open,
-                   {flag(new_), flag(read_), flag(write_), flag(seek), optional(allow)});
+                   {flag(options.new_), flag(options.read), flag(options.write), flag(options.seek),
+                    optional(options.allow)});
 }
 
 Cell* rename(Cell* port, Cell* to) {
     return forward(port, action::slot::rename, {*to});
 }
 
-Cell* read(Cell* port, Cell* part, Cell*, bool, bool, bool, Cell*) {
+Cell* read(Cell* port, const action::ReadOptions& options) {
     GcRoot held(*port);
-    GcRoot given_part(optional(part));
+    GcRoot given_part(optional(options.part));
     Cell scratch{};
     GcRoot answer(scratch);
     call_actor(&held.cell(), action::slot::open,
                {flag(false), flag(false), flag(false), flag(false), none::value}, &answer.cell());
-    Cell* p = part ? &given_part.cell() : nullptr;
+    Cell* p = options.part ? &given_part.cell() : nullptr;
     call_actor(&held.cell(), action::slot::copy,
                {flag(p), optional(p), flag(false), flag(false), none::value}, &answer.cell());
     GcRoot copied(answer.cell());
@@ -491,7 +503,8 @@ Cell* read(Cell* port, Cell* part, Cell*, bool, bool, bool, Cell*) {
     return port;
 }
 
-Cell* write(Cell* port, Cell* data, bool, bool, bool, bool, Cell* part, Cell*, Cell*, Cell*) {
+Cell* write(Cell* port, Cell* data, const action::WriteOptions& options) {
+    Cell* const part = options.part;
     GcRoot held(*port);
     GcRoot value(*data);
     const bool with_part = part && cell::type(part) == kTypeInteger;

@@ -75,50 +75,46 @@ Cell* call_actor(const Cell* port, action::Slot slot, std::initializer_list<Cell
 Cell* make(Cell* prototype, Cell* spec, int32_t type);
 // "make port! [" the fields "]"; form passes no flags.
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
-Cell* append(Cell* port, Cell* value, int32_t part, bool only, int32_t dup, bool append);
+Cell* append(Cell* port, Cell* value, const action::InsertOptions& options);
 void at();
 void back();
-Cell* change(Cell* port, Cell* value, int32_t part, bool only, int32_t dup);
+Cell* change(Cell* port, Cell* value, const action::ChangeOptions& options);
 Cell* clear(Cell* port);
-Cell* copy(Cell* port, Cell* result, Cell* part, bool deep, Cell* types);
-Cell* find(Cell* port, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
-           Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
+Cell* copy(Cell* port, Cell* result, const action::CopyOptions& options);
+Cell* find(Cell* port, Cell* value, const action::FindOptions& options);
 void head();
 void head_q();
 void index_q();
-Cell* insert(Cell* port, Cell* value, int32_t part, bool only, int32_t dup, bool append);
+Cell* insert(Cell* port, Cell* value, const action::InsertOptions& options);
 // The integer inside the actor's result.
 int32_t length_q(Cell* port);
 Cell* move(Cell* port, Cell* target, Cell* part);
 void next();
 Cell* pick(Cell* port, int32_t index, Cell* index_value);
 Cell* poke(Cell* port, int32_t index, Cell* value, Cell* index_value);
-Cell* put(Cell* port, Cell* key, Cell* value, bool case_);
+Cell* put(Cell* port, Cell* key, Cell* value, const action::PutOptions& options);
 Cell* remove(Cell* port, Cell* part, Cell* key);
 Cell* reverse(Cell* port, Cell* part, Cell* skip);
-Cell* select(Cell* port, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
-             Cell* with, Cell* skip, bool last, bool reverse);
-Cell* sort(Cell* port, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
-           bool stable);
+Cell* select(Cell* port, Cell* value, const action::FindOptions& options);
+Cell* sort(Cell* port, const action::SortOptions& options);
 void skip();
 Cell* swap(Cell* port, Cell* other);
 void tail();
 void tail_q();
-Cell* take(Cell* port, Cell* part, bool deep, bool last);
-Cell* trim(Cell* port, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
+Cell* take(Cell* port, const action::TakeOptions& options);
+Cell* trim(Cell* port, const action::TrimOptions& options);
 Cell* create(Cell* port);
 Cell* close(Cell* port);
 Cell* delete_(Cell* port);
-Cell* modify(Cell* port, Cell* field, Cell* value, bool case_);
-Cell* open(Cell* port, bool new_, bool read, bool write, bool seek, Cell* allow);
+Cell* modify(Cell* port, Cell* field, Cell* value, const action::PutOptions& options);
+Cell* open(Cell* port, const action::OpenOptions& options);
 Cell* query(Cell* port);
-Cell* read(Cell* port, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as);
+Cell* read(Cell* port, const action::ReadOptions& options);
 Cell* rename(Cell* port, Cell* to);
 Cell* update(Cell* port);
-Cell* write(Cell* port, Cell* data, bool binary, bool lines, bool info, bool append, Cell* part,
-            Cell* seek, Cell* allow, Cell* as);
+Cell* write(Cell* port, Cell* data, const action::WriteOptions& options);
 
 // Registers port! (type 48, parent object!).
 void register_actions();

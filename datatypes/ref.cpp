@@ -22,9 +22,10 @@ Cell* add_to_block(const Cell* block, const char* utf8, uint32_t length) {
     return string::text_add_to_block(block, kTypeRef, utf8, length);
 }
 
-int32_t mold(Cell* value, Cell* string, bool, bool, bool, Cell* part, int32_t limit, int32_t) {
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
+             int32_t) {
     string::append_bytes(string, "@", 1);
-    return string::form(value, string, part, limit - 1);
+    return string::form(value, string, options.part, limit - 1);
 }
 
 void register_actions() {

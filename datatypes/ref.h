@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace ref {
@@ -14,7 +15,7 @@ Cell* set_result(const char* utf8, uint32_t length);
 Cell* add_to_block(const Cell* block, const char* utf8, uint32_t length);
 
 // mold: "@" and the text; form (string!'s) writes the text alone.
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
 
 // Registers ref! (type 50, parent string!).

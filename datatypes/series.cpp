@@ -380,9 +380,7 @@ Cell* remove(Cell* series, Cell* part, Cell* key) {
     if (count < 1) return series;
     uint32_t position = clamped_index(series);
     if (key) {
-        Cell* found =
-            actions::call<action::slot::find>(series, key, nullptr, false, true, false, false,
-                                              nullptr, nullptr, false, false, false, false);
+        Cell* found = actions::call<action::slot::find>(series, key, {.case_ = true});
         if (cell::type(found) == kTypeNone) return none::make_at(series);
         position = clamped_index(found);
         series->w1 = position;
@@ -452,7 +450,8 @@ Cell* reverse(Cell* series, Cell* part, Cell* skip) {
 
 // --- take -----------------------------------------------------------------------------------
 
-Cell* take(Cell* series, Cell* part, bool, bool last) {
+Cell* take(Cell* series, const action::TakeOptions& options) {
+    Cell* const part = options.part;
     const int32_t length = get_length(series, false);
     if (length < 1) return none::make_at(series);
     const int64_t index = clamped_index(series);
@@ -463,7 +462,7 @@ Cell* take(Cell* series, Cell* part, bool, bool last) {
         } else if (cell::type(part) == cell::type(series) && part->w2 == series->w2) {
             const int64_t p = index_of(part);
             const int64_t d = p < index ? 0 : p - index;
-            n = last ? length - d : d;
+            n = options.last ? length - d : d;
         } else {
             invalid_refine(refinements::refinement.part, part);
         }
@@ -472,7 +471,7 @@ Cell* take(Cell* series, Cell* part, bool, bool last) {
     int64_t count;
     if (n < 0) {
         available = index;
-        count = last ? 1 : -n;
+        count = options.last ? 1 : -n;
     } else {
         count = n;
     }
@@ -483,10 +482,10 @@ Cell* take(Cell* series, Cell* part, bool, bool last) {
     bool empty = false;
     int64_t start;
     if (n >= 1) {
-        start = last ? total_units(series) - count : index;
+        start = options.last ? total_units(series) - count : index;
     } else {
         start = index - count;
-        empty = last || count > index;
+        empty = options.last || count > index;
     }
     const bool owned =
         notify(series, Action::take, nullptr, static_cast<int32_t>(index), static_cast<int32_t>(n));
@@ -533,7 +532,8 @@ Cell* take(Cell* series, Cell* part, bool, bool last) {
 
 // --- copy -----------------------------------------------------------------------------------
 
-Cell* copy(Cell* series, Cell* result, Cell* part, bool, Cell*) {
+Cell* copy(Cell* series, Cell* result, const action::CopyOptions& options) {
+    Cell* const part = options.part;
     const int64_t index = clamped_index(series);
     const int64_t total = total_units(series);
     int64_t start = index;
@@ -703,9 +703,9 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
 
 // --- random ---------------------------------------------------------------------------------
 
-Cell* random(Cell* series, bool seed, bool secure, bool only) {
+Cell* random(Cell* series, const action::RandomOptions& options) {
     const uint32_t index = clamped_index(series);
-    if (seed) {
+    if (options.seed) {
         Buffer* b = buffer_of(series);
         const uint8_t* from = b->at_head() + (static_cast<size_t>(index) << unit_shift(b->unit()));
         const uint32_t h = hash::murmur3(from, static_cast<size_t>(b->at_tail() - from));
@@ -717,9 +717,9 @@ Cell* random(Cell* series, bool seed, bool secure, bool only) {
     const int32_t length = static_cast<int32_t>(total_units(series) - index);
     const bool owned = notify(series, Action::random, nullptr, static_cast<int32_t>(index), length);
     const int32_t now = static_cast<int32_t>(total_units(series)) - static_cast<int32_t>(index);
-    if (only) {
+    if (options.only) {
         if (now < 1) return none::make_at(series);
-        const int32_t r = draw(now, secure);
+        const int32_t r = draw(now, options.secure);
         element_at(series, index + static_cast<uint32_t>(r) - 1, series);
         return series;
     }
@@ -727,7 +727,7 @@ Cell* random(Cell* series, bool seed, bool secure, bool only) {
     const uint32_t shift = unit_shift(b->unit());
     const uint32_t unit = b->unit();
     for (int32_t p = 0; p < now; ++p) {
-        const int32_t r = draw(now - p, secure); // draws allocate nothing
+        const int32_t r = draw(now - p, options.secure); // draws allocate nothing
         if (r == 1) continue;
         uint8_t* at = b->at_head() + (static_cast<size_t>(index + p) << shift);
         exchange(at, at + static_cast<size_t>(r - 1) * unit, unit);
@@ -748,7 +748,7 @@ Cell* reflect(Cell* series, int32_t field_symbol) {
     return series;
 }
 
-Cell* modify(Cell* series, Cell* field, Cell* value, bool) {
+Cell* modify(Cell* series, Cell* field, Cell* value, const action::PutOptions&) {
     const uint8_t ft = cell::type(field);
     if (!traits::is_bindable_word(ft) || words::symbol.owned == 0 ||
         canonical(field->w2) != canonical(words::symbol.owned))

@@ -17,6 +17,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/action.h"
 #include "datatypes/ownership.h"
 #include "runtime-core/cell.h"
 #include "runtime-core/type-traits.h"
@@ -100,12 +101,12 @@ int32_t part_count(const Cell* series, const Cell* part);
 
 // --- Actions --------------------------------------------------------------------------------
 
-Cell* random(Cell* series, bool seed, bool secure, bool only);
+Cell* random(Cell* series, const action::RandomOptions& options);
 Cell* reflect(Cell* series, int32_t field_symbol);
 void at();
 void back();
 Cell* clear(Cell* series);
-Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
+Cell* copy(Cell* series, Cell* result, const action::CopyOptions& options);
 void head();
 void head_q();
 void index_q();
@@ -121,8 +122,8 @@ void tail();
 void tail_q();
 // The taken units as a new series of the source's type pushed on the data stack (without
 // /part in the one-unit take scratch series), or none for an empty series.
-Cell* take(Cell* series, Cell* part, bool deep, bool last);
-Cell* modify(Cell* series, Cell* field, Cell* value, bool case_);
+Cell* take(Cell* series, const action::TakeOptions& options);
+Cell* modify(Cell* series, Cell* field, Cell* value, const action::PutOptions& options);
 
 // Registers series! (type 42, no parent) and forgets the take scratch series of an earlier
 // memory manager.

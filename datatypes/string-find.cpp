@@ -225,14 +225,17 @@ struct Found {
     int64_t width = 0;
 };
 
-// The search of find and select. The result cell is the series' copy on the data stack.
-Found locate(Cell* series, Cell* value, Cell* part, bool case_, bool same, bool any, Cell* with,
-             Cell* skip, bool last, bool reverse, bool match) {
+// The search of find and select (/only and /tail aside). The result cell is the series' copy
+// on the data stack.
+Found locate(Cell* series, Cell* value, const action::FindOptions& options) {
+    Cell* const part = options.part;
+    Cell* const skip = options.skip;
+    const bool last = options.last, reverse = options.reverse, match = options.match;
     Found none;
     const int64_t total = series::total_units(series);
     const int64_t index = series::clamped_index(series);
     if (total == 0 || (index >= total && !reverse)) return none;
-    if (any || with) error::fire(error::kInternal, error::internal::not_done);
+    if (options.any || options.with) error::fire(error::kInternal, error::internal::not_done);
     int64_t step = 1;
     if (skip) {
         if (cell::type(skip) != kTypeInteger)
@@ -247,7 +250,7 @@ Found locate(Cell* series, Cell* value, Cell* part, bool case_, bool same, bool 
     }
 
     const uint8_t st = cell::type(series);
-    const bool fold = series::is_any_string(st) && !case_ && !same;
+    const bool fold = series::is_any_string(st) && !options.case_ && !options.same;
     Needle n;
     needle_of(n, st, value, fold);
     const int64_t width = n.kind == Needle::text ? static_cast<int64_t>(n.chars.size()) : 1;
@@ -304,21 +307,19 @@ Found locate(Cell* series, Cell* value, Cell* part, bool case_, bool same, bool 
 
 } // namespace
 
-Cell* find(Cell* series, Cell* value, Cell* part, bool, bool case_, bool same, bool any, Cell* with,
-           Cell* skip, bool last, bool reverse, bool tail, bool match) {
+Cell* find(Cell* series, Cell* value, const action::FindOptions& options) {
     Cell* result = stack::push(*series);
-    const Found found =
-        locate(result, value, part, case_, same, any, with, skip, last, reverse, match);
+    const Found found = locate(result, value, options);
     if (found.position < 0) return none::make_at(result);
-    result->w1 = static_cast<uint32_t>(found.position + (tail ? found.width : 0));
+    result->w1 = static_cast<uint32_t>(found.position + (options.tail ? found.width : 0));
     return result;
 }
 
-Cell* select(Cell* series, Cell* value, Cell* part, bool, bool case_, bool same, bool any,
-             Cell* with, Cell* skip, bool last, bool reverse) {
+Cell* select(Cell* series, Cell* value, const action::FindOptions& options) {
     Cell* result = stack::push(*series);
-    const Found found =
-        locate(result, value, part, case_, same, any, with, skip, last, reverse, false);
+    action::FindOptions search = options;
+    search.match = false;
+    const Found found = locate(result, value, search);
     if (found.position < 0) return none::make_at(result);
     // The element after the whole matched text.
     const int64_t after = found.position + found.width;

@@ -294,10 +294,10 @@ namespace {
 
 } // namespace
 
-Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool) {
+Cell* append(Cell* series, Cell* value, const action::InsertOptions& options) {
     // One ASCII character into a one-byte text with room that nobody owns: the common case,
     // kept to a few instructions.
-    if (cell::type(value) == kTypeChar && value->w2 < 0x80 && dup <= 1) {
+    if (cell::type(value) == kTypeChar && value->w2 < 0x80 && options.dup <= 1) {
         Buffer* b = memory::buffer(series->w2);
         if ((b->flags & (memory::kUnitMask | memory::kFlagOwned)) == 1 && b->tail < b->size) {
             b->data()[b->tail++] = static_cast<uint8_t>(value->w2);
@@ -305,17 +305,17 @@ Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bo
             return series;
         }
     }
-    return append_slowly(series, value, part, only, dup);
+    return append_slowly(series, value, options.part, options.only, options.dup);
 }
 
-Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool) {
-    dup = std::max(dup, 1);
+Cell* insert(Cell* series, Cell* value, const action::InsertOptions& options) {
+    const int32_t dup = std::max(options.dup, 1);
     uint32_t index = series::clamped_index(series);
     series->w1 = index;
     const bool owned = series::notify(series, Action::insert, value, static_cast<int32_t>(index),
-                                      announced(value, part, dup));
+                                      announced(value, options.part, dup));
     index = series::clamped_index(series); // the owner may have changed the series
-    const int64_t written = splice(series, index, 0, value, part, only, dup);
+    const int64_t written = splice(series, index, 0, value, options.part, options.only, dup);
     if (owned)
         series::notify(series, Action::inserted, value, static_cast<int32_t>(index),
                        uint32_to_int(written));
@@ -324,8 +324,9 @@ Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bo
     return series;
 }
 
-Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
-    dup = std::max(dup, 1);
+Cell* change(Cell* series, Cell* value, const action::ChangeOptions& options) {
+    const int32_t part = options.part;
+    const int32_t dup = std::max(options.dup, 1);
     uint32_t index = series::clamped_index(series);
     series->w1 = index;
     int64_t available = series::total_units(series) - index;
@@ -344,7 +345,7 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     const int64_t removed = available == 0 ? 0
                             : part >= 0    ? std::min<int64_t>(part, available)
                                            : -1;
-    const int64_t written = splice(series, index, removed, value, -1, only, dup);
+    const int64_t written = splice(series, index, removed, value, -1, options.only, dup);
     if (owned)
         series::notify(series, Action::changed, value, static_cast<int32_t>(index),
                        uint32_to_int(written));
@@ -353,9 +354,9 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     return series;
 }
 
-Cell* take(Cell* series, Cell* part, bool deep, bool last) {
-    Cell* taken = series::take(series, part, deep, last);
-    if (part || cell::type(taken) == kTypeNone) return taken;
+Cell* take(Cell* series, const action::TakeOptions& options) {
+    Cell* taken = series::take(series, options);
+    if (options.part || cell::type(taken) == kTypeNone) return taken;
     // Without /part the one unit taken waits in the shared take scratch: hand out its value.
     Buffer* b = memory::buffer(taken->w2);
     if (b->length() != 1) return none::make_at(taken);

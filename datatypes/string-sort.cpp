@@ -183,10 +183,12 @@ int32_t sort_compare_float64(const void* a, const void* b, uintptr_t, uint32_t f
     return compare_floats<double>(a, b, flags);
 }
 
-Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all,
-           bool reverse, bool stable) {
+Cell* sort(Cell* series, const action::SortOptions& options) {
+    Cell* const skip = options.skip;
+    const bool all = options.all;
+    Cell* const comparator = options.comparator;
     block::SortRange range;
-    if (!block::sort_range(series, part, skip, all, range)) return series;
+    if (!block::sort_range(series, options.part, skip, all, range)) return series;
     const int64_t index = range.index, size = range.size;
     int64_t records = range.records;
 
@@ -211,8 +213,8 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
             runtime::quit(runtime::kErrorNoSwitch, ZAN_CALLER_ADDRESS());
         }
     }
-    uintptr_t op = vector || case_ ? 2 : 0;
-    uint32_t flags = reverse ? kReverse : 0;
+    uintptr_t op = vector || options.case_ ? 2 : 0;
+    uint32_t flags = options.reverse ? kReverse : 0;
     bool user = false;
     if (comparator) {
         switch (cell::type(comparator)) {
@@ -247,7 +249,7 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
         // The comparators allocate nothing: the records are sorted where they are.
         b = memory::buffer(series->w2);
         uint8_t* first = b->at_head() + index * unit;
-        if (stable)
+        if (options.stable)
             sort::merge(first, count, width, op, flags, compare);
         else
             sort::quick(first, count, width, op, flags, compare);
@@ -260,7 +262,7 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
                                   b->at_head() + index * unit + int64_t{count} * width);
         Callback callback{comparator, series, b->length(), unit};
         op = reinterpret_cast<uintptr_t>(&callback);
-        if (stable)
+        if (options.stable)
             sort::merge(copy.data(), count, width, op, flags, sort_call_compare);
         else
             sort::quick(copy.data(), count, width, op, flags, sort_call_compare);

@@ -206,16 +206,18 @@ void trim_whitespace(Cell* series, bool head, bool tail) {
     text.set_length(kept);
 }
 
-Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
-    if (auto_ && !all && !with) error::fire(error::kInternal, error::internal::not_done);
+Cell* trim(Cell* series, const action::TrimOptions& options) {
+    Cell* const with = options.with;
+    if (options.auto_ && !options.all && !with)
+        error::fire(error::kInternal, error::internal::not_done);
     const auto index = static_cast<int32_t>(series::clamped_index(series));
     const bool owned = series::notify(series, ownership::Action::trim, nullptr, index, 0);
-    if (all || with)
+    if (options.all || with)
         trim_chars(series, with);
-    else if (lines)
+    else if (options.lines)
         trim_lines(series);
     else
-        trim_whitespace(series, head, tail);
+        trim_whitespace(series, options.head, options.tail);
     if (owned) series::notify(series, ownership::Action::trimmed, nullptr, index, 0);
     return series;
 }

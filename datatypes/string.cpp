@@ -750,7 +750,7 @@ Cell* to(Cell*, Cell* spec, int32_t type) {
     if (series::is_any_string(st)) {
         result = stack::push_cell();
         result->header = kTypeUnset;
-        series::copy(spec, result, nullptr, false, nullptr);
+        series::copy(spec, result, {});
     } else if (st == kTypeBinary) {
         Buffer* b = memory::buffer(spec->w2);
         const uint32_t index = clamped_index(spec, b);
@@ -765,7 +765,7 @@ Cell* to(Cell*, Cell* spec, int32_t type) {
         result = make_at(stack::push_cell(), 16);
         // A refinement becomes its word in a string!, but keeps its slash in a file! or url!.
         if (st == kTypeRefinement && type != kTypeString)
-            actions::mold(spec, result, false, false, false, nullptr, form_mold::kNoLimit, 0);
+            actions::mold(spec, result, {}, form_mold::kNoLimit, 0);
         else
             actions::form(spec, result, nullptr, form_mold::kNoLimit);
     }
@@ -835,13 +835,14 @@ void append_escaped_char(const Cell* string, uint32_t cp, bool all) {
     append_chars(string, out.data(), static_cast<uint32_t>(out.size()));
 }
 
-int32_t mold(Cell* value, Cell* string, bool, bool all, bool, Cell* part, int32_t limit, int32_t) {
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
+             int32_t) {
     Buffer* b = memory::buffer(value->w2);
     uint32_t unit = checked_unit(b);
     const uint32_t start = clamped_index(value, b);
     const uint32_t tail = b->length();
     uint32_t end = tail;
-    if (part && check::int_arg(part) != 0)
+    if (options.part && check::int_arg(options.part) != 0)
         end = limit < 0 ? start
                         : static_cast<uint32_t>(std::min<int64_t>(int64_t{start} + limit, tail));
 
@@ -864,7 +865,7 @@ int32_t mold(Cell* value, Cell* string, bool, bool all, bool, Cell* part, int32_
     for (uint32_t i = start; i < end; ++i) {
         const uint32_t c = get_char(b->at_head() + i * unit, unit);
         if (!braces) {
-            escape_into(out, c, all);
+            escape_into(out, c, options.all);
         } else if (c == '{') {
             if (i < unclosed) ++depth;
             if (i >= unclosed) out.push_back('^');
@@ -876,7 +877,7 @@ int32_t mold(Cell* value, Cell* string, bool, bool all, bool, Cell* part, int32_
         } else if (c == '"') {
             out.push_back('"');
         } else {
-            escape_into(out, c, all);
+            escape_into(out, c, options.all);
         }
         if (out.size() >= kChunk) {
             append_chars(string, out.data(), static_cast<uint32_t>(out.size()));
@@ -892,8 +893,7 @@ int32_t mold(Cell* value, Cell* string, bool, bool all, bool, Cell* part, int32_
 
 // --- Path access and comparison -------------------------------------------------------------
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool,
-                bool, bool, bool) {
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options) {
     const uint8_t et = cell::type(element);
     if (et == kTypeInteger) {
         const auto n = static_cast<int32_t>(element->w2);
@@ -901,14 +901,12 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
         if (!value) return actions::call<action::slot::pick>(stack::push(*parent), n, element);
         return actions::call<action::slot::poke>(parent, n, value, element);
     }
-    if (et == kTypeWord) error::fire(error::kScript, error::script::invalid_path, {path, element});
-    if (!value)
-        return select(parent, element, nullptr, false, false, false, false, nullptr, nullptr, false,
-                      false);
-    Cell* found = find(parent, element, nullptr, false, false, false, false, nullptr, nullptr,
-                       false, false, false, false);
+    if (et == kTypeWord)
+        error::fire(error::kScript, error::script::invalid_path, {options.path, element});
+    if (!value) return select(parent, element, {});
+    Cell* found = find(parent, element, {});
     if (cell::type(found) == kTypeNone)
-        error::fire(error::kScript, error::script::bad_path_set, {path, element});
+        error::fire(error::kScript, error::script::bad_path_set, {options.path, element});
     actions::call<action::slot::poke>(found, 2, value, nullptr);
     return value;
 }

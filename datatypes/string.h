@@ -42,6 +42,7 @@
 #include <cstdint>
 #include <string>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace memory {
@@ -256,7 +257,7 @@ int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
 // form are escaped (append_escaped_char), and braces without a partner in the text are
 // escaped in brace mode. Returns the limit less the characters molded and the two
 // delimiters.
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
 // The escape step of mold (also char!'s and vector!'s): 1E, 80-9F and, with `all`, every code
 // point above 7F as "^(" hexadecimal digits ")"; the controls 00-1F, the double quote and
@@ -266,8 +267,7 @@ void append_escaped_char(const Cell* string, uint32_t cp, bool all);
 // Path access: an integer! picks or pokes; a word! raises script/invalid-path; any other
 // element selects, or, with a value, pokes the value after the first character of the
 // match (script/bad-path-set when there is none).
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent,
-                Cell* previous, int32_t position, bool case_, bool get, bool tail, bool owner);
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options);
 // Compares texts by compare_strings; a value of another type compares only when it is an
 // any-string! and the code is equal or not-equal, else -2.
 int32_t compare(Cell* value, Cell* other, int32_t op);
@@ -284,15 +284,15 @@ int32_t compare(Cell* value, Cell* other, int32_t op);
 // does not need it. All may collect.
 //
 // append: at the tail; the series at its head when something was appended, else as it was.
-Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append_flag);
+Cell* append(Cell* series, Cell* value, const action::InsertOptions& options);
 // insert: at the index; the series just after the inserted text.
-Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append_flag);
+Cell* insert(Cell* series, Cell* value, const action::InsertOptions& options);
 // change: replaces /part characters at the index (without /part as many as it writes, within
 // the text) by the value; the series just after the new text.
-Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
+Cell* change(Cell* series, Cell* value, const action::ChangeOptions& options);
 // The series take; without /part the one character taken is a char! (an integer! for
 // binary!, the element for vector!).
-Cell* take(Cell* series, Cell* part, bool deep, bool last);
+Cell* take(Cell* series, const action::TakeOptions& options);
 // Exchanges the characters at the two indexes (nothing when either is at its tail); the
 // second must be any-string! or binary! (else script/invalid-arg). Answers the first.
 Cell* swap(Cell* series, Cell* other);
@@ -305,11 +305,9 @@ Cell* swap(Cell* series, Cell* other);
 // formed text of any other value. Text series compare upper-cased unless /case or /same.
 // /any and /with raise internal/not-done; /skip below 1 script/out-of-range; a /part that
 // is neither a number nor a position in the series script/invalid-refine-arg. May collect.
-Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
-           Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
+Cell* find(Cell* series, Cell* value, const action::FindOptions& options);
 // select: the element after the matched text (a char!, an integer! for binary!), or none.
-Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
-             Cell* with, Cell* skip, bool last, bool reverse);
+Cell* select(Cell* series, Cell* value, const action::FindOptions& options);
 
 // --- Actions: sort -------------------------------------------------------------------------
 
@@ -318,8 +316,7 @@ Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool 
 // /compare is a record offset or a function! of two arguments (records reach it as strings
 // of their own, characters as char!); /stable keeps equal records in order; /reverse, /part
 // and /all as for blocks. Runs user code with a function: may collect.
-Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all,
-           bool reverse, bool stable);
+Cell* sort(Cell* series, const action::SortOptions& options);
 // The comparators the record sorts call (runtime-core/sort.h), with (record a, record b, case
 // argument, flags): flags bit 0 reverse, bit 1 whole record, bits 2 up the record length (whole
 // record) or the offset of the one unit compared; a case argument of 0 folds.
@@ -337,7 +334,7 @@ int32_t sort_compare_float64(const void* a, const void* b, uintptr_t case_arg, u
 // one line; otherwise whitespace goes at both ends (only the head, only the tail), and
 // without /head and /tail also the indentation and the blanks at the end of every line.
 // /auto raises internal/not-done.
-Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
+Cell* trim(Cell* series, const action::TrimOptions& options);
 void trim_chars(Cell* series, const Cell* with);
 void trim_lines(Cell* series);
 void trim_whitespace(Cell* series, bool head, bool tail);

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace tag {
@@ -16,7 +17,7 @@ Cell* add_to_block(const Cell* block, const char* utf8, uint32_t length);
 
 // form and mold: "<" text ">", the budget reduced by the brackets too.
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
 
 // Registers tag! (type 44, parent string!).

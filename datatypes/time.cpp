@@ -258,21 +258,20 @@ int32_t form(Cell* value, Cell* string, Cell*, int32_t limit) {
     return write_parts(float_::get(value), string, limit);
 }
 
-int32_t mold(Cell* value, Cell* string, bool, bool, bool, Cell*, int32_t limit, int32_t) {
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions&, int32_t limit, int32_t) {
     return write_parts(float_::get(value), string, limit);
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent,
-                Cell* previous, int32_t, bool, bool, bool, bool) {
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options) {
     const int32_t index = selector_index(element);
     if (index < 0)
         error::fire(error::kScript, error::script::invalid_path,
-                    {path ? path : &none::value, element});
+                    {options.path ? options.path : &none::value, element});
     if (!value) return get_field(float_::get(parent), index, stack::push_cell());
     const Cell old = *parent;
     float_::set(parent, set_field(float_::get(parent), index, value));
     GcRoot kept_old(old);
-    notify_owner(grand_parent, previous, &kept_old.cell(), parent);
+    notify_owner(options.grand_parent, options.previous, &kept_old.cell(), parent);
     return value;
 }
 
@@ -305,9 +304,8 @@ void divide() {
     cell::set_type(stack::arguments, ratio ? kTypeFloat : kTypeTime);
 }
 
-Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor,
-            bool ceiling, bool half_ceiling) {
-    float_::round(value, scale, even, down, half_down, floor, ceiling, half_ceiling);
+Cell* round(Cell* value, const action::RoundOptions& options) {
+    float_::round(value, options);
     if (cell::type(value) == kTypeInteger) return make_at(value, integer::get(value));
     cell::set_type(value, kTypeTime);
     return value;

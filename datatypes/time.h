@@ -7,6 +7,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace time_ {
@@ -82,12 +83,11 @@ void notify_owner(const Cell* grand_parent, const Cell* previous, const Cell* ol
 // must give a time!. Anything else raises script/bad-to-arg.
 Cell* make(Cell* prototype, Cell* spec, int32_t type);
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
 // Reads field 1-3 (integer or word), or with `value` sets it in place and tells the owner.
 // Another selector raises script/invalid-path (path, selector).
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent,
-                Cell* previous, int32_t position, bool case_, bool get, bool tail, bool owner);
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options);
 // Frame arithmetic: time + date continues in the date arithmetic (a date); time - date and
 // time * time raise script/not-related; time / time is a float! ratio; the rest is float!
 // arithmetic with a time! result.
@@ -96,8 +96,7 @@ void subtract();
 void multiply();
 void divide();
 // float! round; the result is always a time!.
-Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor,
-            bool ceiling, bool half_ceiling);
+Cell* round(Cell* value, const action::RoundOptions& options);
 // The whole seconds within the minute (after moving 1e-6 away from zero) are even / odd.
 bool even_q(Cell* value);
 bool odd_q(Cell* value);

@@ -6,6 +6,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace triple {
@@ -13,7 +14,7 @@ namespace triple {
 // Form and mold write the same construction text, "make triple! [1 2 3]", whatever the part
 // argument; the budget falls by the characters written.
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
 
 void register_actions();

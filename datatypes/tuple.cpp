@@ -237,17 +237,17 @@ Cell* make(Cell* prototype, Cell* spec, int32_t) {
     }
 }
 
-Cell* random(Cell* value, bool seed, bool secure, bool) {
-    if (seed) {
+Cell* random(Cell* value, const action::RandomOptions& options) {
+    if (options.seed) {
         Cell s{kTypeInteger, 0, value->w1 ^ value->w2 ^ value->w3, 0};
-        integer::random(&s, true, secure, false);
+        integer::random(&s, {.seed = true, .secure = options.secure});
         return unset::make_at(value);
     }
     uint8_t* b = bytes(value);
     for (uint32_t i = 0; i < length(value); ++i) {
         // 0 to b: a draw of 1 to b + 1, less one.
         Cell n{kTypeInteger, 0, static_cast<uint32_t>(b[i]) + 1, 0};
-        integer::random(&n, false, secure, false);
+        integer::random(&n, {.secure = options.secure});
         b[i] = static_cast<uint8_t>(integer::get(&n) - 1);
     }
     return value;
@@ -263,16 +263,16 @@ int32_t form(Cell* value, Cell* string, Cell*, int32_t limit) {
     return limit - static_cast<int32_t>(text.size());
 }
 
-int32_t mold(Cell* value, Cell* string, bool, bool, bool, Cell* part, int32_t limit, int32_t) {
-    return form(value, string, part, limit);
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
+             int32_t) {
+    return form(value, string, options.part, limit);
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell*, Cell* grand_parent, Cell*,
-                int32_t position, bool, bool, bool, bool) {
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options) {
     if (cell::type(element) != kTypeInteger) compound::invalid_type(element);
     if (!value) return pick(stack::push(*parent), 0, element);
     poke(parent, 0, value, element);
-    compound::tell_owner(grand_parent, parent, position);
+    compound::tell_owner(options.grand_parent, parent, options.position);
     return value;
 }
 

@@ -244,16 +244,17 @@ int32_t write_names(const Cell* typeset, const Cell* string, bool part_limited, 
 } // namespace
 
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit) {
-    return mold(value, string, false, false, false, part, limit, 0);
+    return mold(value, string, {.part = part}, limit, 0);
 }
 
-int32_t mold(Cell* value, Cell* string, bool only, bool, bool, Cell* part, int32_t limit, int32_t) {
-    if (!only) {
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
+             int32_t) {
+    if (!options.only) {
         string::concatenate_cstring(string, "make typeset! [");
         limit -= 15;
     }
-    limit = write_names(value, string, part != nullptr, limit);
-    if (!only) {
+    limit = write_names(value, string, options.part != nullptr, limit);
+    if (!options.only) {
         string::concatenate_cstring(string, "]");
         limit -= 1;
     }
@@ -296,8 +297,7 @@ Cell* complement(Cell* value) {
     return value;
 }
 
-Cell* find(Cell* series, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool, bool,
-           bool) {
+Cell* find(Cell* series, Cell* value, const action::FindOptions&) {
     if (cell::type(value) != kTypeDatatype) invalid_arg(value);
     return contains(series, value->w1) ? &logic::true_value : &logic::false_value;
 }

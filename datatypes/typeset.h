@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace typeset {
@@ -74,7 +75,7 @@ Cell* do_bitwise(int32_t op);
 Cell* make(Cell* prototype, Cell* spec, int32_t type);
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
 // "make typeset! [integer! float!]"; with only, the names alone.
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
 // Equality codes: 0 when all bits are equal, else 1; the sort codes order by the number of
 // members; the ordering codes and other types are not comparable.
@@ -85,8 +86,7 @@ void or_();
 void xor_();
 // find: the value must be a datatype!; the result slot gets true or false. Any other value
 // raises script/invalid-arg.
-Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
-           Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
+Cell* find(Cell* series, Cell* value, const action::FindOptions& options);
 
 // Makes the standard typeset words (internal! external! number! ... any-type!) in the global
 // context. Needs the datatype name words. May collect.

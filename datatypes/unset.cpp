@@ -34,9 +34,9 @@ int32_t form(Cell*, Cell*, Cell*, int32_t limit) {
     return limit;
 }
 
-int32_t mold(Cell*, Cell* string, bool, bool all, bool, Cell*, int32_t limit, int32_t) {
-    string::concatenate_cstring(string, all ? "#(unset)" : "unset");
-    return limit - (all ? 8 : 5);
+int32_t mold(Cell*, Cell* string, const action::MoldOptions& options, int32_t limit, int32_t) {
+    string::concatenate_cstring(string, options.all ? "#(unset)" : "unset");
+    return limit - (options.all ? 8 : 5);
 }
 
 int32_t compare(Cell*, Cell* other, int32_t op) {

@@ -2,6 +2,7 @@
 // nothing. No payload.
 #pragma once
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace unset {
@@ -22,7 +23,7 @@ Cell* add_to_block(const Cell* block);
 // Slot functions.
 Cell* make(Cell* prototype, Cell* spec, int32_t type); // also `to`: a fresh unset value
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
 int32_t compare(Cell* value, Cell* other, int32_t op);
 

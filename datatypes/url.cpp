@@ -48,7 +48,7 @@ int hex_value(uint8_t c) {
 // ports there is no such route yet.
 template <typename Apply> Cell* through_port(Cell* url, Cell* seek, Apply apply) {
     if (!make_port_hook) not_done();
-    Cell* port = make_port_hook(url, false, false, false, seek != nullptr, nullptr, false);
+    Cell* port = make_port_hook(url, {.seek = seek != nullptr}, false);
     return apply(port);
 }
 
@@ -250,11 +250,12 @@ Cell* make(Cell* prototype, Cell* spec, int32_t type) {
     return string::make(prototype, spec, type);
 }
 
-int32_t mold(Cell* value, Cell* string, bool, bool, bool, Cell* part, int32_t limit, int32_t) {
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
+             int32_t) {
     const std::string text = string::utf8_from_index(value);
     std::string out;
     for (unsigned char byte : text) {
-        if (part && static_cast<int32_t>(out.size()) >= limit) break;
+        if (options.part && static_cast<int32_t>(out.size()) >= limit) break;
         char escape[4];
         out.append(escape, percent_encode(kUrlMode, byte, escape));
     }
@@ -262,8 +263,7 @@ int32_t mold(Cell* value, Cell* string, bool, bool, bool, Cell* part, int32_t li
     return limit - static_cast<int32_t>(out.size());
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell*, Cell*, Cell*, int32_t, bool, bool,
-                bool, bool) {
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions&) {
     if (value) error::fire(error::kScript, error::script::bad_field_set, {element, value});
     GcRoot base(*parent);
     Cell* segment =
@@ -287,32 +287,29 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell*, Cell*, Cell*, i
     return stack::push(made);
 }
 
-Cell* open(Cell* port, bool new_, bool read_, bool write_, bool seek, Cell* allow) {
+Cell* open(Cell* port, const action::OpenOptions& options) {
     if (!make_port_hook) not_done();
-    return make_port_hook(port, new_, read_, write_, seek, allow, true);
+    return make_port_hook(port, options, true);
 }
 
-Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as) {
+Cell* read(Cell* source, const action::ReadOptions& options) {
     if (!starts_with_http(source))
-        return through_port(source, seek, [&](Cell* port) {
-            return datatype::function<action::slot::read>(kTypePort)(port, part, seek, binary,
-                                                                     lines, info, as);
+        return through_port(source, options.seek, [&](Cell* port) {
+            return datatype::function<action::slot::read>(kTypePort)(port, options);
         });
-    if (part || seek || as) not_done();
-    Cell* result =
-        io_services().read_http(source, words::symbol.get, nullptr, nullptr, binary, lines, info);
+    if (options.part || options.seek || options.as) not_done();
+    Cell* result = io_services().read_http(source, words::symbol.get, nullptr, nullptr,
+                                           options.binary, options.lines, options.info);
     if (cell::type(result) == kTypeNone) no_connect(source);
     return result;
 }
 
-Cell* write(Cell* destination, Cell* value, bool binary, bool lines, bool info, bool append,
-            Cell* part, Cell* seek, Cell* allow, Cell* as) {
+Cell* write(Cell* destination, Cell* value, const action::WriteOptions& options) {
     if (!starts_with_http(destination))
-        return through_port(destination, seek, [&](Cell* port) {
-            return datatype::function<action::slot::write>(kTypePort)(
-                port, value, binary, lines, info, append, part, seek, allow, as);
+        return through_port(destination, options.seek, [&](Cell* port) {
+            return datatype::function<action::slot::write>(kTypePort)(port, value, options);
         });
-    if (seek || allow || as) not_done();
+    if (options.seek || options.allow || options.as) not_done();
     // The request from the value: [] is a GET; [method], [method [headers]] and
     // [method [headers] data] name their parts; any other value is POSTed.
     uint32_t method = words::symbol.post;
@@ -338,7 +335,8 @@ Cell* write(Cell* destination, Cell* value, bool binary, bool lines, bool info, 
         else if (t != kTypeBlock && t != kTypeString && t != kTypeBinary)
             invalid_type(data);
     }
-    Cell* result = io_services().read_http(destination, method, headers, data, binary, lines, info);
+    Cell* result = io_services().read_http(destination, method, headers, data, options.binary,
+                                           options.lines, options.info);
     if (cell::type(result) == kTypeNone) no_connect(destination);
     return result;
 }

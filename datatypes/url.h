@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace url {
@@ -55,8 +56,7 @@ Cell* add_to_block(const Cell* block, const char* utf8, uint32_t length);
 // What open, read and write of a url that is not http, and of a port, need from the url parser
 // and port! (installed with system/schemes): the url made into a port, opened when `open` is
 // set with the open refinements. Without it those actions raise internal/not-done.
-using MakePort = Cell* (*)(const Cell* url, bool new_, bool read, bool write, bool seek,
-                           const Cell* allow, bool open);
+using MakePort = Cell* (*)(const Cell* url, const action::OpenOptions& options, bool open);
 void set_make_port(MakePort hook);
 
 // --- The OS services ---------------------------------------------------------------------------
@@ -87,19 +87,17 @@ const IoServices& io_services();
 Cell* make(Cell* prototype, Cell* spec, int32_t type);
 Cell* to(Cell* prototype, Cell* spec, int32_t type);
 // The UTF-8 bytes of the text, each percent-encoded in url mode; stops at the part limit.
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
 // Reading: a new url of the url's text, "/" (unless one side brings it; never two) and the
 // formed element. Setting raises script/bad-field-set. May collect.
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent,
-                Cell* previous, int32_t position, bool case_, bool get, bool tail, bool owner);
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, const action::PathOptions& options);
 // The I/O actions: the HTTP service and ports are not there yet: internal/not-done (an http
 // read with /part, /seek or /as, and an http write with /seek, /allow or /as, raise it in any
 // case).
-Cell* open(Cell* port, bool new_, bool read, bool write, bool seek, Cell* allow);
-Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as);
-Cell* write(Cell* destination, Cell* data, bool binary, bool lines, bool info, bool append,
-            Cell* part, Cell* seek, Cell* allow, Cell* as);
+Cell* open(Cell* port, const action::OpenOptions& options);
+Cell* read(Cell* source, const action::ReadOptions& options);
+Cell* write(Cell* destination, Cell* data, const action::WriteOptions& options);
 
 // Registers url! (type 9, parent string!), after issue!.
 void register_actions();

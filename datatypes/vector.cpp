@@ -187,7 +187,7 @@ int32_t write_values(const Cell* v, Cell* string, bool mold, int32_t limit) {
         case kTypeChar:
             if (mold) {
                 Cell* held = stack::push(e);
-                limit = actions::mold(held, string, false, false, false, nullptr, limit, 0);
+                limit = actions::mold(held, string, {}, limit, 0);
                 stack::pop(1);
             } else {
                 const uint32_t cp = e.w2;
@@ -466,8 +466,9 @@ int32_t form(Cell* value, Cell* string, Cell*, int32_t limit) {
     return write_values(value, string, false, limit);
 }
 
-int32_t mold(Cell* value, Cell* string, bool only, bool, bool, Cell*, int32_t limit, int32_t) {
-    if (!only) {
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
+             int32_t) {
+    if (!options.only) {
         string::concatenate_cstring(string, "make vector! [");
         limit -= 14;
     }
@@ -486,7 +487,7 @@ int32_t mold(Cell* value, Cell* string, bool only, bool, bool, Cell*, int32_t li
         string::concatenate_cstring(string, "]");
         --limit;
     }
-    if (!only) {
+    if (!options.only) {
         string::concatenate_cstring(string, "]");
         --limit;
     }
@@ -544,25 +545,25 @@ void xor_() {
     math_entry(integer::kXor);
 }
 
-Cell* insert(Cell* series, Cell* value, int32_t part, bool, int32_t dup, bool append) {
-    const std::string bytes = repeated(element_bytes(series, value, part), dup);
+Cell* insert(Cell* series, Cell* value, const action::InsertOptions& options) {
+    const std::string bytes = repeated(element_bytes(series, value, options.part), options.dup);
     const uint32_t unit = memory::buffer(series->w2)->unit();
     const auto added = static_cast<int32_t>(bytes.size() / unit);
-    series::notify(series, append ? Action::append : Action::insert, value,
+    series::notify(series, options.append ? Action::append : Action::insert, value,
                    static_cast<int32_t>(index_of(series)), 0);
-    const uint32_t at = append ? element_count(series) : index_of(series);
+    const uint32_t at = options.append ? element_count(series) : index_of(series);
     binary::zs_splice(series, at * unit, 0, bytes);
-    series::notify(series, append ? Action::appended : Action::inserted, value,
+    series::notify(series, options.append ? Action::appended : Action::inserted, value,
                    static_cast<int32_t>(at), added);
-    if (!append) series->w1 = at + static_cast<uint32_t>(added);
+    if (!options.append) series->w1 = at + static_cast<uint32_t>(added);
     return series;
 }
 
-Cell* change(Cell* series, Cell* value, int32_t part, bool, int32_t dup) {
-    const std::string bytes = repeated(element_bytes(series, value, -1), dup);
+Cell* change(Cell* series, Cell* value, const action::ChangeOptions& options) {
+    const std::string bytes = repeated(element_bytes(series, value, -1), options.dup);
     const uint32_t unit = memory::buffer(series->w2)->unit();
     const auto added = static_cast<uint32_t>(bytes.size() / unit);
-    const uint32_t replaced = part >= 0 ? static_cast<uint32_t>(part) : added;
+    const uint32_t replaced = options.part >= 0 ? static_cast<uint32_t>(options.part) : added;
     series::notify(series, Action::change, value, static_cast<int32_t>(index_of(series)), 0);
     const uint32_t at = index_of(series);
     const uint64_t remove = std::min<uint64_t>(replaced, element_count(series) - at) * unit;

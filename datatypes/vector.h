@@ -11,6 +11,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/action.h"
 #include "runtime-core/cell.h"
 
 namespace vector {
@@ -48,7 +49,7 @@ Cell* do_math(int32_t op, Cell* vector, const Cell* scalar, bool scalar_left);
 
 Cell* make(Cell* prototype, Cell* spec, int32_t type);
 int32_t form(Cell* value, Cell* string, Cell* part, int32_t limit);
-int32_t mold(Cell* value, Cell* string, bool only, bool all, bool flat, Cell* part, int32_t limit,
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent);
 int32_t compare(Cell* value, Cell* other, int32_t op);
 void add();
@@ -62,8 +63,8 @@ void xor_();
 // append (append set) and insert: one element or a block, paren or hash of elements, each of
 // the vector's element type (else script/invalid-arg); /part counts elements of the block;
 // append keeps the index, insert moves it past the new elements. May collect.
-Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
-Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
+Cell* insert(Cell* series, Cell* value, const action::InsertOptions& options);
+Cell* change(Cell* series, Cell* value, const action::ChangeOptions& options);
 
 // Registers vector! (type 35, parent string!), installs the element services of series! and
 // the block conversion.

@@ -253,7 +253,8 @@ int32_t form(Cell* value, Cell* string, Cell*, int32_t limit) {
     return limit - length;
 }
 
-int32_t mold(Cell* value, Cell* string, bool, bool, bool, Cell* part, int32_t limit, int32_t) {
+int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
+             int32_t) {
     Cell word = *value;
     const char* prefix = nullptr;
     switch (cell::type(&word)) {
@@ -273,7 +274,7 @@ int32_t mold(Cell* value, Cell* string, bool, bool, bool, Cell* part, int32_t li
         string::append_bytes(string, prefix, 1);
         --limit;
     }
-    limit = form(&word, string, part, limit);
+    limit = form(&word, string, options.part, limit);
     if (cell::type(&word) == kTypeSetWord) {
         string::append_bytes(string, ":", 1);
         --limit;

@@ -52,7 +52,8 @@ template <action::Slot S> Status conversion(const int32_t*) {
 }
 
 Status random(const int32_t* r) {
-    return result(call<s::random>(arg(0), ref_on(r, 0), ref_on(r, 1), ref_on(r, 2)));
+    return result(call<s::random>(
+        arg(0), {.seed = ref_on(r, 0), .secure = ref_on(r, 1), .only = ref_on(r, 2)}));
 }
 Status reflect(const int32_t*) {
     return result(call<s::reflect>(arg(0), static_cast<int32_t>(symbol::resolve(arg(1)->w2))));
@@ -62,12 +63,18 @@ Status form_(const int32_t* r) {
     return Status::normal;
 }
 Status mold_(const int32_t* r) {
-    mold::entry(ref_on(r, 0), ref_on(r, 1), ref_on(r, 2), ref_arg(r, 3));
+    mold::entry(
+        {.only = ref_on(r, 0), .all = ref_on(r, 1), .flat = ref_on(r, 2), .part = ref_arg(r, 3)});
     return Status::normal;
 }
 Status round(const int32_t* r) {
-    return result(call<s::round>(arg(0), ref_arg(r, 0), ref_on(r, 1), ref_on(r, 2), ref_on(r, 3),
-                                 ref_on(r, 4), ref_on(r, 5), ref_on(r, 6)));
+    return result(call<s::round>(arg(0), {.scale = ref_arg(r, 0),
+                                          .even = ref_on(r, 1),
+                                          .down = ref_on(r, 2),
+                                          .half_down = ref_on(r, 3),
+                                          .floor = ref_on(r, 4),
+                                          .ceiling = ref_on(r, 5),
+                                          .half_ceiling = ref_on(r, 6)}));
 }
 Status even_q(const int32_t*) {
     logic::set_result(call<s::even_q>(arg(0)));
@@ -81,33 +88,55 @@ Status complement(const int32_t*) {
     return result(call<s::complement>(arg(0)));
 }
 Status append(const int32_t* r) {
-    return result(call<s::append>(arg(0), arg(1), count_ref(r, 0, -1), ref_on(r, 1),
-                                  count_ref(r, 2, 1), true));
+    return result(call<s::append>(arg(0), arg(1),
+                                  {.part = count_ref(r, 0, -1),
+                                   .only = ref_on(r, 1),
+                                   .dup = count_ref(r, 2, 1),
+                                   .append = true}));
 }
 Status insert(const int32_t* r) {
-    return result(call<s::insert>(arg(0), arg(1), count_ref(r, 0, -1), ref_on(r, 1),
-                                  count_ref(r, 2, 1), false));
+    return result(call<s::insert>(
+        arg(0), arg(1),
+        {.part = count_ref(r, 0, -1), .only = ref_on(r, 1), .dup = count_ref(r, 2, 1)}));
 }
 Status change(const int32_t* r) {
-    return result(
-        call<s::change>(arg(0), arg(1), count_ref(r, 0, -1), ref_on(r, 1), count_ref(r, 2, 1)));
+    return result(call<s::change>(
+        arg(0), arg(1),
+        {.part = count_ref(r, 0, -1), .only = ref_on(r, 1), .dup = count_ref(r, 2, 1)}));
 }
 Status clear(const int32_t*) {
     return result(call<s::clear>(arg(0)));
 }
 Status copy(const int32_t* r) {
     Cell* out = stack::push(Cell{kTypeNone, 0, 0, 0});
-    return result(call<s::copy>(arg(0), out, ref_arg(r, 0), ref_on(r, 1), ref_arg(r, 2)));
+    return result(call<s::copy>(
+        arg(0), out, {.part = ref_arg(r, 0), .deep = ref_on(r, 1), .types = ref_arg(r, 2)}));
 }
 Status find(const int32_t* r) {
-    return result(call<s::find>(arg(0), arg(1), ref_arg(r, 0), ref_on(r, 1), ref_on(r, 2),
-                                ref_on(r, 3), ref_on(r, 4), ref_arg(r, 5), ref_arg(r, 6),
-                                ref_on(r, 7), ref_on(r, 8), ref_on(r, 9), ref_on(r, 10)));
+    return result(call<s::find>(arg(0), arg(1),
+                                {.part = ref_arg(r, 0),
+                                 .only = ref_on(r, 1),
+                                 .case_ = ref_on(r, 2),
+                                 .same = ref_on(r, 3),
+                                 .any = ref_on(r, 4),
+                                 .with = ref_arg(r, 5),
+                                 .skip = ref_arg(r, 6),
+                                 .last = ref_on(r, 7),
+                                 .reverse = ref_on(r, 8),
+                                 .tail = ref_on(r, 9),
+                                 .match = ref_on(r, 10)}));
 }
 Status select(const int32_t* r) {
-    return result(call<s::select>(arg(0), arg(1), ref_arg(r, 0), ref_on(r, 1), ref_on(r, 2),
-                                  ref_on(r, 3), ref_on(r, 4), ref_arg(r, 5), ref_arg(r, 6),
-                                  ref_on(r, 7), ref_on(r, 8)));
+    return result(call<s::select>(arg(0), arg(1),
+                                  {.part = ref_arg(r, 0),
+                                   .only = ref_on(r, 1),
+                                   .case_ = ref_on(r, 2),
+                                   .same = ref_on(r, 3),
+                                   .any = ref_on(r, 4),
+                                   .with = ref_arg(r, 5),
+                                   .skip = ref_arg(r, 6),
+                                   .last = ref_on(r, 7),
+                                   .reverse = ref_on(r, 8)}));
 }
 Status length_q(const int32_t*) {
     const int32_t n = call<s::length_q>(arg(0));
@@ -127,7 +156,7 @@ Status poke(const int32_t*) {
     return result(call<s::poke>(arg(0), get_index_arg(arg(1)), arg(2), arg(1)));
 }
 Status put(const int32_t* r) {
-    return result(call<s::put>(arg(0), arg(1), arg(2), ref_on(r, 0)));
+    return result(call<s::put>(arg(0), arg(1), arg(2), {.case_ = ref_on(r, 0)}));
 }
 Status remove(const int32_t* r) {
     return result(call<s::remove>(arg(0), ref_arg(r, 0), ref_arg(r, 1)));
@@ -136,37 +165,60 @@ Status reverse(const int32_t* r) {
     return result(call<s::reverse>(arg(0), ref_arg(r, 0), ref_arg(r, 1)));
 }
 Status sort(const int32_t* r) {
-    return result(call<s::sort>(arg(0), ref_on(r, 0), ref_arg(r, 1), ref_arg(r, 2), ref_arg(r, 3),
-                                ref_on(r, 4), ref_on(r, 5), ref_on(r, 6)));
+    return result(call<s::sort>(arg(0), {.case_ = ref_on(r, 0),
+                                         .skip = ref_arg(r, 1),
+                                         .comparator = ref_arg(r, 2),
+                                         .part = ref_arg(r, 3),
+                                         .all = ref_on(r, 4),
+                                         .reverse = ref_on(r, 5),
+                                         .stable = ref_on(r, 6)}));
 }
 Status swap(const int32_t*) {
     return result(call<s::swap>(arg(0), arg(1)));
 }
 Status take(const int32_t* r) {
-    return result(call<s::take>(arg(0), ref_arg(r, 0), ref_on(r, 1), ref_on(r, 2)));
+    return result(
+        call<s::take>(arg(0), {.part = ref_arg(r, 0), .deep = ref_on(r, 1), .last = ref_on(r, 2)}));
 }
 Status trim(const int32_t* r) {
-    return result(call<s::trim>(arg(0), ref_on(r, 0), ref_on(r, 1), ref_on(r, 2), ref_on(r, 3),
-                                ref_on(r, 4), ref_arg(r, 5)));
+    return result(call<s::trim>(arg(0), {.head = ref_on(r, 0),
+                                         .tail = ref_on(r, 1),
+                                         .auto_ = ref_on(r, 2),
+                                         .lines = ref_on(r, 3),
+                                         .all = ref_on(r, 4),
+                                         .with = ref_arg(r, 5)}));
 }
 Status modify(const int32_t* r) {
-    return result(call<s::modify>(arg(0), arg(1), arg(2), ref_on(r, 0)));
+    return result(call<s::modify>(arg(0), arg(1), arg(2), {.case_ = ref_on(r, 0)}));
 }
 template <action::Slot S> Status one_value(const int32_t*) {
     return result(call<S>(arg(0)));
 }
 Status open(const int32_t* r) {
-    return result(call<s::open>(arg(0), ref_on(r, 0), ref_on(r, 1), ref_on(r, 2), ref_on(r, 3),
-                                ref_arg(r, 4)));
+    return result(call<s::open>(arg(0), {.new_ = ref_on(r, 0),
+                                         .read = ref_on(r, 1),
+                                         .write = ref_on(r, 2),
+                                         .seek = ref_on(r, 3),
+                                         .allow = ref_arg(r, 4)}));
 }
 Status read(const int32_t* r) {
-    return result(call<s::read>(arg(0), ref_arg(r, 0), ref_arg(r, 1), ref_on(r, 2), ref_on(r, 3),
-                                ref_on(r, 4), ref_arg(r, 5)));
+    return result(call<s::read>(arg(0), {.part = ref_arg(r, 0),
+                                         .seek = ref_arg(r, 1),
+                                         .binary = ref_on(r, 2),
+                                         .lines = ref_on(r, 3),
+                                         .info = ref_on(r, 4),
+                                         .as = ref_arg(r, 5)}));
 }
 Status write(const int32_t* r) {
-    return result(call<s::write>(arg(0), arg(1), ref_on(r, 0), ref_on(r, 1), ref_on(r, 2),
-                                 ref_on(r, 3), ref_arg(r, 4), ref_arg(r, 5), ref_arg(r, 6),
-                                 ref_arg(r, 7)));
+    return result(call<s::write>(arg(0), arg(1),
+                                 {.binary = ref_on(r, 0),
+                                  .lines = ref_on(r, 1),
+                                  .info = ref_on(r, 2),
+                                  .append = ref_on(r, 3),
+                                  .part = ref_arg(r, 4),
+                                  .seek = ref_arg(r, 5),
+                                  .allow = ref_arg(r, 6),
+                                  .as = ref_arg(r, 7)}));
 }
 Status rename(const int32_t*) {
     return result(call<s::rename>(arg(0), arg(1)));

@@ -448,8 +448,10 @@ void write_back(Cell* head, const Cell* path, uint32_t first, Cell* changed, uin
         Cell* above = changed - 2;
         Cell* selector = changed - 1;
         auto fn = datatype::function<action::slot::eval_path>(cell::type(above));
-        fn(above, selector, changed, const_cast<Cell*>(path), nullptr, nullptr,
-           static_cast<int32_t>(first + level), false, false, true, false);
+        fn(above, selector, changed,
+           {.path = const_cast<Cell*>(path),
+            .position = static_cast<int32_t>(first + level),
+            .tail = true});
         changed = above;
     }
 }
@@ -514,8 +516,10 @@ Status eval_path(const Cell* code, uint32_t& i, const Cell* path, PathMode mode)
                         {selector, datatype::push(cell::type(parent))});
         }
         Cell* answer = fn(parent, selector, mode == kPathSet && last ? new_value : nullptr,
-                          const_cast<Cell*>(path), nullptr, nullptr, static_cast<int32_t>(k), false,
-                          mode == kPathGet, last, false);
+                          {.path = const_cast<Cell*>(path),
+                           .position = static_cast<int32_t>(k),
+                           .get = mode == kPathGet,
+                           .tail = last});
         if (mode == kPathSet && last) {
             write_back(&head, path, first, parent, k - first);
             stack::top = base;

@@ -62,7 +62,7 @@ Cell* push_pairs(const Cell* map, bool key_words) {
 // through out's own insert, so that a hash! keeps its index; `out` becomes the position after
 // the insertion. May collect.
 void insert_into(Cell* out, Cell* value, bool spread) {
-    Cell* at = actions::call<action::slot::insert>(out, value, -1, !spread, 1, false);
+    Cell* at = actions::call<action::slot::insert>(out, value, {.only = !spread});
     *out = *at;
 }
 
@@ -356,16 +356,15 @@ Status get(const int32_t* refs) {
     return Status::normal;
 }
 
-struct SetRefinements {
-    bool any, only, some;
-    explicit SetRefinements(const int32_t* refs)
-        : any(ref_on(refs, 0)), only(ref_on(refs, 2)), some(ref_on(refs, 3)) {}
-};
+// The refinements of set, /any /case /only /some, of which /case is not read.
+object::SetOptions set_options(const int32_t* refs) {
+    return {.any = ref_on(refs, 0), .only = ref_on(refs, 2), .some = ref_on(refs, 3)};
+}
 
 // set on a block of words: the n-th word takes the n-th value of a series value or of a
 // map's keys and values (unless /only), else every word takes the value. Every value is
 // checked before any word is set.
-void set_many(const Cell* targets, const Cell* value, const SetRefinements& r) {
+void set_many(const Cell* targets, const Cell* value, const object::SetOptions& r) {
     if (!r.only && cell::type(value) == kTypeMap) value = push_pairs(value, true);
     const uint8_t vt = cell::type(value);
     const bool spread = !r.only && (series::is_any_block(vt));
@@ -395,14 +394,14 @@ void set_many(const Cell* targets, const Cell* value, const SetRefinements& r) {
 }
 
 Status set(const int32_t* refs) {
-    const SetRefinements r(refs);
+    const object::SetOptions r = set_options(refs);
     Cell* a = arg(0);
     Cell* value = arg(1);
     const uint8_t t = cell::type(a);
     if (t == kTypeBlock) {
         set_many(a, value, r);
     } else if (t == kTypeObject) {
-        object::set_values(a, value, r.any, r.only, r.some);
+        object::set_values(a, value, r);
     } else {
         if (!r.any && cell::type(value) == kTypeUnset)
             error::fire(error::kScript, error::script::need_value, {a});
@@ -506,29 +505,31 @@ struct SpecWalk {
     }
 };
 
+// What take_arg does with an argument: adds it to the values, passes over it unevaluated, or
+// evaluates it and drops the value.
+enum class Take { keep, skip, drop };
+
 // Takes one argument from the block into `values`: a lit- or get-argument as it stands, any
-// other the value of the next expression. With `skip`, the value is passed over unevaluated
-// (nothing is added); with `drop`, evaluated and discarded. Past the end of the block an
+// other the value of the next expression, as `take` says. Past the end of the block a kept
 // argument is none with `complete` (apply/all); otherwise nothing is added, and the call
 // finds the argument missing as a call in code does.
-Status take_arg(Cell* code, uint32_t& i, uint8_t kind, Cell* values, bool skip, bool drop,
-                bool complete) {
+Status take_arg(Cell* code, uint32_t& i, uint8_t kind, Cell* values, Take take, bool complete) {
     if (i >= length_of(code->w2)) {
-        if (!skip && !drop && complete) block::append_copy(values, &none::value);
+        if (take == Take::keep && complete) block::append_copy(values, &none::value);
         return Status::normal;
     }
-    if (skip) {
+    if (take == Take::skip) {
         ++i;
         return Status::normal;
     }
     if (kind != kTypeWord) {
-        if (!drop) block::append_copy(values, cells_of(code->w2) + i);
+        if (take == Take::keep) block::append_copy(values, cells_of(code->w2) + i);
         ++i;
         return Status::normal;
     }
     Status s = interp::eval_next(code, &i);
     if (s != Status::normal) return s;
-    if (!drop) block::append_copy(values, stack::top - 1);
+    if (take == Take::keep) block::append_copy(values, stack::top - 1);
     stack::pop(1);
     return s;
 }
@@ -564,7 +565,7 @@ Status apply_(const int32_t* refs) {
     SpecWalk walk(fn, 0);
     const Cell* e = walk.next();
     for (; e && cell::type(e) != kTypeRefinement; e = walk.next()) {
-        Status s = take_arg(code, i, cell::type(e), values, false, false, all);
+        Status s = take_arg(code, i, cell::type(e), values, Take::keep, all);
         if (s != Status::normal) return s;
     }
     const uint32_t refinements_at = e ? walk.k - 1 : UINT32_MAX;
@@ -585,7 +586,8 @@ Status apply_(const int32_t* refs) {
         }
         SpecWalk args(fn, from);
         for (const Cell* a = args.next(); a && cell::type(a) != kTypeRefinement; a = args.next()) {
-            Status s = take_arg(code, i, cell::type(a), values, !on && safer, !on && !safer, all);
+            const Take take = on ? Take::keep : safer ? Take::skip : Take::drop;
+            Status s = take_arg(code, i, cell::type(a), values, take, all);
             if (s != Status::normal) return s;
         }
         return Status::normal;

@@ -334,8 +334,13 @@ Status browse(const int32_t*) {
 
 // Refinements in spec order: /wait /show /console /shell /input /output /error.
 Status call_native(const int32_t* r) {
-    const int64_t result = call::run(arg(0), ref_on(r, 0), ref_on(r, 1), ref_on(r, 2), ref_on(r, 3),
-                                     ref_arg(r, 4), ref_arg(r, 5), ref_arg(r, 6));
+    const int64_t result = call::run(arg(0), {.wait = ref_on(r, 0),
+                                              .show = ref_on(r, 1),
+                                              .console = ref_on(r, 2),
+                                              .shell = ref_on(r, 3),
+                                              .input = ref_arg(r, 4),
+                                              .output = ref_arg(r, 5),
+                                              .error = ref_arg(r, 6)});
     integer::make_at(arg(0), static_cast<int32_t>(result));
     return Status::normal;
 }
@@ -370,7 +375,7 @@ void write_formed(const Cell* value, bool newline) {
 void write_result(const Cell* value, int32_t width) {
     stack::mark(nullptr, stack::kNative);
     stack::push(*value);
-    mold::entry(false, false, false, nullptr);
+    mold::entry({});
     write_text(reinterpret_cast<const uint8_t*>("== "), 3, false);
     write_string(stack::arguments, true, width > 4 ? width - 4 : -1);
     stack::unwind();

@@ -777,9 +777,10 @@ void Engine::edit(uint32_t from, uint32_t count, const Cell* value, bool only, b
     Cell* v = stack::push(*value);
     const uint32_t before = input_length();
     if (insert)
-        actions::call<action::slot::insert>(series, v, -1, only, 1, false);
+        actions::call<action::slot::insert>(series, v, {.only = only});
     else
-        actions::call<action::slot::change>(series, v, static_cast<int32_t>(count), only, 1);
+        actions::call<action::slot::change>(series, v,
+                                            {.part = static_cast<int32_t>(count), .only = only});
     stack::top = mark;
     const int64_t delta = static_cast<int64_t>(input_length()) - before;
     edited(delta);
@@ -828,12 +829,12 @@ void Engine::append_collected(const Cell& value) {
     Cell* v = stack::push(value);
     if (collect_into_ && cell::type(target) != kTypeBinary) {
         const uint32_t before = memory::buffer(target->w2)->length();
-        actions::call<action::slot::insert>(target, v, -1, true, 1, false);
+        actions::call<action::slot::insert>(target, v, {.only = true});
         const uint32_t added = memory::buffer(target->w2)->length() - before;
         is(static_cast<uint32_t>(collect_slot_))->w1 =
             series::clamped_index(is(static_cast<uint32_t>(collect_slot_))) + added;
     } else {
-        actions::call<action::slot::append>(target, v, -1, true, 1, true);
+        actions::call<action::slot::append>(target, v, {.only = true, .append = true});
     }
     stack::top = mark;
 }

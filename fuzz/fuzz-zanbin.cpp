@@ -24,7 +24,7 @@ void run(const uint8_t* data, uint32_t size) {
         Cell* target = block::push_new(1);
         zanbin::decode(data, size, target, nullptr);
         Cell* text = string::make_at(stack::push_cell(), 64);
-        actions::mold(target, text, false, true, false, nullptr, 100000, 0);
+        actions::mold(target, text, {.all = true}, 100000, 0);
         zanbin::encode_compact(target);
         zanbin::encode_fixed(target);
     });

@@ -33,8 +33,7 @@ Status decode(const int32_t*) {
     const uint8_t type = cell::type(payload);
     const Cell* data = payload;
     if (type == kTypeFile || type == kTypeUrl)
-        data = actions::call<action::slot::read>(payload, nullptr, nullptr, true, false, false,
-                                                 nullptr);
+        data = actions::call<action::slot::read>(payload, {.binary = true});
     if (cell::type(data) != kTypeBinary)
         error::fire(error::kScript, error::script::invalid_data, {payload});
     const Cell* target = block::push_new(4);

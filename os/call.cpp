@@ -92,9 +92,12 @@ void deliver(const Cell* target, const Redirect& redirect, bool shell) {
 
 } // namespace
 
-int64_t run(const Cell* command, bool wait, bool show, bool console, bool shell, const Cell* input,
-            const Cell* output, const Cell* error, int64_t limit) {
-    if (console) error::fire(error::kInternal, error::internal::not_done);
+int64_t run(const Cell* command, const RunOptions& options, int64_t limit) {
+    const Cell* const input = options.input;
+    const Cell* const output = options.output;
+    const Cell* const error = options.error;
+    const bool shell = options.shell;
+    if (options.console) error::fire(error::kInternal, error::internal::not_done);
     for (const Cell* value : {input, output, error})
         if (value && !is_target(value))
             error::fire(error::kScript, error::script::invalid_arg, {value});
@@ -115,7 +118,7 @@ int64_t run(const Cell* command, bool wait, bool show, bool console, bool shell,
     prepare_output(error, err);
     out.limit = err.limit = limit;
     bool used_shell = false;
-    const int64_t result = spawn(line, show, shell, wait, in, out, err, used_shell);
+    const int64_t result = spawn(line, options.show, shell, options.wait, in, out, err, used_shell);
     check_whole(out);
     check_whole(err);
     deliver(output, out, shell || used_shell);

@@ -48,13 +48,24 @@ std::u16string decode(std::string_view bytes, bool shell);
 
 // --- The native -------------------------------------------------------------------------------
 
+// The refinements of `call`: /wait /show /console /shell, and the values of /input, /output
+// and /error or null.
+struct RunOptions {
+    bool wait = false;
+    bool show = false;
+    bool console = false;
+    bool shell = false;
+    const Cell* input = nullptr;
+    const Cell* output = nullptr;
+    const Cell* error = nullptr;
+};
+
 // `call`: `command` is a string! or file! (converted to its local form); `input`, `output` and
 // `error` are the refinements' values or null. An empty command answers 0 at once; /console
 // raises internal/not-done; a command holding a NUL raises script/invalid-arg. Collected
 // output is appended to a string! or binary! target; a stream longer than `limit` bytes (a
 // series' most, unless a test asks for less) raises script/too-long before anything is
 // appended, and so does a target that would grow beyond what a series holds. May collect.
-int64_t run(const Cell* command, bool wait, bool show, bool console, bool shell, const Cell* input,
-            const Cell* output, const Cell* error, int64_t limit = kMaxCollected);
+int64_t run(const Cell* command, const RunOptions& options, int64_t limit = kMaxCollected);
 
 } // namespace call

@@ -136,8 +136,7 @@ std::string value_bytes(const Cell* value, int32_t part) {
         return text;
     }
     Cell* scratch = string::make_at(stack::push_cell(), 64);
-    actions::mold(const_cast<Cell*>(value), scratch, false, false, false, nullptr,
-                  form_mold::kNoLimit, 0);
+    actions::mold(const_cast<Cell*>(value), scratch, {}, form_mold::kNoLimit, 0);
     std::string text = string::utf8_from_index(scratch);
     stack::top = scratch;
     return text;

@@ -102,7 +102,7 @@ protected:
                             bool all = false) {
         Cell* v = stack::push(*value); // on the stack before anything allocates
         Cell* s = string::make_at(stack::push_cell(), 16);
-        actions::mold(v, s, only, all, flat, nullptr, form_mold::kNoLimit, 0);
+        actions::mold(v, s, {.only = only, .all = all, .flat = flat}, form_mold::kNoLimit, 0);
         std::string out = text_of(s);
         stack::pop(2);
         return out;

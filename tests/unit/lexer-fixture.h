@@ -43,7 +43,7 @@ public:
     static std::string molded(const Cell& value, bool only = false, bool all = false) {
         Cell* held = stack::push(value);
         Cell* text = string::make_at(stack::push_cell(), 16);
-        actions::mold(held, text, only, all, false, nullptr, form_mold::kNoLimit, 0);
+        actions::mold(held, text, {.only = only, .all = all}, form_mold::kNoLimit, 0);
         std::string out = utf8(*text);
         stack::pop(2);
         return out;

@@ -101,8 +101,7 @@ protected:
     }
     static std::pair<std::string, int32_t> molded(Cell v) {
         return written(v, [](Cell* value, Cell* s) {
-            return datatype::function<action::slot::mold>(cell::type(value))(
-                value, s, false, false, false, nullptr, 1000, 0);
+            return datatype::function<action::slot::mold>(cell::type(value))(value, s, {}, 1000, 0);
         });
     }
 };

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "block-fixture.h"
+#include "datatypes/action.h"
 #include "datatypes/catalog.h"
 #include "datatypes/context.h"
 #include "datatypes/error.h"
@@ -92,7 +93,7 @@ protected:
     static inline const object::Evaluator stub{do_block, call_handler, nullptr};
 
     // function! as far as these tests need it: a value that molds as "func".
-    static int32_t mold_function(Cell*, Cell* string, bool, bool, bool, Cell*, int32_t limit,
+    static int32_t mold_function(Cell*, Cell* string, const action::MoldOptions&, int32_t limit,
                                  int32_t) {
         string::concatenate_cstring(string, "func");
         return limit - 4;

@@ -73,8 +73,7 @@ protected:
     static std::string mold(const Cell& value, bool only = false, int32_t* used = nullptr) {
         Cell* held = stack::push(value);
         Cell* text = string::make_at(stack::push_cell(), 16);
-        const int32_t rest =
-            actions::mold(held, text, only, false, false, nullptr, form_mold::kNoLimit, 0);
+        const int32_t rest = actions::mold(held, text, {.only = only}, form_mold::kNoLimit, 0);
         if (used) *used = form_mold::kNoLimit - rest;
         std::string out = ascii(*text);
         stack::pop(2);

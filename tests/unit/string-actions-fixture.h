@@ -60,7 +60,7 @@ protected:
     static std::string molded(std::u32string_view text, bool all = false, uint32_t unit = 4) {
         Cell* s = push_text(text, unit);
         Cell* out = string::make_at(stack::push_cell(), 16);
-        string::mold(s, out, false, all, false, nullptr, form_mold::kNoLimit, 0);
+        string::mold(s, out, {.all = all}, form_mold::kNoLimit, 0);
         return utf8_of(out);
     }
     // The text as UTF-8 (for readable expectations).

@@ -55,7 +55,7 @@ protected:
     static std::string molded_text(const Cell& v, bool flat = false, int32_t indent = 0) {
         Cell* held = stack::push(v);
         Cell* s = string::make_at(stack::push_cell(), 16);
-        binary::mold(held, s, false, false, flat, nullptr, form_mold::kNoLimit, indent);
+        binary::mold(held, s, {.flat = flat}, form_mold::kNoLimit, indent);
         return ascii(*s);
     }
 };
@@ -236,40 +236,40 @@ TEST_F(Binary, ToBinary) {
 TEST_F(Binary, AppendInsertChange) {
     Cell* b = bin("ab");
     Cell minus_one = int_value(-1), big = int_value(256), c = Cell{kTypeChar, 0, 'Z', 0};
-    binary::insert(b, &minus_one, -1, false, 1, true);
+    binary::insert(b, &minus_one, {.append = true});
     EXPECT_EQ(bytes(*b), "ab\xFF");
     EXPECT_TRUE(raises(error::kScript, error::script::invalid_arg,
-                       [&] { binary::insert(b, &big, -1, false, 1, true); }));
+                       [&] { binary::insert(b, &big, {.append = true}); }));
     b->w1 = 1;
-    binary::insert(b, &c, -1, false, 3, false);
+    binary::insert(b, &c, {.dup = 3});
     EXPECT_EQ(b->w1, 4u); // just past the inserted bytes
     b->w1 = 0;
     EXPECT_EQ(bytes(*b), "aZZZb\xFF");
     Cell* other = bin("xyz");
     b->w1 = 1;
-    binary::change(b, other, 2, false, 1);
+    binary::change(b, other, {.part = 2});
     b->w1 = 0;
     EXPECT_EQ(bytes(*b), "axyzZb\xFF");
     // /part counts the bytes of the value for append.
-    binary::insert(b, other, 1, false, 1, true);
+    binary::insert(b, other, {.part = 1, .append = true});
     EXPECT_EQ(bytes(*b), "axyzZb\xFFx");
     // Changing with a part of itself.
     Cell self = *b;
     self.w1 = 1;
     Cell* same = stack::push(self);
-    binary::change(b, same, 1, false, 1);
+    binary::change(b, same, {.part = 1});
     EXPECT_EQ(b->w1, 7u); // just past the change
     b->w1 = 0;
     EXPECT_EQ(bytes(*b), "xyzZb\xFFxxyzZb\xFFx");
     Cell none{kTypeNone, 0, 0, 0};
     EXPECT_TRUE(raises(error::kScript, error::script::bad_to_arg,
-                       [&] { binary::insert(b, &none, -1, false, 1, true); }));
+                       [&] { binary::insert(b, &none, {.append = true}); }));
     b->w1 = 0;
-    binary::change(b, &none, 2, false, 1); // change forms other values
+    binary::change(b, &none, {.part = 2}); // change forms other values
     b->w1 = 0;
     EXPECT_EQ(bytes(*b), "nonezZb\xFFxxyzZb\xFFx");
     EXPECT_TRUE(raises(error::kInternal, error::internal::no_memory,
-                       [&] { binary::insert(b, other, -1, false, 0x7FFFFFFF, true); }));
+                       [&] { binary::insert(b, other, {.dup = 0x7FFFFFFF, .append = true}); }));
 }
 
 TEST_F(Binary, CompareAndPrefix) {
@@ -329,12 +329,12 @@ TEST_F(Binary, BitwiseComplementTrim) {
         {false, false, true, "ab"},
     };
     for (const Trim& t : trims)
-        EXPECT_EQ(bytes(*binary::trim(bin(padded), t.head, t.tail, false, false, t.all, nullptr)),
+        EXPECT_EQ(bytes(*binary::trim(bin(padded), {.head = t.head, .tail = t.tail, .all = t.all})),
                   t.result);
     Cell* with = bin("ab");
-    EXPECT_EQ(bytes(*binary::trim(bin("abcab"), false, false, false, false, false, with)), "c");
+    EXPECT_EQ(bytes(*binary::trim(bin("abcab"), {.with = with})), "c");
     EXPECT_TRUE(raises(error::kInternal, error::internal::not_done,
-                       [&] { binary::trim(bin("a"), false, false, true, false, false, nullptr); }));
+                       [&] { binary::trim(bin("a"), {.auto_ = true}); }));
 }
 
 TEST_F(Binary, HostileIndexesAndParts) {
@@ -343,12 +343,12 @@ TEST_F(Binary, HostileIndexesAndParts) {
     EXPECT_EQ(bytes(*b), "abc");
     EXPECT_EQ(molded_text(*b), "#{616263}");
     Cell* c = bin("xy");
-    binary::insert(b, c, 0x7FFFFFFF, false, 1, false); // a part beyond the value: all of it
+    binary::insert(b, c, {.part = 0x7FFFFFFF}); // a part beyond the value: all of it
     b->w1 = 0;
     EXPECT_EQ(bytes(*b), "xyabc");
     b->w1 = 1000; // past the tail: reads and writes at the tail
     EXPECT_EQ(binary::zs_length(b), 0u);
-    binary::change(b, c, 0x7FFFFFFF, false, 1);
+    binary::change(b, c, {.part = 0x7FFFFFFF});
     b->w1 = 0;
     EXPECT_EQ(bytes(*b), "xyabcxy");
     EXPECT_EQ(decoded(16, std::string(100000, ' ')), "");

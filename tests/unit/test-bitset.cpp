@@ -108,7 +108,7 @@ protected:
                                                    int32_t limit = 1000) {
         Cell* s = string::make_at(stack::push_cell(), 16);
         Cell* v = stack::push(*bs);
-        const int32_t left = bitset::mold(v, s, false, false, false, part, limit, 0);
+        const int32_t left = bitset::mold(v, s, {.part = part}, limit, 0);
         memory::Buffer* b = memory::buffer(s->w2);
         return {std::string(reinterpret_cast<char*>(b->at_head()), b->length()), left};
     }
@@ -122,14 +122,13 @@ protected:
     }
     static bool found(Cell* bs, const Item& element) {
         Cell* e = stack::push(element());
-        Cell* r = bitset::find(bs, e, nullptr, false, false, false, false, nullptr, nullptr, false,
-                               false, false, false);
+        Cell* r = bitset::find(bs, e, {});
         EXPECT_TRUE(r == &logic::true_value || r == &none::value);
         return r == &logic::true_value;
     }
     static Cell* append(Cell* bs, const Item& value) {
         Cell* v = stack::push(value());
-        return bitset::insert(bs, v, -1, false, 1, false);
+        return bitset::insert(bs, v, {});
     }
     static Cell* poke(Cell* bs, const Item& element, const Item& value) {
         Cell* e = stack::push(element());
@@ -538,7 +537,7 @@ TEST_F(Bitset, ComplementAndNegate) {
 TEST_F(Bitset, Copy) {
     Cell* a = make(blk({not_word(), text(U"a")}));
     Cell* copy = stack::push(Cell{});
-    EXPECT_EQ(bitset::copy(a, copy, nullptr, false, nullptr), copy);
+    EXPECT_EQ(bitset::copy(a, copy, {}), copy);
     EXPECT_EQ(cell::type(copy), kTypeBitset);
     EXPECT_NE(copy->w2, a->w2);
     EXPECT_TRUE(complemented(copy));
@@ -547,7 +546,7 @@ TEST_F(Bitset, Copy) {
     EXPECT_TRUE(pick(a, ch('b')));
     // The copy of an owned series belongs to nobody.
     memory::buffer(a->w2)->flags |= memory::kFlagOwned;
-    bitset::copy(a, a, nullptr, false, nullptr); // in place
+    bitset::copy(a, a, {}); // in place
     EXPECT_EQ(memory::buffer(a->w2)->flags & memory::kFlagOwned, 0u);
     // make and to from a bitset copy it too.
     Cell* made = make(stacked(copy));
@@ -610,22 +609,14 @@ TEST_F(Bitset, PathAccess) {
     Cell* bs = make(text(U"a"));
     Cell* a = stack::push(ch('a')());
     Cell* b = stack::push(num(98)());
-    EXPECT_EQ(
-        bitset::eval_path(bs, a, nullptr, nullptr, nullptr, nullptr, 0, false, false, false, false),
-        &logic::true_value);
-    EXPECT_EQ(
-        bitset::eval_path(bs, b, nullptr, nullptr, nullptr, nullptr, 0, false, false, false, false),
-        &logic::false_value);
+    EXPECT_EQ(bitset::eval_path(bs, a, nullptr, {}), &logic::true_value);
+    EXPECT_EQ(bitset::eval_path(bs, b, nullptr, {}), &logic::false_value);
     Cell* yes = stack::push(logic::true_value);
-    EXPECT_EQ(
-        bitset::eval_path(bs, b, yes, nullptr, nullptr, nullptr, 0, false, false, false, false),
-        yes);
+    EXPECT_EQ(bitset::eval_path(bs, b, yes, {}), yes);
     EXPECT_TRUE(pick(bs, ch('b')));
     Cell* text_element = stack::push(text(U"a")());
-    EXPECT_TRUE(raises(error::kScript, error::script::invalid_type, [&] {
-        bitset::eval_path(bs, text_element, nullptr, nullptr, nullptr, nullptr, 0, false, false,
-                          false, false);
-    }));
+    EXPECT_TRUE(raises(error::kScript, error::script::invalid_type,
+                       [&] { bitset::eval_path(bs, text_element, nullptr, {}); }));
     EXPECT_EQ(error::last_raised.args[0].w1, uint32_t{kTypeString});
 }
 
@@ -718,21 +709,21 @@ TEST_F(BitsetOwnership, ReflectAndModifyOwned) {
     // [owner field-word] gives the bitset to the owner, which becomes an owner of series.
     Cell* o = object(true);
     Cell* spec = stack::push(block({stacked(o), word("f")}));
-    EXPECT_EQ(bitset::modify(bs, owned_word(), spec, false), spec);
+    EXPECT_EQ(bitset::modify(bs, owned_word(), spec, {}), spec);
     EXPECT_EQ(ownership::entry_count(), 1u);
     EXPECT_TRUE(context::cell_of(o->w1)->header & ownership::kOwnerFlag);
     Cell* r = bitset::reflect(stack::push(*bs), owned);
     EXPECT_EQ(cell::type(r), kTypeObject);
     EXPECT_EQ(r->w1, o->w1);
     // Copies belong to nobody.
-    Cell* copied = bitset::copy(bs, stack::push_cell(), nullptr, false, nullptr);
+    Cell* copied = bitset::copy(bs, stack::push_cell(), {});
     EXPECT_EQ(cell::type(bitset::reflect(stack::push(*copied), owned)), kTypeNone);
 
     // Another field is ignored; none takes the bitset back.
     Cell* none = stack::push(Cell{kTypeNone, 0, 0, 0});
-    bitset::modify(bs, stack::push(word("other")()), none, false);
+    bitset::modify(bs, stack::push(word("other")()), none, {});
     EXPECT_EQ(ownership::entry_count(), 1u);
-    EXPECT_EQ(bitset::modify(bs, owned_word(), none, false), none);
+    EXPECT_EQ(bitset::modify(bs, owned_word(), none, {}), none);
     EXPECT_EQ(ownership::entry_count(), 0u);
     EXPECT_EQ(cell::type(bitset::reflect(stack::push(*bs), owned)), kTypeNone);
 }
@@ -749,8 +740,7 @@ TEST_F(BitsetOwnership, ChangesReportBeforeAndAfter) {
     } cases[] = {
         {"append", [](Cell* bs) { append(bs, ch('b')); }, Action::insert, Action::inserted, 13,
          "make bitset! #{00000000000000000000000060}"},
-        {"insert",
-         [](Cell* bs) { bitset::insert(bs, stack::push(num(200)()), -1, false, 1, false); },
+        {"insert", [](Cell* bs) { bitset::insert(bs, stack::push(num(200)()), {}); },
          Action::insert, Action::inserted, 26,
          "make bitset! #{0000000000000000000000004000000000000000000000000080}"},
         {"poke", [](Cell* bs) { poke(bs, ch('a'), none_item()); }, Action::poke, Action::poked, 1,

@@ -43,10 +43,10 @@ protected:
     }
 
     // insert (or append) with /part as a count (-1: none) and /dup as a count.
-    static Cell* insert(Cell* series, const std::string& value, int32_t part = -1,
-                        bool only = false, int32_t dup = 1, bool append = false) {
+    static Cell* insert(Cell* series, const std::string& value,
+                        const action::InsertOptions& options = {}) {
         Cell* v = value_of(value);
-        return block::insert(series, v, part, only, dup, append);
+        return block::insert(series, v, options);
     }
 };
 
@@ -109,8 +109,7 @@ TEST_F(Block, ToWrapsValuesAndCopiesBlocks) {
 
 TEST_F(Block, PathStepsByWordIntegerAndValue) {
     auto get = [](Cell* parent, const std::string& element) {
-        return block::eval_path(parent, value_of(element), nullptr, nullptr, nullptr, nullptr, 0,
-                                false, true, false, false);
+        return block::eval_path(parent, value_of(element), nullptr, {.get = true});
     };
     Cell* b = load("x: 1 y 2 x");
     EXPECT_EQ(mold(get(b, "x")), "1");
@@ -124,8 +123,7 @@ TEST_F(Block, PathStepsByWordIntegerAndValue) {
     Cell* path = load("b z");
     Cell* v = stack::push(integer(9));
     auto set = [&](Cell* parent, const std::string& element) {
-        return block::eval_path(parent, value_of(element), v, path, nullptr, nullptr, 0, false,
-                                false, false, false);
+        return block::eval_path(parent, value_of(element), v, {.path = path});
     };
     set(b, "y");
     EXPECT_EQ(all_of(b), "[x: 1 y 9 x]");
@@ -175,12 +173,12 @@ TEST_F(Block, CompareDecidesEqualityByLengthFirst) {
 
 TEST_F(Block, SelfContainingBlocksCompareAndMoldWithoutRecursing) {
     Cell* b = load("1");
-    block::insert(b, stack::push(*b), -1, true, 1, true); // append/only b b
+    block::insert(b, stack::push(*b), {.only = true, .append = true}); // append/only b b
     EXPECT_EQ(mold(b), "[1 [...]]");
     EXPECT_EQ(form(b), "1 ...");
     EXPECT_EQ(block::compare(b, stack::push(*b), action::op::equal), 0);
     Cell* c = load("1");
-    block::insert(c, stack::push(*c), -1, true, 1, true);
+    block::insert(c, stack::push(*c), {.only = true, .append = true});
     EXPECT_EQ(block::compare(b, c, action::op::equal), 0); // met again on both sides
     EXPECT_EQ(block::compare(b, load("1 [1 2]"), action::op::equal), -1);
     EXPECT_EQ(cycles::depth(), 0u);
@@ -218,7 +216,7 @@ TEST_F(Block, MoldStopsAtThePartLimit) {
     Cell* s = string::make_at(stack::push_cell(), 16);
     Cell* b = load("1 2 3 4 5 6");
     Cell* part = stack::push(integer(5));
-    int32_t left = block::mold(b, s, false, false, false, part, 5, 0);
+    int32_t left = block::mold(b, s, {.part = part}, 5, 0);
     EXPECT_EQ(text_of(s), "[1 2 3]");
     EXPECT_LE(left, 0);
 }
@@ -227,52 +225,52 @@ TEST_F(Block, MoldStopsAtThePartLimit) {
 
 TEST_F(Block, AppendAndInsert) {
     Cell* b = load("1 2 3");
-    Cell* r = insert(b, "[]", -1, false, 1, true);
+    Cell* r = insert(b, "[]", {.append = true});
     EXPECT_EQ(r, b);
     EXPECT_EQ(all_of(b), "[1 2 3]");
-    insert(b, "[4 5]", -1, false, 1, true);
+    insert(b, "[4 5]", {.append = true});
     EXPECT_EQ(all_of(b), "[1 2 3 4 5]");
-    insert(b, "[6]", -1, true, 1, true);
+    insert(b, "[6]", {.only = true, .append = true});
     EXPECT_EQ(all_of(b), "[1 2 3 4 5 [6]]");
 
     Cell* at = push_at(b, 2);
-    r = insert(at, "[7 8]", 0);
+    r = insert(at, "[7 8]", {.part = 0});
     EXPECT_EQ(r->w1, 2u); // /part 0 inserts nothing, the index moves by 0
     EXPECT_EQ(length(b), 6u);
-    r = insert(at, "[7 8]", 1);
+    r = insert(at, "[7 8]", {.part = 1});
     EXPECT_EQ(r->w1, 3u);
     EXPECT_EQ(all_of(b), "[1 2 7 3 4 5 [6]]");
 
     Cell* c = load("1 2");
-    r = insert(push_at(c, 1), "[a b]", -1, false, 3);
+    r = insert(push_at(c, 1), "[a b]", {.dup = 3});
     EXPECT_EQ(all_of(c), "[1 a b a b a b 2]");
     EXPECT_EQ(r->w1, 7u);
-    r = insert(push_at(c, 3), "x", -1, false, 1, true);
+    r = insert(push_at(c, 3), "x", {.append = true});
     EXPECT_EQ(r->w1, 0u); // append answers the head
     EXPECT_EQ(all_of(c), "[1 a b a b a b 2 x]");
-    r = insert(push_at(c, 9), "y", -1, false, 2);
+    r = insert(push_at(c, 9), "y", {.dup = 2});
     EXPECT_EQ(all_of(c), "[1 a b a b a b 2 x y y]");
     EXPECT_EQ(r->w1, 11u);
 }
 
 TEST_F(Block, InsertingABlockIntoItselfReadsItBeforeMoving) {
     Cell* b = load("1 2 3");
-    block::insert(push_at(b, 1), stack::push(*b), -1, false, 1, false);
+    block::insert(push_at(b, 1), stack::push(*b), {});
     EXPECT_EQ(all_of(b), "[1 1 2 3 2 3]");
     Cell* c = load("1 2 3");
-    block::insert(c, stack::push(*c), -1, false, 1, true);
+    block::insert(c, stack::push(*c), {.append = true});
     EXPECT_EQ(all_of(c), "[1 2 3 1 2 3]");
     Cell* d = load("1 2 3");
-    block::insert(d, push_at(d, 1), -1, false, 2, false);
+    block::insert(d, push_at(d, 1), {.dup = 2});
     EXPECT_EQ(all_of(d), "[2 3 2 3 1 2 3]");
 }
 
 TEST_F(Block, InsertRaisesNoMemoryForHugeCounts) {
     Cell* b = load("1");
     EXPECT_TRUE(raises(error::kInternal, error::internal::no_memory,
-                       [&] { insert(b, "[1 2 3 4]", -1, false, 0x7FFFFFFF); }));
+                       [&] { insert(b, "[1 2 3 4]", {.dup = 0x7FFFFFFF}); }));
     EXPECT_TRUE(raises(error::kInternal, error::internal::no_memory,
-                       [&] { insert(b, "7", -1, false, 0x8000000); }));
+                       [&] { insert(b, "7", {.dup = 0x8000000}); }));
     EXPECT_EQ(all_of(b), "[1]");
 }
 
@@ -300,7 +298,8 @@ TEST_F(Block, ChangeOverwritesOrReplaces) {
     };
     for (const Case& c : cases) {
         Cell* b = load(c.values);
-        Cell* r = block::change(push_at(b, c.index), value_of(c.value), c.part, c.only, c.dup);
+        Cell* r = block::change(push_at(b, c.index), value_of(c.value),
+                                {.part = c.part, .only = c.only, .dup = c.dup});
         EXPECT_EQ(all_of(b), c.result) << c.values << " " << c.value;
         EXPECT_EQ(r->w1, c.index_after) << c.values << " " << c.value;
     }
@@ -308,11 +307,11 @@ TEST_F(Block, ChangeOverwritesOrReplaces) {
 
 TEST_F(Block, ChangeWithPartOfItself) {
     Cell* b = load("1 2 3 4");
-    block::change(push_at(b, 2), push_at(b, 0), 1, false, 1);
+    block::change(push_at(b, 2), push_at(b, 0), {.part = 1});
     EXPECT_EQ(all_of(b), "[1 2 1 2 3 4 4]");
     // A source that starts inside the replaced run and extends past it.
     Cell* c = load("1 2 3 4 5");
-    block::change(c, push_at(c, 1), 2, false, 1);
+    block::change(c, push_at(c, 1), {.part = 2});
     EXPECT_EQ(all_of(c), "[2 3 4 5 3 4 5]");
 }
 
@@ -322,31 +321,31 @@ TEST_F(Block, ChangeWithPartOfItself) {
 TEST_F(Block, PutAddsOrReplacesTheValueAfterTheKey) {
     Cell* b = load("a 1 b 2");
     Cell* v = stack::push(integer(5));
-    EXPECT_EQ(block::put(b, value_of("b"), v, false), v);
+    EXPECT_EQ(block::put(b, value_of("b"), v, {}), v);
     EXPECT_EQ(all_of(b), "[a 1 b 5]");
-    block::put(b, value_of("c"), v, false);
+    block::put(b, value_of("c"), v, {});
     EXPECT_EQ(all_of(b), "[a 1 b 5 c 5]");
     Cell* last = load("x 1 y");
-    block::put(last, value_of("y"), v, false);
+    block::put(last, value_of("y"), v, {});
     EXPECT_EQ(all_of(last), "[x 1 y 5]");
 }
 
 TEST_F(Block, TakeGivesTheValueOrABlock) {
     Cell* b = load("[1 2] 3 4");
-    Cell* first = block::take(b, nullptr, false, false);
+    Cell* first = block::take(b, {});
     EXPECT_EQ(mold(first), "[1 2]");
     Cell* part = stack::push(integer(1));
-    EXPECT_EQ(mold(block::take(b, part, false, false)), "[3]");
+    EXPECT_EQ(mold(block::take(b, {.part = part})), "[3]");
     EXPECT_EQ(all_of(b), "[4]");
-    EXPECT_EQ(cell::type(block::take(push_at(b, 1), nullptr, false, false)), kTypeNone);
+    EXPECT_EQ(cell::type(block::take(push_at(b, 1), {})), kTypeNone);
 
     // /deep copies the series inside what is taken.
     Cell* nested = load("[5 6] 7");
     Cell inner = cells(nested)[0];
-    Cell* deep = block::take(nested, stack::push(integer(1)), true, false);
+    Cell* deep = block::take(nested, {.part = stack::push(integer(1)), .deep = true});
     EXPECT_EQ(mold(deep), "[[5 6]]");
     EXPECT_NE(cells(deep)[0].w2, inner.w2);
-    Cell* shared = block::take(push_at(load("[8] 9"), 0), nullptr, false, false);
+    Cell* shared = block::take(push_at(load("[8] 9"), 0), {});
     EXPECT_EQ(mold(shared), "[8]");
 }
 
@@ -366,7 +365,7 @@ TEST_F(Block, SwapExchangesOneCellEach) {
 
 TEST_F(Block, TrimDropsNoneFromTheIndex) {
     Cell* b = load("none 1 none none 2 none");
-    block::trim(push_at(b, 1), false, false, false, false, false, nullptr);
+    block::trim(push_at(b, 1), {});
     EXPECT_EQ(all_of(b), "[none 1 2]");
 }
 
@@ -375,10 +374,10 @@ TEST_F(Block, TrimDropsNoneFromTheIndex) {
 
 TEST_F(Block, CopyShallowDeepAndByType) {
     Cell* b = load("1 [2 [3]] \"s\"");
-    Cell* shallow = block::copy(b, stack::push_cell(), nullptr, false, nullptr);
+    Cell* shallow = block::copy(b, stack::push_cell(), {});
     EXPECT_EQ(mold(shallow), "[1 [2 [3]] \"s\"]");
     EXPECT_EQ(cells(shallow)[1].w2, cells(b)[1].w2);
-    Cell* deep = block::copy(b, stack::push_cell(), nullptr, true, nullptr);
+    Cell* deep = block::copy(b, stack::push_cell(), {.deep = true});
     EXPECT_EQ(mold(deep), "[1 [2 [3]] \"s\"]");
     Cell nested = cells(deep)[1];
     EXPECT_NE(nested.w2, cells(b)[1].w2);
@@ -386,21 +385,21 @@ TEST_F(Block, CopyShallowDeepAndByType) {
     EXPECT_NE(cells(deep)[2].w2, cells(b)[2].w2);
 
     Cell* types = stack::push(datatype_value(kTypeString));
-    Cell* typed = block::copy(b, stack::push_cell(), nullptr, false, types);
+    Cell* typed = block::copy(b, stack::push_cell(), {.types = types});
     EXPECT_EQ(cells(typed)[1].w2, cells(b)[1].w2); // blocks are shared
     EXPECT_NE(cells(typed)[2].w2, cells(b)[2].w2); // strings are copied
     Cell typeset{kTypeTypeset, 0, 0, 0};
     uint8_t bits[12] = {};
     bits[kTypeBlock / 8] |= 0x80 >> (kTypeBlock % 8);
     std::memcpy(&typeset.w1, bits, sizeof bits);
-    Cell* by_set = block::copy(b, stack::push_cell(), nullptr, false, stack::push(typeset));
+    Cell* by_set = block::copy(b, stack::push_cell(), {.types = stack::push(typeset)});
     EXPECT_NE(cells(by_set)[1].w2, cells(b)[1].w2);
     EXPECT_EQ(cells(by_set)[2].w2, cells(b)[2].w2);
 
     Cell* self = load("1");
-    block::insert(self, stack::push(*self), -1, true, 1, true);
+    block::insert(self, stack::push(*self), {.only = true, .append = true});
     EXPECT_TRUE(raises(error::kInternal, error::internal::no_cycle,
-                       [&] { block::copy(self, stack::push_cell(), nullptr, true, nullptr); }));
+                       [&] { block::copy(self, stack::push_cell(), {.deep = true}); }));
     EXPECT_EQ(cycles::depth(), 0u);
     EXPECT_TRUE(raises(error::kInternal, error::internal::no_cycle,
                        [&] { block::copy_series(self, true, false); }));
@@ -457,8 +456,14 @@ TEST_F(Block, Find) {
         Cell* value = value_of(c.value);
         Cell* skip = c.skip ? stack::push(integer(c.skip)) : nullptr;
         Cell* part = c.part != kNoPart ? stack::push(integer(c.part)) : nullptr;
-        Cell* r = block::find(series, value, part, c.has("only"), false, false, false, nullptr,
-                              skip, c.has("last"), c.has("reverse"), c.has("tail"), c.has("match"));
+        Cell* r = block::find(series, value,
+                              {.part = part,
+                               .only = c.has("only"),
+                               .skip = skip,
+                               .last = c.has("last"),
+                               .reverse = c.has("reverse"),
+                               .tail = c.has("tail"),
+                               .match = c.has("match")});
         if (c.found < 0) {
             EXPECT_EQ(cell::type(r), kTypeNone) << c.values << " / " << c.value;
         } else {
@@ -472,63 +477,38 @@ TEST_F(Block, Find) {
 TEST_F(Block, FindPartAsAPositionAndBadArguments) {
     Cell* b = load("1 2 3 4");
     Cell* end = push_at(b, 2); // a position includes its own cell
-    EXPECT_EQ(block::find(b, value_of("3"), end, false, false, false, false, nullptr, nullptr,
-                          false, false, false, false)
-                  ->w1,
-              2u);
+    EXPECT_EQ(block::find(b, value_of("3"), {.part = end})->w1, 2u);
     Cell* zero = stack::push(integer(0));
-    EXPECT_TRUE(raises(error::kScript, error::script::out_of_range, [&] {
-        block::find(b, value_of("3"), nullptr, false, false, false, false, nullptr, zero, false,
-                    false, false, false);
-    }));
+    EXPECT_TRUE(raises(error::kScript, error::script::out_of_range,
+                       [&] { block::find(b, value_of("3"), {.skip = zero}); }));
     Cell* word_skip = value_of("x");
-    EXPECT_TRUE(raises(error::kScript, error::script::invalid_refine_arg, [&] {
-        block::find(b, value_of("3"), nullptr, false, false, false, false, nullptr, word_skip,
-                    false, false, false, false);
-    }));
+    EXPECT_TRUE(raises(error::kScript, error::script::invalid_refine_arg,
+                       [&] { block::find(b, value_of("3"), {.skip = word_skip}); }));
     Cell* foreign = load("1");
-    EXPECT_TRUE(raises(error::kScript, error::script::invalid_refine_arg, [&] {
-        block::find(b, value_of("3"), foreign, false, false, false, false, nullptr, nullptr, false,
-                    false, false, false);
-    }));
+    EXPECT_TRUE(raises(error::kScript, error::script::invalid_refine_arg,
+                       [&] { block::find(b, value_of("3"), {.part = foreign}); }));
     // /case compares strictly, /same by identity.
     Cell* words = load("a b: c");
-    EXPECT_EQ(block::find(words, value_of("b"), nullptr, false, false, false, false, nullptr,
-                          nullptr, false, false, false, false)
-                  ->w1,
-              1u);
-    EXPECT_EQ(cell::type(block::find(words, value_of("b"), nullptr, false, true, false, false,
-                                     nullptr, nullptr, false, false, false, false)),
-              kTypeNone);
+    EXPECT_EQ(block::find(words, value_of("b"), {})->w1, 1u);
+    EXPECT_EQ(cell::type(block::find(words, value_of("b"), {.case_ = true})), kTypeNone);
     Cell* inner = load("[1] [1]");
     Cell* second = stack::push(cells(inner)[1]);
-    EXPECT_EQ(block::find(inner, second, nullptr, true, false, true, false, nullptr, nullptr, false,
-                          false, false, false)
-                  ->w1,
-              1u);
+    EXPECT_EQ(block::find(inner, second, {.only = true, .same = true})->w1, 1u);
 }
 
 TEST_F(Block, ValuesWithoutACompareActionMatchNothingAndSortByType) {
     Cell* b = load("5 0 2");
     cells(b)[1] = Cell{kTypeContext, 0, 0, 0}; // context! has no compare action
-    EXPECT_EQ(block::find(b, value_of("2"), nullptr, false, false, false, false, nullptr, nullptr,
-                          false, false, false, false)
-                  ->w1,
-              2u);
+    EXPECT_EQ(block::find(b, value_of("2"), {})->w1, 2u);
     Cell* context = stack::push(cells(b)[1]);
-    EXPECT_EQ(cell::type(block::find(b, context, nullptr, true, false, false, false, nullptr,
-                                     nullptr, false, false, false, false)),
-              kTypeNone);
-    block::sort(b, false, nullptr, nullptr, nullptr, false, false, false);
+    EXPECT_EQ(cell::type(block::find(b, context, {.only = true})), kTypeNone);
+    block::sort(b, {});
     EXPECT_EQ(cell::type(&cells(b)[2]), kTypeContext); // context! (14) after integer! (11)
     EXPECT_EQ(block::compare(b, load("2 5 0"), action::op::equal), 1);
 }
 
 TEST_F(Block, SelectGivesTheValueAfterTheMatch) {
-    auto select = [](Cell* b, const std::string& v) {
-        return block::select(b, value_of(v), nullptr, false, false, false, false, nullptr, nullptr,
-                             false, false);
-    };
+    auto select = [](Cell* b, const std::string& v) { return block::select(b, value_of(v), {}); };
     EXPECT_EQ(mold(select(load("a 1 b 2"), "b")), "2");
     EXPECT_EQ(mold(select(load("a 1 b"), "b")), "none");
     EXPECT_EQ(mold(select(load("a b 1 a b 2"), "[a b]")), "1");
@@ -569,8 +549,12 @@ TEST_F(Block, FindOnAHashGoesThroughItsTable) {
         for (bool hash : {false, true}) {
             Cell* series = push_at(hash ? hashed(c.values) : load(c.values), c.index);
             compare_calls() = 0;
-            Cell* r = block::find(series, value, part, false, false, false, false, nullptr, skip,
-                                  c.has("last"), c.has("reverse"), c.has("tail"), false);
+            Cell* r = block::find(series, value,
+                                  {.part = part,
+                                   .skip = skip,
+                                   .last = c.has("last"),
+                                   .reverse = c.has("reverse"),
+                                   .tail = c.has("tail")});
             const std::string what = std::string(c.values) + " / " + c.value + (hash ? " #" : "");
             if (hash) {
                 EXPECT_EQ(compare_calls(), 0) << what; // found by the table
@@ -587,8 +571,7 @@ TEST_F(Block, FindOnAHashGoesThroughItsTable) {
     // Values the table cannot answer by their hash are searched linearly: a sub-sequence, a
     // datatype, /match.
     auto find = [](Cell* series, const std::string& value, bool only, bool same, bool match) {
-        return block::find(series, value_of(value), nullptr, only, false, same, false, nullptr,
-                           nullptr, false, false, false, match);
+        return block::find(series, value_of(value), {.only = only, .same = same, .match = match});
     };
     Cell* h = hashed("1 [2 3] 2 3");
     EXPECT_EQ(find(h, "[2 3]", false, false, false)->w1, 2u);
@@ -597,10 +580,7 @@ TEST_F(Block, FindOnAHashGoesThroughItsTable) {
     EXPECT_EQ(cell::type(find(h, "2", false, false, true)), kTypeNone);
     // /same with /only finds a nested block by identity through the table.
     Cell* nested = stack::push(cells(h)[1]);
-    EXPECT_EQ(block::find(h, nested, nullptr, true, false, true, false, nullptr, nullptr, false,
-                          false, false, false)
-                  ->w1,
-              1u);
+    EXPECT_EQ(block::find(h, nested, {.only = true, .same = true})->w1, 1u);
     // An integer and a float are different values to find, 0.0 and -0.0 the same, in a block
     // as in a hash!.
     Cell* mixed = load("0 1 0");
@@ -614,11 +594,7 @@ TEST_F(Block, FindOnAHashGoesThroughItsTable) {
             series->w3 = hashtable::init(3, series, hashtable::kHash);
         }
         EXPECT_EQ(find(series, "1", false, false, false)->w1, 1u) << hash;
-        EXPECT_EQ(block::find(stack::push(*series), zero, nullptr, false, false, false, false,
-                              nullptr, nullptr, false, false, false, false)
-                      ->w1,
-                  2u)
-            << hash;
+        EXPECT_EQ(block::find(stack::push(*series), zero, {})->w1, 2u) << hash;
     }
 }
 
@@ -629,12 +605,11 @@ TEST_F(Block, AHashStaysFindableThroughChanges) {
     auto at = [&](uint32_t index) { return stack::push(Cell{h->header, index, h->w2, h->w3}); };
     auto where = [&](int32_t v) {
         compare_calls() = 0;
-        Cell* r = block::find(at(0), stack::push(integer(v)), nullptr, false, false, false, false,
-                              nullptr, nullptr, false, false, false, false);
+        Cell* r = block::find(at(0), stack::push(integer(v)), {});
         EXPECT_EQ(compare_calls(), 0);
         return cell::type(r) == kTypeNone ? -1 : static_cast<int32_t>(r->w1);
     };
-    block::insert(at(1), value_of("[7 8]"), -1, false, 1, false); // 5 7 8 4 3
+    block::insert(at(1), value_of("[7 8]"), {}); // 5 7 8 4 3
     EXPECT_EQ(where(4), 3);
     EXPECT_EQ(where(8), 2);
     series::remove(at(0), stack::push(integer(2)), nullptr); // 8 4 3
@@ -643,11 +618,11 @@ TEST_F(Block, AHashStaysFindableThroughChanges) {
     series::poke(at(0), 1, stack::push(integer(9)), nullptr); // 9 4 3
     EXPECT_EQ(where(8), -1);
     EXPECT_EQ(where(9), 0);
-    block::sort(at(0), false, nullptr, nullptr, nullptr, false, false, false); // 3 4 9
+    block::sort(at(0), {}); // 3 4 9
     EXPECT_EQ(where(9), 2);
     series::reverse(at(0), nullptr, nullptr); // 9 4 3
     EXPECT_EQ(where(3), 2);
-    block::change(at(2), value_of("1"), -1, false, 1); // 9 4 1
+    block::change(at(2), value_of("1"), {}); // 9 4 1
     EXPECT_EQ(where(1), 2);
     EXPECT_EQ(where(3), -1);
     series::clear(at(1)); // 9
@@ -667,13 +642,8 @@ TEST_F(Block, WordsMatchTheirCaseVariantsInBlocksAndTables) {
     EXPECT_EQ(cell::type(block::find_word(load("a FOO: 1"), &key, true)), kTypeNone);
     for (bool hash : {false, true}) {
         Cell* series = hash ? hashed("a FOO 1") : load("a FOO 1");
-        EXPECT_EQ(block::find(series, stack::push(key), nullptr, false, false, false, false,
-                              nullptr, nullptr, false, false, false, false)
-                      ->w1,
-                  1u)
-            << hash;
-        EXPECT_EQ(cell::type(block::find(series, stack::push(key), nullptr, false, true, false,
-                                         false, nullptr, nullptr, false, false, false, false)),
+        EXPECT_EQ(block::find(series, stack::push(key), {})->w1, 1u) << hash;
+        EXPECT_EQ(cell::type(block::find(series, stack::push(key), {.case_ = true})),
                   kTypeNone)
             << hash; // /case: the exact symbol
     }
@@ -769,10 +739,7 @@ TEST_F(Block, SetOperationsRunThroughHashTables) {
     ASSERT_EQ(cell::type(first), kTypeHash);
     ASSERT_NE(first->w3, 0u);
     EXPECT_EQ(hashtable::record(first->w3)->size, 3u);
-    EXPECT_EQ(block::find(first, value_of("5"), nullptr, false, false, false, false, nullptr,
-                          nullptr, false, false, false, false)
-                  ->w1,
-              2u);
+    EXPECT_EQ(block::find(first, value_of("5"), {})->w1, 2u);
     EXPECT_EQ(compare_calls(), 0);
     EXPECT_EQ(all_of(&(*first = Cell{kTypeBlock, 0, first->w2, 0})), "[1 3 5]");
 
@@ -806,10 +773,8 @@ TEST_F(Block, SetOperationsRunThroughHashTables) {
 
 class BlockSort : public Block {
 protected:
-    static Cell* sort(Cell* b, Cell* skip = nullptr, Cell* comparator = nullptr,
-                      Cell* part = nullptr, bool all = false, bool reverse = false,
-                      bool stable = false, bool case_ = false) {
-        return block::sort(b, case_, skip, comparator, part, all, reverse, stable);
+    static Cell* sort(Cell* b, const action::SortOptions& options = {}) {
+        return block::sort(b, options);
     }
 
     // The comparator hooks: what the stand-in function does with its frame.
@@ -876,7 +841,7 @@ protected:
 
 TEST_F(BlockSort, PlainReverseAndMixedTypes) {
     EXPECT_EQ(all_of(sort(load("3 1 2"))), "[1 2 3]");
-    EXPECT_EQ(all_of(sort(load("3 1 2"), nullptr, nullptr, nullptr, false, true)), "[3 2 1]");
+    EXPECT_EQ(all_of(sort(load("3 1 2"), {.reverse = true})), "[3 2 1]");
     EXPECT_EQ(all_of(sort(load("2 \"b\" 1 none \"a\" true"))), "[none true \"a\" \"b\" 1 2]");
     EXPECT_EQ(all_of(sort(load(""))), "[]");
     Cell* b = load("5 3 4 1");
@@ -897,12 +862,11 @@ TEST_F(BlockSort, IntegersOrderByValueAndEqualOnesKeepTheirOrder) {
     EXPECT_FALSE(new_line(b, 1));
     EXPECT_TRUE(new_line(b, 2));
     Cell* r = load("1 2\n1");
-    sort(r, nullptr, nullptr, nullptr, false, true);
+    sort(r, {.reverse = true});
     EXPECT_FALSE(new_line(r, 1));
     EXPECT_TRUE(new_line(r, 2));
-    EXPECT_EQ(
-        all_of(sort(load("7 -2147483648 2147483647 0 -1"), nullptr, nullptr, nullptr, false, true)),
-        "[2147483647 7 0 -1 -2147483648]");
+    EXPECT_EQ(all_of(sort(load("7 -2147483648 2147483647 0 -1"), {.reverse = true})),
+              "[2147483647 7 0 -1 -2147483648]");
 
     // Many values over the whole range, repeats among them, in both directions.
     std::vector<int32_t> values;
@@ -917,7 +881,7 @@ TEST_F(BlockSort, IntegersOrderByValueAndEqualOnesKeepTheirOrder) {
             const Cell c = integer(v);
             block::append_copy(many, &c);
         }
-        sort(many, nullptr, nullptr, nullptr, false, reverse);
+        sort(many, {.reverse = reverse});
         std::vector<int32_t> expected = values;
         std::sort(expected.begin(), expected.end());
         if (reverse) std::reverse(expected.begin(), expected.end());
@@ -928,69 +892,71 @@ TEST_F(BlockSort, IntegersOrderByValueAndEqualOnesKeepTheirOrder) {
 
 TEST_F(BlockSort, SkipCompareAndAll) {
     Cell* two = stack::push(integer(2));
-    EXPECT_EQ(all_of(sort(load("3 a 1 b 2 c"), two)), "[1 b 2 c 3 a]");
+    EXPECT_EQ(all_of(sort(load("3 a 1 b 2 c"), {.skip = two})), "[1 b 2 c 3 a]");
     Cell* offset = stack::push(integer(2));
-    EXPECT_EQ(all_of(sort(load("1 9 2 7 3 8"), two, offset)), "[2 7 3 8 1 9]");
-    EXPECT_EQ(all_of(sort(load("1 2 1 1"), two, nullptr, nullptr, true)), "[1 1 1 2]");
+    EXPECT_EQ(all_of(sort(load("1 9 2 7 3 8"), {.skip = two, .comparator = offset})),
+              "[2 7 3 8 1 9]");
+    EXPECT_EQ(all_of(sort(load("1 2 1 1"), {.skip = two, .all = true})), "[1 1 1 2]");
 
     Cell* four = stack::push(integer(4));
     EXPECT_TRUE(raises(error::kScript, error::script::invalid_refine_arg,
-                       [&] { sort(load("1 2 3 4 5 6"), four); }));
+                       [&] { sort(load("1 2 3 4 5 6"), {.skip = four}); }));
     Cell* three = stack::push(integer(3));
     EXPECT_TRUE(raises(error::kScript, error::script::out_of_range,
-                       [&] { sort(load("1 2 3 4"), two, three); }));
+                       [&] { sort(load("1 2 3 4"), {.skip = two, .comparator = three}); }));
     EXPECT_TRUE(raises(error::kScript, error::script::bad_refines,
-                       [&] { sort(load("1 2"), nullptr, nullptr, nullptr, true); }));
+                       [&] { sort(load("1 2"), {.all = true}); }));
     EXPECT_TRUE(raises(error::kScript, error::script::bad_refines,
-                       [&] { sort(load("1 2"), nullptr, offset); }));
-    EXPECT_TRUE(raises(error::kScript, error::script::bad_refines,
-                       [&] { sort(load("1 2"), two, offset, nullptr, true); }));
+                       [&] { sort(load("1 2"), {.comparator = offset}); }));
+    EXPECT_TRUE(raises(error::kScript, error::script::bad_refines, [&] {
+        sort(load("1 2"), {.skip = two, .comparator = offset, .all = true});
+    }));
     Cell* text = push_string("x");
     EXPECT_TRUE(raises(error::kScript, error::script::invalid_refine_arg,
-                       [&] { sort(load("1 2"), nullptr, text); }));
+                       [&] { sort(load("1 2"), {.comparator = text}); }));
 }
 
 TEST_F(BlockSort, PartAndStable) {
     Cell* b = load("4 3 2 1");
-    sort(b, nullptr, nullptr, stack::push(integer(2)));
+    sort(b, {.part = stack::push(integer(2))});
     EXPECT_EQ(all_of(b), "[3 4 2 1]");
     Cell* at = push_at(b, 3);
-    sort(at, nullptr, nullptr, stack::push(integer(-2)));
+    sort(at, {.part = stack::push(integer(-2))});
     EXPECT_EQ(all_of(b), "[3 2 4 1]");
     EXPECT_EQ(at->w1, 1u); // left at the first sorted cell
     Cell* before = push_at(b, 1);
-    sort(before, nullptr, nullptr, stack::push(integer(-5)));
+    sort(before, {.part = stack::push(integer(-5))});
     EXPECT_EQ(before->w1, 0u); // nothing before the head: nothing sorted
     EXPECT_EQ(all_of(b), "[3 2 4 1]");
 
     // Equal keys keep their order with /stable.
     Cell* two = stack::push(integer(2));
     Cell* records = load("1 a 0 b 1 c 0 d 1 e 0 f");
-    sort(records, two, nullptr, nullptr, false, false, true);
+    sort(records, {.skip = two, .stable = true});
     EXPECT_EQ(all_of(records), "[0 b 0 d 0 f 1 a 1 c 1 e]");
     Cell* reversed = load("1 a 0 b 1 c 0 d");
-    sort(reversed, two, nullptr, nullptr, false, true, true);
+    sort(reversed, {.skip = two, .reverse = true, .stable = true});
     EXPECT_EQ(all_of(reversed), "[1 a 1 c 0 b 0 d]");
 }
 
 TEST_F(BlockSort, UserComparator) {
     Cell* f = function();
-    EXPECT_EQ(all_of(sort(load("3 1 2 5 4"), nullptr, f)), "[1 2 3 4 5]");
-    EXPECT_EQ(all_of(sort(load("3 1 2 5 4"), nullptr, f, nullptr, false, true)), "[5 4 3 2 1]");
-    EXPECT_EQ(all_of(sort(load("3 1 2 5 4"), nullptr, f, nullptr, false, false, true)),
-              "[1 2 3 4 5]");
+    EXPECT_EQ(all_of(sort(load("3 1 2 5 4"), {.comparator = f})), "[1 2 3 4 5]");
+    EXPECT_EQ(all_of(sort(load("3 1 2 5 4"), {.comparator = f, .reverse = true})), "[5 4 3 2 1]");
+    EXPECT_EQ(all_of(sort(load("3 1 2 5 4"), {.comparator = f, .stable = true})), "[1 2 3 4 5]");
     // A positive answer puts the comparator's first argument first.
     mode() = Mode::difference;
-    EXPECT_EQ(all_of(sort(load("3 1 2"), nullptr, f)), "[3 2 1]");
+    EXPECT_EQ(all_of(sort(load("3 1 2"), {.comparator = f})), "[3 2 1]");
     // Whole records arrive as blocks of one record each.
     mode() = Mode::records;
     Cell* two = stack::push(integer(2));
-    EXPECT_EQ(all_of(sort(load("a 3 b 1 c 2"), two, f, nullptr, true)), "[b 1 c 2 a 3]");
+    EXPECT_EQ(all_of(sort(load("a 3 b 1 c 2"), {.skip = two, .comparator = f, .all = true})),
+              "[b 1 c 2 a 3]");
     EXPECT_EQ(frame_errors(), 0);
 
     Cell* three_args = stack::push(Cell{kTypeFunction, 0, load("a b c")->w2, 0});
     EXPECT_TRUE(raises(error::kScript, error::script::invalid_refine_arg,
-                       [&] { sort(load("1 2"), nullptr, three_args); }));
+                       [&] { sort(load("1 2"), {.comparator = three_args}); }));
 }
 
 TEST_F(BlockSort, ComparatorAnswers) {
@@ -1019,7 +985,7 @@ TEST_F(BlockSort, AComparatorThatChangesTheSeriesIsStopped) {
         mode() = Mode::grow;
         Cell* top = stack::top;
         EXPECT_TRUE(raises(error::kScript, error::script::protected_,
-                           [&] { sort(b, nullptr, f, nullptr, false, false, stable); }));
+                           [&] { sort(b, {.comparator = f, .stable = stable}); }));
         EXPECT_EQ(stack::top, top);
         EXPECT_EQ(all_of(b), "[3 1 2 5 4 9 8 0]"); // one append, then the sort stopped
         EXPECT_EQ(collector::state.pins, 0u);
@@ -1028,7 +994,8 @@ TEST_F(BlockSort, AComparatorThatChangesTheSeriesIsStopped) {
 
     mode() = Mode::error;
     Cell* c = load("3 1 2");
-    EXPECT_TRUE(raises(error::kScript, error::script::invalid_arg, [&] { sort(c, nullptr, f); }));
+    EXPECT_TRUE(
+        raises(error::kScript, error::script::invalid_arg, [&] { sort(c, {.comparator = f}); }));
     EXPECT_EQ(stack::top, top + 1);
     EXPECT_EQ(collector::state.pins, 0u);
 }
@@ -1037,7 +1004,7 @@ TEST_F(BlockSort, WithoutAnEvaluatorAFunctionCannotBeCalled) {
     block::set_function_caller(nullptr);
     Cell* f = function();
     EXPECT_TRUE(raises(error::kInternal, error::internal::not_done,
-                       [&] { sort(load("2 1"), nullptr, f); }));
+                       [&] { sort(load("2 1"), {.comparator = f}); }));
 }
 
 } // namespace

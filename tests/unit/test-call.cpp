@@ -62,8 +62,7 @@ TEST_F(CallNative, OutputPastTheLimitIsTooLong) {
     GcRoot target(text(kTypeString, "kept "));
     const int64_t size = static_cast<int64_t>(std::string(kFiveDigitsOutput).size());
     auto call = [&](int64_t limit) {
-        call::run(&command.cell(), true, false, false, false, nullptr, &target.cell(), nullptr,
-                  limit);
+        call::run(&command.cell(), {.wait = true, .output = &target.cell()}, limit);
     };
     EXPECT_TRUE(raises(error::kScript, error::script::too_long, [&] { call(size - 1); }));
     EXPECT_EQ(utf8_of(target.cell()), "kept ");

@@ -36,8 +36,8 @@ protected:
         stack::clear();
         Cell* s = string::make_at(stack::push_cell(), 16);
         Cell* v = stack::push(char_value(cp));
-        const int32_t left = mold ? char_::mold(v, s, false, all, false, nullptr, 1000, 0)
-                                  : char_::form(v, s, nullptr, 1000);
+        const int32_t left =
+            mold ? char_::mold(v, s, {.all = all}, 1000, 0) : char_::form(v, s, nullptr, 1000);
         return {text_of(s), left};
     }
 };

@@ -14,15 +14,13 @@ protected:
     Cell get(const Cell& date, const char* name) {
         Cell d = date;
         GcRoot word(field(name));
-        return *date::eval_path(&d, &word.cell(), nullptr, nullptr, nullptr, nullptr, 0, false,
-                                true, false, false);
+        return *date::eval_path(&d, &word.cell(), nullptr, {.get = true});
     }
     Cell set(const Cell& date, const char* name, const Cell& value) {
         Cell d = date;
         GcRoot word(field(name));
         Cell v = value;
-        date::eval_path(&d, &word.cell(), &v, nullptr, nullptr, nullptr, 0, false, false, false,
-                        false);
+        date::eval_path(&d, &word.cell(), &v, {});
         return d;
     }
     Cell from_block(bool make, std::initializer_list<Cell> values) {
@@ -235,10 +233,8 @@ TEST_F(Date, Fields) {
     EXPECT_TRUE(
         raises(error::kScript, error::script::out_of_range, [&] { date::pick(&p, 15, nullptr); }));
     GcRoot other(field("hours"));
-    EXPECT_TRUE(raises(error::kScript, error::script::invalid_path, [&] {
-        date::eval_path(&p, &other.cell(), nullptr, nullptr, nullptr, nullptr, 0, false, true,
-                        false, false);
-    }));
+    EXPECT_TRUE(raises(error::kScript, error::script::invalid_path,
+                       [&] { date::eval_path(&p, &other.cell(), nullptr, {.get = true}); }));
 }
 
 TEST_F(Date, SetFields) {

@@ -11,8 +11,7 @@ protected:
         Cell e = text(kTypeEmail, address);
         GcRoot held(e);
         GcRoot word(unbound(kTypeWord, sym(field)));
-        Cell* got = email::eval_path(&held.cell(), &word.cell(), nullptr, nullptr, nullptr, nullptr,
-                                     0, false, true, false, false);
+        Cell* got = email::eval_path(&held.cell(), &word.cell(), nullptr, {.get = true});
         EXPECT_EQ(cell::type(got), kTypeString);
         return utf8_of(*got);
     }
@@ -20,8 +19,7 @@ protected:
         GcRoot held(text(kTypeEmail, address));
         GcRoot word(unbound(kTypeWord, sym(field)));
         GcRoot v(text(kTypeString, value));
-        email::eval_path(&held.cell(), &word.cell(), &v.cell(), nullptr, nullptr, nullptr, 0, false,
-                         false, false, false);
+        email::eval_path(&held.cell(), &word.cell(), &v.cell(), {});
         return utf8_of(held.cell());
     }
 };
@@ -56,12 +54,10 @@ TEST_F(Email, FormMoldAndOtherElements) {
     EXPECT_EQ(form_of(held.cell()), "joe@example.com");
     GcRoot other(unbound(kTypeWord, sym("domain")));
     EXPECT_TRUE(raises(error::kScript, error::script::invalid_path, [&] {
-        email::eval_path(&held.cell(), &other.cell(), nullptr, nullptr, nullptr, nullptr, 0, false,
-                         true, false, false);
+        email::eval_path(&held.cell(), &other.cell(), nullptr, {.get = true});
     }));
     Cell two = int_value(2);
-    Cell* c = email::eval_path(&held.cell(), &two, nullptr, nullptr, nullptr, nullptr, 0, false,
-                               true, false, false);
+    Cell* c = email::eval_path(&held.cell(), &two, nullptr, {.get = true});
     EXPECT_EQ(cell::type(c), kTypeChar);
     EXPECT_EQ(c->w2, static_cast<uint32_t>('o'));
 }

@@ -225,8 +225,7 @@ TEST_F(Error, PathsReadFields) {
     Cell* e = make_error("[math zero-divide]");
     Cell* code = stack::push(word("code"));
     Cell* path = none::push();
-    EXPECT_EQ(mold(error::eval_path(e, code, nullptr, path, nullptr, nullptr, 1, false, false, true,
-                                    false)),
+    EXPECT_EQ(mold(error::eval_path(e, code, nullptr, {.path = path, .position = 1, .tail = true})),
               "400");
 }
 

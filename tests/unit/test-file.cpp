@@ -74,7 +74,7 @@ TEST_F(File, MoldQuotesWhereNeeded) {
         GcRoot held(f);
         Cell* s = string::make_at(stack::push_cell(), 16);
         Cell* v = stack::push(held.cell());
-        const int32_t left = file::mold(v, s, false, false, false, nullptr, 1000, 0);
+        const int32_t left = file::mold(v, s, {}, 1000, 0);
         EXPECT_EQ(utf8_of(*s), c.text);
         EXPECT_EQ(left, 1000 - static_cast<int32_t>(string::length(&held.cell())) - 1);
     }
@@ -89,9 +89,8 @@ TEST_F(File, InheritsFromUrl) {
     EXPECT_EQ(cell::type(&f), kTypeFile);
     EXPECT_EQ(utf8_of(f), "ab"); // a block of parts builds urls only: a file joins the values
     GcRoot x(text(kTypeFile, "x"));
-    EXPECT_TRUE(raises(error::kInternal, error::internal::not_done, [&] {
-        file::read(&x.cell(), nullptr, nullptr, false, false, false, &x.cell());
-    }));
+    EXPECT_TRUE(raises(error::kInternal, error::internal::not_done,
+                       [&] { file::read(&x.cell(), {.as = &x.cell()}); }));
 }
 
 } // namespace

@@ -321,9 +321,13 @@ TEST_F(Float, Round) {
     for (const Case& c : cases) {
         Cell v = float_value(c.value);
         Cell scale = c.scale;
-        Cell* r = float_::round(&v, cell::type(&scale) == 0 ? nullptr : &scale, c.mode == kEven,
-                                c.mode == kDown, c.mode == kHalfDown, c.mode == kFloor,
-                                c.mode == kCeiling, c.mode == kHalfCeiling);
+        Cell* r = float_::round(&v, {.scale = cell::type(&scale) == 0 ? nullptr : &scale,
+                                     .even = c.mode == kEven,
+                                     .down = c.mode == kDown,
+                                     .half_down = c.mode == kHalfDown,
+                                     .floor = c.mode == kFloor,
+                                     .ceiling = c.mode == kCeiling,
+                                     .half_ceiling = c.mode == kHalfCeiling});
         EXPECT_EQ(r, &v);
         if (!c.expected) {
             EXPECT_EQ(float_of(v), std::ldexp(4.0, -1060));
@@ -339,32 +343,29 @@ TEST_F(Float, Round) {
 TEST_F(Float, RoundTypesAndErrors) {
     // A percent! rounds to 0.01 (1%) by default and keeps its type.
     Cell p = float_value(0.12345, kTypePercent);
-    float_::round(&p, nullptr, false, false, false, false, false, false);
+    float_::round(&p, {});
     EXPECT_EQ(cell::type(&p), kTypePercent);
     EXPECT_DOUBLE_EQ(float_of(p), 0.12);
     // With /to the result takes the scale's type.
     Cell f = float_value(90.2);
     Cell minute = float_value(60.0, kTypeTime);
-    float_::round(&f, &minute, false, false, false, false, false, false);
+    float_::round(&f, {.scale = &minute});
     EXPECT_EQ(cell::type(&f), kTypeTime);
     EXPECT_EQ(float_of(f), 120.0);
 
     Cell v = float_value(3e9), one = int_value(1);
-    EXPECT_TRUE(raises(error::kMath, error::math::overflow,
-                       [&] { float_::round(&v, &one, false, false, false, false, false, false); }));
+    EXPECT_TRUE(
+        raises(error::kMath, error::math::overflow, [&] { float_::round(&v, {.scale = &one}); }));
     Cell big = float_value(1.7976931348623157e308), scale = float_value(1e300);
-    EXPECT_TRUE(raises(error::kMath, error::math::overflow, [&] {
-        float_::round(&big, &scale, false, false, false, false, true, false);
-    }));
+    EXPECT_TRUE(raises(error::kMath, error::math::overflow,
+                       [&] { float_::round(&big, {.scale = &scale, .ceiling = true}); }));
     Cell money{kTypeMoney, 0, 0, 0};
-    EXPECT_TRUE(raises(error::kScript, error::script::not_related, [&] {
-        float_::round(&v, &money, false, false, false, false, false, false);
-    }));
+    EXPECT_TRUE(raises(error::kScript, error::script::not_related,
+                       [&] { float_::round(&v, {.scale = &money}); }));
     EXPECT_EQ(error::last_raised.args[1].w1, uint32_t{kTypeMoney});
     Cell text = text_value(U"1");
-    EXPECT_TRUE(raises(error::kScript, error::script::expect_arg, [&] {
-        float_::round(&v, &text, false, false, false, false, false, false);
-    }));
+    EXPECT_TRUE(raises(error::kScript, error::script::expect_arg,
+                       [&] { float_::round(&v, {.scale = &text}); }));
 }
 
 TEST_F(Float, Cells) {
@@ -445,17 +446,17 @@ TEST_F(Float, Random) {
     // The action keeps the value's type; /seed takes the exclusive-or of the payload words.
     FixedRandom::word = 0x7FFFFFFF;
     Cell p = float_value(0.5, kTypePercent);
-    EXPECT_EQ(float_::random(&p, false, false, false), &p);
+    EXPECT_EQ(float_::random(&p, {}), &p);
     EXPECT_EQ(cell::type(&p), kTypePercent);
     EXPECT_EQ(float_of(p), 0.5);
     Cell s = float_value(1.5);
-    float_::random(&s, true, false, false);
+    float_::random(&s, {.seed = true});
     EXPECT_EQ(FixedRandom::seeded, 0x3FF80000u);
     EXPECT_EQ(cell::type(&s), kTypeUnset);
     logic::set_random_source(nullptr);
     Cell v = float_value(1.0);
-    EXPECT_TRUE(raises(error::kInternal, error::internal::not_done,
-                       [&] { float_::random(&v, false, false, false); }));
+    EXPECT_TRUE(
+        raises(error::kInternal, error::internal::not_done, [&] { float_::random(&v, {}); }));
 }
 
 TEST_F(Float, MakeFromBinaryAndBlock) {

@@ -48,8 +48,7 @@ protected:
     static std::pair<std::string, int32_t> molded(Cell v, bool all) {
         Cell* s = new_string();
         Cell* value = stack::push(v);
-        int32_t left = datatype::function<mold>(cell::type(value))(value, s, false, all, false,
-                                                                   nullptr, 1000, 0);
+        int32_t left = datatype::function<mold>(cell::type(value))(value, s, {.all = all}, 1000, 0);
         return {text(s), left};
     }
 
@@ -92,7 +91,7 @@ TEST_F(FormMold, SlotsAppendAtTheTailAndMayGoBelowZero) {
     Cell* s = new_string();
     string::concatenate_cstring(s, "x=");
     Cell* v = stack::push(value(kTypeLogic, 0));
-    EXPECT_EQ(logic::mold(v, s, false, true, false, nullptr, 3, 0), -5);
+    EXPECT_EQ(logic::mold(v, s, {.all = true}, 3, 0), -5);
     EXPECT_EQ(text(s), "x=#(false)");
 }
 
@@ -116,7 +115,7 @@ TEST_F(FormMold, EntriesMakeTheResultString) {
         stack::push(c.value);
         Cell* part = c.part.header ? stack::push(c.part) : nullptr;
         if (c.mold)
-            mold::entry(false, c.all, false, part);
+            mold::entry({.all = c.all, .part = part});
         else
             form::entry(part);
         EXPECT_EQ(stack::arguments->header, uint32_t{kTypeString});
@@ -235,7 +234,7 @@ TEST_F(Nesting, ABlockHoldingItselfMoldsTheMarker) {
     Cell* b = stack::push(block_of(memory::alloc_cells(2)));
     *memory::alloc_tail_cell(memory::buffer(b->w2)) = *b;
     logic::make_at(memory::alloc_tail_cell(memory::buffer(b->w2)), true);
-    mold::entry(false, false, false, nullptr);
+    mold::entry({});
     EXPECT_EQ(text(stack::arguments), "[[...] true]");
     EXPECT_EQ(cycles::depth(), 0u);
 }
@@ -243,7 +242,7 @@ TEST_F(Nesting, ABlockHoldingItselfMoldsTheMarker) {
 TEST_F(Nesting, NineHundredNinetyNineLevelsMold) {
     stack::clear();
     stack::push(block_of(nested(999)));
-    mold::entry(false, false, false, nullptr);
+    mold::entry({});
     EXPECT_EQ(text(stack::arguments), std::string(999, '[') + "none" + std::string(999, ']'));
     EXPECT_EQ(cycles::depth(), 0u);
 }
@@ -251,8 +250,7 @@ TEST_F(Nesting, NineHundredNinetyNineLevelsMold) {
 TEST_F(Nesting, OneThousandLevelsAreTooDeep) {
     stack::clear();
     stack::push(block_of(nested(1000)));
-    EXPECT_TRUE(raises(error::kInternal, error::internal::too_deep,
-                       [] { mold::entry(false, false, false, nullptr); }));
+    EXPECT_TRUE(raises(error::kInternal, error::internal::too_deep, [] { mold::entry({}); }));
     EXPECT_EQ(cycles::depth(), 0u);
 }
 

@@ -9,7 +9,7 @@ protected:
     static std::string molded_all(const Cell& value) {
         Cell* held = stack::push(value);
         Cell* s = string::make_at(stack::push_cell(), 16);
-        const int32_t left = handle::mold(held, s, false, true, false, nullptr, 1000, 0);
+        const int32_t left = handle::mold(held, s, {.all = true}, 1000, 0);
         std::string out = ascii(*s);
         EXPECT_EQ(1000 - left, static_cast<int32_t>(out.size()));
         return out;

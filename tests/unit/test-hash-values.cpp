@@ -23,9 +23,7 @@ protected:
     }
     static std::string selected(Cell* h, const Cell& key) {
         Cell* k = stack::push(key);
-        return formed(*block::select(h, k, nullptr, false, false, false, false, nullptr, nullptr,
-                                     false, false),
-                      true);
+        return formed(*block::select(h, k, {}), true);
     }
     // The table finds every cell from the head at its own place.
     static void expect_indexed(const Cell* h) {
@@ -66,11 +64,11 @@ TEST_F(HashValues, SortAndTrimReindex) {
     GcRoot spec(block({int_value(3), int_value(30), int_value(1), int_value(10),
                        Cell{kTypeNone, 0, 0, 0}, int_value(2), int_value(20)}));
     Cell* h = made(spec.cell());
-    hash_::trim(h, false, false, false, false, false, nullptr);
+    hash_::trim(h, {});
     EXPECT_EQ(formed(*h, true), "make hash! [3 30 1 10 2 20]");
     expect_indexed(h);
     Cell two = int_value(2);
-    hash_::sort(h, false, &two, nullptr, nullptr, false, false, false);
+    hash_::sort(h, {.skip = &two});
     EXPECT_EQ(formed(*h, true), "make hash! [1 10 2 20 3 30]");
     expect_indexed(h);
     EXPECT_EQ(selected(h, int_value(2)), "20");
@@ -80,14 +78,14 @@ TEST_F(HashValues, CopiesGetTheirOwnTables) {
     GcRoot spec(block({int_value(1), int_value(10), int_value(2), int_value(20)}));
     Cell* h = made(spec.cell());
     Cell* whole = stack::push_cell();
-    hash_::copy(h, whole, nullptr, false, nullptr);
+    hash_::copy(h, whole, {});
     EXPECT_NE(whole->w3, h->w3);
     expect_indexed(whole);
     Cell from_second = *h;
     from_second.w1 = 1;
     Cell* tail = stack::push_cell();
     Cell* source = stack::push(from_second);
-    hash_::copy(source, tail, nullptr, false, nullptr);
+    hash_::copy(source, tail, {});
     EXPECT_EQ(formed(*tail, true), "make hash! [10 2 20]");
     expect_indexed(tail);
     EXPECT_EQ(selected(tail, int_value(2)), "20");
@@ -96,11 +94,11 @@ TEST_F(HashValues, CopiesGetTheirOwnTables) {
 TEST_F(HashValues, SelfContainingHashMoldsAndCopies) {
     Cell* h = made(int_value(2));
     Cell* self = stack::push(*h);
-    block::insert(h, self, -1, true, 1, true);
+    block::insert(h, self, {.only = true, .append = true});
     EXPECT_EQ(formed(*h, true), "make hash! [[...]]");
     Cell* result = stack::push_cell();
     EXPECT_TRUE(raises(error::kInternal, error::internal::no_cycle,
-                       [&] { hash_::copy(h, result, nullptr, true, nullptr); }));
+                       [&] { hash_::copy(h, result, {.deep = true}); }));
 }
 
 TEST_F(HashValues, TableFollowsCollections) {
@@ -108,10 +106,10 @@ TEST_F(HashValues, TableFollowsCollections) {
     for (int32_t i = 0; i < 100; ++i) {
         GcRoot inner(block({int_value(i)})); // node-keyed values
         Cell* v = stack::push(inner.cell());
-        block::insert(h, v, -1, true, 1, true);
+        block::insert(h, v, {.only = true, .append = true});
         stack::pop(1);
         Cell* n = stack::push(int_value(i));
-        block::insert(h, n, -1, false, 1, true);
+        block::insert(h, n, {.append = true});
         stack::pop(1);
         if (i % 25 == 0) collector::collect();
     }

@@ -207,14 +207,19 @@ TEST_F(Integer, Round) {
     for (const Case& c : cases) {
         Cell v = int_value(c.n);
         Cell s = int_value(c.scale);
-        Cell* r = integer::round(&v, &s, c.mode == kEven, c.mode == kDown, c.mode == kHalfDown,
-                                 c.mode == kFloor, c.mode == kCeiling, c.mode == kHalfCeiling);
+        Cell* r = integer::round(&v, {.scale = &s,
+                                      .even = c.mode == kEven,
+                                      .down = c.mode == kDown,
+                                      .half_down = c.mode == kHalfDown,
+                                      .floor = c.mode == kFloor,
+                                      .ceiling = c.mode == kCeiling,
+                                      .half_ceiling = c.mode == kHalfCeiling});
         EXPECT_EQ(r, &v);
         EXPECT_EQ(describe(v), "i:" + std::to_string(c.expected))
             << c.n << " to " << c.scale << " mode " << c.mode;
     }
     Cell v = int_value(9);
-    integer::round(&v, nullptr, false, false, false, false, false, false);
+    integer::round(&v, {});
     EXPECT_EQ(describe(v), "i:9");
 }
 
@@ -222,7 +227,7 @@ TEST_F(Integer, RoundOverflowAndOtherScales) {
     auto round_to = [](int32_t n, Cell scale, bool floor = false) {
         static Cell v;
         v = int_value(n);
-        integer::round(&v, &scale, false, false, false, floor, false, false);
+        integer::round(&v, {.scale = &scale, .floor = floor});
         return v;
     };
     EXPECT_TRUE(
@@ -527,26 +532,26 @@ TEST_F(Integer, RandomDrawsFromTheGenerator) {
     integer::set_random_source(&FakeRandom::source);
     FakeRandom::answer = 4;
     Cell v = int_value(6);
-    EXPECT_EQ(integer::random(&v, false, false, false), &v);
+    EXPECT_EQ(integer::random(&v, {}), &v);
     EXPECT_EQ(describe(v), "i:4");
     Cell ch{kTypeChar, 0, 'z', 0}; // char! inherits random: the type stays
     FakeRandom::answer = 'c';
-    integer::random(&ch, false, true, false);
+    integer::random(&ch, {.secure = true});
     EXPECT_EQ(ch.header, uint32_t{kTypeChar});
     EXPECT_EQ(ch.w2, uint32_t{'c'});
     Cell zero = int_value(0);
-    integer::random(&zero, false, false, false);
+    integer::random(&zero, {});
     EXPECT_EQ(describe(zero), "i:0");
     const std::vector<std::pair<bool, int32_t>> expected{{false, 6}, {true, 'z'}};
     EXPECT_EQ(FakeRandom::asked, expected); // 0 asks nothing
 
     Cell s = int_value(-77);
-    integer::random(&s, true, false, false);
+    integer::random(&s, {.seed = true});
     EXPECT_EQ(FakeRandom::seeded, static_cast<uint32_t>(-77));
     EXPECT_EQ(s.header, uint32_t{kTypeUnset});
     integer::set_random_source(nullptr);
-    EXPECT_TRUE(raises(error::kInternal, error::internal::not_done,
-                       [&] { integer::random(&v, false, false, false); }));
+    EXPECT_TRUE(
+        raises(error::kInternal, error::internal::not_done, [&] { integer::random(&v, {}); }));
 }
 
 TEST_F(Integer, Constructors) {

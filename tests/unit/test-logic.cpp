@@ -202,17 +202,17 @@ TEST_F(LogicRandom, ThresholdOnThe31BitNumber) {
     const bool expected[] = {false, true, false, true, false, true};
     for (bool e : expected) {
         Cell v = logic_value(1);
-        EXPECT_EQ(logic::random(&v, false, false, false), &v);
+        EXPECT_EQ(logic::random(&v, {}), &v);
         EXPECT_EQ(logic::get(&v), e);
     }
     Cell v = logic_value(0);
-    logic::random(&v, false, true, false);
+    logic::random(&v, {.secure = true});
     EXPECT_EQ(FakeRandom::secure_calls, 1);
 }
 
 TEST_F(LogicRandom, SeedMakesTheValueUnset) {
     Cell v = logic_value(1);
-    logic::random(&v, true, false, false);
+    logic::random(&v, {.seed = true});
     EXPECT_EQ(FakeRandom::seeded, 1u);
     EXPECT_EQ(v.header, uint32_t{kTypeUnset});
 }
@@ -222,8 +222,8 @@ TEST_F(Logic, RandomWithoutAGenerator) {
     const logic::RandomSource* installed = logic::random_source();
     logic::set_random_source(nullptr);
     Cell v = logic_value(1);
-    EXPECT_TRUE(raises(error::kInternal, error::internal::not_done,
-                       [&] { logic::random(&v, false, false, false); }));
+    EXPECT_TRUE(
+        raises(error::kInternal, error::internal::not_done, [&] { logic::random(&v, {}); }));
     logic::set_random_source(installed);
 }
 

@@ -33,8 +33,7 @@ protected:
     }
     static std::string selected(Cell* m, const Cell& key, bool case_ = false) {
         Cell* k = stack::push(key);
-        const Cell* v =
-            map::select(m, k, nullptr, false, case_, false, false, nullptr, nullptr, false, false);
+        const Cell* v = map::select(m, k, {.case_ = case_});
         return formed(*v, true);
     }
     static void set(Cell* m, const Cell& key, const Cell& value, bool case_ = false) {
@@ -50,8 +49,7 @@ TEST_F(Map, WordKeysAreSetWordsAndFoundAsWords) {
         {unbound(kTypeWord, sym("a")), int_value(1), unbound(kTypeWord, sym("b")), int_value(2)});
     EXPECT_EQ(formed(*m, true), "#[\n    a: 1\n    b: 2\n]");
     Cell a = unbound(kTypeWord, sym("a"));
-    const Cell found = *map::find(m, &a, nullptr, false, false, false, false, nullptr, nullptr,
-                                  false, false, false, false);
+    const Cell found = *map::find(m, &a, {});
     EXPECT_EQ(cell::type(&found), kTypeWord);
     EXPECT_EQ(formed(found), "a");
     // Any word type finds the key; the stored one stays a set-word.
@@ -59,7 +57,7 @@ TEST_F(Map, WordKeysAreSetWordsAndFoundAsWords) {
     EXPECT_EQ(selected(m, unbound(kTypeWord, sym("A"))), "1");
     EXPECT_EQ(formed(*m), "a: 1\nb: 2");
     Cell* prototype = stack::push_cell();
-    map::mold(m, string::make_at(prototype, 16), false, false, true, nullptr, 1000, 0);
+    map::mold(m, string::make_at(prototype, 16), {.flat = true}, 1000, 0);
     EXPECT_EQ(ascii(*prototype), "#[a: 1 b: 2]");
     EXPECT_EQ(formed(*map_of({}), true), "#[]");
 }
@@ -185,21 +183,21 @@ TEST_F(Map, SelfContainingMapMoldsAndCopies) {
     EXPECT_EQ(formed(*m, true), "#[\n    1 #[...]\n]");
     EXPECT_TRUE(actions::compare(m, m, action::op::equal));
     Cell* result = stack::push_cell();
-    map::copy(m, result, nullptr, false, nullptr);
+    map::copy(m, result, {});
     EXPECT_NE(result->w2, m->w2);
     EXPECT_EQ(map::live_count(result), 1u);
     EXPECT_TRUE(raises(error::kInternal, error::internal::no_cycle,
-                       [&] { map::copy(m, result, nullptr, true, nullptr); }));
+                       [&] { map::copy(m, result, {.deep = true}); }));
     // A deep copy copies series values; a shallow one shares them.
     Cell* n = map_of({});
     GcRoot text(str("abc"));
     set(n, int_value(1), text.cell());
     Cell* deep = stack::push_cell();
-    map::copy(n, deep, nullptr, true, nullptr);
+    map::copy(n, deep, {.deep = true});
     Cell one = int_value(1);
     EXPECT_NE(map::get(deep, &one, false)->w2, text.cell().w2);
     Cell* shallow = stack::push_cell();
-    map::copy(n, shallow, nullptr, false, nullptr);
+    map::copy(n, shallow, {});
     EXPECT_EQ(map::get(shallow, &one, false)->w2, text.cell().w2);
 }
 

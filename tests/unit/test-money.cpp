@@ -17,7 +17,7 @@ protected:
     static std::string all(const Cell& value) {
         Cell* held = stack::push(value);
         Cell* s = string::make_at(stack::push_cell(), 16);
-        money::mold(held, s, false, true, false, nullptr, 1000, 0);
+        money::mold(held, s, {.all = true}, 1000, 0);
         std::string out = utf8_of(*s);
         stack::pop(2);
         return out;
@@ -211,22 +211,25 @@ TEST_F(Money, Round) {
     for (const Case& c : cases) {
         Cell v = m(c.value);
         const std::string how = c.how;
-        money::round(&v, nullptr, how == "even", how == "down", how == "half-down", how == "floor",
-                     how == "ceiling", how == "half-ceiling");
+        money::round(&v, {.even = how == "even",
+                          .down = how == "down",
+                          .half_down = how == "half-down",
+                          .floor = how == "floor",
+                          .ceiling = how == "ceiling",
+                          .half_ceiling = how == "half-ceiling"});
         EXPECT_EQ(mold_of(v), c.text) << c.value << " " << c.how;
     }
     Cell v = m("$1234.5678");
     Cell scale = m("$0.05");
-    money::round(&v, &scale, false, false, false, false, false, false);
+    money::round(&v, {.scale = &scale});
     EXPECT_EQ(all(v), "$1234.55000");
     v = m("$1234");
     scale = int_value(100);
-    money::round(&v, &scale, false, false, false, false, false, false);
+    money::round(&v, {.scale = &scale});
     EXPECT_EQ(mold_of(v), "$1200.00");
     Cell text_scale = Cell{kTypeNone, 0, 0, 0};
-    EXPECT_TRUE(raises(error::kScript, error::script::not_related, [&] {
-        money::round(&v, &text_scale, false, false, false, false, false, false);
-    }));
+    EXPECT_TRUE(raises(error::kScript, error::script::not_related,
+                       [&] { money::round(&v, {.scale = &text_scale}); }));
 }
 
 TEST_F(Money, Compare) {
@@ -263,25 +266,19 @@ TEST_F(Money, FieldsParityAndSign) {
     Cell v = m("-USD$12.5");
     GcRoot code(word_of("code"));
     GcRoot amount(word_of("amount"));
-    Cell* c = money::eval_path(&v, &code.cell(), nullptr, nullptr, nullptr, nullptr, 0, false, true,
-                               false, false);
+    Cell* c = money::eval_path(&v, &code.cell(), nullptr, {.get = true});
     EXPECT_EQ(cell::type(c), kTypeWord);
     EXPECT_EQ(text_of_symbol(c->w2), "USD");
-    c = money::eval_path(&v, &amount.cell(), nullptr, nullptr, nullptr, nullptr, 0, false, true,
-                         false, false);
+    c = money::eval_path(&v, &amount.cell(), nullptr, {.get = true});
     EXPECT_EQ(mold_of(*c), "-$12.50");
     Cell plain = m("$1");
     EXPECT_EQ(cell::type(money::pick(&plain, 1, nullptr)), kTypeNone);
     Cell one = int_value(1);
-    EXPECT_TRUE(raises(error::kScript, error::script::bad_path_set, [&] {
-        money::eval_path(&v, &code.cell(), &one, nullptr, nullptr, nullptr, 0, false, false, false,
-                         false);
-    }));
+    EXPECT_TRUE(raises(error::kScript, error::script::bad_path_set,
+                       [&] { money::eval_path(&v, &code.cell(), &one, {}); }));
     GcRoot other(word_of("cents"));
-    EXPECT_TRUE(raises(error::kScript, error::script::invalid_path, [&] {
-        money::eval_path(&v, &other.cell(), nullptr, nullptr, nullptr, nullptr, 0, false, true,
-                         false, false);
-    }));
+    EXPECT_TRUE(raises(error::kScript, error::script::invalid_path,
+                       [&] { money::eval_path(&v, &other.cell(), nullptr, {.get = true}); }));
     EXPECT_TRUE(
         raises(error::kScript, error::script::out_of_range, [&] { money::pick(&v, 3, nullptr); }));
     Cell even = m("$12.5"), odd = m("$13");

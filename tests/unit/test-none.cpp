@@ -78,14 +78,10 @@ TEST_F(NoneUnset, SeriesActionsOnNoneAnswerNone) {
     Cell n = value(kTypeNone), v = value(kTypeInteger, 0, 1);
     namespace s = action::slot;
     EXPECT_EQ(datatype::function<s::clear>(kTypeNone)(&n), &none::value);
-    EXPECT_EQ(datatype::function<s::find>(kTypeNone)(&n, &v, nullptr, false, false, false, false,
-                                                     nullptr, nullptr, false, false, false, false),
-              &none::value);
-    EXPECT_EQ(datatype::function<s::select>(kTypeNone)(&n, &v, nullptr, false, false, false, false,
-                                                       nullptr, nullptr, false, false),
-              &none::value);
+    EXPECT_EQ(datatype::function<s::find>(kTypeNone)(&n, &v, {}), &none::value);
+    EXPECT_EQ(datatype::function<s::select>(kTypeNone)(&n, &v, {}), &none::value);
     EXPECT_EQ(datatype::function<s::remove>(kTypeNone)(&n, nullptr, nullptr), &none::value);
-    EXPECT_EQ(datatype::function<s::take>(kTypeNone)(&n, nullptr, false, false), &none::value);
+    EXPECT_EQ(datatype::function<s::take>(kTypeNone)(&n, {}), &none::value);
     EXPECT_EQ(datatype::function<s::length_q>(kTypeNone)(&n), -1);
     EXPECT_EQ(none::value.header, uint32_t{kTypeNone}); // the shared cell is left alone
 }

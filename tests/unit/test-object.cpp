@@ -94,7 +94,7 @@ TEST_F(Object, SetValues) {
         GcRoot o(*make_object("a: 0 b: 0 c: 0"));
         Cell* v = load(c.values);
         if (c.only) v = block::cell_at(v, 0);
-        object::set_values(&o.cell(), v, c.any, c.only, c.some);
+        object::set_values(&o.cell(), v, {.any = c.any, .only = c.only, .some = c.some});
         EXPECT_EQ(mold(&o.cell(), false, true), c.expected) << c.values;
     }
     GcRoot o(*make_object("a: 0"));
@@ -102,8 +102,8 @@ TEST_F(Object, SetValues) {
     const Cell nothing{kTypeUnset, 0, 0, 0};
     block::append_copy(unset_block, &nothing);
     EXPECT_TRUE(raises(error::kScript, error::script::need_value,
-                       [&] { object::set_values(&o.cell(), unset_block, false, false, false); }));
-    object::set_values(&o.cell(), unset_block, true, false, false);
+                       [&] { object::set_values(&o.cell(), unset_block, {}); }));
+    object::set_values(&o.cell(), unset_block, {.any = true});
     EXPECT_EQ(cell::type(object::select_word(&o.cell(), stack::push(word("a")))), kTypeUnset);
 }
 
@@ -113,8 +113,8 @@ TEST_F(Object, PathAccess) {
     Cell* a = stack::push(word("a"));
     Cell* x = stack::push(word("x"));
     auto step = [&](Cell* element, Cell* value, bool get, bool tail) {
-        return object::eval_path(&o.cell(), element, value, path, nullptr, nullptr, 1, false, get,
-                                 tail, false);
+        return object::eval_path(&o.cell(), element, value,
+                                 {.path = path, .position = 1, .get = get, .tail = tail});
     };
     EXPECT_EQ(mold(step(a, nullptr, false, true)), "1");
     // The element keeps the field's index and binding for the next evaluation.
@@ -137,34 +137,28 @@ TEST_F(Object, PathAccess) {
 TEST_F(Object, SelectPutCopy) {
     GcRoot o(*make_object("a: [1] b: 2"));
     Cell* a = stack::push(word("a"));
-    EXPECT_EQ(mold(object::select(&o.cell(), a, nullptr, false, false, false, false, nullptr,
-                                  nullptr, false, false)),
-              "[1]");
+    EXPECT_EQ(mold(object::select(&o.cell(), a, {})), "[1]");
     Cell* missing = stack::push(word("zz"));
-    EXPECT_EQ(mold(object::select(&o.cell(), missing, nullptr, false, false, false, false, nullptr,
-                                  nullptr, false, false)),
-              "none");
+    EXPECT_EQ(mold(object::select(&o.cell(), missing, {})), "none");
     Cell* one = stack::push(integer(1));
-    EXPECT_TRUE(raises(error::kScript, error::script::invalid_type, [&] {
-        object::select(&o.cell(), one, nullptr, false, false, false, false, nullptr, nullptr, false,
-                       false);
-    }));
+    EXPECT_TRUE(raises(error::kScript, error::script::invalid_type,
+                       [&] { object::select(&o.cell(), one, {}); }));
     Cell* nine = stack::push(integer(9));
-    object::put(&o.cell(), stack::push(word("b")), nine, false);
+    object::put(&o.cell(), stack::push(word("b")), nine, {});
     EXPECT_EQ(field(&o.cell(), "b"), "9");
     EXPECT_TRUE(raises(error::kScript, error::script::invalid_key_type,
-                       [&] { object::put(&o.cell(), one, nine, false); }));
+                       [&] { object::put(&o.cell(), one, nine, {}); }));
     EXPECT_TRUE(raises(error::kScript, error::script::invalid_path,
-                       [&] { object::put(&o.cell(), missing, nine, false); }));
+                       [&] { object::put(&o.cell(), missing, nine, {}); }));
 
-    Cell* shallow = object::copy(&o.cell(), stack::push_cell(), nullptr, false, nullptr);
-    Cell* deep = object::copy(&o.cell(), stack::push_cell(), nullptr, true, nullptr);
+    Cell* shallow = object::copy(&o.cell(), stack::push_cell(), {});
+    Cell* deep = object::copy(&o.cell(), stack::push_cell(), {.deep = true});
     const uint32_t node = object::select_word(&o.cell(), a)->w2;
     EXPECT_EQ(object::select_word(shallow, a)->w2, node);
     EXPECT_NE(object::select_word(deep, a)->w2, node);
     EXPECT_EQ(shallow->w2, o.cell().w2);
     EXPECT_TRUE(raises(error::kScript, error::script::invalid_refine_arg,
-                       [&] { object::copy(&o.cell(), stack::push_cell(), one, false, nullptr); }));
+                       [&] { object::copy(&o.cell(), stack::push_cell(), {.part = one}); }));
 }
 
 TEST_F(Object, OnChangeSeesTheStoredValue) {
@@ -173,8 +167,7 @@ TEST_F(Object, OnChangeSeesTheStoredValue) {
     EXPECT_NE(o.cell().w3, 0u);
     Cell* a = stack::push(word("a"));
     Cell* two = stack::push(integer(2));
-    object::eval_path(&o.cell(), a, two, none::push(), nullptr, nullptr, 1, false, false, true,
-                      false);
+    object::eval_path(&o.cell(), a, two, {.path = none::push(), .position = 1, .tail = true});
     ASSERT_EQ(calls().size(), 1u);
     EXPECT_EQ(calls()[0], "on-change* a 1 2 | 2");
 
@@ -189,7 +182,7 @@ TEST_F(Object, OnChangeSeesTheStoredValue) {
 
     // set passes over the handler field and fires for the others.
     calls().clear();
-    object::set_values(&o.cell(), stack::push(integer(7)), false, false, false);
+    object::set_values(&o.cell(), stack::push(integer(7)), {});
     ASSERT_EQ(calls().size(), 1u);
     EXPECT_EQ(calls()[0], "on-change* a 3 7 | 7");
     EXPECT_EQ(cell::type(object::select_word(&o.cell(), stack::push(word("on-change*")))),
@@ -233,7 +226,7 @@ TEST_F(Object, OnDeepChangeGetsSevenArguments) {
     EXPECT_TRUE(object::has_deep_change_handler(&o.cell()));
     GcRoot list(*object::select_word(&o.cell(), stack::push(word("list"))));
     Cell* three = stack::push(integer(3));
-    block::insert(&list.cell(), three, -1, false, 1, true);
+    block::insert(&list.cell(), three, {.append = true});
     ASSERT_GE(calls().size(), 1u);
     const std::string& last = calls().back();
     EXPECT_EQ(last.substr(0, 16), "on-deep-change* ");
@@ -241,7 +234,7 @@ TEST_F(Object, OnDeepChangeGetsSevenArguments) {
     // Every change is reported before (present tense) and after (past tense).
     calls().clear();
     Cell* zero = stack::push(integer(0));
-    block::insert(&list.cell(), zero, -1, false, 1, false);
+    block::insert(&list.cell(), zero, {});
     ASSERT_EQ(calls().size(), 2u);
     EXPECT_NE(calls()[0].find(" list [1 2 3] insert 0 "), std::string::npos) << calls()[0];
     EXPECT_NE(calls()[1].find(" list [0 1 2 3] inserted 0 "), std::string::npos) << calls()[1];
@@ -292,16 +285,16 @@ TEST_F(Object, ReflectAndModify) {
     EXPECT_EQ(static_cast<int32_t>(cls->w2), static_cast<int32_t>(o.cell().w2));
 
     Cell* two = stack::push(integer(2));
-    object::set_values(&o.cell(), two, false, false, false);
+    object::set_values(&o.cell(), two, {});
     Cell* changed = stack::push(o.cell());
     object::reflect(changed, static_cast<int32_t>(words::word.changed->w2));
     EXPECT_EQ(mold(changed), "[a b]");
-    object::modify(&o.cell(), stack::push(*words::word.changed), none::push(), false);
+    object::modify(&o.cell(), stack::push(*words::word.changed), none::push(), {});
     changed = stack::push(o.cell());
     object::reflect(changed, static_cast<int32_t>(words::word.changed->w2));
     EXPECT_EQ(mold(changed), "[]");
     EXPECT_TRUE(raises(error::kScript, error::script::invalid_arg, [&] {
-        object::modify(&o.cell(), stack::push(*words::word.changed), two, false);
+        object::modify(&o.cell(), stack::push(*words::word.changed), two, {});
     }));
     EXPECT_TRUE(raises(error::kInternal, error::internal::not_done, [&] {
         object::reflect(stack::push(o.cell()), static_cast<int32_t>(words::symbol.spec));
@@ -318,7 +311,7 @@ TEST_F(Object, ObjectsSurviveCollectionsWhileMadeAndCopied) {
     GcRoot keep(*make_object("n: 0 b: [x]"));
     for (int i = 0; i < 200; ++i) {
         Cell* copy = derive(&keep.cell(), "n: 1");
-        Cell* second = object::copy(copy, stack::push_cell(), nullptr, true, nullptr);
+        Cell* second = object::copy(copy, stack::push_cell(), {.deep = true});
         keep.set_cell(*second);
         stack::clear();
         collector::collect();

@@ -91,7 +91,7 @@ protected:
 
 TEST_F(Ownership, ABlockThatContainsItselfIsWalkedOnce) {
     Cell* b = load("1 \"s\" [2]");
-    block::insert(b, stack::push(*b), -1, true, 1, true);
+    block::insert(b, stack::push(*b), {.only = true, .append = true});
     Cell* o = object("f", "0", true);
     Cell* w = value_of("f");
     ownership::set_value(b, o, w);
@@ -185,26 +185,22 @@ TEST_F(Ownership, SeriesActionsReportBeforeAndAfter) {
     } cases[] = {
         {"poke", [](Cell* s) { series::poke(s, 2, stack::push(integer(9)), nullptr); },
          Action::poke, Action::poked, 1, 1},
-        {"append", [](Cell* s) { block::insert(s, value_of("[7 8]"), -1, false, 1, true); },
+        {"append", [](Cell* s) { block::insert(s, value_of("[7 8]"), {.append = true}); },
          Action::append, Action::appended, 3, 2},
-        {"insert", [](Cell* s) { block::insert(s, value_of("7"), -1, false, 2, false); },
-         Action::insert, Action::inserted, 0, 2},
-        {"change", [](Cell* s) { block::change(s, value_of("7"), -1, false, 1); }, Action::change,
+        {"insert", [](Cell* s) { block::insert(s, value_of("7"), {.dup = 2}); }, Action::insert,
+         Action::inserted, 0, 2},
+        {"change", [](Cell* s) { block::change(s, value_of("7"), {}); }, Action::change,
          Action::changed, 0, 1},
         {"clear", [](Cell* s) { series::clear(s); }, Action::clear, Action::cleared, 0, 3},
         {"remove", [](Cell* s) { series::remove(s, nullptr, nullptr); }, Action::remove,
          Action::removed, 0, 1},
         {"reverse", [](Cell* s) { series::reverse(s, nullptr, nullptr); }, Action::reverse,
          Action::reversed, 0, 3},
-        {"take", [](Cell* s) { block::take(s, nullptr, false, false); }, Action::take,
-         Action::taken, 0, 1},
-        {"sort",
-         [](Cell* s) { block::sort(s, false, nullptr, nullptr, nullptr, false, false, false); },
-         Action::sort, Action::sorted, 0, 0},
-        {"trim", [](Cell* s) { block::trim(s, false, false, false, false, false, nullptr); },
-         Action::trim, Action::trimmed, 0, 0},
+        {"take", [](Cell* s) { block::take(s, {}); }, Action::take, Action::taken, 0, 1},
+        {"sort", [](Cell* s) { block::sort(s, {}); }, Action::sort, Action::sorted, 0, 0},
+        {"trim", [](Cell* s) { block::trim(s, {}); }, Action::trim, Action::trimmed, 0, 0},
         {"swap", [](Cell* s) { block::swap(s, load("5")); }, Action::swap, Action::swaped, 0, 1},
-        {"put", [](Cell* s) { block::put(s, value_of("2"), stack::push(integer(1)), false); },
+        {"put", [](Cell* s) { block::put(s, value_of("2"), stack::push(integer(1)), {}); },
          Action::put, Action::put_ed, 2, 1}, // an equal value: nothing changes, both reports
         {"move", [](Cell* s) { series::move(stack::push(*s), load("5"), nullptr); }, Action::move,
          Action::moved, 0, 1},
@@ -254,26 +250,24 @@ TEST_F(Ownership, StringActionsReportBeforeAndAfter) {
         const char* result;
     };
     const Case cases[] = {
-        {"append", [](Cell* s) { string::append(s, value_of("\"xy\""), -1, false, 2, true); },
+        {"append",
+         [](Cell* s) { string::append(s, value_of("\"xy\""), {.dup = 2, .append = true}); },
          Action::append, Action::appended, 3, 4, "cbaxyxy"},
         {"append a char",
          [](Cell* s) {
-             string::append(s, stack::push(Cell{kTypeChar, 0, 'x', 0}), -1, false, 1, true);
+             string::append(s, stack::push(Cell{kTypeChar, 0, 'x', 0}), {.append = true});
          },
          Action::append, Action::appended, 3, 1, "cbax"},
-        {"insert", [](Cell* s) { string::insert(s, value_of("[7 8]"), -1, false, 1, false); },
-         Action::insert, Action::inserted, 0, 2, "78cba"},
-        {"change", [](Cell* s) { string::change(s, value_of("\"xy\""), 1, false, 1); },
+        {"insert", [](Cell* s) { string::insert(s, value_of("[7 8]"), {}); }, Action::insert,
+         Action::inserted, 0, 2, "78cba"},
+        {"change", [](Cell* s) { string::change(s, value_of("\"xy\""), {.part = 1}); },
          Action::change, Action::changed, 0, 1, "xyba"},
         {"swap", [](Cell* s) { string::swap(s, stack::push(*s)); }, Action::swap, Action::swaped, 0,
          1, "cba"},
-        {"sort",
-         [](Cell* s) { string::sort(s, false, nullptr, nullptr, nullptr, false, false, false); },
-         Action::sort, Action::sorted, 0, 0, "abc"},
-        {"trim", [](Cell* s) { string::trim(s, false, false, false, false, true, nullptr); },
-         Action::trim, Action::trimmed, 0, 0, "cba"},
-        {"take", [](Cell* s) { string::take(s, nullptr, false, false); }, Action::take,
-         Action::taken, 0, 1, "ba"},
+        {"sort", [](Cell* s) { string::sort(s, {}); }, Action::sort, Action::sorted, 0, 0, "abc"},
+        {"trim", [](Cell* s) { string::trim(s, {.all = true}); }, Action::trim, Action::trimmed, 0,
+         0, "cba"},
+        {"take", [](Cell* s) { string::take(s, {}); }, Action::take, Action::taken, 0, 1, "ba"},
     };
     for (const Case& c : cases) {
         reports().clear();
@@ -307,13 +301,13 @@ TEST_F(Ownership, StringActionsReportBeforeAndAfter) {
         return s;
     };
     Cell* s = owned("abcdef", 3);
-    string::insert(s, value_of("\"xy\""), -1, false, 1, false);
+    string::insert(s, value_of("\"xy\""), {});
     EXPECT_EQ(text_of(&(*s = Cell{kTypeString, 0, s->w2, 0})), "xy");
     s = owned("abcdef", 3);
-    string::change(s, value_of("\"xy\""), 2, false, 1);
+    string::change(s, value_of("\"xy\""), {.part = 2});
     EXPECT_EQ(text_of(&(*s = Cell{kTypeString, 0, s->w2, 0})), "xy");
     s = owned("cba", 1);
-    string::sort(s, false, nullptr, nullptr, nullptr, false, false, false);
+    string::sort(s, {});
     EXPECT_EQ(text_of(&(*s = Cell{kTypeString, 0, s->w2, 0})), "");
     s = owned("cba", 1);
     Cell* other = text("zz");
@@ -356,24 +350,23 @@ TEST_F(Ownership, AHandlerThatEmptiesTheSeriesLeavesTheActionsSound) {
     series::remove(s, stack::push(integer(2)), nullptr);
     EXPECT_EQ(all_of(s), "[]");
     s = owned_block("1 2 3");
-    block::insert(stack::push(Cell{s->header, 2, s->w2, 0}), value_of("[7 8]"), -1, false, 1,
-                  false);
+    block::insert(stack::push(Cell{s->header, 2, s->w2, 0}), value_of("[7 8]"), {});
     EXPECT_EQ(all_of(s), "[7 8]");
     s = owned_block("1 2 3");
-    block::change(stack::push(Cell{s->header, 1, s->w2, 0}), value_of("[7 8]"), 1, false, 1);
+    block::change(stack::push(Cell{s->header, 1, s->w2, 0}), value_of("[7 8]"), {.part = 1});
     EXPECT_EQ(all_of(s), "[7 8]");
     s = owned_block("1 2 3");
-    EXPECT_EQ(mold(block::take(s, stack::push(integer(2)), false, false)), "[]");
+    EXPECT_EQ(mold(block::take(s, {.part = stack::push(integer(2))})), "[]");
     s = owned_block("3 1 2");
-    block::sort(s, false, nullptr, nullptr, nullptr, false, false, false);
+    block::sort(s, {});
     series::reverse(owned_block("1 2 3"), nullptr, nullptr);
-    series::random(owned_block("1 2 3"), false, false, false);
+    series::random(owned_block("1 2 3"), {});
     EXPECT_EQ(all_of(s), "[]");
 }
 
 TEST_F(Ownership, UnsetTakesOwnershipBackEverywhere) {
     Cell* b = load("\"s\" [1]");
-    block::insert(b, stack::push(*b), -1, true, 1, true); // it contains itself
+    block::insert(b, stack::push(*b), {.only = true, .append = true}); // it contains itself
     ownership::set_value(b, object("f", "0", true), value_of("f"));
     EXPECT_EQ(ownership::entry_count(), 3u);
     ownership::unset(b);
@@ -453,15 +446,15 @@ TEST_F(Ownership, ReflectAndModifyOwned) {
 
     Cell* spec = load("o f");
     cells(spec)[0] = *o;
-    series::modify(x, value_of("owned"), spec, false);
+    series::modify(x, value_of("owned"), spec, {});
     EXPECT_EQ(owner_context(x), o->w1);
     EXPECT_TRUE(memory::buffer(o->w1)->cells()[0].header & ownership::kOwnerFlag);
     r = series::reflect(stack::push(*x), static_cast<int32_t>(symbol("owned")));
     EXPECT_EQ(cell::type(r), kTypeObject);
     EXPECT_EQ(r->w1, o->w1);
-    series::modify(x, value_of("other"), stack::push(none_value()), false); // ignored
+    series::modify(x, value_of("other"), stack::push(none_value()), {}); // ignored
     EXPECT_EQ(ownership::entry_count(), 1u);
-    series::modify(x, value_of("owned"), stack::push(none_value()), false);
+    series::modify(x, value_of("owned"), stack::push(none_value()), {});
     EXPECT_EQ(ownership::entry_count(), 0u);
 }
 

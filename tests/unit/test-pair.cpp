@@ -147,29 +147,20 @@ TEST_F(Pair, PathsAndPick) {
     Cell p = pair_value(10, 20);
     auto path = slot<action::slot::eval_path>(kTypePair);
     Cell one = int_value(1);
-    EXPECT_EQ(integer::get(
-                  path(&p, &y, nullptr, nullptr, nullptr, nullptr, 0, false, true, false, false)),
-              20);
-    EXPECT_EQ(integer::get(
-                  path(&p, &one, nullptr, nullptr, nullptr, nullptr, 0, false, true, false, false)),
-              10);
+    EXPECT_EQ(integer::get(path(&p, &y, nullptr, {.get = true})), 20);
+    EXPECT_EQ(integer::get(path(&p, &one, nullptr, {.get = true})), 10);
     Cell five = int_value(5);
-    path(&p, &x, &five, nullptr, nullptr, nullptr, 0, false, false, false, false);
+    path(&p, &x, &five, {});
     EXPECT_EQ(text(p), "5x20");
 
     Cell three = int_value(3), other = pair_value(1, 1), f = float_value(1.0);
-    EXPECT_TRUE(raises(error::kScript, error::script::invalid_path, [&] {
-        path(&p, &w, nullptr, nullptr, nullptr, nullptr, 0, false, true, false, false);
-    }));
-    EXPECT_TRUE(raises(error::kScript, error::script::invalid_path, [&] {
-        path(&p, &three, nullptr, nullptr, nullptr, nullptr, 0, false, true, false, false);
-    }));
-    EXPECT_TRUE(raises(error::kScript, error::script::cannot_use, [&] {
-        path(&p, &other, nullptr, nullptr, nullptr, nullptr, 0, false, true, false, false);
-    }));
-    EXPECT_TRUE(raises(error::kScript, error::script::invalid_type, [&] {
-        path(&p, &x, &f, nullptr, nullptr, nullptr, 0, false, false, false, false);
-    }));
+    EXPECT_TRUE(raises(error::kScript, error::script::invalid_path,
+                       [&] { path(&p, &w, nullptr, {.get = true}); }));
+    EXPECT_TRUE(raises(error::kScript, error::script::invalid_path,
+                       [&] { path(&p, &three, nullptr, {.get = true}); }));
+    EXPECT_TRUE(raises(error::kScript, error::script::cannot_use,
+                       [&] { path(&p, &other, nullptr, {.get = true}); }));
+    EXPECT_TRUE(raises(error::kScript, error::script::invalid_type, [&] { path(&p, &x, &f, {}); }));
 
     Cell q = pair_value(3, 4);
     EXPECT_EQ(integer::get(pair::pick(&q, 0, &y)), 4);
@@ -189,20 +180,20 @@ TEST_F(Pair, OtherActions) {
     EXPECT_EQ(text(run1(slot<s::absolute>(kTypePair), pair_value(-3, -4))), "3x4");
 
     Cell r = pair_value(14, 26), scale = pair_value(10, 4);
-    EXPECT_EQ(text(*pair::round(&r, &scale, false, false, false, false, false, false)), "10x28");
+    EXPECT_EQ(text(*pair::round(&r, {.scale = &scale})), "10x28");
     r = pair_value(14, 26);
     Cell f = float_value(2.5);
-    EXPECT_EQ(text(*pair::round(&r, &f, false, false, false, false, false, false)), "15x25");
+    EXPECT_EQ(text(*pair::round(&r, {.scale = &f})), "15x25");
     Cell money{kTypeMoney, 0, 0, 0};
     EXPECT_TRUE(raises(error::kScript, error::script::not_related,
-                       [&] { pair::round(&r, &money, false, false, false, false, false, false); }));
+                       [&] { pair::round(&r, {.scale = &money}); }));
 
     Cell seeded_pair = pair_value(6, 3);
-    pair::random(&seeded_pair, true, false, false);
+    pair::random(&seeded_pair, {.seed = true});
     EXPECT_EQ(seeded, 6u ^ 3u);
     EXPECT_EQ(cell::type(&seeded_pair), kTypeUnset);
     Cell drawn = pair_value(0, 9);
-    EXPECT_EQ(text(*pair::random(&drawn, false, false, false)), "0x9"); // zero stays zero
+    EXPECT_EQ(text(*pair::random(&drawn, {})), "0x9"); // zero stays zero
 }
 
 TEST_F(Pair, PercentPrintsAPercentage) {

@@ -46,10 +46,10 @@ TEST_F(Paren, AParenThatContainsItself) {
 TEST_F(Paren, SeriesActionsAsOnBlocks) {
     GcRoot p(words(kTypeParen, "b c"));
     GcRoot a(word_of("a")), d(word_of("d"));
-    actions::call<action::slot::insert>(&p.cell(), &a.cell(), -1, false, 1, false);
+    actions::call<action::slot::insert>(&p.cell(), &a.cell(), {});
     EXPECT_EQ(p.cell().w1, 1u); // insert answers the position after the new cell
     p.cell().w1 = 0;
-    actions::call<action::slot::append>(&p.cell(), &d.cell(), -1, false, 1, true);
+    actions::call<action::slot::append>(&p.cell(), &d.cell(), {.append = true});
     EXPECT_EQ(mold(p.cell()), "(a b c d)");
     EXPECT_EQ(actions::call<action::slot::length_q>(&p.cell()), 4);
 
@@ -58,19 +58,16 @@ TEST_F(Paren, SeriesActionsAsOnBlocks) {
     EXPECT_EQ(picked.cell().w2, cells(p.cell())[1].w2);
 
     GcRoot found(p.cell());
-    Cell* at =
-        actions::call<action::slot::find>(&found.cell(), &d.cell(), nullptr, false, false, false,
-                                          false, nullptr, nullptr, false, false, false, false);
+    Cell* at = actions::call<action::slot::find>(&found.cell(), &d.cell(), {});
     EXPECT_EQ(cell::type(at), kTypeParen);
     EXPECT_EQ(at->w1, 3u);
 
     // sort is block!'s too (paths have none).
-    actions::call<action::slot::sort>(&p.cell(), false, nullptr, nullptr, nullptr, false, true,
-                                      false);
+    actions::call<action::slot::sort>(&p.cell(), {.reverse = true});
     EXPECT_EQ(mold(p.cell()), "(d c b a)");
 
     GcRoot copied(p.cell());
-    actions::call<action::slot::copy>(&copied.cell(), &copied.cell(), nullptr, false, nullptr);
+    actions::call<action::slot::copy>(&copied.cell(), &copied.cell(), {});
     EXPECT_EQ(cell::type(&copied.cell()), kTypeParen);
     EXPECT_NE(copied.cell().w2, p.cell().w2);
 }

@@ -72,7 +72,7 @@ TEST_F(Path, PartBudgetStopsTheWalk) {
     Cell* text = string::make_at(stack::push_cell(), 16);
     Cell part{kTypeInteger, 0, 4, 0};
     // "aa" leaves 2, "/" 1, "bb" -1: the walk stops there.
-    const int32_t rest = actions::mold(held, text, false, false, false, &part, 4, 0);
+    const int32_t rest = actions::mold(held, text, {.part = &part}, 4, 0);
     EXPECT_EQ(rest, -1);
     EXPECT_EQ(ascii(*text), "aa/bb");
     EXPECT_EQ(cycles::depth(), 0u);
@@ -165,8 +165,7 @@ TEST_F(Path, RandomSortAndTrimAreNotSupported) {
         EXPECT_EQ(datatype::entry(t, action::slot::trim), nullptr) << int(t);
         GcRoot p(words(t, "b a"));
         EXPECT_TRUE(raises(error::kScript, error::script::expect_arg, [&] {
-            actions::call<action::slot::sort>(&p.cell(), false, nullptr, nullptr, nullptr, false,
-                                              false, false);
+            actions::call<action::slot::sort>(&p.cell(), {});
         })) << int(t);
     }
 }
@@ -175,11 +174,11 @@ TEST_F(Path, SeriesActionsAndCopyWorkOnEveryVariant) {
     for (uint8_t t : {kTypePath, kTypeLitPath, kTypeSetPath, kTypeGetPath}) {
         GcRoot p(words(t, "a b"));
         GcRoot c(word_of("c"));
-        actions::call<action::slot::append>(&p.cell(), &c.cell(), -1, false, 1, true);
+        actions::call<action::slot::append>(&p.cell(), &c.cell(), {.append = true});
         EXPECT_EQ(form(p.cell()), "a/b/c") << int(t);
         EXPECT_EQ(actions::call<action::slot::length_q>(&p.cell()), 3) << int(t);
         GcRoot copied(p.cell());
-        actions::call<action::slot::copy>(&copied.cell(), &copied.cell(), nullptr, false, nullptr);
+        actions::call<action::slot::copy>(&copied.cell(), &copied.cell(), {});
         EXPECT_EQ(cell::type(&copied.cell()), t);
         EXPECT_NE(copied.cell().w2, p.cell().w2);
         EXPECT_EQ(mold(copied.cell()), mold(p.cell()));
@@ -192,11 +191,9 @@ TEST_F(Path, PathAccessStepsLikeABlock) {
     auto step = datatype::function<action::slot::eval_path>(kTypeSetPath);
     ASSERT_NE(step, nullptr);
     Cell two{kTypeInteger, 0, 2, 0};
-    Cell* picked =
-        step(&p.cell(), &two, nullptr, &p.cell(), nullptr, nullptr, 0, false, true, false, false);
+    Cell* picked = step(&p.cell(), &two, nullptr, {.path = &p.cell(), .get = true});
     EXPECT_EQ(picked->w2, x.cell().w2);
-    Cell* selected = step(&p.cell(), &x.cell(), nullptr, &p.cell(), nullptr, nullptr, 0, false,
-                          true, false, false);
+    Cell* selected = step(&p.cell(), &x.cell(), nullptr, {.path = &p.cell(), .get = true});
     EXPECT_EQ(cell::type(selected), kTypeInteger);
     EXPECT_EQ(selected->w2, 1u);
 }

@@ -107,20 +107,18 @@ TEST_F(Point, PathsPickAndReverse) {
     auto path = slot<action::slot::eval_path>(kTypePoint2D);
     Cell p = point_value(1, 2);
     Cell five = int_value(5);
-    path(&p, &x, &five, nullptr, nullptr, nullptr, 0, false, false, false, false);
+    path(&p, &x, &five, {});
     EXPECT_EQ(text(p), "(5, 2)");
     EXPECT_EQ(point::get(&p, 0), 5.0f);
-    Cell got = *path(&p, &x, nullptr, nullptr, nullptr, nullptr, 0, false, true, false, false);
+    Cell got = *path(&p, &x, nullptr, {.get = true});
     EXPECT_EQ(cell::type(&got), kTypeFloat);
     EXPECT_EQ(float_::get(&got), 5.0);
     Cell three = int_value(3), text_value = Cell{kTypeNone, 0, 0, 0};
     for (Cell* bad : {&w, &z, &three})
-        EXPECT_TRUE(raises(error::kScript, error::script::invalid_path, [&] {
-            path(&p, bad, nullptr, nullptr, nullptr, nullptr, 0, false, true, false, false);
-        }));
-    EXPECT_TRUE(raises(error::kScript, error::script::invalid_type, [&] {
-        path(&p, &x, &text_value, nullptr, nullptr, nullptr, 0, false, false, false, false);
-    }));
+        EXPECT_TRUE(raises(error::kScript, error::script::invalid_path,
+                           [&] { path(&p, bad, nullptr, {.get = true}); }));
+    EXPECT_TRUE(raises(error::kScript, error::script::invalid_type,
+                       [&] { path(&p, &x, &text_value, {}); }));
 
     Cell q = point_value(1, 2, 3);
     EXPECT_EQ(float_::get(point::pick(&q, 0, &z)), 3.0);
@@ -140,20 +138,18 @@ TEST_F(Point, PathsPickAndReverse) {
 
 TEST_F(Point, RoundAbsoluteNegateRandom) {
     Cell v = point_value(1.26f, -3.74f, 7.5f), scale = point_value(0.1f, 1);
-    point::round(&v, &scale, false, false, false, false, false, false);
+    point::round(&v, {.scale = &scale});
     EXPECT_EQ(text(v), "(1.3, -4, 7.5)"); // z is rounded with a scale of 0: unchanged
     Cell w = point_value(1.5f, -2.5f);
-    EXPECT_EQ(text(*point::round(&w, nullptr, false, false, false, false, false, false)),
-              "(2, -3)");
+    EXPECT_EQ(text(*point::round(&w, {})), "(2, -3)");
     Cell money{kTypeMoney, 0, 0, 0};
-    EXPECT_TRUE(raises(error::kScript, error::script::not_related, [&] {
-        point::round(&w, &money, false, false, false, false, false, false);
-    }));
+    EXPECT_TRUE(raises(error::kScript, error::script::not_related,
+                       [&] { point::round(&w, {.scale = &money}); }));
     EXPECT_EQ(text(run1(point::negate, point_value(0, -2))), "(0, 2)");
     EXPECT_EQ(text(run1(point::absolute, point_value(-1, -2, 3))), "(1, 2, 3)");
 
     Cell s = point_value(1, 2);
-    point::random(&s, true, false, false);
+    point::random(&s, {.seed = true});
     const Cell p = point_value(1, 2);
     EXPECT_EQ(seeded, p.w1 ^ p.w2 ^ p.w3);
     EXPECT_EQ(cell::type(&s), kTypeUnset);
@@ -163,7 +159,7 @@ TEST_F(Point, RoundAbsoluteNegateRandom) {
                                           []() -> uint32_t { return 0; }, nullptr};
     logic::set_random_source(&half);
     Cell r = point_value(4, 0, -2);
-    point::random(&r, false, false, false);
+    point::random(&r, {});
     EXPECT_EQ(text(r), "(2, 0, -1)");
     logic::set_random_source(nullptr);
 }

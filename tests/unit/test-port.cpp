@@ -73,13 +73,12 @@ TEST_F(Port, ForwardsToTheActor) {
     port::clear(&p);
     GcRoot value(text(kTypeString, "v"));
     p = a_port();
-    port::append(&p, &value.cell(), 2, true, 3, true);
+    port::append(&p, &value.cell(), {.part = 2, .only = true, .dup = 3, .append = true});
     p = a_port();
-    port::append(&p, &value.cell(), -1, false, 1, true);
+    port::append(&p, &value.cell(), {.append = true});
     Cell part = int_value(5);
     p = a_port();
-    port::find(&p, &value.cell(), &part, false, true, false, false, nullptr, nullptr, true, false,
-               false, false);
+    port::find(&p, &value.cell(), {.part = &part, .case_ = true, .last = true});
     stack::clear();
     stack::push(a_port());
     stack::push(int_value(3));
@@ -98,12 +97,12 @@ TEST_F(Port, ForwardsToTheActor) {
 
 TEST_F(Port, ReadAndWriteOpenCopyAndClose) {
     Cell p = a_port();
-    Cell* r = port::read(&p, nullptr, nullptr, false, false, false, nullptr);
+    Cell* r = port::read(&p, {});
     EXPECT_EQ(utf8_of(*r), "data");
     GcRoot data(text(kTypeString, "hello"));
     Cell part = int_value(2);
     p = a_port();
-    port::write(&p, &data.cell(), false, false, false, false, &part, nullptr, nullptr, nullptr);
+    port::write(&p, &data.cell(), {.part = &part});
     const std::vector<std::string> expected = {
         "open false false false false none",
         "copy false none false false none",

@@ -20,7 +20,7 @@ TEST_F(Ref, AppendAndPutAreNotSupported) {
     GcRoot r(text(kTypeRef, "name")); // the next text allocates: keep it current
     GcRoot more(text(kTypeString, "x"));
     EXPECT_TRUE(raises(error::kScript, error::script::expect_arg, [&] {
-        actions::call<action::slot::append>(&r.cell(), &more.cell(), -1, false, 1, true);
+        actions::call<action::slot::append>(&r.cell(), &more.cell(), {.append = true});
     }));
     EXPECT_EQ(datatype::function<action::slot::put>(kTypeRef), nullptr);
     EXPECT_EQ(actions::call<action::slot::length_q>(&r.cell()), 4);

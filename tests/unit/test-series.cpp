@@ -168,19 +168,11 @@ TEST_F(Series, BadRefinementArgumentsNameTheRefinement) {
     } cases[] = {
         {"remove/part", [](Cell* b, Cell* bad) { series::remove(b, bad, nullptr); }, "part"},
         {"copy/part",
-         [](Cell* b, Cell* bad) { series::copy(b, stack::push_cell(), bad, false, nullptr); },
-         "part"},
+         [](Cell* b, Cell* bad) { series::copy(b, stack::push_cell(), {.part = bad}); }, "part"},
         {"reverse/skip", [](Cell* b, Cell* bad) { series::reverse(b, nullptr, bad); }, "skip"},
-        {"find/skip",
-         [](Cell* b, Cell* bad) {
-             block::find(b, value_of("1"), nullptr, false, false, false, false, nullptr, bad, false,
-                         false, false, false);
-         },
+        {"find/skip", [](Cell* b, Cell* bad) { block::find(b, value_of("1"), {.skip = bad}); },
          "skip"},
-        {"sort/compare",
-         [](Cell* b, Cell* bad) {
-             block::sort(b, false, nullptr, bad, nullptr, false, false, false);
-         },
+        {"sort/compare", [](Cell* b, Cell* bad) { block::sort(b, {.comparator = bad}); },
          "compare"},
     };
     for (const Case& c : cases) {
@@ -245,13 +237,13 @@ TEST_F(Series, TakeWithPartAndLast) {
         Cell* b = load(c.values);
         Cell* at = stack::push(at_index(b, c.index));
         Cell* part = c.part == INT32_MIN ? nullptr : stack::push(integer(c.part));
-        Cell* r = actions::call<slot::take>(at, part, false, c.last);
+        Cell* r = actions::call<slot::take>(at, {.part = part, .last = c.last});
         EXPECT_EQ(mold(r), c.taken) << c.values << " " << c.index << " " << c.part;
         EXPECT_EQ(all_of(b), c.left) << c.values << " " << c.index << " " << c.part;
     }
     // The generic take gives a series of the source's type.
     Cell* s = push_string("xyz");
-    Cell* r = series::take(s, nullptr, false, true);
+    Cell* r = series::take(s, {.last = true});
     EXPECT_EQ(cell::type(r), kTypeString);
     EXPECT_EQ(text_of(r), "z");
     EXPECT_EQ(text_of(s), "xy");
@@ -275,21 +267,21 @@ TEST_F(Series, CopyWithPart) {
     for (const Case& c : cases) {
         Cell* at = stack::push(at_index(b, c.index));
         Cell* part = stack::push(c.part);
-        Cell* r = series::copy(at, stack::push_cell(), part, false, nullptr);
+        Cell* r = series::copy(at, stack::push_cell(), {.part = part});
         EXPECT_EQ(mold(r), c.copied) << c.index;
         EXPECT_EQ(r->w1, 0u);
     }
     Cell* position = stack::push(at_index(b, 4));
-    EXPECT_EQ(mold(series::copy(stack::push(at_index(b, 1)), stack::push_cell(), position, false,
-                                nullptr)),
-              "[2 3 4]");
+    EXPECT_EQ(
+        mold(series::copy(stack::push(at_index(b, 1)), stack::push_cell(), {.part = position})),
+        "[2 3 4]");
     Cell* foreign = load("1");
     EXPECT_TRUE(raises(error::kScript, error::script::invalid_refine_arg,
-                       [&] { series::copy(b, stack::push_cell(), foreign, false, nullptr); }));
+                       [&] { series::copy(b, stack::push_cell(), {.part = foreign}); }));
     // The copy is a new buffer that keeps the new-line marker but not ownership.
     Cell* marked = stack::push(*b);
     marked->header |= cell::kNewLine;
-    Cell* r = series::copy(marked, stack::push_cell(), nullptr, false, nullptr);
+    Cell* r = series::copy(marked, stack::push_cell(), {});
     EXPECT_NE(r->w2, b->w2);
     EXPECT_TRUE(r->header & cell::kNewLine);
 }
@@ -354,23 +346,22 @@ TEST_F(Series, MoveBetweenSeries) {
 
 TEST_F(Series, RandomShufflesPicksAndSeeds) {
     Cell* b = load("1 2 3 4 5 6 7 8");
-    series::random(b, false, false, false);
+    series::random(b, {});
     std::string shuffled = all_of(b);
     EXPECT_NE(shuffled, "[1 2 3 4 5 6 7 8]");
-    block::sort(b, false, nullptr, nullptr, nullptr, false, false, false);
+    block::sort(b, {});
     EXPECT_EQ(all_of(b), "[1 2 3 4 5 6 7 8]"); // the same values
-    Cell* one = series::random(stack::push(*b), false, false, true);
+    Cell* one = series::random(stack::push(*b), {.only = true});
     EXPECT_EQ(cell::type(one), kTypeInteger);
     EXPECT_TRUE(one->w2 >= 1 && one->w2 <= 8);
-    EXPECT_EQ(cell::type(series::random(stack::push(at_index(b, 8)), false, false, true)),
-              kTypeNone);
+    EXPECT_EQ(cell::type(series::random(stack::push(at_index(b, 8)), {.only = true})), kTypeNone);
 
     // Seeding with equal contents from the index gives the same sequence afterwards.
     Cell* x = load("5 6 7");
     Cell* y = load("0 5 6 7");
-    EXPECT_EQ(cell::type(series::random(stack::push(*x), true, false, false)), kTypeUnset);
+    EXPECT_EQ(cell::type(series::random(stack::push(*x), {.seed = true})), kTypeUnset);
     uint32_t first = next_random();
-    series::random(stack::push(at_index(y, 1)), true, false, false);
+    series::random(stack::push(at_index(y, 1)), {.seed = true});
     EXPECT_EQ(next_random(), first);
 }
 

@@ -32,7 +32,7 @@ protected:
                return limit - 3;
            })
             .set<action::slot::mold>(
-                [](Cell*, Cell* s, bool, bool, bool, Cell*, int32_t limit, int32_t) {
+                [](Cell*, Cell* s, const action::MoldOptions&, int32_t limit, int32_t) {
                     string::concatenate_cstring(s, "/foo");
                     return limit - 4;
                 });
@@ -41,11 +41,11 @@ protected:
 
     static Cell* append(Cell* s, Cell* value, int32_t part = -1, bool only = false,
                         int32_t dup = 1) {
-        return string::append(s, value, part, only, dup, true);
+        return string::append(s, value, {.part = part, .only = only, .dup = dup, .append = true});
     }
     static Cell* insert(Cell* s, Cell* value, int32_t part = -1, bool only = false,
                         int32_t dup = 1) {
-        return string::insert(s, value, part, only, dup, false);
+        return string::insert(s, value, {.part = part, .only = only, .dup = dup});
     }
 };
 
@@ -180,10 +180,10 @@ TEST_F(StringActions, MoldEscapesControlsAndTheC1Range) {
 TEST_F(StringActions, MoldWithPartMoldsTheFirstCharacters) {
     Cell* s = push_text("abcdef");
     Cell* out = string::make_at(stack::push_cell(), 4);
-    EXPECT_EQ(string::mold(s, out, false, false, false, push_integer(3), 3, 0), -2);
+    EXPECT_EQ(string::mold(s, out, {.part = push_integer(3)}, 3, 0), -2);
     EXPECT_EQ(whole(out), "\"abc\"");
     Cell* none = string::make_at(stack::push_cell(), 4);
-    string::mold(s, none, false, false, false, push_integer(1), -4, 0);
+    string::mold(s, none, {.part = push_integer(1)}, -4, 0);
     EXPECT_EQ(whole(none), "\"\"");
 }
 
@@ -205,31 +205,24 @@ TEST_F(StringActions, MoldOfALongTextMatchesItsEscapedForm) {
 TEST_F(StringActions, PathStepsPickSelectAndSet) {
     Cell* s = push_text("abc");
     Cell* path = stack::push(none_value());
-    Cell* picked = string::eval_path(s, push_integer(2), nullptr, path, nullptr, nullptr, 0, false,
-                                     true, false, false);
+    Cell* picked = string::eval_path(s, push_integer(2), nullptr, {.path = path, .get = true});
     EXPECT_EQ(cell::type(picked), kTypeChar);
     EXPECT_EQ(picked->w2, static_cast<uint32_t>('b'));
     Cell* x = push_char('x');
-    EXPECT_EQ(string::eval_path(s, push_integer(1), x, path, nullptr, nullptr, 0, false, false,
-                                false, false),
-              x);
+    EXPECT_EQ(string::eval_path(s, push_integer(1), x, {.path = path}), x);
     EXPECT_EQ(whole(s), "xbc");
 
-    Cell* after = string::eval_path(s, push_text("b"), nullptr, path, nullptr, nullptr, 0, false,
-                                    true, false, false);
+    Cell* after = string::eval_path(s, push_text("b"), nullptr, {.path = path, .get = true});
     EXPECT_EQ(after->w2, static_cast<uint32_t>('c'));
-    string::eval_path(s, push_text("x"), push_char('y'), path, nullptr, nullptr, 0, false, false,
-                      false, false);
+    string::eval_path(s, push_text("x"), push_char('y'), {.path = path});
     EXPECT_EQ(whole(s), "xyc");
 
     Cell* word = value_of("foo");
-    EXPECT_TRUE(raises(error::kScript, error::script::invalid_path, [&] {
-        string::eval_path(s, word, nullptr, path, nullptr, nullptr, 0, false, true, false, false);
-    }));
+    EXPECT_TRUE(raises(error::kScript, error::script::invalid_path,
+                       [&] { string::eval_path(s, word, nullptr, {.path = path, .get = true}); }));
     Cell* missing = push_text("q");
-    EXPECT_TRUE(raises(error::kScript, error::script::bad_path_set, [&] {
-        string::eval_path(s, missing, x, path, nullptr, nullptr, 0, false, false, false, false);
-    }));
+    EXPECT_TRUE(raises(error::kScript, error::script::bad_path_set,
+                       [&] { string::eval_path(s, missing, x, {.path = path}); }));
 }
 
 TEST_F(StringActions, CompareAcrossTextTypesOnlyForEquality) {
@@ -387,7 +380,7 @@ TEST_F(StringActions, InsertingATextIntoItselfReadsItFirst) {
     append(u, u);
     EXPECT_EQ(whole(u), "abcabc");
     Cell* v = push_text("abcd");
-    string::change(push_at(v, 1), v, -1, false, 1);
+    string::change(push_at(v, 1), v, {});
     EXPECT_EQ(whole(v), "aabcd");
     // ... and through a block that holds it.
     Cell* w = push_text("ab");
@@ -408,7 +401,7 @@ TEST_F(StringActions, SizesBeyondABufferRaiseNoMemory) {
     EXPECT_TRUE(raises(error::kInternal, error::internal::no_memory,
                        [&] { append(s, value_of("12"), -1, false, 0x40000000); }));
     EXPECT_TRUE(raises(error::kInternal, error::internal::no_memory,
-                       [&] { string::change(s, xy, 1, false, 0x7FFFFFFF); }));
+                       [&] { string::change(s, xy, {.part = 1, .dup = 0x7FFFFFFF}); }));
     EXPECT_EQ(whole(s), "abc");
 }
 
@@ -431,12 +424,13 @@ TEST_F(StringActions, ChangeReplacesCharacters) {
     };
     for (const Case& c : cases) {
         Cell* s = push_text("abcdef");
-        Cell* r = string::change(push_at(s, c.index), value_of(c.value), c.part, false, c.dup);
+        Cell* r =
+            string::change(push_at(s, c.index), value_of(c.value), {.part = c.part, .dup = c.dup});
         EXPECT_EQ(whole(s), c.text) << c.value << " at " << c.index;
         EXPECT_EQ(r->w1, c.after) << c.value << " at " << c.index;
     }
     Cell* s = push_text("abc");
-    string::change(push_at(s, 1), push_char(0x263A), -1, false, 1);
+    string::change(push_at(s, 1), push_char(0x263A), {});
     EXPECT_EQ(wide_of(s), U"a\u263Ac");
 }
 
@@ -444,19 +438,19 @@ TEST_F(StringActions, ChangeReplacesCharacters) {
 
 TEST_F(StringActions, TakeGivesACharacterOrAText) {
     Cell* s = push_text("abc");
-    Cell* one = string::take(s, nullptr, false, false);
+    Cell* one = string::take(s, {});
     EXPECT_EQ(cell::type(one), kTypeChar);
     EXPECT_EQ(one->w2, static_cast<uint32_t>('a'));
-    Cell* last = string::take(s, nullptr, false, true);
+    Cell* last = string::take(s, {.last = true});
     EXPECT_EQ(last->w2, static_cast<uint32_t>('c'));
-    Cell* part = string::take(s, push_integer(1), false, false);
+    Cell* part = string::take(s, {.part = push_integer(1)});
     EXPECT_EQ(cell::type(part), kTypeString);
     EXPECT_EQ(whole(part), "b");
-    EXPECT_EQ(cell::type(string::take(s, nullptr, false, false)), kTypeNone);
+    EXPECT_EQ(cell::type(string::take(s, {})), kTypeNone);
     Cell* wide = push_text(U"\U0001F600", 4);
-    EXPECT_EQ(string::take(wide, nullptr, false, false)->w2, 0x1F600u);
+    EXPECT_EQ(string::take(wide, {})->w2, 0x1F600u);
     Cell* bytes = push_binary("\xFF");
-    Cell* byte = string::take(bytes, nullptr, false, false);
+    Cell* byte = string::take(bytes, {});
     EXPECT_EQ(cell::type(byte), kTypeInteger);
     EXPECT_EQ(byte->w2, 255u);
 }

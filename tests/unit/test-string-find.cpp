@@ -29,8 +29,15 @@ protected:
     static int32_t found(Cell* series, Cell* value, const Refinements& r = {}) {
         Cell* part = r.part >= 0 ? push_integer(r.part) : nullptr;
         Cell* skip = r.skip ? push_integer(r.skip) : nullptr;
-        Cell* result = string::find(series, value, part, false, r.case_, r.same, false, nullptr,
-                                    skip, r.last, r.reverse, r.tail, r.match);
+        Cell* result = string::find(series, value,
+                                    {.part = part,
+                                     .case_ = r.case_,
+                                     .same = r.same,
+                                     .skip = skip,
+                                     .last = r.last,
+                                     .reverse = r.reverse,
+                                     .tail = r.tail,
+                                     .match = r.match});
         return cell::type(result) == kTypeNone ? -1 : static_cast<int32_t>(result->w1);
     }
     // A stand-in for tag!'s form: its text between angle brackets.
@@ -44,10 +51,7 @@ protected:
         });
         datatype::register_({kTypeTag, 0, "tag!", row.entries()});
     }
-    static Cell* select(Cell* series, Cell* value) {
-        return string::select(series, value, nullptr, false, false, false, false, nullptr, nullptr,
-                              false, false);
-    }
+    static Cell* select(Cell* series, Cell* value) { return string::select(series, value, {}); }
     // A bitset! of the code points (bit 80 of byte 0 is code point 0), pushed.
     static Cell* push_bitset(std::initializer_list<uint32_t> points, uint32_t bytes,
                              bool complement = false) {
@@ -122,8 +126,7 @@ TEST_F(StringFind, PartAsAPositionAndBadArguments) {
     Cell* s = push_text("abcabc");
     Cell* c = push_char('c');
     auto with_part = [&](Cell* part) {
-        Cell* r = string::find(s, c, part, false, false, false, false, nullptr, nullptr, false,
-                               false, false, false);
+        Cell* r = string::find(s, c, {.part = part});
         return cell::type(r) == kTypeNone ? -1 : static_cast<int32_t>(r->w1);
     };
     EXPECT_EQ(with_part(push_at(s, 3)), 2);
@@ -134,18 +137,12 @@ TEST_F(StringFind, PartAsAPositionAndBadArguments) {
     EXPECT_TRUE(
         raises(error::kScript, error::script::out_of_range, [&] { found(s, c, {.skip = 0 - 1}); }));
     Cell* zero = push_integer(0);
-    EXPECT_TRUE(raises(error::kScript, error::script::out_of_range, [&] {
-        string::find(s, c, nullptr, false, false, false, false, nullptr, zero, false, false, false,
-                     false);
-    }));
-    EXPECT_TRUE(raises(error::kInternal, error::internal::not_done, [&] {
-        string::find(s, c, nullptr, false, false, false, true, nullptr, nullptr, false, false,
-                     false, false);
-    }));
-    EXPECT_TRUE(raises(error::kInternal, error::internal::not_done, [&] {
-        string::find(s, c, nullptr, false, false, false, false, c, nullptr, false, false, false,
-                     false);
-    }));
+    EXPECT_TRUE(raises(error::kScript, error::script::out_of_range,
+                       [&] { string::find(s, c, {.skip = zero}); }));
+    EXPECT_TRUE(raises(error::kInternal, error::internal::not_done,
+                       [&] { string::find(s, c, {.any = true}); }));
+    EXPECT_TRUE(raises(error::kInternal, error::internal::not_done,
+                       [&] { string::find(s, c, {.with = c}); }));
     Cell* bytes = push_text("ab", kTypeBinary);
     EXPECT_TRUE(raises(error::kScript, error::script::invalid_arg, [&] { found(s, bytes); }));
     // In a binary! a binary! and numbers are found.

@@ -21,7 +21,13 @@ protected:
         bool case_ = false;
     };
     static Cell* sort(Cell* s, const Options& o) {
-        return string::sort(s, o.case_, o.skip, o.comparator, o.part, o.all, o.reverse, o.stable);
+        return string::sort(s, {.case_ = o.case_,
+                                .skip = o.skip,
+                                .comparator = o.comparator,
+                                .part = o.part,
+                                .all = o.all,
+                                .reverse = o.reverse,
+                                .stable = o.stable});
     }
     static std::u32string sorted(std::u32string_view text, uint32_t unit, const Options& o) {
         Cell* s = push_text(text, unit);
@@ -78,7 +84,7 @@ protected:
         }
         case Mode::change: {
             Cell* c = push_char('!');
-            string::append(sorting(), c, -1, false, 1, true);
+            string::append(sorting(), c, {.append = true});
             logic::make_at(args, true);
             break;
         }

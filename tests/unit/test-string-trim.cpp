@@ -18,7 +18,11 @@ protected:
                                   uint32_t index = 0) {
         Cell* s = push_text(text, unit);
         Cell* at = push_at(s, index);
-        EXPECT_EQ(string::trim(at, o.head, o.tail, false, o.lines, o.all, o.with), at);
+        EXPECT_EQ(
+            string::trim(
+                at,
+                {.head = o.head, .tail = o.tail, .lines = o.lines, .all = o.all, .with = o.with}),
+            at);
         return wide_of(s);
     }
 
@@ -90,9 +94,9 @@ TEST_F(StringTrim, WithRemovesEveryCharacterOfTheSet) {
 
     Cell* number = stack::push(Cell{kTypeFloat, 0, 0, 0});
     EXPECT_TRUE(raises(error::kScript, error::script::invalid_arg,
-                       [&] { string::trim(s, false, false, false, false, false, number); }));
+                       [&] { string::trim(s, {.with = number}); }));
     EXPECT_TRUE(raises(error::kInternal, error::internal::not_done,
-                       [&] { string::trim(s, false, false, true, false, false, nullptr); }));
+                       [&] { string::trim(s, {.auto_ = true}); }));
     EXPECT_EQ(whole(s), "abc");
 }
 

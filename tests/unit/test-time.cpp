@@ -87,8 +87,7 @@ TEST_F(Time, FieldsReadAndSetThroughPaths) {
         EXPECT_EQ(integer::get(time_::get_field(g.seconds, 2, &r)), g.minute);
         EXPECT_EQ(seconds_of(*time_::get_field(g.seconds, 3, &r)), g.second);
         GcRoot word(field("minute"));
-        Cell* got = time_::eval_path(&t, &word.cell(), nullptr, nullptr, nullptr, nullptr, 0, false,
-                                     true, false, false);
+        Cell* got = time_::eval_path(&t, &word.cell(), nullptr, {.get = true});
         EXPECT_EQ(integer::get(got), g.minute);
     }
     struct Set {
@@ -106,13 +105,12 @@ TEST_F(Time, FieldsReadAndSetThroughPaths) {
         Cell t = time_value(s.seconds);
         GcRoot word(field(s.field));
         Cell v = s.value;
-        time_::eval_path(&t, &word.cell(), &v, nullptr, nullptr, nullptr, 0, false, false, false,
-                         false);
+        time_::eval_path(&t, &word.cell(), &v, {});
         EXPECT_EQ(form_of(t), s.text) << s.field;
     }
     Cell t = time_value(10);
     Cell two = int_value(2);
-    time_::eval_path(&t, &two, nullptr, nullptr, nullptr, nullptr, 0, false, true, false, false);
+    time_::eval_path(&t, &two, nullptr, {.get = true});
     EXPECT_EQ(integer::get(stack::top_value()), 0);
 }
 
@@ -134,16 +132,16 @@ TEST_F(Time, SettingAFieldTellsTheOwningObject) {
     GcRoot field_word(field("t"));
     GcRoot hour(field("hour"));
     Cell two = int_value(2);
-    time_::eval_path(&t, &hour.cell(), &two, nullptr, &object, &field_word.cell(), 0, false, false,
-                     false, false);
+    time_::eval_path(&t, &hour.cell(), &two,
+                     {.grand_parent = &object, .previous = &field_word.cell()});
     time_::set_object_change_hook(nullptr);
     EXPECT_EQ(Seen::calls, 1);
     EXPECT_EQ(Seen::old_seconds, 5400);
     EXPECT_EQ(Seen::new_seconds, 9000);
     // A read tells nobody.
     time_::set_object_change_hook(Seen::hook);
-    time_::eval_path(&t, &hour.cell(), nullptr, nullptr, &object, &field_word.cell(), 0, false,
-                     true, false, false);
+    time_::eval_path(&t, &hour.cell(), nullptr,
+                     {.grand_parent = &object, .previous = &field_word.cell(), .get = true});
     time_::set_object_change_hook(nullptr);
     EXPECT_EQ(Seen::calls, 1);
 }
@@ -151,16 +149,12 @@ TEST_F(Time, SettingAFieldTellsTheOwningObject) {
 TEST_F(Time, PathErrors) {
     Cell t = time_value(10);
     GcRoot other(field("day"));
-    EXPECT_TRUE(raises(error::kScript, error::script::invalid_path, [&] {
-        time_::eval_path(&t, &other.cell(), nullptr, nullptr, nullptr, nullptr, 0, false, true,
-                         false, false);
-    }));
+    EXPECT_TRUE(raises(error::kScript, error::script::invalid_path,
+                       [&] { time_::eval_path(&t, &other.cell(), nullptr, {.get = true}); }));
     GcRoot hour(field("hour"));
     Cell half = float_value(1.5);
-    EXPECT_TRUE(raises(error::kScript, error::script::invalid_arg, [&] {
-        time_::eval_path(&t, &hour.cell(), &half, nullptr, nullptr, nullptr, 0, false, false, false,
-                         false);
-    }));
+    EXPECT_TRUE(raises(error::kScript, error::script::invalid_arg,
+                       [&] { time_::eval_path(&t, &hour.cell(), &half, {}); }));
     EXPECT_EQ(seconds_of(t), 10); // unchanged
     EXPECT_TRUE(
         raises(error::kScript, error::script::out_of_range, [&] { time_::pick(&t, 4, nullptr); }));
@@ -202,12 +196,12 @@ TEST_F(Time, ParityAndRound) {
         EXPECT_EQ(time_::odd_q(&t), !c.even) << c.seconds;
     }
     Cell t = time_value(10.6);
-    time_::round(&t, nullptr, false, false, false, false, false, false);
+    time_::round(&t, {});
     EXPECT_EQ(cell::type(&t), kTypeTime);
     EXPECT_EQ(seconds_of(t), 11);
     t = time_value(100);
     Cell scale = int_value(60);
-    time_::round(&t, &scale, false, false, false, false, false, false);
+    time_::round(&t, {.scale = &scale});
     EXPECT_EQ(cell::type(&t), kTypeTime);
     EXPECT_EQ(seconds_of(t), 120);
 }

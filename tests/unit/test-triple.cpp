@@ -48,7 +48,7 @@ TEST_F(Triple, PartDoesNotCutTheText) {
     Cell* s = string::make_at(stack::push_cell(), 16);
     Cell* v = stack::push(triple_value(1, 2, 3));
     Cell* part = integer::push(3);
-    EXPECT_EQ(triple::mold(v, s, false, false, false, part, 3, 0), 3 - 20);
+    EXPECT_EQ(triple::mold(v, s, {.part = part}, 3, 0), 3 - 20);
     EXPECT_EQ(string::length_from_head(s), 20u);
 }
 

@@ -137,10 +137,10 @@ TEST_F(Tuple, OtherActions) {
     EXPECT_EQ(text(twelve), "1.2.3.4.5.6.7.8.9.10.11.12");
     Cell s = tuple_value({1, 2, 3, 4, 5});
     const uint32_t expected = s.w1 ^ s.w2 ^ s.w3;
-    tuple::random(&s, true, false, false);
+    tuple::random(&s, {.seed = true});
     EXPECT_EQ(seeded, expected);
     Cell d = tuple_value({0, 7, 255});
-    EXPECT_EQ(text(*tuple::random(&d, false, false, false)), "0.7.255");
+    EXPECT_EQ(text(*tuple::random(&d, {})), "0.7.255");
 }
 
 } // namespace

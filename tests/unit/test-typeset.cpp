@@ -83,10 +83,7 @@ TEST_F(Typeset, FindNeedsADatatype) {
     Cell* set = set_of("integer! block!");
     Cell* integer_type = datatype::push(kTypeInteger);
     Cell* string_type = datatype::push(kTypeString);
-    auto find = [&](Cell* value) {
-        return typeset::find(set, value, nullptr, false, false, false, false, nullptr, nullptr,
-                             false, false, false, false);
-    };
+    auto find = [&](Cell* value) { return typeset::find(set, value, {}); };
     EXPECT_TRUE(logic::get(find(integer_type)));
     EXPECT_FALSE(logic::get(find(string_type)));
     Cell* five = stack::push(integer(5));

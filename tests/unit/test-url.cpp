@@ -99,8 +99,7 @@ TEST_F(Url, PathAccessMakesANewUrl) {
     for (const Case& c : cases) {
         GcRoot base(text(kTypeUrl, c.base));
         GcRoot element(cell::type(&c.element) == kTypeFile ? text(kTypeFile, "/y") : c.element);
-        const Cell r = *url::eval_path(&base.cell(), &element.cell(), nullptr, nullptr, nullptr,
-                                       nullptr, 0, false, true, false, false);
+        const Cell r = *url::eval_path(&base.cell(), &element.cell(), nullptr, {.get = true});
         EXPECT_EQ(cell::type(&r), kTypeUrl);
         EXPECT_EQ(utf8_of(r), c.text);
         EXPECT_EQ(utf8_of(base.cell()), c.base); // unchanged
@@ -108,20 +107,17 @@ TEST_F(Url, PathAccessMakesANewUrl) {
     GcRoot base(text(kTypeUrl, "http://h"));
     GcRoot x(word_of("x"));
     Cell v = int_value(1);
-    EXPECT_TRUE(raises(error::kScript, error::script::bad_field_set, [&] {
-        url::eval_path(&base.cell(), &x.cell(), &v, nullptr, nullptr, nullptr, 0, false, false,
-                       false, false);
-    }));
+    EXPECT_TRUE(raises(error::kScript, error::script::bad_field_set,
+                       [&] { url::eval_path(&base.cell(), &x.cell(), &v, {}); }));
 }
 
 TEST_F(Url, IoWaitsForTheServices) {
     GcRoot u(text(kTypeUrl, "http://h/"));
     Cell part = int_value(1);
-    EXPECT_TRUE(raises(error::kInternal, error::internal::not_done, [&] {
-        url::read(&u.cell(), &part, nullptr, false, false, false, nullptr);
-    }));
     EXPECT_TRUE(raises(error::kInternal, error::internal::not_done,
-                       [&] { url::open(&u.cell(), false, false, false, false, nullptr); }));
+                       [&] { url::read(&u.cell(), {.part = &part}); }));
+    EXPECT_TRUE(
+        raises(error::kInternal, error::internal::not_done, [&] { url::open(&u.cell(), {}); }));
 }
 
 } // namespace

@@ -175,27 +175,27 @@ TEST_F(Vector, AppendInsertChange) {
     Cell* v = made(block({int_value(1), int_value(2)}));
     v->w1 = 1;
     Cell nine = int_value(9);
-    vector::insert(v, &nine, -1, false, 1, true);
+    vector::insert(v, &nine, {.append = true});
     EXPECT_EQ(v->w1, 1u); // append keeps the index
     GcRoot more(block({int_value(7), int_value(8), int_value(6)}));
-    vector::insert(v, &more.cell(), 2, false, 2, false);
+    vector::insert(v, &more.cell(), {.part = 2, .dup = 2});
     EXPECT_EQ(v->w1, 5u); // insert moves past the new elements
     v->w1 = 0;
     EXPECT_EQ(formed(*v, true), "make vector! [1 7 8 7 8 2 9]");
     v->w1 = 5;
     Cell zero = int_value(0);
-    vector::change(v, &zero, 2, false, 1);
+    vector::change(v, &zero, {.part = 2});
     v->w1 = 0;
     EXPECT_EQ(formed(*v, true), "make vector! [1 7 8 7 8 0]");
     Cell f = float_value(1);
     EXPECT_TRUE(raises(error::kScript, error::script::invalid_arg,
-                       [&] { vector::insert(v, &f, -1, false, 1, true); }));
+                       [&] { vector::insert(v, &f, {.append = true}); }));
     EXPECT_TRUE(raises(error::kInternal, error::internal::no_memory,
-                       [&] { vector::insert(v, &nine, -1, false, 0x7FFFFFFF, true); }));
+                       [&] { vector::insert(v, &nine, {.dup = 0x7FFFFFFF, .append = true}); }));
     v->w1 = static_cast<uint32_t>(-3); // a negative index reads as the head
     EXPECT_EQ(vector::zs_length(v), 6u);
     GcRoot two(block({int_value(4), int_value(5)}));
-    vector::insert(v, &two.cell(), 0x7FFFFFFF, false, 1, true); // a part beyond the block
+    vector::insert(v, &two.cell(), {.part = 0x7FFFFFFF, .append = true}); // a part beyond the block
     EXPECT_EQ(formed(*v, true), "make vector! [1 7 8 7 8 0 4 5]");
     v->w1 = 0;
     vector::set_tail_at_index(v);

@@ -129,9 +129,8 @@ protected:
     static std::string formed(const Cell& value, bool mold = false, int32_t* used = nullptr) {
         Cell* held = stack::push(value);
         Cell* text = string::make_at(stack::push_cell(), 16);
-        const int32_t rest =
-            mold ? actions::mold(held, text, false, false, false, nullptr, form_mold::kNoLimit, 0)
-                 : actions::form(held, text, nullptr, form_mold::kNoLimit);
+        const int32_t rest = mold ? actions::mold(held, text, {}, form_mold::kNoLimit, 0)
+                                  : actions::form(held, text, nullptr, form_mold::kNoLimit);
         if (used) *used = form_mold::kNoLimit - rest;
         std::string out = ascii(*text);
         stack::pop(2);
