@@ -4,6 +4,7 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/dispatch.h"
+#include "datatypes/error.h"
 #include "datatypes/function.h"
 #include "datatypes/logic.h"
 #include "datatypes/map.h"
@@ -163,10 +164,18 @@ Status do_value(Cell* a, const DoRefinements& r) {
     case kTypeFile:
     case kTypeUrl:
         return do_file(a, r.args);
-    case kTypeError:
+    case kTypeError: {
+        // Raised as the runtime raises its own errors: it names the call it was raised in and
+        // records the frame level for its stack trace (a name it has already is kept).
+        Cell* where = stack::push_cell();
+        stack::get_call(where);
+        error::get_where(a, where);
+        Cell* level = error::field(a, error::kStack);
+        if (cell::type(level) != kTypeBlock) *level = Cell{kTypeInteger, 0, stack::depth(), 0};
         interp::error_value = *a;
         runtime::throw_code(runtime::kThrowError);
         return Status::normal;
+    }
     default:
         return do_single(a);
     }
