@@ -203,21 +203,30 @@ int64_t find_latin1(const uint8_t* h, int64_t from, int64_t bound, const Needle&
             if (up[*p] == k[0] && rest(p)) return p - h;
         return -1;
     }
-    // One memchr stream per byte; the nearest candidate is tested first.
-    const uint8_t* next[3];
-    for (int i = 0; i < count; ++i)
-        next[i] =
-            static_cast<const uint8_t*>(std::memchr(h + from, firsts[i], last - h - from + 1));
-    for (;;) {
-        int m = -1;
+    // One memchr stream per byte, the nearest candidate tested first. The streams run window
+    // by window: a byte that does not occur (the upper case of a lower-case text) would
+    // otherwise be looked for up to the end at every call, and a loop of finds over a long
+    // text would take time in the square of its length. The windows start small, for the
+    // match close by, and grow.
+    int64_t window = 64;
+    for (const uint8_t* start = h + from; start <= last; start += window, window *= 2) {
+        window = std::min<int64_t>(window, 1 << 16);
+        const uint8_t* end = last - start >= window ? start + window - 1 : last; // inclusive
+        const uint8_t* next[3];
         for (int i = 0; i < count; ++i)
-            if (next[i] && (m < 0 || next[i] < next[m])) m = i;
-        if (m < 0) return -1;
-        const uint8_t* p = next[m];
-        if (rest(p)) return p - h;
-        next[m] = p < last ? static_cast<const uint8_t*>(std::memchr(p + 1, firsts[m], last - p))
-                           : nullptr;
+            next[i] = static_cast<const uint8_t*>(std::memchr(start, firsts[i], end - start + 1));
+        for (;;) {
+            int m = -1;
+            for (int i = 0; i < count; ++i)
+                if (next[i] && (m < 0 || next[i] < next[m])) m = i;
+            if (m < 0) break;
+            const uint8_t* p = next[m];
+            if (rest(p)) return p - h;
+            next[m] = p < end ? static_cast<const uint8_t*>(std::memchr(p + 1, firsts[m], end - p))
+                              : nullptr;
+        }
     }
+    return -1;
 }
 
 struct Found {
@@ -313,6 +322,28 @@ Cell* find(Cell* series, Cell* value, const action::FindOptions& options) {
     if (found.position < 0) return none::make_at(result);
     result->w1 = static_cast<uint32_t>(found.position + (options.tail ? found.width : 0));
     return result;
+}
+
+int64_t find_text(const Cell* text, uint32_t from, uint32_t bound, const Cell* needle,
+                  bool case_sensitive) {
+    Needle n;
+    read_text(n, needle, !case_sensitive);
+    if (n.chars.empty()) return -1;
+    Buffer* b = memory::buffer(text->w2);
+    bound = std::min(bound, b->length());
+    if (from >= bound) return -1;
+    const uint8_t* head = b->at_head();
+    const Walk w{from, bound, 1, false, false};
+    switch (b->unit()) {
+    case 1:
+        return find_latin1(head, from, bound, n, !case_sensitive);
+    case 2:
+        return walk_text(reinterpret_cast<const uint16_t*>(head), w, n, !case_sensitive);
+    case 4:
+        return walk_text(reinterpret_cast<const uint32_t*>(head), w, n, !case_sensitive);
+    default:
+        return -1;
+    }
 }
 
 Cell* select(Cell* series, Cell* value, const action::FindOptions& options) {

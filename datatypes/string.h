@@ -306,6 +306,12 @@ Cell* swap(Cell* series, Cell* other);
 // /any and /with raise internal/not-done; /skip below 1 script/out-of-range; a /part that
 // is neither a number nor a position in the series script/invalid-refine-arg. May collect.
 Cell* find(Cell* series, Cell* value, const action::FindOptions& options);
+// The first position from `from` where the text of `needle` (a string!, file!, url!, email!
+// or ref! from its index, not empty) stands whole before `bound`, in the text `text`; -1
+// when there is none. Upper-cased comparison unless `case_sensitive`, as find. Allocates
+// nothing in the series memory.
+int64_t find_text(const Cell* text, uint32_t from, uint32_t bound, const Cell* needle,
+                  bool case_sensitive);
 // select: the element after the matched text (a char!, an integer! for binary!), or none.
 Cell* select(Cell* series, Cell* value, const action::FindOptions& options);
 

@@ -683,6 +683,19 @@ bool Engine::fast_search(bool thru) {
         step_ = Step::result;
         return true;
     }
+    // A text of two or more characters in a text: find's search, which compares at the
+    // places where the first character stands instead of at every place.
+    if (!is_block_input(in) && in != kTypeBinary && is_text(t) && t != kTypeTag &&
+        string::length_from_head(&value) > series::clamped_index(&value)) {
+        const int64_t at = string::find_text(input(), pos_, stop, &value, case_sensitive_);
+        match_ = at >= 0;
+        if (match_) {
+            const uint32_t n = string::length_from_head(&value) - series::clamped_index(&value);
+            pos_ = static_cast<uint32_t>(at) + (thru ? n : 0);
+        }
+        step_ = Step::result;
+        return true;
+    }
     match_ = false;
     for (uint32_t at = pos_; at <= stop; ++at) {
         const int32_t n = match_at(value, at);
