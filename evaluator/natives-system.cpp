@@ -107,9 +107,14 @@ Status stats(const int32_t* refs) {
     } options{ref_on(refs, 0), ref_on(refs, 1)};
     Cell* a = arg(0);
     if (options.show) {
-        // The library's report prints the figures.
+        // The library's report prints the figures: show-memory-stats with the block that
+        // /info gives.
+        Cell* report = stack::push_cell();
+        block::make_at(report, 8);
+        memory::frame_stats(report, 2);
         const char call[] = "show-memory-stats";
         Cell* code = lexer::load_push(reinterpret_cast<const uint8_t*>(call), sizeof call - 1);
+        block::append_copy(code, report);
         Status s = interp::eval_block(code);
         if (s != Status::normal) return s;
         a->header = kTypeUnset;

@@ -7,8 +7,9 @@
 
 namespace library {
 
-// The environment routines, float-switch, the type predicates, the image codecs' routines and
-// the ZANBIN codec's, in this order (a routine! keeps its index in the table).
+// The environment routines, float-switch, the type predicates, the image codecs' routines, the
+// ZANBIN codec's and the system object's, in this order (a routine! keeps its index in the
+// table).
 std::span<const std::span<const routines::Routine>> routine_families();
 
 } // namespace library

@@ -19,8 +19,10 @@
 #include "evaluator/evaluator.h"
 #include "library/image-codecs.h"
 #include "loading/lexer.h"
+#include "os/os-info.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/data-stack.h"
+#include "runtime-core/unicode.h"
 
 namespace system_object {
 
@@ -33,11 +35,6 @@ constexpr const char* kFields[] = {
 };
 constexpr const char* kStateFields[] = {"interpreted?", "last-error", "stack-trace",
                                         "source-files", "callbacks",  "GC"};
-constexpr const char* kUrlPartsFields[] = {"scheme", "user-info", "host",     "port", "path",
-                                           "target", "query",     "fragment", "ref"};
-constexpr const char* kSchemeFields[] = {"name", "title", "info", "actor", "awake"};
-constexpr const char* kPortFields[] = {"spec",  "scheme", "actor", "awake",
-                                       "state", "data",   "extra"};
 constexpr const char* kErrorFields[] = {"code", "type", "id",    "arg1",  "arg2",
                                         "arg3", "near", "where", "stack", "files"};
 
@@ -101,7 +98,22 @@ const Cell* months() {
     return present(field({locale_symbol, months_symbol}));
 }
 
+// The process command line as the platform gives it, program path and quoting included.
+interp::Status command_line(const int32_t*) {
+    const std::string text = unicode::utf16_to_utf8(platform::command_line());
+    string::text_at(stack::arguments, kTypeString, text.data(), static_cast<uint32_t>(text.size()));
+    return interp::Status::normal;
+}
+
+const routines::Routine kTable[] = {
+    {"command-line*", "[\"Internal Use Only\" return: [string!]]", command_line},
+};
+
 } // namespace
+
+std::span<const routines::Routine> table() {
+    return kTable;
+}
 
 void init() {
     init_symbols();
@@ -120,24 +132,13 @@ void init() {
     set_field("errors");
     set_field("catalog");
 
+    // The templates of ports (url-parts, scheme, port) come with the library's sources.
     push_object({"error", "url-parts", "scheme", "port"}, 0);
     Cell* prototype = push_object(kErrorFields, object::kErrorClassId);
     cell::set_type(prototype, kTypeError);
     *context::owner_of(prototype->w1) = *prototype;
     set_field("error");
-    // The templates of ports (port.h), of the schemes that make them and of their specs.
-    push_object(kUrlPartsFields, 0);
-    set_field("url-parts");
-    push_object(kSchemeFields, 0);
-    set_field("scheme");
-    push_object(kPortFields, 0);
-    set_field("port");
     set_field("standard");
-
-    // No scheme is registered at start-up.
-    Cell* schemes = object::make_empty_at(stack::push_cell(), 4);
-    *context::owner_of(schemes->w1) = *schemes;
-    set_field("schemes");
 
     push_object(kStateFields, 0);
     integer::push(1);

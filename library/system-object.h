@@ -2,13 +2,18 @@
 // `system`. Its 19 fields, in order: version build words platform catalog state modules codecs
 // schemes ports locale options script standard lexer console view reactivity tools.
 //
-// Start-up fills what the runtime itself reads: catalog/errors (catalog.h), standard/error
-// (the prototype of every error! value) and state (interpreted? last-error stack-trace
-// source-files callbacks GC, with stack-trace 1 and source-files an empty block). The other
-// fields are none until the modules that own them fill them. The lookup of fields that the
-// layers below read is datatypes/system-fields.h.
+// Start-up makes here only what the error path reads from the first error on, before any
+// library code runs: catalog/errors (catalog.h), standard/error (the prototype of every error!
+// value) and state (interpreted? last-error stack-trace source-files callbacks GC, with
+// stack-trace 1 and source-files an empty block), and the image codecs of system/codecs. The
+// library's boot sources fill the rest: library/system.zan the sub-objects and their methods,
+// library/options.zan the options. The lookup of fields that the layers below read is
+// datatypes/system-fields.h.
 #pragma once
+#include <span>
+
 #include "datatypes/system-fields.h"
+#include "evaluator/evaluator.h"
 
 namespace system_object {
 
@@ -21,5 +26,9 @@ void init();
 // of title, name, mime-type, suffixes and its encode and decode routines. Needs the lexer,
 // the map! and routine! types and the system object. May collect.
 void make_codecs();
+
+// The routine that hands the boot sources the raw command line, bound to the word
+// command-line* until library/system.zan has put the text into system/script/args.
+std::span<const routines::Routine> table();
 
 } // namespace system_object

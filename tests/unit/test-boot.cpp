@@ -18,6 +18,7 @@
 #include "datatypes/cycles.h"
 #include "datatypes/dispatch.h"
 #include "datatypes/error.h"
+#include "datatypes/float.h"
 #include "datatypes/form-mold.h"
 #include "datatypes/integer.h"
 #include "datatypes/object.h"
@@ -255,6 +256,17 @@ TEST_F(Boot, LibraryFunctionsShowTheirSourceBlocks) {
         }
     }
     EXPECT_GT(checked, 0u);
+}
+
+// The switches of system/options/float reach the float printer, full? as well as pretty?
+// (full? changes nothing that a script could see).
+TEST_F(Boot, FloatOptionsReachThePrinter) {
+    eval("system/options/float/full?: true system/options/float/pretty?: false");
+    EXPECT_TRUE(float_::full);
+    EXPECT_FALSE(float_::pretty);
+    eval("system/options/float/full?: none system/options/float/pretty?: 1");
+    EXPECT_FALSE(float_::full);
+    EXPECT_TRUE(float_::pretty);
 }
 
 // Boot mode round trip: word-with-value records set their words and take no cell; a word
