@@ -134,9 +134,9 @@ void init() {
     set_field("port");
     set_field("standard");
 
-    // No scheme is registered at start-up.
-    Cell* schemes = object::make_empty_at(stack::push_cell(), 4);
-    *context::owner_of(schemes->w1) = *schemes;
+    // The scheme registry: name and scheme object pairs, the latest registered first. No
+    // scheme is registered at start-up.
+    block::push_new(8);
     set_field("schemes");
 
     push_object(kStateFields, 0);
