@@ -55,6 +55,7 @@
 #include "evaluator/parse.h"
 #include "library/library.h"
 #include "library/system-object.h"
+#include "library/url-port.h"
 #include "loading/compress.h"
 #include "loading/image-codec.h"
 #include "loading/lexer.h"
@@ -180,6 +181,7 @@ void init() {
     routines::set_families(library::routine_families());
     system_object::init();
     system_object::make_codecs();
+    url_port::install();
     natives::init_checksum_words();
     compress::init();
     natives::init();

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
@@ -91,10 +92,10 @@ Cell* make_from_schemes(Cell* prototype, Cell* spec) {
     cell::set_type(&made_port.cell(), kTypePort);
     *field_of(&made_port.cell(), kSpec) = spec_object.cell();
     *field_of(&made_port.cell(), kScheme) = scheme_word.cell();
-    // The scheme, and its actor.
+    // The scheme, and its actor: system/schemes is a block of name, scheme object pairs.
     const Cell* schemes = system_object::field({symbol::make("schemes")});
-    const Cell* found = schemes && cell::type(schemes) == kTypeObject
-                            ? object::select_word(schemes, &scheme_word.cell())
+    const Cell* found = schemes && cell::type(schemes) == kTypeBlock
+                            ? block::find_word(schemes, &scheme_word.cell(), false)
                             : nullptr;
     if (!found || cell::type(found) != kTypeObject)
         error::fire(error::kAccess, error::access::unknown_scheme, {&given.cell()});

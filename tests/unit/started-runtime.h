@@ -15,6 +15,7 @@
 #include "datatypes/error.h"
 #include "datatypes/native.h"
 #include "datatypes/symbol.h"
+#include "datatypes/url.h"
 #include "datatypes/word.h"
 #include "datatypes/words.h"
 #include "runtime-core/collector.h"
@@ -41,6 +42,7 @@ inline void release_full_runtime() {
     error::set_calls(nullptr);
     native::set_spec_check(nullptr);
     word::set_lexer(nullptr);
+    url::set_make_port(nullptr);
     compound::set_text_loader(nullptr);
     cycles::reset();
     error::last_raised = error::Raised{};
