@@ -9,6 +9,7 @@
 #include "runtime-core/memory.h"
 #include "runtime-core/root.h"
 #include "runtime-core/runtime.h"
+#include "runtime-core/type-traits.h"
 
 namespace boot {
 
@@ -44,7 +45,7 @@ void load(const uint8_t* image, uint32_t size) {
     environment::init();
     routines::init();
     literal_base = zanbin::boot_load(image, size, &root::block);
-    literals = memory::buffer(root::block.w2)->length() - literal_base;
+    literals = memory::buffer(series::node(&root::block))->length() - literal_base;
 }
 
 uint32_t literal_count() {
@@ -52,7 +53,7 @@ uint32_t literal_count() {
 }
 
 const Cell* literal(uint32_t n) {
-    return memory::buffer(root::block.w2)->cells() + literal_base + n;
+    return memory::buffer(series::node(&root::block))->cells() + literal_base + n;
 }
 
 void run_segments() {

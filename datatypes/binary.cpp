@@ -220,7 +220,7 @@ void bitwise(int32_t op) {
         x = op == integer::kAnd ? x & y : op == integer::kOr ? x | y : x ^ y;
     }
     const Cell made = *new_binary_from(a);
-    *stack::arguments = made;
+    stack::set_last(made);
 }
 
 } // namespace
@@ -248,7 +248,7 @@ Cell* load(const uint8_t* bytes, uint32_t length) {
 Cell* box(const uint8_t* bytes, uint32_t length) {
     const Cell made = *load(bytes, length);
     stack::pop(1);
-    *stack::arguments = made;
+    stack::set_last(made);
     return stack::arguments;
 }
 

@@ -207,7 +207,7 @@ Cell* slot(uint32_t context, int32_t index) {
 uint32_t set_stack_values(uint32_t context, const Cell* first) {
     Cell* c = cell_of(context);
     const uint32_t saved = c->w2;
-    c->w2 = first ? static_cast<uint32_t>(first - stack::bottom) + 1 : 0;
+    c->w2 = first ? stack::index_of(first) + 1 : 0;
     return saved;
 }
 

@@ -18,12 +18,8 @@
 
 namespace function {
 
-inline Cell* cells_of(uint32_t node) {
-    return memory::buffer(node)->cells();
-}
-inline uint32_t length_of(uint32_t node) {
-    return memory::buffer(node)->length();
-}
+using memory::cells_of;
+using memory::length_of;
 
 namespace {
 
@@ -55,9 +51,9 @@ uint32_t build(const Cell* spec_in, const Cell* compiled, const Cell* body_in, u
     if (body_in && cell::type(body_in) == kTypeBlock) {
         Cell* body = block::copy_series(body_in, true, true);
         if (!context) context::bind_deep(body, fn->w1, false);
-        cells_of(fn->w3)[0] = *body;
+        any_function::body(fn) = *body;
     } else {
-        cells_of(fn->w3)[0] = Cell{kTypeNone, 0, 0, 0};
+        any_function::body(fn) = Cell{kTypeNone, 0, 0, 0};
     }
     stack::top = fn + 1;
     return fn->w1;
@@ -178,11 +174,11 @@ Cell* make(Cell* prototype, Cell* spec, int32_t) {
 Cell* reflect(Cell* value, int32_t field_symbol) {
     const auto field = static_cast<uint32_t>(field_symbol);
     if (field == symbol::resolve(words::symbol.spec)) {
-        *value = Cell{kTypeBlock, 0, value->w2, 0};
+        *value = any_function::spec(value);
         return value;
     }
     if (field == symbol::resolve(words::symbol.body)) {
-        *value = cells_of(value->w3)[0];
+        *value = any_function::body(value);
         return value;
     }
     if (field == symbol::resolve(words::symbol.words)) {
@@ -208,8 +204,8 @@ int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int3
     const bool routine = cell::type(value) == kTypeRoutine;
     string::concatenate_cstring(string, routine ? "routine " : "func ");
     // Spec and body wait on the data stack: molding allocates.
-    Cell* spec = stack::push(Cell{kTypeBlock, 0, value->w2, 0});
-    Cell* body = stack::push(cells_of(value->w3)[0]);
+    Cell* spec = stack::push(any_function::spec(value));
+    Cell* body = stack::push(any_function::body(value));
     limit = block::mold(spec, string, options.nested(), limit - (routine ? 8 : 5), indent);
     if (cell::type(body) != kTypeBlock) {
         string::concatenate_cstring(string, " none");

@@ -19,12 +19,8 @@ namespace native {
 
 namespace {
 
-inline Cell* cells_of(uint32_t node) {
-    return memory::buffer(node)->cells();
-}
-inline uint32_t length_of(uint32_t node) {
-    return memory::buffer(node)->length();
-}
+using memory::cells_of;
+using memory::length_of;
 
 SpecCheck spec_check = nullptr;
 
@@ -38,35 +34,13 @@ void set_spec_check(SpecCheck check) {
     spec_check = check;
 }
 
-bool spec_has_two_args(uint32_t spec) {
-    uint32_t count = 0;
-    bool word_seen = false;
-    for (uint32_t k = 0; k < length_of(spec); ++k) {
-        const Cell* c = cells_of(spec) + k;
-        switch (cell::type(c)) {
-        case kTypeWord:
-            ++count;
-            word_seen = true;
-            break;
-        case kTypeLitWord:
-        case kTypeGetWord:
-            if (!word_seen) return false;
-            ++count;
-            break;
-        case kTypeSetWord:
-            return count == 2;
-        case kTypeRefinement: {
-            const uint32_t s = symbol::resolve(c->w2);
-            if (s == symbol::resolve(refinements::refinement.local->w2) ||
-                s == symbol::resolve(refinements::refinement.extern_->w2))
-                return count == 2;
-            return false;
-        }
-        default:
-            break;
-        }
-    }
-    return count == 2;
+bool spec_has_two_args(const Cell* function) {
+    const signature::View spec = signature::view(function);
+    if (spec.required() != 2 || spec.entry(0).kind != signature::Kind::normal) return false;
+    if (spec.entries() == 2) return true;
+    // /extern, which func leaves in a spec as a refinement, ends the arguments as /local does.
+    return symbol::resolve(spec.entry(2).word.w2) ==
+           symbol::resolve(refinements::refinement.extern_->w2);
 }
 
 Cell* make(Cell* prototype, Cell* spec, int32_t type) {
@@ -94,7 +68,7 @@ Cell* make(Cell* prototype, Cell* spec, int32_t type) {
     block::append_copy(more, &none);
     result->w3 = more->w2;
     const Cell* compiled = signature::compile(spec_block, signature::Validation::off);
-    cells_of(result->w3)[1] = *compiled;
+    any_function::signature(result) = *compiled;
     const uint32_t ctx = signature::make_context(compiled, spec_block);
     cells_of(result->w3)[0] = *context::cell_of(ctx);
     *context::owner_of(ctx) = *result;
@@ -109,7 +83,7 @@ Cell* op_make(Cell* prototype, Cell* spec, int32_t) {
         Cell* type = datatype::push(t);
         error::fire(error::kScript, error::script::invalid_type, {type});
     }
-    if (!spec_has_two_args(spec->w2)) error::fire(error::kScript, error::script::bad_op_spec);
+    if (!spec_has_two_args(spec)) error::fire(error::kScript, error::script::bad_op_spec);
     if (t == kTypeFunction || t == kTypeRoutine) cells_of(spec->w3)[3] = *spec;
     *prototype = *spec;
     prototype->header = kTypeOp | static_cast<uint32_t>(t) << 16;
@@ -126,7 +100,7 @@ Cell* reflect(Cell* value, int32_t field_symbol) {
     }
     if (field == symbol::resolve(words::symbol.body)) {
         if (under == kTypeFunction || under == kTypeRoutine) {
-            *value = cells_of(value->w3)[0];
+            *value = any_function::body(value);
             return value;
         }
         return integer::make_at(value, static_cast<int32_t>(value->w1));
@@ -151,10 +125,10 @@ int32_t form(Cell* value, Cell* string, Cell*, int32_t limit) {
 int32_t mold(Cell* value, Cell* string, const action::MoldOptions& options, int32_t limit,
              int32_t indent) {
     // The spec and body are rooted: appending to the string may move their nodes.
-    GcRoot spec(Cell{kTypeBlock, 0, value->w2, 0});
+    GcRoot spec(any_function::spec(value));
     GcRoot body(Cell{});
     if (cell::type(value) == kTypeOp && op_type(value) == kTypeFunction)
-        body.cell() = cells_of(value->w3)[0];
+        body.cell() = any_function::body(value);
     if (cell::type(value) != kTypeOp) {
         string::concatenate_cstring(string, cell::type(value) == kTypeNative ? "make native! ["
                                                                              : "make action! [");

@@ -27,8 +27,9 @@ inline uint8_t op_type(const Cell* op) {
     return static_cast<uint8_t>(op->header >> 16);
 }
 
-// Whether a spec suits an operator: exactly two arguments, the first a plain word.
-bool spec_has_two_args(uint32_t spec);
+// Whether a function value's signature suits an operator: exactly two arguments, the first a
+// plain word, and no refinement. Allocates nothing.
+bool spec_has_two_args(const Cell* function);
 
 // The check of a native's or action's spec against what its slot's entry reads from a frame,
 // run by make once the value is made (on the data stack): the evaluator installs it, and it

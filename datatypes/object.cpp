@@ -146,8 +146,9 @@ std::optional<Cell> handler_of(const Cell& object, int which, HandlerSlot& h) {
     const Cell* v = context::slot(object.w1, h.index);
     if (!v) return std::nullopt;
     Cell fn = *v;
-    if ((cell::type(&fn) == kTypeFunction || cell::type(&fn) == kTypeRoutine) && fn.w2 != h.spec) {
-        h.spec = fn.w2;
+    if ((cell::type(&fn) == kTypeFunction || cell::type(&fn) == kTypeRoutine) &&
+        any_function::spec_node(&fn) != h.spec) {
+        h.spec = any_function::spec_node(&fn);
         h.count = static_cast<int32_t>(signature::view(&fn).optional_cells());
         write_record(object.w3, which, h);
     }
@@ -406,16 +407,15 @@ bool inherit_from(const Cell* target, const Cell* source) {
 
 void rebind_function(Cell* function, uint32_t context) {
     GcRoot ctx(context);
-    if (cell::type(memory::buffer(function->w3)->cells()) != kTypeBlock)
+    if (cell::type(&any_function::body(function)) != kTypeBlock)
         error::fire(error::kScript, error::script::bad_func_def, {function});
     Cell* const base = stack::top;
-    Cell* spec = stack::push(Cell{kTypeBlock, 0, function->w2, 0});
-    Cell* body = stack::push(memory::buffer(function->w3)->cells()[0]);
+    Cell* spec = stack::push(any_function::spec(function));
+    Cell* body = stack::push(any_function::body(function));
     Cell* locals = stack::push(*function);
     // The same spec, the same signature: a copy of it, whose types the method's own first
     // call reads.
-    Cell* compiled =
-        stack::push(Cell{kTypeBlock, 0, memory::buffer(function->w3)->cells()[1].w2, 0});
+    Cell* compiled = stack::push(Cell{kTypeBlock, 0, any_function::signature(function).w2, 0});
     compiled = block::copy_series(compiled, false, false);
     context::clone(locals, context::kFunction);
     Cell* copy = block::copy_series(body, true, true);

@@ -25,12 +25,8 @@ namespace {
 
 constexpr Cell kNone{kTypeNone, 0, 0, 0};
 
-inline Cell* cells_of(uint32_t node) {
-    return memory::buffer(node)->cells();
-}
-inline uint32_t length_of(uint32_t node) {
-    return memory::buffer(node)->length();
-}
+using memory::cells_of;
+using memory::length_of;
 
 using traits::is_arg_word;
 
@@ -404,7 +400,7 @@ uint32_t make_context(const Cell* signature, const Cell* spec) {
 // --- Reading a function's signature -------------------------------------------------------------
 
 uint32_t ready(const Cell* function) {
-    const Cell held = cells_of(function->w3)[1];
+    const Cell held = any_function::signature(function);
     if (held.header == kReadyHeader) return held.w2;
     const uint32_t node = held.w2;
     const uint32_t entries = View(node).entries();
@@ -416,7 +412,7 @@ uint32_t ready(const Cell* function) {
         add_types(&ts, types);
         cells_of(node)[2 * e] = ts;
     }
-    cells_of(function->w3)[1].header = kReadyHeader;
+    any_function::signature(function).header = kReadyHeader;
     return node;
 }
 
@@ -443,12 +439,12 @@ bool fits(uint32_t signature, uint32_t within) {
 
 View view(const Cell* function) {
     if (function->w3 != 0) {
-        const Cell& held = cells_of(function->w3)[1];
+        const Cell& held = any_function::signature(function);
         if (cell::type(&held) == kTypeBlock) return View(held.w2);
     }
     // Nothing roots such a value's spec for it: a spec block that is gone reads as empty.
-    const memory::Buffer* b = memory::find_buffer(function->w2);
-    const Cell spec{kTypeBlock, 0, function->w2, 0};
+    const memory::Buffer* b = memory::find_buffer(any_function::spec_node(function));
+    const Cell spec = any_function::spec(function);
     scratch.clear();
     if (b && b->unit() == sizeof(Cell)) walk(&spec, Validation::off, scratch);
     compiled_here.resize(scratch.size());

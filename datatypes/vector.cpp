@@ -273,7 +273,7 @@ void math_entry(int32_t op) {
     }
     const Cell made = *result;
     stack::pop(1);
-    *stack::arguments = made;
+    stack::set_last(made);
 }
 
 } // namespace
@@ -374,7 +374,7 @@ Cell* do_math(int32_t op, Cell* vector, const Cell* scalar, bool scalar_left) {
         f = static_cast<int32_t>(n);
     }
     const Cell v = *vector;
-    *stack::arguments = v;
+    stack::set_last(v);
     // 0 + x, x + 0, x - 0, 1 * x, x * 1 and x / 1 leave every element as it is.
     const bool identity =
         ((op == integer::kAdd || (op == integer::kSubtract && !scalar_left)) && f == 0) ||

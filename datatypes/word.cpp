@@ -158,7 +158,7 @@ void set_to_next_checked() {
         error::fire(error::kScript, error::script::need_value, {word});
     // Both cells are on the data stack, which never moves.
     context::set_word(word, value);
-    *stack::arguments = *value;
+    stack::set_last(*value);
 }
 
 Cell* set_slot_push_old(uint32_t ctx, int32_t index) {

@@ -27,7 +27,7 @@ inline Cell* arg(int i) {
     return stack::arguments + i;
 }
 inline Status result(const Cell* value) {
-    *stack::arguments = *value;
+    stack::set_last(*value);
     return Status::normal;
 }
 // A count refinement (/part of append and insert, /dup): its integer, or `absent`.

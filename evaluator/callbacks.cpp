@@ -18,6 +18,7 @@
 #include "runtime-core/collector.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/throw.h"
+#include "runtime-core/type-traits.h"
 
 namespace interp {
 
@@ -41,9 +42,7 @@ Status status_of(uint32_t code) {
 
 namespace {
 
-inline Cell* cells_of(uint32_t node) {
-    return memory::buffer(node)->cells();
-}
+using memory::cells_of;
 
 // An object spec block runs for its effects: its value is dropped, and a break or return
 // that leaves it goes on to its loop or function (pass_on).
@@ -60,7 +59,7 @@ void do_object_spec(const Cell* block) {
 void call_object_handler(const Cell* function, const Cell* name, uint32_t, int32_t event_class) {
     CallbackTracing traced(static_cast<uint32_t>(event_class));
     Cell fn = *function;
-    const auto result = stack::arguments - stack::bottom;
+    const uint32_t result = stack::index_of(stack::arguments);
     Cell* const args_end = stack::top;
     // A function frame's base is its first argument, where its body leaves its value.
     stack::top = stack::arguments + 1;
@@ -119,7 +118,7 @@ bool call_trace(const Cell* function, const Cell* event, Cell* input, const Cell
 }
 
 Cell trace_body(const Cell* function) {
-    return cells_of(function->w3)[0];
+    return any_function::body(function);
 }
 
 const lexer::TraceServices kTraceServices{call_trace, trace_body};

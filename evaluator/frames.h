@@ -78,9 +78,6 @@ inline Frame* last_frame() {
 inline uint32_t depth() {
     return static_cast<uint32_t>(frame_top - frame_bottom);
 }
-inline uint32_t index_of(const Cell* c) {
-    return static_cast<uint32_t>(c - bottom);
-}
 
 void set_body_flag(bool on);
 

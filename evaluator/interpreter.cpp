@@ -61,9 +61,7 @@ struct PositionGuard {
 
 // --- Words ------------------------------------------------------------------------------------
 
-inline Cell* cells_of(uint32_t node) {
-    return memory::buffer(node)->cells();
-}
+using memory::cells_of;
 inline uint32_t length_of(uint32_t node) {
     const memory::Buffer* b = memory::buffer(node);
     return (b->tail - b->head) / sizeof(Cell);
@@ -123,7 +121,7 @@ inline const Cell* read_value(Cell* word) {
 // The call section of a function's signature (signature.h), its types resolved at the first
 // call.
 inline uint32_t arg_list(const Cell* fn) {
-    const Cell* held = cells_of(fn->w3) + 1;
+    const Cell* held = &any_function::signature(fn);
     if (held->header == signature::kReadyHeader) [[likely]]
         return held->w2;
     return signature::ready(fn);
@@ -330,9 +328,9 @@ Status run_body(Cell* fn, const Cell* name) {
     const uint32_t locals = fn->w1;
     context::set_stack_values(locals, stack::arguments);
     stack::set_body_flag(true);
-    Cell body = cells_of(fn->w3)[0];
+    Cell body = any_function::body(fn);
     if (cell::type(&body) != kTypeBlock) {
-        stack::arguments[0] = Cell{kTypeNone, 0, 0, 0};
+        stack::set_last(Cell{kTypeNone, 0, 0, 0});
         return Status::normal;
     }
     // A spec's `trace` attribute turns tracing on for the body where do/trace is at work, and
@@ -357,13 +355,13 @@ Status run_body(Cell* fn, const Cell* name) {
     }
     switch (s) {
     case Status::normal:
-        stack::arguments[0] = stack::top[-1];
+        stack::set_last(stack::top[-1]);
         return s;
     case Status::return_:
-        stack::arguments[0] = exit_value;
+        stack::set_last(exit_value);
         return Status::normal;
     case Status::exit:
-        stack::arguments[0] = Cell{kTypeUnset, 0, 0, 0};
+        stack::set_last(Cell{kTypeUnset, 0, 0, 0});
         return Status::normal;
     default:
         return s;
@@ -857,7 +855,7 @@ Status eval_block(const Cell* block) {
 Status do_block(const Cell* block) {
     Status s = eval_block(block);
     if (s == Status::normal) {
-        *stack::arguments = stack::top[-1];
+        stack::set_last(stack::top[-1]);
         stack::top = stack::arguments + 1;
     }
     return s;

@@ -28,7 +28,7 @@ Status type_q(const int32_t* refs) {
     } options{ref_on(refs, 0)};
     const uint8_t t = cell::type(stack::arguments);
     if (options.word)
-        *stack::arguments = *datatype::name_record(t).word;
+        stack::set_last(*datatype::name_record(t).word);
     else
         datatype::make_at(stack::arguments, t);
     return Status::normal;

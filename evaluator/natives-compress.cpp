@@ -55,7 +55,7 @@ void run_codec(Codec codec, uint64_t capacity, const Cell* input, const std::str
     }
     if (status != compress::kDone)
         error::fire(error::kScript, error::script::invalid_data, {method});
-    *stack::arguments = *result;
+    stack::set_last(*result);
     stack::pop(1);
 }
 

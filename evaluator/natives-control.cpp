@@ -7,6 +7,7 @@
 #include "datatypes/logic.h"
 #include "datatypes/map.h"
 #include "datatypes/series.h"
+#include "datatypes/signature.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "datatypes/words.h"
@@ -48,13 +49,13 @@ Status run(const Cell* block) {
 
 Status if_(const int32_t*) {
     if (logic::value_true(arg(0))) return run(arg(1));
-    *arg(0) = kNoneCell;
+    stack::set_last(kNoneCell);
     return Status::normal;
 }
 
 Status unless(const int32_t*) {
     if (!logic::value_true(arg(0))) return run(arg(1));
-    *arg(0) = kNoneCell;
+    stack::set_last(kNoneCell);
     return Status::normal;
 }
 
@@ -68,7 +69,7 @@ Status any_all(bool all) {
     uint32_t i = a->w1;
     Cell* code = stack::push(*a);
     Cell last = kNoneCell;
-    while (i < memory::buffer(code->w2)->length()) {
+    while (i < memory::buffer(series::node(code))->length()) {
         stack::top = code + 1;
         Status s = interp::eval_next(code, &i);
         if (s != Status::normal) return s;
@@ -118,7 +119,7 @@ Status switch_(const int32_t* refs) {
         const Cell block = *found;
         return run(&block);
     }
-    *arg(0) = kNoneCell;
+    stack::set_last(kNoneCell);
     return Status::normal;
 }
 
@@ -132,12 +133,12 @@ Status case_(const int32_t* refs) {
     Cell* a = arg(0);
     Cell* result = stack::push(kNoneCell);
     Cell* code = stack::push(*a);
-    uint32_t i = code->w1;
-    while (i < memory::buffer(code->w2)->length()) {
+    uint32_t i = series::index(code);
+    while (i < memory::buffer(series::node(code))->length()) {
         stack::top = code + 1;
         Status s = interp::eval_next(code, &i);
         if (s != Status::normal) return s;
-        if (i >= memory::buffer(code->w2)->length()) {
+        if (i >= memory::buffer(series::node(code))->length()) {
             const Cell name{kTypeWord, context::global, words::symbol.case_, word::kUnresolved};
             error::fire(error::kScript, error::script::need_value, {&name});
         }
@@ -147,7 +148,7 @@ Status case_(const int32_t* refs) {
             continue;
         }
         stack::top = code + 1;
-        const Cell next = memory::buffer(code->w2)->cells()[i];
+        const Cell next = memory::buffer(series::node(code))->cells()[i];
         if (cell::type(&next) == kTypeBlock) {
             ++i;
             s = interp::eval_block(&next);
@@ -257,7 +258,7 @@ int32_t loop_count(Cell* count) {
 Status loop(const int32_t*) {
     const int32_t n = loop_count(arg(0));
     if (n < 1) {
-        *arg(0) = kNoneCell;
+        stack::set_last(kNoneCell);
         return Status::normal;
     }
     Loop loop;
@@ -270,7 +271,7 @@ Status loop(const int32_t*) {
 Status repeat(const int32_t*) {
     const int32_t n = loop_count(arg(1));
     if (n < 1) {
-        *arg(0) = kNoneCell;
+        stack::set_last(kNoneCell);
         return Status::normal;
     }
     Loop loop;
@@ -297,18 +298,8 @@ Status forever(const int32_t*) {
 Cell argument_word(const Cell* args, uint32_t n) {
     const Cell* fn = args - 1;
     if (cell::type(fn) != kTypeNative) return kNoneCell;
-    memory::Buffer* spec = memory::find_buffer(fn->w2);
-    if (!spec || spec->unit() != sizeof(Cell)) return kNoneCell;
-    for (uint32_t k = 0; k < spec->length(); ++k) {
-        Cell c = spec->cells()[k];
-        const uint8_t t = cell::type(&c);
-        if (t == kTypeRefinement) break;
-        if (traits::is_arg_word(t) && n-- == 0) {
-            cell::set_type(&c, kTypeWord);
-            return c;
-        }
-    }
-    return kNoneCell;
+    const signature::View spec = signature::view(fn);
+    return n < spec.required() ? spec.entry(n).word : kNoneCell;
 }
 
 // --- Series loops ---------------------------------------------------------------------------
@@ -348,7 +339,7 @@ bool series_step(Cell* series, Cell* words, uint32_t n) {
     const uint8_t t = cell::type(series);
     for (uint32_t k = 0; k < n; ++k) {
         if (series::is_any_block(t)) {
-            memory::Buffer* b = memory::buffer(series->w2);
+            memory::Buffer* b = memory::buffer(series::node(series));
             const Cell* v = index + k < b->length() ? b->cells() + index + k : &kNoneCell;
             context::set_word(words + k, v); // the value is copied before anything collects
             continue;

@@ -35,12 +35,8 @@ using interp::Status;
 
 namespace {
 
-inline Cell* cells_of(uint32_t node) {
-    return memory::buffer(node)->cells();
-}
-inline uint32_t length_of(uint32_t node) {
-    return memory::buffer(node)->length();
-}
+using memory::cells_of;
+using memory::length_of;
 inline Cell* arg(int i) {
     return stack::arguments + i;
 }
@@ -74,8 +70,8 @@ Status reduce_block(const Cell* block) {
     // Each value goes into the result at once, so that a block of any length reduces without
     // filling the data stack; no expression takes less than one cell of the code.
     Cell* out = block::push_new(std::max(block::length_from_index(code), 0));
-    uint32_t i = code->w1;
-    while (i < length_of(code->w2)) {
+    uint32_t i = series::index(code);
+    while (i < length_of(series::node(code))) {
         Status s = interp::eval_next(code, &i);
         if (s != Status::normal) return s;
         cell::clear_new_line(block::append_copy(out, stack::top - 1));
@@ -103,8 +99,8 @@ struct DoRefinements {
 // expression, the word then holding the block after it.
 Status do_code(Cell* code, Cell* position) {
     if (!position) return interp::do_block(code);
-    uint32_t i = code->w1;
-    if (i >= length_of(code->w2)) {
+    uint32_t i = series::index(code);
+    if (i >= length_of(series::node(code))) {
         Cell* rest = stack::push(*code);
         context::set_word(position, rest);
         stack::set_last_keep(Cell{kTypeUnset, 0, 0, 0});
@@ -251,8 +247,8 @@ Status reduce(const int32_t* refs) {
 // itself; nested blocks are composed too with `deep`. May collect and run user code.
 Status compose_block(const Cell* block, bool deep, bool only) {
     Cell* result = block::push_new(block::length_from_index(block));
-    for (uint32_t k = block->w1; k < length_of(block->w2); ++k) {
-        Cell* item = stack::push(cells_of(block->w2)[k]);
+    for (uint32_t k = series::index(block); k < length_of(series::node(block)); ++k) {
+        Cell* item = stack::push(cells_of(series::node(block))[k]);
         const uint8_t t = cell::type(item);
         if (t == kTypeParen && item->w1 < length_of(item->w2)) {
             Status s = interp::eval_block(item);
@@ -469,7 +465,7 @@ Status in(const int32_t*) {
     Cell bound = *w;
     bound.w1 = ctx;
     bound.w3 = static_cast<uint32_t>(index);
-    *arg(0) = bound;
+    stack::set_last(bound);
     return Status::normal;
 }
 
@@ -491,27 +487,16 @@ Status extend(const int32_t* refs) {
 
 // --- apply -----------------------------------------------------------------------------------
 
-// Walks the spec of a function value (a cell on the data stack): the required arguments, then
-// each refinement with its arguments, up to /local. Reads through the cell, never through a
-// kept address, since arguments are evaluated between steps.
-struct SpecWalk {
+// The entries of a function value's signature (a cell on the data stack): its arguments and
+// refinements in spec order. Each read takes the signature afresh, since arguments are
+// evaluated between reads and a view is valid only until the next allocation.
+struct Entries {
     const Cell* fn;
-    uint32_t k;
-    SpecWalk(const Cell* f, uint32_t from) : fn(f), k(from) {}
-    // The next entry (an argument word or a refinement), or null at the end.
-    const Cell* next() {
-        while (k < length_of(fn->w2)) {
-            const Cell* c = cells_of(fn->w2) + k++;
-            const uint8_t t = cell::type(c);
-            if (traits::is_arg_word(t)) return c;
-            if (t == kTypeRefinement) {
-                if (symbol::resolve(c->w2) == symbol::resolve(refinements::refinement.local->w2))
-                    return nullptr;
-                return c;
-            }
-        }
-        return nullptr;
-    }
+    uint32_t count() const { return signature::view(fn).entries(); }
+    uint32_t required() const { return signature::view(fn).required(); }
+    signature::Entry at(uint32_t e) const { return signature::view(fn).entry(e); }
+    // The entry after refinement `r` and its arguments.
+    uint32_t next_refinement(uint32_t r) const { return r + 1 + at(r).arguments; }
 };
 
 // What take_arg does with an argument: adds it to the values, passes over it unevaluated, or
@@ -522,8 +507,9 @@ enum class Take { keep, skip, drop };
 // other the value of the next expression, as `take` says. Past the end of the block a kept
 // argument is none with `complete` (apply/all); otherwise nothing is added, and the call
 // finds the argument missing as a call in code does.
-Status take_arg(Cell* code, uint32_t& i, uint8_t kind, Cell* values, Take take, bool complete) {
-    if (i >= length_of(code->w2)) {
+Status take_arg(Cell* code, uint32_t& i, signature::Kind kind, Cell* values, Take take,
+                bool complete) {
+    if (i >= length_of(series::node(code))) {
         if (take == Take::keep && complete) block::append_copy(values, &none::value);
         return Status::normal;
     }
@@ -531,8 +517,8 @@ Status take_arg(Cell* code, uint32_t& i, uint8_t kind, Cell* values, Take take, 
         ++i;
         return Status::normal;
     }
-    if (kind != kTypeWord) {
-        if (take == Take::keep) block::append_copy(values, cells_of(code->w2) + i);
+    if (kind != signature::Kind::normal) {
+        if (take == Take::keep) block::append_copy(values, cells_of(series::node(code)) + i);
         ++i;
         return Status::normal;
     }
@@ -569,62 +555,57 @@ Status apply_(const int32_t* refs) {
     Cell* code = stack::push(*arg(1));
     Cell* values = block::push_new(8);
     Cell* active = block::push_new(4);
-    uint32_t i = code->w1;
+    uint32_t i = series::index(code);
     // The required arguments, in spec order.
-    SpecWalk walk(fn, 0);
-    const Cell* e = walk.next();
-    for (; e && cell::type(e) != kTypeRefinement; e = walk.next()) {
-        Status s = take_arg(code, i, cell::type(e), values, Take::keep, all);
+    const Entries spec{fn};
+    const uint32_t required = spec.required();
+    for (uint32_t e = 0; e < required; ++e) {
+        Status s = take_arg(code, i, spec.at(e).kind, values, Take::keep, all);
         if (s != Status::normal) return s;
     }
-    const uint32_t refinements_at = e ? walk.k - 1 : UINT32_MAX;
     // A refinement's truth, then its arguments: taken when it is on; when it is off, skipped
     // unevaluated with /safer, else evaluated and dropped.
-    auto refinement = [&](const Cell& r, uint32_t from) -> Status {
+    auto refinement = [&](uint32_t r) -> Status {
         bool on = false;
-        if (i < length_of(code->w2)) {
+        if (i < length_of(series::node(code))) {
             Status s = interp::eval_next(code, &i);
             if (s != Status::normal) return s;
             on = logic::value_true(stack::top - 1);
             stack::pop(1);
         }
         if (on) {
-            Cell w = r;
+            Cell w = spec.at(r).word;
             w.header = kTypeWord;
             block::append_copy(active, &w);
         }
-        SpecWalk args(fn, from);
-        for (const Cell* a = args.next(); a && cell::type(a) != kTypeRefinement; a = args.next()) {
+        const uint32_t end = spec.next_refinement(r);
+        for (uint32_t a = r + 1; a < end; ++a) {
             const Take take = on ? Take::keep : safer ? Take::skip : Take::drop;
-            Status s = take_arg(code, i, cell::type(a), values, take, all);
+            Status s = take_arg(code, i, spec.at(a).kind, values, take, all);
             if (s != Status::normal) return s;
         }
         return Status::normal;
     };
     if (all) {
         // Every refinement in spec order, each with a truth value (false past the end).
-        SpecWalk each(fn, refinements_at);
-        for (const Cell* r = each.next(); r; r = each.next()) {
-            if (cell::type(r) != kTypeRefinement) continue;
-            const Cell rc = *r;
-            Status s = refinement(rc, each.k);
+        for (uint32_t r = required; r < spec.count(); r = spec.next_refinement(r)) {
+            Status s = refinement(r);
             if (s != Status::normal) return s;
         }
     } else {
         // Refinements named in the block, each followed by its truth value.
-        while (i < length_of(code->w2)) {
-            const Cell named = cells_of(code->w2)[i];
+        while (i < length_of(series::node(code))) {
+            const Cell named = cells_of(series::node(code))[i];
             if (cell::type(&named) != kTypeRefinement)
                 error::fire(error::kScript, error::script::invalid_arg, {&named});
-            SpecWalk find(fn, refinements_at);
-            const Cell* r = find.next();
-            while (r && !(cell::type(r) == kTypeRefinement &&
-                          symbol::resolve(r->w2) == symbol::resolve(named.w2)))
-                r = find.next();
-            if (!r) error::fire(error::kScript, error::script::no_refine, {arg(0), &named});
+            uint32_t r = required;
+            while (r < spec.count() &&
+                   symbol::resolve(spec.at(r).word.w2) != symbol::resolve(named.w2))
+                r = spec.next_refinement(r);
+            if (r >= spec.count())
+                error::fire(error::kScript, error::script::no_refine, {arg(0), &named});
             ++i;
-            const Cell rc = *r;
-            Status s = refinement(rc, find.k);
+            Status s = refinement(r);
             if (s != Status::normal) return s;
         }
     }

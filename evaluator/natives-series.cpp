@@ -165,7 +165,7 @@ Status as(const int32_t*) {
         datatype::make_at(&to, target);
         error::fire(error::kScript, error::script::not_same_class, {&from, &to});
     }
-    *arg(0) = *arg(1);
+    stack::set_last(*arg(1));
     cell::set_type(arg(0), target);
     return Status::normal;
 }
@@ -185,7 +185,7 @@ Cell* new_text_result() {
 Status dehex(const int32_t*) {
     Cell* source = new_text_result();
     url::percent_decode(source, source + 1);
-    *arg(0) = source[1];
+    stack::set_last(source[1]);
     return Status::normal;
 }
 
@@ -193,7 +193,7 @@ Status enhex(const int32_t*) {
     Cell* source = new_text_result();
     const int32_t mode = cell::type(source) == kTypeString ? url::kStrictMode : url::kUrlMode;
     url::encode_utf8(source, source + 1, mode);
-    *arg(0) = source[1];
+    stack::set_last(source[1]);
     return Status::normal;
 }
 
@@ -227,7 +227,7 @@ Status debase(const int32_t* refs) {
         break;
     }
     if (!decoded) error::fire(error::kScript, error::script::invalid_data, {arg(0)});
-    *arg(0) = *decoded;
+    stack::set_last(*decoded);
     return Status::normal;
 }
 
@@ -335,7 +335,7 @@ Status to_local_file(const int32_t* refs) {
     std::vector<uint32_t> chars(local.begin(), local.end());
     string::append_chars(result, chars.data(), static_cast<uint32_t>(chars.size()));
 #endif
-    *arg(0) = *result;
+    stack::set_last(*result);
     return Status::normal;
 }
 

@@ -43,11 +43,11 @@ using interp::Status;
 
 // The UTF-16 text of a string! from its index, at most `limit` characters (-1: all).
 std::u16string utf16(const Cell* text, int32_t limit = -1) {
-    memory::Buffer* b = memory::buffer(text->w2);
+    memory::Buffer* b = memory::buffer(series::node(text));
     const uint32_t unit = b->unit();
     std::u16string units;
-    for (const uint8_t* p = b->at_head() + text->w1 * unit; p < b->at_tail() && limit != 0;
-         p += unit, --limit) {
+    for (const uint8_t* p = b->at_head() + series::index(text) * unit;
+         p < b->at_tail() && limit != 0; p += unit, --limit) {
         const uint32_t cp = string::get_char(p, unit);
         if (cp < 0x10000) {
             units.push_back(static_cast<char16_t>(cp));
@@ -261,7 +261,7 @@ Status set_env(const int32_t*) {
     const bool done = cell::type(arg(1)) == kTypeNone ? platform::unset_env(name)
                                                       : platform::set_env(name, utf16(arg(1)));
     if (!done) error::fire(error::kScript, error::script::invalid_arg, {arg(0)});
-    *arg(0) = *arg(1);
+    stack::set_last(*arg(1));
     return Status::normal;
 }
 

@@ -29,6 +29,7 @@
 #include "runtime-core/memory.h"
 #include "runtime-core/root.h"
 #include "runtime-core/support.h"
+#include "runtime-core/type-traits.h"
 
 namespace parse {
 
@@ -174,7 +175,7 @@ bool is_symbol(const Cell* value, uint32_t symbol) {
 
 // One element of a series as a value: a block's cell, a text's char!, a binary's integer!.
 Cell unit_value(const Cell* series, uint32_t index) {
-    Buffer* b = memory::buffer(series->w2);
+    Buffer* b = memory::buffer(series::node(series));
     const uint8_t t = cell::type(series);
     if (series::is_any_block(t)) return b->cells()[index];
     Cell out{};
@@ -369,7 +370,7 @@ void Engine::push_block(const Cell& block) {
     stack_push(rule_stack, triple(b.w1, pos_, length));
     stack_push(rule_stack, triple(kBlockFrame, bf_, case_sensitive_ ? 1 : 0));
     bf_ = frame;
-    rpos_ = block.w1;
+    rpos_ = series::index(&block);
     trace(words::word.push);
 }
 
@@ -622,9 +623,9 @@ bool Engine::run_of(const Cell& value, uint32_t& at, int64_t max, int64_t& count
 // alternatives and its first value is a simple rule that does not match there.
 bool Engine::quick_fail(const Cell& block) {
     if (callback_ || cell::type(&block) != kTypeBlock) return false;
-    Buffer* b = memory::buffer(block.w2);
+    Buffer* b = memory::buffer(series::node(&block));
     const uint32_t n = b->length();
-    const uint32_t first = block.w1;
+    const uint32_t first = series::index(&block);
     // Only short blocks are searched for alternatives.
     if (first >= n || n - first > 16) return false;
     for (uint32_t i = first; i < n; ++i) {
@@ -841,9 +842,9 @@ void Engine::append_collected(const Cell& value) {
     Cell* target = stack::push(*is(static_cast<uint32_t>(collect_slot_)));
     Cell* v = stack::push(value);
     if (collect_into_ && cell::type(target) != kTypeBinary) {
-        const uint32_t before = memory::buffer(target->w2)->length();
+        const uint32_t before = memory::buffer(series::node(target))->length();
         actions::call<action::slot::insert>(target, v, {.only = true});
-        const uint32_t added = memory::buffer(target->w2)->length() - before;
+        const uint32_t added = memory::buffer(series::node(target))->length() - before;
         is(static_cast<uint32_t>(collect_slot_))->w1 =
             series::clamped_index(is(static_cast<uint32_t>(collect_slot_))) + added;
     } else {
@@ -1669,7 +1670,7 @@ Status native(const int32_t* refs) {
     options.callback = natives::ref_arg(refs, 2);
     Cell* result = stack::push(Cell{kTypeNone, 0, 0, 0});
     const Status s = process(input, rules, options, result);
-    if (s == Status::normal) *stack::arguments = *result;
+    if (s == Status::normal) stack::set_last(*result);
     return s;
 }
 

@@ -15,6 +15,7 @@
 #include "runtime-core/error-ids.h"
 #include "runtime-core/runtime.h"
 #include "runtime-core/support.h"
+#include "runtime-core/type-traits.h"
 
 namespace interp {
 
@@ -71,7 +72,7 @@ uint32_t current_spec() {
     const Frame* f = stack::last_frame();
     if (!(f->header & stack::kInterpFlag) || stack::arguments <= stack::bottom) return 0;
     const Cell* fn = stack::arguments - 1;
-    return is_callable(cell::type(fn)) ? fn->w2 : 0;
+    return is_callable(cell::type(fn)) ? any_function::spec_node(fn) : 0;
 }
 
 // The calls of an error's stack line, from the bottom frame up to the recorded level: with

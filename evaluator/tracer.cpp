@@ -17,6 +17,7 @@
 #include "runtime-core/collector.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/throw.h"
+#include "runtime-core/type-traits.h"
 
 namespace interp {
 
@@ -42,12 +43,8 @@ constexpr const char* kEventNames[kEventCount] = {
 // The words of system/state/callbacks/bits.
 uint32_t callbacks_symbol = 0, bits_symbol = 0, state_symbol = 0;
 
-inline Cell* cells_of(uint32_t node) {
-    return memory::buffer(node)->cells();
-}
-inline uint32_t length_of(uint32_t node) {
-    return memory::buffer(node)->length();
-}
+using memory::cells_of;
+using memory::length_of;
 
 void mark_tracers() {
     for (Tracer& t : tracers) collector::mark_block(&t.function, &t.function + 1);
@@ -57,7 +54,7 @@ void mark_tracers() {
 
 uint32_t event_mask(const Cell* function) {
     if (cell::type(function) != kTypeFunction) return kAllEvents;
-    const Cell body = cells_of(function->w3)[0];
+    const Cell body = any_function::body(function);
     if (cell::type(&body) != kTypeBlock || body.w1 >= length_of(body.w2)) return kAllEvents;
     const Cell events = cells_of(body.w2)[body.w1];
     if (cell::type(&events) != kTypeBlock) return kAllEvents;

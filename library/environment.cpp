@@ -45,11 +45,8 @@ Cell* arg(uint32_t n) {
 int32_t int_arg(uint32_t n) {
     return static_cast<int32_t>(arg(n)->w2);
 }
-void answer(const Cell& value) {
-    *stack::arguments = value;
-}
 void answer_integer(int32_t n) {
-    answer(Cell{kTypeInteger, 0, static_cast<uint32_t>(n), 0});
+    stack::set_last(Cell{kTypeInteger, 0, static_cast<uint32_t>(n), 0});
 }
 void answer_logic(bool yes) {
     logic::make_at(stack::arguments, yes);
@@ -81,7 +78,7 @@ Status set_quiet(const int32_t*) {
     const uint8_t t = cell::type(w);
     if (!traits::is_any_word(t)) expect(t, "word");
     context::set_in(w, arg(1), w->w1, false);
-    answer(*arg(1));
+    stack::set_last(*arg(1));
     return Status::normal;
 }
 
@@ -175,7 +172,7 @@ Status as_color(const int32_t*) {
     for (uint32_t k = 0; k < 3; ++k) bytes[k] = static_cast<uint8_t>(int_arg(k) % 256);
     Cell result;
     tuple::make_at(&result, bytes, 3);
-    answer(result);
+    stack::set_last(result);
     return Status::normal;
 }
 
@@ -189,7 +186,7 @@ Status as_ipv4(const int32_t*) {
                               static_cast<uint8_t>(word >> 16), static_cast<uint8_t>(word >> 24)};
     Cell result;
     tuple::make_at(&result, bytes, 4);
-    answer(result);
+    stack::set_last(result);
     return Status::normal;
 }
 
@@ -211,19 +208,20 @@ Status count_chars(const int32_t*) {
 }
 
 Status stack_size(const int32_t*) {
-    answer_integer(static_cast<int32_t>(stack::top - stack::bottom));
+    answer_integer(static_cast<int32_t>(stack::index_of(stack::top)));
     return Status::normal;
 }
 
 Status pick_stack(const int32_t*) {
     const int32_t index = int_arg(0);
-    const auto size = static_cast<int32_t>(stack::top - stack::bottom);
-    answer(index > 0 && index < size ? stack::bottom[index - 1] : Cell{kTypeNone, 0, 0, 0});
+    const auto size = static_cast<int32_t>(stack::index_of(stack::top));
+    stack::set_last(index > 0 && index < size ? stack::bottom[index - 1]
+                                              : Cell{kTypeNone, 0, 0, 0});
     return Status::normal;
 }
 
 Status frame_index(const int32_t*) {
-    answer_integer(static_cast<int32_t>(stack::arguments - stack::bottom));
+    answer_integer(static_cast<int32_t>(stack::index_of(stack::arguments)));
     return Status::normal;
 }
 
@@ -245,7 +243,7 @@ Status write_stdout(const int32_t*) {
 // The OS information object: name, arch, version and build.
 Status os_info(const int32_t*) {
     Cell* base = stack::top;
-    answer(*platform::os_info());
+    stack::set_last(*platform::os_info());
     stack::top = base;
     return Status::normal;
 }
@@ -253,7 +251,7 @@ Status os_info(const int32_t*) {
 // false when the clipboard stays busy, none when it holds nothing usable.
 Status read_clipboard(const int32_t*) {
     Cell* base = stack::top;
-    answer(*clipboard::read());
+    stack::set_last(*clipboard::read());
     stack::top = base;
     return Status::normal;
 }

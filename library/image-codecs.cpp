@@ -1,5 +1,6 @@
 #include "library/image-codecs.h"
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -82,13 +83,13 @@ Cell* encode(const Cell* image, const Cell*, int32_t format) {
 
 template <int32_t Format> Status encode_routine(const int32_t*) {
     const Cell made = *encode(stack::arguments, stack::arguments + 1, Format);
-    *stack::arguments = made;
+    stack::set_last(made);
     return Status::normal;
 }
 
 Status decode_routine(const int32_t*) {
     const Cell made = *decode(stack::arguments);
-    *stack::arguments = made;
+    stack::set_last(made);
     return Status::normal;
 }
 
@@ -97,23 +98,34 @@ constexpr const char* kEncodeSpec =
 constexpr const char* kDecodeSpec =
     "[\"Decodes an image from binary data or a file\" data [any-type!]]";
 
-const routines::Routine kTable[] = {
-    {nullptr, kEncodeSpec, encode_routine<image_codec::kPng>},
-    {nullptr, kDecodeSpec, decode_routine},
-    {nullptr, kEncodeSpec, encode_routine<image_codec::kJpeg>},
-    {nullptr, kDecodeSpec, decode_routine},
-    {nullptr, kEncodeSpec, encode_routine<image_codec::kBmp>},
-    {nullptr, kDecodeSpec, decode_routine},
-    {nullptr, kEncodeSpec, encode_routine<image_codec::kGif>},
-    {nullptr, kDecodeSpec, decode_routine},
-    {nullptr, kEncodeSpec, encode_routine<image_codec::kTiff>},
-    {nullptr, kDecodeSpec, decode_routine},
+const routines::Routine kDecode{nullptr, kDecodeSpec, decode_routine};
+
+// clang-format off
+const Codec kCodecs[] = {
+    {"png",  "PNG",  "[image/png]",  "[%.png]",                     {nullptr, kEncodeSpec, encode_routine<image_codec::kPng>},  kDecode},
+    {"jpeg", "JPEG", "[image/jpeg]", "[%.jpg %.jpeg %.jpe %.jfif]", {nullptr, kEncodeSpec, encode_routine<image_codec::kJpeg>}, kDecode},
+    {"bmp",  "BMP",  "[image/bmp]",  "[%.bmp]",                     {nullptr, kEncodeSpec, encode_routine<image_codec::kBmp>},  kDecode},
+    {"gif",  "GIF",  "[image/gif]",  "[%.gif]",                     {nullptr, kEncodeSpec, encode_routine<image_codec::kGif>},  kDecode},
+    {"tiff", "TIFF", "[image/tiff]", "[%.tif %.tiff]",              {nullptr, kEncodeSpec, encode_routine<image_codec::kTiff>}, kDecode},
 };
+// clang-format on
 
 } // namespace
 
+std::span<const Codec> codecs() {
+    return kCodecs;
+}
+
 std::span<const routines::Routine> table() {
-    return kTable;
+    static const auto rows = [] {
+        std::array<routines::Routine, 2 * std::size(kCodecs)> r{};
+        for (size_t k = 0; k < std::size(kCodecs); ++k) {
+            r[2 * k] = kCodecs[k].encode;
+            r[2 * k + 1] = kCodecs[k].decode;
+        }
+        return r;
+    }();
+    return rows;
 }
 
 } // namespace image_codecs

@@ -9,8 +9,21 @@
 
 namespace image_codecs {
 
-// The ten rows of the routine table, without global words: encode then decode of png, jpeg,
-// bmp, gif and tiff.
+// An image codec as system/codecs shows it, with its two routine rows.
+struct Codec {
+    const char* key;       // its word in system/codecs
+    const char* name;      // its name field
+    const char* mime_type; // its media types, as the source text of a block
+    const char* suffixes;  // its file suffixes, as the source text of a block
+    routines::Routine encode;
+    routines::Routine decode;
+};
+
+// The codecs, in the order system/codecs lists them: png, jpeg, bmp, gif and tiff.
+std::span<const Codec> codecs();
+
+// The ten rows of the routine table, without global words: encode then decode of each codec,
+// in the order of codecs().
 std::span<const routines::Routine> table();
 
 } // namespace image_codecs

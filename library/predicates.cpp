@@ -15,7 +15,7 @@ namespace {
 using interp::Status;
 
 void answer(bool yes) {
-    *stack::arguments = Cell{kTypeLogic, yes ? 1u : 0u, 0, 0};
+    stack::set_last(Cell{kTypeLogic, yes ? 1u : 0u, 0, 0});
 }
 
 template <uint8_t Type> Status is_type(const int32_t*) {

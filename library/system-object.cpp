@@ -154,24 +154,13 @@ void init() {
 
 // The codecs of system/codecs: a map of codec objects keyed by word, each with a title, a
 // name, its media types and file suffixes, and an encode and a decode routine. The image
-// codecs come first, in this order; the others are added by their modules.
+// codecs come first, in the order of their table (image-codecs.h); the others are added by
+// their modules.
 void make_codecs() {
     Cell* top = stack::top;
     stack::push(*field({}));
-    struct Codec {
-        const char *key, *name, *mime_type, *suffixes;
-    };
-    static const Codec kImageCodecs[] = {
-        {"png", "PNG", "[image/png]", "[%.png]"},
-        {"jpeg", "JPEG", "[image/jpeg]", "[%.jpg %.jpeg %.jpe %.jfif]"},
-        {"bmp", "BMP", "[image/bmp]", "[%.bmp]"},
-        {"gif", "GIF", "[image/gif]", "[%.gif]"},
-        {"tiff", "TIFF", "[image/tiff]", "[%.tif %.tiff]"},
-    };
     map::make_at(stack::push_cell(), 0, 8);
-    const auto routines_of = image_codecs::table();
-    for (size_t k = 0; k < std::size(kImageCodecs); ++k) {
-        const Codec& c = kImageCodecs[k];
+    for (const image_codecs::Codec& c : image_codecs::codecs()) {
         push_object({"title", "name", "mime-type", "suffixes", "encode", "decode"}, 0);
         string::make_at(stack::push_cell(), 1);
         set_field("title");
@@ -181,9 +170,9 @@ void make_codecs() {
         set_field("mime-type");
         push_loaded(c.suffixes);
         set_field("suffixes");
-        push_routine(routines_of[2 * k]);
+        push_routine(c.encode);
         set_field("encode");
-        push_routine(routines_of[2 * k + 1]);
+        push_routine(c.decode);
         set_field("decode");
         Cell* key = stack::push(field_word(c.key));
         cell::set_type(key, kTypeLitWord);

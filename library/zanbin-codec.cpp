@@ -9,6 +9,7 @@
 #include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"
+#include "runtime-core/type-traits.h"
 
 namespace zanbin_codec {
 
@@ -22,7 +23,7 @@ Status encode(const int32_t*) {
     const Cell* data = stack::arguments;
     const Cell* made = logic::value_true(stack::arguments + 1) ? zanbin::encode_compact(data)
                                                                : zanbin::encode_fixed(data);
-    *stack::arguments = *made;
+    stack::set_last(*made);
     return Status::normal;
 }
 
@@ -41,8 +42,8 @@ Status decode(const int32_t*) {
     memory::Buffer* b = memory::buffer(data->w2);
     const uint32_t at = std::min(data->w1, b->length());
     zanbin::decode(b->at_head() + at, b->length() - at, target, payload);
-    memory::Buffer* values = memory::buffer(target->w2);
-    *stack::arguments = values->length() == 1 ? values->cells()[0] : *target;
+    memory::Buffer* values = memory::buffer(series::node(target));
+    stack::set_last(values->length() == 1 ? values->cells()[0] : *target);
     return Status::normal;
 }
 

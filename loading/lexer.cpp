@@ -887,7 +887,7 @@ uint32_t hook_load(const Cell* string, Cell* first) {
     Cell* block = stack::push(Cell{kTypeUnset, 0, 0, 0});
     load_string(block, string, -1, ScanMode{}, nullptr, nullptr, nullptr);
     const int32_t count = block::length_from_index(block);
-    if (count > 0) *first = *block::cell_at(block, block->w1);
+    if (count > 0) *first = *block::cell_at(block, series::index(block));
     stack::pop(1);
     return static_cast<uint32_t>(count);
 }
@@ -907,7 +907,7 @@ bool load_one_value(const Cell* text, Cell* result) {
     const std::string utf8 = string::utf8_from_index(text);
     const Cell* block = load_push(reinterpret_cast<const uint8_t*>(utf8.data()),
                                   static_cast<uint32_t>(utf8.size()));
-    memory::Buffer* b = memory::buffer(block->w2);
+    memory::Buffer* b = memory::buffer(series::node(block));
     const bool one = b->tail - b->head == sizeof(Cell);
     if (one) *result = *reinterpret_cast<const Cell*>(b->at_head());
     stack::pop(1);
@@ -1054,8 +1054,8 @@ Cell* load_push(const uint8_t* text, uint32_t size) {
 
 int32_t header_end(const Cell* block) {
     const uint32_t zan = symbol::make("Zan");
-    memory::Buffer* b = memory::buffer(block->w2);
-    for (uint32_t k = block->w1; k + 1 < b->length(); ++k) {
+    memory::Buffer* b = memory::buffer(series::node(block));
+    for (uint32_t k = series::index(block); k + 1 < b->length(); ++k) {
         const Cell* c = b->cells() + k;
         if (cell::type(c) == kTypeWord && c->w2 == zan)
             return cell::type(c + 1) == kTypeBlock ? static_cast<int32_t>(k + 2) : -1;

@@ -205,7 +205,7 @@ private:
         };
         auto function_part = [&](const Cell& fn) {
             if (element > 1) return false;
-            out = element == 0 ? spec_of(fn) : body_of(fn);
+            out = element == 0 ? any_function::spec(&fn) : any_function::body(&fn);
             return true;
         };
         if (traits::is_any_block(t) || t == kTypeMap) return from_block(v.w2, 0);
@@ -976,11 +976,11 @@ private:
         part_block(body, true);
         // The spec and body records may have shared earlier blocks.
         fn->w2 = spec->w2;
-        cells_of(fn->w3)[0] = *body;
+        any_function::body(fn) = *body;
         const uint8_t* check_at = at_;
         const Cell* compiled = signature::compile(spec, signature::Validation::on);
         fn->header = kTypeFunction | signature::attributes(compiled);
-        cells_of(fn->w3)[1] = *compiled;
+        any_function::signature(fn) = *compiled;
         // The locals must be the words the spec makes, in its order.
         const signature::View made(compiled->w2);
         const uint32_t n = context::word_count(ctx.node());
@@ -1080,7 +1080,7 @@ private:
         const uint8_t t = cell::type(placed);
         if (t != kTypeNative && t != kTypeAction && t != kTypeFunction) fail_at(lead_at);
         if (fixed_ && ((head >> 16) & 0xFF) != t) fail_at(lead_at);
-        if (!native::spec_has_two_args(placed->w2)) fail_at(lead_at);
+        if (!native::spec_has_two_args(placed)) fail_at(lead_at);
         if (t == kTypeFunction) {
             Cell fn = *placed;
             fn.header = kTypeFunction;
@@ -1129,11 +1129,11 @@ uint32_t decode(const uint8_t* data, uint32_t length, const Cell* target, const 
     }
     const bool fixed = (flags & kFlagCompact) == 0;
     if (fixed && body.size() - offset < 8) invalid_data(payload);
-    const uint32_t before = length_of(target->w2);
+    const uint32_t before = length_of(series::node(target));
     codec_mode = true;
     Decoder decoder(body, offset, target);
     decoder.body((flags & kFlagSymbols) != 0, fixed);
-    return length_of(target->w2) - before;
+    return length_of(series::node(target)) - before;
 }
 
 uint32_t boot_load(const uint8_t* image, uint32_t length, const Cell* target) {
@@ -1163,7 +1163,7 @@ uint32_t boot_load(const uint8_t* image, uint32_t length, const Cell* target) {
         integer::make_at(&position, 8);
         error::fire(error::kScript, error::script::zb_invalid_record, {&position});
     }
-    const uint32_t base = length_of(target->w2);
+    const uint32_t base = length_of(series::node(target));
     Decoder decoder(body, offset, target, true, base);
     decoder.body((flags & kFlagSymbols) != 0, false);
     return base;

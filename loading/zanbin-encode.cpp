@@ -516,17 +516,17 @@ private:
     void function_record(const Cell& fn) {
         const uint32_t ctx = fn.w1;
         const auto* p = seen(ctx);
-        const Cell body = body_of(fn);
+        const Cell body = any_function::body(&fn);
         if (!p && cell::type(&body) != kTypeBlock) no_codec(fn);
         start(kTypeFunction, false, 0, p != nullptr);
         if (p) return write_path(*p);
         remember(ctx);
-        num(length_of(fn.w2));
+        num(length_of(any_function::spec_node(&fn)));
         num(length_of(body.w2) - std::min(body.w1, length_of(body.w2)));
         context_record(ctx);
         // The spec at position 0 (from its head, no new-line marker), the body at 1.
         enter();
-        write(spec_of(fn));
+        write(any_function::spec(&fn));
         write(body);
         leave();
     }

@@ -42,20 +42,7 @@ constexpr uint8_t kContextOnStack = 4;
 constexpr uint8_t kContextOption = 8;
 constexpr uint8_t kContextValues = 16;
 
-inline Cell* cells_of(uint32_t node) {
-    return memory::buffer(node)->cells();
-}
-inline uint32_t length_of(uint32_t node) {
-    return memory::buffer(node)->length();
-}
-
-// The spec block cell and the body cell of a function!: positions 0 and 1 of its record and
-// of the reference paths that lead into it.
-inline Cell spec_of(const Cell& fn) {
-    return Cell{kTypeBlock, 0, fn.w2, 0};
-}
-inline Cell body_of(const Cell& fn) {
-    return cells_of(fn.w3)[0];
-}
+using memory::cells_of;
+using memory::length_of;
 
 } // namespace zanbin::format

@@ -10,6 +10,7 @@
 #include "runtime-core/error-ids.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/support.h"
+#include "runtime-core/type-traits.h"
 #include "runtime-core/unicode.h"
 
 namespace call {
@@ -63,7 +64,7 @@ void check_whole(const Redirect& redirect) {
 
 // The target from its head may hold `count` more bytes or characters.
 void check_room(const Cell* target, size_t count) {
-    if (memory::buffer(target->w2)->length() + uint64_t{count} > uint64_t{kMaxCollected})
+    if (memory::buffer(series::node(target))->length() + uint64_t{count} > uint64_t{kMaxCollected})
         too_long();
 }
 

@@ -50,23 +50,6 @@ Cell* top_value() {
     return top > bottom ? top - 1 : bottom;
 }
 
-void reset() {
-    top = arguments;
-}
-
-void keep() {
-    top = arguments + 1;
-}
-
-void set_last(const Cell& value) {
-    *arguments = value;
-}
-
-void set_last_keep(const Cell& value) {
-    set_last(value);
-    keep();
-}
-
 void set_overflow_hook(OverflowHook hook) {
     overflow_hook = hook;
 }

@@ -50,13 +50,27 @@ void pop(uint32_t n);
 // The last pushed cell (the bottom cell when the stack is empty).
 Cell* top_value();
 // top = arguments: the current frame is emptied, its result slot included.
-void reset();
+inline void reset() {
+    top = arguments;
+}
 // top = arguments + 1: only the result slot stays.
-void keep();
-// Copies a value into the result slot.
-void set_last(const Cell& value);
+inline void keep() {
+    top = arguments + 1;
+}
+// Copies a value into the result slot (the current frame's first cell), where a native,
+// action or routine leaves its result.
+inline void set_last(const Cell& value) {
+    *arguments = value;
+}
 // set_last, then keep.
-void set_last_keep(const Cell& value);
+inline void set_last_keep(const Cell& value) {
+    set_last(value);
+    keep();
+}
+// A cell's position on the stack, counted from the bottom (frames keep these, not addresses).
+inline uint32_t index_of(const Cell* c) {
+    return static_cast<uint32_t>(c - bottom);
+}
 
 // Called when the stack (or the frame stack) overflows, after the top was moved back;
 // modules that keep state which an overflow must reset (the cycle stack) hook in here.

@@ -198,6 +198,14 @@ inline Buffer* buffer(uint32_t node) {
 // Checked lookup: the buffer of `node`, or null when the id names no node holding a buffer.
 Buffer* find_buffer(uint32_t node);
 
+// The first used cell of a cell buffer, and its number of used units.
+inline Cell* cells_of(uint32_t node) {
+    return buffer(node)->cells();
+}
+inline uint32_t length_of(uint32_t node) {
+    return buffer(node)->length();
+}
+
 // A new node frame of `count` slots. Failure raises Fault::no_memory, or answers null with
 // `or_null` (the collector's torture cycles, which can do without).
 NodeFrame* new_node_frame(uint32_t count, bool or_null = false);

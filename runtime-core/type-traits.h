@@ -9,11 +9,15 @@
 //
 // A query is a load from a small constant table and a mask: as cheap as the switch it
 // replaces, so hot paths use it freely.
+//
+// At the end: the payload words whose meaning is the same for a whole family (a series' node
+// and index, a function's spec and more block), read through named inline accessors.
 #pragma once
 #include <array>
 #include <cstdint>
 
 #include "runtime-core/cell.h"
+#include "runtime-core/memory.h"
 
 namespace traits {
 
@@ -240,6 +244,50 @@ inline bool is_number(uint8_t type) {
     return in(type, kNumber);
 }
 
+} // namespace traits
+
+// --- Payload words with a fixed meaning -----------------------------------------------------
+
+namespace series {
+
+// A series cell (series!, and the other types whose Data is cells, text or bytes) keeps its
+// index from the head in word 1 (it may lie past the tail) and its buffer's node in word 2.
+inline uint32_t index(const Cell* series) {
+    return series->w1;
+}
+inline uint32_t node(const Cell* series) {
+    return series->w2;
+}
+
+} // namespace series
+
+// native!, action!, function! and routine! cells (and an op!, a copy of one of them) keep their
+// spec block's node in word 2 and their more block's node in word 3. Cell 0 of the more block
+// is a function's or routine's body (a native's or action's context cell), cell 1 the signature
+// compiled from the spec (datatypes/signature.h). Never collect.
+namespace any_function {
+
+inline uint32_t spec_node(const Cell* function) {
+    return function->w2;
+}
+// The spec block as a block cell at its head.
+inline Cell spec(const Cell* function) {
+    return Cell{kTypeBlock, 0, function->w2, 0};
+}
+inline Cell* more(const Cell* function) {
+    return memory::cells_of(function->w3);
+}
+inline Cell& body(const Cell* function) {
+    return more(function)[0];
+}
+inline Cell& signature(const Cell* function) {
+    return more(function)[1];
+}
+
+} // namespace any_function
+
+namespace traits {
+
 // The node of the value's data (Data): word 1 of an object, word 2 of a series, map! or
 // bitset!; 0 for a value without one.
 inline uint32_t data_node(const Cell* value) {
@@ -249,7 +297,7 @@ inline uint32_t data_node(const Cell* value) {
     case Data::context:
         return value->w1;
     default:
-        return value->w2;
+        return series::node(value);
     }
 }
 
