@@ -47,6 +47,28 @@ constexpr int32_t kCurrencyCount = sizeof kCurrencies / sizeof kCurrencies[0];
 constexpr int32_t kFractionDigits = kDigits - kIntegerDigits;
 
 OptionHook money_digits_hook = nullptr;
+OptionHook currency_list_hook = nullptr;
+
+// The system's currency list, or null: then the built-in one holds.
+const Cell* system_currencies() {
+    const Cell* list = currency_list_hook ? currency_list_hook() : nullptr;
+    return list && cell::type(list) == kTypeBlock ? list : nullptr;
+}
+
+// The code of an entry of the system's list; empty unless it is a word of three letters.
+std::string_view entry_code(const Cell* entry) {
+    if (cell::type(entry) != kTypeWord) return {};
+    const std::string_view text = symbol::text(entry->w2);
+    return text.size() == 3 ? text : std::string_view{};
+}
+
+bool same_code(std::string_view a, const char* upper) {
+    for (int i = 0; i < 3; ++i) {
+        const char c = (a[i] >= 'a' && a[i] <= 'z') ? static_cast<char>(a[i] - 32) : a[i];
+        if (c != upper[i]) return false;
+    }
+    return true;
+}
 
 // An amount taken apart: digit 1 at d[0], digit 22 at d[21].
 struct Amount {
@@ -289,8 +311,10 @@ std::string text_of(const Amount& a, bool groups, int32_t decimals) {
     return out;
 }
 
+// The code of an index as a word; none when the list has no code there. May collect.
 Cell* currency_word(Cell* result, int32_t index) {
-    const std::string_view code = currency_code(index);
+    const std::string code = currency_code(index);
+    if (code.empty()) return none::make_at(result);
     const uint32_t s = symbol::find_or_make(code.data(), static_cast<uint32_t>(code.size()));
     *result = Cell{kTypeWord, 0, s, word::kUnresolved};
     return result;
@@ -300,12 +324,20 @@ Cell* currency_word(Cell* result, int32_t index) {
 
 // --- The currency list ------------------------------------------------------------------------
 
+// A money! keeps its code's index in one byte: entries past the 255th name no currency.
+constexpr int32_t kMaxCurrencies = 255;
+
 int32_t currency_count() {
-    return kCurrencyCount;
+    const Cell* list = system_currencies();
+    if (!list) return kCurrencyCount;
+    return static_cast<int32_t>(std::min<uint32_t>(series::total_units(list), kMaxCurrencies));
 }
 
-std::string_view currency_code(int32_t index) {
-    return index >= 1 && index <= kCurrencyCount ? kCurrencies[index - 1] : "";
+std::string currency_code(int32_t index) {
+    if (index < 1 || index > currency_count()) return {};
+    const Cell* list = system_currencies();
+    if (!list) return kCurrencies[index - 1];
+    return std::string(entry_code(memory::buffer(list->w2)->cells() + index - 1));
 }
 
 int32_t currency_index(std::string_view code) {
@@ -313,8 +345,17 @@ int32_t currency_index(std::string_view code) {
     char upper[3];
     for (int i = 0; i < 3; ++i)
         upper[i] = (code[i] >= 'a' && code[i] <= 'z') ? static_cast<char>(code[i] - 32) : code[i];
-    for (int32_t i = 0; i < kCurrencyCount; ++i)
-        if (std::memcmp(kCurrencies[i], upper, 3) == 0) return i + 1;
+    const Cell* list = system_currencies();
+    if (!list) {
+        for (int32_t i = 0; i < kCurrencyCount; ++i)
+            if (std::memcmp(kCurrencies[i], upper, 3) == 0) return i + 1;
+        return -1;
+    }
+    const Cell* entries = memory::buffer(list->w2)->cells();
+    for (int32_t i = 0, n = currency_count(); i < n; ++i) {
+        const std::string_view entry = entry_code(entries + i);
+        if (!entry.empty() && same_code(entry, upper)) return i + 1;
+    }
     return -1;
 }
 
@@ -496,6 +537,10 @@ double to_float(const Cell* money) {
 
 void set_money_digits_hook(OptionHook hook) {
     money_digits_hook = hook;
+}
+
+void set_currency_list_hook(OptionHook hook) {
+    currency_list_hook = hook;
 }
 
 // --- Slot functions -------------------------------------------------------------------------

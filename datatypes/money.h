@@ -10,6 +10,7 @@
 // raises script/type-limit, and no error leaves a partial result in a cell.
 #pragma once
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "datatypes/action.h"
@@ -24,9 +25,14 @@ constexpr uint32_t kSignBit = 0x4000;
 
 // --- The currency list ------------------------------------------------------------------------
 
-// The number of codes in the list and the code of a 1-based index ("USD").
+// The list is the system's (system/locale/currencies/list, a block of words that only grows,
+// read through the hook below), or the built-in list of the codes it starts with while there
+// is none. Never collect.
+//
+// The number of codes in the list and the code of a 1-based index ("USD"; empty for an index
+// outside the list or an entry that is not a three-letter word).
 int32_t currency_count();
-std::string_view currency_code(int32_t index);
+std::string currency_code(int32_t index);
 // The 1-based index of a code, compared case-insensitively; -1 when it is not in the list.
 int32_t currency_index(std::string_view code);
 // The index of a word's code (by its canonical symbol's text); -1 when absent.
@@ -85,6 +91,8 @@ double to_float(const Cell* money);
 // none: 2 decimals). A value that is not an integer! gives 2; more than 5 gives 5.
 using OptionHook = const Cell* (*)();
 void set_money_digits_hook(OptionHook hook);
+// The hook answering the system's currency list (a block!), or null while there is none.
+void set_currency_list_hook(OptionHook hook);
 
 // --- Slot functions -------------------------------------------------------------------------
 

@@ -265,7 +265,7 @@ void check_byte(const Cell* target, uint32_t cp) {
 namespace detail {
 
 Cell* append_value(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool notify) {
-    dup = std::max(dup, 1);
+    dup = std::max(dup, 0);
     const auto length = static_cast<int32_t>(length_from_head(series));
     const bool owned = notify && series::notify(series, Action::append, value, length,
                                                 announced(value, part, dup));
@@ -281,7 +281,7 @@ namespace {
 
 [[gnu::noinline]] Cell* append_slowly(Cell* series, Cell* value, int32_t part, bool only,
                                       int32_t dup) {
-    if (cell::type(value) == kTypeChar && dup <= 1) {
+    if (cell::type(value) == kTypeChar && dup == 1) {
         Buffer* b = memory::buffer(series->w2);
         if (!(b->flags & memory::kFlagOwned)) {
             append_char(b, value->w2);
@@ -297,7 +297,7 @@ namespace {
 Cell* append(Cell* series, Cell* value, const action::InsertOptions& options) {
     // One ASCII character into a one-byte text with room that nobody owns: the common case,
     // kept to a few instructions.
-    if (cell::type(value) == kTypeChar && value->w2 < 0x80 && options.dup <= 1) {
+    if (cell::type(value) == kTypeChar && value->w2 < 0x80 && options.dup == 1) {
         Buffer* b = memory::buffer(series->w2);
         if ((b->flags & (memory::kUnitMask | memory::kFlagOwned)) == 1 && b->tail < b->size) {
             b->data()[b->tail++] = static_cast<uint8_t>(value->w2);
@@ -309,7 +309,7 @@ Cell* append(Cell* series, Cell* value, const action::InsertOptions& options) {
 }
 
 Cell* insert(Cell* series, Cell* value, const action::InsertOptions& options) {
-    const int32_t dup = std::max(options.dup, 1);
+    const int32_t dup = std::max(options.dup, 0);
     uint32_t index = series::clamped_index(series);
     series->w1 = index;
     const bool owned = series::notify(series, Action::insert, value, static_cast<int32_t>(index),
@@ -326,7 +326,7 @@ Cell* insert(Cell* series, Cell* value, const action::InsertOptions& options) {
 
 Cell* change(Cell* series, Cell* value, const action::ChangeOptions& options) {
     const int32_t part = options.part;
-    const int32_t dup = std::max(options.dup, 1);
+    const int32_t dup = std::max(options.dup, 0);
     uint32_t index = series::clamped_index(series);
     series->w1 = index;
     int64_t available = series::total_units(series) - index;

@@ -278,10 +278,10 @@ int32_t compare(Cell* value, Cell* other, int32_t op);
 // characters from its index, a tag! its text between "<" and ">"; any other value is formed
 // (a block!, paren! or hash! element after element, with nothing between). /part counts
 // characters of a text value; for a block it counts elements, or, with /only, formed
-// characters. /dup repeats the inserted text (a count below 2: once). Every change is
-// announced to the series' owner. Sizes that cannot be held raise internal/no-memory. The
-// last flag is the block actions' (set for append): string! has an entry for each action and
-// does not need it. All may collect.
+// characters. /dup repeats the inserted text; a count below 1 writes nothing, as in a block.
+// Every change is announced to the series' owner. Sizes that cannot be held raise
+// internal/no-memory. The last flag is the block actions' (set for append): string! has an
+// entry for each action and does not need it. All may collect.
 //
 // append: at the tail; the series at its head when something was appended, else as it was.
 Cell* append(Cell* series, Cell* value, const action::InsertOptions& options);

@@ -81,10 +81,11 @@ void push_routine(const routines::Routine& row) {
     stack::push(made);
 }
 
-// What the printers read of the system object: the decimals of money (options/money-digits)
-// and the month names of dates (locale/months). Null while the field is missing or none, so
-// the printers keep their built-in defaults.
-uint32_t options_symbol, money_digits_symbol, locale_symbol, months_symbol;
+// What the printers read of the system object: the decimals of money (options/money-digits),
+// the currency codes (locale/currencies/list) and the month names of dates (locale/months).
+// Null while the field is missing or none, so the printers keep their built-in defaults.
+uint32_t options_symbol, money_digits_symbol, locale_symbol, months_symbol, currencies_symbol,
+    list_symbol;
 
 const Cell* present(Cell* value) {
     return value && cell::type(value) != kTypeNone ? value : nullptr;
@@ -96,6 +97,10 @@ const Cell* money_digits() {
 
 const Cell* months() {
     return present(field({locale_symbol, months_symbol}));
+}
+
+const Cell* currency_list() {
+    return present(field({locale_symbol, currencies_symbol, list_symbol}));
 }
 
 // The process command line as the platform gives it, program path and quoting included.
@@ -121,7 +126,10 @@ void init() {
     money_digits_symbol = symbol::make("money-digits");
     locale_symbol = symbol::make("locale");
     months_symbol = symbol::make("months");
+    currencies_symbol = symbol::make("currencies");
+    list_symbol = symbol::make("list");
     money::set_money_digits_hook(money_digits);
+    money::set_currency_list_hook(currency_list);
     date::set_months_hook(months);
 
     Cell* top = stack::top;

@@ -18,7 +18,8 @@
 namespace system_object {
 
 // Builds the system object and binds `system` to it, and points the printers at the fields
-// they honour: money at options/money-digits, dates at locale/months (each while it is set).
+// they honour: money at options/money-digits and locale/currencies/list, dates at
+// locale/months (each while it is set).
 // Needs the word tables and the object!, error! and string! types. May collect.
 void init();
 

@@ -63,6 +63,35 @@ TEST_F(Money, TextForms) {
     EXPECT_FALSE(money::from_text("$1.2.3", &unused));
 }
 
+// The codes are the system's list once there is one: a code added to it reads and prints, and
+// an entry that is no three-letter word names no currency.
+TEST_F(Money, CurrenciesComeFromTheSystemList) {
+    static Cell* list;
+    list = block::push_new(4);
+    for (const char* name : {"USD", "xyz", "ABCD"}) {
+        const Cell w = word_of(name);
+        block::append_copy(list, &w);
+    }
+    const Cell one = int_value(1);
+    block::append_copy(list, &one);
+    money::set_currency_list_hook([]() -> const Cell* { return list; });
+    EXPECT_EQ(money::currency_count(), 4);
+    EXPECT_EQ(money::currency_index("xyz"), 2);
+    EXPECT_EQ(money::currency_index("XYZ"), 2);
+    EXPECT_EQ(money::currency_index("EUR"), -1);
+    EXPECT_EQ(money::currency_code(2), "xyz");
+    EXPECT_EQ(money::currency_code(3), "");
+    EXPECT_EQ(money::currency_code(4), "");
+    EXPECT_EQ(money::currency_code(5), "");
+    EXPECT_EQ(mold_of(m("-XYZ$1234.5")), "-xyz$1234.50");
+    Cell unused{};
+    EXPECT_FALSE(money::from_text("EUR$1", &unused));
+    money::set_currency_list_hook([]() -> const Cell* { return nullptr; });
+    EXPECT_EQ(money::currency_count(), 170);
+    EXPECT_EQ(money::currency_index("EUR"), 47);
+    money::set_currency_list_hook(nullptr);
+}
+
 TEST_F(Money, Arithmetic) {
     struct Case {
         void (*action)();

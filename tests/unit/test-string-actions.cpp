@@ -287,6 +287,10 @@ TEST_F(StringActions, AppendWidensAndAnswersTheHead) {
     EXPECT_EQ(t->w1, 2u);
     append(t, push_text("xyz"), 0);
     EXPECT_EQ(t->w1, 2u);
+    append(t, push_char('x'), -1, false, 0);
+    append(t, push_char(0x1F600), -1, false, -1);
+    append(t, value_of("[1 2]"), -1, false, 0);
+    EXPECT_EQ(t->w1, 2u);
     EXPECT_EQ(whole(t), "abc");
 
     Cell* u = push_text("ab");
@@ -350,6 +354,8 @@ TEST_F(StringActions, InsertAtTheIndex) {
         {1, "\"XY\"", 0, 1, "abc", 1},    {1, "42", -1, 1, "a42bc", 3},
         {1, "42", -1, 2, "a4242bc", 5},   {2, "[x \"y\" 7]", -1, 1, "abxy7c", 5},
         {0, "\"\"", -1, 5, "abc", 0},     {9, "\"z\"", -1, 1, "abcz", 4},
+        {1, "\"x\"", -1, 0, "abc", 1},    {1, "42", -1, -3, "abc", 1},
+        {3, "\"x\"", -1, 0, "abc", 3},
     };
     for (const Case& c : cases) {
         Cell* s = push_text("abc");
@@ -420,7 +426,8 @@ TEST_F(StringActions, ChangeReplacesCharacters) {
         {1, "\"X\"", 9, 1, "aX", 2},         {0, "\"X\"", -1, 3, "XXXdef", 3},
         {0, "123", 1, 1, "123bcdef", 3},     {0, "12", -1, 1, "12cdef", 2},
         {2, "[]", 3, 1, "abf", 2},           {0, "\"\"", 2, 1, "cdef", 0},
-        {1, "[x y]", -1, 2, "axyxyf", 5},
+        {1, "[x y]", -1, 2, "axyxyf", 5},    {1, "\"X\"", -1, 0, "abcdef", 1},
+        {1, "\"X\"", 2, 0, "adef", 1},       {1, "\"X\"", 2, -1, "adef", 1},
     };
     for (const Case& c : cases) {
         Cell* s = push_text("abcdef");
