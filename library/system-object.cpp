@@ -132,8 +132,9 @@ void init() {
     set_field("errors");
     set_field("catalog");
 
-    // The templates of ports (url-parts, scheme, port) come with the library's sources.
-    push_object({"error", "url-parts", "scheme", "port"}, 0);
+    // The templates of ports (url-parts, scheme, port) and of script headers come with the
+    // library's sources.
+    push_object({"error", "url-parts", "scheme", "port", "header"}, 0);
     Cell* prototype = push_object(kErrorFields, object::kErrorClassId);
     cell::set_type(prototype, kTypeError);
     *context::owner_of(prototype->w1) = *prototype;
