@@ -181,6 +181,7 @@ void init() {
     routines::set_families(library::routine_families());
     system_object::init();
     system_object::make_codecs();
+    system_object::make_gc_routines();
     url_port::install();
     natives::init_checksum_words();
     compress::init();

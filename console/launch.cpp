@@ -10,7 +10,9 @@
 #include <string>
 
 #include "console/terminal.h"
+#include "datatypes/context.h"
 #include "datatypes/string.h"
+#include "datatypes/symbol.h"
 #include "evaluator/evaluator.h"
 #include "loading/lexer.h"
 #include "runtime-core/dyn-print.h"
@@ -51,6 +53,18 @@ size_t find_header(const std::string& text) {
     return std::string::npos;
 }
 
+// Runs the library's preprocessor, `expand-directives`, over the block (a data stack cell),
+// which it changes in place. May collect and run user code.
+interp::Status expand_directives(const Cell* code) {
+    const Cell* fn = context::value_cell(symbol::make("expand-directives"), context::global);
+    if (!fn || cell::type(fn) != kTypeFunction) return interp::Status::normal;
+    Cell* values = stack::push(*code);
+    const Cell* runner = stack::push(*fn);
+    interp::call_values(runner, values, 1);
+    stack::top = values;
+    return interp::Status::normal;
+}
+
 int run_script(const char* name) {
     std::ifstream in(std::filesystem::path(reinterpret_cast<const char8_t*>(name)),
                      std::ios::binary);
@@ -77,6 +91,8 @@ int run_script(const char* name) {
             return interp::Status::normal;
         }))
         return 1;
+    // The directives are expanded over the whole block, from the header word on, in place.
+    if (!try_do([&] { return expand_directives(code); })) return 1;
     const int32_t start = lexer::header_end(code);
     if (start < 0) {
         print_text(text.find("Zan/System") != std::string::npos

@@ -123,24 +123,37 @@ Status do_single(const Cell* value) {
     return interp::do_block(wrap);
 }
 
-// A script file or URL goes to the library's script runner, `do-file` (with /args when given).
+// A script file or URL goes to the library's script runner, `do-file`, with no trace callback
+// and the /args value (none without it).
 Status do_file(Cell* file, Cell* args) {
     const uint32_t name = symbol::make("do-file");
     const Cell* fn = context::value_cell(name, context::global);
     if (!fn || cell::type(fn) != kTypeFunction)
         error::fire(error::kInternal, error::internal::not_done);
     Cell* runner = stack::push(*fn);
-    Cell* values = block::push_new(2);
+    Cell* values = block::push_new(3);
     block::append_copy(values, file);
-    Cell* refs = block::push_new(1);
-    if (args) {
-        block::append_copy(values, args);
-        word::push_new(symbol::make("args"));
-        block::append_copy(refs, stack::top - 1);
-    }
-    Status s = interp::call_with(runner, values, refs);
+    block::append_copy(values, &none::value);
+    block::append_copy(values, args ? args : &none::value);
+    Status s = interp::call_with(runner, values, nullptr);
     if (s == Status::normal) stack::set_last_keep(stack::top[-1]);
     return s;
+}
+
+// do/expand: the code goes through the preprocessor's expand method first (with no job),
+// which rewrites it in place. May collect and run user code.
+void expand_code(Cell* code) {
+    const Cell* pre = context::value_cell(symbol::make("preprocessor"), context::global);
+    const Cell* fn = pre && cell::type(pre) == kTypeObject
+                         ? context::value_cell(symbol::make("expand"), pre->w1)
+                         : nullptr;
+    if (!fn || cell::type(fn) != kTypeFunction)
+        error::fire(error::kInternal, error::internal::not_done);
+    Cell* values = stack::push(*code);
+    stack::push(none::value);
+    const Cell* runner = stack::push(*fn);
+    interp::call_values(runner, values, 2);
+    stack::top = values;
 }
 
 Status do_value(Cell* a, const DoRefinements& r) {
@@ -149,12 +162,14 @@ Status do_value(Cell* a, const DoRefinements& r) {
     case kTypeParen:
     case kTypeHash:
         cell::set_type(a, kTypeBlock);
+        if (r.expand) expand_code(a);
         return do_code(a, r.position);
     case kTypeString: {
         Cell* loaded = stack::push_cell();
         lexer::load_string(loaded, a, -1, lexer::ScanMode{}, nullptr, nullptr, nullptr);
         *a = *loaded;
         stack::top = loaded;
+        if (r.expand) expand_code(a);
         return do_code(a, r.position);
     }
     case kTypeFile:
@@ -209,8 +224,6 @@ Status do_traced(Cell* a, const DoRefinements& r, const Cell* callback) {
 
 Status do_(const int32_t* raw) {
     const DoRefinements r(raw);
-    // The preprocessor comes with the library.
-    if (r.expand) error::fire(error::kInternal, error::internal::not_done);
     if (r.trace && !interp::tracing) return do_traced(arg(0), r, ref_arg(raw, 3));
     return do_value(arg(0), r);
 }

@@ -9,6 +9,7 @@
 #include "datatypes/error.h"
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
+#include "datatypes/logic.h"
 #include "datatypes/map.h"
 #include "datatypes/money.h"
 #include "datatypes/none.h"
@@ -110,8 +111,30 @@ interp::Status command_line(const int32_t*) {
     return interp::Status::normal;
 }
 
+// The collector's routines of system/state/GC: whether it is enabled, and how many series
+// and node collections it has run.
+interp::Status gc_active(const int32_t*) {
+    logic::make_at(stack::arguments, collector::state.enabled != 0);
+    return interp::Status::normal;
+}
+
+interp::Status gc_series_cycles(const int32_t*) {
+    integer::make_at(stack::arguments, collector::state.series_cycles);
+    return interp::Status::normal;
+}
+
+interp::Status gc_nodes_cycles(const int32_t*) {
+    integer::make_at(stack::arguments, collector::state.node_cycles);
+    return interp::Status::normal;
+}
+
 const routines::Routine kTable[] = {
     {"command-line*", "[\"Internal Use Only\" return: [string!]]", command_line},
+    {nullptr, "[\"Whether the collector is enabled\" return: [logic!]]", gc_active},
+    {nullptr, "[\"The number of series collections run so far\" return: [integer!]]",
+     gc_series_cycles},
+    {nullptr, "[\"The number of node collections run so far\" return: [integer!]]",
+     gc_nodes_cycles},
 };
 
 } // namespace
@@ -140,8 +163,9 @@ void init() {
     set_field("errors");
     set_field("catalog");
 
-    // The templates of ports (url-parts, scheme, port) come with the library's sources.
-    push_object({"error", "url-parts", "scheme", "port"}, 0);
+    // The templates of ports (url-parts, scheme, port) and of script headers come with the
+    // library's sources.
+    push_object({"error", "url-parts", "scheme", "port", "header"}, 0);
     Cell* prototype = push_object(kErrorFields, object::kErrorClassId);
     cell::set_type(prototype, kTypeError);
     *context::owner_of(prototype->w1) = *prototype;
@@ -154,6 +178,11 @@ void init() {
     block::push_new(4);
     set_field("source-files");
     set_field("state");
+
+    // system/words: the global context seen as an object (class id -1, no change record),
+    // which also becomes the global context's owner.
+    object::make_at(context::global, -1);
+    set_field("words");
 
     Cell* w = word::make_global("system");
     context::set_word_value(context::global, w, stack::top_value());
@@ -188,6 +217,20 @@ void make_codecs() {
         stack::pop(2);
     }
     set_field("codecs");
+    stack::top = top;
+}
+
+void make_gc_routines() {
+    Cell* top = stack::top;
+    stack::push(*field({symbol.state}));
+    push_object({"active?", "series-cycles", "nodes-cycles"}, 0);
+    push_routine(kTable[1]);
+    set_field("active?");
+    push_routine(kTable[2]);
+    set_field("series-cycles");
+    push_routine(kTable[3]);
+    set_field("nodes-cycles");
+    set_field("GC");
     stack::top = top;
 }
 

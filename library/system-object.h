@@ -5,7 +5,9 @@
 // Start-up makes here only what the error path reads from the first error on, before any
 // library code runs: catalog/errors (catalog.h), standard/error (the prototype of every error!
 // value) and state (interpreted? last-error stack-trace source-files callbacks GC, with
-// stack-trace 1 and source-files an empty block), and the image codecs of system/codecs. The
+// stack-trace 1 and source-files an empty block); and what is made of C++ parts: words (the
+// global context as an object), the collector's routines of state/GC and the image codecs of
+// system/codecs. The
 // library's boot sources fill the rest: library/system.zan the sub-objects and their methods,
 // library/options.zan the options. The lookup of fields that the layers below read is
 // datatypes/system-fields.h.
@@ -27,6 +29,10 @@ void init();
 // of title, name, mime-type, suffixes and its encode and decode routines. Needs the lexer,
 // the map! and routine! types and the system object. May collect.
 void make_codecs();
+
+// Fills system/state/GC: an object of the collector's routines active?, series-cycles and
+// nodes-cycles. Needs the routine! type and the system object. May collect.
+void make_gc_routines();
 
 // The routine that hands the boot sources the raw command line, bound to the word
 // command-line* until library/system.zan has put the text into system/script/args.

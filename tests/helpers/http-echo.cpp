@@ -14,6 +14,9 @@
 //   /echo     200, echoes the method, the path, the headers Content-Type (without its
 //             parameters), Accept-Charset, User-Agent and every X- header (names in lower case),
 //             the body's length and the body
+//   /count    200, the number of requests for /count so far, as text
+//   /script   200, a script with a header that prints its path and answers 3
+//   /pixel    200, a one-pixel red PNG image, of type image/png
 //   /endless  200, a body without a declared length that goes on until the client leaves
 //   /huge     200, a body that declares 4 GiB and 1000 bytes; sends 1 MB of it, then closes
 //   other     404, "no such page"
@@ -140,8 +143,22 @@ void serve(int s) {
         send_unending(s, path == "/huge" ? "4294968296" : nullptr);
         return;
     }
-    std::string status = "200 OK", extra, content;
-    if (path == "/text") {
+    std::string status = "200 OK", extra, content, type = "text/plain; charset=utf-8";
+    static int count = 0;
+    if (path == "/count") {
+        content = std::to_string(++count);
+    } else if (path == "/script") {
+        content = "Zan [Title: \"Remote\"]\n"
+                  "print [\"the remote script ran, its path:\" mold system/script/path]\n1 + 2\n";
+    } else if (path == "/pixel") {
+        type = "image/png";
+        content = std::string("\x89\x50\x4E\x47\x0D\x0A\x1A\x0A\x00\x00\x00\x0D\x49\x48\x44\x52"
+                              "\x00\x00\x00\x01\x00\x00\x00\x01\x08\x02\x00\x00\x00\x90\x77\x53"
+                              "\xDE\x00\x00\x00\x0C\x49\x44\x41\x54\x78\x9C\x63\xF8\xCF\xC0\x00"
+                              "\x00\x03\x01\x01\x00\xC9\xFE\x92\xEF\x00\x00\x00\x00\x49\x45\x4E"
+                              "\x44\xAE\x42\x60\x82",
+                              69);
+    } else if (path == "/text") {
         content = "Hello, w\xC3\xB6rld!";
         extra = "X-Twice: one\r\nX-Twice: two\r\n";
     } else if (path == "/lines") {
@@ -171,8 +188,8 @@ void serve(int s) {
         status = "404 Not Found";
         content = "no such page";
     }
-    std::string answer = "HTTP/1.1 " + status + "\r\nContent-Type: text/plain; charset=utf-8\r\n" +
-                         extra + "Content-Length: " + std::to_string(content.size()) +
+    std::string answer = "HTTP/1.1 " + status + "\r\nContent-Type: " + type + "\r\n" + extra +
+                         "Content-Length: " + std::to_string(content.size()) +
                          "\r\nConnection: close\r\n\r\n";
     if (method != "HEAD") answer += content;
     send_all(s, answer);

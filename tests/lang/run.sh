@@ -114,7 +114,7 @@ if ((${#names[@]} == 0)); then
     fi
 fi
 
-# http.zan talks to a local server (tests/helpers/http-echo) whose ports reach it as
+# http.zan and remote-files.zan talk to a local server (tests/helpers/http-echo) whose ports reach it as
 # ZAN_HTTP_PORT and ZAN_HTTP_CLOSED_PORT. When the server cannot start, the script says so and
 # fails.
 start_http_server() {
@@ -130,7 +130,7 @@ start_http_server() {
     export ZAN_HTTP_PORT ZAN_HTTP_CLOSED_PORT
 }
 for name in "${names[@]}"; do
-    if [[ $name == http ]]; then
+    if [[ $name == http || $name == remote-files ]]; then
         start_http_server || echo "the HTTP test server did not start"
         break
     fi
