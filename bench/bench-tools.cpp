@@ -23,22 +23,14 @@ namespace {
 const char* const kPrograms[] = {"empty", "reactor-change", "object-change", "fib-profile",
                                  "fib-plain"};
 
-void run(benchmark::State& state, const std::string& command) {
-    for (auto _ : state)
-        if (std::system((command + " >/dev/null").c_str()) != 0)
-            state.SkipWithError(("failed: " + command).c_str());
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
-    const std::filesystem::path self = std::filesystem::absolute(argv[0]);
-    std::string zan_exe = (self.parent_path().parent_path() / "zan").string();
-    if (!std::filesystem::exists(zan_exe)) zan_exe = (self.parent_path() / "zan").string();
+    const std::string zan_exe = bench::zan_executable(argv[0]);
     const std::string programs =
         (std::filesystem::path(ZAN_SOURCE_DIR) / "bench" / "tools").string();
     for (const char* p : kPrograms) {
-        benchmark::RegisterBenchmark((std::string("zan ") + p).c_str(), run,
+        benchmark::RegisterBenchmark((std::string("zan ") + p).c_str(), bench::run_command,
                                      zan_exe + " " + programs + "/" + p + ".zan")
             ->Iterations(1)
             ->Unit(benchmark::kMillisecond);
