@@ -3,6 +3,7 @@
 #include "evaluator/evaluator.h"
 #include "evaluator/interpreter.h"
 #include "library/environment.h"
+#include "library/profiler.h"
 #include "loading/zanbin.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/data-stack.h"
@@ -43,6 +44,7 @@ void run_hook(int32_t segment) {
 
 void load(const uint8_t* image, uint32_t size) {
     environment::init();
+    profiler::init();
     routines::init();
     literal_base = zanbin::boot_load(image, size, &root::block);
     literals = memory::buffer(series::node(&root::block))->length() - literal_base;

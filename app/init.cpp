@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <vector>
 
+#include "console/line-input.h"
 #include "datatypes/binary.h"
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
@@ -146,6 +148,16 @@ void seed_hashes() {
 
 } // namespace
 
+std::span<const std::span<const routines::Routine>> routine_families() {
+    static const std::vector<std::span<const routines::Routine>> families = [] {
+        const auto library = library::routine_families();
+        std::vector<std::span<const routines::Routine>> all(library.begin(), library.end());
+        all.push_back(line_input::table());
+        return all;
+    }();
+    return families;
+}
+
 // The modules come up in a fixed order; the steps of modules still to come keep their
 // places between these.
 void init() {
@@ -178,7 +190,7 @@ void init() {
     hashtable::register_markers();
     error::init_support();
     typeset::make_standard_words();
-    routines::set_families(library::routine_families());
+    routines::set_families(routine_families());
     system_object::init();
     system_object::make_codecs();
     system_object::make_gc_routines();

@@ -13,26 +13,14 @@
 
 #include "bench/ratio.h"
 
-namespace {
-
-void run(benchmark::State& state, const std::string& command) {
-    for (auto _ : state)
-        if (std::system((command + " >/dev/null").c_str()) != 0)
-            state.SkipWithError(("failed: " + command).c_str());
-}
-
-} // namespace
-
 int main(int argc, char** argv) {
-    const std::filesystem::path self = std::filesystem::absolute(argv[0]);
-    std::string zan = (self.parent_path().parent_path() / "zan").string();
-    if (!std::filesystem::exists(zan)) zan = (self.parent_path() / "zan").string();
+    const std::string zan = bench::zan_executable(argv[0]);
     const std::string base =
         (std::filesystem::path(ZAN_SOURCE_DIR) / "bench" / "checksum" / "sha256").string();
-    benchmark::RegisterBenchmark("zan sha256", run, zan + " " + base + ".zan")
+    benchmark::RegisterBenchmark("zan sha256", bench::run_command, zan + " " + base + ".zan")
         ->Iterations(1)
         ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("python sha256", run,
+    benchmark::RegisterBenchmark("python sha256", bench::run_command,
                                  std::string(bench::python3()) + " " + base + ".py")
         ->Iterations(1)
         ->Unit(benchmark::kMillisecond);

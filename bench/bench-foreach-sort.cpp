@@ -28,14 +28,8 @@ struct Pair {
 const Pair kPairs[] = {{"foreach-sum", "foreach-sum", "foreach-build"},
                        {"sort-ints", "sort-ints", "sort-build"}};
 
-void run(benchmark::State& state, const std::string& command) {
-    for (auto _ : state)
-        if (std::system((command + " >/dev/null").c_str()) != 0)
-            state.SkipWithError(("failed: " + command).c_str());
-}
-
 void add(const std::string& label, const std::string& command) {
-    benchmark::RegisterBenchmark(label.c_str(), run, command)
+    benchmark::RegisterBenchmark(label.c_str(), bench::run_command, command)
         ->Iterations(1)
         ->Unit(benchmark::kMillisecond);
 }
@@ -43,9 +37,7 @@ void add(const std::string& label, const std::string& command) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const std::filesystem::path self = std::filesystem::absolute(argv[0]);
-    std::string zan = (self.parent_path().parent_path() / "zan").string();
-    if (!std::filesystem::exists(zan)) zan = (self.parent_path() / "zan").string();
+    const std::string zan = bench::zan_executable(argv[0]);
     const std::string programs =
         (std::filesystem::path(ZAN_SOURCE_DIR) / "bench" / "interp").string() + "/";
     for (const Pair& p : kPairs) {

@@ -25,30 +25,22 @@ const char* const kPrograms[] = {"fib-either",    "fib-return", "while-add",
 std::string zan_exe;
 std::string programs;
 
-void run(benchmark::State& state, const std::string& command) {
-    for (auto _ : state)
-        if (std::system((command + " >/dev/null").c_str()) != 0)
-            state.SkipWithError(("failed: " + command).c_str());
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
-    const std::filesystem::path self = std::filesystem::absolute(argv[0]);
-    zan_exe = (self.parent_path().parent_path() / "zan").string();
-    if (!std::filesystem::exists(zan_exe)) zan_exe = (self.parent_path() / "zan").string();
+    zan_exe = bench::zan_executable(argv[0]);
     programs = (std::filesystem::path(ZAN_SOURCE_DIR) / "bench" / "interp").string();
     for (const char* p : kPrograms) {
         const std::string base = programs + "/" + p;
-        benchmark::RegisterBenchmark((std::string("zan ") + p).c_str(), run,
+        benchmark::RegisterBenchmark((std::string("zan ") + p).c_str(), bench::run_command,
                                      zan_exe + " " + base + ".zan")
             ->Iterations(1)
             ->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark((std::string("python ") + p).c_str(), run,
+        benchmark::RegisterBenchmark((std::string("python ") + p).c_str(), bench::run_command,
                                      std::string(bench::python3()) + " " + base + ".py")
             ->Iterations(1)
             ->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark((std::string("lua ") + p).c_str(), run,
+        benchmark::RegisterBenchmark((std::string("lua ") + p).c_str(), bench::run_command,
                                      "lua5.4 " + base + ".lua")
             ->Iterations(1)
             ->Unit(benchmark::kMillisecond);

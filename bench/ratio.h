@@ -4,6 +4,8 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -16,6 +18,21 @@ inline const char* python3() {
     static const char* path =
         access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
     return path;
+}
+
+// The zan executable of the build a benchmark was built in: the one in the build folder
+// above the benchmark's own, or else beside it.
+inline std::string zan_executable(const char* argv0) {
+    const std::filesystem::path self = std::filesystem::absolute(argv0);
+    const std::filesystem::path above = self.parent_path().parent_path() / "zan";
+    return (std::filesystem::exists(above) ? above : self.parent_path() / "zan").string();
+}
+
+// A benchmark that runs a command as a whole process, its output thrown away.
+inline void run_command(benchmark::State& state, const std::string& command) {
+    for (auto _ : state)
+        if (std::system((command + " >/dev/null").c_str()) != 0)
+            state.SkipWithError(("failed: " + command).c_str());
 }
 
 class RatioReporter : public benchmark::ConsoleReporter {

@@ -134,6 +134,9 @@ constexpr uint32_t event_bit(Event e) {
 
 // True while a tracer is installed and not running itself.
 extern bool tracing;
+// Switches tracing on (only where a tracer is installed and not running) or off, for the
+// rest of the traced evaluation.
+void set_tracing(bool on);
 
 // Installs a tracer function (with its mask: when its body begins with a block of event
 // words, their bits; otherwise every event); the one installed before comes back with

@@ -334,10 +334,14 @@ Status run_body(Cell* fn, const Cell* name) {
         return Status::normal;
     }
     // A spec's `trace` attribute turns tracing on for the body where do/trace is at work, and
-    // `no-trace` turns it off; both are put back when the body ends, however it ends.
+    // `no-trace` turns it off; both are put back when the body ends, however it ends, unless
+    // the body switched tracing itself (set_tracing), which holds for the rest of the run.
     struct BodyTracing {
         bool saved = tracing;
-        ~BodyTracing() { tracing = saved; }
+        uint32_t switches = tracing_switches;
+        ~BodyTracing() {
+            if (tracing_switches == switches) tracing = saved;
+        }
     } body_tracing;
     if (fn->header & (function::kTraceFlag | function::kNoTraceFlag)) [[unlikely]] {
         if (fn->header & function::kTraceFlag) tracing = tracer_available();

@@ -94,6 +94,13 @@ bool tracer_available() {
     return !tracers.empty() && !tracer_running;
 }
 
+uint32_t tracing_switches = 0;
+
+void set_tracing(bool on) {
+    tracing = on && tracer_available();
+    ++tracing_switches;
+}
+
 void fire_event(Event event, const Cell* code, int32_t offset, const Cell* value, const Cell* ref) {
     if (!tracing || tracers.empty()) return;
     const Tracer& tracer = tracers.back();

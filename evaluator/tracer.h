@@ -21,6 +21,10 @@ extern uint32_t tracers_installed;
 // tracing to.
 bool tracer_available();
 
+// How many times set_tracing has run: a body that saw it change keeps the tracing it set
+// instead of putting its own back.
+extern uint32_t tracing_switches;
+
 // Calls made on behalf of a callback carry its kind: the bit that system/state/callbacks keeps
 // for it (lexer 1, parse 2, sort 4, change 8, deep 16, port 32). While one lives, a call of
 // that kind is traced only when its bit is set in the object's `bits`.

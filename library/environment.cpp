@@ -235,6 +235,12 @@ Status tracing(const int32_t*) {
     return Status::normal;
 }
 
+// `trace` given a logic!: tracing on or off for the rest of the traced evaluation.
+Status set_tracing(const int32_t*) {
+    interp::set_tracing(logic::get(arg(0)));
+    return answer_nothing();
+}
+
 Status write_stdout(const int32_t*) {
     io::write_file(nullptr, arg(0), -1, -1, false, false);
     return answer_nothing();
@@ -308,6 +314,7 @@ const routines::Routine kTable[] = {
     {"frame-index?", "[return: [integer!]]", frame_index},
     {"collect-calls", "[blk [block!]]", collect_calls},
     {"tracing?", "[]", tracing},
+    {"set-tracing", "[\"Internal Use Only\" on [logic!]]", set_tracing},
     {"read-clipboard",
      "[\"Return the contents of the system clipboard\" return: [any-type!] \"false on failure, "
      "none if empty, otherwise: string!, block! of files!, or an image!\"]",

@@ -180,7 +180,7 @@
     E(invalid_error, "invalid-error", R"~(["invalid error object field value:" :arg1])~")            \
     E(routines, "routines", R"~("routines require compilation, from OS shell: `zan -r <script.zan>`")~") \
     E(zan_system, "zan-system", R"~("contains Zan/System code which requires compilation")~")        \
-    E(deprecated, "deprecated", R"~([:arg1 "is deprecated"])~")
+    E(deprecated, "deprecated", R"~([:arg1 "is DEPRECATED, please use" :arg2 "instead"])~")
 
 // C(C++ namespace, enumerator, word, title, id list): the categories in catalogue order.
 #define ZAN_ERROR_CATEGORIES(C)                                                                    \

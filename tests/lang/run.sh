@@ -8,7 +8,8 @@
 # exists, NAME.status where the status is not 0 (review the diff before committing it).
 #
 # Each tests/lang/NAME.zan is run from this folder as `EXECUTABLE NAME.zan`, under a time
-# limit, with ZAN_ERROR_BOX=stderr and ZAN_STDOUT=1. Its standard output must equal NAME.out;
+# limit, with ZAN_ERROR_BOX=stderr and ZAN_STDOUT=1, reading NAME.in as its standard input
+# where that file exists (nothing otherwise). Its standard output must equal NAME.out;
 # where they exist, its standard error must equal NAME.err and its exit status the number
 # in NAME.status (0 otherwise). CR LF is folded to LF before comparing. A failure shows a
 # unified diff. With ZAN_GC_TORTURE set (and not 0), only the scripts named in torture.list
@@ -145,7 +146,9 @@ compare() { # expected file, what, actual file
 check() {
     local name=$1 out=$scratch/$1.stdout err=$scratch/$1.stderr report=$scratch/$1.report
     local st expected=0
-    timeout "$limit" "${run[@]}" "$exe" "$name.zan" </dev/null >"$out" 2>"$err"
+    local input=/dev/null
+    [[ -f $name.in ]] && input=$name.in
+    timeout "$limit" "${run[@]}" "$exe" "$name.zan" <"$input" >"$out" 2>"$err"
     st=$?
     sed -i 's/\r$//' "$out" "$err"
     if [[ $bless != 0 ]]; then

@@ -485,7 +485,7 @@ TEST_F(Boot, TheActionsTableAndTheBootSourcesAgreeOnEverySlot) {
 // once every source has run, a word that holds a routine! still holds its own row's.
 TEST_F(Boot, EachRoutineWordHoldsTheRoutineOfItsRow) {
     std::vector<Row> table;
-    for (const auto& family : library::routine_families())
+    for (const auto& family : runtime::routine_families())
         for (const routines::Routine& r : family)
             table.push_back({static_cast<uint32_t>(table.size()), r.name});
     std::vector<std::string> found;
