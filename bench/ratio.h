@@ -2,7 +2,10 @@
 // that a busy machine slows both alike) and keeps each run's median time for the ratios.
 #pragma once
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <cstdlib>
 
 #include <map>
 #include <string>
@@ -16,6 +19,26 @@ inline const char* python3() {
     static const char* path =
         access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
     return path;
+}
+
+// The processor time (user and system) of the child processes that have ended, in seconds.
+inline double children_seconds() {
+    rusage u{};
+    getrusage(RUSAGE_CHILDREN, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// Runs a shell command (its output discarded) once per iteration, timed by the processor time
+// of its process, so that a machine busy with other work slows no side: a benchmark of it
+// uses manual time.
+inline void run_process(benchmark::State& state, const std::string& command) {
+    for (auto _ : state) {
+        const double before = children_seconds();
+        if (std::system((command + " >/dev/null").c_str()) != 0)
+            state.SkipWithError(("failed: " + command).c_str());
+        state.SetIterationTime(children_seconds() - before);
+    }
 }
 
 class RatioReporter : public benchmark::ConsoleReporter {
