@@ -74,14 +74,32 @@ inline Cell* code_at(const Cell* code, uint32_t i) {
 
 // The value cell of a word whose index in its context is resolved: contexts only grow, so the
 // usual case reads the cell directly; null when the context has no values now.
+// A resolved index is always within its context's words (contexts never shrink), so a
+// function's word reads its call's frame without counting them.
 inline Cell* resolved_slot(const Cell* word) {
     const Cell* c = memory::buffer(word->w1)->cells();
-    if (c->header & context::kFlagOnStack) [[unlikely]]
-        return context::slot(word->w1, static_cast<int32_t>(word->w3));
     if (c->w2 == 0) return nullptr;
+    if (c->header & context::kFlagOnStack) {
+        Cell* at = stack::bottom + (c->w2 - 1) + word->w3;
+        return at < stack::end ? at : nullptr;
+    }
     memory::Buffer* values = memory::buffer(c->w2);
     return word->w3 < (values->tail - values->head) / sizeof(Cell) ? values->cells() + word->w3
                                                                    : nullptr;
+}
+
+// Stores a set-word's value straight into its slot when the word's index is known and its
+// context is not an object's (whose fields are marked as set, and whose owner may hear of
+// the change); false leaves the store to context::set_word, which also raises the errors.
+inline bool store_direct(const Cell* word, const Cell& value) {
+    if (word->w1 == 0 || word->w3 == word::kUnresolved || cell::type(&value) == kTypeUnset)
+        return false;
+    const Cell* c = memory::buffer(word->w1)->cells();
+    if ((c->header & context::kKindMask) == context::kObject << context::kKindShift) return false;
+    Cell* slot = resolved_slot(word);
+    if (!slot) return false;
+    *slot = value;
+    return true;
 }
 
 // The value of a word at an expression's edge, or null when the word has none to offer
@@ -593,9 +611,48 @@ FastOp fast_operator(const Cell& op) {
     }
 }
 
-// Computes `left op right` into `left`; false when the result leaves the integers (the
-// action then makes the float).
-bool integer_operation(FastOp op, Cell* left, const Cell* right) {
+inline bool is_fast_number(const Cell* c) {
+    const uint8_t t = cell::type(c);
+    return t == kTypeInteger || t == kTypeFloat;
+}
+
+inline double number_of(const Cell* c) {
+    if (cell::type(c) == kTypeInteger) return static_cast<int32_t>(c->w2);
+    double d;
+    std::memcpy(&d, &c->w2, sizeof d);
+    return d;
+}
+
+// Adds, subtracts or multiplies two numbers of which one at least is a float!, as the
+// actions do: the float! of the doubles' operation. False for the comparisons, whose
+// tolerance the comparison natives keep.
+bool float_operation(FastOp op, Cell* left, const Cell* right) {
+    const double a = number_of(left), b = number_of(right);
+    double r = 0;
+    switch (op) {
+    case FastOp::add:
+        r = a + b;
+        break;
+    case FastOp::subtract:
+        r = a - b;
+        break;
+    case FastOp::multiply:
+        r = a * b;
+        break;
+    default:
+        return false;
+    }
+    *left = Cell{kTypeFloat, 0, 0, 0};
+    std::memcpy(&left->w2, &r, sizeof r);
+    return true;
+}
+
+// Computes `left op right` into `left` (integers or floats); false when the interpreter
+// leaves the case to the operator itself: an integer result that leaves the integers (the
+// action then makes the float), a comparison of floats.
+bool number_operation(FastOp op, Cell* left, const Cell* right) {
+    if (cell::type(left) != kTypeInteger || cell::type(right) != kTypeInteger) [[unlikely]]
+        return float_operation(op, left, right);
     const auto a = static_cast<int32_t>(left->w2);
     const auto b = static_cast<int32_t>(right->w2);
     int32_t r = 0;
@@ -677,7 +734,10 @@ Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only) {
             Cell value = stack::top[-1];
             fire_event(Event::set, code, start, &value, stack::arguments); // the word
         }
-        word::set_to_next_checked();
+        if (store_direct(stack::arguments, stack::arguments[1]))
+            stack::arguments[0] = stack::arguments[1];
+        else
+            word::set_to_next_checked();
         stack::unwind_keep();
         pushed = false;
         break;
@@ -780,15 +840,15 @@ Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only) {
         ++i;
         Call c{base, code, &i, nullptr, 0, true, 1};
         const FastOp fast = fast_operator(op.cell());
-        if (fast != FastOp::none && !tracing && cell::type(base) == kTypeInteger &&
+        if (fast != FastOp::none && !tracing && is_fast_number(base) &&
             i < length_of(code->w2)) {
-            // Integer operands take no frame; anything else is called with both operands
-            // in place. A tracer sees every call, so while one is at work the operator is
-            // called like any other.
+            // Integer and float operands take no frame; anything else is called with both
+            // operands in place. A tracer sees every call, so while one is at work the
+            // operator is called like any other.
             Cell* right = stack::top;
             s = eval_expr(code, i, true);
             if (s != Status::normal) return s;
-            if (cell::type(right) == kTypeInteger && integer_operation(fast, base, right)) {
+            if (is_fast_number(right) && number_operation(fast, base, right)) {
                 stack::top = base + 1;
                 continue;
             }

@@ -139,8 +139,20 @@ public:
 
 private:
     friend struct collector::detail::Access;
-    void link();
-    void unlink();
+    // Inline: roots are made on the evaluator's hot paths.
+    void link() {
+        prev_ = nullptr;
+        next_ = collector::detail::roots;
+        if (next_) next_->prev_ = this;
+        collector::detail::roots = this;
+    }
+    void unlink() {
+        if (prev_)
+            prev_->next_ = next_;
+        else
+            collector::detail::roots = next_;
+        if (next_) next_->prev_ = prev_;
+    }
     GcRoot* prev_;
     GcRoot* next_;
     bool holds_cell_;
