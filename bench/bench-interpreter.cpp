@@ -12,9 +12,14 @@
 // The programs are bench/interp/NAME.zan, .py and .lua. Run from the build folder; the zan
 // executable is looked for next to this one. The goal: every row at most 1.0 of CPython's
 // time, and the function-call rows (fib, calls) within 4 times Lua's.
+//
+// ZAN_BENCH_BASELINE=PATH adds a second zan executable (say, a build of an earlier commit)
+// to the same interleaved runs, so that a change is measured before and after in one run;
+// its rows and ratios are printed as "base".
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -47,9 +52,12 @@ int main(int argc, char** argv) {
     if (!std::filesystem::exists(zan)) zan = (self.parent_path() / "zan").string();
     const std::filesystem::path programs =
         std::filesystem::path(ZAN_SOURCE_DIR) / "bench" / "interp";
+    const char* baseline = std::getenv("ZAN_BENCH_BASELINE");
     for (const Row& r : kRows) {
         const std::string base = (programs / r.program).string();
         add(std::string("zan ") + r.program, zan + " " + base + ".zan");
+        if (baseline)
+            add(std::string("base ") + r.program, std::string(baseline) + " " + base + ".zan");
         add(std::string("python ") + r.program, std::string(bench::python3()) + " " + base + ".py");
         add(std::string("lua ") + r.program, "lua5.4 " + base + ".lua");
     }
@@ -58,16 +66,19 @@ int main(int argc, char** argv) {
     args.push_back(repeat);
     bench::RatioReporter reporter;
     if (!bench::run_interleaved(static_cast<int>(args.size()), args.data(), reporter)) return 1;
-    std::printf("%-15s %9s %9s %9s %11s %9s\n", "row", "zan ms", "python ms", "lua ms",
+    std::printf("%-15s %-4s %9s %9s %9s %11s %9s\n", "row", "zan", "zan ms", "python ms", "lua ms",
                 "zan/python", "zan/lua");
     for (const Row& r : kRows) {
-        const double ours = reporter.time_of(std::string("zan ") + r.program);
         const double py = reporter.time_of(std::string("python ") + r.program);
         const double lua = reporter.time_of(std::string("lua ") + r.program);
-        if (ours <= 0 || py <= 0 || lua <= 0) continue;
-        std::printf("%-15s %9.0f %9.0f %9.0f %11.2f %9.2f  (goal: python at most 1.0%s)\n",
-                    r.program, ours, py, lua, ours / py, ours / lua,
-                    r.calls ? ", lua at most 4.0" : "");
+        for (const char* who : {"base", "zan"}) {
+            const double ours = reporter.time_of(std::string(who) + " " + r.program);
+            if (ours <= 0 || py <= 0 || lua <= 0) continue;
+            std::printf("%-15s %-4s %9.0f %9.0f %9.0f %11.2f %9.2f  (goal: python at most "
+                        "1.0%s)\n",
+                        r.program, who, ours, py, lua, ours / py, ours / lua,
+                        r.calls ? ", lua at most 4.0" : "");
+        }
     }
     return 0;
 }

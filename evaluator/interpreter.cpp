@@ -71,6 +71,11 @@ inline uint32_t length_of(uint32_t node) {
 inline Cell* code_at(const Cell* code, uint32_t i) {
     return cells_of(code->w2) + i;
 }
+// The cell at `i` of a block, null past its tail: one lookup of its buffer.
+inline Cell* code_at_or_null(const Cell* code, uint32_t i) {
+    memory::Buffer* b = memory::buffer(code->w2);
+    return i < (b->tail - b->head) / sizeof(Cell) ? b->cells() + i : nullptr;
+}
 
 // The value cell of a word whose index in its context is resolved: contexts only grow, so the
 // usual case reads the cell directly; null when the context has no values now.
@@ -183,8 +188,12 @@ Status eval_path(const Cell* code, uint32_t& i, const Cell* path, PathMode mode)
 
 // Fetches one argument of the entry `ts`, `word` and pushes it.
 Status fetch_arg(Call& c, const Cell& ts, const Cell& word) {
-    const uint32_t end = length_of(c.code->w2);
     uint32_t& i = *c.index;
+    // The usual argument: evaluated, at the index of a code block that has it.
+    if (!(ts.header & (signature::kLitArg | signature::kGetArg)) && !c.literal &&
+        i < length_of(c.code->w2)) [[likely]]
+        return eval_expr(c.code, i, c.infix);
+    const uint32_t end = length_of(c.code->w2);
     if (i >= end) {
         if ((ts.header & signature::kLitArg) && typeset::contains(&ts, kTypeUnset)) {
             stack::push(Cell{kTypeUnset, 0, 0, 0});
@@ -262,31 +271,35 @@ bool given_before(const Call& c, uint32_t p) {
 // `refs`: -1 when absent, else the frame position of the refinement's first argument.
 Status gather(Call& c, Refinements& refs, bool is_function) {
     uint32_t list = arg_list(c.fn);
+    // The signature's cells, read again after each argument (its evaluation may collect).
+    const Cell* cells = cells_of(list);
     uint32_t j = 0, n = 0;
-    while (cell::type(cells_of(list) + j) == kTypeTypeset) {
-        const Cell ts = cells_of(list)[j];
-        const Cell w = cells_of(list)[j + 1];
+    while (cell::type(cells + j) == kTypeTypeset) {
+        const Cell ts = cells[j];
+        const Cell w = cells[j + 1];
         j += 2;
         if (n >= c.preset) {
             Status s = fetch_arg(c, ts, w);
             if (s != Status::normal) return s;
             list = arg_list(c.fn);
+            cells = cells_of(list);
         }
         check_type(stack::arguments + n++, &ts, &w);
     }
-    // Every refinement absent, its cells none (a function's refinement cell false).
+    // Every refinement absent, its cells none (a function's refinement cell false). Nothing
+    // here allocates.
     const uint32_t refinements_at = j;
     uint32_t r = 0;
-    while (cell::type(cells_of(list) + j) == kTypeRefinement) {
-        const uint32_t n = cells_of(list)[j + 1].w2;
+    while (cell::type(cells + j) == kTypeRefinement) {
+        const uint32_t n = cells[j + 1].w2;
         if (is_function) logic::push(false);
         for (uint32_t k = 0; k < n; ++k) stack::push(Cell{kTypeNone, 0, 0, 0});
         ++r;
         j += 2 + 2 * n;
     }
-    refs.reset(r);
+    if (r != 0) refs.reset(r);
     if (is_function)
-        for (uint32_t k = cells_of(list)[j].w2; k > 0; --k) stack::push(Cell{kTypeNone, 0, 0, 0});
+        for (uint32_t k = cells[j].w2; k > 0; --k) stack::push(Cell{kTypeNone, 0, 0, 0});
     if (!c.path) return Status::normal;
 
     uint64_t used = 0;
@@ -825,9 +838,9 @@ Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only) {
     if (prefix_only) return s;
 
     // Infix lookahead: operators chain strictly from left to right.
-    while (i < length_of(code->w2)) {
-        Cell* next = code_at(code, i);
-        if (cell::type(next) != kTypeWord) break;
+    for (;;) {
+        Cell* next = code_at_or_null(code, i);
+        if (!next || cell::type(next) != kTypeWord) break;
         const Cell* value = peek_value(next);
         if (!value || cell::type(value) != kTypeOp) break;
         // Rooted: evaluating the right operand may collect and move the op's spec node and
