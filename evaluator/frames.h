@@ -75,9 +75,7 @@ extern Frame* frame_limit;
 inline Frame* push_frame(const Cell* name, uint32_t bits) {
     if (frame_top >= frame_limit) [[unlikely]]
         frame_overflow();
-    const uint32_t symbol = name                ? name->w2
-                            : words::word.anon ? words::word.anon->w2
-                                               : 0;
+    const uint32_t symbol = name ? name->w2 : words::word.anon ? words::word.anon->w2 : 0;
     Frame* f = frame_top++;
     f->header = (symbol & 0xFFFF) << 8 | bits;
     f->caller_base = static_cast<uint32_t>(arguments - bottom);

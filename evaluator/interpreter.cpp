@@ -843,21 +843,18 @@ Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only) {
         if (!next || cell::type(next) != kTypeWord) break;
         const Cell* value = peek_value(next);
         if (!value || cell::type(value) != kTypeOp) break;
-        // Rooted: evaluating the right operand may collect and move the op's spec node and
-        // the context of its name.
-        GcRoot name(*next);
-        GcRoot op(*value);
-        op.cell().header = (op.cell().header >> 16) & 0xFF;
-        if (tracing) [[unlikely]]
-            fire_event(Event::fetch, code, static_cast<int32_t>(i), &name.cell(), nullptr);
-        ++i;
-        Call c{base, code, &i, nullptr, 0, true, 1};
-        const FastOp fast = fast_operator(op.cell());
+        Cell op = *value;
+        op.header = (op.header >> 16) & 0xFF; // the function the op was made from
+        const FastOp fast = fast_operator(op);
         if (fast != FastOp::none && !tracing && is_fast_number(base) &&
-            i < length_of(code->w2)) {
+            i + 1 < length_of(code->w2)) {
             // Integer and float operands take no frame; anything else is called with both
             // operands in place. A tracer sees every call, so while one is at work the
-            // operator is called like any other.
+            // operator is called like any other. The op and its name wait on the data
+            // stack, where a collection during the right operand keeps them current.
+            ++i;
+            Cell* held = stack::push(op);
+            stack::push(*next);
             Cell* right = stack::top;
             s = eval_expr(code, i, true);
             if (s != Status::normal) return s;
@@ -865,13 +862,27 @@ Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only) {
                 stack::top = base + 1;
                 continue;
             }
-            stack::push(*right);
-            *right = *base;
-            c.preset = 2;
-        } else {
-            stack::push(*base); // the left operand moves up: it is the first argument
+            GcRoot name(held[1]);
+            const Cell left = *base, operand = *right;
+            base[0] = held[0];
+            base[1] = left;
+            base[2] = operand;
+            stack::top = base + 3;
+            Call c{base, code, &i, nullptr, 0, true, 2};
+            s = call(c, &name.cell());
+            if (s != Status::normal) return s;
+            continue;
         }
-        *base = op.cell();
+        // Rooted: evaluating the right operand may collect and move the op's spec node and
+        // the context of its name.
+        GcRoot name(*next);
+        GcRoot held(op);
+        if (tracing) [[unlikely]]
+            fire_event(Event::fetch, code, static_cast<int32_t>(i), &name.cell(), nullptr);
+        ++i;
+        Call c{base, code, &i, nullptr, 0, true, 1};
+        stack::push(*base); // the left operand moves up: it is the first argument
+        *base = held.cell();
         s = call(c, &name.cell());
         if (s != Status::normal) return s;
     }
