@@ -734,24 +734,27 @@ Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only) {
         break;
     case kTypeSetWord: {
         if (i >= length_of(code->w2)) error::fire(error::kScript, error::script::need_value, {&v});
-        // The word's index is resolved once, in the code.
+        // The word's index is resolved once, in the code. The word waits on the data stack,
+        // under its value.
         peek_value(at);
-        stack::mark(words::word.body, stack::kNative, stack::Origin::interpreter);
-        stack::push(*at);
+        Cell* word = stack::push(*at);
         s = eval_expr(code, i, false);
         if (s != Status::normal) {
-            stack::unwind();
+            stack::top = word;
             return s;
         }
+        Cell* value = word + 1;
         if (tracing) [[unlikely]] {
-            Cell value = stack::top[-1];
-            fire_event(Event::set, code, start, &value, stack::arguments); // the word
+            Cell copy = *value;
+            fire_event(Event::set, code, start, &copy, word);
         }
-        if (store_direct(stack::arguments, stack::arguments[1]))
-            stack::arguments[0] = stack::arguments[1];
-        else
-            word::set_to_next_checked();
-        stack::unwind_keep();
+        if (!store_direct(word, *value)) {
+            if (cell::type(value) == kTypeUnset)
+                error::fire(error::kScript, error::script::need_value, {word});
+            context::set_word(word, value); // both cells on the data stack, which never moves
+        }
+        *word = *value;
+        stack::top = word + 1;
         pushed = false;
         break;
     }
