@@ -10,7 +10,6 @@
 // different number of times in each language; the ratio compares the time of one round.
 // The programs are written to /tmp; the zan executable is looked for next to this one.
 #include <benchmark/benchmark.h>
-#include <sys/resource.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -58,27 +57,8 @@ words = ["w" + str(i) for i in range(1, 100001)]
 numbers = list(range(1, 100001))
 )";
 
-// The processor time (user and system) of the child processes that have ended, in seconds.
-double children_seconds() {
-    rusage u{};
-    getrusage(RUSAGE_CHILDREN, &u);
-    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-// Each run is timed by the processor time of the program's process, so that a machine busy
-// with other work slows neither side.
-void run(benchmark::State& state, const std::string& command) {
-    for (auto _ : state) {
-        const double before = children_seconds();
-        if (std::system((command + " >/dev/null").c_str()) != 0)
-            state.SkipWithError(("failed: " + command).c_str());
-        state.SetIterationTime(children_seconds() - before);
-    }
-}
-
 void add(const std::string& label, const std::string& command) {
-    benchmark::RegisterBenchmark(label.c_str(), run, command)
+    benchmark::RegisterBenchmark(label.c_str(), bench::run_process, command)
         ->Iterations(1)
         ->UseManualTime()
         ->Unit(benchmark::kMillisecond);

@@ -30,9 +30,10 @@ int main(int argc, char** argv) {
     const std::string programs =
         (std::filesystem::path(ZAN_SOURCE_DIR) / "bench" / "tools").string();
     for (const char* p : kPrograms) {
-        benchmark::RegisterBenchmark((std::string("zan ") + p).c_str(), bench::run_command,
+        benchmark::RegisterBenchmark((std::string("zan ") + p).c_str(), bench::run_process,
                                      zan_exe + " " + programs + "/" + p + ".zan")
             ->Iterations(1)
+            ->UseManualTime()
             ->Unit(benchmark::kMillisecond);
     }
     static char repeat[] = "--benchmark_repetitions=3";

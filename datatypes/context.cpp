@@ -300,6 +300,13 @@ Cell* add_word_value(uint32_t context, const Cell* word, const Cell* value) {
 
 Cell* set_in(Cell* word, const Cell* value, uint32_t context, bool notify) {
     if (context == 0) error::fire(error::kScript, error::script::not_defined, {word});
+    // The usual case first: an index known, a slot there, no object to mark or notify.
+    if (word->w3 != static_cast<uint32_t>(kUnresolved) && kind_of(context) != kObject) {
+        if (Cell* s = slot(context, static_cast<int32_t>(word->w3))) {
+            *s = *value;
+            return s;
+        }
+    }
     GcRoot keep(context), v(*value);
     auto index = static_cast<int32_t>(word->w3);
     if (index < 0) {

@@ -551,10 +551,16 @@ uint32_t make_change_record(uint32_t spec1, uint32_t spec2, int32_t index1, int3
 
 uint32_t find_change_handlers(uint32_t context) {
     int32_t index[2] = {-1, -1};
+    // Every object made looks: the handlers' canonical symbols are resolved once.
+    const Cell* handlers[2] = {words::word.on_change, words::word.on_deep_change};
+    uint32_t wanted[2] = {0, 0};
+    for (int k = 0; k < 2; ++k)
+        if (handlers[k]) wanted[k] = canonical(handlers[k]->w2);
     const Cell* w = context::words(context);
     for (uint32_t i = 0, n = context::word_count(context); i < n; ++i) {
-        if (same_symbol(w[i].w2, words::word.on_change)) index[0] = static_cast<int32_t>(i);
-        if (same_symbol(w[i].w2, words::word.on_deep_change)) index[1] = static_cast<int32_t>(i);
+        const uint32_t symbol = canonical(w[i].w2);
+        for (int k = 0; k < 2; ++k)
+            if (handlers[k] && symbol == wanted[k]) index[k] = static_cast<int32_t>(i);
     }
     if (index[0] < 0 && index[1] < 0) return 0;
     uint32_t spec[2] = {0, 0};

@@ -12,7 +12,6 @@ namespace stack {
 namespace {
 
 Frame frames[kFrames + kHiddenFrames];
-Frame* frame_limit = frames + kFrames;
 Frame* saved_call = nullptr;
 
 // Frames hold the contexts of their names and locals.
@@ -23,76 +22,24 @@ void mark_frames() {
     }
 }
 
-[[noreturn]] void frame_overflow() {
+} // namespace
+
+Frame* frame_bottom = nullptr;
+Frame* frame_top = nullptr;
+Frame* frame_limit = frames + kFrames;
+
+void frame_overflow() {
     // The error is built in the hidden reserve; the visible limit comes back once the frames
     // are unrolled below it.
     frame_limit = frames + kFrames + kHiddenFrames;
     overflow();
 }
 
-inline uint32_t symbol_of(const Cell* name) {
-    return name ? name->w2 : words::word.anon ? words::word.anon->w2 : 0;
-}
-
-inline void pop_frame(Frame* f) {
-    if ((f->header >> 24 & 0xF) == kFunction && f->locals)
-        context::restore_stack_values(f->locals, f->saved_storage);
-}
-
-} // namespace
-
-Frame* frame_bottom = nullptr;
-Frame* frame_top = nullptr;
-
 void init_frames() {
     frame_bottom = frame_top = frames;
     frame_limit = frames + kFrames;
     saved_call = nullptr;
     collector::add_marker(mark_frames);
-}
-
-Frame* push_frame(const Cell* name, uint32_t bits) {
-    if (frame_top >= frame_limit) frame_overflow();
-    Frame* f = frame_top++;
-    f->header = (symbol_of(name) & 0xFFFF) << 8 | bits;
-    f->caller_base = index_of(arguments);
-    f->name_context = name ? name->w1 : 0;
-    f->locals = 0;
-    f->saved_storage = 0;
-    arguments = top;
-    return f;
-}
-
-Frame* mark_func(const Cell* name, uint32_t locals) {
-    Frame* f = push_frame(name, kFunction << 24 | kInterpFlag);
-    f->locals = locals;
-    f->saved_storage = locals ? context::cell_of(locals)->w2 : 0;
-    return f;
-}
-
-void set_body_flag(bool on) {
-    Frame* f = last_frame();
-    f->header = on ? f->header | kBodyFlag : f->header & ~kBodyFlag;
-}
-
-void unwind() {
-    Frame* f = --frame_top;
-    pop_frame(f);
-    top = arguments;
-    arguments = bottom + f->caller_base;
-}
-
-void unwind_keep() {
-    Frame* f = --frame_top;
-    pop_frame(f);
-    top = arguments + 1;
-    arguments = bottom + f->caller_base;
-}
-
-void unwind_last() {
-    Cell* result = arguments;
-    unwind_keep();
-    *arguments = *result;
 }
 
 void unroll_to(Frame* level) {

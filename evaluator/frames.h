@@ -7,9 +7,11 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/words.h"
 #include "evaluator/evaluator.h"
 #include "runtime-core/cell.h"
 #include "runtime-core/data-stack.h"
+#include "runtime-core/memory.h"
 
 namespace stack {
 
@@ -60,17 +62,41 @@ constexpr uint32_t kHiddenFrames = 64;
 extern Frame* frame_bottom;
 extern Frame* frame_top; // next free frame
 
+// The frame past which push_frame raises: the visible limit, or the hidden reserve's end
+// while the overflow error is being built.
+extern Frame* frame_limit;
+// Raises internal/stack-overflow for a full frame stack.
+[[noreturn]] void frame_overflow();
+
 // Pushes a frame named by a word cell (null: `<anon>`) with `bits` in its header above the
 // name: its kind (bits 24-27) and flags. The new frame's arguments base is the data top. A full
-// frame stack raises internal/stack-overflow.
-Frame* push_frame(const Cell* name, uint32_t bits);
+// frame stack raises internal/stack-overflow. Inline: every call and block evaluation pushes
+// one.
+inline Frame* push_frame(const Cell* name, uint32_t bits) {
+    if (frame_top >= frame_limit) [[unlikely]]
+        frame_overflow();
+    const uint32_t symbol = name ? name->w2 : words::word.anon ? words::word.anon->w2 : 0;
+    Frame* f = frame_top++;
+    f->header = (symbol & 0xFFFF) << 8 | bits;
+    f->caller_base = static_cast<uint32_t>(arguments - bottom);
+    f->name_context = name ? name->w1 : 0;
+    f->locals = 0;
+    f->saved_storage = 0;
+    arguments = top;
+    return f;
+}
 // A frame of a Kind (the call sites' bits are constants).
 inline Frame* mark(const Cell* name, uint32_t kind, Origin origin = Origin::native) {
     return push_frame(name, kind << 24 | (origin == Origin::interpreter ? kInterpFlag : 0));
 }
 // The frame of a function! call, which the interpreter pushes: the locals context and its
 // current value storage are recorded.
-Frame* mark_func(const Cell* name, uint32_t locals);
+inline Frame* mark_func(const Cell* name, uint32_t locals) {
+    Frame* f = push_frame(name, kFunction << 24 | kInterpFlag);
+    f->locals = locals;
+    f->saved_storage = locals ? memory::buffer(locals)->cells()->w2 : 0;
+    return f;
+}
 
 inline Frame* last_frame() {
     return frame_top - 1;
@@ -79,15 +105,38 @@ inline uint32_t depth() {
     return static_cast<uint32_t>(frame_top - frame_bottom);
 }
 
-void set_body_flag(bool on);
+inline void set_body_flag(bool on) {
+    Frame* f = last_frame();
+    f->header = on ? f->header | kBodyFlag : f->header & ~kBodyFlag;
+}
 
-// Pops the top frame (a function frame gives its context back its storage); the caller's
-// base becomes current again. unwind: top = that base's old value (the popped frame's
-// base); unwind_keep: top = popped base + 1, the result stays as the caller's last pushed
-// value; unwind_last: unwind_keep, then the result goes into the caller's result slot.
-void unwind();
-void unwind_keep();
-void unwind_last();
+// Pops a frame: a function frame gives its context back the storage it had before the call.
+inline void pop_frame(const Frame* f) {
+    if ((f->header >> 24 & 0xF) == kFunction && f->locals)
+        memory::buffer(f->locals)->cells()->w2 = f->saved_storage;
+}
+
+// Pops the top frame; the caller's base becomes current again. unwind: top = that base's old
+// value (the popped frame's base); unwind_keep: top = popped base + 1, the result stays as
+// the caller's last pushed value; unwind_last: unwind_keep, then the result goes into the
+// caller's result slot.
+inline void unwind() {
+    Frame* f = --frame_top;
+    pop_frame(f);
+    top = arguments;
+    arguments = bottom + f->caller_base;
+}
+inline void unwind_keep() {
+    Frame* f = --frame_top;
+    pop_frame(f);
+    top = arguments + 1;
+    arguments = bottom + f->caller_base;
+}
+inline void unwind_last() {
+    Cell* result = arguments;
+    unwind_keep();
+    *arguments = *result;
+}
 
 // Pops every frame above `level` (a frame_top value saved earlier), restoring function
 // contexts' storage from the top down; the data pointers are the caller's to restore.

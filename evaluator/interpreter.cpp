@@ -69,17 +69,40 @@ inline uint32_t length_of(uint32_t node) {
 inline Cell* code_at(const Cell* code, uint32_t i) {
     return cells_of(code->w2) + i;
 }
+// The cell at `i` of a block, null past its tail: one lookup of its buffer.
+inline Cell* code_at_or_null(const Cell* code, uint32_t i) {
+    memory::Buffer* b = memory::buffer(code->w2);
+    return i < (b->tail - b->head) / sizeof(Cell) ? b->cells() + i : nullptr;
+}
 
 // The value cell of a word whose index in its context is resolved: contexts only grow, so the
 // usual case reads the cell directly; null when the context has no values now.
+// A resolved index is always within its context's words (contexts never shrink), so a
+// function's word reads its call's frame without counting them.
 inline Cell* resolved_slot(const Cell* word) {
     const Cell* c = memory::buffer(word->w1)->cells();
-    if (c->header & context::kFlagOnStack) [[unlikely]]
-        return context::slot(word->w1, static_cast<int32_t>(word->w3));
     if (c->w2 == 0) return nullptr;
+    if (c->header & context::kFlagOnStack) {
+        Cell* at = stack::bottom + (c->w2 - 1) + word->w3;
+        return at < stack::end ? at : nullptr;
+    }
     memory::Buffer* values = memory::buffer(c->w2);
     return word->w3 < (values->tail - values->head) / sizeof(Cell) ? values->cells() + word->w3
                                                                    : nullptr;
+}
+
+// Stores a set-word's value straight into its slot when the word's index is known and its
+// context is not an object's (whose fields are marked as set, and whose owner may hear of
+// the change); false leaves the store to context::set_word, which also raises the errors.
+inline bool store_direct(const Cell* word, const Cell& value) {
+    if (word->w1 == 0 || word->w3 == word::kUnresolved || cell::type(&value) == kTypeUnset)
+        return false;
+    const Cell* c = memory::buffer(word->w1)->cells();
+    if ((c->header & context::kKindMask) == context::kObject << context::kKindShift) return false;
+    Cell* slot = resolved_slot(word);
+    if (!slot) return false;
+    *slot = value;
+    return true;
 }
 
 // The value of a word at an expression's edge, or null when the word has none to offer
@@ -163,8 +186,12 @@ Status eval_path(const Cell* code, uint32_t& i, const Cell* path, PathMode mode)
 
 // Fetches one argument of the entry `ts`, `word` and pushes it.
 Status fetch_arg(Call& c, const Cell& ts, const Cell& word) {
-    const uint32_t end = length_of(c.code->w2);
     uint32_t& i = *c.index;
+    // The usual argument: evaluated, at the index of a code block that has it.
+    if (!(ts.header & (signature::kLitArg | signature::kGetArg)) && !c.literal &&
+        i < length_of(c.code->w2)) [[likely]]
+        return eval_expr(c.code, i, c.infix);
+    const uint32_t end = length_of(c.code->w2);
     if (i >= end) {
         if ((ts.header & signature::kLitArg) && typeset::contains(&ts, kTypeUnset)) {
             stack::push(Cell{kTypeUnset, 0, 0, 0});
@@ -242,31 +269,35 @@ bool given_before(const Call& c, uint32_t p) {
 // `refs`: -1 when absent, else the frame position of the refinement's first argument.
 Status gather(Call& c, Refinements& refs, bool is_function) {
     uint32_t list = arg_list(c.fn);
+    // The signature's cells, read again after each argument (its evaluation may collect).
+    const Cell* cells = cells_of(list);
     uint32_t j = 0, n = 0;
-    while (cell::type(cells_of(list) + j) == kTypeTypeset) {
-        const Cell ts = cells_of(list)[j];
-        const Cell w = cells_of(list)[j + 1];
+    while (cell::type(cells + j) == kTypeTypeset) {
+        const Cell ts = cells[j];
+        const Cell w = cells[j + 1];
         j += 2;
         if (n >= c.preset) {
             Status s = fetch_arg(c, ts, w);
             if (s != Status::normal) return s;
             list = arg_list(c.fn);
+            cells = cells_of(list);
         }
         check_type(stack::arguments + n++, &ts, &w);
     }
-    // Every refinement absent, its cells none (a function's refinement cell false).
+    // Every refinement absent, its cells none (a function's refinement cell false). Nothing
+    // here allocates.
     const uint32_t refinements_at = j;
     uint32_t r = 0;
-    while (cell::type(cells_of(list) + j) == kTypeRefinement) {
-        const uint32_t n = cells_of(list)[j + 1].w2;
+    while (cell::type(cells + j) == kTypeRefinement) {
+        const uint32_t n = cells[j + 1].w2;
         if (is_function) logic::push(false);
         for (uint32_t k = 0; k < n; ++k) stack::push(Cell{kTypeNone, 0, 0, 0});
         ++r;
         j += 2 + 2 * n;
     }
-    refs.reset(r);
+    if (r != 0) refs.reset(r);
     if (is_function)
-        for (uint32_t k = cells_of(list)[j].w2; k > 0; --k) stack::push(Cell{kTypeNone, 0, 0, 0});
+        for (uint32_t k = cells[j].w2; k > 0; --k) stack::push(Cell{kTypeNone, 0, 0, 0});
     if (!c.path) return Status::normal;
 
     uint64_t used = 0;
@@ -595,9 +626,48 @@ FastOp fast_operator(const Cell& op) {
     }
 }
 
-// Computes `left op right` into `left`; false when the result leaves the integers (the
-// action then makes the float).
-bool integer_operation(FastOp op, Cell* left, const Cell* right) {
+inline bool is_fast_number(const Cell* c) {
+    const uint8_t t = cell::type(c);
+    return t == kTypeInteger || t == kTypeFloat;
+}
+
+inline double number_of(const Cell* c) {
+    if (cell::type(c) == kTypeInteger) return static_cast<int32_t>(c->w2);
+    double d;
+    std::memcpy(&d, &c->w2, sizeof d);
+    return d;
+}
+
+// Adds, subtracts or multiplies two numbers of which one at least is a float!, as the
+// actions do: the float! of the doubles' operation. False for the comparisons, whose
+// tolerance the comparison natives keep.
+bool float_operation(FastOp op, Cell* left, const Cell* right) {
+    const double a = number_of(left), b = number_of(right);
+    double r = 0;
+    switch (op) {
+    case FastOp::add:
+        r = a + b;
+        break;
+    case FastOp::subtract:
+        r = a - b;
+        break;
+    case FastOp::multiply:
+        r = a * b;
+        break;
+    default:
+        return false;
+    }
+    *left = Cell{kTypeFloat, 0, 0, 0};
+    std::memcpy(&left->w2, &r, sizeof r);
+    return true;
+}
+
+// Computes `left op right` into `left` (integers or floats); false when the interpreter
+// leaves the case to the operator itself: an integer result that leaves the integers (the
+// action then makes the float), a comparison of floats.
+bool number_operation(FastOp op, Cell* left, const Cell* right) {
+    if (cell::type(left) != kTypeInteger || cell::type(right) != kTypeInteger) [[unlikely]]
+        return float_operation(op, left, right);
     const auto a = static_cast<int32_t>(left->w2);
     const auto b = static_cast<int32_t>(right->w2);
     int32_t r = 0;
@@ -666,21 +736,27 @@ Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only) {
         break;
     case kTypeSetWord: {
         if (i >= length_of(code->w2)) error::fire(error::kScript, error::script::need_value, {&v});
-        // The word's index is resolved once, in the code.
+        // The word's index is resolved once, in the code. The word waits on the data stack,
+        // under its value.
         peek_value(at);
-        stack::mark(words::word.body, stack::kNative, stack::Origin::interpreter);
-        stack::push(*at);
+        Cell* word = stack::push(*at);
         s = eval_expr(code, i, false);
         if (s != Status::normal) {
-            stack::unwind();
+            stack::top = word;
             return s;
         }
+        Cell* value = word + 1;
         if (tracing) [[unlikely]] {
-            Cell value = stack::top[-1];
-            fire_event(Event::set, code, start, &value, stack::arguments); // the word
+            Cell copy = *value;
+            fire_event(Event::set, code, start, &copy, word);
         }
-        word::set_to_next_checked();
-        stack::unwind_keep();
+        if (!store_direct(word, *value)) {
+            if (cell::type(value) == kTypeUnset)
+                error::fire(error::kScript, error::script::need_value, {word});
+            context::set_word(word, value); // both cells on the data stack, which never moves
+        }
+        *word = *value;
+        stack::top = word + 1;
         pushed = false;
         break;
     }
@@ -767,40 +843,51 @@ Status eval_expr(const Cell* code, uint32_t& i, bool prefix_only) {
     if (prefix_only) return s;
 
     // Infix lookahead: operators chain strictly from left to right.
-    while (i < length_of(code->w2)) {
-        Cell* next = code_at(code, i);
-        if (cell::type(next) != kTypeWord) break;
+    for (;;) {
+        Cell* next = code_at_or_null(code, i);
+        if (!next || cell::type(next) != kTypeWord) break;
         const Cell* value = peek_value(next);
         if (!value || cell::type(value) != kTypeOp) break;
+        Cell op = *value;
+        op.header = (op.header >> 16) & 0xFF; // the function the op was made from
+        const FastOp fast = fast_operator(op);
+        if (fast != FastOp::none && !tracing && is_fast_number(base) &&
+            i + 1 < length_of(code->w2)) {
+            // Integer and float operands take no frame; anything else is called with both
+            // operands in place. A tracer sees every call, so while one is at work the
+            // operator is called like any other. The op and its name wait on the data
+            // stack, where a collection during the right operand keeps them current.
+            ++i;
+            Cell* held = stack::push(op);
+            stack::push(*next);
+            Cell* right = stack::top;
+            s = eval_expr(code, i, true);
+            if (s != Status::normal) return s;
+            if (is_fast_number(right) && number_operation(fast, base, right)) {
+                stack::top = base + 1;
+                continue;
+            }
+            GcRoot name(held[1]);
+            const Cell left = *base, operand = *right;
+            base[0] = held[0];
+            base[1] = left;
+            base[2] = operand;
+            stack::top = base + 3;
+            Call c{base, code, &i, nullptr, 0, true, 2};
+            s = call(c, &name.cell());
+            if (s != Status::normal) return s;
+            continue;
+        }
         // Rooted: evaluating the right operand may collect and move the op's spec node and
         // the context of its name.
         GcRoot name(*next);
-        GcRoot op(*value);
-        op.cell().header = (op.cell().header >> 16) & 0xFF;
+        GcRoot held(op);
         if (tracing) [[unlikely]]
             fire_event(Event::fetch, code, static_cast<int32_t>(i), &name.cell(), nullptr);
         ++i;
         Call c{base, code, &i, nullptr, 0, true, 1};
-        const FastOp fast = fast_operator(op.cell());
-        if (fast != FastOp::none && !tracing && cell::type(base) == kTypeInteger &&
-            i < length_of(code->w2)) {
-            // Integer operands take no frame; anything else is called with both operands
-            // in place. A tracer sees every call, so while one is at work the operator is
-            // called like any other.
-            Cell* right = stack::top;
-            s = eval_expr(code, i, true);
-            if (s != Status::normal) return s;
-            if (cell::type(right) == kTypeInteger && integer_operation(fast, base, right)) {
-                stack::top = base + 1;
-                continue;
-            }
-            stack::push(*right);
-            *right = *base;
-            c.preset = 2;
-        } else {
-            stack::push(*base); // the left operand moves up: it is the first argument
-        }
-        *base = op.cell();
+        stack::push(*base); // the left operand moves up: it is the first argument
+        *base = held.cell();
         s = call(c, &name.cell());
         if (s != Status::normal) return s;
     }

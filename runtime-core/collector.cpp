@@ -25,21 +25,6 @@ GcInteriorBase* interiors = nullptr;
 } // namespace collector
 
 // The root and interior lists are doubly linked, so that entries may end in any order.
-void GcRoot::link() {
-    prev_ = nullptr;
-    next_ = collector::detail::roots;
-    if (next_) next_->prev_ = this;
-    collector::detail::roots = this;
-}
-
-void GcRoot::unlink() {
-    if (prev_)
-        prev_->next_ = next_;
-    else
-        collector::detail::roots = next_;
-    if (next_) next_->prev_ = prev_;
-}
-
 void GcInteriorBase::link() {
     prev_ = nullptr;
     next_ = collector::detail::interiors;

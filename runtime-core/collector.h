@@ -139,8 +139,28 @@ public:
 
 private:
     friend struct collector::detail::Access;
-    void link();
-    void unlink();
+    // Inline: roots are made on the evaluator's hot paths. The list holds the address of a
+    // local only while it lives (the destructor unlinks it), which GCC cannot see.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdangling-pointer"
+#endif
+    void link() {
+        prev_ = nullptr;
+        next_ = collector::detail::roots;
+        if (next_) next_->prev_ = this;
+        collector::detail::roots = this;
+    }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+    void unlink() {
+        if (prev_)
+            prev_->next_ = next_;
+        else
+            collector::detail::roots = next_;
+        if (next_) next_->prev_ = prev_;
+    }
     GcRoot* prev_;
     GcRoot* next_;
     bool holds_cell_;
