@@ -29,20 +29,10 @@
 
 namespace {
 
+using bench::next_random;
+using bench::word;
+
 constexpr size_t kSize = 10 * 1024 * 1024;
-
-uint32_t next_random(uint32_t& state) {
-    state = state * 1664525u + 1013904223u;
-    return state >> 8;
-}
-
-std::string word(uint32_t& state, uint32_t min, uint32_t spread) {
-    static const char letters[] = "abcdefghijklmnopqrstuvwxyz";
-    std::string w;
-    for (uint32_t n = min + next_random(state) % spread; n > 0; --n)
-        w += letters[next_random(state) % 26];
-    return w;
-}
 
 // One JSON value: objects of a few members, arrays, strings (some with escapes), integers,
 // floats, literals; nesting up to 4 levels.
@@ -53,13 +43,14 @@ void json_value(std::string& s, uint32_t& state, int depth) {
         s += std::to_string(static_cast<int32_t>(next_random(state) % 2000000) - 1000000);
         break;
     case 1:
-        s += std::to_string(next_random(state) % 100000) + "." +
-             std::to_string(next_random(state) % 1000);
+        s.append(std::to_string(next_random(state) % 100000)).append(".");
+        s.append(std::to_string(next_random(state) % 1000));
         break;
     case 2:
     case 3:
-        s += '"' + word(state, 0, 12) + (next_random(state) % 8 == 0 ? "\\n\\u00e9\\\"" : "") +
-             word(state, 0, 6) + '"';
+        s.append("\"").append(word(state, 0, 12));
+        if (next_random(state) % 8 == 0) s.append("\\n\\u00e9\\\"");
+        s.append(word(state, 0, 6)).append("\"");
         break;
     case 4:
         s += "true";
@@ -68,14 +59,15 @@ void json_value(std::string& s, uint32_t& state, int depth) {
         s += "null";
         break;
     case 6:
-        s += "\"" + word(state, 3, 20) + " " + word(state, 3, 20) + "\"";
+        s.append("\"").append(word(state, 3, 20)).append(" ").append(word(state, 3, 20));
+        s += '"';
         break;
     case 7:
     case 8: {
         s += '{';
         for (uint32_t n = next_random(state) % 6, i = 0; i < n; ++i) {
             if (i) s += ", ";
-            s += '"' + word(state, 1, 8) + "\": ";
+            s.append("\"").append(word(state, 1, 8)).append("\": ");
             json_value(s, state, depth + 1);
         }
         s += '}';
@@ -115,7 +107,7 @@ std::string csv_text() {
             else if (kind < 8)
                 s += std::to_string(next_random(state) % 100000);
             else if (kind < 9)
-                s += "\"say \"\"" + word(state, 2, 6) + "\"\", friend\"";
+                s.append("\"say \"\"").append(word(state, 2, 6)).append("\"\", friend\"");
         }
         s += '\n';
     }
@@ -171,10 +163,7 @@ void BM_Ours(benchmark::State& state, Job* job) {
 }
 
 void BM_Python(benchmark::State& state, const char* what) {
-    long n = 0;
-    for (auto _ : state) state.SetIterationTime(python.run(what, &n));
-    state.counters["items"] = static_cast<double>(n);
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kSize));
+    python.time_job(state, what, kSize);
 }
 
 } // namespace
