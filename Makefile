@@ -67,7 +67,7 @@ bench: setup
 # picks some of them.
 FUZZ_ARGS ?= -max_total_time=600
 FUZZ_TARGETS ?= lexer inflate zlib gzip lz zanbin image-png image-jpeg image-bmp image-gif \
-	image-tiff clipboard-dib strtod
+	image-tiff clipboard-dib strtod json csv
 fuzz: setup
 	@CC=clang CXX=clang++ cmake -S . -B build/fuzz $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 		-DZAN_FUZZ=ON -DZAN_TESTS=OFF >/dev/null

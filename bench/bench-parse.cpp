@@ -31,21 +31,10 @@
 
 namespace {
 
+using bench::next_random;
+using bench::word;
+
 constexpr size_t kSize = 10 * 1024 * 1024;
-
-// A small deterministic generator, so that both sides read the same texts.
-uint32_t next_random(uint32_t& state) {
-    state = state * 1664525u + 1013904223u;
-    return state >> 8;
-}
-
-std::string word(uint32_t& state, uint32_t min, uint32_t spread) {
-    static const char letters[] = "abcdefghijklmnopqrstuvwxyz";
-    std::string w;
-    for (uint32_t n = min + next_random(state) % spread; n > 0; --n)
-        w += letters[next_random(state) % 26];
-    return w;
-}
 
 // Lines of 8 fields: words, numbers, now and then an empty field.
 std::string csv_text() {
@@ -130,10 +119,7 @@ void BM_Parse(benchmark::State& state, Cell** input, Cell** rules) {
 }
 
 void BM_Python(benchmark::State& state, const char* what) {
-    long n = 0;
-    for (auto _ : state) state.SetIterationTime(python.run(what, &n));
-    state.counters["items"] = static_cast<double>(n);
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kSize));
+    python.time_job(state, what, kSize);
 }
 
 } // namespace

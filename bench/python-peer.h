@@ -7,6 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -15,6 +18,21 @@
 #include "bench/ratio.h"
 
 namespace bench {
+
+// A small deterministic generator, so that both sides read the same generated texts.
+inline uint32_t next_random(uint32_t& state) {
+    state = state * 1664525u + 1013904223u;
+    return state >> 8;
+}
+
+// A word of min to min + spread - 1 lower-case letters.
+inline std::string word(uint32_t& state, uint32_t min, uint32_t spread) {
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyz";
+    std::string w;
+    for (uint32_t n = min + next_random(state) % spread; n > 0; --n)
+        w += letters[next_random(state) % 26];
+    return w;
+}
 
 // Writes a text to /tmp/PREFIX + NAME for the peer to read; answers the path, empty on
 // failure.
@@ -68,6 +86,15 @@ public:
         std::fclose(to_);
         std::fclose(from_);
         waitpid(pid_, nullptr, 0);
+    }
+
+    // A benchmark's loop over one command: each iteration takes the seconds the peer measured;
+    // the count it answers becomes the "items" counter.
+    void time_job(benchmark::State& state, const char* command, size_t bytes) {
+        long n = 0;
+        for (auto _ : state) state.SetIterationTime(run(command, &n));
+        state.counters["items"] = static_cast<double>(n);
+        state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bytes));
     }
 
 private:

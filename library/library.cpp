@@ -7,6 +7,7 @@
 #include "datatypes/unset.h"
 #include "library/environment.h"
 #include "library/image-codecs.h"
+#include "library/json.h"
 #include "library/predicates.h"
 #include "library/profiler.h"
 #include "library/system-object.h"
@@ -42,7 +43,7 @@ const routines::Routine kPrinterRoutines[] = {
 std::span<const std::span<const routines::Routine>> routine_families() {
     static const std::span<const routines::Routine> families[] = {
         environment::table(),  kPrinterRoutines,       predicates::table(), image_codecs::table(),
-        zanbin_codec::table(), system_object::table(), profiler::table()};
+        zanbin_codec::table(), system_object::table(), profiler::table(),   json::table()};
     return families;
 }
 
