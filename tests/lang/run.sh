@@ -14,8 +14,8 @@
 # in NAME.status (0 otherwise). CR LF is folded to LF before comparing. A failure shows a
 # unified diff. With ZAN_GC_TORTURE set (and not 0), only the scripts named in torture.list
 # run (one name a line; blank lines and lines starting with # are skipped).
-# ZAN_LANG_TIMEOUT (seconds a script, default 120, 300 under Wine) and ZAN_LANG_JOBS (scripts at once,
-# default the processor count) tune the run.
+# ZAN_LANG_TIMEOUT (seconds a script, default 120, 300 under Wine or collector torture) and
+# ZAN_LANG_JOBS (scripts at once, default the processor count) tune the run.
 set -u
 exe=$(realpath "$1")
 platform=$2
@@ -28,6 +28,9 @@ run=()
 # Under Wine a script that starts child programs can take minutes on a loaded machine.
 default_limit=120
 [[ $platform == win32 ]] && default_limit=300
+# Under collector torture every allocation collects: the longest scripts take over a minute
+# on an idle core, and a machine with two cores runs two at once.
+[[ ${ZAN_GC_TORTURE:-0} != 0 ]] && default_limit=300
 limit=${ZAN_LANG_TIMEOUT:-$default_limit}
 jobs=${ZAN_LANG_JOBS:-$(nproc)}
 export ZAN_ERROR_BOX=stderr ZAN_STDOUT=1
