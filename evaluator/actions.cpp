@@ -112,31 +112,26 @@ Status copy(const int32_t* r) {
     return result(call<s::copy>(
         arg(0), out, {.part = ref_arg(r, 0), .deep = ref_on(r, 1), .types = ref_arg(r, 2)}));
 }
+// find's and select's refinements, in their shared order; select has no /tail and /match,
+// and its functions ignore both.
+action::FindOptions find_options(const int32_t* r, bool tail_and_match) {
+    return {.part = ref_arg(r, 0),
+            .only = ref_on(r, 1),
+            .case_ = ref_on(r, 2),
+            .same = ref_on(r, 3),
+            .any = ref_on(r, 4),
+            .with = ref_arg(r, 5),
+            .skip = ref_arg(r, 6),
+            .last = ref_on(r, 7),
+            .reverse = ref_on(r, 8),
+            .tail = tail_and_match && ref_on(r, 9),
+            .match = tail_and_match && ref_on(r, 10)};
+}
 Status find(const int32_t* r) {
-    return result(call<s::find>(arg(0), arg(1),
-                                {.part = ref_arg(r, 0),
-                                 .only = ref_on(r, 1),
-                                 .case_ = ref_on(r, 2),
-                                 .same = ref_on(r, 3),
-                                 .any = ref_on(r, 4),
-                                 .with = ref_arg(r, 5),
-                                 .skip = ref_arg(r, 6),
-                                 .last = ref_on(r, 7),
-                                 .reverse = ref_on(r, 8),
-                                 .tail = ref_on(r, 9),
-                                 .match = ref_on(r, 10)}));
+    return result(call<s::find>(arg(0), arg(1), find_options(r, true)));
 }
 Status select(const int32_t* r) {
-    return result(call<s::select>(arg(0), arg(1),
-                                  {.part = ref_arg(r, 0),
-                                   .only = ref_on(r, 1),
-                                   .case_ = ref_on(r, 2),
-                                   .same = ref_on(r, 3),
-                                   .any = ref_on(r, 4),
-                                   .with = ref_arg(r, 5),
-                                   .skip = ref_arg(r, 6),
-                                   .last = ref_on(r, 7),
-                                   .reverse = ref_on(r, 8)}));
+    return result(call<s::select>(arg(0), arg(1), find_options(r, false)));
 }
 Status length_q(const int32_t*) {
     const int32_t n = call<s::length_q>(arg(0));

@@ -7,7 +7,10 @@
 #include <io.h>
 #include <windows.h>
 #endif
+#include <gtest/gtest.h>
+
 #include <cstdio>
+#include <cstring>
 
 #include "datatypes/compound.h"
 #include "datatypes/context.h"
@@ -18,12 +21,15 @@
 #include "datatypes/url.h"
 #include "datatypes/word.h"
 #include "datatypes/words.h"
+#include "evaluator/evaluator.h"
+#include "loading/lexer.h"
 #include "runtime-core/collector.h"
 #include "runtime-core/data-stack.h"
 #include "runtime-core/memory.h"
 #include "runtime-core/root.h"
 #include "runtime-core/slots.h"
 #include "runtime-core/support.h"
+#include "runtime-core/throw.h"
 
 // After start-up on Windows: the test runner's output goes back to text mode and crashes to
 // the test runner, not to the runtime's fault report.
@@ -57,4 +63,21 @@ inline void release_full_runtime() {
     collector::state.node_compaction = 1;
     slots::table = slots::Table{};
     memory::release_all();
+}
+
+// Evaluates source text in a started runtime; answers the last value, held on the data stack
+// in place of the code. An error fails the test. May collect.
+inline Cell* eval_text(const char* text) {
+    Cell* code = lexer::load_push(reinterpret_cast<const uint8_t*>(text),
+                                  static_cast<uint32_t>(std::strlen(text)));
+    Cell result{kTypeNone, 0, 0, 0};
+    const uint32_t code_thrown = runtime::catch_level(runtime::kThrowError, [&] {
+        interp::status_to_error(interp::eval_block(code));
+        result = stack::top[-1];
+    });
+    runtime::reset_thrown_code();
+    EXPECT_NE(code_thrown, runtime::kThrowError) << text;
+    *code = result;
+    stack::top = code + 1;
+    return code;
 }

@@ -147,22 +147,7 @@ protected:
     // The suites after this one start from an empty runtime: nothing may name the old one.
     static void TearDownTestSuite() { release_full_runtime(); }
 
-    // Evaluates source text; answers the last value, held on the data stack in place of the
-    // code.
-    static Cell* eval(const char* text) {
-        Cell* code = lexer::load_push(reinterpret_cast<const uint8_t*>(text),
-                                      static_cast<uint32_t>(std::strlen(text)));
-        Cell result{kTypeNone, 0, 0, 0};
-        const uint32_t code_thrown = runtime::catch_level(runtime::kThrowError, [&] {
-            interp::status_to_error(interp::eval_block(code));
-            result = stack::top[-1];
-        });
-        runtime::reset_thrown_code();
-        EXPECT_NE(code_thrown, runtime::kThrowError) << text;
-        *code = result;
-        stack::top = code + 1;
-        return code;
-    }
+    static Cell* eval(const char* text) { return eval_text(text); }
 
     static bool raises(uint32_t category, uint32_t id, const std::function<void()>& body) {
         error::last_raised = error::Raised{};
